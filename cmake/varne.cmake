@@ -1,0 +1,55 @@
+# Helpers that keep the layers honest. Each library sees the headers of its own folder and of the
+# libraries it links, and nothing else: headers are reached as "<layer>/<file>.h" through a
+# per-library include folder, so an include that points up the layers fails to compile.
+
+set(VARNE_INCLUDE_ROOT ${CMAKE_BINARY_DIR}/include)
+
+# varne_library(<layer> SOURCES ... [DEPS ...])
+function(varne_library layer)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  set(include_dir ${VARNE_INCLUDE_ROOT}/${layer})
+  file(MAKE_DIRECTORY ${include_dir})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${include_dir}/${layer} SYMBOLIC)
+  add_library(${layer} STATIC ${ARG_SOURCES})
+  target_include_directories(${layer} PUBLIC ${include_dir})
+  target_link_libraries(${layer} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# varne_interface(<layer>): the headers of a layer whose code is not built here (the platform layer
+# when cross-checking).
+function(varne_interface layer)
+  set(include_dir ${VARNE_INCLUDE_ROOT}/${layer})
+  file(MAKE_DIRECTORY ${include_dir})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${include_dir}/${layer} SYMBOLIC)
+  add_library(${layer} INTERFACE)
+  target_include_directories(${layer} INTERFACE ${include_dir})
+endfunction()
+
+# varne_tests(<name> SOURCES ... DEPS ... [LABELS ...]): one GoogleTest program run by CTest.
+# Unit tests carry the label "unit"; the sanitizer build runs those.
+function(varne_tests name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(VARNE_CROSS_CHECK OR VARNE_FUZZ)
+    return()
+  endif()
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS unit)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE VARNE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                             VARNE_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  gtest_discover_tests(${name} PROPERTIES LABELS "${ARG_LABELS}" DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# varne_fuzz_target(<name> SOURCES ... DEPS ...): a libFuzzer program (bin/fuzz_<name>), built only
+# in the fuzz build (clang, VARNE_FUZZ=ON); scripts/fuzz.sh runs every one of them.
+function(varne_fuzz_target name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  if(NOT VARNE_FUZZ)
+    return()
+  endif()
+  add_executable(fuzz_${name} ${ARG_SOURCES})
+  target_link_libraries(fuzz_${name} PRIVATE ${ARG_DEPS})
+  target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+endfunction()

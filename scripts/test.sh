@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Every test: the unit and integration tests, the unit tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, a compile-only cross build of the portable layers for Windows, and
+# each fuzz target for FUZZ_SECONDS (default 60) seconds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+echo "== build"
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+echo "== cross-compile the portable layers with MinGW-w64"
+scripts/build.sh build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+
+echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVARNE_SANITIZE=ON -DVARNE_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan -L unit --output-on-failure --timeout 600
+
+echo "== fuzz targets"
+CC=clang CXX=clang++ scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNE_FUZZ=ON
+scripts/fuzz.sh build-fuzz "${FUZZ_SECONDS:-60}"
+
+echo "== unit and integration tests"
+ctest --test-dir build --output-on-failure --timeout 900

@@ -1,0 +1,42 @@
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+namespace platform {
+namespace {
+
+TEST(TextTest, RoundTripsJapaneseAndAstralCharacters) {
+  const std::string text = "更新ファイル 🎮 abc";
+  const std::u16string wide = AnsiToWide(text);
+  EXPECT_EQ(wide, u"更新ファイル 🎮 abc");
+  EXPECT_EQ(WideToAnsi(wide), text);
+  EXPECT_EQ(WideToUtf8(Utf8ToWide(text)), text);
+}
+
+TEST(TextTest, InvalidInputIsReplacedNotFatal) {
+  // A lone continuation byte, a cut sequence, an overlong "/" and an encoded surrogate.
+  EXPECT_EQ(AnsiToWide("a\x80" "b"), u"a\uFFFDb");
+  EXPECT_EQ(AnsiToWide("\xE3\x81"), u"\uFFFD\uFFFD");
+  EXPECT_EQ(AnsiToWide("\xC0\xAF"), u"\uFFFD\uFFFD");
+  EXPECT_EQ(AnsiToWide("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
+  // An unpaired surrogate cannot be narrow text: the default character stands in for it.
+  EXPECT_EQ(WideToAnsi(std::u16string(u"x") + char16_t(0xD800) + u"y"), "x?y");
+  EXPECT_EQ(WideToUtf8(std::u16string(1, char16_t(0xDC00))), "\xEF\xBF\xBD");
+}
+
+TEST(TextTest, CaseMappingTreatsEachCharacterAsOne) {
+  EXPECT_EQ(ToLowerAnsi("RV7.VPK"), "rv7.vpk");
+  EXPECT_EQ(ToUpperAnsi("rv7win9xme.exe"), "RV7WIN9XME.EXE");
+  EXPECT_EQ(ToLowerAnsi("ÄÖÜ ΣΑ ЖЁ ＡＢＣ"), "äöü σα жё ａｂｃ");
+  EXPECT_EQ(ToUpperAnsi("äöü σα жё ａｂｃ"), "ÄÖÜ ΣΑ ЖЁ ＡＢＣ");
+  // Kana and kanji have no case: every byte stays, although some bytes fall in the ASCII letter
+  // range once the lead bits are masked off.
+  const std::string japanese = "アップデート中のファイル";
+  EXPECT_EQ(ToLowerAnsi(japanese), japanese);
+  EXPECT_EQ(ToUpperAnsi(japanese), japanese);
+  // Bytes that form no character pass through unchanged, letters around them are mapped.
+  EXPECT_EQ(ToUpperAnsi("a\xFF" "b\xC3"), "A\xFF" "B\xC3");
+}
+
+}  // namespace
+}  // namespace platform
