@@ -53,3 +53,14 @@ function(varne_fuzz_target name)
   target_link_libraries(fuzz_${name} PRIVATE ${ARG_DEPS})
   target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
 endfunction()
+
+# Adds every sub-folder of the current folder that has a CMakeLists.txt (tools/, tests/, bench/,
+# fuzz/ hold one folder per tool or subject).
+function(varne_add_subfolders)
+  file(GLOB children LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(child ${children})
+    if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()

@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release >/dev/null
-for bench in build-release/bench/*_bench.sh build-release/bin/*_bench; do
+for bench in bench/*/*_bench.sh build-release/bin/*_bench; do
   [ -x "$bench" ] || continue
   echo "== $(basename "$bench")"
   "$bench"
