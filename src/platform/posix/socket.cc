@@ -1,0 +1,214 @@
+// BSD sockets behind the socket interface. The socket library needs no start-up here; it reports
+// version 2.0 as the Windows library does when asked for it.
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace platform {
+namespace {
+
+thread_local int last_error = 0;
+
+// The one place where the system's codes become the socket library's numbers. Positive codes are
+// errno values; negative ones are resolver (EAI_*) codes, which glibc keeps below zero.
+int ToSocketErrorNumber(int code) {
+  switch (code) {
+    case EINTR: return 10004;
+    case EBADF: return 10009;
+    case EACCES: return 10013;
+    case EFAULT: return 10014;
+    case EINVAL: return 10022;
+    case EMFILE: case ENFILE: return 10024;
+    case EAGAIN: return 10035;
+    case EINPROGRESS: return 10036;
+    case EALREADY: return 10037;
+    case ENOTSOCK: return 10038;
+    case EMSGSIZE: return 10040;
+    case EPROTONOSUPPORT: return 10043;
+    case EOPNOTSUPP: return 10045;
+    case EAFNOSUPPORT: return 10047;
+    case EADDRINUSE: return 10048;
+    case EADDRNOTAVAIL: return 10049;
+    case ENETDOWN: return 10050;
+    case ENETUNREACH: return 10051;
+    case ENETRESET: return 10052;
+    case ECONNABORTED: return 10053;
+    case ECONNRESET: case EPIPE: return 10054;
+    case ENOBUFS: case ENOMEM: return 10055;
+    case EISCONN: return 10056;
+    case ENOTCONN: return 10057;
+    case ETIMEDOUT: return kSocketErrorTimedOut;
+    case ECONNREFUSED: return kSocketErrorConnectionRefused;
+    case EHOSTDOWN: return 10064;
+    case EHOSTUNREACH: return 10065;
+    case EAI_NONAME: return kSocketErrorHostNotFound;
+    case EAI_AGAIN: return kSocketErrorTryAgain;
+    case EAI_FAIL: return 11003;
+    case EAI_NODATA: case EAI_ADDRFAMILY: return 11004;
+    case EAI_MEMORY: return 10055;
+    case EAI_SYSTEM: return ToSocketErrorNumber(errno);
+    default: return code;
+  }
+}
+
+// Records the failure of the call just made and passes its result on.
+template <typename T>
+T Failed(T result, int code) {
+  last_error = ToSocketErrorNumber(code);
+  return result;
+}
+
+sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = htons(port);
+  target.sin_addr.s_addr = htonl(address);
+  return target;
+}
+
+}  // namespace
+
+int StartSocketLibrary(std::uint16_t version, SocketLibraryInfo& info) {
+  info.version = version;
+  info.high_version = version;
+  return 0;
+}
+
+void CleanupSocketLibrary() {}
+
+int LastSocketError() { return last_error; }
+
+bool ParseIpv4Address(const std::string& text, std::uint32_t& address) {
+  in_addr parsed{};
+  if (inet_aton(text.c_str(), &parsed) == 0) return false;
+  address = ntohl(parsed.s_addr);
+  return true;
+}
+
+std::vector<std::uint32_t> ResolveHost(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (status != 0) return Failed(std::vector<std::uint32_t>{}, status);
+  std::vector<std::uint32_t> addresses;
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
+    addresses.push_back(ntohl(ipv4->sin_addr.s_addr));
+  }
+  freeaddrinfo(found);
+  return addresses;
+}
+
+Socket::Socket(Socket&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, kNone);
+  }
+  return *this;
+}
+
+bool Socket::Create() {
+  Close();
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return Failed(false, errno);
+  handle_ = fd;
+  return true;
+}
+
+bool Socket::Connect(std::uint32_t address, std::uint16_t port) {
+  const sockaddr_in target = MakeAddress(address, port);
+  if (connect(static_cast<int>(handle_), reinterpret_cast<const sockaddr*>(&target),
+              sizeof target) != 0) {
+    return Failed(false, errno);
+  }
+  return true;
+}
+
+long Socket::Send(const void* bytes, std::size_t size) {
+  for (;;) {
+    const ssize_t sent = send(static_cast<int>(handle_), bytes, size, MSG_NOSIGNAL);
+    if (sent >= 0) return static_cast<long>(sent);
+    if (errno != EINTR) return Failed(-1L, errno);
+  }
+}
+
+long Socket::Receive(void* bytes, std::size_t size) {
+  for (;;) {
+    const ssize_t received = recv(static_cast<int>(handle_), bytes, size, 0);
+    if (received >= 0) return static_cast<long>(received);
+    // A receive time-out shows as EAGAIN on a blocking socket.
+    if (errno == EAGAIN) return Failed(-1L, ETIMEDOUT);
+    if (errno != EINTR) return Failed(-1L, errno);
+  }
+}
+
+bool Socket::SetReceiveTimeout(int milliseconds) {
+  timeval limit{};
+  limit.tv_sec = milliseconds / 1000;
+  limit.tv_usec = (milliseconds % 1000) * 1000;
+  if (setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+    return Failed(false, errno);
+  }
+  return true;
+}
+
+void Socket::ShutdownSend() { shutdown(static_cast<int>(handle_), SHUT_WR); }
+
+void Socket::Close() {
+  if (handle_ == kNone) return;
+  close(static_cast<int>(handle_));
+  handle_ = kNone;
+}
+
+bool ListeningSocket::Listen(std::uint32_t address, std::uint16_t port) {
+  if (!socket_.Create()) return false;
+  const int fd = static_cast<int>(socket_.handle_);
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  const sockaddr_in local = MakeAddress(address, port);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+      listen(fd, SOMAXCONN) != 0) {
+    const int code = errno;
+    socket_.Close();
+    return Failed(false, code);
+  }
+  return true;
+}
+
+std::uint16_t ListeningSocket::GetPort() const {
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  if (getsockname(static_cast<int>(socket_.handle_), reinterpret_cast<sockaddr*>(&local),
+                  &length) != 0) {
+    return Failed(std::uint16_t{0}, errno);
+  }
+  return ntohs(local.sin_port);
+}
+
+Socket ListeningSocket::Accept(int timeout_milliseconds) {
+  const int fd = static_cast<int>(socket_.handle_);
+  pollfd waiting{fd, POLLIN, 0};
+  const int ready = poll(&waiting, 1, timeout_milliseconds);
+  if (ready < 0) return Failed(Socket{}, errno);
+  if (ready == 0) return Failed(Socket{}, ETIMEDOUT);
+  const int connection = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+  if (connection < 0) return Failed(Socket{}, errno);
+  return Socket(connection);
+}
+
+void ListeningSocket::Close() { socket_.Close(); }
+
+}  // namespace platform
