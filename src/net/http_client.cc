@@ -1,0 +1,380 @@
+#include "net/http_client.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "base/exception.h"
+#include "net/http_reply.h"
+#include "platform/socket.h"
+
+namespace {
+
+// Body and header bytes are received in blocks of this size; abort is checked once per block.
+constexpr std::size_t kBlockSize = 64 * 1024;
+
+// Holds the body in the client's document buffer. The buffer grows with the bytes that really
+// arrive (geometrically, not once per block) and never beyond an announced length, so a server
+// that announces gigabytes and sends a few bytes costs a few bytes.
+class MemorySink : public IHttpBodySink {
+ public:
+  MemorySink(std::vector<std::uint8_t>& document, bool& held) : document_(document), held_(held) {}
+  void OnBegin(bool announced, std::uint32_t length) override {
+    document_.clear();
+    limit_ = announced ? length : std::numeric_limits<std::uint32_t>::max();
+    document_.reserve(std::min<std::size_t>(limit_, kFirstReservation));
+  }
+  void OnData(const std::uint8_t* bytes, std::size_t size) override {
+    const std::size_t needed = document_.size() + size;
+    if (needed > document_.capacity()) {
+      document_.reserve(std::min<std::size_t>(std::max(needed, document_.capacity() * 2), limit_));
+    }
+    document_.insert(document_.end(), bytes, bytes + size);
+  }
+  void OnEnd(std::uint32_t) override { held_ = true; }
+
+ private:
+  static constexpr std::size_t kFirstReservation = 1024 * 1024;
+
+  std::vector<std::uint8_t>& document_;
+  bool& held_;
+  std::size_t limit_ = 0;
+};
+
+// strtol's reading of a number: blanks, an optional sign, the digits up to the first other
+// character (none gives 0). False when the value does not fit in 32 bits.
+bool ParseSigned(const std::tstring& text, int& value) {
+  std::size_t pos = text.find_first_not_of(" \t\n\v\f\r");
+  if (pos == std::string::npos) pos = text.size();
+  bool negative = false;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
+  std::int64_t number = 0;
+  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+    number = number * 10 + (text[pos] - '0');
+    if (number > std::int64_t{std::numeric_limits<int>::max()} + 1) return false;
+  }
+  number = negative ? -number : number;
+  if (number > std::numeric_limits<int>::max()) return false;
+  value = static_cast<int>(number);
+  return true;
+}
+
+bool IsPort(int port) { return port > 0 && port <= 65535; }
+
+std::tstring ErrorText(const char* format) {
+  return std::tstring::FormatNew(format, platform::LastSocketError());
+}
+
+// Leaves a lock for a scope and takes it again afterwards, even when the scope throws.
+class Unlocked {
+ public:
+  explicit Unlocked(CriticalSection& lock) : lock_(lock) { lock_.Leave(); }
+  ~Unlocked() noexcept(false) { lock_.Enter(); }
+  Unlocked(const Unlocked&) = delete;
+  Unlocked& operator=(const Unlocked&) = delete;
+
+ private:
+  CriticalSection& lock_;
+};
+
+}  // namespace
+
+struct HttpClient::Connection {
+  platform::Socket socket;
+  std::tstring host;    // the URL's host, or the proxy's
+  int port = 80;
+  std::tstring target;  // the path, or the whole URL for a proxy
+};
+
+HttpClient::HttpClient() = default;
+
+HttpClient::~HttpClient() noexcept(false) {
+  CriticalSectionLock hook(hook_lock_);
+  CriticalSectionLock settings(settings_lock_);
+  CriticalSectionLock data(data_lock_);
+  document_ = {};
+  has_document_ = false;
+  length_ = received_ = 0;
+}
+
+void HttpClient::SetProxy(const std::tstring& text) {
+  CriticalSectionLock hold(settings_lock_);
+  proxy_enabled_ = false;
+  proxy_host_.clear();
+  proxy_port_ = 80;
+  if (text.empty()) return;
+  const std::size_t colon = text.rfind(':');
+  int port = 0;
+  // A port the connection cannot use is refused here rather than cut to 16 bits later, which
+  // would reach some other port.
+  if (colon == std::string::npos || !ParseSigned(text.substr(colon + 1), port) || !IsPort(port)) {
+    throw HttpClientException("プロキシ設定のエラー\r\n" + text, true);
+  }
+  proxy_host_ = text.substr(0, colon);
+  proxy_port_ = port;
+  proxy_enabled_ = true;
+}
+
+void HttpClient::SetUserAgent(const std::tstring& text) {
+  CriticalSectionLock hold(settings_lock_);
+  user_agent_ = text;
+}
+
+void HttpClient::SetDirectPort(int port) {
+  CriticalSectionLock hold(settings_lock_);
+  if (!IsPort(port)) throw HttpClientException(std::tstring::FormatNew("bad port : %d", port), true);
+  direct_port_ = port;
+}
+
+void HttpClient::SetHook(Hook hook, std::uintptr_t user) {
+  CriticalSectionLock hold(hook_lock_);
+  hook_ = hook;
+  hook_user_ = user;
+}
+
+int HttpClient::Request(std::tstring url) {
+  MemorySink sink(document_, has_document_);
+  return Run(url, sink, false);
+}
+
+int HttpClient::Request(std::tstring url, IHttpBodySink& sink) { return Run(url, sink, true); }
+
+std::uint32_t HttpClient::GetDataSize() {
+  CriticalSectionLock hold(data_lock_);
+  return length_;
+}
+
+std::uint32_t HttpClient::GetReceivedSize() {
+  CriticalSectionLock hold(data_lock_);
+  return received_;
+}
+
+void HttpClient::ReadData(std::uint32_t size, void* destination) {
+  CriticalSectionLock hold(data_lock_);
+  if (!has_document_) throw HttpClientException("ReadData error : RecvBuffer is NULL.", true);
+  if (destination == nullptr) throw HttpClientException("ReadData error : pDst is NULL.", true);
+  if (size > received_ || size > length_) {
+    throw HttpClientException("ReadData error : read size over.", true);
+  }
+  if (size != 0) std::memcpy(destination, document_.data(), size);
+}
+
+// Every failure closes the connection and drops the document; the caller sees a plain Exception
+// with the same text and mark, or "File Download Error." for anything outside the family.
+int HttpClient::Run(const std::tstring& url, IHttpBodySink& sink, bool require_whole) {
+  CriticalSectionLock settings(settings_lock_);
+  abort_ = false;
+  Connection connection;
+  try {
+    DropDocument();
+    Notify(kStepBegun);
+    SplitUrl(url, connection);
+    Connect(connection);
+    SendRequest(connection);
+    std::vector<std::uint8_t> buffer(kBlockSize);
+    {
+      CriticalSectionLock data(data_lock_);
+      const std::string first_block = ReceiveHeader(connection, buffer);
+      ReceiveBody(connection, buffer, first_block, sink, require_whole);
+    }
+    Notify(kStepClosing);
+    connection.socket.Close();
+    Notify(kStepClosed);
+    return 0;
+  } catch (const Exception& failure) {
+    connection.socket.Close();
+    DropDocument();
+    throw Exception(failure);
+  } catch (...) {
+    connection.socket.Close();
+    DropDocument();
+    throw Exception("File Download Error.", true);
+  }
+}
+
+void HttpClient::DropDocument() {
+  CriticalSectionLock hold(data_lock_);
+  document_ = {};
+  has_document_ = false;
+  announced_ = false;
+  length_ = received_ = 0;
+}
+
+void HttpClient::SplitUrl(const std::tstring& url, Connection& connection) {
+  std::size_t host_start = 0;
+  const std::size_t scheme_end = url.find("://");
+  if (scheme_end != std::string::npos) {
+    if (url.compare(0, scheme_end, "http") != 0) Fail(kStepUrlRefused, "not http query : " + url);
+    host_start = scheme_end + 3;
+  }
+  const std::size_t slash = url.find('/', host_start);
+  // Without a path there is nothing to ask for.
+  if (slash == std::string::npos) throw Exception("File Download Error.", true);
+  host_ = url.substr(host_start, slash - host_start);
+  path_ = url.substr(slash);
+  port_ = direct_port_;
+  if (proxy_enabled_) {
+    connection = {{}, proxy_host_, proxy_port_, url};
+  } else {
+    connection = {{}, host_, port_, path_};
+  }
+}
+
+void HttpClient::Connect(Connection& connection) {
+  Notify(kStepCreatingSocket);
+  if (!connection.socket.Create()) Fail(kStepConnectFailed, ErrorText("socket create error : %d"));
+  std::uint32_t address = 0;
+  if (platform::ParseIpv4Address(connection.host, address)) {
+    if (!connection.socket.Connect(address, static_cast<std::uint16_t>(connection.port))) {
+      Fail(kStepConnectFailed, ErrorText("connect error : %d"));
+    }
+  } else {
+    ConnectByName(connection);
+  }
+  Notify(kStepConnected);
+}
+
+void HttpClient::ConnectByName(Connection& connection) {
+  const std::vector<std::uint32_t> addresses = platform::ResolveHost(connection.host);
+  if (addresses.empty()) {
+    if (platform::LastSocketError() == platform::kSocketErrorHostNotFound) {
+      Fail(kStepConnectFailed, "host not found : " + connection.host);
+    }
+    throw HttpClientException("unknown host error : " + connection.host, true);
+  }
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    // A socket whose connection failed is not reliably reusable; each further address gets a new
+    // one.
+    if (i != 0 && !connection.socket.Create()) {
+      Fail(kStepConnectFailed, ErrorText("socket create error : %d"));
+    }
+    if (connection.socket.Connect(addresses[i], static_cast<std::uint16_t>(connection.port))) return;
+  }
+  Fail(kStepConnectFailed, ErrorText("connect error : %d"));
+}
+
+void HttpClient::SendRequest(Connection& connection) {
+  Notify(kStepSending);
+  const std::tstring text = "GET " + connection.target + " HTTP/1.0\r\n" +
+                            "Host: " + connection.host + "\r\n" +
+                            "User-Agent: " + user_agent_ + "\r\n" +
+                            "Content-Type: text/html; charset=UTF-8\r\n" + "\r\n";
+  // A send may take only part of the text; the rest goes in further sends.
+  for (std::size_t sent = 0; sent < text.size();) {
+    const long n = connection.socket.Send(text.data() + sent, text.size() - sent);
+    if (n <= 0) Fail(kStepSendFailed, ErrorText("request send error : %d"));
+    sent += static_cast<std::size_t>(n);
+  }
+  Notify(kStepSent);
+  Notify(kStepAfterSent);
+  Notify(kStepReceivingHeader);
+}
+
+std::string HttpClient::ReceiveHeader(Connection& connection, std::vector<std::uint8_t>& buffer) {
+  header_lines_.clear();
+  http_reply::HeaderCollector collector;
+  for (;;) {
+    const long n = connection.socket.Receive(buffer.data(), buffer.size());
+    if (n < 0) Fail(kStepHeaderReceiveFailed, ErrorText("header recv error : %d"));
+    // Without the empty line the reply is cut off; waiting on would wait for ever.
+    if (n == 0) {
+      Fail(kStepHeaderReceiveFailed, "header recv error : connection closed before the header ended.");
+    }
+    const auto result = collector.Add(reinterpret_cast<const char*>(buffer.data()),
+                                      static_cast<std::size_t>(n));
+    header_lines_ = collector.GetLines();
+    switch (result) {
+      case http_reply::HeaderCollector::Result::kNeedMore:
+        break;
+      case http_reply::HeaderCollector::Result::kNotHttp:
+        Fail(kStepHeaderRefused, "respons is not HTTP : " + header_lines_.front());
+      case http_reply::HeaderCollector::Result::kTooLong:
+        Fail(kStepHeaderRefused, "HTTP header error : header longer than 64 KiB.");
+      case http_reply::HeaderCollector::Result::kComplete:
+        return std::string(collector.GetRest());
+    }
+  }
+}
+
+std::uint32_t HttpClient::CheckHeader(bool& announced) {
+  const std::tstring& status = header_lines_.front();
+  std::tstring code;
+  if (!http_reply::GetStatusCode(status, code)) Fail(kStepHeaderRefused, "HTTP header error : " + status);
+  if (code != "200") throw HttpClientException("Receive error code : " + code, true);
+  header_fields_ = http_reply::GetFields(header_lines_);
+  const auto field = header_fields_.find("Content-Length");
+  announced = field != header_fields_.end();
+  std::uint32_t length = 0;
+  if (announced && !http_reply::ParseContentLength(field->second, length)) {
+    Fail(kStepHeaderRefused, "HTTP header error : Content-Length is invalied value.");
+  }
+  return length;
+}
+
+void HttpClient::ReceiveBody(Connection& connection, std::vector<std::uint8_t>& buffer,
+                             const std::string& first_block, IHttpBodySink& sink,
+                             bool require_whole) {
+  length_ = CheckHeader(announced_);
+  sink.OnBegin(announced_, length_);
+  received_ = 0;
+  Notify(kStepHeaderComplete);
+  Notify(kStepReceivingBody);
+  auto block = reinterpret_cast<const std::uint8_t*>(first_block.data());
+  std::size_t size = first_block.size();
+  for (;;) {
+    if (abort_) throw HttpClientException("Abort by User.", false);
+    if (size != 0) StoreBlock(block, size, sink);
+    Notify(kStepBlockStored);
+    const long n = connection.socket.Receive(buffer.data(), buffer.size());
+    if (n == 0) break;
+    // A broken connection is the end only for a document that is already whole; otherwise the
+    // document would be cut short without anyone knowing.
+    if (n < 0) {
+      if (!announced_ || received_ < length_) {
+        throw HttpClientException(ErrorText("body recv error : %d"), true);
+      }
+      break;
+    }
+    block = buffer.data();
+    size = static_cast<std::size_t>(n);
+  }
+  if (require_whole && announced_ && received_ < length_) {
+    throw HttpClientException("Document data is shorter than the Content-Length.", true);
+  }
+  if (!announced_) length_ = received_;
+  sink.OnEnd(received_);
+  Notify(kStepBodyComplete);
+}
+
+void HttpClient::StoreBlock(const std::uint8_t* bytes, std::size_t size, IHttpBodySink& sink) {
+  const std::uint32_t room = announced_ ? length_ - received_
+                                        : std::numeric_limits<std::uint32_t>::max() - received_;
+  if (size > room) {
+    throw HttpClientException(announced_ ? "Document data exceed the Content-Length."
+                                         : "Document data exceed 4 GiB.",
+                              true);
+  }
+  sink.OnData(bytes, size);
+  received_ += static_cast<std::uint32_t>(size);
+}
+
+void HttpClient::Fail(int step, const std::tstring& text) {
+  Notify(step);
+  throw HttpClientException(text, true);
+}
+
+// From the header on the data lock is held; the hook runs with it released, so a hook that reads
+// the sizes from this thread or waits for another thread that does cannot deadlock.
+void HttpClient::Notify(int step) {
+  if (data_lock_.IsOwned()) {
+    Unlocked released(data_lock_);
+    CallHook(step);
+  } else {
+    CallHook(step);
+  }
+}
+
+void HttpClient::CallHook(int step) {
+  CriticalSectionLock hold(hook_lock_);
+  if (hook_ != nullptr) hook_(step, this, hook_user_);
+}

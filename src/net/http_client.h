@@ -1,0 +1,123 @@
+// Fetches one document at a time with an HTTP/1.0 GET over a blocking TCP connection, directly or
+// through an HTTP proxy. Either the whole document is held until the next request (Request, then
+// GetDataSize and ReadData), or each block is handed to a sink as it arrives (Request with a sink).
+//
+// One thread runs the requests; another may call SetAbort and read the sizes. Locks, always taken
+// in this order: the settings lock for a whole request, then the data lock from the header to the
+// end of the body. The hook runs under the hook lock, and from the header on with the data lock
+// released, so a hook may read the sizes.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/critical_section.h"
+#include "base/tstring.h"
+#include "net/http_body_sink.h"
+#include "net/winsock_base.h"
+
+class HttpClient : public WinsockBase {
+ public:
+  // Notification codes passed to the hook, in the order a request meets them (16 is not used).
+  enum Step : int {
+    kStepBegun = 1,             // previous document dropped
+    kStepUrlRefused = 2,        // scheme is not "http"; the failure follows
+    kStepCreatingSocket = 3,
+    kStepConnectFailed = 4,     // socket, host not found or connection failed; the failure follows
+    kStepConnected = 5,
+    kStepSending = 6,
+    kStepSendFailed = 7,        // the failure follows
+    kStepSent = 8,
+    kStepAfterSent = 12,
+    kStepReceivingHeader = 9,
+    kStepHeaderReceiveFailed = 10,  // the failure follows
+    kStepHeaderRefused = 13,        // the failure follows
+    kStepHeaderComplete = 14,
+    kStepReceivingBody = 15,
+    kStepBlockStored = 11,      // once per received block; the received count includes it
+    kStepBodyComplete = 17,
+    kStepClosing = 18,
+    kStepClosed = 19,
+  };
+  // The hook's result is ignored.
+  using Hook = int (*)(int step, HttpClient* client, std::uintptr_t user);
+
+  // Throws what WinsockBase throws.
+  HttpClient();
+  ~HttpClient() noexcept(false) override;
+
+  // "host:port" (split at the last colon) turns the proxy on; an empty text turns it off. A text
+  // without a colon or with a port outside 1..65535 turns it off and throws.
+  void SetProxy(const std::tstring& text);
+  void SetUserAgent(const std::tstring& text);
+  // The port of direct connections: 80, as a URL's own port is not read. Tests and diagnostics
+  // point it elsewhere.
+  void SetDirectPort(int port);
+  void SetHook(Hook hook, std::uintptr_t user);
+  // Seen once per received body block; cleared when a request begins.
+  void SetAbort(bool abort) { abort_ = abort; }
+
+  // GETs the url and holds the document; returns 0. Throws Exception on any failure and then holds
+  // no document.
+  int Request(std::tstring url);
+  // The same, handing the body to the sink instead of holding it. A body shorter than its
+  // Content-Length is a failure here, since no ReadData follows to notice it.
+  int Request(std::tstring url, IHttpBodySink& sink);
+
+  // The Content-Length, or the received total when the server sent none.
+  std::uint32_t GetDataSize();
+  std::uint32_t GetReceivedSize();
+  // Copies the first size bytes of the held document; throws when there is none, the destination
+  // is null, or fewer bytes were received.
+  void ReadData(std::uint32_t size, void* destination);
+
+ private:
+  struct Connection;
+
+  int Run(const std::tstring& url, IHttpBodySink& sink, bool require_whole);
+  void DropDocument();
+  void SplitUrl(const std::tstring& url, Connection& connection);
+  void Connect(Connection& connection);
+  void ConnectByName(Connection& connection);
+  void SendRequest(Connection& connection);
+  std::string ReceiveHeader(Connection& connection, std::vector<std::uint8_t>& buffer);
+  std::uint32_t CheckHeader(bool& announced);
+  void ReceiveBody(Connection& connection, std::vector<std::uint8_t>& buffer,
+                   const std::string& first_block, IHttpBodySink& sink, bool require_whole);
+  void StoreBlock(const std::uint8_t* bytes, std::size_t size, IHttpBodySink& sink);
+  [[noreturn]] void Fail(int step, const std::tstring& text);
+  void Notify(int step);
+  void CallHook(int step);
+
+  // Settings, under settings_lock_.
+  std::tstring host_;
+  int port_ = 80;
+  int direct_port_ = 80;
+  std::tstring path_;
+  std::tstring user_agent_ = "V-Lib Http Client";
+  bool proxy_enabled_ = false;
+  std::tstring proxy_host_;
+  int proxy_port_ = 80;
+
+  std::atomic<bool> abort_ = false;
+
+  // Reply state, under data_lock_.
+  std::vector<std::tstring> header_lines_;
+  std::map<std::tstring, std::tstring> header_fields_;
+  std::vector<std::uint8_t> document_;
+  bool has_document_ = false;
+  bool announced_ = false;
+  std::uint32_t length_ = 0;
+  std::uint32_t received_ = 0;
+
+  // Under hook_lock_.
+  Hook hook_ = nullptr;
+  std::uintptr_t hook_user_ = 0;
+
+  CriticalSection settings_lock_;
+  CriticalSection data_lock_;
+  CriticalSection hook_lock_;
+};

@@ -1,0 +1,327 @@
+#include "net/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "base/exception.h"
+#include "net/testing/scripted_server.h"
+
+namespace {
+
+using net_testing::Reply;
+using net_testing::ScriptedServer;
+using Steps = std::vector<int>;
+
+int Record(int step, HttpClient*, std::uintptr_t user) {
+  reinterpret_cast<Steps*>(user)->push_back(step);
+  return 0;
+}
+
+// The steps with each run of 11 (one per body block, however the bytes were split) cut to one.
+Steps Collapsed(const Steps& steps) {
+  Steps result;
+  for (int step : steps) {
+    if (step != 11 || result.empty() || result.back() != 11) result.push_back(step);
+  }
+  return result;
+}
+
+const Steps kUpToHeader = {1, 3, 5, 6, 8, 12, 9};
+Steps UpToHeaderThen(const Steps& more) {
+  Steps steps = kUpToHeader;
+  steps.insert(steps.end(), more.begin(), more.end());
+  return steps;
+}
+
+struct Outcome {
+  std::optional<std::string> document;  // set when the request succeeded
+  std::string error;
+  bool error_mark = false;
+  Steps steps;
+};
+
+// Collects the body as a sink, as the update engine's file writer does.
+class StringSink : public IHttpBodySink {
+ public:
+  void OnBegin(bool announced, std::uint32_t length) override {
+    began = true, this->announced = announced, this->length = length;
+  }
+  void OnData(const std::uint8_t* bytes, std::size_t size) override {
+    if (fail_on_data) throw Exception("disk full", true);
+    body.append(reinterpret_cast<const char*>(bytes), size);
+  }
+  void OnEnd(std::uint32_t size) override { ended = size; }
+
+  bool began = false, announced = false, fail_on_data = false;
+  std::uint32_t length = 0;
+  std::optional<std::uint32_t> ended;
+  std::string body;
+};
+
+class HttpClientTest : public testing::Test {
+ protected:
+  HttpClientTest() { client_.SetDirectPort(server_.GetPort()); }
+
+  // One request of `url` against the scripted server's reply, directly.
+  Outcome Fetch(const Reply& reply, const std::string& url = "http://127.0.0.1/file",
+                IHttpBodySink* sink = nullptr) {
+    server_.SetReply(reply);
+    Outcome outcome;
+    client_.SetHook(Record, reinterpret_cast<std::uintptr_t>(&outcome.steps));
+    try {
+      if (sink != nullptr) {
+        client_.Request(url, *sink);
+        outcome.document = "";
+      } else {
+        client_.Request(url);
+        std::string document(client_.GetDataSize(), '\0');
+        client_.ReadData(client_.GetDataSize(), document.data());
+        outcome.document = document;
+      }
+    } catch (const Exception& failure) {
+      outcome.error = failure.GetText();
+      outcome.error_mark = failure.IsError();
+    }
+    client_.SetHook(nullptr, 0);
+    return outcome;
+  }
+
+  // After a failure the client holds nothing.
+  void ExpectNoDocument() {
+    EXPECT_EQ(client_.GetDataSize(), 0u);
+    EXPECT_EQ(client_.GetReceivedSize(), 0u);
+    char byte = 0;
+    try {
+      client_.ReadData(0, &byte);
+      ADD_FAILURE() << "a document is held";
+    } catch (const Exception& failure) {
+      EXPECT_EQ(failure.GetText(), "HttpClient : ReadData error : RecvBuffer is NULL.");
+    }
+  }
+
+  ScriptedServer server_;
+  // Held by pointer: the client's destructor may throw, the fixture's may not.
+  std::unique_ptr<HttpClient> owned_ = std::make_unique<HttpClient>();
+  HttpClient& client_ = *owned_;
+};
+
+TEST_F(HttpClientTest, RequestBytesDirectAndThroughAProxy) {
+  const Reply ok{{"HTTP/1.0 200 OK\r\n\r\n"}};
+  ASSERT_TRUE(Fetch(ok, "http://127.0.0.1/dir/file?x=1").document);
+  client_.SetUserAgent("RovanSevenFileListClient");
+  ASSERT_TRUE(Fetch(ok, "127.0.0.1/no-scheme").document);
+  client_.SetProxy(server_.GetProxyText());
+  ASSERT_TRUE(Fetch(ok, "http://h.example/dir/file?x=1").document);
+  const auto requests = server_.GetRequests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0],
+            "GET /dir/file?x=1 HTTP/1.0\r\n"
+            "Host: 127.0.0.1\r\n"
+            "User-Agent: V-Lib Http Client\r\n"
+            "Content-Type: text/html; charset=UTF-8\r\n"
+            "\r\n");
+  EXPECT_EQ(requests[1],
+            "GET /no-scheme HTTP/1.0\r\nHost: 127.0.0.1\r\nUser-Agent: RovanSevenFileListClient\r\n"
+            "Content-Type: text/html; charset=UTF-8\r\n\r\n");
+  // Through a proxy the target is the whole URL and Host names the proxy host, without a port.
+  EXPECT_EQ(requests[2],
+            "GET http://h.example/dir/file?x=1 HTTP/1.0\r\nHost: 127.0.0.1\r\n"
+            "User-Agent: RovanSevenFileListClient\r\nContent-Type: text/html; charset=UTF-8\r\n\r\n");
+}
+
+TEST_F(HttpClientTest, AcceptedReplies) {
+  struct Case {
+    Reply reply;
+    std::string document;
+  };
+  const Case cases[] = {
+      {{{"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello"}}, "hello"},
+      {{{"HTTP/1.1 200 OK\nServer: x\n\nbare\r\nlf"}}, "bare\r\nlf"},
+      // The header arrives in pieces, and the first body bytes come with its end.
+      {{{"HTTP/1.0 2", "00 OK\r\nContent-", "Length: 6\r", "\n\r\nab", "cdef"}, 5}, "abcdef"},
+      {{{"HTTP/1.0 200 OK\r\ncontent-length: 2\r\n\r\nlonger than two"}}, "longer than two"},
+      {{{"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n"}}, ""},
+      {{{"HTTP/1.0 200 OK\r\n\r\n"}}, ""},
+      {{{"HTTP/1.0 200 OK\r\n\r\n", std::string(300000, 'z')}}, std::string(300000, 'z')},
+  };
+  for (const Case& c : cases) {
+    const Outcome outcome = Fetch(c.reply);
+    ASSERT_TRUE(outcome.document) << c.reply.pieces[0] << outcome.error;
+    EXPECT_EQ(*outcome.document, c.document) << c.reply.pieces[0];
+    EXPECT_EQ(client_.GetDataSize(), c.document.size());
+    EXPECT_EQ(Collapsed(outcome.steps), UpToHeaderThen({14, 15, 11, 17, 18, 19}));
+  }
+}
+
+TEST_F(HttpClientTest, RefusedRepliesLeaveNoDocument) {
+  struct Case {
+    std::string reply;
+    std::string error;
+    Steps steps;
+  };
+  const std::string ok = "HTTP/1.0 200 OK\r\n";
+  const Case cases[] = {
+      {"HTTP/1.0 200\r\n\r\n", "HTTP header error : HTTP/1.0 200", UpToHeaderThen({13})},
+      {"HTTP/1.0 404 Not Found\r\n\r\n", "Receive error code : 404", kUpToHeader},
+      {"ICY 200 OK\r\n\r\n", "respons is not HTTP : ICY 200 OK", UpToHeaderThen({13})},
+      {ok + "Content-Length: 12a\r\n\r\n", "HTTP header error : Content-Length is invalied value.",
+       UpToHeaderThen({13})},
+      {ok + "Content-Length: 4294967296\r\n\r\n",
+       "HTTP header error : Content-Length is invalied value.", UpToHeaderThen({13})},
+      {ok + "Content-Length: " + std::string(62, '0') + "1\r\n\r\n",
+       "HTTP header error : Content-Length is invalied value.", UpToHeaderThen({13})},
+      {ok + "Content-Length: 0\r\n\r\nx", "Document data exceed the Content-Length.",
+       UpToHeaderThen({14, 15})},
+      {ok + "Content-Length: 3\r\n\r\nabcd", "Document data exceed the Content-Length.",
+       UpToHeaderThen({14, 15})},
+      // Cut off inside the header: a failure, not a wait and not an empty success.
+      {ok + "Content-Le", "header recv error : connection closed before the header ended.",
+       UpToHeaderThen({10})},
+      {"", "header recv error : connection closed before the header ended.", UpToHeaderThen({10})},
+      {ok + "X: " + std::string(70000, 'x'), "HTTP header error : header longer than 64 KiB.",
+       UpToHeaderThen({13})},
+  };
+  for (const Case& c : cases) {
+    const Outcome outcome = Fetch({{c.reply}});
+    EXPECT_FALSE(outcome.document) << c.reply;
+    EXPECT_EQ(outcome.error, "HttpClient : " + c.error) << c.reply;
+    EXPECT_TRUE(outcome.error_mark);
+    EXPECT_EQ(Collapsed(outcome.steps), c.steps) << c.reply;
+    ExpectNoDocument();
+  }
+}
+
+TEST_F(HttpClientTest, ShortBodyIsCaughtByReadDataOrBySinkRequest) {
+  const Reply short_body{{"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabcd"}};
+  server_.SetReply(short_body);
+  client_.Request("http://127.0.0.1/short");
+  EXPECT_EQ(client_.GetDataSize(), 10u);
+  EXPECT_EQ(client_.GetReceivedSize(), 4u);
+  char buffer[10] = {};
+  EXPECT_THROW(client_.ReadData(10, buffer), Exception);
+  client_.ReadData(4, buffer);
+  EXPECT_EQ(std::string(buffer, 4), "abcd");
+  try {
+    client_.ReadData(4, nullptr);
+    ADD_FAILURE();
+  } catch (const Exception& failure) {
+    EXPECT_EQ(failure.GetText(), "HttpClient : ReadData error : pDst is NULL.");
+  }
+  StringSink sink;
+  const Outcome outcome = Fetch(short_body, "http://127.0.0.1/short", &sink);
+  EXPECT_EQ(outcome.error, "HttpClient : Document data is shorter than the Content-Length.");
+  EXPECT_FALSE(sink.ended);
+}
+
+TEST_F(HttpClientTest, SinkSeesTheSameBodyStepsAndFailures) {
+  const std::string body(200000, 'q');
+  for (const bool announce : {true, false}) {
+    const std::string length = announce ? "Content-Length: 200000\r\n" : "";
+    const Reply reply{{"HTTP/1.0 200 OK\r\n" + length + "\r\nqq", body.substr(2)}};
+    StringSink sink;
+    const Outcome streamed = Fetch(reply, "http://127.0.0.1/f", &sink);
+    ASSERT_TRUE(streamed.document) << streamed.error;
+    EXPECT_EQ(sink.body, body);
+    EXPECT_EQ(sink.announced, announce);
+    EXPECT_EQ(sink.length, announce ? body.size() : 0u);
+    EXPECT_EQ(sink.ended, body.size());
+    EXPECT_EQ(client_.GetDataSize(), body.size());
+    const Outcome held = Fetch(reply);
+    EXPECT_EQ(held.document, body);
+    EXPECT_EQ(Collapsed(streamed.steps), Collapsed(held.steps));
+  }
+  StringSink failing;
+  failing.fail_on_data = true;
+  const Outcome outcome = Fetch({{"HTTP/1.0 200 OK\r\n\r\nabc"}}, "http://127.0.0.1/f", &failing);
+  EXPECT_EQ(outcome.error, "disk full");
+  EXPECT_EQ(Collapsed(outcome.steps), UpToHeaderThen({14, 15}));
+}
+
+TEST_F(HttpClientTest, AbortFromAnotherThreadDuringASlowBody) {
+  server_.SetReply({{"HTTP/1.0 200 OK\r\n\r\n", std::string(1000, 'a'), std::string(1000, 'b'),
+                     std::string(1000, 'c'), std::string(1000, 'd'), std::string(1000, 'e')},
+                    100});
+  std::optional<Exception> failure;
+  Steps steps;
+  client_.SetHook(Record, reinterpret_cast<std::uintptr_t>(&steps));
+  std::thread worker([&] {
+    try {
+      client_.Request("http://127.0.0.1/slow");
+    } catch (const Exception& caught) {
+      failure = caught;
+    }
+  });
+  for (int i = 0; i < 200 && client_.GetReceivedSize() == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  client_.SetAbort(true);
+  worker.join();
+  client_.SetHook(nullptr, 0);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->GetText(), "HttpClient : Abort by User.");
+  EXPECT_FALSE(failure->IsError());
+  EXPECT_EQ(Collapsed(steps), UpToHeaderThen({14, 15, 11}));
+  ExpectNoDocument();
+  // The flag is cleared when the next request begins.
+  EXPECT_TRUE(Fetch({{"HTTP/1.0 200 OK\r\n\r\nnext"}}).document);
+}
+
+TEST_F(HttpClientTest, UrlAndConnectionFailures) {
+  for (const char* url : {"ftp://127.0.0.1/x", "HTTP://127.0.0.1/x"}) {
+    const Outcome outcome = Fetch({}, url);
+    EXPECT_EQ(outcome.error, std::string("HttpClient : not http query : ") + url);
+    EXPECT_EQ(outcome.steps, (Steps{1, 2}));
+  }
+  // No path after the host.
+  EXPECT_EQ(Fetch({}, "http://127.0.0.1").error, "File Download Error.");
+  // A port in the URL is not read; it stays part of the host name, which does not resolve.
+  const Outcome with_port = Fetch({}, "http://127.0.0.1:8080/x");
+  EXPECT_TRUE(with_port.error == "HttpClient : host not found : 127.0.0.1:8080" ||
+              with_port.error == "HttpClient : unknown host error : 127.0.0.1:8080")
+      << with_port.error;
+  HttpClient refused;
+  refused.SetDirectPort(net_testing::FindFreePort());
+  Steps steps;
+  refused.SetHook(Record, reinterpret_cast<std::uintptr_t>(&steps));
+  try {
+    refused.Request("http://127.0.0.1/x");
+    ADD_FAILURE();
+  } catch (const Exception& failure) {
+    EXPECT_EQ(failure.GetText(), "HttpClient : connect error : 10061");
+  }
+  EXPECT_EQ(steps, (Steps{1, 3, 4}));
+  // A name goes through the resolver and then the same connection.
+  EXPECT_TRUE(Fetch({{"HTTP/1.0 200 OK\r\n\r\nx"}}, "http://localhost/x").document);
+}
+
+TEST_F(HttpClientTest, ProxySettings) {
+  const auto refusal = [this](const std::string& text) {
+    try {
+      client_.SetProxy(text);
+    } catch (const Exception& failure) {
+      EXPECT_TRUE(failure.IsError());
+      return failure.GetText();
+    }
+    return std::tstring("accepted");
+  };
+  EXPECT_EQ(refusal("no-colon"), "HttpClient : プロキシ設定のエラー\r\nno-colon");
+  EXPECT_EQ(refusal("h:99999999999"), "HttpClient : プロキシ設定のエラー\r\nh:99999999999");
+  EXPECT_EQ(refusal("h:0"), "HttpClient : プロキシ設定のエラー\r\nh:0");
+  EXPECT_EQ(refusal("h:70000"), "HttpClient : プロキシ設定のエラー\r\nh:70000");
+  // A refused text leaves the proxy off: the request goes straight to the server.
+  EXPECT_TRUE(Fetch({{"HTTP/1.0 200 OK\r\n\r\n"}}).document);
+  // The text splits at the last colon; the port reads like strtol.
+  EXPECT_EQ(refusal("a:b: 3128x"), "accepted");
+  const Outcome outcome = Fetch({}, "http://127.0.0.1/x");
+  EXPECT_TRUE(outcome.error == "HttpClient : host not found : a:b" ||
+              outcome.error == "HttpClient : unknown host error : a:b")
+      << outcome.error;
+  EXPECT_EQ(refusal(""), "accepted");
+  EXPECT_TRUE(Fetch({{"HTTP/1.0 200 OK\r\n\r\n"}}).document);
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+#include "net/testing/scripted_server.h"
+
+#include <chrono>
+#include <stdexcept>
+
+namespace net_testing {
+namespace {
+
+constexpr int kPollMilliseconds = 50;
+constexpr int kReceiveTimeoutMilliseconds = 10000;
+
+// Reads up to the empty line that ends a request (or until the peer stops sending), so that
+// closing afterwards never discards unread bytes, which would reset the connection.
+std::string ReadRequest(platform::Socket& connection) {
+  std::string request;
+  char buffer[4096];
+  while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
+    const long n = connection.Receive(buffer, sizeof buffer);
+    if (n <= 0) break;
+    request.append(buffer, static_cast<std::size_t>(n));
+  }
+  return request;
+}
+
+bool SendAll(platform::Socket& connection, const std::string& bytes) {
+  for (std::size_t sent = 0; sent < bytes.size();) {
+    const long n = connection.Send(bytes.data() + sent, bytes.size() - sent);
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+ScriptedServer::ScriptedServer(Reply reply) : reply_(std::move(reply)) {
+  if (!listener_.Listen(platform::kLoopbackAddress, 0)) {
+    throw std::runtime_error("scripted server: cannot listen");
+  }
+  port_ = listener_.GetPort();
+  thread_ = std::thread([this] { Serve(); });
+}
+
+ScriptedServer::~ScriptedServer() {
+  stop_ = true;
+  thread_.join();
+}
+
+std::string ScriptedServer::GetProxyText() const { return "127.0.0.1:" + std::to_string(port_); }
+
+void ScriptedServer::SetReply(Reply reply) {
+  std::lock_guard hold(mutex_);
+  reply_ = std::move(reply);
+}
+
+std::vector<std::string> ScriptedServer::GetRequests() {
+  std::lock_guard hold(mutex_);
+  return requests_;
+}
+
+void ScriptedServer::Serve() {
+  while (!stop_) {
+    platform::Socket connection = listener_.Accept(kPollMilliseconds);
+    if (connection.IsOpen()) Answer(connection);
+  }
+}
+
+void ScriptedServer::Answer(platform::Socket& connection) {
+  connection.SetReceiveTimeout(kReceiveTimeoutMilliseconds);
+  const std::string request = ReadRequest(connection);
+  Reply reply;
+  {
+    std::lock_guard hold(mutex_);
+    requests_.push_back(request);
+    reply = reply_;
+  }
+  for (std::size_t i = 0; i < reply.pieces.size() && !stop_; ++i) {
+    if (i != 0 && reply.pause_ms > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(reply.pause_ms));
+    }
+    if (!SendAll(connection, reply.pieces[i])) break;
+  }
+  connection.ShutdownSend();
+}
+
+std::uint16_t FindFreePort() {
+  platform::ListeningSocket probe;
+  if (!probe.Listen(platform::kLoopbackAddress, 0)) throw std::runtime_error("no free port");
+  return probe.GetPort();
+}
+
+}  // namespace net_testing

@@ -1,0 +1,54 @@
+// An HTTP server on 127.0.0.1 that plays a scripted reply, for the replies no real server sends:
+// cut-off headers, bare line feeds, lying lengths, slow bodies. It serves connections one after
+// another on its own thread until it is destroyed; every wait in it is bounded.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/socket.h"
+
+namespace net_testing {
+
+struct Reply {
+  // Sent one after the other, with `pause_ms` before each piece after the first.
+  std::vector<std::string> pieces;
+  int pause_ms = 0;
+};
+
+class ScriptedServer {
+ public:
+  explicit ScriptedServer(Reply reply = {});
+  ~ScriptedServer();
+  ScriptedServer(const ScriptedServer&) = delete;
+  ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+  std::uint16_t GetPort() const { return port_; }
+  // "127.0.0.1:<port>", the text that makes a client use this server as its proxy.
+  std::string GetProxyText() const;
+  // The reply for the connections that come from now on.
+  void SetReply(Reply reply);
+  // The request bytes of every connection so far, up to and including the empty line.
+  std::vector<std::string> GetRequests();
+
+ private:
+  void Serve();
+  void Answer(platform::Socket& connection);
+
+  platform::ListeningSocket listener_;
+  std::uint16_t port_ = 0;
+  std::mutex mutex_;
+  Reply reply_;
+  std::vector<std::string> requests_;
+  std::atomic<bool> stop_ = false;
+  std::thread thread_;
+};
+
+// A port on 127.0.0.1 that nothing listened on a moment ago, for servers started by tests.
+std::uint16_t FindFreePort();
+
+}  // namespace net_testing
