@@ -1,0 +1,32 @@
+#include "file_sink.h"
+
+#include <filesystem>
+
+#include "base/exception.h"
+
+FileSink::~FileSink() noexcept(false) {
+  if (file_ != nullptr && file_ != stdout) std::fclose(file_);
+}
+
+void FileSink::OnBegin(bool, std::uint32_t) {
+  file_ = path_.empty() ? stdout : std::fopen(path_.c_str(), "wb");
+  if (file_ == nullptr) throw Exception("cannot create " + path_, true);
+}
+
+void FileSink::OnData(const std::uint8_t* bytes, std::size_t size) {
+  if (std::fwrite(bytes, 1, size, file_) != size) throw Exception("write error : " + path_, true);
+}
+
+void FileSink::OnEnd(std::uint32_t) {
+  const bool closed = file_ == stdout ? std::fflush(file_) == 0 : std::fclose(file_) == 0;
+  if (file_ != stdout) file_ = nullptr;
+  if (!closed) throw Exception("write error : " + path_, true);
+}
+
+void FileSink::Discard() {
+  if (path_.empty() || file_ == nullptr) return;
+  std::fclose(file_);
+  file_ = nullptr;
+  std::error_code ignored;
+  if (std::filesystem::is_regular_file(path_, ignored)) std::filesystem::remove(path_, ignored);
+}
