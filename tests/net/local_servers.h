@@ -1,0 +1,59 @@
+// nginx and tinyproxy from the system's packages, run by a test on 127.0.0.1 with a generated
+// configuration in a folder of their own, on a free port, and stopped when the object goes.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace net_testing {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& prefix);
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::filesystem::path& GetPath() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Serves the files of `root` as static files.
+class Nginx {
+ public:
+  explicit Nginx(const std::filesystem::path& root);
+  ~Nginx();
+  Nginx(const Nginx&) = delete;
+  Nginx& operator=(const Nginx&) = delete;
+  std::uint16_t GetPort() const { return port_; }
+
+ private:
+  TempFolder folder_{"varne-nginx"};
+  std::uint16_t port_ = 0;
+  std::string command_;
+};
+
+// An HTTP proxy that may forward to 127.0.0.1.
+class TinyProxy {
+ public:
+  TinyProxy();
+  ~TinyProxy();
+  TinyProxy(const TinyProxy&) = delete;
+  TinyProxy& operator=(const TinyProxy&) = delete;
+  std::uint16_t GetPort() const { return port_; }
+
+ private:
+  TempFolder folder_{"varne-tinyproxy"};
+  std::uint16_t port_ = 0;
+};
+
+// Waits until something accepts connections on 127.0.0.1:port (at most about ten seconds).
+bool WaitForPort(std::uint16_t port);
+
+// Runs a shell command; throws when it does not exit with 0.
+void Run(const std::string& command);
+
+}  // namespace net_testing
