@@ -81,7 +81,7 @@ class Unlocked {
 
 struct HttpClient::Connection {
   platform::Socket socket;
-  std::tstring host;    // the URL's host, or the proxy's
+  std::tstring host;  // the URL's host, or the proxy's
   int port = 80;
   std::tstring target;  // the path, or the whole URL for a proxy
 };
@@ -122,7 +122,8 @@ void HttpClient::SetUserAgent(const std::tstring& text) {
 
 void HttpClient::SetDirectPort(int port) {
   CriticalSectionLock hold(settings_lock_);
-  if (!IsPort(port)) throw HttpClientException(std::tstring::FormatNew("bad port : %d", port), true);
+  if (!IsPort(port))
+    throw HttpClientException(std::tstring::FormatNew("bad port : %d", port), true);
   direct_port_ = port;
 }
 
@@ -248,7 +249,8 @@ void HttpClient::ConnectByName(Connection& connection) {
     if (i != 0 && !connection.socket.Create()) {
       Fail(kStepConnectFailed, ErrorText("socket create error : %d"));
     }
-    if (connection.socket.Connect(addresses[i], static_cast<std::uint16_t>(connection.port))) return;
+    if (connection.socket.Connect(addresses[i], static_cast<std::uint16_t>(connection.port)))
+      return;
   }
   Fail(kStepConnectFailed, ErrorText("connect error : %d"));
 }
@@ -256,9 +258,8 @@ void HttpClient::ConnectByName(Connection& connection) {
 void HttpClient::SendRequest(Connection& connection) {
   Notify(kStepSending);
   const std::tstring text = "GET " + connection.target + " HTTP/1.0\r\n" +
-                            "Host: " + connection.host + "\r\n" +
-                            "User-Agent: " + user_agent_ + "\r\n" +
-                            "Content-Type: text/html; charset=UTF-8\r\n" + "\r\n";
+                            "Host: " + connection.host + "\r\n" + "User-Agent: " + user_agent_ +
+                            "\r\n" + "Content-Type: text/html; charset=UTF-8\r\n" + "\r\n";
   // A send may take only part of the text; the rest goes in further sends.
   for (std::size_t sent = 0; sent < text.size();) {
     const long n = connection.socket.Send(text.data() + sent, text.size() - sent);
@@ -278,10 +279,11 @@ std::string HttpClient::ReceiveHeader(Connection& connection, std::vector<std::u
     if (n < 0) Fail(kStepHeaderReceiveFailed, ErrorText("header recv error : %d"));
     // Without the empty line the reply is cut off; waiting on would wait for ever.
     if (n == 0) {
-      Fail(kStepHeaderReceiveFailed, "header recv error : connection closed before the header ended.");
+      Fail(kStepHeaderReceiveFailed,
+           "header recv error : connection closed before the header ended.");
     }
-    const auto result = collector.Add(reinterpret_cast<const char*>(buffer.data()),
-                                      static_cast<std::size_t>(n));
+    const auto result =
+        collector.Add(reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(n));
     header_lines_ = collector.GetLines();
     switch (result) {
       case http_reply::HeaderCollector::Result::kNeedMore:
@@ -299,7 +301,8 @@ std::string HttpClient::ReceiveHeader(Connection& connection, std::vector<std::u
 std::uint32_t HttpClient::CheckHeader(bool& announced) {
   const std::tstring& status = header_lines_.front();
   std::tstring code;
-  if (!http_reply::GetStatusCode(status, code)) Fail(kStepHeaderRefused, "HTTP header error : " + status);
+  if (!http_reply::GetStatusCode(status, code))
+    Fail(kStepHeaderRefused, "HTTP header error : " + status);
   if (code != "200") throw HttpClientException("Receive error code : " + code, true);
   header_fields_ = http_reply::GetFields(header_lines_);
   const auto field = header_fields_.find("Content-Length");
@@ -347,12 +350,12 @@ void HttpClient::ReceiveBody(Connection& connection, std::vector<std::uint8_t>& 
 }
 
 void HttpClient::StoreBlock(const std::uint8_t* bytes, std::size_t size, IHttpBodySink& sink) {
-  const std::uint32_t room = announced_ ? length_ - received_
-                                        : std::numeric_limits<std::uint32_t>::max() - received_;
+  const std::uint32_t room =
+      announced_ ? length_ - received_ : std::numeric_limits<std::uint32_t>::max() - received_;
   if (size > room) {
-    throw HttpClientException(announced_ ? "Document data exceed the Content-Length."
-                                         : "Document data exceed 4 GiB.",
-                              true);
+    throw HttpClientException(
+        announced_ ? "Document data exceed the Content-Length." : "Document data exceed 4 GiB.",
+        true);
   }
   sink.OnData(bytes, size);
   received_ += static_cast<std::uint32_t>(size);

@@ -2,10 +2,11 @@
 // through an HTTP proxy. Either the whole document is held until the next request (Request, then
 // GetDataSize and ReadData), or each block is handed to a sink as it arrives (Request with a sink).
 //
-// One thread runs the requests; another may call SetAbort and read the sizes. Locks, always taken
-// in this order: the settings lock for a whole request, then the data lock from the header to the
-// end of the body. The hook runs under the hook lock, and from the header on with the data lock
-// released, so a hook may read the sizes.
+// One thread runs the requests; another may call SetAbort at any time. Locks, always taken in this
+// order: the settings lock for a whole request, then the data lock from the header to the end of
+// the body, so other threads that read the sizes wait for the body to end. The hook runs under the
+// hook lock, and from the header on with the data lock released, so a hook may read the sizes: it
+// is how progress reaches other threads.
 #pragma once
 
 #include <atomic>
@@ -23,13 +24,13 @@ class HttpClient : public WinsockBase {
  public:
   // Notification codes passed to the hook, in the order a request meets them (16 is not used).
   enum Step : int {
-    kStepBegun = 1,             // previous document dropped
-    kStepUrlRefused = 2,        // scheme is not "http"; the failure follows
+    kStepBegun = 1,       // previous document dropped
+    kStepUrlRefused = 2,  // scheme is not "http"; the failure follows
     kStepCreatingSocket = 3,
-    kStepConnectFailed = 4,     // socket, host not found or connection failed; the failure follows
+    kStepConnectFailed = 4,  // socket, host not found or connection failed; the failure follows
     kStepConnected = 5,
     kStepSending = 6,
-    kStepSendFailed = 7,        // the failure follows
+    kStepSendFailed = 7,  // the failure follows
     kStepSent = 8,
     kStepAfterSent = 12,
     kStepReceivingHeader = 9,
@@ -37,7 +38,7 @@ class HttpClient : public WinsockBase {
     kStepHeaderRefused = 13,        // the failure follows
     kStepHeaderComplete = 14,
     kStepReceivingBody = 15,
-    kStepBlockStored = 11,      // once per received block; the received count includes it
+    kStepBlockStored = 11,  // once per received block; the received count includes it
     kStepBodyComplete = 17,
     kStepClosing = 18,
     kStepClosed = 19,

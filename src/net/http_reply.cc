@@ -68,7 +68,8 @@ bool ParseContentLength(const std::tstring& value, std::uint32_t& length) {
   std::size_t pos = 0;
   while (pos < value.size() && IsBlank(value[pos])) ++pos;
   bool negative = false;
-  if (pos < value.size() && (value[pos] == '+' || value[pos] == '-')) negative = value[pos++] == '-';
+  if (pos < value.size() && (value[pos] == '+' || value[pos] == '-'))
+    negative = value[pos++] == '-';
   const std::size_t digits = pos;
   std::uint64_t number = 0;
   for (; pos < value.size() && IsDigit(value[pos]); ++pos) {

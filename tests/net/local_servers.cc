@@ -19,6 +19,51 @@ void WriteFile(const std::filesystem::path& path, const std::string& text) {
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+// Everything a server writes goes to its own folder (@DIR@). As root, nginx must be told to stay
+// root, since its default user cannot read a test's temporary folder.
+constexpr const char* kNginxConfig = R"(user root;
+worker_processes 1;
+pid @DIR@/nginx.pid;
+error_log @DIR@/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  default_type application/octet-stream;
+  client_body_temp_path @DIR@/body;
+  proxy_temp_path @DIR@/proxy;
+  fastcgi_temp_path @DIR@/fastcgi;
+  uwsgi_temp_path @DIR@/uwsgi;
+  scgi_temp_path @DIR@/scgi;
+  server {
+    listen 127.0.0.1:@PORT@;
+    root @ROOT@;
+  }
+}
+)";
+
+constexpr const char* kTinyProxyConfig = R"(Port @PORT@
+Listen 127.0.0.1
+Timeout 60
+MaxClients 16
+Allow 127.0.0.1
+PidFile "@DIR@/tinyproxy.pid"
+LogFile "@DIR@/tinyproxy.log"
+LogLevel Warning
+User root
+Group root
+)";
+
+std::string Fill(std::string text, const std::string& dir, std::uint16_t port,
+                 const std::string& root) {
+  const std::pair<std::string, std::string> values[] = {
+      {"@DIR@", dir}, {"@PORT@", std::to_string(port)}, {"@ROOT@", root}};
+  for (const auto& [key, value] : values) {
+    for (std::size_t at; (at = text.find(key)) != std::string::npos;)
+      text.replace(at, key.size(), value);
+  }
+  return text;
+}
+
 bool Accepts(std::uint16_t port) {
   platform::Socket probe;
   return probe.Create() && probe.Connect(platform::kLoopbackAddress, port);
@@ -60,27 +105,7 @@ void Run(const std::string& command) {
 Nginx::Nginx(const std::filesystem::path& root) {
   const std::string dir = folder_.GetPath().string();
   port_ = FindFreePort();
-  // Everything nginx writes goes to its own folder; as root it must be told to stay root, since
-  // its default user cannot read a test's temporary folder.
-  WriteFile(folder_.GetPath() / "nginx.conf",
-            "user root;\n"
-            "worker_processes 1;\n"
-            "pid " + dir + "/nginx.pid;\n"
-            "error_log " + dir + "/error.log;\n"
-            "events { worker_connections 64; }\n"
-            "http {\n"
-            "  access_log off;\n"
-            "  default_type application/octet-stream;\n"
-            "  client_body_temp_path " + dir + "/body;\n"
-            "  proxy_temp_path " + dir + "/proxy;\n"
-            "  fastcgi_temp_path " + dir + "/fastcgi;\n"
-            "  uwsgi_temp_path " + dir + "/uwsgi;\n"
-            "  scgi_temp_path " + dir + "/scgi;\n"
-            "  server {\n"
-            "    listen 127.0.0.1:" + std::to_string(port_) + ";\n"
-            "    root " + root.string() + ";\n"
-            "  }\n"
-            "}\n");
+  WriteFile(folder_.GetPath() / "nginx.conf", Fill(kNginxConfig, dir, port_, root.string()));
   command_ = "nginx -q -p " + dir + " -e " + dir + "/error.log -c " + dir + "/nginx.conf";
   Run(command_);
   if (!WaitForPort(port_)) throw std::runtime_error("nginx did not start");
@@ -94,17 +119,7 @@ Nginx::~Nginx() {
 TinyProxy::TinyProxy() {
   const std::string dir = folder_.GetPath().string();
   port_ = FindFreePort();
-  WriteFile(folder_.GetPath() / "tinyproxy.conf",
-            "Port " + std::to_string(port_) + "\n"
-            "Listen 127.0.0.1\n"
-            "Timeout 60\n"
-            "MaxClients 16\n"
-            "Allow 127.0.0.1\n"
-            "PidFile \"" + dir + "/tinyproxy.pid\"\n"
-            "LogFile \"" + dir + "/tinyproxy.log\"\n"
-            "LogLevel Warning\n"
-            "User root\n"
-            "Group root\n");
+  WriteFile(folder_.GetPath() / "tinyproxy.conf", Fill(kTinyProxyConfig, dir, port_, ""));
   Run("tinyproxy -c " + dir + "/tinyproxy.conf");
   if (!WaitForPort(port_)) throw std::runtime_error("tinyproxy did not start");
 }

@@ -18,46 +18,60 @@ namespace {
 
 thread_local int last_error = 0;
 
-// The one place where the system's codes become the socket library's numbers. Positive codes are
-// errno values; negative ones are resolver (EAI_*) codes, which glibc keeps below zero.
+struct ErrorNumber {
+  int code;
+  int number;
+};
+
+// errno values (positive) and resolver EAI_* codes (negative in glibc) with their numbers.
+constexpr ErrorNumber kErrorNumbers[] = {
+    {EINTR, 10004},
+    {EBADF, 10009},
+    {EACCES, 10013},
+    {EFAULT, 10014},
+    {EINVAL, 10022},
+    {EMFILE, 10024},
+    {ENFILE, 10024},
+    {EAGAIN, 10035},
+    {EINPROGRESS, 10036},
+    {EALREADY, 10037},
+    {ENOTSOCK, 10038},
+    {EMSGSIZE, 10040},
+    {EPROTONOSUPPORT, 10043},
+    {EOPNOTSUPP, 10045},
+    {EAFNOSUPPORT, 10047},
+    {EADDRINUSE, 10048},
+    {EADDRNOTAVAIL, 10049},
+    {ENETDOWN, 10050},
+    {ENETUNREACH, 10051},
+    {ENETRESET, 10052},
+    {ECONNABORTED, 10053},
+    {ECONNRESET, 10054},
+    {EPIPE, 10054},
+    {ENOBUFS, 10055},
+    {ENOMEM, 10055},
+    {EISCONN, 10056},
+    {ENOTCONN, 10057},
+    {ETIMEDOUT, kSocketErrorTimedOut},
+    {ECONNREFUSED, kSocketErrorConnectionRefused},
+    {EHOSTDOWN, 10064},
+    {EHOSTUNREACH, 10065},
+    {EAI_NONAME, kSocketErrorHostNotFound},
+    {EAI_AGAIN, kSocketErrorTryAgain},
+    {EAI_FAIL, 11003},
+    {EAI_NODATA, 11004},
+    {EAI_ADDRFAMILY, 11004},
+    {EAI_MEMORY, 10055},
+};
+
+// The one place where the system's codes become the socket library's numbers. A code without a
+// counterpart is passed on as it is.
 int ToSocketErrorNumber(int code) {
-  switch (code) {
-    case EINTR: return 10004;
-    case EBADF: return 10009;
-    case EACCES: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
-    case EMFILE: case ENFILE: return 10024;
-    case EAGAIN: return 10035;
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EMSGSIZE: return 10040;
-    case EPROTONOSUPPORT: return 10043;
-    case EOPNOTSUPP: return 10045;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
-    case ECONNRESET: case EPIPE: return 10054;
-    case ENOBUFS: case ENOMEM: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
-    case ETIMEDOUT: return kSocketErrorTimedOut;
-    case ECONNREFUSED: return kSocketErrorConnectionRefused;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    case EAI_NONAME: return kSocketErrorHostNotFound;
-    case EAI_AGAIN: return kSocketErrorTryAgain;
-    case EAI_FAIL: return 11003;
-    case EAI_NODATA: case EAI_ADDRFAMILY: return 11004;
-    case EAI_MEMORY: return 10055;
-    case EAI_SYSTEM: return ToSocketErrorNumber(errno);
-    default: return code;
+  if (code == EAI_SYSTEM) code = errno;
+  for (const ErrorNumber& entry : kErrorNumbers) {
+    if (entry.code == code) return entry.number;
   }
+  return code;
 }
 
 // Records the failure of the call just made and passes its result on.
