@@ -214,6 +214,18 @@ void HttpClient::SplitUrl(const std::tstring& url, Connection& connection) {
   host_ = url.substr(host_start, slash - host_start);
   path_ = url.substr(slash);
   port_ = direct_port_;
+  // A server on another port than 80 is named as "host:port"; without reading it, such a URL
+  // would send the whole text to the resolver as a host name.
+  const std::size_t colon = host_.rfind(':');
+  if (colon != std::string::npos && colon + 1 < host_.size() &&
+      host_.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
+    int port = 0;
+    if (!ParseSigned(host_.substr(colon + 1), port) || !IsPort(port)) {
+      throw Exception("File Download Error.", true);
+    }
+    port_ = port;
+    host_.erase(colon);
+  }
   if (proxy_enabled_) {
     connection = {{}, proxy_host_, proxy_port_, url};
   } else {

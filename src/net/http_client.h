@@ -54,8 +54,7 @@ class HttpClient : public WinsockBase {
   // without a colon or with a port outside 1..65535 turns it off and throws.
   void SetProxy(const std::tstring& text);
   void SetUserAgent(const std::tstring& text);
-  // The port of direct connections: 80, as a URL's own port is not read. Tests and diagnostics
-  // point it elsewhere.
+  // The port of direct connections to a URL that names none (80 unless set otherwise).
   void SetDirectPort(int port);
   void SetHook(Hook hook, std::uintptr_t user);
   // Seen once per received body block; cleared when a request begins.
