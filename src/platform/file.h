@@ -76,8 +76,8 @@ struct DirectoryItem {
   std::string name;
   bool is_directory;
 };
-// The items of a folder, without "." and "..", in the order the system lists them; false when the
-// folder cannot be listed.
+// The files and folders in a folder, without "." and ".." and without pipes, sockets and devices,
+// in the order the system lists them; false when the folder cannot be listed.
 bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items);
 
 // Puts the finished file at temp_path in destination's place in one step, so that readers see

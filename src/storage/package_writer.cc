@@ -23,10 +23,15 @@ constexpr std::size_t kBlockSize = 256 * 1024;
 class PackageWriter {
  public:
   PackageWriter(platform::File& file, std::uint32_t header_seed, std::uint32_t scramble,
-                std::size_t entry_count)
-      : file_(file), header_seed_(header_seed), scramble_(scramble), record_seeds_(header_seed) {
+                std::size_t entry_count, const std::function<void(std::uint64_t)>& progress)
+      : file_(file),
+        header_seed_(header_seed),
+        scramble_(scramble),
+        record_seeds_(header_seed),
+        progress_(progress) {
     header_.headerSeed = header_seed;
     header_.dataAreaOffset = kPackageHeaderSize + kPackageRecordSize * entry_count;
+    end_ = header_.dataAreaOffset;
     if (file_.Seek(static_cast<std::int64_t>(header_.dataAreaOffset), 0) < 0) {
       Fail("File seek error.");
     }
@@ -44,6 +49,7 @@ class PackageWriter {
     WriteName(wide, record);
     record.dataOffset = Position();
     record.storedSize = WriteData(entry, record);
+    end_ = Position();
     records_.push_back(record);
   }
 
@@ -56,15 +62,14 @@ class PackageWriter {
       std::memcpy(&bytes[i * kPackageRecordSize], cell, sizeof cell);
     }
     directory.Apply(bytes.data(), bytes.size());
-    const std::int64_t length = file_.Length();
-    if (length < 0) Fail("File size get error.");
     header_.entryCount = records_.size();
-    header_.fileSize = static_cast<std::uint64_t>(length);
+    header_.fileSize = end_;
     std::uint8_t head[kPackageHeaderSize];
     header_.Encode(head);
     if (file_.Seek(0, 0) < 0) Fail("File seek error.");
     Write(head, sizeof head);
     Write(bytes.data(), bytes.size());
+    if (file_.Length() != static_cast<std::int64_t>(end_)) Fail("File size get error.");
   }
 
   std::size_t Count() const { return records_.size(); }
@@ -106,6 +111,8 @@ class PackageWriter {
       if (record.IsScrambled()) stream.Apply(buffer_.get(), got);
       Write(buffer_.get(), got);
       done += got;
+      written_ += got;
+      if (progress_) progress_(written_);
     }
     const MD5Bytes digest = md5.Final();
     std::copy(digest.begin(), digest.end(), record.digest);
@@ -117,8 +124,11 @@ class PackageWriter {
   std::uint32_t scramble_;
   MersenneTwister record_seeds_;
   PackageHeader header_;
+  std::uint64_t end_ = 0;  // where the last entry's data ends: the package's length
   std::vector<WPACKAGE_INFO_CELL> records_;
   std::unique_ptr<std::uint8_t[]> buffer_;
+  const std::function<void(std::uint64_t)>& progress_;
+  std::uint64_t written_ = 0;
 };
 
 // Closes an entry file through its file system on every way out.
@@ -149,7 +159,7 @@ void VarneFileSystem::WritePackage(const std::tstring& path_name, std::uint32_t 
         false);
   }
   try {
-    PackageWriter writer(file, header_seed, scramble, directory_.size());
+    PackageWriter writer(file, header_seed, scramble, directory_.size(), write_progress_);
     for (const auto& [key, entry] : directory_) {
       IFile* entry_file = OpenFile(key);
       EntryCloser closer(*this, entry_file);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -63,6 +64,11 @@ class VarneFileSystem {
   // scramble is 1. Refuses an existing file; removes its own partial file when it fails.
   void WritePackage(const std::tstring& path, std::uint32_t scramble);
 
+  // Called by WritePackage with the count of data bytes written so far, after each block.
+  void SetWriteProgress(std::function<void(std::uint64_t)> progress) {
+    write_progress_ = std::move(progress);
+  }
+
   // Copies the entry of a name (normalised here) under the lock; false when there is none.
   bool LookupEntry(const std::tstring& name, FileInfoCellEx* entry);
   ICriticalSection& GetLock() { return lock_; }
@@ -79,4 +85,5 @@ class VarneFileSystem {
   // The key under the enumeration cursor; empty once it has passed the end.
   std::optional<std::tstring> cursor_;
   FileFindInfo find_info_;
+  std::function<void(std::uint64_t)> write_progress_;
 };

@@ -266,7 +266,10 @@ bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* item
   if (error) return false;
   for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
     std::error_code kind_error;
-    items->push_back({it->path().filename().string(), it->is_directory(kind_error)});
+    const bool folder = it->is_directory(kind_error);
+    // Pipes, sockets and devices hold no file contents; opening a pipe would block.
+    if (!folder && !it->is_regular_file(kind_error)) continue;
+    items->push_back({it->path().filename().string(), folder});
   }
   return !error;
 }
