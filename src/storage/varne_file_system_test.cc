@@ -125,7 +125,9 @@ TEST(VarneFileSystemTest, DamagedHeadersAreRefusedAndChangeNothing) {
   folder.Write("short.vpk", good.substr(0, 55));
   ExpectFailure([&] { system.ReadPackage(folder.Path("short.vpk")); },
                 prefix + folder.Path("short.vpk") + "\" cannot open.(header error)");
-  folder.Write("magic.vpk", "X" + good.substr(1));
+  std::string magic = good;
+  magic[0] = 'X';
+  folder.Write("magic.vpk", magic);
   ExpectFailure([&] { system.ReadPackage(folder.Path("magic.vpk")); },
                 prefix + folder.Path("magic.vpk") + "\" file readin error.");
   std::string longer = good;

@@ -37,7 +37,12 @@ std::string MD5Text(const std::string& bytes) {
   return md5.DigestText(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
 
-std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }
+std::string Quote(const fs::path& path) {
+  std::string quoted(1, '\'');
+  quoted += path.string();
+  quoted += '\'';
+  return quoted;
+}
 
 // Every file below root by its lower-cased relative path, as the package keys it.
 std::map<std::string, std::string> Tree(const fs::path& root) {

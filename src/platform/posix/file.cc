@@ -186,8 +186,14 @@ bool File::CreateTemporaryNear(const std::string& destination, std::string* temp
   const std::filesystem::path target(ResolvePath(destination));
   const std::string folder = target.parent_path().string();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = "." + target.filename().string() + "." + std::to_string(::getpid()) +
-                             "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
+    // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on a chain of "+".
+    std::string name = ".";
+    name += target.filename().string();
+    name += '.';
+    name += std::to_string(::getpid());
+    name += '-';
+    name += std::to_string(counter.fetch_add(1));
+    name += ".tmp";
     const std::string native = Join(folder, name);
     const int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
