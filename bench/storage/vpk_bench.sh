@@ -36,7 +36,7 @@ measure() {
       best=$seconds best_rss=$rss
     fi
   done
-  printf '   %-12s %6.2f s  peak RSS %7.1f MiB\n' "$name" "$best" "$(awk -v k="$best_rss" 'BEGIN {print k / 1024}')" >&2
+  printf "   %-12s %6.2f s  peak RSS %7.1f MiB\n" "$name" "$best" "$(awk -v k="$best_rss" "BEGIN {print k / 1024}")"
   eval "${name//-/_}_seconds=$best ${name//-/_}_rss=$best_rss"
 }
 

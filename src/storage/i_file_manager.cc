@@ -5,10 +5,9 @@
 
 #include "base/exception.h"
 #include "platform/file.h"
+#include "storage/block_pipeline.h"
 
 namespace {
-
-constexpr std::uint32_t kBlockSize = 256 * 1024;
 
 // Removes the temporary file unless it was put in place.
 class TemporaryFile {
@@ -49,18 +48,23 @@ void IFileManager::ExtractToFile(FileHandle handle, const std::tstring& destinat
   TemporaryFile temporary(path);
   const std::uint64_t size = GetSize(handle);
   if (size == ~std::uint64_t{0}) throw IFileManagerException("File lock error.");
-  auto buffer = std::make_unique<std::uint8_t[]>(kBlockSize);
-  for (std::uint64_t left = size; left > 0;) {
-    const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kBlockSize));
+  std::uint64_t left = size;
+  const auto produce = [&](std::uint8_t* buffer, std::size_t capacity) -> std::size_t {
+    if (left == 0) return 0;
+    const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, capacity));
     std::uint32_t got = 0;
-    if (Read(handle, buffer.get(), want, &got) < 0 || got == 0) {
+    if (Read(handle, buffer, want, &got) < 0 || got == 0) {
       throw IFileManagerException("File lock error.");
     }
-    if (temporary.File().Write(buffer.get(), got) != got) {
+    left -= got;
+    return got;
+  };
+  const auto consume = [&](std::uint8_t* data, std::size_t count) {
+    if (temporary.File().Write(data, count) != count) {
       throw IFileManagerException("File write error. : " + path);
     }
-    left -= got;
-  }
+  };
+  RunBlockPipeline(produce, consume, size >= kPipelineThreadedSize);
   temporary.ReplaceDestination(path);
 }
 

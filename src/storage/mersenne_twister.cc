@@ -53,3 +53,15 @@ void MersenneTwister::Discard(std::uint64_t count) {
     count -= step;
   }
 }
+
+void MersenneTwister::Generate(std::uint32_t* out, std::size_t count) {
+  while (count > 0) {
+    if (index_ >= kStateSize) Regenerate();
+    const auto step = std::min<std::size_t>(count, static_cast<std::size_t>(kStateSize - index_));
+    const std::uint32_t* from = state_.data() + index_;
+    for (std::size_t i = 0; i < step; ++i) out[i] = Temper(from[i]);
+    index_ += static_cast<int>(step);
+    out += step;
+    count -= step;
+  }
+}

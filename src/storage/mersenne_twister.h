@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 class MersenneTwister {
@@ -21,6 +22,8 @@ class MersenneTwister {
   }
   // Draws and discards count outputs.
   void Discard(std::uint64_t count);
+  // The next count outputs, in order, into out: the same values as count calls of Next.
+  void Generate(std::uint32_t* out, std::size_t count);
 
  private:
   static constexpr int kStateSize = 624;

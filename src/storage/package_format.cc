@@ -1,5 +1,7 @@
 #include "storage/package_format.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -14,6 +16,24 @@ T Get(const std::uint8_t* at) {
   T value = 0;
   for (std::size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(at[i]) << (8 * i);
   return value;
+}
+
+constexpr std::size_t kBatch = 1024;
+
+// data[4k..4k+3] ^= words[k], least significant byte first, whatever the host's byte order.
+void XorWords(std::uint8_t* data, const std::uint32_t* words, std::size_t count) {
+  if constexpr (std::endian::native == std::endian::little) {
+    for (std::size_t k = 0; k < count; ++k) {
+      std::uint32_t value;
+      std::memcpy(&value, data + 4 * k, 4);
+      value ^= words[k];
+      std::memcpy(data + 4 * k, &value, 4);
+    }
+  } else {
+    for (std::size_t k = 0; k < count; ++k) {
+      for (int b = 0; b < 4; ++b) data[4 * k + b] ^= static_cast<std::uint8_t>(words[k] >> (8 * b));
+    }
+  }
 }
 
 }  // namespace
@@ -80,12 +100,13 @@ void KeyStream::Apply(std::uint8_t* data, std::size_t length) {
     data[i] ^= static_cast<std::uint8_t>(word_ >> (8 * used_));
     used_ = (used_ + 1) % 4;
   }
-  for (; i + 4 <= length; i += 4) {
-    const std::uint32_t word = generator_.Next();
-    data[i] ^= static_cast<std::uint8_t>(word);
-    data[i + 1] ^= static_cast<std::uint8_t>(word >> 8);
-    data[i + 2] ^= static_cast<std::uint8_t>(word >> 16);
-    data[i + 3] ^= static_cast<std::uint8_t>(word >> 24);
+  // Whole words, a batch of outputs at a time.
+  std::uint32_t words[kBatch];
+  while (length - i >= 4) {
+    const std::size_t count = std::min<std::size_t>((length - i) / 4, kBatch);
+    generator_.Generate(words, count);
+    XorWords(data + i, words, count);
+    i += 4 * count;
   }
   if (i < length) word_ = generator_.Next();
   for (; i < length; ++i) {

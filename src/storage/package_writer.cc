@@ -7,6 +7,7 @@
 #include "base/exception.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "storage/block_pipeline.h"
 #include "storage/md5.h"
 #include "storage/package_key.h"
 #include "storage/varne_file_system.h"
@@ -14,9 +15,6 @@
 namespace {
 
 [[noreturn]] void Fail(const char* text) { throw VarneFileSystemException(text, true); }
-
-// Entries are streamed through a buffer of this size, so one entry never needs to fit in memory.
-constexpr std::size_t kBlockSize = 256 * 1024;
 
 // Writes one package: entries one after another from the data area on, the directory and the
 // header at the end, when every record and the file's length are known.
@@ -35,7 +33,6 @@ class PackageWriter {
     if (file_.Seek(static_cast<std::int64_t>(header_.dataAreaOffset), 0) < 0) {
       Fail("File seek error.");
     }
-    buffer_ = std::make_unique<std::uint8_t[]>(kBlockSize);
   }
 
   void AddEntry(const std::tstring& key, IFile& entry) {
@@ -99,21 +96,27 @@ class PackageWriter {
   std::uint64_t WriteData(IFile& entry, WPACKAGE_INFO_CELL& record) {
     KeyStream stream(DataSeed(record));
     MD5Context md5;
-    std::uint64_t done = 0;
-    while (done < record.sourceSize) {
-      const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockSize, record.sourceSize - done));
+    std::uint64_t read = 0, done = 0;
+    const auto produce = [&](std::uint8_t* buffer, std::size_t capacity) -> std::size_t {
+      if (read == record.sourceSize) return 0;
+      const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(capacity, record.sourceSize - read));
       std::uint32_t got = 0;
-      if (entry.Read(buffer_.get(), want, &got) < 0 || got == 0) {
+      if (entry.Read(buffer, want, &got) < 0 || got == 0) {
         // The entry ended before the size it reported: the same failure as locking it whole.
         throw VarneFileException("File Lock Size Over.", true);
       }
-      md5.Update(buffer_.get(), got);
-      if (record.IsScrambled()) stream.Apply(buffer_.get(), got);
-      Write(buffer_.get(), got);
-      done += got;
-      written_ += got;
+      md5.Update(buffer, got);
+      read += got;
+      return got;
+    };
+    const auto consume = [&](std::uint8_t* data, std::size_t size) {
+      if (record.IsScrambled()) stream.Apply(data, size);
+      Write(data, size);
+      done += size;
+      written_ += size;
       if (progress_) progress_(written_);
-    }
+    };
+    RunBlockPipeline(produce, consume, record.sourceSize >= kPipelineThreadedSize);
     const MD5Bytes digest = md5.Final();
     std::copy(digest.begin(), digest.end(), record.digest);
     return done;
@@ -126,7 +129,6 @@ class PackageWriter {
   PackageHeader header_;
   std::uint64_t end_ = 0;  // where the last entry's data ends: the package's length
   std::vector<WPACKAGE_INFO_CELL> records_;
-  std::unique_ptr<std::uint8_t[]> buffer_;
   const std::function<void(std::uint64_t)>& progress_;
   std::uint64_t written_ = 0;
 };
