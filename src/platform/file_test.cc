@@ -56,6 +56,10 @@ TEST_F(FileTest, NamesAreFoundWithoutRegardToCase) {
                       Disposition::kCreateNew),
             OpenError::kNone);
   EXPECT_TRUE(fs::exists(root_ / "Game/NewFile.txt"));
+  // A folder renamed to another case after it was found is found again under its new name.
+  fs::rename(root_ / "Game/Data", root_ / "Game/DATA2");
+  fs::rename(root_ / "Game/DATA2", root_ / "Game/dAtA");
+  EXPECT_EQ(ResolvePath(Internal("game\\DATA\\rv7.VPK")), (root_ / "Game/dAtA/RV7.vpk").string());
 }
 
 TEST_F(FileTest, DenyWriteSharingRefusesConflictingOpens) {

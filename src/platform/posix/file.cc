@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
+#include <unordered_map>
 #include <system_error>
 
 #include "platform/path.h"
@@ -99,6 +101,57 @@ bool SyncPath(const std::string& native) {
   const bool ok = ::fsync(fd) == 0;
   ::close(fd);
   return ok;
+}
+
+// Resolves the components of native from position start on, below the already resolved prefix.
+std::string Walk(std::string resolved, const std::string& native, std::size_t start) {
+  bool searching = resolved.empty() || Exists(resolved);
+  while (start <= native.size()) {
+    std::size_t end = native.find('/', start);
+    if (end == std::string::npos) end = native.size();
+    std::string part = native.substr(start, end - start);
+    if (searching && !part.empty() && part != "." && part != ".." &&
+        !Exists(Join(resolved, part))) {
+      part = MatchWithoutCase(resolved, part);
+      searching = Exists(Join(resolved, part));
+    }
+    resolved = part.empty() ? resolved : Join(resolved, part);
+    if (end < native.size() && end + 1 == native.size()) resolved += '/';
+    start = end + 1;
+  }
+  return resolved;
+}
+
+std::string ResolveNative(const std::string& native);
+
+// Folders resolved without regard to case, by the form they were asked for: every file of a
+// folder asked for in the wrong case would otherwise list the folders above it again. An entry is
+// used only while the folder it names exists.
+std::string ResolveFolder(const std::string& folder) {
+  static std::mutex lock;
+  static std::unordered_map<std::string, std::string> cache;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    const auto it = cache.find(folder);
+    if (it != cache.end() && Exists(it->second)) return it->second;
+  }
+  std::string resolved = ResolveNative(folder);
+  if (Exists(resolved)) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (cache.size() >= 256) cache.clear();
+    cache[folder] = resolved;
+  }
+  return resolved;
+}
+
+std::string ResolveNative(const std::string& native) {
+  if (native.empty() || Exists(native)) return native;
+  const std::size_t last = native.size() < 2 ? std::string::npos : native.rfind('/', native.size() - 2);
+  if (last == std::string::npos || last == 0) {
+    const std::string root = native[0] == '/' ? "/" : "";
+    return Walk(root, native, root.size());
+  }
+  return Walk(ResolveFolder(native.substr(0, last)), native, last + 1);
 }
 
 }  // namespace
@@ -206,27 +259,7 @@ bool File::CreateTemporaryNear(const std::string& destination, std::string* temp
   return false;
 }
 
-std::string ResolvePath(const std::string& internal) {
-  const std::string native = ToNativePath(internal);
-  if (native.empty() || Exists(native)) return native;
-  std::string resolved = native[0] == '/' ? "/" : "";
-  std::size_t start = resolved.size();
-  bool searching = true;
-  while (start <= native.size()) {
-    std::size_t end = native.find('/', start);
-    if (end == std::string::npos) end = native.size();
-    std::string part = native.substr(start, end - start);
-    if (searching && !part.empty() && part != "." && part != ".." &&
-        !Exists(Join(resolved, part))) {
-      part = MatchWithoutCase(resolved, part);
-      searching = Exists(Join(resolved, part));
-    }
-    resolved = part.empty() ? resolved : Join(resolved, part);
-    if (end < native.size() && end + 1 == native.size()) resolved += '/';
-    start = end + 1;
-  }
-  return resolved;
-}
+std::string ResolvePath(const std::string& internal) { return ResolveNative(ToNativePath(internal)); }
 
 std::string GetFullPath(const std::string& internal) {
   std::string path = internal;
