@@ -109,7 +109,12 @@ int Extract(const std::string& package, const std::string& folder,
   std::tstring base = Internal(folder);
   base.AddBackslash();
   IFileManager::CreateDirectory(base);
-  Progress progress("extract", TotalSize(manager.GetFileSystem()));
+  std::uint64_t total = 0;
+  for (const std::tstring& key : keys) {
+    FileInfoCellEx entry;
+    if (manager.GetFileSystem().LookupEntry(key, &entry)) total += entry.sourceSize;
+  }
+  Progress progress("extract", total);
   std::uint64_t done = 0;
   for (const std::tstring& key : keys) {
     const FileHandle handle = manager.Open(key.c_str(), kOpenBinaryReadOnly);
