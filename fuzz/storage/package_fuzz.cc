@@ -28,7 +28,8 @@ void ReadEntry(VarneFileSystem& system, const std::tstring& name, std::uint64_t 
     if (file->GetSize() > limit) __builtin_trap();  // an entry larger than its package
     std::vector<std::uint8_t> buffer(4096);
     std::uint32_t got = 0;
-    while (file->Read(buffer.data(), 1 + static_cast<std::uint32_t>(file->Tell() % 4095), &got) == 0 &&
+    while (file->Read(buffer.data(), 1 + static_cast<std::uint32_t>(file->Tell() % 4095), &got) ==
+               0 &&
            got > 0) {
     }
     file->Seek(-static_cast<std::int64_t>(file->GetSize() / 2), 2);

@@ -18,10 +18,10 @@ namespace platform {
 enum class Access { kRead, kWrite, kReadWrite };
 enum class Share { kReadWrite, kDenyWrite };
 enum class Disposition {
-  kOpenExisting,   // fail when absent
-  kCreateAlways,   // create, or truncate what is there
-  kCreateNew,      // fail with kExists when present
-  kOpenAlways,     // create when absent, keep what is there
+  kOpenExisting,  // fail when absent
+  kCreateAlways,  // create, or truncate what is there
+  kCreateNew,     // fail with kExists when present
+  kOpenAlways,    // create when absent, keep what is there
 };
 enum class OpenError { kNone, kDenied, kExists, kOther };
 

@@ -17,7 +17,8 @@ class FileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = fs::temp_directory_path() /
-            ("varne_file_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+            ("varne_file_test_" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(root_);
     fs::create_directories(root_);
   }
@@ -74,8 +75,9 @@ TEST_F(FileTest, DenyWriteSharingRefusesConflictingOpens) {
   EXPECT_EQ(writer.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kCreateAlways),
             OpenError::kDenied);
   EXPECT_EQ(Get("shared.bin"), "x");
-  EXPECT_EQ(free_writer.Open(path, Access::kReadWrite, Share::kReadWrite, Disposition::kOpenExisting),
-            OpenError::kNone);
+  EXPECT_EQ(
+      free_writer.Open(path, Access::kReadWrite, Share::kReadWrite, Disposition::kOpenExisting),
+      OpenError::kNone);
   reader.Close();
   other_reader.Close();
   ASSERT_EQ(writer.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kOpenExisting),
@@ -87,22 +89,24 @@ TEST_F(FileTest, DenyWriteSharingRefusesConflictingOpens) {
 TEST_F(FileTest, OpenFailuresAreClassified) {
   Put("there.txt", "x");
   File file;
-  EXPECT_EQ(file.Open(Internal("there.txt"), Access::kWrite, Share::kReadWrite, Disposition::kCreateNew),
-            OpenError::kExists);
+  EXPECT_EQ(
+      file.Open(Internal("there.txt"), Access::kWrite, Share::kReadWrite, Disposition::kCreateNew),
+      OpenError::kExists);
   EXPECT_EQ(file.Open(Internal("missing.txt"), Access::kRead, Share::kReadWrite,
                       Disposition::kOpenExisting),
             OpenError::kOther);
   fs::create_directories(root_ / "folder");
-  EXPECT_EQ(file.Open(Internal("folder"), Access::kRead, Share::kReadWrite, Disposition::kOpenExisting),
-            OpenError::kOther);
+  EXPECT_EQ(
+      file.Open(Internal("folder"), Access::kRead, Share::kReadWrite, Disposition::kOpenExisting),
+      OpenError::kOther);
   EXPECT_FALSE(file.IsOpen());
 }
 
 TEST_F(FileTest, WritesStopShortWhenTheDiskIsFull) {
   File file;
-  ASSERT_EQ(file.Open(Internal("out.bin"), Access::kWrite, Share::kReadWrite,
-                      Disposition::kCreateAlways),
-            OpenError::kNone);
+  ASSERT_EQ(
+      file.Open(Internal("out.bin"), Access::kWrite, Share::kReadWrite, Disposition::kCreateAlways),
+      OpenError::kNone);
   InjectWriteFailureAfter(5);
   EXPECT_EQ(file.Write("0123456789", 10), 5u);
   EXPECT_EQ(file.Write("x", 1), 0u);
@@ -119,7 +123,8 @@ TEST_F(FileTest, ReplaceKeepsPermissionsAndMarksNewPrograms) {
     std::string temp_path;
     ASSERT_TRUE(temp.CreateTemporaryNear(Internal(name), &temp_path));
     const std::string bytes = name == std::string("script")   ? "#!/bin/sh\n"
-                              : name == std::string("binary") ? "\x7F" "ELF...."
+                              : name == std::string("binary") ? "\x7F"
+                                                                "ELF...."
                                                               : "text";
     ASSERT_EQ(temp.Write(bytes.data(), bytes.size()), bytes.size());
     temp.Close();

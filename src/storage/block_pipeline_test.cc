@@ -27,10 +27,14 @@ TEST(BlockPipelineTest, DeliversEveryByteInOrderOnBothPaths) {
     Source source{300000};
     std::size_t received = 0;
     bool in_order = true;
-    RunBlockPipeline(std::ref(source), [&](std::uint8_t* data, std::size_t size) {
-      for (std::size_t i = 0; i < size; ++i) in_order &= data[i] == static_cast<std::uint8_t>(received + i);
-      received += size;
-    }, threaded);
+    RunBlockPipeline(
+        std::ref(source),
+        [&](std::uint8_t* data, std::size_t size) {
+          for (std::size_t i = 0; i < size; ++i)
+            in_order &= data[i] == static_cast<std::uint8_t>(received + i);
+          received += size;
+        },
+        threaded);
     EXPECT_EQ(received, 300000u) << threaded;
     EXPECT_TRUE(in_order) << threaded;
   }
@@ -40,15 +44,20 @@ TEST(BlockPipelineTest, FailuresOfEitherSideReachTheCaller) {
   for (bool threaded : {false, true}) {
     Source failing{1 << 20, 5};
     std::size_t received = 0;
-    EXPECT_THROW(RunBlockPipeline(std::ref(failing),
-                                  [&](std::uint8_t*, std::size_t size) { received += size; }, threaded),
+    EXPECT_THROW(RunBlockPipeline(
+                     std::ref(failing), [&](std::uint8_t*, std::size_t size) { received += size; },
+                     threaded),
                  std::runtime_error);
     EXPECT_EQ(received, failing.sent) << "blocks made before the failure are still delivered";
     Source endless{std::size_t{1} << 40};
     int calls = 0;
-    EXPECT_THROW(RunBlockPipeline(std::ref(endless), [&](std::uint8_t*, std::size_t) {
-      if (++calls == 3) throw std::logic_error("sink failed");
-    }, threaded), std::logic_error);
+    EXPECT_THROW(RunBlockPipeline(
+                     std::ref(endless),
+                     [&](std::uint8_t*, std::size_t) {
+                       if (++calls == 3) throw std::logic_error("sink failed");
+                     },
+                     threaded),
+                 std::logic_error);
     EXPECT_LE(endless.blocks, 3 + 5) << "the producer stops soon after the consumer fails";
   }
 }

@@ -47,7 +47,8 @@ int DefaultFile::Open(const char* path, int mode) {
   const std::tstring name(path);
   const platform::OpenError error =
       file_.Open(name, AccessOf(mode), platform::Share::kDenyWrite, DispositionOf(mode));
-  if (error != platform::OpenError::kNone) throw IFileException(OpenFailureText(error) + name, false);
+  if (error != platform::OpenError::kNone)
+    throw IFileException(OpenFailureText(error) + name, false);
   const std::int64_t length = file_.Length();
   if (length < 0) {
     file_.Close();
@@ -111,8 +112,8 @@ ResultCode DefaultFile::Seek(std::int64_t offset, int origin) {
   if (!file_.IsOpen()) return E_FAIL;
   if (origin == 0 && offset > size_) return E_FAIL;
   if (origin == 2 && offset > 0) return E_FAIL;
-  if (origin == 1 && static_cast<std::uint64_t>(file_.Tell() + offset) >
-                         static_cast<std::uint64_t>(size_)) {
+  if (origin == 1 &&
+      static_cast<std::uint64_t>(file_.Tell() + offset) > static_cast<std::uint64_t>(size_)) {
     return E_FAIL;
   }
   return file_.Seek(offset, origin) < 0 ? E_FAIL : kResultOk;

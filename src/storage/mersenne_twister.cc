@@ -48,7 +48,8 @@ void MersenneTwister::Regenerate() {
 void MersenneTwister::Discard(std::uint64_t count) {
   while (count > 0) {
     if (index_ >= kStateSize) Regenerate();
-    const auto step = std::min<std::uint64_t>(count, static_cast<std::uint64_t>(kStateSize - index_));
+    const auto step =
+        std::min<std::uint64_t>(count, static_cast<std::uint64_t>(kStateSize - index_));
     index_ += static_cast<int>(step);
     count -= step;
   }

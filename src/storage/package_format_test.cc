@@ -46,7 +46,8 @@ TEST(MersenneTwisterTest, DiscardAndGenerateFollowTheSameSequence) {
     for (std::uint64_t i = 0; i < skip; ++i) b.Next();
     std::vector<std::uint32_t> batch(1500);
     a.Generate(batch.data(), batch.size());
-    for (std::size_t i = 0; i < batch.size(); ++i) ASSERT_EQ(batch[i], b.Next()) << skip << " " << i;
+    for (std::size_t i = 0; i < batch.size(); ++i)
+      ASSERT_EQ(batch[i], b.Next()) << skip << " " << i;
   }
 }
 
@@ -56,10 +57,11 @@ TEST(KeyStreamTest, RegionIsXoredWordByWordLeastSignificantByteFirst) {
   KeyStream(7).Apply(name, sizeof name);
   MersenneTwister generator(7);
   const std::uint32_t first = generator.Next(), second = generator.Next();
-  const std::uint8_t expected[6] = {
-      std::uint8_t(first), std::uint8_t(first >> 8), std::uint8_t(first >> 16),
-      std::uint8_t(first >> 24), std::uint8_t(second), std::uint8_t(second >> 8)};
-  EXPECT_EQ(std::vector<std::uint8_t>(name, name + 6), std::vector<std::uint8_t>(expected, expected + 6));
+  const std::uint8_t expected[6] = {std::uint8_t(first),       std::uint8_t(first >> 8),
+                                    std::uint8_t(first >> 16), std::uint8_t(first >> 24),
+                                    std::uint8_t(second),      std::uint8_t(second >> 8)};
+  EXPECT_EQ(std::vector<std::uint8_t>(name, name + 6),
+            std::vector<std::uint8_t>(expected, expected + 6));
 }
 
 TEST(KeyStreamTest, PiecesAndRestartedPositionsEqualOneWholePass) {
@@ -78,7 +80,8 @@ TEST(KeyStreamTest, PiecesAndRestartedPositionsEqualOneWholePass) {
     KeyStream stream;
     stream.SetPosition(0xC0FFEEu, start);
     stream.Apply(tail.data(), tail.size());
-    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), whole.begin() + static_cast<long>(start))) << start;
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), whole.begin() + static_cast<long>(start)))
+        << start;
   }
 }
 

@@ -99,7 +99,8 @@ class PackageWriter {
     std::uint64_t read = 0, done = 0;
     const auto produce = [&](std::uint8_t* buffer, std::size_t capacity) -> std::size_t {
       if (read == record.sourceSize) return 0;
-      const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(capacity, record.sourceSize - read));
+      const auto want =
+          static_cast<std::uint32_t>(std::min<std::uint64_t>(capacity, record.sourceSize - read));
       std::uint32_t got = 0;
       if (entry.Read(buffer, want, &got) < 0 || got == 0) {
         // The entry ended before the size it reported: the same failure as locking it whole.
@@ -157,7 +158,8 @@ void VarneFileSystem::WritePackage(const std::tstring& path_name, std::uint32_t 
   if (file.Open(path, platform::Access::kWrite, platform::Share::kReadWrite,
                 platform::Disposition::kCreateNew) != platform::OpenError::kNone) {
     throw VarneFileSystemException(
-        std::tstring::FormatNew("Package File \"%s\" cannot create or already exists.", path.c_str()),
+        std::tstring::FormatNew("Package File \"%s\" cannot create or already exists.",
+                                path.c_str()),
         false);
   }
   try {

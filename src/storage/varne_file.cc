@@ -79,11 +79,13 @@ ResultCode VarneFile::Read(void* buffer, std::uint32_t count, std::uint32_t* rea
   if (read != nullptr) *read = 0;
   if (!file_.IsOpen()) return E_FAIL;
   std::uint64_t wanted = count;
-  if (entry_.inPackage) wanted = std::min(wanted, entry_.sourceSize - std::min(position_, entry_.sourceSize));
+  if (entry_.inPackage)
+    wanted = std::min(wanted, entry_.sourceSize - std::min(position_, entry_.sourceSize));
   const std::int64_t n = file_.Read(buffer, static_cast<std::size_t>(wanted));
   if (n < 0) return E_FAIL;
   if (entry_.inPackage) {
-    if (entry_.IsScrambled()) keystream_.Apply(static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(n));
+    if (entry_.IsScrambled())
+      keystream_.Apply(static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(n));
     position_ += static_cast<std::uint64_t>(n);
   }
   if (read != nullptr) *read = static_cast<std::uint32_t>(n);

@@ -28,7 +28,8 @@ class VarneFile : public IFile {
   bool IsOpen() override;
   bool IsEof() override;
   std::uint64_t GetSize() override;
-  // Reads at most up to the entry's end; returns E_FAIL when closed or when the system's read fails.
+  // Reads at most up to the entry's end; returns E_FAIL when closed or when the system's read
+  // fails.
   ResultCode Read(void* buffer, std::uint32_t count, std::uint32_t* read) override;
   ResultCode Write(const void* buffer, std::uint32_t count) override;
   ResultCode Lock(std::uint32_t count, void** block) override;

@@ -121,7 +121,8 @@ TEST_F(VarneFileManagerTest, CreateDirectoryMakesEveryMissingFolder) {
 
 TEST_F(VarneFileManagerTest, EndingWithAnOpenHandleWarnsAfterClosingIt) {
   manager_->Open("game.exe", kOpenBinaryReadOnly);
-  ExpectFailure([&] { delete manager_.release(); }, "VarneFileManager : ファイルポインタの開放忘れがあります。", false);
+  ExpectFailure([&] { delete manager_.release(); },
+                "VarneFileManager : ファイルポインタの開放忘れがあります。", false);
   EXPECT_EQ(Singleton<IFileManager>::GetInstance(), nullptr);
 }
 

@@ -39,7 +39,8 @@ class PackageReader {
     if (file_.Read(bytes, sizeof bytes) != sizeof bytes) ReadError();
     const PackageHeader header = PackageHeader::Decode(bytes);
     if (!header.magic_ok) Fail(PackageMessage("Package File \"%s\" file readin error.", path_));
-    if (header.fileSize != length_) Fail(PackageMessage("Package File \"%s\" file size error.", path_));
+    if (header.fileSize != length_)
+      Fail(PackageMessage("Package File \"%s\" file size error.", path_));
     if (header.entryCount > (length_ - kPackageHeaderSize) / kPackageRecordSize) ReadError();
     directory_stream_.SetPosition(DirectorySeed(GetPackageKey(), header.headerSeed), 0);
     return header.entryCount;

@@ -195,7 +195,9 @@ TEST(VarneFileSystemTest, RecordsPointingOutsideThePackageAreReadErrors) {
   folder.Write("good.vpk", RawPackage({good}, 1, 10));
   VarneFileSystem system;
   system.ReadPackage(folder.Path("good.vpk"));
-  EXPECT_EQ(Contents(system), (std::vector<std::pair<std::string, std::string>>{{"慡", "aaaaaaaa"}}));  // "aa" as UTF-16LE
+  EXPECT_EQ(
+      Contents(system),
+      (std::vector<std::pair<std::string, std::string>>{{"慡", "aaaaaaaa"}}));  // "aa" as UTF-16LE
 }
 
 TEST(VarneFileSystemTest, LaterPackagesWinAndNamesMatchAnyCaseOrSlash) {

@@ -68,8 +68,12 @@ TEST_F(VarneFileTest, SeeksOutsideTheEntryAreRefused) {
   EXPECT_TRUE(file_->IsEof());
   EXPECT_EQ(file_->Tell(), content_.size());
   EXPECT_EQ(file_->Seek(size, 0), kResultOk);
-  for (auto [offset, origin] : {std::pair<std::int64_t, int>{-1, 0}, {size + 1, 0}, {1, 2},
-                                {-size - 1, 2}, {1, 1}, {-size - 1, 1}}) {
+  for (auto [offset, origin] : {std::pair<std::int64_t, int>{-1, 0},
+                                {size + 1, 0},
+                                {1, 2},
+                                {-size - 1, 2},
+                                {1, 1},
+                                {-size - 1, 1}}) {
     ExpectFailure([&] { file_->Seek(offset, origin); }, "VarneFile : Seek() out of file.");
   }
   file_->Seek(10, 0);
@@ -84,7 +88,8 @@ TEST_F(VarneFileTest, LockUnlockAndWriteRules) {
   file_->Lock(4, &block);
   ExpectFailure([&] { file_->Lock(4, &block); }, "VarneFile : File is Locked.");
   file_->Unlock();
-  ExpectFailure([&] { file_->Unlock(); }, "VarneFile : call Unlock() but no locked this file.", false);
+  ExpectFailure([&] { file_->Unlock(); }, "VarneFile : call Unlock() but no locked this file.",
+                false);
   file_->Seek(1, 0);
   ExpectFailure([&] { file_->Lock(static_cast<std::uint32_t>(content_.size()), &block); },
                 "VarneFile : File Lock Size Over.");
@@ -117,7 +122,8 @@ TEST_F(VarneFileTest, DiskEntriesOpenTheFileByTheNameGiven) {
   disk.CloseFile(file);
   ExpectFailure([] { VarneFile orphan(nullptr); }, "VarneFile : File-Syetem Pointer Error.");
   VarneFile direct(&disk);
-  ExpectFailure([&] { direct.Open("nothing", kOpenBinaryReadOnly); }, "VarneFile : File not exist : nothing");
+  ExpectFailure([&] { direct.Open("nothing", kOpenBinaryReadOnly); },
+                "VarneFile : File not exist : nothing");
   // A package that disappeared cannot be opened, and the message names it.
   std::filesystem::remove(folder_.Native("p.vpk"));
   ExpectFailure([&] { system_->OpenFile("after.bin"); },

@@ -75,7 +75,8 @@ TEST(VpkTest, PackListExtractVerifyAndCatRoundTrip) {
     ASSERT_EQ(list.status, 0);
     EXPECT_EQ(list.out.substr(0, list.out.find('\n')),
               "data\\sub\\level1.dat\t5000\t" + mode + "\t" + MD5Text(PatternBytes(5000, 2)));
-    EXPECT_NE(list.out.find("empty.bin\t0\t" + mode + "\td41d8cd98f00b204e9800998ecf8427e\n"), std::string::npos);
+    EXPECT_NE(list.out.find("empty.bin\t0\t" + mode + "\td41d8cd98f00b204e9800998ecf8427e\n"),
+              std::string::npos);
     EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 5);
 
     ASSERT_EQ(Vpk(folder, "extract " + Quote(package) + " " + Quote(out)).status, 0);
@@ -97,7 +98,9 @@ TEST(VpkTest, VerifyNamesDamagedEntries) {
   TestFolder folder;
   folder.Write("src/a.bin", PatternBytes(4000, 1));
   folder.Write("src/b.bin", PatternBytes(4000, 2));
-  ASSERT_EQ(Vpk(folder, "pack " + Quote(folder.Native("src")) + " " + Quote(folder.Native("p.vpk"))).status, 0);
+  ASSERT_EQ(Vpk(folder, "pack " + Quote(folder.Native("src")) + " " + Quote(folder.Native("p.vpk")))
+                .status,
+            0);
   std::string bytes = folder.Read("p.vpk");
   bytes[bytes.size() - 100] ^= 0x01;  // inside b.bin's data, the last entry
   folder.Write("p.vpk", bytes);
@@ -130,14 +133,14 @@ void WriteHostilePackage(const fs::path& path, const std::vector<std::string>& n
   header.fileSize = header.dataAreaOffset + data.size();
   std::uint8_t head[kPackageHeaderSize];
   header.Encode(head);
-  std::ofstream(path, std::ios::binary) << std::string(reinterpret_cast<char*>(head), sizeof head)
-                                        << directory << data;
+  std::ofstream(path, std::ios::binary)
+      << std::string(reinterpret_cast<char*>(head), sizeof head) << directory << data;
 }
 
 TEST(VpkTest, ExtractRefusesNamesThatLeaveTheFolder) {
   TestFolder folder;
-  for (const std::string hostile : {"..\\evil.txt", "a\\..\\..\\evil.txt", "\\abs.txt", "c:\\drive.txt",
-                                    "c:drive.txt", "a\\\\b.txt"}) {
+  for (const std::string hostile : {"..\\evil.txt", "a\\..\\..\\evil.txt", "\\abs.txt",
+                                    "c:\\drive.txt", "c:drive.txt", "a\\\\b.txt"}) {
     WriteHostilePackage(folder.Native("bad.vpk"), {"fine.txt", hostile});
     const Outcome extract = Vpk(folder, "extract " + Quote(folder.Native("bad.vpk")) + " " +
                                             Quote(folder.Native("out/inner")));
@@ -162,8 +165,8 @@ TEST(VpkTest, ExitStatusTellsUsageFromWorkFailures) {
   EXPECT_EQ(Vpk(folder, "list").status, 2);
   EXPECT_EQ(Vpk(folder, "list a b").status, 2);
   EXPECT_EQ(Vpk(folder, "list --bogus x").status, 2);
-  for (const char* help : {"--help", "pack --help", "list --help", "extract --help", "cat --help",
-                           "verify --help"}) {
+  for (const char* help :
+       {"--help", "pack --help", "list --help", "extract --help", "cat --help", "verify --help"}) {
     const Outcome outcome = Vpk(folder, help);
     EXPECT_EQ(outcome.status, 0) << help;
     EXPECT_NE(outcome.out.find("usage: vpk"), std::string::npos) << help;

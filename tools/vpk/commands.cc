@@ -62,7 +62,8 @@ class OpenEntry {
 };
 
 // Makes sure every name may be written below the destination before anything is written.
-std::vector<std::tstring> CheckedKeys(VarneFileSystem& system, const std::vector<std::string>& names) {
+std::vector<std::tstring> CheckedKeys(VarneFileSystem& system,
+                                      const std::vector<std::string>& names) {
   std::vector<std::tstring> keys;
   if (names.empty()) keys = AllKeys(system);
   for (const std::string& name : names) keys.push_back(VarneFileSystem::NormalizeName(name));

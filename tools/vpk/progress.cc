@@ -13,7 +13,9 @@ constexpr int kWidth = 40;
 }  // namespace
 
 Progress::Progress(const std::string& label, std::uint64_t total)
-    : label_(label), total_(total), shown_(total >= kWorthShowing && platform::StandardErrorIsTerminal()) {}
+    : label_(label),
+      total_(total),
+      shown_(total >= kWorthShowing && platform::StandardErrorIsTerminal()) {}
 
 Progress::~Progress() {
   if (shown_ && last_percent_ >= 0) std::fputc('\n', stderr);

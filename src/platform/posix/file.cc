@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <mutex>
-#include <unordered_map>
 #include <system_error>
+#include <unordered_map>
 
 #include "platform/path.h"
 #include "platform/text.h"
@@ -146,7 +146,8 @@ std::string ResolveFolder(const std::string& folder) {
 
 std::string ResolveNative(const std::string& native) {
   if (native.empty() || Exists(native)) return native;
-  const std::size_t last = native.size() < 2 ? std::string::npos : native.rfind('/', native.size() - 2);
+  const std::size_t last =
+      native.size() < 2 ? std::string::npos : native.rfind('/', native.size() - 2);
   if (last == std::string::npos || last == 0) {
     const std::string root = native[0] == '/' ? "/" : "";
     return Walk(root, native, root.size());
@@ -158,8 +159,7 @@ std::string ResolveNative(const std::string& native) {
 
 File::~File() { Close(); }
 
-OpenError File::Open(const std::string& path, Access access, Share share,
-                     Disposition disposition) {
+OpenError File::Open(const std::string& path, Access access, Share share, Disposition disposition) {
   Close();
   const std::string native = ResolvePath(path);
   const int fd = ::open(native.c_str(), OpenFlags(access, disposition), 0666);
@@ -259,7 +259,9 @@ bool File::CreateTemporaryNear(const std::string& destination, std::string* temp
   return false;
 }
 
-std::string ResolvePath(const std::string& internal) { return ResolveNative(ToNativePath(internal)); }
+std::string ResolvePath(const std::string& internal) {
+  return ResolveNative(ToNativePath(internal));
+}
 
 std::string GetFullPath(const std::string& internal) {
   std::string path = internal;
