@@ -85,35 +85,4 @@ TEST(KeyStreamTest, PiecesAndRestartedPositionsEqualOneWholePass) {
   }
 }
 
-TEST(PackageFormatTest, RecordsAndHeadersRoundTripLittleEndian) {
-  WPACKAGE_INFO_CELL record;
-  record.nameLength = 0x01020304;
-  record.scrambled = 1;
-  record.nameOffset = 0x1122334455667788ull;
-  record.dataOffset = 120;
-  record.storedSize = record.sourceSize = 1025;
-  for (int i = 0; i < 16; ++i) record.digest[i] = static_cast<std::uint8_t>(i * 17);
-  record.recordSeed = 0xA1B2C3D4u;
-  std::uint8_t bytes[kPackageRecordSize];
-  record.Encode(bytes);
-  EXPECT_EQ(bytes[0], 0x04);
-  EXPECT_EQ(bytes[8], 0x88);
-  EXPECT_EQ(bytes[56], 0xD4);
-  const WPACKAGE_INFO_CELL back = WPACKAGE_INFO_CELL::Decode(bytes);
-  EXPECT_EQ(back.nameOffset, record.nameOffset);
-  EXPECT_EQ(back.recordSeed, record.recordSeed);
-  EXPECT_EQ(std::vector<std::uint8_t>(back.digest, back.digest + 16),
-            std::vector<std::uint8_t>(record.digest, record.digest + 16));
-
-  PackageHeader header;
-  header.fileSize = 56;
-  std::uint8_t head[kPackageHeaderSize];
-  header.Encode(head);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(head), 4), "VNPF");
-  EXPECT_EQ(head[4], 1);
-  EXPECT_EQ(head[24], 56);
-  head[0] = 'X';
-  EXPECT_FALSE(PackageHeader::Decode(head).magic_ok);
-}
-
 }  // namespace
