@@ -18,6 +18,7 @@ packages=(
   nginx-light
   tinyproxy
   curl
+  time
 )
 
 missing=()

@@ -114,7 +114,8 @@ void MD5Context::Transform(const std::uint8_t* block) {
 }
 
 void MD5Context::Update(const void* data, std::size_t length) {
-  if (length == 0) return;  // data may be null then
+  // An empty block may come with a null pointer, which memcpy must never see.
+  if (length == 0) return;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   length_ += length;
   if (pending_length_ != 0) {

@@ -1,0 +1,97 @@
+// Disk files and folders. Paths are in the system's internal form (path.h); each call resolves its
+// path with ResolvePath first, so a name that does not exist with its exact letter case is found
+// without regard to case, as on Windows.
+//
+// Sharing modes: POSIX has none, so a File opened with Share::kDenyWrite takes an advisory lock on
+// the open file (a shared lock when it only reads, an exclusive one when it writes) and the open
+// fails with OpenError::kDenied when the lock is held incompatibly. Only opens made through this
+// class honour the lock; a file opened with Share::kReadWrite takes no lock and ignores locks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class Access { kRead, kWrite, kReadWrite };
+enum class Share { kReadWrite, kDenyWrite };
+enum class Disposition {
+  kOpenExisting,  // fail when absent
+  kCreateAlways,  // create, or truncate what is there
+  kCreateNew,     // fail with kExists when present
+  kOpenAlways,    // create when absent, keep what is there
+};
+enum class OpenError { kNone, kDenied, kExists, kOther };
+
+// One open file. Owns its descriptor; not copyable; one thread at a time.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Closes what was open first. New files get read and write permission (before the umask).
+  OpenError Open(const std::string& path, Access access, Share share, Disposition disposition);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // Reads up to count bytes, fewer only at the end of the file; -1 on an error.
+  std::int64_t Read(void* buffer, std::size_t count);
+  // Writes all count bytes; returns how many were written, fewer when the system refused the rest.
+  std::size_t Write(const void* buffer, std::size_t count);
+  // origin 0 start, 1 current position, 2 end. The new position, or -1 (the position stays).
+  std::int64_t Seek(std::int64_t offset, int origin);
+  std::int64_t Tell() const;
+  // The file's current length, or -1.
+  std::int64_t Length() const;
+  // Makes the written bytes durable; false on failure.
+  bool Sync();
+
+  // Creates and opens (read and write) a new, empty file next to destination: same folder, a
+  // hidden unique name. Its internal path goes to temp_path. False when it cannot be created.
+  bool CreateTemporaryNear(const std::string& destination, std::string* temp_path);
+
+ private:
+  int fd_ = -1;
+};
+
+// An existing path with the letter case found on disk, in the system's form (slashes). Components
+// that exist with the given case are kept as they are; a missing component is matched against its
+// folder's entries without regard to case; one that matches nothing keeps the case it was given.
+std::string ResolvePath(const std::string& internal);
+
+// The absolute form of a path: relative paths are taken from the current folder, "." and ".."
+// components are resolved by name (as the system's full-path function does, without following
+// links). Internal form in and out.
+std::string GetFullPath(const std::string& internal);
+
+bool IsDirectory(const std::string& internal);
+bool MakeDirectory(const std::string& internal);
+bool RemoveFile(const std::string& internal);
+
+struct DirectoryItem {
+  std::string name;
+  bool is_directory;
+};
+// The files and folders in a folder, without "." and ".." and without pipes, sockets and devices,
+// in the order the system lists them; false when the folder cannot be listed.
+bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items);
+
+// Puts the finished file at temp_path in destination's place in one step, so that readers see
+// either the old or the new file. A destination that exists passes its permission bits on and the
+// new bytes are made durable first (a crash never leaves a truncated file where a good one was); a
+// new file whose first bytes are an ELF header or "#!" gets execute bits where it has read bits.
+bool ReplaceFile(const std::string& temp_path, const std::string& destination);
+
+bool StandardErrorIsTerminal();
+
+// Fault injection for tests of the layers above: after `bytes` more bytes, every File::Write
+// writes nothing more (as on a full disk); a negative value turns the fault off.
+void InjectWriteFailureAfter(std::int64_t bytes);
+// While set, ReplaceFile fails without touching either file.
+void InjectReplaceFailure(bool fail);
+
+}  // namespace platform

@@ -1,0 +1,163 @@
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/path.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("varne_file_test_" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  std::string Internal(const std::string& name) { return ToInternalPath((root_ / name).string()); }
+  void Put(const std::string& name, const std::string& bytes) {
+    fs::create_directories((root_ / name).parent_path());
+    std::ofstream(root_ / name, std::ios::binary) << bytes;
+  }
+  std::string Get(const std::string& name) {
+    std::ifstream in(root_ / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  unsigned Mode(const std::string& name) {
+    struct stat info;
+    return ::stat((root_ / name).c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+  }
+
+  fs::path root_;
+};
+
+TEST_F(FileTest, NamesAreFoundWithoutRegardToCase) {
+  Put("Game/Data/RV7.vpk", "package");
+  File file;
+  ASSERT_EQ(file.Open(Internal("game\\DATA\\rv7.VPK"), Access::kRead, Share::kReadWrite,
+                      Disposition::kOpenExisting),
+            OpenError::kNone);
+  char bytes[16] = {};
+  EXPECT_EQ(file.Read(bytes, sizeof bytes), 7);
+  EXPECT_EQ(std::string(bytes), "package");
+  EXPECT_EQ(ResolvePath(Internal("GAME\\data\\")), (root_ / "Game/Data/").string());
+  // A new name keeps the case it was given, below the folders found without regard to case.
+  EXPECT_EQ(ResolvePath(Internal("GAME\\New\\File.TXT")), (root_ / "Game/New/File.TXT").string());
+  ASSERT_EQ(file.Open(Internal("game\\NewFile.txt"), Access::kWrite, Share::kReadWrite,
+                      Disposition::kCreateNew),
+            OpenError::kNone);
+  EXPECT_TRUE(fs::exists(root_ / "Game/NewFile.txt"));
+  // A folder renamed to another case after it was found is found again under its new name.
+  fs::rename(root_ / "Game/Data", root_ / "Game/DATA2");
+  fs::rename(root_ / "Game/DATA2", root_ / "Game/dAtA");
+  EXPECT_EQ(ResolvePath(Internal("game\\DATA\\rv7.VPK")), (root_ / "Game/dAtA/RV7.vpk").string());
+}
+
+TEST_F(FileTest, DenyWriteSharingRefusesConflictingOpens) {
+  Put("shared.bin", "x");
+  const std::string path = Internal("shared.bin");
+  File reader, writer, other_reader, free_writer;
+  ASSERT_EQ(reader.Open(path, Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
+            OpenError::kNone);
+  EXPECT_EQ(other_reader.Open(path, Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
+            OpenError::kNone);
+  // A refused truncating open must leave the bytes alone.
+  EXPECT_EQ(writer.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kCreateAlways),
+            OpenError::kDenied);
+  EXPECT_EQ(Get("shared.bin"), "x");
+  EXPECT_EQ(
+      free_writer.Open(path, Access::kReadWrite, Share::kReadWrite, Disposition::kOpenExisting),
+      OpenError::kNone);
+  reader.Close();
+  other_reader.Close();
+  ASSERT_EQ(writer.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kOpenExisting),
+            OpenError::kNone);
+  EXPECT_EQ(reader.Open(path, Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
+            OpenError::kDenied);
+}
+
+TEST_F(FileTest, OpenFailuresAreClassified) {
+  Put("there.txt", "x");
+  File file;
+  EXPECT_EQ(
+      file.Open(Internal("there.txt"), Access::kWrite, Share::kReadWrite, Disposition::kCreateNew),
+      OpenError::kExists);
+  EXPECT_EQ(file.Open(Internal("missing.txt"), Access::kRead, Share::kReadWrite,
+                      Disposition::kOpenExisting),
+            OpenError::kOther);
+  fs::create_directories(root_ / "folder");
+  EXPECT_EQ(
+      file.Open(Internal("folder"), Access::kRead, Share::kReadWrite, Disposition::kOpenExisting),
+      OpenError::kOther);
+  EXPECT_FALSE(file.IsOpen());
+}
+
+TEST_F(FileTest, WritesStopShortWhenTheDiskIsFull) {
+  File file;
+  ASSERT_EQ(
+      file.Open(Internal("out.bin"), Access::kWrite, Share::kReadWrite, Disposition::kCreateAlways),
+      OpenError::kNone);
+  InjectWriteFailureAfter(5);
+  EXPECT_EQ(file.Write("0123456789", 10), 5u);
+  EXPECT_EQ(file.Write("x", 1), 0u);
+  InjectWriteFailureAfter(-1);
+  EXPECT_EQ(file.Write("abc", 3), 3u);
+  EXPECT_EQ(file.Length(), 8);
+}
+
+TEST_F(FileTest, ReplaceKeepsPermissionsAndMarksNewPrograms) {
+  Put("tool", "old");
+  ::chmod((root_ / "tool").c_str(), 0750);
+  for (const char* name : {"tool", "script", "binary", "notes.txt"}) {
+    File temp;
+    std::string temp_path;
+    ASSERT_TRUE(temp.CreateTemporaryNear(Internal(name), &temp_path));
+    const std::string bytes = name == std::string("script")   ? "#!/bin/sh\n"
+                              : name == std::string("binary") ? "\x7F"
+                                                                "ELF...."
+                                                              : "text";
+    ASSERT_EQ(temp.Write(bytes.data(), bytes.size()), bytes.size());
+    temp.Close();
+    ASSERT_TRUE(ReplaceFile(temp_path, Internal(name)));
+    EXPECT_EQ(Get(name), bytes);
+  }
+  EXPECT_EQ(Mode("tool"), 0750u);
+  EXPECT_NE(Mode("script") & 0100, 0u);
+  EXPECT_NE(Mode("binary") & 0100, 0u);
+  EXPECT_EQ(Mode("notes.txt") & 0111, 0u);
+  // Only the four destinations are left: no temporary file stays behind.
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 4);
+}
+
+TEST_F(FileTest, FullPathsResolveDotsByName) {
+  EXPECT_EQ(GetFullPath("\\opt\\game\\.\\data\\..\\RV7.vpk"), "\\opt\\game\\RV7.vpk");
+  EXPECT_EQ(GetFullPath("\\opt\\game\\"), "\\opt\\game\\");
+  EXPECT_EQ(GetFullPath("\\..\\x"), "\\x");
+  const std::string cwd = ToInternalPath(fs::current_path().string());
+  EXPECT_EQ(GetFullPath("sub\\file.txt"), cwd + "\\sub\\file.txt");
+}
+
+TEST_F(FileTest, ListingReportsFilesAndFolders) {
+  Put("a.txt", "");
+  Put("sub/b.txt", "");
+  std::vector<DirectoryItem> items;
+  ASSERT_TRUE(ListDirectory(Internal(""), &items));
+  ASSERT_EQ(items.size(), 2u);
+  for (const auto& item : items) EXPECT_EQ(item.is_directory, item.name == "sub");
+  EXPECT_FALSE(ListDirectory(Internal("nothing"), &items));
+  EXPECT_TRUE(IsDirectory(Internal("SUB\\")));
+  EXPECT_FALSE(IsDirectory(Internal("a.txt")));
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,339 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <unordered_map>
+
+#include "platform/path.h"
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+std::atomic<std::int64_t> write_budget{-1};
+std::atomic<bool> replace_fails{false};
+
+OpenError ErrorFromErrno(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+    case EWOULDBLOCK:
+      return OpenError::kDenied;
+    case EEXIST:
+      return OpenError::kExists;
+    default:
+      return OpenError::kOther;
+  }
+}
+
+int OpenFlags(Access access, Disposition disposition) {
+  int flags = O_CLOEXEC;
+  flags |= access == Access::kRead ? O_RDONLY : access == Access::kWrite ? O_WRONLY : O_RDWR;
+  // Truncation waits until the sharing lock is held, so that a refused open changes nothing.
+  if (disposition == Disposition::kCreateAlways || disposition == Disposition::kOpenAlways) {
+    flags |= O_CREAT;
+  }
+  if (disposition == Disposition::kCreateNew) flags |= O_CREAT | O_EXCL;
+  return flags;
+}
+
+bool Exists(const std::string& native) {
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::symlink_status(native, error));
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The entry of folder whose name equals name without regard to case, or name itself.
+std::string MatchWithoutCase(const std::string& folder, const std::string& name) {
+  const std::string wanted = ToLowerAnsi(name);
+  std::error_code error;
+  std::filesystem::directory_iterator it(folder.empty() ? "." : folder, error);
+  for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    std::string candidate = it->path().filename().string();
+    if (ToLowerAnsi(candidate) == wanted) return candidate;
+  }
+  return name;
+}
+
+ssize_t WriteSome(int fd, const char* data, std::size_t count) {
+  std::int64_t budget = write_budget.load();
+  if (budget >= 0) {
+    count = std::min<std::size_t>(count, static_cast<std::size_t>(budget));
+    if (count == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
+    write_budget.fetch_sub(static_cast<std::int64_t>(count));
+  }
+  return ::write(fd, data, count);
+}
+
+bool StartsLikeProgram(const std::string& native) {
+  File file;
+  if (file.Open(ToInternalPath(native), Access::kRead, Share::kReadWrite,
+                Disposition::kOpenExisting) != OpenError::kNone) {
+    return false;
+  }
+  unsigned char head[4] = {};
+  const std::int64_t n = file.Read(head, sizeof head);
+  if (n >= 2 && head[0] == '#' && head[1] == '!') return true;
+  return n == 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
+}
+
+bool SyncPath(const std::string& native) {
+  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// Resolves the components of native from position start on, below the already resolved prefix.
+std::string Walk(std::string resolved, const std::string& native, std::size_t start) {
+  bool searching = resolved.empty() || Exists(resolved);
+  while (start <= native.size()) {
+    std::size_t end = native.find('/', start);
+    if (end == std::string::npos) end = native.size();
+    std::string part = native.substr(start, end - start);
+    if (searching && !part.empty() && part != "." && part != ".." &&
+        !Exists(Join(resolved, part))) {
+      part = MatchWithoutCase(resolved, part);
+      searching = Exists(Join(resolved, part));
+    }
+    resolved = part.empty() ? resolved : Join(resolved, part);
+    if (end < native.size() && end + 1 == native.size()) resolved += '/';
+    start = end + 1;
+  }
+  return resolved;
+}
+
+std::string ResolveNative(const std::string& native);
+
+// Folders resolved without regard to case, by the form they were asked for: every file of a
+// folder asked for in the wrong case would otherwise list the folders above it again. An entry is
+// used only while the folder it names exists.
+std::string ResolveFolder(const std::string& folder) {
+  static std::mutex lock;
+  static std::unordered_map<std::string, std::string> cache;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    const auto it = cache.find(folder);
+    if (it != cache.end() && Exists(it->second)) return it->second;
+  }
+  std::string resolved = ResolveNative(folder);
+  if (Exists(resolved)) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (cache.size() >= 256) cache.clear();
+    cache[folder] = resolved;
+  }
+  return resolved;
+}
+
+std::string ResolveNative(const std::string& native) {
+  if (native.empty() || Exists(native)) return native;
+  const std::size_t last =
+      native.size() < 2 ? std::string::npos : native.rfind('/', native.size() - 2);
+  if (last == std::string::npos || last == 0) {
+    const std::string root = native[0] == '/' ? "/" : "";
+    return Walk(root, native, root.size());
+  }
+  return Walk(ResolveFolder(native.substr(0, last)), native, last + 1);
+}
+
+}  // namespace
+
+File::~File() { Close(); }
+
+OpenError File::Open(const std::string& path, Access access, Share share, Disposition disposition) {
+  Close();
+  const std::string native = ResolvePath(path);
+  const int fd = ::open(native.c_str(), OpenFlags(access, disposition), 0666);
+  if (fd < 0) return ErrorFromErrno(errno);
+  fd_ = fd;
+  struct stat info;
+  if (::fstat(fd_, &info) != 0 || S_ISDIR(info.st_mode)) {
+    Close();
+    return OpenError::kOther;
+  }
+  if (share == Share::kDenyWrite) {
+    const int mode = access == Access::kRead ? LOCK_SH : LOCK_EX;
+    if (::flock(fd_, mode | LOCK_NB) != 0) {
+      const int error = errno;
+      Close();
+      return ErrorFromErrno(error);
+    }
+  }
+  if (disposition == Disposition::kCreateAlways && ::ftruncate(fd_, 0) != 0) {
+    const int error = errno;
+    Close();
+    return ErrorFromErrno(error);
+  }
+  return OpenError::kNone;
+}
+
+void File::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+std::int64_t File::Read(void* buffer, std::size_t count) {
+  if (fd_ < 0) return -1;
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::read(fd_, static_cast<char*>(buffer) + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return done > 0 ? static_cast<std::int64_t>(done) : -1;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+std::size_t File::Write(const void* buffer, std::size_t count) {
+  if (fd_ < 0) return 0;
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = WriteSome(fd_, static_cast<const char*>(buffer) + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::int64_t File::Seek(std::int64_t offset, int origin) {
+  if (fd_ < 0) return -1;
+  const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : -1;
+  if (whence < 0) return -1;
+  return ::lseek(fd_, offset, whence);
+}
+
+std::int64_t File::Tell() const { return fd_ < 0 ? -1 : ::lseek(fd_, 0, SEEK_CUR); }
+
+std::int64_t File::Length() const {
+  struct stat info;
+  if (fd_ < 0 || ::fstat(fd_, &info) != 0) return -1;
+  return info.st_size;
+}
+
+bool File::Sync() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
+bool File::CreateTemporaryNear(const std::string& destination, std::string* temp_path) {
+  static std::atomic<unsigned> counter{0};
+  Close();
+  const std::filesystem::path target(ResolvePath(destination));
+  const std::string folder = target.parent_path().string();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on a chain of "+".
+    std::string name = ".";
+    name += target.filename().string();
+    name += '.';
+    name += std::to_string(::getpid());
+    name += '-';
+    name += std::to_string(counter.fetch_add(1));
+    name += ".tmp";
+    const std::string native = Join(folder, name);
+    const int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      fd_ = fd;
+      *temp_path = ToInternalPath(native);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+std::string ResolvePath(const std::string& internal) {
+  return ResolveNative(ToNativePath(internal));
+}
+
+std::string GetFullPath(const std::string& internal) {
+  std::string path = internal;
+  if (path.empty() || path[0] != '\\') {
+    std::error_code error;
+    path = ToInternalPath(std::filesystem::current_path(error).string()) + "\\" + path;
+  }
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string full;
+  for (const std::string& part : parts) full += "\\" + part;
+  if (full.empty() || path.back() == '\\') full += '\\';
+  return full;
+}
+
+bool IsDirectory(const std::string& internal) {
+  std::error_code error;
+  return std::filesystem::is_directory(ResolvePath(internal), error);
+}
+
+bool MakeDirectory(const std::string& internal) {
+  return ::mkdir(ResolvePath(internal).c_str(), 0777) == 0;
+}
+
+bool RemoveFile(const std::string& internal) {
+  return ::unlink(ResolvePath(internal).c_str()) == 0;
+}
+
+bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items) {
+  std::error_code error;
+  std::filesystem::directory_iterator it(ResolvePath(internal), error);
+  if (error) return false;
+  for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    std::error_code kind_error;
+    const bool folder = it->is_directory(kind_error);
+    // Pipes, sockets and devices hold no file contents; opening a pipe would block.
+    if (!folder && !it->is_regular_file(kind_error)) continue;
+    items->push_back({it->path().filename().string(), folder});
+  }
+  return !error;
+}
+
+bool ReplaceFile(const std::string& temp_path, const std::string& destination) {
+  if (replace_fails.load()) return false;
+  const std::string from = ResolvePath(temp_path);
+  const std::string to = ResolvePath(destination);
+  struct stat existing;
+  if (::stat(to.c_str(), &existing) == 0) {
+    if (::chmod(from.c_str(), existing.st_mode & 07777) != 0 || !SyncPath(from)) return false;
+  } else if (StartsLikeProgram(from)) {
+    struct stat info;
+    if (::stat(from.c_str(), &info) != 0) return false;
+    const mode_t mode = info.st_mode & 07777;
+    if (::chmod(from.c_str(), mode | ((mode & 0444) >> 2)) != 0) return false;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool StandardErrorIsTerminal() { return ::isatty(2) == 1; }
+
+void InjectWriteFailureAfter(std::int64_t bytes) { write_budget.store(bytes); }
+void InjectReplaceFailure(bool fail) { replace_fails.store(fail); }
+
+}  // namespace platform

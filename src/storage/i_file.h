@@ -1,0 +1,42 @@
+// The system's file interface: disk files (DefaultFile) and package entries (VarneFile) are used
+// through it alike. Operations that can fail quietly return a ResultCode (negative is failure);
+// misuse and open failures raise the implementation's exception.
+#pragma once
+
+#include <cstdint>
+
+#include "base/result.h"
+#include "base/tstring.h"
+
+// The open mode every caller in the system passes: binary, read-only. The low two bits of a mode
+// select the access (0 read, 1 write, 2 read and write).
+inline constexpr int kOpenBinaryReadOnly = 0x8000;
+inline constexpr int kOpenAccessMask = 3;
+
+class IFile {
+ public:
+  // noexcept(false): implementations hold a CriticalSection, whose destructor may throw.
+  virtual ~IFile() noexcept(false) = default;
+
+  virtual int Open(const char* path, int mode) = 0;
+  virtual void Close() = 0;
+  virtual bool IsOpen() { return false; }
+  virtual bool IsEof() = 0;
+  virtual std::uint64_t GetSize() { return 0; }
+  // Reads up to count bytes at the current position; the count read goes to *read when not null.
+  virtual ResultCode Read(void* buffer, std::uint32_t count, std::uint32_t* read) = 0;
+  virtual ResultCode Write(const void* buffer, std::uint32_t count) = 0;
+  // Reads count bytes from the current position into a block that the file owns until Unlock.
+  virtual ResultCode Lock(std::uint32_t count, void** block) = 0;
+  virtual ResultCode Unlock() = 0;
+  virtual bool IsLocked() = 0;
+  // origin: 0 from the start, 1 from the current position, 2 from the end.
+  virtual ResultCode Seek(std::int64_t offset, int origin) = 0;
+  virtual std::uint64_t Tell() = 0;
+
+  // The path or entry name the file was opened with.
+  const std::tstring& GetName() const { return name_; }
+
+ protected:
+  std::tstring name_;
+};

@@ -1,0 +1,99 @@
+#include "storage/i_file_manager.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "base/exception.h"
+#include "platform/file.h"
+#include "storage/block_pipeline.h"
+
+namespace {
+
+// Removes the temporary file unless it was put in place.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::tstring& destination) {
+    if (!file_.CreateTemporaryNear(destination, &path_)) {
+      throw IFileManagerException("File Create (Open) Error. : " + destination);
+    }
+  }
+  ~TemporaryFile() {
+    file_.Close();
+    if (!kept_) platform::RemoveFile(path_);
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  platform::File& File() { return file_; }
+  void ReplaceDestination(const std::tstring& destination) {
+    file_.Close();
+    if (!platform::ReplaceFile(path_, destination)) {
+      throw IFileManagerException("File replace error. : " + destination);
+    }
+    kept_ = true;
+  }
+
+ private:
+  platform::File file_;
+  std::string path_;
+  bool kept_ = false;
+};
+
+}  // namespace
+
+void IFileManager::ExtractToFile(FileHandle handle, const std::tstring& destination) {
+  std::tstring internal(destination);
+  internal.ToBackslashes();
+  const std::tstring path = platform::GetFullPath(internal);
+  TemporaryFile temporary(path);
+  const std::uint64_t size = GetSize(handle);
+  if (size == ~std::uint64_t{0}) throw IFileManagerException("File lock error.");
+  std::uint64_t left = size;
+  const auto produce = [&](std::uint8_t* buffer, std::size_t capacity) -> std::size_t {
+    if (left == 0) return 0;
+    const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, capacity));
+    std::uint32_t got = 0;
+    if (Read(handle, buffer, want, &got) < 0 || got == 0) {
+      throw IFileManagerException("File lock error.");
+    }
+    left -= got;
+    return got;
+  };
+  const auto consume = [&](std::uint8_t* data, std::size_t count) {
+    if (temporary.File().Write(data, count) != count) {
+      throw IFileManagerException("File write error. : " + path);
+    }
+  };
+  RunBlockPipeline(produce, consume, size >= kPipelineThreadedSize);
+  temporary.ReplaceDestination(path);
+}
+
+int IFileManager::CreateDirectory(const std::tstring& path) {
+  if (path.find('\\') == std::tstring::npos) return 0;
+  std::tstring folder(path);
+  folder.RemoveFileSpec();
+  if (folder.empty()) throw IFileManagerException("CreateDirectory Error : empty pathname.");
+  folder = platform::GetFullPath(folder);
+  if (folder.empty()) throw IFileManagerException("CreateDirectory Error : Path Error.");
+  folder.AddBackslash();
+  if (PathIsExist(folder)) return 0;
+  std::tstring parent(folder);
+  parent.RemoveBackslash();
+  parent.RemoveFileSpec();
+  parent.AddBackslash();
+  // The root always exists, so the climb ends there at the latest.
+  if (parent != folder) CreateDirectory(parent);
+  if (!platform::MakeDirectory(folder) && !PathIsExist(folder)) {
+    throw IFileManagerException("CreateDirectory Error : " + folder);
+  }
+  return 0;
+}
+
+bool IFileManager::PathIsExist(const std::tstring& folder_name) {
+  std::tstring folder(folder_name);
+  folder.ToBackslashes();
+  if (folder.empty() || folder.back() != '\\') {
+    throw IFileManagerException("PathIsExist Error : " + folder);
+  }
+  return platform::IsDirectory(folder);
+}

@@ -1,0 +1,129 @@
+#include "storage/varne_file_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/file.h"
+#include "storage/storage_test_util.h"
+#include "storage/test_folder.h"
+
+namespace {
+
+constexpr std::uint64_t kAllBits = ~std::uint64_t{0};
+
+class VarneFileManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_.Write("src/Game.exe", content_);
+    folder_.Write("src/conf/dlgconfig.conf", "main_image=skin.bmp");
+    manager_->LoadDirectory(folder_.Path("src").c_str());
+    manager_->WritePackage(folder_.Path("p.vpk"), 1);
+    manager_->ClearFileList();
+    manager_->ReadPackage(folder_.Path("p.vpk").c_str());
+  }
+
+  TestFolder folder_;
+  const std::string content_ = PatternBytes(700000, 5);
+  std::unique_ptr<VarneFileManager> manager_ = std::make_unique<VarneFileManager>();
+};
+
+TEST_F(VarneFileManagerTest, HandlesCarrySlotAndSerialAndGoStale) {
+  EXPECT_EQ(Singleton<IFileManager>::GetInstance(), manager_.get());
+  const FileHandle first = manager_->Open("GAME.EXE", kOpenBinaryReadOnly);
+  EXPECT_EQ(first, 65536u);  // serial 1, slot 0
+  EXPECT_EQ(manager_->GetFileName(first), "GAME.EXE");
+  EXPECT_EQ(manager_->Close(first), 0);
+  const FileHandle second = manager_->Open("game.exe", kOpenBinaryReadOnly);
+  EXPECT_EQ(second, 2u * 65536u);  // slot 0 again, next serial
+  const FileHandle third = manager_->Open("conf\\dlgconfig.conf", kOpenBinaryReadOnly);
+  EXPECT_EQ(third, 3u * 65536u + 1u);
+  for (FileHandle stale : {first, FileHandle{0}, FileHandle{0x00010005}}) {
+    EXPECT_EQ(manager_->Close(stale), 1);
+    EXPECT_EQ(manager_->GetSize(stale), kAllBits);
+    EXPECT_EQ(manager_->Tell(stale), kAllBits);
+    EXPECT_FALSE(manager_->IsOpen(stale));
+    EXPECT_FALSE(manager_->IsEof(stale));
+    EXPECT_EQ(manager_->GetFile(stale), nullptr);
+    EXPECT_EQ(manager_->GetFileName(stale), "");
+    EXPECT_EQ(manager_->Read(stale, nullptr, 0, nullptr), E_FAIL);
+    EXPECT_EQ(manager_->Seek(stale, 0, 0), E_FAIL);
+    EXPECT_EQ(manager_->Unlock(stale), E_FAIL);
+  }
+  EXPECT_TRUE(manager_->IsOpen(second));
+  EXPECT_EQ(manager_->GetSize(second), content_.size());
+  ExpectFailure([&] { manager_->Seek(second, 0, 3); }, "VarneFileManager : invalid SEEK_ORG");
+  manager_->Seek(second, 10, 0);
+  EXPECT_EQ(manager_->Seek(second, -1, 1), kResultOk);
+  EXPECT_EQ(manager_->Tell(second), 9u);
+  void* block = nullptr;
+  manager_->Seek(second, 0, 0);
+  ASSERT_EQ(manager_->LockAll(second, &block), kResultOk);
+  EXPECT_EQ(std::string(static_cast<char*>(block), content_.size()), content_);
+  manager_->Unlock(second);
+  ExpectFailure([&] { manager_->Open("missing.txt", kOpenBinaryReadOnly); },
+                "VarneFileSystem : no file in this package.file : missing.txt");
+  EXPECT_EQ(manager_->Close(second), 0);
+  EXPECT_EQ(manager_->Close(third), 0);
+  EXPECT_EQ(manager_->FindFirst(), "conf\\dlgconfig.conf");
+  EXPECT_EQ(manager_->FindNext(), "game.exe");
+  EXPECT_EQ(manager_->FindNext(), "");
+}
+
+TEST_F(VarneFileManagerTest, ExtractReplacesWholeFilesOrNothing) {
+  folder_.Write("out/Game.exe", "old contents");
+  const FileHandle handle = manager_->Open("game.exe", kOpenBinaryReadOnly);
+  manager_->ExtractToFile(handle, folder_.Path("out\\game.exe"));
+  EXPECT_EQ(folder_.Read("out/Game.exe"), content_);
+
+  // A full disk mid-write: the failure is reported and the previous file stays as it was.
+  folder_.Write("out/Game.exe", "old contents");
+  manager_->Seek(handle, 0, 0);
+  platform::InjectWriteFailureAfter(300000);
+  ExpectFailure([&] { manager_->ExtractToFile(handle, folder_.Path("out/Game.exe")); },
+                "IFileManager : File write error. : " + folder_.Path("out\\Game.exe"));
+  platform::InjectWriteFailureAfter(-1);
+  EXPECT_EQ(folder_.Read("out/Game.exe"), "old contents");
+  manager_->Seek(handle, 0, 0);
+  platform::InjectReplaceFailure(true);
+  EXPECT_ANY_THROW(manager_->ExtractToFile(handle, folder_.Path("out/Game.exe")));
+  platform::InjectReplaceFailure(false);
+  EXPECT_EQ(folder_.Read("out/Game.exe"), "old contents");
+  // No temporary file is left behind by the failures.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.Native("out")), {}), 1);
+
+  ExpectFailure([&] { manager_->ExtractToFile(handle, folder_.Path("nowhere\\game.exe")); },
+                "IFileManager : File Create (Open) Error. : " + folder_.Path("nowhere\\game.exe"));
+  ExpectFailure([&] { manager_->ExtractToFile(0, folder_.Path("out\\x")); },
+                "IFileManager : File lock error.");
+  EXPECT_FALSE(std::filesystem::exists(folder_.Native("out/x")));
+  manager_->Close(handle);
+}
+
+TEST_F(VarneFileManagerTest, CreateDirectoryMakesEveryMissingFolder) {
+  EXPECT_EQ(IFileManager::CreateDirectory("no-backslash"), 0);
+  EXPECT_EQ(IFileManager::CreateDirectory("forward/slashes/only"), 0);
+  EXPECT_FALSE(std::filesystem::exists("forward"));
+  EXPECT_EQ(IFileManager::CreateDirectory(folder_.Path("a\\b\\c\\file.txt")), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(folder_.Native("a/b/c")));
+  EXPECT_FALSE(std::filesystem::exists(folder_.Native("a/b/c/file.txt")));
+  EXPECT_EQ(IFileManager::CreateDirectory(folder_.Path("a\\B\\d\\")), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(folder_.Native("a/b/d")));
+  EXPECT_EQ(IFileManager::CreateDirectory(folder_.Path("a\\b\\c\\file.txt")), 0);
+  EXPECT_TRUE(IFileManager::PathIsExist(folder_.Path("A/b/")));
+  EXPECT_FALSE(IFileManager::PathIsExist(folder_.Path("a\\zz\\")));
+  ExpectFailure([&] { IFileManager::PathIsExist(folder_.Path("a")); },
+                "IFileManager : PathIsExist Error : " + folder_.Path("a"));
+  folder_.Write("blocker", "a file where a folder should go");
+  ExpectFailure([&] { IFileManager::CreateDirectory(folder_.Path("blocker\\x.txt")); },
+                "IFileManager : CreateDirectory Error : " + folder_.Path("blocker\\"));
+}
+
+TEST_F(VarneFileManagerTest, EndingWithAnOpenHandleWarnsAfterClosingIt) {
+  manager_->Open("game.exe", kOpenBinaryReadOnly);
+  ExpectFailure([&] { delete manager_.release(); },
+                "VarneFileManager : ファイルポインタの開放忘れがあります。", false);
+  EXPECT_EQ(Singleton<IFileManager>::GetInstance(), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+#include "storage/varne_file_system.h"
+
+#include <ctime>
+#include <memory>
+#include <vector>
+
+#include "base/exception.h"
+#include "platform/file.h"
+#include "platform/text.h"
+#include "storage/package_key.h"
+#include "storage/varne_file.h"
+
+namespace {
+
+std::tstring PackageMessage(const char* format, const std::tstring& path) {
+  return std::tstring::FormatNew(format, path.c_str());
+}
+
+[[noreturn]] void Fail(const std::tstring& text) { throw VarneFileSystemException(text, true); }
+
+// Reads a package's header and records for ReadPackage. Every offset and size a record claims is
+// checked against the file's length before anything is allocated or read, so a damaged package
+// fails with the read error instead of reading outside the file.
+class PackageReader {
+ public:
+  explicit PackageReader(const std::tstring& path) : path_(path) {}
+
+  // Opens the file and checks the header; returns the number of records.
+  std::uint64_t Start() {
+    if (file_.Open(path_, platform::Access::kRead, platform::Share::kReadWrite,
+                   platform::Disposition::kOpenExisting) != platform::OpenError::kNone) {
+      Fail(PackageMessage("Package File \"%s\" cannot open.", path_));
+    }
+    length_ = static_cast<std::uint64_t>(file_.Length());
+    if (file_.Length() < static_cast<std::int64_t>(kPackageHeaderSize)) {
+      Fail(PackageMessage("Package File \"%s\" cannot open.(header error)", path_));
+    }
+    std::uint8_t bytes[kPackageHeaderSize];
+    if (file_.Read(bytes, sizeof bytes) != sizeof bytes) ReadError();
+    const PackageHeader header = PackageHeader::Decode(bytes);
+    if (!header.magic_ok) Fail(PackageMessage("Package File \"%s\" file readin error.", path_));
+    if (header.fileSize != length_)
+      Fail(PackageMessage("Package File \"%s\" file size error.", path_));
+    if (header.entryCount > (length_ - kPackageHeaderSize) / kPackageRecordSize) ReadError();
+    directory_stream_.SetPosition(DirectorySeed(GetPackageKey(), header.headerSeed), 0);
+    return header.entryCount;
+  }
+
+  WPACKAGE_INFO_CELL NextRecord(std::uint64_t index) {
+    Seek(kPackageHeaderSize + index * kPackageRecordSize);
+    std::uint8_t bytes[kPackageRecordSize];
+    if (file_.Read(bytes, sizeof bytes) != sizeof bytes) ReadError();
+    directory_stream_.Apply(bytes, sizeof bytes);
+    const WPACKAGE_INFO_CELL record = WPACKAGE_INFO_CELL::Decode(bytes);
+    if (!Inside(record.nameOffset, record.nameLength) ||
+        !Inside(record.dataOffset, record.storedSize) || record.sourceSize > record.storedSize) {
+      ReadError();
+    }
+    return record;
+  }
+
+  // The record's name as a key.
+  std::tstring Name(const WPACKAGE_INFO_CELL& record) {
+    Seek(record.nameOffset);
+    const std::size_t length = record.nameLength;
+    std::vector<std::uint8_t> buffer((length + 3) / 4 * 4 + 2, 0);
+    if (file_.Read(buffer.data(), length) != static_cast<std::int64_t>(length)) ReadError();
+    if (record.IsScrambled()) KeyStream(NameSeed(record)).Apply(buffer.data(), length);
+    buffer[length] = buffer[length + 1] = 0;
+    std::u16string wide;
+    for (std::size_t i = 0; i + 1 < buffer.size(); i += 2) {
+      const auto unit = static_cast<char16_t>(buffer[i] | buffer[i + 1] << 8);
+      if (unit == 0) break;
+      wide += unit;
+    }
+    return VarneFileSystem::NormalizeName(platform::WideToAnsi(wide));
+  }
+
+ private:
+  bool Inside(std::uint64_t offset, std::uint64_t size) const {
+    return offset <= length_ && size <= length_ - offset;
+  }
+  void Seek(std::uint64_t offset) {
+    if (file_.Seek(static_cast<std::int64_t>(offset), 0) < 0) Fail("File seek error.");
+  }
+  [[noreturn]] void ReadError() { Fail(PackageMessage("Package File \"%s\" read error.", path_)); }
+
+  std::tstring path_;
+  platform::File file_;
+  std::uint64_t length_ = 0;
+  KeyStream directory_stream_;
+};
+
+}  // namespace
+
+VarneFileSystem::VarneFileSystem() {
+  CriticalSectionLock hold(lock_);
+  generator_.Seed(static_cast<std::uint32_t>(std::time(nullptr)));
+}
+
+std::tstring VarneFileSystem::NormalizeName(const std::tstring& name) {
+  std::tstring key(name);
+  key.ToBackslashes();
+  key.ToLower();
+  return key;
+}
+
+void VarneFileSystem::ReadPackage(const std::tstring& path) {
+  CriticalSectionLock hold(lock_);
+  std::tstring package_path(path);
+  package_path.ToBackslashes();
+  PackageReader reader(package_path);
+  const std::uint64_t count = reader.Start();
+  for (std::uint64_t index = 0; index < count; ++index) {
+    const WPACKAGE_INFO_CELL record = reader.NextRecord(index);
+    FileInfoCellEx& entry = directory_[reader.Name(record)];
+    static_cast<WPACKAGE_INFO_CELL&>(entry) = record;
+    entry.inPackage = true;
+    entry.containerPath = package_path;
+  }
+}
+
+IFile* VarneFileSystem::OpenFile(const std::tstring& name) {
+  CriticalSectionLock hold(lock_);
+  const std::tstring key = NormalizeName(name);
+  if (directory_.find(key) == directory_.end()) {
+    Fail(std::tstring::FormatNew("no file in this package.file : %s", key.c_str()));
+  }
+  auto file = std::make_unique<VarneFile>(this);
+  file->Open(name.c_str(), kOpenBinaryReadOnly);
+  return file.release();
+}
+
+int VarneFileSystem::CloseFile(IFile* file) {
+  CriticalSectionLock hold(lock_);
+  delete file;
+  return 0;
+}
+
+const FileFindInfo* VarneFileSystem::Report(Directory::const_iterator it) {
+  if (it == directory_.end()) {
+    cursor_.reset();
+    return nullptr;
+  }
+  cursor_ = it->first;
+  find_info_.inPackage = it->second.inPackage;
+  find_info_.containerPath = it->second.containerPath;
+  find_info_.name = it->first;
+  find_info_.size = it->second.sourceSize;
+  return &find_info_;
+}
+
+const FileFindInfo* VarneFileSystem::FindFirst() {
+  CriticalSectionLock hold(lock_);
+  return Report(directory_.begin());
+}
+
+// The cursor is a key rather than an iterator, so entries removed meanwhile cannot invalidate it.
+const FileFindInfo* VarneFileSystem::FindNext() {
+  CriticalSectionLock hold(lock_);
+  if (!cursor_) return nullptr;
+  return Report(directory_.upper_bound(*cursor_));
+}
+
+void VarneFileSystem::Clear() {
+  CriticalSectionLock hold(lock_);
+  directory_.clear();
+  cursor_.reset();
+}
+
+int VarneFileSystem::RemoveFile(const std::tstring& name) {
+  CriticalSectionLock hold(lock_);
+  directory_.erase(NormalizeName(name));
+  return 0;
+}
+
+bool VarneFileSystem::LookupEntry(const std::tstring& name, FileInfoCellEx* entry) {
+  CriticalSectionLock hold(lock_);
+  const auto it = directory_.find(NormalizeName(name));
+  if (it == directory_.end()) return false;
+  *entry = it->second;
+  return true;
+}
