@@ -1,0 +1,111 @@
+#include "config/config_base.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <vector>
+
+#include "base/critical_section.h"
+#include "base/exception.h"
+#include "platform/file.h"
+#include "storage/i_file_manager.h"
+
+namespace {
+
+// One lock for every settings object of the process.
+CriticalSection& ConfigLock() {
+  static CriticalSection lock;
+  return lock;
+}
+
+constexpr int kBinaryReadOnly = 0x8000;
+
+// Reads a whole file through the process's file manager; the handle is closed on every path.
+std::vector<unsigned char> ReadThroughFileManager(const std::tstring& name) {
+  IFileManager* manager = Singleton<IFileManager>::GetInstance();
+  const FileHandle handle = manager ? manager->Open(name.c_str(), kBinaryReadOnly) : 0;
+  if (handle == 0) throw ConfigBaseException("File Open Error. : " + name);
+  try {
+    const std::uint64_t size = manager->GetSize(handle);
+    if (size >> 32 != 0) throw ConfigBaseException("File read size error.");
+    std::vector<unsigned char> bytes(size + 2, 0);
+    std::uint32_t read = 0;
+    manager->Read(handle, bytes.data(), static_cast<std::uint32_t>(size), &read);
+    if (read != size) throw ConfigBaseException("File read size error.");
+    manager->Close(handle);
+    return bytes;
+  } catch (...) {
+    manager->Close(handle);
+    throw;
+  }
+}
+
+}  // namespace
+
+void ConfigBase::AddLine(const std::tstring& line) {
+  const size_t equals = line.find('=');
+  if (equals == std::tstring::npos) return;
+  std::tstring key = line.substr(0, equals);
+  std::tstring value = line.substr(equals + 1);
+  key.TrimLeft();
+  key.TrimRight();
+  value.TrimLeft();
+  value.TrimRight();
+  entries_[key] = value;
+}
+
+void ConfigBase::Load(const std::tstring& path) {
+  CriticalSectionLock hold(ConfigLock());
+  try {
+    entries_.clear();
+    // A file that cannot be opened leaves the table empty: the settings then take their defaults.
+    std::ifstream stream(platform::ResolvePath(path));
+    std::string line;
+    while (std::getline(stream, line)) {
+      // Text-mode reading on Windows drops the CR of a CR LF pair; do the same here.
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      AddLine(line);
+    }
+    file_name_ = path;
+  } catch (const Exception& failure) {
+    throw Exception(failure);
+  } catch (...) {
+    throw ConfigBaseException("Load");
+  }
+}
+
+void ConfigBase::LoadFromPackfile(const std::tstring& name) {
+  const std::tstring file = name.empty() ? file_name_ : name;
+  try {
+    const std::vector<unsigned char> bytes = ReadThroughFileManager(file);
+    std::tstring text;
+    text.SetFromData(bytes.size(), bytes.data());
+    std::tstring line;
+    while (std::tstring::GetLine(text, line)) AddLine(line);
+    file_name_ = file;
+  } catch (const Exception& failure) {
+    throw Exception(failure);
+  } catch (...) {
+    throw ConfigBaseException("LoadFromPackfile");
+  }
+}
+
+std::tstring ConfigBase::LoadString(const std::tstring& key, const std::tstring& fallback) {
+  CriticalSectionLock hold(ConfigLock());
+  return entries_.try_emplace(key, fallback).first->second;
+}
+
+int ConfigBase::LoadInt(const std::tstring& key, int fallback) {
+  CriticalSectionLock hold(ConfigLock());
+  const std::tstring& text =
+      entries_.try_emplace(key, std::tstring::FormatNew("%d", fallback)).first->second;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  // long may be wider than the 32 bits the value must fit.
+  if (errno == ERANGE || value > INT_MAX || value < INT_MIN) {
+    throw RuntimeException("ConfigBase::LoadInt Out of Range.", true);
+  }
+  if (errno == EINVAL) throw RuntimeException("ConfigBase::LoadInt EINVAL.", true);
+  return static_cast<int>(value);
+}
