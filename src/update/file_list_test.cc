@@ -1,0 +1,62 @@
+#include "update/file_list.h"
+
+#include <gtest/gtest.h>
+
+#include "base/exception.h"
+
+namespace {
+
+std::tstring ErrorOf(const std::tstring& text) {
+  FileList list;
+  try {
+    ParseFileList(text, list);
+  } catch (const Exception& failure) {
+    EXPECT_TRUE(list.empty());
+    return failure.GetText();
+  }
+  return "";
+}
+
+TEST(FileListTest, ParsesLinesInOrder) {
+  FileList list = {{"old", "1", "x"}};
+  ParseFileList(
+      "1::RV7.VPK:2048:0123456789abcdef0123456789abcdef\r\n"
+      "x:note:data\\sub\\a.bin:5:d41d8cd98f00b204e9800998ecf8427e\n"
+      "1::odd.txt:3:abc:def:ghi\r\n",
+      list);
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[1].path, "RV7.VPK");
+  EXPECT_EQ(list[1].orgsize, "2048");
+  EXPECT_EQ(list[2].path, "data\\sub\\a.bin");
+  EXPECT_EQ(list[2].md5, "d41d8cd98f00b204e9800998ecf8427e");
+  // The fifth field is the rest of the line.
+  EXPECT_EQ(list[3].md5, "abc:def:ghi");
+}
+
+TEST(FileListTest, RefusesMalformedLines) {
+  const char* bad[] = {
+      "\r\n",                        // a blank line
+      "1::a:2:d\r\n\r\n1::b:2:e",    // a blank line inside the list
+      "1::a:2",                      // four fields
+      ":x:a:2:d",                    // empty marker
+      "1::a::d",                     // empty size
+      "1:::2:d",                     // empty path
+      "1::a:2:",                     // empty digest
+  };
+  for (const char* text : bad) EXPECT_EQ(ErrorOf(text), "DownloadManager : List file error.") << text;
+  EXPECT_EQ(ErrorOf("1::a:2:d"), "");
+}
+
+TEST(FileListTest, RefusesPathsOutsideTheInstallFolder) {
+  for (const char* path : {"..\\evil.dll", "data/../../evil", "\\etc\\passwd", "/etc/passwd",
+                           "\\\\server\\share\\x", "sub\\..\\..\\x", ".."}) {
+    EXPECT_FALSE(IsPathInsideInstallFolder(path)) << path;
+  }
+  for (const char* path : {"a", "data\\..x\\b", "...", ".\\RV7.VPK", "dir/file"}) {
+    EXPECT_TRUE(IsPathInsideInstallFolder(path)) << path;
+  }
+  // The whole list is refused, so nothing is downloaded before the bad line is seen.
+  EXPECT_EQ(ErrorOf("1::good:1:d\r\n1::..\\bad:1:d\r\n"), "DownloadManager : List file error.");
+}
+
+}  // namespace

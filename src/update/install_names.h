@@ -1,0 +1,14 @@
+// Names of files in the install folder that the engine, the dialog and the start-up share.
+#pragma once
+
+// The game's package file; replacing it means the updater must restart to read the new one.
+inline constexpr char kGamePackageName[] = "RV7.VPK";
+// The package as the updater opens it at start-up.
+inline constexpr char kGamePackagePath[] = ".\\RV7.vpk";
+// The updater's own executable cannot be replaced while it runs: a new one is stored under the
+// swap name, and the swap program puts it in place once the updater has ended.
+inline constexpr char kUpdaterName[] = "RV7WIN9XME.EXE";
+inline constexpr char kUpdaterSwapName[] = "RV7WIN9XME.SWAP";
+inline constexpr char kSwapProgramName[] = "rv7swap_ansi.exe";
+// The proxy settings of the install folder.
+inline constexpr char kProxyConfigName[] = "RV7.conf";
