@@ -1,0 +1,149 @@
+// varne-release: the publisher's side of the update protocol. Builds a release site from an install
+// image, serves it locally, and checks a deployed list with the updater's own client and parser.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "base/exception.h"
+#include "config/config_base.h"
+#include "net/http_client.h"
+#include "platform/socket.h"
+#include "site_builder.h"
+#include "site_layout.h"
+#include "site_server.h"
+#include "update/file_list.h"
+#include "update/update_run.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+const char kUsage[] =
+    "usage: varne-release <command> [arguments]\n"
+    "\n"
+    "  build <image-folder> <site-folder> [--listen <host:port>] [--path <url-path>]\n"
+    "      the list, one package per file and an nginx server block (nginx-site.conf);\n"
+    "      defaults: --listen 127.0.0.1:8080 --path /filelist\n"
+    "  serve <site-folder> [--listen <host:port>]\n"
+    "      answers the site's URLs over HTTP until stopped (port 0: any free port)\n"
+    "  check <list-url>\n"
+    "      fetches and parses a list as the updater does (proxy from RV7.conf or http_proxy)\n";
+
+int Usage(const char* complaint) {
+  if (complaint != nullptr) std::fprintf(stderr, "varne-release: %s\n", complaint);
+  std::fputs(kUsage, complaint != nullptr ? stderr : stdout);
+  return complaint != nullptr ? kUsageError : 0;
+}
+
+// Positional arguments and the values of the options the command accepts.
+struct Arguments {
+  std::vector<std::string> positional;
+  std::string listen;
+  std::string path;
+  bool help = false;
+};
+
+bool Parse(int argc, char** argv, bool options_allowed, Arguments& out) {
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      out.help = true;
+    } else if (options_allowed && (arg == "--listen" || arg == "--path") && i + 1 < argc) {
+      (arg == "--listen" ? out.listen : out.path) = argv[++i];
+    } else if (!arg.empty() && arg[0] == '-') {
+      return false;
+    } else {
+      out.positional.push_back(arg);
+    }
+  }
+  return true;
+}
+
+bool SplitListen(const std::string& listen, std::uint32_t& address, std::uint16_t& port) {
+  const size_t colon = listen.rfind(':');
+  if (colon == std::string::npos) return false;
+  char* end = nullptr;
+  const unsigned long number = std::strtoul(listen.c_str() + colon + 1, &end, 10);
+  if (end == listen.c_str() + colon + 1 || *end != '\0' || number > 65535) return false;
+  port = static_cast<std::uint16_t>(number);
+  const std::string host = listen.substr(0, colon);
+  if (platform::ParseIpv4Address(host, address)) return true;
+  const auto addresses = platform::ResolveHost(host);
+  if (addresses.empty()) return false;
+  address = addresses.front();
+  return true;
+}
+
+int Build(const Arguments& args) {
+  if (args.positional.size() != 2) return Usage("build takes an image folder and a site folder");
+  SiteOptions options;
+  if (!args.listen.empty()) options.listen = args.listen;
+  if (!args.path.empty()) options.list_path = args.path;
+  if (options.list_path.empty() || options.list_path[0] != '/') return Usage("--path must start with /");
+  const SiteSummary summary = BuildSite(args.positional[0], args.positional[1], options);
+  std::printf("%d files, %llu bytes: %d packages written, %d kept, %d removed\n", summary.files,
+              static_cast<unsigned long long>(summary.bytes), summary.packages_written,
+              summary.packages_kept, summary.packages_removed);
+  std::printf("list URL: http://%s%s\n", options.listen.c_str(), options.list_path.c_str());
+  return 0;
+}
+
+int Serve(const Arguments& args) {
+  if (args.positional.size() != 1) return Usage("serve takes a site folder");
+  const std::string site = args.positional[0];
+  ConfigBase settings;
+  settings.Load(site + "/" + kSiteSettingsName);
+  const std::string listen = args.listen.empty() ? settings.LoadString("listen", "127.0.0.1:8080")
+                                                 : args.listen;
+  const std::string path = settings.LoadString("path", "/filelist");
+  std::uint32_t address = 0;
+  std::uint16_t port = 0;
+  if (!SplitListen(listen, address, port)) return Usage("--listen takes <host:port>");
+  SiteServer server(site, path);
+  if (!server.Listen(address, port)) {
+    std::fprintf(stderr, "varne-release: cannot listen on %s\n", listen.c_str());
+    return 1;
+  }
+  const std::string host = listen.substr(0, listen.rfind(':'));
+  std::printf("serving %s\nlist URL: http://%s:%u%s\n", site.c_str(), host.c_str(),
+              static_cast<unsigned>(server.GetPort()), path.c_str());
+  std::fflush(stdout);
+  server.Serve();
+}
+
+int Check(const Arguments& args) {
+  if (args.positional.size() != 1) return Usage("check takes a list URL");
+  HttpClient client;
+  UseConfiguredProxy(client);
+  FileList list;
+  FetchFileList(client, args.positional[0], list);
+  unsigned long long bytes = 0;
+  for (const FileEntry& entry : list) bytes += std::strtoull(entry.orgsize.c_str(), nullptr, 10);
+  std::printf("%zu files, %llu bytes\n", list.size(), bytes);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage("no command given");
+  const std::string command = argv[1];
+  if (command == "--help" || command == "-h" || command == "help") return Usage(nullptr);
+  Arguments args;
+  if (!Parse(argc, argv, command != "check", args)) return Usage("unknown option");
+  if (args.help) return Usage(nullptr);
+  try {
+    if (command == "build") return Build(args);
+    if (command == "serve") return Serve(args);
+    if (command == "check") return Check(args);
+  } catch (const Exception& failure) {
+    std::fprintf(stderr, "%s\n", failure.GetText().c_str());
+    return 1;
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "varne-release: %s\n", failure.what());
+    return 1;
+  }
+  return Usage("unknown command");
+}

@@ -1,0 +1,60 @@
+#include "nginx_config.h"
+
+#include "site_layout.h"
+
+namespace {
+
+// One encoded byte of the updater's query: "%25" and the byte's two hexadecimal digits, encoded.
+constexpr char kEncodedByte[] = "(?:%25%[0-9A-F]{2}%[0-9A-F]{2})";
+constexpr char kPackagesLocation[] = "/varne-packages/";
+
+std::string Quoted(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// The rewrite for a value of `folders` pieces: every piece but the last is a whole folder name.
+std::string RewriteFor(int folders) {
+  std::string pattern = "^";
+  std::string target = kPackagesLocation;
+  for (int i = 1; i <= folders; ++i) {
+    const std::string name = "p" + std::to_string(i);
+    const std::string count = i < folders ? std::to_string(kBytesPerFolder)
+                                          : "1," + std::to_string(kBytesPerFolder);
+    pattern += "(?<" + name + ">" + kEncodedByte + "{" + count + "})";
+    target += "$" + name + (i < folders ? "/" : ".vpk");
+  }
+  pattern += "$";
+  return "    if ($arg_file ~ " + Quoted(pattern) + ") {\n      rewrite ^ " + target +
+         "? last;\n    }\n";
+}
+
+}  // namespace
+
+std::string MakeNginxServerBlock(const std::string& listen, const std::string& list_path,
+                                 const std::string& site) {
+  std::string block =
+      "# A release built by varne-release. Include this file from the http { } block of nginx.\n"
+      "server {\n"
+      "  listen " + listen + ";\n\n"
+      "  # The list without a query; one file's package with ?file=<path encoded twice>&orgsize=.\n"
+      "  location = " + list_path + " {\n"
+      "    default_type text/plain;\n"
+      "    alias " + Quoted(site + "/" + kSiteListName) + ";\n";
+  for (int folders = 1; folders <= kMaxFolders; ++folders) block += RewriteFor(folders);
+  block +=
+      "    if ($args) {\n      return 404;\n    }\n"
+      "  }\n\n"
+      "  location " + std::string(kPackagesLocation) + " {\n"
+      "    internal;\n"
+      "    default_type application/octet-stream;\n"
+      "    alias " + Quoted(site + "/" + kSitePackagesFolder + "/") + ";\n"
+      "  }\n\n"
+      "  location / {\n    return 404;\n  }\n"
+      "}\n";
+  return block;
+}

@@ -1,0 +1,24 @@
+// Builds a release site from an install image: the list document, one scrambled one-entry package
+// per file and the site's settings and nginx configuration. Rebuilding keeps the packages of
+// unchanged files and removes those of files no longer listed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct SiteOptions {
+  std::string listen = "127.0.0.1:8080";
+  std::string list_path = "/filelist";
+};
+
+struct SiteSummary {
+  int files = 0;
+  int packages_written = 0;
+  int packages_kept = 0;
+  int packages_removed = 0;
+  std::uint64_t bytes = 0;
+};
+
+// Folders in the system's form. Throws Exception on failure; the list is written last, so a failed
+// build never announces packages that are not there.
+SiteSummary BuildSite(const std::string& image, const std::string& site, const SiteOptions& options);

@@ -1,0 +1,31 @@
+// Where a release site keeps things. A site folder holds the list document ("filelist"), the site's
+// settings ("varne-site.conf") and one package per listed file below "packages/".
+//
+// A package is stored under the file's path exactly as the updater puts it in its query: the UTF-8
+// bytes percent-encoded twice, in upper-case hexadecimal. A web server can then map the raw query
+// value to a file without decoding it, and the stored names hold only "%", digits and capitals, so
+// no query can name anything outside the packages folder. File names have a length limit, so the
+// encoded text is cut into folders of kBytesPerFolder encoded bytes; the last piece, with ".vpk",
+// is the file name, which no folder name ends with.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "base/tstring.h"
+
+inline constexpr char kSiteListName[] = "filelist";
+inline constexpr char kSiteSettingsName[] = "varne-site.conf";
+inline constexpr char kSitePackagesFolder[] = "packages";
+inline constexpr char kSiteNginxName[] = "nginx-site.conf";
+// Each byte of a path becomes "%25%XX%YY", nine characters: 28 bytes make a 252-character name.
+inline constexpr int kEncodedByteLength = 9;
+inline constexpr int kBytesPerFolder = 28;
+inline constexpr int kMaxFolders = 8;
+
+// The package of a listed path relative to the site folder ("packages/%25%36%31.vpk"), or nothing
+// when the path is too long to be stored.
+std::optional<std::string> PackagePathForQueryValue(const std::string& twice_encoded);
+
+// Undoes one percent-encoding; nothing when the text is not well formed.
+std::optional<std::string> PercentDecode(const std::string& text);

@@ -1,0 +1,124 @@
+#include "site_server.h"
+
+#include <fstream>
+#include <map>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "base/utf8string.h"
+#include "site_layout.h"
+#include "update/file_list.h"
+
+namespace {
+
+constexpr size_t kMaxRequestHeader = 16 * 1024;
+constexpr int kReceiveTimeoutMs = 10000;
+
+bool SendAll(platform::Socket& connection, const char* bytes, size_t size) {
+  while (size > 0) {
+    const long sent = connection.Send(bytes, size);
+    if (sent <= 0) return false;
+    bytes += sent;
+    size -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+// The request line's target, once the whole header has arrived; empty on any failure.
+std::string ReceiveTarget(platform::Socket& connection) {
+  std::string header;
+  char buffer[2048];
+  while (header.find("\r\n\r\n") == std::string::npos && header.find("\n\n") == std::string::npos) {
+    if (header.size() > kMaxRequestHeader) return {};
+    const long received = connection.Receive(buffer, sizeof buffer);
+    if (received <= 0) return {};
+    header.append(buffer, static_cast<size_t>(received));
+  }
+  if (header.compare(0, 4, "GET ") != 0) return {};
+  const size_t end = header.find(' ', 4);
+  return end == std::string::npos ? std::string() : header.substr(4, end - 4);
+}
+
+std::map<std::string, std::string> ParseQuery(const std::string& query) {
+  std::map<std::string, std::string> values;
+  size_t pos = 0;
+  while (pos <= query.size()) {
+    const size_t end = std::min(query.find('&', pos), query.size());
+    const std::string pair = query.substr(pos, end - pos);
+    const size_t equals = pair.find('=');
+    if (equals != std::string::npos) values.emplace(pair.substr(0, equals), pair.substr(equals + 1));
+    pos = end + 1;
+  }
+  return values;
+}
+
+std::string Encoded(const std::string& bytes) {
+  utf8string text;
+  text.SetUtf8Data(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  return text.GetUrlEncoded();
+}
+
+// The stored package of a "file" value: decoded twice to the listed path, refused when that path
+// would leave the install folder, and encoded again in the one spelling the site stores.
+std::optional<std::string> PackageFor(const std::string& file) {
+  const auto once = PercentDecode(file);
+  const auto path = once ? PercentDecode(*once) : std::nullopt;
+  if (!path || path->empty() || path->find('\0') != std::string::npos ||
+      !IsPathInsideInstallFolder(*path)) {
+    return std::nullopt;
+  }
+  return PackagePathForQueryValue(Encoded(Encoded(*path)));
+}
+
+}  // namespace
+
+SiteServer::SiteServer(std::string site, std::string list_path)
+    : site_(std::move(site)), list_path_(std::move(list_path)) {}
+
+bool SiteServer::Listen(std::uint32_t address, std::uint16_t port) {
+  return listener_.Listen(address, port);
+}
+
+void SiteServer::Serve() {
+  for (;;) {
+    platform::Socket connection = listener_.Accept(1000);
+    if (!connection.IsOpen()) continue;
+    std::thread(&SiteServer::Handle, this, std::move(connection)).detach();
+  }
+}
+
+std::string SiteServer::FileFor(const std::string& target) const {
+  const size_t question = target.find('?');
+  if (target.substr(0, question) != list_path_) return {};
+  if (question == std::string::npos) return site_ + "/" + kSiteListName;
+  const auto query = ParseQuery(target.substr(question + 1));
+  const auto file = query.find("file");
+  const auto size = query.find("orgsize");
+  if (file == query.end() || size == query.end() || size->second.empty()) return {};
+  const auto package = PackageFor(file->second);
+  return package ? site_ + "/" + *package : std::string();
+}
+
+void SiteServer::Handle(platform::Socket connection) const {
+  connection.SetReceiveTimeout(kReceiveTimeoutMs);
+  const std::string target = ReceiveTarget(connection);
+  const std::string path = target.empty() ? std::string() : FileFor(target);
+  std::ifstream file;
+  if (!path.empty()) file.open(path, std::ios::binary);
+  if (!file.is_open()) {
+    static const char kNotFound[] =
+        "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n\r\nNot Found\n";
+    SendAll(connection, kNotFound, sizeof kNotFound - 1);
+    return;
+  }
+  file.seekg(0, std::ios::end);
+  const std::string header = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                             "Content-Length: " + std::to_string(file.tellg()) + "\r\n\r\n";
+  file.seekg(0);
+  if (!SendAll(connection, header.data(), header.size())) return;
+  std::vector<char> block(64 * 1024);
+  while (file.read(block.data(), static_cast<std::streamsize>(block.size())) || file.gcount() > 0) {
+    if (!SendAll(connection, block.data(), static_cast<size_t>(file.gcount()))) return;
+  }
+}
