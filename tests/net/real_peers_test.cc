@@ -9,21 +9,10 @@
 #include "local_servers.h"
 #include "net/http_client.h"
 
-namespace net_testing {
+namespace test_support {
 namespace {
 
 constexpr std::size_t kBigSize = 64 * 1024 * 1024;
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Bytes that are not a repeating pattern, so a misplaced block cannot compare equal.
 std::string Noise(std::size_t size) {
@@ -147,4 +136,4 @@ TEST_F(RealPeersTest, FetchToolWritesTheDocumentAndReportsFailures) {
 }
 
 }  // namespace
-}  // namespace net_testing
+}  // namespace test_support

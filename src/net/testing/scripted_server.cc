@@ -48,9 +48,13 @@ ScriptedServer::~ScriptedServer() {
 
 std::string ScriptedServer::GetProxyText() const { return "127.0.0.1:" + std::to_string(port_); }
 
-void ScriptedServer::SetReply(Reply reply) {
+void ScriptedServer::SetReply(Reply reply) { SetReplies({std::move(reply)}); }
+
+void ScriptedServer::SetReplies(std::vector<Reply> replies) {
   std::lock_guard hold(mutex_);
-  reply_ = std::move(reply);
+  reply_ = replies.back();
+  replies.pop_back();
+  queued_.assign(replies.begin(), replies.end());
 }
 
 std::vector<std::string> ScriptedServer::GetRequests() {
@@ -72,7 +76,12 @@ void ScriptedServer::Answer(platform::Socket& connection) {
   {
     std::lock_guard hold(mutex_);
     requests_.push_back(request);
-    reply = reply_;
+    if (queued_.empty()) {
+      reply = reply_;
+    } else {
+      reply = std::move(queued_.front());
+      queued_.pop_front();
+    }
   }
   for (std::size_t i = 0; i < reply.pieces.size() && !stop_; ++i) {
     if (i != 0 && reply.pause_ms > 0) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -32,6 +33,8 @@ class ScriptedServer {
   std::string GetProxyText() const;
   // The reply for the connections that come from now on.
   void SetReply(Reply reply);
+  // One reply per connection, in order; the last one answers every later connection too.
+  void SetReplies(std::vector<Reply> replies);
   // The request bytes of every connection so far, up to and including the empty line.
   std::vector<std::string> GetRequests();
 
@@ -42,6 +45,7 @@ class ScriptedServer {
   platform::ListeningSocket listener_;
   std::uint16_t port_ = 0;
   std::mutex mutex_;
+  std::deque<Reply> queued_;
   Reply reply_;
   std::vector<std::string> requests_;
   std::atomic<bool> stop_ = false;

@@ -4,20 +4,17 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 #include "net/testing/scripted_server.h"
 #include "platform/socket.h"
 
-namespace net_testing {
-namespace {
+using net_testing::FindFreePort;
 
-void WriteFile(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-}
+namespace test_support {
+namespace {
 
 // Everything a server writes goes to its own folder (@DIR@). As root, nginx must be told to stay
 // root, since its default user cannot read a test's temporary folder.
@@ -34,10 +31,7 @@ http {
   fastcgi_temp_path @DIR@/fastcgi;
   uwsgi_temp_path @DIR@/uwsgi;
   scgi_temp_path @DIR@/scgi;
-  server {
-    listen 127.0.0.1:@PORT@;
-    root @ROOT@;
-  }
+  @SERVERS@
 }
 )";
 
@@ -48,15 +42,15 @@ MaxClients 16
 Allow 127.0.0.1
 PidFile "@DIR@/tinyproxy.pid"
 LogFile "@DIR@/tinyproxy.log"
-LogLevel Warning
+LogLevel Info
 User root
 Group root
 )";
 
 std::string Fill(std::string text, const std::string& dir, std::uint16_t port,
-                 const std::string& root) {
+                 const std::string& servers = "") {
   const std::pair<std::string, std::string> values[] = {
-      {"@DIR@", dir}, {"@PORT@", std::to_string(port)}, {"@ROOT@", root}};
+      {"@SERVERS@", servers}, {"@DIR@", dir}, {"@PORT@", std::to_string(port)}};
   for (const auto& [key, value] : values) {
     for (std::size_t at; (at = text.find(key)) != std::string::npos;)
       text.replace(at, key.size(), value);
@@ -77,6 +71,19 @@ void WaitForClose(std::uint16_t port) {
 }
 
 }  // namespace
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
 
 TempFolder::TempFolder(const std::string& prefix) {
   std::random_device random;
@@ -103,9 +110,19 @@ void Run(const std::string& command) {
 }
 
 Nginx::Nginx(const std::filesystem::path& root) {
-  const std::string dir = folder_.GetPath().string();
   port_ = FindFreePort();
-  WriteFile(folder_.GetPath() / "nginx.conf", Fill(kNginxConfig, dir, port_, root.string()));
+  Start("server {\n    listen 127.0.0.1:" + std::to_string(port_) + ";\n    root " + root.string() +
+        ";\n  }");
+}
+
+Nginx::Nginx(std::uint16_t port, const std::filesystem::path& server_blocks) {
+  port_ = port;
+  Start("include " + server_blocks.string() + ";");
+}
+
+void Nginx::Start(const std::string& servers) {
+  const std::string dir = folder_.GetPath().string();
+  WriteFile(folder_.GetPath() / "nginx.conf", Fill(kNginxConfig, dir, port_, servers));
   command_ = "nginx -q -p " + dir + " -e " + dir + "/error.log -c " + dir + "/nginx.conf";
   Run(command_);
   if (!WaitForPort(port_)) throw std::runtime_error("nginx did not start");
@@ -119,10 +136,12 @@ Nginx::~Nginx() {
 TinyProxy::TinyProxy() {
   const std::string dir = folder_.GetPath().string();
   port_ = FindFreePort();
-  WriteFile(folder_.GetPath() / "tinyproxy.conf", Fill(kTinyProxyConfig, dir, port_, ""));
+  WriteFile(folder_.GetPath() / "tinyproxy.conf", Fill(kTinyProxyConfig, dir, port_));
   Run("tinyproxy -c " + dir + "/tinyproxy.conf");
   if (!WaitForPort(port_)) throw std::runtime_error("tinyproxy did not start");
 }
+
+std::string TinyProxy::GetLog() const { return ReadFile(folder_.GetPath() / "tinyproxy.log"); }
 
 TinyProxy::~TinyProxy() {
   const std::string pid_file = folder_.GetPath().string() + "/tinyproxy.pid";
@@ -130,4 +149,4 @@ TinyProxy::~TinyProxy() {
   WaitForClose(port_);
 }
 
-}  // namespace net_testing
+}  // namespace test_support

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-namespace net_testing {
+namespace test_support {
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempFolder {
@@ -21,16 +21,22 @@ class TempFolder {
   std::filesystem::path path_;
 };
 
-// Serves the files of `root` as static files.
+// nginx with a configuration of the test's own.
 class Nginx {
  public:
+  // Serves the files of `root` as static files on a free port.
   explicit Nginx(const std::filesystem::path& root);
+  // Runs the server blocks of a configuration file (for example a release site's), included from
+  // the http { } block, which listen on `port`.
+  Nginx(std::uint16_t port, const std::filesystem::path& server_blocks);
   ~Nginx();
   Nginx(const Nginx&) = delete;
   Nginx& operator=(const Nginx&) = delete;
   std::uint16_t GetPort() const { return port_; }
 
  private:
+  void Start(const std::string& servers);
+
   TempFolder folder_{"varne-nginx"};
   std::uint16_t port_ = 0;
   std::string command_;
@@ -44,11 +50,19 @@ class TinyProxy {
   TinyProxy(const TinyProxy&) = delete;
   TinyProxy& operator=(const TinyProxy&) = delete;
   std::uint16_t GetPort() const { return port_; }
+  // "127.0.0.1:<port>", the text that makes a client use this proxy.
+  std::string GetProxyText() const { return "127.0.0.1:" + std::to_string(port_); }
+  // What the proxy logged so far: one line per request it forwarded, among others.
+  std::string GetLog() const;
 
  private:
   TempFolder folder_{"varne-tinyproxy"};
   std::uint16_t port_ = 0;
 };
+
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
 // Waits until something accepts connections on 127.0.0.1:port (at most about ten seconds).
 bool WaitForPort(std::uint16_t port);
@@ -56,4 +70,4 @@ bool WaitForPort(std::uint16_t port);
 // Runs a shell command; throws when it does not exit with 0.
 void Run(const std::string& command);
 
-}  // namespace net_testing
+}  // namespace test_support

@@ -1,0 +1,128 @@
+#include "engine_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/path.h"
+#include "storage/md5.h"
+#include "storage/varne_file_system.h"
+
+namespace test_support {
+
+void ReportLog::Callback(int total, int done, const std::tstring* text, int size, int received,
+                         void* user) {
+  auto& log = *static_cast<ReportLog*>(user);
+  const Report report{total, done, *text, size, received};
+  if (log.on_report) log.on_report(report);
+  {
+    std::lock_guard<std::mutex> hold(log.mutex_);
+    log.reports_.push_back(report);
+  }
+  log.changed_.notify_all();
+}
+
+std::vector<Report> ReportLog::Get() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return reports_;
+}
+
+bool ReportLog::WaitFor(const std::function<bool(const Report&)>& match) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  return changed_.wait_for(hold, std::chrono::seconds(10), [&] {
+    for (const Report& report : reports_) {
+      if (match(report)) return true;
+    }
+    return false;
+  });
+}
+
+InstallFolder::InstallFolder() : previous_(std::filesystem::current_path()) {
+  std::filesystem::current_path(folder_.GetPath());
+  files_ = std::make_unique<VarneFileManager>();
+}
+
+InstallFolder::~InstallFolder() {
+  files_.reset();
+  std::filesystem::current_path(previous_);
+}
+
+void InstallFolder::Write(const std::string& name, const std::string& bytes) const {
+  const auto path = GetPath() / name;
+  std::filesystem::create_directories(path.parent_path());
+  WriteFile(path, bytes);
+}
+
+std::string InstallFolder::Read(const std::string& name) const { return ReadFile(GetPath() / name); }
+
+bool InstallFolder::Exists(const std::string& name) const {
+  return std::filesystem::exists(GetPath() / name);
+}
+
+std::vector<std::string> InstallFolder::TemporaryFiles() const {
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(GetPath())) {
+    const std::string name = item.path().filename().string();
+    if (name.size() > 3 && name.compare(name.size() - 3, 3, ".dl") == 0) names.push_back(name);
+  }
+  return names;
+}
+
+Outcome RunUpdate(const std::string& url) {
+  ReportLog log;
+  Outcome outcome;
+  DownloadManager manager;
+  manager.SetProgressCallback(&ReportLog::Callback, &log);
+  manager.Start(url, "null");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while ((outcome.result = manager.Wait(10)) == DownloadManager::kRunning) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "the run did not end";
+      manager.Stop();
+      break;
+    }
+  }
+  outcome.error = manager.GetErrorMessage();
+  outcome.package_replaced = manager.IsPackageReplaced();
+  outcome.reports = log.Get();
+  return outcome;
+}
+
+void BuildSite(const std::filesystem::path& image, const std::filesystem::path& site,
+               std::uint16_t port) {
+  Run(std::string(VARNE_BINARY_DIR) + "/bin/varne-release build '" + image.string() + "' '" +
+      site.string() + "' --listen 127.0.0.1:" + std::to_string(port) + " >/dev/null");
+}
+
+ReleaseServer::ReleaseServer(const std::filesystem::path& site, std::uint16_t port)
+    : pid_file_(site.string() + ".pid") {
+  Run("timeout 300 " + std::string(VARNE_BINARY_DIR) + "/bin/varne-release serve '" +
+      site.string() + "' >/dev/null & echo $! >'" + pid_file_.string() + "'");
+  if (!WaitForPort(port)) throw std::runtime_error("varne-release serve did not start");
+}
+
+ReleaseServer::~ReleaseServer() {
+  std::system(("kill $(cat '" + pid_file_.string() + "') 2>/dev/null").c_str());
+  std::filesystem::remove(pid_file_);
+}
+
+std::string PackageOf(const std::string& name, const std::string& bytes) {
+  TempFolder folder("varne-package");
+  std::filesystem::create_directories((folder.GetPath() / name).parent_path());
+  WriteFile(folder.GetPath() / name, bytes);
+  const std::string base = platform::ToInternalPath(folder.GetPath().string());
+  VarneFileSystem system;
+  system.AddFile(base + "\\" + name, base);
+  system.WritePackage(base + "\\package.vpk", 1);
+  return ReadFile(folder.GetPath() / "package.vpk");
+}
+
+std::string Md5Of(const std::string& bytes) {
+  MD5 md5;
+  return md5.DigestText(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+}
+
+}  // namespace test_support

@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "engine_harness.h"
+#include "net/testing/scripted_server.h"
+#include "update/update_run.h"
+
+namespace test_support {
+namespace {
+
+using net_testing::Reply;
+using net_testing::ScriptedServer;
+
+// The release: one file that the install has already, one that changed, one missing in a new
+// folder, the game's package under another letter case, and the updater itself.
+const std::pair<const char*, std::string> kRelease[] = {
+    {"RV7WIN9XME.EXE", std::string("\x7F" "ELF new updater", 18)},
+    {"Rv7.vpk", "new package bytes"},
+    {"changed.bin", std::string(300000, 'n')},
+    {"current.txt", "same in both"},
+    {"new/deep/file.dat", "brand new"},
+};
+
+class ReleaseTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    for (const auto& [name, bytes] : kRelease) {
+      std::filesystem::create_directories((image_.GetPath() / name).parent_path());
+      WriteFile(image_.GetPath() / name, bytes);
+    }
+    port_ = net_testing::FindFreePort();
+    BuildSite(image_.GetPath(), site_.GetPath(), port_);
+  }
+
+  // An install of the previous release.
+  static void LayOutOldInstall(const InstallFolder& install) {
+    install.Write("RV7WIN9XME.EXE", "old updater");
+    install.Write("RV7.VPK", "old package");
+    install.Write("changed.bin", "old bytes");
+    install.Write("current.txt", "same in both");
+  }
+
+  std::string ListUrl(std::uint16_t port) const {
+    return "http://127.0.0.1:" + std::to_string(port) + "/filelist";
+  }
+
+  // Runs an update of an old install against url and checks everything it leaves behind.
+  void UpdateAndCheck(const std::string& url) {
+    InstallFolder install;
+    LayOutOldInstall(install);
+    const Outcome first = RunUpdate(url);
+    ASSERT_EQ(first.result, DownloadManager::kCompleted) << first.error;
+    EXPECT_TRUE(first.package_replaced);
+    EXPECT_EQ(install.Read("RV7.VPK"), "new package bytes");
+    EXPECT_EQ(install.Read("changed.bin"), std::string(300000, 'n'));
+    EXPECT_EQ(install.Read("current.txt"), "same in both");
+    EXPECT_EQ(install.Read("new/deep/file.dat"), "brand new");
+    // The running updater is never overwritten: the new one waits under the swap name.
+    EXPECT_EQ(install.Read("RV7WIN9XME.EXE"), "old updater");
+    EXPECT_EQ(install.Read("RV7WIN9XME.SWAP"), kRelease[0].second);
+    EXPECT_TRUE(install.TemporaryFiles().empty());
+    CheckReports(first.reports);
+
+    // Once the swap program has put the new updater in place, nothing is left to download.
+    std::filesystem::rename(install.GetPath() / "RV7WIN9XME.SWAP",
+                            install.GetPath() / "RV7WIN9XME.EXE");
+    const Outcome second = RunUpdate(url);
+    ASSERT_EQ(second.result, DownloadManager::kCompleted) << second.error;
+    EXPECT_FALSE(second.package_replaced);
+    for (const Report& report : second.reports) EXPECT_EQ(report.size, 0) << report.text;
+    EXPECT_EQ(second.reports.size(), std::size(kRelease) + 1);
+  }
+
+  // One report as each file starts, the transfer's reports between them (each with the file's
+  // path and growing byte figures), and the completion report.
+  static void CheckReports(const std::vector<Report>& reports) {
+    const std::vector<std::pair<std::string, int>> starts = {
+        {"RV7WIN9XME.EXE", 0}, {"Rv7.vpk", 1}, {"changed.bin", 2}, {"current.txt", 3},
+        {"new\\deep\\file.dat", 4}};
+    size_t next = 0;
+    int received = 0;
+    for (const Report& report : reports) {
+      EXPECT_EQ(report.total, 5);
+      if (report.size == 0 && next < starts.size() && report.text == starts[next].first) {
+        EXPECT_EQ(report.done, starts[next++].second) << report.text;
+        received = 0;
+        continue;
+      }
+      if (report.text == "完了.") {
+        EXPECT_EQ(next, starts.size());
+        EXPECT_EQ(report, (Report{5, 5, "完了.", 0, 0}));
+        continue;
+      }
+      ASSERT_GT(next, 0u) << "a transfer was reported before the first file: " << report.text;
+      EXPECT_EQ(report.text, starts[next - 1].first);
+      EXPECT_GE(report.received, received);
+      received = report.received;
+    }
+    EXPECT_EQ(next, starts.size());
+    EXPECT_EQ(reports.back().text, "完了.");
+  }
+
+  TempFolder image_{"varne-image"};
+  TempFolder site_{"varne-site"};
+  std::uint16_t port_ = 0;
+};
+
+TEST_F(ReleaseTest, StockNginxWithTheGeneratedConfiguration) {
+  Nginx nginx(port_, site_.GetPath() / "nginx-site.conf");
+  UpdateAndCheck(ListUrl(port_));
+}
+
+TEST_F(ReleaseTest, OwnServerDirectAndThroughAProxy) {
+  ReleaseServer server(site_.GetPath(), port_);
+  UpdateAndCheck(ListUrl(port_));
+
+  TinyProxy proxy;
+  const std::string request = "GET " + ListUrl(port_);
+  {
+    // Chosen by the install folder's settings.
+    InstallFolder install;
+    install.Write("RV7.conf", "ProxyEnable=1\r\nProxyHost=" + proxy.GetProxyText() + "\r\n");
+    EXPECT_EQ(RunUpdate(ListUrl(port_)).result, DownloadManager::kCompleted);
+    EXPECT_EQ(install.Read("new/deep/file.dat"), "brand new");
+  }
+  const size_t by_settings = proxy.GetLog().find(request);
+  EXPECT_NE(by_settings, std::string::npos) << proxy.GetLog();
+  {
+    // Chosen by the user's environment, with no settings file.
+    setenv("http_proxy", ("http://" + proxy.GetProxyText() + "/").c_str(), 1);
+    InstallFolder install;
+    EXPECT_EQ(RunUpdate(ListUrl(port_)).result, DownloadManager::kCompleted);
+    EXPECT_EQ(install.Read("changed.bin"), std::string(300000, 'n'));
+    unsetenv("http_proxy");
+  }
+  EXPECT_NE(proxy.GetLog().find(request, by_settings + 1), std::string::npos);
+}
+
+// A list of the given lines, then one package answer per connection.
+std::vector<Reply> Script(const std::string& list, const std::vector<std::string>& packages) {
+  std::vector<Reply> replies = {{{"HTTP/1.0 200 OK\r\n\r\n" + list}}};
+  for (const std::string& package : packages) {
+    replies.push_back({{"HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(package.size()) +
+                        "\r\n\r\n" + package}});
+  }
+  return replies;
+}
+
+std::string UrlOf(const ScriptedServer& server) {
+  return "http://127.0.0.1:" + std::to_string(server.GetPort()) + "/list";
+}
+
+TEST(UpdateRunTest, BrokenListsFailBeforeAnyDownload) {
+  ScriptedServer server;
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "DownloadManager : List file error(Data size is zero)."},
+      {"\r\n", "DownloadManager : List file error."},
+      {"1::a.txt:1\r\n", "DownloadManager : List file error."},
+      {"1::a.txt:1:" + Md5Of("x") + "\r\n1::..\\..\\evil.txt:1:d\r\n", "DownloadManager : List file error."},
+      {"1::\\tmp\\evil.txt:1:d\r\n", "DownloadManager : List file error."},
+  };
+  for (const auto& [list, error] : cases) {
+    InstallFolder install;
+    server.SetReplies(Script(list, {}));
+    const size_t before = server.GetRequests().size();
+    const Outcome outcome = RunUpdate(UrlOf(server));
+    EXPECT_EQ(outcome.result, DownloadManager::kIdle);
+    EXPECT_EQ(outcome.error, error) << list;
+    EXPECT_EQ(server.GetRequests().size(), before + 1) << list;
+    EXPECT_EQ(outcome.reports.back(), (Report{0, 0, error, 0, 0}));
+    EXPECT_FALSE(install.Exists("a.txt"));
+  }
+}
+
+TEST(UpdateRunTest, RequestsAndPackages) {
+  ScriptedServer server;
+  InstallFolder install;
+  // A digest field holding colons never matches, so the file comes again on every run; the
+  // request carries the path encoded twice and the digest field as its User-Agent.
+  const std::string package = PackageOf("sub/a b.txt", "payload");
+  for (int run = 0; run < 2; ++run) {
+    server.SetReplies(Script("1::sub\\a b.txt:7:ab:cd\r\n", {package}));
+    const Outcome outcome = RunUpdate(UrlOf(server));
+    ASSERT_EQ(outcome.result, DownloadManager::kCompleted) << outcome.error;
+    EXPECT_EQ(install.Read("sub/a b.txt"), "payload");
+  }
+  const auto requests = server.GetRequests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_NE(requests[0].find("GET /list HTTP/1.0\r\n"), std::string::npos);
+  EXPECT_NE(requests[0].find("User-Agent: RovanSevenFileListClient\r\n"), std::string::npos);
+  EXPECT_NE(requests[1].find("GET /list?file=" + EncodePathForQuery("sub\\a b.txt") +
+                             "&orgsize=7 HTTP/1.0\r\n"),
+            std::string::npos);
+  EXPECT_EQ(EncodePathForQuery("a"), "%25%36%31");
+  EXPECT_NE(requests[1].find("User-Agent: ab:cd\r\n"), std::string::npos);
+
+  // A package without the listed entry installs nothing and leaves no temporary file.
+  server.SetReplies(Script("1::missing.txt:1:" + Md5Of("x") + "\r\n", {package}));
+  const Outcome outcome = RunUpdate(UrlOf(server));
+  EXPECT_EQ(outcome.error, "VarneFileSystem : no file in this package.file : missing.txt");
+  EXPECT_FALSE(install.Exists("missing.txt"));
+  EXPECT_TRUE(install.TemporaryFiles().empty());
+}
+
+// A package answer whose body trickles in for about ten seconds.
+Reply SlowPackage() {
+  Reply reply{{"HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n"}, 50};
+  for (int i = 0; i < 200; ++i) reply.pieces.push_back(std::string(500, 'x'));
+  return reply;
+}
+
+TEST(DownloadManagerTest, StopDuringATransferAndBetweenFiles) {
+  ScriptedServer server;
+  InstallFolder install;
+  install.Write("one.txt", "1");
+  server.SetReplies({{{"HTTP/1.0 200 OK\r\n\r\n1::one.txt:1:" + Md5Of("1") + "\r\n1::slow.bin:100000:" +
+                       Md5Of("y") + "\r\n"}},
+                     SlowPackage()});
+  {
+    ReportLog log;
+    DownloadManager manager;
+    EXPECT_EQ(manager.Wait(0), DownloadManager::kIdle);
+    manager.SetProgressCallback(&ReportLog::Callback, &log);
+    manager.Start(UrlOf(server), "null");
+    ASSERT_TRUE(log.WaitFor([](const Report& r) { return r.received > 0; }));
+    EXPECT_EQ(manager.Wait(0), DownloadManager::kRunning);
+    // A second start while running changes nothing.
+    manager.Start("http://127.0.0.1:1/other", "null");
+    manager.Stop();
+    EXPECT_EQ(manager.Wait(0), DownloadManager::kIdle);
+    EXPECT_EQ(manager.GetErrorMessage(), "HttpClient : Abort by User.");
+    EXPECT_EQ(log.Get().back(), (Report{2, 1, "HttpClient : Abort by User.", 0, 0}));
+    EXPECT_FALSE(install.Exists("slow.bin"));
+    EXPECT_TRUE(install.TemporaryFiles().empty());
+  }
+  // Stopped while the first file is being checked: the run ends after that file.
+  server.SetReplies({{{"HTTP/1.0 200 OK\r\n\r\n1::one.txt:1:" + Md5Of("1") + "\r\n1::slow.bin:100000:" +
+                       Md5Of("y") + "\r\n"}}});
+  ReportLog log;
+  std::atomic<bool> checking = false;
+  log.on_report = [&](const Report& report) {
+    if (report.text != "one.txt") return;
+    checking = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  };
+  DownloadManager manager;
+  manager.SetProgressCallback(&ReportLog::Callback, &log);
+  manager.Start(UrlOf(server), "null");
+  while (!checking) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  manager.Stop();
+  EXPECT_EQ(manager.GetErrorMessage(), "DownloadManager : Task Aborted.");
+  EXPECT_EQ(log.Get().back(), (Report{2, 1, "DownloadManager : Task Aborted.", 0, 0}));
+  EXPECT_EQ(manager.Wait(0), DownloadManager::kIdle);
+}
+
+TEST(DownloadManagerTest, DestroyingARunningManagerJoinsTheWorker) {
+  ScriptedServer server;
+  InstallFolder install;
+  server.SetReplies({{{"HTTP/1.0 200 OK\r\n\r\n1::slow.bin:100000:" + Md5Of("y") + "\r\n"}},
+                     SlowPackage()});
+  ReportLog log;
+  {
+    DownloadManager manager;
+    manager.SetProgressCallback(&ReportLog::Callback, &log);
+    manager.Start(UrlOf(server), "null");
+    ASSERT_TRUE(log.WaitFor([](const Report& r) { return r.received > 0; }));
+  }
+  const size_t reports = log.Get().size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(log.Get().size(), reports);
+  EXPECT_TRUE(install.TemporaryFiles().empty());
+}
+
+}  // namespace
+}  // namespace test_support
