@@ -17,7 +17,7 @@ using net_testing::ScriptedServer;
 // The release: one file that the install has already, one that changed, one missing in a new
 // folder, the game's package under another letter case, and the updater itself.
 const std::pair<const char*, std::string> kRelease[] = {
-    {"RV7WIN9XME.EXE", std::string("\x7F" "ELF new updater", 18)},
+    {"RV7WIN9XME.EXE", "\x7F" "ELF new updater"},
     {"Rv7.vpk", "new package bytes"},
     {"changed.bin", std::string(300000, 'n')},
     {"current.txt", "same in both"},

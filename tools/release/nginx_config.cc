@@ -22,15 +22,18 @@ std::string RewriteFor(int folders) {
   std::string pattern = "^";
   std::string target = kPackagesLocation;
   for (int i = 1; i <= folders; ++i) {
-    const std::string name = "p" + std::to_string(i);
+    const std::string name = std::string("p").append(std::to_string(i));
     const std::string count = i < folders ? std::to_string(kBytesPerFolder)
-                                          : "1," + std::to_string(kBytesPerFolder);
-    pattern += "(?<" + name + ">" + kEncodedByte + "{" + count + "})";
-    target += "$" + name + (i < folders ? "/" : ".vpk");
+                                          : std::string("1,").append(std::to_string(kBytesPerFolder));
+    pattern.append("(?<").append(name).append(">").append(kEncodedByte);
+    pattern.append("{").append(count).append("})");
+    target.append("$").append(name).append(i < folders ? "/" : ".vpk");
   }
   pattern += "$";
-  return "    if ($arg_file ~ " + Quoted(pattern) + ") {\n      rewrite ^ " + target +
-         "? last;\n    }\n";
+  std::string rule = "    if ($arg_file ~ ";
+  rule.append(Quoted(pattern)).append(") {\n      rewrite ^ ").append(target);
+  rule.append("? last;\n    }\n");
+  return rule;
 }
 
 }  // namespace

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The update engine against its references, in one run (build-release/ from scripts/bench.sh):
+#  1. checking an install of 2,000 files (1 GiB) that is already current, against md5sum -c;
+#  2. downloading and installing one 1 GiB file from a local nginx, against curl -o of the same
+#     package, with the engine's peak resident memory.
+set -euo pipefail
+bin=${BIN:-$(cd "$(dirname "$0")/../.." && pwd)/build-release/bin}
+work=$(mktemp -d /tmp/varne-update-bench.XXXXXX)
+trap 'nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -s stop 2>/dev/null || true; rm -rf "$work"' EXIT
+
+best_of_three() {  # prints the best wall time of a command, in seconds
+  local best=
+  for _ in 1 2 3; do
+    local start end
+    start=$(date +%s.%N); "$@" >/dev/null; end=$(date +%s.%N)
+    best=$(echo "$start $end ${best:-1e9}" | awk '{t = $2 - $1; print (t < $3) ? t : $3}')
+  done
+  echo "$best"
+}
+
+start_nginx() {  # start_nginx <port> <server-blocks>
+  mkdir -p "$work/nginx"
+  cat >"$work/nginx/nginx.conf" <<CONF
+user root;
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  sendfile on;
+  client_body_temp_path $work/nginx/body;
+  proxy_temp_path $work/nginx/proxy;
+  fastcgi_temp_path $work/nginx/fastcgi;
+  uwsgi_temp_path $work/nginx/uwsgi;
+  scgi_temp_path $work/nginx/scgi;
+  include $2;
+}
+CONF
+  nginx -q -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf"
+  sleep 0.5
+}
+
+port=$((20000 + RANDOM % 20000))
+
+echo "-- check of 2,000 current files, 1 GiB"
+mkdir -p "$work/image" "$work/install"
+for i in $(seq 1 2000); do
+  head -c 536870 /dev/urandom >"$work/image/file$i.bin"
+done
+"$bin/varne-release" build "$work/image" "$work/site" --listen "127.0.0.1:$port" >/dev/null
+cp -r "$work/image/." "$work/install/"
+(cd "$work/install" && md5sum file*.bin >"$work/sums")
+start_nginx "$port" "$work/site/nginx-site.conf"
+ours=$(cd "$work/install" && best_of_three "$bin/update_driver" "http://127.0.0.1:$port/filelist")
+reference=$(cd "$work/install" && best_of_three md5sum -c --quiet "$work/sums")
+echo "engine ${ours}s, md5sum -c ${reference}s: ratio $(echo "$ours $reference" | awk '{printf "%.2f", $1 / $2}') (target at most 1.1)"
+nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -s stop; sleep 0.5
+rm -rf "$work/image" "$work/install" "$work/site"
+
+echo "-- download and install of one 1 GiB file"
+mkdir -p "$work/image" "$work/install"
+head -c 1073741824 /dev/urandom >"$work/image/big.bin"
+"$bin/varne-release" build "$work/image" "$work/site" --listen "127.0.0.1:$port" >/dev/null
+start_nginx "$port" "$work/site/nginx-site.conf"
+package_url="http://127.0.0.1:$port/filelist?file=%25%36%32%25%36%39%25%36%37%25%32%45%25%36%32%25%36%39%25%36%45&orgsize=1073741824"
+fresh_install() { rm -f "$work/install/big.bin"; (cd "$work/install" && "$bin/update_driver" "http://127.0.0.1:$port/filelist"); }
+ours=$(best_of_three fresh_install)
+reference=$(best_of_three curl -s -o "$work/curl.out" "$package_url")
+rm -f "$work/install/big.bin"
+rss=$(cd "$work/install" && /usr/bin/time -f %M "$bin/update_driver" "http://127.0.0.1:$port/filelist" 2>&1 >/dev/null | tail -n 1)
+cmp -s "$work/image/big.bin" "$work/install/big.bin" && same=identical || same=DIFFERENT
+echo "engine ${ours}s, curl -o ${reference}s: ratio $(echo "$ours $reference" | awk '{printf "%.2f", $1 / $2}') (target at most 1.5); installed file $same"
+echo "engine peak resident memory: $((rss / 1024)) MiB (target below 64 MiB)"
