@@ -50,12 +50,37 @@ class File {
   // Makes the written bytes durable; false on failure.
   bool Sync();
 
-  // Creates and opens (read and write) a new, empty file next to destination: same folder, a
-  // hidden unique name. Its internal path goes to temp_path. False when it cannot be created.
-  bool CreateTemporaryNear(const std::string& destination, std::string* temp_path);
+ private:
+  friend class ReplacementFile;
+  int fd_ = -1;
+};
+
+// A new version of a file, written beside it (same folder, a hidden unique name) and put in its
+// place in one step by Commit, so that readers see either the old or the new file and a crash
+// never leaves a truncated file where a good one was. Until Commit the destination is untouched;
+// a ReplacementFile that goes without Commit removes what it wrote. Not copyable.
+class ReplacementFile {
+ public:
+  ReplacementFile() = default;
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  // Creates the new file for destination; false when it cannot be created.
+  bool Create(const std::string& destination);
+  // As File::Write.
+  std::size_t Write(const void* buffer, std::size_t count) { return file_.Write(buffer, count); }
+  // Puts the new file in place. A destination that exists passes its permission bits on, and the
+  // new bytes are made durable first; a new file whose first bytes are an ELF header or "#!" gets
+  // execute bits where it has read bits. False on failure; the new file is then removed.
+  bool Commit();
 
  private:
-  int fd_ = -1;
+  void Discard();
+
+  File file_;
+  std::string temp_;    // system form; empty once committed or discarded
+  std::string target_;  // system form, resolved when created
 };
 
 // An existing path with the letter case found on disk, in the system's form (slashes). Components
@@ -80,18 +105,12 @@ struct DirectoryItem {
 // in the order the system lists them; false when the folder cannot be listed.
 bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items);
 
-// Puts the finished file at temp_path in destination's place in one step, so that readers see
-// either the old or the new file. A destination that exists passes its permission bits on and the
-// new bytes are made durable first (a crash never leaves a truncated file where a good one was); a
-// new file whose first bytes are an ELF header or "#!" gets execute bits where it has read bits.
-bool ReplaceFile(const std::string& temp_path, const std::string& destination);
-
 bool StandardErrorIsTerminal();
 
 // Fault injection for tests of the layers above: after `bytes` more bytes, every File::Write
 // writes nothing more (as on a full disk); a negative value turns the fault off.
 void InjectWriteFailureAfter(std::int64_t bytes);
-// While set, ReplaceFile fails without touching either file.
+// While set, ReplacementFile::Commit fails without touching the destination.
 void InjectReplaceFailure(bool fail);
 
 }  // namespace platform

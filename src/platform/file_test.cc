@@ -119,23 +119,27 @@ TEST_F(FileTest, ReplaceKeepsPermissionsAndMarksNewPrograms) {
   Put("tool", "old");
   ::chmod((root_ / "tool").c_str(), 0750);
   for (const char* name : {"tool", "script", "binary", "notes.txt"}) {
-    File temp;
-    std::string temp_path;
-    ASSERT_TRUE(temp.CreateTemporaryNear(Internal(name), &temp_path));
+    ReplacementFile temp;
+    ASSERT_TRUE(temp.Create(Internal(name)));
     const std::string bytes = name == std::string("script")   ? "#!/bin/sh\n"
                               : name == std::string("binary") ? "\x7F"
                                                                 "ELF...."
                                                               : "text";
     ASSERT_EQ(temp.Write(bytes.data(), bytes.size()), bytes.size());
-    temp.Close();
-    ASSERT_TRUE(ReplaceFile(temp_path, Internal(name)));
+    ASSERT_TRUE(temp.Commit());
     EXPECT_EQ(Get(name), bytes);
   }
   EXPECT_EQ(Mode("tool"), 0750u);
   EXPECT_NE(Mode("script") & 0100, 0u);
   EXPECT_NE(Mode("binary") & 0100, 0u);
   EXPECT_EQ(Mode("notes.txt") & 0111, 0u);
-  // Only the four destinations are left: no temporary file stays behind.
+  {
+    ReplacementFile abandoned;
+    ASSERT_TRUE(abandoned.Create(Internal("tool")));
+    abandoned.Write("new", 3);
+  }
+  EXPECT_EQ(Get("tool"), "text");
+  // Only the four destinations are left: no new file stays behind.
   EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 4);
 }
 

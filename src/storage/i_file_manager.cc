@@ -7,45 +7,14 @@
 #include "platform/file.h"
 #include "storage/block_pipeline.h"
 
-namespace {
-
-// Removes the temporary file unless it was put in place.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const std::tstring& destination) {
-    if (!file_.CreateTemporaryNear(destination, &path_)) {
-      throw IFileManagerException("File Create (Open) Error. : " + destination);
-    }
-  }
-  ~TemporaryFile() {
-    file_.Close();
-    if (!kept_) platform::RemoveFile(path_);
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  platform::File& File() { return file_; }
-  void ReplaceDestination(const std::tstring& destination) {
-    file_.Close();
-    if (!platform::ReplaceFile(path_, destination)) {
-      throw IFileManagerException("File replace error. : " + destination);
-    }
-    kept_ = true;
-  }
-
- private:
-  platform::File file_;
-  std::string path_;
-  bool kept_ = false;
-};
-
-}  // namespace
-
 void IFileManager::ExtractToFile(FileHandle handle, const std::tstring& destination) {
   std::tstring internal(destination);
   internal.ToBackslashes();
   const std::tstring path = platform::GetFullPath(internal);
-  TemporaryFile temporary(path);
+  platform::ReplacementFile replacement;
+  if (!replacement.Create(path)) {
+    throw IFileManagerException("File Create (Open) Error. : " + path);
+  }
   const std::uint64_t size = GetSize(handle);
   if (size == ~std::uint64_t{0}) throw IFileManagerException("File lock error.");
   std::uint64_t left = size;
@@ -60,12 +29,12 @@ void IFileManager::ExtractToFile(FileHandle handle, const std::tstring& destinat
     return got;
   };
   const auto consume = [&](std::uint8_t* data, std::size_t count) {
-    if (temporary.File().Write(data, count) != count) {
+    if (replacement.Write(data, count) != count) {
       throw IFileManagerException("File write error. : " + path);
     }
   };
   RunBlockPipeline(produce, consume, size >= kPipelineThreadedSize);
-  temporary.ReplaceDestination(path);
+  if (!replacement.Commit()) throw IFileManagerException("File replace error. : " + path);
 }
 
 int IFileManager::CreateDirectory(const std::tstring& path) {

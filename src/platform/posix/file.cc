@@ -83,24 +83,23 @@ ssize_t WriteSome(int fd, const char* data, std::size_t count) {
   return ::write(fd, data, count);
 }
 
-bool StartsLikeProgram(const std::string& native) {
-  File file;
-  if (file.Open(ToInternalPath(native), Access::kRead, Share::kReadWrite,
-                Disposition::kOpenExisting) != OpenError::kNone) {
-    return false;
-  }
+bool StartsLikeProgram(int fd) {
   unsigned char head[4] = {};
-  const std::int64_t n = file.Read(head, sizeof head);
+  const ssize_t n = ::pread(fd, head, sizeof head, 0);
   if (n >= 2 && head[0] == '#' && head[1] == '!') return true;
   return n == 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
 }
 
-bool SyncPath(const std::string& native) {
-  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
+// Gives the new file the permission bits it should have once it stands at target.
+bool SetReplacementMode(int fd, const std::string& target) {
+  struct stat info;
+  if (::stat(target.c_str(), &info) == 0) {
+    return ::fchmod(fd, info.st_mode & 07777) == 0 && ::fsync(fd) == 0;
+  }
+  if (!StartsLikeProgram(fd)) return true;
+  if (::fstat(fd, &info) != 0) return false;
+  const mode_t mode = info.st_mode & 07777;
+  return ::fchmod(fd, mode | ((mode & 0444) >> 2)) == 0;
 }
 
 // Resolves the components of native from position start on, below the already resolved prefix.
@@ -233,10 +232,13 @@ std::int64_t File::Length() const {
 
 bool File::Sync() { return fd_ >= 0 && ::fsync(fd_) == 0; }
 
-bool File::CreateTemporaryNear(const std::string& destination, std::string* temp_path) {
+ReplacementFile::~ReplacementFile() { Discard(); }
+
+bool ReplacementFile::Create(const std::string& destination) {
   static std::atomic<unsigned> counter{0};
-  Close();
-  const std::filesystem::path target(ResolvePath(destination));
+  Discard();
+  target_ = ResolvePath(destination);
+  const std::filesystem::path target(target_);
   const std::string folder = target.parent_path().string();
   for (int attempt = 0; attempt < 100; ++attempt) {
     // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on a chain of "+".
@@ -250,13 +252,33 @@ bool File::CreateTemporaryNear(const std::string& destination, std::string* temp
     const std::string native = Join(folder, name);
     const int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      fd_ = fd;
-      *temp_path = ToInternalPath(native);
+      file_.fd_ = fd;
+      temp_ = native;
       return true;
     }
     if (errno != EEXIST) return false;
   }
   return false;
+}
+
+bool ReplacementFile::Commit() {
+  if (temp_.empty() || replace_fails.load() || !SetReplacementMode(file_.fd_, target_)) {
+    Discard();
+    return false;
+  }
+  file_.Close();
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+    Discard();
+    return false;
+  }
+  temp_.clear();
+  return true;
+}
+
+void ReplacementFile::Discard() {
+  file_.Close();
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
 }
 
 std::string ResolvePath(const std::string& internal) {
@@ -313,22 +335,6 @@ bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* item
     items->push_back({it->path().filename().string(), folder});
   }
   return !error;
-}
-
-bool ReplaceFile(const std::string& temp_path, const std::string& destination) {
-  if (replace_fails.load()) return false;
-  const std::string from = ResolvePath(temp_path);
-  const std::string to = ResolvePath(destination);
-  struct stat existing;
-  if (::stat(to.c_str(), &existing) == 0) {
-    if (::chmod(from.c_str(), existing.st_mode & 07777) != 0 || !SyncPath(from)) return false;
-  } else if (StartsLikeProgram(from)) {
-    struct stat info;
-    if (::stat(from.c_str(), &info) != 0) return false;
-    const mode_t mode = info.st_mode & 07777;
-    if (::chmod(from.c_str(), mode | ((mode & 0444) >> 2)) != 0) return false;
-  }
-  return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool StandardErrorIsTerminal() { return ::isatty(2) == 1; }
