@@ -56,7 +56,9 @@ void InstallFolder::Write(const std::string& name, const std::string& bytes) con
   WriteFile(path, bytes);
 }
 
-std::string InstallFolder::Read(const std::string& name) const { return ReadFile(GetPath() / name); }
+std::string InstallFolder::Read(const std::string& name) const {
+  return ReadFile(GetPath() / name);
+}
 
 bool InstallFolder::Exists(const std::string& name) const {
   return std::filesystem::exists(GetPath() / name);
@@ -110,12 +112,18 @@ ReleaseServer::~ReleaseServer() {
 }
 
 std::string PackageOf(const std::string& name, const std::string& bytes) {
+  return PackageOf({{name, bytes}});
+}
+
+std::string PackageOf(const std::vector<std::pair<std::string, std::string>>& entries) {
   TempFolder folder("varne-package");
-  std::filesystem::create_directories((folder.GetPath() / name).parent_path());
-  WriteFile(folder.GetPath() / name, bytes);
   const std::string base = platform::ToInternalPath(folder.GetPath().string());
   VarneFileSystem system;
-  system.AddFile(base + "\\" + name, base);
+  for (const auto& [name, bytes] : entries) {
+    std::filesystem::create_directories((folder.GetPath() / name).parent_path());
+    WriteFile(folder.GetPath() / name, bytes);
+    system.AddFile(base + "\\" + name, base);
+  }
   system.WritePackage(base + "\\package.vpk", 1);
   return ReadFile(folder.GetPath() / "package.vpk");
 }

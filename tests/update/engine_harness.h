@@ -85,6 +85,8 @@ class ReleaseServer {
 
 // A one-entry package holding `bytes` under `name`, as the update server sends it.
 std::string PackageOf(const std::string& name, const std::string& bytes);
+// A package of several entries (name, bytes), such as the game's package.
+std::string PackageOf(const std::vector<std::pair<std::string, std::string>>& entries);
 
 // The MD5 of bytes as 32 lower-case hexadecimal digits.
 std::string Md5Of(const std::string& bytes);
