@@ -1,0 +1,282 @@
+#include "ui/varne_updater_dlg.h"
+
+#include <algorithm>
+#include <climits>
+#include <filesystem>
+
+#include "base/exception.h"
+#include "platform/file.h"
+#include "platform/process.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "storage/varne_file_manager.h"
+#include "update/install_names.h"
+
+namespace {
+
+constexpr int kBinaryReadOnly = 0x8000;
+constexpr int kBarScale = 1000;
+
+constexpr char kErrorCaption[] = "エラー";
+constexpr char kConfirmCaption[] = "確認";
+constexpr char kErrorLead[] =
+    "エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:\r\n";
+constexpr char kUnknownTickError[] =
+    "不明なエラーで終了しました\r\n少し時間をおいて、再度アップデートしてください。";
+
+bool FileExists(const char* name) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(platform::ResolvePath(name), error);
+}
+
+// The install folder, where the game and the updater's helpers run.
+std::tstring CurrentFolder() { return platform::GetFullPath("."); }
+
+// The command line's program is cut at the first blank unless quoted, so a path with blanks
+// would start another program or none.
+std::tstring QuotedIfBlank(const std::tstring& path) {
+  if (path.find_first_of(" \t") == std::tstring::npos) return path;
+  return "\"" + path + "\"";
+}
+
+}  // namespace
+
+CVarneUpdaterDlg::CVarneUpdaterDlg(IDialogView& view) : view_(view) {
+  module_folder_ = std::tstring::GetModulePath();
+  module_folder_.RemoveFileSpec();
+  module_folder_.AddBackslash();
+}
+
+CVarneUpdaterDlg::~CVarneUpdaterDlg() noexcept(false) { delete download_manager_; }
+
+int CVarneUpdaterDlg::DoModal() {
+  if (!OnCreate() || !OnInitDialog()) {
+    OnDestroy();
+    return 1;
+  }
+  int result = 0;
+  try {
+    result = view_.RunModalLoop(*this);
+  } catch (...) {
+    OnDestroy();
+    throw;
+  }
+  OnDestroy();
+  return result;
+}
+
+bool CVarneUpdaterDlg::OnCreate() {
+  try {
+    StartRun();
+    return true;
+  } catch (const Exception& failure) {
+    ShowError(failure.GetText());
+  } catch (...) {
+    ShowError("不明なエラー(OnCreate)");
+  }
+  return false;
+}
+
+void CVarneUpdaterDlg::StartRun() {
+  config_.LoadFromPackfile(kDialogConfigName);
+  if (download_manager_ == nullptr) download_manager_ = new DownloadManager();
+  download_manager_->SetProgressCallback(&OnDownloadProgress, this);
+  download_manager_->Start(config_.LoadString("serverside_url", ""), "null");
+  view_.StartTimer(kTimerId, kTimerPeriodMs);
+}
+
+bool CVarneUpdaterDlg::OnInitDialog() {
+  try {
+    InitDialog();
+    return true;
+  } catch (const Exception& failure) {
+    ShowError(failure.GetText());
+  } catch (...) {
+    ShowError("不明なエラー(OnInitDialog)");
+  }
+  return false;
+}
+
+void CVarneUpdaterDlg::InitDialog() {
+  const std::tstring about = LoadResourceString(IDS_ABOUTBOX);
+  if (!about.empty()) view_.AppendSystemMenuItem(IDM_ABOUTBOX, about);
+  view_.SetIcon(IDR_MAINFRAME);
+  EnableStartButton(false);
+  view_.SetTitle(kUpdaterTitle);
+  view_.SetBarRange(IDC_MAIN_PROGRESS, 0, 0);
+  view_.SetBarRange(IDC_TASK_PROGRESS, 0, 0);
+  view_.SetControlText(IDC_TASK_EDIT, "no tasks.");
+  image_.Load(config_.LoadString("main_image", ""), true);
+  view_.SetSkin(&image_);
+  PlaceWindow();
+  run_file_name_ = config_.LoadString("runfilename", "");
+  PlaceControls();
+}
+
+void CVarneUpdaterDlg::PlaceWindow() {
+  const int width = image_.GetWidth();
+  const int height = image_.GetHeight();
+  const ViewSize desktop = view_.GetDesktopSize();
+  view_.SetWindowRect(
+      {desktop.width / 2 - width / 2, desktop.height / 2 - height / 2, width, height});
+  if (auto region = image_.CreateRegion(image_.GetKeyColor())) {
+    region_ = std::move(*region);
+    view_.SetWindowRegion(region_);
+  }
+}
+
+ViewRect CVarneUpdaterDlg::LayoutRect(const char* prefix) {
+  const std::tstring key = prefix;
+  return {config_.LoadInt(key + "_x", 0), config_.LoadInt(key + "_y", 0),
+          config_.LoadInt(key + "_width", 0), config_.LoadInt(key + "_height", 0)};
+}
+
+void CVarneUpdaterDlg::PlaceControls() {
+  view_.MoveControl(IDC_MAIN_PROGRESS, LayoutRect("main_progress"));
+  view_.MoveControl(IDC_TASK_PROGRESS, LayoutRect("task_progress"));
+  const ViewRect edit = LayoutRect("task_edit");
+  view_.MoveControl(IDC_TASK_EDIT, edit);
+  // The cell height leaves a pixel above and below the text; saturated so that no layout value
+  // can overflow it.
+  const int font_height = edit.height < INT_MIN + 2 ? INT_MIN : edit.height - 2;
+  view_.SetControlFont(IDC_TASK_EDIT, {font_height, font_height / 2, 400});
+  if (view_.HasControl(IDC_QUIT)) view_.MoveControl(IDC_QUIT, LayoutRect("quit_btn"));
+  if (view_.HasControl(IDC_START_GAME)) view_.MoveControl(IDC_START_GAME, LayoutRect("main_btn"));
+}
+
+void CVarneUpdaterDlg::OnDownloadProgress(int total, int done, const std::tstring* text, int size,
+                                          int received, void* user) {
+  auto* dialog = static_cast<CVarneUpdaterDlg*>(user);
+  CriticalSectionLock hold(dialog->lock_);
+  Snapshot& snapshot = dialog->snapshot_;
+  snapshot.total_files = total;
+  snapshot.files_done = done;
+  if (total == done) {
+    snapshot.task_text = "Completed.";
+    snapshot.task_total = 0;
+    snapshot.task_done = 0;
+  } else {
+    snapshot.task_text = text != nullptr ? *text : std::tstring();
+    snapshot.task_total = size;
+    snapshot.task_done = received;
+  }
+}
+
+void CVarneUpdaterDlg::OnTimer(int timer_id) {
+  if (timer_id != kTimerId) return;
+  // The lock is given up before an error box, so that nothing waits on it while the box is open.
+  try {
+    CriticalSectionLock hold(lock_);
+    Tick();
+  } catch (const Exception& failure) {
+    EndWithError(kErrorLead + failure.GetText());
+  } catch (...) {
+    EndWithError(kUnknownTickError);
+  }
+}
+
+void CVarneUpdaterDlg::Tick() {
+  ShowSnapshot();
+  if (download_manager_ == nullptr) return;
+  const int state = download_manager_->Wait(0);
+  if (state == DownloadManager::kIdle) throw Exception(download_manager_->GetErrorMessage(), true);
+  if (state == DownloadManager::kRunning) return;
+  run_completed_ = true;
+  view_.StopTimer(kTimerId);
+  if (FileExists(kUpdaterSwapName)) HandOverToSwapProgram();
+  if (download_manager_->IsPackageReplaced()) Restart();
+  EnableStartButton(true);
+}
+
+void CVarneUpdaterDlg::ShowSnapshot() {
+  // A bar's range is 16 bits wide.
+  view_.SetBarRange(IDC_MAIN_PROGRESS, 0, static_cast<std::uint16_t>(snapshot_.total_files));
+  view_.SetBarPosition(IDC_MAIN_PROGRESS, snapshot_.files_done);
+  const auto total = static_cast<std::uint32_t>(snapshot_.task_total);
+  const auto done = static_cast<std::uint32_t>(snapshot_.task_done);
+  if (total > kBarScale) {
+    // More bytes received than announced would not fit an int; the bar shows full either way.
+    const double scaled = static_cast<double>(done) * kBarScale / total;
+    view_.SetBarRange(IDC_TASK_PROGRESS, 0, kBarScale);
+    view_.SetBarPosition(IDC_TASK_PROGRESS, static_cast<int>(std::min<double>(scaled, kBarScale)));
+  } else {
+    view_.SetBarRange(IDC_TASK_PROGRESS, 0, static_cast<int>(total));
+    view_.SetBarPosition(IDC_TASK_PROGRESS, snapshot_.task_done);
+  }
+  view_.SetControlText(IDC_TASK_EDIT, snapshot_.task_text);
+}
+
+void CVarneUpdaterDlg::HandOverToSwapProgram() {
+  VarneFileManager* package = Singleton<VarneFileManager>::GetInstance();
+  IFileManager* files = Singleton<IFileManager>::GetInstance();
+  if (package == nullptr || files == nullptr) throw Exception("Data-swaper load error.", true);
+  // The run may have replaced the package and emptied the manager's directory.
+  package->ReadPackage(kGamePackagePath);
+  const std::tstring swap_path = module_folder_ + kSwapProgramName;
+  const FileHandle handle = files->Open(kSwapProgramName, kBinaryReadOnly);
+  if (handle == 0) throw Exception("Data-swaper load error.", true);
+  try {
+    files->ExtractToFile(handle, swap_path);
+  } catch (...) {
+    files->Close(handle);
+    throw;
+  }
+  files->Close(handle);
+  view_.ShowMessageBox(kConfirmCaption, "アップデータの更新を行います");
+  // Whether it started is not known to the updater either way: it ends now all the same.
+  platform::StartProcess(QuotedIfBlank(swap_path), CurrentFolder());
+  view_.PostQuit(0);
+}
+
+void CVarneUpdaterDlg::Restart() {
+  view_.ShowMessageBox(kConfirmCaption, "アップデータが更新されました。\r\n再起動します。");
+  platform::StartProcess(kUpdaterName, CurrentFolder());
+  view_.PostQuit(0);
+}
+
+void CVarneUpdaterDlg::EnableStartButton(bool enable) {
+  if (!view_.HasControl(IDC_START_GAME)) throw Exception("初期化失敗 : NULL Window", true);
+  view_.EnableControl(IDC_START_GAME, enable);
+}
+
+void CVarneUpdaterDlg::OnCommand(int control_id) {
+  if (control_id == IDC_START_GAME) OnStartGame();
+  if (control_id == IDC_QUIT) OnQuit();
+}
+
+void CVarneUpdaterDlg::OnSysCommand(unsigned command) {
+  if ((command & 0xFFF0) == IDM_ABOUTBOX) {
+    view_.ShowAboutBox({kAboutCaption, kAboutVersionLine, kAboutSecondLine});
+  } else if ((command & 0xFFF0) == IDialogView::kCloseCommand) {
+    OnQuit();
+  } else {
+    view_.DefaultSysCommand(command);
+  }
+}
+
+void CVarneUpdaterDlg::OnStartGame() {
+  if (!platform::StartProcess(run_file_name_, CurrentFolder())) {
+    throw Exception("Main Exe File Error.", true);
+  }
+  view_.PostQuit(0);
+}
+
+void CVarneUpdaterDlg::OnQuit() { view_.EndDialog(1); }
+
+void CVarneUpdaterDlg::OnDestroy() {
+  view_.StopTimer(kTimerId);
+  DownloadManager* manager = download_manager_;
+  download_manager_ = nullptr;
+  delete manager;
+}
+
+void CVarneUpdaterDlg::ShowError(const std::tstring& text) {
+  error_shown_ = true;
+  view_.ShowMessageBox(kErrorCaption, text);
+}
+
+void CVarneUpdaterDlg::EndWithError(const std::tstring& text) {
+  view_.StopTimer(kTimerId);
+  ShowError(text);
+  view_.PostQuit(0);
+}

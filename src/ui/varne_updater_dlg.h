@@ -1,0 +1,96 @@
+// The updater's dialog: loads its layout, starts the download manager, mirrors the run's progress
+// into the view on a 10 ms timer, and at the end of the run hands over to the swap program,
+// restarts the updater or lets the user start the game.
+//
+// Two threads: the user-interface thread runs every handler; the download manager's worker calls
+// only OnDownloadProgress, which writes the progress snapshot under lock_. The process's file
+// manager (Singleton<IFileManager>, a VarneFileManager) must exist, holding the game's package.
+#pragma once
+
+#include <cstdint>
+
+#include "base/critical_section.h"
+#include "base/tstring.h"
+#include "config/config_base.h"
+#include "ui/dialog_view.h"
+#include "ui/dib_section.h"
+#include "ui/window_region.h"
+#include "update/download_manager.h"
+
+// The dialog's settings: layout, skin, game command line and server address.
+inline constexpr char kDialogConfigName[] = "dlgconfig.conf";
+
+class CVarneUpdaterDlg : public IDialogEvents {
+ public:
+  static constexpr int kTimerId = 0;
+  static constexpr int kTimerPeriodMs = 10;
+
+  explicit CVarneUpdaterDlg(IDialogView& view);
+  // Deletes a download manager that OnDestroy has not, which stops its run.
+  ~CVarneUpdaterDlg() noexcept(false);
+  CVarneUpdaterDlg(const CVarneUpdaterDlg&) = delete;
+  CVarneUpdaterDlg& operator=(const CVarneUpdaterDlg&) = delete;
+
+  // Runs the dialog: creation, initialisation, the view's modal loop, destruction. Failures of
+  // creation, initialisation and the timer are shown in the view; anything else a handler throws
+  // (the game that cannot be started) leaves DoModal after the destruction.
+  int DoModal();
+  // The download manager reported a completed run.
+  bool RunCompleted() const { return run_completed_; }
+  // An error box was shown.
+  bool ErrorShown() const { return error_shown_; }
+
+  // The folder the swap program is written to: the running executable's unless set.
+  void SetModuleFolder(const std::tstring& folder) { module_folder_ = folder; }
+
+  // The handlers, in the order DoModal runs them; public so that tests can run them one by one.
+  // OnCreate and OnInitDialog show their own failures and answer false.
+  bool OnCreate();
+  bool OnInitDialog();
+  void OnTimer(int timer_id) override;
+  void OnCommand(int control_id) override;
+  void OnSysCommand(unsigned command) override;
+  void OnOK() override {}
+  void OnCancel() override {}
+  void OnStartGame();
+  void OnQuit();
+  void OnDestroy();
+
+  // The download manager's progress callback; user is the dialog.
+  static void OnDownloadProgress(int total, int done, const std::tstring* text, int size,
+                                 int received, void* user);
+
+ private:
+  struct Snapshot {
+    int total_files = 0;
+    int files_done = 0;
+    std::tstring task_text;
+    int task_total = 0;
+    int task_done = 0;
+  };
+
+  void StartRun();
+  void InitDialog();
+  void PlaceWindow();
+  void PlaceControls();
+  void Tick();
+  void ShowSnapshot();
+  void HandOverToSwapProgram();
+  void Restart();
+  void EnableStartButton(bool enable);
+  void ShowError(const std::tstring& text);
+  void EndWithError(const std::tstring& text);
+  ViewRect LayoutRect(const char* prefix);
+
+  IDialogView& view_;
+  DlgConfig config_;
+  DibSection image_;
+  WindowRegion region_;
+  std::tstring run_file_name_;
+  CriticalSection lock_;
+  Snapshot snapshot_;                            // guarded by lock_
+  DownloadManager* download_manager_ = nullptr;  // owned; deleted by OnDestroy
+  std::tstring module_folder_;
+  bool run_completed_ = false;
+  bool error_shown_ = false;
+};
