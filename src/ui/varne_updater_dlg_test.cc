@@ -276,7 +276,9 @@ TEST(UpdaterDialogTest, SwapHandOverThenRestart) {
               {PackageOf("RV7WIN9XME.EXE", new_updater), PackageOf("RV7.VPK", new_package)}));
   RecordingView view;
   CVarneUpdaterDlg dialog(view);
-  dialog.SetModuleFolder(platform::ToInternalPath(install.GetPath().string()) + "\\");
+  // The program's folder may hold blanks; the swap program then runs all the same.
+  std::filesystem::create_directory(install.GetPath() / "Game Folder");
+  dialog.SetModuleFolder(platform::ToInternalPath(install.GetPath().string()) + "\\Game Folder\\");
   EXPECT_EQ(dialog.DoModal(), -1);
   EXPECT_TRUE(dialog.RunCompleted());
   EXPECT_EQ(view.boxes, (std::vector<std::pair<std::string, std::string>>{
@@ -284,7 +286,7 @@ TEST(UpdaterDialogTest, SwapHandOverThenRestart) {
                             {"確認", "アップデータが更新されました。\r\n再起動します。"}}));
   EXPECT_EQ(view.Calls("quit "), (std::vector<std::string>{"quit 0", "quit 0"}));
   EXPECT_EQ(install.Read("RV7WIN9XME.SWAP"), new_updater);
-  EXPECT_EQ(install.Read("rv7swap_ansi.exe"), Script("echo swap > swapped"));
+  EXPECT_EQ(install.Read("Game Folder/rv7swap_ansi.exe"), Script("echo swap > swapped"));
   EXPECT_TRUE(WaitForFile(install, "swapped"));
   EXPECT_TRUE(WaitForFile(install, "restarted"));
 
