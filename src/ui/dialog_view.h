@@ -4,6 +4,10 @@
 //
 // Every call comes from the user-interface thread. Message boxes are modal: they return when the
 // user has dismissed them.
+//
+// What a windowed view does on its own: draw the skin unscaled at (0, 0) of a window without
+// caption or frame, let the user drag the window by any point of the skin outside the controls,
+// report Enter and Escape as OnOK and OnCancel and its close command (Alt+F4) as kCloseCommand.
 #pragma once
 
 #include "base/tstring.h"

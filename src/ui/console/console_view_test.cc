@@ -82,13 +82,4 @@ TEST(ConsoleViewTest, OnATerminalRedrawsInPlaceWaitsForEnterAndAsks) {
   }
 }
 
-TEST(ConsoleViewTest, MessageBoxesOutsideTheLoopAndLongTexts) {
-  Console console({false, false, true});
-  console.view.ShowMessageBox("エラー", "a\r\nb\rc\n");
-  EXPECT_EQ(console.out.str(), "エラー\na\nb\rc\n\n");
-  // Without a timer or a start button there is nothing to wait for.
-  PlayedRun run(console.view);
-  EXPECT_EQ(console.view.RunModalLoop(run), 1);
-}
-
 }  // namespace

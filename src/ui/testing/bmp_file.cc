@@ -23,7 +23,7 @@ std::string BmpHeaders(const BmpHeader& header) {
   Put(out, 1, 2);
   Put(out, header.bit_count, 2);
   Put(out, header.compression, 4);
-  Put(out, 0, 4 * 3);
+  out.append(12, '\0');  // image size and resolutions, not read
   Put(out, header.colors_used, 4);
   Put(out, 0, 4);
   out.resize(14 + std::max<std::uint32_t>(header.header_size, 40), '\0');
