@@ -19,6 +19,7 @@ packages=(
   tinyproxy
   curl
   time
+  libx11-dev
 )
 
 missing=()
