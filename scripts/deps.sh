@@ -20,6 +20,7 @@ packages=(
   curl
   time
   libx11-dev
+  xvfb
 )
 
 missing=()

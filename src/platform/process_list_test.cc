@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/desktop_windows.h"
 #include "platform/file_move.h"
 #include "platform/folder_access.h"
 #include "platform/path.h"
@@ -119,17 +118,6 @@ TEST_F(ProcessListTest, MovesAFileOverAnotherKeepingItsMode) {
   EXPECT_EQ(fs::status(folder_ / "RV7WIN9XME.EXE").permissions(), static_cast<fs::perms>(0750));
   EXPECT_FALSE(MoveFileReplacing(Internal("RV7WIN9XME.SWAP"), Internal("RV7WIN9XME.EXE")));
   EXPECT_TRUE(fs::exists(folder_ / "RV7WIN9XME.EXE"));
-}
-
-TEST(DesktopWindowsTest, NoDisplayNoWindows) {
-  const char* saved = getenv("DISPLAY");
-  const std::string display = saved ? saved : "";
-  unsetenv("DISPLAY");
-  WindowSystem desktop;
-  EXPECT_FALSE(desktop.HasDisplay());
-  EXPECT_TRUE(desktop.ListWindows().empty());
-  desktop.Activate(1);
-  if (saved) setenv("DISPLAY", display.c_str(), 1);
 }
 
 }  // namespace
