@@ -61,6 +61,9 @@ bool CVarneUpdaterApp::InitInstance(IStartupUi& ui) {
   } catch (const Exception& e) {
     ui.ShowMessageBox(kErrorCaption, kErrorLead + e.GetText());
     return false;
+  } catch (...) {
+    ui.ShowMessageBox(kErrorCaption, kUnknownError);
+    return false;
   }
   try {
     RunGuarded(ui);

@@ -1,4 +1,4 @@
-// A named lock shared by every process of the machine that asks for the same name. The system
+// A named lock shared by every process of the same user that asks for the same name. The system
 // releases it when the holding process ends, however it ends, so a crashed holder never blocks the
 // next one. Children started by the holder do not inherit it.
 #pragma once
@@ -20,7 +20,7 @@ class NamedMutex {
   // Opens the lock called `name` (any text; letter case matters) and takes it when it is free.
   // kExists: another process holds it (it stays open, see Wait). kOtherKind: the name is taken
   // by something that is not such a lock. kCreated also when the system refused the lock for
-  // another reason; nothing is then held.
+  // another reason (another user's file under the name, for one); nothing is then held.
   Result Create(const std::string& name);
   // Blocks until this process holds the lock opened by Create; does nothing when none is open.
   void Wait();

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "platform/path.h"
 #include "platform/process.h"
@@ -57,6 +58,15 @@ TEST_F(NamedMutexTest, NameOfAnotherKindOfObject) {
   EXPECT_EQ(mutex.Create("taken"), NamedMutex::kOtherKind);
   EXPECT_FALSE(mutex.IsOpen());
   mutex.Wait();  // nothing open: returns at once
+
+  // Another user's file under the name: not this user's lock, so nothing to wait for.
+  for (const auto& item : std::filesystem::directory_iterator(folder_)) {
+    std::filesystem::remove_all(item.path());
+    std::ofstream(item.path()) << "1\n";
+    if (chown(item.path().c_str(), 4242, 4242) != 0) GTEST_SKIP() << "needs to run as root";
+  }
+  EXPECT_EQ(mutex.Create("taken"), NamedMutex::kCreated);
+  EXPECT_FALSE(mutex.IsOpen());
 }
 
 TEST_F(NamedMutexTest, ReleasedWhenTheHolderDiesAndNotInheritedByItsChildren) {

@@ -83,6 +83,8 @@ TEST_F(SwapTest, ReplacesTheUpdaterOnceItHasEnded) {
   const pid_t updater = StartUpdater("0.6");
   chmod((folder_ / "RV7WIN9XME.EXE").c_str(), 0751);
   WriteNewUpdater();
+  // An updater runs a while before it starts the swap program; start times are coarse.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   const auto before = Clock::now();
   const pid_t swap = Start("rv7swap_ansi.exe");
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -102,6 +104,7 @@ TEST_F(SwapTest, ReplacesTheUpdaterOnceItHasEnded) {
 TEST_F(SwapTest, DoesNotWaitForAnUpdaterStartedAfterIt) {
   const pid_t old_updater = StartUpdater("0.3");
   WriteNewUpdater();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   const auto before = Clock::now();
   const pid_t swap = Start("rv7swap_ansi.exe");
   const pid_t restarted = Start("RV7WIN9XME.EXE", "30");

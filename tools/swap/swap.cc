@@ -11,13 +11,17 @@
 namespace swap {
 namespace {
 
-// One process that runs the updater and started before this program, or none.
+// One process that runs the updater and either started this program or started before it, or
+// none. Start times are counted in coarse ticks, so the starter is recognised by its id as well.
 int EarlierUpdater(const std::string& updater) {
   const std::uint64_t started = platform::CurrentProcessStartTime();
+  const int parent = platform::ParentProcessId();
   const std::string target = platform::ToLowerAnsi(updater);
   for (const platform::ProcessInfo& process : platform::ListProcesses()) {
-    if (process.start_time < started && platform::ToLowerAnsi(process.module) == target)
+    if ((process.start_time < started || process.id == parent) &&
+        platform::ToLowerAnsi(process.module) == target) {
       return process.id;
+    }
   }
   return 0;
 }

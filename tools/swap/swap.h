@@ -6,10 +6,11 @@
 
 namespace swap {
 
-// Waits until no process that started before this one runs "<folder>\RV7WIN9XME.EXE" (a process
-// started later, such as an updater restarted by the ending one, would itself wait for this
-// program), then renames "RV7WIN9XME.SWAP" over it. `folder` is in the internal path form. True
-// when nothing was left to do or the new executable is in place.
+// Waits until neither the process that started this one nor any process that started before it
+// runs "<folder>\RV7WIN9XME.EXE" (a process started later, such as an updater restarted by the
+// ending one, would itself wait for this program), then renames "RV7WIN9XME.SWAP" over it.
+// `folder` is in the internal path form. True when nothing was left to do or the new executable
+// is in place.
 bool SwapUpdater(const std::string& folder);
 
 }  // namespace swap

@@ -14,8 +14,9 @@
 namespace platform {
 namespace {
 
-// Per-user run-time folder when the session has one, else the shared temporary folder; locks
-// there vanish with the session or at reboot, as the named objects they stand for do.
+// Names are per user, as named objects are per session: the user's run-time folder when the
+// session has one, else the shared temporary folder with the user's id in each name. Locks there
+// vanish with the session or at reboot, as the objects they stand for do.
 std::string LockFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   std::error_code error;
@@ -44,7 +45,7 @@ std::string LockFileName(const std::string& name) {
     std::snprintf(tail, sizeof tail, "~%016llx", static_cast<unsigned long long>(hash));
     escaped = escaped.substr(0, 160) + tail;
   }
-  return "varne-mutex-" + escaped;
+  return "varne-mutex-" + std::to_string(::geteuid()) + "-" + escaped;
 }
 
 }  // namespace
@@ -54,15 +55,19 @@ NamedMutex::~NamedMutex() { Close(); }
 NamedMutex::Result NamedMutex::Create(const std::string& name) {
   Close();
   const std::string path = LockFolder() + "/" + LockFileName(name);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
   if (fd < 0) return errno == ELOOP || errno == EISDIR ? kOtherKind : kCreated;
   struct stat info;
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
     return kOtherKind;
   }
-  // Other users' copies must be able to open the same lock to see it held.
-  if (info.st_uid == ::geteuid()) ::fchmod(fd, 0666);
+  // A file another user put under this user's name is not this user's lock; holding it would let
+  // that user keep every copy from running. Like an object one may not open: run unguarded.
+  if (info.st_uid != ::geteuid()) {
+    ::close(fd);
+    return kCreated;
+  }
   fd_ = fd;
   if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
     RecordHolder();
