@@ -57,8 +57,6 @@ class ProcessListTest : public testing::Test {
 
 TEST_F(ProcessListTest, ListsProcessesByModuleInStartOrder) {
   EXPECT_EQ(ModuleOfId(getpid()), ToInternalPath(fs::read_symlink("/proc/self/exe").string()));
-  EXPECT_EQ(CurrentProcessId(), getpid());
-  EXPECT_EQ(ParentProcessId(), getppid());
   const pid_t game = StartCopy("Bin/Game.EXE", "30");
   EXPECT_EQ(ModuleOfId(game), Internal("Bin/Game.EXE"));
   std::uint64_t started = 0;
@@ -74,11 +72,6 @@ TEST_F(ProcessListTest, ListsProcessesByModuleInStartOrder) {
   EXPECT_EQ(ModuleOfId(game), "");
 }
 
-TEST_F(ProcessListTest, ModulePathsTakeTheNamesOnDisk) {
-  std::ofstream(folder_ / "Bin" / "Game.EXE") << "x";
-  EXPECT_EQ(ModulePathOf(Internal("bin/x/../game.exe")), Internal("Bin/Game.EXE"));
-}
-
 TEST_F(ProcessListTest, WaitsForTheEndOfAProcess) {
   const pid_t game = StartCopy("game", "30");
   const auto before = std::chrono::steady_clock::now();
@@ -89,9 +82,6 @@ TEST_F(ProcessListTest, WaitsForTheEndOfAProcess) {
   EXPECT_TRUE(WaitForProcessExit(game, -1));
   waitpid(game, nullptr, 0);
   EXPECT_TRUE(WaitForProcessExit(game, 0));
-  const pid_t quick = StartCopy("quick", "0.2");
-  EXPECT_TRUE(WaitForProcessExit(quick, -1));
-  waitpid(quick, nullptr, 0);
 }
 
 TEST_F(ProcessListTest, ReadOnlyFolders) {
@@ -111,13 +101,9 @@ TEST_F(ProcessListTest, MovesAFileOverAnotherKeepingItsMode) {
   chmod((folder_ / "RV7WIN9XME.SWAP").c_str(), 0600);
   EXPECT_TRUE(MoveFileReplacing(Internal("rv7win9xme.swap"), Internal("rv7win9xme.exe")));
   EXPECT_FALSE(fs::exists(folder_ / "RV7WIN9XME.SWAP"));
-  std::ifstream moved(folder_ / "RV7WIN9XME.EXE");
-  std::string text;
-  moved >> text;
-  EXPECT_EQ(text, "new");
+  EXPECT_EQ(fs::file_size(folder_ / "RV7WIN9XME.EXE"), 3u);
   EXPECT_EQ(fs::status(folder_ / "RV7WIN9XME.EXE").permissions(), static_cast<fs::perms>(0750));
   EXPECT_FALSE(MoveFileReplacing(Internal("RV7WIN9XME.SWAP"), Internal("RV7WIN9XME.EXE")));
-  EXPECT_TRUE(fs::exists(folder_ / "RV7WIN9XME.EXE"));
 }
 
 }  // namespace
