@@ -27,6 +27,17 @@ const char kQuitGameFirst[] = "アップデートする際はゲームを終了�
 const char kInstanceName[] = "RV7.EXE";
 const char kDialogConfig[] = "dlgconfig.conf";
 
+// Shows the failure being handled: the system's own with its text, anything else with a fixed one.
+void ShowFailure(IStartupUi& ui) {
+  try {
+    throw;
+  } catch (const Exception& e) {
+    ui.ShowMessageBox(kErrorCaption, kErrorLead + e.GetText());
+  } catch (...) {
+    ui.ShowMessageBox(kErrorCaption, kUnknownError);
+  }
+}
+
 }  // namespace
 
 CVarneUpdaterApp::CVarneUpdaterApp(SingletonManager& singletons, const std::tstring& module_path,
@@ -58,20 +69,14 @@ bool CVarneUpdaterApp::InitInstance(IStartupUi& ui) {
       exit_status_ = kRefused;
       return false;
     }
-  } catch (const Exception& e) {
-    ui.ShowMessageBox(kErrorCaption, kErrorLead + e.GetText());
-    return false;
   } catch (...) {
-    ui.ShowMessageBox(kErrorCaption, kUnknownError);
+    ShowFailure(ui);
     return false;
   }
   try {
     RunGuarded(ui);
-  } catch (const Exception& e) {
-    ui.ShowMessageBox(kErrorCaption, kErrorLead + e.GetText());
-    exit_status_ = kFailed;
   } catch (...) {
-    ui.ShowMessageBox(kErrorCaption, kUnknownError);
+    ShowFailure(ui);
     exit_status_ = kFailed;
   }
   return false;
