@@ -8,6 +8,7 @@
 #include "app/app_test_util.h"
 #include "app/mutex.h"
 #include "app/swap_cleanup.h"
+#include "app/window_finder.h"
 #include "base/exception.h"
 #include "config/config_base.h"
 #include "storage/i_file_manager.h"
@@ -147,6 +148,35 @@ TEST_F(StartupTest, RefusesWhileAnotherCopyOrTheGameRuns) {
   ui.boxes.clear();
   EXPECT_EQ(Run(no_game, ui), CVarneUpdaterApp::kRunCompleted);
   EXPECT_TRUE(ui.boxes.empty());
+}
+
+// Run under xvfb-run by CTest; skipped where there is no display.
+TEST(StartupOnADesktopTest, TheGameWindowIsFoundAndTheGameRefused) {
+  if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display";
+  const Install install = Install::WithGame("Game.exe");
+  fs::copy_file(VARNE_BINARY_DIR "/bin/window_probe", install.Folder().Native("Game.exe"));
+  ASSERT_TRUE(platform::StartProcess("Game.exe 1", install.Folder().Path()));
+  Util::WindowFinder::Window window = 0;
+  for (int i = 0; i < 200 && window == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    Util::WindowFinder finder;
+    ASSERT_TRUE(finder.HasDisplay());
+    window = finder.FindWindowByModule(install.Folder().Path("game.exe"));
+  }
+  ASSERT_NE(window, 0u);
+  {
+    Util::WindowFinder finder;  // no window: only a process that runs the file
+    EXPECT_EQ(finder.FindWindowByModule(install.UpdaterPath()), 0u);
+  }
+  const fs::path previous = fs::current_path();
+  FakeUi ui;
+  SingletonManager singletons;
+  CVarneUpdaterApp app(singletons, install.UpdaterPath());
+  EXPECT_EQ(app.Run(ui), CVarneUpdaterApp::kRefused);
+  fs::current_path(previous);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].caption, "ご案内");
+  EXPECT_EQ(ui.dialogs, 0);
 }
 
 TEST_F(StartupTest, SwapProgramIsAwaitedThenRemovedOrLeftAfterThreeTries) {
