@@ -19,6 +19,8 @@ packages=(
   tinyproxy
   curl
   time
+  libx11-dev
+  xvfb
 )
 
 missing=()

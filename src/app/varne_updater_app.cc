@@ -1,0 +1,122 @@
+#include "app/varne_updater_app.h"
+
+#include <filesystem>
+
+#include "app/swap_cleanup.h"
+#include "app/window_finder.h"
+#include "base/exception.h"
+#include "config/config_base.h"
+#include "platform/file.h"
+#include "platform/folder_access.h"
+#include "platform/path.h"
+#include "storage/varne_file_manager.h"
+#include "update/install_names.h"
+
+namespace {
+
+const char kErrorCaption[] = "エラー";
+const char kErrorLead[] =
+    "エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:\r\n";
+const char kUnknownError[] =
+    "不明なエラーで終了しました\r\n少し時間をおいて、再度アップデートしてください。";
+const char kReadOnlyFolder[] =
+    "インストールフォルダが読み込み専用フォルダになっているためアップデート出来ません.";
+const char kInformationCaption[] = "ご案内";
+const char kQuitGameFirst[] = "アップデートする際はゲームを終了してください。";
+// The single-instance name is the install folder's path with this name appended.
+const char kInstanceName[] = "RV7.EXE";
+const char kDialogConfig[] = "dlgconfig.conf";
+
+}  // namespace
+
+CVarneUpdaterApp::CVarneUpdaterApp(SingletonManager& singletons, const std::tstring& module_path,
+                                   std::chrono::milliseconds retry_delay)
+    : singletons_(singletons), module_path_(module_path), retry_delay_(retry_delay) {}
+
+int CVarneUpdaterApp::Run(IStartupUi& ui) {
+  InitInstance(ui);
+  return exit_status_;
+}
+
+std::tstring CVarneUpdaterApp::ModuleFolder() const {
+  std::tstring folder = module_path_.empty() ? std::tstring::GetModulePath() : module_path_;
+  // Without its own path the updater would take the root folder for the install folder.
+  if (folder.empty()) throw Exception("The updater's own path cannot be read.", true);
+  folder.RemoveFileSpec();
+  return folder;
+}
+
+bool CVarneUpdaterApp::InitInstance(IStartupUi& ui) {
+  exit_status_ = kFailed;
+  try {
+    std::tstring install = ModuleFolder() + "\\";
+    std::error_code ignored;
+    std::filesystem::current_path(platform::ToNativePath(install), ignored);
+    std::tstring instance = install + kInstanceName;
+    instance.ToBackslashes();
+    if (!single_app_.Check(instance)) {
+      exit_status_ = kRefused;
+      return false;
+    }
+  } catch (const Exception& e) {
+    ui.ShowMessageBox(kErrorCaption, kErrorLead + e.GetText());
+    return false;
+  }
+  try {
+    RunGuarded(ui);
+  } catch (const Exception& e) {
+    ui.ShowMessageBox(kErrorCaption, kErrorLead + e.GetText());
+    exit_status_ = kFailed;
+  } catch (...) {
+    ui.ShowMessageBox(kErrorCaption, kUnknownError);
+    exit_status_ = kFailed;
+  }
+  return false;
+}
+
+void CVarneUpdaterApp::RunGuarded(IStartupUi& ui) {
+  std::tstring folder = ModuleFolder();
+  folder.AddBackslash();
+  if (!platform::IsFolderWritable(folder)) throw Exception(kReadOnlyFolder, true);
+  CleanUpSwapProgram(folder + kSwapProgramName, retry_delay_);
+  OpenPackage();
+  DlgConfig config;
+  config.LoadFromPackfile(kDialogConfig);
+  const std::tstring game = folder + config.LoadString("runfilename", "");
+  if (IsGameRunning(ui, game)) {
+    exit_status_ = kRefused;
+    return;
+  }
+  ui.RunDialog();
+  if (ui.ErrorShown()) {
+    exit_status_ = kFailed;
+  } else {
+    exit_status_ = ui.RunCompleted() ? kRunCompleted : kFailed;
+  }
+}
+
+void CVarneUpdaterApp::OpenPackage() {
+  if (Singleton<IFileManager>::GetInstance() != nullptr) return;
+  auto* files = new VarneFileManager();
+  singletons_.Register(files);
+  files->ReadPackage(kGamePackagePath);
+}
+
+// Without a desktop no process has a window; the game then counts as running when a process runs
+// its file, or the refusal could never apply on a terminal.
+bool CVarneUpdaterApp::IsGameRunning(IStartupUi& ui, const std::tstring& game) {
+  Util::WindowFinder::Window window = 0;
+  bool running = false;
+  {
+    Util::WindowFinder finder;
+    window = finder.FindWindowByModule(game);
+    running = window != 0 || (!finder.HasDisplay() && finder.IsModuleRunning(game));
+  }
+  if (!running) return false;
+  ui.ShowMessageBox(kInformationCaption, kQuitGameFirst);
+  if (window != 0) {
+    platform::WindowSystem desktop;
+    desktop.Activate(window);
+  }
+  return true;
+}

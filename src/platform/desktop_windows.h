@@ -1,0 +1,37 @@
+// The desktop's top-level windows and the processes that own them. Without a desktop (no display)
+// there are no windows, and nothing fails.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace platform {
+
+using WindowId = std::uint64_t;  // 0 is no window
+
+struct TopLevelWindow {
+  WindowId id;
+  int process_id;
+};
+
+// A connection to the desktop, opened by the constructor. Not copyable; one thread at a time.
+class WindowSystem {
+ public:
+  WindowSystem();
+  ~WindowSystem();
+  WindowSystem(const WindowSystem&) = delete;
+  WindowSystem& operator=(const WindowSystem&) = delete;
+
+  bool HasDisplay() const { return display_ != nullptr; }
+  // The visible top-level windows whose owning process is known, in the desktop's stacking order
+  // from the bottom up.
+  std::vector<TopLevelWindow> ListWindows() const;
+  // Shows the window in its normal state (not minimised), brings it to the front and gives it the
+  // input focus, as far as the desktop allows.
+  void Activate(WindowId window) const;
+
+ private:
+  void* display_ = nullptr;
+};
+
+}  // namespace platform
