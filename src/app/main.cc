@@ -7,6 +7,7 @@
 #include "app/startup_ui.h"
 #include "app/varne_updater_app.h"
 #include "ui/console/console_view.h"
+#include "ui/gtk/gtk_view.h"
 #include "ui/varne_updater_dlg.h"
 
 namespace {
@@ -57,18 +58,23 @@ class DialogStartupUi : public IStartupUi {
 
 int main(int argc, char** argv) {
   bool start_game = false;
+  bool console = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--start-game") == 0) {
       start_game = true;
+    } else if (std::strcmp(argv[i], "--console") == 0) {
+      console = true;
     } else if (std::strcmp(argv[i], "--help") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
-    } else if (std::strcmp(argv[i], "--console") != 0) {
+    } else {
       std::fputs(kUsage, stderr);
       return kUsageError;
     }
   }
-  const std::unique_ptr<IDialogView> view = CreateConsoleView(start_game);
+  // The window wherever a desktop is there to show it; the terminal otherwise.
+  std::unique_ptr<IDialogView> view = console ? nullptr : CreateGtkView();
+  if (view == nullptr) view = CreateConsoleView(start_game);
   DialogStartupUi ui(*view);
   CVarneUpdaterApp app;
   return app.Run(ui);
