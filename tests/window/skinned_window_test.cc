@@ -118,12 +118,16 @@ class SkinnedWindowTest : public testing::Test {
 
 VirtualDesktop* SkinnedWindowTest::desktop_ = nullptr;
 
-TEST_F(SkinnedWindowTest, WhileDownloadingASecondCopyRaisesTheWindowAndQuitEnds) {
-  // One file that trickles in for about ten seconds.
-  net_testing::ScriptedServer slow;
+// A release whose one file trickles in for about ten seconds, so that the updater stays busy.
+void ServeSlowly(net_testing::ScriptedServer& server) {
   net_testing::Reply body{{"HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n"}, 100};
   for (int i = 0; i < 100; ++i) body.pieces.push_back(std::string(1000, 's'));
-  slow.SetReplies({{{"HTTP/1.0 200 OK\r\n\r\n1::slow.bin:100000:" + Md5Of("x") + "\r\n"}}, body});
+  server.SetReplies({{{"HTTP/1.0 200 OK\r\n\r\n1::slow.bin:100000:" + Md5Of("x") + "\r\n"}}, body});
+}
+
+TEST_F(SkinnedWindowTest, WhileDownloadingASecondCopyRaisesTheWindowAndQuitEnds) {
+  net_testing::ScriptedServer slow;
+  ServeSlowly(slow);
   LayOut(install_, "http://127.0.0.1:" + std::to_string(slow.GetPort()) + "/list");
   const fs::path updater = install_ / "RV7WIN9XME.EXE";
   const Background first(install_, "./RV7WIN9XME.EXE");
@@ -148,10 +152,13 @@ TEST_F(SkinnedWindowTest, WhileDownloadingASecondCopyRaisesTheWindowAndQuitEnds)
   EXPECT_GT(shot.Count(kLeft + demo::kTaskEdit.x, kTop + demo::kTaskEdit.y, demo::kTaskEdit.width,
                        demo::kTaskEdit.height, IsDark), 20);
 
-  // The start button is disabled while the run goes on.
+  // The start button is disabled while the run goes on; Enter and Escape close nothing.
   ClickSlot(demo::kStartButton);
+  VirtualDesktop::PressKey("Escape");
+  VirtualDesktop::PressKey("Return");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_FALSE(fs::exists(install_ / "game-started.txt"));
+  EXPECT_NE(WindowOf(updater), 0u);
 
   // Another window on top; a second copy gives up, bringing the first one's window back.
   TempFolder elsewhere("varne-window-other");
@@ -166,6 +173,47 @@ TEST_F(SkinnedWindowTest, WhileDownloadingASecondCopyRaisesTheWindowAndQuitEnds)
   ClickSlot(demo::kQuitButton);
   EXPECT_EQ(first.Wait(), 1);
   EXPECT_EQ(WindowOf(updater), 0u);
+}
+
+TEST_F(SkinnedWindowTest, WindowMenuAboutBoxAndAltF4) {
+  net_testing::ScriptedServer slow;
+  ServeSlowly(slow);
+  LayOut(install_, "http://127.0.0.1:" + std::to_string(slow.GetPort()) + "/list");
+  const fs::path updater = install_ / "RV7WIN9XME.EXE";
+  const Background first(install_, "./RV7WIN9XME.EXE");
+  ASSERT_TRUE(Eventually([&] { return WindowOf(updater) != 0; }));
+
+  // A right click on the skin opens the window menu; its last item is the about box.
+  test_support::Run("xdotool mousemove " + std::to_string(kLeft + 60) + " " + std::to_string(kTop + 20) + " click 3");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  Screenshot(ArtifactFolder(), "window-menu");
+  VirtualDesktop::PressKey("Up Return");
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  const Screenshot about(ArtifactFolder(), "about-box");
+  ASSERT_TRUE(about.IsValid());
+  // The box covers the middle of the skin, where the text line was.
+  const demo::Slot edit = demo::kTaskEdit;
+  EXPECT_LT(about.Count(kLeft + edit.x, kTop + edit.y, edit.width, edit.height, IsDark), 20);
+  VirtualDesktop::PressKey("Return");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_NE(WindowOf(updater), 0u);
+
+  VirtualDesktop::PressKey("alt+F4");
+  EXPECT_EQ(first.Wait(), 1);
+}
+
+TEST_F(SkinnedWindowTest, TerminalWhenAskedOrWithoutADesktop) {
+  const std::uint16_t port = net_testing::FindFreePort();
+  LayOut(install_, "http://127.0.0.1:" + std::to_string(port) + "/filelist");
+  BuildSite(install_, root_.GetPath() / "site", port);
+  ReleaseServer server(root_.GetPath() / "site", port);
+  ProcessResult run = RunIn(install_, "./RV7WIN9XME.EXE --console", 20);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.err.find("Completed."), std::string::npos) << run.err;
+  // A display that cannot be opened is no desktop.
+  run = RunIn(install_, "env DISPLAY=:4097 ./RV7WIN9XME.EXE", 20);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.err.find("Completed."), std::string::npos) << run.err;
 }
 
 TEST_F(SkinnedWindowTest, CompletedRunEnablesTheStartButton) {

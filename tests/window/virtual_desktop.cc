@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -34,6 +35,31 @@ bool ReadPpm(const std::string& bytes, int& width, int& height, std::vector<std:
   if (fields[2] != 255 || bytes.size() < at + size_t(width) * height * 3) return false;
   rgb.assign(bytes.begin() + at, bytes.begin() + at + size_t(width) * height * 3);
   return true;
+}
+
+// Xvfb on display `number`; its process id, or -1 when it did not come up.
+pid_t StartServer(int number) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
+  const std::string log = (ArtifactFolder() / "xvfb.log").string();
+  const pid_t server = fork();
+  if (server == 0) {
+    close(ready[0]);
+    const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    dup2(output, 2);
+    const std::string display = ":" + std::to_string(number);
+    const std::string fd = std::to_string(ready[1]);
+    execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-nolisten", "tcp",
+          "-screen", "0", "1024x768x24", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(ready[1]);
+  char answer[16] = {};
+  const ssize_t count = server > 0 ? read(ready[0], answer, sizeof answer - 1) : 0;
+  close(ready[0]);
+  if (count > 0) return server;
+  if (server > 0) waitpid(server, nullptr, 0);
+  return -1;
 }
 
 }  // namespace
@@ -73,26 +99,29 @@ int Screenshot::Count(int x, int y, int width, int height, bool (*match)(const R
   return count;
 }
 
-VirtualDesktop::VirtualDesktop() {
-  if (access("/usr/bin/Xvfb", X_OK) != 0) return;
-  int ready[2];
-  if (pipe(ready) != 0) return;
-  server_ = fork();
-  if (server_ == 0) {
-    close(ready[0]);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 2);
-    const std::string fd = std::to_string(ready[1]);
-    execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-          "1024x768x24", static_cast<char*>(nullptr));
-    _exit(127);
+VirtualDesktop::VirtualDesktop() { Start(); }
+
+bool VirtualDesktop::IsRunning() {
+  if (server_ > 0 && waitpid(server_, nullptr, WNOHANG) == server_) {
+    std::fprintf(stderr, "Xvfb has ended; starting another one\n");
+    server_ = -1;
+    running_ = false;
+    Start();
   }
-  close(ready[1]);
-  char number[16] = {};
-  const ssize_t count = read(ready[0], number, sizeof number - 1);
-  close(ready[0]);
-  if (count <= 0) return;
-  setenv("DISPLAY", (":" + std::string(number, strcspn(number, "\n"))).c_str(), 1);
+  return running_;
+}
+
+void VirtualDesktop::Start() {
+  if (access("/usr/bin/Xvfb", X_OK) != 0) return;
+  // Not the lowest free number, which other servers started with -displayfd alone also pick:
+  // where the system keeps no lock files, one of them would take over this server's socket.
+  const int first = 200 + getpid() % 500;
+  for (int number = first; number < first + 50 && server_ < 0; ++number) {
+    if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number))) continue;
+    server_ = StartServer(number);
+    if (server_ > 0) setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
+  }
+  if (server_ < 0) return;
   setenv("NO_AT_BRIDGE", "1", 1);
   running_ = true;
 }

@@ -43,12 +43,15 @@ class VirtualDesktop {
   ~VirtualDesktop();
   VirtualDesktop(const VirtualDesktop&) = delete;
   VirtualDesktop& operator=(const VirtualDesktop&) = delete;
-  bool IsRunning() const { return running_; }
+  // Whether the server runs; one that has ended is started again.
+  bool IsRunning();
 
   static void Click(int x, int y);
   static void PressKey(const std::string& key);
 
  private:
+  void Start();
+
   pid_t server_ = -1;
   bool running_ = false;
 };

@@ -7,14 +7,9 @@
 namespace ui_gtk {
 namespace {
 
-// One pixel of a DIB row as cairo's 0x00RRGGBB. 16-bit rows are 5-5-5, the others blue, green,
-// red (and a fourth byte that carries nothing).
+// One pixel of a DIB row as cairo's 0x00RRGGBB: blue, green, red, and for 32-bit rows a fourth
+// byte that carries nothing. Skins of other depths have no surface (the decoder makes none).
 std::uint32_t PixelAt(const std::uint8_t* row, int x, int bytes_per_pixel) {
-  if (bytes_per_pixel == 2) {
-    const unsigned value = row[2 * x] | (row[2 * x + 1] << 8);
-    const auto widen = [](unsigned five) { return (five << 3) | (five >> 2); };
-    return widen((value >> 10) & 0x1F) << 16 | widen((value >> 5) & 0x1F) << 8 | widen(value & 0x1F);
-  }
   const std::uint8_t* pixel = row + x * bytes_per_pixel;
   return std::uint32_t{pixel[2]} << 16 | std::uint32_t{pixel[1]} << 8 | pixel[0];
 }
@@ -25,7 +20,7 @@ cairo_surface_t* SkinSurface(const DibSection& image) {
   const int width = image.GetWidth();
   const int height = image.GetHeight();
   const int bytes = image.GetBytesPerPixel();
-  if (!image.HasBitmap() || width <= 0 || height <= 0 || bytes < 2) return nullptr;
+  if (!image.HasBitmap() || width <= 0 || height <= 0 || bytes < 3) return nullptr;
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
   unsigned char* data = cairo_image_surface_get_data(surface);
   const int stride = cairo_image_surface_get_stride(surface);
