@@ -52,7 +52,9 @@ class Background {
     const std::string base = folder.string() + "-" + std::to_string(++count_);
     status_file_ = base + ".status";
     pid_file_ = base + ".pid";
-    Run("cd '" + folder.string() + "' && (timeout 120 " + command + " >/dev/null 2>&1 & echo $! >'" +
+    output_file_ = base + ".output";
+    Run("cd '" + folder.string() + "' && (timeout 120 " + command + " >'" + output_file_.string() +
+        "' 2>&1 & echo $! >'" +
         pid_file_.string() + "'; wait $!; echo $? >'" + status_file_.string() + "') 2>/dev/null &");
   }
   ~Background() {
@@ -60,6 +62,8 @@ class Background {
     const std::string pid = ReadFile(pid_file_);
     if (!pid.empty()) kill(std::stoi(pid), SIGTERM);
   }
+  // What the program wrote, for failure messages.
+  std::string Output() const { return ReadFile(output_file_); }
   // The exit status, or -1 when the program has not ended within `seconds`.
   int Wait(int seconds = 20) const {
     if (!Eventually([&] { return Ended(); }, seconds)) return -1;
@@ -70,7 +74,7 @@ class Background {
   bool Ended() const { return ReadFile(status_file_).find('\n') != std::string::npos; }
 
   static inline int count_ = 0;
-  fs::path status_file_, pid_file_;
+  fs::path status_file_, pid_file_, output_file_;
 };
 
 class SkinnedWindowTest : public testing::Test {
@@ -86,14 +90,15 @@ class SkinnedWindowTest : public testing::Test {
     fs::create_directories(install_);
   }
   // An install of the windowed sample game with the sample skin, updating from list_url.
-  void LayOut(const fs::path& folder, const std::string& list_url) {
+  void LayOut(const fs::path& folder, const std::string& list_url,
+              const std::string& game = "game.exe") {
     fs::create_directories(folder);
     fs::copy_file(BinaryPath("RV7WIN9XME.EXE"), folder / "RV7WIN9XME.EXE");
     fs::copy_file(BinaryPath("sample_window_game"), folder / "game.exe");
     TempFolder content("varne-window-package");
     WriteFile(content.GetPath() / "skin.bmp", demo::SkinBmp());
     WriteFile(content.GetPath() / "dlgconfig.conf",
-              demo::Utf16LeFromAscii(demo::DialogConfig("skin.bmp", "game.exe", list_url)));
+              demo::Utf16LeFromAscii(demo::DialogConfig("skin.bmp", game, list_url)));
     fs::copy_file(BinaryPath("rv7swap_ansi.exe"), content.GetPath() / "rv7swap_ansi.exe");
     Pack(content.GetPath(), folder / "RV7.VPK");
   }
@@ -131,7 +136,7 @@ TEST_F(SkinnedWindowTest, WhileDownloadingASecondCopyRaisesTheWindowAndQuitEnds)
   LayOut(install_, "http://127.0.0.1:" + std::to_string(slow.GetPort()) + "/list");
   const fs::path updater = install_ / "RV7WIN9XME.EXE";
   const Background first(install_, "./RV7WIN9XME.EXE");
-  ASSERT_TRUE(Eventually([&] { return WindowOf(updater) != 0; }));
+  ASSERT_TRUE(Eventually([&] { return WindowOf(updater) != 0; })) << first.Output();
   std::this_thread::sleep_for(std::chrono::seconds(3));
 
   const Screenshot shot(ArtifactFolder(), "downloading");
@@ -181,7 +186,7 @@ TEST_F(SkinnedWindowTest, WindowMenuAboutBoxAndAltF4) {
   LayOut(install_, "http://127.0.0.1:" + std::to_string(slow.GetPort()) + "/list");
   const fs::path updater = install_ / "RV7WIN9XME.EXE";
   const Background first(install_, "./RV7WIN9XME.EXE");
-  ASSERT_TRUE(Eventually([&] { return WindowOf(updater) != 0; }));
+  ASSERT_TRUE(Eventually([&] { return WindowOf(updater) != 0; })) << first.Output();
 
   // A right click on the skin opens the window menu; its last item is the about box.
   test_support::Run("xdotool mousemove " + std::to_string(kLeft + 60) + " " + std::to_string(kTop + 20) + " click 3");
@@ -248,11 +253,34 @@ TEST_F(SkinnedWindowTest, CompletedRunEnablesTheStartButton) {
   Screenshot(ArtifactFolder(), "game-started");
 }
 
+TEST_F(SkinnedWindowTest, GameThatCannotStartEndsWithAnErrorBox) {
+  const std::uint16_t port = net_testing::FindFreePort();
+  LayOut(install_, "http://127.0.0.1:" + std::to_string(port) + "/filelist", "missing.exe");
+  BuildSite(install_, root_.GetPath() / "site", port);
+  ReleaseServer server(root_.GetPath() / "site", port);
+  const fs::path updater = install_ / "RV7WIN9XME.EXE";
+  const Background run(install_, "./RV7WIN9XME.EXE");
+  ASSERT_TRUE(Eventually([&] { return WindowOf(updater) != 0; })) << run.Output();
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  // The failure leaves the button's handler inside GTK; start-up reports it once the window is
+  // gone, in a box of its own.
+  ClickSlot(demo::kStartButton);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  const Screenshot box(ArtifactFolder(), "start-failed-box");
+  ASSERT_TRUE(box.IsValid());
+  EXPECT_NE(WindowOf(updater), 0u);
+  EXPECT_EQ(box.Count(kLeft, kTop + demo::kStartButton.y, demo::kSkinWidth, demo::kStartButton.height,
+                      [](const Rgb& pixel) { return pixel.Near({0xE8, 0xC0, 0x60}); }),
+            0);
+  VirtualDesktop::PressKey("Return");
+  EXPECT_EQ(run.Wait(), 1);
+}
+
 TEST_F(SkinnedWindowTest, RunningGameIsBroughtBackAfterTheInformationBox) {
   LayOut(install_, "http://127.0.0.1:1/filelist");
   WriteFile(install_ / "sample-game.txt", "Sample Game 1.0");
   const Background game(install_, "./game.exe --stay 60");
-  ASSERT_TRUE(Eventually([&] { return WindowOf(install_ / "game.exe") != 0; }));
+  ASSERT_TRUE(Eventually([&] { return WindowOf(install_ / "game.exe") != 0; })) << game.Output();
   TempFolder elsewhere("varne-window-other");
   fs::copy_file(BinaryPath("sample_window_game"), elsewhere.GetPath() / "other.exe");
   WriteFile(elsewhere.GetPath() / "sample-game.txt", "Another program");
@@ -261,7 +289,7 @@ TEST_F(SkinnedWindowTest, RunningGameIsBroughtBackAfterTheInformationBox) {
 
   const Background updater(install_, "./RV7WIN9XME.EXE");
   // The box is the updater's window; it says "please quit the game first" in Japanese.
-  ASSERT_TRUE(Eventually([&] { return WindowOf(install_ / "RV7WIN9XME.EXE") != 0; }));
+  ASSERT_TRUE(Eventually([&] { return WindowOf(install_ / "RV7WIN9XME.EXE") != 0; })) << updater.Output();
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   const Screenshot box(ArtifactFolder(), "game-running-box");
   ASSERT_TRUE(box.IsValid());
