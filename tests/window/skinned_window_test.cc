@@ -26,7 +26,7 @@ constexpr int kLeft = VirtualDesktop::kWidth / 2 - demo::kSkinWidth / 2;
 constexpr int kTop = VirtualDesktop::kHeight / 2 - demo::kSkinHeight / 2;
 
 template <typename Condition>
-bool Eventually(Condition condition, int seconds = 20) {
+bool Eventually(Condition condition, int seconds = 40) {
   for (int i = 0; i < seconds * 20; ++i) {
     if (condition()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -59,6 +59,8 @@ void RunMessageBox(GtkWindow* parent, const std::string& caption, const std::str
   GtkWidget* box = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
                                           GTK_BUTTONS_OK, "%s", WithLineFeeds(text).c_str());
   gtk_window_set_title(GTK_WINDOW(box), caption.c_str());
+  // Without a title bar (no window manager) the text would touch the box's top edge.
+  gtk_widget_set_margin_top(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(box)), 12);
   gtk_window_set_position(GTK_WINDOW(box),
                           parent != nullptr ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
   FocusWhenMapped(box);
