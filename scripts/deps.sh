@@ -21,6 +21,10 @@ packages=(
   time
   libx11-dev
   xvfb
+  libgtk-3-dev
+  xdotool
+  fonts-ipafont-gothic
+  imagemagick
 )
 
 missing=()

@@ -1,0 +1,81 @@
+// RV7WIN9XME.EXE, the updater: brings the game's install folder up to the release on the update
+// server, shows it in a window (or on the terminal), and starts the game.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "app/startup_ui.h"
+#include "app/varne_updater_app.h"
+#include "ui/console/console_view.h"
+#include "ui/gtk/gtk_view.h"
+#include "ui/varne_updater_dlg.h"
+
+namespace {
+
+// Apart from the statuses of a run (0 completed, 1 error shown, 2 refused).
+constexpr int kUsageError = 64;
+
+const char kUsage[] =
+    "usage: RV7WIN9XME.EXE [--console] [--start-game]\n"
+    "  --console     use the terminal even when a display is there\n"
+    "  --start-game  start the game after a successful update without asking\n";
+
+// Start-up's user interface: the boxes of the view, and the main dialog run in it.
+class DialogStartupUi : public IStartupUi {
+ public:
+  explicit DialogStartupUi(IDialogView& view) : view_(view) {}
+
+  void ShowMessageBox(const std::tstring& caption, const std::tstring& text) override {
+    view_.ShowMessageBox(caption, text);
+  }
+
+  void RunDialog() override {
+    CVarneUpdaterDlg dialog(view_);
+    try {
+      dialog.DoModal();
+    } catch (...) {
+      Remember(dialog);
+      throw;
+    }
+    Remember(dialog);
+  }
+
+  bool RunCompleted() const override { return run_completed_; }
+  bool ErrorShown() const override { return error_shown_; }
+
+ private:
+  void Remember(const CVarneUpdaterDlg& dialog) {
+    run_completed_ = dialog.RunCompleted();
+    error_shown_ = dialog.ErrorShown();
+  }
+
+  IDialogView& view_;
+  bool run_completed_ = false;
+  bool error_shown_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool start_game = false;
+  bool console = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--start-game") == 0) {
+      start_game = true;
+    } else if (std::strcmp(argv[i], "--console") == 0) {
+      console = true;
+    } else if (std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else {
+      std::fputs(kUsage, stderr);
+      return kUsageError;
+    }
+  }
+  // The window wherever a desktop is there to show it; the terminal otherwise.
+  std::unique_ptr<IDialogView> view = console ? nullptr : CreateGtkView();
+  if (view == nullptr) view = CreateConsoleView(start_game);
+  DialogStartupUi ui(*view);
+  CVarneUpdaterApp app;
+  return app.Run(ui);
+}

@@ -1,0 +1,37 @@
+// Install folders of the real updater for the tests that run its executables: the updater, its
+// package ".\RV7.vpk" (a UTF-16 "dlgconfig.conf", a skin and the swap program, packed with vpk),
+// and a stand-in game.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace test_support {
+
+// A 24-bit BMP: a key-colour border of `border` pixels around a filled middle.
+std::string SkinBmp(int width, int height, int border);
+
+// UTF-16LE text with its byte-order mark, as "dlgconfig.conf" is stored.
+std::string Utf16Le(const std::string& utf8);
+
+// Lays out a complete install in folder (which must exist), with the stand-in game as "game.exe";
+// without its "dlgconfig.conf" when with_config is false.
+void LayOutInstall(const std::filesystem::path& folder, const std::string& list_url,
+                   bool with_config = true);
+
+// Packs the files of `content` into `package` with vpk (scrambled).
+void Pack(const std::filesystem::path& content, const std::filesystem::path& package);
+
+struct ProcessResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs command (a shell command line) in folder with no input, at most `seconds` long.
+ProcessResult RunIn(const std::filesystem::path& folder, const std::string& command, int seconds = 60);
+
+std::string BinaryPath(const std::string& name);
+
+}  // namespace test_support

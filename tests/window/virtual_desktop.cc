@@ -1,0 +1,143 @@
+#include "virtual_desktop.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "local_servers.h"
+
+namespace test_support {
+namespace {
+
+// A binary PPM (P6) as ImageMagick writes it: header fields separated by white space.
+bool ReadPpm(const std::string& bytes, int& width, int& height, std::vector<std::uint8_t>& rgb) {
+  int fields[3] = {};
+  size_t at = 2;
+  if (bytes.compare(0, 2, "P6") != 0) return false;
+  for (int& field : fields) {
+    while (at < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[at]))) ++at;
+    size_t end = at;
+    while (end < bytes.size() && std::isdigit(static_cast<unsigned char>(bytes[end]))) ++end;
+    if (end == at) return false;
+    field = std::stoi(bytes.substr(at, end - at));
+    at = end;
+  }
+  ++at;  // the single white-space character before the pixels
+  width = fields[0];
+  height = fields[1];
+  if (fields[2] != 255 || bytes.size() < at + size_t(width) * height * 3) return false;
+  rgb.assign(bytes.begin() + at, bytes.begin() + at + size_t(width) * height * 3);
+  return true;
+}
+
+// Xvfb on display `number`; its process id, or -1 when it did not come up.
+pid_t StartServer(int number) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
+  const std::string log = (ArtifactFolder() / "xvfb.log").string();
+  const pid_t server = fork();
+  if (server == 0) {
+    close(ready[0]);
+    const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    dup2(output, 2);
+    const std::string display = ":" + std::to_string(number);
+    const std::string fd = std::to_string(ready[1]);
+    execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-nolisten", "tcp",
+          "-screen", "0", "1024x768x24", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(ready[1]);
+  char answer[16] = {};
+  const ssize_t count = server > 0 ? read(ready[0], answer, sizeof answer - 1) : 0;
+  close(ready[0]);
+  if (count > 0) return server;
+  if (server > 0) waitpid(server, nullptr, 0);
+  return -1;
+}
+
+}  // namespace
+
+bool Rgb::Near(const Rgb& other, int tolerance) const {
+  return std::abs(red - other.red) <= tolerance && std::abs(green - other.green) <= tolerance &&
+         std::abs(blue - other.blue) <= tolerance;
+}
+
+std::filesystem::path ArtifactFolder() {
+  const std::filesystem::path folder = std::filesystem::path(VARNE_BINARY_DIR) / "test-artifacts" / "window";
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
+Screenshot::Screenshot(const std::filesystem::path& folder, const std::string& name) {
+  const std::string png = (folder / (name + ".png")).string();
+  const std::string ppm = (folder / (name + ".ppm")).string();
+  if (std::system(("import -window root '" + png + "' && convert '" + png + "' '" + ppm + "'").c_str()) != 0) {
+    return;
+  }
+  if (!ReadPpm(ReadFile(ppm), width_, height_, rgb_)) width_ = height_ = 0;
+  std::filesystem::remove(ppm);
+}
+
+Rgb Screenshot::At(int x, int y) const {
+  if (x < 0 || y < 0 || x >= width_ || y >= height_) return {-1, -1, -1};
+  const size_t at = (size_t(y) * width_ + x) * 3;
+  return {rgb_[at], rgb_[at + 1], rgb_[at + 2]};
+}
+
+int Screenshot::Count(int x, int y, int width, int height, bool (*match)(const Rgb&)) const {
+  int count = 0;
+  for (int row = y; row < y + height; ++row) {
+    for (int column = x; column < x + width; ++column) count += match(At(column, row)) ? 1 : 0;
+  }
+  return count;
+}
+
+VirtualDesktop::VirtualDesktop() { Start(); }
+
+bool VirtualDesktop::IsRunning() {
+  if (server_ > 0 && waitpid(server_, nullptr, WNOHANG) == server_) {
+    std::fprintf(stderr, "Xvfb has ended; starting another one\n");
+    server_ = -1;
+    running_ = false;
+    Start();
+  }
+  return running_;
+}
+
+void VirtualDesktop::Start() {
+  if (access("/usr/bin/Xvfb", X_OK) != 0) return;
+  // Not the lowest free number, which other servers started with -displayfd alone also pick:
+  // where the system keeps no lock files, one of them would take over this server's socket.
+  const int first = 200 + getpid() % 500;
+  for (int number = first; number < first + 50 && server_ < 0; ++number) {
+    if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number))) continue;
+    server_ = StartServer(number);
+    if (server_ > 0) setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
+  }
+  if (server_ < 0) return;
+  setenv("NO_AT_BRIDGE", "1", 1);
+  running_ = true;
+}
+
+VirtualDesktop::~VirtualDesktop() {
+  unsetenv("DISPLAY");
+  if (server_ > 0) {
+    kill(server_, SIGTERM);
+    waitpid(server_, nullptr, 0);
+  }
+}
+
+void VirtualDesktop::Click(int x, int y) {
+  Run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
+}
+
+void VirtualDesktop::PressKey(const std::string& key) { Run("xdotool key " + key); }
+
+}  // namespace test_support

@@ -1,0 +1,62 @@
+// A desktop of the tests' own: a private Xvfb server without a window manager, screenshots of it
+// (kept as PNG files), and synthetic input with xdotool.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+struct Rgb {
+  int red, green, blue;
+  bool operator==(const Rgb&) const = default;
+  bool Near(const Rgb& other, int tolerance = 12) const;
+  int Brightness() const { return (red + green + blue) / 3; }
+};
+
+class Screenshot {
+ public:
+  // The whole screen, saved as <folder>/<name>.png.
+  Screenshot(const std::filesystem::path& folder, const std::string& name);
+  bool IsValid() const { return width_ > 0; }
+  Rgb At(int x, int y) const;
+  // How many pixels of the rectangle match.
+  int Count(int x, int y, int width, int height, bool (*match)(const Rgb&)) const;
+
+ private:
+  int width_ = 0, height_ = 0;
+  std::vector<std::uint8_t> rgb_;
+};
+
+// Xvfb on a free display number, 1024 x 768 at 24 bits; DISPLAY names it and NO_AT_BRIDGE keeps
+// GTK from looking for an accessibility bus while the object lives.
+class VirtualDesktop {
+ public:
+  static constexpr int kWidth = 1024;
+  static constexpr int kHeight = 768;
+
+  VirtualDesktop();
+  ~VirtualDesktop();
+  VirtualDesktop(const VirtualDesktop&) = delete;
+  VirtualDesktop& operator=(const VirtualDesktop&) = delete;
+  // Whether the server runs; one that has ended is started again.
+  bool IsRunning();
+
+  static void Click(int x, int y);
+  static void PressKey(const std::string& key);
+
+ private:
+  void Start();
+
+  pid_t server_ = -1;
+  bool running_ = false;
+};
+
+// Where the window tests keep their screenshots: build/test-artifacts/window/.
+std::filesystem::path ArtifactFolder();
+
+}  // namespace test_support
