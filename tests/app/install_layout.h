@@ -1,6 +1,6 @@
 // Install folders of the real updater for the tests that run its executables: the updater, its
-// package ".\RV7.vpk" (a UTF-16 "dlgconfig.conf", a skin and the swap program, packed with vpk),
-// and a stand-in game.
+// package ".\RV7.vpk" (a UTF-16 "dlgconfig.conf" and the sample skin, as the demo uses them, and
+// the swap program, packed with vpk), and a stand-in game.
 #pragma once
 
 #include <cstdint>
@@ -8,12 +8,6 @@
 #include <string>
 
 namespace test_support {
-
-// A 24-bit BMP: a key-colour border of `border` pixels around a filled middle.
-std::string SkinBmp(int width, int height, int border);
-
-// UTF-16LE text with its byte-order mark, as "dlgconfig.conf" is stored.
-std::string Utf16Le(const std::string& utf8);
 
 // Lays out a complete install in folder (which must exist), with the stand-in game as "game.exe";
 // without its "dlgconfig.conf" when with_config is false.
