@@ -26,15 +26,8 @@ Snapshot Take(const fs::path& folder) {
   return files;
 }
 
-// Waits up to `seconds` for a condition that another process brings about.
-template <typename Condition>
-bool Eventually(Condition condition, int seconds = 20) {
-  for (int i = 0; i < seconds * 20; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return condition();
-}
+// How long another process may take to bring a condition about.
+constexpr int kWaitSeconds = 20;
 
 const char kGeneralError[] = "エラーが発生しました。";
 
@@ -94,7 +87,7 @@ TEST_F(UpdaterTest, CurrentAndOutdatedInstalls) {
   EXPECT_FALSE(fs::exists(install_ / "game-started.txt"));
   run = Update("--start-game");
   EXPECT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_TRUE(Eventually([&] { return fs::exists(install_ / "game-started.txt"); }));
+  EXPECT_TRUE(Eventually([&] { return fs::exists(install_ / "game-started.txt"); }, kWaitSeconds));
 }
 
 TEST_F(UpdaterTest, ReplacesItsOwnExecutableThroughTheSwapProgram) {
@@ -105,7 +98,7 @@ TEST_F(UpdaterTest, ReplacesItsOwnExecutableThroughTheSwapProgram) {
   EXPECT_NE(run.out.find("アップデータの更新を行います"), std::string::npos) << run.out;
   EXPECT_TRUE(Eventually([&] {
     return !fs::exists(install_ / "RV7WIN9XME.SWAP") && ReadFile(install_ / "RV7WIN9XME.EXE") == next;
-  }));
+  }, kWaitSeconds));
   EXPECT_NE(fs::status(install_ / "RV7WIN9XME.EXE").permissions() & fs::perms::owner_exec, fs::perms::none);
   EXPECT_TRUE(fs::exists(install_ / "rv7swap_ansi.exe"));
   // The next start removes the swap program and finds nothing to do.
@@ -130,7 +123,7 @@ TEST_F(UpdaterTest, RestartsAfterThePackageWasReplaced) {
   const ProcessResult run = Update();
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("アップデータが更新されました。"), std::string::npos) << run.out;
-  EXPECT_TRUE(Eventually([&] { return ReadFile(install_ / "proof.txt") == "read the new package"; }));
+  EXPECT_TRUE(Eventually([&] { return ReadFile(install_ / "proof.txt") == "read the new package"; }, kWaitSeconds));
 }
 
 TEST_F(UpdaterTest, OneCopyPerInstallFolder) {
@@ -143,7 +136,7 @@ TEST_F(UpdaterTest, OneCopyPerInstallFolder) {
   LayOutInstall(busy.GetPath(), "http://127.0.0.1:" + std::to_string(slow.GetPort()) + "/list");
   test_support::Run("cd '" + busy.GetPath().string() + "' && (timeout 60 ./RV7WIN9XME.EXE --console </dev/null " +
       ">/dev/null 2>&1 & echo $! > ../busy.pid)");
-  ASSERT_TRUE(Eventually([&] { return slow.GetRequests().size() >= 2; }));
+  ASSERT_TRUE(Eventually([&] { return slow.GetRequests().size() >= 2; }, kWaitSeconds));
 
   const ProcessResult second = RunIn(busy.GetPath(), "./RV7WIN9XME.EXE --console");
   EXPECT_EQ(second.status, 2);
@@ -179,7 +172,7 @@ TEST_F(UpdaterTest, StartUpRefusals) {
 
   // The game is running.
   test_support::Run("cd '" + install_.string() + "' && (./game.exe --stay 20 >/dev/null 2>&1 & echo $! > ../game.pid)");
-  ASSERT_TRUE(Eventually([&] { return fs::exists(install_ / "game-started.txt"); }));
+  ASSERT_TRUE(Eventually([&] { return fs::exists(install_ / "game-started.txt"); }, kWaitSeconds));
   run = Update();
   std::system(("kill $(cat '" + (root_.GetPath() / "game.pid").string() + "')").c_str());
   EXPECT_EQ(run.status, 2) << run.out << run.err;

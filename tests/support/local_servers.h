@@ -2,9 +2,11 @@
 // configuration in a folder of their own, on a free port, and stopped when the object goes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace test_support {
 
@@ -63,6 +65,16 @@ class TinyProxy {
 // The whole content of a file; empty when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+
+// Waits, at most `seconds` long, for a condition that another process brings about.
+template <typename Condition>
+bool Eventually(Condition condition, int seconds = 40) {
+  for (int i = 0; i < seconds * 20; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return condition();
+}
 
 // Waits until something accepts connections on 127.0.0.1:port (at most about ten seconds).
 bool WaitForPort(std::uint16_t port);

@@ -25,15 +25,6 @@ namespace fs = std::filesystem;
 constexpr int kLeft = VirtualDesktop::kWidth / 2 - demo::kSkinWidth / 2;
 constexpr int kTop = VirtualDesktop::kHeight / 2 - demo::kSkinHeight / 2;
 
-template <typename Condition>
-bool Eventually(Condition condition, int seconds = 40) {
-  for (int i = 0; i < seconds * 20; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return condition();
-}
-
 bool IsKeyColour(const Rgb& pixel) {
   return pixel == Rgb{int(demo::kKeyRed), int(demo::kKeyGreen), int(demo::kKeyBlue)};
 }

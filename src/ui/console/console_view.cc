@@ -6,22 +6,13 @@
 #include <thread>
 
 #include "res/resource.h"
+#include "ui/message_text.h"
 
 namespace {
 
 constexpr int kBarCells = 10;
 // Room for the task text on an 80-column line after the two bars and their figures.
 constexpr int kTextColumns = 36;
-
-// Message texts break lines with CR LF.
-std::string WithLineFeeds(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += text[i];
-  }
-  return out;
-}
 
 // Cut to `columns` terminal columns, a character outside ASCII taken as two (as the Japanese
 // texts are); never in the middle of a UTF-8 sequence.

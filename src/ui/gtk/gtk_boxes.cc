@@ -3,6 +3,7 @@
 
 #include "ui/gtk/app_icon_data.h"
 #include "ui/gtk/gtk_window.h"
+#include "ui/message_text.h"
 
 namespace ui_gtk {
 namespace {
@@ -17,15 +18,6 @@ gboolean TakeFocus(GtkWidget* widget, GdkEvent* /*event*/, gpointer /*data*/) {
 void FocusWhenMapped(GtkWidget* window) {
   gtk_widget_add_events(window, GDK_STRUCTURE_MASK);
   g_signal_connect(window, "map-event", G_CALLBACK(TakeFocus), nullptr);
-}
-
-std::string WithLineFeeds(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += text[i];
-  }
-  return out;
 }
 
 void SetWidgetStyle(GtkWidget* widget, const std::string& css) {

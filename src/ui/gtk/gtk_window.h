@@ -96,8 +96,6 @@ void SetWidgetStyle(GtkWidget* widget, const std::string& css);
 // Brings a window to the front with the input focus once it is mapped, as a dialog box is shown
 // active; without a window manager nobody else would give it the keyboard.
 void FocusWhenMapped(GtkWidget* window);
-// Message text breaks lines with CR LF; GTK's labels want LF alone.
-std::string WithLineFeeds(const std::string& text);
 
 void RunMessageBox(GtkWindow* parent, const std::string& caption, const std::string& text);
 void RunAboutBox(GtkWindow* parent, const AboutBoxText& text);
