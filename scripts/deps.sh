@@ -21,6 +21,7 @@ packages=(
   time
   libx11-dev
   xvfb
+  xauth
   libgtk-3-dev
   xdotool
   fonts-ipafont-gothic
