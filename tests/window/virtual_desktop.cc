@@ -62,6 +62,15 @@ pid_t StartServer(int number) {
   return -1;
 }
 
+// Whether a client (xdotool) can talk to the server named by DISPLAY, within about five seconds.
+bool AcceptsClients() {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (std::system("xdotool getdisplaygeometry >/dev/null 2>&1") == 0) return true;
+    usleep(100 * 1000);
+  }
+  return false;
+}
+
 }  // namespace
 
 bool Rgb::Near(const Rgb& other, int tolerance) const {
@@ -119,7 +128,15 @@ void VirtualDesktop::Start() {
   for (int number = first; number < first + 50 && server_ < 0; ++number) {
     if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number))) continue;
     server_ = StartServer(number);
-    if (server_ > 0) setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
+    if (server_ <= 0) continue;
+    setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
+    // A client must be able to connect before the tests start one: a server that cannot take
+    // connections is given up for the next number.
+    if (!AcceptsClients()) {
+      kill(server_, SIGTERM);
+      waitpid(server_, nullptr, 0);
+      server_ = -1;
+    }
   }
   if (server_ < 0) return;
   setenv("NO_AT_BRIDGE", "1", 1);
