@@ -12,7 +12,7 @@ namespace {
 constexpr std::size_t kBlocks = 4;
 
 void RunInline(const BlockProducer& produce, const BlockConsumer& consume) {
-  auto buffer = std::make_unique<std::uint8_t[]>(kPipelineBlockSize);
+  auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kPipelineBlockSize);
   for (std::size_t size; (size = produce(buffer.get(), kPipelineBlockSize)) > 0;) {
     consume(buffer.get(), size);
   }
@@ -22,7 +22,9 @@ void RunInline(const BlockProducer& produce, const BlockConsumer& consume) {
 class Ring {
  public:
   Ring() {
-    for (auto& block : blocks_) block.data = std::make_unique<std::uint8_t[]>(kPipelineBlockSize);
+    for (auto& block : blocks_) {
+      block.data = std::make_unique_for_overwrite<std::uint8_t[]>(kPipelineBlockSize);
+    }
   }
 
   void Produce(const BlockProducer& produce) {
@@ -102,4 +104,71 @@ void RunBlockPipeline(const BlockProducer& produce, const BlockConsumer& consume
     throw;
   }
   worker.join();
+}
+
+SideStage::~SideStage() {
+  if (!worker_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+  worker_.join();
+}
+
+void SideStage::SetThreaded(bool threaded) {
+  threaded_ = threaded;
+  if (threaded_ && !worker_.joinable()) worker_ = std::thread([this] { Work(); });
+}
+
+// Without the worker one block is enough. Blocks are allocated when first filled.
+SideStage::Block& SideStage::Current() { return blocks_[threaded_ ? next_ % kBlocks : 0]; }
+
+std::uint8_t* SideStage::Next() {
+  Block& block = Current();
+  WaitFree(block);
+  if (!block.data) block.data = std::make_unique_for_overwrite<std::uint8_t[]>(kPipelineBlockSize);
+  return block.data.get();
+}
+
+void SideStage::Submit(std::size_t size) {
+  Block& block = Current();
+  if (!threaded_) return pass_(block.data.get(), size);
+  ++next_;
+  std::lock_guard<std::mutex> hold(mutex_);
+  block.size = size;
+  block.submitted = true;
+  changed_.notify_all();
+}
+
+void SideStage::Finish() {
+  for (auto& block : blocks_) WaitFree(block);
+}
+
+void SideStage::WaitFree(Block& block) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  changed_.wait(hold, [&] { return !block.submitted || failure_; });
+  if (failure_) std::rethrow_exception(failure_);
+}
+
+void SideStage::Work() {
+  for (std::size_t n = 0;; ++n) {
+    Block& block = blocks_[n % kBlocks];
+    {
+      std::unique_lock<std::mutex> hold(mutex_);
+      changed_.wait(hold, [&] { return block.submitted || stopped_; });
+      if (stopped_) return;
+    }
+    try {
+      pass_(block.data.get(), block.size);
+    } catch (...) {
+      std::lock_guard<std::mutex> hold(mutex_);
+      failure_ = std::current_exception();
+      changed_.notify_all();
+      return;
+    }
+    std::lock_guard<std::mutex> hold(mutex_);
+    block.submitted = false;
+    changed_.notify_all();
+  }
 }

@@ -9,23 +9,35 @@ static_assert(std::endian::native == std::endian::little, "MD5 words are read as
 
 namespace {
 
+// Each step's chain of dependent operations runs through b, the word produced by the step before;
+// everything that needs only a, c, d, the message word and the constant is computed beside it.
+// The mixing functions are therefore written so that b enters as late as possible.
 struct F {
-  static std::uint32_t Mix(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return z ^ (x & (y ^ z)); }
+  static std::uint32_t Mix(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return d ^ (b & (c ^ d)); }
 };
 struct G {
-  static std::uint32_t Mix(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return y ^ (z & (x ^ y)); }
+  // (b & d) | (c & ~d): the two halves share no bit, so an addition joins them, and the half
+  // without b can go into the sum early.
+  static std::uint32_t Early(std::uint32_t c, std::uint32_t d) { return c & ~d; }
+  static std::uint32_t Late(std::uint32_t b, std::uint32_t, std::uint32_t d) { return b & d; }
 };
 struct H {
-  static std::uint32_t Mix(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return x ^ y ^ z; }
+  static std::uint32_t Mix(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return b ^ (c ^ d); }
 };
 struct I {
-  static std::uint32_t Mix(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return y ^ (x | ~z); }
+  static std::uint32_t Mix(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return c ^ (b | ~d); }
 };
 
 template <typename Round>
 inline void Step(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d, std::uint32_t word,
                  int shift, std::uint32_t constant) {
-  a = b + std::rotl(a + Round::Mix(b, c, d) + word + constant, shift);
+  a = b + std::rotl((a + word + constant) + Round::Mix(b, c, d), shift);
+}
+
+template <>
+inline void Step<G>(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
+                    std::uint32_t word, int shift, std::uint32_t constant) {
+  a = b + std::rotl((a + word + constant + G::Early(c, d)) + G::Late(b, c, d), shift);
 }
 
 }  // namespace

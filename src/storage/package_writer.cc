@@ -92,35 +92,44 @@ class PackageWriter {
     Write(name.data(), name.size());
   }
 
-  // Streams the entry's bytes, digesting and scrambling them block by block; returns the count.
+  // Streams the entry's bytes block by block, scrambling them as they are written while the
+  // digest stage passes over the same blocks; returns the count.
   std::uint64_t WriteData(IFile& entry, WPACKAGE_INFO_CELL& record) {
     KeyStream stream(DataSeed(record));
-    MD5Context md5;
-    std::uint64_t read = 0, done = 0;
-    const auto produce = [&](std::uint8_t* buffer, std::size_t capacity) -> std::size_t {
-      if (read == record.sourceSize) return 0;
-      const auto want =
-          static_cast<std::uint32_t>(std::min<std::uint64_t>(capacity, record.sourceSize - read));
-      std::uint32_t got = 0;
-      if (entry.Read(buffer, want, &got) < 0 || got == 0) {
-        // The entry ended before the size it reported: the same failure as locking it whole.
-        throw VarneFileException("File Lock Size Over.", true);
-      }
-      md5.Update(buffer, got);
-      read += got;
-      return got;
-    };
-    const auto consume = [&](std::uint8_t* data, std::size_t size) {
-      if (record.IsScrambled()) stream.Apply(data, size);
-      Write(data, size);
-      done += size;
-      written_ += size;
+    digest_.SetThreaded(record.sourceSize >= kPipelineThreadedSize);
+    std::uint64_t done = 0;
+    while (done < record.sourceSize) {
+      std::uint8_t* block = digest_.Next();
+      const std::uint32_t got = ReadBlock(entry, block, record.sourceSize - done);
+      digest_.Submit(got);
+      Write(record.IsScrambled() ? Scramble(stream, block, got) : block, got);
+      done += got;
+      written_ += got;
       if (progress_) progress_(written_);
-    };
-    RunBlockPipeline(produce, consume, record.sourceSize >= kPipelineThreadedSize);
-    const MD5Bytes digest = md5.Final();
+    }
+    digest_.Finish();
+    const MD5Bytes digest = md5_.Final();
     std::copy(digest.begin(), digest.end(), record.digest);
     return done;
+  }
+
+  // The digest reads the plain bytes while they are scrambled, so scrambling works on a copy.
+  const std::uint8_t* Scramble(KeyStream& stream, const std::uint8_t* block, std::size_t size) {
+    if (!scrambled_) scrambled_ = std::make_unique_for_overwrite<std::uint8_t[]>(kPipelineBlockSize);
+    std::memcpy(scrambled_.get(), block, size);
+    stream.Apply(scrambled_.get(), size);
+    return scrambled_.get();
+  }
+
+  // Reads the next block of an entry with left bytes to go.
+  static std::uint32_t ReadBlock(IFile& entry, std::uint8_t* block, std::uint64_t left) {
+    const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(kPipelineBlockSize, left));
+    std::uint32_t got = 0;
+    if (entry.Read(block, want, &got) < 0 || got == 0) {
+      // The entry ended before the size it reported: the same failure as locking it whole.
+      throw VarneFileException("File Lock Size Over.", true);
+    }
+    return got;
   }
 
   platform::File& file_;
@@ -132,6 +141,9 @@ class PackageWriter {
   std::vector<WPACKAGE_INFO_CELL> records_;
   const std::function<void(std::uint64_t)>& progress_;
   std::uint64_t written_ = 0;
+  MD5Context md5_;  // the digest of the entry being written
+  SideStage digest_{[this](const std::uint8_t* data, std::size_t size) { md5_.Update(data, size); }};
+  std::unique_ptr<std::uint8_t[]> scrambled_;
 };
 
 // Closes an entry file through its file system on every way out.
