@@ -1,39 +1,27 @@
-// Streams a large amount of data in blocks from a producer to a consumer. With threaded set, the
-// producer runs on a worker thread while the calling thread consumes, so that reading (or
-// digesting) one block overlaps writing the one before: a large entry then costs the slower stage,
-// not the sum of both. Memory stays at a few blocks whatever the size.
+// Streams a large amount of data in blocks through a second thread. The caller fills each block
+// and hands it to a pass that only reads it (a digest, or writing it out), which runs on a worker
+// while the caller goes on: a large entry then costs the slower of the two, not their sum. Memory
+// stays at a few blocks whatever the size.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <condition_variable>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 
-// Fills buffer with up to capacity bytes and returns the count; 0 means the data has ended.
-// Failures are thrown; they reach Run's caller.
-using BlockProducer = std::function<std::size_t(std::uint8_t* buffer, std::size_t capacity)>;
-// Takes one block; failures are thrown and stop the producer.
-using BlockConsumer = std::function<void(std::uint8_t* data, std::size_t size)>;
-
-// Returns when the producer has ended and every block has been consumed, or throws the first
-// failure of either side (the worker is always joined first). The consumer may change the bytes
-// it is given.
-void RunBlockPipeline(const BlockProducer& produce, const BlockConsumer& consume, bool threaded);
-
 // The size of one block.
 inline constexpr std::size_t kPipelineBlockSize = 256 * 1024;
 // Entries at least this large are worth a worker thread.
 inline constexpr std::uint64_t kPipelineThreadedSize = 4ull << 20;
 
-// Runs a read-only pass over a stream of blocks (a digest) on a worker thread beside the caller's
-// own work on the same blocks: the caller fills a block, hands it over and goes on reading it while
-// the worker passes over it. Digesting data while writing it then costs the slower of the two, and
-// the worker does nothing but its pass. One stage serves many streams, one after another, so that
-// its blocks and its worker are made once.
+// The caller fills a block, hands it over and may go on reading it while the worker passes over
+// it; the worker does nothing but its pass. One stage serves many streams, one after another, so
+// that its blocks and its worker are made once. Failures of the pass reach the caller at its next
+// call.
 class SideStage {
  public:
   using Pass = std::function<void(const std::uint8_t* data, std::size_t size)>;

@@ -1,7 +1,6 @@
 #include "storage/i_file_manager.h"
 
 #include <algorithm>
-#include <memory>
 
 #include "base/exception.h"
 #include "platform/file.h"
@@ -17,23 +16,24 @@ void IFileManager::ExtractToFile(FileHandle handle, const std::tstring& destinat
   }
   const std::uint64_t size = GetSize(handle);
   if (size == ~std::uint64_t{0}) throw IFileManagerException("File lock error.");
-  std::uint64_t left = size;
-  const auto produce = [&](std::uint8_t* buffer, std::size_t capacity) -> std::size_t {
-    if (left == 0) return 0;
-    const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, capacity));
-    std::uint32_t got = 0;
-    if (Read(handle, buffer, want, &got) < 0 || got == 0) {
-      throw IFileManagerException("File lock error.");
-    }
-    left -= got;
-    return got;
-  };
-  const auto consume = [&](std::uint8_t* data, std::size_t count) {
+  // The file is written on the stage's worker while the next block is read here.
+  SideStage writer([&](const std::uint8_t* data, std::size_t count) {
     if (replacement.Write(data, count) != count) {
       throw IFileManagerException("File write error. : " + path);
     }
-  };
-  RunBlockPipeline(produce, consume, size >= kPipelineThreadedSize);
+  });
+  writer.SetThreaded(size >= kPipelineThreadedSize);
+  for (std::uint64_t left = size; left > 0;) {
+    std::uint8_t* block = writer.Next();
+    const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kPipelineBlockSize));
+    std::uint32_t got = 0;
+    if (Read(handle, block, want, &got) < 0 || got == 0) {
+      throw IFileManagerException("File lock error.");
+    }
+    writer.Submit(got);
+    left -= got;
+  }
+  writer.Finish();
   if (!replacement.Commit()) throw IFileManagerException("File replace error. : " + path);
 }
 

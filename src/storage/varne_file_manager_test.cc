@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/file.h"
+#include "storage/block_pipeline.h"
 #include "storage/storage_test_util.h"
 #include "storage/test_folder.h"
 
@@ -24,7 +25,9 @@ class VarneFileManagerTest : public ::testing::Test {
   }
 
   TestFolder folder_;
-  const std::string content_ = PatternBytes(700000, 5);
+  // Large enough that extraction writes on a worker thread, where a full disk must still reach the
+  // caller.
+  const std::string content_ = PatternBytes(kPipelineThreadedSize + 700000, 5);
   std::unique_ptr<VarneFileManager> manager_ = std::make_unique<VarneFileManager>();
 };
 
