@@ -10,34 +10,36 @@ static_assert(std::endian::native == std::endian::little, "MD5 words are read as
 namespace {
 
 // Each step's chain of dependent operations runs through b, the word produced by the step before;
-// everything that needs only a, c, d, the message word and the constant is computed beside it.
-// The mixing functions are therefore written so that b enters as late as possible.
+// everything that needs only a, c, d, the message word and the constant is computed beside it. So
+// each round adds its mixing function to the sum of the others itself, written so that b enters
+// as late as possible.
 struct F {
-  static std::uint32_t Mix(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return d ^ (b & (c ^ d)); }
+  static std::uint32_t Add(std::uint32_t sum, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    return sum + (d ^ (b & (c ^ d)));
+  }
 };
 struct G {
   // (b & d) | (c & ~d): the two halves share no bit, so an addition joins them, and the half
-  // without b can go into the sum early.
-  static std::uint32_t Early(std::uint32_t c, std::uint32_t d) { return c & ~d; }
-  static std::uint32_t Late(std::uint32_t b, std::uint32_t, std::uint32_t d) { return b & d; }
+  // without b goes into the sum first.
+  static std::uint32_t Add(std::uint32_t sum, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    return sum + (c & ~d) + (b & d);
+  }
 };
 struct H {
-  static std::uint32_t Mix(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return b ^ (c ^ d); }
+  static std::uint32_t Add(std::uint32_t sum, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    return sum + (b ^ (c ^ d));
+  }
 };
 struct I {
-  static std::uint32_t Mix(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return c ^ (b | ~d); }
+  static std::uint32_t Add(std::uint32_t sum, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    return sum + (c ^ (b | ~d));
+  }
 };
 
 template <typename Round>
 inline void Step(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d, std::uint32_t word,
                  int shift, std::uint32_t constant) {
-  a = b + std::rotl((a + word + constant) + Round::Mix(b, c, d), shift);
-}
-
-template <>
-inline void Step<G>(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
-                    std::uint32_t word, int shift, std::uint32_t constant) {
-  a = b + std::rotl((a + word + constant + G::Early(c, d)) + G::Late(b, c, d), shift);
+  a = b + std::rotl(Round::Add(a + word + constant, b, c, d), shift);
 }
 
 }  // namespace
