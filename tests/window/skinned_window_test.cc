@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "../update/engine_harness.h"
@@ -121,13 +122,24 @@ void ServeSlowly(net_testing::ScriptedServer& server) {
   server.SetReplies({{{"HTTP/1.0 200 OK\r\n\r\n1::slow.bin:100000:" + Md5Of("x") + "\r\n"}}, body});
 }
 
-TEST_F(SkinnedWindowTest, WhileDownloadingASecondCopyRaisesTheWindowAndQuitEnds) {
-  net_testing::ScriptedServer slow;
-  ServeSlowly(slow);
-  LayOut(install_, "http://127.0.0.1:" + std::to_string(slow.GetPort()) + "/list");
-  const fs::path updater = install_ / "RV7WIN9XME.EXE";
-  const Background first(install_, "./RV7WIN9XME.EXE");
-  ASSERT_TRUE(Eventually([&] { return WindowOf(updater) != 0; })) << first.Output();
+// The updater started on such a release, its window shown while it downloads.
+class DownloadingWindowTest : public SkinnedWindowTest {
+ protected:
+  void SetUp() override {
+    SkinnedWindowTest::SetUp();
+    if (IsSkipped()) return;
+    ServeSlowly(slow_);
+    LayOut(install_, "http://127.0.0.1:" + std::to_string(slow_.GetPort()) + "/list");
+    first_.emplace(install_, "./RV7WIN9XME.EXE");
+    ASSERT_TRUE(Eventually([&] { return WindowOf(updater_) != 0; })) << first_->Output();
+  }
+
+  net_testing::ScriptedServer slow_;
+  const fs::path updater_ = install_ / "RV7WIN9XME.EXE";
+  std::optional<Background> first_;
+};
+
+TEST_F(DownloadingWindowTest, ASecondCopyRaisesTheWindowAndQuitEnds) {
   std::this_thread::sleep_for(std::chrono::seconds(3));
 
   const Screenshot shot(ArtifactFolder(), "downloading");
@@ -154,7 +166,7 @@ TEST_F(SkinnedWindowTest, WhileDownloadingASecondCopyRaisesTheWindowAndQuitEnds)
   VirtualDesktop::PressKey("Return");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_FALSE(fs::exists(install_ / "game-started.txt"));
-  EXPECT_NE(WindowOf(updater), 0u);
+  EXPECT_NE(WindowOf(updater_), 0u);
 
   // Another window on top; a second copy gives up, bringing the first one's window back.
   TempFolder elsewhere("varne-window-other");
@@ -163,22 +175,15 @@ TEST_F(SkinnedWindowTest, WhileDownloadingASecondCopyRaisesTheWindowAndQuitEnds)
   ASSERT_TRUE(Eventually([&] { return WindowOf(elsewhere.GetPath() / "other.exe") == TopWindow() && TopWindow() != 0; }));
   const ProcessResult second = RunIn(install_, "./RV7WIN9XME.EXE", 20);
   EXPECT_EQ(second.status, 2) << second.out << second.err;
-  EXPECT_TRUE(Eventually([&] { return TopWindow() == WindowOf(updater); }, 5));
+  EXPECT_TRUE(Eventually([&] { return TopWindow() == WindowOf(updater_); }, 5));
   Screenshot(ArtifactFolder(), "raised-by-second-copy");
 
   ClickSlot(demo::kQuitButton);
-  EXPECT_EQ(first.Wait(), 1);
-  EXPECT_EQ(WindowOf(updater), 0u);
+  EXPECT_EQ(first_->Wait(), 1);
+  EXPECT_EQ(WindowOf(updater_), 0u);
 }
 
-TEST_F(SkinnedWindowTest, WindowMenuAboutBoxAndAltF4) {
-  net_testing::ScriptedServer slow;
-  ServeSlowly(slow);
-  LayOut(install_, "http://127.0.0.1:" + std::to_string(slow.GetPort()) + "/list");
-  const fs::path updater = install_ / "RV7WIN9XME.EXE";
-  const Background first(install_, "./RV7WIN9XME.EXE");
-  ASSERT_TRUE(Eventually([&] { return WindowOf(updater) != 0; })) << first.Output();
-
+TEST_F(DownloadingWindowTest, WindowMenuAboutBoxAndAltF4) {
   // A right click on the skin opens the window menu; its last item is the about box.
   test_support::Run("xdotool mousemove " + std::to_string(kLeft + 60) + " " + std::to_string(kTop + 20) + " click 3");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -192,10 +197,10 @@ TEST_F(SkinnedWindowTest, WindowMenuAboutBoxAndAltF4) {
   EXPECT_LT(about.Count(kLeft + edit.x, kTop + edit.y, edit.width, edit.height, IsDark), 20);
   VirtualDesktop::PressKey("Return");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_NE(WindowOf(updater), 0u);
+  EXPECT_NE(WindowOf(updater_), 0u);
 
   VirtualDesktop::PressKey("alt+F4");
-  EXPECT_EQ(first.Wait(), 1);
+  EXPECT_EQ(first_->Wait(), 1);
 }
 
 TEST_F(SkinnedWindowTest, TerminalWhenAskedOrWithoutADesktop) {
