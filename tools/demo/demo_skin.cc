@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
+
+#include "ui/testing/bmp_file.h"
 
 namespace demo {
 namespace {
@@ -10,10 +13,6 @@ namespace {
 constexpr int kCornerRadius = 18;
 constexpr int kBorder = 3;
 constexpr int kTitleBand = 34;
-
-void PutLittleEndian(std::string& bytes, std::uint32_t value, int size) {
-  for (int i = 0; i < size; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
 
 // How far (x, y) lies inside the rounded panel, in pixels; negative outside it.
 double Inside(int x, int y) {
@@ -43,30 +42,15 @@ Colour PixelAt(int x, int y) {
 }  // namespace
 
 std::string SkinBmp() {
-  const int stride = (kSkinWidth * 3 + 3) / 4 * 4;
-  std::string bmp = "BM";
-  PutLittleEndian(bmp, 54 + stride * kSkinHeight, 4);
-  PutLittleEndian(bmp, 0, 4);
-  PutLittleEndian(bmp, 54, 4);
-  PutLittleEndian(bmp, 40, 4);
-  PutLittleEndian(bmp, kSkinWidth, 4);
-  PutLittleEndian(bmp, kSkinHeight, 4);
-  PutLittleEndian(bmp, 1, 2);
-  PutLittleEndian(bmp, 24, 2);
-  for (int i = 0; i < 6; ++i) PutLittleEndian(bmp, 0, 4);
-  // Rows bottom-up, as the format stores them.
-  for (int y = kSkinHeight - 1; y >= 0; --y) {
-    std::string row;
+  std::vector<std::uint32_t> pixels;
+  pixels.reserve(kSkinWidth * kSkinHeight);
+  for (int y = 0; y < kSkinHeight; ++y) {
     for (int x = 0; x < kSkinWidth; ++x) {
       const Colour c = PixelAt(x, y);
-      row += static_cast<char>(c.blue);
-      row += static_cast<char>(c.green);
-      row += static_cast<char>(c.red);
+      pixels.push_back(std::uint32_t(c.red) << 16 | std::uint32_t(c.green) << 8 | std::uint32_t(c.blue));
     }
-    row.resize(stride, '\0');
-    bmp += row;
   }
-  return bmp;
+  return ui_testing::Bmp24(kSkinWidth, kSkinHeight, pixels);
 }
 
 std::string DialogConfig(const std::string& skin, const std::string& game, const std::string& url) {

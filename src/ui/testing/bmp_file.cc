@@ -14,7 +14,7 @@ void Put(std::string& out, std::uint32_t value, int bytes) {
 
 std::string BmpHeaders(const BmpHeader& header) {
   std::string out = "BM";
-  Put(out, 0, 4);  // file size, not read
+  Put(out, 0, 4);  // file size: Bmp24 fills it in; the loader does not read it
   Put(out, 0, 4);
   Put(out, 14 + header.header_size, 4);
   Put(out, header.header_size, 4);
@@ -38,6 +38,8 @@ std::string Bmp24(int width, int height, const std::vector<std::uint32_t>& pixel
     for (int x = 0; x < width; ++x) Put(out, pixels[row * width + x], 3);
     out.append(padding, '\0');
   }
+  const auto file_size = static_cast<std::uint32_t>(out.size());
+  for (int i = 0; i < 4; ++i) out[2 + i] = static_cast<char>(file_size >> (8 * i));
   return out;
 }
 

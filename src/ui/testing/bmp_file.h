@@ -1,4 +1,4 @@
-// BMP files written byte by byte for the image and dialog tests.
+// BMP files written byte by byte for the image and dialog tests and the demo skin.
 #pragma once
 
 #include <cstdint>
