@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake
+  ccache
   ninja-build
   g++
   clang
