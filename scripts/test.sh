@@ -15,16 +15,12 @@ scripts/build.sh build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVARNE_SANITIZE=ON -DVARNE_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-asan -L unit --output-on-failure --timeout 600
+  ctest --test-dir build-asan -L unit -j "$(nproc)" --output-on-failure --timeout 600
 
 echo "== fuzz targets"
 CC=clang CXX=clang++ scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNE_FUZZ=ON
 scripts/fuzz.sh build-fuzz "${FUZZ_SECONDS:-60}"
 
 echo "== unit and integration tests"
-if ! ctest --test-dir build --output-on-failure --timeout 900; then
-  # Tests that drive real servers, processes and an X server can be upset by the machine itself;
-  # a failure that comes again on a second run is a real one.
-  echo "== RETRY: running the failed tests once more"
-  ctest --test-dir build --output-on-failure --timeout 900 --rerun-failed
-fi
+ctest --test-dir build -j "$(nproc)" --output-on-failure --timeout 900
+scripts/test_ratio.sh
