@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "site_builder.h"
 #include "site_layout.h"
 #include "site_server.h"
+#include "site_signer.h"
 #include "update/file_list.h"
 #include "update/update_run.h"
 
@@ -23,8 +26,13 @@ constexpr int kUsageError = 2;
 const char kUsage[] =
     "usage: varne-release <command> [arguments]\n"
     "\n"
+    "  keygen <private-key-file>\n"
+    "      writes a new signing key (owner-only) and prints its public key, the value of\n"
+    "      serverside_publickey in dlgconfig.conf\n"
     "  build <image-folder> <site-folder> [--listen <host:port>] [--path <url-path>]\n"
+    "        [--sign <private-key-file> [--expires <days>]]\n"
     "      the list, one package per file and an nginx server block (nginx-site.conf);\n"
+    "      with --sign also filelist.sig, valid for --expires days (30);\n"
     "      defaults: --listen 127.0.0.1:8080 --path /filelist\n"
     "  serve <site-folder> [--listen <host:port>]\n"
     "      answers the site's URLs over HTTP until stopped (port 0: any free port)\n"
@@ -42,16 +50,26 @@ struct Arguments {
   std::vector<std::string> positional;
   std::string listen;
   std::string path;
+  std::string sign;
+  std::string expires;
   bool help = false;
 };
+
+std::string* Option(const std::string& name, Arguments& out) {
+  if (name == "--listen") return &out.listen;
+  if (name == "--path") return &out.path;
+  if (name == "--sign") return &out.sign;
+  if (name == "--expires") return &out.expires;
+  return nullptr;
+}
 
 bool Parse(int argc, char** argv, bool options_allowed, Arguments& out) {
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       out.help = true;
-    } else if (options_allowed && (arg == "--listen" || arg == "--path") && i + 1 < argc) {
-      (arg == "--listen" ? out.listen : out.path) = argv[++i];
+    } else if (options_allowed && i + 1 < argc && Option(arg, out) != nullptr) {
+      *Option(arg, out) = argv[++i];
     } else if (!arg.empty() && arg[0] == '-') {
       return false;
     } else {
@@ -82,11 +100,31 @@ int Build(const Arguments& args) {
   if (!args.listen.empty()) options.listen = args.listen;
   if (!args.path.empty()) options.list_path = args.path;
   if (options.list_path.empty() || options.list_path[0] != '/') return Usage("--path must start with /");
+  const int days = args.expires.empty() ? 30 : std::atoi(args.expires.c_str());
+  if (days <= 0 || (!args.expires.empty() && args.sign.empty())) {
+    return Usage("--expires takes a number of days, with --sign");
+  }
   const SiteSummary summary = BuildSite(args.positional[0], args.positional[1], options);
   std::printf("%d files, %llu bytes: %d packages written, %d kept, %d removed\n", summary.files,
               static_cast<unsigned long long>(summary.bytes), summary.packages_written,
               summary.packages_kept, summary.packages_removed);
+  const std::filesystem::path signature = std::filesystem::path(args.positional[1]) / kSiteSignatureName;
+  if (args.sign.empty()) {
+    // A signature of an earlier build would no longer match the list.
+    std::filesystem::remove(signature);
+  } else {
+    const std::uint64_t serial =
+        SignSite(args.positional[0], args.positional[1], args.sign, days, std::time(nullptr));
+    std::printf("signed: serial %llu, expires in %d days\n", static_cast<unsigned long long>(serial),
+                days);
+  }
   std::printf("list URL: http://%s%s\n", options.listen.c_str(), options.list_path.c_str());
+  return 0;
+}
+
+int Keygen(const Arguments& args) {
+  if (args.positional.size() != 1) return Usage("keygen takes a private key file");
+  std::printf("%s\n", MakeSigningKey(args.positional[0]).c_str());
   return 0;
 }
 
@@ -135,6 +173,7 @@ int main(int argc, char** argv) {
   if (!Parse(argc, argv, command != "check", args)) return Usage("unknown option");
   if (args.help) return Usage(nullptr);
   try {
+    if (command == "keygen") return Keygen(args);
     if (command == "build") return Build(args);
     if (command == "serve") return Serve(args);
     if (command == "check") return Check(args);

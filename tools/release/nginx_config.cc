@@ -52,6 +52,10 @@ std::string MakeNginxServerBlock(const std::string& listen, const std::string& l
   block +=
       "    if ($args) {\n      return 404;\n    }\n"
       "  }\n\n"
+      "  location = " + list_path + ".sig {\n"
+      "    default_type text/plain;\n"
+      "    alias " + Quoted(site + "/" + kSiteSignatureName) + ";\n"
+      "  }\n\n"
       "  location " + std::string(kPackagesLocation) + " {\n"
       "    internal;\n"
       "    default_type application/octet-stream;\n"

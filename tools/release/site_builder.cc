@@ -96,17 +96,6 @@ int RemoveStalePackages(const fs::path& packages, const std::set<fs::path>& keep
   return removed;
 }
 
-// Replaces a site file as a whole: written beside it, then renamed over it.
-void WriteSiteFile(const fs::path& path, const std::string& bytes) {
-  const fs::path temporary = path.string() + ".new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) throw Exception("cannot write " + temporary.string(), true);
-  }
-  fs::rename(temporary, path);
-}
-
 std::string ListDocument(const std::vector<ImageFile>& files) {
   std::tstring text;
   for (const ImageFile& file : files) {
@@ -119,6 +108,17 @@ std::string ListDocument(const std::vector<ImageFile>& files) {
 }
 
 }  // namespace
+
+// Replaces a site file as a whole: written beside it, then renamed over it.
+void WriteSiteFile(const fs::path& path, const std::string& bytes) {
+  const fs::path temporary = path.string() + ".new";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) throw Exception("cannot write " + temporary.string(), true);
+  }
+  fs::rename(temporary, path);
+}
 
 SiteSummary BuildSite(const std::string& image, const std::string& site, const SiteOptions& options) {
   const fs::path image_folder = fs::absolute(image).lexically_normal();

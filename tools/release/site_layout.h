@@ -15,6 +15,8 @@
 #include "base/tstring.h"
 
 inline constexpr char kSiteListName[] = "filelist";
+// The release's signature; served at the list's path with ".sig" appended.
+inline constexpr char kSiteSignatureName[] = "filelist.sig";
 inline constexpr char kSiteSettingsName[] = "varne-site.conf";
 inline constexpr char kSitePackagesFolder[] = "packages";
 inline constexpr char kSiteNginxName[] = "nginx-site.conf";

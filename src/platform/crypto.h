@@ -1,0 +1,62 @@
+// The system's cryptography: SHA-256 digests and ECDSA signatures on the P-256 curve with SHA-256.
+// Nothing here is written by hand; each platform hands the work to its own crypto library.
+//
+// Keys and signatures travel in their raw forms, which every crypto library can take in: a public
+// key is the 65-byte uncompressed curve point (0x04, X, Y), a signature the 64 bytes of r and s.
+// A private key lives in a PKCS#8 PEM text that only the publisher's tools read.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+using Sha256Digest = std::array<std::uint8_t, 32>;
+
+// An incremental SHA-256. One thread at a time; Final may be called once.
+class Sha256 {
+ public:
+  Sha256();
+  ~Sha256();
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+
+  void Update(const void* bytes, std::size_t size);
+  Sha256Digest Final();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+Sha256Digest Sha256Of(std::string_view bytes);
+
+constexpr std::size_t kP256PublicKeySize = 65;
+constexpr std::size_t kP256SignatureSize = 64;
+
+// True when signature is a valid signature of message under public_key. Malformed keys and
+// signatures are simply not valid.
+bool VerifyP256(const std::vector<std::uint8_t>& public_key, std::string_view message,
+                const std::vector<std::uint8_t>& signature);
+
+struct P256Key {
+  std::string private_pem;
+  std::vector<std::uint8_t> public_key;
+};
+
+// A new key pair; empty on failure.
+P256Key GenerateP256Key();
+// The key pair held by a private key text; an empty public key when the text holds no P-256 key.
+P256Key ReadP256Key(const std::string& private_pem);
+// Writes the private key text to a new file (a path as the system writes it) that only its owner may read; false when the file
+// exists or cannot be written.
+bool SavePrivateKey(const std::string& path, const std::string& private_pem);
+// The signature of message with the private key; empty on failure.
+std::vector<std::uint8_t> SignP256(const std::string& private_pem, std::string_view message);
+
+}  // namespace platform

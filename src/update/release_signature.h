@@ -1,0 +1,54 @@
+// The signature document of a release ("filelist.sig" beside the list): what the publisher vouches
+// for, signed with an ECDSA P-256 key. Its text, one item a line (LF breaks):
+//
+//   varne-release-signature 1
+//   serial <n>                      grows with every signed build of the site
+//   expires <YYYY-MM-DDTHH:MM:SSZ>  UTC
+//   list <size> <sha256 hex>        the exact list document
+//   file <sha256 hex>               one line per list entry, in list order
+//   signature <base64 of r and s>   over every byte before this line
+//
+// The list itself stays as it was, so an updater without a key reads a signed site as before.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/tstring.h"
+#include "platform/crypto.h"
+
+struct ReleaseSignature {
+  std::uint64_t serial = 0;
+  std::int64_t expires = 0;  // seconds since 1970-01-01 UTC
+  std::uint64_t list_size = 0;
+  platform::Sha256Digest list_sha256{};
+  std::vector<platform::Sha256Digest> files;
+};
+
+// The document's name beside the list, and its URL beside the list's.
+extern const char kSignatureSuffix[];
+// The largest signature document read; each list entry takes 71 bytes of it.
+constexpr std::size_t kMaxSignatureSize = 80u << 20;
+
+// The whole document, signed with the private key. Throws Exception when the key cannot sign.
+std::string SignRelease(const ReleaseSignature& release, const std::string& private_pem);
+
+// Reads a document and checks its signature against the base64 public key. Throws
+// DownloadManagerException with a text that says what was refused.
+ReleaseSignature VerifyRelease(std::string_view document, const std::tstring& public_key);
+
+// Checks a verified release against the list document that came with it and the install's state.
+// Throws DownloadManagerException ("release expired.", "older release than installed.", ...).
+void CheckRelease(const ReleaseSignature& release, std::string_view list_document,
+                  std::size_t list_entries, std::int64_t now, std::uint64_t installed_serial);
+
+// The serial of the last release this install accepted, kept in a small file of the install folder
+// ("RV7.state"); 0 when there is none. Recording replaces the file in one step; false on failure.
+extern const char kReleaseStateName[];
+std::uint64_t InstalledSerial();
+bool RecordInstalledSerial(std::uint64_t serial);
+
+std::string HexOf(const platform::Sha256Digest& digest);
+std::string UtcText(std::int64_t seconds);

@@ -1,0 +1,89 @@
+#include "update/release_signature.h"
+
+#include <functional>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "base/base64.h"
+#include "base/exception.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+
+const std::string kList = "1::a.txt:3:900150983cd24fb0d6963f7d28e17f72\r\n";
+constexpr std::int64_t kNow = 1'800'000'000;
+
+struct Keys {
+  platform::P256Key key = platform::GenerateP256Key();
+  std::tstring public_text = EncodeBase64(key.public_key);
+};
+
+ReleaseSignature Release() {
+  ReleaseSignature release;
+  release.serial = 7;
+  release.expires = kNow + 3600;
+  release.list_size = kList.size();
+  release.list_sha256 = platform::Sha256Of(kList);
+  release.files = {platform::Sha256Of("abc")};
+  return release;
+}
+
+std::string Refusal(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Exception& failure) {
+    return failure.GetText();
+  }
+  return "accepted";
+}
+
+TEST(ReleaseSignatureTest, SignedDocumentRoundTripsAndEveryAlterationIsRefused) {
+  const Keys keys;
+  const std::string document = SignRelease(Release(), keys.key.private_pem);
+  const ReleaseSignature read = VerifyRelease(document, keys.public_text);
+  EXPECT_EQ(read.serial, 7u);
+  EXPECT_EQ(read.expires, kNow + 3600);
+  EXPECT_EQ(read.list_sha256, platform::Sha256Of(kList));
+  EXPECT_EQ(read.files, Release().files);
+  EXPECT_THAT(document, HasSubstr("expires 2027-01-15T09:00:00Z\n"));
+
+  // Every signed byte counts: change any one and the signature no longer verifies.
+  const std::size_t signed_size = document.rfind("signature ");
+  for (std::size_t i = 0; i < signed_size; i += 7) {
+    std::string altered = document;
+    altered[i] = altered[i] == '1' ? '2' : '1';
+    EXPECT_THAT(Refusal([&] { VerifyRelease(altered, keys.public_text); }),
+                HasSubstr("signature does not verify."))
+        << "byte " << i;
+  }
+  const Keys other;
+  EXPECT_EQ(Refusal([&] { VerifyRelease(document, other.public_text); }),
+            "DownloadManager : signature does not verify.");
+  EXPECT_THAT(Refusal([&] { VerifyRelease(document, "AAAA"); }), HasSubstr("public key"));
+  for (const std::string& broken :
+       {std::string(), document.substr(0, document.size() - 1), document + "x\n",
+        document.substr(0, signed_size) + "signature !!\n"}) {
+    EXPECT_NE(Refusal([&] { VerifyRelease(broken, keys.public_text); }), "accepted");
+  }
+}
+
+TEST(ReleaseSignatureTest, ReleaseMustMatchItsListAndBeCurrentAndNotOlder) {
+  const ReleaseSignature release = Release();
+  EXPECT_EQ(Refusal([&] { CheckRelease(release, kList, 1, kNow, 7); }), "accepted");
+  EXPECT_EQ(Refusal([&] { CheckRelease(release, kList, 1, kNow + 3600, 0); }),
+            "DownloadManager : release expired.");
+  EXPECT_EQ(Refusal([&] { CheckRelease(release, kList, 1, kNow, 8); }),
+            "DownloadManager : older release than installed.");
+  const std::string cut = kList.substr(0, kList.size() - 2);
+  std::string swapped = kList;
+  swapped[5] = 'b';
+  for (const auto& [list, entries] :
+       {std::pair{cut, 1}, std::pair{swapped, 1}, std::pair{kList, 2}}) {
+    EXPECT_EQ(Refusal([&] { CheckRelease(release, list, entries, kNow, 0); }),
+              "DownloadManager : file list does not match its signature.");
+  }
+}
+
+}  // namespace

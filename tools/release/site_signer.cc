@@ -1,0 +1,90 @@
+#include "site_signer.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "base/base64.h"
+#include "base/exception.h"
+#include "base/utf8string.h"
+#include "platform/crypto.h"
+#include "platform/file.h"
+#include "platform/path.h"
+#include "site_builder.h"
+#include "site_layout.h"
+#include "update/file_list.h"
+#include "update/release_signature.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Exception("cannot read " + path.string(), true);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+platform::Sha256Digest Sha256OfFile(const fs::path& path) {
+  platform::File file;
+  if (file.Open(platform::ToInternalPath(path.string()), platform::Access::kRead,
+                platform::Share::kReadWrite, platform::Disposition::kOpenExisting) !=
+      platform::OpenError::kNone) {
+    throw Exception("cannot read " + path.string(), true);
+  }
+  std::vector<std::uint8_t> block(1 << 20);
+  platform::Sha256 sha;
+  for (std::int64_t read; (read = file.Read(block.data(), block.size())) != 0;) {
+    if (read < 0) throw Exception("cannot read " + path.string(), true);
+    sha.Update(block.data(), static_cast<std::size_t>(read));
+  }
+  return sha.Final();
+}
+
+// The serial of the site's last signature, 0 when it has none.
+std::uint64_t PreviousSerial(const fs::path& signature) {
+  std::ifstream in(signature, std::ios::binary);
+  std::string magic, key;
+  std::uint64_t serial = 0;
+  return std::getline(in, magic) && in >> key >> serial && key == "serial" ? serial : 0;
+}
+
+}  // namespace
+
+std::string MakeSigningKey(const std::string& key_file) {
+  const platform::P256Key key = platform::GenerateP256Key();
+  if (key.public_key.empty()) throw Exception("cannot make a key", true);
+  if (!platform::SavePrivateKey(key_file, key.private_pem)) {
+    throw Exception("cannot write a new key file (does it exist already?): " + key_file, true);
+  }
+  return EncodeBase64(key.public_key);
+}
+
+std::uint64_t SignSite(const std::string& image, const std::string& site,
+                       const std::string& key_file, int expires_days, std::int64_t now) {
+  const platform::P256Key key = platform::ReadP256Key(ReadWhole(key_file));
+  if (key.public_key.empty()) throw Exception("not a P-256 private key: " + key_file, true);
+  const fs::path site_folder(site);
+  const std::string list_document = ReadWhole(site_folder / kSiteListName);
+  utf8string text;
+  text.SetUtf8Data(list_document.data(), list_document.size());
+  FileList list;
+  if (!list_document.empty()) ParseFileList(text.GetString(), list);
+
+  ReleaseSignature release;
+  // Grows with every build, and with the clock too, so a site built again from scratch still
+  // signs a release newer than the ones players have.
+  release.serial = std::max<std::uint64_t>(PreviousSerial(site_folder / kSiteSignatureName) + 1,
+                                           static_cast<std::uint64_t>(now));
+  release.expires = now + std::int64_t{expires_days} * 86400;
+  release.list_size = list_document.size();
+  release.list_sha256 = platform::Sha256Of(list_document);
+  for (const FileEntry& entry : list) {
+    release.files.push_back(Sha256OfFile(fs::path(image) / platform::ToNativePath(entry.path)));
+  }
+  WriteSiteFile(site_folder / kSiteSignatureName, SignRelease(release, key.private_pem));
+  return release.serial;
+}

@@ -1,0 +1,15 @@
+// Signs a built site: "filelist.sig" beside the list vouches for the exact list document and for
+// the SHA-256 of every listed file of the image, under a serial that grows with every signed build.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Writes a new private key file (owner-only) and returns the public key as base64. Throws Exception
+// when the file exists or cannot be written.
+std::string MakeSigningKey(const std::string& key_file);
+
+// Signs the site's list, which BuildSite wrote from the same image; the release expires after
+// expires_days. Returns the serial. Throws Exception on failure, leaving the old signature in place.
+std::uint64_t SignSite(const std::string& image, const std::string& site,
+                       const std::string& key_file, int expires_days, std::int64_t now);
