@@ -1,5 +1,6 @@
 #include "update/release_signature.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -101,7 +102,7 @@ ReleaseSignature ParseSignedPart(const std::vector<std::string_view>& lines) {
   if (blank == std::string_view::npos) Refuse("signature document is malformed.");
   release.list_size = NumberOf<std::uint64_t>(list.substr(0, blank));
   release.list_sha256 = DigestOf(list.substr(blank + 1));
-  for (std::size_t i = 4; i + 1 < lines.size(); ++i) {
+  for (std::size_t i = 4; i < lines.size(); ++i) {
     release.files.push_back(DigestOf(ValueOf(lines[i], "file")));
   }
   return release;
@@ -133,25 +134,34 @@ std::string UtcText(std::int64_t seconds) {
   return text;
 }
 
-std::string SignRelease(const ReleaseSignature& release, const std::string& private_pem) {
+std::string SignRelease(const ReleaseSignature& release, const std::vector<std::string>& private_pems) {
   const std::string text = SignedPart(release);
-  const std::vector<std::uint8_t> signature = platform::SignP256(private_pem, text);
-  if (signature.empty()) throw Exception("the private key cannot sign (not a P-256 key?)", true);
-  return text + kSignatureKey + EncodeBase64(signature) + "\n";
+  std::string signatures;
+  for (const std::string& pem : private_pems) {
+    const std::vector<std::uint8_t> signature = platform::SignP256(pem, text);
+    if (signature.empty()) throw Exception("a private key cannot sign (not a P-256 key?)", true);
+    signatures += kSignatureKey + EncodeBase64(signature) + "\n";
+  }
+  return text + signatures;
 }
 
 ReleaseSignature VerifyRelease(std::string_view document, const std::tstring& public_key) {
   const auto key = DecodeBase64(public_key);
   if (!key || key->size() != platform::kP256PublicKeySize) Refuse("public key is not valid.");
   if (document.size() > kMaxSignatureSize) Refuse("signature document is too large.");
-  const std::vector<std::string_view> lines = Lines(document);
-  if (lines.empty()) Refuse("signature document is malformed.");
-  const auto signature = DecodeBase64(ValueOf(lines.back(), "signature"));
-  const std::string_view signed_part =
-      document.substr(0, document.size() - lines.back().size() - 1);
-  if (!signature || !platform::VerifyP256(*key, signed_part, *signature)) {
-    Refuse("signature does not verify.");
+  std::vector<std::string_view> lines = Lines(document);
+  std::vector<std::string_view> signatures;
+  std::size_t signed_size = document.size();
+  for (; !lines.empty() && lines.back().starts_with(kSignatureKey); lines.pop_back()) {
+    signed_size -= lines.back().size() + 1;
+    signatures.push_back(lines.back().substr(sizeof kSignatureKey - 1));
   }
+  const std::string_view signed_part = document.substr(0, signed_size);
+  const bool verified = std::any_of(signatures.begin(), signatures.end(), [&](auto text) {
+    const auto signature = DecodeBase64(text);
+    return signature && platform::VerifyP256(*key, signed_part, *signature);
+  });
+  if (!verified) Refuse("signature does not verify.");
   return ParseSignedPart(lines);
 }
 

@@ -6,7 +6,10 @@
 //   expires <YYYY-MM-DDTHH:MM:SSZ>  UTC
 //   list <size> <sha256 hex>        the exact list document
 //   file <sha256 hex>               one line per list entry, in list order
-//   signature <base64 of r and s>   over every byte before this line
+//   signature <base64 of r and s>   over every byte before the first signature line
+//
+// A document may carry several signature lines, one per key, so that a release can be read both
+// by updaters that have the old key and by those that have the new one while a key is rotated.
 //
 // The list itself stays as it was, so an updater without a key reads a signed site as before.
 #pragma once
@@ -32,10 +35,10 @@ extern const char kSignatureSuffix[];
 // The largest signature document read; each list entry takes 71 bytes of it.
 constexpr std::size_t kMaxSignatureSize = 80u << 20;
 
-// The whole document, signed with the private key. Throws Exception when the key cannot sign.
-std::string SignRelease(const ReleaseSignature& release, const std::string& private_pem);
+// The whole document, signed with each private key. Throws Exception when a key cannot sign.
+std::string SignRelease(const ReleaseSignature& release, const std::vector<std::string>& private_pems);
 
-// Reads a document and checks its signature against the base64 public key. Throws
+// Reads a document and checks that one of its signatures is made with the base64 public key. Throws
 // DownloadManagerException with a text that says what was refused.
 ReleaseSignature VerifyRelease(std::string_view document, const std::tstring& public_key);
 

@@ -41,7 +41,7 @@ std::string Refusal(const std::function<void()>& action) {
 
 TEST(ReleaseSignatureTest, SignedDocumentRoundTripsAndEveryAlterationIsRefused) {
   const Keys keys;
-  const std::string document = SignRelease(Release(), keys.key.private_pem);
+  const std::string document = SignRelease(Release(), {keys.key.private_pem});
   const ReleaseSignature read = VerifyRelease(document, keys.public_text);
   EXPECT_EQ(read.serial, 7u);
   EXPECT_EQ(read.expires, kNow + 3600);
@@ -58,9 +58,13 @@ TEST(ReleaseSignatureTest, SignedDocumentRoundTripsAndEveryAlterationIsRefused) 
                 HasSubstr("signature does not verify."))
         << "byte " << i;
   }
+  // A key that did not sign is refused; a document signed with both keys (a rotation) passes both.
   const Keys other;
   EXPECT_EQ(Refusal([&] { VerifyRelease(document, other.public_text); }),
             "DownloadManager : signature does not verify.");
+  const std::string both = SignRelease(Release(), {other.key.private_pem, keys.key.private_pem});
+  EXPECT_EQ(VerifyRelease(both, other.public_text).files, Release().files);
+  EXPECT_EQ(VerifyRelease(both, keys.public_text).serial, 7u);
   EXPECT_THAT(Refusal([&] { VerifyRelease(document, "AAAA"); }), HasSubstr("public key"));
   for (const std::string& broken :
        {std::string(), document.substr(0, document.size() - 1), document + "x\n",

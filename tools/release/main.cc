@@ -30,9 +30,10 @@ const char kUsage[] =
     "      writes a new signing key (owner-only) and prints its public key, the value of\n"
     "      serverside_publickey in dlgconfig.conf\n"
     "  build <image-folder> <site-folder> [--listen <host:port>] [--path <url-path>]\n"
-    "        [--sign <private-key-file> [--expires <days>]]\n"
+    "        [--sign <private-key-file>... [--expires <days>]]\n"
     "      the list, one package per file and an nginx server block (nginx-site.conf);\n"
-    "      with --sign also filelist.sig, valid for --expires days (30);\n"
+    "      with --sign also filelist.sig, valid for --expires days (30); --sign twice while\n"
+    "      a key is rotated\n"
     "      defaults: --listen 127.0.0.1:8080 --path /filelist\n"
     "  serve <site-folder> [--listen <host:port>]\n"
     "      answers the site's URLs over HTTP until stopped (port 0: any free port)\n"
@@ -50,7 +51,7 @@ struct Arguments {
   std::vector<std::string> positional;
   std::string listen;
   std::string path;
-  std::string sign;
+  std::vector<std::string> sign;
   std::string expires;
   bool help = false;
 };
@@ -58,7 +59,6 @@ struct Arguments {
 std::string* Option(const std::string& name, Arguments& out) {
   if (name == "--listen") return &out.listen;
   if (name == "--path") return &out.path;
-  if (name == "--sign") return &out.sign;
   if (name == "--expires") return &out.expires;
   return nullptr;
 }
@@ -68,6 +68,8 @@ bool Parse(int argc, char** argv, bool options_allowed, Arguments& out) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       out.help = true;
+    } else if (options_allowed && arg == "--sign" && i + 1 < argc) {
+      out.sign.push_back(argv[++i]);
     } else if (options_allowed && i + 1 < argc && Option(arg, out) != nullptr) {
       *Option(arg, out) = argv[++i];
     } else if (!arg.empty() && arg[0] == '-') {

@@ -64,9 +64,14 @@ std::string MakeSigningKey(const std::string& key_file) {
 }
 
 std::uint64_t SignSite(const std::string& image, const std::string& site,
-                       const std::string& key_file, int expires_days, std::int64_t now) {
-  const platform::P256Key key = platform::ReadP256Key(ReadWhole(key_file));
-  if (key.public_key.empty()) throw Exception("not a P-256 private key: " + key_file, true);
+                       const std::vector<std::string>& key_files, int expires_days, std::int64_t now) {
+  std::vector<std::string> keys;
+  for (const std::string& key_file : key_files) {
+    keys.push_back(ReadWhole(key_file));
+    if (platform::ReadP256Key(keys.back()).public_key.empty()) {
+      throw Exception("not a P-256 private key: " + key_file, true);
+    }
+  }
   const fs::path site_folder(site);
   const std::string list_document = ReadWhole(site_folder / kSiteListName);
   utf8string text;
@@ -85,6 +90,6 @@ std::uint64_t SignSite(const std::string& image, const std::string& site,
   for (const FileEntry& entry : list) {
     release.files.push_back(Sha256OfFile(fs::path(image) / platform::ToNativePath(entry.path)));
   }
-  WriteSiteFile(site_folder / kSiteSignatureName, SignRelease(release, key.private_pem));
+  WriteSiteFile(site_folder / kSiteSignatureName, SignRelease(release, keys));
   return release.serial;
 }
