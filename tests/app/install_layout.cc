@@ -24,14 +24,14 @@ void Pack(const std::filesystem::path& content, const std::filesystem::path& pac
 }
 
 void LayOutInstall(const std::filesystem::path& folder, const std::string& list_url,
-                   bool with_config) {
+                   bool with_config, const std::string& extra_config) {
   namespace fs = std::filesystem;
   fs::copy_file(BinaryPath("RV7WIN9XME.EXE"), folder / "RV7WIN9XME.EXE");
   fs::copy_file(BinaryPath("sample_game"), folder / "game.exe");
   TempFolder content("varne-package-content");
   if (with_config) {
     WriteFile(content.GetPath() / "dlgconfig.conf",
-              demo::Utf16LeFromAscii(demo::DialogConfig("skin.bmp", "game.exe", list_url)));
+              demo::Utf16LeFromAscii(demo::DialogConfig("skin.bmp", "game.exe", list_url) + extra_config));
   }
   WriteFile(content.GetPath() / "skin.bmp", demo::SkinBmp());
   fs::copy_file(BinaryPath("rv7swap_ansi.exe"), content.GetPath() / "rv7swap_ansi.exe");

@@ -10,9 +10,10 @@
 namespace test_support {
 
 // Lays out a complete install in folder (which must exist), with the stand-in game as "game.exe";
-// without its "dlgconfig.conf" when with_config is false.
+// without its "dlgconfig.conf" when with_config is false. extra_config lines ("key=value\r\n")
+// are added to the configuration.
 void LayOutInstall(const std::filesystem::path& folder, const std::string& list_url,
-                   bool with_config = true);
+                   bool with_config = true, const std::string& extra_config = "");
 
 // Packs the files of `content` into `package` with vpk (scrambled).
 void Pack(const std::filesystem::path& content, const std::filesystem::path& package);

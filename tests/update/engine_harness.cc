@@ -94,9 +94,9 @@ Outcome RunUpdate(const std::string& url) {
 }
 
 void BuildSite(const std::filesystem::path& image, const std::filesystem::path& site,
-               std::uint16_t port) {
+               std::uint16_t port, const std::string& options) {
   Run(std::string(VARNE_BINARY_DIR) + "/bin/varne-release build '" + image.string() + "' '" +
-      site.string() + "' --listen 127.0.0.1:" + std::to_string(port) + " >/dev/null");
+      site.string() + "' --listen 127.0.0.1:" + std::to_string(port) + " " + options + " >/dev/null");
 }
 
 ReleaseServer::ReleaseServer(const std::filesystem::path& site, std::uint16_t port)

@@ -66,9 +66,10 @@ class InstallFolder {
 // One whole run against url; fails the test when it does not end within a minute.
 Outcome RunUpdate(const std::string& url);
 
-// A release site built from an image folder with varne-release.
+// A release site built from an image folder with varne-release (with more options, such as
+// "--sign <key>", when given).
 void BuildSite(const std::filesystem::path& image, const std::filesystem::path& site,
-               std::uint16_t port);
+               std::uint16_t port, const std::string& options = "");
 
 // varne-release serve of a site, on the port the site was built for; stopped when the object
 // goes, and after five minutes in any case.
