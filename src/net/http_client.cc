@@ -465,6 +465,9 @@ void HttpClient::ReceiveBody(Connection& connection, std::vector<std::uint8_t>& 
     if (size != 0) StoreBlock(block, size, sink);
     Notify(kStepBlockStored);
     if (!AwaitBytes(connection)) {
+      // A server that keeps the connection open after the whole announced document has sent
+      // all there is; anything less is cut short.
+      if (announced_ && received_ == length_) break;
       throw HttpClientException(IdleText("body recv error : nothing received for "), true);
     }
     const long n = connection.socket.Receive(buffer.data(), buffer.size());
