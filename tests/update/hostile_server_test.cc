@@ -241,7 +241,7 @@ TEST(HostileServerTest, AStopBetweenTwoRequestsIsNotLost) {
 TEST(HostileServerTest, NothingGrowsPastWhatTheListAllows) {
   struct Case {
     std::string list;  // the listed file is "日本.bin", installed as "old"
-    std::string package_answer;
+    Reply package_answer;
     std::string error;  // empty: the run completes
     std::size_t requests;
   };
@@ -251,23 +251,31 @@ TEST(HostileServerTest, NothingGrowsPastWhatTheListAllows) {
   const std::string too_long = "DownloadManager : Package data exceed the listed size : " + name;
   const std::string lying = "HTTP/1.0 200 OK\r\nContent-Length: 4294967295\r\n\r\n";
   const Case cases[] = {
-      {Answer(line), Answer(package), "", 2},
-      {Answer(line), Answer(package, false), "", 2},
-      {lying + line, Answer(package), "DownloadManager : List file error(Data size over 256 MiB).",
+      {Answer(line), {{Answer(package)}}, "", 2},
+      {Answer(line), {{Answer(package, false)}}, "", 2},
+      // A server that holds the connection open after the whole package has sent all there is.
+      {Answer(line), SilentAfter(Answer(package)), "", 2},
+      {lying + line,
+       {{Answer(package)}},
+       "DownloadManager : List file error(Data size over 256 MiB).",
        1},
-      {"HTTP/1.0 200 OK\r\nContent-Length: 200000000\r\n\r\n" + line, Answer(package),
-       "HttpClient : Document data is shorter than the Content-Length.", 1},
-      {Answer(line), lying + package, too_long, 2},
-      {Answer(line), Answer(package + "x", false), too_long, 2},
-      {Answer("1::" + name + ":4:" + Md5Of("hello") + "\r\n"), Answer(package), too_long, 2},
-      {Answer("1::" + name + ":5 :" + Md5Of("hello") + "\r\n"), Answer(package),
-       "DownloadManager : List file error(orgsize is not a number) : " + name, 1},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 200000000\r\n\r\n" + line,
+       {{Answer(package)}},
+       "HttpClient : Document data is shorter than the Content-Length.",
+       1},
+      {Answer(line), {{lying + package}}, too_long, 2},
+      {Answer(line), {{Answer(package + "x", false)}}, too_long, 2},
+      {Answer("1::" + name + ":4:" + Md5Of("hello") + "\r\n"), {{Answer(package)}}, too_long, 2},
+      {Answer("1::" + name + ":5 :" + Md5Of("hello") + "\r\n"),
+       {{Answer(package)}},
+       "DownloadManager : List file error(orgsize is not a number) : " + name,
+       1},
       // Only a file that must be downloaded needs its size.
-      {Answer("1::" + name + ":?:" + Md5Of("old") + "\r\n"), "", "", 1},
+      {Answer("1::" + name + ":?:" + Md5Of("old") + "\r\n"), {}, "", 1},
   };
   for (const Case& c : cases) {
     ScriptedServer server;
-    server.SetReplies({{{c.list}}, {{c.package_answer}}});
+    server.SetReplies({{{c.list}}, c.package_answer});
     InstallFolder install;
     install.Write(name, "old");
     largest_allocation = 0;
