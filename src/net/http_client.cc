@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "base/exception.h"
@@ -24,7 +25,7 @@ using platform::SocketWait;
 // request is waiting for.
 constexpr auto kSlice = std::chrono::milliseconds(50);
 
-// Body and header bytes are received in blocks of this size; abort is checked once per block.
+// Body and header bytes are received in blocks of this size; abort is also checked once per block.
 constexpr std::size_t kBlockSize = 64 * 1024;
 
 // Holds the body in the client's document buffer. The buffer grows with the bytes that really
@@ -119,18 +120,25 @@ struct Lookup {
   int error = 0;
 };
 
+void RunLookup(Lookup& lookup, const std::string& host) {
+  std::vector<std::uint32_t> addresses = platform::ResolveHost(host);
+  // The error number belongs to the resolving thread; it travels with the result.
+  const int error = addresses.empty() ? platform::LastSocketError() : 0;
+  std::lock_guard<std::mutex> hold(lookup.mutex);
+  lookup.addresses = std::move(addresses);
+  lookup.error = error;
+  lookup.done = true;
+  lookup.finished.notify_all();
+}
+
 std::shared_ptr<Lookup> StartLookup(const std::tstring& host) {
   auto lookup = std::make_shared<Lookup>();
-  std::thread([lookup, name = std::string(host)] {
-    std::vector<std::uint32_t> addresses = platform::ResolveHost(name);
-    // The error number belongs to this thread; it travels with the result.
-    const int error = addresses.empty() ? platform::LastSocketError() : 0;
-    std::lock_guard<std::mutex> hold(lookup->mutex);
-    lookup->addresses = std::move(addresses);
-    lookup->error = error;
-    lookup->done = true;
-    lookup->finished.notify_all();
-  }).detach();
+  try {
+    std::thread([lookup, name = std::string(host)] { RunLookup(*lookup, name); }).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: the name is resolved here, and only this lookup cannot be abandoned.
+    RunLookup(*lookup, host);
+  }
   return lookup;
 }
 
