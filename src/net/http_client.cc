@@ -1,16 +1,31 @@
 #include "net/http_client.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "base/exception.h"
 #include "net/http_reply.h"
+#include "net/time_limits.h"
 #include "platform/socket.h"
 
 namespace {
 
-// Body and header bytes are received in blocks of this size; abort is checked once per block.
+using Clock = std::chrono::steady_clock;
+using platform::SocketWait;
+
+// Every wait on the network is cut into slices this long, after each of which the abort flag is
+// read: an abort asked for by another thread ends the request within one slice, whatever the
+// request is waiting for.
+constexpr auto kSlice = std::chrono::milliseconds(50);
+
+// Body and header bytes are received in blocks of this size; abort is also checked once per block.
 constexpr std::size_t kBlockSize = 64 * 1024;
 
 // Holds the body in the client's document buffer. The buffer grows with the bytes that really
@@ -63,6 +78,83 @@ bool IsPort(int port) { return port > 0 && port <= 65535; }
 
 std::tstring ErrorText(const char* format) {
   return std::tstring::FormatNew(format, platform::LastSocketError());
+}
+
+void ThrowIfAborted(const std::atomic<bool>& abort) {
+  if (abort) throw HttpClientException("Abort by User.", false);
+}
+
+Clock::time_point After(int milliseconds) {
+  return Clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+// "30 s", or "700 ms" for a limit that is not a whole number of seconds.
+std::tstring LimitText(int milliseconds) {
+  return milliseconds % 1000 == 0 ? std::tstring::FormatNew("%d s", milliseconds / 1000)
+                                  : std::tstring::FormatNew("%d ms", milliseconds);
+}
+
+// Waits with `wait` (one socket wait, given a time-out in milliseconds) in slices until it sees
+// its event; kTimedOut once the deadline has passed. Throws the abort.
+template <typename Wait>
+SocketWait Await(Wait wait, Clock::time_point deadline, const std::atomic<bool>& abort) {
+  for (;;) {
+    ThrowIfAborted(abort);
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return SocketWait::kTimedOut;
+    const auto slice =
+        std::chrono::ceil<std::chrono::milliseconds>(std::min<Clock::duration>(left, kSlice));
+    const SocketWait result = wait(static_cast<int>(slice.count()));
+    if (result != SocketWait::kTimedOut) return result;
+  }
+}
+
+// A name lookup on a thread of its own. The resolver cannot be interrupted, so a request that is
+// aborted or runs out of time leaves the lookup behind: its thread ends when the resolver
+// returns, and the shared record goes with the last of the two owners.
+struct Lookup {
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  std::vector<std::uint32_t> addresses;
+  int error = 0;
+};
+
+void RunLookup(Lookup& lookup, const std::string& host) {
+  std::vector<std::uint32_t> addresses = platform::ResolveHost(host);
+  // The error number belongs to the resolving thread; it travels with the result.
+  const int error = addresses.empty() ? platform::LastSocketError() : 0;
+  std::lock_guard<std::mutex> hold(lookup.mutex);
+  lookup.addresses = std::move(addresses);
+  lookup.error = error;
+  lookup.done = true;
+  lookup.finished.notify_all();
+}
+
+std::shared_ptr<Lookup> StartLookup(const std::tstring& host) {
+  auto lookup = std::make_shared<Lookup>();
+  try {
+    std::thread([lookup, name = std::string(host)] { RunLookup(*lookup, name); }).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: the name is resolved here, and only this lookup cannot be abandoned.
+    RunLookup(*lookup, host);
+  }
+  return lookup;
+}
+
+// Waits for the lookup in slices; false when the deadline passed first. Throws the abort.
+bool AwaitLookup(Lookup& lookup, Clock::time_point deadline, const std::atomic<bool>& abort) {
+  std::unique_lock<std::mutex> hold(lookup.mutex);
+  for (;;) {
+    if (lookup.done) return true;
+    if (abort) break;
+    const auto now = Clock::now();
+    if (now >= deadline) return false;
+    lookup.finished.wait_for(hold, std::min<Clock::duration>(deadline - now, kSlice));
+  }
+  hold.unlock();
+  ThrowIfAborted(abort);
+  return false;
 }
 
 // Leaves a lock for a scope and takes it again afterwards, even when the scope throws.
@@ -164,7 +256,6 @@ void HttpClient::ReadData(std::uint32_t size, void* destination) {
 // with the same text and mark, or "File Download Error." for anything outside the family.
 int HttpClient::Run(const std::tstring& url, IHttpBodySink& sink, bool require_whole) {
   CriticalSectionLock settings(settings_lock_);
-  abort_ = false;
   Connection connection;
   try {
     DropDocument();
@@ -236,35 +327,68 @@ void HttpClient::SplitUrl(const std::tstring& url, Connection& connection) {
 void HttpClient::Connect(Connection& connection) {
   Notify(kStepCreatingSocket);
   if (!connection.socket.Create()) Fail(kStepConnectFailed, ErrorText("socket create error : %d"));
+  const Clock::time_point deadline = After(net_limits::Get().connect_milliseconds);
   std::uint32_t address = 0;
-  if (platform::ParseIpv4Address(connection.host, address)) {
-    if (!connection.socket.Connect(address, static_cast<std::uint16_t>(connection.port))) {
-      Fail(kStepConnectFailed, ErrorText("connect error : %d"));
-    }
-  } else {
-    ConnectByName(connection);
-  }
-  Notify(kStepConnected);
-}
-
-void HttpClient::ConnectByName(Connection& connection) {
-  const std::vector<std::uint32_t> addresses = platform::ResolveHost(connection.host);
-  if (addresses.empty()) {
-    if (platform::LastSocketError() == platform::kSocketErrorHostNotFound) {
-      Fail(kStepConnectFailed, "host not found : " + connection.host);
-    }
-    throw HttpClientException("unknown host error : " + connection.host, true);
-  }
+  const std::vector<std::uint32_t> addresses = platform::ParseIpv4Address(connection.host, address)
+                                                   ? std::vector<std::uint32_t>{address}
+                                                   : Resolve(connection.host, deadline);
   for (std::size_t i = 0; i < addresses.size(); ++i) {
     // A socket whose connection failed is not reliably reusable; each further address gets a new
     // one.
     if (i != 0 && !connection.socket.Create()) {
       Fail(kStepConnectFailed, ErrorText("socket create error : %d"));
     }
-    if (connection.socket.Connect(addresses[i], static_cast<std::uint16_t>(connection.port)))
+    if (ConnectTo(connection, addresses[i], deadline)) {
+      Notify(kStepConnected);
       return;
+    }
   }
   Fail(kStepConnectFailed, ErrorText("connect error : %d"));
+}
+
+std::vector<std::uint32_t> HttpClient::Resolve(const std::tstring& host,
+                                               std::chrono::steady_clock::time_point deadline) {
+  const std::shared_ptr<Lookup> lookup = StartLookup(host);
+  if (!AwaitLookup(*lookup, deadline, abort_)) FailConnectTimeOut();
+  // The lookup is done: its results no longer change.
+  if (lookup->addresses.empty()) {
+    if (lookup->error == platform::kSocketErrorHostNotFound) {
+      Fail(kStepConnectFailed, "host not found : " + host);
+    }
+    throw HttpClientException("unknown host error : " + host, true);
+  }
+  return lookup->addresses;
+}
+
+bool HttpClient::ConnectTo(Connection& connection, std::uint32_t address,
+                           std::chrono::steady_clock::time_point deadline) {
+  if (!connection.socket.StartConnect(address, static_cast<std::uint16_t>(connection.port))) {
+    return false;
+  }
+  const auto wait = [&connection](int ms) { return connection.socket.WaitConnected(ms); };
+  switch (Await(wait, deadline, abort_)) {
+    case SocketWait::kReady:
+      return true;
+    case SocketWait::kFailed:
+      return false;
+    case SocketWait::kTimedOut:
+      break;
+  }
+  FailConnectTimeOut();
+}
+
+void HttpClient::FailConnectTimeOut() {
+  Fail(kStepConnectFailed, "connect error : no connection within " +
+                               LimitText(net_limits::Get().connect_milliseconds) + ".");
+}
+
+bool HttpClient::AwaitBytes(Connection& connection) {
+  const auto wait = [&connection](int ms) { return connection.socket.WaitReadable(ms); };
+  return Await(wait, After(net_limits::Get().idle_milliseconds), abort_) != SocketWait::kTimedOut;
+}
+
+std::tstring HttpClient::IdleText(const char* what) {
+  return std::tstring(what) + LimitText(net_limits::Get().idle_milliseconds) + ".";
 }
 
 void HttpClient::SendRequest(Connection& connection) {
@@ -273,7 +397,12 @@ void HttpClient::SendRequest(Connection& connection) {
                             "Host: " + connection.host + "\r\n" + "User-Agent: " + user_agent_ +
                             "\r\n" + "Content-Type: text/html; charset=UTF-8\r\n" + "\r\n";
   // A send may take only part of the text; the rest goes in further sends.
+  const auto writable = [&connection](int ms) { return connection.socket.WaitWritable(ms); };
   for (std::size_t sent = 0; sent < text.size();) {
+    if (Await(writable, After(net_limits::Get().idle_milliseconds), abort_) ==
+        SocketWait::kTimedOut) {
+      Fail(kStepSendFailed, IdleText("request send error : nothing sent for "));
+    }
     const long n = connection.socket.Send(text.data() + sent, text.size() - sent);
     if (n <= 0) Fail(kStepSendFailed, ErrorText("request send error : %d"));
     sent += static_cast<std::size_t>(n);
@@ -287,6 +416,9 @@ std::string HttpClient::ReceiveHeader(Connection& connection, std::vector<std::u
   header_lines_.clear();
   http_reply::HeaderCollector collector;
   for (;;) {
+    if (!AwaitBytes(connection)) {
+      Fail(kStepHeaderReceiveFailed, IdleText("header recv error : nothing received for "));
+    }
     const long n = connection.socket.Receive(buffer.data(), buffer.size());
     if (n < 0) Fail(kStepHeaderReceiveFailed, ErrorText("header recv error : %d"));
     // Without the empty line the reply is cut off; waiting on would wait for ever.
@@ -340,6 +472,12 @@ void HttpClient::ReceiveBody(Connection& connection, std::vector<std::uint8_t>& 
     if (abort_) throw HttpClientException("Abort by User.", false);
     if (size != 0) StoreBlock(block, size, sink);
     Notify(kStepBlockStored);
+    if (!AwaitBytes(connection)) {
+      // A server that keeps the connection open after the whole announced document has sent
+      // all there is; anything less is cut short.
+      if (announced_ && received_ == length_) break;
+      throw HttpClientException(IdleText("body recv error : nothing received for "), true);
+    }
     const long n = connection.socket.Receive(buffer.data(), buffer.size());
     if (n == 0) break;
     // A broken connection is the end only for a document that is already whole; otherwise the

@@ -2,6 +2,9 @@
 // through an HTTP proxy. Either the whole document is held until the next request (Request, then
 // GetDataSize and ReadData), or each block is handed to a sink as it arrives (Request with a sink).
 //
+// Nothing waits for ever: a connection not made within net_limits' connect limit, or a request
+// during which nothing is sent or received for its idle limit, fails (net/time_limits.h).
+//
 // One thread runs the requests; another may call SetAbort at any time. Locks, always taken in this
 // order: the settings lock for a whole request, then the data lock from the header to the end of
 // the body, so other threads that read the sizes wait for the body to end. The hook runs under the
@@ -10,6 +13,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -57,7 +61,10 @@ class HttpClient : public WinsockBase {
   // The port of direct connections to a URL that names none (80 unless set otherwise).
   void SetDirectPort(int port);
   void SetHook(Hook hook, std::uintptr_t user);
-  // Seen once per received body block; cleared when a request begins.
+  // Read at every received body block and every 50 ms of any wait on the network (name lookup,
+  // connection, sending, header, body), so a request ends within that time with "Abort by User.".
+  // The flag stays set until the owner clears it: an abort asked for between two requests ends
+  // the next one instead of being forgotten when it begins.
   void SetAbort(bool abort) { abort_ = abort; }
 
   // GETs the url and holds the document; returns 0. Throws Exception on any failure and then holds
@@ -81,7 +88,14 @@ class HttpClient : public WinsockBase {
   void DropDocument();
   void SplitUrl(const std::tstring& url, Connection& connection);
   void Connect(Connection& connection);
-  void ConnectByName(Connection& connection);
+  std::vector<std::uint32_t> Resolve(const std::tstring& host,
+                                     std::chrono::steady_clock::time_point deadline);
+  bool ConnectTo(Connection& connection, std::uint32_t address,
+                 std::chrono::steady_clock::time_point deadline);
+  [[noreturn]] void FailConnectTimeOut();
+  // Waits until bytes (or the end of the stream) can be received; false after the idle limit.
+  bool AwaitBytes(Connection& connection);
+  static std::tstring IdleText(const char* what);
   void SendRequest(Connection& connection);
   std::string ReceiveHeader(Connection& connection, std::vector<std::uint8_t>& buffer);
   std::uint32_t CheckHeader(bool& announced);

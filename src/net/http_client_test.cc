@@ -278,7 +278,12 @@ TEST_F(HttpClientTest, AbortFromAnotherThreadDuringASlowBody) {
   EXPECT_FALSE(failure->IsError());
   EXPECT_EQ(Collapsed(progress.steps), UpToHeaderThen({14, 15, 11}));
   ExpectNoDocument();
-  // The flag is cleared when the next request begins.
+  // The flag stays until the owner clears it: an abort that lands between two requests ends the
+  // next one before it connects.
+  const Outcome next = Fetch({{"HTTP/1.0 200 OK\r\n\r\nnext"}});
+  EXPECT_EQ(next.error, "HttpClient : Abort by User.");
+  EXPECT_EQ(next.steps, (Steps{1, 3}));
+  client_.SetAbort(false);
   EXPECT_TRUE(Fetch({{"HTTP/1.0 200 OK\r\n\r\nnext"}}).document);
 }
 

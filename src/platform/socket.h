@@ -41,6 +41,13 @@ bool ParseIpv4Address(const std::string& text, std::uint32_t& address);
 // the name does not exist).
 std::vector<std::uint32_t> ResolveHost(const std::string& host);
 
+// What a bounded wait on a socket saw.
+enum class SocketWait {
+  kReady,     // the awaited operation will not block (it may still fail)
+  kTimedOut,  // nothing happened within the time
+  kFailed,    // the wait itself or the connection failed; LastSocketError() tells why
+};
+
 // Owns one IPv4 stream socket; closing happens at the latest when the owner goes.
 class Socket {
  public:
@@ -54,6 +61,15 @@ class Socket {
   // Opens a new socket (closing any held one); false on failure.
   bool Create();
   bool Connect(std::uint32_t address, std::uint16_t port);
+  // Begins a connection without waiting for it and leaves the socket non-blocking, so that no
+  // later call blocks either: wait with the calls below first. False when it failed at once.
+  bool StartConnect(std::uint32_t address, std::uint16_t port);
+  // After StartConnect: kReady once the connection is made, kFailed when it was refused.
+  SocketWait WaitConnected(int timeout_milliseconds);
+  // kReady when a Receive would return at once: bytes, the end of the stream or an error arrived.
+  SocketWait WaitReadable(int timeout_milliseconds);
+  // kReady when a Send would take at least one byte at once.
+  SocketWait WaitWritable(int timeout_milliseconds);
   // The number of bytes sent, which may be fewer than asked; negative on failure. Sending to a
   // peer that has gone is a failure, never a signal that ends the process.
   long Send(const void* bytes, std::size_t size);
@@ -61,6 +77,8 @@ class Socket {
   long Receive(void* bytes, std::size_t size);
   // Receives fail with kSocketErrorTimedOut after this long without data (0: wait for ever).
   bool SetReceiveTimeout(int milliseconds);
+  // Sends fail with kSocketErrorTimedOut after this long without room to send (0: for ever).
+  bool SetSendTimeout(int milliseconds);
   // Ends sending: the peer receives the end of the stream while this side can still receive.
   void ShutdownSend();
   void Close();
@@ -83,8 +101,9 @@ class ListeningSocket {
   ListeningSocket(const ListeningSocket&) = delete;
   ListeningSocket& operator=(const ListeningSocket&) = delete;
 
-  // Listens on address:port (port 0 lets the system choose one); false on failure.
-  bool Listen(std::uint32_t address, std::uint16_t port);
+  // Listens on address:port (port 0 lets the system choose one), with room for `backlog`
+  // connections that wait to be accepted (-1: as many as the system allows); false on failure.
+  bool Listen(std::uint32_t address, std::uint16_t port, int backlog = -1);
   // The port actually listened on.
   std::uint16_t GetPort() const;
   // The next connection, or a closed Socket when none arrived within the time or on failure.

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <limits>
+
+#include "platform/text.h"
 
 namespace {
 
@@ -37,6 +40,15 @@ void XorWords(std::uint8_t* data, const std::uint32_t* words, std::size_t count)
 }
 
 }  // namespace
+
+std::uint64_t OneEntryPackageSize(std::string_view name, std::uint64_t size) {
+  const std::uint64_t overhead =
+      kPackageHeaderSize + kPackageRecordSize + 2 * platform::AnsiToWide(name).size();
+  // A size near the top of the range saturates rather than wrapping to a small limit.
+  return size > std::numeric_limits<std::uint64_t>::max() - overhead
+             ? std::numeric_limits<std::uint64_t>::max()
+             : overhead + size;
+}
 
 void PackageHeader::Encode(std::uint8_t (&bytes)[kPackageHeaderSize]) const {
   std::memset(bytes, 0, sizeof bytes);

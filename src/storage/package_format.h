@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "storage/mersenne_twister.h"
 
@@ -25,6 +26,10 @@ struct PackageHeader {
   void Encode(std::uint8_t (&bytes)[kPackageHeaderSize]) const;
   static PackageHeader Decode(const std::uint8_t (&bytes)[kPackageHeaderSize]);
 };
+
+// The length of a package that holds only `name` (narrow text) with `size` bytes of data: the
+// header, one record, the name in UTF-16LE and the data. No valid one-entry package is longer.
+std::uint64_t OneEntryPackageSize(std::string_view name, std::uint64_t size);
 
 // One directory record. Offsets are absolute positions in the package file.
 struct WPACKAGE_INFO_CELL {

@@ -41,6 +41,8 @@ void DownloadManager::Start(std::tstring url, std::tstring reserved) {
   total_files_ = 0;
   files_done_ = 0;
   running_ = true;
+  // The client keeps an abort until it is cleared, so that a Stop between two requests is seen.
+  client_.SetAbort(false);
   finished_ = false;
   worker_recorded_ = true;
   worker_exited_ = false;

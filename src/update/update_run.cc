@@ -1,5 +1,9 @@
 #include "update/update_run.h"
 
+#include <algorithm>
+#include <deque>
+#include <iterator>
+#include <limits>
 #include <vector>
 
 #include "base/exception.h"
@@ -9,12 +13,17 @@
 #include "storage/default_file.h"
 #include "storage/varne_file_manager.h"
 #include "storage/md5.h"
+#include "storage/package_format.h"
 #include "update/install_names.h"
 #include "update/proxy_discovery.h"
 
 namespace {
 
 constexpr char kListUserAgent[] = "RovanSevenFileListClient";
+// A longer list is refused: it would cost the memory of a list of millions of files.
+constexpr std::uint32_t kMaxListBytes = 256u << 20;
+// The list is received and converted in blocks of this size.
+constexpr std::size_t kListBlockSize = 1 << 20;
 constexpr std::uint32_t kBlockSize = 1 << 20;
 // Binary, write-only, created when absent and emptied when present.
 constexpr int kOpenTemporary = 0x8000 | 0x0001 | 0x0100 | 0x0200;
@@ -23,8 +32,19 @@ constexpr int kOpenTemporary = 0x8000 | 0x0001 | 0x0100 | 0x0200;
 class TemporaryFileSink : public IHttpBodySink {
  public:
   explicit TemporaryFileSink(const std::tstring& path) : path_(path) {}
-  void OnBegin(bool, std::uint32_t) override { file_.Open(path_.c_str(), kOpenTemporary); }
+  // No package of the listed file is longer than `limit`: a longer download is cut off there, so
+  // that a server cannot fill the disk.
+  void LimitTo(std::uint64_t limit, const std::tstring& listed_path) {
+    limit_ = limit;
+    listed_path_ = listed_path;
+  }
+  void OnBegin(bool announced, std::uint32_t length) override {
+    if (announced && length > limit_) RefuseLength();
+    file_.Open(path_.c_str(), kOpenTemporary);
+  }
   void OnData(const std::uint8_t* bytes, std::size_t size) override {
+    if (size > limit_ - written_) RefuseLength();
+    written_ += size;
     // A short write (a full disk) must not leave a cut package to be installed.
     if (file_.Write(bytes, static_cast<std::uint32_t>(size)) != kResultOk) {
       throw DownloadManagerException("Temp File Error.", true);
@@ -33,9 +53,87 @@ class TemporaryFileSink : public IHttpBodySink {
   void OnEnd(std::uint32_t) override { file_.Close(); }
 
  private:
+  [[noreturn]] void RefuseLength() const {
+    throw DownloadManagerException("Package data exceed the listed size : " + listed_path_, true);
+  }
+
   std::tstring path_;
   DefaultFile file_;
+  std::uint64_t limit_ = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t written_ = 0;
+  std::tstring listed_path_;
 };
+
+// The listed size of a file to download. The list builder always writes the size in bytes; any
+// other text leaves nothing to bound the download by.
+std::uint64_t ListedSize(const FileEntry& entry) {
+  const std::tstring& text = entry.orgsize;
+  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != text.npos) {
+    throw DownloadManagerException("List file error(orgsize is not a number) : " + entry.path,
+                                   true);
+  }
+  return std::stoull(text);
+}
+
+// Keeps the list document as it arrives in blocks of its own, so that it costs its size (no
+// buffer that doubles and is copied as it grows), and refuses it past the limit, announced or
+// not.
+class ListSink : public IHttpBodySink {
+ public:
+  void OnBegin(bool announced, std::uint32_t length) override {
+    if (announced && length > kMaxListBytes) Refuse();
+  }
+  void OnData(const std::uint8_t* bytes, std::size_t size) override {
+    if (size > kMaxListBytes - size_) Refuse();
+    size_ += size;
+    const auto* text = reinterpret_cast<const char*>(bytes);
+    while (size > 0) {
+      if (blocks_.empty() || blocks_.back().size() == kListBlockSize) {
+        blocks_.emplace_back().reserve(kListBlockSize);
+      }
+      std::string& block = blocks_.back();
+      const std::size_t taken = std::min(size, kListBlockSize - block.size());
+      block.append(text, taken);
+      text += taken;
+      size -= taken;
+    }
+  }
+  void OnEnd(std::uint32_t) override {}
+
+  std::size_t Size() const { return size_; }
+  std::deque<std::string>& Blocks() { return blocks_; }
+
+ private:
+  [[noreturn]] static void Refuse() {
+    throw DownloadManagerException("List file error(Data size over 256 MiB).", true);
+  }
+
+  std::deque<std::string> blocks_;
+  std::size_t size_ = 0;
+};
+
+void ParseListPiece(const std::string& bytes, FileList& list) {
+  utf8string text;
+  text.SetUtf8Data(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  ParseFileList(text.GetString(), list);
+}
+
+// Converts and parses the document a run of whole lines at a time, each block freed once it is
+// parsed. Lines are cut after their line feed, a byte that no multi-byte UTF-8 character holds,
+// so the pieces read exactly as the whole document would.
+FileList ParseListBlocks(std::deque<std::string>& blocks) {
+  FileList parsed;
+  std::string piece;
+  while (!blocks.empty()) {
+    piece += blocks.front();
+    blocks.pop_front();
+    const std::size_t end = blocks.empty() ? piece.size() : piece.rfind('\n') + 1;
+    if (end == 0) continue;
+    ParseListPiece(piece.substr(0, end), parsed);
+    piece.erase(0, end);
+  }
+  return parsed;
+}
 
 void RemoveTemporary(const std::tstring& path) { platform::RemoveFile(path); }
 
@@ -114,14 +212,19 @@ void UseConfiguredProxy(HttpClient& client) {
 
 void FetchFileList(HttpClient& client, const std::tstring& url, FileList& list) {
   client.SetUserAgent(kListUserAgent);
-  client.Request(url);
-  const std::uint32_t size = client.GetDataSize();
-  if (size == 0) throw DownloadManagerException("List file error(Data size is zero).", true);
-  std::vector<char> document(size);
-  client.ReadData(size, document.data());
-  utf8string text;
-  text.SetUtf8Data(document.data(), size);
-  ParseFileList(text.GetString(), list);
+  ListSink document;
+  client.Request(url, document);
+  if (document.Size() == 0) {
+    throw DownloadManagerException("List file error(Data size is zero).", true);
+  }
+  // Parsed apart, so that a list refused half-way appends nothing.
+  FileList parsed = ParseListBlocks(document.Blocks());
+  if (list.empty()) {
+    list = std::move(parsed);
+  } else {
+    list.insert(list.end(), std::make_move_iterator(parsed.begin()),
+                std::make_move_iterator(parsed.end()));
+  }
 }
 
 void UpdateRun::Process(const FileEntry& entry) {
@@ -136,11 +239,16 @@ void UpdateRun::Process(const FileEntry& entry) {
 }
 
 void UpdateRun::Download(const FileEntry& entry, const std::tstring& temporary) {
+  // A Stop that came while the last file was being checked or installed ends the run here,
+  // before another transfer begins.
+  if (!manager_.running_) throw DownloadManagerException("Task Aborted.", false);
+  const std::uint64_t limit = OneEntryPackageSize(entry.path, ListedSize(entry));
   HttpClient& client = manager_.client_;
   const std::tstring url =
       manager_.server_url_ + "?file=" + EncodePathForQuery(entry.path) + "&orgsize=" + entry.orgsize;
   client.SetUserAgent(entry.md5);
   TemporaryFileSink sink(temporary);
+  sink.LimitTo(limit, entry.path);
   try {
     client.Request(url, sink);
   } catch (...) {

@@ -4,6 +4,8 @@
 // server or proxy answers it. Writes the document to the file or to standard output and exits 0;
 // on failure prints the client's message on standard error and exits 1 (2 for a bad command line).
 // -v prints every notification of the client as "step N" on standard error, in order.
+// The client's time limits apply (30 s to connect, 60 s without a byte); VARNE_NET_TIMEOUT_MS in
+// the environment sets both, in milliseconds, to check how a server or proxy behaves when slow.
 #include <cstdio>
 #include <cstring>
 #include <memory>

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -14,6 +15,13 @@ namespace {
 
 constexpr size_t kMaxRequestHeader = 16 * 1024;
 constexpr int kReceiveTimeoutMs = 10000;
+// A client that takes no bytes for this long is given up, so that it frees its worker.
+constexpr int kSendTimeoutMs = 10000;
+constexpr int kWorkers = 16;
+constexpr size_t kMaxQueued = 64;
+// The refusal of a connection beyond the queue is sent by the accepting thread, which must not
+// wait on a client that does not read it.
+constexpr int kRefusalSendTimeoutMs = 1000;
 
 bool SendAll(platform::Socket& connection, const char* bytes, size_t size) {
   while (size > 0) {
@@ -81,10 +89,62 @@ bool SiteServer::Listen(std::uint32_t address, std::uint16_t port) {
 }
 
 void SiteServer::Serve() {
+  // Without a single worker the connections are served one after another on this thread.
+  const bool pooled = StartWorkers() > 0;
   for (;;) {
     platform::Socket connection = listener_.Accept(1000);
     if (!connection.IsOpen()) continue;
-    std::thread(&SiteServer::Handle, this, std::move(connection)).detach();
+    if (!pooled) {
+      HandleSafely(std::move(connection));
+    } else if (!Enqueue(connection)) {
+      static const char kBusy[] =
+          "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\n"
+          "Content-Length: 5\r\n\r\nBusy\n";
+      connection.SetSendTimeout(kRefusalSendTimeoutMs);
+      SendAll(connection, kBusy, sizeof kBusy - 1);
+    }
+  }
+}
+
+int SiteServer::StartWorkers() {
+  int started = 0;
+  try {
+    for (; started < kWorkers; ++started) std::thread(&SiteServer::Work, this).detach();
+  } catch (const std::system_error&) {
+    // The system's limit on threads: serve with the workers there are.
+  }
+  return started;
+}
+
+bool SiteServer::Enqueue(platform::Socket& connection) {
+  {
+    std::lock_guard<std::mutex> hold(queue_mutex_);
+    if (queue_.size() >= kMaxQueued) return false;
+    queue_.push_back(std::move(connection));
+  }
+  queued_.notify_one();
+  return true;
+}
+
+void SiteServer::Work() {
+  for (;;) {
+    platform::Socket connection;
+    {
+      std::unique_lock<std::mutex> hold(queue_mutex_);
+      queued_.wait(hold, [this] { return !queue_.empty(); });
+      connection = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    HandleSafely(std::move(connection));
+  }
+}
+
+void SiteServer::HandleSafely(platform::Socket connection) const noexcept {
+  try {
+    Handle(std::move(connection));
+  } catch (...) {
+    // One request that could not be answered (memory, a name that does not convert) must not
+    // end the server; closing the connection is the answer.
   }
 }
 
@@ -102,6 +162,7 @@ std::string SiteServer::FileFor(const std::string& target) const {
 
 void SiteServer::Handle(platform::Socket connection) const {
   connection.SetReceiveTimeout(kReceiveTimeoutMs);
+  connection.SetSendTimeout(kSendTimeoutMs);
   const std::string target = ReceiveTarget(connection);
   const std::string path = target.empty() ? std::string() : FileFor(target);
   std::ifstream file;

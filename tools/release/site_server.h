@@ -1,8 +1,14 @@
 // A small HTTP/1.0 server for a release site, for local use and tests: it answers the URLs that
-// the site's nginx configuration answers. Each connection is served on a thread of its own.
+// the site's nginx configuration answers. A fixed pool of worker threads serves the connections;
+// a few more wait in a queue, and beyond that a connection is answered "503 Service Unavailable"
+// at once. So the server never needs a thread it cannot have, and a client that stops reading or
+// sending holds a worker only until a time-out.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <string>
 
 #include "platform/socket.h"
@@ -19,6 +25,12 @@ class SiteServer {
   [[noreturn]] void Serve();
 
  private:
+  // Starts up to the pool's size of workers; fewer when the system has no more threads to give.
+  int StartWorkers();
+  [[noreturn]] void Work();
+  // Queues a connection for the workers; false when the queue is full.
+  bool Enqueue(platform::Socket& connection);
+  void HandleSafely(platform::Socket connection) const noexcept;
   void Handle(platform::Socket connection) const;
   // The site file that answers a request target, empty for none.
   std::string FileFor(const std::string& target) const;
@@ -26,4 +38,7 @@ class SiteServer {
   std::string site_;
   std::string list_path_;
   platform::ListeningSocket listener_;
+  std::mutex queue_mutex_;
+  std::condition_variable queued_;
+  std::deque<platform::Socket> queue_;
 };

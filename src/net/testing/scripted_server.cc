@@ -42,8 +42,18 @@ ScriptedServer::ScriptedServer(Reply reply) : reply_(std::move(reply)) {
 }
 
 ScriptedServer::~ScriptedServer() {
-  stop_ = true;
+  {
+    std::lock_guard hold(mutex_);
+    stop_ = true;
+  }
+  stopping_.notify_all();
   thread_.join();
+}
+
+bool ScriptedServer::Pause(int milliseconds) {
+  std::unique_lock hold(mutex_);
+  return !stopping_.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                             [this] { return stop_.load(); });
 }
 
 std::string ScriptedServer::GetProxyText() const { return "127.0.0.1:" + std::to_string(port_); }
@@ -84,12 +94,23 @@ void ScriptedServer::Answer(platform::Socket& connection) {
     }
   }
   for (std::size_t i = 0; i < reply.pieces.size() && !stop_; ++i) {
-    if (i != 0 && reply.pause_ms > 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(reply.pause_ms));
-    }
+    if (i != 0 && reply.pause_ms > 0 && !Pause(reply.pause_ms)) break;
     if (!SendAll(connection, reply.pieces[i])) break;
   }
   connection.ShutdownSend();
+}
+
+UnansweredListener::UnansweredListener() {
+  if (!listener_.Listen(platform::kLoopbackAddress, 0, 0)) {
+    throw std::runtime_error("unanswered listener: cannot listen");
+  }
+  // Fill the queue until a connection is left hanging: from then on every new one hangs too.
+  for (int i = 0; i < 64; ++i) {
+    platform::Socket& socket = queued_.emplace_back();
+    if (!socket.Create() || !socket.StartConnect(platform::kLoopbackAddress, GetPort())) break;
+    if (socket.WaitConnected(200) == platform::SocketWait::kTimedOut) return;
+  }
+  throw std::runtime_error("unanswered listener: every connection was taken");
 }
 
 std::uint16_t FindFreePort() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -16,10 +17,13 @@
 namespace net_testing {
 
 struct Reply {
-  // Sent one after the other, with `pause_ms` before each piece after the first.
+  // Sent one after the other, with `pause_ms` before each piece after the first. A pause ends
+  // early when the server goes, so kSilent makes a server that stops talking at that point.
   std::vector<std::string> pieces;
   int pause_ms = 0;
 };
+
+inline constexpr int kSilent = 3600 * 1000;
 
 class ScriptedServer {
  public:
@@ -41,6 +45,8 @@ class ScriptedServer {
  private:
   void Serve();
   void Answer(platform::Socket& connection);
+  // Waits, false when the server is being destroyed.
+  bool Pause(int milliseconds);
 
   platform::ListeningSocket listener_;
   std::uint16_t port_ = 0;
@@ -49,7 +55,20 @@ class ScriptedServer {
   Reply reply_;
   std::vector<std::string> requests_;
   std::atomic<bool> stop_ = false;
+  std::condition_variable stopping_;
   std::thread thread_;
+};
+
+// A listener that never accepts and whose queue of waiting connections is full, so that a
+// connection to it is neither made nor refused: the peer's SYN goes unanswered.
+class UnansweredListener {
+ public:
+  UnansweredListener();
+  std::uint16_t GetPort() const { return listener_.GetPort(); }
+
+ private:
+  platform::ListeningSocket listener_;
+  std::vector<platform::Socket> queued_;
 };
 
 // A port on 127.0.0.1 that nothing listened on a moment ago, for servers started by tests.

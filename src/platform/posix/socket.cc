@@ -3,6 +3,7 @@
 #include "platform/socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -89,6 +90,22 @@ sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
   return target;
 }
 
+timeval ToTimeval(int milliseconds) {
+  timeval limit{};
+  limit.tv_sec = milliseconds / 1000;
+  limit.tv_usec = (milliseconds % 1000) * 1000;
+  return limit;
+}
+
+// Polls one descriptor for `events`; an interrupted poll counts as "nothing yet", the caller's
+// loop waits again.
+SocketWait PollFor(int fd, short events, int timeout_milliseconds) {
+  pollfd waiting{fd, events, 0};
+  const int ready = poll(&waiting, 1, timeout_milliseconds);
+  if (ready < 0) return errno == EINTR ? SocketWait::kTimedOut : Failed(SocketWait::kFailed, errno);
+  return ready == 0 ? SocketWait::kTimedOut : SocketWait::kReady;
+}
+
 }  // namespace
 
 int StartSocketLibrary(std::uint16_t version, SocketLibraryInfo& info) {
@@ -151,10 +168,42 @@ bool Socket::Connect(std::uint32_t address, std::uint16_t port) {
   return true;
 }
 
+bool Socket::StartConnect(std::uint32_t address, std::uint16_t port) {
+  const int fd = static_cast<int>(handle_);
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return Failed(false, errno);
+  const sockaddr_in target = MakeAddress(address, port);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0 &&
+      errno != EINPROGRESS) {
+    return Failed(false, errno);
+  }
+  return true;
+}
+
+SocketWait Socket::WaitConnected(int timeout_milliseconds) {
+  const int fd = static_cast<int>(handle_);
+  const SocketWait result = PollFor(fd, POLLOUT, timeout_milliseconds);
+  if (result != SocketWait::kReady) return result;
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+  return error == 0 ? SocketWait::kReady : Failed(SocketWait::kFailed, error);
+}
+
+SocketWait Socket::WaitReadable(int timeout_milliseconds) {
+  return PollFor(static_cast<int>(handle_), POLLIN, timeout_milliseconds);
+}
+
+SocketWait Socket::WaitWritable(int timeout_milliseconds) {
+  return PollFor(static_cast<int>(handle_), POLLOUT, timeout_milliseconds);
+}
+
 long Socket::Send(const void* bytes, std::size_t size) {
   for (;;) {
     const ssize_t sent = send(static_cast<int>(handle_), bytes, size, MSG_NOSIGNAL);
     if (sent >= 0) return static_cast<long>(sent);
+    // A send time-out shows as EAGAIN on a blocking socket.
+    if (errno == EAGAIN) return Failed(-1L, ETIMEDOUT);
     if (errno != EINTR) return Failed(-1L, errno);
   }
 }
@@ -170,10 +219,16 @@ long Socket::Receive(void* bytes, std::size_t size) {
 }
 
 bool Socket::SetReceiveTimeout(int milliseconds) {
-  timeval limit{};
-  limit.tv_sec = milliseconds / 1000;
-  limit.tv_usec = (milliseconds % 1000) * 1000;
+  const timeval limit = ToTimeval(milliseconds);
   if (setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+    return Failed(false, errno);
+  }
+  return true;
+}
+
+bool Socket::SetSendTimeout(int milliseconds) {
+  const timeval limit = ToTimeval(milliseconds);
+  if (setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0) {
     return Failed(false, errno);
   }
   return true;
@@ -187,14 +242,14 @@ void Socket::Close() {
   handle_ = kNone;
 }
 
-bool ListeningSocket::Listen(std::uint32_t address, std::uint16_t port) {
+bool ListeningSocket::Listen(std::uint32_t address, std::uint16_t port, int backlog) {
   if (!socket_.Create()) return false;
   const int fd = static_cast<int>(socket_.handle_);
   const int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   const sockaddr_in local = MakeAddress(address, port);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-      listen(fd, SOMAXCONN) != 0) {
+      listen(fd, backlog < 0 ? SOMAXCONN : backlog) != 0) {
     const int code = errno;
     socket_.Close();
     return Failed(false, code);

@@ -1,0 +1,268 @@
+// The updater against servers that misbehave on purpose: silent at each stage of a run, dripping,
+// announcing or sending more than the list allows; and varne-release serve at its thread limit.
+// Every network limit of this program is cut to kLimitMs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <new>
+#include <set>
+
+#include "base/exception.h"
+#include "engine_harness.h"
+#include "net/http_client.h"
+#include "net/testing/scripted_server.h"
+#include "net/time_limits.h"
+#include "platform/text.h"
+#include "res/resource.h"
+#include "ui/testing/bmp_file.h"
+#include "ui/testing/recording_view.h"
+#include "ui/varne_updater_dlg.h"
+
+namespace {
+
+constexpr int kLimitMs = 700;
+[[maybe_unused]] const bool kLimitsCut =
+    setenv(net_limits::kOverrideVariable, std::to_string(kLimitMs).c_str(), 1) == 0;
+
+// The largest single allocation since the last reset. Past 1 GiB the test has failed already;
+// refusing spares the machine the memory.
+std::atomic<std::size_t> largest_allocation = 0;
+
+}  // namespace
+
+// GCC takes the replaced pair below for a mismatch of new and free once it inlines them.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void* operator new(std::size_t size) {
+  if (size > (std::size_t{1} << 30)) throw std::bad_alloc();
+  std::size_t seen = largest_allocation;
+  while (size > seen && !largest_allocation.compare_exchange_weak(seen, size)) {
+  }
+  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+
+namespace test_support {
+namespace {
+
+using net_testing::kSilent;
+using net_testing::Reply;
+using net_testing::ScriptedServer;
+using ui_testing::RecordingView;
+using Clock = std::chrono::steady_clock;
+
+const std::string kErrorLead =
+    "エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:\r\n";
+
+std::string Answer(const std::string& body, bool announce = true) {
+  const std::string length = "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  return "HTTP/1.0 200 OK\r\n" + (announce ? length : "") + "\r\n" + body;
+}
+
+std::string Utf16(const std::string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : platform::AnsiToWide(text)) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+// The game's package with the dialog's settings, read as start-up reads it.
+void InstallGamePackage(const InstallFolder& install, std::uint16_t port) {
+  const std::string settings =
+      "main_image=skin.bmp\r\nserverside_url=http://127.0.0.1:" + std::to_string(port) +
+      "/list\r\n";
+  install.Write("RV7.VPK", PackageOf({{"dlgconfig.conf", Utf16(settings)},
+                                      {"skin.bmp", ui_testing::Bmp24(2, 1, {1, 1})}}));
+  Singleton<VarneFileManager>::GetInstance()->ClearFileList();
+  Singleton<VarneFileManager>::GetInstance()->ReadPackage(".\\RV7.vpk");
+}
+
+std::set<std::string> FilesIn(const InstallFolder& install) {
+  std::set<std::string> names;
+  for (const auto& item : std::filesystem::recursive_directory_iterator(install.GetPath())) {
+    names.insert(item.path().lexically_relative(install.GetPath()).string());
+  }
+  return names;
+}
+
+// The release of the stall cases: one small file, then one larger.
+const std::string kTwo(100000, 't');
+const std::string kList =
+    "1::one.txt:3:" + Md5Of("one") + "\r\n1::two.bin:100000:" + Md5Of(kTwo) + "\r\n";
+
+// A reply that sends `head` and then nothing until the server goes.
+Reply SilentAfter(const std::string& head) { return {{head, "never sent"}, kSilent}; }
+Reply Whole(const std::string& body, bool announce = true) { return {{Answer(body, announce)}}; }
+
+using QuitNow = std::function<bool(const RecordingView&, ScriptedServer&)>;
+
+struct Stall {
+  std::string stage;
+  std::vector<Reply> replies;  // the list's, then one per package; none: no connection is made
+  QuitNow quit_now;            // when the user quits, seen from the dialog's tick
+  std::string error;           // how the run ends without a quit
+  std::set<std::string> left;  // the install afterwards
+};
+
+QuitNow AfterRequests(std::size_t count) {
+  return [count](auto&, auto& server) { return server.GetRequests().size() >= count; };
+}
+
+// The dialog shows the second file, with at least `bytes` of it received.
+QuitNow ShowingTwo(int bytes) {
+  return [bytes](const RecordingView& view, auto&) {
+    const auto text = view.texts.find(IDC_TASK_EDIT);
+    const auto bar = view.bars.find(IDC_TASK_PROGRESS);
+    return text != view.texts.end() && text->second == "two.bin" && bar != view.bars.end() &&
+           bar->second.position >= bytes;
+  };
+}
+
+std::vector<Stall> Stalls() {
+  const std::string two = Answer(PackageOf("two.bin", kTwo));
+  Reply drip{{}, 1000};
+  for (char byte : two.substr(0, 40)) drip.pieces.emplace_back(1, byte);
+  const Reply list = Whole(kList, false), one = Whole(PackageOf("one.txt", "one"));
+  const std::string in_header = "HttpClient : header recv error : nothing received for 700 ms.";
+  const std::string in_body = "HttpClient : body recv error : nothing received for 700 ms.";
+  const std::set<std::string> none = {"RV7.VPK"}, first = {"RV7.VPK", "one.txt"};
+  const QuitNow soon = [](auto& view, auto&) { return view.ticks > 20; };
+  return {
+      {"connecting", {}, soon, "HttpClient : connect error : no connection within 700 ms.", none},
+      {"before the status line", {SilentAfter("")}, AfterRequests(1), in_header, none},
+      {"inside the header",
+       {SilentAfter("HTTP/1.0 200 OK\r\nContent-Le")},
+       AfterRequests(1),
+       in_header,
+       none},
+      {"between files", {list, one, SilentAfter("")}, ShowingTwo(0), in_header, first},
+      {"inside the body",
+       {list, one, SilentAfter(two.substr(0, 50000))},
+       ShowingTwo(1),
+       in_body,
+       first},
+      {"dripping a byte a second", {list, one, drip}, AfterRequests(3), in_header, first},
+  };
+}
+
+// Runs the dialog against the stalled server, the user quitting at the stage's moment or not at
+// all. Gives how long the dialog took to end after the quit.
+Clock::duration RunDialog(const Stall& stall, bool quit) {
+  std::unique_ptr<net_testing::UnansweredListener> unanswered;
+  ScriptedServer server;
+  if (stall.replies.empty()) unanswered = std::make_unique<net_testing::UnansweredListener>();
+  if (!stall.replies.empty()) server.SetReplies(stall.replies);
+  InstallFolder install;
+  InstallGamePackage(install, unanswered ? unanswered->GetPort() : server.GetPort());
+  RecordingView view;
+  CVarneUpdaterDlg dialog(view);
+  Clock::time_point quit_at = Clock::time_point::max();
+  if (quit) {
+    view.on_tick = [&](IDialogEvents& events, int) {
+      if (!stall.quit_now(view, server)) return;
+      quit_at = Clock::now();
+      events.OnCommand(IDC_QUIT);
+    };
+  }
+  dialog.DoModal();
+  const Clock::duration taken = Clock::now() - quit_at;
+  using Boxes = std::vector<std::pair<std::string, std::string>>;
+  const Boxes boxes = quit ? Boxes{} : Boxes{{"エラー", kErrorLead + stall.error}};
+  EXPECT_EQ(view.boxes, boxes) << stall.stage;
+  EXPECT_EQ(FilesIn(install), stall.left) << stall.stage << (quit ? ", quit" : "");
+  return taken;
+}
+
+TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
+  for (const Stall& stall : Stalls()) {
+    EXPECT_LT(RunDialog(stall, true), std::chrono::seconds(1)) << stall.stage;
+    RunDialog(stall, false);
+  }
+}
+
+TEST(HostileServerTest, NothingGrowsPastWhatTheListAllows) {
+  const std::string name = "日本.bin";  // its UTF-16 name is longer than its UTF-8 one
+  const std::string package = PackageOf(name, "hello");
+  const auto list = [&](const std::string& size, const std::string& md5 = Md5Of("hello")) {
+    return Answer("1::" + name + ":" + size + ":" + md5 + "\r\n");
+  };
+  const std::string too_long = "DownloadManager : Package data exceed the listed size : " + name;
+  const std::string lying = "HTTP/1.0 200 OK\r\nContent-Length: 4294967295\r\n\r\n";
+  const struct {
+    std::string list;  // the listed file is installed as "old"
+    Reply package;
+    std::string error;  // empty: the run completes
+  } cases[] = {
+      {list("5"), Whole(package), ""},
+      {list("5"), Whole(package, false), ""},
+      // A server that holds the connection open after the whole package has sent all there is.
+      {list("5"), SilentAfter(Answer(package)), ""},
+      {list("5"), Whole(package + "x", false), too_long},
+      {list("4"), Whole(package), too_long},
+      {list("5"), {{lying + package}}, too_long},
+      {lying + "1::a:1:x\r\n", {}, "DownloadManager : List file error(Data size over 256 MiB)."},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 200000000\r\n\r\n1::a:1:x\r\n",
+       {},
+       "HttpClient : Document data is shorter than the Content-Length."},
+      {list("5 "), Whole(package),
+       "DownloadManager : List file error(orgsize is not a number) : " + name},
+      // Only a file that must be downloaded needs its size.
+      {list("?", Md5Of("old")), {}, ""},
+  };
+  for (const auto& c : cases) {
+    ScriptedServer server;
+    server.SetReplies({{{c.list}}, c.package});
+    InstallFolder install;
+    install.Write(name, "old");
+    largest_allocation = 0;
+    const Outcome outcome =
+        RunUpdate("http://127.0.0.1:" + std::to_string(server.GetPort()) + "/list");
+    EXPECT_LT(largest_allocation, std::size_t{16} << 20) << c.list;
+    EXPECT_EQ(outcome.error, c.error) << c.list;
+    const bool downloads = c.error.find("(") == std::string::npos && !c.package.pieces.empty();
+    EXPECT_EQ(server.GetRequests().size(), downloads ? 2u : 1u) << c.list;
+    EXPECT_EQ(install.Read(name), downloads && c.error.empty() ? "hello" : "old") << c.list;
+    EXPECT_TRUE(install.TemporaryFiles().empty()) << c.list;
+  }
+}
+
+// RLIMIT_NPROC does not bind root, so the server runs as a user of its own, whose thread limit
+// is far below one thread per connection.
+TEST(HostileServerTest, ServeKeepsServingAtItsThreadLimit) {
+  TempFolder image("varne-image"), site("varne-site");
+  WriteFile(image.GetPath() / "a.txt", "hello");
+  const std::uint16_t port = net_testing::FindFreePort();
+  BuildSite(image.GetPath(), site.GetPath(), port);
+  const std::string user = std::to_string(40000 + port % 20000);
+  const std::filesystem::path pid_file = site.GetPath().string() + ".pid";
+  test_support::Run("timeout 120 setpriv --reuid=" + user + " --regid=" + user +
+                    " --clear-groups prlimit --nproc=8 " + VARNE_BINARY_DIR +
+                    "/bin/varne-release serve '" + site.GetPath().string() +
+                    "' >/dev/null 2>&1 & echo $! >'" + pid_file.string() + "'");
+  ASSERT_TRUE(WaitForPort(port));
+  std::vector<platform::Socket> connections(260);
+  for (platform::Socket& connection : connections) {
+    ASSERT_TRUE(connection.Create() && connection.Connect(platform::kLoopbackAddress, port));
+  }
+  // Far beyond its workers and its queue, a connection is told so at once.
+  char reply[32] = {};
+  ASSERT_EQ(connections.back().WaitReadable(10000), platform::SocketWait::kReady);
+  EXPECT_GT(connections.back().Receive(reply, sizeof reply - 1), 0);
+  EXPECT_EQ(std::string(reply).substr(0, 12), "HTTP/1.0 503");
+  connections.clear();
+  HttpClient client;
+  client.Request("http://127.0.0.1:" + std::to_string(port) + "/filelist");
+  EXPECT_EQ(client.GetDataSize(), ReadFile(site.GetPath() / "filelist").size());
+  std::system(("kill $(cat '" + pid_file.string() + "') 2>/dev/null").c_str());
+}
+
+}  // namespace
+}  // namespace test_support
