@@ -81,6 +81,7 @@ void CVarneUpdaterDlg::StartRun() {
   config_.LoadFromPackfile(kDialogConfigName);
   if (download_manager_ == nullptr) download_manager_ = new DownloadManager();
   download_manager_->SetProgressCallback(&OnDownloadProgress, this);
+  download_manager_->SetPublicKey(config_.LoadString("serverside_publickey", ""));
   download_manager_->Start(config_.LoadString("serverside_url", ""), "null");
   view_.StartTimer(kTimerId, kTimerPeriodMs);
 }

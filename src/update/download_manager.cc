@@ -25,6 +25,13 @@ void DownloadManager::SetProgressCallback(ProgressCallback callback, void* user)
   callback_user_ = user;
 }
 
+void DownloadManager::SetPublicKey(std::tstring key) {
+  CriticalSectionLock control(control_lock_);
+  CriticalSectionLock thread(thread_lock_);
+  // A running worker reads the key; it takes effect from the next run.
+  if (!worker_recorded_) public_key_ = std::move(key);
+}
+
 void DownloadManager::Start(std::tstring url, std::tstring reserved) {
   CriticalSectionLock control(control_lock_);
   {

@@ -38,6 +38,9 @@ class DownloadManager {
   DownloadManager& operator=(const DownloadManager&) = delete;
 
   void SetProgressCallback(ProgressCallback callback, void* user);
+  // The publisher's public key (base64) that the runs check releases with; empty: none. Ignored
+  // while a run is running.
+  void SetPublicKey(std::tstring key);
   // Starts a run against the list at url unless one is running. reserved is kept, never read.
   void Start(std::tstring url, std::tstring reserved);
   // Makes a running run fail ("Task Aborted." between files, "Abort by User." during a transfer)
@@ -86,5 +89,6 @@ class DownloadManager {
   HttpClient client_;
   std::tstring server_url_;
   std::tstring reserved_;
+  std::tstring public_key_;
   std::tstring task_text_;
 };

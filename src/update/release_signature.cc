@@ -108,7 +108,44 @@ ReleaseSignature ParseSignedPart(const std::vector<std::string_view>& lines) {
   return release;
 }
 
+// Holds a small document as it arrives, refusing it past a limit.
+class DocumentSink : public IHttpBodySink {
+ public:
+  explicit DocumentSink(std::size_t limit) : limit_(limit) {}
+  void OnBegin(bool announced, std::uint32_t length) override {
+    if (announced && length > limit_) Refuse("signature document is too large.");
+  }
+  void OnData(const std::uint8_t* bytes, std::size_t size) override {
+    if (size > limit_ - text_.size()) Refuse("signature document is too large.");
+    text_.append(reinterpret_cast<const char*>(bytes), size);
+  }
+  void OnEnd(std::uint32_t) override {}
+  const std::string& Text() const { return text_; }
+
+ private:
+  std::size_t limit_;
+  std::string text_;
+};
+
 }  // namespace
+
+ReleaseSignature FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
+                                      const ListDigest& list, std::size_t list_entries,
+                                      const std::tstring& public_key, std::uint64_t installed_serial) {
+  DocumentSink document(kMaxSignatureSize);
+  try {
+    client.Request(list_url + kSignatureSuffix, document);
+  } catch (const Exception& failure) {
+    // Only the transfer's own failures mean the document could not be had; a stop stays a stop.
+    if (!failure.IsError() || failure.GetText().starts_with("DownloadManager : ")) throw;
+    throw DownloadManagerException("signature missing : " + failure.GetText(), true);
+  }
+  const ReleaseSignature release = VerifyRelease(document.Text(), public_key);
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  CheckRelease(release, list, list_entries,
+               std::chrono::duration_cast<std::chrono::seconds>(now).count(), installed_serial);
+  return release;
+}
 
 std::string HexOf(const platform::Sha256Digest& digest) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -165,12 +202,11 @@ ReleaseSignature VerifyRelease(std::string_view document, const std::tstring& pu
   return ParseSignedPart(lines);
 }
 
-void CheckRelease(const ReleaseSignature& release, std::string_view list_document,
-                  std::size_t list_entries, std::int64_t now, std::uint64_t installed_serial) {
+void CheckRelease(const ReleaseSignature& release, const ListDigest& list, std::size_t list_entries,
+                  std::int64_t now, std::uint64_t installed_serial) {
   if (release.expires <= now) Refuse("release expired.");
   if (release.serial < installed_serial) Refuse("older release than installed.");
-  if (release.list_size != list_document.size() ||
-      release.list_sha256 != platform::Sha256Of(list_document) ||
+  if (release.list_size != list.size || release.list_sha256 != list.sha256 ||
       release.files.size() != list_entries) {
     Refuse("file list does not match its signature.");
   }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/tstring.h"
+#include "net/http_client.h"
 #include "platform/crypto.h"
 
 struct ReleaseSignature {
@@ -42,10 +43,24 @@ std::string SignRelease(const ReleaseSignature& release, const std::vector<std::
 // DownloadManagerException with a text that says what was refused.
 ReleaseSignature VerifyRelease(std::string_view document, const std::tstring& public_key);
 
+// What arrived as a list document: what a signed release vouches for.
+struct ListDigest {
+  std::uint64_t size = 0;
+  platform::Sha256Digest sha256{};
+};
+
 // Checks a verified release against the list document that came with it and the install's state.
 // Throws DownloadManagerException ("release expired.", "older release than installed.", ...).
-void CheckRelease(const ReleaseSignature& release, std::string_view list_document,
-                  std::size_t list_entries, std::int64_t now, std::uint64_t installed_serial);
+void CheckRelease(const ReleaseSignature& release, const ListDigest& list, std::size_t list_entries,
+                  std::int64_t now, std::uint64_t installed_serial);
+
+// Fetches the signature document beside the list (its URL with ".sig" appended), verifies it with
+// the public key and checks it with CheckRelease against the clock. Throws
+// DownloadManagerException; "signature missing : ..." when the document cannot be had. An abort
+// stays the client's "Abort by User.".
+ReleaseSignature FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
+                                      const ListDigest& list, std::size_t list_entries,
+                                      const std::tstring& public_key, std::uint64_t installed_serial);
 
 // The serial of the last release this install accepted, kept in a small file of the install folder
 // ("RV7.state"); 0 when there is none. Recording replaces the file in one step; false on failure.

@@ -86,6 +86,7 @@ class ListSink : public IHttpBodySink {
   void OnData(const std::uint8_t* bytes, std::size_t size) override {
     if (size > kMaxListBytes - size_) Refuse();
     size_ += size;
+    sha256_.Update(bytes, size);
     const auto* text = reinterpret_cast<const char*>(bytes);
     while (size > 0) {
       if (blocks_.empty() || blocks_.back().size() == kListBlockSize) {
@@ -102,6 +103,7 @@ class ListSink : public IHttpBodySink {
 
   std::size_t Size() const { return size_; }
   std::deque<std::string>& Blocks() { return blocks_; }
+  ListDigest Digest() { return {size_, sha256_.Final()}; }
 
  private:
   [[noreturn]] static void Refuse() {
@@ -110,6 +112,7 @@ class ListSink : public IHttpBodySink {
 
   std::deque<std::string> blocks_;
   std::size_t size_ = 0;
+  platform::Sha256 sha256_;
 };
 
 void ParseListPiece(const std::string& bytes, FileList& list) {
@@ -173,7 +176,13 @@ void UpdateRun::Run() noexcept {
   try {
     SetTask("Getting filelist.");
     UseConfiguredProxy(manager_.client_);
-    FetchFileList(manager_.client_, manager_.server_url_, manager_.file_list_);
+    const ListDigest list = FetchFileList(manager_.client_, manager_.server_url_, manager_.file_list_);
+    // With a publisher's key nothing is fetched before the release is known to be signed by it.
+    if (!manager_.public_key_.empty()) {
+      release_ = FetchVerifiedRelease(manager_.client_, manager_.server_url_, list,
+                                      manager_.file_list_.size(), manager_.public_key_,
+                                      InstalledSerial());
+    }
     manager_.client_.SetHook(&UpdateRun::Hook, reinterpret_cast<std::uintptr_t>(&manager_));
     {
       CriticalSectionLock counts(manager_.counts_lock_);
@@ -185,6 +194,9 @@ void UpdateRun::Run() noexcept {
       if (!manager_.running_) throw DownloadManagerException("Task Aborted.", false);
     }
     manager_.client_.SetHook(nullptr, 0);
+    if (release_ && !RecordInstalledSerial(release_->serial)) {
+      throw DownloadManagerException("Cannot record the installed release.", true);
+    }
     manager_.Report(manager_.total_files_, manager_.files_done_, "完了.", 0, 0);
     manager_.EndRun(true, {});
   } catch (const Exception& failure) {
@@ -210,7 +222,7 @@ void UseConfiguredProxy(HttpClient& client) {
   client.SetProxy(DiscoverProxy(config));
 }
 
-void FetchFileList(HttpClient& client, const std::tstring& url, FileList& list) {
+ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& list) {
   client.SetUserAgent(kListUserAgent);
   ListSink document;
   client.Request(url, document);
@@ -225,6 +237,7 @@ void FetchFileList(HttpClient& client, const std::tstring& url, FileList& list) 
     list.insert(list.end(), std::make_move_iterator(parsed.begin()),
                 std::make_move_iterator(parsed.end()));
   }
+  return document.Digest();
 }
 
 void UpdateRun::Process(const FileEntry& entry) {

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "base/tstring.h"
 #include "update/download_manager.h"
+#include "update/release_signature.h"
 
 class UpdateRun {
  public:
@@ -23,6 +25,8 @@ class UpdateRun {
   static int Hook(int step, HttpClient* client, std::uintptr_t user);
 
   DownloadManager& manager_;
+  // The release the publisher signed, when the install has the publisher's key.
+  std::optional<ReleaseSignature> release_;
 };
 
 // The MD5 text of a disk file, read in blocks; empty when the file cannot be read whole.
@@ -31,8 +35,8 @@ std::tstring DigestOfFile(const std::tstring& path);
 // Points the client at the proxy that "RV7.conf" and the user's settings choose.
 void UseConfiguredProxy(HttpClient& client);
 
-// Fetches the list document at url and appends its entries to list.
-void FetchFileList(HttpClient& client, const std::tstring& url, FileList& list);
+// Fetches the list document at url and appends its entries to list; returns what arrived.
+ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& list);
 
 // The path as the update server's query wants it: its UTF-8 bytes percent-encoded, twice.
 std::tstring EncodePathForQuery(const std::tstring& path);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,10 @@
 #include "site_layout.h"
 #include "site_server.h"
 #include "site_signer.h"
+#include "storage/varne_file_manager.h"
+#include "update/download_manager.h"
 #include "update/file_list.h"
+#include "update/release_signature.h"
 #include "update/update_run.h"
 
 namespace {
@@ -37,8 +41,10 @@ const char kUsage[] =
     "      defaults: --listen 127.0.0.1:8080 --path /filelist\n"
     "  serve <site-folder> [--listen <host:port>]\n"
     "      answers the site's URLs over HTTP until stopped (port 0: any free port)\n"
-    "  check <list-url>\n"
-    "      fetches and parses a list as the updater does (proxy from RV7.conf or http_proxy)\n";
+    "  check <list-url> [--public-key <base64>]\n"
+    "      fetches and parses a list as the updater does (proxy from RV7.conf or http_proxy);\n"
+    "      with --public-key also verifies the release's signature and installs every file\n"
+    "      into an empty scratch folder as a signed update would, checking each one\n";
 
 int Usage(const char* complaint) {
   if (complaint != nullptr) std::fprintf(stderr, "varne-release: %s\n", complaint);
@@ -53,6 +59,7 @@ struct Arguments {
   std::string path;
   std::vector<std::string> sign;
   std::string expires;
+  std::string public_key;
   bool help = false;
 };
 
@@ -60,17 +67,18 @@ std::string* Option(const std::string& name, Arguments& out) {
   if (name == "--listen") return &out.listen;
   if (name == "--path") return &out.path;
   if (name == "--expires") return &out.expires;
+  if (name == "--public-key") return &out.public_key;
   return nullptr;
 }
 
-bool Parse(int argc, char** argv, bool options_allowed, Arguments& out) {
+bool Parse(int argc, char** argv, Arguments& out) {
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       out.help = true;
-    } else if (options_allowed && arg == "--sign" && i + 1 < argc) {
+    } else if (arg == "--sign" && i + 1 < argc) {
       out.sign.push_back(argv[++i]);
-    } else if (options_allowed && i + 1 < argc && Option(arg, out) != nullptr) {
+    } else if (i + 1 < argc && Option(arg, out) != nullptr) {
       *Option(arg, out) = argv[++i];
     } else if (!arg.empty() && arg[0] == '-') {
       return false;
@@ -153,16 +161,51 @@ int Serve(const Arguments& args) {
   server.Serve();
 }
 
+// Runs a whole signed update into an empty folder: every package is fetched, and every file is
+// checked against its list line and its signed digest exactly as players' updaters check it.
+int InstallIntoScratchFolder(const std::string& url, const std::string& public_key) {
+  namespace fs = std::filesystem;
+  const fs::path previous = fs::current_path();
+  const fs::path scratch = fs::temp_directory_path() / ("varne-check-" + std::to_string(std::time(nullptr)) +
+                                                        "-" + std::to_string(std::random_device{}()));
+  fs::create_directories(scratch);
+  fs::current_path(scratch);
+  int result = DownloadManager::kIdle;
+  std::tstring error;
+  {
+    VarneFileManager files;
+    DownloadManager manager;
+    manager.SetPublicKey(public_key);
+    manager.Start(url, "null");
+    while ((result = manager.Wait(100)) == DownloadManager::kRunning) {
+    }
+    error = manager.GetErrorMessage();
+  }
+  fs::current_path(previous);
+  fs::remove_all(scratch);
+  if (result != DownloadManager::kCompleted) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  std::printf("every file matches its list line and its signature\n");
+  return 0;
+}
+
 int Check(const Arguments& args) {
   if (args.positional.size() != 1) return Usage("check takes a list URL");
   HttpClient client;
   UseConfiguredProxy(client);
   FileList list;
-  FetchFileList(client, args.positional[0], list);
+  const ListDigest digest = FetchFileList(client, args.positional[0], list);
   unsigned long long bytes = 0;
   for (const FileEntry& entry : list) bytes += std::strtoull(entry.orgsize.c_str(), nullptr, 10);
   std::printf("%zu files, %llu bytes\n", list.size(), bytes);
-  return 0;
+  if (args.public_key.empty()) return 0;
+  const ReleaseSignature release =
+      FetchVerifiedRelease(client, args.positional[0], digest, list.size(), args.public_key, 0);
+  std::printf("signed: serial %llu, expires %s\n", static_cast<unsigned long long>(release.serial),
+              UtcText(release.expires).c_str());
+  return InstallIntoScratchFolder(args.positional[0], args.public_key);
 }
 
 }  // namespace
@@ -172,7 +215,7 @@ int main(int argc, char** argv) {
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") return Usage(nullptr);
   Arguments args;
-  if (!Parse(argc, argv, command != "check", args)) return Usage("unknown option");
+  if (!Parse(argc, argv, args)) return Usage("unknown option");
   if (args.help) return Usage(nullptr);
   try {
     if (command == "keygen") return Keygen(args);

@@ -149,6 +149,7 @@ void SiteServer::HandleSafely(platform::Socket connection) const noexcept {
 }
 
 std::string SiteServer::FileFor(const std::string& target) const {
+  if (target == list_path_ + ".sig") return site_ + "/" + kSiteSignatureName;
   const size_t question = target.find('?');
   if (target.substr(0, question) != list_path_) return {};
   if (question == std::string::npos) return site_ + "/" + kSiteListName;
