@@ -37,38 +37,38 @@ bool ReadPpm(const std::string& bytes, int& width, int& height, std::vector<std:
   return true;
 }
 
-// Xvfb on display `number`; its process id, or -1 when it did not come up.
-pid_t StartServer(int number) {
+// Xvfb on display `number`; its process id, or -1 when it did not come up. The server writes the
+// number and then a line feed to the ready pipe once it takes clients, and ends when such a write
+// fails: reading stops only at the line feed, and the read end (`*ready_fd`) stays open for as
+// long as the server runs.
+pid_t StartServer(int number, int* ready_fd) {
   int ready[2];
-  if (pipe(ready) != 0) return -1;
+  if (pipe2(ready, O_CLOEXEC) != 0) return -1;
   const std::string log = (ArtifactFolder() / "xvfb.log").string();
   const pid_t server = fork();
   if (server == 0) {
-    close(ready[0]);
     const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     dup2(output, 2);
+    fcntl(ready[1], F_SETFD, 0);  // the one descriptor the server inherits
     const std::string display = ":" + std::to_string(number);
     const std::string fd = std::to_string(ready[1]);
-    execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-nolisten", "tcp",
-          "-screen", "0", "1024x768x24", static_cast<char*>(nullptr));
+    execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-noreset", "-nolisten",
+          "tcp", "-screen", "0", "1024x768x24", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(ready[1]);
-  char answer[16] = {};
-  const ssize_t count = server > 0 ? read(ready[0], answer, sizeof answer - 1) : 0;
+  std::string answer;
+  char byte = 0;
+  while (server > 0 && answer.find('\n') == std::string::npos && read(ready[0], &byte, 1) == 1) {
+    answer += byte;
+  }
+  if (answer.find('\n') != std::string::npos) {
+    *ready_fd = ready[0];
+    return server;
+  }
   close(ready[0]);
-  if (count > 0) return server;
   if (server > 0) waitpid(server, nullptr, 0);
   return -1;
-}
-
-// Whether a client (xdotool) can talk to the server named by DISPLAY, within about five seconds.
-bool AcceptsClients() {
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    if (std::system("xdotool getdisplaygeometry >/dev/null 2>&1") == 0) return true;
-    usleep(100 * 1000);
-  }
-  return false;
 }
 
 }  // namespace
@@ -115,6 +115,8 @@ bool VirtualDesktop::IsRunning() {
     std::fprintf(stderr, "Xvfb has ended; starting another one\n");
     server_ = -1;
     running_ = false;
+    close(ready_fd_);
+    ready_fd_ = -1;
     Start();
   }
   return running_;
@@ -123,20 +125,13 @@ bool VirtualDesktop::IsRunning() {
 void VirtualDesktop::Start() {
   if (access("/usr/bin/Xvfb", X_OK) != 0) return;
   // Not the lowest free number, which other servers started with -displayfd alone also pick:
-  // where the system keeps no lock files, one of them would take over this server's socket.
+  // where the system keeps no lock files, one of them would take over this server's socket. A
+  // number that another server holds ends this one at once, and the next number is tried.
   const int first = 200 + getpid() % 500;
   for (int number = first; number < first + 50 && server_ < 0; ++number) {
     if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number))) continue;
-    server_ = StartServer(number);
-    if (server_ <= 0) continue;
-    setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
-    // A client must be able to connect before the tests start one: a server that cannot take
-    // connections is given up for the next number.
-    if (!AcceptsClients()) {
-      kill(server_, SIGTERM);
-      waitpid(server_, nullptr, 0);
-      server_ = -1;
-    }
+    server_ = StartServer(number, &ready_fd_);
+    if (server_ > 0) setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
   }
   if (server_ < 0) return;
   setenv("NO_AT_BRIDGE", "1", 1);
@@ -149,6 +144,7 @@ VirtualDesktop::~VirtualDesktop() {
     kill(server_, SIGTERM);
     waitpid(server_, nullptr, 0);
   }
+  if (ready_fd_ >= 0) close(ready_fd_);
 }
 
 void VirtualDesktop::Click(int x, int y) {

@@ -53,6 +53,7 @@ class VirtualDesktop {
   void Start();
 
   pid_t server_ = -1;
+  int ready_fd_ = -1;  // the server's ready pipe, open while it runs
   bool running_ = false;
 };
 
