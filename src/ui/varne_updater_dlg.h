@@ -74,7 +74,8 @@ class CVarneUpdaterDlg : public IDialogEvents {
   void PlaceWindow();
   void PlaceControls();
   void Tick();
-  void ShowSnapshot();
+  void ShowSnapshot(bool completed);
+  void ShowBar(int id, int total, int done);
   void HandOverToSwapProgram();
   void Restart();
   void EnableStartButton(bool enable);

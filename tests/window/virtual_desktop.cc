@@ -52,8 +52,8 @@ pid_t StartServer(int number, int* ready_fd) {
     fcntl(ready[1], F_SETFD, 0);  // the one descriptor the server inherits
     const std::string display = ":" + std::to_string(number);
     const std::string fd = std::to_string(ready[1]);
-    execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-noreset", "-nolisten",
-          "tcp", "-screen", "0", "1024x768x24", static_cast<char*>(nullptr));
+    execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-noreset",
+          "-nolisten", "tcp", "-screen", "0", "1024x768x24", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(ready[1]);
@@ -79,7 +79,8 @@ bool Rgb::Near(const Rgb& other, int tolerance) const {
 }
 
 std::filesystem::path ArtifactFolder() {
-  const std::filesystem::path folder = std::filesystem::path(VARNE_BINARY_DIR) / "test-artifacts" / "window";
+  const std::filesystem::path folder =
+      std::filesystem::path(VARNE_BINARY_DIR) / "test-artifacts" / "window";
   std::filesystem::create_directories(folder);
   return folder;
 }
@@ -87,7 +88,9 @@ std::filesystem::path ArtifactFolder() {
 Screenshot::Screenshot(const std::filesystem::path& folder, const std::string& name) {
   const std::string png = (folder / (name + ".png")).string();
   const std::string ppm = (folder / (name + ".ppm")).string();
-  if (std::system(("import -window root '" + png + "' && convert '" + png + "' '" + ppm + "'").c_str()) != 0) {
+  if (std::system(
+          ("import -window root '" + png + "' && convert '" + png + "' '" + ppm + "'").c_str()) !=
+      0) {
     return;
   }
   if (!ReadPpm(ReadFile(ppm), width_, height_, rgb_)) width_ = height_ = 0;
