@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "app/startup_ui.h"
 #include "app/varne_updater_app.h"
@@ -72,8 +73,12 @@ int main(int argc, char** argv) {
       return kUsageError;
     }
   }
-  // The window wherever a desktop is there to show it; the terminal otherwise.
-  std::unique_ptr<IDialogView> view = console ? nullptr : CreateGtkView();
+  // The window wherever a desktop is there to show it; the terminal otherwise. A desktop that was
+  // asked for but cannot be reached is worth a word: the user expected a window.
+  std::string why_not;
+  std::unique_ptr<IDialogView> view = console ? nullptr : CreateGtkView(why_not);
+  if (!why_not.empty())
+    std::fprintf(stderr, "RV7WIN9XME.EXE: %s; using the terminal\n", why_not.c_str());
   if (view == nullptr) view = CreateConsoleView(start_game);
   DialogStartupUi ui(*view);
   CVarneUpdaterApp app;

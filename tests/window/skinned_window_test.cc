@@ -211,9 +211,11 @@ TEST_F(SkinnedWindowTest, TerminalWhenAskedOrWithoutADesktop) {
   ProcessResult run = RunIn(install_, "./RV7WIN9XME.EXE --console", 20);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_NE(run.err.find("Completed."), std::string::npos) << run.err;
-  // A display that cannot be opened is no desktop.
+  // A display that cannot be opened is no desktop, and the updater says why it uses the terminal.
   run = RunIn(install_, "env DISPLAY=:4097 ./RV7WIN9XME.EXE", 20);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.err.rfind("RV7WIN9XME.EXE: the display \":4097\" cannot be opened; using the "
+                          "terminal\n", 0), 0u) << run.err;
   EXPECT_NE(run.err.find("Completed."), std::string::npos) << run.err;
 }
 

@@ -295,9 +295,13 @@ void GtkView::QuitLoop() {
 
 }  // namespace ui_gtk
 
-std::unique_ptr<IDialogView> CreateGtkView() {
+std::unique_ptr<IDialogView> CreateGtkView(std::string& why_not) {
+  why_not.clear();
   const char* display = std::getenv("DISPLAY");
   if (display == nullptr || *display == '\0') return nullptr;
-  if (!gtk_init_check(nullptr, nullptr)) return nullptr;
+  if (!gtk_init_check(nullptr, nullptr)) {
+    why_not = std::string("the display \"") + display + "\" cannot be opened";
+    return nullptr;
+  }
   return std::make_unique<ui_gtk::GtkView>();
 }
