@@ -260,7 +260,10 @@ void CVarneUpdaterDlg::OnStartGame() {
   view_.PostQuit(0);
 }
 
-void CVarneUpdaterDlg::OnQuit() { view_.EndDialog(1); }
+void CVarneUpdaterDlg::OnQuit() {
+  if (quit_listener_) quit_listener_();
+  view_.EndDialog(1);
+}
 
 void CVarneUpdaterDlg::OnDestroy() {
   view_.StopTimer(kTimerId);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <thread>
 
@@ -15,6 +16,9 @@
 #include "install_layout.h"
 #include "net/testing/scripted_server.h"
 #include "platform/desktop_windows.h"
+#include "platform/path.h"
+#include "platform/process_list.h"
+#include "platform/socket.h"
 #include "virtual_desktop.h"
 
 namespace test_support {
@@ -46,8 +50,8 @@ class Background {
     pid_file_ = base + ".pid";
     output_file_ = base + ".output";
     Run("cd '" + folder.string() + "' && (timeout 120 " + command + " >'" + output_file_.string() +
-        "' 2>&1 & echo $! >'" +
-        pid_file_.string() + "'; wait $!; echo $? >'" + status_file_.string() + "') 2>/dev/null &");
+        "' 2>&1 & echo $! >'" + pid_file_.string() + "'; wait $!; echo $? >'" +
+        status_file_.string() + "') 2>/dev/null &");
   }
   ~Background() {
     if (Ended()) return;
@@ -154,11 +158,14 @@ TEST_F(DownloadingWindowTest, ASecondCopyRaisesTheWindowAndQuitEnds) {
   // ends look alike.
   const demo::Slot task = demo::kTaskBar, main = demo::kMainBar;
   const int task_mid = kTop + task.y + task.height / 2, main_mid = kTop + main.y + main.height / 2;
-  EXPECT_FALSE(shot.At(kLeft + task.x + 3, task_mid).Near(shot.At(kLeft + task.x + task.width - 4, task_mid)));
-  EXPECT_TRUE(shot.At(kLeft + main.x + 3, main_mid).Near(shot.At(kLeft + main.x + main.width - 4, main_mid)));
+  EXPECT_FALSE(shot.At(kLeft + task.x + 3, task_mid)
+                   .Near(shot.At(kLeft + task.x + task.width - 4, task_mid)));
+  EXPECT_TRUE(shot.At(kLeft + main.x + 3, main_mid)
+                  .Near(shot.At(kLeft + main.x + main.width - 4, main_mid)));
   // The task text is written in the text line.
   EXPECT_GT(shot.Count(kLeft + demo::kTaskEdit.x, kTop + demo::kTaskEdit.y, demo::kTaskEdit.width,
-                       demo::kTaskEdit.height, IsDark), 20);
+                       demo::kTaskEdit.height, IsDark),
+            20);
 
   // The start button is disabled while the run goes on; Enter and Escape close nothing.
   ClickSlot(demo::kStartButton);
@@ -172,7 +179,9 @@ TEST_F(DownloadingWindowTest, ASecondCopyRaisesTheWindowAndQuitEnds) {
   TempFolder elsewhere("varne-window-other");
   fs::copy_file(BinaryPath("sample_window_game"), elsewhere.GetPath() / "other.exe");
   Background cover(elsewhere.GetPath(), "./other.exe --stay 30");
-  ASSERT_TRUE(Eventually([&] { return WindowOf(elsewhere.GetPath() / "other.exe") == TopWindow() && TopWindow() != 0; }));
+  ASSERT_TRUE(Eventually([&] {
+    return WindowOf(elsewhere.GetPath() / "other.exe") == TopWindow() && TopWindow() != 0;
+  }));
   const ProcessResult second = RunIn(install_, "./RV7WIN9XME.EXE", 20);
   EXPECT_EQ(second.status, 2) << second.out << second.err;
   EXPECT_TRUE(Eventually([&] { return TopWindow() == WindowOf(updater_); }, 5));
@@ -185,7 +194,8 @@ TEST_F(DownloadingWindowTest, ASecondCopyRaisesTheWindowAndQuitEnds) {
 
 TEST_F(DownloadingWindowTest, WindowMenuAboutBoxAndAltF4) {
   // A right click on the skin opens the window menu; its last item is the about box.
-  test_support::Run("xdotool mousemove " + std::to_string(kLeft + 60) + " " + std::to_string(kTop + 20) + " click 3");
+  test_support::Run("xdotool mousemove " + std::to_string(kLeft + 60) + " " +
+                    std::to_string(kTop + 20) + " click 3");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   Screenshot(ArtifactFolder(), "window-menu");
   VirtualDesktop::PressKey("Up Return");
@@ -203,6 +213,62 @@ TEST_F(DownloadingWindowTest, WindowMenuAboutBoxAndAltF4) {
   EXPECT_EQ(first_->Wait(), 1);
 }
 
+// The updater against a server that takes the connection and never answers: the run stalls in
+// its first fetch, which no block ever arrives to interrupt.
+class StalledWindowTest : public SkinnedWindowTest {
+ protected:
+  void SetUp() override {
+    SkinnedWindowTest::SetUp();
+    if (IsSkipped()) return;
+    // The test takes each connection and never answers it.
+    ASSERT_TRUE(stalled_.Listen(platform::kLoopbackAddress, 0));
+    LayOut(install_, "http://127.0.0.1:" + std::to_string(stalled_.GetPort()) + "/list");
+  }
+  static int ProcessOf(const fs::path& program) {
+    const std::string module = platform::ModulePathOf(platform::ToInternalPath(program.string()));
+    for (const platform::ProcessInfo& process : platform::ListProcesses()) {
+      if (process.module == module) return process.id;
+    }
+    return 0;
+  }
+
+  platform::ListeningSocket stalled_;
+  const fs::path updater_ = install_ / "RV7WIN9XME.EXE";
+};
+
+TEST_F(StalledWindowTest, QuitAltF4AndSigtermEndTheProcessWithinASecond) {
+  struct Way {
+    const char* name;
+    const char* command;
+    std::function<void(int)> end;
+  };
+  const auto terminate = [](int pid) { kill(pid, SIGTERM); };
+  const Way ways[] = {
+      {"quit button", "./RV7WIN9XME.EXE", [](int) { ClickSlot(demo::kQuitButton); }},
+      {"Alt+F4", "./RV7WIN9XME.EXE", [](int) { VirtualDesktop::PressKey("alt+F4"); }},
+      {"SIGTERM", "./RV7WIN9XME.EXE", terminate},
+      {"SIGTERM on the terminal", "./RV7WIN9XME.EXE --console", terminate},
+  };
+  for (const Way& way : ways) {
+    const Background updater(install_, way.command);
+    // The run has asked for its list, which never comes.
+    const platform::Socket request = stalled_.Accept(20000);
+    ASSERT_TRUE(request.IsOpen()) << way.name << updater.Output();
+    if (std::string(way.command).find("--console") == std::string::npos) {
+      ASSERT_TRUE(Eventually([&] { return WindowOf(updater_) != 0; })) << updater.Output();
+    }
+    const int pid = ProcessOf(updater_);
+    ASSERT_NE(pid, 0);
+    way.end(pid);
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_TRUE(platform::WaitForProcessExit(pid, 10000)) << way.name;
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - asked);
+    EXPECT_LT(took.count(), 1000) << way.name;
+    EXPECT_EQ(updater.Wait(), 1) << way.name << updater.Output();
+  }
+}
+
 TEST_F(SkinnedWindowTest, TerminalWhenAskedOrWithoutADesktop) {
   const std::uint16_t port = net_testing::FindFreePort();
   LayOut(install_, "http://127.0.0.1:" + std::to_string(port) + "/filelist");
@@ -215,7 +281,10 @@ TEST_F(SkinnedWindowTest, TerminalWhenAskedOrWithoutADesktop) {
   run = RunIn(install_, "env DISPLAY=:4097 ./RV7WIN9XME.EXE", 20);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(run.err.rfind("RV7WIN9XME.EXE: the display \":4097\" cannot be opened; using the "
-                          "terminal\n", 0), 0u) << run.err;
+                          "terminal\n",
+                          0),
+            0u)
+      << run.err;
   EXPECT_NE(run.err.find("Completed."), std::string::npos) << run.err;
 }
 
@@ -231,7 +300,8 @@ TEST_F(SkinnedWindowTest, CompletedRunEnablesTheStartButton) {
   ReleaseServer server(site, port);
 
   const Background updater(install_, "./RV7WIN9XME.EXE");
-  ASSERT_TRUE(Eventually([&] { return ReadFile(install_ / "sample-game.txt") == "Sample Game 1.1\n"; }));
+  ASSERT_TRUE(
+      Eventually([&] { return ReadFile(install_ / "sample-game.txt") == "Sample Game 1.1\n"; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(700));
   const Screenshot shot(ArtifactFolder(), "completed");
   ASSERT_TRUE(shot.IsValid());
@@ -239,10 +309,12 @@ TEST_F(SkinnedWindowTest, CompletedRunEnablesTheStartButton) {
   // Every file is done: the overall bar is full from end to end; "Completed." is in the text line.
   const demo::Slot main = demo::kMainBar;
   const int main_mid = kTop + main.y + main.height / 2;
-  EXPECT_TRUE(shot.At(kLeft + main.x + 3, main_mid).Near(shot.At(kLeft + main.x + main.width - 4, main_mid)));
+  EXPECT_TRUE(shot.At(kLeft + main.x + 3, main_mid)
+                  .Near(shot.At(kLeft + main.x + main.width - 4, main_mid)));
   EXPECT_FALSE(shot.At(kLeft + main.x + main.width - 4, main_mid).Near({0xFF, 0xFF, 0xFF}, 60));
   EXPECT_GT(shot.Count(kLeft + demo::kTaskEdit.x, kTop + demo::kTaskEdit.y, demo::kTaskEdit.width,
-                       demo::kTaskEdit.height, IsDark), 20);
+                       demo::kTaskEdit.height, IsDark),
+            20);
 
   ClickSlot(demo::kStartButton);
   EXPECT_EQ(updater.Wait(), 0);
@@ -267,9 +339,12 @@ TEST_F(SkinnedWindowTest, GameThatCannotStartEndsWithAnErrorBox) {
   const Screenshot box(ArtifactFolder(), "start-failed-box");
   ASSERT_TRUE(box.IsValid());
   EXPECT_NE(WindowOf(updater), 0u);
-  EXPECT_EQ(box.Count(kLeft, kTop + demo::kStartButton.y, demo::kSkinWidth, demo::kStartButton.height,
-                      [](const Rgb& pixel) { return pixel.Near({0xE8, 0xC0, 0x60}); }),
-            0);
+  EXPECT_EQ(
+      box.Count(kLeft, kTop + demo::kStartButton.y, demo::kSkinWidth, demo::kStartButton.height,
+                [](const Rgb& pixel) {
+                  return pixel.Near({0xE8, 0xC0, 0x60});
+                }),
+      0);
   VirtualDesktop::PressKey("Return");
   EXPECT_EQ(run.Wait(), 1);
 }
@@ -283,11 +358,13 @@ TEST_F(SkinnedWindowTest, RunningGameIsBroughtBackAfterTheInformationBox) {
   fs::copy_file(BinaryPath("sample_window_game"), elsewhere.GetPath() / "other.exe");
   WriteFile(elsewhere.GetPath() / "sample-game.txt", "Another program");
   const Background cover(elsewhere.GetPath(), "./other.exe --stay 60");
-  ASSERT_TRUE(Eventually([&] { return TopWindow() == WindowOf(elsewhere.GetPath() / "other.exe"); }));
+  ASSERT_TRUE(
+      Eventually([&] { return TopWindow() == WindowOf(elsewhere.GetPath() / "other.exe"); }));
 
   const Background updater(install_, "./RV7WIN9XME.EXE");
   // The box is the updater's window; it says "please quit the game first" in Japanese.
-  ASSERT_TRUE(Eventually([&] { return WindowOf(install_ / "RV7WIN9XME.EXE") != 0; })) << updater.Output();
+  ASSERT_TRUE(Eventually([&] { return WindowOf(install_ / "RV7WIN9XME.EXE") != 0; }))
+      << updater.Output();
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   const Screenshot box(ArtifactFolder(), "game-running-box");
   ASSERT_TRUE(box.IsValid());

@@ -1,6 +1,7 @@
 #include "ui/gtk/gtk_view.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 #include "res/dialog_templates.h"
@@ -68,9 +69,14 @@ gboolean OnDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
   return FALSE;  // the controls are drawn on top
 }
 
+// The view that a close request may still reach: requests come from other threads and are run
+// later by the loop, when the view may be gone.
+std::atomic<GtkView*> live_view = nullptr;
+
 }  // namespace
 
 GtkView::GtkView() {
+  live_view = this;
   InstallCompactStyle();
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
@@ -86,6 +92,8 @@ GtkView::GtkView() {
 }
 
 GtkView::~GtkView() {
+  GtkView* self = this;
+  live_view.compare_exchange_strong(self, nullptr);
   for (const auto& [id, timer] : timers_) g_source_remove(timer->source);
   gtk_widget_destroy(window_);
   if (skin_ != nullptr) cairo_surface_destroy(skin_);
@@ -219,7 +227,8 @@ void GtkView::ShowAboutBox(const AboutBoxText& text) { RunAboutBox(Window(), tex
 void GtkView::StartTimer(int id, int period_ms) {
   StopTimer(id);
   auto timer = std::make_unique<Timer>(Timer{this, id, 0});
-  timer->source = g_timeout_add(static_cast<guint>(std::max(period_ms, 1)), &OnTimeout, timer.get());
+  timer->source =
+      g_timeout_add(static_cast<guint>(std::max(period_ms, 1)), &OnTimeout, timer.get());
   timers_[id] = std::move(timer);
 }
 
@@ -287,6 +296,19 @@ void GtkView::PostQuit(int /*code*/) {
   if (!ended_) result_ = -1;
   ended_ = true;
   QuitLoop();
+}
+
+void GtkView::RequestClose() {
+  // Safe from any thread: the call runs in the thread that runs the default context's loop.
+  g_main_context_invoke(nullptr, &OnCloseRequest, this);
+}
+
+gboolean GtkView::OnCloseRequest(gpointer data) {
+  if (live_view.load() == data) {
+    static_cast<GtkView*>(data)->Dispatch(
+        [](IDialogEvents& events) { events.OnSysCommand(kCloseCommand); });
+  }
+  return G_SOURCE_REMOVE;
 }
 
 void GtkView::QuitLoop() {
