@@ -349,22 +349,35 @@ TEST_F(SkinnedWindowTest, GameThatCannotStartEndsWithAnErrorBox) {
   EXPECT_EQ(run.Wait(), 1);
 }
 
-TEST_F(SkinnedWindowTest, RunningGameIsBroughtBackAfterTheInformationBox) {
-  LayOut(install_, "http://127.0.0.1:1/filelist");
+// A desktop with a window manager, which minimising needs.
+class WindowManagerTest : public StalledWindowTest {
+ protected:
+  static void SetUpTestSuite() { desktop_ = new VirtualDesktop(true); }
+
+  static bool IsMinimised(platform::WindowId id) {
+    platform::WindowSystem desktop;
+    for (const platform::TopLevelWindow& window : desktop.ListWindows()) {
+      if (window.id == id) return window.minimised;
+    }
+    return false;
+  }
+  // Minimises the window as its own minimise button would, and waits until it is.
+  static void Minimise(platform::WindowId id) {
+    test_support::Run("xdotool windowminimize " + std::to_string(id));
+    ASSERT_TRUE(Eventually([&] { return IsMinimised(id); }, 10));
+  }
+};
+
+TEST_F(WindowManagerTest, MinimisedGameIsRestoredAfterTheInformationBox) {
   WriteFile(install_ / "sample-game.txt", "Sample Game 1.0");
   const Background game(install_, "./game.exe --stay 60");
   ASSERT_TRUE(Eventually([&] { return WindowOf(install_ / "game.exe") != 0; })) << game.Output();
-  TempFolder elsewhere("varne-window-other");
-  fs::copy_file(BinaryPath("sample_window_game"), elsewhere.GetPath() / "other.exe");
-  WriteFile(elsewhere.GetPath() / "sample-game.txt", "Another program");
-  const Background cover(elsewhere.GetPath(), "./other.exe --stay 60");
-  ASSERT_TRUE(
-      Eventually([&] { return TopWindow() == WindowOf(elsewhere.GetPath() / "other.exe"); }));
+  const platform::WindowId window = WindowOf(install_ / "game.exe");
+  Minimise(window);
 
   const Background updater(install_, "./RV7WIN9XME.EXE");
   // The box is the updater's window; it says "please quit the game first" in Japanese.
-  ASSERT_TRUE(Eventually([&] { return WindowOf(install_ / "RV7WIN9XME.EXE") != 0; }))
-      << updater.Output();
+  ASSERT_TRUE(Eventually([&] { return WindowOf(updater_) != 0; })) << updater.Output();
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   const Screenshot box(ArtifactFolder(), "game-running-box");
   ASSERT_TRUE(box.IsValid());
@@ -374,9 +387,25 @@ TEST_F(SkinnedWindowTest, RunningGameIsBroughtBackAfterTheInformationBox) {
   EXPECT_GT(box.Count(0, 0, VirtualDesktop::kWidth, VirtualDesktop::kHeight, IsDark), 0);
 
   VirtualDesktop::PressKey("Return");
-  EXPECT_EQ(updater.Wait(), 2);
-  EXPECT_TRUE(Eventually([&] { return TopWindow() == WindowOf(install_ / "game.exe"); }, 5));
-  Screenshot(ArtifactFolder(), "game-raised");
+  EXPECT_EQ(updater.Wait(), 2) << updater.Output();
+  EXPECT_TRUE(Eventually([&] { return !IsMinimised(window) && TopWindow() == window; }, 5));
+  Screenshot(ArtifactFolder(), "game-restored");
+}
+
+TEST_F(WindowManagerTest, MinimisedFirstCopyIsRestoredByASecondCopy) {
+  const Background first(install_, "./RV7WIN9XME.EXE");
+  const platform::Socket request = stalled_.Accept(20000);
+  ASSERT_TRUE(request.IsOpen()) << first.Output();
+  ASSERT_TRUE(Eventually([&] { return WindowOf(updater_) != 0; })) << first.Output();
+  const platform::WindowId window = WindowOf(updater_);
+  Minimise(window);
+
+  const ProcessResult second = RunIn(install_, "./RV7WIN9XME.EXE", 20);
+  EXPECT_EQ(second.status, 2) << second.out << second.err;
+  EXPECT_TRUE(Eventually([&] { return !IsMinimised(window) && TopWindow() == window; }, 5));
+  Screenshot(ArtifactFolder(), "first-copy-restored");
+  kill(ProcessOf(updater_), SIGTERM);
+  EXPECT_EQ(first.Wait(), 1);
 }
 
 }  // namespace

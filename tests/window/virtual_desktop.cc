@@ -111,18 +111,14 @@ int Screenshot::Count(int x, int y, int width, int height, bool (*match)(const R
   return count;
 }
 
-VirtualDesktop::VirtualDesktop() { Start(); }
+VirtualDesktop::VirtualDesktop(bool with_window_manager) {
+  Start();
+  if (running_ && with_window_manager) StartWindowManager();
+}
 
-bool VirtualDesktop::IsRunning() {
-  if (server_ > 0 && waitpid(server_, nullptr, WNOHANG) == server_) {
-    std::fprintf(stderr, "Xvfb has ended; starting another one\n");
-    server_ = -1;
-    running_ = false;
-    close(ready_fd_);
-    ready_fd_ = -1;
-    Start();
-  }
-  return running_;
+bool VirtualDesktop::IsRunning() const {
+  const auto alive = [](pid_t process) { return process > 0 && kill(process, 0) == 0; };
+  return running_ && alive(server_) && (window_manager_ < 0 || alive(window_manager_));
 }
 
 void VirtualDesktop::Start() {
@@ -141,8 +137,38 @@ void VirtualDesktop::Start() {
   running_ = true;
 }
 
+// openbox runs its start-up command once it manages the screen.
+void VirtualDesktop::StartWindowManager() {
+  const std::filesystem::path ready = std::filesystem::temp_directory_path() /
+                                      ("varne-openbox-" + std::to_string(getpid()) + ".ready");
+  std::filesystem::remove(ready);
+  const std::string log = (ArtifactFolder() / "openbox.log").string();
+  const std::string startup = "touch '" + ready.string() + "'";
+  window_manager_ = fork();
+  if (window_manager_ == 0) {
+    const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    dup2(output, 1);
+    dup2(output, 2);
+    execlp("openbox", "openbox", "--startup", startup.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  running_ = window_manager_ > 0 &&
+             Eventually(
+                 [&] {
+                   return std::filesystem::exists(ready) ||
+                          waitpid(window_manager_, nullptr, WNOHANG) != 0;
+                 },
+                 20) &&
+             std::filesystem::exists(ready);
+  std::filesystem::remove(ready);
+}
+
 VirtualDesktop::~VirtualDesktop() {
   unsetenv("DISPLAY");
+  if (window_manager_ > 0) {
+    kill(window_manager_, SIGTERM);
+    waitpid(window_manager_, nullptr, 0);
+  }
   if (server_ > 0) {
     kill(server_, SIGTERM);
     waitpid(server_, nullptr, 0);
