@@ -35,6 +35,28 @@ bool IsKeyColour(const Rgb& pixel) {
 }
 bool IsDark(const Rgb& pixel) { return pixel.Brightness() < 100; }
 
+// Screenshots of the whole screen until one shows what `ready` looks for (about ten seconds at
+// most): a window draws on its own time. The last one taken.
+Screenshot ShotWhen(const std::string& name, const std::function<bool(const Screenshot&)>& ready) {
+  for (int attempt = 0;; ++attempt) {
+    Screenshot shot(ArtifactFolder(), name);
+    if ((shot.IsValid() && ready(shot)) || attempt == 40) return shot;
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+}
+
+int DarkInTextLine(const Screenshot& shot) {
+  const demo::Slot edit = demo::kTaskEdit;
+  return shot.Count(kLeft + edit.x, kTop + edit.y, edit.width, edit.height, IsDark);
+}
+
+// Whether the overall bar is full: its far end is filled, not the trough's white.
+bool MainBarFull(const Screenshot& shot) {
+  const demo::Slot main = demo::kMainBar;
+  const Rgb end = shot.At(kLeft + main.x + main.width - 4, kTop + main.y + main.height / 2);
+  return !end.Near({0xFF, 0xFF, 0xFF}, 60);
+}
+
 // The centre of a layout slot on the screen.
 void ClickSlot(const demo::Slot& slot) {
   VirtualDesktop::Click(kLeft + slot.x + slot.width / 2, kTop + slot.y + slot.height / 2);
@@ -144,9 +166,13 @@ class DownloadingWindowTest : public SkinnedWindowTest {
 };
 
 TEST_F(DownloadingWindowTest, ASecondCopyRaisesTheWindowAndQuitEnds) {
-  std::this_thread::sleep_for(std::chrono::seconds(3));
-
-  const Screenshot shot(ArtifactFolder(), "downloading");
+  const demo::Slot task = demo::kTaskBar, main = demo::kMainBar;
+  const int task_mid = kTop + task.y + task.height / 2, main_mid = kTop + main.y + main.height / 2;
+  const auto task_bar_partly_filled = [&](const Screenshot& shot) {
+    return !shot.At(kLeft + task.x + 3, task_mid)
+                .Near(shot.At(kLeft + task.x + task.width - 4, task_mid));
+  };
+  const Screenshot shot = ShotWhen("downloading", task_bar_partly_filled);
   ASSERT_TRUE(shot.IsValid());
   // The surround is not part of the window: the screen behind shows through the corners.
   EXPECT_EQ(shot.Count(kLeft, kTop, demo::kSkinWidth, demo::kSkinHeight, IsKeyColour), 0);
@@ -156,10 +182,7 @@ TEST_F(DownloadingWindowTest, ASecondCopyRaisesTheWindowAndQuitEnds) {
   EXPECT_LT(shot.At(kLeft + 100, kTop + 15).Brightness(), 0x70);
   // The task bar is partly filled: its two ends differ. No file is done, so the overall bar's
   // ends look alike.
-  const demo::Slot task = demo::kTaskBar, main = demo::kMainBar;
-  const int task_mid = kTop + task.y + task.height / 2, main_mid = kTop + main.y + main.height / 2;
-  EXPECT_FALSE(shot.At(kLeft + task.x + 3, task_mid)
-                   .Near(shot.At(kLeft + task.x + task.width - 4, task_mid)));
+  EXPECT_TRUE(task_bar_partly_filled(shot));
   EXPECT_TRUE(shot.At(kLeft + main.x + 3, main_mid)
                   .Near(shot.At(kLeft + main.x + main.width - 4, main_mid)));
   // The task text is written in the text line.
@@ -196,17 +219,21 @@ TEST_F(DownloadingWindowTest, WindowMenuAboutBoxAndAltF4) {
   // A right click on the skin opens the window menu; its last item is the about box.
   test_support::Run("xdotool mousemove " + std::to_string(kLeft + 60) + " " +
                     std::to_string(kTop + 20) + " click 3");
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  Screenshot(ArtifactFolder(), "window-menu");
+  // The menu's light background lies over the dark title band at the pointer.
+  const Screenshot menu = ShotWhen("window-menu", [](const Screenshot& shot) {
+    return shot.At(kLeft + 100, kTop + 28).Brightness() > 200;
+  });
+  ASSERT_GT(menu.At(kLeft + 100, kTop + 28).Brightness(), 200);
   VirtualDesktop::PressKey("Up Return");
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));
-  const Screenshot about(ArtifactFolder(), "about-box");
-  ASSERT_TRUE(about.IsValid());
   // The box covers the middle of the skin, where the text line was.
-  const demo::Slot edit = demo::kTaskEdit;
-  EXPECT_LT(about.Count(kLeft + edit.x, kTop + edit.y, edit.width, edit.height, IsDark), 20);
+  const Screenshot about =
+      ShotWhen("about-box", [](const Screenshot& shot) { return DarkInTextLine(shot) < 20; });
+  ASSERT_TRUE(about.IsValid());
+  EXPECT_LT(DarkInTextLine(about), 20);
   VirtualDesktop::PressKey("Return");
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const Screenshot closed = ShotWhen(
+      "about-box-closed", [](const Screenshot& shot) { return DarkInTextLine(shot) > 20; });
+  EXPECT_GT(DarkInTextLine(closed), 20);
   EXPECT_NE(WindowOf(updater_), 0u);
 
   VirtualDesktop::PressKey("alt+F4");
@@ -302,8 +329,9 @@ TEST_F(SkinnedWindowTest, CompletedRunEnablesTheStartButton) {
   const Background updater(install_, "./RV7WIN9XME.EXE");
   ASSERT_TRUE(
       Eventually([&] { return ReadFile(install_ / "sample-game.txt") == "Sample Game 1.1\n"; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
-  const Screenshot shot(ArtifactFolder(), "completed");
+  const Screenshot shot = ShotWhen("completed", [](const Screenshot& shot) {
+    return MainBarFull(shot) && DarkInTextLine(shot) > 20;
+  });
   ASSERT_TRUE(shot.IsValid());
   EXPECT_EQ(shot.Count(kLeft, kTop, demo::kSkinWidth, demo::kSkinHeight, IsKeyColour), 0);
   // Every file is done: the overall bar is full from end to end; "Completed." is in the text line.
@@ -311,10 +339,8 @@ TEST_F(SkinnedWindowTest, CompletedRunEnablesTheStartButton) {
   const int main_mid = kTop + main.y + main.height / 2;
   EXPECT_TRUE(shot.At(kLeft + main.x + 3, main_mid)
                   .Near(shot.At(kLeft + main.x + main.width - 4, main_mid)));
-  EXPECT_FALSE(shot.At(kLeft + main.x + main.width - 4, main_mid).Near({0xFF, 0xFF, 0xFF}, 60));
-  EXPECT_GT(shot.Count(kLeft + demo::kTaskEdit.x, kTop + demo::kTaskEdit.y, demo::kTaskEdit.width,
-                       demo::kTaskEdit.height, IsDark),
-            20);
+  EXPECT_TRUE(MainBarFull(shot));
+  EXPECT_GT(DarkInTextLine(shot), 20);
 
   ClickSlot(demo::kStartButton);
   EXPECT_EQ(updater.Wait(), 0);
@@ -331,20 +357,21 @@ TEST_F(SkinnedWindowTest, GameThatCannotStartEndsWithAnErrorBox) {
   const fs::path updater = install_ / "RV7WIN9XME.EXE";
   const Background run(install_, "./RV7WIN9XME.EXE");
   ASSERT_TRUE(Eventually([&] { return WindowOf(updater) != 0; })) << run.Output();
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  // Every file is current: the run completes, which enables the start button.
+  ASSERT_TRUE(MainBarFull(ShotWhen("start-enabled", MainBarFull)));
   // The failure leaves the button's handler inside GTK; start-up reports it once the window is
-  // gone, in a box of its own.
+  // gone, in a box of its own, over the skin's gold rim.
   ClickSlot(demo::kStartButton);
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
-  const Screenshot box(ArtifactFolder(), "start-failed-box");
+  const auto rim_covered = [](const Screenshot& shot) {
+    return shot.Count(kLeft, kTop + demo::kStartButton.y, demo::kSkinWidth,
+                      demo::kStartButton.height, [](const Rgb& pixel) {
+                        return pixel.Near({0xE8, 0xC0, 0x60});
+                      }) == 0;
+  };
+  const Screenshot box = ShotWhen("start-failed-box", rim_covered);
   ASSERT_TRUE(box.IsValid());
   EXPECT_NE(WindowOf(updater), 0u);
-  EXPECT_EQ(
-      box.Count(kLeft, kTop + demo::kStartButton.y, demo::kSkinWidth, demo::kStartButton.height,
-                [](const Rgb& pixel) {
-                  return pixel.Near({0xE8, 0xC0, 0x60});
-                }),
-      0);
+  EXPECT_TRUE(rim_covered(box));
   VirtualDesktop::PressKey("Return");
   EXPECT_EQ(run.Wait(), 1);
 }
@@ -378,13 +405,18 @@ TEST_F(WindowManagerTest, MinimisedGameIsRestoredAfterTheInformationBox) {
   const Background updater(install_, "./RV7WIN9XME.EXE");
   // The box is the updater's window; it says "please quit the game first" in Japanese.
   ASSERT_TRUE(Eventually([&] { return WindowOf(updater_) != 0; })) << updater.Output();
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const Screenshot box(ArtifactFolder(), "game-running-box");
+  // The box is centred on the screen: a light face with the text drawn on it.
+  const auto text_drawn = [](const Screenshot& shot) {
+    const auto bright = [](const Rgb& pixel) { return pixel.Brightness() > 200; };
+    return shot.Count(312, 354, 400, 60, bright) > 10000 &&
+           shot.Count(312, 354, 400, 60, IsDark) > 20;
+  };
+  const Screenshot box = ShotWhen("game-running-box", text_drawn);
   ASSERT_TRUE(box.IsValid());
   // A font with the Japanese characters is there to draw them (not as empty boxes).
   const ProcessResult fonts = RunIn(root_.GetPath(), "fc-list ':charset=30b2 30fc 30e0'", 10);
   EXPECT_NE(fonts.out, "") << "no font with the Japanese characters";
-  EXPECT_GT(box.Count(0, 0, VirtualDesktop::kWidth, VirtualDesktop::kHeight, IsDark), 0);
+  EXPECT_TRUE(text_drawn(box));
 
   VirtualDesktop::PressKey("Return");
   EXPECT_EQ(updater.Wait(), 2) << updater.Output();
