@@ -299,8 +299,12 @@ void GtkView::PostQuit(int /*code*/) {
 }
 
 void GtkView::RequestClose() {
-  // Safe from any thread: the call runs in the thread that runs the default context's loop.
-  g_main_context_invoke(nullptr, &OnCloseRequest, this);
+  // Attaching a source is safe from any thread, and its call runs in the loop's own thread.
+  // (g_main_context_invoke would run it right here whenever no loop holds the context.)
+  GSource* source = g_idle_source_new();
+  g_source_set_callback(source, &OnCloseRequest, this, nullptr);
+  g_source_attach(source, nullptr);
+  g_source_unref(source);
 }
 
 gboolean GtkView::OnCloseRequest(gpointer data) {
