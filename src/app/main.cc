@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/exit_deadline.h"
 #include "app/startup_ui.h"
@@ -64,6 +65,17 @@ class DialogStartupUi : public IStartupUi {
   bool error_shown_ = false;
 };
 
+// The window wherever a desktop is there to show it; the terminal otherwise. A desktop that was
+// asked for but cannot be reached is worth a word: the user expected a window.
+std::unique_ptr<IDialogView> CreateView(bool console, bool start_game) {
+  std::string why_not;
+  std::unique_ptr<IDialogView> view = console ? nullptr : CreateGtkView(why_not);
+  if (!why_not.empty()) {
+    std::fprintf(stderr, "RV7WIN9XME.EXE: %s; using the terminal\n", why_not.c_str());
+  }
+  return view != nullptr ? std::move(view) : CreateConsoleView(start_game);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,13 +94,7 @@ int main(int argc, char** argv) {
       return kUsageError;
     }
   }
-  // The window wherever a desktop is there to show it; the terminal otherwise. A desktop that was
-  // asked for but cannot be reached is worth a word: the user expected a window.
-  std::string why_not;
-  std::unique_ptr<IDialogView> view = console ? nullptr : CreateGtkView(why_not);
-  if (!why_not.empty())
-    std::fprintf(stderr, "RV7WIN9XME.EXE: %s; using the terminal\n", why_not.c_str());
-  if (view == nullptr) view = CreateConsoleView(start_game);
+  const std::unique_ptr<IDialogView> view = CreateView(console, start_game);
   ExitDeadline deadline(kEndingGrace, CVarneUpdaterApp::kFailed);
   DialogStartupUi ui(*view, deadline);
   // Asked to end from outside, the updater ends as when its window is closed: whatever it waits
