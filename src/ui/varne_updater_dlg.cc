@@ -155,9 +155,7 @@ void CVarneUpdaterDlg::OnDownloadProgress(int total, int done, const std::tstrin
 
 void CVarneUpdaterDlg::OnTimer(int timer_id) {
   if (timer_id != kTimerId) return;
-  // The lock is given up before an error box, so that nothing waits on it while the box is open.
   try {
-    CriticalSectionLock hold(lock_);
     Tick();
   } catch (const Exception& failure) {
     EndWithError(kErrorLead + failure.GetText());
@@ -167,9 +165,16 @@ void CVarneUpdaterDlg::OnTimer(int timer_id) {
 }
 
 void CVarneUpdaterDlg::Tick() {
+  // The manager is asked before the snapshot's lock is taken: it reports a failure to
+  // OnDownloadProgress, which takes that lock, while it holds its own lock that Wait needs.
   const int state =
       download_manager_ != nullptr ? download_manager_->Wait(0) : DownloadManager::kRunning;
-  ShowSnapshot(state == DownloadManager::kCompleted);
+  {
+    CriticalSectionLock hold(lock_);
+    ShowSnapshot(state == DownloadManager::kCompleted);
+  }
+  // Past a running state the worker has ended: nothing else takes the lock, and no box is shown
+  // while it is held.
   if (state == DownloadManager::kIdle) throw Exception(download_manager_->GetErrorMessage(), true);
   if (state == DownloadManager::kRunning) return;
   run_completed_ = true;
