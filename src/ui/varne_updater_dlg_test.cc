@@ -291,8 +291,9 @@ TEST(UpdaterDialogTest, SwapHandOverThenRestart) {
   const std::string new_package = PackageOf({{"rv7swap_ansi.exe", Script("echo swap > swapped")},
                                              {"dlgconfig.conf", Utf16(Settings(server))}});
   server.SetReplies(
-      Replies("1::RV7WIN9XME.EXE:1:" + Md5Of(new_updater) +
-                  "\r\n1::RV7.VPK:1:" + Md5Of(new_package) + "\r\n",
+      Replies("1::RV7WIN9XME.EXE:" + std::to_string(new_updater.size()) + ":" +
+                  Md5Of(new_updater) + "\r\n1::RV7.VPK:" + std::to_string(new_package.size()) +
+                  ":" + Md5Of(new_package) + "\r\n",
               {PackageOf("RV7WIN9XME.EXE", new_updater), PackageOf("RV7.VPK", new_package)}));
   RecordingView view;
   CVarneUpdaterDlg dialog(view);

@@ -198,7 +198,7 @@ TEST(UpdateRunTest, RequestsAndPackages) {
   EXPECT_NE(requests[1].find("User-Agent: ab:cd\r\n"), std::string::npos);
 
   // A package without the listed entry installs nothing and leaves no temporary file.
-  server.SetReplies(Script("1::missing.txt:1:" + Md5Of("x") + "\r\n", {package}));
+  server.SetReplies(Script("1::missing.txt:7:" + Md5Of("x") + "\r\n", {package}));
   const Outcome outcome = RunUpdate(UrlOf(server));
   EXPECT_EQ(outcome.error, "VarneFileSystem : no file in this package.file : missing.txt");
   EXPECT_FALSE(install.Exists("missing.txt"));
