@@ -113,8 +113,8 @@ struct DirectoryItem {
   std::string name;
   bool is_directory;
 };
-// The files and folders in a folder, without "." and ".." and without pipes, sockets and devices,
-// in the order the system lists them; false when the folder cannot be listed.
+// The files and folders in a folder, without "." and ".." and without pipes, sockets, devices and
+// links to folders, in the order the system lists them; false when the folder cannot be listed.
 bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items);
 
 bool StandardErrorIsTerminal();

@@ -1,5 +1,6 @@
 #include "update/file_list.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -53,6 +54,8 @@ bool IsPathInsideInstallFolder(const std::tstring& path) {
 
 void ParseFileList(std::tstring text, FileList& list) {
   FileList parsed;
+  // Growing the list entry by entry would move every entry made so far, again and again.
+  parsed.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   std::tstring path;
   for (std::string_view rest(text); !rest.empty();) {
     const auto fields = SplitLine(TakeLine(rest));

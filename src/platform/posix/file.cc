@@ -403,8 +403,10 @@ bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* item
   for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
     std::error_code kind_error;
     const bool folder = it->is_directory(kind_error);
-    // Pipes, sockets and devices hold no file contents; opening a pipe would block.
+    // Pipes, sockets and devices hold no file contents; opening a pipe would block. A link to a
+    // folder is not entered: it may lead back up the tree and list the same files for ever.
     if (!folder && !it->is_regular_file(kind_error)) continue;
+    if (folder && it->is_symlink(kind_error)) continue;
     items->push_back({it->path().filename().string(), folder});
   }
   return !error;
