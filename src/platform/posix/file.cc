@@ -51,9 +51,11 @@ int OpenFlags(Access access, Disposition disposition) {
   return flags;
 }
 
+// lstat itself: a std::filesystem::path would split the whole path into components on every
+// call, and resolving a deep path asks about each of its folders.
 bool Exists(const std::string& native) {
-  std::error_code error;
-  return std::filesystem::exists(std::filesystem::symlink_status(native, error));
+  struct stat info;
+  return ::lstat(native.c_str(), &info) == 0;
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
