@@ -70,8 +70,9 @@ class ReplacementFile {
   // Creates the new file for destination; false when it cannot be created, or when destination
   // is a pipe, device or socket.
   bool Create(const std::string& destination);
-  // As File::Write.
-  std::size_t Write(const void* buffer, std::size_t count) { return file_.Write(buffer, count); }
+  // As File::Write. The system starts writing the bytes out as they come, so that Commit's sync
+  // has little left to wait for.
+  std::size_t Write(const void* buffer, std::size_t count);
   // Puts the new file in place. A destination that exists passes its permission bits on, the new
   // bytes are made durable before the rename (the folder is not: see SyncFolder); a new file whose
   // first bytes are an ELF header or "#!" gets execute bits where it has read bits. False on
@@ -82,6 +83,8 @@ class ReplacementFile {
   void Discard();
 
   File file_;
+  std::uint64_t written_ = 0;
+  std::uint64_t written_out_ = 0;  // the bytes whose write-out has been started
   std::string temp_;    // system form; empty once committed or discarded
   std::string target_;  // system form, resolved when created
 };

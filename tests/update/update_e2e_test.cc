@@ -248,21 +248,24 @@ TEST(UpdateRunTest, OnlyWhatTheListNamesIsInstalled) {
 
 TEST(UpdateRunTest, TemporaryPackagesNeverTakeAListedOrExistingName) {
   ScriptedServer server;
+  {
+    // Listed files win the name.
+    InstallFolder install;
+    const std::string list = "1::file0.dl:2:" + Md5Of("f0") + "\r\n1::FILE1.DL:2:" + Md5Of("f1") +
+                             "\r\n1::a.txt:1:" + Md5Of("a") + "\r\n";
+    server.SetReplies(Script(
+        list, {PackageOf("file0.dl", "f0"), PackageOf("FILE1.DL", "f1"), PackageOf("a.txt", "a")}));
+    const Outcome outcome = RunUpdate(UrlOf(server));
+    ASSERT_EQ(outcome.result, DownloadManager::kCompleted) << outcome.error;
+    EXPECT_EQ(install.Read("file0.dl"), "f0");
+    EXPECT_EQ(install.Read("FILE1.DL"), "f1");
+    EXPECT_EQ(install.Read("a.txt"), "a");
+  }
   InstallFolder install;
-  // Listed files win the name; a link at a free name is passed over, not followed.
-  std::filesystem::create_symlink("created-through-link.txt", install.GetPath() / "file2.dl");
-  const std::string list = "1::file0.dl:2:" + Md5Of("f0") + "\r\n1::FILE1.DL:2:" + Md5Of("f1") +
-                           "\r\n1::a.txt:1:" + Md5Of("a") + "\r\n";
-  server.SetReplies(Script(
-      list, {PackageOf("file0.dl", "f0"), PackageOf("FILE1.DL", "f1"), PackageOf("a.txt", "a")}));
-  Outcome outcome = RunUpdate(UrlOf(server));
-  ASSERT_EQ(outcome.result, DownloadManager::kCompleted) << outcome.error;
-  EXPECT_EQ(install.Read("file0.dl"), "f0");
-  EXPECT_EQ(install.Read("FILE1.DL"), "f1");
-  EXPECT_EQ(install.Read("a.txt"), "a");
-  EXPECT_FALSE(install.Exists("created-through-link.txt"));
-  EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file2.dl"));
-
+  // Planted links are passed over, never written through.
+  install.Write("victim.txt", "victim");
+  std::filesystem::create_symlink("victim.txt", install.GetPath() / "file0.dl");
+  std::filesystem::create_symlink("created-through-link.txt", install.GetPath() / "file1.dl");
   // What a killed run left: its temporary package and its half-written new files (a process id
   // above the system's largest is never running). A running process's new file stays.
   const std::string own_pid = std::filesystem::read_symlink("/proc/self").string();
@@ -270,18 +273,21 @@ TEST(UpdateRunTest, TemporaryPackagesNeverTakeAListedOrExistingName) {
   install.Write(".a.txt.4194304-0.tmp", "half of a.txt");
   install.Write("sub/.b.txt.4194304-3.tmp", "half of b.txt");
   install.Write(".a.txt." + own_pid + "-9.tmp", "being written");
-  install.Write("a.txt", "changed");
   server.SetReplies(
       Script("1::a.txt:1:" + Md5Of("a") + "\r\n1::sub\\b.txt:1:" + Md5Of("b") + "\r\n",
              {PackageOf("a.txt", "a"), PackageOf("sub/b.txt", "b")}));
-  outcome = RunUpdate(UrlOf(server));
+  const Outcome outcome = RunUpdate(UrlOf(server));
   ASSERT_EQ(outcome.result, DownloadManager::kCompleted) << outcome.error;
+  EXPECT_EQ(install.Read("a.txt"), "a");
+  EXPECT_EQ(install.Read("sub/b.txt"), "b");
+  EXPECT_EQ(install.Read("victim.txt"), "victim");
+  EXPECT_FALSE(install.Exists("created-through-link.txt"));
+  EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file0.dl"));
+  EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file1.dl"));
   EXPECT_FALSE(install.Exists("file7.dl"));
-  EXPECT_EQ(install.Read("file0.dl"), "f0") << "not a package, so a file of the game";
   EXPECT_FALSE(install.Exists(".a.txt.4194304-0.tmp"));
   EXPECT_FALSE(install.Exists("sub/.b.txt.4194304-3.tmp"));
   EXPECT_EQ(install.Read(".a.txt." + own_pid + "-9.tmp"), "being written");
-  EXPECT_EQ(install.Read("sub/b.txt"), "b");
 }
 
 TEST(UpdateRunTest, PipesAreRefusedAndNewProgramsAreExecutable) {

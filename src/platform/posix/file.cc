@@ -281,6 +281,7 @@ ReplacementFile::~ReplacementFile() { Discard(); }
 bool ReplacementFile::Create(const std::string& destination) {
   static std::atomic<unsigned> counter{0};
   Discard();
+  written_ = written_out_ = 0;
   target_ = ResolvePath(destination);
   struct stat info;
   if (::stat(target_.c_str(), &info) == 0 && IsSpecialMode(info.st_mode)) return false;
@@ -299,6 +300,19 @@ bool ReplacementFile::Create(const std::string& destination) {
     if (errno != EEXIST) return false;
   }
   return false;
+}
+
+std::size_t ReplacementFile::Write(const void* buffer, std::size_t count) {
+  constexpr std::uint64_t kWriteOutStep = 8 << 20;
+  const std::size_t written = file_.Write(buffer, count);
+  written_ += written;
+  if (written_ - written_out_ >= kWriteOutStep) {
+    // Only started here, not waited for: the disk works while the rest of the file is produced.
+    ::sync_file_range(file_.fd_, static_cast<off_t>(written_out_),
+                      static_cast<off_t>(written_ - written_out_), SYNC_FILE_RANGE_WRITE);
+    written_out_ = written_;
+  }
+  return written;
 }
 
 bool ReplacementFile::Commit() {
