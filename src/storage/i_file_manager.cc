@@ -62,14 +62,16 @@ int IFileManager::CreateDirectory(const std::tstring& path) {
   if (folder.empty()) throw IFileManagerException("CreateDirectory Error : Path Error.");
   folder.AddBackslash();
   if (PathIsExist(folder)) return 0;
-  std::tstring parent(folder);
-  parent.RemoveBackslash();
-  parent.RemoveFileSpec();
-  parent.AddBackslash();
-  // The root always exists, so the climb ends there at the latest.
-  if (parent != folder) CreateDirectory(parent);
-  if (!platform::MakeDirectory(folder) && !PathIsExist(folder)) {
-    throw IFileManagerException("CreateDirectory Error : " + folder);
+  // From the top down, so that each folder's parent exists when it is looked at: climbing from the
+  // bottom would look up every missing folder above again for each one, which is quadratic in
+  // the depth. The root always exists.
+  for (std::size_t end = folder.find('\\', 1); end != std::tstring::npos;
+       end = folder.find('\\', end + 1)) {
+    const std::tstring prefix = folder.substr(0, end + 1);
+    if (PathIsExist(prefix)) continue;
+    if (!platform::MakeDirectory(prefix) && !PathIsExist(prefix)) {
+      throw IFileManagerException("CreateDirectory Error : " + prefix);
+    }
   }
   return 0;
 }
