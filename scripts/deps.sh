@@ -25,6 +25,7 @@ packages=(
   xauth
   libgtk-3-dev
   xdotool
+  openbox
   fonts-ipafont-gothic
   imagemagick
 )

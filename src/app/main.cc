@@ -1,11 +1,16 @@
 // RV7WIN9XME.EXE, the updater: brings the game's install folder up to the release on the update
 // server, shows it in a window (or on the terminal), and starts the game.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <utility>
 
+#include "app/exit_deadline.h"
 #include "app/startup_ui.h"
 #include "app/varne_updater_app.h"
+#include "platform/termination.h"
 #include "ui/console/console_view.h"
 #include "ui/gtk/gtk_view.h"
 #include "ui/varne_updater_dlg.h"
@@ -20,10 +25,14 @@ const char kUsage[] =
     "  --console     use the terminal even when a display is there\n"
     "  --start-game  start the game after a successful update without asking\n";
 
+// Once asked to end (the quit button, the window's close, a termination request), the process
+// ends within this time, stopped run or not.
+constexpr std::chrono::milliseconds kEndingGrace{500};
+
 // Start-up's user interface: the boxes of the view, and the main dialog run in it.
 class DialogStartupUi : public IStartupUi {
  public:
-  explicit DialogStartupUi(IDialogView& view) : view_(view) {}
+  DialogStartupUi(IDialogView& view, ExitDeadline& deadline) : view_(view), deadline_(deadline) {}
 
   void ShowMessageBox(const std::tstring& caption, const std::tstring& text) override {
     view_.ShowMessageBox(caption, text);
@@ -31,6 +40,7 @@ class DialogStartupUi : public IStartupUi {
 
   void RunDialog() override {
     CVarneUpdaterDlg dialog(view_);
+    dialog.SetQuitListener([this] { deadline_.Arm(); });
     try {
       dialog.DoModal();
     } catch (...) {
@@ -50,9 +60,21 @@ class DialogStartupUi : public IStartupUi {
   }
 
   IDialogView& view_;
+  ExitDeadline& deadline_;
   bool run_completed_ = false;
   bool error_shown_ = false;
 };
+
+// The window wherever a desktop is there to show it; the terminal otherwise. A desktop that was
+// asked for but cannot be reached is worth a word: the user expected a window.
+std::unique_ptr<IDialogView> CreateView(bool console, bool start_game) {
+  std::string why_not;
+  std::unique_ptr<IDialogView> view = console ? nullptr : CreateGtkView(why_not);
+  if (!why_not.empty()) {
+    std::fprintf(stderr, "RV7WIN9XME.EXE: %s; using the terminal\n", why_not.c_str());
+  }
+  return view != nullptr ? std::move(view) : CreateConsoleView(start_game);
+}
 
 }  // namespace
 
@@ -72,10 +94,15 @@ int main(int argc, char** argv) {
       return kUsageError;
     }
   }
-  // The window wherever a desktop is there to show it; the terminal otherwise.
-  std::unique_ptr<IDialogView> view = console ? nullptr : CreateGtkView();
-  if (view == nullptr) view = CreateConsoleView(start_game);
-  DialogStartupUi ui(*view);
+  const std::unique_ptr<IDialogView> view = CreateView(console, start_game);
+  ExitDeadline deadline(kEndingGrace, CVarneUpdaterApp::kFailed);
+  DialogStartupUi ui(*view, deadline);
+  // Asked to end from outside, the updater ends as when its window is closed: whatever it waits
+  // for (a start-up wait, a box, the run's stop) has the grace period, then the process ends.
+  const platform::TerminationRequests requests([&] {
+    deadline.Arm();
+    view->RequestClose();
+  });
   CVarneUpdaterApp app;
   return app.Run(ui);
 }

@@ -32,11 +32,13 @@ WindowFinder::Window WindowFinder::Search(const std::tstring& path) {
   if (target_.empty()) return 0;
   windows_ = desktop_.ListWindows();
   processes_ = platform::ListProcesses();
+  // Of several matching windows (a game with a second window, a box over the updater's window) the
+  // one on top is the one the user sees, and the one to bring forward.
   std::tstring module;
-  for (const platform::TopLevelWindow& window : windows_) {
-    if (!GetWindowModulePath(window.id, module) || module != target_) continue;
+  for (auto window = windows_.rbegin(); window != windows_.rend(); ++window) {
+    if (!GetWindowModulePath(window->id, module) || module != target_) continue;
     found_ = true;
-    found_window_ = window.id;
+    found_window_ = window->id;
     break;
   }
   return found_ ? found_window_ : 0;

@@ -25,10 +25,10 @@ class WindowFinder {
   WindowFinder(const WindowFinder&) = delete;
   WindowFinder& operator=(const WindowFinder&) = delete;
 
-  // The first visible top-level window of a process whose main module is `path` (letter case as
-  // on disk), or 0. An empty path finds nothing.
+  // The top-most top-level window of a process whose main module is `path` (letter case as on
+  // disk), minimised or on another desktop included, or 0. An empty path finds nothing.
   Window FindWindowByModule(const std::tstring& path);
-  // The same search; a window found is restored, brought to the front and activated.
+  // The same search; a window found is restored, then brought to the front and activated.
   void ActivateWindowByModule(const std::tstring& path);
   // Waits until every process whose main module is `path`, without regard to letter case, has
   // ended, each at most timeout_ms (kInfinite: no limit). The last wait's result.

@@ -12,6 +12,7 @@ using WindowId = std::uint64_t;  // 0 is no window
 struct TopLevelWindow {
   WindowId id;
   int process_id;
+  bool minimised;
 };
 
 // A connection to the desktop, opened by the constructor. Not copyable; one thread at a time.
@@ -23,11 +24,12 @@ class WindowSystem {
   WindowSystem& operator=(const WindowSystem&) = delete;
 
   bool HasDisplay() const { return display_ != nullptr; }
-  // The visible top-level windows whose owning process is known, in the desktop's stacking order
-  // from the bottom up.
+  // The top-level windows whose owning process is known, in the desktop's stacking order from the
+  // bottom up: the window manager's clients, minimised or on another desktop ones included, or,
+  // without a window manager that lists them, the shown windows.
   std::vector<TopLevelWindow> ListWindows() const;
-  // Shows the window in its normal state (not minimised), brings it to the front and gives it the
-  // input focus, as far as the desktop allows.
+  // Restores the window from minimised, then brings it to the front (switching to its desktop) and
+  // gives it the input focus, as far as the desktop allows.
   void Activate(WindowId window) const;
 
  private:

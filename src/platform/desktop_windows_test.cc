@@ -60,5 +60,33 @@ TEST(DesktopWindowsTest, VisibleWindowsWithTheirProcessAndActivation) {
   XCloseDisplay(client);
 }
 
+// A window manager of the older kind lists no clients on the root, and unmaps those it has
+// minimised; the state it keeps on each (WM_STATE, 3 for minimised) still finds them.
+TEST(DesktopWindowsTest, MinimisedClientsOfAnOlderWindowManager) {
+  Display* client = getenv("DISPLAY") ? XOpenDisplay(nullptr) : nullptr;
+  if (client == nullptr) GTEST_SKIP() << "no display";
+  const Atom wm_state = XInternAtom(client, "WM_STATE", False);
+  Window windows[2];
+  for (long i = 0; i < 2; ++i) {
+    windows[i] = XCreateSimpleWindow(client, DefaultRootWindow(client), 0, 0, 9, 9, 0, 0, 0);
+    long pid = 100 + i;
+    long state[2] = {i == 0 ? 1 : 3, 0};
+    XChangeProperty(client, windows[i], XInternAtom(client, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
+    XChangeProperty(client, windows[i], wm_state, wm_state, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(state), 2);
+  }
+  XMapWindow(client, windows[0]);
+  XSync(client, False);
+  const std::vector<TopLevelWindow> listed = WindowSystem().ListWindows();
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(listed[0].id, windows[0]);
+  EXPECT_FALSE(listed[0].minimised);
+  EXPECT_EQ(listed[1].id, windows[1]);
+  EXPECT_EQ(listed[1].process_id, 101);
+  EXPECT_TRUE(listed[1].minimised);
+  XCloseDisplay(client);
+}
+
 }  // namespace
 }  // namespace platform

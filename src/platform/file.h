@@ -34,6 +34,7 @@ class File {
   File& operator=(const File&) = delete;
 
   // Closes what was open first. New files get read and write permission (before the umask).
+  // Pipes, devices and sockets are refused (kOther) without waiting for a peer.
   OpenError Open(const std::string& path, Access access, Share share, Disposition disposition);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
@@ -66,19 +67,24 @@ class ReplacementFile {
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-  // Creates the new file for destination; false when it cannot be created.
+  // Creates the new file for destination; false when it cannot be created, or when destination
+  // is a pipe, device or socket.
   bool Create(const std::string& destination);
-  // As File::Write.
-  std::size_t Write(const void* buffer, std::size_t count) { return file_.Write(buffer, count); }
-  // Puts the new file in place. A destination that exists passes its permission bits on, and the
-  // new bytes are made durable first; a new file whose first bytes are an ELF header or "#!" gets
-  // execute bits where it has read bits. False on failure; the new file is then removed.
+  // As File::Write. The system starts writing the bytes out as they come, so that Commit's sync
+  // has little left to wait for.
+  std::size_t Write(const void* buffer, std::size_t count);
+  // Puts the new file in place. A destination that exists passes its permission bits on, the new
+  // bytes are made durable before the rename (the folder is not: see SyncFolder); a new file whose
+  // first bytes are an ELF header or "#!" gets execute bits where it has read bits. False on
+  // failure; the new file is then removed.
   bool Commit();
 
  private:
   void Discard();
 
   File file_;
+  std::uint64_t written_ = 0;
+  std::uint64_t written_out_ = 0;  // the bytes whose write-out has been started
   std::string temp_;    // system form; empty once committed or discarded
   std::string target_;  // system form, resolved when created
 };
@@ -94,6 +100,15 @@ std::string ResolvePath(const std::string& internal);
 std::string GetFullPath(const std::string& internal);
 
 bool IsDirectory(const std::string& internal);
+// True when anything stands at the path: a file, a folder, a link (also one that leads nowhere).
+bool PathExists(const std::string& internal);
+// True when the path leads to a pipe, a device or a socket, which hold no file contents.
+bool IsSpecialFile(const std::string& internal);
+// Makes a folder's entries (names created, renamed or removed in it) durable; false on failure.
+bool SyncFolder(const std::string& internal);
+// Removes the new files that ReplacementFile objects of processes no longer running left in
+// folder (a crash or a kill before Commit). Those of running processes stay. How many went.
+int RemoveAbandonedReplacements(const std::string& internal_folder);
 bool MakeDirectory(const std::string& internal);
 bool RemoveFile(const std::string& internal);
 
@@ -101,8 +116,8 @@ struct DirectoryItem {
   std::string name;
   bool is_directory;
 };
-// The files and folders in a folder, without "." and ".." and without pipes, sockets and devices,
-// in the order the system lists them; false when the folder cannot be listed.
+// The files and folders in a folder, without "." and ".." and without pipes, sockets, devices and
+// links to folders, in the order the system lists them; false when the folder cannot be listed.
 bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items);
 
 bool StandardErrorIsTerminal();

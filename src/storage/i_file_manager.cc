@@ -7,22 +7,34 @@
 #include "storage/block_pipeline.h"
 
 void IFileManager::ExtractToFile(FileHandle handle, const std::tstring& destination) {
+  Extract(handle, destination, nullptr);
+}
+
+bool IFileManager::ExtractChecked(FileHandle handle, const std::tstring& destination,
+                                  const ExpectedContent& expected) {
+  return Extract(handle, destination, &expected);
+}
+
+bool IFileManager::Extract(FileHandle handle, const std::tstring& destination,
+                           const ExpectedContent* expected) {
   std::tstring internal(destination);
   internal.ToBackslashes();
   const std::tstring path = platform::GetFullPath(internal);
+  const std::uint64_t size = GetSize(handle);
+  if (size == ~std::uint64_t{0}) throw IFileManagerException("File lock error.");
+  if (expected && expected->size && *expected->size != size) return false;
   platform::ReplacementFile replacement;
   if (!replacement.Create(path)) {
     throw IFileManagerException("File Create (Open) Error. : " + path);
   }
-  const std::uint64_t size = GetSize(handle);
-  if (size == ~std::uint64_t{0}) throw IFileManagerException("File lock error.");
-  // The file is written on the stage's worker while the next block is read here.
+  // The file is written on the stage's worker while the next block is read and digested here.
   SideStage writer([&](const std::uint8_t* data, std::size_t count) {
     if (replacement.Write(data, count) != count) {
       throw IFileManagerException("File write error. : " + path);
     }
   });
   writer.SetThreaded(size >= kPipelineThreadedSize);
+  MD5Context md5;
   for (std::uint64_t left = size; left > 0;) {
     std::uint8_t* block = writer.Next();
     const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kPipelineBlockSize));
@@ -31,10 +43,14 @@ void IFileManager::ExtractToFile(FileHandle handle, const std::tstring& destinat
       throw IFileManagerException("File lock error.");
     }
     writer.Submit(got);
+    if (expected) md5.Update(block, got);
     left -= got;
   }
   writer.Finish();
+  // Without a commit the replacement removes what it wrote.
+  if (expected && md5.Final() != expected->md5) return false;
   if (!replacement.Commit()) throw IFileManagerException("File replace error. : " + path);
+  return true;
 }
 
 int IFileManager::CreateDirectory(const std::tstring& path) {
@@ -46,14 +62,16 @@ int IFileManager::CreateDirectory(const std::tstring& path) {
   if (folder.empty()) throw IFileManagerException("CreateDirectory Error : Path Error.");
   folder.AddBackslash();
   if (PathIsExist(folder)) return 0;
-  std::tstring parent(folder);
-  parent.RemoveBackslash();
-  parent.RemoveFileSpec();
-  parent.AddBackslash();
-  // The root always exists, so the climb ends there at the latest.
-  if (parent != folder) CreateDirectory(parent);
-  if (!platform::MakeDirectory(folder) && !PathIsExist(folder)) {
-    throw IFileManagerException("CreateDirectory Error : " + folder);
+  // From the top down, so that each folder's parent exists when it is looked at: climbing from the
+  // bottom would look up every missing folder above again for each one, which is quadratic in
+  // the depth. The root always exists.
+  for (std::size_t end = folder.find('\\', 1); end != std::tstring::npos;
+       end = folder.find('\\', end + 1)) {
+    const std::tstring prefix = folder.substr(0, end + 1);
+    if (PathIsExist(prefix)) continue;
+    if (!platform::MakeDirectory(prefix) && !PathIsExist(prefix)) {
+      throw IFileManagerException("CreateDirectory Error : " + prefix);
+    }
   }
   return 0;
 }

@@ -3,14 +3,22 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "base/singleton.h"
 #include "base/tstring.h"
 #include "storage/i_file.h"
+#include "storage/md5.h"
 
 // Low 16 bits: a slot of the handle table; high 16 bits: the slot's serial (1 to 65535). 0 is no
 // file. Operations given an unknown handle return a neutral value and raise nothing.
 using FileHandle = std::uint32_t;
+
+// What extracted bytes must be before they may replace a file.
+struct ExpectedContent {
+  std::optional<std::uint64_t> size;  // not checked when absent
+  MD5Bytes md5;
+};
 
 class IFileManager : public Singleton<IFileManager> {
  public:
@@ -42,10 +50,18 @@ class IFileManager : public Singleton<IFileManager> {
   // in one step: a failure (full disk, unreadable entry) leaves the old destination as it was.
   // Failures are IFileManagerExceptions.
   virtual void ExtractToFile(FileHandle handle, const std::tstring& destination);
+  // As ExtractToFile, but the new file replaces destination only when its bytes are the expected
+  // ones (digested as they are written). false when they are not: destination stays as it was and
+  // nothing is left behind.
+  bool ExtractChecked(FileHandle handle, const std::tstring& destination,
+                      const ExpectedContent& expected);
 
   // Creates every missing folder on the way to the folder that holds path (a path ending in a
   // backslash names that folder itself). A path without a backslash creates nothing.
   static int CreateDirectory(const std::tstring& path);
   // folder must end in a backslash; true when it is an existing folder.
   static bool PathIsExist(const std::tstring& folder);
+
+ private:
+  bool Extract(FileHandle handle, const std::tstring& destination, const ExpectedContent* expected);
 };

@@ -1,6 +1,6 @@
 #include "storage/varne_file_manager.h"
 
-#include <exception>
+#include <cstdio>
 
 #include "base/exception.h"
 
@@ -24,9 +24,11 @@ VarneFileManager::~VarneFileManager() noexcept(false) {
       ++forgotten;
     }
   }
-  // Never a second exception while one is already unwinding the stack.
-  if (forgotten > 0 && std::uncaught_exceptions() == 0) {
-    throw VarneFileManagerException("ファイルポインタの開放忘れがあります。", false);
+  // The manager goes with the process's other services at exit, where a throw from here would
+  // end the process through std::terminate: the warning is reported on standard error instead.
+  if (forgotten > 0) {
+    const VarneFileManagerException warning("ファイルポインタの開放忘れがあります。", false);
+    std::fprintf(stderr, "%s\n", warning.GetText().c_str());
   }
 }
 

@@ -13,7 +13,8 @@
 class VarneFileManager : public IFileManager, public Singleton<VarneFileManager> {
  public:
   VarneFileManager() = default;
-  // Files still open are closed, and then reported by a VarneFileManagerException warning.
+  // Files still open are closed, and then reported on standard error with the text of a
+  // VarneFileManagerException warning; nothing is thrown.
   ~VarneFileManager() noexcept(false) override;
   VarneFileManager(const VarneFileManager&) = delete;
   VarneFileManager& operator=(const VarneFileManager&) = delete;

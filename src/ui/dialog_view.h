@@ -2,8 +2,8 @@
 // only shows what it is told and reports what the user does. Views: the terminal (console/), the
 // desktop toolkits, and a recording fake for the tests (testing/).
 //
-// Every call comes from the user-interface thread. Message boxes are modal: they return when the
-// user has dismissed them.
+// Every call comes from the user-interface thread, except RequestClose. Message boxes are modal:
+// they return when the user has dismissed them.
 //
 // What a windowed view does on its own: draw the skin unscaled at (0, 0) of a window without
 // caption or frame, let the user drag the window by any point of the skin outside the controls,
@@ -92,4 +92,7 @@ class IDialogView {
   virtual int RunModalLoop(IDialogEvents& events) = 0;
   virtual void EndDialog(int result) = 0;
   virtual void PostQuit(int code) = 0;
+  // From any thread: the close command reaches the dialog from the modal loop as soon as it can,
+  // as if the user had closed the window (the process is asked to end). Without a loop, nothing.
+  virtual void RequestClose() = 0;
 };

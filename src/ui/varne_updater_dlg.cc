@@ -149,25 +149,14 @@ void CVarneUpdaterDlg::OnDownloadProgress(int total, int done, const std::tstrin
                                           int received, void* user) {
   auto* dialog = static_cast<CVarneUpdaterDlg*>(user);
   CriticalSectionLock hold(dialog->lock_);
-  Snapshot& snapshot = dialog->snapshot_;
-  snapshot.total_files = total;
-  snapshot.files_done = done;
-  if (total == done) {
-    snapshot.task_text = "Completed.";
-    snapshot.task_total = 0;
-    snapshot.task_done = 0;
-  } else {
-    snapshot.task_text = text != nullptr ? *text : std::tstring();
-    snapshot.task_total = size;
-    snapshot.task_done = received;
-  }
+  // Kept as reported: a failure reports its counts too (0 of 0 before the list is read), so
+  // whether the run completed is for the tick to tell, which asks the manager.
+  dialog->snapshot_ = {total, done, text != nullptr ? *text : std::tstring(), size, received};
 }
 
 void CVarneUpdaterDlg::OnTimer(int timer_id) {
   if (timer_id != kTimerId) return;
-  // The lock is given up before an error box, so that nothing waits on it while the box is open.
   try {
-    CriticalSectionLock hold(lock_);
     Tick();
   } catch (const Exception& failure) {
     EndWithError(kErrorLead + failure.GetText());
@@ -177,9 +166,16 @@ void CVarneUpdaterDlg::OnTimer(int timer_id) {
 }
 
 void CVarneUpdaterDlg::Tick() {
-  ShowSnapshot();
-  if (download_manager_ == nullptr) return;
-  const int state = download_manager_->Wait(0);
+  // The manager is asked before the snapshot's lock is taken: it reports a failure to
+  // OnDownloadProgress, which takes that lock, while it holds its own lock that Wait needs.
+  const int state =
+      download_manager_ != nullptr ? download_manager_->Wait(0) : DownloadManager::kRunning;
+  {
+    CriticalSectionLock hold(lock_);
+    ShowSnapshot(state == DownloadManager::kCompleted);
+  }
+  // Past a running state the worker has ended: nothing else takes the lock, and no box is shown
+  // while it is held.
   if (state == DownloadManager::kIdle) throw Exception(download_manager_->GetErrorMessage(), true);
   if (state == DownloadManager::kRunning) return;
   run_completed_ = true;
@@ -189,22 +185,30 @@ void CVarneUpdaterDlg::Tick() {
   EnableStartButton(true);
 }
 
-void CVarneUpdaterDlg::ShowSnapshot() {
-  // A bar's range is 16 bits wide.
-  view_.SetBarRange(IDC_MAIN_PROGRESS, 0, static_cast<std::uint16_t>(snapshot_.total_files));
-  view_.SetBarPosition(IDC_MAIN_PROGRESS, snapshot_.files_done);
-  const auto total = static_cast<std::uint32_t>(snapshot_.task_total);
-  const auto done = static_cast<std::uint32_t>(snapshot_.task_done);
-  if (total > kBarScale) {
-    // More bytes received than announced would not fit an int; the bar shows full either way.
-    const double scaled = static_cast<double>(done) * kBarScale / total;
-    view_.SetBarRange(IDC_TASK_PROGRESS, 0, kBarScale);
-    view_.SetBarPosition(IDC_TASK_PROGRESS, static_cast<int>(std::min<double>(scaled, kBarScale)));
+void CVarneUpdaterDlg::ShowSnapshot(bool completed) {
+  ShowBar(IDC_MAIN_PROGRESS, snapshot_.total_files, snapshot_.files_done);
+  if (completed) {
+    ShowBar(IDC_TASK_PROGRESS, 0, 0);
+    view_.SetControlText(IDC_TASK_EDIT, "Completed.");
   } else {
-    view_.SetBarRange(IDC_TASK_PROGRESS, 0, static_cast<int>(total));
-    view_.SetBarPosition(IDC_TASK_PROGRESS, snapshot_.task_done);
+    ShowBar(IDC_TASK_PROGRESS, snapshot_.task_total, snapshot_.task_done);
+    view_.SetControlText(IDC_TASK_EDIT, snapshot_.task_text);
   }
-  view_.SetControlText(IDC_TASK_EDIT, snapshot_.task_text);
+}
+
+void CVarneUpdaterDlg::ShowBar(int id, int total_value, int done_value) {
+  // A bar's range is 16 bits wide: larger totals are shown in thousandths.
+  const auto total = static_cast<std::uint32_t>(total_value);
+  const auto done = static_cast<std::uint32_t>(done_value);
+  if (total > kBarScale) {
+    // More done than the total would not fit an int; the bar shows full either way.
+    const double scaled = static_cast<double>(done) * kBarScale / total;
+    view_.SetBarRange(id, 0, kBarScale);
+    view_.SetBarPosition(id, static_cast<int>(std::min<double>(scaled, kBarScale)));
+  } else {
+    view_.SetBarRange(id, 0, static_cast<int>(total));
+    view_.SetBarPosition(id, done_value);
+  }
 }
 
 void CVarneUpdaterDlg::HandOverToSwapProgram() {
@@ -262,7 +266,10 @@ void CVarneUpdaterDlg::OnStartGame() {
   view_.PostQuit(0);
 }
 
-void CVarneUpdaterDlg::OnQuit() { view_.EndDialog(1); }
+void CVarneUpdaterDlg::OnQuit() {
+  if (quit_listener_) quit_listener_();
+  view_.EndDialog(1);
+}
 
 void CVarneUpdaterDlg::OnDestroy() {
   view_.StopTimer(kTimerId);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "base/critical_section.h"
 #include "base/tstring.h"
@@ -39,6 +40,9 @@ class CVarneUpdaterDlg : public IDialogEvents {
   bool RunCompleted() const { return run_completed_; }
   // An error box was shown.
   bool ErrorShown() const { return error_shown_; }
+
+  // Called when the user ends the dialog (quit button, close command), before the run is stopped.
+  void SetQuitListener(std::function<void()> listener) { quit_listener_ = std::move(listener); }
 
   // The folder the swap program is written to: the running executable's unless set.
   void SetModuleFolder(const std::tstring& folder) { module_folder_ = folder; }
@@ -74,7 +78,8 @@ class CVarneUpdaterDlg : public IDialogEvents {
   void PlaceWindow();
   void PlaceControls();
   void Tick();
-  void ShowSnapshot();
+  void ShowSnapshot(bool completed);
+  void ShowBar(int id, int total, int done);
   void HandOverToSwapProgram();
   void Restart();
   void EnableStartButton(bool enable);
@@ -91,6 +96,7 @@ class CVarneUpdaterDlg : public IDialogEvents {
   Snapshot snapshot_;                            // guarded by lock_
   DownloadManager* download_manager_ = nullptr;  // owned; deleted by OnDestroy
   std::tstring module_folder_;
+  std::function<void()> quit_listener_;
   bool run_completed_ = false;
   bool error_shown_ = false;
 };

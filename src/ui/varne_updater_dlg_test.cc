@@ -97,8 +97,14 @@ TEST(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
       // Sizes are read as unsigned 32-bit numbers.
       {3, 1, "a.txt", -1, 0x7FFFFFFF, {0, 1000, 499}, "a.txt"},
       {3, 1, "a.txt", 1001, -1, {0, 1000, 1000}, "a.txt"},
-      // A finished count shows "Completed." and an empty task bar, whatever came with it.
-      {3, 3, "完了.", 5000, 100, {0, 0, 0}, "Completed."},
+      // Every file counted is not yet a completed run: only the manager can tell.
+      {0,
+       0,
+       "DownloadManager : List file error.",
+       0,
+       0,
+       {0, 0, 0},
+       "DownloadManager : List file error."},
   };
   for (const Case& c : cases) {
     const std::tstring text = c.text;
@@ -108,10 +114,15 @@ TEST(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
     EXPECT_EQ(view.bars[IDC_MAIN_PROGRESS], (ui_testing::Bar{0, c.total, c.done}));
     EXPECT_EQ(view.texts[IDC_TASK_EDIT], c.shown);
   }
-  // The overall range is 16 bits wide.
-  CVarneUpdaterDlg::OnDownloadProgress(70000, 5, nullptr, 0, 0, &dialog);
-  dialog.OnTimer(CVarneUpdaterDlg::kTimerId);
-  EXPECT_EQ(view.bars[IDC_MAIN_PROGRESS], (ui_testing::Bar{0, 70000 - 65536, 5}));
+  // A range is 16 bits wide; a release of more files still fills the overall bar step by step.
+  std::vector<int> positions;
+  for (int done = 0; done <= 70000; done += 7000) {
+    CVarneUpdaterDlg::OnDownloadProgress(70000, done, nullptr, 0, 0, &dialog);
+    dialog.OnTimer(CVarneUpdaterDlg::kTimerId);
+    EXPECT_EQ(view.bars[IDC_MAIN_PROGRESS].upper, 1000);
+    positions.push_back(view.bars[IDC_MAIN_PROGRESS].position);
+  }
+  EXPECT_EQ(positions, (std::vector<int>{0, 100, 200, 300, 400, 500, 600, 700, 800, 900, 1000}));
   EXPECT_EQ(view.texts[IDC_TASK_EDIT], "");
 
   // Other timers, Enter and Escape change nothing; the system menu's commands.
@@ -239,23 +250,32 @@ TEST(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
   EXPECT_FALSE(failing.ErrorShown());
 }
 
-TEST(UpdaterDialogTest, AFailedRunShowsTheEnginesError) {
-  ScriptedServer server;
-  InstallFolder install;
-  InstallPackage(install, Settings(server));
-  server.SetReplies(Replies("1::a.txt:1\r\n"));
-  RecordingView view;
-  CVarneUpdaterDlg dialog(view);
-  EXPECT_EQ(dialog.DoModal(), -1);
-  EXPECT_EQ(view.boxes,
-            (std::vector<std::pair<std::string, std::string>>{
-                {"エラー", kErrorLead + std::string("DownloadManager : List file error.")}}));
-  EXPECT_LT(IndexOf(view, "stop timer 0"), IndexOf(view, "box エラー: " + view.boxes[0].second));
-  EXPECT_EQ(view.log.back(), "stop timer 0");
-  EXPECT_EQ(view.Calls("quit "), std::vector<std::string>{"quit 0"});
-  EXPECT_EQ(view.Calls("enable "), std::vector<std::string>{"enable 1004 off"});
-  EXPECT_TRUE(dialog.ErrorShown());
-  EXPECT_FALSE(dialog.RunCompleted());
+TEST(UpdaterDialogTest, AFailedRunShowsTheEnginesErrorAndNeverCompleted) {
+  // Failures before the list is read report 0 of 0 files.
+  const std::pair<std::vector<Reply>, std::string> cases[] = {
+      {Replies("1::a.txt:1\r\n"), "DownloadManager : List file error."},
+      {{Reply{{"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n1::"}}}, "HttpClient : "},
+  };
+  for (const auto& [replies, error] : cases) {
+    ScriptedServer server;
+    InstallFolder install;
+    InstallPackage(install, Settings(server));
+    server.SetReplies(replies);
+    RecordingView view;
+    CVarneUpdaterDlg dialog(view);
+    EXPECT_EQ(dialog.DoModal(), -1);
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_EQ(view.boxes[0].first, "エラー");
+    EXPECT_EQ(view.boxes[0].second.rfind(kErrorLead + error, 0), 0u) << view.boxes[0].second;
+    for (const std::string& text : view.Calls("text 1003 "))
+      EXPECT_EQ(text.find("Completed"), std::string::npos);
+    EXPECT_LT(IndexOf(view, "stop timer 0"), IndexOf(view, "box エラー: " + view.boxes[0].second));
+    EXPECT_EQ(view.log.back(), "stop timer 0");
+    EXPECT_EQ(view.Calls("quit "), std::vector<std::string>{"quit 0"});
+    EXPECT_EQ(view.Calls("enable "), std::vector<std::string>{"enable 1004 off"});
+    EXPECT_TRUE(dialog.ErrorShown());
+    EXPECT_FALSE(dialog.RunCompleted());
+  }
 }
 
 TEST(UpdaterDialogTest, SwapHandOverThenRestart) {
@@ -271,8 +291,9 @@ TEST(UpdaterDialogTest, SwapHandOverThenRestart) {
   const std::string new_package = PackageOf({{"rv7swap_ansi.exe", Script("echo swap > swapped")},
                                              {"dlgconfig.conf", Utf16(Settings(server))}});
   server.SetReplies(
-      Replies("1::RV7WIN9XME.EXE:1:" + Md5Of(new_updater) +
-                  "\r\n1::RV7.VPK:1:" + Md5Of(new_package) + "\r\n",
+      Replies("1::RV7WIN9XME.EXE:" + std::to_string(new_updater.size()) + ":" +
+                  Md5Of(new_updater) + "\r\n1::RV7.VPK:" + std::to_string(new_package.size()) +
+                  ":" + Md5Of(new_package) + "\r\n",
               {PackageOf("RV7WIN9XME.EXE", new_updater), PackageOf("RV7.VPK", new_package)}));
   RecordingView view;
   CVarneUpdaterDlg dialog(view);

@@ -1,43 +1,71 @@
 #include "update/file_list.h"
 
+#include <algorithm>
 #include <array>
+#include <string_view>
 
 #include "base/exception.h"
 
 namespace {
 
+// Cuts the text before the first of the separators off rest, as GetSplit does: the whole rest
+// when there is none, nothing when rest is empty. Views instead of erasing from the front keep a
+// long list (or a long path) linear.
+std::string_view TakeUntil(std::string_view& rest, std::string_view separators) {
+  const std::size_t end = rest.find_first_of(separators);
+  const std::string_view piece = rest.substr(0, end);
+  rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+  return piece;
+}
+
+// One line as GetLine gives it: up to the first LF, a CR just before it belonging to the break.
+std::string_view TakeLine(std::string_view& rest) {
+  const std::size_t end = rest.find('\n');
+  std::string_view line = rest.substr(0, end);
+  if (end == std::string_view::npos) {
+    rest = {};
+    return line;
+  }
+  rest.remove_prefix(end + 1);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
 // Cuts one list line into its five fields; the fifth is the rest of the line, colons included.
-std::array<std::tstring, 5> SplitLine(std::tstring line) {
-  std::array<std::tstring, 5> fields;
-  for (size_t i = 0; i < 4; ++i) std::tstring::GetSplit(line, ":", fields[i]);
+std::array<std::string_view, 5> SplitLine(std::string_view line) {
+  std::array<std::string_view, 5> fields;
+  for (std::size_t i = 0; i < 4; ++i) fields[i] = TakeUntil(line, ":");
   fields[4] = line;
   return fields;
 }
 
-}  // namespace
-
-bool IsPathInsideInstallFolder(const std::tstring& path) {
-  std::tstring rest(path);
-  rest.ToBackslashes();
-  if (rest.empty() || rest.front() == '\\' || rest.find(':') != std::tstring::npos) return false;
-  std::tstring component;
-  while (std::tstring::GetSplit(rest, "\\", component)) {
-    if (component == "..") return false;
+// "/" separates folders as "\\" does.
+bool IsInside(std::string_view path) {
+  if (path.empty() || path.front() == '\\' || path.front() == '/' ||
+      path.find(':') != std::string_view::npos) {
+    return false;
+  }
+  while (!path.empty()) {
+    if (TakeUntil(path, "\\/") == "..") return false;
   }
   return true;
 }
 
+}  // namespace
+
+bool IsPathInsideInstallFolder(const std::tstring& path) { return IsInside(path); }
+
 void ParseFileList(std::tstring text, FileList& list) {
   FileList parsed;
-  std::tstring line;
-  while (std::tstring::GetLine(text, line)) {
-    const auto fields = SplitLine(line);
+  // Growing the list entry by entry would move every entry made so far, again and again.
+  parsed.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+  for (std::string_view rest(text); !rest.empty();) {
+    const auto fields = SplitLine(TakeLine(rest));
     const bool complete = !fields[0].empty() && !fields[2].empty() && !fields[3].empty() &&
                           !fields[4].empty();
-    if (!complete || !IsPathInsideInstallFolder(fields[2])) {
-      throw DownloadManagerException("List file error.", true);
-    }
-    parsed.push_back({fields[2], fields[3], fields[4]});
+    if (!complete || !IsInside(fields[2])) throw DownloadManagerException("List file error.", true);
+    parsed.push_back({std::tstring(fields[2]), std::tstring(fields[3]), std::tstring(fields[4])});
   }
-  list.insert(list.end(), parsed.begin(), parsed.end());
+  list.insert(list.end(), std::make_move_iterator(parsed.begin()),
+              std::make_move_iterator(parsed.end()));
 }

@@ -1,9 +1,11 @@
 #include "update/update_run.h"
 
 #include <algorithm>
+#include <charconv>
 #include <deque>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "base/exception.h"
@@ -11,9 +13,9 @@
 #include "config/config_base.h"
 #include "platform/file.h"
 #include "storage/default_file.h"
-#include "storage/varne_file_manager.h"
 #include "storage/md5.h"
 #include "storage/package_format.h"
+#include "storage/varne_file_manager.h"
 #include "update/install_names.h"
 #include "update/proxy_discovery.h"
 
@@ -25,8 +27,8 @@ constexpr std::uint32_t kMaxListBytes = 256u << 20;
 // The list is received and converted in blocks of this size.
 constexpr std::size_t kListBlockSize = 1 << 20;
 constexpr std::uint32_t kBlockSize = 1 << 20;
-// Binary, write-only, created when absent and emptied when present.
-constexpr int kOpenTemporary = 0x8000 | 0x0001 | 0x0100 | 0x0200;
+// Binary, write-only, and created new: never through a file or link already at the name.
+constexpr int kOpenTemporary = 0x8000 | 0x0001 | 0x0100 | 0x0400;
 
 // Writes a downloaded body to the temporary file as it arrives.
 class TemporaryFileSink : public IHttpBodySink {
@@ -41,6 +43,7 @@ class TemporaryFileSink : public IHttpBodySink {
   void OnBegin(bool announced, std::uint32_t length) override {
     if (announced && length > limit_) RefuseLength();
     file_.Open(path_.c_str(), kOpenTemporary);
+    created_ = true;
   }
   void OnData(const std::uint8_t* bytes, std::size_t size) override {
     if (size > limit_ - written_) RefuseLength();
@@ -51,6 +54,8 @@ class TemporaryFileSink : public IHttpBodySink {
     }
   }
   void OnEnd(std::uint32_t) override { file_.Close(); }
+  // The file is this run's own: a name that another file took in the meantime is not removed.
+  bool Created() const { return created_; }
 
  private:
   [[noreturn]] void RefuseLength() const {
@@ -62,6 +67,7 @@ class TemporaryFileSink : public IHttpBodySink {
   std::uint64_t limit_ = std::numeric_limits<std::uint64_t>::max();
   std::uint64_t written_ = 0;
   std::tstring listed_path_;
+  bool created_ = false;
 };
 
 // The listed size of a file to download. The list builder always writes the size in bytes; any
@@ -140,6 +146,53 @@ FileList ParseListBlocks(std::deque<std::string>& blocks) {
 
 void RemoveTemporary(const std::tstring& path) { platform::RemoveFile(path); }
 
+// What the listed file must be: its size when the size field is a number, and its digest. None
+// when the digest field is no digest text, which no file can match.
+std::optional<ExpectedContent> ExpectedOf(const FileEntry& entry) {
+  ExpectedContent expected;
+  const std::tstring& text = entry.md5;
+  if (text.size() != 2 * expected.md5.size() ||
+      text.find_first_not_of("0123456789abcdef") != std::tstring::npos) {
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < expected.md5.size(); ++i) {
+    std::from_chars(text.data() + 2 * i, text.data() + 2 * i + 2, expected.md5[i], 16);
+  }
+  const std::tstring& size = entry.orgsize;
+  if (!size.empty() && size.find_first_not_of("0123456789") == std::tstring::npos) {
+    std::uint64_t value = 0;
+    // A number too large for any file can match no file.
+    const auto parsed = std::from_chars(size.data(), size.data() + size.size(), value);
+    expected.size = parsed.ec == std::errc() ? value : ~std::uint64_t{0};
+  }
+  return expected;
+}
+
+// The file begins as a package does, or is a shorter piece of such a beginning.
+bool IsPackageStart(const std::tstring& path) {
+  platform::File file;
+  if (file.Open(path, platform::Access::kRead, platform::Share::kReadWrite,
+                platform::Disposition::kOpenExisting) != platform::OpenError::kNone) {
+    return false;
+  }
+  char head[sizeof kPackageMagic] = {};
+  const std::int64_t read = file.Read(head, sizeof head);
+  return read >= 0 && std::equal(head, head + read, kPackageMagic);
+}
+
+DownloadManagerException Mismatch(const FileEntry& entry) {
+  return DownloadManagerException("Downloaded file does not match the list : " + entry.path, true);
+}
+
+// The package's own record of the entry already tells whether its bytes can be the listed ones.
+bool RecordMayMatch(VarneFileManager& files, const FileEntry& entry,
+                    const ExpectedContent& expected) {
+  FileInfoCellEx record;
+  if (!files.GetFileSystem().LookupEntry(entry.path, &record) || !record.inPackage) return true;
+  if (expected.size && *expected.size != record.sourceSize) return false;
+  return std::equal(expected.md5.begin(), expected.md5.end(), record.digest);
+}
+
 std::tstring PercentEncoded(const std::tstring& text) {
   utf8string utf8;
   utf8.SetString(text);
@@ -152,24 +205,27 @@ std::tstring EncodePathForQuery(const std::tstring& path) {
   return PercentEncoded(PercentEncoded(path));
 }
 
-std::tstring DigestOfFile(const std::tstring& path) {
+std::tstring DigestOfFile(const std::tstring& path, const std::atomic<bool>* running) {
+  DefaultFile file;
   try {
-    DefaultFile file;
     file.Open(path.c_str(), kOpenBinaryReadOnly);
-    const std::uint64_t size = file.GetSize();
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlockSize)));
-    MD5Context context;
-    for (std::uint64_t done = 0; done < size;) {
-      std::uint32_t read = 0;
-      if (file.Read(block.data(), static_cast<std::uint32_t>(block.size()), &read) < 0) return {};
-      context.Update(block.data(), read);
-      done += read;
-    }
-    return MD5Context::ToText(context.Final());
-  } catch (...) {
+  } catch (const Exception&) {
     // A missing or unreadable file simply differs from the listed one.
     return {};
   }
+  const std::uint64_t size = file.GetSize();
+  std::vector<std::uint8_t> block(
+      static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlockSize)));
+  MD5Context context;
+  for (std::uint64_t done = 0; done < size;) {
+    // A large file takes long enough that a stop must not wait for its end.
+    if (running && !*running) throw DownloadManagerException("Task Aborted.", false);
+    std::uint32_t read = 0;
+    if (file.Read(block.data(), static_cast<std::uint32_t>(block.size()), &read) < 0) return {};
+    context.Update(block.data(), read);
+    done += read;
+  }
+  return MD5Context::ToText(context.Final());
 }
 
 void UpdateRun::Run() noexcept {
@@ -183,6 +239,7 @@ void UpdateRun::Run() noexcept {
                                       manager_.file_list_.size(), manager_.public_key_,
                                       InstalledSerial());
     }
+    PrepareInstallFolder();
     manager_.client_.SetHook(&UpdateRun::Hook, reinterpret_cast<std::uintptr_t>(&manager_));
     {
       CriticalSectionLock counts(manager_.counts_lock_);
@@ -194,6 +251,7 @@ void UpdateRun::Run() noexcept {
       if (!manager_.running_) throw DownloadManagerException("Task Aborted.", false);
     }
     manager_.client_.SetHook(nullptr, 0);
+    SyncWrittenFolders();
     if (release_ && !RecordInstalledSerial(release_->serial)) {
       throw DownloadManagerException("Cannot record the installed release.", true);
     }
@@ -243,12 +301,62 @@ ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& 
 void UpdateRun::Process(const FileEntry& entry) {
   SetTask(entry.path);
   manager_.Report(manager_.total_files_, manager_.files_done_, entry.path, 0, 0);
-  if (DigestOfFile(entry.path) == entry.md5) return CountDone();
-  // Numbered by the files done so far: one temporary file exists at a time.
-  const std::tstring temporary = std::tstring::FormatNew("file%d.dl", manager_.files_done_.load());
+  // Opening a pipe or a device could wait for ever, and no download can be put in its place.
+  if (platform::IsSpecialFile(entry.path)) {
+    throw DownloadManagerException("Listed path is not a regular file : " + entry.path, true);
+  }
+  if (DigestOfFile(entry.path, &manager_.running_) == entry.md5) return CountDone();
+  const std::tstring temporary = TemporaryName();
   Download(entry, temporary);
   Install(entry, temporary);
   CountDone();
+}
+
+std::tstring UpdateRun::TemporaryName() const {
+  // Numbered by the files done so far: one temporary file exists at a time. Listed files win a
+  // clash of names, as does anything already on disk.
+  for (int n = manager_.files_done_.load();; ++n) {
+    std::tstring name = std::tstring::FormatNew("file%d.dl", n);
+    if (!listed_.contains(name) && !platform::PathExists(name)) return name;
+  }
+}
+
+void UpdateRun::PrepareInstallFolder() {
+  for (const FileEntry& entry : manager_.file_list_) {
+    std::tstring name = entry.path;
+    name.ToBackslashes();
+    name.ToLower();
+    listed_.insert(name);
+  }
+  // One updater runs per install folder, so a temporary package found now was left by a run that
+  // ended without cleaning up. A file of the game may have such a name too; it is no package.
+  std::vector<platform::DirectoryItem> items;
+  if (!platform::ListDirectory(".", &items)) return;
+  for (const platform::DirectoryItem& item : items) {
+    std::tstring name = item.name;
+    name.ToLower();
+    const bool numbered = name.size() > 7 && name.starts_with("file") && name.ends_with(".dl") &&
+                          name.find_first_not_of("0123456789", 4) == name.size() - 3;
+    if (!item.is_directory && numbered && !listed_.contains(name) && IsPackageStart(item.name)) {
+      platform::RemoveFile(item.name);
+    }
+  }
+}
+
+void UpdateRun::PrepareFolderOf(const std::tstring& target) {
+  std::tstring folder(target);
+  folder.ToBackslashes();
+  do {
+    folder.RemoveFileSpec();
+    // The folders above a noted one were noted with it.
+    if (!written_folders_.insert(folder).second) return;
+    platform::RemoveAbandonedReplacements(folder);
+  } while (!folder.empty());
+}
+
+void UpdateRun::SyncWrittenFolders() {
+  // New names must survive a power loss before the run may say it has completed.
+  for (const std::tstring& folder : written_folders_) platform::SyncFolder(folder);
 }
 
 void UpdateRun::Download(const FileEntry& entry, const std::tstring& temporary) {
@@ -266,7 +374,7 @@ void UpdateRun::Download(const FileEntry& entry, const std::tstring& temporary) 
     client.Request(url, sink);
   } catch (...) {
     sink.OnEnd(0);
-    RemoveTemporary(temporary);
+    if (sink.Created()) RemoveTemporary(temporary);
     throw;
   }
 }
@@ -282,10 +390,16 @@ void UpdateRun::Install(const FileEntry& entry, const std::tstring& temporary) {
     std::tstring target = entry.path;
     std::tstring name = entry.path;
     name.ToUpper();
-    if (name == kGamePackageName) manager_.package_replaced_ = true;
     if (name == kUpdaterName) target = kUpdaterSwapName;
+    if (platform::IsSpecialFile(target)) {
+      throw DownloadManagerException("Listed path is not a regular file : " + target, true);
+    }
+    const std::optional<ExpectedContent> expected = ExpectedOf(entry);
+    if (!expected || !RecordMayMatch(*files, entry, *expected)) throw Mismatch(entry);
     IFileManager::CreateDirectory(target);
-    files->ExtractToFile(handle, target);
+    PrepareFolderOf(target);
+    if (!files->ExtractChecked(handle, target, *expected)) throw Mismatch(entry);
+    if (name == kGamePackageName) manager_.package_replaced_ = true;
     files->Close(handle);
     files->ClearFileList();
     RemoveTemporary(temporary);

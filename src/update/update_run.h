@@ -3,8 +3,11 @@
 // extract it to its place. Never lets a failure escape; the outcome goes to the manager.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
+#include <set>
+#include <unordered_set>
 
 #include "base/tstring.h"
 #include "update/download_manager.h"
@@ -19,18 +22,30 @@ class UpdateRun {
   void Process(const FileEntry& entry);
   void Download(const FileEntry& entry, const std::tstring& temporary);
   void Install(const FileEntry& entry, const std::tstring& temporary);
+  // A "file%d.dl" name, numbered from the files done, that no listed path and nothing on disk uses.
+  std::tstring TemporaryName() const;
+  // Notes the listed paths and removes the temporary packages that a run which ended without
+  // cleaning up (killed, crashed) left in the install folder.
+  void PrepareInstallFolder();
+  // Before the first file goes into a folder: removes the new files that dead runs left there,
+  // and notes the folder and those above it, whose entries must be synced before completion.
+  void PrepareFolderOf(const std::tstring& target);
+  void SyncWrittenFolders();
   void CountDone();
   void SetTask(const std::tstring& text);
   void Fail(const std::tstring& text);
   static int Hook(int step, HttpClient* client, std::uintptr_t user);
 
   DownloadManager& manager_;
+  std::unordered_set<std::string> listed_;  // lower case
+  std::set<std::tstring> written_folders_;  // relative to the install folder; "" is the folder
   // The release the publisher signed, when the install has the publisher's key.
   std::optional<ReleaseSignature> release_;
 };
 
-// The MD5 text of a disk file, read in blocks; empty when the file cannot be read whole.
-std::tstring DigestOfFile(const std::tstring& path);
+// The MD5 text of a disk file, read in blocks; empty when the file cannot be read whole. When
+// running is given and turns false, the digest stops within one block with "Task Aborted.".
+std::tstring DigestOfFile(const std::tstring& path, const std::atomic<bool>* running = nullptr);
 
 // Points the client at the proxy that "RV7.conf" and the user's settings choose.
 void UseConfiguredProxy(HttpClient& client);

@@ -94,19 +94,33 @@ TEST(VpkTest, PackListExtractVerifyAndCatRoundTrip) {
   EXPECT_EQ(Tree(folder.Native("some")).size(), 2u);
 }
 
-TEST(VpkTest, VerifyNamesDamagedEntries) {
+TEST(VpkTest, DamagedEntriesAreNamedAndNeverExtracted) {
   TestFolder folder;
   folder.Write("src/a.bin", PatternBytes(4000, 1));
   folder.Write("src/b.bin", PatternBytes(4000, 2));
+  // A link back up the tree is not entered, so every file is packed once.
+  fs::create_directory_symlink("..", folder.Native("src/loop"));
   ASSERT_EQ(Vpk(folder, "pack " + Quote(folder.Native("src")) + " " + Quote(folder.Native("p.vpk")))
                 .status,
             0);
+  const Outcome list = Vpk(folder, "list " + Quote(folder.Native("p.vpk")));
+  EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 2) << list.out;
   std::string bytes = folder.Read("p.vpk");
   bytes[bytes.size() - 100] ^= 0x01;  // inside b.bin's data, the last entry
   folder.Write("p.vpk", bytes);
   const Outcome verify = Vpk(folder, "verify " + Quote(folder.Native("p.vpk")));
   EXPECT_EQ(verify.status, 1);
   EXPECT_EQ(verify.out, "b.bin\n");
+
+  // Extracting stops at the damaged entry and leaves no file of it; one already there stays.
+  folder.Write("out/b.bin", "older b");
+  const Outcome extract =
+      Vpk(folder, "extract " + Quote(folder.Native("p.vpk")) + " " + Quote(folder.Native("out")));
+  EXPECT_EQ(extract.status, 1);
+  EXPECT_NE(extract.err.find("\"b.bin\" does not match its stored MD5"), std::string::npos)
+      << extract.err;
+  EXPECT_EQ(folder.Read("out/b.bin"), "older b");
+  EXPECT_EQ(Tree(folder.Native("out")).size(), 2u) << "nothing else is left in the folder";
 }
 
 // A package whose entry names were chosen by someone else.

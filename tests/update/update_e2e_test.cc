@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include "engine_harness.h"
@@ -180,12 +181,14 @@ TEST(UpdateRunTest, RequestsAndPackages) {
   InstallFolder install;
   // A digest field holding colons never matches, so the file comes again on every run; the
   // request carries the path encoded twice and the digest field as its User-Agent.
+  // The file is then refused, as no file can have that digest.
   const std::string package = PackageOf("sub/a b.txt", "payload");
   for (int run = 0; run < 2; ++run) {
     server.SetReplies(Script("1::sub\\a b.txt:7:ab:cd\r\n", {package}));
     const Outcome outcome = RunUpdate(UrlOf(server));
-    ASSERT_EQ(outcome.result, DownloadManager::kCompleted) << outcome.error;
-    EXPECT_EQ(install.Read("sub/a b.txt"), "payload");
+    EXPECT_EQ(outcome.error,
+              "DownloadManager : Downloaded file does not match the list : sub\\a b.txt");
+    EXPECT_FALSE(install.Exists("sub/a b.txt"));
   }
   const auto requests = server.GetRequests();
   ASSERT_EQ(requests.size(), 4u);
@@ -198,11 +201,129 @@ TEST(UpdateRunTest, RequestsAndPackages) {
   EXPECT_NE(requests[1].find("User-Agent: ab:cd\r\n"), std::string::npos);
 
   // A package without the listed entry installs nothing and leaves no temporary file.
-  server.SetReplies(Script("1::missing.txt:1:" + Md5Of("x") + "\r\n", {package}));
+  server.SetReplies(Script("1::missing.txt:7:" + Md5Of("x") + "\r\n", {package}));
   const Outcome outcome = RunUpdate(UrlOf(server));
   EXPECT_EQ(outcome.error, "VarneFileSystem : no file in this package.file : missing.txt");
   EXPECT_FALSE(install.Exists("missing.txt"));
   EXPECT_TRUE(install.TemporaryFiles().empty());
+}
+
+// Everything in the install folder, hidden files included.
+std::set<std::string> NamesIn(const InstallFolder& install) {
+  std::set<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(install.GetPath())) {
+    names.insert(item.path().filename().string());
+  }
+  return names;
+}
+
+TEST(UpdateRunTest, OnlyWhatTheListNamesIsInstalled) {
+  ScriptedServer server;
+  const std::string wanted(70000, 'w');
+  const std::string cut = wanted.substr(0, wanted.size() - 1);
+  std::string flipped = PackageOf("game.bin", wanted);
+  flipped[flipped.size() - 1000] ^= 0x20;  // inside the data; the stored digest stays right
+  const struct {
+    const char* what;
+    std::string package;
+    std::string listed_md5;
+  } cases[] = {
+      {"a flipped byte", flipped, Md5Of(wanted)},
+      {"other content", PackageOf("game.bin", std::string(70000, 'o')), Md5Of(wanted)},
+      {"a cut entry", PackageOf("game.bin", cut), Md5Of(wanted)},
+      {"a cut entry whose digest is listed", PackageOf("game.bin", cut), Md5Of(cut)},
+  };
+  for (const auto& [what, package, md5] : cases) {
+    InstallFolder install;
+    install.Write("game.bin", "old bytes");
+    server.SetReplies(Script("1::game.bin:70000:" + md5 + "\r\n", {package}));
+    const Outcome outcome = RunUpdate(UrlOf(server));
+    EXPECT_EQ(outcome.result, DownloadManager::kIdle) << what;
+    EXPECT_EQ(outcome.error, "DownloadManager : Downloaded file does not match the list : game.bin")
+        << what;
+    EXPECT_TRUE(install.Read("game.bin") == "old bytes") << what;
+    EXPECT_EQ(NamesIn(install), std::set<std::string>{"game.bin"}) << what;
+  }
+}
+
+TEST(UpdateRunTest, TemporaryPackagesNeverTakeAListedOrExistingName) {
+  ScriptedServer server;
+  {
+    // Listed files win the name.
+    InstallFolder install;
+    const std::string list = "1::file0.dl:2:" + Md5Of("f0") + "\r\n1::FILE1.DL:2:" + Md5Of("f1") +
+                             "\r\n1::a.txt:1:" + Md5Of("a") + "\r\n";
+    server.SetReplies(Script(
+        list, {PackageOf("file0.dl", "f0"), PackageOf("FILE1.DL", "f1"), PackageOf("a.txt", "a")}));
+    const Outcome outcome = RunUpdate(UrlOf(server));
+    ASSERT_EQ(outcome.result, DownloadManager::kCompleted) << outcome.error;
+    EXPECT_EQ(install.Read("file0.dl"), "f0");
+    EXPECT_EQ(install.Read("FILE1.DL"), "f1");
+    EXPECT_EQ(install.Read("a.txt"), "a");
+  }
+  InstallFolder install;
+  // Planted links are passed over, never written through.
+  install.Write("victim.txt", "victim");
+  std::filesystem::create_symlink("victim.txt", install.GetPath() / "file0.dl");
+  std::filesystem::create_symlink("created-through-link.txt", install.GetPath() / "file1.dl");
+  // What a killed run left: its temporary package and its half-written new files (a process id
+  // above the system's largest is never running). A running process's new file stays.
+  const std::string own_pid = std::filesystem::read_symlink("/proc/self").string();
+  install.Write("file7.dl", PackageOf("x", "a package cut off by the kill").substr(0, 90));
+  install.Write(".a.txt.4194304-0.tmp", "half of a.txt");
+  install.Write("sub/.b.txt.4194304-3.tmp", "half of b.txt");
+  install.Write(".a.txt." + own_pid + "-9.tmp", "being written");
+  server.SetReplies(
+      Script("1::a.txt:1:" + Md5Of("a") + "\r\n1::sub\\b.txt:1:" + Md5Of("b") + "\r\n",
+             {PackageOf("a.txt", "a"), PackageOf("sub/b.txt", "b")}));
+  const Outcome outcome = RunUpdate(UrlOf(server));
+  ASSERT_EQ(outcome.result, DownloadManager::kCompleted) << outcome.error;
+  EXPECT_EQ(install.Read("a.txt"), "a");
+  EXPECT_EQ(install.Read("sub/b.txt"), "b");
+  EXPECT_EQ(install.Read("victim.txt"), "victim");
+  EXPECT_FALSE(install.Exists("created-through-link.txt"));
+  EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file0.dl"));
+  EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file1.dl"));
+  EXPECT_FALSE(install.Exists("file7.dl"));
+  EXPECT_FALSE(install.Exists(".a.txt.4194304-0.tmp"));
+  EXPECT_FALSE(install.Exists("sub/.b.txt.4194304-3.tmp"));
+  EXPECT_EQ(install.Read(".a.txt." + own_pid + "-9.tmp"), "being written");
+}
+
+TEST(UpdateRunTest, PipesAreRefusedAndNewProgramsAreExecutable) {
+  ScriptedServer server;
+  InstallFolder install;
+  const std::string script = "#!/bin/sh\necho ran >ran.txt\n";
+  const std::string program = ReadFile("/bin/true");
+  ASSERT_FALSE(program.empty());
+  install.Write("kept.sh", "#!/bin/sh\nexit 1\n");
+  std::filesystem::permissions(install.GetPath() / "kept.sh", std::filesystem::perms(0640));
+  const std::string size = std::to_string(script.size());
+  const std::string list = "1::game:" + std::to_string(program.size()) + ":" + Md5Of(program) +
+                           "\r\n1::run.sh:" + size + ":" + Md5Of(script) +
+                           "\r\n1::kept.sh:" + size + ":" + Md5Of(script) + "\r\n";
+  server.SetReplies(Script(list, {PackageOf("game", program), PackageOf("run.sh", script),
+                                  PackageOf("kept.sh", script)}));
+  const Outcome outcome = RunUpdate(UrlOf(server));
+  ASSERT_EQ(outcome.result, DownloadManager::kCompleted) << outcome.error;
+  const auto game = install.GetPath() / "game";
+  EXPECT_EQ(std::system(("'" + game.string() + "'").c_str()), 0);
+  EXPECT_EQ(std::system("./run.sh"), 0);
+  EXPECT_EQ(install.Read("ran.txt"), "ran\n");
+  const auto mode = std::filesystem::status(game).permissions();
+  // Executable by everyone who may read it, and only by them.
+  const auto reads = mode & std::filesystem::perms(0444);
+  EXPECT_EQ(mode & std::filesystem::perms(0111), std::filesystem::perms(unsigned(reads) >> 2));
+  EXPECT_EQ(std::filesystem::status(install.GetPath() / "kept.sh").permissions(),
+            std::filesystem::perms(0640));
+
+  // A pipe where a listed file should be: the run fails at once instead of waiting in open.
+  ASSERT_EQ(std::system(("mkfifo '" + (install.GetPath() / "pipe").string() + "'").c_str()), 0);
+  server.SetReplies(Script("1::pipe:1:" + Md5Of("p") + "\r\n", {PackageOf("pipe", "p")}));
+  const Outcome piped = RunUpdate(UrlOf(server));
+  EXPECT_EQ(piped.error, "DownloadManager : Listed path is not a regular file : pipe");
+  EXPECT_EQ(std::filesystem::status(install.GetPath() / "pipe").type(),
+            std::filesystem::file_type::fifo);
 }
 
 // A package answer whose body trickles in for about ten seconds.
@@ -236,7 +357,8 @@ TEST(DownloadManagerTest, StopDuringATransferAndBetweenFiles) {
     EXPECT_FALSE(install.Exists("slow.bin"));
     EXPECT_TRUE(install.TemporaryFiles().empty());
   }
-  // Stopped while the first file is being checked: the run ends after that file.
+  // Stopped while the first file is being checked: the digest looks at the stop between its
+  // blocks, so the run ends before that file is counted.
   server.SetReplies({{{"HTTP/1.0 200 OK\r\n\r\n1::one.txt:1:" + Md5Of("1") + "\r\n1::slow.bin:100000:" +
                        Md5Of("y") + "\r\n"}}});
   ReportLog log;
@@ -252,7 +374,7 @@ TEST(DownloadManagerTest, StopDuringATransferAndBetweenFiles) {
   while (!checking) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   manager.Stop();
   EXPECT_EQ(manager.GetErrorMessage(), "DownloadManager : Task Aborted.");
-  EXPECT_EQ(log.Get().back(), (Report{2, 1, "DownloadManager : Task Aborted.", 0, 0}));
+  EXPECT_EQ(log.Get().back(), (Report{2, 0, "DownloadManager : Task Aborted.", 0, 0}));
   EXPECT_EQ(manager.Wait(0), DownloadManager::kIdle);
 }
 

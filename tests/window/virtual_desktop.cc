@@ -37,38 +37,38 @@ bool ReadPpm(const std::string& bytes, int& width, int& height, std::vector<std:
   return true;
 }
 
-// Xvfb on display `number`; its process id, or -1 when it did not come up.
-pid_t StartServer(int number) {
+// Xvfb on display `number`; its process id, or -1 when it did not come up. The server writes the
+// number and then a line feed to the ready pipe once it takes clients, and ends when such a write
+// fails: reading stops only at the line feed, and the read end (`*ready_fd`) stays open for as
+// long as the server runs.
+pid_t StartServer(int number, int* ready_fd) {
   int ready[2];
-  if (pipe(ready) != 0) return -1;
+  if (pipe2(ready, O_CLOEXEC) != 0) return -1;
   const std::string log = (ArtifactFolder() / "xvfb.log").string();
   const pid_t server = fork();
   if (server == 0) {
-    close(ready[0]);
     const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     dup2(output, 2);
+    fcntl(ready[1], F_SETFD, 0);  // the one descriptor the server inherits
     const std::string display = ":" + std::to_string(number);
     const std::string fd = std::to_string(ready[1]);
-    execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-nolisten", "tcp",
-          "-screen", "0", "1024x768x24", static_cast<char*>(nullptr));
+    execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-noreset",
+          "-nolisten", "tcp", "-screen", "0", "1024x768x24", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(ready[1]);
-  char answer[16] = {};
-  const ssize_t count = server > 0 ? read(ready[0], answer, sizeof answer - 1) : 0;
+  std::string answer;
+  char byte = 0;
+  while (server > 0 && answer.find('\n') == std::string::npos && read(ready[0], &byte, 1) == 1) {
+    answer += byte;
+  }
+  if (answer.find('\n') != std::string::npos) {
+    *ready_fd = ready[0];
+    return server;
+  }
   close(ready[0]);
-  if (count > 0) return server;
   if (server > 0) waitpid(server, nullptr, 0);
   return -1;
-}
-
-// Whether a client (xdotool) can talk to the server named by DISPLAY, within about five seconds.
-bool AcceptsClients() {
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    if (std::system("xdotool getdisplaygeometry >/dev/null 2>&1") == 0) return true;
-    usleep(100 * 1000);
-  }
-  return false;
 }
 
 }  // namespace
@@ -79,7 +79,8 @@ bool Rgb::Near(const Rgb& other, int tolerance) const {
 }
 
 std::filesystem::path ArtifactFolder() {
-  const std::filesystem::path folder = std::filesystem::path(VARNE_BINARY_DIR) / "test-artifacts" / "window";
+  const std::filesystem::path folder =
+      std::filesystem::path(VARNE_BINARY_DIR) / "test-artifacts" / "window";
   std::filesystem::create_directories(folder);
   return folder;
 }
@@ -87,7 +88,9 @@ std::filesystem::path ArtifactFolder() {
 Screenshot::Screenshot(const std::filesystem::path& folder, const std::string& name) {
   const std::string png = (folder / (name + ".png")).string();
   const std::string ppm = (folder / (name + ".ppm")).string();
-  if (std::system(("import -window root '" + png + "' && convert '" + png + "' '" + ppm + "'").c_str()) != 0) {
+  if (std::system(
+          ("import -window root '" + png + "' && convert '" + png + "' '" + ppm + "'").c_str()) !=
+      0) {
     return;
   }
   if (!ReadPpm(ReadFile(ppm), width_, height_, rgb_)) width_ = height_ = 0;
@@ -108,47 +111,69 @@ int Screenshot::Count(int x, int y, int width, int height, bool (*match)(const R
   return count;
 }
 
-VirtualDesktop::VirtualDesktop() { Start(); }
+VirtualDesktop::VirtualDesktop(bool with_window_manager) {
+  Start();
+  if (running_ && with_window_manager) StartWindowManager();
+}
 
-bool VirtualDesktop::IsRunning() {
-  if (server_ > 0 && waitpid(server_, nullptr, WNOHANG) == server_) {
-    std::fprintf(stderr, "Xvfb has ended; starting another one\n");
-    server_ = -1;
-    running_ = false;
-    Start();
-  }
-  return running_;
+bool VirtualDesktop::IsRunning() const {
+  const auto alive = [](pid_t process) { return process > 0 && kill(process, 0) == 0; };
+  return running_ && alive(server_) && (window_manager_ < 0 || alive(window_manager_));
 }
 
 void VirtualDesktop::Start() {
   if (access("/usr/bin/Xvfb", X_OK) != 0) return;
   // Not the lowest free number, which other servers started with -displayfd alone also pick:
-  // where the system keeps no lock files, one of them would take over this server's socket.
+  // where the system keeps no lock files, one of them would take over this server's socket. A
+  // number that another server holds ends this one at once, and the next number is tried.
   const int first = 200 + getpid() % 500;
   for (int number = first; number < first + 50 && server_ < 0; ++number) {
     if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number))) continue;
-    server_ = StartServer(number);
-    if (server_ <= 0) continue;
-    setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
-    // A client must be able to connect before the tests start one: a server that cannot take
-    // connections is given up for the next number.
-    if (!AcceptsClients()) {
-      kill(server_, SIGTERM);
-      waitpid(server_, nullptr, 0);
-      server_ = -1;
-    }
+    server_ = StartServer(number, &ready_fd_);
+    if (server_ > 0) setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
   }
   if (server_ < 0) return;
   setenv("NO_AT_BRIDGE", "1", 1);
   running_ = true;
 }
 
+// openbox runs its start-up command once it manages the screen.
+void VirtualDesktop::StartWindowManager() {
+  const std::filesystem::path ready = std::filesystem::temp_directory_path() /
+                                      ("varne-openbox-" + std::to_string(getpid()) + ".ready");
+  std::filesystem::remove(ready);
+  const std::string log = (ArtifactFolder() / "openbox.log").string();
+  const std::string startup = "touch '" + ready.string() + "'";
+  window_manager_ = fork();
+  if (window_manager_ == 0) {
+    const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    dup2(output, 1);
+    dup2(output, 2);
+    execlp("openbox", "openbox", "--startup", startup.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  running_ = window_manager_ > 0 &&
+             Eventually(
+                 [&] {
+                   return std::filesystem::exists(ready) ||
+                          waitpid(window_manager_, nullptr, WNOHANG) != 0;
+                 },
+                 20) &&
+             std::filesystem::exists(ready);
+  std::filesystem::remove(ready);
+}
+
 VirtualDesktop::~VirtualDesktop() {
   unsetenv("DISPLAY");
+  if (window_manager_ > 0) {
+    kill(window_manager_, SIGTERM);
+    waitpid(window_manager_, nullptr, 0);
+  }
   if (server_ > 0) {
     kill(server_, SIGTERM);
     waitpid(server_, nullptr, 0);
   }
+  if (ready_fd_ >= 0) close(ready_fd_);
 }
 
 void VirtualDesktop::Click(int x, int y) {

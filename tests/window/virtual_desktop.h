@@ -32,27 +32,31 @@ class Screenshot {
   std::vector<std::uint8_t> rgb_;
 };
 
-// Xvfb on a free display number, 1024 x 768 at 24 bits; DISPLAY names it and NO_AT_BRIDGE keeps
-// GTK from looking for an accessibility bus while the object lives.
+// Xvfb on a free display number, 1024 x 768 at 24 bits, ready for clients when the constructor
+// returns, optionally with a window manager (openbox) that manages windows by then; DISPLAY names
+// it and NO_AT_BRIDGE keeps GTK from looking for an accessibility bus while the object lives.
 class VirtualDesktop {
  public:
   static constexpr int kWidth = 1024;
   static constexpr int kHeight = 768;
 
-  VirtualDesktop();
+  explicit VirtualDesktop(bool with_window_manager = false);
   ~VirtualDesktop();
   VirtualDesktop(const VirtualDesktop&) = delete;
   VirtualDesktop& operator=(const VirtualDesktop&) = delete;
-  // Whether the server runs; one that has ended is started again.
-  bool IsRunning();
+  // Whether the server (and the window manager asked for) came up and still runs.
+  bool IsRunning() const;
 
   static void Click(int x, int y);
   static void PressKey(const std::string& key);
 
  private:
   void Start();
+  void StartWindowManager();
 
   pid_t server_ = -1;
+  pid_t window_manager_ = -1;
+  int ready_fd_ = -1;  // the server's ready pipe, open while it runs
   bool running_ = false;
 };
 

@@ -76,6 +76,15 @@ std::vector<std::tstring> CheckedKeys(VarneFileSystem& system,
   return keys;
 }
 
+// The size and digest that the package's directory records for an entry.
+ExpectedContent StoredContent(VarneFileManager& manager, const std::tstring& key) {
+  FileInfoCellEx entry;
+  manager.GetFileSystem().LookupEntry(key, &entry);
+  ExpectedContent expected{entry.sourceSize, {}};
+  std::copy(std::begin(entry.digest), std::end(entry.digest), expected.md5.begin());
+  return expected;
+}
+
 }  // namespace
 
 int Pack(const std::string& folder, const std::string& package, bool plain) {
@@ -122,7 +131,9 @@ int Extract(const std::string& package, const std::string& folder,
     try {
       IFileManager::CreateDirectory(base + key);
       done += manager.GetSize(handle);
-      manager.ExtractToFile(handle, base + key);
+      if (!manager.ExtractChecked(handle, base + key, StoredContent(manager, key))) {
+        throw Exception("entry \"" + key + "\" does not match its stored MD5; not written", true);
+      }
     } catch (...) {
       manager.Close(handle);
       throw;

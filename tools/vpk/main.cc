@@ -24,7 +24,8 @@ struct Command {
 const Command kCommands[] = {
     {"pack", "vpk pack <folder> <package> [--plain]",
      "Packs every file below <folder> into the new file <package>, names and data scrambled\n"
-     "unless --plain is given. An existing <package> is never replaced.",
+     "unless --plain is given. Links to folders are not followed. An existing <package> is\n"
+     "never replaced.",
      2, 2},
     {"list", "vpk list <package>",
      "Prints one line per entry in key order: name, size in bytes, scrambled or plain, and the\n"
@@ -32,7 +33,8 @@ const Command kCommands[] = {
      1, 1},
     {"extract", "vpk extract <package> <folder> [<name>...]",
      "Writes every entry (or the named ones) to its path below <folder>, creating sub-folders.\n"
-     "Names that would leave <folder> are refused.",
+     "Names that would leave <folder> are refused. An entry whose bytes differ from its stored\n"
+     "MD5 is not written, and extraction stops there with status 1.",
      2, ~std::size_t{0}},
     {"cat", "vpk cat <package> <name>", "Writes one entry's bytes to standard output.", 2, 2},
     {"verify", "vpk verify <package>",

@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <unordered_map>
 
@@ -38,7 +40,8 @@ OpenError ErrorFromErrno(int error) {
 }
 
 int OpenFlags(Access access, Disposition disposition) {
-  int flags = O_CLOEXEC;
+  // Non-blocking, so that opening a pipe returns at once and can be refused.
+  int flags = O_CLOEXEC | O_NONBLOCK;
   flags |= access == Access::kRead ? O_RDONLY : access == Access::kWrite ? O_WRONLY : O_RDWR;
   // Truncation waits until the sharing lock is held, so that a refused open changes nothing.
   if (disposition == Disposition::kCreateAlways || disposition == Disposition::kOpenAlways) {
@@ -48,9 +51,11 @@ int OpenFlags(Access access, Disposition disposition) {
   return flags;
 }
 
+// lstat itself: a std::filesystem::path would split the whole path into components on every
+// call, and resolving a deep path asks about each of its folders.
 bool Exists(const std::string& native) {
-  std::error_code error;
-  return std::filesystem::exists(std::filesystem::symlink_status(native, error));
+  struct stat info;
+  return ::lstat(native.c_str(), &info) == 0;
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
@@ -90,17 +95,55 @@ bool StartsLikeProgram(int fd) {
   return n == 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
 }
 
+bool IsSpecialMode(mode_t mode) {
+  return S_ISFIFO(mode) || S_ISCHR(mode) || S_ISBLK(mode) || S_ISSOCK(mode);
+}
+
 // Gives the new file the permission bits it should have once it stands at target.
 bool SetReplacementMode(int fd, const std::string& target) {
   struct stat info;
-  if (::stat(target.c_str(), &info) == 0) {
-    return ::fchmod(fd, info.st_mode & 07777) == 0 && ::fsync(fd) == 0;
-  }
+  if (::stat(target.c_str(), &info) == 0) return ::fchmod(fd, info.st_mode & 07777) == 0;
   if (!StartsLikeProgram(fd)) return true;
   if (::fstat(fd, &info) != 0) return false;
   const mode_t mode = info.st_mode & 07777;
   return ::fchmod(fd, mode | ((mode & 0444) >> 2)) == 0;
 }
+
+// The hidden name of a new file for `name`: ".<name>.<pid>-<n>.tmp". The process id tells a later
+// run whether the writer still lives.
+std::string ReplacementName(const std::string& name, unsigned n) {
+  // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on a chain of "+".
+  std::string hidden = ".";
+  hidden += name;
+  hidden += '.';
+  hidden += std::to_string(::getpid());
+  hidden += '-';
+  hidden += std::to_string(n);
+  hidden += ".tmp";
+  return hidden;
+}
+
+// The process id in a name that ReplacementName made, or 0.
+pid_t WriterOfReplacement(const std::string& name) {
+  constexpr std::string_view kSuffix = ".tmp";
+  if (name.size() < 8 || name[0] != '.' || !name.ends_with(kSuffix)) return 0;
+  const std::string_view stem(name.data(), name.size() - kSuffix.size());
+  const std::size_t dot = stem.rfind('.');
+  const std::size_t dash = stem.rfind('-');
+  if (dot == std::string_view::npos || dot == 0 || dash == std::string_view::npos || dash < dot) {
+    return 0;
+  }
+  const std::string_view pid = stem.substr(dot + 1, dash - dot - 1);
+  const std::string_view serial = stem.substr(dash + 1);
+  const auto digits = [](std::string_view text) {
+    return !text.empty() && text.size() < 10 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (!digits(pid) || !digits(serial)) return 0;
+  return static_cast<pid_t>(std::stol(std::string(pid)));
+}
+
+bool ProcessRuns(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
 
 // Resolves the components of native from position start on, below the already resolved prefix.
 std::string Walk(std::string resolved, const std::string& native, std::size_t start) {
@@ -165,7 +208,8 @@ OpenError File::Open(const std::string& path, Access access, Share share, Dispos
   if (fd < 0) return ErrorFromErrno(errno);
   fd_ = fd;
   struct stat info;
-  if (::fstat(fd_, &info) != 0 || S_ISDIR(info.st_mode)) {
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) ||
+      ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
     Close();
     return OpenError::kOther;
   }
@@ -237,19 +281,16 @@ ReplacementFile::~ReplacementFile() { Discard(); }
 bool ReplacementFile::Create(const std::string& destination) {
   static std::atomic<unsigned> counter{0};
   Discard();
+  written_ = written_out_ = 0;
   target_ = ResolvePath(destination);
+  struct stat info;
+  if (::stat(target_.c_str(), &info) == 0 && IsSpecialMode(info.st_mode)) return false;
   const std::filesystem::path target(target_);
   const std::string folder = target.parent_path().string();
   for (int attempt = 0; attempt < 100; ++attempt) {
     // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on a chain of "+".
-    std::string name = ".";
-    name += target.filename().string();
-    name += '.';
-    name += std::to_string(::getpid());
-    name += '-';
-    name += std::to_string(counter.fetch_add(1));
-    name += ".tmp";
-    const std::string native = Join(folder, name);
+    const std::string native =
+        Join(folder, ReplacementName(target.filename().string(), counter.fetch_add(1)));
     const int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       file_.fd_ = fd;
@@ -261,8 +302,23 @@ bool ReplacementFile::Create(const std::string& destination) {
   return false;
 }
 
+std::size_t ReplacementFile::Write(const void* buffer, std::size_t count) {
+  constexpr std::uint64_t kWriteOutStep = 8 << 20;
+  const std::size_t written = file_.Write(buffer, count);
+  written_ += written;
+  if (written_ - written_out_ >= kWriteOutStep) {
+    // Only started here, not waited for: the disk works while the rest of the file is produced.
+    ::sync_file_range(file_.fd_, static_cast<off_t>(written_out_),
+                      static_cast<off_t>(written_ - written_out_), SYNC_FILE_RANGE_WRITE);
+    written_out_ = written_;
+  }
+  return written;
+}
+
 bool ReplacementFile::Commit() {
-  if (temp_.empty() || replace_fails.load() || !SetReplacementMode(file_.fd_, target_)) {
+  // Synced before the rename: after a power loss the name must not lead to unwritten bytes.
+  if (temp_.empty() || replace_fails.load() || !SetReplacementMode(file_.fd_, target_) ||
+      !file_.Sync()) {
     Discard();
     return false;
   }
@@ -315,6 +371,39 @@ bool IsDirectory(const std::string& internal) {
   return std::filesystem::is_directory(ResolvePath(internal), error);
 }
 
+bool PathExists(const std::string& internal) {
+  struct stat info;
+  return ::lstat(ResolvePath(internal).c_str(), &info) == 0;
+}
+
+bool IsSpecialFile(const std::string& internal) {
+  struct stat info;
+  return ::stat(ResolvePath(internal).c_str(), &info) == 0 && IsSpecialMode(info.st_mode);
+}
+
+bool SyncFolder(const std::string& internal) {
+  const std::string native = ResolvePath(internal.empty() ? "." : internal);
+  const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  return synced;
+}
+
+int RemoveAbandonedReplacements(const std::string& internal_folder) {
+  const std::string folder = ResolvePath(internal_folder.empty() ? "." : internal_folder);
+  std::error_code error;
+  std::filesystem::directory_iterator it(folder, error);
+  int removed = 0;
+  for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    const pid_t writer = WriterOfReplacement(it->path().filename().string());
+    std::error_code kind_error;
+    if (writer <= 0 || ProcessRuns(writer) || !it->is_regular_file(kind_error)) continue;
+    if (::unlink(it->path().c_str()) == 0) ++removed;
+  }
+  return removed;
+}
+
 bool MakeDirectory(const std::string& internal) {
   return ::mkdir(ResolvePath(internal).c_str(), 0777) == 0;
 }
@@ -330,8 +419,10 @@ bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* item
   for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
     std::error_code kind_error;
     const bool folder = it->is_directory(kind_error);
-    // Pipes, sockets and devices hold no file contents; opening a pipe would block.
+    // Pipes, sockets and devices hold no file contents; opening a pipe would block. A link to a
+    // folder is not entered: it may lead back up the tree and list the same files for ever.
     if (!folder && !it->is_regular_file(kind_error)) continue;
+    if (folder && it->is_symlink(kind_error)) continue;
     items->push_back({it->path().filename().string(), folder});
   }
   return !error;

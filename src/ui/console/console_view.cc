@@ -138,7 +138,9 @@ bool ConsoleView::AskToStartGame() {
 
 int ConsoleView::RunModalLoop(IDialogEvents& events) {
   while (!ended_) {
-    if (timer_running_) {
+    if (close_requested_.exchange(false)) {
+      events.OnSysCommand(kCloseCommand);
+    } else if (timer_running_) {
       std::this_thread::sleep_for(std::chrono::milliseconds(timer_period_ms_));
       events.OnTimer(timer_id_);
       if (!ended_) DrawProgress();

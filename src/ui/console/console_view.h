@@ -4,6 +4,7 @@
 // whether to start the game, or, without a terminal to ask on, starts it only when told to.
 #pragma once
 
+#include <atomic>
 #include <iosfwd>
 #include <memory>
 
@@ -41,6 +42,7 @@ class ConsoleView : public IDialogView {
   int RunModalLoop(IDialogEvents& events) override;
   void EndDialog(int result) override;
   void PostQuit(int code) override;
+  void RequestClose() override { close_requested_ = true; }
 
  private:
   struct Bar {
@@ -67,6 +69,7 @@ class ConsoleView : public IDialogView {
   int timer_period_ms_ = 10;
   bool ended_ = false;
   int result_ = 0;
+  std::atomic<bool> close_requested_ = false;
 };
 
 // The console view on the process's standard streams.

@@ -1,6 +1,7 @@
 #include "ui/gtk/gtk_view.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 #include "res/dialog_templates.h"
@@ -68,9 +69,14 @@ gboolean OnDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
   return FALSE;  // the controls are drawn on top
 }
 
+// The view that a close request may still reach: requests come from other threads and are run
+// later by the loop, when the view may be gone.
+std::atomic<GtkView*> live_view = nullptr;
+
 }  // namespace
 
 GtkView::GtkView() {
+  live_view = this;
   InstallCompactStyle();
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
@@ -86,6 +92,8 @@ GtkView::GtkView() {
 }
 
 GtkView::~GtkView() {
+  GtkView* self = this;
+  live_view.compare_exchange_strong(self, nullptr);
   for (const auto& [id, timer] : timers_) g_source_remove(timer->source);
   gtk_widget_destroy(window_);
   if (skin_ != nullptr) cairo_surface_destroy(skin_);
@@ -219,7 +227,8 @@ void GtkView::ShowAboutBox(const AboutBoxText& text) { RunAboutBox(Window(), tex
 void GtkView::StartTimer(int id, int period_ms) {
   StopTimer(id);
   auto timer = std::make_unique<Timer>(Timer{this, id, 0});
-  timer->source = g_timeout_add(static_cast<guint>(std::max(period_ms, 1)), &OnTimeout, timer.get());
+  timer->source =
+      g_timeout_add(static_cast<guint>(std::max(period_ms, 1)), &OnTimeout, timer.get());
   timers_[id] = std::move(timer);
 }
 
@@ -289,15 +298,36 @@ void GtkView::PostQuit(int /*code*/) {
   QuitLoop();
 }
 
+void GtkView::RequestClose() {
+  // Attaching a source is safe from any thread, and its call runs in the loop's own thread.
+  // (g_main_context_invoke would run it right here whenever no loop holds the context.)
+  GSource* source = g_idle_source_new();
+  g_source_set_callback(source, &OnCloseRequest, this, nullptr);
+  g_source_attach(source, nullptr);
+  g_source_unref(source);
+}
+
+gboolean GtkView::OnCloseRequest(gpointer data) {
+  if (live_view.load() == data) {
+    static_cast<GtkView*>(data)->Dispatch(
+        [](IDialogEvents& events) { events.OnSysCommand(kCloseCommand); });
+  }
+  return G_SOURCE_REMOVE;
+}
+
 void GtkView::QuitLoop() {
   if (loop_ != nullptr) g_main_loop_quit(loop_);
 }
 
 }  // namespace ui_gtk
 
-std::unique_ptr<IDialogView> CreateGtkView() {
+std::unique_ptr<IDialogView> CreateGtkView(std::string& why_not) {
+  why_not.clear();
   const char* display = std::getenv("DISPLAY");
   if (display == nullptr || *display == '\0') return nullptr;
-  if (!gtk_init_check(nullptr, nullptr)) return nullptr;
+  if (!gtk_init_check(nullptr, nullptr)) {
+    why_not = std::string("the display \"") + display + "\" cannot be opened";
+    return nullptr;
+  }
   return std::make_unique<ui_gtk::GtkView>();
 }

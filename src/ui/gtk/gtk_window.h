@@ -45,6 +45,7 @@ class GtkView : public IDialogView {
   int RunModalLoop(IDialogEvents& events) override;
   void EndDialog(int result) override;
   void PostQuit(int code) override;
+  void RequestClose() override;
 
   // Hands an event to the dialog while its loop runs. A handler's exception must not unwind
   // through GTK's C frames: it is kept, the loop ends, and RunModalLoop throws it again.
@@ -70,6 +71,7 @@ class GtkView : public IDialogView {
   void ShowBar(int id);
   void QuitLoop();
   static gboolean OnTimeout(gpointer data);
+  static gboolean OnCloseRequest(gpointer data);
 
   GtkWidget* window_ = nullptr;
   GtkWidget* fixed_ = nullptr;

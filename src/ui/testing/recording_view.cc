@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "res/resource.h"
 
@@ -94,7 +95,9 @@ void RecordingView::StopTimer(int id) {
 
 int RecordingView::RunModalLoop(IDialogEvents& events) {
   while (!ended && ticks < max_ticks) {
-    if (timer_running) {
+    if (std::exchange(close_requested_, false)) {
+      events.OnSysCommand(kCloseCommand);
+    } else if (timer_running) {
       if (on_tick) on_tick(events, ticks);
       if (ended || !timer_running) continue;
       ++ticks;
@@ -110,6 +113,8 @@ int RecordingView::RunModalLoop(IDialogEvents& events) {
   }
   return result_;
 }
+
+void RecordingView::RequestClose() { close_requested_ = true; }
 
 void RecordingView::EndDialog(int result) {
   ended = true;

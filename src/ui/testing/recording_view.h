@@ -45,6 +45,8 @@ class RecordingView : public IDialogView {
   int RunModalLoop(IDialogEvents& events) override;
   void EndDialog(int result) override;
   void PostQuit(int code) override;
+  // Recorded; the close command reaches the dialog before the next tick.
+  void RequestClose() override;
 
   // Lines of the calls that match prefix, in order.
   std::vector<std::string> Calls(const std::string& prefix) const;
@@ -71,6 +73,7 @@ class RecordingView : public IDialogView {
 
   std::set<int> controls_;
   int result_ = 0;
+  bool close_requested_ = false;
 };
 
 }  // namespace ui_testing
