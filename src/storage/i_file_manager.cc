@@ -27,8 +27,12 @@ bool IFileManager::Extract(FileHandle handle, const std::tstring& destination,
   if (!replacement.Create(path)) {
     throw IFileManagerException("File Create (Open) Error. : " + path);
   }
-  // The file is written on the stage's worker while the next block is read and digested here.
+  // The file is written on the stage's worker while the next block is read and digested here; a
+  // signed digest is taken on the worker too, beside the writing, so the two digests share cores.
+  platform::Sha256 sha256;
+  const bool signed_content = expected && expected->sha256;
   SideStage writer([&](const std::uint8_t* data, std::size_t count) {
+    if (signed_content) sha256.Update(data, count);
     if (replacement.Write(data, count) != count) {
       throw IFileManagerException("File write error. : " + path);
     }
@@ -49,6 +53,7 @@ bool IFileManager::Extract(FileHandle handle, const std::tstring& destination,
   writer.Finish();
   // Without a commit the replacement removes what it wrote.
   if (expected && md5.Final() != expected->md5) return false;
+  if (signed_content && sha256.Final() != *expected->sha256) return false;
   if (!replacement.Commit()) throw IFileManagerException("File replace error. : " + path);
   return true;
 }

@@ -7,6 +7,7 @@
 
 #include "base/singleton.h"
 #include "base/tstring.h"
+#include "platform/crypto.h"
 #include "storage/i_file.h"
 #include "storage/md5.h"
 
@@ -18,6 +19,7 @@ using FileHandle = std::uint32_t;
 struct ExpectedContent {
   std::optional<std::uint64_t> size;  // not checked when absent
   MD5Bytes md5;
+  std::optional<platform::Sha256Digest> sha256;  // what a publisher signed; not checked when absent
 };
 
 class IFileManager : public Singleton<IFileManager> {

@@ -394,7 +394,10 @@ void UpdateRun::Install(const FileEntry& entry, const std::tstring& temporary) {
     if (platform::IsSpecialFile(target)) {
       throw DownloadManagerException("Listed path is not a regular file : " + target, true);
     }
-    const std::optional<ExpectedContent> expected = ExpectedOf(entry);
+    std::optional<ExpectedContent> expected = ExpectedOf(entry);
+    // The run hands out the entries of the manager's list itself, which the release matches line
+    // for line.
+    if (expected && release_) expected->sha256 = release_->files[&entry - manager_.file_list_.data()];
     if (!expected || !RecordMayMatch(*files, entry, *expected)) throw Mismatch(entry);
     IFileManager::CreateDirectory(target);
     PrepareFolderOf(target);

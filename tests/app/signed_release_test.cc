@@ -178,7 +178,7 @@ TEST_F(SignedReleaseTest, HostileServerCannotCutTheListOrSendEndlessData) {
   net_testing::Reply endless{{ok}, 0};
   for (int i = 0; i < 64; ++i) endless.pieces.push_back(std::string(64 * 1024, 'x'));
   hostile.SetReplies({{{ok + list}}, {{ok + signature}}, endless});
-  ExpectRefused("level.dat", "endless package");
+  ExpectRefused("Package data exceed the listed size", "endless package");
 }
 
 TEST_F(SignedReleaseTest, KeyRotationThroughTheGamePackage) {

@@ -80,7 +80,7 @@ std::vector<std::tstring> CheckedKeys(VarneFileSystem& system,
 ExpectedContent StoredContent(VarneFileManager& manager, const std::tstring& key) {
   FileInfoCellEx entry;
   manager.GetFileSystem().LookupEntry(key, &entry);
-  ExpectedContent expected{entry.sourceSize, {}};
+  ExpectedContent expected{entry.sourceSize, {}, {}};
   std::copy(std::begin(entry.digest), std::end(entry.digest), expected.md5.begin());
   return expected;
 }
