@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The update engine against its references, in one run (build-release/ from scripts/bench.sh):
-#  1. checking an install of 2,000 files (1 GiB) that is already current, against md5sum -c;
+#  1. checking an install of 2,000 files (1 GiB) that is already current, against md5sum -c; then
+#     installing those files into an empty folder from a signed release, against the same release
+#     unsigned (the cost of checking signatures and SHA-256 digests);
 #  2. downloading and installing one 1 GiB file from a local nginx, against curl -o of the same
 #     package, with the engine's peak resident memory.
 set -euo pipefail
@@ -55,6 +57,24 @@ start_nginx "$port" "$work/site/nginx-site.conf"
 ours=$(cd "$work/install" && best_of_three "$bin/update_driver" "http://127.0.0.1:$port/filelist")
 reference=$(cd "$work/install" && best_of_three md5sum -c --quiet "$work/sums")
 echo "engine ${ours}s, md5sum -c ${reference}s: ratio $(echo "$ours $reference" | awk '{printf "%.2f", $1 / $2}') (target at most 1.1)"
+
+echo "-- install of the same 2,000 files into an empty folder, signed against unsigned"
+public_key=$("$bin/varne-release" keygen "$work/publisher.key")
+"$bin/varne-release" build "$work/image" "$work/site" --listen "127.0.0.1:$port" \
+  --sign "$work/publisher.key" >/dev/null
+empty_install() {  # best of three updates of an emptied install folder, the emptying not timed
+  local best=
+  for _ in 1 2 3; do
+    rm -rf "$work/install" && mkdir "$work/install"
+    local start end
+    start=$(date +%s.%N); (cd "$work/install" && "$bin/update_driver" "$@" >/dev/null); end=$(date +%s.%N)
+    best=$(echo "$start $end ${best:-1e9}" | awk '{t = $2 - $1; print (t < $3) ? t : $3}')
+  done
+  echo "$best"
+}
+unsigned=$(empty_install "http://127.0.0.1:$port/filelist")
+signed=$(empty_install "http://127.0.0.1:$port/filelist" "$public_key")
+echo "signed ${signed}s, unsigned ${unsigned}s: ratio $(echo "$signed $unsigned" | awk '{printf "%.2f", $1 / $2}') (target at most 1.15)"
 nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -s stop; sleep 0.5
 rm -rf "$work/image" "$work/install" "$work/site"
 

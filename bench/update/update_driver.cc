@@ -9,13 +9,14 @@
 #include "update/download_manager.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: update_driver <list-url>\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: update_driver <list-url> [<public-key>]\n");
     return 2;
   }
   try {
     VarneFileManager files;
     DownloadManager manager;
+    if (argc == 3) manager.SetPublicKey(argv[2]);
     manager.Start(argv[1], "null");
     int result;
     while ((result = manager.Wait(50)) == DownloadManager::kRunning) {
