@@ -1,0 +1,106 @@
+#include "update/digest_ahead.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "storage/md5.h"
+
+namespace {
+
+// Large enough for the system's read-ahead to keep up, small enough that a stop is seen at once.
+constexpr std::size_t kBlockSize = 256 << 10;
+constexpr std::size_t kFilesInFlightPerWorker = 8;
+// How long Take waits before it asks the stop predicate again.
+constexpr std::chrono::milliseconds kStopPoll(50);
+
+unsigned WorkerCount(unsigned asked, std::size_t files) {
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  return static_cast<unsigned>(std::min<std::size_t>(asked != 0 ? asked : cores, files));
+}
+
+}  // namespace
+
+DigestAhead::DigestAhead(const FileList& list, std::function<bool()> stopped, Options options)
+    : list_(list), stopped_(std::move(stopped)), options_(std::move(options)) {
+  const unsigned workers = WorkerCount(options_.workers, list_.size());
+  slots_.resize(std::max<std::size_t>(1, workers * kFilesInFlightPerWorker));
+  try {
+    for (unsigned i = 0; i < workers; ++i) workers_.emplace_back(&DigestAhead::Work, this);
+  } catch (const std::system_error&) {
+    // Fewer workers only slow the check down; with none, Take digests each file itself.
+  }
+}
+
+DigestAhead::~DigestAhead() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    ending_ = true;
+  }
+  changed_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+}
+
+std::string DigestAhead::Take(std::size_t i) {
+  Digest digest;
+  if (!workers_.empty()) {
+    std::unique_lock<std::mutex> hold(lock_);
+    Slot& slot = slots_[i % slots_.size()];
+    while (slot.index != i) {
+      if (stopped_()) return {};
+      changed_.wait_for(hold, kStopPoll);
+    }
+    digest = std::move(slot.digest);
+    slot.index = kNone;
+    ++taken_;
+    hold.unlock();
+    changed_.notify_all();
+  }
+  if (digest.firm && platform::StampOf(list_[i].path) == digest.stamp) return digest.text;
+  std::vector<std::uint8_t> block(kBlockSize);
+  return DigestFile(i, block).text;
+}
+
+void DigestAhead::Work() {
+  std::vector<std::uint8_t> block(kBlockSize);
+  std::size_t index;
+  while (!Abandoned() && Claim(&index)) {
+    Digest digest = DigestFile(index, block);
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      slots_[index % slots_.size()] = Slot{index, std::move(digest)};
+    }
+    changed_.notify_all();
+  }
+}
+
+// Waits until the next entry has a free slot; false when there is nothing more to digest.
+bool DigestAhead::Claim(std::size_t* index) {
+  std::unique_lock<std::mutex> hold(lock_);
+  changed_.wait(
+      hold, [this] { return ending_ || next_ >= list_.size() || next_ < taken_ + slots_.size(); });
+  if (ending_ || next_ >= list_.size()) return false;
+  *index = next_++;
+  return true;
+}
+
+DigestAhead::Digest DigestAhead::DigestFile(std::size_t index,
+                                            std::vector<std::uint8_t>& block) const {
+  const std::tstring& path = list_[index].path;
+  const std::int64_t started = platform::FileClockNow();
+  platform::SequentialFile file;
+  const bool opened = file.Open(path) == platform::SequentialOpen::kOpened;
+  Digest digest;
+  digest.stamp = opened ? std::optional(file.Stamp()) : platform::StampOf(path);
+  digest.firm = !digest.stamp || digest.stamp->changed_ns < started - options_.settle.count();
+  if (opened) {
+    MD5Context context;
+    std::int64_t read = -1;
+    while (!Abandoned() && (read = file.Read(block.data(), block.size())) > 0) {
+      context.Update(block.data(), static_cast<std::size_t>(read));
+    }
+    if (Abandoned()) digest.firm = false;
+    if (read == 0) digest.text = MD5Context::ToText(context.Final());
+  }
+  if (options_.on_digest) options_.on_digest(index);
+  return digest;
+}

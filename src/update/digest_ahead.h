@@ -1,0 +1,81 @@
+// Digests the listed files of an update check ahead of the run, on worker threads, while the run
+// takes the results one by one in list order. Files differ, so they can be digested on every core
+// at once; one file is still digested by one thread from start to end.
+//
+// At most a fixed number of files per worker are in flight (digested and not yet taken), so memory
+// does not grow with the list. A digest is only used when the file's stamp at its turn equals the
+// stamp taken before it was read; a file that changed in between is digested again at its turn.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/file_stamp.h"
+#include "update/file_list.h"
+
+struct DigestAheadOptions {
+  // Worker threads; 0 means one per core.
+  unsigned workers = 0;
+  // A file changed less than this before its digest is digested again at its turn: the file
+  // system's clock may be too coarse for its stamp to show a change made just after.
+  std::chrono::nanoseconds settle = std::chrono::seconds(2);
+  // Told the entry index of every digest made, on the thread that made it.
+  std::function<void(std::size_t)> on_digest;
+};
+
+class DigestAhead {
+ public:
+  using Options = DigestAheadOptions;
+
+  // Starts digesting the files of list, which must stay as it is while this object lives.
+  // stopped is asked by every thread (once per block read, and while Take waits); once it gives
+  // true, digests not yet finished are abandoned.
+  DigestAhead(const FileList& list, std::function<bool()> stopped, Options options = {});
+  // Abandons the digests in progress and joins the workers.
+  ~DigestAhead();
+  DigestAhead(const DigestAhead&) = delete;
+  DigestAhead& operator=(const DigestAhead&) = delete;
+
+  // Entry i's MD5 text, waiting until it is ready. Empty when the file is missing, is not a
+  // regular file, cannot be read whole, or the check was stopped. One thread takes the entries,
+  // each once, in list order.
+  std::string Take(std::size_t i);
+
+ private:
+  struct Digest {
+    std::string text;
+    std::optional<platform::FileStamp> stamp;
+    bool firm = false;  // the stamp would show any change made after it was taken
+  };
+  struct Slot {
+    std::size_t index = kNone;
+    Digest digest;
+  };
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  void Work();
+  bool Claim(std::size_t* index);
+  Digest DigestFile(std::size_t index, std::vector<std::uint8_t>& block) const;
+  bool Abandoned() const { return ending_ || stopped_(); }
+
+  const FileList& list_;
+  const std::function<bool()> stopped_;
+  const Options options_;
+  std::atomic<bool> ending_ = false;
+
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<Slot> slots_;  // entry i's digest waits in slot i % size
+  std::size_t next_ = 0;     // the next entry a worker claims
+  std::size_t taken_ = 0;    // entries taken so far
+  std::vector<std::thread> workers_;
+};

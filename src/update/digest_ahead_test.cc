@@ -1,0 +1,119 @@
+#include "update/digest_ahead.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <random>
+
+#include "storage/md5.h"
+#include "storage/test_folder.h"
+
+namespace {
+
+std::string DigestOf(const std::string& bytes) {
+  MD5Context context;
+  context.Update(bytes.data(), bytes.size());
+  return MD5Context::ToText(context.Final());
+}
+
+std::string Noise(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  return bytes;
+}
+
+FileList ListOf(const TestFolder& folder, const std::vector<std::string>& names) {
+  FileList list;
+  for (const std::string& name : names) list.push_back({folder.Path(name), "0", ""});
+  return list;
+}
+
+const auto kNeverStopped = [] { return false; };
+
+TEST(DigestAheadTest, ResultsComeInListOrderAndEachFileIsDigestedOnce) {
+  TestFolder folder;
+  // The first file is the largest, so later ones are ready first; the list is longer than the
+  // files in flight, so every slot is used more than once.
+  std::vector<std::string> names{"big.bin", "missing.bin", "pipe", "folder", "Sub/Mixed.DAT"};
+  std::vector<std::string> expected{DigestOf(Noise(3 << 20, 1)), "", "", "", DigestOf("mixed")};
+  folder.Write("big.bin", Noise(3 << 20, 1));
+  ASSERT_EQ(::mkfifo(folder.Native("pipe").c_str(), 0600), 0);
+  std::filesystem::create_directory(folder.Native("folder"));
+  folder.Write("sub/mixed.dat", "mixed");
+  for (int i = 0; i < 60; ++i) {
+    names.push_back("f" + std::to_string(i));
+    folder.Write(names.back(), Noise(i * 997, i));
+    expected.push_back(DigestOf(Noise(i * 997, i)));
+  }
+  const FileList list = ListOf(folder, names);
+  std::vector<std::atomic<int>> digests(list.size());
+  DigestAhead ahead(
+      list, kNeverStopped,
+      {.workers = 3, .settle = {}, .on_digest = [&](std::size_t i) { ++digests[i]; }});
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    EXPECT_EQ(ahead.Take(i), expected[i]) << names[i];
+    EXPECT_EQ(digests[i], 1) << names[i];
+  }
+}
+
+TEST(DigestAheadTest, AFileChangedAfterItsDigestIsDigestedAgainAtItsTurn) {
+  using Change = void (*)(const TestFolder&);
+  const struct {
+    const char* what;
+    std::chrono::nanoseconds settle;
+    Change change;
+  } cases[] = {
+      {"grown", {}, [](const TestFolder& f) { f.Write("a", "version 2, longer"); }},
+      {"replaced by a file of the same size",
+       {},
+       [](const TestFolder& f) {
+         f.Write("b", "version 2");
+         std::filesystem::rename(f.Native("b"), f.Native("a"));
+       }},
+      {"created", {}, [](const TestFolder& f) { f.Write("a", "version 2"); }},
+      // Written again within the file clock's granularity: the stamp alone may not show it.
+      {"rewritten in place at once", std::chrono::seconds(2),
+       [](const TestFolder& f) { f.Write("a", "version 2"); }},
+  };
+  for (const auto& c : cases) {
+    TestFolder folder;
+    if (std::string(c.what) != "created") folder.Write("a", "version 1");
+    const FileList list = ListOf(folder, {"a"});
+    std::atomic<int> digests = 0;
+    DigestAhead ahead(list, kNeverStopped,
+                      {.workers = 1, .settle = c.settle, .on_digest = [&](std::size_t) {
+                         ++digests;
+                         digests.notify_all();
+                       }});
+    digests.wait(0);
+    c.change(folder);
+    EXPECT_EQ(ahead.Take(0), DigestOf(folder.Read("a"))) << c.what;
+    EXPECT_EQ(digests, 2) << c.what;
+  }
+}
+
+TEST(DigestAheadTest, AStopInTheMiddleAbandonsTheDigestsAtOnce) {
+  TestFolder folder;
+  const std::size_t size = 8 << 20;
+  for (const char* name : {"a", "b"}) folder.Write(name, std::string(size, 'x'));
+  const FileList list = ListOf(folder, {"a", "b"});
+  std::atomic<int> asked = 0;
+  std::atomic<int> ended = 0;
+  // Asked once per block read: stopped after a few blocks of the first files.
+  DigestAhead ahead(list, [&] { return ++asked > 5; },
+                    {.workers = 2, .on_digest = [&](std::size_t) {
+                       ++ended;
+                       ended.notify_all();
+                     }});
+  // The worker that saw the stop first ends its digest; had it gone on, it would have read its
+  // whole file by then.
+  ended.wait(0);
+  EXPECT_LT(asked, static_cast<int>(size / (256 << 10)));
+  EXPECT_EQ(ahead.Take(0), "");
+}
+
+}  // namespace
