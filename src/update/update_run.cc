@@ -16,6 +16,7 @@
 #include "storage/md5.h"
 #include "storage/package_format.h"
 #include "storage/varne_file_manager.h"
+#include "update/digest_ahead.h"
 #include "update/install_names.h"
 #include "update/proxy_discovery.h"
 
@@ -246,8 +247,11 @@ void UpdateRun::Run() noexcept {
       manager_.total_files_ = static_cast<int>(manager_.file_list_.size());
       manager_.files_done_ = 0;
     }
-    for (const FileEntry& entry : manager_.file_list_) {
-      Process(entry);
+    // The installed files are digested ahead on every core while the run goes through the list
+    // in order; a stop ends the digests with the run.
+    DigestAhead digests(manager_.file_list_, [this] { return !manager_.running_; });
+    for (std::size_t i = 0; i < manager_.file_list_.size(); ++i) {
+      Process(manager_.file_list_[i], digests, i);
       if (!manager_.running_) throw DownloadManagerException("Task Aborted.", false);
     }
     manager_.client_.SetHook(nullptr, 0);
@@ -298,14 +302,14 @@ ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& 
   return document.Digest();
 }
 
-void UpdateRun::Process(const FileEntry& entry) {
+void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_t index) {
   SetTask(entry.path);
   manager_.Report(manager_.total_files_, manager_.files_done_, entry.path, 0, 0);
   // Opening a pipe or a device could wait for ever, and no download can be put in its place.
   if (platform::IsSpecialFile(entry.path)) {
     throw DownloadManagerException("Listed path is not a regular file : " + entry.path, true);
   }
-  if (DigestOfFile(entry.path, &manager_.running_) == entry.md5) return CountDone();
+  if (digests.Take(index) == entry.md5) return CountDone();
   const std::tstring temporary = TemporaryName();
   Download(entry, temporary);
   Install(entry, temporary);

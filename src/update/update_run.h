@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "base/tstring.h"
+#include "update/digest_ahead.h"
 #include "update/download_manager.h"
 #include "update/release_signature.h"
 
@@ -19,7 +20,9 @@ class UpdateRun {
   void Run() noexcept;
 
  private:
-  void Process(const FileEntry& entry);
+  // Checks list entry `index` with its digest from `digests`, and downloads and installs it when
+  // it differs.
+  void Process(const FileEntry& entry, DigestAhead& digests, std::size_t index);
   void Download(const FileEntry& entry, const std::tstring& temporary);
   void Install(const FileEntry& entry, const std::tstring& temporary);
   // A "file%d.dl" name, numbered from the files done, that no listed path and nothing on disk uses.
