@@ -50,10 +50,10 @@ class ReleaseToolTest : public testing::Test {
     WriteFile(image_.GetPath() / name, bytes);
   }
 
-  std::string Build() const {
+  std::string Build(const std::string& options = "") const {
     const ToolResult result = RunTool("build '" + image_.GetPath().string() + "' '" +
                                       site_.GetPath().string() + "' --listen 127.0.0.1:" +
-                                      std::to_string(port_) + " --path /game/list");
+                                      std::to_string(port_) + " --path /game/list " + options);
     EXPECT_EQ(result.status, 0) << result.output;
     return result.output.substr(0, result.output.find('\n'));
   }
@@ -94,7 +94,12 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
 }
 
 TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
-  Build();
+  // Signed, so that both servers must also hand out the signature beside the list.
+  TempFolder keys("varne-keys");
+  const std::string key_file = (keys.GetPath() / "publisher.key").string();
+  std::string public_key = RunTool("keygen '" + key_file + "'").output;
+  public_key.pop_back();
+  Build("--sign '" + key_file + "'");
   const std::string package_query =
       "?file=%25%36%31%25%32%45%25%37%34%25%37%38%25%37%34&orgsize=5";
   const std::string hostile[] = {
@@ -114,6 +119,8 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
     const ToolResult check = RunTool("check " + Url());
     EXPECT_EQ(check.status, 0) << check.output;
     EXPECT_EQ(check.output, "3 files, 5014 bytes\n");
+    const ToolResult signed_check = RunTool("check " + Url() + " --public-key " + public_key);
+    EXPECT_EQ(signed_check.status, 0) << signed_check.output;
     TempFolder out("varne-fetched");
     const auto fetch = [&](const std::string& query) {
       return std::system((std::string(VARNE_BINARY_DIR) + "/bin/varne-fetch '" + Url(query) +
