@@ -2,16 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
-
-TEST(RelativePathTest, SplitsAtBothSeparators) {
-  using Parts = std::vector<std::string_view>;
-  EXPECT_EQ(SplitPathComponents("a\\b/c"), (Parts{"a", "b", "c"}));
-  EXPECT_EQ(SplitPathComponents(""), (Parts{""}));
-  EXPECT_EQ(SplitPathComponents("\\a\\\\b\\"), (Parts{"", "a", "", "b", ""}));
-}
 
 // The one table of which paths may be installed, extracted, listed and served.
 TEST(RelativePathTest, AcceptsOnlyPathsStrictlyBelowTheFolderInOneSpelling) {
