@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "base/exception.h"
+#include "base/relative_path.h"
 #include "base/utf8string.h"
 #include "update/file_list.h"
 
@@ -20,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (const FileEntry& entry : list) {
     if (entry.path.empty() || entry.orgsize.empty() || entry.md5.empty()) std::abort();
-    if (!IsPathInsideInstallFolder(entry.path)) std::abort();
+    if (!IsSafeRelativePath(entry.path)) std::abort();
   }
   return 0;
 }

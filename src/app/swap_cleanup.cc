@@ -1,6 +1,5 @@
 #include "app/swap_cleanup.h"
 
-#include <filesystem>
 #include <thread>
 
 #include "app/window_finder.h"
@@ -12,8 +11,7 @@ void CleanUpSwapProgram(const std::tstring& swap_program, std::chrono::milliseco
     Util::WindowFinder finder;
     finder.WaitForModuleExit(swap_program, Util::WindowFinder::kInfinite);
   }
-  std::error_code error;
-  if (!std::filesystem::exists(platform::ResolvePath(kSwapProgramName), error)) return;
+  if (!platform::PathExists(kSwapProgramName)) return;
   for (int attempt = 0; attempt < 3; ++attempt) {
     if (platform::RemoveFile(kSwapProgramName)) return;
     std::this_thread::sleep_for(retry_delay);

@@ -1,14 +1,11 @@
 #include "app/varne_updater_app.h"
 
-#include <filesystem>
-
 #include "app/swap_cleanup.h"
 #include "app/window_finder.h"
 #include "base/exception.h"
 #include "config/config_base.h"
 #include "platform/file.h"
 #include "platform/folder_access.h"
-#include "platform/path.h"
 #include "storage/varne_file_manager.h"
 #include "update/install_names.h"
 
@@ -61,8 +58,7 @@ bool CVarneUpdaterApp::InitInstance(IStartupUi& ui) {
   exit_status_ = kFailed;
   try {
     std::tstring install = ModuleFolder() + "\\";
-    std::error_code ignored;
-    std::filesystem::current_path(platform::ToNativePath(install), ignored);
+    platform::SetCurrentFolder(install);
     std::tstring instance = install + kInstanceName;
     instance.ToBackslashes();
     if (!single_app_.Check(instance)) {

@@ -1,9 +1,11 @@
 #include "config/config_base.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "base/critical_section.h"
@@ -59,13 +61,15 @@ void ConfigBase::Load(const std::tstring& path) {
   CriticalSectionLock hold(ConfigLock());
   try {
     entries_.clear();
-    // A file that cannot be opened leaves the table empty: the settings then take their defaults.
-    std::ifstream stream(platform::ResolvePath(path));
-    std::string line;
-    while (std::getline(stream, line)) {
+    // A file that cannot be read leaves the table empty: the settings then take their defaults.
+    const std::optional<std::string> text = platform::ReadWholeFile(path);
+    for (std::string_view rest = text ? *text : std::string_view(); !rest.empty();) {
+      const std::size_t end = std::min(rest.find('\n'), rest.size());
+      std::string_view line = rest.substr(0, end);
+      rest.remove_prefix(std::min(end + 1, rest.size()));
       // Text-mode reading on Windows drops the CR of a CR LF pair; do the same here.
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      AddLine(line);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      AddLine(std::tstring(line));
     }
     file_name_ = path;
   } catch (const Exception& failure) {

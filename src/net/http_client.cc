@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "base/exception.h"
+#include "net/historical_messages.h"
 #include "net/http_reply.h"
 #include "net/time_limits.h"
 #include "platform/socket.h"
@@ -433,7 +434,7 @@ std::string HttpClient::ReceiveHeader(Connection& connection, std::vector<std::u
       case http_reply::HeaderCollector::Result::kNeedMore:
         break;
       case http_reply::HeaderCollector::Result::kNotHttp:
-        Fail(kStepHeaderRefused, "respons is not HTTP : " + header_lines_.front());
+        Fail(kStepHeaderRefused, kResponseIsNotHttp + header_lines_.front());
       case http_reply::HeaderCollector::Result::kTooLong:
         Fail(kStepHeaderRefused, "HTTP header error : header longer than 64 KiB.");
       case http_reply::HeaderCollector::Result::kComplete:
@@ -453,7 +454,7 @@ std::uint32_t HttpClient::CheckHeader(bool& announced) {
   announced = field != header_fields_.end();
   std::uint32_t length = 0;
   if (announced && !http_reply::ParseContentLength(field->second, length)) {
-    Fail(kStepHeaderRefused, "HTTP header error : Content-Length is invalied value.");
+    Fail(kStepHeaderRefused, kContentLengthInvalid);
   }
   return length;
 }

@@ -2,6 +2,7 @@
 
 #include "base/critical_section.h"
 #include "base/exception.h"
+#include "net/historical_messages.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ WinsockBase::WinsockBase() {
     // The start-up did succeed; undo it so that refusals do not pile up references to the library.
     shared.library.cleanup();
     info_ = {};
-    throw WinsockBaseException("[worning] Worng Winsock Version.", false);
+    throw WinsockBaseException(kWrongWinsockVersion, false);
   }
   shared.started = true;
   ++shared.count;

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -99,7 +100,12 @@ std::string ResolvePath(const std::string& internal);
 // links). Internal form in and out.
 std::string GetFullPath(const std::string& internal);
 
+// Makes folder the process's current folder, against which relative paths are resolved.
+bool SetCurrentFolder(const std::string& internal);
+
 bool IsDirectory(const std::string& internal);
+// True when the path leads, through links, to a regular file.
+bool IsRegularFile(const std::string& internal);
 // True when anything stands at the path: a file, a folder, a link (also one that leads nowhere).
 bool PathExists(const std::string& internal);
 // True when the path leads to a pipe, a device or a socket, which hold no file contents.
@@ -109,6 +115,9 @@ bool SyncFolder(const std::string& internal);
 // Removes the new files that ReplacementFile objects of processes no longer running left in
 // folder (a crash or a kill before Commit). Those of running processes stay. How many went.
 int RemoveAbandonedReplacements(const std::string& internal_folder);
+// The whole content of a regular file (meant for small ones, such as settings); nothing when the
+// file cannot be opened or read.
+std::optional<std::string> ReadWholeFile(const std::string& internal);
 bool MakeDirectory(const std::string& internal);
 bool RemoveFile(const std::string& internal);
 
@@ -121,11 +130,5 @@ struct DirectoryItem {
 bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items);
 
 bool StandardErrorIsTerminal();
-
-// Fault injection for tests of the layers above: after `bytes` more bytes, every File::Write
-// writes nothing more (as on a full disk); a negative value turns the fault off.
-void InjectWriteFailureAfter(std::int64_t bytes);
-// While set, ReplacementFile::Commit fails without touching the destination.
-void InjectReplaceFailure(bool fail);
 
 }  // namespace platform

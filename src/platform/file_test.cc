@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/path.h"
+#include "platform/testing/fault_injection.h"
 
 namespace platform {
 namespace {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/exception.h"
+#include "storage/historical_messages.h"
 
 namespace {
 
@@ -13,14 +14,14 @@ namespace {
 }  // namespace
 
 VarneFile::VarneFile(VarneFileSystem* owner) : owner_(owner) {
-  if (owner_ == nullptr) Fail("File-Syetem Pointer Error.");
+  if (owner_ == nullptr) Fail(kFileSystemPointerError);
 }
 
 VarneFile::~VarneFile() noexcept(false) { Close(); }
 
 int VarneFile::Open(const char* name, int /*mode*/) {
   CriticalSectionLock hold(lock_);
-  if (owner_ == nullptr) Fail("File-Syetem Pointer Error.");
+  if (owner_ == nullptr) Fail(kFileSystemPointerError);
   CriticalSectionLock hold_owner(owner_->GetLock());
   Close();
   const std::tstring given(name);

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/file.h"
+#include "platform/testing/fault_injection.h"
 #include "storage/block_pipeline.h"
 #include "storage/storage_test_util.h"
 #include "storage/test_folder.h"

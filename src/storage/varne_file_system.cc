@@ -7,6 +7,7 @@
 #include "base/exception.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "storage/historical_messages.h"
 #include "storage/package_key.h"
 #include "storage/varne_file.h"
 
@@ -38,7 +39,7 @@ class PackageReader {
     std::uint8_t bytes[kPackageHeaderSize];
     if (file_.Read(bytes, sizeof bytes) != sizeof bytes) ReadError();
     const PackageHeader header = PackageHeader::Decode(bytes);
-    if (!header.magic_ok) Fail(PackageMessage("Package File \"%s\" file readin error.", path_));
+    if (!header.magic_ok) Fail(PackageMessage(kPackageReadinError, path_));
     if (header.fileSize != length_)
       Fail(PackageMessage("Package File \"%s\" file size error.", path_));
     if (header.entryCount > (length_ - kPackageHeaderSize) / kPackageRecordSize) ReadError();

@@ -1,7 +1,9 @@
 // Filling the directory from disk folders.
+#include <string_view>
 #include <vector>
 
 #include "base/exception.h"
+#include "base/relative_path.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "storage/default_file.h"
@@ -13,21 +15,19 @@ namespace {
 // removes the component before it and is dropped at the start. Leading and trailing backslashes
 // are kept.
 std::tstring Canonicalize(const std::tstring& path) {
-  std::vector<std::tstring> parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('\\', start);
-    if (end == std::tstring::npos) end = path.size();
-    const std::tstring part = path.substr(start, end - start);
+  std::vector<std::string_view> parts;
+  for (const std::string_view part : SplitPathComponents(path)) {
     if (part == "..") {
       if (!parts.empty() && !parts.back().empty()) parts.pop_back();
     } else if (part != ".") {
       parts.push_back(part);
     }
-    start = end + 1;
   }
   std::tstring result;
-  for (std::size_t i = 0; i < parts.size(); ++i) result += (i ? "\\" : "") + parts[i];
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) result += '\\';
+    result += parts[i];
+  }
   const bool trailing = !path.empty() && path.back() == '\\';
   if (trailing) result.AddBackslash();
   return result;

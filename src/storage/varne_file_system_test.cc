@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/file.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/text.h"
 #include "storage/block_pipeline.h"
 #include "storage/md5.h"

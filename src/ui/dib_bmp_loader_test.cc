@@ -5,15 +5,15 @@
 
 #include "base/exception.h"
 #include "engine_harness.h"
+#include "ui/bmp_file.h"
 #include "ui/dib_image_loaders.h"
-#include "ui/testing/bmp_file.h"
 
 namespace {
 
+using bmp::Bmp24;
+using bmp::BmpHeader;
+using bmp::BmpHeaders;
 using test_support::InstallFolder;
-using ui_testing::Bmp24;
-using ui_testing::BmpHeader;
-using ui_testing::BmpHeaders;
 
 std::string DecodeError(const std::string& bytes) {
   DibSection image;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "ui/bmp_file.h"
 #include "ui/dib_image_loaders.h"
-#include "ui/testing/bmp_file.h"
 
 namespace {
 
@@ -9,7 +9,7 @@ constexpr std::uint32_t K = 0xFF00FF;  // the key colour of these pictures
 constexpr std::uint32_t W = 0xFFFFFF;
 
 DibSection Decoded(int width, int height, const std::vector<std::uint32_t>& pixels) {
-  const std::string bmp = ui_testing::Bmp24(width, height, pixels);
+  const std::string bmp = bmp::Bmp24(width, height, pixels);
   DibSection image;
   DibBmpLoader::DecodeBmp(&image, bmp.data(), static_cast<std::uint32_t>(bmp.size()));
   return image;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <filesystem>
 
 #include "base/exception.h"
 #include "platform/file.h"
@@ -21,13 +20,13 @@ constexpr char kErrorCaption[] = "エラー";
 constexpr char kConfirmCaption[] = "確認";
 constexpr char kErrorLead[] =
     "エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:\r\n";
+// Keeps its historical spelling ("swaper"): logs and support answers know it as it is. Do not
+// correct it; it is the one such text of this layer.
+constexpr char kSwapperLoadError[] = "Data-swaper load error.";
 constexpr char kUnknownTickError[] =
     "不明なエラーで終了しました\r\n少し時間をおいて、再度アップデートしてください。";
 
-bool FileExists(const char* name) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(platform::ResolvePath(name), error);
-}
+bool FileExists(const char* name) { return platform::IsRegularFile(name); }
 
 // The install folder, where the game and the updater's helpers run.
 std::tstring CurrentFolder() { return platform::GetFullPath("."); }
@@ -214,12 +213,12 @@ void CVarneUpdaterDlg::ShowBar(int id, int total_value, int done_value) {
 void CVarneUpdaterDlg::HandOverToSwapProgram() {
   VarneFileManager* package = Singleton<VarneFileManager>::GetInstance();
   IFileManager* files = Singleton<IFileManager>::GetInstance();
-  if (package == nullptr || files == nullptr) throw Exception("Data-swaper load error.", true);
+  if (package == nullptr || files == nullptr) throw Exception(kSwapperLoadError, true);
   // The run may have replaced the package and emptied the manager's directory.
   package->ReadPackage(kGamePackagePath);
   const std::tstring swap_path = module_folder_ + kSwapProgramName;
   const FileHandle handle = files->Open(kSwapProgramName, kBinaryReadOnly);
-  if (handle == 0) throw Exception("Data-swaper load error.", true);
+  if (handle == 0) throw Exception(kSwapperLoadError, true);
   try {
     files->ExtractToFile(handle, swap_path);
   } catch (...) {

@@ -12,7 +12,7 @@
 #include "platform/path.h"
 #include "platform/text.h"
 #include "res/resource.h"
-#include "ui/testing/bmp_file.h"
+#include "ui/bmp_file.h"
 #include "ui/testing/recording_view.h"
 
 namespace {
@@ -38,7 +38,7 @@ std::string Utf16(const std::string& text) {
 }
 
 // 4 x 2 pixels whose top-left and bottom-right pixels have the key colour.
-std::string Skin() { return ui_testing::Bmp24(4, 2, {0xFF00FF, 1, 1, 1, 1, 1, 1, 0xFF00FF}); }
+std::string Skin() { return bmp::Bmp24(4, 2, {0xFF00FF, 1, 1, 1, 1, 1, 1, 0xFF00FF}); }
 
 std::string Script(const std::string& body) { return "#!/bin/sh\n" + body + "\n"; }
 

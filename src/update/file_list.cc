@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/exception.h"
+#include "base/relative_path.h"
 
 namespace {
 
@@ -39,21 +40,7 @@ std::array<std::string_view, 5> SplitLine(std::string_view line) {
   return fields;
 }
 
-// "/" separates folders as "\\" does.
-bool IsInside(std::string_view path) {
-  if (path.empty() || path.front() == '\\' || path.front() == '/' ||
-      path.find(':') != std::string_view::npos) {
-    return false;
-  }
-  while (!path.empty()) {
-    if (TakeUntil(path, "\\/") == "..") return false;
-  }
-  return true;
-}
-
 }  // namespace
-
-bool IsPathInsideInstallFolder(const std::tstring& path) { return IsInside(path); }
 
 void ParseFileList(std::tstring text, FileList& list) {
   FileList parsed;
@@ -63,7 +50,9 @@ void ParseFileList(std::tstring text, FileList& list) {
     const auto fields = SplitLine(TakeLine(rest));
     const bool complete = !fields[0].empty() && !fields[2].empty() && !fields[3].empty() &&
                           !fields[4].empty();
-    if (!complete || !IsInside(fields[2])) throw DownloadManagerException("List file error.", true);
+    if (!complete || !IsSafeRelativePath(fields[2])) {
+      throw DownloadManagerException("List file error.", true);
+    }
     parsed.push_back({std::tstring(fields[2]), std::tstring(fields[3]), std::tstring(fields[4])});
   }
   list.insert(list.end(), std::make_move_iterator(parsed.begin()),

@@ -15,9 +15,7 @@ struct FileEntry {
 
 using FileList = std::vector<FileEntry>;
 
-// Appends the entries of a whole list document to list. A malformed line, or a path that would
-// leave the install folder, throws DownloadManagerException "List file error." and appends nothing.
+// Appends the entries of a whole list document to list. A malformed line, or a path that
+// IsSafeRelativePath refuses, throws DownloadManagerException "List file error." and appends
+// nothing.
 void ParseFileList(std::tstring text, FileList& list);
-
-// True when path names a file below the install folder: relative, no drive, no ".." component.
-bool IsPathInsideInstallFolder(const std::tstring& path);

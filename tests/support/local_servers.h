@@ -2,26 +2,13 @@
 // configuration in a folder of their own, on a free port, and stopped when the object goes.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <thread>
+
+#include "scratch.h"
 
 namespace test_support {
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempFolder {
- public:
-  explicit TempFolder(const std::string& prefix);
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::filesystem::path& GetPath() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 // nginx with a configuration of the test's own.
 class Nginx {
@@ -61,25 +48,5 @@ class TinyProxy {
   TempFolder folder_{"varne-tinyproxy"};
   std::uint16_t port_ = 0;
 };
-
-// The whole content of a file; empty when it cannot be read.
-std::string ReadFile(const std::filesystem::path& path);
-void WriteFile(const std::filesystem::path& path, const std::string& bytes);
-
-// Waits, at most `seconds` long, for a condition that another process brings about.
-template <typename Condition>
-bool Eventually(Condition condition, int seconds = 40) {
-  for (int i = 0; i < seconds * 20; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return condition();
-}
-
-// Waits until something accepts connections on 127.0.0.1:port (at most about ten seconds).
-bool WaitForPort(std::uint16_t port);
-
-// Runs a shell command; throws when it does not exit with 0.
-void Run(const std::string& command);
 
 }  // namespace test_support

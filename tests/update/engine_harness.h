@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "local_servers.h"
+#include "scratch.h"
 #include "storage/varne_file_manager.h"
 #include "update/download_manager.h"
 

@@ -18,7 +18,7 @@
 #include "net/time_limits.h"
 #include "platform/text.h"
 #include "res/resource.h"
-#include "ui/testing/bmp_file.h"
+#include "ui/bmp_file.h"
 #include "ui/testing/recording_view.h"
 #include "ui/varne_updater_dlg.h"
 
@@ -80,7 +80,7 @@ void InstallGamePackage(const InstallFolder& install, std::uint16_t port) {
       "main_image=skin.bmp\r\nserverside_url=http://127.0.0.1:" + std::to_string(port) +
       "/list\r\n";
   install.Write("RV7.VPK", PackageOf({{"dlgconfig.conf", Utf16(settings)},
-                                      {"skin.bmp", ui_testing::Bmp24(2, 1, {1, 1})}}));
+                                      {"skin.bmp", bmp::Bmp24(2, 1, {1, 1})}}));
   Singleton<VarneFileManager>::GetInstance()->ClearFileList();
   Singleton<VarneFileManager>::GetInstance()->ReadPackage(".\\RV7.vpk");
 }

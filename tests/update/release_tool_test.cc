@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include "engine_harness.h"
+#include "local_servers.h"
 #include "net/testing/scripted_server.h"
 #include "platform/path.h"
 #include "storage/varne_file_system.h"

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine_harness.h"
+#include "local_servers.h"
 #include "net/testing/scripted_server.h"
 #include "update/update_run.h"
 

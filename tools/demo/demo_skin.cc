@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ui/testing/bmp_file.h"
+#include "ui/bmp_file.h"
 
 namespace demo {
 namespace {
@@ -50,7 +50,7 @@ std::string SkinBmp() {
       pixels.push_back(std::uint32_t(c.red) << 16 | std::uint32_t(c.green) << 8 | std::uint32_t(c.blue));
     }
   }
-  return ui_testing::Bmp24(kSkinWidth, kSkinHeight, pixels);
+  return bmp::Bmp24(kSkinWidth, kSkinHeight, pixels);
 }
 
 std::string DialogConfig(const std::string& skin, const std::string& game, const std::string& url) {

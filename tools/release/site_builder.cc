@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/exception.h"
+#include "base/relative_path.h"
 #include "base/utf8string.h"
 #include "nginx_config.h"
 #include "platform/path.h"
@@ -32,12 +33,12 @@ std::vector<ImageFile> ScanImage(const fs::path& image) {
     if (!item.is_regular_file()) continue;
     ImageFile file;
     const std::string relative = fs::relative(item.path(), image).generic_string();
-    // The list separates its fields with ":" and its lines with line breaks; a name holding
-    // either, or a backslash (the list's folder separator), cannot be listed.
-    if (relative.find_first_of(":\r\n\\") != std::string::npos) {
+    // A backslash inside a name here would be a folder separator to the updater; any other name
+    // is listed exactly when the updater would install it.
+    file.path = platform::ToInternalPath(relative);
+    if (relative.find('\\') != std::string::npos || !IsSafeRelativePath(file.path)) {
       throw Exception("file name cannot be listed: " + relative, true);
     }
-    file.path = platform::ToInternalPath(relative);
     file.size = item.file_size();
     file.md5 = DigestOfFile(platform::ToInternalPath(item.path().string()));
     if (file.md5.empty()) throw Exception("cannot read " + item.path().string(), true);

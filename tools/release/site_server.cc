@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/relative_path.h"
 #include "base/utf8string.h"
 #include "site_layout.h"
-#include "update/file_list.h"
 
 namespace {
 
@@ -67,15 +67,12 @@ std::string Encoded(const std::string& bytes) {
   return text.GetUrlEncoded();
 }
 
-// The stored package of a "file" value: decoded twice to the listed path, refused when that path
-// would leave the install folder, and encoded again in the one spelling the site stores.
+// The stored package of a "file" value: decoded twice to the listed path, refused when the
+// updater would not install that path, and encoded again in the one spelling the site stores.
 std::optional<std::string> PackageFor(const std::string& file) {
   const auto once = PercentDecode(file);
   const auto path = once ? PercentDecode(*once) : std::nullopt;
-  if (!path || path->empty() || path->find('\0') != std::string::npos ||
-      !IsPathInsideInstallFolder(*path)) {
-    return std::nullopt;
-  }
+  if (!path || !IsSafeRelativePath(*path)) return std::nullopt;
   return PackagePathForQueryValue(Encoded(Encoded(*path)));
 }
 

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "base/exception.h"
-#include "entry_names.h"
+#include "base/relative_path.h"
 #include "platform/path.h"
 #include "progress.h"
 #include "storage/md5.h"
@@ -68,7 +68,7 @@ std::vector<std::tstring> CheckedKeys(VarneFileSystem& system,
   if (names.empty()) keys = AllKeys(system);
   for (const std::string& name : names) keys.push_back(VarneFileSystem::NormalizeName(name));
   for (const std::tstring& key : keys) {
-    if (!IsSafeEntryName(key)) {
+    if (!IsSafeRelativePath(key)) {
       throw Exception("refusing entry \"" + key + "\": its name would leave the destination folder",
                       true);
     }

@@ -16,13 +16,14 @@
 #include <unordered_map>
 
 #include "platform/path.h"
+#include "platform/posix/file_faults.h"
 #include "platform/text.h"
 
 namespace platform {
 namespace {
 
-std::atomic<std::int64_t> write_budget{-1};
-std::atomic<bool> replace_fails{false};
+// Set only by the tests' fault-injection library.
+std::atomic<FileFaults*> file_faults{nullptr};
 
 OpenError ErrorFromErrno(int error) {
   switch (error) {
@@ -76,16 +77,19 @@ std::string MatchWithoutCase(const std::string& folder, const std::string& name)
 }
 
 ssize_t WriteSome(int fd, const char* data, std::size_t count) {
-  std::int64_t budget = write_budget.load();
-  if (budget >= 0) {
-    count = std::min<std::size_t>(count, static_cast<std::size_t>(budget));
+  if (FileFaults* faults = file_faults.load()) {
+    count = faults->WritableBytes(count);
     if (count == 0) {
       errno = ENOSPC;
       return -1;
     }
-    write_budget.fetch_sub(static_cast<std::int64_t>(count));
   }
   return ::write(fd, data, count);
+}
+
+bool ReplaceFails() {
+  FileFaults* faults = file_faults.load();
+  return faults != nullptr && faults->ReplaceFails();
 }
 
 bool StartsLikeProgram(int fd) {
@@ -317,8 +321,7 @@ std::size_t ReplacementFile::Write(const void* buffer, std::size_t count) {
 
 bool ReplacementFile::Commit() {
   // Synced before the rename: after a power loss the name must not lead to unwritten bytes.
-  if (temp_.empty() || replace_fails.load() || !SetReplacementMode(file_.fd_, target_) ||
-      !file_.Sync()) {
+  if (temp_.empty() || ReplaceFails() || !SetReplacementMode(file_.fd_, target_) || !file_.Sync()) {
     Discard();
     return false;
   }
@@ -364,6 +367,32 @@ std::string GetFullPath(const std::string& internal) {
   for (const std::string& part : parts) full += "\\" + part;
   if (full.empty() || path.back() == '\\') full += '\\';
   return full;
+}
+
+bool SetCurrentFolder(const std::string& internal) {
+  std::error_code error;
+  std::filesystem::current_path(ResolvePath(internal), error);
+  return !error;
+}
+
+bool IsRegularFile(const std::string& internal) {
+  struct stat info;
+  return ::stat(ResolvePath(internal).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& internal) {
+  File file;
+  if (file.Open(internal, Access::kRead, Share::kReadWrite, Disposition::kOpenExisting) !=
+      OpenError::kNone) {
+    return std::nullopt;
+  }
+  std::string bytes;
+  char block[16384];
+  for (std::int64_t got; (got = file.Read(block, sizeof block)) != 0;) {
+    if (got < 0) return std::nullopt;
+    bytes.append(block, static_cast<std::size_t>(got));
+  }
+  return bytes;
 }
 
 bool IsDirectory(const std::string& internal) {
@@ -430,7 +459,6 @@ bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* item
 
 bool StandardErrorIsTerminal() { return ::isatty(2) == 1; }
 
-void InjectWriteFailureAfter(std::int64_t bytes) { write_budget.store(bytes); }
-void InjectReplaceFailure(bool fail) { replace_fails.store(fail); }
+void SetFileFaults(FileFaults* faults) { file_faults.store(faults); }
 
 }  // namespace platform

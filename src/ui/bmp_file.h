@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace ui_testing {
+namespace bmp {
 
 struct BmpHeader {
   std::uint32_t header_size = 40;
@@ -23,4 +23,4 @@ std::string BmpHeaders(const BmpHeader& header);
 std::string Bmp24(int width, int height, const std::vector<std::uint32_t>& pixels,
                   std::uint32_t header_size = 40);
 
-}  // namespace ui_testing
+}  // namespace bmp

@@ -1,8 +1,8 @@
-#include "ui/testing/bmp_file.h"
+#include "ui/bmp_file.h"
 
 #include <algorithm>
 
-namespace ui_testing {
+namespace bmp {
 
 namespace {
 
@@ -43,4 +43,4 @@ std::string Bmp24(int width, int height, const std::vector<std::uint32_t>& pixel
   return out;
 }
 
-}  // namespace ui_testing
+}  // namespace bmp
