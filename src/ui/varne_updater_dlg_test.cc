@@ -27,15 +27,6 @@ using ui_testing::RecordingView;
 constexpr char kErrorLead[] =
     "エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:\r\n";
 
-// The settings file as the package holds it: UTF-16 with a byte-order mark.
-std::string Utf16(const std::string& text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t unit : platform::AnsiToWide(text)) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
 
 // 4 x 2 pixels whose top-left and bottom-right pixels have the key colour.
 std::string Skin() { return bmp::Bmp24(4, 2, {0xFF00FF, 1, 1, 1, 1, 1, 1, 0xFF00FF}); }
@@ -46,7 +37,7 @@ std::string Script(const std::string& body) { return "#!/bin/sh\n" + body + "\n"
 // it into the process's file manager as start-up does.
 void InstallPackage(const InstallFolder& install, const std::string& settings,
                     std::vector<std::pair<std::string, std::string>> entries = {}) {
-  entries.emplace_back("dlgconfig.conf", Utf16(settings));
+  entries.emplace_back("dlgconfig.conf", test_support::Utf16LeWithBom(settings));
   entries.emplace_back("skin.bmp", Skin());
   install.Write("RV7.VPK", PackageOf(entries));
   Singleton<VarneFileManager>::GetInstance()->ClearFileList();
@@ -289,7 +280,8 @@ TEST(UpdaterDialogTest, SwapHandOverThenRestart) {
   // The new package carries the swap program, which the dialog writes out of it.
   const std::string new_updater = Script("echo new");
   const std::string new_package = PackageOf({{"rv7swap_ansi.exe", Script("echo swap > swapped")},
-                                             {"dlgconfig.conf", Utf16(Settings(server))}});
+                                             {"dlgconfig.conf",
+                                              test_support::Utf16LeWithBom(Settings(server))}});
   server.SetReplies(
       Replies("1::RV7WIN9XME.EXE:" + std::to_string(new_updater.size()) + ":" +
                   Md5Of(new_updater) + "\r\n1::RV7.VPK:" + std::to_string(new_package.size()) +

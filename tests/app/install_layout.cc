@@ -38,6 +38,16 @@ void LayOutInstall(const std::filesystem::path& folder, const std::string& list_
   Pack(content.GetPath(), folder / "RV7.VPK");
 }
 
+Snapshot Take(const std::filesystem::path& folder) {
+  Snapshot files;
+  for (const auto& item : std::filesystem::recursive_directory_iterator(folder)) {
+    if (item.is_regular_file()) {
+      files[std::filesystem::relative(item.path(), folder).string()] = ReadFile(item.path());
+    }
+  }
+  return files;
+}
+
 ProcessResult RunIn(const std::filesystem::path& folder, const std::string& command, int seconds) {
   // Beside the folder, so that the folder holds only what the command wrote.
   const std::string out = folder.string() + ".out";

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 
 namespace test_support {
@@ -17,6 +18,10 @@ void LayOutInstall(const std::filesystem::path& folder, const std::string& list_
 
 // Packs the files of `content` into `package` with vpk (scrambled).
 void Pack(const std::filesystem::path& content, const std::filesystem::path& package);
+
+// Every file below folder (relative name) with its bytes.
+using Snapshot = std::map<std::string, std::string>;
+Snapshot Take(const std::filesystem::path& folder);
 
 struct ProcessResult {
   int status = -1;

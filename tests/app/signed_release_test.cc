@@ -17,15 +17,6 @@ namespace test_support {
 namespace {
 
 namespace fs = std::filesystem;
-using Snapshot = std::map<std::string, std::string>;
-
-Snapshot Take(const fs::path& folder) {
-  Snapshot files;
-  for (const auto& item : fs::recursive_directory_iterator(folder)) {
-    if (item.is_regular_file()) files[fs::relative(item.path(), folder).string()] = ReadFile(item.path());
-  }
-  return files;
-}
 
 struct Key {
   explicit Key(const fs::path& file) : file(file) {

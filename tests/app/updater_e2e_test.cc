@@ -15,16 +15,6 @@ namespace test_support {
 namespace {
 
 namespace fs = std::filesystem;
-using Snapshot = std::map<std::string, std::string>;
-
-// Every file below folder with its bytes.
-Snapshot Take(const fs::path& folder) {
-  Snapshot files;
-  for (const auto& item : fs::recursive_directory_iterator(folder)) {
-    if (item.is_regular_file()) files[fs::relative(item.path(), folder).string()] = ReadFile(item.path());
-  }
-  return files;
-}
 
 // How long another process may take to bring a condition about.
 constexpr int kWaitSeconds = 20;

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/text.h"
+
 #include "platform/socket.h"
 
 namespace test_support {
@@ -52,6 +54,15 @@ bool WaitForPort(std::uint16_t port) {
 
 void Run(const std::string& command) {
   if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+}
+
+std::string Utf16LeWithBom(const std::string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : platform::AnsiToWide(text)) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
 }
 
 }  // namespace test_support

@@ -27,6 +27,9 @@ class TempFolder {
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
+// A settings file as packages hold it: the narrow text in UTF-16LE after a byte-order mark.
+std::string Utf16LeWithBom(const std::string& text);
+
 // Waits, at most `seconds` long, for a condition that another process brings about.
 template <typename Condition>
 bool Eventually(Condition condition, int seconds = 40) {

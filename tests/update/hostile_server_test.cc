@@ -65,22 +65,15 @@ std::string Answer(const std::string& body, bool announce = true) {
   return "HTTP/1.0 200 OK\r\n" + (announce ? length : "") + "\r\n" + body;
 }
 
-std::string Utf16(const std::string& text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t unit : platform::AnsiToWide(text)) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
 
 // The game's package with the dialog's settings, read as start-up reads it.
 void InstallGamePackage(const InstallFolder& install, std::uint16_t port) {
   const std::string settings =
       "main_image=skin.bmp\r\nserverside_url=http://127.0.0.1:" + std::to_string(port) +
       "/list\r\n";
-  install.Write("RV7.VPK", PackageOf({{"dlgconfig.conf", Utf16(settings)},
-                                      {"skin.bmp", bmp::Bmp24(2, 1, {1, 1})}}));
+  install.Write("RV7.VPK",
+                PackageOf({{"dlgconfig.conf", test_support::Utf16LeWithBom(settings)},
+                           {"skin.bmp", bmp::Bmp24(2, 1, {1, 1})}}));
   Singleton<VarneFileManager>::GetInstance()->ClearFileList();
   Singleton<VarneFileManager>::GetInstance()->ReadPackage(".\\RV7.vpk");
 }
