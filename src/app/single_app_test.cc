@@ -31,7 +31,8 @@ TEST(SingleAppTest, OneCopyPerNameCaseMatters) {
 TEST(WindowFinderTest, WithoutDisplayProcessesAreFoundButNoWindows) {
   app_test::WithoutDisplay();
   const Install install = Install::WithGame("Game.exe");
-  install.StartCopy("Game.exe", "0.5");
+  // Long enough to outlast the checks below on a loaded machine; the infinite wait ends with it.
+  install.StartCopy("Game.exe", "3");
   Util::WindowFinder finder;
   EXPECT_FALSE(finder.HasDisplay());
   EXPECT_EQ(finder.FindWindowByModule(install.Folder().Path("Game.exe")), 0u);
