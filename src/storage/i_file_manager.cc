@@ -37,7 +37,8 @@ bool IFileManager::Extract(FileHandle handle, const std::tstring& destination,
       throw IFileManagerException("File write error. : " + path);
     }
   });
-  writer.SetThreaded(size >= kPipelineThreadedSize);
+  // A signed file's second digest is worth the hand-over to the worker at any size.
+  writer.SetThreaded(size >= kPipelineThreadedSize || signed_content);
   MD5Context md5;
   for (std::uint64_t left = size; left > 0;) {
     std::uint8_t* block = writer.Next();
