@@ -249,10 +249,12 @@ void UpdateRun::Run() noexcept {
     }
     // The installed files are digested ahead on every core while the run goes through the list
     // in order; a stop ends the digests with the run.
-    DigestAhead digests(manager_.file_list_, [this] { return !manager_.running_; });
-    for (std::size_t i = 0; i < manager_.file_list_.size(); ++i) {
-      Process(manager_.file_list_[i], digests, i);
-      if (!manager_.running_) throw DownloadManagerException("Task Aborted.", false);
+    {
+      DigestAhead digests(manager_.file_list_, [this] { return !manager_.running_; });
+      for (std::size_t i = 0; i < manager_.file_list_.size(); ++i) {
+        Process(manager_.file_list_[i], digests, i);
+        if (!manager_.running_) throw DownloadManagerException("Task Aborted.", false);
+      }
     }
     manager_.client_.SetHook(nullptr, 0);
     SyncWrittenFolders();
@@ -309,7 +311,11 @@ void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_
   if (platform::IsSpecialFile(entry.path)) {
     throw DownloadManagerException("Listed path is not a regular file : " + entry.path, true);
   }
-  if (digests.Take(index) == entry.md5) return CountDone();
+  const std::tstring digest = digests.Take(index);
+  // A stop seen at this file's turn ends the run before the file counts, whether its digest was
+  // made ahead or cut short by the stop.
+  if (!manager_.running_) throw DownloadManagerException("Task Aborted.", false);
+  if (digest == entry.md5) return CountDone();
   const std::tstring temporary = TemporaryName();
   Download(entry, temporary);
   Install(entry, temporary);
