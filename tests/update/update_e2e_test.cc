@@ -327,6 +327,28 @@ TEST(UpdateRunTest, PipesAreRefusedAndNewProgramsAreExecutable) {
             std::filesystem::file_type::fifo);
 }
 
+// The installed files are digested ahead of their turn. One changed in between (here just before
+// its turn) is checked again: it is never counted current on the digest of its old bytes.
+TEST(UpdateRunTest, AFileChangedBeforeItsTurnIsCheckedAgain) {
+  ScriptedServer server;
+  InstallFolder install;
+  install.Write("a.txt", "a");
+  install.Write("b.txt", "b");
+  server.SetReplies(Script("1::a.txt:1:" + Md5Of("a") + "\r\n1::b.txt:1:" + Md5Of("b") + "\r\n",
+                           {PackageOf("b.txt", "b")}));
+  ReportLog log;
+  std::atomic<bool> changed = false;
+  log.on_report = [&](const Report& report) {
+    if (report.text == "b.txt" && !changed.exchange(true)) install.Write("b.txt", "x");
+  };
+  DownloadManager manager;
+  manager.SetProgressCallback(&ReportLog::Callback, &log);
+  manager.Start(UrlOf(server), "null");
+  ASSERT_EQ(manager.Wait(60000), DownloadManager::kCompleted) << manager.GetErrorMessage();
+  EXPECT_EQ(install.Read("b.txt"), "b");
+  EXPECT_EQ(server.GetRequests().size(), 2u);
+}
+
 // A package answer whose body trickles in for about ten seconds.
 Reply SlowPackage() {
   Reply reply{{"HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n"}, 50};
