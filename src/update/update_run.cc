@@ -206,7 +206,7 @@ std::tstring EncodePathForQuery(const std::tstring& path) {
   return PercentEncoded(PercentEncoded(path));
 }
 
-std::tstring DigestOfFile(const std::tstring& path, const std::atomic<bool>* running) {
+std::tstring DigestOfFile(const std::tstring& path) {
   DefaultFile file;
   try {
     file.Open(path.c_str(), kOpenBinaryReadOnly);
@@ -219,8 +219,6 @@ std::tstring DigestOfFile(const std::tstring& path, const std::atomic<bool>* run
       static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlockSize)));
   MD5Context context;
   for (std::uint64_t done = 0; done < size;) {
-    // A large file takes long enough that a stop must not wait for its end.
-    if (running && !*running) throw DownloadManagerException("Task Aborted.", false);
     std::uint32_t read = 0;
     if (file.Read(block.data(), static_cast<std::uint32_t>(block.size()), &read) < 0) return {};
     context.Update(block.data(), read);
@@ -318,7 +316,7 @@ void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_
   if (digest == entry.md5) return CountDone();
   const std::tstring temporary = TemporaryName();
   Download(entry, temporary);
-  Install(entry, temporary);
+  Install(entry, index, temporary);
   CountDone();
 }
 
@@ -389,7 +387,7 @@ void UpdateRun::Download(const FileEntry& entry, const std::tstring& temporary) 
   }
 }
 
-void UpdateRun::Install(const FileEntry& entry, const std::tstring& temporary) {
+void UpdateRun::Install(const FileEntry& entry, std::size_t index, const std::tstring& temporary) {
   VarneFileManager* files = Singleton<VarneFileManager>::GetInstance();
   FileHandle handle = 0;
   try {
@@ -405,9 +403,8 @@ void UpdateRun::Install(const FileEntry& entry, const std::tstring& temporary) {
       throw DownloadManagerException("Listed path is not a regular file : " + target, true);
     }
     std::optional<ExpectedContent> expected = ExpectedOf(entry);
-    // The run hands out the entries of the manager's list itself, which the release matches line
-    // for line.
-    if (expected && release_) expected->sha256 = release_->files[&entry - manager_.file_list_.data()];
+    // The signed release matches the list line for line.
+    if (expected && release_) expected->sha256 = release_->files[index];
     if (!expected || !RecordMayMatch(*files, entry, *expected)) throw Mismatch(entry);
     IFileManager::CreateDirectory(target);
     PrepareFolderOf(target);

@@ -3,7 +3,6 @@
 // extract it to its place. Never lets a failure escape; the outcome goes to the manager.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -24,7 +23,7 @@ class UpdateRun {
   // it differs.
   void Process(const FileEntry& entry, DigestAhead& digests, std::size_t index);
   void Download(const FileEntry& entry, const std::tstring& temporary);
-  void Install(const FileEntry& entry, const std::tstring& temporary);
+  void Install(const FileEntry& entry, std::size_t index, const std::tstring& temporary);
   // A "file%d.dl" name, numbered from the files done, that no listed path and nothing on disk uses.
   std::tstring TemporaryName() const;
   // Notes the listed paths and removes the temporary packages that a run which ended without
@@ -46,9 +45,8 @@ class UpdateRun {
   std::optional<ReleaseSignature> release_;
 };
 
-// The MD5 text of a disk file, read in blocks; empty when the file cannot be read whole. When
-// running is given and turns false, the digest stops within one block with "Task Aborted.".
-std::tstring DigestOfFile(const std::tstring& path, const std::atomic<bool>* running = nullptr);
+// The MD5 text of a disk file, read in blocks; empty when the file cannot be read whole.
+std::tstring DigestOfFile(const std::tstring& path);
 
 // Points the client at the proxy that "RV7.conf" and the user's settings choose.
 void UseConfiguredProxy(HttpClient& client);
