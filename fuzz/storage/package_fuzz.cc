@@ -1,11 +1,9 @@
-// Reads arbitrary bytes as a package file, then opens every entry that made it into the directory
-// and reads it whole, in pieces and after seeks. Failures must be the system's exceptions; no read
-// may leave the file or allocate more than the file could hold.
+// Reads arbitrary bytes as a package (from memory), then opens every entry that made it into the
+// directory and reads it whole, in pieces and after seeks. Failures must be the system's
+// exceptions; no read may leave the file or allocate more than the file could hold.
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <random>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,14 +11,6 @@
 #include "storage/varne_file_system.h"
 
 namespace {
-
-const std::string& PackagePath() {
-  static const std::string path =
-      (std::filesystem::temp_directory_path() /
-       ("varne_fuzz_package_" + std::to_string(std::random_device{}()) + ".vpk"))
-          .string();
-  return path;
-}
 
 void ReadEntry(VarneFileSystem& system, const std::tstring& name, std::uint64_t limit) {
   IFile* file = system.OpenFile(name);
@@ -42,13 +32,10 @@ void ReadEntry(VarneFileSystem& system, const std::tstring& name, std::uint64_t 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  {
-    std::ofstream out(PackagePath(), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
   VarneFileSystem system;
   try {
-    system.ReadPackage(PackagePath());
+    system.ReadPackage(
+        "fuzz.vpk", std::make_shared<const std::string>(reinterpret_cast<const char*>(data), size));
   } catch (const Exception&) {
     // Entries merged before the failure stay and are read below.
   }

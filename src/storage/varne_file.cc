@@ -1,6 +1,7 @@
 #include "storage/varne_file.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "base/exception.h"
 #include "storage/historical_messages.h"
@@ -29,70 +30,70 @@ int VarneFile::Open(const char* name, int /*mode*/) {
     Fail(std::tstring::FormatNew("File not exist : %s",
                                  VarneFileSystem::NormalizeName(given).c_str()));
   }
-  const std::tstring path = entry_.inPackage ? entry_.containerPath : entry_.containerPath + given;
-  if (file_.Open(path, platform::Access::kRead, platform::Share::kDenyWrite,
-                 platform::Disposition::kOpenExisting) != platform::OpenError::kNone) {
-    Fail(std::tstring::FormatNew("Package File \"%s\" cannot open.", entry_.containerPath.c_str()));
-  }
-  if (entry_.inPackage) {
-    if (file_.Seek(static_cast<std::int64_t>(entry_.dataOffset), 0) < 0) {
-      file_.Close();
-      throw VarneFileSystemException("File seek error.", true);
+  if (entry_.packageBytes) {
+    stream_ = std::make_unique<MemoryStream>(entry_.packageBytes);
+  } else {
+    auto file = std::make_unique<FileStream>();
+    const std::tstring path =
+        entry_.inPackage ? entry_.containerPath : entry_.containerPath + given;
+    if (!file->Open(path, platform::Share::kDenyWrite)) {
+      Fail(std::tstring::FormatNew("Package File \"%s\" cannot open.",
+                                   entry_.containerPath.c_str()));
     }
-    position_ = 0;
-    keystream_.SetPosition(DataSeed(entry_), 0);
+    stream_ = std::move(file);
   }
+  position_ = 0;
+  if (entry_.inPackage) keystream_.SetPosition(DataSeed(entry_), 0);
   name_ = given;
   return 0;
 }
 
 void VarneFile::Close() {
   CriticalSectionLock hold(lock_);
-  if (!file_.IsOpen()) return;
+  if (!stream_) return;
   block_.reset();
   lock_size_ = 0;
-  file_.Close();
+  stream_.reset();
   name_.clear();
 }
 
 bool VarneFile::IsOpen() {
   CriticalSectionLock hold(lock_);
-  return file_.IsOpen();
+  return stream_ != nullptr;
 }
 
 bool VarneFile::IsEof() {
   CriticalSectionLock hold(lock_);
-  if (!file_.IsOpen()) return false;
-  if (entry_.inPackage) return position_ >= entry_.storedSize;
-  return file_.Tell() >= file_.Length();
+  if (!stream_) return false;
+  return position_ >= (entry_.inPackage ? entry_.storedSize : stream_->Size());
 }
 
 std::uint64_t VarneFile::GetSize() {
   CriticalSectionLock hold(lock_);
-  if (!file_.IsOpen()) return 0;
-  if (entry_.inPackage) return entry_.sourceSize;
-  return static_cast<std::uint64_t>(std::max<std::int64_t>(file_.Length(), 0));
+  return stream_ ? Size() : 0;
 }
+
+std::uint64_t VarneFile::Size() { return entry_.inPackage ? entry_.sourceSize : stream_->Size(); }
 
 // A package entry stops at its own end rather than reading on into the next entry's bytes.
 ResultCode VarneFile::Read(void* buffer, std::uint32_t count, std::uint32_t* read) {
   CriticalSectionLock hold(lock_);
   if (read != nullptr) *read = 0;
-  if (!file_.IsOpen()) return E_FAIL;
+  if (!stream_) return E_FAIL;
   std::uint64_t wanted = count;
-  if (entry_.inPackage)
-    wanted = std::min(wanted, entry_.sourceSize - std::min(position_, entry_.sourceSize));
-  const std::int64_t n = file_.Read(buffer, static_cast<std::size_t>(wanted));
-  if (n < 0) return E_FAIL;
+  std::uint64_t at = position_;
   if (entry_.inPackage) {
-    if (entry_.IsScrambled())
-      keystream_.Apply(static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(n));
-    position_ += static_cast<std::uint64_t>(n);
+    wanted = std::min(wanted, entry_.sourceSize - std::min(position_, entry_.sourceSize));
+    at += entry_.dataOffset;
   }
+  const std::int64_t n = stream_->ReadAt(at, buffer, static_cast<std::size_t>(wanted));
+  if (n < 0) return E_FAIL;
+  if (entry_.inPackage && entry_.IsScrambled())
+    keystream_.Apply(static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(n));
+  position_ += static_cast<std::uint64_t>(n);
   if (read != nullptr) *read = static_cast<std::uint32_t>(n);
   return kResultOk;
 }
-
 ResultCode VarneFile::Write(const void* /*buffer*/, std::uint32_t /*count*/) { return E_FAIL; }
 
 ResultCode VarneFile::Lock(std::uint32_t count, void** block) {
@@ -121,48 +122,29 @@ bool VarneFile::IsLocked() {
   return block_ != nullptr;
 }
 
+// A target outside the entry is misuse in a package entry (an exception) and a quiet failure in a
+// disk entry; an unknown origin is ignored in a package entry.
 ResultCode VarneFile::Seek(std::int64_t offset, int origin) {
   CriticalSectionLock hold(lock_);
-  if (!file_.IsOpen()) return E_FAIL;
-  return entry_.inPackage ? SeekInPackage(offset, origin) : SeekOnDisk(offset, origin);
-}
-
-ResultCode VarneFile::SeekInPackage(std::int64_t offset, int origin) {
-  const auto size = static_cast<std::int64_t>(entry_.sourceSize);
-  std::uint64_t target = 0;
-  switch (origin) {
-    case 0:
-      if (offset < 0 || offset > size) OutOfFile();
-      target = static_cast<std::uint64_t>(offset);
-      break;
-    case 1:
-      target = position_ + static_cast<std::uint64_t>(offset);
-      if (target > entry_.sourceSize) OutOfFile();
-      break;
-    case 2:
-      if (offset < -size || offset > 0) OutOfFile();
-      target = static_cast<std::uint64_t>(size + offset);
-      break;
-    default:
-      return kResultOk;
+  if (!stream_) return E_FAIL;
+  if (origin < 0 || origin > 2) return entry_.inPackage ? kResultOk : E_FAIL;
+  const std::uint64_t size = Size();
+  const std::uint64_t from = origin == 0 ? 0 : origin == 1 ? position_ : size;
+  const std::uint64_t magnitude =
+      offset < 0 ? 0 - static_cast<std::uint64_t>(offset) : static_cast<std::uint64_t>(offset);
+  const bool inside =
+      offset < 0 ? magnitude <= from : magnitude <= size && from <= size - magnitude;
+  const std::uint64_t target = offset < 0 ? from - magnitude : from + magnitude;
+  if (!inside || target > size) {
+    if (entry_.inPackage) OutOfFile();
+    return E_FAIL;
   }
-  if (file_.Seek(static_cast<std::int64_t>(entry_.dataOffset + target), 0) < 0) return E_FAIL;
   position_ = target;
-  if (entry_.IsScrambled()) keystream_.SetPosition(DataSeed(entry_), position_);
+  if (entry_.inPackage && entry_.IsScrambled()) keystream_.SetPosition(DataSeed(entry_), position_);
   return kResultOk;
-}
-
-ResultCode VarneFile::SeekOnDisk(std::int64_t offset, int origin) {
-  const auto size = static_cast<std::uint64_t>(std::max<std::int64_t>(file_.Length(), 0));
-  if (origin == 0 && offset > static_cast<std::int64_t>(size)) return E_FAIL;
-  if (origin == 2 && offset > 0) return E_FAIL;
-  if (origin == 1 && static_cast<std::uint64_t>(file_.Tell() + offset) > size) return E_FAIL;
-  return file_.Seek(offset, origin) < 0 ? E_FAIL : kResultOk;
 }
 
 std::uint64_t VarneFile::Tell() {
   CriticalSectionLock hold(lock_);
-  if (!file_.IsOpen()) return 0;
-  if (entry_.inPackage) return position_;
-  return static_cast<std::uint64_t>(std::max<std::int64_t>(file_.Tell(), 0));
+  return stream_ ? position_ : 0;
 }

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "base/critical_section.h"
-#include "platform/file.h"
+#include "storage/byte_stream.h"
 #include "storage/i_file.h"
 #include "storage/package_format.h"
 #include "storage/varne_file_system.h"
@@ -39,14 +39,15 @@ class VarneFile : public IFile {
   std::uint64_t Tell() override;
 
  private:
-  ResultCode SeekInPackage(std::int64_t offset, int origin);
-  ResultCode SeekOnDisk(std::int64_t offset, int origin);
+  // The entry's size: a package entry's recorded size, a disk file's current length.
+  std::uint64_t Size();
 
   CriticalSection lock_;
   VarneFileSystem* owner_;
-  platform::File file_;
+  // The package, or the disk file of a disk entry; null while closed.
+  std::unique_ptr<ByteStream> stream_;
   FileInfoCellEx entry_;
-  // Position in the entry's data (package entries only).
+  // Position in the entry's data.
   std::uint64_t position_ = 0;
   KeyStream keystream_;
   std::unique_ptr<std::uint8_t[]> block_;

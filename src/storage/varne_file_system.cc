@@ -7,6 +7,7 @@
 #include "base/exception.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "storage/byte_stream.h"
 #include "storage/historical_messages.h"
 #include "storage/package_key.h"
 #include "storage/varne_file.h"
@@ -20,24 +21,20 @@ std::tstring PackageMessage(const char* format, const std::tstring& path) {
 [[noreturn]] void Fail(const std::tstring& text) { throw VarneFileSystemException(text, true); }
 
 // Reads a package's header and records for ReadPackage. Every offset and size a record claims is
-// checked against the file's length before anything is allocated or read, so a damaged package
-// fails with the read error instead of reading outside the file.
+// checked against the package's length before anything is allocated or read, so a damaged package
+// fails with the read error instead of reading outside it.
 class PackageReader {
  public:
-  explicit PackageReader(const std::tstring& path) : path_(path) {}
+  PackageReader(const std::tstring& path, ByteStream& stream) : path_(path), stream_(stream) {}
 
-  // Opens the file and checks the header; returns the number of records.
+  // Checks the header; returns the number of records.
   std::uint64_t Start() {
-    if (file_.Open(path_, platform::Access::kRead, platform::Share::kReadWrite,
-                   platform::Disposition::kOpenExisting) != platform::OpenError::kNone) {
-      Fail(PackageMessage("Package File \"%s\" cannot open.", path_));
-    }
-    length_ = static_cast<std::uint64_t>(file_.Length());
-    if (file_.Length() < static_cast<std::int64_t>(kPackageHeaderSize)) {
+    length_ = stream_.Size();
+    if (length_ < kPackageHeaderSize) {
       Fail(PackageMessage("Package File \"%s\" cannot open.(header error)", path_));
     }
     std::uint8_t bytes[kPackageHeaderSize];
-    if (file_.Read(bytes, sizeof bytes) != sizeof bytes) ReadError();
+    ReadAt(0, bytes, sizeof bytes);
     const PackageHeader header = PackageHeader::Decode(bytes);
     if (!header.magic_ok) Fail(PackageMessage(kPackageReadinError, path_));
     if (header.fileSize != length_)
@@ -48,9 +45,8 @@ class PackageReader {
   }
 
   WPACKAGE_INFO_CELL NextRecord(std::uint64_t index) {
-    Seek(kPackageHeaderSize + index * kPackageRecordSize);
     std::uint8_t bytes[kPackageRecordSize];
-    if (file_.Read(bytes, sizeof bytes) != sizeof bytes) ReadError();
+    ReadAt(kPackageHeaderSize + index * kPackageRecordSize, bytes, sizeof bytes);
     directory_stream_.Apply(bytes, sizeof bytes);
     const WPACKAGE_INFO_CELL record = WPACKAGE_INFO_CELL::Decode(bytes);
     if (!Inside(record.nameOffset, record.nameLength) ||
@@ -62,10 +58,9 @@ class PackageReader {
 
   // The record's name as a key.
   std::tstring Name(const WPACKAGE_INFO_CELL& record) {
-    Seek(record.nameOffset);
     const std::size_t length = record.nameLength;
     std::vector<std::uint8_t> buffer((length + 3) / 4 * 4 + 2, 0);
-    if (file_.Read(buffer.data(), length) != static_cast<std::int64_t>(length)) ReadError();
+    ReadAt(record.nameOffset, buffer.data(), length);
     if (record.IsScrambled()) KeyStream(NameSeed(record)).Apply(buffer.data(), length);
     buffer[length] = buffer[length + 1] = 0;
     std::u16string wide;
@@ -81,13 +76,13 @@ class PackageReader {
   bool Inside(std::uint64_t offset, std::uint64_t size) const {
     return offset <= length_ && size <= length_ - offset;
   }
-  void Seek(std::uint64_t offset) {
-    if (file_.Seek(static_cast<std::int64_t>(offset), 0) < 0) Fail("File seek error.");
+  void ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t count) {
+    if (stream_.ReadAt(offset, buffer, count) != static_cast<std::int64_t>(count)) ReadError();
   }
   [[noreturn]] void ReadError() { Fail(PackageMessage("Package File \"%s\" read error.", path_)); }
 
-  std::tstring path_;
-  platform::File file_;
+  const std::tstring& path_;
+  ByteStream& stream_;
   std::uint64_t length_ = 0;
   KeyStream directory_stream_;
 };
@@ -110,7 +105,25 @@ void VarneFileSystem::ReadPackage(const std::tstring& path) {
   CriticalSectionLock hold(lock_);
   std::tstring package_path(path);
   package_path.ToBackslashes();
-  PackageReader reader(package_path);
+  FileStream stream;
+  if (!stream.Open(package_path, platform::Share::kReadWrite)) {
+    Fail(PackageMessage("Package File \"%s\" cannot open.", package_path));
+  }
+  Merge(package_path, stream, nullptr);
+}
+
+void VarneFileSystem::ReadPackage(const std::tstring& path,
+                                  std::shared_ptr<const std::string> bytes) {
+  CriticalSectionLock hold(lock_);
+  std::tstring package_path(path);
+  package_path.ToBackslashes();
+  MemoryStream stream(bytes);
+  Merge(package_path, stream, bytes);
+}
+
+void VarneFileSystem::Merge(const std::tstring& package_path, ByteStream& stream,
+                            const std::shared_ptr<const std::string>& bytes) {
+  PackageReader reader(package_path, stream);
   const std::uint64_t count = reader.Start();
   for (std::uint64_t index = 0; index < count; ++index) {
     const WPACKAGE_INFO_CELL record = reader.NextRecord(index);
@@ -118,6 +131,7 @@ void VarneFileSystem::ReadPackage(const std::tstring& path) {
     static_cast<WPACKAGE_INFO_CELL&>(entry) = record;
     entry.inPackage = true;
     entry.containerPath = package_path;
+    entry.packageBytes = bytes;
   }
 }
 

@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
+#include <string>
 
 #include "base/critical_section.h"
 #include "base/tstring.h"
+#include "storage/byte_stream.h"
 #include "storage/i_file.h"
 #include "storage/mersenne_twister.h"
 #include "storage/package_format.h"
@@ -22,6 +25,8 @@ struct FileInfoCellEx : WPACKAGE_INFO_CELL {
   // The package's path for a package entry; the base folder, with a trailing backslash, for a
   // disk entry (whose file is containerPath followed by the key).
   std::tstring containerPath;
+  // The bytes of a package read from memory; null for a package file and for a disk entry.
+  std::shared_ptr<const std::string> packageBytes;
 };
 
 // What enumeration hands out; one record owned by the file system, overwritten by every call.
@@ -46,6 +51,8 @@ class VarneFileSystem {
   // Merges a package's directory in: an existing key is overwritten, so the package read last
   // wins. Entries merged before a failure stay.
   void ReadPackage(const std::tstring& path);
+  // The same for a package held in memory; path only names it (in messages and containerPath).
+  void ReadPackage(const std::tstring& path, std::shared_ptr<const std::string> bytes);
   // A new, open VarneFile for the entry; the caller hands it back to CloseFile.
   IFile* OpenFile(const std::tstring& name);
   int CloseFile(IFile* file);
@@ -76,6 +83,8 @@ class VarneFileSystem {
  private:
   using Directory = std::map<std::tstring, FileInfoCellEx>;
 
+  void Merge(const std::tstring& package_path, ByteStream& stream,
+             const std::shared_ptr<const std::string>& bytes);
   const FileFindInfo* Report(Directory::const_iterator it);
 
   CriticalSection lock_;
