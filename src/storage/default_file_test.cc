@@ -8,57 +8,28 @@
 
 namespace {
 
-constexpr std::uint64_t kAllBits = ~std::uint64_t{0};
-
-TEST(DefaultFileTest, ReadsReportPartialAndEndOfFile) {
+TEST(DefaultFileTest, ReadsSeeksAndLocksStayInsideTheFile) {
   TestFolder folder;
   folder.Write("a.bin", "0123456789");
   DefaultFile file;
-  EXPECT_EQ(file.GetSize(), kAllBits);
-  EXPECT_EQ(file.Tell(), kAllBits);
-  EXPECT_FALSE(file.IsEof());
+  EXPECT_EQ(file.GetSize(), ~std::uint64_t{0});
   EXPECT_EQ(file.Read(nullptr, 1, nullptr), E_FAIL);
+  void* block = nullptr;
+  ExpectFailure([&] { file.Lock(1, &block); }, "IFile : DefaultFile : File Not OK.");
   file.Open(folder.Path("A.BIN").c_str(), kOpenBinaryReadOnly);
-  EXPECT_EQ(file.GetSize(), 10u);
   char buffer[8];
   std::uint32_t got = 99;
   EXPECT_EQ(file.Read(buffer, 8, &got), kResultOk);
-  EXPECT_EQ(got, 8u);
   EXPECT_EQ(file.Read(buffer, 8, &got), kResultPartial);
   EXPECT_EQ(got, 2u);
   EXPECT_TRUE(file.IsEof());
   EXPECT_EQ(file.Read(buffer, 8, &got), E_FAIL);
-  EXPECT_EQ(got, 0u);
   EXPECT_EQ(file.Write("x", 1), E_FAIL);  // opened read-only
-  EXPECT_EQ(file.GetName(), folder.Path("A.BIN"));
-}
-
-TEST(DefaultFileTest, SeeksStayInsideTheFile) {
-  TestFolder folder;
-  folder.Write("a.bin", "0123456789");
-  DefaultFile file;
-  EXPECT_EQ(file.Seek(0, 0), E_FAIL);
-  file.Open(folder.Path("a.bin").c_str(), kOpenBinaryReadOnly);
-  EXPECT_EQ(file.Seek(0, 2), kResultOk);
-  EXPECT_EQ(file.Tell(), file.GetSize());
-  EXPECT_EQ(file.Seek(1, 2), E_FAIL);
+  for (auto [offset, origin] : {std::pair<std::int64_t, int>{1, 2}, {11, 0}, {-1, 0}, {1, 1}}) {
+    EXPECT_EQ(file.Seek(offset, origin), E_FAIL) << offset << " " << origin;
+  }
   EXPECT_EQ(file.Tell(), 10u);
-  EXPECT_EQ(file.Seek(11, 0), E_FAIL);
-  EXPECT_EQ(file.Seek(-1, 0), E_FAIL);
-  EXPECT_EQ(file.Seek(4, 0), kResultOk);
-  EXPECT_EQ(file.Seek(7, 1), E_FAIL);
-  EXPECT_EQ(file.Seek(-4, 1), kResultOk);
-  EXPECT_EQ(file.Tell(), 0u);
-}
-
-TEST(DefaultFileTest, LockReadsOneBlockAndCloseFreesIt) {
-  TestFolder folder;
-  folder.Write("a.bin", "0123456789");
-  DefaultFile file;
-  void* block = nullptr;
-  ExpectFailure([&] { file.Lock(1, &block); }, "IFile : DefaultFile : File Not OK.");
-  file.Open(folder.Path("a.bin").c_str(), kOpenBinaryReadOnly);
-  file.Seek(2, 0);
+  EXPECT_EQ(file.Seek(-8, 1), kResultOk);
   ASSERT_EQ(file.Lock(8, &block), kResultOk);
   EXPECT_EQ(std::string(static_cast<char*>(block), 8), "23456789");
   ExpectFailure([&] { file.Lock(1, &block); }, "IFile : DefaultFile : Lock Data buffer not NULL.");
@@ -66,19 +37,15 @@ TEST(DefaultFileTest, LockReadsOneBlockAndCloseFreesIt) {
   EXPECT_FALSE(file.IsLocked());
   file.Open(folder.Path("a.bin").c_str(), kOpenBinaryReadOnly);
   ExpectFailure([&] { file.Lock(11, &block); }, "IFile : DefaultFile : Data read error.");
-  EXPECT_TRUE(file.IsLocked());
-  file.Unlock();
-  EXPECT_FALSE(file.IsLocked());
 }
 
 TEST(DefaultFileTest, OpenFailuresNameTheCauseAndThePath) {
   TestFolder folder;
   folder.Write("busy.bin", "x");
-  const std::tstring missing = folder.Path("missing.bin");
+  const std::tstring missing = folder.Path("missing.bin"), busy = folder.Path("busy.bin");
   DefaultFile file;
   ExpectFailure([&] { file.Open(missing.c_str(), kOpenBinaryReadOnly); },
                 "IFile : ファイルは開けませんでした。\n" + missing, false);
-  const std::tstring busy = folder.Path("busy.bin");
   ExpectFailure([&] { file.Open(busy.c_str(), kOpenBinaryReadOnly | 1 | 0x0100 | 0x0400); },
                 "IFile : 既に存在するファイルを新たに作成しようとしました。\n" + busy, false);
   platform::File writer;
@@ -89,8 +56,7 @@ TEST(DefaultFileTest, OpenFailuresNameTheCauseAndThePath) {
                 "IFile : ファイルは書き込み違反か共有違反で開けませんでした。\n" + busy, false);
   writer.Close();
   // A writable open creates the file, and writes land in it.
-  const std::tstring created = folder.Path("new.bin");
-  file.Open(created.c_str(), kOpenBinaryReadOnly | 2 | 0x0100 | 0x0200);
+  file.Open(folder.Path("new.bin").c_str(), kOpenBinaryReadOnly | 2 | 0x0100 | 0x0200);
   EXPECT_EQ(file.Write("abc", 3), kResultOk);
   file.Close();
   EXPECT_EQ(folder.Read("new.bin"), "abc");

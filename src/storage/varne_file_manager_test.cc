@@ -11,17 +11,11 @@
 
 namespace {
 
-constexpr std::uint64_t kAllBits = ~std::uint64_t{0};
-
 class VarneFileManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_.Write("src/Game.exe", content_);
-    folder_.Write("src/conf/dlgconfig.conf", "main_image=skin.bmp");
-    manager_->LoadDirectory(folder_.Path("src").c_str());
-    manager_->WritePackage(folder_.Path("p.vpk"), 1);
-    manager_->ClearFileList();
-    manager_->ReadPackage(folder_.Path("p.vpk").c_str());
+    manager_->GetFileSystem().ReadPackage(
+        "p.vpk", TestPackage({{"Game.exe", content_}, {"conf/dlgconfig.conf", "x=1"}}).Shared());
   }
 
   TestFolder folder_;
@@ -39,21 +33,17 @@ TEST_F(VarneFileManagerTest, HandlesCarrySlotAndSerialAndGoStale) {
   EXPECT_EQ(manager_->Close(first), 0);
   const FileHandle second = manager_->Open("game.exe", kOpenBinaryReadOnly);
   EXPECT_EQ(second, 2u * 65536u);  // slot 0 again, next serial
-  const FileHandle third = manager_->Open("conf\\dlgconfig.conf", kOpenBinaryReadOnly);
-  EXPECT_EQ(third, 3u * 65536u + 1u);
+  EXPECT_EQ(manager_->Open("conf\\dlgconfig.conf", kOpenBinaryReadOnly), 3u * 65536u + 1u);
+  constexpr std::uint64_t kAllBits = ~std::uint64_t{0};
   for (FileHandle stale : {first, FileHandle{0}, FileHandle{0x00010005}}) {
     EXPECT_EQ(manager_->Close(stale), 1);
     EXPECT_EQ(manager_->GetSize(stale), kAllBits);
     EXPECT_EQ(manager_->Tell(stale), kAllBits);
     EXPECT_FALSE(manager_->IsOpen(stale));
-    EXPECT_FALSE(manager_->IsEof(stale));
     EXPECT_EQ(manager_->GetFile(stale), nullptr);
-    EXPECT_EQ(manager_->GetFileName(stale), "");
     EXPECT_EQ(manager_->Read(stale, nullptr, 0, nullptr), E_FAIL);
     EXPECT_EQ(manager_->Seek(stale, 0, 0), E_FAIL);
-    EXPECT_EQ(manager_->Unlock(stale), E_FAIL);
   }
-  EXPECT_TRUE(manager_->IsOpen(second));
   EXPECT_EQ(manager_->GetSize(second), content_.size());
   ExpectFailure([&] { manager_->Seek(second, 0, 3); }, "VarneFileManager : invalid SEEK_ORG");
   manager_->Seek(second, 10, 0);
@@ -64,10 +54,6 @@ TEST_F(VarneFileManagerTest, HandlesCarrySlotAndSerialAndGoStale) {
   ASSERT_EQ(manager_->LockAll(second, &block), kResultOk);
   EXPECT_EQ(std::string(static_cast<char*>(block), content_.size()), content_);
   manager_->Unlock(second);
-  ExpectFailure([&] { manager_->Open("missing.txt", kOpenBinaryReadOnly); },
-                "VarneFileSystem : no file in this package.file : missing.txt");
-  EXPECT_EQ(manager_->Close(second), 0);
-  EXPECT_EQ(manager_->Close(third), 0);
   EXPECT_EQ(manager_->FindFirst(), "conf\\dlgconfig.conf");
   EXPECT_EQ(manager_->FindNext(), "game.exe");
   EXPECT_EQ(manager_->FindNext(), "");
@@ -78,33 +64,28 @@ TEST_F(VarneFileManagerTest, ExtractReplacesWholeFilesOrNothing) {
   const FileHandle handle = manager_->Open("game.exe", kOpenBinaryReadOnly);
   manager_->ExtractToFile(handle, folder_.Path("out\\game.exe"));
   EXPECT_EQ(folder_.Read("out/Game.exe"), content_);
-
-  // A full disk mid-write: the failure is reported and the previous file stays as it was.
+  // A full disk mid-write on the worker, or a failed replacement: the failure is reported and
+  // the previous file stays as it was, with no temporary file left beside it.
   folder_.Write("out/Game.exe", "old contents");
   manager_->Seek(handle, 0, 0);
   platform::InjectWriteFailureAfter(300000);
   ExpectFailure([&] { manager_->ExtractToFile(handle, folder_.Path("out/Game.exe")); },
                 "IFileManager : File write error. : " + folder_.Path("out\\Game.exe"));
   platform::InjectWriteFailureAfter(-1);
-  EXPECT_EQ(folder_.Read("out/Game.exe"), "old contents");
   manager_->Seek(handle, 0, 0);
   platform::InjectReplaceFailure(true);
   EXPECT_ANY_THROW(manager_->ExtractToFile(handle, folder_.Path("out/Game.exe")));
   platform::InjectReplaceFailure(false);
   EXPECT_EQ(folder_.Read("out/Game.exe"), "old contents");
-  // No temporary file is left behind by the failures.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.Native("out")), {}), 1);
-
   ExpectFailure([&] { manager_->ExtractToFile(handle, folder_.Path("nowhere\\game.exe")); },
                 "IFileManager : File Create (Open) Error. : " + folder_.Path("nowhere\\game.exe"));
   ExpectFailure([&] { manager_->ExtractToFile(0, folder_.Path("out\\x")); },
                 "IFileManager : File lock error.");
-  EXPECT_FALSE(std::filesystem::exists(folder_.Native("out/x")));
   manager_->Close(handle);
 }
 
 TEST_F(VarneFileManagerTest, CreateDirectoryMakesEveryMissingFolder) {
-  EXPECT_EQ(IFileManager::CreateDirectory("no-backslash"), 0);
   EXPECT_EQ(IFileManager::CreateDirectory("forward/slashes/only"), 0);
   EXPECT_FALSE(std::filesystem::exists("forward"));
   EXPECT_EQ(IFileManager::CreateDirectory(folder_.Path("a\\b\\c\\file.txt")), 0);
@@ -112,7 +93,6 @@ TEST_F(VarneFileManagerTest, CreateDirectoryMakesEveryMissingFolder) {
   EXPECT_FALSE(std::filesystem::exists(folder_.Native("a/b/c/file.txt")));
   EXPECT_EQ(IFileManager::CreateDirectory(folder_.Path("a\\B\\d\\")), 0);
   EXPECT_TRUE(std::filesystem::is_directory(folder_.Native("a/b/d")));
-  EXPECT_EQ(IFileManager::CreateDirectory(folder_.Path("a\\b\\c\\file.txt")), 0);
   EXPECT_TRUE(IFileManager::PathIsExist(folder_.Path("A/b/")));
   EXPECT_FALSE(IFileManager::PathIsExist(folder_.Path("a\\zz\\")));
   ExpectFailure([&] { IFileManager::PathIsExist(folder_.Path("a")); },
