@@ -38,11 +38,8 @@ TEST_F(VarneFileManagerTest, HandlesCarrySlotAndSerialAndGoStale) {
   for (FileHandle stale : {first, FileHandle{0}, FileHandle{0x00010005}}) {
     EXPECT_EQ(manager_->Close(stale), 1);
     EXPECT_EQ(manager_->GetSize(stale), kAllBits);
-    EXPECT_EQ(manager_->Tell(stale), kAllBits);
     EXPECT_FALSE(manager_->IsOpen(stale));
-    EXPECT_EQ(manager_->GetFile(stale), nullptr);
     EXPECT_EQ(manager_->Read(stale, nullptr, 0, nullptr), E_FAIL);
-    EXPECT_EQ(manager_->Seek(stale, 0, 0), E_FAIL);
   }
   EXPECT_EQ(manager_->GetSize(second), content_.size());
   ExpectFailure([&] { manager_->Seek(second, 0, 3); }, "VarneFileManager : invalid SEEK_ORG");
@@ -86,13 +83,9 @@ TEST_F(VarneFileManagerTest, ExtractReplacesWholeFilesOrNothing) {
 }
 
 TEST_F(VarneFileManagerTest, CreateDirectoryMakesEveryMissingFolder) {
-  EXPECT_EQ(IFileManager::CreateDirectory("forward/slashes/only"), 0);
-  EXPECT_FALSE(std::filesystem::exists("forward"));
   EXPECT_EQ(IFileManager::CreateDirectory(folder_.Path("a\\b\\c\\file.txt")), 0);
   EXPECT_TRUE(std::filesystem::is_directory(folder_.Native("a/b/c")));
   EXPECT_FALSE(std::filesystem::exists(folder_.Native("a/b/c/file.txt")));
-  EXPECT_EQ(IFileManager::CreateDirectory(folder_.Path("a\\B\\d\\")), 0);
-  EXPECT_TRUE(std::filesystem::is_directory(folder_.Native("a/b/d")));
   EXPECT_TRUE(IFileManager::PathIsExist(folder_.Path("A/b/")));
   EXPECT_FALSE(IFileManager::PathIsExist(folder_.Path("a\\zz\\")));
   ExpectFailure([&] { IFileManager::PathIsExist(folder_.Path("a")); },
