@@ -163,36 +163,29 @@ TEST(VarneFileSystemTest, EnumerationFollowsUnsignedKeyOrderAndSurvivesRemoval) 
   EXPECT_EQ(system.FindFirst(), nullptr);
 }
 
-TEST(VarneFileSystemTest, AddFileKeepsToItsBase) {
+TEST(VarneFileSystemTest, DiskFilesKeepToTheirBaseAndPackagesNeverReplaceAFile) {
   TestFolder folder;
-  folder.Write("base/in.txt", "in");
-  folder.Write("outside.txt", "out");
+  folder.Write("base/in.txt", PatternBytes(100000));
+  folder.Write("taken.vpk", "precious");
   VarneFileSystem system;
-  for (const char* outside : {"outside.txt", "base\\..\\outside.txt"}) {
+  for (const char* outside : {"taken.vpk", "base\\..\\taken.vpk"}) {
     ExpectFailure([&] { system.AddFile(folder.Path(outside), folder.Path("base")); },
                   "VarneFileSystem : AddFile base-path error.");
   }
   // A file that cannot be opened adds nothing.
   EXPECT_ANY_THROW(system.AddFile(folder.Path("base\\gone.txt"), folder.Path("base")));
   EXPECT_EQ(system.FindFirst(), nullptr);
-  system.AddFile(folder.Path("base\\.\\IN.txt"), folder.Path("BASE"));
-  EXPECT_EQ(system.FindFirst()->name, "in.txt");
-  EXPECT_EQ(system.FindFirst()->size, 2u);
   ExpectFailure([&] { system.LoadDirectory(folder.Path("missing"), ""); },
                 "VarneFileSystem : LoadDirectory() FindFirstFile failed.");
-}
-
-TEST(VarneFileSystemTest, WritingNeverReplacesAFileAndCleansUpAfterFailure) {
-  TestFolder folder;
-  folder.Write("src/a.bin", PatternBytes(100000));
-  folder.Write("taken.vpk", "precious");
-  VarneFileSystem system;
-  system.LoadDirectory(folder.Path("src"), "");
+  system.AddFile(folder.Path("base\\.\\IN.txt"), folder.Path("BASE"));
+  EXPECT_EQ(system.FindFirst()->name, "in.txt");
+  EXPECT_EQ(system.FindFirst()->size, 100000u);
   ExpectFailure([&] { system.WritePackage(folder.Path("taken.vpk"), 1); },
                 "VarneFileSystem : Package File \"" + folder.Path("taken.vpk") +
                     "\" cannot create or already exists.",
                 false);
   EXPECT_EQ(folder.Read("taken.vpk"), "precious");
+  // A package that fails part-way is removed.
   platform::InjectWriteFailureAfter(5000);
   ExpectFailure([&] { system.WritePackage(folder.Path("full.vpk"), 1); },
                 "VarneFileSystem : File write error.");
