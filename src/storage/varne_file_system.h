@@ -12,10 +12,11 @@
 
 #include "base/critical_section.h"
 #include "base/tstring.h"
-#include "storage/byte_stream.h"
 #include "storage/i_file.h"
 #include "storage/mersenne_twister.h"
 #include "storage/package_format.h"
+
+class ByteStream;
 
 // A directory entry: its record plus where it lives.
 struct FileInfoCellEx : WPACKAGE_INFO_CELL {
