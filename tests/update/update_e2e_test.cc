@@ -8,7 +8,7 @@
 #include "engine_harness.h"
 #include "local_servers.h"
 #include "net/testing/scripted_server.h"
-#include "update/update_run.h"
+#include "update/release_protocol.h"
 
 namespace test_support {
 namespace {
