@@ -124,18 +124,34 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
     EXPECT_EQ(check.output, "3 files, 5014 bytes\n");
     const ToolResult signed_check = RunTool("check " + Url() + " --public-key " + public_key);
     EXPECT_EQ(signed_check.status, 0) << signed_check.output;
+    if (own) {
+      // A list changed after it was signed is refused.
+      const std::string list = ReadFile(site_.GetPath() / "filelist");
+      WriteFile(site_.GetPath() / "filelist", list + "1::extra.dat:1:x\r\n");
+      const ToolResult tampered = RunTool("check " + Url() + " --public-key " + public_key);
+      EXPECT_EQ(tampered.status, 1);
+      EXPECT_NE(tampered.output.find("file list does not match its signature."), std::string::npos)
+          << tampered.output;
+      WriteFile(site_.GetPath() / "filelist", list);
+    }
+    // varne-fetch writes what it fetched, and on a refusal exits 1 and leaves no file.
     TempFolder out("varne-fetched");
-    const auto fetch = [&](const std::string& query) {
-      return std::system((std::string(VARNE_BINARY_DIR) + "/bin/varne-fetch '" + Url(query) +
-                          "' -o '" + (out.GetPath() / "got").string() + "' 2>/dev/null")
-                             .c_str());
+    const auto fetch = [&](const std::string& query, const std::string& name) {
+      const int status =
+          std::system((std::string(VARNE_BINARY_DIR) + "/bin/varne-fetch '" + Url(query) +
+                       "' -o '" + (out.GetPath() / name).string() + "' 2>/dev/null")
+                          .c_str());
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     };
-    ASSERT_EQ(fetch(package_query), 0) << server;
+    ASSERT_EQ(fetch(package_query, "got"), 0) << server;
     VarneFileSystem package;
     package.ReadPackage(platform::ToInternalPath((out.GetPath() / "got").string()));
     FileInfoCellEx entry;
     EXPECT_TRUE(package.LookupEntry("a.txt", &entry)) << server;
-    for (const std::string& query : hostile) EXPECT_NE(fetch(query), 0) << server << query;
+    for (const std::string& query : hostile) {
+      EXPECT_EQ(fetch(query, "refused"), 1) << server << query;
+      EXPECT_FALSE(std::filesystem::exists(out.GetPath() / "refused")) << server << query;
+    }
   }
   const ToolResult missing = RunTool("check http://127.0.0.1:" + std::to_string(port_) + "/none");
   EXPECT_EQ(missing.status, 1);
