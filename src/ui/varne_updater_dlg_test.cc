@@ -60,6 +60,7 @@ size_t IndexOf(const RecordingView& view, const std::string& line) {
 TEST(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
   RecordingView view;
   CVarneUpdaterDlg dialog(view);
+  const char* kFailure = "DownloadManager : List file error.";
   struct Case {
     int total, done;
     const char* text;
@@ -76,13 +77,7 @@ TEST(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
       {3, 1, "a.txt", -1, 0x7FFFFFFF, {0, 1000, 499}, "a.txt"},
       {3, 1, "a.txt", 1001, -1, {0, 1000, 1000}, "a.txt"},
       // Every file counted is not yet a completed run: only the manager can tell.
-      {0,
-       0,
-       "DownloadManager : List file error.",
-       0,
-       0,
-       {0, 0, 0},
-       "DownloadManager : List file error."},
+      {0, 0, kFailure, 0, 0, {0, 0, 0}, kFailure},
   };
   for (const Case& c : cases) {
     const std::tstring text = c.text;
