@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <set>
 #include <thread>
-#include <utility>
 
 #include "engine_harness.h"
 #include "local_servers.h"
@@ -290,26 +289,6 @@ TEST(UpdateRunTest, PipesAreRefusedAndNewProgramsAreExecutable) {
             "DownloadManager : Listed path is not a regular file : pipe");
   EXPECT_EQ(std::filesystem::status(install.GetPath() / "pipe").type(),
             std::filesystem::file_type::fifo);
-}
-
-// The installed files are digested ahead of their turn. One changed in between (here just before
-// its turn) is checked again: it is never counted current on the digest of its old bytes.
-TEST(UpdateRunTest, AFileChangedBeforeItsTurnIsCheckedAgain) {
-  ScriptedServer server;
-  InstallFolder install;
-  install.Write("a.txt", "a");
-  install.Write("b.txt", "b");
-  server.SetReplies(
-      ListThenPackages("1::a.txt:1:" + Md5Of("a") + "\r\n1::b.txt:1:" + Md5Of("b") + "\r\n",
-                       {PackageOf("b.txt", "b")}));
-  bool changed = false;
-  const Outcome outcome = RunUpdate(ListUrl(server), [&](const Report& report) {
-    if (report.text == "b.txt" && !std::exchange(changed, true)) install.Write("b.txt", "x");
-    return true;
-  });
-  ASSERT_TRUE(outcome.completed) << outcome.error;
-  EXPECT_EQ(install.Read("b.txt"), "b");
-  EXPECT_EQ(server.GetRequests().size(), 2u);
 }
 
 // A list of a current file and a file to download, whose package trickles in for ten seconds.
