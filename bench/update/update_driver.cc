@@ -1,12 +1,11 @@
 // Runs one update of the current folder against a list URL, as the updater's engine does, and
 // prints the outcome: a benchmark driver, without the window.
-#include <chrono>
+#include <atomic>
 #include <cstdio>
-#include <thread>
 
 #include "base/exception.h"
 #include "storage/varne_file_manager.h"
-#include "update/download_manager.h"
+#include "update/update_run.h"
 
 int main(int argc, char** argv) {
   if (argc != 2 && argc != 3) {
@@ -15,17 +14,15 @@ int main(int argc, char** argv) {
   }
   try {
     VarneFileManager files;
-    DownloadManager manager;
-    if (argc == 3) manager.SetPublicKey(argv[2]);
-    manager.Start(argv[1], "null");
-    int result;
-    while ((result = manager.Wait(50)) == DownloadManager::kRunning) {
-    }
-    if (result != DownloadManager::kCompleted) {
-      std::fprintf(stderr, "%s\n", manager.GetErrorMessage().c_str());
+    HttpClient client;
+    const std::atomic<bool> running = true;
+    const UpdateOutcome outcome =
+        UpdateRun({client, argv[1], argc == 3 ? argv[2] : "", running, {}}).Run();
+    if (!outcome.completed) {
+      std::fprintf(stderr, "%s\n", outcome.error.c_str());
       return 1;
     }
-    std::printf("%zu files checked\n", manager.GetFileList().size());
+    std::printf("%d files checked\n", outcome.total_files);
     return 0;
   } catch (const Exception& failure) {
     std::fprintf(stderr, "%s\n", failure.GetText().c_str());

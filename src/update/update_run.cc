@@ -2,32 +2,21 @@
 
 #include <algorithm>
 #include <charconv>
-#include <deque>
-#include <iterator>
 #include <limits>
 #include <optional>
 #include <vector>
 
 #include "base/exception.h"
-#include "base/utf8string.h"
-#include "config/config_base.h"
 #include "platform/file.h"
 #include "storage/default_file.h"
-#include "storage/md5.h"
 #include "storage/package_format.h"
 #include "storage/varne_file_manager.h"
 #include "update/digest_ahead.h"
 #include "update/install_names.h"
-#include "update/proxy_discovery.h"
+#include "update/release_protocol.h"
 
 namespace {
 
-constexpr char kListUserAgent[] = "RovanSevenFileListClient";
-// A longer list is refused: it would cost the memory of a list of millions of files.
-constexpr std::uint32_t kMaxListBytes = 256u << 20;
-// The list is received and converted in blocks of this size.
-constexpr std::size_t kListBlockSize = 1 << 20;
-constexpr std::uint32_t kBlockSize = 1 << 20;
 // Binary, write-only, and created new: never through a file or link already at the name.
 constexpr int kOpenTemporary = 0x8000 | 0x0001 | 0x0100 | 0x0400;
 
@@ -82,69 +71,6 @@ std::uint64_t ListedSize(const FileEntry& entry) {
   return std::stoull(text);
 }
 
-// Keeps the list document as it arrives in blocks of its own, so that it costs its size (no
-// buffer that doubles and is copied as it grows), and refuses it past the limit, announced or
-// not.
-class ListSink : public IHttpBodySink {
- public:
-  void OnBegin(bool announced, std::uint32_t length) override {
-    if (announced && length > kMaxListBytes) Refuse();
-  }
-  void OnData(const std::uint8_t* bytes, std::size_t size) override {
-    if (size > kMaxListBytes - size_) Refuse();
-    size_ += size;
-    sha256_.Update(bytes, size);
-    const auto* text = reinterpret_cast<const char*>(bytes);
-    while (size > 0) {
-      if (blocks_.empty() || blocks_.back().size() == kListBlockSize) {
-        blocks_.emplace_back().reserve(kListBlockSize);
-      }
-      std::string& block = blocks_.back();
-      const std::size_t taken = std::min(size, kListBlockSize - block.size());
-      block.append(text, taken);
-      text += taken;
-      size -= taken;
-    }
-  }
-  void OnEnd(std::uint32_t) override {}
-
-  std::size_t Size() const { return size_; }
-  std::deque<std::string>& Blocks() { return blocks_; }
-  ListDigest Digest() { return {size_, sha256_.Final()}; }
-
- private:
-  [[noreturn]] static void Refuse() {
-    throw DownloadManagerException("List file error(Data size over 256 MiB).", true);
-  }
-
-  std::deque<std::string> blocks_;
-  std::size_t size_ = 0;
-  platform::Sha256 sha256_;
-};
-
-void ParseListPiece(const std::string& bytes, FileList& list) {
-  utf8string text;
-  text.SetUtf8Data(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-  ParseFileList(text.GetString(), list);
-}
-
-// Converts and parses the document a run of whole lines at a time, each block freed once it is
-// parsed. Lines are cut after their line feed, a byte that no multi-byte UTF-8 character holds,
-// so the pieces read exactly as the whole document would.
-FileList ParseListBlocks(std::deque<std::string>& blocks) {
-  FileList parsed;
-  std::string piece;
-  while (!blocks.empty()) {
-    piece += blocks.front();
-    blocks.pop_front();
-    const std::size_t end = blocks.empty() ? piece.size() : piece.rfind('\n') + 1;
-    if (end == 0) continue;
-    ParseListPiece(piece.substr(0, end), parsed);
-    piece.erase(0, end);
-  }
-  return parsed;
-}
-
 void RemoveTemporary(const std::tstring& path) { platform::RemoveFile(path); }
 
 // What the listed file must be: its size when the size field is a number, and its digest. None
@@ -194,117 +120,63 @@ bool RecordMayMatch(VarneFileManager& files, const FileEntry& entry,
   return std::equal(expected.md5.begin(), expected.md5.end(), record.digest);
 }
 
-std::tstring PercentEncoded(const std::tstring& text) {
-  utf8string utf8;
-  utf8.SetString(text);
-  return utf8.GetUrlEncoded();
-}
-
 }  // namespace
 
-std::tstring EncodePathForQuery(const std::tstring& path) {
-  return PercentEncoded(PercentEncoded(path));
-}
-
-std::tstring DigestOfFile(const std::tstring& path) {
-  DefaultFile file;
+UpdateOutcome UpdateRun::Run() noexcept {
   try {
-    file.Open(path.c_str(), kOpenBinaryReadOnly);
-  } catch (const Exception&) {
-    // A missing or unreadable file simply differs from the listed one.
-    return {};
-  }
-  const std::uint64_t size = file.GetSize();
-  std::vector<std::uint8_t> block(
-      static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlockSize)));
-  MD5Context context;
-  for (std::uint64_t done = 0; done < size;) {
-    std::uint32_t read = 0;
-    if (file.Read(block.data(), static_cast<std::uint32_t>(block.size()), &read) < 0) return {};
-    context.Update(block.data(), read);
-    done += read;
-  }
-  return MD5Context::ToText(context.Final());
-}
-
-void UpdateRun::Run() noexcept {
-  try {
-    SetTask("Getting filelist.");
-    UseConfiguredProxy(manager_.client_);
-    const ListDigest list = FetchFileList(manager_.client_, manager_.server_url_, manager_.file_list_);
-    // With a publisher's key nothing is fetched before the release is known to be signed by it.
-    if (!manager_.public_key_.empty()) {
-      release_ = FetchVerifiedRelease(manager_.client_, manager_.server_url_, list,
-                                      manager_.file_list_.size(), manager_.public_key_,
-                                      InstalledSerial());
-    }
-    PrepareInstallFolder();
-    manager_.client_.SetHook(&UpdateRun::Hook, reinterpret_cast<std::uintptr_t>(&manager_));
-    {
-      CriticalSectionLock counts(manager_.counts_lock_);
-      manager_.total_files_ = static_cast<int>(manager_.file_list_.size());
-      manager_.files_done_ = 0;
-    }
-    // The installed files are digested ahead on every core while the run goes through the list
-    // in order; a stop ends the digests with the run.
-    {
-      DigestAhead digests(manager_.file_list_, [this] { return !manager_.running_; });
-      for (std::size_t i = 0; i < manager_.file_list_.size(); ++i) {
-        Process(manager_.file_list_[i], digests, i);
-        if (!manager_.running_) throw DownloadManagerException("Task Aborted.", false);
-      }
-    }
-    manager_.client_.SetHook(nullptr, 0);
-    SyncWrittenFolders();
-    if (release_ && !RecordInstalledSerial(release_->serial)) {
-      throw DownloadManagerException("Cannot record the installed release.", true);
-    }
-    manager_.Report(manager_.total_files_, manager_.files_done_, "完了.", 0, 0);
-    manager_.EndRun(true, {});
+    Steps();
+    outcome_.completed = true;
   } catch (const Exception& failure) {
-    Fail(failure.GetText());
+    outcome_.error = failure.GetText();
   } catch (...) {
-    Fail("Unknown Error.");
+    outcome_.error = "Unknown Error.";
   }
+  // The next run fetches its list unreported, as this one did.
+  context_.client.SetHook(nullptr, 0);
+  return outcome_;
 }
 
-void UpdateRun::Fail(const std::tstring& text) {
-  try {
-    // The next run fetches its list unreported, as this one did.
-    manager_.client_.SetHook(nullptr, 0);
-    manager_.EndRun(false, text);
-  } catch (...) {
-    // Nothing may leave the worker; the run has ended either way.
+void UpdateRun::Steps() {
+  UseConfiguredProxy(context_.client);
+  const ListDigest list = FetchFileList(context_.client, context_.list_url, list_);
+  // With a publisher's key nothing is fetched before the release is known to be signed by it.
+  if (!context_.public_key.empty()) {
+    release_ = FetchVerifiedRelease(context_.client, context_.list_url, list, list_.size(),
+                                    context_.public_key, InstalledSerial());
   }
+  PrepareInstallFolder();
+  context_.client.SetHook(&UpdateRun::Hook, reinterpret_cast<std::uintptr_t>(this));
+  outcome_.total_files = static_cast<int>(list_.size());
+  // The installed files are digested ahead on every core while the run goes through the list
+  // in order; a stop ends the digests with the run.
+  {
+    DigestAhead digests(list_, [this] { return !context_.running; });
+    for (std::size_t i = 0; i < list_.size(); ++i) {
+      Process(list_[i], digests, i);
+      ThrowIfStopped();
+    }
+  }
+  context_.client.SetHook(nullptr, 0);
+  SyncWrittenFolders();
+  if (release_ && !RecordInstalledSerial(release_->serial)) {
+    throw DownloadManagerException("Cannot record the installed release.", true);
+  }
+  Report("完了.");
 }
 
-void UseConfiguredProxy(HttpClient& client) {
-  ConfigBase config;
-  config.Load(kProxyConfigName);
-  client.SetProxy(DiscoverProxy(config));
+void UpdateRun::ThrowIfStopped() const {
+  if (!context_.running) throw DownloadManagerException("Task Aborted.", false);
 }
 
-ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& list) {
-  client.SetUserAgent(kListUserAgent);
-  ListSink document;
-  client.Request(url, document);
-  if (document.Size() == 0) {
-    throw DownloadManagerException("List file error(Data size is zero).", true);
+void UpdateRun::Report(const std::tstring& text, int size, int received) {
+  if (context_.report) {
+    context_.report(outcome_.total_files, outcome_.files_done, text, size, received);
   }
-  // Parsed apart, so that a list refused half-way appends nothing.
-  FileList parsed = ParseListBlocks(document.Blocks());
-  if (list.empty()) {
-    list = std::move(parsed);
-  } else {
-    list.insert(list.end(), std::make_move_iterator(parsed.begin()),
-                std::make_move_iterator(parsed.end()));
-  }
-  return document.Digest();
 }
 
 void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_t index) {
-  SetTask(entry.path);
-  manager_.Report(manager_.total_files_, manager_.files_done_, entry.path, 0, 0);
+  task_text_ = entry.path;
+  Report(entry.path);
   // Opening a pipe or a device could wait for ever, and no download can be put in its place.
   if (platform::IsSpecialFile(entry.path)) {
     throw DownloadManagerException("Listed path is not a regular file : " + entry.path, true);
@@ -312,25 +184,28 @@ void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_
   const std::tstring digest = digests.Take(index);
   // A stop seen at this file's turn ends the run before the file counts, whether its digest was
   // made ahead or cut short by the stop.
-  if (!manager_.running_) throw DownloadManagerException("Task Aborted.", false);
-  if (digest == entry.md5) return CountDone();
+  ThrowIfStopped();
+  if (digest == entry.md5) {
+    ++outcome_.files_done;
+    return;
+  }
   const std::tstring temporary = TemporaryName();
   Download(entry, temporary);
   Install(entry, index, temporary);
-  CountDone();
+  ++outcome_.files_done;
 }
 
 std::tstring UpdateRun::TemporaryName() const {
   // Numbered by the files done so far: one temporary file exists at a time. Listed files win a
   // clash of names, as does anything already on disk.
-  for (int n = manager_.files_done_.load();; ++n) {
+  for (int n = outcome_.files_done;; ++n) {
     std::tstring name = std::tstring::FormatNew("file%d.dl", n);
     if (!listed_.contains(name) && !platform::PathExists(name)) return name;
   }
 }
 
 void UpdateRun::PrepareInstallFolder() {
-  for (const FileEntry& entry : manager_.file_list_) {
+  for (const FileEntry& entry : list_) {
     std::tstring name = entry.path;
     name.ToBackslashes();
     name.ToLower();
@@ -370,11 +245,11 @@ void UpdateRun::SyncWrittenFolders() {
 void UpdateRun::Download(const FileEntry& entry, const std::tstring& temporary) {
   // A Stop that came while the last file was being checked or installed ends the run here,
   // before another transfer begins.
-  if (!manager_.running_) throw DownloadManagerException("Task Aborted.", false);
+  ThrowIfStopped();
   const std::uint64_t limit = OneEntryPackageSize(entry.path, ListedSize(entry));
-  HttpClient& client = manager_.client_;
+  HttpClient& client = context_.client;
   const std::tstring url =
-      manager_.server_url_ + "?file=" + EncodePathForQuery(entry.path) + "&orgsize=" + entry.orgsize;
+      context_.list_url + "?file=" + EncodePathForQuery(entry.path) + "&orgsize=" + entry.orgsize;
   client.SetUserAgent(entry.md5);
   TemporaryFileSink sink(temporary);
   sink.LimitTo(limit, entry.path);
@@ -409,7 +284,7 @@ void UpdateRun::Install(const FileEntry& entry, std::size_t index, const std::ts
     IFileManager::CreateDirectory(target);
     PrepareFolderOf(target);
     if (!files->ExtractChecked(handle, target, *expected)) throw Mismatch(entry);
-    if (name == kGamePackageName) manager_.package_replaced_ = true;
+    if (name == kGamePackageName) outcome_.package_replaced = true;
     files->Close(handle);
     files->ClearFileList();
     RemoveTemporary(temporary);
@@ -420,16 +295,9 @@ void UpdateRun::Install(const FileEntry& entry, std::size_t index, const std::ts
   }
 }
 
-void UpdateRun::CountDone() {
-  CriticalSectionLock counts(manager_.counts_lock_);
-  ++manager_.files_done_;
-}
-
-void UpdateRun::SetTask(const std::tstring& text) { manager_.task_text_ = text; }
-
 int UpdateRun::Hook(int, HttpClient* client, std::uintptr_t user) {
-  auto& manager = *reinterpret_cast<DownloadManager*>(user);
-  manager.Report(manager.total_files_, manager.files_done_, manager.task_text_,
-                 static_cast<int>(client->GetDataSize()), static_cast<int>(client->GetReceivedSize()));
+  auto& run = *reinterpret_cast<UpdateRun*>(user);
+  run.Report(run.task_text_, static_cast<int>(client->GetDataSize()),
+             static_cast<int>(client->GetReceivedSize()));
   return 0;
 }

@@ -1,24 +1,54 @@
-// The body of the download manager's worker: fetch the file list, then for each listed file check
-// the installed copy by MD5 and, when it differs, download the file as a one-entry package and
-// extract it to its place. Never lets a failure escape; the outcome goes to the manager.
+// One update run: fetch the file list, then for each listed file check the installed copy by MD5
+// and, when it differs, download the file as a one-entry package and extract it to its place.
+// Runs on the caller's thread in the current directory, which is the install folder; never lets a
+// failure escape, but hands it back in its outcome.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <unordered_set>
 
 #include "base/tstring.h"
+#include "net/http_client.h"
 #include "update/digest_ahead.h"
-#include "update/download_manager.h"
+#include "update/file_list.h"
 #include "update/release_signature.h"
+
+// Called on the run's thread: the files listed and done, the task's text (valid only during the
+// call), and the transfer's size and bytes received (0 and 0 outside a transfer).
+using RunReport =
+    std::function<void(int total, int done, const std::tstring& text, int size, int received)>;
+
+// What a run needs from its owner.
+struct UpdateContext {
+  HttpClient& client;
+  std::tstring list_url;
+  // The publisher's public key (base64) that releases are checked with; empty: none.
+  std::tstring public_key;
+  // Cleared by the owner to stop the run; an abort of the client ends a transfer at once.
+  const std::atomic<bool>& running;
+  RunReport report;
+};
+
+struct UpdateOutcome {
+  bool completed = false;
+  std::tstring error;  // the failure's text when not completed
+  int total_files = 0;
+  int files_done = 0;
+  bool package_replaced = false;  // the game's package file was written
+};
 
 class UpdateRun {
  public:
-  explicit UpdateRun(DownloadManager& manager) : manager_(manager) {}
-  void Run() noexcept;
+  explicit UpdateRun(UpdateContext context) : context_(std::move(context)) {}
+  // A completed run has reported "完了." as its last report.
+  UpdateOutcome Run() noexcept;
 
  private:
+  void Steps();
   // Checks list entry `index` with its digest from `digests`, and downloads and installs it when
   // it differs.
   void Process(const FileEntry& entry, DigestAhead& digests, std::size_t index);
@@ -33,26 +63,16 @@ class UpdateRun {
   // and notes the folder and those above it, whose entries must be synced before completion.
   void PrepareFolderOf(const std::tstring& target);
   void SyncWrittenFolders();
-  void CountDone();
-  void SetTask(const std::tstring& text);
-  void Fail(const std::tstring& text);
+  void ThrowIfStopped() const;
+  void Report(const std::tstring& text, int size = 0, int received = 0);
   static int Hook(int step, HttpClient* client, std::uintptr_t user);
 
-  DownloadManager& manager_;
+  UpdateContext context_;
+  UpdateOutcome outcome_;
+  FileList list_;
+  std::tstring task_text_;
   std::unordered_set<std::string> listed_;  // lower case
   std::set<std::tstring> written_folders_;  // relative to the install folder; "" is the folder
   // The release the publisher signed, when the install has the publisher's key.
   std::optional<ReleaseSignature> release_;
 };
-
-// The MD5 text of a disk file, read in blocks; empty when the file cannot be read whole.
-std::tstring DigestOfFile(const std::tstring& path);
-
-// Points the client at the proxy that "RV7.conf" and the user's settings choose.
-void UseConfiguredProxy(HttpClient& client);
-
-// Fetches the list document at url and appends its entries to list; returns what arrived.
-ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& list);
-
-// The path as the update server's query wants it: its UTF-8 bytes percent-encoded, twice.
-std::tstring EncodePathForQuery(const std::tstring& path);

@@ -1,6 +1,6 @@
 // Signed releases end to end: RV7WIN9XME.EXE --console with a public key in its configuration,
 // against sites that varne-release built and signed and that an attacker then changed, served by
-// varne-release serve or, for what no honest server does, by a scripted server.
+// varne-release serve.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -19,9 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Key {
-  explicit Key(const fs::path& file) : file(file) {
-    WriteFile(file, pair.private_pem);
-  }
+  explicit Key(const fs::path& file) : file(file) { WriteFile(file, pair.private_pem); }
   platform::P256Key pair = platform::GenerateP256Key();
   fs::path file;
   std::string Public() const { return EncodeBase64(pair.public_key); }
@@ -68,33 +66,21 @@ class SignedReleaseTest : public testing::Test {
   std::unique_ptr<ReleaseServer> server_;
 };
 
-TEST_F(SignedReleaseTest, SignedReleaseInstallsAndTheSameSerialIsAcceptedAgain) {
+TEST_F(SignedReleaseTest, SignedReleasesInstallAndAttacksAreRefused) {
   Publish({{"level.dat", "level two"}}, key_.Sign());
   ProcessResult run = Update();
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(ReadFile(install_ / "level.dat"), "level two");
   const std::string state = ReadFile(install_ / kReleaseStateName);
   EXPECT_NE(state.find("ReleaseSerial="), std::string::npos);
+  // The same serial is accepted again.
   run = Update();
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(ReadFile(install_ / kReleaseStateName), state);
-}
 
-TEST_F(SignedReleaseTest, AttacksAreRefusedAndTheInstallStaysAsItWas) {
-  const Key other{root_.GetPath() / "other.key"};
-  Publish({{"level.dat", "level two"}}, key_.Sign());
-  const Snapshot good = Take(site_);
-  const std::string old_signature = ReadFile(site_ / "filelist.sig");
+  // The next release, changed in transit or on the site: the install keeps "level two".
   Publish({{"level.dat", "level three"}}, key_.Sign());
   const Snapshot newer = Take(site_);
-  const auto restore = [&](const Snapshot& site) {
-    for (const auto& [name, bytes] : site) WriteFile(site_ / name, bytes);
-  };
-  const auto resign = [&](const std::function<void(ReleaseSignature&)>& change) {
-    ReleaseSignature release = VerifyRelease(ReadFile(site_ / "filelist.sig"), key_.Public());
-    change(release);
-    WriteFile(site_ / "filelist.sig", SignRelease(release, {key_.pair.private_pem}));
-  };
   // The package of level.dat from a release with other bytes in it.
   TempFolder evil_image("varne-evil-image"), evil_site("varne-evil-site");
   WriteFile(evil_image.GetPath() / "level.dat", "evil bytes");
@@ -105,7 +91,14 @@ TEST_F(SignedReleaseTest, AttacksAreRefusedAndTheInstallStaysAsItWas) {
     }
     return std::string();
   }();
-
+  const auto serial = [&] {
+    return VerifyRelease(ReadFile(site_ / "filelist.sig"), key_.Public()).serial;
+  };
+  const auto resign = [&](const std::function<void(ReleaseSignature&)>& change) {
+    ReleaseSignature release = VerifyRelease(ReadFile(site_ / "filelist.sig"), key_.Public());
+    change(release);
+    WriteFile(site_ / "filelist.sig", SignRelease(release, {key_.pair.private_pem}));
+  };
   struct Attack {
     const char* name;
     std::function<void()> tamper;
@@ -113,7 +106,9 @@ TEST_F(SignedReleaseTest, AttacksAreRefusedAndTheInstallStaysAsItWas) {
   };
   const Attack attacks[] = {
       {"list tampered",
-       [&] { WriteFile(site_ / "filelist", ReadFile(site_ / "filelist") + "1::extra.dat:1:x\r\n"); },
+       [&] {
+         WriteFile(site_ / "filelist", ReadFile(site_ / "filelist") + "1::extra.dat:1:x\r\n");
+       },
        "file list does not match its signature."},
       {"package swapped",
        [&] {
@@ -125,23 +120,18 @@ TEST_F(SignedReleaseTest, AttacksAreRefusedAndTheInstallStaysAsItWas) {
          }
        },
        "level.dat"},
-      {"signed with another key",
-       [&] { BuildSite(image_, site_, port_, other.Sign()); }, "signature does not verify."},
       {"signature missing", [&] { fs::remove(site_ / "filelist.sig"); }, "signature missing"},
-      {"expired",
-       [&] { resign([](ReleaseSignature& r) { r.expires = std::time(nullptr) - 60; }); },
+      {"expired", [&] { resign([](ReleaseSignature& r) { r.expires = std::time(nullptr) - 60; }); },
        "release expired."},
       {"rollback",
        [&] {
-         const auto serial = VerifyRelease(ReadFile(site_ / "filelist.sig"), key_.Public()).serial;
-         WriteFile(install_ / kReleaseStateName, "ReleaseSerial=" + std::to_string(serial + 1) + "\r\n");
+         WriteFile(install_ / kReleaseStateName,
+                   "ReleaseSerial=" + std::to_string(serial() + 1) + "\r\n");
        },
        "older release than installed."},
-      {"mix and match", [&] { WriteFile(site_ / "filelist.sig", old_signature); },
-       "file list does not match its signature."},
   };
   for (const Attack& attack : attacks) {
-    restore(newer);
+    for (const auto& [name, bytes] : newer) WriteFile(site_ / name, bytes);
     fs::remove(install_ / kReleaseStateName);
     attack.tamper();
     ExpectRefused(attack.refusal, attack.name);
@@ -149,37 +139,17 @@ TEST_F(SignedReleaseTest, AttacksAreRefusedAndTheInstallStaysAsItWas) {
   }
 }
 
-TEST_F(SignedReleaseTest, HostileServerCannotCutTheListOrSendEndlessData) {
-  Publish({{"level.dat", "level two"}}, key_.Sign());
-  const std::string list = ReadFile(site_ / "filelist");
-  const std::string signature = ReadFile(site_ / "filelist.sig");
-  net_testing::ScriptedServer hostile;
-  TempFolder scripted("varne-signed-scripted");
-  install_ = scripted.GetPath();
-  LayOutInstall(install_, "http://127.0.0.1:" + std::to_string(hostile.GetPort()) + "/filelist", true,
-                "serverside_publickey=" + key_.Public() + "\r\n");
-  WriteFile(install_ / "level.dat", "level one");
-  const std::string ok = "HTTP/1.0 200 OK\r\n\r\n";
-
-  // A list cut short, with no Content-Length to tell.
-  hostile.SetReplies({{{ok + list.substr(0, list.size() / 2)}}, {{ok + signature}}});
-  ExpectRefused("file list does not match its signature.", "list cut short");
-
-  // A package that never ends: far more than the listed file's package can hold.
-  net_testing::Reply endless{{ok}, 0};
-  for (int i = 0; i < 64; ++i) endless.pieces.push_back(std::string(64 * 1024, 'x'));
-  hostile.SetReplies({{{ok + list}}, {{ok + signature}}, endless});
-  ExpectRefused("Package data exceed the listed size", "endless package");
-}
-
 TEST_F(SignedReleaseTest, KeyRotationThroughTheGamePackage) {
   const Key next{root_.GetPath() / "next.key"};
   TempFolder rotated("varne-rotated");
-  LayOutInstall(rotated.GetPath(), ListUrl(), true, "serverside_publickey=" + next.Public() + "\r\n");
+  LayOutInstall(rotated.GetPath(), ListUrl(), true,
+                "serverside_publickey=" + next.Public() + "\r\n");
   Publish({{"RV7.VPK", ReadFile(rotated.GetPath() / "RV7.VPK")}}, key_.Sign() + " " + next.Sign());
   ProcessResult run = Update();
   ASSERT_EQ(run.status, 0) << run.out << run.err;
-  ASSERT_TRUE(Eventually([&] { return ReadFile(install_ / "RV7.VPK") == ReadFile(rotated.GetPath() / "RV7.VPK"); }, 20));
+  ASSERT_TRUE(Eventually(
+      [&] { return ReadFile(install_ / "RV7.VPK") == ReadFile(rotated.GetPath() / "RV7.VPK"); },
+      20));
   // The restarted copy holds the install until it is done; then a run finds nothing to do.
   ASSERT_TRUE(Eventually([&] { return Update().status == 0; }, 20));
   // It read the new key: a release signed with it alone installs, one signed with the old key
@@ -190,17 +160,6 @@ TEST_F(SignedReleaseTest, KeyRotationThroughTheGamePackage) {
   EXPECT_EQ(ReadFile(install_ / "level.dat"), "level two");
   Publish({{"level.dat", "level three"}}, key_.Sign());
   ExpectRefused("signature does not verify.", "old key after rotation");
-}
-
-TEST_F(SignedReleaseTest, CheckVerifiesAPublishedSite) {
-  Publish({{"level.dat", "level two"}}, key_.Sign());
-  const std::string check = BinaryPath("varne-release") + " check " + ListUrl() + " --public-key " + key_.Public();
-  ProcessResult run = RunIn(root_.GetPath(), check);
-  EXPECT_EQ(run.status, 0) << run.out << run.err;
-  WriteFile(site_ / "filelist", ReadFile(site_ / "filelist") + "1::extra.dat:1:x\r\n");
-  run = RunIn(root_.GetPath(), check);
-  EXPECT_EQ(run.status, 1) << run.out << run.err;
-  EXPECT_NE(run.err.find("file list does not match its signature."), std::string::npos) << run.err;
 }
 
 }  // namespace

@@ -1,43 +1,26 @@
 #include "engine_harness.h"
 
-#include <gtest/gtest.h>
-
-#include <chrono>
+#include <atomic>
 #include <cstdlib>
 #include <stdexcept>
-#include <thread>
 
 #include "platform/path.h"
 #include "storage/md5.h"
 #include "storage/varne_file_system.h"
+#include "update/update_run.h"
 
 namespace test_support {
 
 void ReportLog::Callback(int total, int done, const std::tstring* text, int size, int received,
                          void* user) {
   auto& log = *static_cast<ReportLog*>(user);
-  const Report report{total, done, *text, size, received};
-  if (log.on_report) log.on_report(report);
-  {
-    std::lock_guard<std::mutex> hold(log.mutex_);
-    log.reports_.push_back(report);
-  }
-  log.changed_.notify_all();
+  std::lock_guard<std::mutex> hold(log.mutex_);
+  log.reports_.push_back({total, done, *text, size, received});
 }
 
 std::vector<Report> ReportLog::Get() {
   std::lock_guard<std::mutex> hold(mutex_);
   return reports_;
-}
-
-bool ReportLog::WaitFor(const std::function<bool(const Report&)>& match) {
-  std::unique_lock<std::mutex> hold(mutex_);
-  return changed_.wait_for(hold, std::chrono::seconds(10), [&] {
-    for (const Report& report : reports_) {
-      if (match(report)) return true;
-    }
-    return false;
-  });
 }
 
 InstallFolder::InstallFolder() : previous_(std::filesystem::current_path()) {
@@ -73,30 +56,45 @@ std::vector<std::string> InstallFolder::TemporaryFiles() const {
   return names;
 }
 
-Outcome RunUpdate(const std::string& url) {
-  ReportLog log;
+Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&)>& on_report) {
+  HttpClient client;
+  std::atomic<bool> running = true;
   Outcome outcome;
-  DownloadManager manager;
-  manager.SetProgressCallback(&ReportLog::Callback, &log);
-  manager.Start(url, "null");
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-  while ((outcome.result = manager.Wait(10)) == DownloadManager::kRunning) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << "the run did not end";
-      manager.Stop();
-      break;
+  const auto report = [&](int total, int done, const std::tstring& text, int size, int received) {
+    outcome.reports.push_back({total, done, text, size, received});
+    if (on_report && !on_report(outcome.reports.back())) {
+      running = false;
+      client.SetAbort(true);
     }
-  }
-  outcome.error = manager.GetErrorMessage();
-  outcome.package_replaced = manager.IsPackageReplaced();
-  outcome.reports = log.Get();
+  };
+  const UpdateOutcome end = UpdateRun({client, url, "", running, report}).Run();
+  outcome.completed = end.completed;
+  outcome.error = end.error;
+  outcome.total = end.total_files;
+  outcome.done = end.files_done;
+  outcome.package_replaced = end.package_replaced;
   return outcome;
+}
+
+std::vector<net_testing::Reply> ListThenPackages(const std::string& list,
+                                                 const std::vector<std::string>& packages) {
+  std::vector<net_testing::Reply> replies = {{{"HTTP/1.0 200 OK\r\n\r\n" + list}}};
+  for (const std::string& package : packages) {
+    replies.push_back({{"HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(package.size()) +
+                        "\r\n\r\n" + package}});
+  }
+  return replies;
+}
+
+std::string ListUrl(const net_testing::ScriptedServer& server) {
+  return "http://127.0.0.1:" + std::to_string(server.GetPort()) + "/list";
 }
 
 void BuildSite(const std::filesystem::path& image, const std::filesystem::path& site,
                std::uint16_t port, const std::string& options) {
   Run(std::string(VARNE_BINARY_DIR) + "/bin/varne-release build '" + image.string() + "' '" +
-      site.string() + "' --listen 127.0.0.1:" + std::to_string(port) + " " + options + " >/dev/null");
+      site.string() + "' --listen 127.0.0.1:" + std::to_string(port) + " " + options +
+      " >/dev/null");
 }
 
 ReleaseServer::ReleaseServer(const std::filesystem::path& site, std::uint16_t port)
@@ -109,10 +107,6 @@ ReleaseServer::ReleaseServer(const std::filesystem::path& site, std::uint16_t po
 ReleaseServer::~ReleaseServer() {
   std::system(("kill $(cat '" + pid_file_.string() + "') 2>/dev/null").c_str());
   std::filesystem::remove(pid_file_);
-}
-
-std::string PackageOf(const std::string& name, const std::string& bytes) {
-  return PackageOf({{name, bytes}});
 }
 
 std::string PackageOf(const std::vector<std::pair<std::string, std::string>>& entries) {

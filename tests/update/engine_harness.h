@@ -2,14 +2,14 @@
 // current directory and the process's file manager exists.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "net/testing/scripted_server.h"
 #include "scratch.h"
 #include "storage/varne_file_manager.h"
 #include "update/download_manager.h"
@@ -23,25 +23,22 @@ struct Report {
   bool operator==(const Report&) const = default;
 };
 
-// Collects the engine's reports; a test may also act on each one, on the worker thread.
+// Collects a download manager's reports from its worker.
 class ReportLog {
  public:
   static void Callback(int total, int done, const std::tstring* text, int size, int received,
                        void* user);
   std::vector<Report> Get();
-  // Waits (at most ten seconds) until a report matches; false when none did.
-  bool WaitFor(const std::function<bool(const Report&)>& match);
-  std::function<void(const Report&)> on_report;
 
  private:
   std::mutex mutex_;
-  std::condition_variable changed_;
   std::vector<Report> reports_;
 };
 
 struct Outcome {
-  int result = -1;
+  bool completed = false;
   std::string error;
+  int total = 0, done = 0;
   bool package_replaced = false;
   std::vector<Report> reports;
 };
@@ -63,8 +60,15 @@ class InstallFolder {
   std::unique_ptr<VarneFileManager> files_;
 };
 
-// One whole run against url; fails the test when it does not end within a minute.
-Outcome RunUpdate(const std::string& url);
+// One whole run against url, on this thread. on_report sees each report as it is made; answering
+// false stops the run as the manager's Stop does (the flag cleared, the client aborted).
+Outcome RunUpdate(const std::string& url,
+                  const std::function<bool(const Report&)>& on_report = nullptr);
+
+// A scripted update server: the list document, then one package answer per connection.
+std::vector<net_testing::Reply> ListThenPackages(const std::string& list,
+                                                 const std::vector<std::string>& packages = {});
+std::string ListUrl(const net_testing::ScriptedServer& server);
 
 // A release site built from an image folder with varne-release (with more options, such as
 // "--sign <key>", when given).
@@ -84,10 +88,12 @@ class ReleaseServer {
   std::filesystem::path pid_file_;
 };
 
-// A one-entry package holding `bytes` under `name`, as the update server sends it.
-std::string PackageOf(const std::string& name, const std::string& bytes);
-// A package of several entries (name, bytes), such as the game's package.
+// A package holding each (name, bytes), as the update server sends a file or as the game's
+// package holds its entries.
 std::string PackageOf(const std::vector<std::pair<std::string, std::string>>& entries);
+inline std::string PackageOf(const std::string& name, const std::string& bytes) {
+  return PackageOf({{name, bytes}});
+}
 
 // The MD5 of bytes as 32 lower-case hexadecimal digits.
 std::string Md5Of(const std::string& bytes);

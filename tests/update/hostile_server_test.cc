@@ -3,24 +3,18 @@
 // Every network limit of this program is cut to kLimitMs.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <new>
-#include <set>
+#include <optional>
+#include <thread>
 
-#include "base/exception.h"
 #include "engine_harness.h"
 #include "net/http_client.h"
 #include "net/testing/scripted_server.h"
 #include "net/time_limits.h"
-#include "platform/text.h"
-#include "res/resource.h"
-#include "ui/bmp_file.h"
-#include "ui/testing/recording_view.h"
-#include "ui/varne_updater_dlg.h"
 
 namespace {
 
@@ -54,130 +48,99 @@ namespace {
 using net_testing::kSilent;
 using net_testing::Reply;
 using net_testing::ScriptedServer;
-using ui_testing::RecordingView;
 using Clock = std::chrono::steady_clock;
-
-const std::string kErrorLead =
-    "エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:\r\n";
 
 std::string Answer(const std::string& body, bool announce = true) {
   const std::string length = "Content-Length: " + std::to_string(body.size()) + "\r\n";
   return "HTTP/1.0 200 OK\r\n" + (announce ? length : "") + "\r\n" + body;
 }
 
-
-// The game's package with the dialog's settings, read as start-up reads it.
-void InstallGamePackage(const InstallFolder& install, std::uint16_t port) {
-  const std::string settings =
-      "main_image=skin.bmp\r\nserverside_url=http://127.0.0.1:" + std::to_string(port) +
-      "/list\r\n";
-  install.Write("RV7.VPK",
-                PackageOf({{"dlgconfig.conf", test_support::Utf16LeWithBom(settings)},
-                           {"skin.bmp", bmp::Bmp24(2, 1, {1, 1})}}));
-  Singleton<VarneFileManager>::GetInstance()->ClearFileList();
-  Singleton<VarneFileManager>::GetInstance()->ReadPackage(".\\RV7.vpk");
-}
-
-std::set<std::string> FilesIn(const InstallFolder& install) {
-  std::set<std::string> names;
-  for (const auto& item : std::filesystem::recursive_directory_iterator(install.GetPath())) {
-    names.insert(item.path().lexically_relative(install.GetPath()).string());
-  }
-  return names;
-}
-
-// The release of the stall cases: one small file, then one larger.
-const std::string kTwo(100000, 't');
-const std::string kList =
-    "1::one.txt:3:" + Md5Of("one") + "\r\n1::two.bin:100000:" + Md5Of(kTwo) + "\r\n";
-
 // A reply that sends `head` and then nothing until the server goes.
 Reply SilentAfter(const std::string& head) { return {{head, "never sent"}, kSilent}; }
 Reply Whole(const std::string& body, bool announce = true) { return {{Answer(body, announce)}}; }
 
-using QuitNow = std::function<bool(const RecordingView&, ScriptedServer&)>;
-
-struct Stall {
-  std::string stage;
-  std::vector<Reply> replies;  // the list's, then one per package; none: no connection is made
-  QuitNow quit_now;            // when the user quits, seen from the dialog's tick
-  std::string error;           // how the run ends without a quit
-  std::set<std::string> left;  // the install afterwards
-};
+// The moment the user quits, from the reports so far and the requests the server saw.
+using QuitNow = std::function<bool(const std::vector<Report>&, ScriptedServer&)>;
 
 QuitNow AfterRequests(std::size_t count) {
   return [count](auto&, auto& server) { return server.GetRequests().size() >= count; };
 }
 
-// The dialog shows the second file, with at least `bytes` of it received.
+// The run shows the second file, with at least `bytes` of it received.
 QuitNow ShowingTwo(int bytes) {
-  return [bytes](const RecordingView& view, auto&) {
-    const auto text = view.texts.find(IDC_TASK_EDIT);
-    const auto bar = view.bars.find(IDC_TASK_PROGRESS);
-    return text != view.texts.end() && text->second == "two.bin" && bar != view.bars.end() &&
-           bar->second.position >= bytes;
+  return [bytes](const std::vector<Report>& reports, auto&) {
+    return !reports.empty() && reports.back().text == "two.bin" && reports.back().received >= bytes;
   };
 }
 
-std::vector<Stall> Stalls() {
-  const std::string two = Answer(PackageOf("two.bin", kTwo));
+TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
+  // The release: one small file, then one larger.
+  const std::string two_bytes(100000, 't');
+  const std::string list =
+      "1::one.txt:3:" + Md5Of("one") + "\r\n1::two.bin:100000:" + Md5Of(two_bytes) + "\r\n";
+  const std::string two = Answer(PackageOf("two.bin", two_bytes));
   Reply drip{{}, 1000};
   for (char byte : two.substr(0, 40)) drip.pieces.emplace_back(1, byte);
-  const Reply list = Whole(kList, false), one = Whole(PackageOf("one.txt", "one"));
+  const Reply whole_list = Whole(list, false), one = Whole(PackageOf("one.txt", "one"));
   const std::string in_header = "HttpClient : header recv error : nothing received for 700 ms.";
   const std::string in_body = "HttpClient : body recv error : nothing received for 700 ms.";
-  const std::set<std::string> none = {"RV7.VPK"}, first = {"RV7.VPK", "one.txt"};
-  const QuitNow soon = [](auto& view, auto&) { return view.ticks > 20; };
-  return {
-      {"connecting", {}, soon, "HttpClient : connect error : no connection within 700 ms.", none},
-      {"before the status line", {SilentAfter("")}, AfterRequests(1), in_header, none},
+  const struct {
+    std::string stage;
+    std::vector<Reply> replies;  // the list's, then one per package; none: no connection is made
+    QuitNow quit_now;
+    std::string error;  // how the run ends without a quit
+    bool one_installed;
+  } stalls[] = {
+      {"connecting",
+       {},
+       AfterRequests(0),
+       "HttpClient : connect error : no connection within 700 ms.",
+       false},
+      {"before the status line", {SilentAfter("")}, AfterRequests(1), in_header, false},
       {"inside the header",
        {SilentAfter("HTTP/1.0 200 OK\r\nContent-Le")},
        AfterRequests(1),
        in_header,
-       none},
-      {"between files", {list, one, SilentAfter("")}, ShowingTwo(0), in_header, first},
+       false},
+      {"between files", {whole_list, one, SilentAfter("")}, ShowingTwo(0), in_header, true},
       {"inside the body",
-       {list, one, SilentAfter(two.substr(0, 50000))},
+       {whole_list, one, SilentAfter(two.substr(0, 50000))},
        ShowingTwo(1),
        in_body,
-       first},
-      {"dripping a byte a second", {list, one, drip}, AfterRequests(3), in_header, first},
+       true},
+      {"dripping a byte a second", {whole_list, one, drip}, AfterRequests(3), in_header, true},
   };
-}
-
-// Runs the dialog against the stalled server, the user quitting at the stage's moment or not at
-// all. Gives how long the dialog took to end after the quit.
-Clock::duration RunDialog(const Stall& stall, bool quit) {
-  std::unique_ptr<net_testing::UnansweredListener> unanswered;
-  ScriptedServer server;
-  if (stall.replies.empty()) unanswered = std::make_unique<net_testing::UnansweredListener>();
-  if (!stall.replies.empty()) server.SetReplies(stall.replies);
-  InstallFolder install;
-  InstallGamePackage(install, unanswered ? unanswered->GetPort() : server.GetPort());
-  RecordingView view;
-  CVarneUpdaterDlg dialog(view);
-  Clock::time_point quit_at = Clock::time_point::max();
-  if (quit) {
-    view.on_tick = [&](IDialogEvents& events, int) {
-      if (!stall.quit_now(view, server)) return;
-      quit_at = Clock::now();
-      events.OnCommand(IDC_QUIT);
-    };
-  }
-  dialog.DoModal();
-  const Clock::duration taken = Clock::now() - quit_at;
-  using Boxes = std::vector<std::pair<std::string, std::string>>;
-  const Boxes boxes = quit ? Boxes{} : Boxes{{"エラー", kErrorLead + stall.error}};
-  EXPECT_EQ(view.boxes, boxes) << stall.stage;
-  EXPECT_EQ(FilesIn(install), stall.left) << stall.stage << (quit ? ", quit" : "");
-  return taken;
-}
-
-TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
-  for (const Stall& stall : Stalls()) {
-    EXPECT_LT(RunDialog(stall, true), std::chrono::seconds(1)) << stall.stage;
-    RunDialog(stall, false);
+  for (const auto& stall : stalls) {
+    for (const bool quit : {true, false}) {
+      ScriptedServer server;
+      if (!stall.replies.empty()) server.SetReplies(stall.replies);
+      std::optional<net_testing::UnansweredListener> unanswered;
+      if (stall.replies.empty()) unanswered.emplace();
+      const std::string url =
+          "http://127.0.0.1:" +
+          std::to_string(unanswered ? unanswered->GetPort() : server.GetPort()) + "/list";
+      InstallFolder install;
+      if (!quit) {
+        EXPECT_EQ(RunUpdate(url).error, stall.error) << stall.stage;
+      } else {
+        // The user's Quit: the manager's Stop, once the run has reached the stage. It ends the
+        // run well before the time-out would.
+        ReportLog log;
+        DownloadManager manager;
+        manager.SetProgressCallback(&ReportLog::Callback, &log);
+        manager.Start(url, "null");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ASSERT_TRUE(Eventually([&] { return stall.quit_now(log.Get(), server); }, 10))
+            << stall.stage;
+        const auto quit_at = Clock::now();
+        manager.Stop();
+        EXPECT_LT(Clock::now() - quit_at, std::chrono::milliseconds(400)) << stall.stage;
+      }
+      // Only finished files stay.
+      EXPECT_EQ(install.Exists("one.txt"), stall.one_installed) << stall.stage << quit;
+      EXPECT_FALSE(install.Exists("two.bin")) << stall.stage << quit;
+      EXPECT_TRUE(install.TemporaryFiles().empty()) << stall.stage << quit;
+    }
   }
 }
 
@@ -216,8 +179,7 @@ TEST(HostileServerTest, NothingGrowsPastWhatTheListAllows) {
     InstallFolder install;
     install.Write(name, "old");
     largest_allocation = 0;
-    const Outcome outcome =
-        RunUpdate("http://127.0.0.1:" + std::to_string(server.GetPort()) + "/list");
+    const Outcome outcome = RunUpdate(ListUrl(server));
     EXPECT_LT(largest_allocation, std::size_t{16} << 20) << c.list;
     EXPECT_EQ(outcome.error, c.error) << c.list;
     const bool downloads = c.error.find("(") == std::string::npos && !c.package.pieces.empty();

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdio>
-#include <sys/wait.h>
 
 #include "engine_harness.h"
 #include "local_servers.h"
@@ -24,7 +24,8 @@ ToolResult RunTool(const std::string& arguments) {
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
   char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, n);
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    result.output.append(buffer, n);
   const int status = pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
@@ -52,9 +53,9 @@ class ReleaseToolTest : public testing::Test {
   }
 
   std::string Build(const std::string& options = "") const {
-    const ToolResult result = RunTool("build '" + image_.GetPath().string() + "' '" +
-                                      site_.GetPath().string() + "' --listen 127.0.0.1:" +
-                                      std::to_string(port_) + " --path /game/list " + options);
+    const ToolResult result =
+        RunTool("build '" + image_.GetPath().string() + "' '" + site_.GetPath().string() +
+                "' --listen 127.0.0.1:" + std::to_string(port_) + " --path /game/list " + options);
     EXPECT_EQ(result.status, 0) << result.output;
     return result.output.substr(0, result.output.find('\n'));
   }
@@ -72,8 +73,8 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
   EXPECT_EQ(Build(), "3 files, 5014 bytes: 3 packages written, 0 kept, 0 removed");
   EXPECT_EQ(ReadFile(site_.GetPath() / "filelist"),
             "1::a.txt:5:" + Md5Of("alpha") + "\r\n" +
-            "1::data\\sub\\b.bin:5000:" + Md5Of(std::string(5000, 'b')) + "\r\n" +
-            "1::data\\日本.txt:9:" + Md5Of("ゲーム") + "\r\n");
+                "1::data\\sub\\b.bin:5000:" + Md5Of(std::string(5000, 'b')) + "\r\n" +
+                "1::data\\日本.txt:9:" + Md5Of("ゲーム") + "\r\n");
   EXPECT_EQ(CountFiles(site_.GetPath() / "packages"), 3u);
 
   // One file changed, one gone, one new: only those packages are touched.
@@ -82,13 +83,15 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
   Image("c.txt", "gamma");
   EXPECT_EQ(Build(), "3 files, 20 bytes: 2 packages written, 1 kept, 1 removed");
   EXPECT_EQ(CountFiles(site_.GetPath() / "packages"), 3u);
-  EXPECT_FALSE(std::filesystem::exists(site_.GetPath() / "packages" / "%25%36%34%25%36%31%25%37%34%25%36%31%25%35%43%25%37%33%25%37%35%25%36%32"));
+  EXPECT_FALSE(std::filesystem::exists(
+      site_.GetPath() / "packages" /
+      "%25%36%34%25%36%31%25%37%34%25%36%31%25%35%43%25%37%33%25%37%35%25%36%32"));
 
   // A name that the list cannot carry is refused, and the site stays as it was.
   const std::string list = ReadFile(site_.GetPath() / "filelist");
   Image("bad:name.txt", "x");
-  const ToolResult refused = RunTool("build '" + image_.GetPath().string() + "' '" +
-                                     site_.GetPath().string() + "'");
+  const ToolResult refused =
+      RunTool("build '" + image_.GetPath().string() + "' '" + site_.GetPath().string() + "'");
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.output.find("bad:name.txt"), std::string::npos) << refused.output;
   EXPECT_EQ(ReadFile(site_.GetPath() / "filelist"), list);
@@ -101,8 +104,7 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
   std::string public_key = RunTool("keygen '" + key_file + "'").output;
   public_key.pop_back();
   Build("--sign '" + key_file + "'");
-  const std::string package_query =
-      "?file=%25%36%31%25%32%45%25%37%34%25%37%38%25%37%34&orgsize=5";
+  const std::string package_query = "?file=%25%36%31%25%32%45%25%37%34%25%37%38%25%37%34&orgsize=5";
   const std::string hostile[] = {
       "?file=%25%32%45%25%32%45%25%35%43%25%36%31&orgsize=1",  // ..\a
       "?file=..%2F..%2Fetc%2Fpasswd&orgsize=1",
@@ -122,18 +124,34 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
     EXPECT_EQ(check.output, "3 files, 5014 bytes\n");
     const ToolResult signed_check = RunTool("check " + Url() + " --public-key " + public_key);
     EXPECT_EQ(signed_check.status, 0) << signed_check.output;
+    if (own) {
+      // A list changed after it was signed is refused.
+      const std::string list = ReadFile(site_.GetPath() / "filelist");
+      WriteFile(site_.GetPath() / "filelist", list + "1::extra.dat:1:x\r\n");
+      const ToolResult tampered = RunTool("check " + Url() + " --public-key " + public_key);
+      EXPECT_EQ(tampered.status, 1);
+      EXPECT_NE(tampered.output.find("file list does not match its signature."), std::string::npos)
+          << tampered.output;
+      WriteFile(site_.GetPath() / "filelist", list);
+    }
+    // varne-fetch writes what it fetched, and on a refusal exits 1 and leaves no file.
     TempFolder out("varne-fetched");
-    const auto fetch = [&](const std::string& query) {
-      return std::system((std::string(VARNE_BINARY_DIR) + "/bin/varne-fetch '" + Url(query) +
-                          "' -o '" + (out.GetPath() / "got").string() + "' 2>/dev/null")
-                             .c_str());
+    const auto fetch = [&](const std::string& query, const std::string& name) {
+      const int status =
+          std::system((std::string(VARNE_BINARY_DIR) + "/bin/varne-fetch '" + Url(query) +
+                       "' -o '" + (out.GetPath() / name).string() + "' 2>/dev/null")
+                          .c_str());
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     };
-    ASSERT_EQ(fetch(package_query), 0) << server;
+    ASSERT_EQ(fetch(package_query, "got"), 0) << server;
     VarneFileSystem package;
     package.ReadPackage(platform::ToInternalPath((out.GetPath() / "got").string()));
     FileInfoCellEx entry;
     EXPECT_TRUE(package.LookupEntry("a.txt", &entry)) << server;
-    for (const std::string& query : hostile) EXPECT_NE(fetch(query), 0) << server << query;
+    for (const std::string& query : hostile) {
+      EXPECT_EQ(fetch(query, "refused"), 1) << server << query;
+      EXPECT_FALSE(std::filesystem::exists(out.GetPath() / "refused")) << server << query;
+    }
   }
   const ToolResult missing = RunTool("check http://127.0.0.1:" + std::to_string(port_) + "/none");
   EXPECT_EQ(missing.status, 1);

@@ -1,5 +1,6 @@
 // varne-release: the publisher's side of the update protocol. Builds a release site from an install
 // image, serves it locally, and checks a deployed list with the updater's own client and parser.
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,8 +19,8 @@
 #include "site_server.h"
 #include "site_signer.h"
 #include "storage/varne_file_manager.h"
-#include "update/download_manager.h"
 #include "update/file_list.h"
+#include "update/release_protocol.h"
 #include "update/release_signature.h"
 #include "update/update_run.h"
 
@@ -109,7 +110,8 @@ int Build(const Arguments& args) {
   SiteOptions options;
   if (!args.listen.empty()) options.listen = args.listen;
   if (!args.path.empty()) options.list_path = args.path;
-  if (options.list_path.empty() || options.list_path[0] != '/') return Usage("--path must start with /");
+  if (options.list_path.empty() || options.list_path[0] != '/')
+    return Usage("--path must start with /");
   const int days = args.expires.empty() ? 30 : std::atoi(args.expires.c_str());
   if (days <= 0 || (!args.expires.empty() && args.sign.empty())) {
     return Usage("--expires takes a number of days, with --sign");
@@ -118,15 +120,16 @@ int Build(const Arguments& args) {
   std::printf("%d files, %llu bytes: %d packages written, %d kept, %d removed\n", summary.files,
               static_cast<unsigned long long>(summary.bytes), summary.packages_written,
               summary.packages_kept, summary.packages_removed);
-  const std::filesystem::path signature = std::filesystem::path(args.positional[1]) / kSiteSignatureName;
+  const std::filesystem::path signature =
+      std::filesystem::path(args.positional[1]) / kSiteSignatureName;
   if (args.sign.empty()) {
     // A signature of an earlier build would no longer match the list.
     std::filesystem::remove(signature);
   } else {
     const std::uint64_t serial =
         SignSite(args.positional[0], args.positional[1], args.sign, days, std::time(nullptr));
-    std::printf("signed: serial %llu, expires in %d days\n", static_cast<unsigned long long>(serial),
-                days);
+    std::printf("signed: serial %llu, expires in %d days\n",
+                static_cast<unsigned long long>(serial), days);
   }
   std::printf("list URL: http://%s%s\n", options.listen.c_str(), options.list_path.c_str());
   return 0;
@@ -143,8 +146,8 @@ int Serve(const Arguments& args) {
   const std::string site = args.positional[0];
   ConfigBase settings;
   settings.Load(site + "/" + kSiteSettingsName);
-  const std::string listen = args.listen.empty() ? settings.LoadString("listen", "127.0.0.1:8080")
-                                                 : args.listen;
+  const std::string listen =
+      args.listen.empty() ? settings.LoadString("listen", "127.0.0.1:8080") : args.listen;
   const std::string path = settings.LoadString("path", "/filelist");
   std::uint32_t address = 0;
   std::uint16_t port = 0;
@@ -166,25 +169,22 @@ int Serve(const Arguments& args) {
 int InstallIntoScratchFolder(const std::string& url, const std::string& public_key) {
   namespace fs = std::filesystem;
   const fs::path previous = fs::current_path();
-  const fs::path scratch = fs::temp_directory_path() / ("varne-check-" + std::to_string(std::time(nullptr)) +
-                                                        "-" + std::to_string(std::random_device{}()));
+  const fs::path scratch =
+      fs::temp_directory_path() / ("varne-check-" + std::to_string(std::time(nullptr)) + "-" +
+                                   std::to_string(std::random_device{}()));
   fs::create_directories(scratch);
   fs::current_path(scratch);
-  int result = DownloadManager::kIdle;
-  std::tstring error;
+  UpdateOutcome outcome;
   {
     VarneFileManager files;
-    DownloadManager manager;
-    manager.SetPublicKey(public_key);
-    manager.Start(url, "null");
-    while ((result = manager.Wait(100)) == DownloadManager::kRunning) {
-    }
-    error = manager.GetErrorMessage();
+    HttpClient client;
+    const std::atomic<bool> running = true;
+    outcome = UpdateRun({client, url, public_key, running, {}}).Run();
   }
   fs::current_path(previous);
   fs::remove_all(scratch);
-  if (result != DownloadManager::kCompleted) {
-    std::fprintf(stderr, "%s\n", error.c_str());
+  if (!outcome.completed) {
+    std::fprintf(stderr, "%s\n", outcome.error.c_str());
     return 1;
   }
   std::printf("every file matches its list line and its signature\n");

@@ -14,7 +14,7 @@
 #include "site_layout.h"
 #include "storage/md5.h"
 #include "storage/varne_file_system.h"
-#include "update/update_run.h"
+#include "update/release_protocol.h"
 
 namespace fs = std::filesystem;
 
@@ -121,7 +121,8 @@ void WriteSiteFile(const fs::path& path, const std::string& bytes) {
   fs::rename(temporary, path);
 }
 
-SiteSummary BuildSite(const std::string& image, const std::string& site, const SiteOptions& options) {
+SiteSummary BuildSite(const std::string& image, const std::string& site,
+                      const SiteOptions& options) {
   const fs::path image_folder = fs::absolute(image).lexically_normal();
   const fs::path site_folder = fs::absolute(site).lexically_normal();
   if (!fs::is_directory(image_folder)) throw Exception("not a folder: " + image, true);

@@ -1,0 +1,144 @@
+#include "update/release_protocol.h"
+
+#include <algorithm>
+#include <deque>
+#include <iterator>
+#include <vector>
+
+#include "base/exception.h"
+#include "base/utf8string.h"
+#include "config/config_base.h"
+#include "platform/crypto.h"
+#include "storage/default_file.h"
+#include "storage/md5.h"
+#include "update/install_names.h"
+#include "update/proxy_discovery.h"
+
+namespace {
+
+constexpr char kListUserAgent[] = "RovanSevenFileListClient";
+// A longer list is refused: it would cost the memory of a list of millions of files.
+constexpr std::uint32_t kMaxListBytes = 256u << 20;
+// The list is received and converted in blocks of this size.
+constexpr std::size_t kListBlockSize = 1 << 20;
+constexpr std::uint32_t kBlockSize = 1 << 20;
+
+// Keeps the list document as it arrives in blocks of its own, so that it costs its size (no
+// buffer that doubles and is copied as it grows), and refuses it past the limit, announced or
+// not.
+class ListSink : public IHttpBodySink {
+ public:
+  void OnBegin(bool announced, std::uint32_t length) override {
+    if (announced && length > kMaxListBytes) Refuse();
+  }
+  void OnData(const std::uint8_t* bytes, std::size_t size) override {
+    if (size > kMaxListBytes - size_) Refuse();
+    size_ += size;
+    sha256_.Update(bytes, size);
+    const auto* text = reinterpret_cast<const char*>(bytes);
+    while (size > 0) {
+      if (blocks_.empty() || blocks_.back().size() == kListBlockSize) {
+        blocks_.emplace_back().reserve(kListBlockSize);
+      }
+      std::string& block = blocks_.back();
+      const std::size_t taken = std::min(size, kListBlockSize - block.size());
+      block.append(text, taken);
+      text += taken;
+      size -= taken;
+    }
+  }
+  void OnEnd(std::uint32_t) override {}
+
+  std::size_t Size() const { return size_; }
+  std::deque<std::string>& Blocks() { return blocks_; }
+  ListDigest Digest() { return {size_, sha256_.Final()}; }
+
+ private:
+  [[noreturn]] static void Refuse() {
+    throw DownloadManagerException("List file error(Data size over 256 MiB).", true);
+  }
+
+  std::deque<std::string> blocks_;
+  std::size_t size_ = 0;
+  platform::Sha256 sha256_;
+};
+
+void ParseListPiece(const std::string& bytes, FileList& list) {
+  utf8string text;
+  text.SetUtf8Data(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  ParseFileList(text.GetString(), list);
+}
+
+// Converts and parses the document a run of whole lines at a time, each block freed once it is
+// parsed. Lines are cut after their line feed, a byte that no multi-byte UTF-8 character holds,
+// so the pieces read exactly as the whole document would.
+FileList ParseListBlocks(std::deque<std::string>& blocks) {
+  FileList parsed;
+  std::string piece;
+  while (!blocks.empty()) {
+    piece += blocks.front();
+    blocks.pop_front();
+    const std::size_t end = blocks.empty() ? piece.size() : piece.rfind('\n') + 1;
+    if (end == 0) continue;
+    ParseListPiece(piece.substr(0, end), parsed);
+    piece.erase(0, end);
+  }
+  return parsed;
+}
+
+std::tstring PercentEncoded(const std::tstring& text) {
+  utf8string utf8;
+  utf8.SetString(text);
+  return utf8.GetUrlEncoded();
+}
+
+}  // namespace
+
+std::tstring EncodePathForQuery(const std::tstring& path) {
+  return PercentEncoded(PercentEncoded(path));
+}
+
+std::tstring DigestOfFile(const std::tstring& path) {
+  DefaultFile file;
+  try {
+    file.Open(path.c_str(), kOpenBinaryReadOnly);
+  } catch (const Exception&) {
+    // A missing or unreadable file simply differs from the listed one.
+    return {};
+  }
+  const std::uint64_t size = file.GetSize();
+  std::vector<std::uint8_t> block(
+      static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlockSize)));
+  MD5Context context;
+  for (std::uint64_t done = 0; done < size;) {
+    std::uint32_t read = 0;
+    if (file.Read(block.data(), static_cast<std::uint32_t>(block.size()), &read) < 0) return {};
+    context.Update(block.data(), read);
+    done += read;
+  }
+  return MD5Context::ToText(context.Final());
+}
+
+void UseConfiguredProxy(HttpClient& client) {
+  ConfigBase config;
+  config.Load(kProxyConfigName);
+  client.SetProxy(DiscoverProxy(config));
+}
+
+ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& list) {
+  client.SetUserAgent(kListUserAgent);
+  ListSink document;
+  client.Request(url, document);
+  if (document.Size() == 0) {
+    throw DownloadManagerException("List file error(Data size is zero).", true);
+  }
+  // Parsed apart, so that a list refused half-way appends nothing.
+  FileList parsed = ParseListBlocks(document.Blocks());
+  if (list.empty()) {
+    list = std::move(parsed);
+  } else {
+    list.insert(list.end(), std::make_move_iterator(parsed.begin()),
+                std::make_move_iterator(parsed.end()));
+  }
+  return document.Digest();
+}
