@@ -19,9 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Key {
-  explicit Key(const fs::path& file) : file(file) {
-    WriteFile(file, pair.private_pem);
-  }
+  explicit Key(const fs::path& file) : file(file) { WriteFile(file, pair.private_pem); }
   platform::P256Key pair = platform::GenerateP256Key();
   fs::path file;
   std::string Public() const { return EncodeBase64(pair.public_key); }
@@ -113,7 +111,9 @@ TEST_F(SignedReleaseTest, AttacksAreRefusedAndTheInstallStaysAsItWas) {
   };
   const Attack attacks[] = {
       {"list tampered",
-       [&] { WriteFile(site_ / "filelist", ReadFile(site_ / "filelist") + "1::extra.dat:1:x\r\n"); },
+       [&] {
+         WriteFile(site_ / "filelist", ReadFile(site_ / "filelist") + "1::extra.dat:1:x\r\n");
+       },
        "file list does not match its signature."},
       {"package swapped",
        [&] {
@@ -125,16 +125,16 @@ TEST_F(SignedReleaseTest, AttacksAreRefusedAndTheInstallStaysAsItWas) {
          }
        },
        "level.dat"},
-      {"signed with another key",
-       [&] { BuildSite(image_, site_, port_, other.Sign()); }, "signature does not verify."},
+      {"signed with another key", [&] { BuildSite(image_, site_, port_, other.Sign()); },
+       "signature does not verify."},
       {"signature missing", [&] { fs::remove(site_ / "filelist.sig"); }, "signature missing"},
-      {"expired",
-       [&] { resign([](ReleaseSignature& r) { r.expires = std::time(nullptr) - 60; }); },
+      {"expired", [&] { resign([](ReleaseSignature& r) { r.expires = std::time(nullptr) - 60; }); },
        "release expired."},
       {"rollback",
        [&] {
          const auto serial = VerifyRelease(ReadFile(site_ / "filelist.sig"), key_.Public()).serial;
-         WriteFile(install_ / kReleaseStateName, "ReleaseSerial=" + std::to_string(serial + 1) + "\r\n");
+         WriteFile(install_ / kReleaseStateName,
+                   "ReleaseSerial=" + std::to_string(serial + 1) + "\r\n");
        },
        "older release than installed."},
       {"mix and match", [&] { WriteFile(site_ / "filelist.sig", old_signature); },
@@ -156,8 +156,8 @@ TEST_F(SignedReleaseTest, HostileServerCannotCutTheListOrSendEndlessData) {
   net_testing::ScriptedServer hostile;
   TempFolder scripted("varne-signed-scripted");
   install_ = scripted.GetPath();
-  LayOutInstall(install_, "http://127.0.0.1:" + std::to_string(hostile.GetPort()) + "/filelist", true,
-                "serverside_publickey=" + key_.Public() + "\r\n");
+  LayOutInstall(install_, "http://127.0.0.1:" + std::to_string(hostile.GetPort()) + "/filelist",
+                true, "serverside_publickey=" + key_.Public() + "\r\n");
   WriteFile(install_ / "level.dat", "level one");
   const std::string ok = "HTTP/1.0 200 OK\r\n\r\n";
 
@@ -175,11 +175,14 @@ TEST_F(SignedReleaseTest, HostileServerCannotCutTheListOrSendEndlessData) {
 TEST_F(SignedReleaseTest, KeyRotationThroughTheGamePackage) {
   const Key next{root_.GetPath() / "next.key"};
   TempFolder rotated("varne-rotated");
-  LayOutInstall(rotated.GetPath(), ListUrl(), true, "serverside_publickey=" + next.Public() + "\r\n");
+  LayOutInstall(rotated.GetPath(), ListUrl(), true,
+                "serverside_publickey=" + next.Public() + "\r\n");
   Publish({{"RV7.VPK", ReadFile(rotated.GetPath() / "RV7.VPK")}}, key_.Sign() + " " + next.Sign());
   ProcessResult run = Update();
   ASSERT_EQ(run.status, 0) << run.out << run.err;
-  ASSERT_TRUE(Eventually([&] { return ReadFile(install_ / "RV7.VPK") == ReadFile(rotated.GetPath() / "RV7.VPK"); }, 20));
+  ASSERT_TRUE(Eventually(
+      [&] { return ReadFile(install_ / "RV7.VPK") == ReadFile(rotated.GetPath() / "RV7.VPK"); },
+      20));
   // The restarted copy holds the install until it is done; then a run finds nothing to do.
   ASSERT_TRUE(Eventually([&] { return Update().status == 0; }, 20));
   // It read the new key: a release signed with it alone installs, one signed with the old key
@@ -194,7 +197,8 @@ TEST_F(SignedReleaseTest, KeyRotationThroughTheGamePackage) {
 
 TEST_F(SignedReleaseTest, CheckVerifiesAPublishedSite) {
   Publish({{"level.dat", "level two"}}, key_.Sign());
-  const std::string check = BinaryPath("varne-release") + " check " + ListUrl() + " --public-key " + key_.Public();
+  const std::string check =
+      BinaryPath("varne-release") + " check " + ListUrl() + " --public-key " + key_.Public();
   ProcessResult run = RunIn(root_.GetPath(), check);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   WriteFile(site_ / "filelist", ReadFile(site_ / "filelist") + "1::extra.dat:1:x\r\n");
