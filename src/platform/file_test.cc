@@ -64,43 +64,42 @@ TEST_F(FileTest, NamesAreFoundWithoutRegardToCase) {
   EXPECT_EQ(ResolvePath(Internal("game\\DATA\\rv7.VPK")), (root_ / "Game/dAtA/RV7.vpk").string());
 }
 
-TEST_F(FileTest, DenyWriteSharingRefusesConflictingOpens) {
+TEST_F(FileTest, OpensRefusedBySharingOrForTheirCause) {
   Put("shared.bin", "x");
+  fs::create_directories(root_ / "folder");
   const std::string path = Internal("shared.bin");
-  File reader, writer, other_reader, free_writer;
+  File reader, other;
   ASSERT_EQ(reader.Open(path, Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
             OpenError::kNone);
-  EXPECT_EQ(other_reader.Open(path, Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
-            OpenError::kNone);
-  // A refused truncating open must leave the bytes alone.
-  EXPECT_EQ(writer.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kCreateAlways),
-            OpenError::kDenied);
+  const struct {
+    std::string path;
+    Access access;
+    Share share;
+    Disposition disposition;
+    OpenError error;
+  } opens[] = {
+      {path, Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting, OpenError::kNone},
+      // A refused truncating open must leave the bytes alone.
+      {path, Access::kWrite, Share::kDenyWrite, Disposition::kCreateAlways, OpenError::kDenied},
+      {path, Access::kReadWrite, Share::kReadWrite, Disposition::kOpenExisting, OpenError::kNone},
+      {path, Access::kWrite, Share::kReadWrite, Disposition::kCreateNew, OpenError::kExists},
+      {Internal("missing.txt"), Access::kRead, Share::kReadWrite, Disposition::kOpenExisting,
+       OpenError::kOther},
+      {Internal("folder"), Access::kRead, Share::kReadWrite, Disposition::kOpenExisting,
+       OpenError::kOther},
+  };
+  for (const auto& open : opens) {
+    EXPECT_EQ(other.Open(open.path, open.access, open.share, open.disposition), open.error)
+        << open.path << " " << int(open.access);
+    EXPECT_EQ(other.IsOpen(), open.error == OpenError::kNone);
+    other.Close();
+  }
   EXPECT_EQ(Get("shared.bin"), "x");
-  EXPECT_EQ(
-      free_writer.Open(path, Access::kReadWrite, Share::kReadWrite, Disposition::kOpenExisting),
-      OpenError::kNone);
   reader.Close();
-  other_reader.Close();
-  ASSERT_EQ(writer.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kOpenExisting),
+  ASSERT_EQ(other.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kOpenExisting),
             OpenError::kNone);
   EXPECT_EQ(reader.Open(path, Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
             OpenError::kDenied);
-}
-
-TEST_F(FileTest, OpenFailuresAreClassified) {
-  Put("there.txt", "x");
-  File file;
-  EXPECT_EQ(
-      file.Open(Internal("there.txt"), Access::kWrite, Share::kReadWrite, Disposition::kCreateNew),
-      OpenError::kExists);
-  EXPECT_EQ(file.Open(Internal("missing.txt"), Access::kRead, Share::kReadWrite,
-                      Disposition::kOpenExisting),
-            OpenError::kOther);
-  fs::create_directories(root_ / "folder");
-  EXPECT_EQ(
-      file.Open(Internal("folder"), Access::kRead, Share::kReadWrite, Disposition::kOpenExisting),
-      OpenError::kOther);
-  EXPECT_FALSE(file.IsOpen());
 }
 
 TEST_F(FileTest, WritesStopShortWhenTheDiskIsFull) {
@@ -144,15 +143,16 @@ TEST_F(FileTest, ReplaceKeepsPermissionsAndMarksNewPrograms) {
   EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 4);
 }
 
-TEST_F(FileTest, FullPathsResolveDotsByName) {
-  EXPECT_EQ(GetFullPath("\\opt\\game\\.\\data\\..\\RV7.vpk"), "\\opt\\game\\RV7.vpk");
-  EXPECT_EQ(GetFullPath("\\opt\\game\\"), "\\opt\\game\\");
-  EXPECT_EQ(GetFullPath("\\..\\x"), "\\x");
+TEST_F(FileTest, FullPathsAndListings) {
   const std::string cwd = ToInternalPath(fs::current_path().string());
-  EXPECT_EQ(GetFullPath("sub\\file.txt"), cwd + "\\sub\\file.txt");
-}
+  const std::pair<std::string, std::string> paths[] = {
+      {"\\opt\\game\\.\\data\\..\\RV7.vpk", "\\opt\\game\\RV7.vpk"},
+      {"\\opt\\game\\", "\\opt\\game\\"},
+      {"\\..\\x", "\\x"},
+      {"sub\\file.txt", cwd + "\\sub\\file.txt"},
+  };
+  for (const auto& [path, full] : paths) EXPECT_EQ(GetFullPath(path), full) << path;
 
-TEST_F(FileTest, ListingReportsFilesAndFolders) {
   Put("a.txt", "");
   Put("sub/b.txt", "");
   std::vector<DirectoryItem> items;
