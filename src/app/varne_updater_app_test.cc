@@ -1,3 +1,6 @@
+// Start-up as the updater runs it, with a fake dialog and no desktop: the single-instance check,
+// the game and swap-program checks through the window finder, and what each outcome shows. Real
+// windows, a second copy raising the first and the restart are tested in tests/window and tests/app.
 #include "app/varne_updater_app.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +12,6 @@
 #include <thread>
 
 #include "app/mutex.h"
-#include "app/single_app.h"
 #include "app/swap_cleanup.h"
 #include "app/window_finder.h"
 #include "base/exception.h"
@@ -144,7 +146,7 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
          ASSERT_EQ(other_copy->Create(install.InstanceName()), 0);
        },
        App::kRefused, "", 0},
-      {"game runs", "bin\\Game.exe",
+      {"game runs", "bin\\game.EXE",  // found without regard to case
        [](const Install& install, FakeUi&) {
          fs::create_directories(install.Folder().Native("bin"));
          install.StartCopy("bin/Game.exe", "2");
@@ -201,45 +203,6 @@ TEST_F(StartupTest, SwapProgramIsAwaitedThenRemovedOrLeftAfterThreeTries) {
   CleanUpSwapProgram(install.Folder().Path("rv7swap_ansi.exe"), std::chrono::milliseconds(100));
   EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(300));
   EXPECT_TRUE(fs::exists(install.Folder().Native("rv7swap_ansi.exe")));
-}
-
-TEST(SingleAppTest, OneCopyPerNameCaseMatters) {
-  unsetenv("DISPLAY");
-  SingleApp first, second, other_case, own;
-  EXPECT_TRUE(first.Check("\\opt\\game\\RV7.EXE"));
-  EXPECT_FALSE(second.Check("\\opt\\game\\RV7.EXE"));
-  EXPECT_TRUE(other_case.Check("\\opt\\Game\\RV7.EXE"));
-  // The mutex is the path with "?" for each backslash; an empty name is the running executable.
-  Mutex probe;
-  EXPECT_EQ(probe.Create("?opt?game?RV7.EXE"), 1);
-  ASSERT_TRUE(own.Check(""));
-  std::tstring name = std::tstring::GetModulePath();
-  name.BackslashesToQuestionMarks();
-  EXPECT_EQ(probe.Create(name), 1);
-}
-
-TEST(WindowFinderTest, WithoutDisplayProcessesAreFoundButNoWindows) {
-  unsetenv("DISPLAY");
-  const Install install("Game.exe");
-  // Long enough to outlast the checks below on a loaded machine; the infinite wait ends with it.
-  install.StartCopy("Game.exe", "3");
-  const TestFolder& folder = install.Folder();
-  Util::WindowFinder finder;
-  EXPECT_FALSE(finder.HasDisplay());
-  EXPECT_EQ(finder.FindWindowByModule(folder.Path("Game.exe")), 0u);
-  // Found with the letter case it has on disk; neither nothing nor the folder runs.
-  EXPECT_TRUE(finder.IsModuleRunning(folder.Path("game.EXE")));
-  for (const std::tstring& path : {folder.Path("Other.exe"), std::tstring(), folder.Path()}) {
-    EXPECT_FALSE(finder.IsModuleRunning(path)) << path;
-  }
-  EXPECT_EQ(finder.WaitForModuleExit(folder.Path("GAME.EXE"), 50),
-            Util::WindowFinder::kWaitTimeout);
-  const auto before = Clock::now();
-  EXPECT_EQ(finder.WaitForModuleExit(folder.Path("GAME.EXE"), Util::WindowFinder::kInfinite),
-            Util::WindowFinder::kWaitEnded);
-  EXPECT_GT(Clock::now() - before, std::chrono::milliseconds(100));
-  EXPECT_EQ(finder.WaitForModuleExit("", Util::WindowFinder::kInfinite),
-            Util::WindowFinder::kWaitEnded);
 }
 
 }  // namespace
