@@ -1,6 +1,7 @@
 // Start-up as the updater runs it, with a fake dialog and no desktop: the single-instance check,
 // the game and swap-program checks through the window finder, and what each outcome shows. Real
-// windows, a second copy raising the first and the restart are tested in tests/window and tests/app.
+// windows, a second copy raising the first and the restart are tested in tests/window and
+// tests/app.
 #include "app/varne_updater_app.h"
 
 #include <gtest/gtest.h>
@@ -116,7 +117,22 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
   };
   std::optional<Mutex> other_copy;
   const Case cases[] = {
-      {"runs", "game.exe", [](const Install&, FakeUi&) {}, App::kRunCompleted, "", 1},
+      // In the install folder, with the package open and the left-over swap program gone; a
+      // copy for another install folder does not count.
+      {"runs", "game.exe",
+       [&](const Install& install, FakeUi& ui) {
+         install.Folder().Write("rv7swap_ansi.exe", "left over");
+         other_copy.emplace();
+         ASSERT_EQ(other_copy->Create(Install("x").InstanceName()), 0);
+         ui.dialog = [&install] {
+           EXPECT_TRUE(fs::equivalent(fs::current_path(), install.Folder().Native()));
+           EXPECT_FALSE(fs::exists("rv7swap_ansi.exe"));
+           DlgConfig config;
+           config.LoadFromPackfile("dlgconfig.conf");  // through the file manager
+           EXPECT_EQ(config.LoadString("runfilename", ""), "game.exe");
+         };
+       },
+       App::kRunCompleted, "", 1},
       {"no game named", "", [](const Install&, FakeUi&) {}, App::kRunCompleted, "", 1},
       {"run incomplete", "game.exe", [](const Install&, FakeUi& ui) { ui.completed = false; },
        App::kFailed, "", 1},
@@ -163,27 +179,6 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
     EXPECT_EQ(ui.dialogs, c.dialogs);
     other_copy.reset();
   }
-}
-
-TEST_F(StartupTest, TheDialogRunsInTheInstallFolderWithThePackageOpen) {
-  const Install install("game.exe");
-  install.Folder().Write("rv7swap_ansi.exe", "left over");
-  FakeUi ui;
-  std::tstring run_file;
-  ui.dialog = [&] {
-    EXPECT_TRUE(fs::equivalent(fs::current_path(), install.Folder().Native()));
-    DlgConfig config;
-    config.LoadFromPackfile("dlgconfig.conf");  // read from the package through the manager
-    run_file = config.LoadString("runfilename", "");
-  };
-  {
-    // Another install folder's copy does not count.
-    Mutex elsewhere;
-    ASSERT_EQ(elsewhere.Create(Install("x").InstanceName()), 0);
-    EXPECT_EQ(Run(install, ui), App::kRunCompleted);
-  }
-  EXPECT_EQ(run_file, "game.exe");
-  EXPECT_FALSE(fs::exists(install.Folder().Native("rv7swap_ansi.exe")));
   EXPECT_EQ(Singleton<IFileManager>::GetInstance(), nullptr);
 }
 
