@@ -115,32 +115,20 @@ TEST_F(FileTest, WritesStopShortWhenTheDiskIsFull) {
   EXPECT_EQ(file.Length(), 8);
 }
 
-TEST_F(FileTest, ReplaceKeepsPermissionsAndMarksNewPrograms) {
-  Put("tool", "old");
-  ::chmod((root_ / "tool").c_str(), 0750);
-  for (const char* name : {"tool", "script", "binary", "notes.txt"}) {
-    ReplacementFile temp;
-    ASSERT_TRUE(temp.Create(Internal(name)));
-    const std::string bytes = name == std::string("script")   ? "#!/bin/sh\n"
-                              : name == std::string("binary") ? "\x7F"
-                                                                "ELF...."
-                                                              : "text";
-    ASSERT_EQ(temp.Write(bytes.data(), bytes.size()), bytes.size());
-    ASSERT_TRUE(temp.Commit());
-    EXPECT_EQ(Get(name), bytes);
-  }
-  EXPECT_EQ(Mode("tool"), 0750u);
-  EXPECT_NE(Mode("script") & 0100, 0u);
-  EXPECT_NE(Mode("binary") & 0100, 0u);
-  EXPECT_EQ(Mode("notes.txt") & 0111, 0u);
+// Kept modes and new programs' execute bits are the update run's tests (update_test).
+TEST_F(FileTest, ReplacementsOfPlainTextAndAbandonedOnes) {
   {
-    ReplacementFile abandoned;
-    ASSERT_TRUE(abandoned.Create(Internal("tool")));
+    ReplacementFile committed, abandoned;
+    ASSERT_TRUE(committed.Create(Internal("notes.txt")));
+    ASSERT_EQ(committed.Write("text", 4), 4u);
+    ASSERT_TRUE(committed.Commit());
+    ASSERT_TRUE(abandoned.Create(Internal("notes.txt")));
     abandoned.Write("new", 3);
   }
-  EXPECT_EQ(Get("tool"), "text");
-  // Only the four destinations are left: no new file stays behind.
-  EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 4);
+  EXPECT_EQ(Get("notes.txt"), "text");
+  EXPECT_EQ(Mode("notes.txt") & 0111, 0u);
+  // No new file stays behind.
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 1);
 }
 
 TEST_F(FileTest, FullPathsAndListings) {
