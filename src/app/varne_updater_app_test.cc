@@ -1,199 +1,202 @@
+// Start-up as the updater runs it, with a fake dialog and no desktop: the single-instance check,
+// the game and swap-program checks through the window finder, and what each outcome shows. Real
+// windows, a second copy raising the first and the restart are tested in tests/window and
+// tests/app.
 #include "app/varne_updater_app.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <optional>
+#include <thread>
 
-#include "app/app_test_util.h"
 #include "app/mutex.h"
 #include "app/swap_cleanup.h"
 #include "app/window_finder.h"
 #include "base/exception.h"
 #include "config/config_base.h"
+#include "platform/process.h"
+#include "platform/process_list.h"
 #include "storage/i_file_manager.h"
+#include "storage/test_folder.h"
+#include "storage/varne_file_system.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using app_test::FakeUi;
-using app_test::Install;
+using Clock = std::chrono::steady_clock;
+using App = CVarneUpdaterApp;
 
-const std::string kErrorLead =
-    "エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:\r\n";
+// An install folder whose package ".\RV7.vpk" holds "dlgconfig.conf" naming the game (none when
+// run_file is null), stored as UTF-16LE with a byte-order mark.
+class Install {
+ public:
+  explicit Install(const char* run_file) {
+    const std::string name = run_file ? "dlgconfig.conf" : "other.txt";
+    std::string bytes = "\xFF\xFE";
+    for (const char c : "runfilename=" + std::string(run_file ? run_file : "") + "\r\n") {
+      bytes += {c, '\0'};
+    }
+    staging_.Write(name, bytes);
+    VarneFileSystem package;
+    package.AddFile(staging_.Path(name), staging_.Path());
+    package.WritePackage(folder_.Path("RV7.vpk"), 1);
+  }
+  const TestFolder& Folder() const { return folder_; }
+  std::tstring UpdaterPath() const { return folder_.Path("RV7WIN9XME.EXE"); }
+  std::tstring InstanceName() const {
+    std::tstring name = folder_.Path("RV7.EXE");
+    name.BackslashesToQuestionMarks();
+    return name;
+  }
+  // Runs a copy of sleep as `name` in this folder for `seconds`; returns once it runs.
+  void StartCopy(const std::string& name, const std::string& seconds) const {
+    fs::copy_file("/bin/sleep", folder_.Native(name), fs::copy_options::overwrite_existing);
+    ASSERT_TRUE(platform::StartProcess(name + " " + seconds, folder_.Path()));
+    Util::WindowFinder finder;
+    for (int i = 0; i < 500 && !finder.IsModuleRunning(folder_.Path(name)); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(finder.IsModuleRunning(folder_.Path(name)));
+  }
+
+ private:
+  TestFolder staging_, folder_;
+};
+
+// Records what start-up shows; the dialog's behaviour is the test's choice.
+class FakeUi : public IStartupUi {
+ public:
+  void ShowMessageBox(const std::tstring& caption, const std::tstring& text) override {
+    boxes.push_back(caption + "|" + text);
+  }
+  void RunDialog() override {
+    ++dialogs;
+    if (dialog) dialog();
+  }
+  bool RunCompleted() const override { return completed; }
+  bool ErrorShown() const override { return error_shown; }
+
+  std::vector<std::string> boxes;
+  int dialogs = 0;
+  bool completed = true, error_shown = false;
+  std::function<void()> dialog;
+};
 
 class StartupTest : public testing::Test {
  protected:
-  void SetUp() override {
-    app_test::WithoutDisplay();
-    previous_ = fs::current_path();
-  }
+  // Start-up looks for windows only where there is a desktop; these tests run without one.
+  void SetUp() override { unsetenv("DISPLAY"); }
   void TearDown() override { fs::current_path(previous_); }
 
-  // Runs start-up as the updater of `install`, with its own singletons (deleted afterwards, so
-  // that the next run creates its file manager afresh).
-  int Run(const Install& install, FakeUi& ui) {
+  // Runs start-up as the updater of `install`, with singletons of its own.
+  static int Run(const Install& install, FakeUi& ui) {
     SingletonManager singletons;
-    CVarneUpdaterApp app(singletons, install.UpdaterPath(), std::chrono::milliseconds(50));
+    App app(singletons, install.UpdaterPath(), std::chrono::milliseconds(50));
     return app.Run(ui);
   }
 
-  fs::path previous_;
+  const fs::path previous_ = fs::current_path();
 };
 
-TEST_F(StartupTest, RunsTheDialogInTheInstallFolderWithThePackageOpen) {
-  const Install install = Install::WithGame("game.exe");
-  install.Folder().Write("rv7swap_ansi.exe", "left over");
-  FakeUi ui;
-  std::tstring run_file;
-  ui.dialog = [&](FakeUi&) {
-    EXPECT_TRUE(fs::equivalent(fs::current_path(), install.Folder().Native()));
-    ASSERT_NE(Singleton<IFileManager>::GetInstance(), nullptr);
-    DlgConfig config;
-    config.LoadFromPackfile("dlgconfig.conf");  // read from the package through the manager
-    run_file = config.LoadString("runfilename", "");
+const std::string kError =
+    "エラー|エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:"
+    "\r\n";
+
+// The one table of start-up outcomes, with the exact texts of their boxes.
+TEST_F(StartupTest, OutcomesAndTheirBoxes) {
+  struct Case {
+    const char* name;
+    const char* run_file;
+    std::function<void(const Install&, FakeUi&)> arrange;
+    int status;
+    std::string box;  // caption|text, or none
+    int dialogs;
   };
-  EXPECT_EQ(Run(install, ui), CVarneUpdaterApp::kRunCompleted);
-  EXPECT_EQ(ui.dialogs, 1);
-  EXPECT_EQ(run_file, "game.exe");
-  EXPECT_TRUE(ui.boxes.empty());
-  EXPECT_FALSE(fs::exists(install.Folder().Native("rv7swap_ansi.exe")));
+  std::optional<Mutex> other_copy;
+  const Case cases[] = {
+      // In the install folder, with the package open and the left-over swap program gone; a
+      // copy for another install folder does not count.
+      {"runs", "game.exe",
+       [&](const Install& install, FakeUi& ui) {
+         install.Folder().Write("rv7swap_ansi.exe", "left over");
+         other_copy.emplace();
+         ASSERT_EQ(other_copy->Create(Install("x").InstanceName()), 0);
+         ui.dialog = [&install] {
+           EXPECT_TRUE(fs::equivalent(fs::current_path(), install.Folder().Native()));
+           EXPECT_FALSE(fs::exists("rv7swap_ansi.exe"));
+           DlgConfig config;
+           config.LoadFromPackfile("dlgconfig.conf");  // through the file manager
+           EXPECT_EQ(config.LoadString("runfilename", ""), "game.exe");
+         };
+       },
+       App::kRunCompleted, "", 1},
+      {"no game named", "", [](const Install&, FakeUi&) {}, App::kRunCompleted, "", 1},
+      {"run incomplete", "game.exe", [](const Install&, FakeUi& ui) { ui.completed = false; },
+       App::kFailed, "", 1},
+      {"error shown", "game.exe", [](const Install&, FakeUi& ui) { ui.error_shown = true; },
+       App::kFailed, "", 1},
+      {"dialog throws", "game.exe",
+       [](const Install&, FakeUi& ui) {
+         ui.dialog = [] { throw Exception("ゲームを起動できませんでした。", true); };
+       },
+       App::kFailed, kError + "ゲームを起動できませんでした。", 1},
+      {"dialog throws something else", "game.exe",
+       [](const Install&, FakeUi& ui) { ui.dialog = [] { throw std::bad_alloc(); }; }, App::kFailed,
+       "エラー|不明なエラーで終了しました\r\n少し時間をおいて、再度アップデートしてください。", 1},
+      {"read-only folder", "game.exe",
+       [](const Install& install, FakeUi&) {
+         install.Folder().Write("rv7swap_ansi.exe", "left over");
+         fs::permissions(install.Folder().Native(), fs::perms::owner_read | fs::perms::owner_exec);
+       },
+       App::kFailed,
+       kError + "インストールフォルダが読み込み専用フォルダになっているためアップデート出来ません.",
+       0},
+      {"no configuration", nullptr, [](const Install&, FakeUi&) {}, App::kFailed,
+       kError + "VarneFileSystem : no file in this package.file : dlgconfig.conf", 0},
+      {"another copy", "game.exe",
+       [&](const Install& install, FakeUi&) {
+         other_copy.emplace();
+         ASSERT_EQ(other_copy->Create(install.InstanceName()), 0);
+       },
+       App::kRefused, "", 0},
+      {"game runs", "bin\\game.EXE",  // found without regard to case
+       [](const Install& install, FakeUi&) {
+         fs::create_directories(install.Folder().Native("bin"));
+         install.StartCopy("bin/Game.exe", "2");
+       },
+       App::kRefused, "ご案内|アップデートする際はゲームを終了してください。", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Install install(c.run_file);
+    FakeUi ui;
+    c.arrange(install, ui);
+    EXPECT_EQ(Run(install, ui), c.status);
+    EXPECT_EQ(ui.boxes, c.box.empty() ? std::vector<std::string>{} : std::vector{c.box});
+    EXPECT_EQ(ui.dialogs, c.dialogs);
+    other_copy.reset();
+  }
   EXPECT_EQ(Singleton<IFileManager>::GetInstance(), nullptr);
-
-  // How the dialog ended decides the status.
-  ui.completed = false;
-  EXPECT_EQ(Run(install, ui), CVarneUpdaterApp::kFailed);
-  ui.completed = true;
-  ui.error_shown = true;
-  EXPECT_EQ(Run(install, ui), CVarneUpdaterApp::kFailed);
-  EXPECT_TRUE(ui.boxes.empty());
-}
-
-TEST_F(StartupTest, FailuresFromTheDialogAreShown) {
-  const Install install = Install::WithGame("game.exe");
-  FakeUi ui;
-  ui.dialog = [](FakeUi&) { throw Exception("ゲームを起動できませんでした。", true); };
-  EXPECT_EQ(Run(install, ui), CVarneUpdaterApp::kFailed);
-  ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].caption, "エラー");
-  EXPECT_EQ(ui.boxes[0].text, kErrorLead + "ゲームを起動できませんでした。");
-
-  ui.boxes.clear();
-  ui.dialog = [](FakeUi&) { throw std::bad_alloc(); };
-  EXPECT_EQ(Run(install, ui), CVarneUpdaterApp::kFailed);
-  ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].text,
-            "不明なエラーで終了しました\r\n少し時間をおいて、再度アップデートしてください。");
-}
-
-TEST_F(StartupTest, RefusesAReadOnlyFolderBeforeOpeningThePackage) {
-  const Install install = Install::WithGame("game.exe");
-  install.Folder().Write("rv7swap_ansi.exe", "left over");
-  fs::permissions(install.Folder().Native(), fs::perms::owner_read | fs::perms::owner_exec);
-  FakeUi ui;
-  ui.dialog = [](FakeUi&) { FAIL(); };
-  {
-    SingletonManager singletons;
-    CVarneUpdaterApp app(singletons, install.UpdaterPath(), std::chrono::milliseconds(1));
-    EXPECT_EQ(app.Run(ui), CVarneUpdaterApp::kFailed);
-    EXPECT_EQ(Singleton<IFileManager>::GetInstance(), nullptr);
-    // The single-instance check has run already.
-    Mutex probe;
-    EXPECT_EQ(probe.Create(install.InstanceName()), 1);
-  }
-  ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].caption, "エラー");
-  EXPECT_EQ(
-      ui.boxes[0].text,
-      kErrorLead +
-          "インストールフォルダが読み込み専用フォルダになっているためアップデート出来ません.");
-  EXPECT_TRUE(fs::exists(install.Folder().Native("rv7swap_ansi.exe")));
-}
-
-TEST_F(StartupTest, ConfigurationErrors) {
-  FakeUi ui;
-  const Install without_config(app_test::Entries{{"other.txt", "x"}});
-  EXPECT_EQ(Run(without_config, ui), CVarneUpdaterApp::kFailed);
-  ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].text.rfind(kErrorLead, 0), 0u);
-  EXPECT_NE(ui.boxes[0].text.find("dlgconfig.conf"), std::string::npos) << ui.boxes[0].text;
-
-  EXPECT_EQ(ui.dialogs, 0);
-}
-
-TEST_F(StartupTest, RefusesWhileAnotherCopyOrTheGameRuns) {
-  const Install install = Install::WithGame("bin\\Game.exe");
-  FakeUi ui;
-  {
-    Mutex other_copy;
-    ASSERT_EQ(other_copy.Create(install.InstanceName()), 0);
-    EXPECT_EQ(Run(install, ui), CVarneUpdaterApp::kRefused);
-    EXPECT_TRUE(ui.boxes.empty());
-    // A copy for another folder is not affected.
-    const Install elsewhere = Install::WithGame("game.exe");
-    EXPECT_EQ(Run(elsewhere, ui), CVarneUpdaterApp::kRunCompleted);
-  }
-  EXPECT_EQ(ui.dialogs, 1);
-
-  fs::create_directories(install.Folder().Native("bin"));
-  install.StartCopy("bin/Game.exe", "2");
-  EXPECT_EQ(Run(install, ui), CVarneUpdaterApp::kRefused);
-  ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].caption, "ご案内");
-  EXPECT_EQ(ui.boxes[0].text, "アップデートする際はゲームを終了してください。");
-  EXPECT_EQ(ui.dialogs, 1);
-
-  // An empty run file name is the folder itself, which no process runs.
-  const Install no_game = Install::WithGame("");
-  ui.boxes.clear();
-  EXPECT_EQ(Run(no_game, ui), CVarneUpdaterApp::kRunCompleted);
-  EXPECT_TRUE(ui.boxes.empty());
-}
-
-// Run under xvfb-run by CTest; skipped where there is no display.
-TEST(StartupOnADesktopTest, TheGameWindowIsFoundAndTheGameRefused) {
-  if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display";
-  const Install install = Install::WithGame("Game.exe");
-  fs::copy_file(VARNE_BINARY_DIR "/bin/window_probe", install.Folder().Native("Game.exe"));
-  ASSERT_TRUE(platform::StartProcess("Game.exe 1", install.Folder().Path()));
-  Util::WindowFinder::Window window = 0;
-  for (int i = 0; i < 200 && window == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    Util::WindowFinder finder;
-    ASSERT_TRUE(finder.HasDisplay());
-    window = finder.FindWindowByModule(install.Folder().Path("game.exe"));
-  }
-  ASSERT_NE(window, 0u);
-  {
-    Util::WindowFinder finder;  // no window: only a process that runs the file
-    EXPECT_EQ(finder.FindWindowByModule(install.UpdaterPath()), 0u);
-  }
-  const fs::path previous = fs::current_path();
-  FakeUi ui;
-  SingletonManager singletons;
-  CVarneUpdaterApp app(singletons, install.UpdaterPath());
-  EXPECT_EQ(app.Run(ui), CVarneUpdaterApp::kRefused);
-  fs::current_path(previous);
-  ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].caption, "ご案内");
-  EXPECT_EQ(ui.dialogs, 0);
 }
 
 TEST_F(StartupTest, SwapProgramIsAwaitedThenRemovedOrLeftAfterThreeTries) {
-  const Install install = Install::WithGame("game.exe");
+  const Install install("game.exe");
   fs::current_path(install.Folder().Native());
   install.StartCopy("rv7swap_ansi.exe", "0.4");
-  auto before = std::chrono::steady_clock::now();
+  auto before = Clock::now();
   CleanUpSwapProgram(install.Folder().Path("rv7swap_ansi.exe"), std::chrono::milliseconds(1000));
-  EXPECT_GT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(200));
-  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(900));
+  EXPECT_GT(Clock::now() - before, std::chrono::milliseconds(200));
+  EXPECT_LT(Clock::now() - before, std::chrono::milliseconds(900));
   EXPECT_FALSE(fs::exists(install.Folder().Native("rv7swap_ansi.exe")));
 
   // Something that cannot be deleted as a file: three tries, a pause after each, then go on.
   fs::create_directories(install.Folder().Native("rv7swap_ansi.exe/inside"));
-  before = std::chrono::steady_clock::now();
+  before = Clock::now();
   CleanUpSwapProgram(install.Folder().Path("rv7swap_ansi.exe"), std::chrono::milliseconds(100));
-  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(300));
+  EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(300));
   EXPECT_TRUE(fs::exists(install.Folder().Native("rv7swap_ansi.exe")));
 }
 

@@ -11,7 +11,7 @@
 namespace platform {
 namespace {
 
-TEST(DesktopWindowsTest, NoDisplayNoWindows) {
+TEST(WindowSystemTest, NoDisplayNoWindows) {
   const char* saved = getenv("DISPLAY");
   const std::string display = saved ? saved : "";
   unsetenv("DISPLAY");
@@ -22,24 +22,38 @@ TEST(DesktopWindowsTest, NoDisplayNoWindows) {
   if (saved) setenv("DISPLAY", display.c_str(), 1);
 }
 
-// Run under xvfb-run by CTest; skipped where there is no display.
-TEST(DesktopWindowsTest, VisibleWindowsWithTheirProcessAndActivation) {
-  Display* client = getenv("DISPLAY") ? XOpenDisplay(nullptr) : nullptr;
-  if (client == nullptr) GTEST_SKIP() << "no display";
-  const auto make = [&](long pid) {
+// The tests below run on a private X server (tests/window); skipped where there is no display.
+class DesktopWindowsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    client_ = getenv("DISPLAY") ? XOpenDisplay(nullptr) : nullptr;
+    if (client_ == nullptr) GTEST_SKIP() << "no display";
+  }
+  void TearDown() override {
+    if (client_) XCloseDisplay(client_);
+  }
+  // An unmapped top-level window naming process `pid` (none for 0), with a WM_STATE when given.
+  Window Make(long pid, long wm_state = 0) {
     const Window window =
-        XCreateSimpleWindow(client, DefaultRootWindow(client), 0, 0, 9, 9, 0, 0, 0);
-    if (pid != 0) {
-      XChangeProperty(client, window, XInternAtom(client, "_NET_WM_PID", False), XA_CARDINAL, 32,
-                      PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
-    }
+        XCreateSimpleWindow(client_, DefaultRootWindow(client_), 0, 0, 9, 9, 0, 0, 0);
+    const auto set = [&](const char* name, Atom type, long* values, int count) {
+      XChangeProperty(client_, window, XInternAtom(client_, name, False), type, 32, PropModeReplace,
+                      reinterpret_cast<unsigned char*>(values), count);
+    };
+    if (pid != 0) set("_NET_WM_PID", XA_CARDINAL, &pid, 1);
+    long state[2] = {wm_state, 0};
+    if (wm_state != 0) set("WM_STATE", XInternAtom(client_, "WM_STATE", False), state, 2);
     return window;
-  };
-  const Window shown = make(getpid());
-  const Window hidden = make(4242);
-  XMapWindow(client, make(0));  // no process known: not listed
-  XMapWindow(client, shown);
-  XSync(client, False);
+  }
+  Display* client_ = nullptr;
+};
+
+TEST_F(DesktopWindowsTest, VisibleWindowsWithTheirProcessAndActivation) {
+  const Window shown = Make(getpid());
+  const Window hidden = Make(4242);
+  XMapWindow(client_, Make(0));  // no process known: not listed
+  XMapWindow(client_, shown);
+  XSync(client_, False);
 
   WindowSystem desktop;
   ASSERT_TRUE(desktop.HasDisplay());
@@ -48,44 +62,30 @@ TEST(DesktopWindowsTest, VisibleWindowsWithTheirProcessAndActivation) {
   EXPECT_EQ(windows[0].id, shown);
   EXPECT_EQ(windows[0].process_id, getpid());
 
-  desktop.Activate(hidden);  // shown again, as a minimised window is restored
+  desktop.Activate(hidden);  // shown again, as a minimised window is restored, and on top
   windows = desktop.ListWindows();
   ASSERT_EQ(windows.size(), 2u);
-  EXPECT_EQ(windows[1].id, hidden);  // and on top
+  EXPECT_EQ(windows[1].id, hidden);
   EXPECT_EQ(windows[1].process_id, 4242);
-  XDestroyWindow(client, shown);
-  XSync(client, False);
+  XDestroyWindow(client_, shown);
+  XSync(client_, False);
   desktop.Activate(shown);  // gone: ignored, not fatal
   EXPECT_EQ(desktop.ListWindows().size(), 1u);
-  XCloseDisplay(client);
 }
 
 // A window manager of the older kind lists no clients on the root, and unmaps those it has
 // minimised; the state it keeps on each (WM_STATE, 3 for minimised) still finds them.
-TEST(DesktopWindowsTest, MinimisedClientsOfAnOlderWindowManager) {
-  Display* client = getenv("DISPLAY") ? XOpenDisplay(nullptr) : nullptr;
-  if (client == nullptr) GTEST_SKIP() << "no display";
-  const Atom wm_state = XInternAtom(client, "WM_STATE", False);
-  Window windows[2];
-  for (long i = 0; i < 2; ++i) {
-    windows[i] = XCreateSimpleWindow(client, DefaultRootWindow(client), 0, 0, 9, 9, 0, 0, 0);
-    long pid = 100 + i;
-    long state[2] = {i == 0 ? 1 : 3, 0};
-    XChangeProperty(client, windows[i], XInternAtom(client, "_NET_WM_PID", False), XA_CARDINAL, 32,
-                    PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
-    XChangeProperty(client, windows[i], wm_state, wm_state, 32, PropModeReplace,
-                    reinterpret_cast<unsigned char*>(state), 2);
-  }
-  XMapWindow(client, windows[0]);
-  XSync(client, False);
+TEST_F(DesktopWindowsTest, MinimisedClientsOfAnOlderWindowManager) {
+  const Window normal = Make(100, 1), minimised = Make(101, 3);
+  XMapWindow(client_, normal);
+  XSync(client_, False);
   const std::vector<TopLevelWindow> listed = WindowSystem().ListWindows();
   ASSERT_EQ(listed.size(), 2u);
-  EXPECT_EQ(listed[0].id, windows[0]);
+  EXPECT_EQ(listed[0].id, normal);
   EXPECT_FALSE(listed[0].minimised);
-  EXPECT_EQ(listed[1].id, windows[1]);
+  EXPECT_EQ(listed[1].id, minimised);
   EXPECT_EQ(listed[1].process_id, 101);
   EXPECT_TRUE(listed[1].minimised);
-  XCloseDisplay(client);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #include "install_layout.h"
 
-#include <cstdio>
 #include <sys/wait.h>
+
+#include <cstdio>
 
 #include "demo_skin.h"
 #include "local_servers.h"
@@ -17,21 +18,25 @@ std::string CommandOutput(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::string BinaryPath(const std::string& name) { return std::string(VARNE_BINARY_DIR) + "/bin/" + name; }
+std::string BinaryPath(const std::string& name) {
+  return std::string(VARNE_BINARY_DIR) + "/bin/" + name;
+}
 
 void Pack(const std::filesystem::path& content, const std::filesystem::path& package) {
   Run(BinaryPath("vpk") + " pack '" + content.string() + "' '" + package.string() + "' >/dev/null");
 }
 
 void LayOutInstall(const std::filesystem::path& folder, const std::string& list_url,
-                   bool with_config, const std::string& extra_config) {
+                   bool with_config, const std::string& extra_config, const std::string& game) {
   namespace fs = std::filesystem;
+  fs::create_directories(folder);
   fs::copy_file(BinaryPath("RV7WIN9XME.EXE"), folder / "RV7WIN9XME.EXE");
-  fs::copy_file(BinaryPath("sample_game"), folder / "game.exe");
+  fs::copy_file(BinaryPath(game), folder / "game.exe");
   TempFolder content("varne-package-content");
   if (with_config) {
     WriteFile(content.GetPath() / "dlgconfig.conf",
-              demo::Utf16LeFromAscii(demo::DialogConfig("skin.bmp", "game.exe", list_url) + extra_config));
+              demo::Utf16LeFromAscii(demo::DialogConfig("skin.bmp", "game.exe", list_url) +
+                                     extra_config));
   }
   WriteFile(content.GetPath() / "skin.bmp", demo::SkinBmp());
   fs::copy_file(BinaryPath("rv7swap_ansi.exe"), content.GetPath() / "rv7swap_ansi.exe");
@@ -52,9 +57,10 @@ ProcessResult RunIn(const std::filesystem::path& folder, const std::string& comm
   // Beside the folder, so that the folder holds only what the command wrote.
   const std::string out = folder.string() + ".out";
   const std::string err = folder.string() + ".err";
-  const int status = std::system(("cd '" + folder.string() + "' && timeout " + std::to_string(seconds) +
-                                  " " + command + " </dev/null >'" + out + "' 2>'" + err + "'")
-                                     .c_str());
+  const int status =
+      std::system(("cd '" + folder.string() + "' && timeout " + std::to_string(seconds) + " " +
+                   command + " </dev/null >'" + out + "' 2>'" + err + "'")
+                      .c_str());
   ProcessResult result;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.out = CommandOutput(out);

@@ -10,11 +10,12 @@
 
 namespace test_support {
 
-// Lays out a complete install in folder (which must exist), with the stand-in game as "game.exe";
-// without its "dlgconfig.conf" when with_config is false. extra_config lines ("key=value\r\n")
-// are added to the configuration.
+// Lays out a complete install in folder (created if need be), with the stand-in game (the program
+// `game` of the build) as "game.exe"; without its "dlgconfig.conf" when with_config is false.
+// extra_config lines ("key=value\r\n") are added to the configuration.
 void LayOutInstall(const std::filesystem::path& folder, const std::string& list_url,
-                   bool with_config = true, const std::string& extra_config = "");
+                   bool with_config = true, const std::string& extra_config = "",
+                   const std::string& game = "sample_game");
 
 // Packs the files of `content` into `package` with vpk (scrambled).
 void Pack(const std::filesystem::path& content, const std::filesystem::path& package);
@@ -30,7 +31,8 @@ struct ProcessResult {
 };
 
 // Runs command (a shell command line) in folder with no input, at most `seconds` long.
-ProcessResult RunIn(const std::filesystem::path& folder, const std::string& command, int seconds = 60);
+ProcessResult RunIn(const std::filesystem::path& folder, const std::string& command,
+                    int seconds = 60);
 
 std::string BinaryPath(const std::string& name);
 

@@ -1,3 +1,5 @@
+// The swap program as the updater starts it: a real process in an install folder, beside copies
+// of sleep that stand for the ending updater and for its restart.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -18,20 +20,20 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+const char kNew[] = "#!/bin/sh\necho new\n";
 
 class SwapTest : public testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("swap_test_" + std::to_string(getpid()));
     fs::create_directories(folder_);
-    fs::copy_file(fs::path(VARNE_BINARY_DIR) / "bin" / "rv7swap_ansi.exe",
-                  folder_ / "rv7swap_ansi.exe");
+    fs::copy_file(VARNE_BINARY_DIR "/bin/rv7swap_ansi.exe", folder_ / "rv7swap_ansi.exe");
+    fs::copy_file("/bin/sleep", folder_ / "RV7WIN9XME.EXE");
+    std::ofstream(folder_ / "RV7WIN9XME.SWAP") << kNew;
+    chmod((folder_ / "RV7WIN9XME.SWAP").c_str(), 0600);
   }
   void TearDown() override {
-    for (const pid_t id : started_) {
-      kill(id, SIGKILL);
-      waitpid(id, nullptr, 0);
-    }
+    for (const pid_t id : started_) kill(id, SIGKILL);
+    while (!started_.empty()) ExitStatus(started_.back());
     fs::remove_all(folder_);
   }
 
@@ -45,24 +47,15 @@ class SwapTest : public testing::Test {
       _exit(127);
     }
     started_.push_back(id);
-    const std::string module = platform::ToInternalPath(path);
-    for (int i = 0; i < 500 && !Runs(id, module); ++i) usleep(2000);
+    for (int i = 0; i < 500 && !Runs(id, name); ++i) usleep(2000);
     return id;
   }
-  static bool Runs(pid_t id, const std::string& module) {
+  bool Runs(pid_t id, const std::string& name) const {
     for (const auto& process : platform::ListProcesses()) {
-      if (process.id == id) return process.module == module;
+      if (process.id == id)
+        return process.module == platform::ToInternalPath((folder_ / name).string());
     }
     return false;
-  }
-  // An updater that runs for `seconds`: a copy of sleep under the updater's name.
-  pid_t StartUpdater(const char* seconds) {
-    fs::copy_file("/bin/sleep", folder_ / "RV7WIN9XME.EXE", fs::copy_options::overwrite_existing);
-    return Start("RV7WIN9XME.EXE", seconds);
-  }
-  void WriteNewUpdater() {
-    std::ofstream(folder_ / "RV7WIN9XME.SWAP") << "#!/bin/sh\necho new\n";
-    chmod((folder_ / "RV7WIN9XME.SWAP").c_str(), 0600);
   }
   int ExitStatus(pid_t id) {
     int status = -1;
@@ -70,59 +63,48 @@ class SwapTest : public testing::Test {
     std::erase(started_, id);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(folder_ / name, std::ios::binary);
+  std::string Updater() const {
+    std::ifstream in(folder_ / "RV7WIN9XME.EXE", std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  fs::path folder_;
+  const fs::path folder_ = fs::temp_directory_path() / ("swap_test_" + std::to_string(getpid()));
   std::vector<pid_t> started_;
 };
 
-TEST_F(SwapTest, ReplacesTheUpdaterOnceItHasEnded) {
-  const pid_t updater = StartUpdater("0.6");
+TEST_F(SwapTest, WaitsForTheEndingUpdaterButNotForItsRestart) {
+  const pid_t updater = Start("RV7WIN9XME.EXE", "0.6");
   chmod((folder_ / "RV7WIN9XME.EXE").c_str(), 0751);
-  WriteNewUpdater();
   // An updater runs a while before it starts the swap program; start times are coarse.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   const auto before = Clock::now();
   const pid_t swap = Start("rv7swap_ansi.exe");
+  // The ending updater may start its restart right after the swap program; that copy waits for
+  // the swap program, so the swap program must not wait for it.
+  const pid_t restarted = Start("RV7WIN9XME.EXE", "30");
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_TRUE(fs::exists(folder_ / "RV7WIN9XME.SWAP"));  // not while the updater runs
   // Like the updater's own parent, this test collects the updater only after the swap is done:
   // an ended process that was not collected yet does not hold the swap up.
   EXPECT_EQ(ExitStatus(swap), 0);
-  EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(500));
+  const auto took = Clock::now() - before;
+  EXPECT_GE(took, std::chrono::milliseconds(500));
+  EXPECT_LT(took, std::chrono::seconds(10));
   EXPECT_EQ(ExitStatus(updater), 0);
-  EXPECT_EQ(Read("RV7WIN9XME.EXE"), "#!/bin/sh\necho new\n");
+  EXPECT_EQ(Updater(), kNew);
   EXPECT_FALSE(fs::exists(folder_ / "RV7WIN9XME.SWAP"));
   EXPECT_EQ(fs::status(folder_ / "RV7WIN9XME.EXE").permissions(), static_cast<fs::perms>(0751));
-}
-
-// The ending updater may start a new copy of itself right after the swap program; that copy waits
-// for the swap program, so the swap program must not wait for it.
-TEST_F(SwapTest, DoesNotWaitForAnUpdaterStartedAfterIt) {
-  const pid_t old_updater = StartUpdater("0.3");
-  WriteNewUpdater();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  const auto before = Clock::now();
-  const pid_t swap = Start("rv7swap_ansi.exe");
-  const pid_t restarted = Start("RV7WIN9XME.EXE", "30");
-  EXPECT_EQ(ExitStatus(swap), 0);
-  EXPECT_LT(Clock::now() - before, std::chrono::seconds(10));
-  EXPECT_EQ(Read("RV7WIN9XME.EXE"), "#!/bin/sh\necho new\n");
-  EXPECT_TRUE(Runs(restarted, platform::ToInternalPath((folder_ / "RV7WIN9XME.EXE").string())));
-  ExitStatus(old_updater);
+  EXPECT_TRUE(Runs(restarted, "RV7WIN9XME.EXE"));
 }
 
 TEST_F(SwapTest, NothingToSwapOrNoWayToSwapIt) {
+  fs::remove(folder_ / "RV7WIN9XME.SWAP");
   std::ofstream(folder_ / "RV7WIN9XME.EXE") << "old";
   EXPECT_EQ(ExitStatus(Start("rv7swap_ansi.exe")), 0);
-  EXPECT_EQ(Read("RV7WIN9XME.EXE"), "old");
   // A folder in the way cannot be renamed over the updater: failure, and the old one stays.
   fs::create_directories(folder_ / "RV7WIN9XME.SWAP" / "x");
   EXPECT_EQ(ExitStatus(Start("rv7swap_ansi.exe")), 1);
-  EXPECT_EQ(Read("RV7WIN9XME.EXE"), "old");
+  EXPECT_EQ(Updater(), "old");
 }
 
 }  // namespace

@@ -6,36 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-
 #include "local_servers.h"
 
 namespace test_support {
 namespace {
-
-// A binary PPM (P6) as ImageMagick writes it: header fields separated by white space.
-bool ReadPpm(const std::string& bytes, int& width, int& height, std::vector<std::uint8_t>& rgb) {
-  int fields[3] = {};
-  size_t at = 2;
-  if (bytes.compare(0, 2, "P6") != 0) return false;
-  for (int& field : fields) {
-    while (at < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[at]))) ++at;
-    size_t end = at;
-    while (end < bytes.size() && std::isdigit(static_cast<unsigned char>(bytes[end]))) ++end;
-    if (end == at) return false;
-    field = std::stoi(bytes.substr(at, end - at));
-    at = end;
-  }
-  ++at;  // the single white-space character before the pixels
-  width = fields[0];
-  height = fields[1];
-  if (fields[2] != 255 || bytes.size() < at + size_t(width) * height * 3) return false;
-  rgb.assign(bytes.begin() + at, bytes.begin() + at + size_t(width) * height * 3);
-  return true;
-}
 
 // Xvfb on display `number`; its process id, or -1 when it did not come up. The server writes the
 // number and then a line feed to the ready pipe once it takes clients, and ends when such a write
@@ -85,16 +59,21 @@ std::filesystem::path ArtifactFolder() {
   return folder;
 }
 
+// ImageMagick writes the raw pixels, three bytes each, row by row.
 Screenshot::Screenshot(const std::filesystem::path& folder, const std::string& name) {
   const std::string png = (folder / (name + ".png")).string();
-  const std::string ppm = (folder / (name + ".ppm")).string();
+  const std::string raw = (folder / (name + ".rgb")).string();
   if (std::system(
-          ("import -window root '" + png + "' && convert '" + png + "' '" + ppm + "'").c_str()) !=
-      0) {
-    return;
+          ("import -window root '" + png + "' && convert '" + png + "' -depth 8 'rgb:" + raw + "'")
+              .c_str()) == 0) {
+    const std::string bytes = ReadFile(raw);
+    if (bytes.size() == size_t(VirtualDesktop::kWidth) * VirtualDesktop::kHeight * 3) {
+      rgb_.assign(bytes.begin(), bytes.end());
+      width_ = VirtualDesktop::kWidth;
+      height_ = VirtualDesktop::kHeight;
+    }
   }
-  if (!ReadPpm(ReadFile(ppm), width_, height_, rgb_)) width_ = height_ = 0;
-  std::filesystem::remove(ppm);
+  std::filesystem::remove(raw);
 }
 
 Rgb Screenshot::At(int x, int y) const {
