@@ -39,6 +39,11 @@ function(varne_tests name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE VARNE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                              VARNE_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  if(WIN32)
+    target_link_libraries(${name} PRIVATE posix_environment)
+    target_compile_options(${name} PRIVATE -include
+                                           ${PROJECT_SOURCE_DIR}/tests/windows/posix_environment.h)
+  endif()
   if(CMAKE_CROSSCOMPILING)
     # Listing the tests would start the emulator at build time: one CTest test per program.
     add_test(NAME ${name} COMMAND ${name})
