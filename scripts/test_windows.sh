@@ -6,6 +6,10 @@
 # end to end under Wine against the Linux varne-release (tests/windows/updater_e2e.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# A private X server, so that Wine can show windows (the window tests skip without one).
+if [ -z "${DISPLAY:-}" ] && [ -z "${VARNE_UNDER_XVFB:-}" ] && command -v xvfb-run >/dev/null; then
+  VARNE_UNDER_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
 scripts/deps.sh
 
 echo "== build the Windows programs and tests"

@@ -113,7 +113,16 @@ TEST(WindowsCryptoTest, KeysAndSignaturesAreTheBytesOpenSslUses) {
                               "BG0wawIBAQQg",
                               0),
       0u);
-  EXPECT_EQ(fresh.private_pem.size(), std::string(kOpenSslKey).size());
+  // Line by line as OpenSSL lays it out: 64 characters a line.
+  const auto line_lengths = [](const std::string& text) {
+    std::vector<std::size_t> lengths;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+      lengths.push_back(end - start);
+    }
+    return lengths;
+  };
+  EXPECT_EQ(line_lengths(fresh.private_pem), line_lengths(kOpenSslKey));
   EXPECT_EQ(ReadP256Key(fresh.private_pem).public_key, fresh.public_key);
   EXPECT_TRUE(VerifyP256(fresh.public_key, kMessage, SignP256(fresh.private_pem, kMessage)));
   EXPECT_FALSE(VerifyP256(key.public_key, kMessage, SignP256(fresh.private_pem, kMessage)));
