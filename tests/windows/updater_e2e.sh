@@ -2,7 +2,8 @@
 # updater_e2e.sh <linux-build> <windows-build>: the Windows updater end to end under Wine (in the
 # WINEPREFIX of the caller). RV7WIN9XME.EXE --console updates an install from a release that the
 # Linux varne-release serves on 127.0.0.1: a changed file and a new file in a new folder, both
-# with Japanese names, must be installed byte for byte, and the run must say so on the console.
+# with Japanese names, must be installed byte for byte, and the run must say so. Then, on a
+# terminal (Wine's console), a folder without its package must show the Japanese error text.
 set -euo pipefail
 linux=$(realpath "$1")
 windows=$(realpath "$2")
@@ -53,3 +54,14 @@ if [ "$failed" -ne 0 ]; then
 fi
 tail -n 3 "$work/err"
 echo "updated under Wine: the install is identical to the release"
+
+mkdir "$work/empty"
+cp "$windows/bin/RV7WIN9XME.EXE" "$work/empty/"
+(cd "$work/empty" && LANG=C.UTF-8 timeout 60 script -qec "wine RV7WIN9XME.EXE --console" \
+  /dev/null </dev/null >"$work/terminal" 2>&1) || true
+if ! grep -q 'エラーが発生しました。' "$work/terminal"; then
+  echo "the console did not show the Japanese error text:"
+  cat -v "$work/terminal"
+  exit 1
+fi
+echo "the console shows the Japanese error text"
