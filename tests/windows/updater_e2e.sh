@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # updater_e2e.sh <linux-build> <windows-build>: the Windows updater end to end under Wine (in the
-# WINEPREFIX of the caller). RV7WIN9XME.EXE --console updates an install (below a folder with a
-# Japanese name) from a release that the
-# Linux varne-release serves on 127.0.0.1: a changed file and a new file in a new folder, both
-# with Japanese names, must be installed byte for byte, and the run must say so. Then, on a
+# WINEPREFIX of the caller). RV7WIN9XME.EXE --console updates an install below a folder with a
+# Japanese name from a release that the Linux varne-release serves on 127.0.0.1: a changed file
+# and a new file in a new folder, both with Japanese names, must be installed byte for byte, and
+# the run must say so. Then, on a
 # terminal (Wine's console), a folder without its package must show the Japanese error text.
 set -euo pipefail
 linux=$(realpath "$1")
