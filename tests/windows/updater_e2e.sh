@@ -3,8 +3,8 @@
 # WINEPREFIX of the caller). RV7WIN9XME.EXE --console updates an install below a folder with a
 # Japanese name from a release that the Linux varne-release serves on 127.0.0.1: a changed file
 # and a new file in a new folder, both with Japanese names, must be installed byte for byte, and
-# the run must say so. Then, on a
-# terminal (Wine's console), a folder without its package must show the Japanese error text.
+# the run must say so. Then, on a terminal (Wine's console), a folder without its package must
+# show the Japanese error text.
 set -euo pipefail
 linux=$(realpath "$1")
 windows=$(realpath "$2")
