@@ -39,7 +39,18 @@ function(varne_tests name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE VARNE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                              VARNE_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  gtest_discover_tests(${name} PROPERTIES LABELS "${ARG_LABELS}" DISCOVERY_TIMEOUT 60)
+  if(WIN32)
+    target_link_libraries(${name} PRIVATE posix_environment)
+    target_compile_options(${name} PRIVATE -include
+                                           ${PROJECT_SOURCE_DIR}/tests/windows/posix_environment.h)
+  endif()
+  if(CMAKE_CROSSCOMPILING)
+    # Listing the tests would start the emulator at build time: one CTest test per program.
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+  else()
+    gtest_discover_tests(${name} PROPERTIES LABELS "${ARG_LABELS}" DISCOVERY_TIMEOUT 60)
+  endif()
 endfunction()
 
 # varne_fuzz_target(<name> SOURCES ... DEPS ...): a libFuzzer program (bin/fuzz_<name>), built only

@@ -16,6 +16,9 @@ packages=(
   libbenchmark-dev
   libssl-dev
   g++-mingw-w64-x86-64-posix
+  wine64
+  wine
+  locales
   nginx-light
   tinyproxy
   curl
@@ -30,14 +33,26 @@ packages=(
   imagemagick
 )
 
+# The Japanese locale, for the Windows tests' file names and messages under Wine.
+japanese_locale() {
+  locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' && return 0
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+}
+
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  japanese_locale
+  exit 0
+fi
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 echo "installing: ${missing[*]}"
 "${sudo[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+japanese_locale

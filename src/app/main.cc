@@ -10,10 +10,13 @@
 #include "app/exit_deadline.h"
 #include "app/startup_ui.h"
 #include "app/varne_updater_app.h"
+#include "platform/console.h"
 #include "platform/termination.h"
 #include "ui/console/console_view.h"
-#include "ui/gtk/gtk_view.h"
 #include "ui/varne_updater_dlg.h"
+#ifndef _WIN32
+#include "ui/gtk/gtk_view.h"
+#endif
 
 namespace {
 
@@ -65,6 +68,11 @@ class DialogStartupUi : public IStartupUi {
   bool error_shown_ = false;
 };
 
+#ifdef _WIN32
+// The native window is still to come: Windows has the terminal front-end only.
+std::unique_ptr<IDialogView> CreateGtkView(std::string&) { return nullptr; }
+#endif
+
 // The window wherever a desktop is there to show it; the terminal otherwise. A desktop that was
 // asked for but cannot be reached is worth a word: the user expected a window.
 std::unique_ptr<IDialogView> CreateView(bool console, bool start_game) {
@@ -73,7 +81,9 @@ std::unique_ptr<IDialogView> CreateView(bool console, bool start_game) {
   if (!why_not.empty()) {
     std::fprintf(stderr, "RV7WIN9XME.EXE: %s; using the terminal\n", why_not.c_str());
   }
-  return view != nullptr ? std::move(view) : CreateConsoleView(start_game);
+  if (view != nullptr) return view;
+  platform::AttachToConsole();
+  return CreateConsoleView(start_game);
 }
 
 }  // namespace

@@ -1,0 +1,8 @@
+#include "platform/console.h"
+
+namespace platform {
+
+// A POSIX program inherits its terminal's descriptors.
+void AttachToConsole() {}
+
+}  // namespace platform

@@ -1,0 +1,417 @@
+// Files over the wide Win32 calls. Sharing modes are the system's own: a File opened with
+// Share::kDenyWrite refuses (and is refused by) every writer, whichever code opened the file.
+#include "platform/file.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string_view>
+
+#include "platform/path.h"
+#include "platform/posix/file_faults.h"
+#include "platform/win32/handle.h"
+#include "platform/win32/wide.h"
+
+namespace platform {
+namespace {
+
+// Set only by the tests' fault-injection library.
+std::atomic<FileFaults*> file_faults{nullptr};
+
+// The one place where the system's error codes become open errors.
+OpenError ErrorFromSystem(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return OpenError::kDenied;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return OpenError::kExists;
+    default:
+      return OpenError::kOther;
+  }
+}
+
+DWORD AccessFlags(Access access) {
+  return access == Access::kRead    ? GENERIC_READ
+         : access == Access::kWrite ? GENERIC_WRITE
+                                    : GENERIC_READ | GENERIC_WRITE;
+}
+
+DWORD CreationFlags(Disposition disposition) {
+  switch (disposition) {
+    case Disposition::kOpenExisting:
+      return OPEN_EXISTING;
+    case Disposition::kCreateAlways:
+      return CREATE_ALWAYS;
+    case Disposition::kCreateNew:
+      return CREATE_NEW;
+    case Disposition::kOpenAlways:
+      return OPEN_ALWAYS;
+  }
+  return OPEN_EXISTING;
+}
+
+// Others may always delete or rename a file we hold, as they may on Linux; writing is what a
+// denying share refuses.
+DWORD ShareFlags(Share share) {
+  return share == Share::kDenyWrite ? FILE_SHARE_READ | FILE_SHARE_DELETE
+                                    : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+}
+
+HANDLE AsHandle(int fd) { return IntToHandle(fd); }
+
+bool WriteSome(HANDLE handle, const char* data, std::size_t count, DWORD& written) {
+  if (FileFaults* faults = file_faults.load()) {
+    count = faults->WritableBytes(count);
+    if (count == 0) {
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+  }
+  const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
+  return WriteFile(handle, data, chunk, &written, nullptr) != 0;
+}
+
+bool ReplaceFails() {
+  FileFaults* faults = file_faults.load();
+  return faults != nullptr && faults->ReplaceFails();
+}
+
+// The names that the system gives to devices in every folder ("CON", "nul.txt", "COM1"), and
+// "\\.\" paths: none of them is a file.
+bool NamesDevice(const std::string& native) {
+  if (native.rfind("\\\\.\\", 0) == 0) return true;
+  std::string name = native.substr(native.find_last_of("\\:") + 1);
+  name = ToUpperAnsi(name.substr(0, name.find('.')));
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (name == device) return true;
+  }
+  return name.size() == 4 && (name.rfind("COM", 0) == 0 || name.rfind("LPT", 0) == 0) &&
+         name[3] >= '1' && name[3] <= '9';
+}
+
+enum class Kind { kNothing, kFile, kFolder, kDevice };
+
+// What stands at a path, links followed.
+Kind KindOf(const std::string& native) {
+  if (NamesDevice(native)) return Kind::kDevice;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(Wide(native).c_str(), GetFileExInfoStandard, &data)) {
+    return Kind::kNothing;
+  }
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // A link: what it leads to decides.
+    const HANDLE target =
+        CreateFileW(Wide(native).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (target == INVALID_HANDLE_VALUE) return Kind::kNothing;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(target, &info) != 0;
+    CloseHandle(target);
+    if (!known) return Kind::kNothing;
+    data.dwFileAttributes = info.dwFileAttributes;
+  }
+  return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::kFolder : Kind::kFile;
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return folder.back() == '\\' ? folder + name : folder + "\\" + name;
+}
+
+std::string ParentOf(const std::string& native) {
+  const std::size_t slash = native.find_last_of('\\');
+  return slash == std::string::npos ? std::string() : native.substr(0, slash);
+}
+
+std::string NameOf(const std::string& native) {
+  return native.substr(native.find_last_of('\\') + 1);
+}
+
+// The hidden name of a new file for `name`: ".<name>.<pid>-<n>.tmp". The process id tells a later
+// run whether the writer still lives.
+std::string ReplacementName(const std::string& name, unsigned n) {
+  std::string hidden = ".";
+  hidden += name;
+  hidden += '.';
+  hidden += std::to_string(GetCurrentProcessId());
+  hidden += '-';
+  hidden += std::to_string(n);
+  hidden += ".tmp";
+  return hidden;
+}
+
+// The process id in a name that ReplacementName made, or 0.
+DWORD WriterOfReplacement(const std::string& name) {
+  constexpr std::string_view kSuffix = ".tmp";
+  if (name.size() < 8 || name[0] != '.' || !name.ends_with(kSuffix)) return 0;
+  const std::string_view stem(name.data(), name.size() - kSuffix.size());
+  const std::size_t dot = stem.rfind('.');
+  const std::size_t dash = stem.rfind('-');
+  if (dot == std::string_view::npos || dot == 0 || dash == std::string_view::npos || dash < dot) {
+    return 0;
+  }
+  const std::string_view pid = stem.substr(dot + 1, dash - dot - 1);
+  const std::string_view serial = stem.substr(dash + 1);
+  const auto digits = [](std::string_view text) {
+    return !text.empty() && text.size() < 10 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (!digits(pid) || !digits(serial)) return 0;
+  return static_cast<DWORD>(std::stoul(std::string(pid)));
+}
+
+// A process that cannot be opened for lack of rights still runs; one that cannot be opened at all
+// has ended.
+bool ProcessRuns(DWORD id) {
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
+
+}  // namespace
+
+File::~File() { Close(); }
+
+OpenError File::Open(const std::string& path, Access access, Share share, Disposition disposition) {
+  Close();
+  const std::string native = ResolvePath(path);
+  // Looked at first: opening a device acts on it, and a folder is refused as "denied".
+  const Kind kind = KindOf(native);
+  if (kind == Kind::kDevice || kind == Kind::kFolder) return OpenError::kOther;
+  const HANDLE handle =
+      CreateFileW(Wide(native).c_str(), AccessFlags(access), ShareFlags(share), nullptr,
+                  CreationFlags(disposition), FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return ErrorFromSystem(GetLastError());
+  fd_ = HandleToInt(handle);
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    Close();
+    return OpenError::kOther;
+  }
+  return OpenError::kNone;
+}
+
+void File::Close() {
+  if (fd_ >= 0) CloseHandle(AsHandle(fd_));
+  fd_ = -1;
+}
+
+std::int64_t File::Read(void* buffer, std::size_t count) {
+  if (fd_ < 0) return -1;
+  std::size_t done = 0;
+  while (done < count) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(AsHandle(fd_), static_cast<char*>(buffer) + done, chunk, &got, nullptr)) {
+      return done > 0 ? static_cast<std::int64_t>(done) : -1;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+std::size_t File::Write(const void* buffer, std::size_t count) {
+  if (fd_ < 0) return 0;
+  std::size_t done = 0;
+  while (done < count) {
+    DWORD written = 0;
+    if (!WriteSome(AsHandle(fd_), static_cast<const char*>(buffer) + done, count - done, written) ||
+        written == 0) {
+      break;
+    }
+    done += written;
+  }
+  return done;
+}
+
+std::int64_t File::Seek(std::int64_t offset, int origin) {
+  if (fd_ < 0 || origin < 0 || origin > 2) return -1;
+  const DWORD method = origin == 0 ? FILE_BEGIN : origin == 1 ? FILE_CURRENT : FILE_END;
+  LARGE_INTEGER distance;
+  distance.QuadPart = offset;
+  LARGE_INTEGER position;
+  if (!SetFilePointerEx(AsHandle(fd_), distance, &position, method)) return -1;
+  return position.QuadPart;
+}
+
+std::int64_t File::Tell() const {
+  if (fd_ < 0) return -1;
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER position;
+  return SetFilePointerEx(AsHandle(fd_), zero, &position, FILE_CURRENT) ? position.QuadPart : -1;
+}
+
+std::int64_t File::Length() const {
+  LARGE_INTEGER size;
+  if (fd_ < 0 || !GetFileSizeEx(AsHandle(fd_), &size)) return -1;
+  return size.QuadPart;
+}
+
+bool File::Sync() { return fd_ >= 0 && FlushFileBuffers(AsHandle(fd_)) != 0; }
+
+ReplacementFile::~ReplacementFile() { Discard(); }
+
+bool ReplacementFile::Create(const std::string& destination) {
+  static std::atomic<unsigned> counter{0};
+  Discard();
+  written_ = written_out_ = 0;
+  target_ = ResolvePath(destination);
+  if (KindOf(target_) == Kind::kDevice) return false;
+  const std::string folder = ParentOf(target_);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string native = Join(folder, ReplacementName(NameOf(target_), counter.fetch_add(1)));
+    const HANDLE handle =
+        CreateFileW(Wide(native).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      file_.fd_ = HandleToInt(handle);
+      temp_ = native;
+      return true;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) return false;
+  }
+  return false;
+}
+
+// The system writes the cached bytes out by itself; there is no call that only starts it.
+std::size_t ReplacementFile::Write(const void* buffer, std::size_t count) {
+  const std::size_t written = file_.Write(buffer, count);
+  written_ += written;
+  return written;
+}
+
+bool ReplacementFile::Commit() {
+  // Flushed before the rename: after a power loss the name must not lead to unwritten bytes.
+  if (temp_.empty() || ReplaceFails() || !file_.Sync()) {
+    Discard();
+    return false;
+  }
+  file_.Close();
+  if (!MoveFileExW(Wide(temp_).c_str(), Wide(target_).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    Discard();
+    return false;
+  }
+  temp_.clear();
+  return true;
+}
+
+void ReplacementFile::Discard() {
+  file_.Close();
+  if (!temp_.empty()) DeleteFileW(Wide(temp_).c_str());
+  temp_.clear();
+}
+
+// The file system finds names without regard to case by itself.
+std::string ResolvePath(const std::string& internal) { return ToNativePath(internal); }
+
+std::string GetFullPath(const std::string& internal) {
+  const std::wstring path = Wide(ToNativePath(internal.empty() ? "." : internal));
+  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  std::wstring full(size, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return internal;
+  full.resize(length);
+  return ToInternalPath(Narrow(full));
+}
+
+bool SetCurrentFolder(const std::string& internal) {
+  return SetCurrentDirectoryW(Wide(ResolvePath(internal)).c_str()) != 0;
+}
+
+bool IsDirectory(const std::string& internal) {
+  return KindOf(ResolvePath(internal)) == Kind::kFolder;
+}
+
+bool IsRegularFile(const std::string& internal) {
+  return KindOf(ResolvePath(internal)) == Kind::kFile;
+}
+
+bool PathExists(const std::string& internal) {
+  return GetFileAttributesW(Wide(ResolvePath(internal)).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsSpecialFile(const std::string& internal) {
+  return KindOf(ResolvePath(internal)) == Kind::kDevice;
+}
+
+// NTFS journals its folders, and renames go through MoveFileEx with MOVEFILE_WRITE_THROUGH; a
+// folder handle cannot be flushed without administrator rights. What is left is to check that the
+// folder is there.
+bool SyncFolder(const std::string& internal) {
+  return KindOf(ResolvePath(internal.empty() ? "." : internal)) == Kind::kFolder;
+}
+
+int RemoveAbandonedReplacements(const std::string& internal_folder) {
+  const std::string folder = ResolvePath(internal_folder.empty() ? "." : internal_folder);
+  std::vector<DirectoryItem> items;
+  if (!ListDirectory(folder, &items)) return 0;
+  int removed = 0;
+  for (const DirectoryItem& item : items) {
+    const DWORD writer = WriterOfReplacement(item.name);
+    if (item.is_directory || writer == 0 || ProcessRuns(writer)) continue;
+    if (DeleteFileW(Wide(Join(folder, item.name)).c_str())) ++removed;
+  }
+  return removed;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& internal) {
+  File file;
+  if (file.Open(internal, Access::kRead, Share::kReadWrite, Disposition::kOpenExisting) !=
+      OpenError::kNone) {
+    return std::nullopt;
+  }
+  std::string bytes;
+  char block[16384];
+  for (std::int64_t got; (got = file.Read(block, sizeof block)) != 0;) {
+    if (got < 0) return std::nullopt;
+    bytes.append(block, static_cast<std::size_t>(got));
+  }
+  return bytes;
+}
+
+bool MakeDirectory(const std::string& internal) {
+  return CreateDirectoryW(Wide(ResolvePath(internal)).c_str(), nullptr) != 0;
+}
+
+bool RemoveFile(const std::string& internal) {
+  return DeleteFileW(Wide(ResolvePath(internal)).c_str()) != 0;
+}
+
+bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items) {
+  const std::string folder = ResolvePath(internal.empty() ? "." : internal);
+  WIN32_FIND_DATAW entry;
+  const HANDLE search = FindFirstFileExW(Wide(Join(folder, "*")).c_str(), FindExInfoBasic, &entry,
+                                         FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do {
+    const std::string name = Narrow(entry.cFileName);
+    const bool is_folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool is_link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (name == "." || name == "..") continue;
+    // A link to a folder is not entered: it may lead back up the tree and list the same files for
+    // ever.
+    if (is_folder && is_link) continue;
+    items->push_back({name, is_folder});
+  } while (FindNextFileW(search, &entry));
+  const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+  FindClose(search);
+  return complete;
+}
+
+bool StandardErrorIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+void SetFileFaults(FileFaults* faults) { file_faults.store(faults); }
+
+}  // namespace platform

@@ -1,0 +1,107 @@
+#include "platform/file_stamp.h"
+
+#include <windows.h>
+
+#include "platform/file.h"
+#include "platform/win32/handle.h"
+#include "platform/win32/wide.h"
+
+namespace platform {
+namespace {
+
+// File times count 100 ns steps from 1601; as nanoseconds from 1970 they fit in 64 bits.
+constexpr std::int64_t kEpochDifference = 116444736000000000;
+
+std::int64_t Nanoseconds(std::int64_t file_time) { return (file_time - kEpochDifference) * 100; }
+
+std::optional<FileStamp> StampOfHandle(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_BASIC_INFO times;
+  if (!GetFileInformationByHandle(handle, &info) ||
+      !GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times)) {
+    return std::nullopt;
+  }
+  FileStamp stamp;
+  stamp.size = (static_cast<std::int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  stamp.modified_ns = Nanoseconds(times.LastWriteTime.QuadPart);
+  stamp.changed_ns = Nanoseconds(times.ChangeTime.QuadPart);
+  stamp.device = info.dwVolumeSerialNumber;
+  stamp.file_id = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return stamp;
+}
+
+bool IsPlainFile(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
+std::optional<FileStamp> StampOf(const std::string& internal) {
+  if (IsSpecialFile(internal)) return std::nullopt;
+  // Attributes only: a stamp is taken of files that others hold open for writing too.
+  const HANDLE handle = CreateFileW(Wide(ResolvePath(internal)).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::optional<FileStamp> stamp = StampOfHandle(handle);
+  CloseHandle(handle);
+  return stamp;
+}
+
+std::int64_t FileClockNow() {
+  FILETIME now;
+  GetSystemTimePreciseAsFileTime(&now);
+  return Nanoseconds((static_cast<std::int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
+SequentialFile::~SequentialFile() { Close(); }
+
+SequentialOpen SequentialFile::Open(const std::string& internal) {
+  Close();
+  // Looked at before opening: opening a device acts on it.
+  if (IsSpecialFile(internal) || IsDirectory(internal)) return SequentialOpen::kNotRegular;
+  // Shared with readers only: a writer that holds the file refuses the open, as one that comes
+  // later is refused while it is open.
+  const HANDLE handle = CreateFileW(Wide(ResolvePath(internal)).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return SequentialOpen::kFailed;
+  fd_ = HandleToInt(handle);
+  // The name may have been given to something else in between.
+  if (!IsPlainFile(handle)) {
+    Close();
+    return SequentialOpen::kNotRegular;
+  }
+  const std::optional<FileStamp> stamp = StampOfHandle(handle);
+  if (!stamp) {
+    Close();
+    return SequentialOpen::kFailed;
+  }
+  stamp_ = *stamp;
+  return SequentialOpen::kOpened;
+}
+
+std::int64_t SequentialFile::Read(void* buffer, std::size_t count) {
+  if (fd_ < 0) return -1;
+  std::size_t done = 0;
+  while (done < count) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(IntToHandle(fd_), static_cast<char*>(buffer) + done, chunk, &got, nullptr)) {
+      return -1;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+void SequentialFile::Close() {
+  if (fd_ >= 0) CloseHandle(IntToHandle(fd_));
+  fd_ = -1;
+  stamp_ = {};
+}
+
+}  // namespace platform

@@ -1,0 +1,183 @@
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+
+#include "platform/file_move.h"
+#include "platform/file_stamp.h"
+#include "platform/folder_access.h"
+#include "platform/testing/fault_injection.h"
+#include "platform/win32/scratch_folder_test.h"
+
+namespace platform {
+namespace {
+
+using WindowsFileTest = ScratchFolderTest;
+
+// Sharing is the system's own: a denying share refuses every writer, whichever code opens it.
+TEST_F(WindowsFileTest, DenyWriteSharingRefusesConflictingOpens) {
+  Put("shared.bin", "x");
+  const std::string path = Path("shared.bin");
+  File reader, other_reader, writer, free_writer;
+  ASSERT_EQ(reader.Open(path, Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
+            OpenError::kNone);
+  EXPECT_EQ(other_reader.Open(path, Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
+            OpenError::kNone);
+  // A refused truncating open must leave the bytes alone.
+  EXPECT_EQ(writer.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kCreateAlways),
+            OpenError::kDenied);
+  EXPECT_EQ(free_writer.Open(path, Access::kWrite, Share::kReadWrite, Disposition::kOpenExisting),
+            OpenError::kDenied);
+  EXPECT_EQ(Get("shared.bin"), "x");
+  reader.Close();
+  other_reader.Close();
+  ASSERT_EQ(writer.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kOpenExisting),
+            OpenError::kNone);
+  EXPECT_EQ(reader.Open(path, Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
+            OpenError::kDenied);
+  SequentialFile digest_reader;
+  EXPECT_EQ(digest_reader.Open(path), SequentialOpen::kFailed);
+  // Readers that deny nothing still read while it is written.
+  EXPECT_EQ(reader.Open(path, Access::kRead, Share::kReadWrite, Disposition::kOpenExisting),
+            OpenError::kNone);
+}
+
+TEST_F(WindowsFileTest, OpenFailuresAreClassified) {
+  Put("there.txt", "x");
+  std::filesystem::create_directories(root_ / "folder");
+  struct Case {
+    std::string path;
+    Disposition disposition;
+    OpenError expected;
+  };
+  const Case cases[] = {
+      {Path("there.txt"), Disposition::kCreateNew, OpenError::kExists},
+      {Path("missing.txt"), Disposition::kOpenExisting, OpenError::kOther},
+      {Path("folder"), Disposition::kOpenExisting, OpenError::kOther},
+      {Path("NUL"), Disposition::kOpenExisting, OpenError::kOther},
+      {Path("con.txt"), Disposition::kOpenAlways, OpenError::kOther},
+  };
+  for (const Case& c : cases) {
+    File file;
+    EXPECT_EQ(file.Open(c.path, Access::kWrite, Share::kReadWrite, c.disposition), c.expected)
+        << c.path;
+    EXPECT_FALSE(file.IsOpen());
+  }
+  EXPECT_TRUE(IsSpecialFile(Path("nul")));
+  EXPECT_TRUE(IsSpecialFile(Path("COM1.log")));
+  EXPECT_FALSE(IsSpecialFile(Path("COM10.log")));
+  EXPECT_FALSE(IsRegularFile(Path("folder")));
+  EXPECT_TRUE(IsRegularFile(Path("THERE.TXT")));
+}
+
+TEST_F(WindowsFileTest, ReadWriteSeekAndAFullDisk) {
+  File file;
+  ASSERT_EQ(
+      file.Open(Path("out.bin"), Access::kReadWrite, Share::kDenyWrite, Disposition::kCreateAlways),
+      OpenError::kNone);
+  InjectWriteFailureAfter(5);
+  EXPECT_EQ(file.Write("0123456789", 10), 5u);
+  EXPECT_EQ(file.Write("x", 1), 0u);
+  InjectWriteFailureAfter(-1);
+  EXPECT_EQ(file.Write("abc", 3), 3u);
+  EXPECT_EQ(file.Length(), 8);
+  EXPECT_EQ(file.Tell(), 8);
+  EXPECT_EQ(file.Seek(-3, 2), 5);
+  EXPECT_EQ(file.Seek(0, 7), -1);
+  EXPECT_EQ(file.Tell(), 5);
+  char bytes[8] = {};
+  EXPECT_EQ(file.Read(bytes, sizeof bytes), 3);
+  EXPECT_EQ(std::string(bytes), "abc");
+  EXPECT_TRUE(file.Sync());
+}
+
+// Japanese names, created, replaced, moved and listed, keep every byte.
+TEST_F(WindowsFileTest, ReplacementsAndJapaneseNames) {
+  const std::string folder = Path("表示フォルダ");
+  ASSERT_TRUE(MakeDirectory(folder));
+  EXPECT_FALSE(MakeDirectory(folder));
+  const std::string name = folder + "\\ソ連.txt";  // "ソ" is 0x83 0x5C in code page 932
+  for (const char* text : {"first", "second"}) {
+    const std::string bytes = text;
+    ReplacementFile file;
+    ASSERT_TRUE(file.Create(name));
+    ASSERT_EQ(file.Write(bytes.data(), bytes.size()), bytes.size());
+    ASSERT_TRUE(file.Commit());
+    EXPECT_EQ(ReadWholeFile(name), bytes);
+  }
+  {
+    ReplacementFile abandoned;
+    ASSERT_TRUE(abandoned.Create(name));
+    abandoned.Write("third", 5);
+  }
+  EXPECT_EQ(ReadWholeFile(name), "second");
+  std::vector<DirectoryItem> items;
+  ASSERT_TRUE(ListDirectory(folder, &items));
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].name, "ソ連.txt");
+  EXPECT_FALSE(items[0].is_directory);
+  EXPECT_FALSE(ListDirectory(Path("nothing"), &items));
+
+  Put("new.txt", "moved");
+  ASSERT_TRUE(MoveFileReplacing(Path("new.txt"), name));
+  EXPECT_EQ(ReadWholeFile(name), "moved");
+  EXPECT_FALSE(PathExists(Path("new.txt")));
+  EXPECT_FALSE(MoveFileReplacing(Path("new.txt"), name));
+  EXPECT_TRUE(RemoveFile(name));
+  EXPECT_FALSE(RemoveFile(name));
+}
+
+TEST_F(WindowsFileTest, AbandonedReplacementsOfEndedWritersGo) {
+  const std::string own = ".a.txt." + std::to_string(GetCurrentProcessId()) + "-1.tmp";
+  Put(own, "");
+  Put(".b.txt.999999-1.tmp", "");  // no process has this id: ids are multiples of four
+  Put(".c.txt.x-1.tmp", "");
+  Put("d.txt.999999-1.tmp", "");
+  EXPECT_EQ(RemoveAbandonedReplacements(Path()), 1);
+  EXPECT_TRUE(PathExists(Path(own)));
+  EXPECT_FALSE(PathExists(Path(".b.txt.999999-1.tmp")));
+}
+
+TEST_F(WindowsFileTest, StampsFullPathsAndFolders) {
+  Put("a.txt", "one");
+  const std::optional<FileStamp> before = StampOf(Path("a.txt"));
+  ASSERT_TRUE(before.has_value());
+  EXPECT_EQ(before->size, 3);
+  EXPECT_LE(before->changed_ns, FileClockNow());
+  EXPECT_GT(before->changed_ns, FileClockNow() - 60'000'000'000);
+  Put("b.txt", "two");
+  ASSERT_TRUE(MoveFileReplacing(Path("b.txt"), Path("a.txt")));
+  const std::optional<FileStamp> after = StampOf(Path("a.txt"));
+  ASSERT_TRUE(after.has_value());
+  EXPECT_NE(after->file_id, before->file_id);
+  EXPECT_EQ(after->device, before->device);
+  EXPECT_FALSE(StampOf(Path("missing")).has_value());
+
+  SequentialFile file;
+  ASSERT_EQ(file.Open(Path("A.TXT")), SequentialOpen::kOpened);
+  EXPECT_EQ(file.Stamp(), *after);
+  EXPECT_EQ(SequentialFile().Open(Path()), SequentialOpen::kNotRegular);
+
+  EXPECT_EQ(GetFullPath(Path("x\\.\\y\\..\\z.txt")), Path("x\\z.txt"));
+  EXPECT_EQ(GetFullPath("C:/Games/./RV7/../RV7.vpk"), "C:\\Games\\RV7.vpk");
+  ASSERT_TRUE(SetCurrentFolder(Path()));
+  EXPECT_EQ(GetFullPath("sub\\file.txt"), Path("sub\\file.txt"));
+  EXPECT_TRUE(IsDirectory("."));
+  SetCurrentFolder(Narrow(std::filesystem::temp_directory_path().wstring()));
+
+  EXPECT_TRUE(IsFolderWritable(Path()));
+  EXPECT_FALSE(IsFolderWritable(Path("missing")));
+  EXPECT_FALSE(IsFolderWritable(Path("a.txt")));
+  const std::wstring folder = root_.wstring();
+  SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_READONLY);
+  // Wine keeps no read-only attribute on folders.
+  if ((GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_READONLY) != 0) {
+    EXPECT_FALSE(IsFolderWritable(Path()));
+  }
+  SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+}  // namespace
+}  // namespace platform
