@@ -5,12 +5,10 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <set>
 #include <thread>
 
 #include "engine_harness.h"
 #include "local_servers.h"
-#include "update/release_protocol.h"
 
 namespace test_support {
 namespace {
@@ -122,85 +120,6 @@ TEST_F(ReleaseTest, StockNginxDirectAndOwnServerThroughAProxy) {
     seen = proxy.GetLog().find("GET " + url_, seen);
     ASSERT_NE(seen, std::string::npos) << by_settings << proxy.GetLog();
     ++seen;
-  }
-}
-
-TEST(UpdateRunTest, BrokenListsFailBeforeAnyDownload) {
-  ScriptedServer server;
-  const std::pair<std::string, std::string> cases[] = {
-      {"", "DownloadManager : List file error(Data size is zero)."},
-      {"1::a.txt:1\r\n", "DownloadManager : List file error."},
-      {"1::a.txt:1:" + Md5Of("x") + "\r\n1::..\\..\\evil.txt:1:d\r\n",
-       "DownloadManager : List file error."},
-  };
-  for (const auto& [list, error] : cases) {
-    InstallFolder install;
-    server.SetReplies(ListThenPackages(list));
-    const size_t before = server.GetRequests().size();
-    const Outcome outcome = RunUpdate(ListUrl(server));
-    EXPECT_FALSE(outcome.completed);
-    EXPECT_EQ(outcome.error, error) << list;
-    EXPECT_EQ(server.GetRequests().size(), before + 1) << list;
-    EXPECT_EQ(outcome.total, 0);
-    EXPECT_FALSE(install.Exists("a.txt"));
-  }
-}
-
-TEST(UpdateRunTest, RequestsAndPackages) {
-  ScriptedServer server;
-  InstallFolder install;
-  // The request carries the path encoded twice and the digest field as its User-Agent. A digest
-  // field holding colons never matches, so the file is refused, as no file can have that digest.
-  const std::string package = PackageOf("sub/a b.txt", "payload");
-  server.SetReplies(ListThenPackages("1::sub\\a b.txt:7:ab:cd\r\n", {package}));
-  EXPECT_EQ(RunUpdate(ListUrl(server)).error,
-            "DownloadManager : Downloaded file does not match the list : sub\\a b.txt");
-  EXPECT_FALSE(install.Exists("sub/a b.txt"));
-  const auto requests = server.GetRequests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_NE(requests[0].find("GET /list HTTP/1.0\r\n"), std::string::npos);
-  EXPECT_NE(requests[0].find("User-Agent: RovanSevenFileListClient\r\n"), std::string::npos);
-  EXPECT_EQ(EncodePathForQuery("a"), "%25%36%31");
-  EXPECT_NE(requests[1].find("GET /list?file=" + EncodePathForQuery("sub\\a b.txt") +
-                             "&orgsize=7 HTTP/1.0\r\n"),
-            std::string::npos);
-  EXPECT_NE(requests[1].find("User-Agent: ab:cd\r\n"), std::string::npos);
-}
-
-// Everything in the install folder, hidden files included.
-std::set<std::string> NamesIn(const InstallFolder& install) {
-  std::set<std::string> names;
-  for (const auto& item : std::filesystem::directory_iterator(install.GetPath())) {
-    names.insert(item.path().filename().string());
-  }
-  return names;
-}
-
-TEST(UpdateRunTest, OnlyWhatTheListNamesIsInstalled) {
-  ScriptedServer server;
-  const std::string wanted(70000, 'w');
-  const std::string cut = wanted.substr(0, wanted.size() - 1);
-  std::string flipped = PackageOf("game.bin", wanted);
-  flipped[flipped.size() - 1000] ^= 0x20;  // inside the data; the stored digest stays right
-  const struct {
-    const char* what;
-    std::string package;
-    std::string listed_md5;
-  } cases[] = {
-      {"a flipped byte", flipped, Md5Of(wanted)},
-      {"other content", PackageOf("game.bin", std::string(70000, 'o')), Md5Of(wanted)},
-      {"a cut entry", PackageOf("game.bin", cut), Md5Of(wanted)},
-      {"a cut entry whose digest is listed", PackageOf("game.bin", cut), Md5Of(cut)},
-  };
-  for (const auto& [what, package, md5] : cases) {
-    InstallFolder install;
-    install.Write("game.bin", "old bytes");
-    server.SetReplies(ListThenPackages("1::game.bin:70000:" + md5 + "\r\n", {package}));
-    const Outcome outcome = RunUpdate(ListUrl(server));
-    EXPECT_EQ(outcome.error, "DownloadManager : Downloaded file does not match the list : game.bin")
-        << what;
-    EXPECT_TRUE(install.Read("game.bin") == "old bytes") << what;
-    EXPECT_EQ(NamesIn(install), std::set<std::string>{"game.bin"}) << what;
   }
 }
 
