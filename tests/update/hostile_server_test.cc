@@ -129,14 +129,22 @@ TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
         // run well before the time-out would.
         ReportLog log;
         DownloadManager manager;
+        EXPECT_EQ(manager.Wait(0), DownloadManager::kIdle);
         manager.SetProgressCallback(&ReportLog::Callback, &log);
         manager.Start(url, "null");
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         ASSERT_TRUE(Eventually([&] { return stall.quit_now(log.Get(), server); }, 10))
             << stall.stage;
+        EXPECT_EQ(manager.Wait(0), DownloadManager::kRunning);
+        manager.Start("http://127.0.0.1:1/other", "null");  // changes nothing while running
         const auto quit_at = Clock::now();
         manager.Stop();
         EXPECT_LT(Clock::now() - quit_at, std::chrono::milliseconds(400)) << stall.stage;
+        // The failure is reported last, with the counts of the run.
+        EXPECT_EQ(manager.Wait(0), DownloadManager::kIdle);
+        EXPECT_NE(manager.GetErrorMessage(), "");
+        EXPECT_EQ(log.Get().back().text, manager.GetErrorMessage()) << stall.stage;
+        EXPECT_EQ(log.Get().back().done, stall.one_installed ? 1 : 0) << stall.stage;
       }
       // Only finished files stay.
       EXPECT_EQ(install.Exists("one.txt"), stall.one_installed) << stall.stage << quit;

@@ -1,6 +1,6 @@
 // The update engine: a release that varne-release built, served by a stock nginx with the
 // generated configuration and by varne-release serve, directly and through tinyproxy; one run at a
-// time against a scripted server for what no honest server sends; the manager's thread and Stop.
+// time against a scripted server: temporary names, special files, a stop at a file's turn.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,7 +13,6 @@
 namespace test_support {
 namespace {
 
-using net_testing::Reply;
 using net_testing::ScriptedServer;
 
 // The release: the updater itself, the game's package under another letter case, one file that
@@ -202,19 +201,13 @@ TEST(UpdateRunTest, PipesAreRefusedAndNewProgramsAreExecutable) {
             std::filesystem::file_type::fifo);
 }
 
-// A list of a current file and a file to download, whose package trickles in for ten seconds.
-std::vector<Reply> CurrentThenSlow() {
-  Reply slow{{"HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n"}, 50};
-  for (int i = 0; i < 200; ++i) slow.pieces.push_back(std::string(500, 'x'));
-  return {{{"HTTP/1.0 200 OK\r\n\r\n1::one.txt:1:" + Md5Of("1") +
-            "\r\n1::slow.bin:100000:" + Md5Of("y") + "\r\n"}},
-          slow};
-}
-
 // A stop seen at a file's turn ends the run before the file counts, however old its digest.
 TEST(UpdateRunTest, AStopAtAFilesTurnEndsTheRunBeforeItCounts) {
   ScriptedServer server;
-  server.SetReplies(CurrentThenSlow());
+  // A current file, then one whose package would be asked for next.
+  server.SetReplies(
+      ListThenPackages("1::one.txt:1:" + Md5Of("1") + "\r\n1::two.bin:1:" + Md5Of("2") + "\r\n",
+                       {PackageOf("two.bin", "2")}));
   InstallFolder install;
   install.Write("one.txt", "1");
   // Settled, so that its digest made ahead is trusted at its turn; the stop comes once it is made.
@@ -226,31 +219,6 @@ TEST(UpdateRunTest, AStopAtAFilesTurnEndsTheRunBeforeItCounts) {
   EXPECT_EQ(outcome.error, "DownloadManager : Task Aborted.");
   EXPECT_EQ(outcome.done, 0);
   EXPECT_EQ(server.GetRequests().size(), 1u);
-}
-
-// The transfer is stopped from the owner's thread; destroying a running manager is met by the
-// dialog's Quit.
-TEST(DownloadManagerTest, RunsOnItsWorkerUntilStopped) {
-  ScriptedServer server;
-  InstallFolder install;
-  install.Write("one.txt", "1");
-  server.SetReplies(CurrentThenSlow());
-  ReportLog log;
-  DownloadManager manager;
-  EXPECT_EQ(manager.Wait(0), DownloadManager::kIdle);
-  manager.SetProgressCallback(&ReportLog::Callback, &log);
-  manager.Start(ListUrl(server), "null");
-  ASSERT_TRUE(Eventually([&] { return !log.Get().empty() && log.Get().back().received > 0; }, 10));
-  EXPECT_EQ(manager.Wait(0), DownloadManager::kRunning);
-  // A second start while running changes nothing.
-  manager.Start("http://127.0.0.1:1/other", "null");
-  manager.Stop();
-  EXPECT_EQ(manager.Wait(0), DownloadManager::kIdle);
-  EXPECT_EQ(manager.GetErrorMessage(), "HttpClient : Abort by User.");
-  // The failure is reported last, with the counts of the run.
-  EXPECT_EQ(log.Get().back(), (Report{2, 1, "HttpClient : Abort by User.", 0, 0}));
-  EXPECT_FALSE(install.Exists("slow.bin"));
-  EXPECT_TRUE(install.TemporaryFiles().empty());
 }
 
 }  // namespace
