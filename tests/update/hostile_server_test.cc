@@ -52,11 +52,6 @@ using net_testing::Reply;
 using net_testing::ScriptedServer;
 using Clock = std::chrono::steady_clock;
 
-std::string Answer(const std::string& body, bool announce = true) {
-  const std::string length = "Content-Length: " + std::to_string(body.size()) + "\r\n";
-  return "HTTP/1.0 200 OK\r\n" + (announce ? length : "") + "\r\n" + body;
-}
-
 // A reply that sends `head` and then nothing until the server goes.
 Reply SilentAfter(const std::string& head) { return {{head, "never sent"}, kSilent}; }
 Reply Whole(const std::string& body, bool announce = true) { return {{Answer(body, announce)}}; }

@@ -217,7 +217,7 @@ TEST(UpdateRunTest, AStopAtAFilesTurnEndsTheRunBeforeItCounts) {
     return report.text != "one.txt";
   });
   EXPECT_EQ(outcome.error, "DownloadManager : Task Aborted.");
-  EXPECT_EQ(outcome.done, 0);
+  EXPECT_EQ(outcome.files_done, 0);
   EXPECT_EQ(server.GetRequests().size(), 1u);
 }
 
