@@ -200,7 +200,7 @@ TEST(UpdaterDialogTest, AFailedRunShowsTheErrorAndNeverCompleted) {
     const std::string box = kErrorLead + c.error;
     EXPECT_EQ(view.boxes, (Boxes{{"エラー", box}}));
     if (!c.swap_left) {
-      for (const std::string& text : view.Calls("text 1003 ")) EXPECT_NE(text, "Completed.");
+      EXPECT_EQ(IndexOf(view, "text 1003 Completed."), view.log.size());
       EXPECT_FALSE(dialog.RunCompleted());
     }
     EXPECT_LT(IndexOf(view, "stop timer 0"), IndexOf(view, "box エラー: " + box));
