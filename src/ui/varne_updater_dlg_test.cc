@@ -100,30 +100,6 @@ TEST(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
                    "default command 61472", "end 1"}));
 }
 
-TEST(UpdaterDialogTest, CreationAndInitialisationFailuresEndTheDialog) {
-  InstallFolder install;
-  const std::pair<std::string, std::string> cases[] = {
-      {"", "VarneFileSystem : no file in this package.file : dlgconfig.conf"},
-      {"main_image=missing.bmp\r\n", "DibSection : Image Load Error : missing.bmp"},
-      {"main_image=skin.bmp\r\n", "初期化失敗 : NULL Window"},
-  };
-  for (const auto& [settings, message] : cases) {
-    if (settings.empty()) {
-      install.Write("RV7.VPK", PackageOf("other.txt", "x"));
-      Singleton<VarneFileManager>::GetInstance()->ReadPackage(".\\RV7.vpk");
-    } else {
-      InstallPackage(install, settings);
-    }
-    RecordingView view;
-    if (message.find("NULL") != std::string::npos) view.RemoveControl(IDC_START_GAME);
-    CVarneUpdaterDlg dialog(view);
-    EXPECT_EQ(dialog.DoModal(), 1);
-    EXPECT_EQ(view.boxes, (Boxes{{"エラー", message}}));
-    EXPECT_EQ(view.ticks, 0);
-    EXPECT_TRUE(dialog.ErrorShown());
-  }
-}
-
 // The layout comes from the settings; a completed run enables the start button, which starts the
 // game with its arguments or, when it cannot, ends the dialog with the error for start-up to show.
 TEST(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
@@ -175,39 +151,55 @@ TEST(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
   }
 }
 
-// A failed list, and a swap file left behind when the package holds no swap program to hand over
-// to: the error box once the timer stopped, the start button never enabled.
-TEST(UpdaterDialogTest, AFailedRunShowsTheErrorAndNeverCompleted) {
+// Failures before the dialog runs end it at once with the error box. Failures of the run: a
+// failed list, and a swap file left behind when the package holds no swap program to hand over
+// to; the error box comes once the timer stopped, and the start button is never enabled.
+TEST(UpdaterDialogTest, FailuresShowTheErrorAndEndTheDialog) {
   ScriptedServer server;
+  const std::string run = Settings(server), list = "1::RV7WIN9XME.EXE:1:" + Md5Of("u") + "\r\n";
   const struct {
-    std::string list;
+    std::string settings;  // empty: no settings in the package
+    std::string list;      // empty: the start button is missing, and no list is read
     bool swap_left;
-    std::string error;
+    std::string box;
   } cases[] = {
-      {"1::a.txt:1\r\n", false, "DownloadManager : List file error."},
-      {"1::RV7WIN9XME.EXE:1:" + Md5Of("u") + "\r\n", true,
-       "VarneFileSystem : no file in this package.file : rv7swap_ansi.exe"},
+      {"", list, false, "VarneFileSystem : no file in this package.file : dlgconfig.conf"},
+      {"main_image=missing.bmp\r\n", list, false, "DibSection : Image Load Error : missing.bmp"},
+      {run, "", false, "初期化失敗 : NULL Window"},
+      {run, "1::a.txt:1\r\n", false,
+       kErrorLead + std::string("DownloadManager : List file error.")},
+      {run, list, true,
+       kErrorLead +
+           std::string("VarneFileSystem : no file in this package.file : rv7swap_ansi.exe")},
   };
   for (const auto& c : cases) {
     InstallFolder install;
     install.Write("RV7WIN9XME.EXE", "u");
     if (c.swap_left) install.Write("RV7WIN9XME.SWAP", "new updater");
-    InstallPackage(install, Settings(server));
+    if (c.settings.empty()) {
+      install.Write("RV7.VPK", PackageOf("other.txt", "x"));
+      Singleton<VarneFileManager>::GetInstance()->ReadPackage(".\\RV7.vpk");
+    } else {
+      InstallPackage(install, c.settings);
+    }
     server.SetReplies(ListThenPackages(c.list));
     RecordingView view;
+    if (c.list.empty()) view.RemoveControl(IDC_START_GAME);
     CVarneUpdaterDlg dialog(view);
-    EXPECT_EQ(dialog.DoModal(), -1);
-    const std::string box = kErrorLead + c.error;
-    EXPECT_EQ(view.boxes, (Boxes{{"エラー", box}}));
-    if (!c.swap_left) {
-      EXPECT_EQ(IndexOf(view, "text 1003 Completed."), view.log.size());
-      EXPECT_FALSE(dialog.RunCompleted());
-    }
-    EXPECT_LT(IndexOf(view, "stop timer 0"), IndexOf(view, "box エラー: " + box));
+    const bool ran = c.box.starts_with(kErrorLead);
+    EXPECT_EQ(dialog.DoModal(), ran ? -1 : 1);
+    EXPECT_EQ(view.boxes, (Boxes{{"エラー", c.box}}));
+    EXPECT_TRUE(dialog.ErrorShown());
     EXPECT_EQ(view.log.back(), "stop timer 0");
+    if (!ran) {
+      EXPECT_EQ(view.ticks, 0);
+      continue;
+    }
+    EXPECT_EQ(dialog.RunCompleted(), c.swap_left);
+    EXPECT_EQ(IndexOf(view, "text 1003 Completed.") < view.log.size(), c.swap_left);
+    EXPECT_LT(IndexOf(view, "stop timer 0"), IndexOf(view, "box エラー: " + c.box));
     EXPECT_EQ(view.Calls("quit "), Lines{"quit 0"});
     EXPECT_EQ(view.Calls("enable "), Lines{"enable 1004 off"});
-    EXPECT_TRUE(dialog.ErrorShown());
   }
 }
 
