@@ -12,6 +12,7 @@ namespace {
 
 using net_testing::Reply;
 using net_testing::ScriptedServer;
+
 struct Outcome {
   std::optional<std::string> document;  // set when the request succeeded
   std::string error;
@@ -22,7 +23,7 @@ struct Outcome {
 class StringSink : public IHttpBodySink {
  public:
   void OnBegin(bool announced, std::uint32_t length) override {
-    began = true, this->announced = announced, this->length = length;
+    this->announced = announced, this->length = length;
   }
   void OnData(const std::uint8_t* bytes, std::size_t size) override {
     if (fail_on_data) throw Exception("disk full", true);
@@ -30,7 +31,7 @@ class StringSink : public IHttpBodySink {
   }
   void OnEnd(std::uint32_t size) override { ended = size; }
 
-  bool began = false, announced = false, fail_on_data = false;
+  bool announced = false, fail_on_data = false;
   std::uint32_t length = 0;
   std::optional<std::uint32_t> ended;
   std::string body;

@@ -1,5 +1,6 @@
 // The updater against servers that misbehave on purpose: silent at each stage of a run, dripping,
-// announcing or sending more than the list allows; and varne-release serve at its thread limit.
+// announcing or sending more than the list allows, or sending lists and packages that do not
+// match; and varne-release serve at its thread limit.
 // Every network limit of this program is cut to kLimitMs.
 #include <gtest/gtest.h>
 
