@@ -14,9 +14,7 @@
 namespace {
 
 std::string DigestOf(const std::string& bytes) {
-  MD5Context context;
-  context.Update(bytes.data(), bytes.size());
-  return MD5Context::ToText(context.Final());
+  return MD5().DigestText(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
 
 std::string Noise(std::size_t size, unsigned seed) {

@@ -3,6 +3,7 @@
 // varne-release serve.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <functional>
 #include <map>
@@ -81,16 +82,6 @@ TEST_F(SignedReleaseTest, SignedReleasesInstallAndAttacksAreRefused) {
   // The next release, changed in transit or on the site: the install keeps "level two".
   Publish({{"level.dat", "level three"}}, key_.Sign());
   const Snapshot newer = Take(site_);
-  // The package of level.dat from a release with other bytes in it.
-  TempFolder evil_image("varne-evil-image"), evil_site("varne-evil-site");
-  WriteFile(evil_image.GetPath() / "level.dat", "evil bytes");
-  BuildSite(evil_image.GetPath(), evil_site.GetPath(), port_);
-  const auto evil_package = [&] {
-    for (const auto& item : fs::recursive_directory_iterator(evil_site.GetPath() / "packages")) {
-      if (item.is_regular_file()) return ReadFile(item.path());
-    }
-    return std::string();
-  }();
   const auto serial = [&] {
     return VerifyRelease(ReadFile(site_ / "filelist.sig"), key_.Public()).serial;
   };
@@ -112,12 +103,16 @@ TEST_F(SignedReleaseTest, SignedReleasesInstallAndAttacksAreRefused) {
        "file list does not match its signature."},
       {"package swapped",
        [&] {
-         // "level.dat" encoded twice begins with "%25%36%43".
+         // Another file's package in place of level.dat's, whose name encoded twice begins with
+         // "%25%36%43".
+         std::vector<fs::path> packages;
          for (const auto& item : fs::recursive_directory_iterator(site_ / "packages")) {
-           if (item.path().filename().string().starts_with("%25%36%43")) {
-             WriteFile(item.path(), evil_package);
-           }
+           if (item.is_regular_file()) packages.push_back(item.path());
          }
+         std::ranges::sort(packages, {}, [](const fs::path& p) {
+           return !p.filename().string().starts_with("%25%36%43");
+         });
+         WriteFile(packages[0], ReadFile(packages[1]));
        },
        "level.dat"},
       {"signature missing", [&] { fs::remove(site_ / "filelist.sig"); }, "signature missing"},

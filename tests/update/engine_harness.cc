@@ -7,21 +7,8 @@
 #include "platform/path.h"
 #include "storage/md5.h"
 #include "storage/varne_file_system.h"
-#include "update/update_run.h"
 
 namespace test_support {
-
-void ReportLog::Callback(int total, int done, const std::tstring* text, int size, int received,
-                         void* user) {
-  auto& log = *static_cast<ReportLog*>(user);
-  std::lock_guard<std::mutex> hold(log.mutex_);
-  log.reports_.push_back({total, done, *text, size, received});
-}
-
-std::vector<Report> ReportLog::Get() {
-  std::lock_guard<std::mutex> hold(mutex_);
-  return reports_;
-}
 
 InstallFolder::InstallFolder() : previous_(std::filesystem::current_path()) {
   std::filesystem::current_path(folder_.GetPath());
@@ -39,19 +26,11 @@ void InstallFolder::Write(const std::string& name, const std::string& bytes) con
   WriteFile(path, bytes);
 }
 
-std::string InstallFolder::Read(const std::string& name) const {
-  return ReadFile(GetPath() / name);
-}
-
-bool InstallFolder::Exists(const std::string& name) const {
-  return std::filesystem::exists(GetPath() / name);
-}
-
 std::vector<std::string> InstallFolder::TemporaryFiles() const {
   std::vector<std::string> names;
   for (const auto& item : std::filesystem::directory_iterator(GetPath())) {
     const std::string name = item.path().filename().string();
-    if (name.size() > 3 && name.compare(name.size() - 3, 3, ".dl") == 0) names.push_back(name);
+    if (name.ends_with(".dl")) names.push_back(name);
   }
   return names;
 }
@@ -67,22 +46,19 @@ Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&
       client.SetAbort(true);
     }
   };
-  const UpdateOutcome end = UpdateRun({client, url, "", running, report}).Run();
-  outcome.completed = end.completed;
-  outcome.error = end.error;
-  outcome.total = end.total_files;
-  outcome.done = end.files_done;
-  outcome.package_replaced = end.package_replaced;
+  static_cast<UpdateOutcome&>(outcome) = UpdateRun({client, url, "", running, report}).Run();
   return outcome;
+}
+
+std::string Answer(const std::string& body, bool announce) {
+  const std::string length = "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  return "HTTP/1.0 200 OK\r\n" + (announce ? length : "") + "\r\n" + body;
 }
 
 std::vector<net_testing::Reply> ListThenPackages(const std::string& list,
                                                  const std::vector<std::string>& packages) {
-  std::vector<net_testing::Reply> replies = {{{"HTTP/1.0 200 OK\r\n\r\n" + list}}};
-  for (const std::string& package : packages) {
-    replies.push_back({{"HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(package.size()) +
-                        "\r\n\r\n" + package}});
-  }
+  std::vector<net_testing::Reply> replies = {{{Answer(list, false)}}};
+  for (const std::string& package : packages) replies.push_back({{Answer(package)}});
   return replies;
 }
 

@@ -13,6 +13,7 @@
 #include "scratch.h"
 #include "storage/varne_file_manager.h"
 #include "update/download_manager.h"
+#include "update/update_run.h"
 
 namespace test_support {
 
@@ -24,22 +25,22 @@ struct Report {
 };
 
 // Collects a download manager's reports from its worker.
-class ReportLog {
- public:
+struct ReportLog {
   static void Callback(int total, int done, const std::tstring* text, int size, int received,
-                       void* user);
-  std::vector<Report> Get();
-
- private:
-  std::mutex mutex_;
-  std::vector<Report> reports_;
+                       void* user) {
+    auto& log = *static_cast<ReportLog*>(user);
+    std::lock_guard hold(log.mutex);
+    log.reports.push_back({total, done, *text, size, received});
+  }
+  std::vector<Report> Get() {
+    std::lock_guard hold(mutex);
+    return reports;
+  }
+  std::mutex mutex;
+  std::vector<Report> reports;
 };
 
-struct Outcome {
-  bool completed = false;
-  std::string error;
-  int total = 0, done = 0;
-  bool package_replaced = false;
+struct Outcome : UpdateOutcome {
   std::vector<Report> reports;
 };
 
@@ -49,8 +50,8 @@ class InstallFolder {
   ~InstallFolder();
   const std::filesystem::path& GetPath() const { return folder_.GetPath(); }
   void Write(const std::string& name, const std::string& bytes) const;
-  std::string Read(const std::string& name) const;
-  bool Exists(const std::string& name) const;
+  std::string Read(const std::string& name) const { return ReadFile(GetPath() / name); }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(GetPath() / name); }
   // Names of the temporary download files left in the folder.
   std::vector<std::string> TemporaryFiles() const;
 
@@ -65,6 +66,8 @@ class InstallFolder {
 Outcome RunUpdate(const std::string& url,
                   const std::function<bool(const Report&)>& on_report = nullptr);
 
+// A server's whole answer of body, with its length announced or not.
+std::string Answer(const std::string& body, bool announce = true);
 // A scripted update server: the list document, then one package answer per connection.
 std::vector<net_testing::Reply> ListThenPackages(const std::string& list,
                                                  const std::vector<std::string>& packages = {});

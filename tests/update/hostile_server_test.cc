@@ -1,5 +1,6 @@
 // The updater against servers that misbehave on purpose: silent at each stage of a run, dripping,
-// announcing or sending more than the list allows; and varne-release serve at its thread limit.
+// announcing or sending more than the list allows, or sending lists and packages that do not
+// match; and varne-release serve at its thread limit.
 // Every network limit of this program is cut to kLimitMs.
 #include <gtest/gtest.h>
 
@@ -9,12 +10,14 @@
 #include <functional>
 #include <new>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "engine_harness.h"
 #include "net/http_client.h"
 #include "net/testing/scripted_server.h"
 #include "net/time_limits.h"
+#include "update/release_protocol.h"
 
 namespace {
 
@@ -49,11 +52,6 @@ using net_testing::kSilent;
 using net_testing::Reply;
 using net_testing::ScriptedServer;
 using Clock = std::chrono::steady_clock;
-
-std::string Answer(const std::string& body, bool announce = true) {
-  const std::string length = "Content-Length: " + std::to_string(body.size()) + "\r\n";
-  return "HTTP/1.0 200 OK\r\n" + (announce ? length : "") + "\r\n" + body;
-}
 
 // A reply that sends `head` and then nothing until the server goes.
 Reply SilentAfter(const std::string& head) { return {{head, "never sent"}, kSilent}; }
@@ -127,14 +125,22 @@ TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
         // run well before the time-out would.
         ReportLog log;
         DownloadManager manager;
+        EXPECT_EQ(manager.Wait(0), DownloadManager::kIdle);
         manager.SetProgressCallback(&ReportLog::Callback, &log);
         manager.Start(url, "null");
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         ASSERT_TRUE(Eventually([&] { return stall.quit_now(log.Get(), server); }, 10))
             << stall.stage;
+        EXPECT_EQ(manager.Wait(0), DownloadManager::kRunning);
+        manager.Start("http://127.0.0.1:1/other", "null");  // changes nothing while running
         const auto quit_at = Clock::now();
         manager.Stop();
         EXPECT_LT(Clock::now() - quit_at, std::chrono::milliseconds(400)) << stall.stage;
+        // The failure is reported last, with the counts of the run.
+        EXPECT_EQ(manager.Wait(0), DownloadManager::kIdle);
+        EXPECT_NE(manager.GetErrorMessage(), "");
+        EXPECT_EQ(log.Get().back().text, manager.GetErrorMessage()) << stall.stage;
+        EXPECT_EQ(log.Get().back().done, stall.one_installed ? 1 : 0) << stall.stage;
       }
       // Only finished files stay.
       EXPECT_EQ(install.Exists("one.txt"), stall.one_installed) << stall.stage << quit;
@@ -144,49 +150,101 @@ TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
   }
 }
 
-TEST(HostileServerTest, NothingGrowsPastWhatTheListAllows) {
-  const std::string name = "日本.bin";  // its UTF-16 name is longer than its UTF-8 one
-  const std::string package = PackageOf(name, "hello");
+// Everything in the install folder, hidden files included.
+std::set<std::string> NamesIn(const InstallFolder& install) {
+  std::set<std::string> names;
+  for (const auto& item : std::filesystem::recursive_directory_iterator(install.GetPath())) {
+    names.insert(std::filesystem::relative(item.path(), install.GetPath()).string());
+  }
+  return names;
+}
+
+// One listed file, installed as "old", against lists and packages that do not hold what the list
+// allows: a broken list fails before any download; nothing grows past the listed size; a package
+// that is not the listed file is never installed. Each package is asked for by the path encoded
+// twice, with the digest field as the User-Agent.
+TEST(UpdateRunTest, OnlyWhatTheListAllowsIsInstalled) {
+  const std::string name = "sub\\日本 b.bin";  // its UTF-16 name is longer than its UTF-8 one
+  const std::string wanted(70000, 'w'), cut = wanted.substr(0, wanted.size() - 1);
+  const auto package = [](const std::string& bytes) { return PackageOf("sub/日本 b.bin", bytes); };
+  std::string flipped = package(wanted);
+  flipped[flipped.size() - 1000] ^= 0x20;  // inside the data; the stored digest stays right
+  std::string upper = Md5Of("old");
+  for (char& digit : upper) digit = static_cast<char>(std::toupper(digit));
   const auto list = [&](const std::string& size, const std::string& md5 = Md5Of("hello")) {
     return Answer("1::" + name + ":" + size + ":" + md5 + "\r\n");
   };
   const std::string too_long = "DownloadManager : Package data exceed the listed size : " + name;
+  const std::string mismatch =
+      "DownloadManager : Downloaded file does not match the list : " + name;
+  const std::string list_error = "DownloadManager : List file error.";
   const std::string lying = "HTTP/1.0 200 OK\r\nContent-Length: 4294967295\r\n\r\n";
+  const std::string hello = package("hello");
   const struct {
-    std::string list;  // the listed file is installed as "old"
+    std::string list;
     Reply package;
-    std::string error;  // empty: the run completes
+    std::string error;      // empty: the run completes
+    const char* installed;  // the file's bytes after the run
   } cases[] = {
-      {list("5"), Whole(package), ""},
-      {list("5"), Whole(package, false), ""},
+      {list("5"), Whole(hello), "", "hello"},
+      {list("5"), Whole(hello, false), "", "hello"},
       // A server that holds the connection open after the whole package has sent all there is.
-      {list("5"), SilentAfter(Answer(package)), ""},
-      {list("5"), Whole(package + "x", false), too_long},
-      {list("4"), Whole(package), too_long},
-      {list("5"), {{lying + package}}, too_long},
-      {lying + "1::a:1:x\r\n", {}, "DownloadManager : List file error(Data size over 256 MiB)."},
+      {list("5"), SilentAfter(Answer(hello)), "", "hello"},
+      {list("5"), Whole(hello + "x", false), too_long, "old"},
+      {list("4"), Whole(hello), too_long, "old"},
+      {list("5"), {{lying + hello}}, too_long, "old"},
+      {lying + "1::a:1:x\r\n",
+       {},
+       "DownloadManager : List file error(Data size over 256 MiB).",
+       "old"},
       {"HTTP/1.0 200 OK\r\nContent-Length: 200000000\r\n\r\n1::a:1:x\r\n",
        {},
-       "HttpClient : Document data is shorter than the Content-Length."},
-      {list("5 "), Whole(package),
-       "DownloadManager : List file error(orgsize is not a number) : " + name},
+       "HttpClient : Document data is shorter than the Content-Length.",
+       "old"},
+      {Answer(""), {}, "DownloadManager : List file error(Data size is zero).", "old"},
+      {Answer("1::a.txt:1\r\n"), {}, list_error, "old"},
+      {Answer("1::a:1:" + Md5Of("a") + "\r\n1::..\\..\\evil.txt:1:d\r\n"), {}, list_error, "old"},
+      {list("5 "), Whole(hello),
+       "DownloadManager : List file error(orgsize is not a number) : " + name, "old"},
       // Only a file that must be downloaded needs its size.
-      {list("?", Md5Of("old")), {}, ""},
+      {list("?", Md5Of("old")), {}, "", "old"},
+      {list("70000", Md5Of(wanted)), Whole(flipped), mismatch, "old"},
+      {list("70000", Md5Of(wanted)), Whole(package(std::string(70000, 'o'))), mismatch, "old"},
+      {list("70000", Md5Of(wanted)), Whole(package(cut)), mismatch, "old"},
+      {list("70000", Md5Of(cut)), Whole(package(cut)), mismatch, "old"},
+      // A digest field holding colons never matches: no file can have that digest.
+      {list("5", "ab:cd"), Whole(hello), mismatch, "old"},
+      // Digests are lower-case digits: upper-case ones match neither the installed file (it is
+      // fetched again) nor the package.
+      {list("3", upper), Whole(package("old")), mismatch, "old"},
   };
   for (const auto& c : cases) {
     ScriptedServer server;
     server.SetReplies({{{c.list}}, c.package});
     InstallFolder install;
-    install.Write(name, "old");
+    install.Write("sub/日本 b.bin", "old");
     largest_allocation = 0;
     const Outcome outcome = RunUpdate(ListUrl(server));
     EXPECT_LT(largest_allocation, std::size_t{16} << 20) << c.list;
     EXPECT_EQ(outcome.error, c.error) << c.list;
+    EXPECT_EQ(install.Read("sub/日本 b.bin"), c.installed) << c.list;
+    EXPECT_EQ(NamesIn(install), (std::set<std::string>{"sub", "sub/日本 b.bin"})) << c.list;
+    const auto requests = server.GetRequests();
     const bool downloads = c.error.find("(") == std::string::npos && !c.package.pieces.empty();
-    EXPECT_EQ(server.GetRequests().size(), downloads ? 2u : 1u) << c.list;
-    EXPECT_EQ(install.Read(name), downloads && c.error.empty() ? "hello" : "old") << c.list;
-    EXPECT_TRUE(install.TemporaryFiles().empty()) << c.list;
+    ASSERT_EQ(requests.size(), downloads ? 2u : 1u) << c.list;
+    EXPECT_TRUE(requests[0].starts_with("GET /list HTTP/1.0\r\n"));
+    EXPECT_NE(requests[0].find("User-Agent: RovanSevenFileListClient\r\n"), std::string::npos);
+    if (!downloads) continue;
+    // The list line's "size:digest" after "1::<name>:".
+    const std::string line = c.list.substr(c.list.find("\r\n\r\n") + 4);
+    const std::string fields = line.substr(4 + name.size(), line.size() - 6 - name.size());
+    const size_t colon = fields.find(':');
+    EXPECT_TRUE(requests[1].starts_with("GET /list?file=" + EncodePathForQuery(name) +
+                                        "&orgsize=" + fields.substr(0, colon) + " HTTP/1.0"));
+    EXPECT_NE(requests[1].find("User-Agent: " + fields.substr(colon + 1) + "\r\n"),
+              std::string::npos);
   }
+  EXPECT_EQ(EncodePathForQuery("a"), "%25%36%31");
 }
 
 // RLIMIT_NPROC does not bind root, so the server runs as a user of its own, whose thread limit

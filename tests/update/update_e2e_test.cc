@@ -1,21 +1,18 @@
 // The update engine: a release that varne-release built, served by a stock nginx with the
 // generated configuration and by varne-release serve, directly and through tinyproxy; one run at a
-// time against a scripted server for what no honest server sends; the manager's thread and Stop.
+// time against a scripted server: temporary names, special files, a stop at a file's turn.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <set>
 #include <thread>
 
 #include "engine_harness.h"
 #include "local_servers.h"
-#include "update/release_protocol.h"
 
 namespace test_support {
 namespace {
 
-using net_testing::Reply;
 using net_testing::ScriptedServer;
 
 // The release: the updater itself, the game's package under another letter case, one file that
@@ -125,85 +122,6 @@ TEST_F(ReleaseTest, StockNginxDirectAndOwnServerThroughAProxy) {
   }
 }
 
-TEST(UpdateRunTest, BrokenListsFailBeforeAnyDownload) {
-  ScriptedServer server;
-  const std::pair<std::string, std::string> cases[] = {
-      {"", "DownloadManager : List file error(Data size is zero)."},
-      {"1::a.txt:1\r\n", "DownloadManager : List file error."},
-      {"1::a.txt:1:" + Md5Of("x") + "\r\n1::..\\..\\evil.txt:1:d\r\n",
-       "DownloadManager : List file error."},
-  };
-  for (const auto& [list, error] : cases) {
-    InstallFolder install;
-    server.SetReplies(ListThenPackages(list));
-    const size_t before = server.GetRequests().size();
-    const Outcome outcome = RunUpdate(ListUrl(server));
-    EXPECT_FALSE(outcome.completed);
-    EXPECT_EQ(outcome.error, error) << list;
-    EXPECT_EQ(server.GetRequests().size(), before + 1) << list;
-    EXPECT_EQ(outcome.total, 0);
-    EXPECT_FALSE(install.Exists("a.txt"));
-  }
-}
-
-TEST(UpdateRunTest, RequestsAndPackages) {
-  ScriptedServer server;
-  InstallFolder install;
-  // The request carries the path encoded twice and the digest field as its User-Agent. A digest
-  // field holding colons never matches, so the file is refused, as no file can have that digest.
-  const std::string package = PackageOf("sub/a b.txt", "payload");
-  server.SetReplies(ListThenPackages("1::sub\\a b.txt:7:ab:cd\r\n", {package}));
-  EXPECT_EQ(RunUpdate(ListUrl(server)).error,
-            "DownloadManager : Downloaded file does not match the list : sub\\a b.txt");
-  EXPECT_FALSE(install.Exists("sub/a b.txt"));
-  const auto requests = server.GetRequests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_NE(requests[0].find("GET /list HTTP/1.0\r\n"), std::string::npos);
-  EXPECT_NE(requests[0].find("User-Agent: RovanSevenFileListClient\r\n"), std::string::npos);
-  EXPECT_EQ(EncodePathForQuery("a"), "%25%36%31");
-  EXPECT_NE(requests[1].find("GET /list?file=" + EncodePathForQuery("sub\\a b.txt") +
-                             "&orgsize=7 HTTP/1.0\r\n"),
-            std::string::npos);
-  EXPECT_NE(requests[1].find("User-Agent: ab:cd\r\n"), std::string::npos);
-}
-
-// Everything in the install folder, hidden files included.
-std::set<std::string> NamesIn(const InstallFolder& install) {
-  std::set<std::string> names;
-  for (const auto& item : std::filesystem::directory_iterator(install.GetPath())) {
-    names.insert(item.path().filename().string());
-  }
-  return names;
-}
-
-TEST(UpdateRunTest, OnlyWhatTheListNamesIsInstalled) {
-  ScriptedServer server;
-  const std::string wanted(70000, 'w');
-  const std::string cut = wanted.substr(0, wanted.size() - 1);
-  std::string flipped = PackageOf("game.bin", wanted);
-  flipped[flipped.size() - 1000] ^= 0x20;  // inside the data; the stored digest stays right
-  const struct {
-    const char* what;
-    std::string package;
-    std::string listed_md5;
-  } cases[] = {
-      {"a flipped byte", flipped, Md5Of(wanted)},
-      {"other content", PackageOf("game.bin", std::string(70000, 'o')), Md5Of(wanted)},
-      {"a cut entry", PackageOf("game.bin", cut), Md5Of(wanted)},
-      {"a cut entry whose digest is listed", PackageOf("game.bin", cut), Md5Of(cut)},
-  };
-  for (const auto& [what, package, md5] : cases) {
-    InstallFolder install;
-    install.Write("game.bin", "old bytes");
-    server.SetReplies(ListThenPackages("1::game.bin:70000:" + md5 + "\r\n", {package}));
-    const Outcome outcome = RunUpdate(ListUrl(server));
-    EXPECT_EQ(outcome.error, "DownloadManager : Downloaded file does not match the list : game.bin")
-        << what;
-    EXPECT_TRUE(install.Read("game.bin") == "old bytes") << what;
-    EXPECT_EQ(NamesIn(install), std::set<std::string>{"game.bin"}) << what;
-  }
-}
-
 TEST(UpdateRunTest, TemporaryPackagesNeverTakeAListedOrExistingName) {
   ScriptedServer server;
   {
@@ -283,19 +201,13 @@ TEST(UpdateRunTest, PipesAreRefusedAndNewProgramsAreExecutable) {
             std::filesystem::file_type::fifo);
 }
 
-// A list of a current file and a file to download, whose package trickles in for ten seconds.
-std::vector<Reply> CurrentThenSlow() {
-  Reply slow{{"HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n"}, 50};
-  for (int i = 0; i < 200; ++i) slow.pieces.push_back(std::string(500, 'x'));
-  return {{{"HTTP/1.0 200 OK\r\n\r\n1::one.txt:1:" + Md5Of("1") +
-            "\r\n1::slow.bin:100000:" + Md5Of("y") + "\r\n"}},
-          slow};
-}
-
 // A stop seen at a file's turn ends the run before the file counts, however old its digest.
 TEST(UpdateRunTest, AStopAtAFilesTurnEndsTheRunBeforeItCounts) {
   ScriptedServer server;
-  server.SetReplies(CurrentThenSlow());
+  // A current file, then one whose package would be asked for next.
+  server.SetReplies(
+      ListThenPackages("1::one.txt:1:" + Md5Of("1") + "\r\n1::two.bin:1:" + Md5Of("2") + "\r\n",
+                       {PackageOf("two.bin", "2")}));
   InstallFolder install;
   install.Write("one.txt", "1");
   // Settled, so that its digest made ahead is trusted at its turn; the stop comes once it is made.
@@ -305,33 +217,8 @@ TEST(UpdateRunTest, AStopAtAFilesTurnEndsTheRunBeforeItCounts) {
     return report.text != "one.txt";
   });
   EXPECT_EQ(outcome.error, "DownloadManager : Task Aborted.");
-  EXPECT_EQ(outcome.done, 0);
+  EXPECT_EQ(outcome.files_done, 0);
   EXPECT_EQ(server.GetRequests().size(), 1u);
-}
-
-// The transfer is stopped from the owner's thread; destroying a running manager is met by the
-// dialog's Quit.
-TEST(DownloadManagerTest, RunsOnItsWorkerUntilStopped) {
-  ScriptedServer server;
-  InstallFolder install;
-  install.Write("one.txt", "1");
-  server.SetReplies(CurrentThenSlow());
-  ReportLog log;
-  DownloadManager manager;
-  EXPECT_EQ(manager.Wait(0), DownloadManager::kIdle);
-  manager.SetProgressCallback(&ReportLog::Callback, &log);
-  manager.Start(ListUrl(server), "null");
-  ASSERT_TRUE(Eventually([&] { return !log.Get().empty() && log.Get().back().received > 0; }, 10));
-  EXPECT_EQ(manager.Wait(0), DownloadManager::kRunning);
-  // A second start while running changes nothing.
-  manager.Start("http://127.0.0.1:1/other", "null");
-  manager.Stop();
-  EXPECT_EQ(manager.Wait(0), DownloadManager::kIdle);
-  EXPECT_EQ(manager.GetErrorMessage(), "HttpClient : Abort by User.");
-  // The failure is reported last, with the counts of the run.
-  EXPECT_EQ(log.Get().back(), (Report{2, 1, "HttpClient : Abort by User.", 0, 0}));
-  EXPECT_FALSE(install.Exists("slow.bin"));
-  EXPECT_TRUE(install.TemporaryFiles().empty());
 }
 
 }  // namespace

@@ -56,8 +56,6 @@ bool ScriptedServer::Pause(int milliseconds) {
                              [this] { return stop_.load(); });
 }
 
-std::string ScriptedServer::GetProxyText() const { return "127.0.0.1:" + std::to_string(port_); }
-
 void ScriptedServer::SetReply(Reply reply) { SetReplies({std::move(reply)}); }
 
 void ScriptedServer::SetReplies(std::vector<Reply> replies) {

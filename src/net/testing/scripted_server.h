@@ -33,8 +33,6 @@ class ScriptedServer {
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
   std::uint16_t GetPort() const { return port_; }
-  // "127.0.0.1:<port>", the text that makes a client use this server as its proxy.
-  std::string GetProxyText() const;
   // The reply for the connections that come from now on.
   void SetReply(Reply reply);
   // One reply per connection, in order; the last one answers every later connection too.

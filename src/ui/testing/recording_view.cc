@@ -4,10 +4,7 @@
 #include <thread>
 #include <utility>
 
-#include "res/resource.h"
-
 namespace ui_testing {
-
 namespace {
 
 std::string Text(const ViewRect& r) {
@@ -17,30 +14,20 @@ std::string Text(const ViewRect& r) {
 
 }  // namespace
 
-RecordingView::RecordingView()
-    : controls_{IDC_MAIN_PROGRESS, IDC_TASK_PROGRESS, IDC_TASK_EDIT, IDC_START_GAME, IDC_QUIT} {}
-
 void RecordingView::MoveControl(int id, const ViewRect& rect) {
-  rects[id] = rect;
   Record("move " + std::to_string(id) + " " + Text(rect));
 }
 
 void RecordingView::EnableControl(int id, bool enable) {
-  enabled[id] = enable;
-  Record("enable " + std::to_string(id) + " " + (enable ? "on" : "off"));
+  Record("enable " + std::to_string(id) + (enable ? " on" : " off"));
 }
 
 void RecordingView::SetBarRange(int id, int lower, int upper) {
   bars[id].lower = lower;
   bars[id].upper = upper;
-  Record("range " + std::to_string(id) + " " + std::to_string(lower) + ".." +
-         std::to_string(upper));
 }
 
-void RecordingView::SetBarPosition(int id, int position) {
-  bars[id].position = position;
-  Record("position " + std::to_string(id) + " " + std::to_string(position));
-}
+void RecordingView::SetBarPosition(int id, int position) { bars[id].position = position; }
 
 void RecordingView::SetControlText(int id, const std::tstring& text) {
   texts[id] = text;
@@ -52,9 +39,6 @@ void RecordingView::SetControlFont(int id, const FontRequest& font) {
          std::to_string(font.width) + " " + std::to_string(font.weight));
 }
 
-void RecordingView::SetTitle(const std::tstring& title) { Record("title " + title); }
-void RecordingView::SetIcon(int icon_id) { Record("icon " + std::to_string(icon_id)); }
-
 void RecordingView::AppendSystemMenuItem(unsigned command, const std::tstring& text) {
   Record("menu " + std::to_string(command) + " " + text);
 }
@@ -64,15 +48,6 @@ void RecordingView::DefaultSysCommand(unsigned command) {
 }
 
 void RecordingView::SetWindowRect(const ViewRect& rect) { Record("window " + Text(rect)); }
-
-void RecordingView::SetSkin(const DibSection* image) {
-  Record("skin " + std::to_string(image->GetWidth()) + "x" + std::to_string(image->GetHeight()));
-}
-
-void RecordingView::SetWindowRegion(const WindowRegion& shape) {
-  region = shape;
-  Record("region " + std::to_string(shape.rects.size()));
-}
 
 void RecordingView::ShowMessageBox(const std::tstring& caption, const std::tstring& text) {
   boxes.emplace_back(caption, text);
@@ -84,29 +59,26 @@ void RecordingView::ShowAboutBox(const AboutBoxText& text) {
 }
 
 void RecordingView::StartTimer(int id, int period_ms) {
-  timer_running = true;
+  timer_running_ = true;
   Record("start timer " + std::to_string(id) + " " + std::to_string(period_ms));
 }
 
 void RecordingView::StopTimer(int id) {
-  timer_running = false;
+  timer_running_ = false;
   Record("stop timer " + std::to_string(id));
 }
 
 int RecordingView::RunModalLoop(IDialogEvents& events) {
-  while (!ended && ticks < max_ticks) {
-    if (std::exchange(close_requested_, false)) {
-      events.OnSysCommand(kCloseCommand);
-    } else if (timer_running) {
-      if (on_tick) on_tick(events, ticks);
-      if (ended || !timer_running) continue;
+  while (!ended_ && ticks < 6000) {
+    if (timer_running_) {
+      if (on_tick) on_tick(events);
+      if (ended_ || !timer_running_) continue;
       ++ticks;
       events.OnTimer(0);
       // The run is real; give its worker time as a real timer would.
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     } else if (on_idle) {
-      on_idle(events);
-      on_idle = nullptr;
+      std::exchange(on_idle, nullptr)(events);
     } else {
       EndDialog(1);
     }
@@ -114,24 +86,22 @@ int RecordingView::RunModalLoop(IDialogEvents& events) {
   return result_;
 }
 
-void RecordingView::RequestClose() { close_requested_ = true; }
-
 void RecordingView::EndDialog(int result) {
-  ended = true;
+  ended_ = true;
   result_ = result;
   Record("end " + std::to_string(result));
 }
 
 void RecordingView::PostQuit(int code) {
-  if (!ended) result_ = -1;
-  ended = true;
+  if (!ended_) result_ = -1;
+  ended_ = true;
   Record("quit " + std::to_string(code));
 }
 
 std::vector<std::string> RecordingView::Calls(const std::string& prefix) const {
   std::vector<std::string> lines;
   for (const std::string& line : log) {
-    if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line);
+    if (line.starts_with(prefix)) lines.push_back(line);
   }
   return lines;
 }
