@@ -10,6 +10,11 @@
 namespace test_support {
 namespace {
 
+std::string BinaryPath(const std::string& name) {
+  return std::string(VARNE_BINARY_DIR) + "/bin/" + name;
+}
+
+// The whole output a command left in a file, which goes.
 std::string CommandOutput(const std::filesystem::path& path) {
   std::string text = ReadFile(path);
   std::filesystem::remove(path);
@@ -17,14 +22,6 @@ std::string CommandOutput(const std::filesystem::path& path) {
 }
 
 }  // namespace
-
-std::string BinaryPath(const std::string& name) {
-  return std::string(VARNE_BINARY_DIR) + "/bin/" + name;
-}
-
-void Pack(const std::filesystem::path& content, const std::filesystem::path& package) {
-  Run(BinaryPath("vpk") + " pack '" + content.string() + "' '" + package.string() + "' >/dev/null");
-}
 
 void LayOutInstall(const std::filesystem::path& folder, const std::string& list_url,
                    bool with_config, const std::string& extra_config, const std::string& game) {
@@ -40,7 +37,8 @@ void LayOutInstall(const std::filesystem::path& folder, const std::string& list_
   }
   WriteFile(content.GetPath() / "skin.bmp", demo::SkinBmp());
   fs::copy_file(BinaryPath("rv7swap_ansi.exe"), content.GetPath() / "rv7swap_ansi.exe");
-  Pack(content.GetPath(), folder / "RV7.VPK");
+  Run(BinaryPath("vpk") + " pack '" + content.GetPath().string() + "' '" +
+      (folder / "RV7.VPK").string() + "' >/dev/null");
 }
 
 Snapshot Take(const std::filesystem::path& folder) {
@@ -61,11 +59,7 @@ ProcessResult RunIn(const std::filesystem::path& folder, const std::string& comm
       std::system(("cd '" + folder.string() + "' && timeout " + std::to_string(seconds) + " " +
                    command + " </dev/null >'" + out + "' 2>'" + err + "'")
                       .c_str());
-  ProcessResult result;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = CommandOutput(out);
-  result.err = CommandOutput(err);
-  return result;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, CommandOutput(out), CommandOutput(err)};
 }
 
 }  // namespace test_support

@@ -17,9 +17,6 @@ void LayOutInstall(const std::filesystem::path& folder, const std::string& list_
                    bool with_config = true, const std::string& extra_config = "",
                    const std::string& game = "sample_game");
 
-// Packs the files of `content` into `package` with vpk (scrambled).
-void Pack(const std::filesystem::path& content, const std::filesystem::path& package);
-
 // Every file below folder (relative name) with its bytes.
 using Snapshot = std::map<std::string, std::string>;
 Snapshot Take(const std::filesystem::path& folder);
@@ -33,7 +30,5 @@ struct ProcessResult {
 // Runs command (a shell command line) in folder with no input, at most `seconds` long.
 ProcessResult RunIn(const std::filesystem::path& folder, const std::string& command,
                     int seconds = 60);
-
-std::string BinaryPath(const std::string& name);
 
 }  // namespace test_support

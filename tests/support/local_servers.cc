@@ -1,9 +1,7 @@
 #include "local_servers.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
-#include <thread>
 
 #include "net/testing/scripted_server.h"
 
@@ -56,9 +54,7 @@ std::string Fill(std::string text, const std::string& dir, std::uint16_t port,
 
 // Waits until the port is closed again, so that a stopped server is really gone.
 void WaitForClose(std::uint16_t port) {
-  for (int i = 0; i < 200 && Accepts(port); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  Eventually([port] { return !Accepts(port); }, 10);
 }
 
 }  // namespace
