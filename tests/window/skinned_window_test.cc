@@ -85,39 +85,6 @@ int ProcessOf(const fs::path& program) {
   return 0;
 }
 
-// A program started in the background in a folder; its exit status is kept beside the folder.
-// One still running when the object goes is ended.
-class Background {
- public:
-  Background(const fs::path& folder, const std::string& command) {
-    const std::string base = folder.string() + "-" + std::to_string(++count_);
-    status_file_ = base + ".status";
-    pid_file_ = base + ".pid";
-    output_file_ = base + ".output";
-    Run("cd '" + folder.string() + "' && (timeout 120 " + command + " >'" + output_file_.string() +
-        "' 2>&1 & echo $! >'" + pid_file_.string() + "'; wait $!; echo $? >'" +
-        status_file_.string() + "') 2>/dev/null &");
-  }
-  ~Background() {
-    if (Ended()) return;
-    const std::string pid = ReadFile(pid_file_);
-    if (!pid.empty()) kill(std::stoi(pid), SIGTERM);
-  }
-  // What the program wrote, for failure messages.
-  std::string Output() const { return ReadFile(output_file_); }
-  // The exit status, or -1 when the program has not ended within `seconds`.
-  int Wait(int seconds = 20) const {
-    if (!Eventually([&] { return Ended(); }, seconds)) return -1;
-    return std::stoi(ReadFile(status_file_));
-  }
-
- private:
-  bool Ended() const { return ReadFile(status_file_).find('\n') != std::string::npos; }
-
-  static inline int count_ = 0;
-  fs::path status_file_, pid_file_, output_file_;
-};
-
 class SkinnedWindowTest : public testing::Test {
  protected:
   static void SetUpTestSuite() { desktop_ = new VirtualDesktop(); }
