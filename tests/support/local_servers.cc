@@ -59,20 +59,10 @@ void WaitForClose(std::uint16_t port) {
 
 }  // namespace
 
-Nginx::Nginx(const std::filesystem::path& root) {
-  port_ = FindFreePort();
-  Start("server {\n    listen 127.0.0.1:" + std::to_string(port_) + ";\n    root " + root.string() +
-        ";\n  }");
-}
-
-Nginx::Nginx(std::uint16_t port, const std::filesystem::path& server_blocks) {
-  port_ = port;
-  Start("include " + server_blocks.string() + ";");
-}
-
-void Nginx::Start(const std::string& servers) {
+Nginx::Nginx(std::uint16_t port, const std::filesystem::path& server_blocks) : port_(port) {
   const std::string dir = folder_.GetPath().string();
-  WriteFile(folder_.GetPath() / "nginx.conf", Fill(kNginxConfig, dir, port_, servers));
+  WriteFile(folder_.GetPath() / "nginx.conf",
+            Fill(kNginxConfig, dir, port_, "include " + server_blocks.string() + ";"));
   command_ = "nginx -q -p " + dir + " -e " + dir + "/error.log -c " + dir + "/nginx.conf";
   Run(command_);
   if (!WaitForPort(port_)) throw std::runtime_error("nginx did not start");
@@ -90,8 +80,6 @@ TinyProxy::TinyProxy() {
   Run("tinyproxy -c " + dir + "/tinyproxy.conf");
   if (!WaitForPort(port_)) throw std::runtime_error("tinyproxy did not start");
 }
-
-std::string TinyProxy::GetLog() const { return ReadFile(folder_.GetPath() / "tinyproxy.log"); }
 
 TinyProxy::~TinyProxy() {
   const std::string pid_file = folder_.GetPath().string() + "/tinyproxy.pid";
