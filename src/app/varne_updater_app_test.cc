@@ -20,8 +20,8 @@
 #include "platform/process.h"
 #include "platform/process_list.h"
 #include "storage/i_file_manager.h"
+#include "storage/storage_test_util.h"
 #include "storage/test_folder.h"
-#include "storage/varne_file_system.h"
 
 namespace {
 
@@ -34,15 +34,12 @@ using App = CVarneUpdaterApp;
 class Install {
  public:
   explicit Install(const char* run_file) {
-    const std::string name = run_file ? "dlgconfig.conf" : "other.txt";
-    std::string bytes = "\xFF\xFE";
+    std::string config = "\xFF\xFE";
     for (const char c : "runfilename=" + std::string(run_file ? run_file : "") + "\r\n") {
-      bytes += {c, '\0'};
+      config += {c, '\0'};
     }
-    staging_.Write(name, bytes);
-    VarneFileSystem package;
-    package.AddFile(staging_.Path(name), staging_.Path());
-    package.WritePackage(folder_.Path("RV7.vpk"), 1);
+    folder_.Write("RV7.vpk",
+                  TestPackage({{run_file ? "dlgconfig.conf" : "other.txt", config}}).Bytes());
   }
   const TestFolder& Folder() const { return folder_; }
   std::tstring UpdaterPath() const { return folder_.Path("RV7WIN9XME.EXE"); }
@@ -63,7 +60,7 @@ class Install {
   }
 
  private:
-  TestFolder staging_, folder_;
+  TestFolder folder_;
 };
 
 // Records what start-up shows; the dialog's behaviour is the test's choice.

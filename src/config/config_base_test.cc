@@ -3,20 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "base/exception.h"
+#include "platform/testing/scratch_folder.h"
 
 namespace {
 
 class ConfigBaseTest : public testing::Test {
  protected:
-  void TearDown() override { std::filesystem::remove(path_); }
+  void Write(const std::string& text) { test_support::WriteFile(path_, text); }
 
-  void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-
-  std::filesystem::path path_ =
-      std::filesystem::temp_directory_path() / ("config_test." + std::to_string(getpid()));
+  const test_support::TempFolder folder_{"varne-config"};
+  const std::filesystem::path path_ = folder_.GetPath() / "RV7.conf";
 };
 
 TEST_F(ConfigBaseTest, LineRules) {

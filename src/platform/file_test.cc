@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "platform/path.h"
+#include "platform/testing/scratch_folder.h"
 
 namespace platform {
 namespace {
@@ -15,30 +15,17 @@ namespace fs = std::filesystem;
 
 class FileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("varne_file_test_" +
-             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(root_);
-    fs::create_directories(root_);
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   std::string Internal(const std::string& name) { return ToInternalPath((root_ / name).string()); }
   void Put(const std::string& name, const std::string& bytes) {
-    fs::create_directories((root_ / name).parent_path());
-    std::ofstream(root_ / name, std::ios::binary) << bytes;
-  }
-  std::string Get(const std::string& name) {
-    std::ifstream in(root_ / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    test_support::WriteFile(root_ / name, bytes);
   }
   unsigned Mode(const std::string& name) {
     struct stat info;
     return ::stat((root_ / name).c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
   }
 
-  fs::path root_;
+  test_support::TempFolder folder_{"varne-file"};
+  const fs::path root_ = folder_.GetPath();
 };
 
 TEST_F(FileTest, NamesAreFoundWithoutRegardToCase) {
@@ -77,7 +64,7 @@ TEST_F(FileTest, ReadersThatDenyWritingShareAndKeepWritersOut) {
   EXPECT_EQ(writer.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kCreateAlways),
             OpenError::kDenied);
   EXPECT_FALSE(writer.IsOpen());
-  EXPECT_EQ(Get("shared.bin"), "x");
+  EXPECT_EQ(test_support::ReadFile(root_ / "shared.bin"), "x");
 }
 
 // Kept modes and new programs' execute bits are the update run's tests (update_test).
@@ -90,7 +77,7 @@ TEST_F(FileTest, ReplacementsOfPlainTextAndAbandonedOnes) {
     ASSERT_TRUE(abandoned.Create(Internal("notes.txt")));
     abandoned.Write("new", 3);
   }
-  EXPECT_EQ(Get("notes.txt"), "text");
+  EXPECT_EQ(test_support::ReadFile(root_ / "notes.txt"), "text");
   EXPECT_EQ(Mode("notes.txt") & 0111, 0u);
   // No new file stays behind.
   EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 1);

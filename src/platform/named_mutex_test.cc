@@ -8,10 +8,10 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "platform/path.h"
 #include "platform/process.h"
+#include "platform/testing/scratch_folder.h"
 
 namespace platform {
 namespace {
@@ -21,14 +21,8 @@ namespace fs = std::filesystem;
 // Every test keeps its locks in a folder of its own.
 class NamedMutexTest : public testing::Test {
  protected:
-  void SetUp() override {
-    fs::create_directories(folder_);
-    setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("XDG_RUNTIME_DIR");
-    fs::remove_all(folder_);
-  }
+  void SetUp() override { setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1); }
+  void TearDown() override { unsetenv("XDG_RUNTIME_DIR"); }
   // Replaces every lock file with what `make` puts at its path.
   void ReplaceLocks(void (*make)(const fs::path&)) {
     for (const auto& item : fs::directory_iterator(folder_)) {
@@ -36,7 +30,8 @@ class NamedMutexTest : public testing::Test {
       make(item.path());
     }
   }
-  const fs::path folder_ = fs::temp_directory_path() / ("named_mutex_" + std::to_string(getpid()));
+  const test_support::TempFolder scratch_{"varne-mutex"};
+  const fs::path folder_ = scratch_.GetPath();
 };
 
 TEST_F(NamedMutexTest, OneHolderPerNameUntilItLetsGo) {
@@ -62,7 +57,7 @@ TEST_F(NamedMutexTest, NameOfAnotherKindOfObjectOrOfAnotherUser) {
   mutex.Wait();  // nothing open: returns at once
 
   // Another user's file under the name: not this user's lock, so nothing to wait for.
-  ReplaceLocks([](const fs::path& path) { std::ofstream(path) << "1\n"; });
+  ReplaceLocks([](const fs::path& path) { test_support::WriteFile(path, "1\n"); });
   for (const auto& item : fs::directory_iterator(folder_)) {
     if (chown(item.path().c_str(), 4242, 4242) != 0) GTEST_SKIP() << "needs to run as root";
   }

@@ -4,10 +4,9 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/path.h"
+#include "platform/testing/scratch_folder.h"
 
 namespace platform {
 namespace {
@@ -27,22 +26,19 @@ TEST(ProcessTest, SplitsCommandLinesAsWindowsDoes) {
 
 TEST(ProcessTest, StartsAProgramInItsFolderWithoutRegardToCase) {
   namespace fs = std::filesystem;
-  const auto folder = fs::temp_directory_path() / ("process_test_" + std::to_string(getpid()));
-  fs::create_directories(folder / "Bin");
-  const auto script = folder / "Bin" / "Game.sh";
-  std::ofstream(script) << "#!/bin/sh\nfor a in \"$PWD\" \"$@\"; do echo \"[$a]\"; done >x\n"
-                        << "mv x started.txt\n";
+  const test_support::TempFolder scratch("varne-process");
+  const fs::path folder = scratch.GetPath(), script = folder / "Bin" / "Game.sh";
+  test_support::WriteFile(
+      script, "#!/bin/sh\nfor a in \"$PWD\" \"$@\"; do echo \"[$a]\"; done >x\nmv x started.txt\n");
   chmod(script.c_str(), 0755);
   const std::string directory = ToInternalPath(folder.string());
   ASSERT_TRUE(StartProcess("bin\\GAME.SH one \"two words\"", directory));
   for (int i = 0; i < 200 && !fs::exists(folder / "started.txt"); ++i) usleep(10000);
-  std::ostringstream text;
-  text << std::ifstream(folder / "started.txt").rdbuf();
-  EXPECT_EQ(text.str(), "[" + folder.string() + "]\n[one]\n[two words]\n");
+  EXPECT_EQ(test_support::ReadFile(folder / "started.txt"),
+            "[" + folder.string() + "]\n[one]\n[two words]\n");
   EXPECT_FALSE(StartProcess("missing\\game.exe", directory));
   EXPECT_FALSE(StartProcess("no-such-program-anywhere", directory));
   EXPECT_TRUE(StartProcess("true", directory));  // found along PATH
-  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -1,30 +1,17 @@
 #include "install_layout.h"
 
-#include <sys/wait.h>
-
-#include <cstdio>
+#include <signal.h>
 
 #include "demo_skin.h"
-#include "local_servers.h"
 
 namespace test_support {
 namespace {
-
-std::string CommandOutput(const std::filesystem::path& path) {
-  std::string text = ReadFile(path);
-  std::filesystem::remove(path);
-  return text;
-}
-
-}  // namespace
 
 std::string BinaryPath(const std::string& name) {
   return std::string(VARNE_BINARY_DIR) + "/bin/" + name;
 }
 
-void Pack(const std::filesystem::path& content, const std::filesystem::path& package) {
-  Run(BinaryPath("vpk") + " pack '" + content.string() + "' '" + package.string() + "' >/dev/null");
-}
+}  // namespace
 
 void LayOutInstall(const std::filesystem::path& folder, const std::string& list_url,
                    bool with_config, const std::string& extra_config, const std::string& game) {
@@ -40,7 +27,8 @@ void LayOutInstall(const std::filesystem::path& folder, const std::string& list_
   }
   WriteFile(content.GetPath() / "skin.bmp", demo::SkinBmp());
   fs::copy_file(BinaryPath("rv7swap_ansi.exe"), content.GetPath() / "rv7swap_ansi.exe");
-  Pack(content.GetPath(), folder / "RV7.VPK");
+  Run(BinaryPath("vpk") + " pack '" + content.GetPath().string() + "' '" +
+      (folder / "RV7.VPK").string() + "' >/dev/null");
 }
 
 Snapshot Take(const std::filesystem::path& folder) {
@@ -53,19 +41,30 @@ Snapshot Take(const std::filesystem::path& folder) {
   return files;
 }
 
+Background::Background(const std::filesystem::path& folder, const std::string& command,
+                       int seconds) {
+  static int count = 0;
+  base_ = folder.string() + "-" + std::to_string(++count);
+  Run("cd '" + folder.string() + "' && (timeout " + std::to_string(seconds) + " " + command +
+      " </dev/null >'" + base_ + ".out' 2>'" + base_ + ".err' & echo $! >'" + base_ +
+      ".pid'; wait $!; echo $? >'" + base_ + ".status') 2>/dev/null &");
+}
+
+Background::~Background() {
+  const std::string pid = ReadFile(base_ + ".pid");
+  if (!Ended() && !pid.empty()) kill(std::stoi(pid), SIGTERM);
+  for (const char* kept : {".out", ".err", ".pid", ".status"})
+    std::filesystem::remove(base_ + kept);
+}
+
+int Background::Wait(int seconds) const {
+  if (!Eventually([&] { return Ended(); }, seconds)) return -1;
+  return std::stoi(ReadFile(base_ + ".status"));
+}
+
 ProcessResult RunIn(const std::filesystem::path& folder, const std::string& command, int seconds) {
-  // Beside the folder, so that the folder holds only what the command wrote.
-  const std::string out = folder.string() + ".out";
-  const std::string err = folder.string() + ".err";
-  const int status =
-      std::system(("cd '" + folder.string() + "' && timeout " + std::to_string(seconds) + " " +
-                   command + " </dev/null >'" + out + "' 2>'" + err + "'")
-                      .c_str());
-  ProcessResult result;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = CommandOutput(out);
-  result.err = CommandOutput(err);
-  return result;
+  const Background run(folder, command, seconds);
+  return {run.Wait(seconds + 5), run.Out(), run.Err()};
 }
 
 }  // namespace test_support

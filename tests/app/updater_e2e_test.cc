@@ -20,24 +20,19 @@ constexpr int kWaitSeconds = 20;
 class UpdaterTest : public testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(install_);
     LayOutInstall(install_, ListUrl());
-    fs::create_directories(install_ / "data");
     WriteFile(install_ / "data" / "level1.dat", "level one");
   }
 
   // A release whose files are the install's, with `changes` applied (empty bytes remove a file).
   void Publish(const Snapshot& changes) {
     fs::remove_all(image_);
-    fs::create_directories(image_);
     fs::copy(install_, image_, fs::copy_options::recursive);
     for (const auto& [name, bytes] : changes) {
-      if (bytes.empty()) {
+      if (bytes.empty())
         fs::remove(image_ / name);
-        continue;
-      }
-      fs::create_directories((image_ / name).parent_path());
-      WriteFile(image_ / name, bytes);
+      else
+        WriteFile(image_ / name, bytes);
     }
     BuildSite(image_, site_, port_);
     if (!server_) server_ = std::make_unique<ReleaseServer>(site_, port_);

@@ -36,7 +36,7 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
     if (!item.is_regular_file()) continue;
     std::tstring key = fs::relative(item.path(), root).string();
     key.ToLower();
-    files[key] = TestFolder::ReadNative(item.path());
+    files[key] = test_support::ReadFile(item.path());
   }
   return files;
 }

@@ -1,9 +1,7 @@
 #include "local_servers.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
-#include <thread>
 
 #include "net/testing/scripted_server.h"
 
@@ -56,27 +54,15 @@ std::string Fill(std::string text, const std::string& dir, std::uint16_t port,
 
 // Waits until the port is closed again, so that a stopped server is really gone.
 void WaitForClose(std::uint16_t port) {
-  for (int i = 0; i < 200 && Accepts(port); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  Eventually([port] { return !Accepts(port); }, 10);
 }
 
 }  // namespace
 
-Nginx::Nginx(const std::filesystem::path& root) {
-  port_ = FindFreePort();
-  Start("server {\n    listen 127.0.0.1:" + std::to_string(port_) + ";\n    root " + root.string() +
-        ";\n  }");
-}
-
-Nginx::Nginx(std::uint16_t port, const std::filesystem::path& server_blocks) {
-  port_ = port;
-  Start("include " + server_blocks.string() + ";");
-}
-
-void Nginx::Start(const std::string& servers) {
+Nginx::Nginx(std::uint16_t port, const std::filesystem::path& server_blocks) : port_(port) {
   const std::string dir = folder_.GetPath().string();
-  WriteFile(folder_.GetPath() / "nginx.conf", Fill(kNginxConfig, dir, port_, servers));
+  WriteFile(folder_.GetPath() / "nginx.conf",
+            Fill(kNginxConfig, dir, port_, "include " + server_blocks.string() + ";"));
   command_ = "nginx -q -p " + dir + " -e " + dir + "/error.log -c " + dir + "/nginx.conf";
   Run(command_);
   if (!WaitForPort(port_)) throw std::runtime_error("nginx did not start");
@@ -94,8 +80,6 @@ TinyProxy::TinyProxy() {
   Run("tinyproxy -c " + dir + "/tinyproxy.conf");
   if (!WaitForPort(port_)) throw std::runtime_error("tinyproxy did not start");
 }
-
-std::string TinyProxy::GetLog() const { return ReadFile(folder_.GetPath() / "tinyproxy.log"); }
 
 TinyProxy::~TinyProxy() {
   const std::string pid_file = folder_.GetPath().string() + "/tinyproxy.pid";

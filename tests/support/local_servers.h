@@ -13,19 +13,14 @@ namespace test_support {
 // nginx with a configuration of the test's own.
 class Nginx {
  public:
-  // Serves the files of `root` as static files on a free port.
-  explicit Nginx(const std::filesystem::path& root);
   // Runs the server blocks of a configuration file (for example a release site's), included from
   // the http { } block, which listen on `port`.
   Nginx(std::uint16_t port, const std::filesystem::path& server_blocks);
   ~Nginx();
   Nginx(const Nginx&) = delete;
   Nginx& operator=(const Nginx&) = delete;
-  std::uint16_t GetPort() const { return port_; }
 
  private:
-  void Start(const std::string& servers);
-
   TempFolder folder_{"varne-nginx"};
   std::uint16_t port_ = 0;
   std::string command_;
@@ -38,11 +33,10 @@ class TinyProxy {
   ~TinyProxy();
   TinyProxy(const TinyProxy&) = delete;
   TinyProxy& operator=(const TinyProxy&) = delete;
-  std::uint16_t GetPort() const { return port_; }
   // "127.0.0.1:<port>", the text that makes a client use this proxy.
   std::string GetProxyText() const { return "127.0.0.1:" + std::to_string(port_); }
   // What the proxy logged so far: one line per request it forwarded, among others.
-  std::string GetLog() const;
+  std::string GetLog() const { return ReadFile(folder_.GetPath() / "tinyproxy.log"); }
 
  private:
   TempFolder folder_{"varne-tinyproxy"};

@@ -8,13 +8,12 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
 #include <vector>
 
 #include "platform/path.h"
 #include "platform/process_list.h"
+#include "platform/testing/scratch_folder.h"
 
 namespace {
 
@@ -25,16 +24,14 @@ const char kNew[] = "#!/bin/sh\necho new\n";
 class SwapTest : public testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(folder_);
     fs::copy_file(VARNE_BINARY_DIR "/bin/rv7swap_ansi.exe", folder_ / "rv7swap_ansi.exe");
     fs::copy_file("/bin/sleep", folder_ / "RV7WIN9XME.EXE");
-    std::ofstream(folder_ / "RV7WIN9XME.SWAP") << kNew;
+    test_support::WriteFile(folder_ / "RV7WIN9XME.SWAP", kNew);
     chmod((folder_ / "RV7WIN9XME.SWAP").c_str(), 0600);
   }
   void TearDown() override {
     for (const pid_t id : started_) kill(id, SIGKILL);
     while (!started_.empty()) ExitStatus(started_.back());
-    fs::remove_all(folder_);
   }
 
   // Runs `name` in the install folder; returns once its own program runs.
@@ -63,12 +60,10 @@ class SwapTest : public testing::Test {
     std::erase(started_, id);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  std::string Updater() const {
-    std::ifstream in(folder_ / "RV7WIN9XME.EXE", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string Updater() const { return test_support::ReadFile(folder_ / "RV7WIN9XME.EXE"); }
 
-  const fs::path folder_ = fs::temp_directory_path() / ("swap_test_" + std::to_string(getpid()));
+  const test_support::TempFolder scratch_{"varne-swap"};
+  const fs::path folder_ = scratch_.GetPath();
   std::vector<pid_t> started_;
 };
 
@@ -99,7 +94,7 @@ TEST_F(SwapTest, WaitsForTheEndingUpdaterButNotForItsRestart) {
 
 TEST_F(SwapTest, NothingToSwapOrNoWayToSwapIt) {
   fs::remove(folder_ / "RV7WIN9XME.SWAP");
-  std::ofstream(folder_ / "RV7WIN9XME.EXE") << "old";
+  test_support::WriteFile(folder_ / "RV7WIN9XME.EXE", "old");
   EXPECT_EQ(ExitStatus(Start("rv7swap_ansi.exe")), 0);
   // A folder in the way cannot be renamed over the updater: failure, and the old one stays.
   fs::create_directories(folder_ / "RV7WIN9XME.SWAP" / "x");

@@ -1,41 +1,19 @@
-// A scratch folder for tests, removed with everything in it when the object goes. Paths handed out
-// are in the system's internal form (backslashes).
+// A scratch folder for the storage tests that names its files in the system's internal form
+// (backslashes) as well as natively.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <ctime>
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "base/tstring.h"
+#include "platform/testing/scratch_folder.h"
 
-class TestFolder {
+class TestFolder : public test_support::TempFolder {
  public:
-  TestFolder() {
-    static std::atomic<int> counter{0};
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    root_ = std::filesystem::temp_directory_path() /
-            ("varne_" + std::string(info ? info->name() : "test") + "_" +
-             std::to_string(counter++) + "_" + std::to_string(std::time(nullptr)));
-    std::filesystem::remove_all(root_);
-    std::filesystem::create_directories(root_);
-  }
-  ~TestFolder() {
-    std::error_code ignored;
-    std::filesystem::permissions(root_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(root_, ignored);
-  }
-  TestFolder(const TestFolder&) = delete;
-  TestFolder& operator=(const TestFolder&) = delete;
-
   // The native path of a name below the folder ("a/b.txt").
   std::filesystem::path Native(const std::string& name = "") const {
-    return name.empty() ? root_ : root_ / name;
+    return name.empty() ? GetPath() : GetPath() / name;
   }
   // The internal path of a name below the folder.
   std::tstring Path(const std::string& name = "") const {
@@ -43,20 +21,10 @@ class TestFolder {
     path.ToBackslashes();
     return path;
   }
-
   void Write(const std::string& name, const std::string& bytes) const {
-    const auto path = Native(name);
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
+    test_support::WriteFile(Native(name), bytes);
   }
-  std::string Read(const std::string& name) const { return ReadNative(Native(name)); }
-  static std::string ReadNative(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
- private:
-  std::filesystem::path root_;
+  std::string Read(const std::string& name) const { return test_support::ReadFile(Native(name)); }
 };
 
 // Bytes that differ from position to position, so that misplaced or unscrambled data shows.
