@@ -9,6 +9,7 @@ packages=(
   ninja-build
   g++
   clang
+  clang-format
   libclang-rt-14-dev
   googletest
   libgtest-dev

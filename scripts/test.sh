@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# Every test: the unit and integration tests, the unit tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, a compile-only cross build of the portable layers for Windows, and
-# each fuzz target for FUZZ_SECONDS (default 60) seconds.
+# Every test: the format check, the unit and integration tests, the unit tests again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows programs and unit tests under Wine,
+# and each fuzz target for FUZZ_SECONDS (default 60) seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 
+echo "== format"
+scripts/format_check.sh
+
 echo "== build"
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-echo "== cross-compile the portable layers with MinGW-w64"
-scripts/build.sh build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+echo "== the Windows programs, built with MinGW-w64 and tested under Wine"
+scripts/test_windows.sh
 
 echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVARNE_SANITIZE=ON -DVARNE_BENCH=OFF

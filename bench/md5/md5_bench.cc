@@ -1,5 +1,5 @@
-// MD5::Digest against OpenSSL's MD5 on the same buffers, in one run; prints ours/OpenSSL in bytes per
-// second for each size (target: at least 0.9).
+// MD5::Digest against OpenSSL's MD5 on the same buffers, in one run; prints ours/OpenSSL in bytes
+// per second for each size (target: at least 0.9).
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 

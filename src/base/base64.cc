@@ -34,7 +34,8 @@ std::optional<std::vector<std::uint8_t>> DecodeBase64(std::string_view text) {
   bytes.reserve(text.size() / 4 * 3);
   for (std::size_t i = 0; i < text.size(); i += 4) {
     const bool last = i + 4 == text.size();
-    const std::size_t pads = last ? (text[i + 3] == '=') + (text[i + 2] == '=' && text[i + 3] == '=') : 0;
+    const std::size_t pads =
+        last ? (text[i + 3] == '=') + (text[i + 2] == '=' && text[i + 3] == '=') : 0;
     std::uint32_t group = 0;
     for (std::size_t k = 0; k < 4; ++k) {
       const int value = k < 4 - pads ? ValueOf(text[i + k]) : 0;

@@ -1,6 +1,6 @@
-// The system's re-entrant lock. On top of the system lock it records the owning thread and how often
-// it was entered, so that leaving a lock that was not entered, and destroying one still held, are
-// reported as errors instead of going unnoticed.
+// The system's re-entrant lock. On top of the system lock it records the owning thread and how
+// often it was entered, so that leaving a lock that was not entered, and destroying one still held,
+// are reported as errors instead of going unnoticed.
 #pragma once
 
 #include <atomic>

@@ -28,16 +28,16 @@ class RuntimeException : public Exception {
 };
 
 // A per-class exception whose error mark is the caller's choice.
-#define VARNE_EXCEPTION_WITH_MARK(Name, Base, Prefix)                                      \
-  class Name : public Base {                                                               \
-   public:                                                                                 \
+#define VARNE_EXCEPTION_WITH_MARK(Name, Base, Prefix)                                        \
+  class Name : public Base {                                                                 \
+   public:                                                                                   \
     Name(const std::tstring& text, bool error) : Base(std::tstring(Prefix) + text, error) {} \
   }
 
 // A per-class exception whose error mark is always set.
-#define VARNE_EXCEPTION_ALWAYS_ERROR(Name, Base, Prefix)                             \
-  class Name : public Base {                                                         \
-   public:                                                                           \
+#define VARNE_EXCEPTION_ALWAYS_ERROR(Name, Base, Prefix)                                 \
+  class Name : public Base {                                                             \
+   public:                                                                               \
     explicit Name(const std::tstring& text) : Base(std::tstring(Prefix) + text, true) {} \
   }
 

@@ -20,7 +20,8 @@ tstring FormatList(const char* format, va_list args) {
   va_end(counting);
   if (length < 0) throw RuntimeException(format, true);
   std::vector<char> buffer(static_cast<size_t>(length) + 1);
-  if (vsnprintf(buffer.data(), buffer.size(), format, args) < 0) throw RuntimeException(format, true);
+  if (vsnprintf(buffer.data(), buffer.size(), format, args) < 0)
+    throw RuntimeException(format, true);
   return tstring(buffer.data(), static_cast<size_t>(length));
 }
 

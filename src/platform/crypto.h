@@ -53,8 +53,8 @@ struct P256Key {
 P256Key GenerateP256Key();
 // The key pair held by a private key text; an empty public key when the text holds no P-256 key.
 P256Key ReadP256Key(const std::string& private_pem);
-// Writes the private key text to a new file (a path as the system writes it) that only its owner may read; false when the file
-// exists or cannot be written.
+// Writes the private key text to a new file (a path as the system writes it) that only its owner
+// may read; false when the file exists or cannot be written.
 bool SavePrivateKey(const std::string& path, const std::string& private_pem);
 // The signature of message with the private key; empty on failure.
 std::vector<std::uint8_t> SignP256(const std::string& private_pem, std::string_view message);

@@ -86,8 +86,8 @@ class ReplacementFile {
   File file_;
   std::uint64_t written_ = 0;
   std::uint64_t written_out_ = 0;  // the bytes whose write-out has been started
-  std::string temp_;    // system form; empty once committed or discarded
-  std::string target_;  // system form, resolved when created
+  std::string temp_;               // system form; empty once committed or discarded
+  std::string target_;             // system form, resolved when created
 };
 
 // An existing path with the letter case found on disk, in the system's form (slashes). Components

@@ -37,8 +37,8 @@ struct I {
 };
 
 template <typename Round>
-inline void Step(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d, std::uint32_t word,
-                 int shift, std::uint32_t constant) {
+inline void Step(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
+                 std::uint32_t word, int shift, std::uint32_t constant) {
   a = b + std::rotl(Round::Add(a + word + constant, b, c, d), shift);
 }
 

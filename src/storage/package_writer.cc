@@ -115,7 +115,8 @@ class PackageWriter {
 
   // The digest reads the plain bytes while they are scrambled, so scrambling works on a copy.
   const std::uint8_t* Scramble(KeyStream& stream, const std::uint8_t* block, std::size_t size) {
-    if (!scrambled_) scrambled_ = std::make_unique_for_overwrite<std::uint8_t[]>(kPipelineBlockSize);
+    if (!scrambled_)
+      scrambled_ = std::make_unique_for_overwrite<std::uint8_t[]>(kPipelineBlockSize);
     std::memcpy(scrambled_.get(), block, size);
     stream.Apply(scrambled_.get(), size);
     return scrambled_.get();
@@ -142,7 +143,8 @@ class PackageWriter {
   const std::function<void(std::uint64_t)>& progress_;
   std::uint64_t written_ = 0;
   MD5Context md5_;  // the digest of the entry being written
-  SideStage digest_{[this](const std::uint8_t* data, std::size_t size) { md5_.Update(data, size); }};
+  SideStage digest_{
+      [this](const std::uint8_t* data, std::size_t size) { md5_.Update(data, size); }};
   std::unique_ptr<std::uint8_t[]> scrambled_;
 };
 

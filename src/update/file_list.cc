@@ -48,8 +48,8 @@ void ParseFileList(std::tstring text, FileList& list) {
   parsed.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   for (std::string_view rest(text); !rest.empty();) {
     const auto fields = SplitLine(TakeLine(rest));
-    const bool complete = !fields[0].empty() && !fields[2].empty() && !fields[3].empty() &&
-                          !fields[4].empty();
+    const bool complete =
+        !fields[0].empty() && !fields[2].empty() && !fields[3].empty() && !fields[4].empty();
     if (!complete || !IsSafeRelativePath(fields[2])) {
       throw DownloadManagerException("List file error.", true);
     }

@@ -131,7 +131,8 @@ class DocumentSink : public IHttpBodySink {
 
 ReleaseSignature FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
                                       const ListDigest& list, std::size_t list_entries,
-                                      const std::tstring& public_key, std::uint64_t installed_serial) {
+                                      const std::tstring& public_key,
+                                      std::uint64_t installed_serial) {
   DocumentSink document(kMaxSignatureSize);
   try {
     client.Request(list_url + kSignatureSuffix, document);
@@ -171,7 +172,8 @@ std::string UtcText(std::int64_t seconds) {
   return text;
 }
 
-std::string SignRelease(const ReleaseSignature& release, const std::vector<std::string>& private_pems) {
+std::string SignRelease(const ReleaseSignature& release,
+                        const std::vector<std::string>& private_pems) {
   const std::string text = SignedPart(release);
   std::string signatures;
   for (const std::string& pem : private_pems) {

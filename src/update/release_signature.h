@@ -37,7 +37,8 @@ extern const char kSignatureSuffix[];
 constexpr std::size_t kMaxSignatureSize = 80u << 20;
 
 // The whole document, signed with each private key. Throws Exception when a key cannot sign.
-std::string SignRelease(const ReleaseSignature& release, const std::vector<std::string>& private_pems);
+std::string SignRelease(const ReleaseSignature& release,
+                        const std::vector<std::string>& private_pems);
 
 // Reads a document and checks that one of its signatures is made with the base64 public key. Throws
 // DownloadManagerException with a text that says what was refused.
@@ -60,7 +61,8 @@ void CheckRelease(const ReleaseSignature& release, const ListDigest& list, std::
 // stays the client's "Abort by User.".
 ReleaseSignature FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
                                       const ListDigest& list, std::size_t list_entries,
-                                      const std::tstring& public_key, std::uint64_t installed_serial);
+                                      const std::tstring& public_key,
+                                      std::uint64_t installed_serial);
 
 // The serial of the last release this install accepted, kept in a small file of the install folder
 // ("RV7.state"); 0 when there is none. Recording replaces the file in one step; false on failure.

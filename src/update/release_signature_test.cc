@@ -1,9 +1,9 @@
 #include "update/release_signature.h"
 
-#include <functional>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "base/base64.h"
 #include "base/exception.h"

@@ -16,8 +16,10 @@ constexpr int kTitleBand = 34;
 
 // How far (x, y) lies inside the rounded panel, in pixels; negative outside it.
 double Inside(int x, int y) {
-  const double cx = std::clamp(double(x), double(kCornerRadius), double(kSkinWidth - 1 - kCornerRadius));
-  const double cy = std::clamp(double(y), double(kCornerRadius), double(kSkinHeight - 1 - kCornerRadius));
+  const double cx =
+      std::clamp(double(x), double(kCornerRadius), double(kSkinWidth - 1 - kCornerRadius));
+  const double cy =
+      std::clamp(double(y), double(kCornerRadius), double(kSkinHeight - 1 - kCornerRadius));
   return kCornerRadius - std::hypot(x - cx, y - cy);
 }
 
@@ -47,20 +49,21 @@ std::string SkinBmp() {
   for (int y = 0; y < kSkinHeight; ++y) {
     for (int x = 0; x < kSkinWidth; ++x) {
       const Colour c = PixelAt(x, y);
-      pixels.push_back(std::uint32_t(c.red) << 16 | std::uint32_t(c.green) << 8 | std::uint32_t(c.blue));
+      pixels.push_back(std::uint32_t(c.red) << 16 | std::uint32_t(c.green) << 8 |
+                       std::uint32_t(c.blue));
     }
   }
   return bmp::Bmp24(kSkinWidth, kSkinHeight, pixels);
 }
 
 std::string DialogConfig(const std::string& skin, const std::string& game, const std::string& url) {
-  std::string text = "main_image=" + skin + "\r\nrunfilename=" + game + "\r\nserverside_url=" + url +
-                     "\r\n";
+  std::string text =
+      "main_image=" + skin + "\r\nrunfilename=" + game + "\r\nserverside_url=" + url + "\r\n";
   const auto slot = [&text](const char* prefix, const Slot& s) {
     const std::string p = prefix;
-    text += p + "_x=" + std::to_string(s.x) + "\r\n" + p + "_y=" + std::to_string(s.y) + "\r\n" + p +
-            "_width=" + std::to_string(s.width) + "\r\n" + p + "_height=" + std::to_string(s.height) +
-            "\r\n";
+    text += p + "_x=" + std::to_string(s.x) + "\r\n" + p + "_y=" + std::to_string(s.y) + "\r\n" +
+            p + "_width=" + std::to_string(s.width) + "\r\n" + p +
+            "_height=" + std::to_string(s.height) + "\r\n";
   };
   slot("main_progress", kMainBar);
   slot("task_progress", kTaskBar);

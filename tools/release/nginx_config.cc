@@ -23,8 +23,9 @@ std::string RewriteFor(int folders) {
   std::string target = kPackagesLocation;
   for (int i = 1; i <= folders; ++i) {
     const std::string name = std::string("p").append(std::to_string(i));
-    const std::string count = i < folders ? std::to_string(kBytesPerFolder)
-                                          : std::string("1,").append(std::to_string(kBytesPerFolder));
+    const std::string count = i < folders
+                                  ? std::to_string(kBytesPerFolder)
+                                  : std::string("1,").append(std::to_string(kBytesPerFolder));
     pattern.append("(?<").append(name).append(">").append(kEncodedByte);
     pattern.append("{").append(count).append("})");
     target.append("$").append(name).append(i < folders ? "/" : ".vpk");
@@ -43,23 +44,36 @@ std::string MakeNginxServerBlock(const std::string& listen, const std::string& l
   std::string block =
       "# A release built by varne-release. Include this file from the http { } block of nginx.\n"
       "server {\n"
-      "  listen " + listen + ";\n\n"
+      "  listen " +
+      listen +
+      ";\n\n"
       "  # The list without a query; one file's package with ?file=<path encoded twice>&orgsize=.\n"
-      "  location = " + list_path + " {\n"
+      "  location = " +
+      list_path +
+      " {\n"
       "    default_type text/plain;\n"
-      "    alias " + Quoted(site + "/" + kSiteListName) + ";\n";
+      "    alias " +
+      Quoted(site + "/" + kSiteListName) + ";\n";
   for (int folders = 1; folders <= kMaxFolders; ++folders) block += RewriteFor(folders);
   block +=
       "    if ($args) {\n      return 404;\n    }\n"
       "  }\n\n"
-      "  location = " + list_path + ".sig {\n"
+      "  location = " +
+      list_path +
+      ".sig {\n"
       "    default_type text/plain;\n"
-      "    alias " + Quoted(site + "/" + kSiteSignatureName) + ";\n"
+      "    alias " +
+      Quoted(site + "/" + kSiteSignatureName) +
+      ";\n"
       "  }\n\n"
-      "  location " + std::string(kPackagesLocation) + " {\n"
+      "  location " +
+      std::string(kPackagesLocation) +
+      " {\n"
       "    internal;\n"
       "    default_type application/octet-stream;\n"
-      "    alias " + Quoted(site + "/" + kSitePackagesFolder + "/") + ";\n"
+      "    alias " +
+      Quoted(site + "/" + kSitePackagesFolder + "/") +
+      ";\n"
       "  }\n\n"
       "  location / {\n    return 404;\n  }\n"
       "}\n";

@@ -22,7 +22,8 @@ struct SiteSummary {
 
 // Folders in the system's form. Throws Exception on failure; the list is written last, so a failed
 // build never announces packages that are not there.
-SiteSummary BuildSite(const std::string& image, const std::string& site, const SiteOptions& options);
+SiteSummary BuildSite(const std::string& image, const std::string& site,
+                      const SiteOptions& options);
 
 // Replaces a site file as a whole: written beside it, then renamed over it. Throws Exception.
 void WriteSiteFile(const std::filesystem::path& path, const std::string& bytes);

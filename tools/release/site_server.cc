@@ -55,7 +55,8 @@ std::map<std::string, std::string> ParseQuery(const std::string& query) {
     const size_t end = std::min(query.find('&', pos), query.size());
     const std::string pair = query.substr(pos, end - pos);
     const size_t equals = pair.find('=');
-    if (equals != std::string::npos) values.emplace(pair.substr(0, equals), pair.substr(equals + 1));
+    if (equals != std::string::npos)
+      values.emplace(pair.substr(0, equals), pair.substr(equals + 1));
     pos = end + 1;
   }
   return values;
@@ -167,13 +168,16 @@ void SiteServer::Handle(platform::Socket connection) const {
   if (!path.empty()) file.open(path, std::ios::binary);
   if (!file.is_open()) {
     static const char kNotFound[] =
-        "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n\r\nNot Found\n";
+        "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n\r\nNot "
+        "Found\n";
     SendAll(connection, kNotFound, sizeof kNotFound - 1);
     return;
   }
   file.seekg(0, std::ios::end);
-  const std::string header = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                             "Content-Length: " + std::to_string(file.tellg()) + "\r\n\r\n";
+  const std::string header =
+      "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
+      "Content-Length: " +
+      std::to_string(file.tellg()) + "\r\n\r\n";
   file.seekg(0);
   if (!SendAll(connection, header.data(), header.size())) return;
   std::vector<char> block(64 * 1024);

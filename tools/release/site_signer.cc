@@ -31,8 +31,8 @@ std::string ReadWhole(const fs::path& path) {
 platform::Sha256Digest Sha256OfFile(const fs::path& path) {
   platform::File file;
   if (file.Open(platform::ToInternalPath(path.string()), platform::Access::kRead,
-                platform::Share::kReadWrite, platform::Disposition::kOpenExisting) !=
-      platform::OpenError::kNone) {
+                platform::Share::kReadWrite,
+                platform::Disposition::kOpenExisting) != platform::OpenError::kNone) {
     throw Exception("cannot read " + path.string(), true);
   }
   std::vector<std::uint8_t> block(1 << 20);
@@ -64,7 +64,8 @@ std::string MakeSigningKey(const std::string& key_file) {
 }
 
 std::uint64_t SignSite(const std::string& image, const std::string& site,
-                       const std::vector<std::string>& key_files, int expires_days, std::int64_t now) {
+                       const std::vector<std::string>& key_files, int expires_days,
+                       std::int64_t now) {
   std::vector<std::string> keys;
   for (const std::string& key_file : key_files) {
     keys.push_back(ReadWhole(key_file));

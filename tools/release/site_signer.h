@@ -14,4 +14,5 @@ std::string MakeSigningKey(const std::string& key_file);
 // while a key is rotated); the release expires after expires_days. Returns the serial. Throws
 // Exception on failure, leaving the old signature in place.
 std::uint64_t SignSite(const std::string& image, const std::string& site,
-                       const std::vector<std::string>& key_files, int expires_days, std::int64_t now);
+                       const std::vector<std::string>& key_files, int expires_days,
+                       std::int64_t now);

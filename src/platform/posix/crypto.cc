@@ -1,14 +1,13 @@
 // OpenSSL's libcrypto behind platform/crypto.h.
 #include "platform/crypto.h"
 
+#include <fcntl.h>
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace platform {
@@ -32,7 +31,8 @@ using Number = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
 // The raw public point of a key, or empty when the key is not on P-256.
 std::vector<std::uint8_t> PublicPoint(EVP_PKEY* key) {
   char curve[32] = {};
-  if (EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, curve, sizeof curve, nullptr) != 1 ||
+  if (EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, curve, sizeof curve,
+                                     nullptr) != 1 ||
       std::string_view(curve) != kCurve) {
     return {};
   }
@@ -70,7 +70,8 @@ PKey KeyFromPem(const std::string& pem) {
 
 std::string PemOf(EVP_PKEY* key) {
   Bio bio(BIO_new(BIO_s_mem()));
-  if (!bio || PEM_write_bio_PKCS8PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+  if (!bio ||
+      PEM_write_bio_PKCS8PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1) {
     return {};
   }
   char* data = nullptr;
@@ -146,7 +147,8 @@ bool VerifyP256(const std::vector<std::uint8_t>& public_key, std::string_view me
     return false;
   }
   return EVP_DigestVerify(context.get(), der.data(), der.size(),
-                          reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
+                          reinterpret_cast<const unsigned char*>(message.data()),
+                          message.size()) == 1;
 }
 
 P256Key GenerateP256Key() {

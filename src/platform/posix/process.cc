@@ -67,7 +67,8 @@ std::string GetModuleFileName() {
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (n <= 0) return {};
     // readlink truncates silently; a full buffer may be a cut path, so ask again with more room.
-    if (static_cast<size_t>(n) < buffer.size()) return ToInternalPath({buffer.data(), static_cast<size_t>(n)});
+    if (static_cast<size_t>(n) < buffer.size())
+      return ToInternalPath({buffer.data(), static_cast<size_t>(n)});
     buffer.resize(buffer.size() + 260);
   }
 }
@@ -96,9 +97,10 @@ bool StartProcess(const std::string& command_line, const std::string& directory)
   posix_spawn_file_actions_addchdir_np(&actions, native_directory.c_str());
   pid_t pid = 0;
   // Every descriptor of this process is opened close-on-exec, so the child inherits none.
-  const int failed = program.empty()
-                         ? posix_spawnp(&pid, arguments[0].c_str(), &actions, nullptr, argv.data(), environ)
-                         : posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const int failed =
+      program.empty()
+          ? posix_spawnp(&pid, arguments[0].c_str(), &actions, nullptr, argv.data(), environ)
+          : posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   return failed == 0;
 }

@@ -109,7 +109,8 @@ std::string Utf16ToUtf8(std::u16string_view text, char32_t substitute) {
 // Case tables of the built-in C.UTF-8 locale: full Unicode simple case pairs, whatever locale the
 // process runs in. Without it (a stripped system) only ASCII letters are mapped.
 locale_t CaseLocale() {
-  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  static const locale_t locale =
+      newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
   return locale;
 }
 

@@ -9,7 +9,7 @@
 #include "platform/file_stamp.h"
 #include "platform/folder_access.h"
 #include "platform/testing/fault_injection.h"
-#include "platform/win32/scratch_folder_test.h"
+#include "platform/win32/testing/scratch_folder.h"
 
 namespace platform {
 namespace {

@@ -8,7 +8,7 @@
 #include "platform/file.h"
 #include "platform/named_mutex.h"
 #include "platform/process_list.h"
-#include "platform/win32/scratch_folder_test.h"
+#include "platform/win32/testing/scratch_folder.h"
 
 namespace platform {
 namespace {

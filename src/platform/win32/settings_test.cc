@@ -4,7 +4,7 @@
 #include "platform/crypto.h"
 #include "platform/desktop_windows.h"
 #include "platform/proxy_settings.h"
-#include "platform/win32/scratch_folder_test.h"
+#include "platform/win32/testing/scratch_folder.h"
 
 namespace platform {
 namespace {

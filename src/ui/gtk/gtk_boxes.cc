@@ -62,8 +62,8 @@ void RunMessageBox(GtkWindow* parent, const std::string& caption, const std::str
 }
 
 void RunAboutBox(GtkWindow* parent, const AboutBoxText& text) {
-  GtkWidget* box = gtk_dialog_new_with_buttons(text.caption.c_str(), parent, GTK_DIALOG_MODAL,
-                                               "OK", GTK_RESPONSE_OK, nullptr);
+  GtkWidget* box = gtk_dialog_new_with_buttons(text.caption.c_str(), parent, GTK_DIALOG_MODAL, "OK",
+                                               GTK_RESPONSE_OK, nullptr);
   gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER_ON_PARENT);
   gtk_window_set_resizable(GTK_WINDOW(box), FALSE);
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 16);
