@@ -3,20 +3,27 @@
 # WINEPREFIX of the caller). RV7WIN9XME.EXE --console updates an install below a folder with a
 # Japanese name from a release that the Linux varne-release serves on 127.0.0.1: a changed file
 # and a new file in a new folder, both with Japanese names, must be installed byte for byte, and
-# the run must say so. Then, on a terminal (Wine's console), a folder without its package must
-# show the Japanese error text.
+# the run must say so. The requests go through a tinyproxy on 127.0.0.1 that the user's registry
+# settings name ("http=" form first, then a bare address on a second run). Then, on a terminal
+# (Wine's console), a folder without its package must show the Japanese error text. Last, vpk.exe
+# and the Linux vpk read each other's packages byte for byte.
 set -euo pipefail
 linux=$(realpath "$1")
 windows=$(realpath "$2")
 work=$(mktemp -d /tmp/varne-e2e.XXXXXX)
 server=""
+proxy=""
 finish() {
   [ -n "$server" ] && kill "$server" 2>/dev/null
+  [ -n "$proxy" ] && kill "$proxy" 2>/dev/null
   rm -rf "$work"
 }
 trap finish EXIT
 
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+port=$(free_port)
 install=$work/ゲーム/install
 image=$work/image
 mkdir -p "$install/データ" "$work/content"
@@ -34,6 +41,40 @@ head -c 300000 /dev/urandom >"$image/新しいフォルダ/説明書.txt"
 "$linux/bin/varne-release" build "$image" "$work/site" --listen "127.0.0.1:$port" >/dev/null
 "$linux/bin/varne-release" serve "$work/site" --listen "127.0.0.1:$port" >"$work/serve.log" 2>&1 &
 server=$!
+
+# The user's proxy, as Windows keeps it, in front of the server.
+proxy_port=$(free_port)
+cat >"$work/tinyproxy.conf" <<CONF
+Port $proxy_port
+Listen 127.0.0.1
+Allow 127.0.0.1
+LogFile "$work/tinyproxy.log"
+LogLevel Info
+User $(id -un)
+Group $(id -gn)
+CONF
+tinyproxy -d -c "$work/tinyproxy.conf" >/dev/null 2>&1 &
+proxy=$!
+settings='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
+use_proxy() {
+  wine reg add "$settings" /v ProxyEnable /t REG_DWORD /d 1 /f >/dev/null 2>&1
+  wine reg add "$settings" /v ProxyServer /t REG_SZ /d "$1" /f >/dev/null 2>&1
+}
+# Each run must have asked the proxy for the list once more than the runs before it.
+expect_list_requests() {
+  local seen
+  seen=$(grep -c "GET http://127.0.0.1:$port/filelist HTTP/" "$work/tinyproxy.log" || true)
+  if [ "$seen" -ne "$1" ]; then
+    echo "tinyproxy saw $seen list requests, not $1, with ProxyServer $2:"
+    cat "$work/tinyproxy.log"
+    exit 1
+  fi
+}
+for _ in $(seq 100); do
+  (echo >"/dev/tcp/127.0.0.1/$proxy_port") 2>/dev/null && break
+  sleep 0.1
+done
+use_proxy "ftp=127.0.0.1:1;http=127.0.0.1:$proxy_port"
 
 status=0
 (cd "$install" && timeout 120 wine RV7WIN9XME.EXE --console </dev/null >"$work/out" 2>"$work/err") ||
@@ -55,6 +96,12 @@ if [ "$failed" -ne 0 ]; then
 fi
 tail -n 3 "$work/err"
 echo "updated under Wine: the install is identical to the release"
+expect_list_requests 1 "http=..."
+use_proxy "127.0.0.1:$proxy_port"
+(cd "$install" && timeout 120 wine RV7WIN9XME.EXE --console </dev/null >"$work/out" 2>"$work/err")
+expect_list_requests 2 "a bare address"
+wine reg add "$settings" /v ProxyEnable /t REG_DWORD /d 0 /f >/dev/null 2>&1
+echo "the registry's proxy carried both runs"
 
 mkdir "$work/empty"
 cp "$windows/bin/RV7WIN9XME.EXE" "$work/empty/"
@@ -66,3 +113,22 @@ if ! grep -q 'エラーが発生しました。' "$work/terminal"; then
   exit 1
 fi
 echo "the console shows the Japanese error text"
+
+# Packages cross between the systems: what each side extracts from the other's package is what the
+# Linux vpk extracts from its own (names in packages are kept in lower case), byte for byte.
+exchange=$work/exchange
+mkdir -p "$exchange/reference" "$exchange/linux" "$exchange/windows"
+(cd "$exchange" && wine "$windows/bin/vpk.exe" pack "$(winepath -w "$image")" windows.vpk >/dev/null)
+"$linux/bin/vpk" pack "$image" "$exchange/linux.vpk" >/dev/null
+"$linux/bin/vpk" extract "$exchange/linux.vpk" "$exchange/reference" >/dev/null
+"$linux/bin/vpk" extract "$exchange/windows.vpk" "$exchange/linux" >/dev/null
+(cd "$exchange" && wine "$windows/bin/vpk.exe" extract linux.vpk windows >/dev/null)
+for side in linux windows; do
+  if ! diff -r "$exchange/reference" "$exchange/$side" >"$work/diff"; then
+    echo "what the $side vpk extracted from the other's package differs:"
+    cat "$work/diff"
+    exit 1
+  fi
+done
+[ -n "$(ls "$exchange/reference")" ] || { echo "nothing was extracted"; exit 1; }
+echo "vpk.exe and the Linux vpk read each other's packages byte for byte"
