@@ -132,3 +132,24 @@ for side in linux windows; do
 done
 [ -n "$(ls "$exchange/reference")" ] || { echo "nothing was extracted"; exit 1; }
 echo "vpk.exe and the Linux vpk read each other's packages byte for byte"
+
+# The updater replaced, below the Japanese-named folder: the release's new RV7WIN9XME.EXE goes in
+# through the swap program, which waits for the updater to end; no "RV7WIN9XME.SWAP" is left.
+printf 'next build' >>"$image/RV7WIN9XME.EXE"
+kill "$server"
+wait "$server" 2>/dev/null || true
+rm -rf "$work/site"
+"$linux/bin/varne-release" build "$image" "$work/site" --listen "127.0.0.1:$port" >/dev/null
+"$linux/bin/varne-release" serve "$work/site" --listen "127.0.0.1:$port" >"$work/serve.log" 2>&1 &
+server=$!
+(cd "$install" && timeout 120 wine RV7WIN9XME.EXE --console </dev/null >"$work/out" 2>"$work/err")
+swapped() {
+  [ ! -e "$install/RV7WIN9XME.SWAP" ] && cmp -s "$image/RV7WIN9XME.EXE" "$install/RV7WIN9XME.EXE"
+}
+for _ in $(seq 300); do swapped && break; sleep 0.1; done
+if ! swapped; then
+  echo "the updater was not replaced:"
+  ls -l "$install"
+  exit 1
+fi
+echo "the swap program put the new RV7WIN9XME.EXE in place"

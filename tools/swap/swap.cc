@@ -1,7 +1,5 @@
 #include "swap.h"
 
-#include <filesystem>
-
 #include "platform/file.h"
 #include "platform/file_move.h"
 #include "platform/process_list.h"
@@ -32,8 +30,9 @@ bool SwapUpdater(const std::string& folder) {
   const std::string updater = platform::ModulePathOf(folder + "\\" + kUpdaterName);
   while (const int id = EarlierUpdater(updater)) platform::WaitForProcessExit(id, -1);
   const std::string swap = folder + "\\" + kUpdaterSwapName;
-  std::error_code error;
-  if (!std::filesystem::exists(platform::ResolvePath(swap), error)) return true;
+  // Through the platform layer: a narrow path in std::filesystem is not the system's text on every
+  // system (MinGW reads it as Latin-1), and the install folder may have any name.
+  if (!platform::PathExists(swap)) return true;
   return platform::MoveFileReplacing(swap, updater);
 }
 
