@@ -5,15 +5,18 @@
 # and a new file in a new folder, both with Japanese names, must be installed byte for byte, and
 # the run must say so. The requests go through a tinyproxy on 127.0.0.1 that the user's registry
 # settings name ("http=" form first, then a bare address on a second run). Then, on a terminal
-# (Wine's console), a folder without its package must show the Japanese error text. Last, vpk.exe
-# and the Linux vpk read each other's packages byte for byte.
+# (Wine's console), a folder without its package must show the Japanese error text. Then vpk.exe
+# and the Linux vpk read each other's packages byte for byte; a new updater goes in through the swap
+# program; a second copy in one folder is refused, and a killed copy never blocks the next start.
 set -euo pipefail
 linux=$(realpath "$1")
 windows=$(realpath "$2")
 work=$(mktemp -d /tmp/varne-e2e.XXXXXX)
 server=""
 proxy=""
+silent=""
 finish() {
+  [ -n "$silent" ] && kill "$silent" 2>/dev/null
   [ -n "$server" ] && kill "$server" 2>/dev/null
   [ -n "$proxy" ] && kill "$proxy" 2>/dev/null
   rm -rf "$work"
@@ -22,6 +25,14 @@ trap finish EXIT
 
 free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+wait_port() {
+  for _ in $(seq 100); do
+    (echo >"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "nothing listens on port $1"
+  return 1
 }
 port=$(free_port)
 install=$work/ゲーム/install
@@ -70,10 +81,7 @@ expect_list_requests() {
     exit 1
   fi
 }
-for _ in $(seq 100); do
-  (echo >"/dev/tcp/127.0.0.1/$proxy_port") 2>/dev/null && break
-  sleep 0.1
-done
+wait_port "$proxy_port"
 use_proxy "ftp=127.0.0.1:1;http=127.0.0.1:$proxy_port"
 
 status=0
@@ -153,3 +161,49 @@ if ! swapped; then
   exit 1
 fi
 echo "the swap program put the new RV7WIN9XME.EXE in place"
+
+# One copy per install folder: while a copy waits on a server that never answers, a second copy
+# ends at once without asking the server; a copy killed outright leaves nothing that blocks the
+# next start, which asks the server again.
+silent_port=$(free_port)
+python3 -c '
+import socket, sys, time
+server = socket.create_server(("127.0.0.1", int(sys.argv[1])))
+open(sys.argv[2] + ".ready", "w").close()
+held = []
+while True:
+    connection, _ = server.accept()
+    held.append(connection)
+    with open(sys.argv[2], "a") as log:
+        log.write("accepted\n")
+' "$silent_port" "$work/silent.log" &
+silent=$!
+for _ in $(seq 100); do [ -e "$work/silent.log.ready" ] && break; sleep 0.1; done
+single=$work/single
+mkdir -p "$single" "$work/content2"
+"$linux/bin/varne-demo-skin" "$work/content2" game.exe "http://127.0.0.1:$silent_port/filelist"
+"$linux/bin/vpk" pack "$work/content2" "$single/RV7.VPK" >/dev/null
+cp "$windows/bin/RV7WIN9XME.EXE" "$single/"
+accepted() { [ "$(cat "$work/silent.log" 2>/dev/null | wc -l)" -ge "$1" ]; }
+(cd "$single" && exec wine RV7WIN9XME.EXE --console </dev/null >"$work/first" 2>&1) &
+first=$!
+for _ in $(seq 300); do accepted 1 && break; sleep 0.1; done
+accepted 1 || { echo "the first copy never asked the server"; cat "$work/first"; exit 1; }
+(cd "$single" && timeout 60 wine RV7WIN9XME.EXE --console </dev/null >"$work/second" 2>&1) || true
+sleep 1
+if accepted 2; then
+  echo "a second copy in the same folder ran:"
+  cat "$work/second"
+  exit 1
+fi
+echo "a second copy ended without a run"
+pkill -9 -f 'RV7WIN9XME.EXE' || true
+wait "$first" 2>/dev/null || true
+(cd "$single" && exec wine RV7WIN9XME.EXE --console </dev/null >"$work/third" 2>&1) &
+third=$!
+for _ in $(seq 300); do accepted 2 && break; sleep 0.1; done
+pkill -9 -f 'RV7WIN9XME.EXE' || true
+wait "$third" 2>/dev/null || true
+accepted 2 || { echo "after a killed copy the next start did not run:"; cat "$work/third"; exit 1; }
+echo "after a killed copy the next start runs"
+
