@@ -131,12 +131,6 @@ Sha256Digest Sha256::Final() {
   return digest;
 }
 
-Sha256Digest Sha256Of(std::string_view bytes) {
-  Sha256 sha;
-  sha.Update(bytes.data(), bytes.size());
-  return sha.Final();
-}
-
 bool VerifyP256(const std::vector<std::uint8_t>& public_key, std::string_view message,
                 const std::vector<std::uint8_t>& signature) {
   const PKey key = KeyFromPoint(public_key);

@@ -380,21 +380,6 @@ bool IsRegularFile(const std::string& internal) {
   return ::stat(ResolvePath(internal).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& internal) {
-  File file;
-  if (file.Open(internal, Access::kRead, Share::kReadWrite, Disposition::kOpenExisting) !=
-      OpenError::kNone) {
-    return std::nullopt;
-  }
-  std::string bytes;
-  char block[16384];
-  for (std::int64_t got; (got = file.Read(block, sizeof block)) != 0;) {
-    if (got < 0) return std::nullopt;
-    bytes.append(block, static_cast<std::size_t>(got));
-  }
-  return bytes;
-}
-
 bool IsDirectory(const std::string& internal) {
   std::error_code error;
   return std::filesystem::is_directory(ResolvePath(internal), error);

@@ -363,21 +363,6 @@ int RemoveAbandonedReplacements(const std::string& internal_folder) {
   return removed;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& internal) {
-  File file;
-  if (file.Open(internal, Access::kRead, Share::kReadWrite, Disposition::kOpenExisting) !=
-      OpenError::kNone) {
-    return std::nullopt;
-  }
-  std::string bytes;
-  char block[16384];
-  for (std::int64_t got; (got = file.Read(block, sizeof block)) != 0;) {
-    if (got < 0) return std::nullopt;
-    bytes.append(block, static_cast<std::size_t>(got));
-  }
-  return bytes;
-}
-
 bool MakeDirectory(const std::string& internal) {
   return CreateDirectoryW(Wide(ResolvePath(internal)).c_str(), nullptr) != 0;
 }
