@@ -1,0 +1,75 @@
+// The Windows form of the small windowed game that the demo and the window tests start: it
+// records how it was started in "game-started.txt" in its working folder and shows the text of
+// "sample-game.txt" (the release's notes) in a top-level window titled "Sample Game" until that
+// window is closed, or, with "--stay <seconds>", for that long. The updater counts a game as
+// running only while it has such a window.
+#include <windows.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+constexpr UINT_PTR kStayTimer = 1;
+
+std::string Notes() {
+  std::ifstream file("sample-game.txt", std::ios::binary);
+  std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  return text.empty() ? "Sample Game" : text;
+}
+
+void Record(int argc, char** argv) {
+  std::ofstream record("game-started.txt", std::ios::app | std::ios::binary);
+  for (int i = 1; i < argc; ++i) record << argv[i] << '\n';
+  record << "started\n";
+}
+
+LRESULT CALLBACK GameProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_TIMER:
+      DestroyWindow(window);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcA(window, message, wparam, lparam);
+  }
+}
+
+HWND CreateGameWindow(HINSTANCE instance) {
+  WNDCLASSA window_class{};
+  window_class.lpfnWndProc = &GameProc;
+  window_class.hInstance = instance;
+  window_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  window_class.lpszClassName = "VarneSampleGame";
+  RegisterClassA(&window_class);
+  HWND window = CreateWindowExA(0, window_class.lpszClassName, "Sample Game",
+                                WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, 320,
+                                200, nullptr, nullptr, instance, nullptr);
+  CreateWindowExA(0, "STATIC", Notes().c_str(), WS_CHILD | WS_VISIBLE, 8, 8, 296, 150, window,
+                  nullptr, instance, nullptr);
+  return window;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Record(argc, argv);
+  HWND window = CreateGameWindow(GetModuleHandleA(nullptr));
+  if (window == nullptr) return 1;
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::string(argv[i]) == "--stay") {
+      SetTimer(window, kStayTimer, static_cast<UINT>(std::atoi(argv[i + 1])) * 1000u, nullptr);
+    }
+  }
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return 0;
+}
