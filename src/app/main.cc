@@ -14,7 +14,9 @@
 #include "platform/termination.h"
 #include "ui/console/console_view.h"
 #include "ui/varne_updater_dlg.h"
-#ifndef _WIN32
+#ifdef _WIN32
+#include "ui/win32/win32_view.h"
+#else
 #include "ui/gtk/gtk_view.h"
 #endif
 
@@ -68,16 +70,18 @@ class DialogStartupUi : public IStartupUi {
   bool error_shown_ = false;
 };
 
-#ifdef _WIN32
-// The native window is still to come: Windows has the terminal front-end only.
-std::unique_ptr<IDialogView> CreateGtkView(std::string&) { return nullptr; }
+#ifndef _WIN32
+// The desktop's window on Linux is the GTK one.
+std::unique_ptr<IDialogView> CreateWindowView(std::string& why_not) {
+  return CreateGtkView(why_not);
+}
 #endif
 
 // The window wherever a desktop is there to show it; the terminal otherwise. A desktop that was
 // asked for but cannot be reached is worth a word: the user expected a window.
 std::unique_ptr<IDialogView> CreateView(bool console, bool start_game) {
   std::string why_not;
-  std::unique_ptr<IDialogView> view = console ? nullptr : CreateGtkView(why_not);
+  std::unique_ptr<IDialogView> view = console ? nullptr : CreateWindowView(why_not);
   if (!why_not.empty()) {
     std::fprintf(stderr, "RV7WIN9XME.EXE: %s; using the terminal\n", why_not.c_str());
   }

@@ -18,6 +18,7 @@
 #include "platform/path.h"
 #include "platform/process_list.h"
 #include "platform/socket.h"
+#include "skin_checks.h"
 #include "virtual_desktop.h"
 
 namespace test_support {
@@ -25,48 +26,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The window is centred on the 1024 x 768 screen.
-constexpr int kLeft = VirtualDesktop::kWidth / 2 - demo::kSkinWidth / 2;
-constexpr int kTop = VirtualDesktop::kHeight / 2 - demo::kSkinHeight / 2;
-constexpr Rgb kGold{0xE8, 0xC0, 0x60};
-
-bool IsKeyColour(const Rgb& pixel) {
-  return pixel == Rgb{int(demo::kKeyRed), int(demo::kKeyGreen), int(demo::kKeyBlue)};
-}
-bool IsDark(const Rgb& pixel) { return pixel.Brightness() < 100; }
-int KeyColourInSkin(const Screenshot& shot) {
-  return shot.Count(kLeft, kTop, demo::kSkinWidth, demo::kSkinHeight, IsKeyColour);
-}
-
-// Screenshots of the whole screen until one shows what `ready` looks for (about ten seconds at
-// most): a window draws on its own time. The last one taken.
 Screenshot ShotWhen(const std::string& name, const std::function<bool(const Screenshot&)>& ready) {
-  for (int attempt = 0;; ++attempt) {
-    Screenshot shot(ArtifactFolder(), name);
-    if ((shot.IsValid() && ready(shot)) || attempt == 40) return shot;
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-  }
-}
-
-int DarkInTextLine(const Screenshot& shot) {
-  const demo::Slot edit = demo::kTaskEdit;
-  return shot.Count(kLeft + edit.x, kTop + edit.y, edit.width, edit.height, IsDark);
-}
-// Whether a bar's two ends look alike: empty or full, not partly filled.
-bool EndsAlike(const Screenshot& shot, const demo::Slot& bar) {
-  const int middle = kTop + bar.y + bar.height / 2;
-  return shot.At(kLeft + bar.x + 3, middle).Near(shot.At(kLeft + bar.x + bar.width - 4, middle));
-}
-// Whether the overall bar is full: its far end is filled, not the trough's white.
-bool MainBarFull(const Screenshot& shot) {
-  const demo::Slot main = demo::kMainBar;
-  const Rgb end = shot.At(kLeft + main.x + main.width - 4, kTop + main.y + main.height / 2);
-  return !end.Near({0xFF, 0xFF, 0xFF}, 60);
-}
-
-// The centre of a layout slot on the screen.
-void ClickSlot(const demo::Slot& slot) {
-  VirtualDesktop::Click(kLeft + slot.x + slot.width / 2, kTop + slot.y + slot.height / 2);
+  return test_support::ShotWhen(ArtifactFolder(), name, ready);
 }
 
 // The finder takes the program's own path notation, with backslashes.
@@ -147,9 +108,7 @@ TEST_F(SkinnedWindowTest, WhileDownloadingSkinBarsAndQuit) {
   // The surround is not part of the window: the screen behind shows through the corners. The skin
   // itself: the gold rim and the dark title band.
   EXPECT_EQ(KeyColourInSkin(shot), 0);
-  EXPECT_FALSE(shot.At(kLeft + 1, kTop + 1).Near(kGold, 40));
-  EXPECT_TRUE(shot.At(kLeft + demo::kSkinWidth / 2, kTop + 1).Near(kGold));
-  EXPECT_LT(shot.At(kLeft + 100, kTop + 15).Brightness(), 0x70);
+  EXPECT_TRUE(ShowsTheSkinsShape(shot));
 
   // The start button is disabled while the run goes on; Enter and Escape close nothing.
   ClickSlot(demo::kStartButton);

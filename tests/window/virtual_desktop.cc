@@ -52,9 +52,9 @@ bool Rgb::Near(const Rgb& other, int tolerance) const {
          std::abs(blue - other.blue) <= tolerance;
 }
 
-std::filesystem::path ArtifactFolder() {
+std::filesystem::path ArtifactFolder(const std::string& name) {
   const std::filesystem::path folder =
-      std::filesystem::path(VARNE_BINARY_DIR) / "test-artifacts" / "window";
+      std::filesystem::path(VARNE_BINARY_DIR) / "test-artifacts" / name;
   std::filesystem::create_directories(folder);
   return folder;
 }

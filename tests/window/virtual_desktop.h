@@ -60,7 +60,7 @@ class VirtualDesktop {
   bool running_ = false;
 };
 
-// Where the window tests keep their screenshots: build/test-artifacts/window/.
-std::filesystem::path ArtifactFolder();
+// Where the window tests keep their screenshots: build/test-artifacts/<name>/.
+std::filesystem::path ArtifactFolder(const std::string& name = "window");
 
 }  // namespace test_support

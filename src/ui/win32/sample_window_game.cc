@@ -1,7 +1,8 @@
 // The Windows form of the small windowed game that the demo and the window tests start: it
 // records how it was started in "game-started.txt" in its working folder and shows the text of
 // "sample-game.txt" (the release's notes) in a top-level window titled "Sample Game" until that
-// window is closed, or, with "--stay <seconds>", for that long. The updater counts a game as
+// window is closed, or, with "--stay <seconds>", for that long. "--title <text>" names the window
+// otherwise, for tests that need a second window to tell apart. The updater counts a game as
 // running only while it has such a window.
 #include <windows.h>
 
@@ -39,7 +40,15 @@ LRESULT CALLBACK GameProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
   }
 }
 
-HWND CreateGameWindow(HINSTANCE instance) {
+// The value after `option` on the command line, or `fallback`.
+std::string Option(int argc, char** argv, const std::string& option, const std::string& fallback) {
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (argv[i] == option) return argv[i + 1];
+  }
+  return fallback;
+}
+
+HWND CreateGameWindow(HINSTANCE instance, const std::string& title) {
   WNDCLASSA window_class{};
   window_class.lpfnWndProc = &GameProc;
   window_class.hInstance = instance;
@@ -47,7 +56,7 @@ HWND CreateGameWindow(HINSTANCE instance) {
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   window_class.lpszClassName = "VarneSampleGame";
   RegisterClassA(&window_class);
-  HWND window = CreateWindowExA(0, window_class.lpszClassName, "Sample Game",
+  HWND window = CreateWindowExA(0, window_class.lpszClassName, title.c_str(),
                                 WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, 320,
                                 200, nullptr, nullptr, instance, nullptr);
   CreateWindowExA(0, "STATIC", Notes().c_str(), WS_CHILD | WS_VISIBLE, 8, 8, 296, 150, window,
@@ -59,12 +68,12 @@ HWND CreateGameWindow(HINSTANCE instance) {
 
 int main(int argc, char** argv) {
   Record(argc, argv);
-  HWND window = CreateGameWindow(GetModuleHandleA(nullptr));
+  HWND window =
+      CreateGameWindow(GetModuleHandleA(nullptr), Option(argc, argv, "--title", "Sample Game"));
   if (window == nullptr) return 1;
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::string(argv[i]) == "--stay") {
-      SetTimer(window, kStayTimer, static_cast<UINT>(std::atoi(argv[i + 1])) * 1000u, nullptr);
-    }
+  const std::string stay = Option(argc, argv, "--stay", "");
+  if (!stay.empty()) {
+    SetTimer(window, kStayTimer, static_cast<UINT>(std::atoi(stay.c_str())) * 1000u, nullptr);
   }
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
