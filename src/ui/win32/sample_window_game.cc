@@ -2,8 +2,9 @@
 // records how it was started in "game-started.txt" in its working folder and shows the text of
 // "sample-game.txt" (the release's notes) in a top-level window titled "Sample Game" until that
 // window is closed, or, with "--stay <seconds>", for that long. "--title <text>" names the window
-// otherwise, for tests that need a second window to tell apart. The updater counts a game as
-// running only while it has such a window.
+// otherwise, for tests that need a second window to tell apart. Each activation of the window adds
+// a line to "game-activated.txt", so that a test sees the updater bring a running game forward. The
+// updater counts a game as running only while it has such a window.
 #include <windows.h>
 
 #include <cstdlib>
@@ -29,6 +30,11 @@ void Record(int argc, char** argv) {
 
 LRESULT CALLBACK GameProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
+    case WM_ACTIVATE:
+      if (LOWORD(wparam) != WA_INACTIVE) {
+        std::ofstream("game-activated.txt", std::ios::app | std::ios::binary) << "activated\n";
+      }
+      return DefWindowProcA(window, message, wparam, lparam);
     case WM_TIMER:
       DestroyWindow(window);
       return 0;

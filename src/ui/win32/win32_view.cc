@@ -213,6 +213,14 @@ bool Win32View::Handle(UINT message, WPARAM wparam, LPARAM /*lparam*/) {
     case kCloseRequest:
       Dispatch([](IDialogEvents& events) { events.OnSysCommand(kCloseCommand); });
       return true;
+    case WM_ACTIVATE:
+      // Activated from elsewhere (a second copy brings this one forward), the window comes to the
+      // top as well: a desktop that does not restack on activation (Wine without a window
+      // manager) would leave it under the window that covered it.
+      if (LOWORD(wparam) != WA_INACTIVE) {
+        SetWindowPos(window_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      }
+      return false;
     case WM_NCHITTEST:
       // The whole skin acts as the caption: pressing anywhere on it moves the window. The
       // controls are windows of their own and answer for themselves.
