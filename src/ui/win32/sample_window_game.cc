@@ -3,8 +3,8 @@
 // "sample-game.txt" (the release's notes) in a top-level window titled "Sample Game" until that
 // window is closed, or, with "--stay <seconds>", for that long. "--title <text>" names the window
 // otherwise, for tests that need a second window to tell apart. Each activation of the window adds
-// a line to "game-activated.txt", so that a test sees the updater bring a running game forward. The
-// updater counts a game as running only while it has such a window.
+// its title as a line to "game-activated.txt", so that a test sees the updater bring a running game
+// forward. The updater counts a game as running only while it has such a window.
 #include <windows.h>
 
 #include <cstdlib>
@@ -32,7 +32,9 @@ LRESULT CALLBACK GameProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
   switch (message) {
     case WM_ACTIVATE:
       if (LOWORD(wparam) != WA_INACTIVE) {
-        std::ofstream("game-activated.txt", std::ios::app | std::ios::binary) << "activated\n";
+        char title[256] = {};
+        GetWindowTextA(window, title, sizeof title);
+        std::ofstream("game-activated.txt", std::ios::app | std::ios::binary) << title << '\n';
       }
       return DefWindowProcA(window, message, wparam, lparam);
     case WM_TIMER:
