@@ -29,6 +29,7 @@ packages=(
   xauth
   libgtk-3-dev
   xdotool
+  x11-utils
   openbox
   fonts-ipafont-gothic
   imagemagick

@@ -41,3 +41,4 @@ GTEST_FILTER="-${filter}" ctest --test-dir build-mingw -L unit -j "$(nproc)" --o
 
 echo "== the updater end to end under Wine"
 tests/windows/updater_e2e.sh build build-mingw
+tests/windows/window_e2e.sh build build-mingw
