@@ -35,20 +35,24 @@ std::string Output(const std::string& command) {
   return out;
 }
 
-// A top-level window's place in the X stack, 0 at the top; -1 when no window has that name.
-// Without a window manager Wine's windows are the root's own children.
-int StackPlace(const std::string& name) {
+// The root's children named `name` in the X stack, from the top down, as xwininfo lists them:
+// "0x... "name": (class) WIDTHxHEIGHT+X+Y ...". Without a window manager Wine's windows are the
+// root's own children. The place of the first such window (-1 for none) and its geometry.
+std::pair<int, std::string> Find(const std::string& name) {
   std::istringstream tree(Output("xwininfo -root -children 2>/dev/null"));
   int place = 0;
   for (std::string line; std::getline(tree, line);) {
-    if (line.find_first_not_of(' ') == std::string::npos ||
-        line.compare(line.find_first_not_of(' '), 2, "0x") != 0) {
-      continue;
+    if (line.find(" 0x") == std::string::npos) continue;
+    const size_t at = line.find("\"" + name + "\": (");
+    if (at != std::string::npos) {
+      std::istringstream rest(line.substr(line.find(')', at) + 1));
+      std::string geometry;
+      rest >> geometry;
+      return {place, geometry};
     }
-    if (line.find("\"" + name + "\": (") != std::string::npos) return place;
     ++place;
   }
-  return -1;
+  return {-1, ""};
 }
 // Without a window manager the keyboard goes to the window under the pointer: point at the box
 // centred on the screen, then press.
@@ -63,20 +67,7 @@ bool Shown(const std::string& name) {
   return !Output("xdotool search --onlyvisible --name '^" + name + "$' 2>/dev/null").empty();
 }
 bool Above(const std::string& upper, const std::string& lower) {
-  return Shown(upper) && Shown(lower) && StackPlace(upper) < StackPlace(lower);
-}
-// The "WIDTHxHEIGHT+X+Y" of the window with that name, as xwininfo reports it.
-std::string Geometry(const std::string& name) {
-  std::istringstream tree(Output("xwininfo -root -children 2>/dev/null"));
-  for (std::string line; std::getline(tree, line);) {
-    const size_t at = line.find("\"" + name + "\": (");
-    if (at == std::string::npos) continue;
-    std::istringstream rest(line.substr(line.find(')', at) + 1));
-    std::string geometry;
-    rest >> geometry;
-    return geometry;
-  }
-  return "";
+  return Shown(upper) && Shown(lower) && Find(upper).first < Find(lower).first;
 }
 
 class Win32WindowTest : public testing::Test {
@@ -125,7 +116,8 @@ class Win32WindowTest : public testing::Test {
 
   // An install of the Windows updater and the windowed sample game ("game.exe", and a copy of it
   // as "other.exe" that the updater does not know), its list at `url`.
-  void LayOut(const std::string& url, const fs::path& folder) {
+  void LayOut(const std::string& url) {
+    const fs::path& folder = install_;
     fs::create_directories(folder);
     fs::copy_file(Windows("RV7WIN9XME.EXE"), folder / "RV7WIN9XME.EXE");
     fs::copy_file(Windows("sample_window_game.exe"), folder / "game.exe");
@@ -139,7 +131,6 @@ class Win32WindowTest : public testing::Test {
                       content.GetPath().string() + "' '" + (folder / "RV7.VPK").string() +
                       "' >/dev/null");
   }
-  void LayOut(const std::string& url) { LayOut(url, install_); }
 
   // Starts a program of the install under Wine; false when its window named `title` never came.
   bool Start(std::optional<Background>& program, const std::string& command,
@@ -173,9 +164,9 @@ TEST_F(Win32WindowTest, WhileDownloadingTheSkinShapeBarsAndText) {
   ASSERT_TRUE(Start(updater, "RV7WIN9XME.EXE", kUpdater)) << updater->Output();
 
   // The skin's size, centred on the screen: where the GTK window stands.
-  EXPECT_EQ(Geometry(kUpdater), std::to_string(demo::kSkinWidth) + "x" +
-                                    std::to_string(demo::kSkinHeight) + "+" +
-                                    std::to_string(kLeft) + "+" + std::to_string(kTop));
+  EXPECT_EQ(Find(kUpdater).second, std::to_string(demo::kSkinWidth) + "x" +
+                                       std::to_string(demo::kSkinHeight) + "+" +
+                                       std::to_string(kLeft) + "+" + std::to_string(kTop));
   // The task bar partly filled; no file is done, so the overall bar's ends look alike.
   const auto downloading = [](const Screenshot& shot) {
     return ShowsTheSkinsShape(shot) && !EndsAlike(shot, demo::kTaskBar) &&
