@@ -62,6 +62,21 @@ void PressOnTheBox(const std::string& key) {
   VirtualDesktop::PressKey(key);
 }
 
+// The skin-sized window's geometry at (x, y), in xwininfo's form.
+std::string SkinAt(int x, int y) {
+  return std::to_string(demo::kSkinWidth) + "x" + std::to_string(demo::kSkinHeight) + "+" +
+         std::to_string(x) + "+" + std::to_string(y);
+}
+
+// Presses the first button at (x, y), moves the pointer by (dx, dy) in two steps and lets go.
+void Drag(int x, int y, int dx, int dy) {
+  const auto at = [](int to_x, int to_y) {
+    return "mousemove " + std::to_string(to_x) + " " + std::to_string(to_y) + " sleep 0.2 ";
+  };
+  test_support::Run("xdotool " + at(x, y) + "mousedown 1 sleep 0.2 " + at(x + dx / 2, y + dy / 2) +
+                    at(x + dx, y + dy) + "mouseup 1");
+}
+
 // Whether a window with that title is on the screen (mapped; the list has unmapped ones too).
 bool Shown(const std::string& name) {
   return !Output("xdotool search --onlyvisible --name '^" + name + "$' 2>/dev/null").empty();
@@ -84,9 +99,11 @@ class Win32WindowTest : public testing::Test {
     setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
     test_support::Run("wineboot --init >/dev/null 2>&1 && (wineserver -p || true)");
     // Windows has the dialogs' "MS UI Gothic"; Wine draws it with the Japanese font of the system.
+    // With no window manager to draw frames and captions, Wine draws them itself, as Windows does.
     test_support::Run(
         "wine reg add 'HKCU\\Software\\Wine\\Fonts\\Replacements' /v 'MS UI Gothic' /t REG_SZ "
-        "/d IPAGothic /f >/dev/null 2>&1");
+        "/d IPAGothic /f >/dev/null 2>&1 && wine reg add 'HKCU\\Software\\Wine\\X11 Driver' "
+        "/v Decorated /t REG_SZ /d N /f >/dev/null 2>&1");
   }
   static void TearDownTestSuite() {
     if (prefix_ != nullptr) std::system("wineserver -k 2>/dev/null");
@@ -164,9 +181,7 @@ TEST_F(Win32WindowTest, WhileDownloadingTheSkinShapeBarsAndText) {
   ASSERT_TRUE(Start(updater, "RV7WIN9XME.EXE", kUpdater)) << updater->Output();
 
   // The skin's size, centred on the screen: where the GTK window stands.
-  EXPECT_EQ(Find(kUpdater).second, std::to_string(demo::kSkinWidth) + "x" +
-                                       std::to_string(demo::kSkinHeight) + "+" +
-                                       std::to_string(kLeft) + "+" + std::to_string(kTop));
+  EXPECT_EQ(Find(kUpdater).second, SkinAt(kLeft, kTop));
   // The task bar partly filled; no file is done, so the overall bar's ends look alike.
   const auto downloading = [](const Screenshot& shot) {
     return ShowsTheSkinsShape(shot) && !EndsAlike(shot, demo::kTaskBar) &&
@@ -184,6 +199,12 @@ TEST_F(Win32WindowTest, WhileDownloadingTheSkinShapeBarsAndText) {
   EXPECT_FALSE(Eventually([&] { return updater->Wait(0) != -1; }, 1));
   EXPECT_FALSE(fs::exists(install_ / "game-started.txt"));
 
+  // The skin drags the window; back in its place, the quit button ends the run.
+  Drag(kLeft + 100, kTop + 10, 50, 40);
+  EXPECT_TRUE(Eventually([] { return Find(kUpdater).second == SkinAt(kLeft + 50, kTop + 40); }, 5))
+      << Find(kUpdater).second;
+  Drag(kLeft + 150, kTop + 50, -50, -40);
+  EXPECT_TRUE(Eventually([] { return Find(kUpdater).second == SkinAt(kLeft, kTop); }, 5));
   ClickSlot(demo::kQuitButton);
   EXPECT_EQ(updater->Wait(), 1);
 }
