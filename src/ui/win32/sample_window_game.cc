@@ -2,8 +2,8 @@
 // records how it was started in "game-started.txt" in its working folder and shows the text of
 // "sample-game.txt" (the release's notes) in a top-level window titled "Sample Game" until that
 // window is closed, or, with "--stay <seconds>", for that long. "--title <text>" names the window
-// otherwise, for tests that need a second window to tell apart. Each activation of the window adds
-// its title as a line to "game-activated.txt", so that a test sees the updater bring a running game
+// otherwise, for tests that need a second window to tell apart. The window records when it becomes
+// active or inactive in "game-activated.txt", so that a test sees the updater bring a running game
 // forward. The updater counts a game as running only while it has such a window.
 #include <windows.h>
 
@@ -28,14 +28,19 @@ void Record(int argc, char** argv) {
   record << "started\n";
 }
 
+// One line per change: "activated <title>" or "deactivated <title>". Each window writes its own
+// changes in order, so its last line says whether it is the active window now.
+void RecordActivation(HWND window, bool active) {
+  char title[256] = {};
+  GetWindowTextA(window, title, sizeof title);
+  std::ofstream("game-activated.txt", std::ios::app | std::ios::binary)
+      << (active ? "activated " : "deactivated ") << title << '\n';
+}
+
 LRESULT CALLBACK GameProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_ACTIVATE:
-      if (LOWORD(wparam) != WA_INACTIVE) {
-        char title[256] = {};
-        GetWindowTextA(window, title, sizeof title);
-        std::ofstream("game-activated.txt", std::ios::app | std::ios::binary) << title << '\n';
-      }
+      RecordActivation(window, LOWORD(wparam) != WA_INACTIVE);
       return DefWindowProcA(window, message, wparam, lparam);
     case WM_TIMER:
       DestroyWindow(window);
