@@ -17,10 +17,8 @@ namespace {
 constexpr UINT kCloseRequest = WM_APP + 1;
 
 INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_INITDIALOG) {
-    SetWindowLongPtrW(window, GWLP_USERDATA, lparam);
-    return FALSE;  // the focus is the loop's business
-  }
+  // The view takes the window once it has been made; until then the system's defaults answer.
+  if (message == WM_INITDIALOG) return FALSE;
   auto* view = reinterpret_cast<Win32View*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   return view != nullptr && view->Handle(message, wparam, lparam);
 }
