@@ -14,11 +14,7 @@
 #include "platform/termination.h"
 #include "ui/console/console_view.h"
 #include "ui/varne_updater_dlg.h"
-#ifdef _WIN32
-#include "ui/win32/win32_view.h"
-#else
-#include "ui/gtk/gtk_view.h"
-#endif
+#include "ui/window_view.h"
 
 namespace {
 
@@ -69,13 +65,6 @@ class DialogStartupUi : public IStartupUi {
   bool run_completed_ = false;
   bool error_shown_ = false;
 };
-
-#ifndef _WIN32
-// The desktop's window on Linux is the GTK one.
-std::unique_ptr<IDialogView> CreateWindowView(std::string& why_not) {
-  return CreateGtkView(why_not);
-}
-#endif
 
 // The window wherever a desktop is there to show it; the terminal otherwise. A desktop that was
 // asked for but cannot be reached is worth a word: the user expected a window.

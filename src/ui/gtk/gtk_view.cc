@@ -1,11 +1,10 @@
-#include "ui/gtk/gtk_view.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
 #include "res/dialog_templates.h"
 #include "ui/gtk/gtk_window.h"
+#include "ui/window_view.h"
 
 namespace ui_gtk {
 namespace {
@@ -321,7 +320,7 @@ void GtkView::QuitLoop() {
 
 }  // namespace ui_gtk
 
-std::unique_ptr<IDialogView> CreateGtkView(std::string& why_not) {
+std::unique_ptr<IDialogView> CreateWindowView(std::string& why_not) {
   why_not.clear();
   const char* display = std::getenv("DISPLAY");
   if (display == nullptr || *display == '\0') return nullptr;

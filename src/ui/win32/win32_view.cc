@@ -1,4 +1,4 @@
-#include "ui/win32/win32_view.h"
+#include "ui/window_view.h"
 
 // clang-format off
 #include <windows.h>
