@@ -6,8 +6,10 @@
 # the run must say so. The requests go through a tinyproxy on 127.0.0.1 that the user's registry
 # settings name ("http=" form first, then a bare address on a second run). Then, on a terminal
 # (Wine's console), a folder without its package must show the Japanese error text. Then vpk.exe
-# and the Linux vpk read each other's packages byte for byte; a new updater goes in through the swap
-# program; a second copy in one folder is refused, and a killed copy never blocks the next start.
+# and the Linux vpk read each other's packages byte for byte, and varne-release.exe lists the image
+# as the Linux tool does; a new updater goes in through the swap program; a new package makes the
+# updater restart; a second copy in one folder is refused, and a killed copy never blocks the next
+# start; the game running with its window and a read-only install folder are refused.
 set -euo pipefail
 linux=$(realpath "$1")
 windows=$(realpath "$2")
