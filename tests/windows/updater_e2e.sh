@@ -7,9 +7,10 @@
 # settings name ("http=" form first, then a bare address on a second run). Then, on a terminal
 # (Wine's console), a folder without its package must show the Japanese error text. Then vpk.exe
 # and the Linux vpk read each other's packages byte for byte, and varne-release.exe lists the image
-# as the Linux tool does; a new updater goes in through the swap program; a new package makes the
-# updater restart; a second copy in one folder is refused, and a killed copy never blocks the next
-# start; the game running with its window and a read-only install folder are refused.
+# as the Linux tool does, and varne-fetch.exe removes a cut document; a new updater goes in through
+# the swap program; a new package makes the updater restart; a second copy in one folder is
+# refused, and a killed copy never blocks the next start; the game running with its window and a
+# read-only install folder are refused.
 set -euo pipefail
 linux=$(realpath "$1")
 windows=$(realpath "$2")
@@ -18,10 +19,12 @@ server=""
 second=""
 proxy=""
 silent=""
+cut=""
 mounted=""
 finish() {
   [ -n "$mounted" ] && umount "$mounted"
   [ -n "$silent" ] && kill "$silent" 2>/dev/null
+  [ -n "$cut" ] && kill "$cut" 2>/dev/null
   [ -n "$server" ] && kill "$server" 2>/dev/null
   [ -n "$second" ] && kill "$second" 2>/dev/null
   [ -n "$proxy" ] && kill "$proxy" 2>/dev/null
@@ -157,6 +160,31 @@ if ! cmp "$work/site/filelist" "$work/ゲーム/サイト/filelist"; then
   exit 1
 fi
 echo "varne-release.exe lists Japanese names below a Japanese folder as on Linux"
+
+# varne-fetch.exe removes what it wrote of a document cut short, under a Japanese name too.
+cut_port=$(free_port)
+python3 -c '
+import socket, sys
+server = socket.create_server(("127.0.0.1", int(sys.argv[1])))
+while True:
+    connection, _ = server.accept()
+    if connection.recv(65536):
+        connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly part")
+        open(sys.argv[2], "w").close()
+    connection.close()
+' "$cut_port" "$work/cut-sent" &
+cut=$!
+wait_port "$cut_port"
+status=0
+(cd "$work/ゲーム" && wine "$windows/bin/varne-fetch.exe" "http://127.0.0.1:$cut_port/filelist" \
+  -o 一部.txt >"$work/out" 2>&1) || status=$?
+if [ "$status" -ne 1 ] || [ ! -e "$work/cut-sent" ] || [ -e "$work/ゲーム/一部.txt" ]; then
+  echo "varne-fetch.exe left a cut document behind (status $status):"
+  cat "$work/out"
+  exit 1
+fi
+kill "$cut" && cut=""
+echo "varne-fetch.exe removes a cut document"
 
 # The updater replaced, below the Japanese-named folder: the release's new RV7WIN9XME.EXE goes in
 # through the swap program, which waits for the updater to end; no "RV7WIN9XME.SWAP" is left.
