@@ -28,6 +28,26 @@ TEST_F(FileTest, ReadersThatDenyWritingShareAndKeepWritersOut) {
   EXPECT_EQ(Get("shared.bin"), "x");
 }
 
+// A full disk is the storage tests' (through platform::File on both systems).
+TEST_F(FileTest, SeeksFromEachOriginAndReadsToTheEnd) {
+  File file;
+  ASSERT_EQ(
+      file.Open(Path("out.bin"), Access::kReadWrite, Share::kDenyWrite, Disposition::kCreateAlways),
+      OpenError::kNone);
+  EXPECT_EQ(file.Write("01234abc", 8), 8u);
+  EXPECT_EQ(file.Length(), 8);
+  EXPECT_EQ(file.Seek(2, 0), 2);
+  EXPECT_EQ(file.Seek(1, 1), 3);
+  EXPECT_EQ(file.Seek(-3, 2), 5);
+  EXPECT_EQ(file.Seek(0, 7), -1);
+  EXPECT_EQ(file.Tell(), 5);
+  char bytes[8] = {};
+  EXPECT_EQ(file.Read(bytes, sizeof bytes), 3);
+  EXPECT_EQ(std::string(bytes), "abc");
+  EXPECT_EQ(file.Read(bytes, sizeof bytes), 0);
+  EXPECT_TRUE(file.Sync());
+}
+
 // Japanese names, created, replaced, moved and listed, keep every byte.
 TEST_F(FileTest, ReplacementsAndJapaneseNames) {
   const std::string folder = Path("表示フォルダ");

@@ -9,7 +9,6 @@
 #include "platform/file_move.h"
 #include "platform/file_stamp.h"
 #include "platform/folder_access.h"
-#include "platform/testing/fault_injection.h"
 #include "platform/testing/scratch_folder.h"
 
 namespace platform {
@@ -65,27 +64,6 @@ TEST_F(WindowsFileTest, OpenFailuresAreClassified) {
   EXPECT_FALSE(IsSpecialFile(Path("COM10.log")));
   EXPECT_FALSE(IsRegularFile(Path("folder")));
   EXPECT_TRUE(IsRegularFile(Path("THERE.TXT")));
-}
-
-TEST_F(WindowsFileTest, ReadWriteSeekAndAFullDisk) {
-  File file;
-  ASSERT_EQ(
-      file.Open(Path("out.bin"), Access::kReadWrite, Share::kDenyWrite, Disposition::kCreateAlways),
-      OpenError::kNone);
-  InjectWriteFailureAfter(5);
-  EXPECT_EQ(file.Write("0123456789", 10), 5u);
-  EXPECT_EQ(file.Write("x", 1), 0u);
-  InjectWriteFailureAfter(-1);
-  EXPECT_EQ(file.Write("abc", 3), 3u);
-  EXPECT_EQ(file.Length(), 8);
-  EXPECT_EQ(file.Tell(), 8);
-  EXPECT_EQ(file.Seek(-3, 2), 5);
-  EXPECT_EQ(file.Seek(0, 7), -1);
-  EXPECT_EQ(file.Tell(), 5);
-  char bytes[8] = {};
-  EXPECT_EQ(file.Read(bytes, sizeof bytes), 3);
-  EXPECT_EQ(std::string(bytes), "abc");
-  EXPECT_TRUE(file.Sync());
 }
 
 TEST_F(WindowsFileTest, AbandonedReplacementsOfEndedWritersGo) {
