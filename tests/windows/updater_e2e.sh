@@ -283,7 +283,6 @@ wait "$third" 2>/dev/null || true
 accepted 2 || { echo "after a killed copy the next start did not run:"; cat "$work/third"; exit 1; }
 echo "after a killed copy the next start runs"
 
-
 # Refusals at start-up, before any request: an install whose list the silent server would hold.
 refusal_install() {
   mkdir -p "$1"
