@@ -1,60 +1,21 @@
+// What the file code does alike on both systems, through paths below a Japanese folder name.
 #include "platform/file.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <filesystem>
-
-#include "platform/path.h"
+#include "platform/file_move.h"
 #include "platform/testing/scratch_folder.h"
 
 namespace platform {
 namespace {
 
-namespace fs = std::filesystem;
-
-class FileTest : public ::testing::Test {
- protected:
-  std::string Internal(const std::string& name) { return ToInternalPath((root_ / name).string()); }
-  void Put(const std::string& name, const std::string& bytes) {
-    test_support::WriteFile(root_ / name, bytes);
-  }
-  unsigned Mode(const std::string& name) {
-    struct stat info;
-    return ::stat((root_ / name).c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-  }
-
-  test_support::TempFolder folder_{"varne-file"};
-  const fs::path root_ = folder_.GetPath();
-};
-
-TEST_F(FileTest, NamesAreFoundWithoutRegardToCase) {
-  Put("Game/Data/RV7.vpk", "package");
-  File file;
-  ASSERT_EQ(file.Open(Internal("game\\DATA\\rv7.VPK"), Access::kRead, Share::kReadWrite,
-                      Disposition::kOpenExisting),
-            OpenError::kNone);
-  char bytes[16] = {};
-  EXPECT_EQ(file.Read(bytes, sizeof bytes), 7);
-  EXPECT_EQ(std::string(bytes), "package");
-  EXPECT_EQ(ResolvePath(Internal("GAME\\data\\")), (root_ / "Game/Data/").string());
-  // A new name keeps the case it was given, below the folders found without regard to case.
-  EXPECT_EQ(ResolvePath(Internal("GAME\\New\\File.TXT")), (root_ / "Game/New/File.TXT").string());
-  ASSERT_EQ(file.Open(Internal("game\\NewFile.txt"), Access::kWrite, Share::kReadWrite,
-                      Disposition::kCreateNew),
-            OpenError::kNone);
-  EXPECT_TRUE(fs::exists(root_ / "Game/NewFile.txt"));
-  // A folder renamed to another case after it was found is found again under its new name.
-  fs::rename(root_ / "Game/Data", root_ / "Game/DATA2");
-  fs::rename(root_ / "Game/DATA2", root_ / "Game/dAtA");
-  EXPECT_EQ(ResolvePath(Internal("game\\DATA\\rv7.VPK")), (root_ / "Game/dAtA/RV7.vpk").string());
-}
+using FileTest = test_support::ScratchFolderTest;
 
 // How each refusal is classified is the storage layer's DefaultFile test; a full disk is the file
 // system's (both through platform::File).
 TEST_F(FileTest, ReadersThatDenyWritingShareAndKeepWritersOut) {
   Put("shared.bin", "x");
-  const std::string path = Internal("shared.bin");
+  const std::string path = Path("shared.bin");
   File reader, other_reader, writer;
   ASSERT_EQ(reader.Open(path, Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
             OpenError::kNone);
@@ -64,44 +25,69 @@ TEST_F(FileTest, ReadersThatDenyWritingShareAndKeepWritersOut) {
   EXPECT_EQ(writer.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kCreateAlways),
             OpenError::kDenied);
   EXPECT_FALSE(writer.IsOpen());
-  EXPECT_EQ(test_support::ReadFile(root_ / "shared.bin"), "x");
+  EXPECT_EQ(Get("shared.bin"), "x");
 }
 
-// Kept modes and new programs' execute bits are the update run's tests (update_test).
-TEST_F(FileTest, ReplacementsOfPlainTextAndAbandonedOnes) {
-  {
-    ReplacementFile committed, abandoned;
-    ASSERT_TRUE(committed.Create(Internal("notes.txt")));
-    ASSERT_EQ(committed.Write("text", 4), 4u);
-    ASSERT_TRUE(committed.Commit());
-    ASSERT_TRUE(abandoned.Create(Internal("notes.txt")));
-    abandoned.Write("new", 3);
+// A full disk is the storage tests' (through platform::File on both systems).
+TEST_F(FileTest, SeeksFromEachOriginAndReadsToTheEnd) {
+  File file;
+  ASSERT_EQ(
+      file.Open(Path("out.bin"), Access::kReadWrite, Share::kDenyWrite, Disposition::kCreateAlways),
+      OpenError::kNone);
+  EXPECT_EQ(file.Write("01234abc", 8), 8u);
+  EXPECT_EQ(file.Length(), 8);
+  EXPECT_EQ(file.Seek(2, 0), 2);
+  EXPECT_EQ(file.Seek(1, 1), 3);
+  EXPECT_EQ(file.Seek(-3, 2), 5);
+  EXPECT_EQ(file.Seek(0, 7), -1);
+  EXPECT_EQ(file.Tell(), 5);
+  char bytes[8] = {};
+  EXPECT_EQ(file.Read(bytes, sizeof bytes), 3);
+  EXPECT_EQ(std::string(bytes), "abc");
+  EXPECT_EQ(file.Read(bytes, sizeof bytes), 0);
+  EXPECT_TRUE(file.Sync());
+}
+
+// Japanese names, created, replaced, moved and listed, keep every byte.
+TEST_F(FileTest, ReplacementsAndJapaneseNames) {
+  const std::string folder = Path("表示フォルダ");
+  ASSERT_TRUE(MakeDirectory(folder));
+  EXPECT_FALSE(MakeDirectory(folder));
+  const std::string name = folder + "\\ソ連.txt";  // "ソ" is 0x83 0x5C in code page 932
+  for (const char* text : {"first", "second"}) {
+    const std::string bytes = text;
+    ReplacementFile file;
+    ASSERT_TRUE(file.Create(name));
+    ASSERT_EQ(file.Write(bytes.data(), bytes.size()), bytes.size());
+    ASSERT_TRUE(file.Commit());
+    EXPECT_EQ(ReadWholeFile(name), bytes);
   }
-  EXPECT_EQ(test_support::ReadFile(root_ / "notes.txt"), "text");
-  EXPECT_EQ(Mode("notes.txt") & 0111, 0u);
-  // No new file stays behind.
-  EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 1);
-}
-
-TEST_F(FileTest, FullPathsAndListings) {
-  const std::string cwd = ToInternalPath(fs::current_path().string());
-  const std::pair<std::string, std::string> paths[] = {
-      {"\\opt\\game\\.\\data\\..\\RV7.vpk", "\\opt\\game\\RV7.vpk"},
-      {"\\opt\\game\\", "\\opt\\game\\"},
-      {"\\..\\x", "\\x"},
-      {"sub\\file.txt", cwd + "\\sub\\file.txt"},
-  };
-  for (const auto& [path, full] : paths) EXPECT_EQ(GetFullPath(path), full) << path;
-
-  Put("a.txt", "");
-  Put("sub/b.txt", "");
+  {
+    ReplacementFile abandoned;
+    ASSERT_TRUE(abandoned.Create(name));
+    abandoned.Write("third", 5);
+  }
+  EXPECT_EQ(ReadWholeFile(name), "second");
   std::vector<DirectoryItem> items;
-  ASSERT_TRUE(ListDirectory(Internal(""), &items));
-  ASSERT_EQ(items.size(), 2u);
-  for (const auto& item : items) EXPECT_EQ(item.is_directory, item.name == "sub");
-  EXPECT_FALSE(ListDirectory(Internal("nothing"), &items));
-  EXPECT_TRUE(IsDirectory(Internal("SUB\\")));
-  EXPECT_FALSE(IsDirectory(Internal("a.txt")));
+  ASSERT_TRUE(ListDirectory(folder, &items));
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].name, "ソ連.txt");
+  EXPECT_FALSE(items[0].is_directory);
+  EXPECT_FALSE(ListDirectory(Path("nothing"), &items));
+  std::vector<DirectoryItem> top;
+  ASSERT_TRUE(ListDirectory(Path(), &top));
+  ASSERT_EQ(top.size(), 1u);
+  EXPECT_TRUE(top[0].is_directory);
+  EXPECT_TRUE(IsDirectory(Path("表示フォルダ\\")));
+  EXPECT_FALSE(IsDirectory(name));
+
+  Put("new.txt", "moved");
+  ASSERT_TRUE(MoveFileReplacing(Path("new.txt"), name));
+  EXPECT_EQ(ReadWholeFile(name), "moved");
+  EXPECT_FALSE(PathExists(Path("new.txt")));
+  EXPECT_FALSE(MoveFileReplacing(Path("new.txt"), name));
+  EXPECT_TRUE(RemoveFile(name));
+  EXPECT_FALSE(RemoveFile(name));
 }
 
 }  // namespace

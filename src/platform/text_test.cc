@@ -11,9 +11,12 @@ TEST(TextTest, InvalidInputIsReplacedNotFatal) {
   EXPECT_EQ(AnsiToWide("a\x80"
                        "b"),
             u"a\uFFFDb");
-  EXPECT_EQ(AnsiToWide("\xE3\x81"), u"\uFFFD\uFFFD");
-  EXPECT_EQ(AnsiToWide("\xC0\xAF"), u"\uFFFD\uFFFD");
-  EXPECT_EQ(AnsiToWide("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
+  // How many replacement characters a broken sequence becomes is the system's choice.
+  for (const char* broken : {"\xE3\x81", "\xC0\xAF", "\xED\xA0\x80"}) {
+    const std::u16string wide = AnsiToWide(broken);
+    EXPECT_FALSE(wide.empty()) << broken;
+    EXPECT_EQ(wide.find_first_not_of(u'\uFFFD'), std::u16string::npos) << broken;
+  }
   // An unpaired surrogate cannot be narrow text: the default character stands in for it.
   EXPECT_EQ(WideToAnsi(std::u16string(u"x") + char16_t(0xD800) + u"y"), "x?y");
   EXPECT_EQ(WideToUtf8(std::u16string(1, char16_t(0xDC00))), "\xEF\xBF\xBD");

@@ -85,7 +85,15 @@ bool DigestAhead::Claim(std::size_t* index) {
 
 DigestAhead::Digest DigestAhead::DigestFile(std::size_t index,
                                             std::vector<std::uint8_t>& block) const {
-  const std::tstring& path = list_[index].path;
+  const Digest digest = ReadDigest(list_[index].path, block);
+  // Told only once the file is closed again: on Windows a reader keeps writers out, and whoever
+  // is told may change the file at once.
+  if (options_.on_digest) options_.on_digest(index);
+  return digest;
+}
+
+DigestAhead::Digest DigestAhead::ReadDigest(const std::tstring& path,
+                                            std::vector<std::uint8_t>& block) const {
   const std::int64_t started = platform::FileClockNow();
   platform::SequentialFile file;
   const bool opened = file.Open(path) == platform::SequentialOpen::kOpened;
@@ -101,6 +109,5 @@ DigestAhead::Digest DigestAhead::DigestFile(std::size_t index,
     if (Abandoned()) digest.firm = false;
     if (read == 0) digest.text = MD5Context::ToText(context.Final());
   }
-  if (options_.on_digest) options_.on_digest(index);
   return digest;
 }

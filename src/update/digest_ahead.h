@@ -65,6 +65,7 @@ class DigestAhead {
   void Work();
   bool Claim(std::size_t* index);
   Digest DigestFile(std::size_t index, std::vector<std::uint8_t>& block) const;
+  Digest ReadDigest(const std::tstring& path, std::vector<std::uint8_t>& block) const;
   bool Abandoned() const { return ending_ || stopped_(); }
 
   const FileList& list_;

@@ -6,18 +6,27 @@
 # the run must say so. The requests go through a tinyproxy on 127.0.0.1 that the user's registry
 # settings name ("http=" form first, then a bare address on a second run). Then, on a terminal
 # (Wine's console), a folder without its package must show the Japanese error text. Then vpk.exe
-# and the Linux vpk read each other's packages byte for byte; a new updater goes in through the swap
-# program; a second copy in one folder is refused, and a killed copy never blocks the next start.
+# and the Linux vpk read each other's packages byte for byte, and varne-release.exe lists the image
+# as the Linux tool does, and varne-fetch.exe removes a cut document; a new updater goes in through
+# the swap program; a new package makes the updater restart; a second copy in one folder is
+# refused, and a killed copy never blocks the next start; the game running with its window and a
+# read-only install folder are refused.
 set -euo pipefail
 linux=$(realpath "$1")
 windows=$(realpath "$2")
 work=$(mktemp -d /tmp/varne-e2e.XXXXXX)
 server=""
+second=""
 proxy=""
 silent=""
+cut=""
+mounted=""
 finish() {
+  [ -n "$mounted" ] && umount "$mounted"
   [ -n "$silent" ] && kill "$silent" 2>/dev/null
+  [ -n "$cut" ] && kill "$cut" 2>/dev/null
   [ -n "$server" ] && kill "$server" 2>/dev/null
+  [ -n "$second" ] && kill "$second" 2>/dev/null
   [ -n "$proxy" ] && kill "$proxy" 2>/dev/null
   rm -rf "$work"
 }
@@ -141,15 +150,56 @@ done
 [ -n "$(ls "$exchange/reference")" ] || { echo "nothing was extracted"; exit 1; }
 echo "vpk.exe and the Linux vpk read each other's packages byte for byte"
 
+# varne-release.exe builds a site from the image below the Japanese-named folder into another one:
+# its list is the Linux tool's, byte for byte.
+(cd "$work" && wine "$windows/bin/varne-release.exe" build "$(winepath -w "$image")" \
+  "$(winepath -w "$work/ゲーム")\\サイト" --listen "127.0.0.1:$port" >"$work/out" 2>&1) ||
+  { echo "varne-release.exe failed:"; cat "$work/out"; exit 1; }
+if ! cmp "$work/site/filelist" "$work/ゲーム/サイト/filelist"; then
+  echo "varne-release.exe listed the image otherwise than the Linux varne-release"
+  exit 1
+fi
+echo "varne-release.exe lists Japanese names below a Japanese folder as on Linux"
+
+# varne-fetch.exe removes what it wrote of a document cut short, under a Japanese name too.
+cut_port=$(free_port)
+python3 -c '
+import socket, sys
+server = socket.create_server(("127.0.0.1", int(sys.argv[1])))
+while True:
+    connection, _ = server.accept()
+    if connection.recv(65536):
+        connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly part")
+        open(sys.argv[2], "w").close()
+    connection.close()
+' "$cut_port" "$work/cut-sent" &
+cut=$!
+wait_port "$cut_port"
+status=0
+(cd "$work/ゲーム" && wine "$windows/bin/varne-fetch.exe" "http://127.0.0.1:$cut_port/filelist" \
+  -o 一部.txt >"$work/out" 2>&1) || status=$?
+if [ "$status" -ne 1 ] || [ ! -e "$work/cut-sent" ] || [ -e "$work/ゲーム/一部.txt" ]; then
+  echo "varne-fetch.exe left a cut document behind (status $status):"
+  cat "$work/out"
+  exit 1
+fi
+kill "$cut" && cut=""
+echo "varne-fetch.exe removes a cut document"
+
 # The updater replaced, below the Japanese-named folder: the release's new RV7WIN9XME.EXE goes in
 # through the swap program, which waits for the updater to end; no "RV7WIN9XME.SWAP" is left.
+# Serves the image again after a change, from a site built anew.
+republish() {
+  kill "$server"
+  wait "$server" 2>/dev/null || true
+  rm -rf "$work/site"
+  "$linux/bin/varne-release" build "$image" "$work/site" --listen "127.0.0.1:$port" >/dev/null
+  "$linux/bin/varne-release" serve "$work/site" --listen "127.0.0.1:$port" >"$work/serve.log" 2>&1 &
+  server=$!
+  wait_port "$port"
+}
 printf 'next build' >>"$image/RV7WIN9XME.EXE"
-kill "$server"
-wait "$server" 2>/dev/null || true
-rm -rf "$work/site"
-"$linux/bin/varne-release" build "$image" "$work/site" --listen "127.0.0.1:$port" >/dev/null
-"$linux/bin/varne-release" serve "$work/site" --listen "127.0.0.1:$port" >"$work/serve.log" 2>&1 &
-server=$!
+republish
 (cd "$install" && timeout 120 wine RV7WIN9XME.EXE --console </dev/null >"$work/out" 2>"$work/err")
 swapped() {
   [ ! -e "$install/RV7WIN9XME.SWAP" ] && cmp -s "$image/RV7WIN9XME.EXE" "$install/RV7WIN9XME.EXE"
@@ -161,6 +211,32 @@ if ! swapped; then
   exit 1
 fi
 echo "the swap program put the new RV7WIN9XME.EXE in place"
+
+# The package replaced: the updater starts itself again, and only the new copy, which has read the
+# new package, knows of the second release that the new package names.
+second_port=$(free_port)
+mkdir -p "$work/second-image" "$work/content3"
+printf 'read the new package' >"$work/second-image/証明.txt"
+"$linux/bin/varne-release" build "$work/second-image" "$work/second-site" \
+  --listen "127.0.0.1:$second_port" >/dev/null
+"$linux/bin/varne-release" serve "$work/second-site" --listen "127.0.0.1:$second_port" \
+  >"$work/second.log" 2>&1 &
+second=$!
+"$linux/bin/varne-demo-skin" "$work/content3" game.exe "http://127.0.0.1:$second_port/filelist"
+rm "$image/RV7.VPK"
+"$linux/bin/vpk" pack "$work/content3" "$image/RV7.VPK" >/dev/null
+republish
+wait_port "$second_port"
+(cd "$install" && timeout 120 wine RV7WIN9XME.EXE --console </dev/null >"$work/out" 2>"$work/err")
+proved() { [ "$(cat "$install/証明.txt" 2>/dev/null)" = 'read the new package' ]; }
+for _ in $(seq 300); do proved && break; sleep 0.1; done
+if ! grep -q 'アップデータが更新されました。' "$work/out" || ! proved; then
+  echo "the updater did not restart with the new package:"
+  cat "$work/out" "$work/err"
+  ls -l "$install"
+  exit 1
+fi
+echo "after the package was replaced the restarted updater read the new one"
 
 # One copy per install folder: while a copy waits on a server that never answers, a second copy
 # ends at once without asking the server; a copy killed outright leaves nothing that blocks the
@@ -197,13 +273,65 @@ if accepted 2; then
   exit 1
 fi
 echo "a second copy ended without a run"
-pkill -9 -f 'RV7WIN9XME.EXE' || true
+kill -9 "$first" 2>/dev/null || true
 wait "$first" 2>/dev/null || true
 (cd "$single" && exec wine RV7WIN9XME.EXE --console </dev/null >"$work/third" 2>&1) &
 third=$!
 for _ in $(seq 300); do accepted 2 && break; sleep 0.1; done
-pkill -9 -f 'RV7WIN9XME.EXE' || true
+kill -9 "$third" 2>/dev/null || true
 wait "$third" 2>/dev/null || true
 accepted 2 || { echo "after a killed copy the next start did not run:"; cat "$work/third"; exit 1; }
 echo "after a killed copy the next start runs"
 
+# Refusals at start-up, before any request: an install whose list the silent server would hold.
+refusal_install() {
+  mkdir -p "$1"
+  cp "$single/RV7.VPK" "$windows/bin/RV7WIN9XME.EXE" "$1/"
+}
+expect_refusal() {  # <folder> <status> <text> <what>
+  local status=0
+  (cd "$1" && timeout 60 wine RV7WIN9XME.EXE --console </dev/null >"$work/out" 2>&1) || status=$?
+  if [ "$status" -ne "$2" ] || ! grep -q "$3" "$work/out"; then
+    echo "$4 was not refused (status $status):"
+    cat "$work/out"
+    exit 1
+  fi
+  echo "$4 was refused"
+}
+
+# The game running from the install, with a top-level window: the updater tells the user to end it.
+if [ -n "${DISPLAY:-}" ]; then
+  game=$work/game
+  refusal_install "$game"
+  cp "$windows/bin/sample_window_game.exe" "$game/game.exe"
+  (cd "$game" && exec wine game.exe --stay 60 </dev/null >/dev/null 2>&1) &
+  game_process=$!
+  for _ in $(seq 300); do
+    xdotool search --name '^Sample Game$' >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  expect_refusal "$game" 2 'アップデートする際はゲームを終了してください。' "the running game"
+  kill "$game_process" 2>/dev/null || true
+  wait "$game_process" 2>/dev/null || true
+else
+  echo "the running game is not tried: Wine shows no window without a display"
+fi
+
+# A folder the updater cannot write. Wine keeps no read-only attribute on folders, and permission
+# bits do not stop root, so the folder is mounted read-only over itself (where mounting is allowed).
+locked=$work/read-only
+refusal_install "$locked"
+if mount --bind "$locked" "$locked" 2>/dev/null; then
+  mounted=$locked
+  mount -o remount,bind,ro "$locked"
+  expect_refusal "$locked" 1 'インストールフォルダが読み込み専用フォルダになっているため' \
+    "a read-only install folder"
+  umount "$locked" && mounted=""
+elif [ "$(id -u)" -ne 0 ]; then
+  chmod a-w "$locked"
+  expect_refusal "$locked" 1 'インストールフォルダが読み込み専用フォルダになっているため' \
+    "a read-only install folder"
+  chmod u+w "$locked"
+else
+  echo "a read-only folder is not tried: root may neither mount here nor be stopped by chmod"
+fi

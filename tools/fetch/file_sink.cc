@@ -1,8 +1,8 @@
 #include "file_sink.h"
 
-#include <filesystem>
-
 #include "base/exception.h"
+#include "platform/file.h"
+#include "platform/path.h"
 
 FileSink::~FileSink() noexcept(false) {
   if (file_ != nullptr && file_ != stdout) std::fclose(file_);
@@ -27,6 +27,7 @@ void FileSink::Discard() {
   if (path_.empty() || file_ == nullptr) return;
   std::fclose(file_);
   file_ = nullptr;
-  std::error_code ignored;
-  if (std::filesystem::is_regular_file(path_, ignored)) std::filesystem::remove(path_, ignored);
+  // Through the platform layer: std::filesystem reads narrow text as Latin-1 on Windows.
+  const std::string written = platform::ToInternalPath(path_);
+  if (platform::IsRegularFile(written)) platform::RemoveFile(written);
 }

@@ -13,6 +13,7 @@
 #include "base/exception.h"
 #include "config/config_base.h"
 #include "net/http_client.h"
+#include "platform/path.h"
 #include "platform/socket.h"
 #include "site_builder.h"
 #include "site_layout.h"
@@ -121,7 +122,7 @@ int Build(const Arguments& args) {
               static_cast<unsigned long long>(summary.bytes), summary.packages_written,
               summary.packages_kept, summary.packages_removed);
   const std::filesystem::path signature =
-      std::filesystem::path(args.positional[1]) / kSiteSignatureName;
+      platform::ToFilesystemPath(args.positional[1]) / kSiteSignatureName;
   if (args.sign.empty()) {
     // A signature of an earlier build would no longer match the list.
     std::filesystem::remove(signature);

@@ -10,6 +10,8 @@
 #include "base/relative_path.h"
 #include "base/utf8string.h"
 #include "nginx_config.h"
+#include "platform/file.h"
+#include "platform/file_stamp.h"
 #include "platform/path.h"
 #include "site_layout.h"
 #include "storage/md5.h"
@@ -27,26 +29,47 @@ struct ImageFile {
   std::string package;  // relative to the site folder
 };
 
-std::vector<ImageFile> ScanImage(const fs::path& image) {
-  std::vector<ImageFile> files;
-  for (const auto& item : fs::recursive_directory_iterator(image)) {
-    if (!item.is_regular_file()) continue;
+std::string Text(const fs::path& path) { return platform::FilesystemPathText(path); }
+
+// Adds every file below `image`\`below` (internal forms) to `files`, listed by its path below the
+// image. Through the platform layer: libstdc++ on Windows loses its way in folders whose names and
+// file names are not ASCII.
+void ScanFolder(const std::string& image, const std::tstring& below,
+                std::vector<ImageFile>& files) {
+  const std::string folder = below.empty() ? image : image + "\\" + below;
+  std::vector<platform::DirectoryItem> items;
+  if (!platform::ListDirectory(folder, &items)) {
+    throw Exception("cannot read " + platform::ToNativePath(folder), true);
+  }
+  for (const platform::DirectoryItem& item : items) {
     ImageFile file;
-    const std::string relative = fs::relative(item.path(), image).generic_string();
-    // A backslash inside a name here would be a folder separator to the updater; any other name
-    // is listed exactly when the updater would install it.
-    file.path = platform::ToInternalPath(relative);
-    if (relative.find('\\') != std::string::npos || !IsSafeRelativePath(file.path)) {
-      throw Exception("file name cannot be listed: " + relative, true);
+    file.path = below.empty() ? std::tstring(item.name) : below + "\\" + item.name;
+    // A backslash inside a name would be a folder separator to the updater; any other name is
+    // listed exactly when the updater would install it.
+    if (item.name.find('\\') != std::string::npos || !IsSafeRelativePath(file.path)) {
+      throw Exception("file name cannot be listed: " + platform::ToNativePath(file.path), true);
     }
-    file.size = item.file_size();
-    file.md5 = DigestOfFile(platform::ToInternalPath(item.path().string()));
-    if (file.md5.empty()) throw Exception("cannot read " + item.path().string(), true);
+    if (item.is_directory) {
+      ScanFolder(image, file.path, files);
+      continue;
+    }
+    const std::string path = image + "\\" + file.path;
+    const std::optional<platform::FileStamp> stamp = platform::StampOf(path);
+    file.md5 = DigestOfFile(path);
+    if (!stamp || file.md5.empty()) {
+      throw Exception("cannot read " + platform::ToNativePath(path), true);
+    }
+    file.size = static_cast<std::uint64_t>(stamp->size);
     const auto package = PackagePathForQueryValue(EncodePathForQuery(file.path));
     if (!package) throw Exception("path too long for a site: " + file.path, true);
     file.package = *package;
     files.push_back(std::move(file));
   }
+}
+
+std::vector<ImageFile> ScanImage(const fs::path& image) {
+  std::vector<ImageFile> files;
+  ScanFolder(platform::ToInternalPath(Text(image)), {}, files);
   std::sort(files.begin(), files.end(),
             [](const ImageFile& a, const ImageFile& b) { return a.path < b.path; });
   return files;
@@ -57,7 +80,7 @@ bool PackageIsCurrent(const fs::path& package, const ImageFile& file) {
   if (!fs::is_regular_file(package)) return false;
   try {
     VarneFileSystem system;
-    system.ReadPackage(platform::ToInternalPath(package.string()));
+    system.ReadPackage(platform::ToInternalPath(Text(package)));
     FileInfoCellEx entry;
     if (!system.LookupEntry(file.path, &entry)) return false;
     MD5Bytes digest;
@@ -72,27 +95,30 @@ void WritePackage(const fs::path& image, const fs::path& package, const ImageFil
   fs::remove(package);
   fs::create_directories(package.parent_path());
   VarneFileSystem system;
-  const std::tstring base = platform::ToInternalPath(image.string());
+  const std::tstring base = platform::ToInternalPath(Text(image));
   system.AddFile(base + "\\" + file.path, base);
-  system.WritePackage(platform::ToInternalPath(package.string()), 1);
+  system.WritePackage(platform::ToInternalPath(Text(package)), 1);
 }
 
-// Removes every file below the packages folder that no listed file uses, and emptied folders.
-int RemoveStalePackages(const fs::path& packages, const std::set<fs::path>& keep) {
-  if (!fs::is_directory(packages)) return 0;
+// Removes every file below `folder` (internal form) that no listed file uses, and the folders
+// emptied, and returns how many files went. Through the platform layer: packages have long paths,
+// and libstdc++ on Windows lists no folder whose path is longer than 260 characters.
+int RemoveStalePackages(const std::string& folder, const std::set<std::string>& keep) {
+  std::vector<platform::DirectoryItem> items;
+  if (!platform::ListDirectory(folder, &items)) return 0;
   int removed = 0;
-  std::vector<fs::path> folders;
-  for (const auto& item : fs::recursive_directory_iterator(packages)) {
-    if (item.is_directory()) {
-      folders.push_back(item.path());
-    } else if (!keep.count(item.path())) {
-      removed += fs::remove(item.path()) ? 1 : 0;
+  for (const platform::DirectoryItem& item : items) {
+    const std::string path = folder + "\\" + item.name;
+    if (!item.is_directory) {
+      removed += !keep.count(path) && platform::RemoveFile(path) ? 1 : 0;
+      continue;
     }
-  }
-  // Deepest first, so a folder is looked at after its sub-folders went.
-  std::sort(folders.rbegin(), folders.rend());
-  for (const auto& folder : folders) {
-    if (fs::is_empty(folder)) fs::remove(folder);
+    removed += RemoveStalePackages(path, keep);
+    std::vector<platform::DirectoryItem> left;
+    std::error_code ignored;
+    if (platform::ListDirectory(path, &left) && left.empty()) {
+      fs::remove(platform::ToFilesystemPath(platform::ToNativePath(path)), ignored);
+    }
   }
   return removed;
 }
@@ -112,28 +138,29 @@ std::string ListDocument(const std::vector<ImageFile>& files) {
 
 // Replaces a site file as a whole: written beside it, then renamed over it.
 void WriteSiteFile(const fs::path& path, const std::string& bytes) {
-  const fs::path temporary = path.string() + ".new";
+  fs::path temporary = path;
+  temporary += ".new";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) throw Exception("cannot write " + temporary.string(), true);
+    if (!out.flush()) throw Exception("cannot write " + Text(temporary), true);
   }
   fs::rename(temporary, path);
 }
 
 SiteSummary BuildSite(const std::string& image, const std::string& site,
                       const SiteOptions& options) {
-  const fs::path image_folder = fs::absolute(image).lexically_normal();
-  const fs::path site_folder = fs::absolute(site).lexically_normal();
+  const fs::path image_folder = fs::absolute(platform::ToFilesystemPath(image)).lexically_normal();
+  const fs::path site_folder = fs::absolute(platform::ToFilesystemPath(site)).lexically_normal();
   if (!fs::is_directory(image_folder)) throw Exception("not a folder: " + image, true);
   const std::vector<ImageFile> files = ScanImage(image_folder);
   fs::create_directories(site_folder / kSitePackagesFolder);
 
   SiteSummary summary;
-  std::set<fs::path> keep;
+  std::set<std::string> keep;
   for (const ImageFile& file : files) {
     const fs::path package = site_folder / file.package;
-    keep.insert(package);
+    keep.insert(platform::ToInternalPath(Text(package)));
     summary.bytes += file.size;
     if (PackageIsCurrent(package, file)) {
       ++summary.packages_kept;
@@ -143,9 +170,10 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
     ++summary.packages_written;
   }
   summary.files = static_cast<int>(files.size());
-  summary.packages_removed = RemoveStalePackages(site_folder / kSitePackagesFolder, keep);
+  summary.packages_removed =
+      RemoveStalePackages(platform::ToInternalPath(Text(site_folder / kSitePackagesFolder)), keep);
 
-  std::string folder = site_folder.string();
+  std::string folder = Text(site_folder);
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   WriteSiteFile(site_folder / kSiteNginxName,
                 MakeNginxServerBlock(options.listen, options.list_path, folder));

@@ -20,9 +20,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::string Text(const fs::path& path) { return platform::FilesystemPathText(path); }
+
 std::string ReadWhole(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw Exception("cannot read " + path.string(), true);
+  if (!in) throw Exception("cannot read " + Text(path), true);
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
@@ -30,15 +32,15 @@ std::string ReadWhole(const fs::path& path) {
 
 platform::Sha256Digest Sha256OfFile(const fs::path& path) {
   platform::File file;
-  if (file.Open(platform::ToInternalPath(path.string()), platform::Access::kRead,
+  if (file.Open(platform::ToInternalPath(Text(path)), platform::Access::kRead,
                 platform::Share::kReadWrite,
                 platform::Disposition::kOpenExisting) != platform::OpenError::kNone) {
-    throw Exception("cannot read " + path.string(), true);
+    throw Exception("cannot read " + Text(path), true);
   }
   std::vector<std::uint8_t> block(1 << 20);
   platform::Sha256 sha;
   for (std::int64_t read; (read = file.Read(block.data(), block.size())) != 0;) {
-    if (read < 0) throw Exception("cannot read " + path.string(), true);
+    if (read < 0) throw Exception("cannot read " + Text(path), true);
     sha.Update(block.data(), static_cast<std::size_t>(read));
   }
   return sha.Final();
@@ -68,12 +70,12 @@ std::uint64_t SignSite(const std::string& image, const std::string& site,
                        std::int64_t now) {
   std::vector<std::string> keys;
   for (const std::string& key_file : key_files) {
-    keys.push_back(ReadWhole(key_file));
+    keys.push_back(ReadWhole(platform::ToFilesystemPath(key_file)));
     if (platform::ReadP256Key(keys.back()).public_key.empty()) {
       throw Exception("not a P-256 private key: " + key_file, true);
     }
   }
-  const fs::path site_folder(site);
+  const fs::path site_folder = platform::ToFilesystemPath(site);
   const std::string list_document = ReadWhole(site_folder / kSiteListName);
   utf8string text;
   text.SetUtf8Data(list_document.data(), list_document.size());
@@ -89,7 +91,9 @@ std::uint64_t SignSite(const std::string& image, const std::string& site,
   release.list_size = list_document.size();
   release.list_sha256 = platform::Sha256Of(list_document);
   for (const FileEntry& entry : list) {
-    release.files.push_back(Sha256OfFile(fs::path(image) / platform::ToNativePath(entry.path)));
+    release.files.push_back(
+        Sha256OfFile(platform::ToFilesystemPath(image) /
+                     platform::ToFilesystemPath(platform::ToNativePath(entry.path))));
   }
   WriteSiteFile(site_folder / kSiteSignatureName, SignRelease(release, keys));
   return release.serial;

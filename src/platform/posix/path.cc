@@ -16,4 +16,10 @@ std::string ToNativePath(std::string_view internal) {
   return out;
 }
 
+std::filesystem::path ToFilesystemPath(std::string_view native) {
+  return std::filesystem::path(native);
+}
+
+std::string FilesystemPathText(const std::filesystem::path& path) { return path.string(); }
+
 }  // namespace platform

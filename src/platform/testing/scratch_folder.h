@@ -1,12 +1,19 @@
 // Scratch folders and whole-file reads and writes for the tests of every layer (header only).
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
+
+#include "platform/path.h"
+#include "platform/process.h"
 
 namespace test_support {
 
@@ -46,6 +53,53 @@ class TempFolder {
 
  private:
   std::filesystem::path path_;
+};
+
+// A fresh folder per test, named after the test below a folder with a Japanese name, for the
+// platform tests of both systems. Paths are given in the internal form, in the system's narrow
+// text, as the platform layer takes them.
+class ScratchFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    root_ = std::filesystem::temp_directory_path() / platform::ToFilesystemPath("varne_表_" + test);
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+
+  // A name below the scratch folder ("a\\b.txt"); the folder itself when empty.
+  std::string Path(const std::string& name = "") const {
+    const std::string path = platform::ToInternalPath(platform::FilesystemPathText(root_));
+    return name.empty() ? path : path + "\\" + name;
+  }
+  std::filesystem::path Native(const std::string& name) const {
+    return platform::ToFilesystemPath(platform::ToNativePath(Path(name)));
+  }
+  void Put(const std::string& name, const std::string& bytes) const {
+    WriteFile(Native(name), bytes);
+  }
+  std::string Get(const std::string& name) const { return ReadFile(Native(name)); }
+  // Polls until the file exists, for what a started program writes.
+  bool AppearsWithin(const std::string& name, int milliseconds) const {
+    for (int waited = 0; waited < milliseconds; waited += 20) {
+      if (std::filesystem::exists(Native(name))) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+  // Copies this test program to `name` below the scratch folder.
+  void CopyTestProgram(const std::string& name) const {
+    std::filesystem::create_directories(Native(name).parent_path());
+    std::filesystem::copy_file(
+        platform::ToFilesystemPath(platform::ToNativePath(platform::GetModuleFileName())),
+        Native(name));
+  }
+
+  std::filesystem::path root_;
 };
 
 }  // namespace test_support

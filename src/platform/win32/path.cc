@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "platform/win32/wide.h"
+
 namespace platform {
 
 std::string ToInternalPath(std::string_view native) {
@@ -12,5 +14,11 @@ std::string ToInternalPath(std::string_view native) {
 }
 
 std::string ToNativePath(std::string_view internal) { return ToInternalPath(internal); }
+
+std::filesystem::path ToFilesystemPath(std::string_view native) {
+  return std::filesystem::path(Wide(native));
+}
+
+std::string FilesystemPathText(const std::filesystem::path& path) { return Narrow(path.native()); }
 
 }  // namespace platform

@@ -2,13 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#undef GetModuleFileName  // platform::GetModuleFileName, not the system's macro
 
 #include <fstream>
 
 #include "platform/file.h"
 #include "platform/named_mutex.h"
 #include "platform/process_list.h"
-#include "platform/win32/testing/scratch_folder.h"
+#include "platform/testing/scratch_folder.h"
 
 namespace platform {
 namespace {
@@ -37,7 +38,7 @@ std::string ChildCommand(const std::string& program, const std::string& test) {
   return program + " --gtest_also_run_disabled_tests --gtest_filter=WindowsChild." + test;
 }
 
-using WindowsProcessTest = ScratchFolderTest;
+using WindowsProcessTest = test_support::ScratchFolderTest;
 
 TEST_F(WindowsProcessTest, StartsAProgramInItsFolderWithoutRegardToCase) {
   CopyTestProgram("Bin\\Game.exe");

@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
+#undef GetModuleFileName  // platform::GetModuleFileName, not the system's macro
 
 #include "platform/crypto.h"
 #include "platform/desktop_windows.h"
 #include "platform/proxy_settings.h"
-#include "platform/win32/testing/scratch_folder.h"
+#include "platform/testing/scratch_folder.h"
 
 namespace platform {
 namespace {
@@ -134,7 +135,7 @@ TEST(WindowsCryptoTest, KeysAndSignaturesAreTheBytesOpenSslUses) {
   }
 }
 
-using WindowsKeyFileTest = ScratchFolderTest;
+using WindowsKeyFileTest = test_support::ScratchFolderTest;
 
 TEST_F(WindowsKeyFileTest, PrivateKeyFilesAreNeverOverwritten) {
   EXPECT_TRUE(SavePrivateKey(Path("鍵.pem"), kOpenSslKey));
