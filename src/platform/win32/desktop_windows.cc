@@ -41,6 +41,9 @@ void WindowSystem::Activate(WindowId id) const {
   const HWND window = AsWindow(id);
   if (!IsWindow(window)) return;
   if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
+  // Activation alone restacks the window on Windows, but not under every window system (Wine with
+  // no window manager keeps it where it was): raise it as well.
+  BringWindowToTop(window);
   SetForegroundWindow(window);
 }
 
