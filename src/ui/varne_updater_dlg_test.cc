@@ -151,12 +151,11 @@ TEST(UpdaterDialogTest, FailuresShowTheErrorAndEndTheDialog) {
   ScriptedServer server;
   const std::string run = Settings(server), list = "1::RV7WIN9XME.EXE:1:" + Md5Of("u") + "\r\n";
   const struct {
-    std::string settings;  // empty: no settings in the package
-    std::string list;      // empty: the start button is missing, and no list is read
+    std::string settings;
+    std::string list;  // empty: the start button is missing, and no list is read
     bool swap_left;
     std::string box;
   } cases[] = {
-      {"", list, false, "VarneFileSystem : no file in this package.file : dlgconfig.conf"},
       {"main_image=missing.bmp\r\n", list, false, "DibSection : Image Load Error : missing.bmp"},
       {run, "", false, "初期化失敗 : NULL Window"},
       {run, "1::a.txt:1\r\n", false,
@@ -169,12 +168,7 @@ TEST(UpdaterDialogTest, FailuresShowTheErrorAndEndTheDialog) {
     InstallFolder install;
     install.Write("RV7WIN9XME.EXE", "u");
     if (c.swap_left) install.Write("RV7WIN9XME.SWAP", "new updater");
-    if (c.settings.empty()) {
-      install.Write("RV7.VPK", PackageOf("other.txt", "x"));
-      Singleton<VarneFileManager>::GetInstance()->ReadPackage(".\\RV7.vpk");
-    } else {
-      InstallPackage(install, c.settings);
-    }
+    InstallPackage(install, c.settings);
     server.SetReplies(ListThenPackages(c.list));
     RecordingView view;
     if (c.list.empty()) view.RemoveControl(IDC_START_GAME);
