@@ -56,9 +56,10 @@ void BuildSite(const std::filesystem::path& image, const std::filesystem::path& 
       " >/dev/null");
 }
 
-ReleaseServer::ReleaseServer(const std::filesystem::path& site, std::uint16_t port)
+ReleaseServer::ReleaseServer(const std::filesystem::path& site, std::uint16_t port,
+                             const std::string& wrapper)
     : pid_file_(site.string() + ".pid") {
-  Run("timeout 300 " + std::string(VARNE_BINARY_DIR) + "/bin/varne-release serve '" +
+  Run("timeout 300 " + wrapper + " " + VARNE_BINARY_DIR + "/bin/varne-release serve '" +
       site.string() + "' >/dev/null & echo $! >'" + pid_file_.string() + "'");
   if (!WaitForPort(port)) throw std::runtime_error("varne-release serve did not start");
 }

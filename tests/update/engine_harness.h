@@ -79,11 +79,13 @@ std::string ListUrl(const net_testing::ScriptedServer& server);
 void BuildSite(const std::filesystem::path& image, const std::filesystem::path& site,
                std::uint16_t port, const std::string& options = "");
 
-// varne-release serve of a site, on the port the site was built for; stopped when the object
-// goes, and after five minutes in any case.
+// varne-release serve of a site, on the port the site was built for, run by `wrapper` (a command
+// that runs the rest of its line) when one is given; stopped when the object goes, and after five
+// minutes in any case.
 class ReleaseServer {
  public:
-  ReleaseServer(const std::filesystem::path& site, std::uint16_t port);
+  ReleaseServer(const std::filesystem::path& site, std::uint16_t port,
+                const std::string& wrapper = "");
   ~ReleaseServer();
   ReleaseServer(const ReleaseServer&) = delete;
   ReleaseServer& operator=(const ReleaseServer&) = delete;

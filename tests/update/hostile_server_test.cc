@@ -236,12 +236,9 @@ TEST(HostileServerTest, ServeKeepsServingAtItsThreadLimit) {
   const std::uint16_t port = net_testing::FindFreePort();
   BuildSite(image.GetPath(), site.GetPath(), port);
   const std::string user = std::to_string(40000 + port % 20000);
-  const std::filesystem::path pid_file = site.GetPath().string() + ".pid";
-  test_support::Run("timeout 120 setpriv --reuid=" + user + " --regid=" + user +
-                    " --clear-groups prlimit --nproc=8 " + VARNE_BINARY_DIR +
-                    "/bin/varne-release serve '" + site.GetPath().string() +
-                    "' >/dev/null 2>&1 & echo $! >'" + pid_file.string() + "'");
-  ASSERT_TRUE(WaitForPort(port));
+  const ReleaseServer server(
+      site.GetPath(), port,
+      "setpriv --reuid=" + user + " --regid=" + user + " --clear-groups prlimit --nproc=8");
   std::vector<platform::Socket> connections(260);
   for (platform::Socket& connection : connections) {
     ASSERT_TRUE(connection.Create() && connection.Connect(platform::kLoopbackAddress, port));
@@ -255,7 +252,6 @@ TEST(HostileServerTest, ServeKeepsServingAtItsThreadLimit) {
   HttpClient client;
   client.Request("http://127.0.0.1:" + std::to_string(port) + "/filelist");
   EXPECT_EQ(client.GetDataSize(), ReadFile(site.GetPath() / "filelist").size());
-  std::system(("kill $(cat '" + pid_file.string() + "') 2>/dev/null").c_str());
 }
 
 }  // namespace
