@@ -12,6 +12,16 @@
 
 namespace {
 
+class StringSink : public IHttpBodySink {
+ public:
+  void OnBegin(bool, std::uint32_t) override {}
+  void OnData(const std::uint8_t* bytes, std::size_t size) override {
+    body.append(reinterpret_cast<const char*>(bytes), size);
+  }
+  void OnEnd(std::uint32_t) override {}
+  std::string body;
+};
+
 // Built once: one server thread and one client serve every input.
 struct Fixture {
   net_testing::ScriptedServer server;
@@ -21,7 +31,7 @@ struct Fixture {
 
 // The document held in memory, or the one given to a sink; false when the request failed.
 bool Fetch(HttpClient& client, bool to_sink, std::string& document) {
-  net_testing::StringSink sink;
+  StringSink sink;
   try {
     if (to_sink) {
       client.Request("http://127.0.0.1/fuzz", sink);

@@ -8,13 +8,10 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "base/exception.h"
-#include "net/http_client.h"
 #include "platform/socket.h"
 
 namespace net_testing {
@@ -70,25 +67,6 @@ class UnansweredListener {
  private:
   platform::ListeningSocket listener_;
   std::vector<platform::Socket> queued_;
-};
-
-// Collects a body as the update engine's file writer is given it; fails at the first bytes when
-// told to, as a full disk does.
-class StringSink : public IHttpBodySink {
- public:
-  void OnBegin(bool announced, std::uint32_t length) override {
-    this->announced = announced, this->length = length;
-  }
-  void OnData(const std::uint8_t* bytes, std::size_t size) override {
-    if (fail_on_data) throw Exception("disk full", true);
-    body.append(reinterpret_cast<const char*>(bytes), size);
-  }
-  void OnEnd(std::uint32_t size) override { ended = size; }
-
-  bool announced = false, fail_on_data = false;
-  std::uint32_t length = 0;
-  std::optional<std::uint32_t> ended;
-  std::string body;
 };
 
 // A port on 127.0.0.1 that nothing listened on a moment ago, for servers started by tests.
