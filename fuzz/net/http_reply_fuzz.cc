@@ -14,7 +14,7 @@ namespace {
 
 class StringSink : public IHttpBodySink {
  public:
-  void OnBegin(bool, std::uint32_t) override { body.clear(); }
+  void OnBegin(bool, std::uint32_t) override {}
   void OnData(const std::uint8_t* bytes, std::size_t size) override {
     body.append(reinterpret_cast<const char*>(bytes), size);
   }

@@ -19,6 +19,7 @@
 #include "config/config_base.h"
 #include "platform/process.h"
 #include "platform/process_list.h"
+#include "scratch.h"
 #include "storage/i_file_manager.h"
 #include "storage/storage_test_util.h"
 #include "storage/test_folder.h"
@@ -34,10 +35,8 @@ using App = CVarneUpdaterApp;
 class Install {
  public:
   explicit Install(const char* run_file) {
-    std::string config = "\xFF\xFE";
-    for (const char c : "runfilename=" + std::string(run_file ? run_file : "") + "\r\n") {
-      config += {c, '\0'};
-    }
+    const std::string config = test_support::Utf16LeWithBom(
+        "runfilename=" + std::string(run_file ? run_file : "") + "\r\n");
     folder_.Write("RV7.vpk",
                   TestPackage({{run_file ? "dlgconfig.conf" : "other.txt", config}}).Bytes());
   }

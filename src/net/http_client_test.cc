@@ -19,43 +19,19 @@ struct Outcome {
   bool error_mark = false;
 };
 
-// Collects the body as a sink, as the update engine's file writer does.
-class StringSink : public IHttpBodySink {
- public:
-  void OnBegin(bool announced, std::uint32_t length) override {
-    this->announced = announced, this->length = length;
-  }
-  void OnData(const std::uint8_t* bytes, std::size_t size) override {
-    if (fail_on_data) throw Exception("disk full", true);
-    body.append(reinterpret_cast<const char*>(bytes), size);
-  }
-  void OnEnd(std::uint32_t size) override { ended = size; }
-
-  bool announced = false, fail_on_data = false;
-  std::uint32_t length = 0;
-  std::optional<std::uint32_t> ended;
-  std::string body;
-};
-
 class HttpClientTest : public testing::Test {
  protected:
   HttpClientTest() { client_.SetDirectPort(server_.GetPort()); }
 
   // One request of `url` against the scripted server's reply, directly.
-  Outcome Fetch(const Reply& reply, const std::string& url = "http://127.0.0.1/file",
-                IHttpBodySink* sink = nullptr) {
+  Outcome Fetch(const Reply& reply, const std::string& url = "http://127.0.0.1/file") {
     server_.SetReply(reply);
     Outcome outcome;
     try {
-      if (sink != nullptr) {
-        client_.Request(url, *sink);
-        outcome.document = "";
-      } else {
-        client_.Request(url);
-        std::string document(client_.GetDataSize(), '\0');
-        client_.ReadData(client_.GetDataSize(), document.data());
-        outcome.document = document;
-      }
+      client_.Request(url);
+      std::string document(client_.GetDataSize(), '\0');
+      client_.ReadData(client_.GetDataSize(), document.data());
+      outcome.document = document;
     } catch (const Exception& failure) {
       outcome.error = failure.GetText();
       outcome.error_mark = failure.IsError();
@@ -142,38 +118,6 @@ TEST_F(HttpClientTest, RepliesAcceptedAndRefused) {
       EXPECT_EQ(client_.GetDataSize(), result.size());
     }
   }
-}
-
-TEST_F(HttpClientTest, ShortBodyIsHeldButCannotBeReadWhole) {
-  server_.SetReply({{"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabcd"}});
-  client_.Request("http://127.0.0.1/short");
-  EXPECT_EQ(client_.GetDataSize(), 10u);
-  EXPECT_EQ(client_.GetReceivedSize(), 4u);
-  char buffer[10] = {};
-  EXPECT_THROW(client_.ReadData(10, buffer), Exception);
-  client_.ReadData(4, buffer);
-  EXPECT_EQ(std::string(buffer, 4), "abcd");
-}
-
-TEST_F(HttpClientTest, SinkSeesTheSameBodyAndFailures) {
-  const std::string body(200000, 'q');
-  for (const bool announce : {true, false}) {
-    const std::string length = announce ? "Content-Length: 200000\r\n" : "";
-    const Reply reply{{"HTTP/1.0 200 OK\r\n" + length + "\r\nqq", body.substr(2)}};
-    StringSink sink;
-    const Outcome streamed = Fetch(reply, "http://127.0.0.1/f", &sink);
-    ASSERT_TRUE(streamed.document) << streamed.error;
-    EXPECT_EQ(sink.body, body);
-    EXPECT_EQ(sink.announced, announce);
-    EXPECT_EQ(sink.length, announce ? body.size() : 0u);
-    EXPECT_EQ(sink.ended, body.size());
-    EXPECT_EQ(client_.GetDataSize(), body.size());
-    EXPECT_EQ(Fetch(reply).document, body);
-  }
-  StringSink failing;
-  failing.fail_on_data = true;
-  const Outcome outcome = Fetch({{"HTTP/1.0 200 OK\r\n\r\nabc"}}, "http://127.0.0.1/f", &failing);
-  EXPECT_EQ(outcome.error, "disk full");
 }
 
 // An abort during a transfer is met by the update run's tests; here: the flag stays until the owner

@@ -82,19 +82,6 @@ TEST_F(VarneFileManagerTest, ExtractReplacesWholeFilesOrNothing) {
   manager_->Close(handle);
 }
 
-TEST_F(VarneFileManagerTest, CreateDirectoryMakesEveryMissingFolder) {
-  EXPECT_EQ(IFileManager::CreateDirectory(folder_.Path("a\\b\\c\\file.txt")), 0);
-  EXPECT_TRUE(std::filesystem::is_directory(folder_.Native("a/b/c")));
-  EXPECT_FALSE(std::filesystem::exists(folder_.Native("a/b/c/file.txt")));
-  EXPECT_TRUE(IFileManager::PathIsExist(folder_.Path("A/b/")));
-  EXPECT_FALSE(IFileManager::PathIsExist(folder_.Path("a\\zz\\")));
-  ExpectFailure([&] { IFileManager::PathIsExist(folder_.Path("a")); },
-                "IFileManager : PathIsExist Error : " + folder_.Path("a"));
-  folder_.Write("blocker", "a file where a folder should go");
-  ExpectFailure([&] { IFileManager::CreateDirectory(folder_.Path("blocker\\x.txt")); },
-                "IFileManager : CreateDirectory Error : " + folder_.Path("blocker\\"));
-}
-
 TEST_F(VarneFileManagerTest, EndingWithAnOpenHandleWarnsAndTheProcessEndsNormally) {
   // The process's services go with the static objects at exit, where a throw would terminate.
   EXPECT_EXIT(

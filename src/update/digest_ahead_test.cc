@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 
 #include "storage/md5.h"
 #include "storage/test_folder.h"
@@ -15,13 +14,6 @@ namespace {
 
 std::string DigestOf(const std::string& bytes) {
   return MD5().DigestText(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-}
-
-std::string Noise(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(random());
-  return bytes;
 }
 
 FileList ListOf(const TestFolder& folder, const std::vector<std::string>& names) {
@@ -37,15 +29,16 @@ TEST(DigestAheadTest, ResultsComeInListOrderAndEachFileIsDigestedOnce) {
   // The first file is the largest, so later ones are ready first; the list is longer than the
   // files in flight, so every slot is used more than once.
   std::vector<std::string> names{"big.bin", "missing.bin", "pipe", "folder", "Sub/Mixed.DAT"};
-  std::vector<std::string> expected{DigestOf(Noise(3 << 20, 1)), "", "", "", DigestOf("mixed")};
-  folder.Write("big.bin", Noise(3 << 20, 1));
+  std::vector<std::string> expected{DigestOf(PatternBytes(3 << 20, 1)), "", "", "",
+                                    DigestOf("mixed")};
+  folder.Write("big.bin", PatternBytes(3 << 20, 1));
   ASSERT_EQ(std::system(("mkfifo '" + folder.Native("pipe").string() + "'").c_str()), 0);
   std::filesystem::create_directory(folder.Native("folder"));
   folder.Write("sub/mixed.dat", "mixed");
   for (int i = 0; i < 60; ++i) {
     names.push_back("f" + std::to_string(i));
-    folder.Write(names.back(), Noise(i * 997, i));
-    expected.push_back(DigestOf(Noise(i * 997, i)));
+    folder.Write(names.back(), PatternBytes(i * 997, i));
+    expected.push_back(DigestOf(PatternBytes(i * 997, i)));
   }
   const FileList list = ListOf(folder, names);
   std::vector<std::atomic<int>> digests(list.size());

@@ -1,13 +1,17 @@
-// The updater's executables end to end: RV7WIN9XME.EXE --console in real install folders, against
-// releases served by varne-release serve: an update, the swap of its own executable, the restart
-// after a new package. Start-up refusals are the start-up unit tests' and the window tests' work.
+// The updater's executables end to end: RV7WIN9XME.EXE --console in real install folders (with a
+// blank in their path), against releases served by varne-release serve: an update, the swap of
+// its own executable, the restart after a new package, and signed releases that an attacker
+// changed. Start-up refusals are the start-up unit tests' and the window tests' work.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <algorithm>
+#include <functional>
 
 #include "../update/engine_harness.h"
+#include "base/base64.h"
 #include "install_layout.h"
 #include "net/testing/scripted_server.h"
+#include "update/release_signature.h"
 
 namespace test_support {
 namespace {
@@ -20,21 +24,23 @@ constexpr int kWaitSeconds = 20;
 class UpdaterTest : public testing::Test {
  protected:
   void SetUp() override {
-    LayOutInstall(install_, ListUrl());
+    LayOutInstall(install_, ListUrl(), true, extra_config_);
     WriteFile(install_ / "data" / "level1.dat", "level one");
   }
 
-  // A release whose files are the install's, with `changes` applied (empty bytes remove a file).
-  void Publish(const Snapshot& changes) {
+  // A release whose files are the install's, with `changes` applied (empty bytes remove a file),
+  // built with `options` (such as a signing key) and served.
+  void Publish(const Snapshot& changes, const std::string& options = "") {
     fs::remove_all(image_);
     fs::copy(install_, image_, fs::copy_options::recursive);
+    fs::remove(image_ / kReleaseStateName);
     for (const auto& [name, bytes] : changes) {
       if (bytes.empty())
         fs::remove(image_ / name);
       else
         WriteFile(image_ / name, bytes);
     }
-    BuildSite(image_, site_, port_);
+    BuildSite(image_, site_, port_, options);
     if (!server_) server_ = std::make_unique<ReleaseServer>(site_, port_);
   }
 
@@ -45,11 +51,12 @@ class UpdaterTest : public testing::Test {
   std::string ListUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/filelist"; }
 
   TempFolder root_{"varne-updater"};
-  fs::path install_ = root_.GetPath() / "install";
+  fs::path install_ = root_.GetPath() / "game folder";
   fs::path image_ = root_.GetPath() / "image";
   fs::path site_ = root_.GetPath() / "site";
   std::uint16_t port_ = net_testing::FindFreePort();
   std::unique_ptr<ReleaseServer> server_;
+  std::string extra_config_;  // configuration lines added to the install's
 };
 
 TEST_F(UpdaterTest, CurrentAndOutdatedInstalls) {
@@ -110,6 +117,108 @@ TEST_F(UpdaterTest, RestartsAfterThePackageWasReplaced) {
   EXPECT_NE(run.out.find("アップデータが更新されました。"), std::string::npos) << run.out;
   EXPECT_TRUE(Eventually([&] { return ReadFile(install_ / "proof.txt") == "read the new package"; },
                          kWaitSeconds));
+}
+
+struct Key {
+  explicit Key(const fs::path& file) : file(file) { WriteFile(file, pair.private_pem); }
+  platform::P256Key pair = platform::GenerateP256Key();
+  fs::path file;
+  std::string Public() const { return EncodeBase64(pair.public_key); }
+  std::string Sign() const { return "--sign '" + file.string() + "'"; }
+};
+
+// An install whose configuration holds the publisher's public key.
+class SignedReleaseTest : public UpdaterTest {
+ protected:
+  SignedReleaseTest() { extra_config_ = "serverside_publickey=" + key_.Public() + "\r\n"; }
+
+  // Runs the updater and expects a refusal that leaves the install as it was.
+  void ExpectRefused(const std::string& text, const std::string& row) {
+    const Snapshot before = Take(install_);
+    const ProcessResult run = Update();
+    EXPECT_EQ(run.status, 1) << row << "\n" << run.out << run.err;
+    EXPECT_NE(run.out.find(text), std::string::npos) << row << "\n" << run.out;
+    EXPECT_EQ(Take(install_), before) << row;
+  }
+
+  Key key_{root_.GetPath() / "publisher.key"};
+};
+TEST_F(SignedReleaseTest, SignedReleasesInstallAndAttacksAreRefused) {
+  Publish({{"data/level1.dat", "level two"}}, key_.Sign());
+  ProcessResult run = Update();
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level two");
+  const std::string state = ReadFile(install_ / kReleaseStateName);
+  EXPECT_NE(state.find("ReleaseSerial="), std::string::npos);
+  // The same serial is accepted again.
+  run = Update();
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(ReadFile(install_ / kReleaseStateName), state);
+
+  // The next release, changed in transit or on the site: the install keeps "level two".
+  Publish({{"data/level1.dat", "level three"}}, key_.Sign());
+  const Snapshot newer = Take(site_);
+  const auto serial = [&] {
+    return VerifyRelease(ReadFile(site_ / "filelist.sig"), key_.Public()).serial;
+  };
+  struct Attack {
+    const char* name;
+    std::function<void()> tamper;
+    std::string refusal;
+  };
+  const Attack attacks[] = {
+      {"package swapped",
+       [&] {
+         // Another file's package in place of data\level1.dat's, whose name encoded twice begins
+         // with "%25%36%34".
+         std::vector<fs::path> packages;
+         for (const auto& item : fs::recursive_directory_iterator(site_ / "packages")) {
+           if (item.is_regular_file()) packages.push_back(item.path());
+         }
+         std::ranges::sort(packages, {}, [](const fs::path& p) {
+           return !p.filename().string().starts_with("%25%36%34");
+         });
+         WriteFile(packages[0], ReadFile(packages[1]));
+       },
+       "level1.dat"},
+      {"signature missing", [&] { fs::remove(site_ / "filelist.sig"); }, "signature missing"},
+      {"rollback",
+       [&] {
+         WriteFile(install_ / kReleaseStateName,
+                   "ReleaseSerial=" + std::to_string(serial() + 1) + "\r\n");
+       },
+       "older release than installed."},
+  };
+  for (const Attack& attack : attacks) {
+    for (const auto& [name, bytes] : newer) WriteFile(site_ / name, bytes);
+    fs::remove(install_ / kReleaseStateName);
+    attack.tamper();
+    ExpectRefused(attack.refusal, attack.name);
+    fs::remove(install_ / kReleaseStateName);
+  }
+}
+
+TEST_F(SignedReleaseTest, KeyRotationThroughTheGamePackage) {
+  const Key next{root_.GetPath() / "next.key"};
+  TempFolder rotated("varne-rotated");
+  LayOutInstall(rotated.GetPath(), ListUrl(), true,
+                "serverside_publickey=" + next.Public() + "\r\n");
+  Publish({{"RV7.VPK", ReadFile(rotated.GetPath() / "RV7.VPK")}}, key_.Sign() + " " + next.Sign());
+  ProcessResult run = Update();
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  ASSERT_TRUE(Eventually(
+      [&] { return ReadFile(install_ / "RV7.VPK") == ReadFile(rotated.GetPath() / "RV7.VPK"); },
+      20));
+  // The restarted copy holds the install until it is done; then a run finds nothing to do.
+  ASSERT_TRUE(Eventually([&] { return Update().status == 0; }, 20));
+  // It read the new key: a release signed with it alone installs, one signed with the old key
+  // alone is refused.
+  Publish({{"data/level1.dat", "level two"}}, next.Sign());
+  run = Update();
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level two");
+  Publish({{"data/level1.dat", "level three"}}, key_.Sign());
+  ExpectRefused("signature does not verify.", "old key after rotation");
 }
 
 }  // namespace

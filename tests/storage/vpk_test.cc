@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <string>
 
+#include "scratch.h"
 #include "storage/md5.h"
 #include "storage/storage_test_util.h"
 #include "storage/test_folder.h"
@@ -13,32 +12,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
+using test_support::ProcessResult;
+using test_support::Snapshot;
+using test_support::Take;
 
-// Runs vpk through the shell; each argument is quoted here.
-Outcome Vpk(const TestFolder& folder, const std::vector<std::string>& args) {
+// Runs vpk in the folder; each argument is quoted here.
+ProcessResult Vpk(const TestFolder& folder, const std::vector<std::string>& args) {
   std::string command = "'" VARNE_BINARY_DIR "/bin/vpk'";
   for (const std::string& arg : args) command += " '" + arg + "'";
-  command += " >'" + folder.Native("stdout").string() + "' 2>'" + folder.Native("stderr").string() +
-             "'; echo $? >'" + folder.Native("status").string() + "'";
-  if (std::system(command.c_str()) != 0) ADD_FAILURE() << command;
-  return {std::stoi(folder.Read("status")), folder.Read("stdout"), folder.Read("stderr")};
-}
-
-// Every file below root by its lower-cased relative path, as the package keys it.
-std::map<std::string, std::string> Tree(const fs::path& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    if (!item.is_regular_file()) continue;
-    std::tstring key = fs::relative(item.path(), root).string();
-    key.ToLower();
-    files[key] = test_support::ReadFile(item.path());
-  }
-  return files;
+  return test_support::RunIn(folder.Native(), command);
 }
 
 TEST(VpkTest, PackListExtractVerifyAndCatRoundTrip) {
@@ -49,33 +31,33 @@ TEST(VpkTest, PackListExtractVerifyAndCatRoundTrip) {
   folder.Write("src/empty.bin", "");
   // A link back up the tree is not entered, so every file is packed once.
   fs::create_directory_symlink("..", folder.Native("src/loop"));
-  const auto source = Tree(folder.Native("src/Data"));
+  const std::string level = PatternBytes(5000, 2);
   for (const std::string mode : {"scrambled", "plain"}) {
     const std::string package = folder.Native(mode + ".vpk").string();
     const std::string out = folder.Native("out-" + mode).string();
     std::vector<std::string> pack = {"pack", folder.Native("src").string(), package};
     if (mode == "plain") pack.push_back("--plain");
     ASSERT_EQ(Vpk(folder, pack).status, 0);
-    const Outcome list = Vpk(folder, {"list", package});
+    const ProcessResult list = Vpk(folder, {"list", package});
     MD5 md5;
     EXPECT_EQ(list.out.substr(0, list.out.find('\n')),
-              "data\\sub\\level1.dat\t5000\t" + mode + "\t" +
-                  md5.DigestText(source.begin()->second.data(), 5000));
+              "data\\sub\\level1.dat\t5000\t" + mode + "\t" + md5.DigestText(level.data(), 5000));
     EXPECT_NE(list.out.find("empty.bin\t0\t" + mode + "\td41d8cd98f00b204e9800998ecf8427e\n"),
               std::string::npos);
     EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 4);
     ASSERT_EQ(Vpk(folder, {"extract", package, out}).status, 0);
-    EXPECT_EQ(Tree(out).size(), 4u);
-    EXPECT_EQ(Tree(out + "/data"), source);
+    // Extracted under the package's lower-case keys.
+    EXPECT_EQ(Take(out).size(), 4u);
+    EXPECT_EQ(Take(out + "/data"), (Snapshot{{"sub/level1.dat", level}}));
     EXPECT_EQ(Vpk(folder, {"verify", package}).status, 0);
-    EXPECT_EQ(Vpk(folder, {"cat", package, "DATA/sub/level1.dat"}).out, PatternBytes(5000, 2));
+    EXPECT_EQ(Vpk(folder, {"cat", package, "DATA/sub/level1.dat"}).out, level);
   }
   // Named entries only.
   ASSERT_EQ(Vpk(folder, {"extract", folder.Native("plain.vpk").string(),
                          folder.Native("some").string(), "readme.txt", "日本語/ファイル名.bin"})
                 .status,
             0);
-  EXPECT_EQ(Tree(folder.Native("some")).size(), 2u);
+  EXPECT_EQ(Take(folder.Native("some")).size(), 2u);
 }
 
 TEST(VpkTest, DamagedEntriesAreNamedAndNeverExtracted) {
@@ -85,25 +67,25 @@ TEST(VpkTest, DamagedEntriesAreNamedAndNeverExtracted) {
   bytes[bytes.size() - 100] ^= 0x01;  // inside b.bin's data, the last entry
   folder.Write("p.vpk", bytes);
   const std::string package = folder.Native("p.vpk").string();
-  const Outcome verify = Vpk(folder, {"verify", package});
+  const ProcessResult verify = Vpk(folder, {"verify", package});
   EXPECT_EQ(verify.status, 1);
   EXPECT_EQ(verify.out, "b.bin\n");
   // Extracting stops at the damaged entry and leaves no file of it; one already there stays.
   folder.Write("out/b.bin", "older b");
-  const Outcome extract = Vpk(folder, {"extract", package, folder.Native("out").string()});
+  const ProcessResult extract = Vpk(folder, {"extract", package, folder.Native("out").string()});
   EXPECT_EQ(extract.status, 1);
   EXPECT_NE(extract.err.find("\"b.bin\" does not match its stored MD5"), std::string::npos)
       << extract.err;
   EXPECT_EQ(folder.Read("out/b.bin"), "older b");
-  EXPECT_EQ(Tree(folder.Native("out")).size(), 2u) << "nothing else is left in the folder";
+  EXPECT_EQ(Take(folder.Native("out")).size(), 2u) << "nothing else is left in the folder";
 }
 
 TEST(VpkTest, ExtractRefusesNamesThatLeaveTheFolder) {
   TestFolder folder;
   for (const char* hostile : {"a\\..\\..\\evil.txt", "c:drive.txt", "a\\\\b.txt"}) {
     folder.Write("bad.vpk", TestPackage({{"fine.txt", "ok"}, {hostile, "pwned"}}, 0).Bytes());
-    const Outcome extract = Vpk(folder, {"extract", folder.Native("bad.vpk").string(),
-                                         folder.Native("out/inner").string()});
+    const ProcessResult extract = Vpk(folder, {"extract", folder.Native("bad.vpk").string(),
+                                               folder.Native("out/inner").string()});
     EXPECT_EQ(extract.status, 1) << hostile;
     EXPECT_NE(extract.err.find("refusing entry"), std::string::npos) << extract.err;
     EXPECT_FALSE(fs::exists(folder.Native("out/inner/fine.txt"))) << "nothing is written";
@@ -132,7 +114,7 @@ TEST(VpkTest, ExitStatusTellsUsageFromWorkFailures) {
     EXPECT_EQ(Vpk(folder, args).status, status) << (args.empty() ? "" : args[0]);
   }
   EXPECT_NE(Vpk(folder, {"--help"}).out.find("usage: vpk"), std::string::npos);
-  const Outcome missing = Vpk(folder, {"cat", package, "nothing.txt"});
+  const ProcessResult missing = Vpk(folder, {"cat", package, "nothing.txt"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err, "vpk: VarneFileSystem : no file in this package.file : nothing.txt\n");
 }

@@ -1,10 +1,12 @@
-// Waits for other processes, shell commands and settings files for the tests that cross layers
-// (header only); scratch folders and whole files come from platform/testing/scratch_folder.h.
+// Waits for other processes, shell commands, whole folders and settings files for the tests that
+// cross layers (header only); scratch folders and whole files come from
+// platform/testing/scratch_folder.h.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -46,6 +48,66 @@ inline bool WaitForPort(std::uint16_t port) {
 // Runs a shell command; throws when it does not exit with 0.
 inline void Run(const std::string& command) {
   if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+}
+
+// Every regular file below folder (relative name, native separators) with its bytes.
+using Snapshot = std::map<std::string, std::string>;
+inline Snapshot Take(const std::filesystem::path& folder) {
+  Snapshot files;
+  for (const auto& item : std::filesystem::recursive_directory_iterator(folder)) {
+    if (item.is_regular_file()) {
+      files[std::filesystem::relative(item.path(), folder).string()] = ReadFile(item.path());
+    }
+  }
+  return files;
+}
+
+// A shell command run in the background in a folder, with no input, at most `seconds` long; its
+// output and exit status are kept beside the folder. One still running when the object goes is
+// ended.
+class Background {
+ public:
+  Background(const std::filesystem::path& folder, const std::string& command, int seconds = 120) {
+    static int count = 0;
+    base_ = folder.string() + "-" + std::to_string(++count);
+    Run("cd '" + folder.string() + "' && (timeout " + std::to_string(seconds) + " " + command +
+        " </dev/null >'" + base_ + ".out' 2>'" + base_ + ".err' & echo $! >'" + base_ +
+        ".pid'; wait $!; echo $? >'" + base_ + ".status') 2>/dev/null &");
+  }
+  ~Background() {
+    const std::string pid = ReadFile(base_ + ".pid");
+    if (!Ended() && !pid.empty()) std::system(("kill " + std::to_string(std::stoi(pid))).c_str());
+    for (const char* kept : {".out", ".err", ".pid", ".status"})
+      std::filesystem::remove(base_ + kept);
+  }
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+  // The exit status, or -1 when the command has not ended within `seconds`.
+  int Wait(int seconds = 20) const {
+    if (!Eventually([&] { return Ended(); }, seconds)) return -1;
+    return std::stoi(ReadFile(base_ + ".status"));
+  }
+  std::string Out() const { return ReadFile(base_ + ".out"); }
+  std::string Err() const { return ReadFile(base_ + ".err"); }
+  std::string Output() const { return Out() + Err(); }  // for failure messages
+
+ private:
+  bool Ended() const { return ReadFile(base_ + ".status").find('\n') != std::string::npos; }
+
+  std::string base_;
+};
+
+struct ProcessResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs command in folder and waits for it (at most `seconds` long).
+inline ProcessResult RunIn(const std::filesystem::path& folder, const std::string& command,
+                           int seconds = 60) {
+  const Background run(folder, command, seconds);
+  return {run.Wait(seconds + 5), run.Out(), run.Err()};
 }
 
 }  // namespace test_support

@@ -4,9 +4,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "platform/path.h"
 #include "storage/md5.h"
-#include "storage/varne_file_system.h"
 
 namespace test_support {
 
@@ -18,21 +16,6 @@ InstallFolder::InstallFolder() : previous_(std::filesystem::current_path()) {
 InstallFolder::~InstallFolder() {
   files_.reset();
   std::filesystem::current_path(previous_);
-}
-
-void InstallFolder::Write(const std::string& name, const std::string& bytes) const {
-  const auto path = GetPath() / name;
-  std::filesystem::create_directories(path.parent_path());
-  WriteFile(path, bytes);
-}
-
-std::vector<std::string> InstallFolder::TemporaryFiles() const {
-  std::vector<std::string> names;
-  for (const auto& item : std::filesystem::directory_iterator(GetPath())) {
-    const std::string name = item.path().filename().string();
-    if (name.ends_with(".dl")) names.push_back(name);
-  }
-  return names;
 }
 
 Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&)>& on_report) {
@@ -73,9 +56,10 @@ void BuildSite(const std::filesystem::path& image, const std::filesystem::path& 
       " >/dev/null");
 }
 
-ReleaseServer::ReleaseServer(const std::filesystem::path& site, std::uint16_t port)
+ReleaseServer::ReleaseServer(const std::filesystem::path& site, std::uint16_t port,
+                             const std::string& wrapper)
     : pid_file_(site.string() + ".pid") {
-  Run("timeout 300 " + std::string(VARNE_BINARY_DIR) + "/bin/varne-release serve '" +
+  Run("timeout 300 " + wrapper + " " + VARNE_BINARY_DIR + "/bin/varne-release serve '" +
       site.string() + "' >/dev/null & echo $! >'" + pid_file_.string() + "'");
   if (!WaitForPort(port)) throw std::runtime_error("varne-release serve did not start");
 }
@@ -83,19 +67,6 @@ ReleaseServer::ReleaseServer(const std::filesystem::path& site, std::uint16_t po
 ReleaseServer::~ReleaseServer() {
   std::system(("kill $(cat '" + pid_file_.string() + "') 2>/dev/null").c_str());
   std::filesystem::remove(pid_file_);
-}
-
-std::string PackageOf(const std::vector<std::pair<std::string, std::string>>& entries) {
-  TempFolder folder("varne-package");
-  const std::string base = platform::ToInternalPath(folder.GetPath().string());
-  VarneFileSystem system;
-  for (const auto& [name, bytes] : entries) {
-    std::filesystem::create_directories((folder.GetPath() / name).parent_path());
-    WriteFile(folder.GetPath() / name, bytes);
-    system.AddFile(base + "\\" + name, base);
-  }
-  system.WritePackage(base + "\\package.vpk", 1);
-  return ReadFile(folder.GetPath() / "package.vpk");
 }
 
 std::string Md5Of(const std::string& bytes) {

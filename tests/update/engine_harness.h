@@ -11,6 +11,7 @@
 
 #include "net/testing/scripted_server.h"
 #include "scratch.h"
+#include "storage/storage_test_util.h"
 #include "storage/varne_file_manager.h"
 #include "update/download_manager.h"
 #include "update/update_run.h"
@@ -49,11 +50,11 @@ class InstallFolder {
   InstallFolder();
   ~InstallFolder();
   const std::filesystem::path& GetPath() const { return folder_.GetPath(); }
-  void Write(const std::string& name, const std::string& bytes) const;
+  void Write(const std::string& name, const std::string& bytes) const {
+    WriteFile(GetPath() / name, bytes);
+  }
   std::string Read(const std::string& name) const { return ReadFile(GetPath() / name); }
   bool Exists(const std::string& name) const { return std::filesystem::exists(GetPath() / name); }
-  // Names of the temporary download files left in the folder.
-  std::vector<std::string> TemporaryFiles() const;
 
  private:
   TempFolder folder_{"varne-install"};
@@ -78,11 +79,13 @@ std::string ListUrl(const net_testing::ScriptedServer& server);
 void BuildSite(const std::filesystem::path& image, const std::filesystem::path& site,
                std::uint16_t port, const std::string& options = "");
 
-// varne-release serve of a site, on the port the site was built for; stopped when the object
-// goes, and after five minutes in any case.
+// varne-release serve of a site, on the port the site was built for, run by `wrapper` (a command
+// that runs the rest of its line) when one is given; stopped when the object goes, and after five
+// minutes in any case.
 class ReleaseServer {
  public:
-  ReleaseServer(const std::filesystem::path& site, std::uint16_t port);
+  ReleaseServer(const std::filesystem::path& site, std::uint16_t port,
+                const std::string& wrapper = "");
   ~ReleaseServer();
   ReleaseServer(const ReleaseServer&) = delete;
   ReleaseServer& operator=(const ReleaseServer&) = delete;
@@ -93,7 +96,9 @@ class ReleaseServer {
 
 // A package holding each (name, bytes), as the update server sends a file or as the game's
 // package holds its entries.
-std::string PackageOf(const std::vector<std::pair<std::string, std::string>>& entries);
+inline std::string PackageOf(const std::vector<TestPackage::Entry>& entries) {
+  return TestPackage(entries).Bytes();
+}
 inline std::string PackageOf(const std::string& name, const std::string& bytes) {
   return PackageOf({{name, bytes}});
 }

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdio>
-
 #include "engine_harness.h"
 #include "local_servers.h"
 #include "net/testing/scripted_server.h"
@@ -11,33 +9,6 @@
 
 namespace test_support {
 namespace {
-
-struct ToolResult {
-  int status = -1;
-  std::string output;  // standard output and standard error
-};
-
-ToolResult RunTool(const std::string& arguments) {
-  const std::string command =
-      std::string(VARNE_BINARY_DIR) + "/bin/varne-release " + arguments + " 2>&1";
-  ToolResult result;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    result.output.append(buffer, n);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
-size_t CountFiles(const std::filesystem::path& folder) {
-  size_t count = 0;
-  for (const auto& item : std::filesystem::recursive_directory_iterator(folder)) {
-    count += item.is_regular_file() ? 1 : 0;
-  }
-  return count;
-}
 
 class ReleaseToolTest : public testing::Test {
  protected:
@@ -48,16 +19,19 @@ class ReleaseToolTest : public testing::Test {
   }
 
   void Image(const std::string& name, const std::string& bytes) const {
-    std::filesystem::create_directories((image_.GetPath() / name).parent_path());
     WriteFile(image_.GetPath() / name, bytes);
   }
 
+  ProcessResult RunTool(const std::string& arguments) const {
+    return RunIn(image_.GetPath(), VARNE_BINARY_DIR "/bin/varne-release " + arguments);
+  }
+
   std::string Build(const std::string& options = "") const {
-    const ToolResult result =
+    const ProcessResult result =
         RunTool("build '" + image_.GetPath().string() + "' '" + site_.GetPath().string() +
                 "' --listen 127.0.0.1:" + std::to_string(port_) + " --path /game/list " + options);
-    EXPECT_EQ(result.status, 0) << result.output;
-    return result.output.substr(0, result.output.find('\n'));
+    EXPECT_EQ(result.status, 0) << result.err;
+    return result.out.substr(0, result.out.find('\n'));
   }
 
   std::string Url(const std::string& query = "") const {
@@ -75,14 +49,14 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
             "1::a.txt:5:" + Md5Of("alpha") + "\r\n" +
                 "1::data\\sub\\b.bin:5000:" + Md5Of(std::string(5000, 'b')) + "\r\n" +
                 "1::data\\日本.txt:9:" + Md5Of("ゲーム") + "\r\n");
-  EXPECT_EQ(CountFiles(site_.GetPath() / "packages"), 3u);
+  EXPECT_EQ(Take(site_.GetPath() / "packages").size(), 3u);
 
   // One file changed, one gone, one new: only those packages are touched.
   Image("a.txt", "ALPHA!");
   std::filesystem::remove_all(image_.GetPath() / "data/sub");
   Image("c.txt", "gamma");
   EXPECT_EQ(Build(), "3 files, 20 bytes: 2 packages written, 1 kept, 1 removed");
-  EXPECT_EQ(CountFiles(site_.GetPath() / "packages"), 3u);
+  EXPECT_EQ(Take(site_.GetPath() / "packages").size(), 3u);
   EXPECT_FALSE(std::filesystem::exists(
       site_.GetPath() / "packages" /
       "%25%36%34%25%36%31%25%37%34%25%36%31%25%35%43%25%37%33%25%37%35%25%36%32"));
@@ -90,10 +64,10 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
   // A name that the list cannot carry is refused, and the site stays as it was.
   const std::string list = ReadFile(site_.GetPath() / "filelist");
   Image("bad:name.txt", "x");
-  const ToolResult refused =
+  const ProcessResult refused =
       RunTool("build '" + image_.GetPath().string() + "' '" + site_.GetPath().string() + "'");
   EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.output.find("bad:name.txt"), std::string::npos) << refused.output;
+  EXPECT_NE(refused.err.find("bad:name.txt"), std::string::npos) << refused.err;
   EXPECT_EQ(ReadFile(site_.GetPath() / "filelist"), list);
 }
 
@@ -101,7 +75,7 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
   // Signed, so that both servers must also hand out the signature beside the list.
   TempFolder keys("varne-keys");
   const std::string key_file = (keys.GetPath() / "publisher.key").string();
-  std::string public_key = RunTool("keygen '" + key_file + "'").output;
+  std::string public_key = RunTool("keygen '" + key_file + "'").out;
   public_key.pop_back();
   Build("--sign '" + key_file + "'");
   const std::string package_query = "?file=%25%36%31%25%32%45%25%37%34%25%37%38%25%37%34&orgsize=5";
@@ -119,19 +93,19 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
     } else {
       own = std::make_unique<ReleaseServer>(site_.GetPath(), port_);
     }
-    const ToolResult check = RunTool("check " + Url());
-    EXPECT_EQ(check.status, 0) << check.output;
-    EXPECT_EQ(check.output, "3 files, 5014 bytes\n");
-    const ToolResult signed_check = RunTool("check " + Url() + " --public-key " + public_key);
-    EXPECT_EQ(signed_check.status, 0) << signed_check.output;
+    const ProcessResult check = RunTool("check " + Url());
+    EXPECT_EQ(check.status, 0) << check.err;
+    EXPECT_EQ(check.out + check.err, "3 files, 5014 bytes\n");
+    const ProcessResult signed_check = RunTool("check " + Url() + " --public-key " + public_key);
+    EXPECT_EQ(signed_check.status, 0) << signed_check.err;
     if (own) {
       // A list changed after it was signed is refused.
       const std::string list = ReadFile(site_.GetPath() / "filelist");
       WriteFile(site_.GetPath() / "filelist", list + "1::extra.dat:1:x\r\n");
-      const ToolResult tampered = RunTool("check " + Url() + " --public-key " + public_key);
+      const ProcessResult tampered = RunTool("check " + Url() + " --public-key " + public_key);
       EXPECT_EQ(tampered.status, 1);
-      EXPECT_NE(tampered.output.find("file list does not match its signature."), std::string::npos)
-          << tampered.output;
+      EXPECT_NE(tampered.err.find("file list does not match its signature."), std::string::npos)
+          << tampered.err;
       WriteFile(site_.GetPath() / "filelist", list);
     }
     // varne-fetch writes what it fetched, and on a refusal exits 1 and leaves no file.
@@ -153,9 +127,10 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
       EXPECT_FALSE(std::filesystem::exists(out.GetPath() / "refused")) << server << query;
     }
   }
-  const ToolResult missing = RunTool("check http://127.0.0.1:" + std::to_string(port_) + "/none");
+  const ProcessResult missing =
+      RunTool("check http://127.0.0.1:" + std::to_string(port_) + "/none");
   EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.output.find("HttpClient : "), std::string::npos) << missing.output;
+  EXPECT_NE(missing.err.find("HttpClient : "), std::string::npos) << missing.err;
   EXPECT_EQ(RunTool("build only-one-argument").status, 2);
 }
 
