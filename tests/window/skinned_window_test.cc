@@ -11,22 +11,10 @@ namespace {
 class SkinnedWindowTest : public WindowTest {
  protected:
   SkinnedWindowTest() : WindowTest("./", "window") {}
-  static void SetUpTestSuite() { desktop_ = new VirtualDesktop(); }
-  static void TearDownTestSuite() {
-    delete desktop_;
-    desktop_ = nullptr;
-  }
-  void SetUp() override {
-    if (!desktop_->IsRunning()) GTEST_SKIP() << "Xvfb is not installed";
-  }
   void LayOut(const std::string& url) override {
     LayOutInstall(install_, url, true, "", "sample_window_game");
   }
-
-  static VirtualDesktop* desktop_;
 };
-
-VirtualDesktop* SkinnedWindowTest::desktop_ = nullptr;
 
 TEST_F(SkinnedWindowTest, WhileDownloading) {
   std::optional<Background> updater;

@@ -76,6 +76,16 @@ class WindowTest : public testing::Test {
   WindowTest(const std::string& runner, const std::string& artifacts)
       : runner_(runner), artifacts_(ArtifactFolder(artifacts)) {}
 
+  // One desktop for all the tests of a suite.
+  static void SetUpTestSuite() { desktop_ = new VirtualDesktop(); }
+  static void TearDownTestSuite() {
+    delete desktop_;
+    desktop_ = nullptr;
+  }
+  void SetUp() override {
+    if (desktop_ == nullptr || !desktop_->IsRunning()) GTEST_SKIP() << "no desktop to run on";
+  }
+
   // Lays out the install, its list at `url`.
   virtual void LayOut(const std::string& url) = 0;
 
@@ -85,12 +95,12 @@ class WindowTest : public testing::Test {
     for (int i = 0; i < 100; ++i) body.pieces.push_back(std::string(1000, 's'));
     server_.SetReplies(
         {{{"HTTP/1.0 200 OK\r\n\r\n1::slow.bin:100000:" + Md5Of("x") + "\r\n"}}, body});
-    LayOut("http://127.0.0.1:" + std::to_string(server_.GetPort()) + "/list");
+    LayOut(ListUrl(server_));
   }
   // A server that takes the connection and never answers: the run stalls in its first fetch.
   void ServeNothing() {
     server_.SetReply({{"", ""}, net_testing::kSilent});
-    LayOut("http://127.0.0.1:" + std::to_string(server_.GetPort()) + "/list");
+    LayOut(ListUrl(server_));
   }
   // A release with the game's notes and a large file new.
   void ServeRelease() {
@@ -151,6 +161,7 @@ class WindowTest : public testing::Test {
     return shot;
   }
 
+  static inline VirtualDesktop* desktop_ = nullptr;
   const std::string runner_;
   const std::filesystem::path artifacts_;
   TempFolder root_{"varne-window"};
