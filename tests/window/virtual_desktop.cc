@@ -6,10 +6,23 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "local_servers.h"
+#include <cstdio>
+#include <sstream>
+
+#include "scratch.h"
 
 namespace test_support {
 namespace {
+
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    pclose(pipe);
+  }
+  return out;
+}
 
 // Xvfb on display `number`; its process id, or -1 when it did not come up. The server writes the
 // number and then a line feed to the ready pipe once it takes clients, and ends when such a write
@@ -21,8 +34,7 @@ pid_t StartServer(int number, int* ready_fd) {
   const std::string log = (ArtifactFolder() / "xvfb.log").string();
   const pid_t server = fork();
   if (server == 0) {
-    const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    dup2(output, 2);
+    dup2(open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), 2);
     fcntl(ready[1], F_SETFD, 0);  // the one descriptor the server inherits
     const std::string display = ":" + std::to_string(number);
     const std::string fd = std::to_string(ready[1]);
@@ -45,6 +57,26 @@ pid_t StartServer(int number, int* ready_fd) {
   return -1;
 }
 
+// The root's children in the X stack, from the top down, as xwininfo lists them:
+// "0x... "title": (class) WIDTHxHEIGHT+X+Y ...". The place of the first one with that title (-1
+// for none) and its geometry.
+std::pair<int, std::string> Find(const std::string& title) {
+  std::istringstream tree(Output("xwininfo -root -children 2>/dev/null"));
+  int place = 0;
+  for (std::string line; std::getline(tree, line);) {
+    if (line.find(" 0x") == std::string::npos) continue;
+    const size_t at = line.find("\"" + title + "\": (");
+    if (at != std::string::npos) {
+      std::istringstream rest(line.substr(line.find(')', at) + 1));
+      std::string geometry;
+      rest >> geometry;
+      return {place, geometry};
+    }
+    ++place;
+  }
+  return {-1, ""};
+}
+
 }  // namespace
 
 bool Rgb::Near(const Rgb& other, int tolerance) const {
@@ -62,18 +94,13 @@ std::filesystem::path ArtifactFolder(const std::string& name) {
 // ImageMagick writes the raw pixels, three bytes each, row by row.
 Screenshot::Screenshot(const std::filesystem::path& folder, const std::string& name) {
   const std::string png = (folder / (name + ".png")).string();
-  const std::string raw = (folder / (name + ".rgb")).string();
-  if (std::system(
-          ("import -window root '" + png + "' && convert '" + png + "' -depth 8 'rgb:" + raw + "'")
-              .c_str()) == 0) {
-    const std::string bytes = ReadFile(raw);
-    if (bytes.size() == size_t(VirtualDesktop::kWidth) * VirtualDesktop::kHeight * 3) {
-      rgb_.assign(bytes.begin(), bytes.end());
-      width_ = VirtualDesktop::kWidth;
-      height_ = VirtualDesktop::kHeight;
-    }
+  const std::string bytes =
+      Output("import -window root '" + png + "' && convert '" + png + "' -depth 8 rgb:-");
+  if (bytes.size() == size_t(VirtualDesktop::kWidth) * VirtualDesktop::kHeight * 3) {
+    rgb_.assign(bytes.begin(), bytes.end());
+    width_ = VirtualDesktop::kWidth;
+    height_ = VirtualDesktop::kHeight;
   }
-  std::filesystem::remove(raw);
 }
 
 Rgb Screenshot::At(int x, int y) const {
@@ -90,64 +117,24 @@ int Screenshot::Count(int x, int y, int width, int height, bool (*match)(const R
   return count;
 }
 
-VirtualDesktop::VirtualDesktop(bool with_window_manager) {
-  Start();
-  if (running_ && with_window_manager) StartWindowManager();
-}
-
-bool VirtualDesktop::IsRunning() const {
-  const auto alive = [](pid_t process) { return process > 0 && kill(process, 0) == 0; };
-  return running_ && alive(server_) && (window_manager_ < 0 || alive(window_manager_));
-}
-
-void VirtualDesktop::Start() {
+// Not the lowest free display number, which other servers started with -displayfd alone also
+// pick: where the system keeps no lock files, one of them would take over this server's socket. A
+// number that another server holds ends this one at once, and the next number is tried.
+VirtualDesktop::VirtualDesktop() {
   if (access("/usr/bin/Xvfb", X_OK) != 0) return;
-  // Not the lowest free number, which other servers started with -displayfd alone also pick:
-  // where the system keeps no lock files, one of them would take over this server's socket. A
-  // number that another server holds ends this one at once, and the next number is tried.
   const int first = 200 + getpid() % 500;
   for (int number = first; number < first + 50 && server_ < 0; ++number) {
     if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number))) continue;
     server_ = StartServer(number, &ready_fd_);
     if (server_ > 0) setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
   }
-  if (server_ < 0) return;
   setenv("NO_AT_BRIDGE", "1", 1);
-  running_ = true;
 }
 
-// openbox runs its start-up command once it manages the screen.
-void VirtualDesktop::StartWindowManager() {
-  const std::filesystem::path ready = std::filesystem::temp_directory_path() /
-                                      ("varne-openbox-" + std::to_string(getpid()) + ".ready");
-  std::filesystem::remove(ready);
-  const std::string log = (ArtifactFolder() / "openbox.log").string();
-  const std::string startup = "touch '" + ready.string() + "'";
-  window_manager_ = fork();
-  if (window_manager_ == 0) {
-    const int output = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    dup2(output, 1);
-    dup2(output, 2);
-    execlp("openbox", "openbox", "--startup", startup.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  running_ = window_manager_ > 0 &&
-             Eventually(
-                 [&] {
-                   return std::filesystem::exists(ready) ||
-                          waitpid(window_manager_, nullptr, WNOHANG) != 0;
-                 },
-                 20) &&
-             std::filesystem::exists(ready);
-  std::filesystem::remove(ready);
-}
+bool VirtualDesktop::IsRunning() const { return server_ > 0 && kill(server_, 0) == 0; }
 
 VirtualDesktop::~VirtualDesktop() {
   unsetenv("DISPLAY");
-  if (window_manager_ > 0) {
-    kill(window_manager_, SIGTERM);
-    waitpid(window_manager_, nullptr, 0);
-  }
   if (server_ > 0) {
     kill(server_, SIGTERM);
     waitpid(server_, nullptr, 0);
@@ -159,6 +146,19 @@ void VirtualDesktop::Click(int x, int y) {
   Run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
 }
 
-void VirtualDesktop::PressKey(const std::string& key) { Run("xdotool key " + key); }
+void VirtualDesktop::PressKey(const std::string& key) {
+  Run("xdotool mousemove " + std::to_string(kWidth / 2) + " " + std::to_string(kHeight / 2) +
+      " key " + key);
+}
+
+std::string GeometryOf(const std::string& title) { return Find(title).second; }
+
+bool Shown(const std::string& title) {
+  return !Output("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null").empty();
+}
+
+bool Above(const std::string& upper, const std::string& lower) {
+  return Shown(upper) && Shown(lower) && Find(upper).first < Find(lower).first;
+}
 
 }  // namespace test_support
