@@ -1,8 +1,11 @@
 // The updater's GTK window on a desktop of the test's own: what it shows while downloading and
 // after the run, its start button, the terminal fallback, a second copy raising the first, and
-// the quit button while the run stalls.
+// the ways a stalled run is ended.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include "platform/path.h"
+#include "platform/process_list.h"
 #include "window_fixture.h"
 
 namespace test_support {
@@ -54,6 +57,49 @@ TEST_F(SkinnedWindowTest, SecondCopyRaisesTheFirstWhoseQuitEndsAStalledRun) {
   ClickSlot(demo::kQuitButton);
   EXPECT_EQ(first->Wait(1), 1) << first->Output();
 }
+
+// The updater's process, started from the install; 0 while there is none.
+int UpdaterProcess(const std::filesystem::path& install) {
+  const std::string module =
+      platform::ModulePathOf(platform::ToInternalPath((install / "RV7WIN9XME.EXE").string()));
+  for (const platform::ProcessInfo& process : platform::ListProcesses()) {
+    if (process.module == module) return process.id;
+  }
+  return 0;
+}
+
+// Whichever way it is asked to end, a run stalled in a fetch ends within a second, in the window
+// and on the terminal.
+struct Ending {
+  const char* name;
+  const char* options;
+  bool by_key;
+};
+void PrintTo(const Ending& ending, std::ostream* out) { *out << ending.name; }
+class StalledRunTest : public SkinnedWindowTest, public testing::WithParamInterface<Ending> {};
+
+TEST_P(StalledRunTest, EndsWithinASecond) {
+  ServeNothing();
+  const Background updater(install_, std::string("./RV7WIN9XME.EXE") + GetParam().options);
+  ASSERT_TRUE(Eventually([&] { return !server_.GetRequests().empty(); })) << updater.Output();
+  const int pid = UpdaterProcess(install_);
+  ASSERT_NE(pid, 0);
+  if (GetParam().by_key) {
+    ASSERT_TRUE(Eventually([] { return Shown(kUpdater); }));
+    VirtualDesktop::PressKey("alt+F4");
+  } else {
+    kill(pid, SIGTERM);
+  }
+  const auto asked = std::chrono::steady_clock::now();
+  EXPECT_TRUE(platform::WaitForProcessExit(pid, 10000));
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+  EXPECT_EQ(updater.Wait(), 1) << updater.Output();
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, StalledRunTest,
+                         testing::Values(Ending{"AltF4", "", true}, Ending{"Sigterm", "", false},
+                                         Ending{"SigtermOnTheTerminal", " --console", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace test_support
