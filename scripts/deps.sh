@@ -30,7 +30,6 @@ packages=(
   libgtk-3-dev
   xdotool
   x11-utils
-  openbox
   fonts-ipafont-gothic
   imagemagick
 )
