@@ -62,8 +62,6 @@ DWORD ShareFlags(Share share) {
                                     : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 }
 
-HANDLE AsHandle(int fd) { return IntToHandle(fd); }
-
 bool WriteSome(HANDLE handle, const char* data, std::size_t count, DWORD& written) {
   if (FileFaults* faults = file_faults.load()) {
     count = faults->WritableBytes(count);
@@ -199,23 +197,16 @@ OpenError File::Open(const std::string& path, Access access, Share share, Dispos
 }
 
 void File::Close() {
-  if (fd_ >= 0) CloseHandle(AsHandle(fd_));
+  if (fd_ >= 0) CloseHandle(IntToHandle(fd_));
   fd_ = -1;
 }
 
 std::int64_t File::Read(void* buffer, std::size_t count) {
   if (fd_ < 0) return -1;
   std::size_t done = 0;
-  while (done < count) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
-    DWORD got = 0;
-    if (!ReadFile(AsHandle(fd_), static_cast<char*>(buffer) + done, chunk, &got, nullptr)) {
-      return done > 0 ? static_cast<std::int64_t>(done) : -1;
-    }
-    if (got == 0) break;
-    done += got;
-  }
-  return static_cast<std::int64_t>(done);
+  // What came in before a failure is handed out; the next read reports the failure.
+  const bool read = ReadUpTo(IntToHandle(fd_), buffer, count, done);
+  return read || done > 0 ? static_cast<std::int64_t>(done) : -1;
 }
 
 std::size_t File::Write(const void* buffer, std::size_t count) {
@@ -223,7 +214,8 @@ std::size_t File::Write(const void* buffer, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
     DWORD written = 0;
-    if (!WriteSome(AsHandle(fd_), static_cast<const char*>(buffer) + done, count - done, written) ||
+    if (!WriteSome(IntToHandle(fd_), static_cast<const char*>(buffer) + done, count - done,
+                   written) ||
         written == 0) {
       break;
     }
@@ -238,7 +230,7 @@ std::int64_t File::Seek(std::int64_t offset, int origin) {
   LARGE_INTEGER distance;
   distance.QuadPart = offset;
   LARGE_INTEGER position;
-  if (!SetFilePointerEx(AsHandle(fd_), distance, &position, method)) return -1;
+  if (!SetFilePointerEx(IntToHandle(fd_), distance, &position, method)) return -1;
   return position.QuadPart;
 }
 
@@ -246,16 +238,16 @@ std::int64_t File::Tell() const {
   if (fd_ < 0) return -1;
   LARGE_INTEGER zero{};
   LARGE_INTEGER position;
-  return SetFilePointerEx(AsHandle(fd_), zero, &position, FILE_CURRENT) ? position.QuadPart : -1;
+  return SetFilePointerEx(IntToHandle(fd_), zero, &position, FILE_CURRENT) ? position.QuadPart : -1;
 }
 
 std::int64_t File::Length() const {
   LARGE_INTEGER size;
-  if (fd_ < 0 || !GetFileSizeEx(AsHandle(fd_), &size)) return -1;
+  if (fd_ < 0 || !GetFileSizeEx(IntToHandle(fd_), &size)) return -1;
   return size.QuadPart;
 }
 
-bool File::Sync() { return fd_ >= 0 && FlushFileBuffers(AsHandle(fd_)) != 0; }
+bool File::Sync() { return fd_ >= 0 && FlushFileBuffers(IntToHandle(fd_)) != 0; }
 
 ReplacementFile::~ReplacementFile() { Discard(); }
 

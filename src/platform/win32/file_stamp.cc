@@ -86,16 +86,7 @@ SequentialOpen SequentialFile::Open(const std::string& internal) {
 std::int64_t SequentialFile::Read(void* buffer, std::size_t count) {
   if (fd_ < 0) return -1;
   std::size_t done = 0;
-  while (done < count) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
-    DWORD got = 0;
-    if (!ReadFile(IntToHandle(fd_), static_cast<char*>(buffer) + done, chunk, &got, nullptr)) {
-      return -1;
-    }
-    if (got == 0) break;
-    done += got;
-  }
-  return static_cast<std::int64_t>(done);
+  return ReadUpTo(IntToHandle(fd_), buffer, count, done) ? static_cast<std::int64_t>(done) : -1;
 }
 
 void SequentialFile::Close() {

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 namespace platform {
@@ -15,6 +17,20 @@ inline int HandleToInt(HANDLE handle) {
 
 inline HANDLE IntToHandle(int value) {
   return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(value));
+}
+
+// Reads until `count` bytes are in or the file ends, in calls of at most 1 GiB (what one ReadFile
+// takes). `done` is what came in; false when a read failed.
+inline bool ReadUpTo(HANDLE handle, void* buffer, std::size_t count, std::size_t& done) {
+  done = 0;
+  while (done < count) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(handle, static_cast<char*>(buffer) + done, chunk, &got, nullptr)) return false;
+    if (got == 0) break;
+    done += got;
+  }
+  return true;
 }
 
 }  // namespace platform
