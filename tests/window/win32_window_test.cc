@@ -121,10 +121,9 @@ TEST_F(Win32WindowTest, SecondCopyAndRunningGameRaiseTheirWindows) {
   EXPECT_TRUE(text_drawn(ShotWhen("game-running-box", text_drawn)));
   VirtualDesktop::PressKey("Return");
   EXPECT_EQ(updater->Wait(), 2) << updater->Output();
-  // Wine without a window manager activates the game without restacking it, so the activation
-  // the sample windows record is what shows the updater found the game's window (the window on
-  // top, not the game, would be active otherwise once the box has gone): the game's last record,
-  // not a deactivation.
+  // The game comes to the top, over the window that covered it, and is the active one: its last
+  // record is an activation, not a deactivation.
+  EXPECT_TRUE(Eventually([] { return Above(kGame, "Second cover"); }, 5));
   const auto game_active = [&] {
     const std::string records = ReadFile(install_ / "game-activated.txt");
     const size_t last = records.rfind(std::string("activated ") + kGame + "\n");
