@@ -17,6 +17,7 @@
 
 #include "platform/path.h"
 #include "platform/posix/file_faults.h"
+#include "platform/replacement_name.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -111,40 +112,6 @@ bool SetReplacementMode(int fd, const std::string& target) {
   if (::fstat(fd, &info) != 0) return false;
   const mode_t mode = info.st_mode & 07777;
   return ::fchmod(fd, mode | ((mode & 0444) >> 2)) == 0;
-}
-
-// The hidden name of a new file for `name`: ".<name>.<pid>-<n>.tmp". The process id tells a later
-// run whether the writer still lives.
-std::string ReplacementName(const std::string& name, unsigned n) {
-  // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on a chain of "+".
-  std::string hidden = ".";
-  hidden += name;
-  hidden += '.';
-  hidden += std::to_string(::getpid());
-  hidden += '-';
-  hidden += std::to_string(n);
-  hidden += ".tmp";
-  return hidden;
-}
-
-// The process id in a name that ReplacementName made, or 0.
-pid_t WriterOfReplacement(const std::string& name) {
-  constexpr std::string_view kSuffix = ".tmp";
-  if (name.size() < 8 || name[0] != '.' || !name.ends_with(kSuffix)) return 0;
-  const std::string_view stem(name.data(), name.size() - kSuffix.size());
-  const std::size_t dot = stem.rfind('.');
-  const std::size_t dash = stem.rfind('-');
-  if (dot == std::string_view::npos || dot == 0 || dash == std::string_view::npos || dash < dot) {
-    return 0;
-  }
-  const std::string_view pid = stem.substr(dot + 1, dash - dot - 1);
-  const std::string_view serial = stem.substr(dash + 1);
-  const auto digits = [](std::string_view text) {
-    return !text.empty() && text.size() < 10 &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  };
-  if (!digits(pid) || !digits(serial)) return 0;
-  return static_cast<pid_t>(std::stol(std::string(pid)));
 }
 
 bool ProcessRuns(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
@@ -410,7 +377,7 @@ int RemoveAbandonedReplacements(const std::string& internal_folder) {
   std::filesystem::directory_iterator it(folder, error);
   int removed = 0;
   for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-    const pid_t writer = WriterOfReplacement(it->path().filename().string());
+    const int writer = WriterOfReplacement(it->path().filename().string());
     std::error_code kind_error;
     if (writer <= 0 || ProcessRuns(writer) || !it->is_regular_file(kind_error)) continue;
     if (::unlink(it->path().c_str()) == 0) ++removed;

@@ -10,6 +10,7 @@
 
 #include "platform/path.h"
 #include "platform/posix/file_faults.h"
+#include "platform/replacement_name.h"
 #include "platform/win32/handle.h"
 #include "platform/win32/wide.h"
 
@@ -129,39 +130,6 @@ std::string ParentOf(const std::string& native) {
 
 std::string NameOf(const std::string& native) {
   return native.substr(native.find_last_of('\\') + 1);
-}
-
-// The hidden name of a new file for `name`: ".<name>.<pid>-<n>.tmp". The process id tells a later
-// run whether the writer still lives.
-std::string ReplacementName(const std::string& name, unsigned n) {
-  std::string hidden = ".";
-  hidden += name;
-  hidden += '.';
-  hidden += std::to_string(GetCurrentProcessId());
-  hidden += '-';
-  hidden += std::to_string(n);
-  hidden += ".tmp";
-  return hidden;
-}
-
-// The process id in a name that ReplacementName made, or 0.
-DWORD WriterOfReplacement(const std::string& name) {
-  constexpr std::string_view kSuffix = ".tmp";
-  if (name.size() < 8 || name[0] != '.' || !name.ends_with(kSuffix)) return 0;
-  const std::string_view stem(name.data(), name.size() - kSuffix.size());
-  const std::size_t dot = stem.rfind('.');
-  const std::size_t dash = stem.rfind('-');
-  if (dot == std::string_view::npos || dot == 0 || dash == std::string_view::npos || dash < dot) {
-    return 0;
-  }
-  const std::string_view pid = stem.substr(dot + 1, dash - dot - 1);
-  const std::string_view serial = stem.substr(dash + 1);
-  const auto digits = [](std::string_view text) {
-    return !text.empty() && text.size() < 10 &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  };
-  if (!digits(pid) || !digits(serial)) return 0;
-  return static_cast<DWORD>(std::stoul(std::string(pid)));
 }
 
 // A process that cannot be opened for lack of rights still runs; one that cannot be opened at all
@@ -348,7 +316,7 @@ int RemoveAbandonedReplacements(const std::string& internal_folder) {
   if (!ListDirectory(folder, &items)) return 0;
   int removed = 0;
   for (const DirectoryItem& item : items) {
-    const DWORD writer = WriterOfReplacement(item.name);
+    const int writer = WriterOfReplacement(item.name);
     if (item.is_directory || writer == 0 || ProcessRuns(writer)) continue;
     if (DeleteFileW(Wide(Join(folder, item.name)).c_str())) ++removed;
   }
