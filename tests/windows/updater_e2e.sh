@@ -15,41 +15,61 @@ set -euo pipefail
 linux=$(realpath "$1")
 windows=$(realpath "$2")
 work=$(mktemp -d /tmp/varne-e2e.XXXXXX)
-server=""
-second=""
-proxy=""
-silent=""
-cut=""
+pids=()
 mounted=""
 finish() {
   [ -n "$mounted" ] && umount "$mounted"
-  [ -n "$silent" ] && kill "$silent" 2>/dev/null
-  [ -n "$cut" ] && kill "$cut" 2>/dev/null
-  [ -n "$server" ] && kill "$server" 2>/dev/null
-  [ -n "$second" ] && kill "$second" 2>/dev/null
-  [ -n "$proxy" ] && kill "$proxy" 2>/dev/null
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap finish EXIT
 
+# fail <message> [file...]: says what went wrong, shows the files, and ends the test.
+fail() {
+  echo "$1"
+  shift
+  [ $# -eq 0 ] || cat -v "$@"
+  exit 1
+}
+# within <command...>: true once the command succeeds, trying for at most 30 seconds.
+within() {
+  for _ in $(seq 300); do "$@" && return 0; sleep 0.1; done
+  "$@"
+}
 free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
-wait_port() {
-  for _ in $(seq 100); do
-    (echo >"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "nothing listens on port $1"
-  return 1
+accepts() { (echo >"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+wait_port() { within accepts "$1" || fail "nothing listens on port $1"; }
+# updater <folder>: runs the updater there on the console, its output in $work/out and $work/err.
+updater() {
+  (cd "$1" && timeout 120 wine RV7WIN9XME.EXE --console </dev/null >"$work/out" 2>"$work/err")
 }
+# package <vpk> <port> [file...]: the game's package (the demo skin and the files) whose settings
+# name the list on 127.0.0.1:<port>.
+package() {
+  local content
+  content=$(mktemp -d "$work/content.XXXXXX")
+  "$linux/bin/varne-demo-skin" "$content" game.exe "http://127.0.0.1:$2/filelist"
+  [ $# -le 2 ] || cp "${@:3}" "$content/"
+  "$linux/bin/vpk" pack "$content" "$1" >/dev/null
+}
+# serve <image> <site> <port>: builds the site anew from the image and serves it; its process id
+# is left in $served.
+serve() {
+  rm -rf "$2"
+  "$linux/bin/varne-release" build "$1" "$2" --listen "127.0.0.1:$3" >/dev/null
+  "$linux/bin/varne-release" serve "$2" --listen "127.0.0.1:$3" >>"$work/serve.log" 2>&1 &
+  served=$!
+  pids+=("$served")
+  wait_port "$3"
+}
+
 port=$(free_port)
 install=$work/ゲーム/install
 image=$work/image
-mkdir -p "$install/データ" "$work/content"
-"$linux/bin/varne-demo-skin" "$work/content" game.exe "http://127.0.0.1:$port/filelist"
-cp "$windows/bin/rv7swap_ansi.exe" "$work/content/"
-"$linux/bin/vpk" pack "$work/content" "$install/RV7.VPK" >/dev/null
+mkdir -p "$install/データ"
+package "$install/RV7.VPK" "$port" "$windows/bin/rv7swap_ansi.exe"
 cp "$windows/bin/RV7WIN9XME.EXE" "$install/"
 printf 'level one' >"$install/データ/表.dat"
 
@@ -58,9 +78,8 @@ cp -r "$install" "$image"
 printf 'level one, patched' >"$image/データ/表.dat"
 mkdir -p "$image/新しいフォルダ"
 head -c 300000 /dev/urandom >"$image/新しいフォルダ/説明書.txt"
-"$linux/bin/varne-release" build "$image" "$work/site" --listen "127.0.0.1:$port" >/dev/null
-"$linux/bin/varne-release" serve "$work/site" --listen "127.0.0.1:$port" >"$work/serve.log" 2>&1 &
-server=$!
+serve "$image" "$work/site" "$port"
+server=$served
 
 # The user's proxy, as Windows keeps it, in front of the server.
 proxy_port=$(free_port)
@@ -74,7 +93,7 @@ User $(id -un)
 Group $(id -gn)
 CONF
 tinyproxy -d -c "$work/tinyproxy.conf" >/dev/null 2>&1 &
-proxy=$!
+pids+=($!)
 settings='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
 use_proxy() {
   wine reg add "$settings" /v ProxyEnable /t REG_DWORD /d 1 /f >/dev/null 2>&1
@@ -84,38 +103,22 @@ use_proxy() {
 expect_list_requests() {
   local seen
   seen=$(grep -c "GET http://127.0.0.1:$port/filelist HTTP/" "$work/tinyproxy.log" || true)
-  if [ "$seen" -ne "$1" ]; then
-    echo "tinyproxy saw $seen list requests, not $1, with ProxyServer $2:"
-    cat "$work/tinyproxy.log"
-    exit 1
-  fi
+  [ "$seen" -eq "$1" ] ||
+    fail "tinyproxy saw $seen list requests, not $1, with ProxyServer $2:" "$work/tinyproxy.log"
 }
 wait_port "$proxy_port"
 use_proxy "ftp=127.0.0.1:1;http=127.0.0.1:$proxy_port"
 
 status=0
-(cd "$install" && timeout 120 wine RV7WIN9XME.EXE --console </dev/null >"$work/out" 2>"$work/err") ||
-  status=$?
-failed=0
-if [ "$status" -ne 0 ]; then
-  echo "RV7WIN9XME.EXE ended with $status"
-  failed=1
-fi
-if ! diff -r "$image" "$install" >"$work/diff"; then
-  echo "the install differs from the release:"
-  cat "$work/diff"
-  failed=1
-fi
-if [ "$failed" -ne 0 ]; then
-  echo "--- standard output:"; cat "$work/out"
-  echo "--- standard error:"; cat "$work/err"
-  exit 1
-fi
+updater "$install" || status=$?
+diff -r "$image" "$install" >"$work/diff" || status="$status, and the install differs"
+[ "$status" = 0 ] ||
+  fail "RV7WIN9XME.EXE ended with $status:" "$work/diff" "$work/out" "$work/err"
 tail -n 3 "$work/err"
 echo "updated under Wine: the install is identical to the release"
 expect_list_requests 1 "http=..."
 use_proxy "127.0.0.1:$proxy_port"
-(cd "$install" && timeout 120 wine RV7WIN9XME.EXE --console </dev/null >"$work/out" 2>"$work/err")
+updater "$install"
 expect_list_requests 2 "a bare address"
 wine reg add "$settings" /v ProxyEnable /t REG_DWORD /d 0 /f >/dev/null 2>&1
 echo "the registry's proxy carried both runs"
@@ -124,11 +127,8 @@ mkdir "$work/empty"
 cp "$windows/bin/RV7WIN9XME.EXE" "$work/empty/"
 (cd "$work/empty" && LANG=C.UTF-8 timeout 60 script -qec "wine RV7WIN9XME.EXE --console" \
   /dev/null </dev/null >"$work/terminal" 2>&1) || true
-if ! grep -q 'エラーが発生しました。' "$work/terminal"; then
-  echo "the console did not show the Japanese error text:"
-  cat -v "$work/terminal"
-  exit 1
-fi
+grep -q 'エラーが発生しました。' "$work/terminal" ||
+  fail "the console did not show the Japanese error text:" "$work/terminal"
 echo "the console shows the Japanese error text"
 
 # Packages cross between the systems: what each side extracts from the other's package is what the
@@ -141,24 +141,19 @@ mkdir -p "$exchange/reference" "$exchange/linux" "$exchange/windows"
 "$linux/bin/vpk" extract "$exchange/windows.vpk" "$exchange/linux" >/dev/null
 (cd "$exchange" && wine "$windows/bin/vpk.exe" extract linux.vpk windows >/dev/null)
 for side in linux windows; do
-  if ! diff -r "$exchange/reference" "$exchange/$side" >"$work/diff"; then
-    echo "what the $side vpk extracted from the other's package differs:"
-    cat "$work/diff"
-    exit 1
-  fi
+  diff -r "$exchange/reference" "$exchange/$side" >"$work/diff" ||
+    fail "what the $side vpk extracted from the other's package differs:" "$work/diff"
 done
-[ -n "$(ls "$exchange/reference")" ] || { echo "nothing was extracted"; exit 1; }
+[ -n "$(ls "$exchange/reference")" ] || fail "nothing was extracted"
 echo "vpk.exe and the Linux vpk read each other's packages byte for byte"
 
 # varne-release.exe builds a site from the image below the Japanese-named folder into another one:
 # its list is the Linux tool's, byte for byte.
 (cd "$work" && wine "$windows/bin/varne-release.exe" build "$(winepath -w "$image")" \
   "$(winepath -w "$work/ゲーム")\\サイト" --listen "127.0.0.1:$port" >"$work/out" 2>&1) ||
-  { echo "varne-release.exe failed:"; cat "$work/out"; exit 1; }
-if ! cmp "$work/site/filelist" "$work/ゲーム/サイト/filelist"; then
-  echo "varne-release.exe listed the image otherwise than the Linux varne-release"
-  exit 1
-fi
+  fail "varne-release.exe failed:" "$work/out"
+cmp "$work/site/filelist" "$work/ゲーム/サイト/filelist" ||
+  fail "varne-release.exe listed the image otherwise than the Linux varne-release"
 echo "varne-release.exe lists Japanese names below a Japanese folder as on Linux"
 
 # varne-fetch.exe removes what it wrote of a document cut short, under a Japanese name too.
@@ -173,68 +168,48 @@ while True:
         open(sys.argv[2], "w").close()
     connection.close()
 ' "$cut_port" "$work/cut-sent" &
-cut=$!
+pids+=($!)
 wait_port "$cut_port"
 status=0
 (cd "$work/ゲーム" && wine "$windows/bin/varne-fetch.exe" "http://127.0.0.1:$cut_port/filelist" \
   -o 一部.txt >"$work/out" 2>&1) || status=$?
 if [ "$status" -ne 1 ] || [ ! -e "$work/cut-sent" ] || [ -e "$work/ゲーム/一部.txt" ]; then
-  echo "varne-fetch.exe left a cut document behind (status $status):"
-  cat "$work/out"
-  exit 1
+  fail "varne-fetch.exe left a cut document behind (status $status):" "$work/out"
 fi
-kill "$cut" && cut=""
 echo "varne-fetch.exe removes a cut document"
 
 # The updater replaced, below the Japanese-named folder: the release's new RV7WIN9XME.EXE goes in
 # through the swap program, which waits for the updater to end; no "RV7WIN9XME.SWAP" is left.
-# Serves the image again after a change, from a site built anew.
+# Serves the image again after a change.
 republish() {
   kill "$server"
   wait "$server" 2>/dev/null || true
-  rm -rf "$work/site"
-  "$linux/bin/varne-release" build "$image" "$work/site" --listen "127.0.0.1:$port" >/dev/null
-  "$linux/bin/varne-release" serve "$work/site" --listen "127.0.0.1:$port" >"$work/serve.log" 2>&1 &
-  server=$!
-  wait_port "$port"
+  serve "$image" "$work/site" "$port"
+  server=$served
 }
 printf 'next build' >>"$image/RV7WIN9XME.EXE"
 republish
-(cd "$install" && timeout 120 wine RV7WIN9XME.EXE --console </dev/null >"$work/out" 2>"$work/err")
+updater "$install"
 swapped() {
   [ ! -e "$install/RV7WIN9XME.SWAP" ] && cmp -s "$image/RV7WIN9XME.EXE" "$install/RV7WIN9XME.EXE"
 }
-for _ in $(seq 300); do swapped && break; sleep 0.1; done
-if ! swapped; then
-  echo "the updater was not replaced:"
-  ls -l "$install"
-  exit 1
-fi
+within swapped || { ls -l "$install"; fail "the updater was not replaced"; }
 echo "the swap program put the new RV7WIN9XME.EXE in place"
 
 # The package replaced: the updater starts itself again, and only the new copy, which has read the
 # new package, knows of the second release that the new package names.
 second_port=$(free_port)
-mkdir -p "$work/second-image" "$work/content3"
+mkdir -p "$work/second-image"
 printf 'read the new package' >"$work/second-image/証明.txt"
-"$linux/bin/varne-release" build "$work/second-image" "$work/second-site" \
-  --listen "127.0.0.1:$second_port" >/dev/null
-"$linux/bin/varne-release" serve "$work/second-site" --listen "127.0.0.1:$second_port" \
-  >"$work/second.log" 2>&1 &
-second=$!
-"$linux/bin/varne-demo-skin" "$work/content3" game.exe "http://127.0.0.1:$second_port/filelist"
+serve "$work/second-image" "$work/second-site" "$second_port"
 rm "$image/RV7.VPK"
-"$linux/bin/vpk" pack "$work/content3" "$image/RV7.VPK" >/dev/null
+package "$image/RV7.VPK" "$second_port"
 republish
-wait_port "$second_port"
-(cd "$install" && timeout 120 wine RV7WIN9XME.EXE --console </dev/null >"$work/out" 2>"$work/err")
+updater "$install"
 proved() { [ "$(cat "$install/証明.txt" 2>/dev/null)" = 'read the new package' ]; }
-for _ in $(seq 300); do proved && break; sleep 0.1; done
-if ! grep -q 'アップデータが更新されました。' "$work/out" || ! proved; then
-  echo "the updater did not restart with the new package:"
-  cat "$work/out" "$work/err"
+if ! grep -q 'アップデータが更新されました。' "$work/out" || ! within proved; then
   ls -l "$install"
-  exit 1
+  fail "the updater did not restart with the new package:" "$work/out" "$work/err"
 fi
 echo "after the package was replaced the restarted updater read the new one"
 
@@ -253,34 +228,31 @@ while True:
     with open(sys.argv[2], "a") as log:
         log.write("accepted\n")
 ' "$silent_port" "$work/silent.log" &
-silent=$!
-for _ in $(seq 100); do [ -e "$work/silent.log.ready" ] && break; sleep 0.1; done
+pids+=($!)
+within test -e "$work/silent.log.ready"
 single=$work/single
-mkdir -p "$single" "$work/content2"
-"$linux/bin/varne-demo-skin" "$work/content2" game.exe "http://127.0.0.1:$silent_port/filelist"
-"$linux/bin/vpk" pack "$work/content2" "$single/RV7.VPK" >/dev/null
+mkdir -p "$single"
+package "$single/RV7.VPK" "$silent_port"
 cp "$windows/bin/RV7WIN9XME.EXE" "$single/"
 accepted() { [ "$(cat "$work/silent.log" 2>/dev/null | wc -l)" -ge "$1" ]; }
-(cd "$single" && exec wine RV7WIN9XME.EXE --console </dev/null >"$work/first" 2>&1) &
-first=$!
-for _ in $(seq 300); do accepted 1 && break; sleep 0.1; done
-accepted 1 || { echo "the first copy never asked the server"; cat "$work/first"; exit 1; }
+# start_copy <output>: a copy in the single folder, in the background; its process id in $copy.
+start_copy() {
+  (cd "$single" && exec wine RV7WIN9XME.EXE --console </dev/null >"$1" 2>&1) &
+  copy=$!
+  pids+=("$copy")
+}
+start_copy "$work/first"
+within accepted 1 || fail "the first copy never asked the server" "$work/first"
 (cd "$single" && timeout 60 wine RV7WIN9XME.EXE --console </dev/null >"$work/second" 2>&1) || true
 sleep 1
-if accepted 2; then
-  echo "a second copy in the same folder ran:"
-  cat "$work/second"
-  exit 1
-fi
+! accepted 2 || fail "a second copy in the same folder ran:" "$work/second"
 echo "a second copy ended without a run"
-kill -9 "$first" 2>/dev/null || true
-wait "$first" 2>/dev/null || true
-(cd "$single" && exec wine RV7WIN9XME.EXE --console </dev/null >"$work/third" 2>&1) &
-third=$!
-for _ in $(seq 300); do accepted 2 && break; sleep 0.1; done
-kill -9 "$third" 2>/dev/null || true
-wait "$third" 2>/dev/null || true
-accepted 2 || { echo "after a killed copy the next start did not run:"; cat "$work/third"; exit 1; }
+kill -9 "$copy" 2>/dev/null || true
+wait "$copy" 2>/dev/null || true
+start_copy "$work/third"
+within accepted 2 || fail "after a killed copy the next start did not run:" "$work/third"
+kill -9 "$copy" 2>/dev/null || true
+wait "$copy" 2>/dev/null || true
 echo "after a killed copy the next start runs"
 
 # Refusals at start-up, before any request: an install whose list the silent server would hold.
@@ -292,9 +264,7 @@ expect_refusal() {  # <folder> <status> <text> <what>
   local status=0
   (cd "$1" && timeout 60 wine RV7WIN9XME.EXE --console </dev/null >"$work/out" 2>&1) || status=$?
   if [ "$status" -ne "$2" ] || ! grep -q "$3" "$work/out"; then
-    echo "$4 was not refused (status $status):"
-    cat "$work/out"
-    exit 1
+    fail "$4 was not refused (status $status):" "$work/out"
   fi
   echo "$4 was refused"
 }
@@ -306,10 +276,8 @@ if [ -n "${DISPLAY:-}" ]; then
   cp "$windows/bin/sample_window_game.exe" "$game/game.exe"
   (cd "$game" && exec wine game.exe --stay 60 </dev/null >/dev/null 2>&1) &
   game_process=$!
-  for _ in $(seq 300); do
-    xdotool search --name '^Sample Game$' >/dev/null 2>&1 && break
-    sleep 0.1
-  done
+  pids+=("$game_process")
+  within xdotool search --name '^Sample Game$' >/dev/null 2>&1 || true
   expect_refusal "$game" 2 'アップデートする際はゲームを終了してください。' "the running game"
   kill "$game_process" 2>/dev/null || true
   wait "$game_process" 2>/dev/null || true
@@ -321,16 +289,15 @@ fi
 # bits do not stop root, so the folder is mounted read-only over itself (where mounting is allowed).
 locked=$work/read-only
 refusal_install "$locked"
+read_only_text='インストールフォルダが読み込み専用フォルダになっているため'
 if mount --bind "$locked" "$locked" 2>/dev/null; then
   mounted=$locked
   mount -o remount,bind,ro "$locked"
-  expect_refusal "$locked" 1 'インストールフォルダが読み込み専用フォルダになっているため' \
-    "a read-only install folder"
+  expect_refusal "$locked" 1 "$read_only_text" "a read-only install folder"
   umount "$locked" && mounted=""
 elif [ "$(id -u)" -ne 0 ]; then
   chmod a-w "$locked"
-  expect_refusal "$locked" 1 'インストールフォルダが読み込み専用フォルダになっているため' \
-    "a read-only install folder"
+  expect_refusal "$locked" 1 "$read_only_text" "a read-only install folder"
   chmod u+w "$locked"
 else
   echo "a read-only folder is not tried: root may neither mount here nor be stopped by chmod"
