@@ -23,13 +23,6 @@ class NamedMutexTest : public testing::Test {
  protected:
   void SetUp() override { setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1); }
   void TearDown() override { unsetenv("XDG_RUNTIME_DIR"); }
-  // Replaces every lock file with what `make` puts at its path.
-  void ReplaceLocks(void (*make)(const fs::path&)) {
-    for (const auto& item : fs::directory_iterator(folder_)) {
-      fs::remove_all(item.path());
-      make(item.path());
-    }
-  }
   const test_support::TempFolder scratch_{"varne-mutex"};
   const fs::path folder_ = scratch_.GetPath();
 };
@@ -38,6 +31,7 @@ TEST_F(NamedMutexTest, OneHolderPerNameUntilItLetsGo) {
   NamedMutex first, second, long_name;
   // Names longer than a file name stay apart.
   EXPECT_EQ(long_name.Create(std::string(400, 'x') + "a"), NamedMutex::kCreated);
+  EXPECT_EQ(second.Create(std::string(400, 'x') + "a"), NamedMutex::kExists);  // held, not refused
   EXPECT_EQ(second.Create(std::string(400, 'x') + "b"), NamedMutex::kCreated);
   EXPECT_EQ(first.Create("?opt?game?RV7.EXE"), NamedMutex::kCreated);
   EXPECT_EQ(second.Create("?opt?game?RV7.EXE"), NamedMutex::kExists);
@@ -51,16 +45,17 @@ TEST_F(NamedMutexTest, NameOfAnotherKindOfObjectOrOfAnotherUser) {
   NamedMutex mutex;
   ASSERT_EQ(mutex.Create("taken"), NamedMutex::kCreated);
   mutex.Close();
-  ReplaceLocks([](const fs::path& path) { fs::create_directory(path); });
+  const fs::path lock = fs::directory_iterator(folder_)->path();
+  fs::remove(lock);
+  fs::create_directory(lock);
   EXPECT_EQ(mutex.Create("taken"), NamedMutex::kOtherKind);
   EXPECT_FALSE(mutex.IsOpen());
   mutex.Wait();  // nothing open: returns at once
 
   // Another user's file under the name: not this user's lock, so nothing to wait for.
-  ReplaceLocks([](const fs::path& path) { test_support::WriteFile(path, "1\n"); });
-  for (const auto& item : fs::directory_iterator(folder_)) {
-    if (chown(item.path().c_str(), 4242, 4242) != 0) GTEST_SKIP() << "needs to run as root";
-  }
+  fs::remove(lock);
+  test_support::WriteFile(lock, "1\n");
+  if (chown(lock.c_str(), 4242, 4242) != 0) GTEST_SKIP() << "needs to run as root";
   EXPECT_EQ(mutex.Create("taken"), NamedMutex::kCreated);
   EXPECT_FALSE(mutex.IsOpen());
 }
@@ -71,9 +66,10 @@ TEST_F(NamedMutexTest, ReleasedWhenTheHolderDiesAndNotInheritedByItsChildren) {
   const pid_t holder = fork();
   if (holder == 0) {
     NamedMutex mutex;
-    const char result = static_cast<char>(mutex.Create("crash"));
-    // A child started while holding the lock must not keep it once the holder is gone.
-    StartProcess("sleep 1", ToInternalPath(folder_.string()));
+    char result = static_cast<char>(mutex.Create("crash"));
+    // A child started (found along PATH) while holding the lock must not keep it once the holder
+    // is gone.
+    if (!StartProcess("sleep 1", ToInternalPath(folder_.string()))) result = -2;
     [[maybe_unused]] auto written = write(ready[1], &result, 1);
     pause();
     _exit(0);
