@@ -11,6 +11,8 @@
 namespace platform {
 namespace {
 
+using Windows = std::vector<TopLevelWindow>;
+
 TEST(WindowSystemTest, NoDisplayNoWindows) {
   const char* saved = getenv("DISPLAY");
   const std::string display = saved ? saved : "";
@@ -57,20 +59,13 @@ TEST_F(DesktopWindowsTest, VisibleWindowsWithTheirProcessAndActivation) {
 
   WindowSystem desktop;
   ASSERT_TRUE(desktop.HasDisplay());
-  std::vector<TopLevelWindow> windows = desktop.ListWindows();
-  ASSERT_EQ(windows.size(), 1u);
-  EXPECT_EQ(windows[0].id, shown);
-  EXPECT_EQ(windows[0].process_id, getpid());
-
+  EXPECT_EQ(desktop.ListWindows(), (Windows{{shown, getpid(), false}}));
   desktop.Activate(hidden);  // shown again, as a minimised window is restored, and on top
-  windows = desktop.ListWindows();
-  ASSERT_EQ(windows.size(), 2u);
-  EXPECT_EQ(windows[1].id, hidden);
-  EXPECT_EQ(windows[1].process_id, 4242);
+  EXPECT_EQ(desktop.ListWindows(), (Windows{{shown, getpid(), false}, {hidden, 4242, false}}));
   XDestroyWindow(client_, shown);
   XSync(client_, False);
   desktop.Activate(shown);  // gone: ignored, not fatal
-  EXPECT_EQ(desktop.ListWindows().size(), 1u);
+  EXPECT_EQ(desktop.ListWindows(), (Windows{{hidden, 4242, false}}));
 }
 
 // A window manager of the older kind lists no clients on the root, and unmaps those it has
@@ -79,13 +74,7 @@ TEST_F(DesktopWindowsTest, MinimisedClientsOfAnOlderWindowManager) {
   const Window normal = Make(100, 1), minimised = Make(101, 3);
   XMapWindow(client_, normal);
   XSync(client_, False);
-  const std::vector<TopLevelWindow> listed = WindowSystem().ListWindows();
-  ASSERT_EQ(listed.size(), 2u);
-  EXPECT_EQ(listed[0].id, normal);
-  EXPECT_FALSE(listed[0].minimised);
-  EXPECT_EQ(listed[1].id, minimised);
-  EXPECT_EQ(listed[1].process_id, 101);
-  EXPECT_TRUE(listed[1].minimised);
+  EXPECT_EQ(WindowSystem().ListWindows(), (Windows{{normal, 100, false}, {minimised, 101, true}}));
 }
 
 }  // namespace
