@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "platform/path.h"
 
@@ -16,15 +17,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ModuleOfId(int id) {
+std::optional<ProcessInfo> Listed(int id) {
   for (const ProcessInfo& process : ListProcesses()) {
-    if (process.id == id) return process.module;
+    if (process.id == id) return process;
   }
-  return {};
+  return std::nullopt;
 }
 
 TEST(ProcessListTest, ListsProcessesByModuleAndStartTime) {
-  EXPECT_EQ(ModuleOfId(getpid()), ToInternalPath(fs::read_symlink("/proc/self/exe").string()));
+  const ProcessInfo self = Listed(getpid()).value();
+  EXPECT_EQ(self.module, ToInternalPath(fs::read_symlink("/proc/self/exe").string()));
+  EXPECT_EQ(self.start_time, CurrentProcessStartTime());
+  EXPECT_GT(self.start_time, 0u);
   const fs::path folder = fs::temp_directory_path() / ("process_list_" + std::to_string(getpid()));
   fs::create_directories(folder);
   const fs::path game = folder / "Game.EXE";
@@ -36,18 +40,14 @@ TEST(ProcessListTest, ListsProcessesByModuleAndStartTime) {
   }
   // Until exec has happened the child still runs this test's module.
   const std::string module = ToInternalPath(game.string());
-  for (int i = 0; i < 500 && ModuleOfId(id) != module; ++i) usleep(2000);
-  std::uint64_t started = 0;
-  for (const ProcessInfo& process : ListProcesses()) {
-    if (process.id == id) started = process.start_time;
-  }
-  EXPECT_GE(started, CurrentProcessStartTime());
+  for (int i = 0; i < 500 && Listed(id).value_or(self).module != module; ++i) usleep(2000);
+  EXPECT_GE(Listed(id).value_or(self).start_time, self.start_time);
   // A module removed while it runs is still reported under its path.
   fs::remove_all(folder);
-  EXPECT_EQ(ModuleOfId(id), module);
+  EXPECT_EQ(Listed(id).value_or(self).module, module);
   kill(id, SIGKILL);
   waitpid(id, nullptr, 0);
-  EXPECT_EQ(ModuleOfId(id), "");
+  EXPECT_FALSE(Listed(id).has_value());
 }
 
 }  // namespace
