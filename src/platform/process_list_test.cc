@@ -1,5 +1,5 @@
-// Waiting for a process, moving a file over another and read-only folders are tested through their
-// callers: start-up's tests and the swap program's.
+// Waiting for a process and read-only folders are tested through their callers: start-up's tests
+// and the swap program's.
 #include "platform/process_list.h"
 
 #include <gtest/gtest.h>

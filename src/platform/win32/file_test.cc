@@ -58,22 +58,20 @@ TEST_F(WindowsFileTest, AbandonedReplacementsOfEndedWritersGo) {
 
 TEST_F(WindowsFileTest, StampsFullPathsAndFolders) {
   Put("a.txt", "one");
-  const std::optional<FileStamp> before = StampOf(Path("a.txt"));
-  ASSERT_TRUE(before.has_value());
-  EXPECT_EQ(before->size, 3);
-  EXPECT_LE(before->changed_ns, FileClockNow());
-  EXPECT_GT(before->changed_ns, FileClockNow() - 60'000'000'000);
+  const FileStamp before = StampOf(Path("a.txt")).value();
+  EXPECT_EQ(before.size, 3);
+  EXPECT_LE(before.changed_ns, FileClockNow());
+  EXPECT_GT(before.changed_ns, FileClockNow() - 60'000'000'000);
   Put("b.txt", "two");
   ASSERT_TRUE(MoveFileReplacing(Path("b.txt"), Path("a.txt")));
-  const std::optional<FileStamp> after = StampOf(Path("a.txt"));
-  ASSERT_TRUE(after.has_value());
-  EXPECT_NE(after->file_id, before->file_id);
-  EXPECT_EQ(after->device, before->device);
+  const FileStamp after = StampOf(Path("a.txt")).value();
+  EXPECT_NE(after.file_id, before.file_id);
+  EXPECT_EQ(after.device, before.device);
   EXPECT_FALSE(StampOf(Path("missing")).has_value());
 
   SequentialFile file;
   ASSERT_EQ(file.Open(Path("A.TXT")), SequentialOpen::kOpened);
-  EXPECT_EQ(file.Stamp(), *after);
+  EXPECT_EQ(file.Stamp(), after);
   EXPECT_EQ(SequentialFile().Open(Path()), SequentialOpen::kNotRegular);
 
   EXPECT_EQ(GetFullPath(Path("x\\.\\y\\..\\z.txt")), Path("x\\z.txt"));
