@@ -1,5 +1,8 @@
-// Case and the one-holder rule are also the single-instance check's tests (app_test).
-#include "platform/named_mutex.h"
+// What only the POSIX process code does: the process list read from /proc, and named locks kept as
+// files. Waiting for a process and read-only folders are tested through their callers: start-up's
+// tests and the swap program's; case and the one-holder rule of locks are also the single-instance
+// check's tests (app_test).
+#include "platform/process.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,9 +11,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 
+#include "platform/named_mutex.h"
 #include "platform/path.h"
-#include "platform/process.h"
+#include "platform/process_list.h"
 #include "platform/testing/scratch_folder.h"
 
 namespace platform {
@@ -18,13 +23,43 @@ namespace {
 
 namespace fs = std::filesystem;
 
+std::optional<ProcessInfo> Listed(int id) {
+  for (const ProcessInfo& process : ListProcesses()) {
+    if (process.id == id) return process;
+  }
+  return std::nullopt;
+}
+
+TEST(ProcessListTest, ListsProcessesByModuleAndStartTime) {
+  const ProcessInfo self = Listed(getpid()).value();
+  EXPECT_EQ(self.module, ToInternalPath(fs::read_symlink("/proc/self/exe").string()));
+  EXPECT_EQ(self.start_time, CurrentProcessStartTime());
+  EXPECT_GT(self.start_time, 0u);
+  const test_support::TempFolder folder("varne-process-list");
+  const fs::path game = folder.GetPath() / "Game.EXE";
+  fs::copy_file("/bin/sleep", game);
+  const pid_t id = fork();
+  if (id == 0) {
+    execl(game.c_str(), "Game.EXE", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Until exec has happened the child still runs this test's module.
+  const std::string module = ToInternalPath(game.string());
+  for (int i = 0; i < 500 && Listed(id).value_or(self).module != module; ++i) usleep(2000);
+  EXPECT_GE(Listed(id).value_or(self).start_time, self.start_time);
+  // A module removed while it runs is still reported under its path.
+  fs::remove(game);
+  EXPECT_EQ(Listed(id).value_or(self).module, module);
+  kill(id, SIGKILL);
+  waitpid(id, nullptr, 0);
+  EXPECT_FALSE(Listed(id).has_value());
+}
+
 // Every test keeps its locks in a folder of its own.
-class NamedMutexTest : public testing::Test {
+class NamedMutexTest : public test_support::ScratchFolderTest {
  protected:
-  void SetUp() override { setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1); }
+  void SetUp() override { setenv("XDG_RUNTIME_DIR", root_.c_str(), 1); }
   void TearDown() override { unsetenv("XDG_RUNTIME_DIR"); }
-  const test_support::TempFolder scratch_{"varne-mutex"};
-  const fs::path folder_ = scratch_.GetPath();
 };
 
 TEST_F(NamedMutexTest, OneHolderPerNameUntilItLetsGo) {
@@ -45,7 +80,7 @@ TEST_F(NamedMutexTest, NameOfAnotherKindOfObjectOrOfAnotherUser) {
   NamedMutex mutex;
   ASSERT_EQ(mutex.Create("taken"), NamedMutex::kCreated);
   mutex.Close();
-  const fs::path lock = fs::directory_iterator(folder_)->path();
+  const fs::path lock = fs::directory_iterator(root_)->path();
   fs::remove(lock);
   fs::create_directory(lock);
   EXPECT_EQ(mutex.Create("taken"), NamedMutex::kOtherKind);
@@ -68,7 +103,7 @@ TEST_F(NamedMutexTest, ReleasedWhenTheHolderDiesAndNotInheritedByItsChildren) {
     NamedMutex mutex;
     char result = static_cast<char>(mutex.Create("crash"));
     // Started while the lock is held; found along PATH.
-    if (!StartProcess("sleep 5", ToInternalPath(folder_.string()))) result = -2;
+    if (!StartProcess("sleep 5", Path())) result = -2;
     [[maybe_unused]] auto written = write(ready[1], &result, 1);
     pause();
     _exit(0);

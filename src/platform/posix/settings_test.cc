@@ -1,5 +1,5 @@
-#include "platform/desktop_windows.h"
-
+// What only the POSIX desktop and settings code does: top-level windows from the X server, and the
+// user's proxy from the environment.
 #include <gtest/gtest.h>
 
 // After gtest: Xlib defines None and other plain names as macros.
@@ -7,6 +7,9 @@
 #include <X11/Xlib.h>
 #include <stdlib.h>
 #include <unistd.h>
+
+#include "platform/desktop_windows.h"
+#include "platform/proxy_settings.h"
 
 namespace platform {
 namespace {
@@ -75,6 +78,19 @@ TEST_F(DesktopWindowsTest, MinimisedClientsOfAnOlderWindowManager) {
   XMapWindow(client_, normal);
   XSync(client_, False);
   EXPECT_EQ(WindowSystem().ListWindows(), (Windows{{normal, 100, false}, {minimised, 101, true}}));
+}
+
+// How the address is cut from a URL, and an empty value, are the proxy discovery's tests
+// (update_test), which set http_proxy alone.
+TEST(ProxySettingsTest, UpperCaseVariableStandsInForTheLowerCaseOne) {
+  unsetenv("http_proxy");
+  setenv("HTTP_PROXY", "proxy.example:3128", 1);
+  EXPECT_EQ(ReadUserProxySettings().value().server, "proxy.example:3128");
+  setenv("http_proxy", "", 1);
+  EXPECT_FALSE(ReadUserProxySettings().value().enabled);
+  unsetenv("http_proxy");
+  unsetenv("HTTP_PROXY");
+  EXPECT_FALSE(ReadUserProxySettings().has_value());
 }
 
 }  // namespace
