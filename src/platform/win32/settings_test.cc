@@ -32,16 +32,14 @@ TEST(WindowsSettingsTest, ProxySettingsComeFromTheRegistry) {
   ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "ProxyEnable", REG_DWORD, &on, sizeof on),
             ERROR_SUCCESS);
   RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "ProxyServer", REG_SZ, server, sizeof server);
-  std::optional<ProxySettings> settings = ReadUserProxySettings();
-  ASSERT_TRUE(settings.has_value());
-  EXPECT_TRUE(settings->enabled);
-  EXPECT_EQ(settings->server, server);
+  ProxySettings settings = ReadUserProxySettings().value();
+  EXPECT_TRUE(settings.enabled);
+  EXPECT_EQ(settings.server, server);
   RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, "ProxyEnable");
   RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, "ProxyServer");
-  settings = ReadUserProxySettings();
-  ASSERT_TRUE(settings.has_value());
-  EXPECT_FALSE(settings->enabled);
-  EXPECT_EQ(settings->server, "");
+  settings = ReadUserProxySettings().value();
+  EXPECT_FALSE(settings.enabled);
+  EXPECT_EQ(settings.server, "");
 }
 
 TEST(WindowsSettingsTest, TopLevelWindowsOfTheDesktop) {
