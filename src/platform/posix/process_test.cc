@@ -62,7 +62,18 @@ class NamedMutexTest : public test_support::ScratchFolderTest {
   void TearDown() override { unsetenv("XDG_RUNTIME_DIR"); }
 };
 
-TEST_F(NamedMutexTest, OneHolderPerNameUntilItLetsGo) {
+TEST_F(NamedMutexTest, CreateTellsWhoHoldsTheName) {
+  NamedMutex mutex;
+  ASSERT_EQ(mutex.Create("taken"), NamedMutex::kCreated);
+  mutex.Close();
+  // A name that another kind of object holds.
+  const fs::path lock = fs::directory_iterator(root_)->path();
+  fs::remove(lock);
+  fs::create_directory(lock);
+  EXPECT_EQ(mutex.Create("taken"), NamedMutex::kOtherKind);
+  EXPECT_FALSE(mutex.IsOpen());
+  mutex.Wait();  // nothing open: returns at once
+
   NamedMutex first, second, long_name;
   // Names longer than a file name stay apart.
   EXPECT_EQ(long_name.Create(std::string(400, 'x') + "a"), NamedMutex::kCreated);
@@ -74,18 +85,6 @@ TEST_F(NamedMutexTest, OneHolderPerNameUntilItLetsGo) {
   // Create again releases what was held before.
   EXPECT_EQ(first.Create("another"), NamedMutex::kCreated);
   EXPECT_EQ(second.Create("?opt?game?RV7.EXE"), NamedMutex::kCreated);
-}
-
-TEST_F(NamedMutexTest, NameOfAnotherKindOfObjectOrOfAnotherUser) {
-  NamedMutex mutex;
-  ASSERT_EQ(mutex.Create("taken"), NamedMutex::kCreated);
-  mutex.Close();
-  const fs::path lock = fs::directory_iterator(root_)->path();
-  fs::remove(lock);
-  fs::create_directory(lock);
-  EXPECT_EQ(mutex.Create("taken"), NamedMutex::kOtherKind);
-  EXPECT_FALSE(mutex.IsOpen());
-  mutex.Wait();  // nothing open: returns at once
 
   // Another user's file under the name: not this user's lock, so nothing to wait for.
   fs::remove(lock);

@@ -17,14 +17,13 @@ namespace {
 using Windows = std::vector<TopLevelWindow>;
 
 TEST(WindowSystemTest, NoDisplayNoWindows) {
-  const char* saved = getenv("DISPLAY");
-  const std::string display = saved ? saved : "";
+  const std::string display = getenv("DISPLAY") ? getenv("DISPLAY") : "";
   unsetenv("DISPLAY");
   WindowSystem desktop;
   EXPECT_FALSE(desktop.HasDisplay());
   EXPECT_TRUE(desktop.ListWindows().empty());
   desktop.Activate(1);
-  if (saved) setenv("DISPLAY", display.c_str(), 1);
+  if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
 }
 
 // The tests below run on a private X server (tests/window); skipped where there is no display.
