@@ -13,6 +13,8 @@ struct TopLevelWindow {
   WindowId id;
   int process_id;
   bool minimised;
+
+  bool operator==(const TopLevelWindow&) const = default;
 };
 
 // A connection to the desktop, opened by the constructor. Not copyable; one thread at a time.

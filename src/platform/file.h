@@ -124,6 +124,8 @@ bool RemoveFile(const std::string& internal);
 struct DirectoryItem {
   std::string name;
   bool is_directory;
+
+  bool operator==(const DirectoryItem&) const = default;
 };
 // The files and folders in a folder, without "." and ".." and without pipes, sockets, devices and
 // links to folders, in the order the system lists them; false when the folder cannot be listed.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/file_move.h"
+#include "platform/file_stamp.h"
 #include "platform/testing/scratch_folder.h"
 
 namespace platform {
@@ -11,8 +12,8 @@ namespace {
 
 using FileTest = test_support::ScratchFolderTest;
 
-// How each refusal is classified is the storage layer's DefaultFile test; a full disk is the file
-// system's (both through platform::File).
+// How each refusal is classified, and readers kept out by a writer, are the storage layer's
+// DefaultFile test.
 TEST_F(FileTest, ReadersThatDenyWritingShareAndKeepWritersOut) {
   Put("shared.bin", "x");
   const std::string path = Path("shared.bin");
@@ -26,6 +27,17 @@ TEST_F(FileTest, ReadersThatDenyWritingShareAndKeepWritersOut) {
             OpenError::kDenied);
   EXPECT_FALSE(writer.IsOpen());
   EXPECT_EQ(Get("shared.bin"), "x");
+  reader.Close();
+  other_reader.Close();
+  ASSERT_EQ(writer.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kOpenExisting),
+            OpenError::kNone);
+  EXPECT_EQ(SequentialFile().Open(path), SequentialOpen::kFailed);
+  // Readers that deny nothing still read while it is written.
+  EXPECT_EQ(reader.Open(path, Access::kRead, Share::kReadWrite, Disposition::kOpenExisting),
+            OpenError::kNone);
+  // Others may still rename or remove a file that is held, as on Linux.
+  EXPECT_TRUE(MoveFileReplacing(path, Path("moved.bin")));
+  EXPECT_TRUE(RemoveFile(Path("moved.bin")));
 }
 
 // A full disk is the storage tests' (through platform::File on both systems).
@@ -54,8 +66,7 @@ TEST_F(FileTest, ReplacementsAndJapaneseNames) {
   ASSERT_TRUE(MakeDirectory(folder));
   EXPECT_FALSE(MakeDirectory(folder));
   const std::string name = folder + "\\ソ連.txt";  // "ソ" is 0x83 0x5C in code page 932
-  for (const char* text : {"first", "second"}) {
-    const std::string bytes = text;
+  for (const std::string bytes : {"first", "second"}) {
     ReplacementFile file;
     ASSERT_TRUE(file.Create(name));
     ASSERT_EQ(file.Write(bytes.data(), bytes.size()), bytes.size());
@@ -70,14 +81,11 @@ TEST_F(FileTest, ReplacementsAndJapaneseNames) {
   EXPECT_EQ(ReadWholeFile(name), "second");
   std::vector<DirectoryItem> items;
   ASSERT_TRUE(ListDirectory(folder, &items));
-  ASSERT_EQ(items.size(), 1u);
-  EXPECT_EQ(items[0].name, "ソ連.txt");
-  EXPECT_FALSE(items[0].is_directory);
+  EXPECT_EQ(items, (std::vector<DirectoryItem>{{"ソ連.txt", false}}));
   EXPECT_FALSE(ListDirectory(Path("nothing"), &items));
   std::vector<DirectoryItem> top;
   ASSERT_TRUE(ListDirectory(Path(), &top));
-  ASSERT_EQ(top.size(), 1u);
-  EXPECT_TRUE(top[0].is_directory);
+  EXPECT_EQ(top, (std::vector<DirectoryItem>{{"表示フォルダ", true}}));
   EXPECT_TRUE(IsDirectory(Path("表示フォルダ\\")));
   EXPECT_FALSE(IsDirectory(name));
 

@@ -2,7 +2,6 @@
 #include "platform/file.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -14,41 +13,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class PosixFileTest : public ::testing::Test {
- protected:
-  std::string Internal(const std::string& name) { return ToInternalPath((root_ / name).string()); }
-  void Put(const std::string& name, const std::string& bytes) {
-    test_support::WriteFile(root_ / name, bytes);
-  }
-  unsigned Mode(const std::string& name) {
-    struct stat info;
-    return ::stat((root_ / name).c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-  }
-
-  test_support::TempFolder folder_{"varne-file"};
-  const fs::path root_ = folder_.GetPath();
-};
+using PosixFileTest = test_support::ScratchFolderTest;
 
 TEST_F(PosixFileTest, NamesAreFoundWithoutRegardToCase) {
-  Put("Game/Data/RV7.vpk", "package");
-  File file;
-  ASSERT_EQ(file.Open(Internal("game\\DATA\\rv7.VPK"), Access::kRead, Share::kReadWrite,
-                      Disposition::kOpenExisting),
-            OpenError::kNone);
-  char bytes[16] = {};
-  EXPECT_EQ(file.Read(bytes, sizeof bytes), 7);
-  EXPECT_EQ(std::string(bytes), "package");
-  EXPECT_EQ(ResolvePath(Internal("GAME\\data\\")), (root_ / "Game/Data/").string());
+  Put("Game\\Data\\RV7.vpk", "package");
+  EXPECT_EQ(ReadWholeFile(Path("game\\DATA\\rv7.VPK")), "package");
+  EXPECT_EQ(ResolvePath(Path("GAME\\data\\")), (root_ / "Game/Data/").string());
   // A new name keeps the case it was given, below the folders found without regard to case.
-  EXPECT_EQ(ResolvePath(Internal("GAME\\New\\File.TXT")), (root_ / "Game/New/File.TXT").string());
-  ASSERT_EQ(file.Open(Internal("game\\NewFile.txt"), Access::kWrite, Share::kReadWrite,
-                      Disposition::kCreateNew),
-            OpenError::kNone);
-  EXPECT_TRUE(fs::exists(root_ / "Game/NewFile.txt"));
+  EXPECT_EQ(ResolvePath(Path("GAME\\New\\File.TXT")), (root_ / "Game/New/File.TXT").string());
   // A folder renamed to another case after it was found is found again under its new name.
   fs::rename(root_ / "Game/Data", root_ / "Game/DATA2");
   fs::rename(root_ / "Game/DATA2", root_ / "Game/dAtA");
-  EXPECT_EQ(ResolvePath(Internal("game\\DATA\\rv7.VPK")), (root_ / "Game/dAtA/RV7.vpk").string());
+  EXPECT_EQ(ResolvePath(Path("game\\DATA\\rv7.VPK")), (root_ / "Game/dAtA/RV7.vpk").string());
 }
 
 TEST_F(PosixFileTest, FullPathsAndModes) {
@@ -64,9 +40,10 @@ TEST_F(PosixFileTest, FullPathsAndModes) {
   // Replacements of plain text are not made executable; kept modes and new programs' execute bits
   // are the update run's tests (update_test).
   ReplacementFile file;
-  ASSERT_TRUE(file.Create(Internal("notes.txt")));
+  ASSERT_TRUE(file.Create(Path("notes.txt")));
   ASSERT_TRUE(file.Commit());
-  EXPECT_EQ(Mode("notes.txt") & 0111, 0u);
+  const fs::perms execute = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+  EXPECT_EQ(fs::status(Native("notes.txt")).permissions() & execute, fs::perms::none);
 }
 
 }  // namespace

@@ -1,32 +1,125 @@
+// What only the POSIX process code does: the process list read from /proc, and named locks kept as
+// files. Waiting for a process and read-only folders are tested through their callers: start-up's
+// tests and the swap program's; case and the one-holder rule of locks are also the single-instance
+// check's tests (app_test).
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 
+#include "platform/named_mutex.h"
 #include "platform/path.h"
+#include "platform/process_list.h"
 #include "platform/testing/scratch_folder.h"
 
 namespace platform {
 namespace {
 
-TEST(ProcessTest, StartsAProgramInItsFolderWithoutRegardToCase) {
-  namespace fs = std::filesystem;
-  const test_support::TempFolder scratch("varne-process");
-  const fs::path folder = scratch.GetPath(), script = folder / "Bin" / "Game.sh";
-  test_support::WriteFile(
-      script, "#!/bin/sh\nfor a in \"$PWD\" \"$@\"; do echo \"[$a]\"; done >x\nmv x started.txt\n");
-  chmod(script.c_str(), 0755);
-  const std::string directory = ToInternalPath(folder.string());
-  ASSERT_TRUE(StartProcess("bin\\GAME.SH one \"two words\"", directory));
-  for (int i = 0; i < 200 && !fs::exists(folder / "started.txt"); ++i) usleep(10000);
-  EXPECT_EQ(test_support::ReadFile(folder / "started.txt"),
-            "[" + folder.string() + "]\n[one]\n[two words]\n");
-  EXPECT_FALSE(StartProcess("missing\\game.exe", directory));
-  EXPECT_FALSE(StartProcess("no-such-program-anywhere", directory));
-  EXPECT_TRUE(StartProcess("true", directory));  // found along PATH
+namespace fs = std::filesystem;
+
+std::optional<ProcessInfo> Listed(int id) {
+  for (const ProcessInfo& process : ListProcesses()) {
+    if (process.id == id) return process;
+  }
+  return std::nullopt;
+}
+
+TEST(ProcessListTest, ListsProcessesByModuleAndStartTime) {
+  const ProcessInfo self = Listed(getpid()).value();
+  EXPECT_EQ(self.module, ToInternalPath(fs::read_symlink("/proc/self/exe").string()));
+  EXPECT_EQ(self.start_time, CurrentProcessStartTime());
+  EXPECT_GT(self.start_time, 0u);
+  const test_support::TempFolder folder("varne-process-list");
+  const fs::path game = folder.GetPath() / "Game.EXE";
+  fs::copy_file("/bin/sleep", game);
+  const pid_t id = fork();
+  if (id == 0) {
+    execl(game.c_str(), "Game.EXE", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Until exec has happened the child still runs this test's module.
+  const std::string module = ToInternalPath(game.string());
+  for (int i = 0; i < 500 && Listed(id).value_or(self).module != module; ++i) usleep(2000);
+  EXPECT_GE(Listed(id).value_or(self).start_time, self.start_time);
+  // A module removed while it runs is still reported under its path.
+  fs::remove(game);
+  EXPECT_EQ(Listed(id).value_or(self).module, module);
+  kill(id, SIGKILL);
+  waitpid(id, nullptr, 0);
+  EXPECT_FALSE(Listed(id).has_value());
+}
+
+// Every test keeps its locks in a folder of its own.
+class NamedMutexTest : public test_support::ScratchFolderTest {
+ protected:
+  void SetUp() override { setenv("XDG_RUNTIME_DIR", root_.c_str(), 1); }
+  void TearDown() override { unsetenv("XDG_RUNTIME_DIR"); }
+};
+
+TEST_F(NamedMutexTest, CreateTellsWhoHoldsTheName) {
+  NamedMutex mutex;
+  ASSERT_EQ(mutex.Create("taken"), NamedMutex::kCreated);
+  mutex.Close();
+  // A name that another kind of object holds.
+  const fs::path lock = fs::directory_iterator(root_)->path();
+  fs::remove(lock);
+  fs::create_directory(lock);
+  EXPECT_EQ(mutex.Create("taken"), NamedMutex::kOtherKind);
+  EXPECT_FALSE(mutex.IsOpen());
+  mutex.Wait();  // nothing open: returns at once
+
+  NamedMutex first, second, long_name;
+  // Names longer than a file name stay apart.
+  EXPECT_EQ(long_name.Create(std::string(400, 'x') + "a"), NamedMutex::kCreated);
+  EXPECT_EQ(second.Create(std::string(400, 'x') + "a"), NamedMutex::kExists);  // held, not refused
+  EXPECT_EQ(second.Create(std::string(400, 'x') + "b"), NamedMutex::kCreated);
+  EXPECT_EQ(first.Create("?opt?game?RV7.EXE"), NamedMutex::kCreated);
+  EXPECT_EQ(second.Create("?opt?game?RV7.EXE"), NamedMutex::kExists);
+  EXPECT_EQ(second.HolderProcessId(), getpid());
+  // Create again releases what was held before.
+  EXPECT_EQ(first.Create("another"), NamedMutex::kCreated);
+  EXPECT_EQ(second.Create("?opt?game?RV7.EXE"), NamedMutex::kCreated);
+
+  // Another user's file under the name: not this user's lock, so nothing to wait for.
+  fs::remove(lock);
+  test_support::WriteFile(lock, "1\n");
+  if (chown(lock.c_str(), 4242, 4242) != 0) GTEST_SKIP() << "needs to run as root";
+  EXPECT_EQ(mutex.Create("taken"), NamedMutex::kCreated);
+  EXPECT_FALSE(mutex.IsOpen());
+}
+
+TEST_F(NamedMutexTest, ReleasedWhenTheHolderDiesAndNotInheritedByItsChildren) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    NamedMutex mutex;
+    char result = static_cast<char>(mutex.Create("crash"));
+    // Started while the lock is held; found along PATH.
+    if (!StartProcess("sleep 5", Path())) result = -2;
+    [[maybe_unused]] auto written = write(ready[1], &result, 1);
+    pause();
+    _exit(0);
+  }
+  char result = -1;
+  ASSERT_EQ(read(ready[0], &result, 1), 1);
+  EXPECT_EQ(result, NamedMutex::kCreated);
+  NamedMutex mutex;
+  EXPECT_EQ(mutex.Create("crash"), NamedMutex::kExists);
+  EXPECT_EQ(mutex.HolderProcessId(), holder);
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  // Free at once: the child that the holder started does not keep it.
+  EXPECT_EQ(mutex.Create("crash"), NamedMutex::kCreated);
+  EXPECT_EQ(mutex.HolderProcessId(), getpid());
+  close(ready[0]);
+  close(ready[1]);
 }
 
 }  // namespace

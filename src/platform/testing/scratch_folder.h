@@ -35,10 +35,10 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& byte
 // have made it read-only) when the object goes.
 class TempFolder {
  public:
-  explicit TempFolder(const std::string& prefix = "varne-test") {
+  explicit TempFolder(const std::filesystem::path& prefix = "varne-test") {
     std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            (prefix + "-" + std::to_string(random()) + std::to_string(random()));
+    path_ = std::filesystem::temp_directory_path() / prefix;
+    path_ += "-" + std::to_string(random()) + std::to_string(random());
     std::filesystem::create_directories(path_);
   }
   ~TempFolder() {
@@ -55,22 +55,10 @@ class TempFolder {
   std::filesystem::path path_;
 };
 
-// A fresh folder per test, named after the test below a folder with a Japanese name, for the
-// platform tests of both systems. Paths are given in the internal form, in the system's narrow
-// text, as the platform layer takes them.
+// A fresh folder per test with a Japanese name, for the platform tests of both systems. Paths are
+// given in the internal form, in the system's narrow text, as the platform layer takes them.
 class ScratchFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    root_ = std::filesystem::temp_directory_path() / platform::ToFilesystemPath("varne_表_" + test);
-    std::filesystem::remove_all(root_);
-    std::filesystem::create_directories(root_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-  }
-
   // A name below the scratch folder ("a\\b.txt"); the folder itself when empty.
   std::string Path(const std::string& name = "") const {
     const std::string path = platform::ToInternalPath(platform::FilesystemPathText(root_));
@@ -99,7 +87,8 @@ class ScratchFolderTest : public ::testing::Test {
         Native(name));
   }
 
-  std::filesystem::path root_;
+  const TempFolder folder_{platform::ToFilesystemPath("varne_表")};
+  const std::filesystem::path root_ = folder_.GetPath();
 };
 
 }  // namespace test_support

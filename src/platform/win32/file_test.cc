@@ -4,7 +4,7 @@
 #include <windows.h>
 #undef GetModuleFileName  // platform::GetModuleFileName, not the system's macro
 
-#include <algorithm>
+#include <tuple>
 
 #include "platform/file_move.h"
 #include "platform/file_stamp.h"
@@ -16,47 +16,26 @@ namespace {
 
 using WindowsFileTest = test_support::ScratchFolderTest;
 
-// Sharing is the system's own: a denying share refuses every writer, whichever code opens it,
-// and a writer that denies writing keeps the readers that deny it out.
-TEST_F(WindowsFileTest, DenyWriteSharingRefusesConflictingOpens) {
-  Put("shared.bin", "x");
-  const std::string path = Path("shared.bin");
-  File reader, writer, free_writer;
-  ASSERT_EQ(reader.Open(path, Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
-            OpenError::kNone);
-  EXPECT_EQ(free_writer.Open(path, Access::kWrite, Share::kReadWrite, Disposition::kOpenExisting),
-            OpenError::kDenied);
-  reader.Close();
-  ASSERT_EQ(writer.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kOpenExisting),
-            OpenError::kNone);
-  EXPECT_EQ(reader.Open(path, Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
-            OpenError::kDenied);
-  SequentialFile digest_reader;
-  EXPECT_EQ(digest_reader.Open(path), SequentialOpen::kFailed);
-  // Readers that deny nothing still read while it is written.
-  EXPECT_EQ(reader.Open(path, Access::kRead, Share::kReadWrite, Disposition::kOpenExisting),
-            OpenError::kNone);
-}
-
 TEST_F(WindowsFileTest, OpenFailuresAreClassified) {
   Put("there.txt", "x");
   std::filesystem::create_directories(root_ / "folder");
-  struct Case {
-    std::string path;
-    Disposition disposition;
-    OpenError expected;
-  };
-  const Case cases[] = {
+  // Sharing is the system's own: a reader that denies writing refuses even writers that deny
+  // nothing.
+  File reader;
+  ASSERT_EQ(
+      reader.Open(Path("there.txt"), Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
+      OpenError::kNone);
+  const std::tuple<std::string, Disposition, OpenError> cases[] = {
       {Path("there.txt"), Disposition::kCreateNew, OpenError::kExists},
+      {Path("there.txt"), Disposition::kOpenExisting, OpenError::kDenied},
       {Path("missing.txt"), Disposition::kOpenExisting, OpenError::kOther},
       {Path("folder"), Disposition::kOpenExisting, OpenError::kOther},
       {Path("NUL"), Disposition::kOpenExisting, OpenError::kOther},
       {Path("con.txt"), Disposition::kOpenAlways, OpenError::kOther},
   };
-  for (const Case& c : cases) {
+  for (const auto& [path, disposition, expected] : cases) {
     File file;
-    EXPECT_EQ(file.Open(c.path, Access::kWrite, Share::kReadWrite, c.disposition), c.expected)
-        << c.path;
+    EXPECT_EQ(file.Open(path, Access::kWrite, Share::kReadWrite, disposition), expected) << path;
     EXPECT_FALSE(file.IsOpen());
   }
   EXPECT_TRUE(IsSpecialFile(Path("nul")));
@@ -79,22 +58,20 @@ TEST_F(WindowsFileTest, AbandonedReplacementsOfEndedWritersGo) {
 
 TEST_F(WindowsFileTest, StampsFullPathsAndFolders) {
   Put("a.txt", "one");
-  const std::optional<FileStamp> before = StampOf(Path("a.txt"));
-  ASSERT_TRUE(before.has_value());
-  EXPECT_EQ(before->size, 3);
-  EXPECT_LE(before->changed_ns, FileClockNow());
-  EXPECT_GT(before->changed_ns, FileClockNow() - 60'000'000'000);
+  const FileStamp before = StampOf(Path("a.txt")).value();
+  EXPECT_EQ(before.size, 3);
+  EXPECT_LE(before.changed_ns, FileClockNow());
+  EXPECT_GT(before.changed_ns, FileClockNow() - 60'000'000'000);
   Put("b.txt", "two");
   ASSERT_TRUE(MoveFileReplacing(Path("b.txt"), Path("a.txt")));
-  const std::optional<FileStamp> after = StampOf(Path("a.txt"));
-  ASSERT_TRUE(after.has_value());
-  EXPECT_NE(after->file_id, before->file_id);
-  EXPECT_EQ(after->device, before->device);
+  const FileStamp after = StampOf(Path("a.txt")).value();
+  EXPECT_NE(after.file_id, before.file_id);
+  EXPECT_EQ(after.device, before.device);
   EXPECT_FALSE(StampOf(Path("missing")).has_value());
 
   SequentialFile file;
   ASSERT_EQ(file.Open(Path("A.TXT")), SequentialOpen::kOpened);
-  EXPECT_EQ(file.Stamp(), *after);
+  EXPECT_EQ(file.Stamp(), after);
   EXPECT_EQ(SequentialFile().Open(Path()), SequentialOpen::kNotRegular);
 
   EXPECT_EQ(GetFullPath(Path("x\\.\\y\\..\\z.txt")), Path("x\\z.txt"));

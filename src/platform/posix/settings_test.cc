@@ -1,5 +1,5 @@
-#include "platform/desktop_windows.h"
-
+// What only the POSIX desktop and settings code does: top-level windows from the X server, and the
+// user's proxy from the environment.
 #include <gtest/gtest.h>
 
 // After gtest: Xlib defines None and other plain names as macros.
@@ -8,18 +8,22 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "platform/desktop_windows.h"
+#include "platform/proxy_settings.h"
+
 namespace platform {
 namespace {
 
+using Windows = std::vector<TopLevelWindow>;
+
 TEST(WindowSystemTest, NoDisplayNoWindows) {
-  const char* saved = getenv("DISPLAY");
-  const std::string display = saved ? saved : "";
+  const std::string display = getenv("DISPLAY") ? getenv("DISPLAY") : "";
   unsetenv("DISPLAY");
   WindowSystem desktop;
   EXPECT_FALSE(desktop.HasDisplay());
   EXPECT_TRUE(desktop.ListWindows().empty());
   desktop.Activate(1);
-  if (saved) setenv("DISPLAY", display.c_str(), 1);
+  if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
 }
 
 // The tests below run on a private X server (tests/window); skipped where there is no display.
@@ -57,20 +61,13 @@ TEST_F(DesktopWindowsTest, VisibleWindowsWithTheirProcessAndActivation) {
 
   WindowSystem desktop;
   ASSERT_TRUE(desktop.HasDisplay());
-  std::vector<TopLevelWindow> windows = desktop.ListWindows();
-  ASSERT_EQ(windows.size(), 1u);
-  EXPECT_EQ(windows[0].id, shown);
-  EXPECT_EQ(windows[0].process_id, getpid());
-
+  EXPECT_EQ(desktop.ListWindows(), (Windows{{shown, getpid(), false}}));
   desktop.Activate(hidden);  // shown again, as a minimised window is restored, and on top
-  windows = desktop.ListWindows();
-  ASSERT_EQ(windows.size(), 2u);
-  EXPECT_EQ(windows[1].id, hidden);
-  EXPECT_EQ(windows[1].process_id, 4242);
+  EXPECT_EQ(desktop.ListWindows(), (Windows{{shown, getpid(), false}, {hidden, 4242, false}}));
   XDestroyWindow(client_, shown);
   XSync(client_, False);
   desktop.Activate(shown);  // gone: ignored, not fatal
-  EXPECT_EQ(desktop.ListWindows().size(), 1u);
+  EXPECT_EQ(desktop.ListWindows(), (Windows{{hidden, 4242, false}}));
 }
 
 // A window manager of the older kind lists no clients on the root, and unmaps those it has
@@ -79,13 +76,20 @@ TEST_F(DesktopWindowsTest, MinimisedClientsOfAnOlderWindowManager) {
   const Window normal = Make(100, 1), minimised = Make(101, 3);
   XMapWindow(client_, normal);
   XSync(client_, False);
-  const std::vector<TopLevelWindow> listed = WindowSystem().ListWindows();
-  ASSERT_EQ(listed.size(), 2u);
-  EXPECT_EQ(listed[0].id, normal);
-  EXPECT_FALSE(listed[0].minimised);
-  EXPECT_EQ(listed[1].id, minimised);
-  EXPECT_EQ(listed[1].process_id, 101);
-  EXPECT_TRUE(listed[1].minimised);
+  EXPECT_EQ(WindowSystem().ListWindows(), (Windows{{normal, 100, false}, {minimised, 101, true}}));
+}
+
+// How the address is cut from a URL, and an empty value, are the proxy discovery's tests
+// (update_test), which set http_proxy alone.
+TEST(ProxySettingsTest, UpperCaseVariableStandsInForTheLowerCaseOne) {
+  unsetenv("http_proxy");
+  setenv("HTTP_PROXY", "proxy.example:3128", 1);
+  EXPECT_EQ(ReadUserProxySettings().value().server, "proxy.example:3128");
+  setenv("http_proxy", "", 1);
+  EXPECT_FALSE(ReadUserProxySettings().value().enabled);
+  unsetenv("http_proxy");
+  unsetenv("HTTP_PROXY");
+  EXPECT_FALSE(ReadUserProxySettings().has_value());
 }
 
 }  // namespace
