@@ -56,7 +56,6 @@ Reply SilentAfter(const std::string& head) { return {{head, "never sent"}, kSile
 Reply Whole(const std::string& body, bool announce = true) { return {{Answer(body, announce)}}; }
 
 TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
-  // The release: one small file, then one larger.
   const std::string two_bytes(100000, 't');
   const std::string list =
       "1::one.txt:3:" + Md5Of("one") + "\r\n1::two.bin:100000:" + Md5Of(two_bytes) + "\r\n";
@@ -74,7 +73,6 @@ TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
   } stalls[] = {
       {"connecting", {}, 0, 0, "HttpClient : connect error : no connection within 700 ms.", false},
       {"inside the header", {SilentAfter("HTTP/1.0 200 OK\r\nContent-Le")}, 1, 0, in_header, false},
-      {"between files", {whole_list, one, SilentAfter("")}, 3, 0, in_header, true},
       {"inside the body", {whole_list, one, SilentAfter(half_of_two)}, 3, 1, in_body, true},
   };
   for (const auto& stall : stalls) {
@@ -111,7 +109,7 @@ TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
         EXPECT_LT(Clock::now() - quit_at, std::chrono::milliseconds(400)) << stall.stage;
         // The failure is reported last, with the counts of the run.
         EXPECT_EQ(manager.Wait(0), DownloadManager::kIdle);
-        EXPECT_NE(manager.GetErrorMessage(), "");
+        EXPECT_EQ(manager.GetErrorMessage(), "HttpClient : Abort by User.") << stall.stage;
         EXPECT_EQ(log.Get().back().text, manager.GetErrorMessage()) << stall.stage;
         EXPECT_EQ(log.Get().back().done, stall.one_installed ? 1 : 0) << stall.stage;
       }
@@ -222,17 +220,16 @@ TEST(HostileServerTest, ServeKeepsServingAtItsThreadLimit) {
   // Once the crowd has gone the server serves again, as soon as its workers have drained the
   // closed connections still queued (each may be refused until then).
   connections.clear();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   HttpClient client;
   const auto served = [&] {
     try {
       client.Request("http://127.0.0.1:" + std::to_string(port) + "/filelist");
       return true;
     } catch (const Exception&) {
-      return std::chrono::steady_clock::now() > deadline;
+      return false;
     }
   };
-  while (!served()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(Eventually(served, 10));
   EXPECT_EQ(client.GetDataSize(), ReadFile(site.GetPath() / "filelist").size());
 }
 
