@@ -15,8 +15,7 @@ class ProxyDiscoveryTest : public testing::Test {
     unsetenv("HTTP_PROXY");
   }
   void TearDown() override {
-    unsetenv("http_proxy");
-    unsetenv("HTTP_PROXY");
+    SetUp();
     std::filesystem::remove(path_);
   }
 

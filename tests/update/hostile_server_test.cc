@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <new>
 #include <optional>
 #include <thread>
@@ -56,52 +55,25 @@ using Clock = std::chrono::steady_clock;
 Reply SilentAfter(const std::string& head) { return {{head, "never sent"}, kSilent}; }
 Reply Whole(const std::string& body, bool announce = true) { return {{Answer(body, announce)}}; }
 
-// The moment the user quits, from the reports so far and the requests the server saw.
-using QuitNow = std::function<bool(const std::vector<Report>&, ScriptedServer&)>;
-
-QuitNow AfterRequests(std::size_t count) {
-  return [count](auto&, auto& server) { return server.GetRequests().size() >= count; };
-}
-
-// The run shows the second file, with at least `bytes` of it received.
-QuitNow ShowingTwo(int bytes) {
-  return [bytes](const std::vector<Report>& reports, auto&) {
-    return !reports.empty() && reports.back().text == "two.bin" && reports.back().received >= bytes;
-  };
-}
-
 TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
-  // The release: one small file, then one larger.
   const std::string two_bytes(100000, 't');
   const std::string list =
       "1::one.txt:3:" + Md5Of("one") + "\r\n1::two.bin:100000:" + Md5Of(two_bytes) + "\r\n";
-  const std::string two = Answer(PackageOf("two.bin", two_bytes));
+  const std::string half_of_two = Answer(PackageOf("two.bin", two_bytes)).substr(0, 50000);
   const Reply whole_list = Whole(list, false), one = Whole(PackageOf("one.txt", "one"));
   const std::string in_header = "HttpClient : header recv error : nothing received for 700 ms.";
   const std::string in_body = "HttpClient : body recv error : nothing received for 700 ms.";
   const struct {
     std::string stage;
     std::vector<Reply> replies;  // the list's, then one per package; none: no connection is made
-    QuitNow quit_now;
-    std::string error;  // how the run ends without a quit
+    std::size_t requests;        // the user quits once the server has seen this many requests
+    int received;                // and this much of the current file has arrived
+    std::string error;           // how the run ends without a quit
     bool one_installed;
   } stalls[] = {
-      {"connecting",
-       {},
-       AfterRequests(0),
-       "HttpClient : connect error : no connection within 700 ms.",
-       false},
-      {"inside the header",
-       {SilentAfter("HTTP/1.0 200 OK\r\nContent-Le")},
-       AfterRequests(1),
-       in_header,
-       false},
-      {"between files", {whole_list, one, SilentAfter("")}, ShowingTwo(0), in_header, true},
-      {"inside the body",
-       {whole_list, one, SilentAfter(two.substr(0, 50000))},
-       ShowingTwo(1),
-       in_body,
-       true},
+      {"connecting", {}, 0, 0, "HttpClient : connect error : no connection within 700 ms.", false},
+      {"inside the header", {SilentAfter("HTTP/1.0 200 OK\r\nContent-Le")}, 1, 0, in_header, false},
+      {"inside the body", {whole_list, one, SilentAfter(half_of_two)}, 3, 1, in_body, true},
   };
   for (const auto& stall : stalls) {
     for (const bool quit : {true, false}) {
@@ -114,7 +86,10 @@ TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
           std::to_string(unanswered ? unanswered->GetPort() : server.GetPort()) + "/list";
       InstallFolder install;
       if (!quit) {
+        const auto started = Clock::now();
         EXPECT_EQ(RunUpdate(url).error, stall.error) << stall.stage;
+        // The limit is applied, not only named: the run ends long before the default minute.
+        EXPECT_LT(Clock::now() - started, std::chrono::seconds(10)) << stall.stage;
       } else {
         // The user's Quit: the manager's Stop, once the run has reached the stage. It ends the
         // run well before the time-out would.
@@ -124,8 +99,12 @@ TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
         manager.SetProgressCallback(&ReportLog::Callback, &log);
         manager.Start(url, "null");
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        ASSERT_TRUE(Eventually([&] { return stall.quit_now(log.Get(), server); }, 10))
-            << stall.stage;
+        const auto reached = [&] {
+          const auto reports = log.Get();
+          return server.GetRequests().size() >= stall.requests &&
+                 (reports.empty() ? 0 : reports.back().received) >= stall.received;
+        };
+        ASSERT_TRUE(Eventually(reached, 10)) << stall.stage;
         EXPECT_EQ(manager.Wait(0), DownloadManager::kRunning);
         manager.Start("http://127.0.0.1:1/other", "null");  // changes nothing while running
         const auto quit_at = Clock::now();
@@ -133,7 +112,7 @@ TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
         EXPECT_LT(Clock::now() - quit_at, std::chrono::milliseconds(400)) << stall.stage;
         // The failure is reported last, with the counts of the run.
         EXPECT_EQ(manager.Wait(0), DownloadManager::kIdle);
-        EXPECT_NE(manager.GetErrorMessage(), "");
+        EXPECT_EQ(manager.GetErrorMessage(), "HttpClient : Abort by User.") << stall.stage;
         EXPECT_EQ(log.Get().back().text, manager.GetErrorMessage()) << stall.stage;
         EXPECT_EQ(log.Get().back().done, stall.one_installed ? 1 : 0) << stall.stage;
       }
@@ -175,7 +154,6 @@ TEST(UpdateRunTest, OnlyWhatTheListAllowsIsInstalled) {
       // A server that holds the connection open after the whole package has sent all there is.
       {list("5"), SilentAfter(Answer(hello)), "", "hello"},
       {list("5"), Whole(hello + "x", false), too_long, "old"},
-      {list("4"), Whole(hello), too_long, "old"},
       {list("5"), {{lying + hello}}, too_long, "old"},
       {lying + "1::a:1:x\r\n",
        {},
@@ -191,8 +169,7 @@ TEST(UpdateRunTest, OnlyWhatTheListAllowsIsInstalled) {
       // Only a file that must be downloaded needs its size.
       {list("?", Md5Of("old")), {}, "", "old"},
       {list("70000", Md5Of(wanted)), Whole(flipped), mismatch, "old"},
-      {list("70000", Md5Of(wanted)), Whole(package(std::string(70000, 'o'))), mismatch, "old"},
-      {list("70000", Md5Of(wanted)), Whole(package(cut)), mismatch, "old"},
+      // The package holds the listed digest's bytes, one short of the listed size.
       {list("70000", Md5Of(cut)), Whole(package(cut)), mismatch, "old"},
       // A digest field holding colons never matches: no file can have that digest.
       {list("5", "ab:cd"), Whole(hello), mismatch, "old"},
@@ -215,15 +192,10 @@ TEST(UpdateRunTest, OnlyWhatTheListAllowsIsInstalled) {
     ASSERT_EQ(requests.size(), downloads ? 2u : 1u) << c.list;
     EXPECT_TRUE(requests[0].starts_with("GET /list HTTP/1.0\r\n"));
     EXPECT_NE(requests[0].find("User-Agent: RovanSevenFileListClient\r\n"), std::string::npos);
-    if (!downloads) continue;
-    // The list line's "size:digest" after "1::<name>:".
-    const std::string line = c.list.substr(c.list.find("\r\n\r\n") + 4);
-    const std::string fields = line.substr(4 + name.size(), line.size() - 6 - name.size());
-    const size_t colon = fields.find(':');
+    if (&c != &cases[0]) continue;
     EXPECT_TRUE(requests[1].starts_with("GET /list?file=" + EncodePathForQuery(name) +
-                                        "&orgsize=" + fields.substr(0, colon) + " HTTP/1.0"));
-    EXPECT_NE(requests[1].find("User-Agent: " + fields.substr(colon + 1) + "\r\n"),
-              std::string::npos);
+                                        "&orgsize=5 HTTP/1.0\r\n"));
+    EXPECT_NE(requests[1].find("User-Agent: " + Md5Of("hello") + "\r\n"), std::string::npos);
   }
   EXPECT_EQ(EncodePathForQuery("a"), "%25%36%31");
 }
@@ -251,17 +223,16 @@ TEST(HostileServerTest, ServeKeepsServingAtItsThreadLimit) {
   // Once the crowd has gone the server serves again, as soon as its workers have drained the
   // closed connections still queued (each may be refused until then).
   connections.clear();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   HttpClient client;
   const auto served = [&] {
     try {
       client.Request("http://127.0.0.1:" + std::to_string(port) + "/filelist");
       return true;
     } catch (const Exception&) {
-      return std::chrono::steady_clock::now() > deadline;
+      return false;
     }
   };
-  while (!served()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(Eventually(served, 10));
   EXPECT_EQ(client.GetDataSize(), ReadFile(site.GetPath() / "filelist").size());
 }
 

@@ -33,7 +33,7 @@ bool SendAll(platform::Socket& connection, const std::string& bytes) {
 
 }  // namespace
 
-ScriptedServer::ScriptedServer(Reply reply) : reply_(std::move(reply)) {
+ScriptedServer::ScriptedServer() {
   if (!listener_.Listen(platform::kLoopbackAddress, 0)) {
     throw std::runtime_error("scripted server: cannot listen");
   }

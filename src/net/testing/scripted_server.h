@@ -27,7 +27,7 @@ inline constexpr int kSilent = 3600 * 1000;
 
 class ScriptedServer {
  public:
-  explicit ScriptedServer(Reply reply = {});
+  ScriptedServer();
   ~ScriptedServer();
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
