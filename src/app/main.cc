@@ -40,7 +40,7 @@ class DialogStartupUi : public IStartupUi {
   }
 
   void RunDialog() override {
-    CVarneUpdaterDlg dialog(view_);
+    CVarneUpdaterDlg dialog(view_, &CreateDownloadManagerDriver);
     dialog.SetQuitListener([this] { deadline_.Arm(); });
     try {
       dialog.DoModal();

@@ -1,7 +1,5 @@
 #include "ui/testing/recording_view.h"
 
-#include <chrono>
-#include <thread>
 #include <utility>
 
 namespace ui_testing {
@@ -75,8 +73,6 @@ int RecordingView::RunModalLoop(IDialogEvents& events) {
       if (ended_ || !timer_running_) continue;
       ++ticks;
       events.OnTimer(0);
-      // The run is real; give its worker time as a real timer would.
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     } else if (on_idle) {
       std::exchange(on_idle, nullptr)(events);
     } else {

@@ -40,7 +40,7 @@ class RecordingView : public IDialogView {
   void StartTimer(int id, int period_ms) override;
   void StopTimer(int id) override;
   // Ticks the timer while it runs (on_tick first); once it stops, calls on_idle, or ends with 1
-  // without one, until the dialog ends. Gives up after a minute of ticks.
+  // without one, until the dialog ends. Gives up after 6000 ticks.
   int RunModalLoop(IDialogEvents& events) override;
   void EndDialog(int result) override;
   void PostQuit(int code) override;
