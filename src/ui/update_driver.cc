@@ -1,26 +1,21 @@
 #include "ui/update_driver.h"
 
-namespace {
+#include <utility>
 
-class DownloadManagerDriver : public IUpdateDriver {
- public:
-  void Start(const std::tstring& url, const std::tstring& public_key, ProgressCallback progress,
-             void* user) override {
-    manager_.SetProgressCallback(progress, user);
-    manager_.SetPublicKey(public_key);
-    // The manager's second argument is kept for its callers' sake and never read.
-    manager_.Start(url, "null");
-  }
-  int Poll() override { return manager_.Wait(0); }
-  std::tstring GetErrorMessage() const override { return manager_.GetErrorMessage(); }
-  bool IsPackageReplaced() const override { return manager_.IsPackageReplaced(); }
+void DownloadManagerDriver::Start(const std::tstring& url, const std::tstring& public_key,
+                                  ProgressCallback progress, void* user) {
+  if (manager_ == nullptr) manager_ = new DownloadManager();
+  manager_->SetProgressCallback(progress, user);
+  manager_->SetPublicKey(public_key);
+  // The manager's second argument is kept for its callers' sake and never read.
+  manager_->Start(url, "null");
+}
 
- private:
-  DownloadManager manager_;
-};
+void DownloadManagerDriver::Stop() {
+  // Deleting the manager stops its run; cleared first, so that nothing reaches a half-deleted one.
+  delete std::exchange(manager_, nullptr);
+}
 
-}  // namespace
-
-std::unique_ptr<IUpdateDriver> CreateDownloadManagerDriver() {
-  return std::make_unique<DownloadManagerDriver>();
+int DownloadManagerDriver::Poll() {
+  return manager_ != nullptr ? manager_->Wait(0) : DownloadManager::kRunning;
 }

@@ -40,14 +40,13 @@ std::tstring QuotedIfBlank(const std::tstring& path) {
 
 }  // namespace
 
-CVarneUpdaterDlg::CVarneUpdaterDlg(IDialogView& view, UpdateDriverFactory create_driver)
-    : view_(view), create_driver_(std::move(create_driver)) {
+CVarneUpdaterDlg::CVarneUpdaterDlg(IDialogView& view, IUpdateDriver& run) : view_(view), run_(run) {
   module_folder_ = std::tstring::GetModulePath();
   module_folder_.RemoveFileSpec();
   module_folder_.AddBackslash();
 }
 
-CVarneUpdaterDlg::~CVarneUpdaterDlg() noexcept(false) = default;
+CVarneUpdaterDlg::~CVarneUpdaterDlg() noexcept(false) { run_.Stop(); }
 
 int CVarneUpdaterDlg::DoModal() {
   if (!OnCreate() || !OnInitDialog()) {
@@ -79,9 +78,8 @@ bool CVarneUpdaterDlg::OnCreate() {
 
 void CVarneUpdaterDlg::StartRun() {
   config_.LoadFromPackfile(kDialogConfigName);
-  if (run_ == nullptr) run_ = create_driver_();
-  run_->Start(config_.LoadString("serverside_url", ""),
-              config_.LoadString("serverside_publickey", ""), &OnDownloadProgress, this);
+  run_.Start(config_.LoadString("serverside_url", ""),
+             config_.LoadString("serverside_publickey", ""), &OnDownloadProgress, this);
   view_.StartTimer(kTimerId, kTimerPeriodMs);
 }
 
@@ -167,19 +165,19 @@ void CVarneUpdaterDlg::OnTimer(int timer_id) {
 void CVarneUpdaterDlg::Tick() {
   // The run is asked before the snapshot's lock is taken: it reports a failure to
   // OnDownloadProgress, which takes that lock, while it holds its own lock that Poll needs.
-  const int state = run_ != nullptr ? run_->Poll() : DownloadManager::kRunning;
+  const int state = run_.Poll();
   {
     CriticalSectionLock hold(lock_);
     ShowSnapshot(state == DownloadManager::kCompleted);
   }
   // Past a running state the worker has ended: nothing else takes the lock, and no box is shown
   // while it is held.
-  if (state == DownloadManager::kIdle) throw Exception(run_->GetErrorMessage(), true);
+  if (state == DownloadManager::kIdle) throw Exception(run_.GetErrorMessage(), true);
   if (state == DownloadManager::kRunning) return;
   run_completed_ = true;
   view_.StopTimer(kTimerId);
   if (FileExists(kUpdaterSwapName)) HandOverToSwapProgram();
-  if (run_->IsPackageReplaced()) Restart();
+  if (run_.IsPackageReplaced()) Restart();
   EnableStartButton(true);
 }
 
@@ -271,7 +269,7 @@ void CVarneUpdaterDlg::OnQuit() {
 
 void CVarneUpdaterDlg::OnDestroy() {
   view_.StopTimer(kTimerId);
-  run_.reset();
+  run_.Stop();
 }
 
 void CVarneUpdaterDlg::ShowError(const std::tstring& text) {

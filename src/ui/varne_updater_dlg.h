@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 
 #include "base/critical_section.h"
 #include "base/tstring.h"
@@ -27,9 +26,9 @@ class CVarneUpdaterDlg : public IDialogEvents {
   static constexpr int kTimerId = 0;
   static constexpr int kTimerPeriodMs = 10;
 
-  // create_driver makes the run when the dialog is created.
-  CVarneUpdaterDlg(IDialogView& view, UpdateDriverFactory create_driver);
-  // Destroys a run that OnDestroy has not, which stops it.
+  // run is started when the dialog is created and stopped when it is destroyed.
+  CVarneUpdaterDlg(IDialogView& view, IUpdateDriver& run);
+  // Stops the run if OnDestroy has not.
   ~CVarneUpdaterDlg() noexcept(false);
   CVarneUpdaterDlg(const CVarneUpdaterDlg&) = delete;
   CVarneUpdaterDlg& operator=(const CVarneUpdaterDlg&) = delete;
@@ -96,8 +95,7 @@ class CVarneUpdaterDlg : public IDialogEvents {
   std::tstring run_file_name_;
   CriticalSection lock_;
   Snapshot snapshot_;  // guarded by lock_
-  UpdateDriverFactory create_driver_;
-  std::unique_ptr<IUpdateDriver> run_;  // destroyed by OnDestroy
+  IUpdateDriver& run_;
   std::tstring module_folder_;
   std::function<void()> quit_listener_;
   bool run_completed_ = false;

@@ -18,44 +18,34 @@ namespace {
 namespace fs = std::filesystem;
 using ui_testing::Bar;
 using ui_testing::RecordingView;
-using Boxes = std::vector<std::pair<std::string, std::string>>;
 using Lines = std::vector<std::string>;
 
 constexpr char kErrorLead[] =
     "エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:\r\n";
 constexpr char kRun[] = "main_image=skin.bmp\r\nserverside_url=http://updates/list\r\n";
+// A 4 x 2 skin whose top-left and bottom-right pixels have the key colour.
+const std::string kSkin = bmp::Bmp24(4, 2, {0xFF00FF, 1, 1, 1, 1, 1, 1, 0xFF00FF});
 
-// The run as the test plays it: what the dialog started it with, and what it answers.
-struct PlayedRun {
-  void Report(int total, int done, const std::tstring& text) {
-    progress(total, done, &text, 0, 0, user);
+// The run as a test plays it: what the dialog started it with, and what it answers.
+struct PlayedRun : IUpdateDriver {
+  void Start(const std::tstring& list_url, const std::tstring& public_key,
+             ProgressCallback progress_callback, void* progress_user) override {
+    url = list_url;
+    key = public_key;
+    progress = progress_callback;
+    user = progress_user;
   }
+  void Stop() override { stopped = true; }
+  int Poll() override { return state; }
+  std::tstring GetErrorMessage() const override { return "DownloadManager : List file error."; }
+  bool IsPackageReplaced() const override { return package_replaced; }
 
-  std::tstring url{}, key{};
+  std::tstring url, key;
   ProgressCallback progress = nullptr;
   void* user = nullptr;
   int state = DownloadManager::kRunning;
   bool package_replaced = false;
-  bool stopped = false;  // the dialog destroyed its driver
-};
-
-class PlayedDriver : public IUpdateDriver {
- public:
-  explicit PlayedDriver(PlayedRun& run) : run_(run) {}
-  ~PlayedDriver() override { run_.stopped = true; }
-  void Start(const std::tstring& url, const std::tstring& key, ProgressCallback progress,
-             void* user) override {
-    run_.url = url;
-    run_.key = key;
-    run_.progress = progress;
-    run_.user = user;
-  }
-  int Poll() override { return run_.state; }
-  std::tstring GetErrorMessage() const override { return "DownloadManager : List file error."; }
-  bool IsPackageReplaced() const override { return run_.package_replaced; }
-
- private:
-  PlayedRun& run_;
+  bool stopped = false;
 };
 
 // Each test runs in an install folder of its own, the current directory, with the process's file
@@ -65,12 +55,15 @@ class UpdaterDialogTest : public testing::Test {
   UpdaterDialogTest() { fs::current_path(install_.GetPath()); }
   ~UpdaterDialogTest() override { fs::current_path(previous_); }
 
-  // Installs the game's package with the settings, a 4 x 2 skin whose top-left and bottom-right
-  // pixels have the key colour, and more entries; and reads it as start-up does.
-  void InstallPackage(const std::string& settings, std::vector<TestPackage::Entry> more = {}) {
-    more.push_back({"dlgconfig.conf", test_support::Utf16LeWithBom(settings)});
-    more.push_back({"skin.bmp", bmp::Bmp24(4, 2, {0xFF00FF, 1, 1, 1, 1, 1, 1, 0xFF00FF})});
-    Write("RV7.VPK", TestPackage(more).Bytes());
+  // Installs the game's package with the settings, a 1 x 1 skin and, when asked, a swap program;
+  // and reads it as start-up does.
+  void InstallPackage(const std::string& settings, bool swap_program = false) {
+    std::vector<TestPackage::Entry> entries{
+        {"dlgconfig.conf", test_support::Utf16LeWithBom(settings)},
+        {"skin.bmp", bmp::Bmp24(1, 1, {0})}};
+    if (swap_program)
+      entries.push_back({"rv7swap_ansi.exe", "#!/bin/sh\necho swapped > started\n"});
+    Write("RV7.VPK", TestPackage(entries).Bytes());
     files_->ClearFileList();
     files_->ReadPackage(".\\RV7.vpk");
   }
@@ -80,17 +73,14 @@ class UpdaterDialogTest : public testing::Test {
     test_support::WriteFile(path, bytes);
     fs::permissions(path, fs::perms::owner_exec, fs::perm_options::add);
   }
-  bool Eventually(const fs::path& name, const std::string& bytes) const {
-    return test_support::Eventually([&] { return test_support::ReadFile(name) == bytes; }, 5);
-  }
-  UpdateDriverFactory Driver() {
-    return [this] { return std::make_unique<PlayedDriver>(run_); };
+  // Whether a program the dialog started writes `bytes` to "started" in the install.
+  bool Started(const std::string& bytes) const {
+    return test_support::Eventually([&] { return test_support::ReadFile("started") == bytes; }, 5);
   }
 
   const fs::path previous_ = fs::current_path();
   const test_support::TempFolder install_{"varne-dialog"};
   const std::unique_ptr<VarneFileManager> files_ = std::make_unique<VarneFileManager>();
-  PlayedRun run_;
 };
 
 size_t IndexOf(const RecordingView& view, const std::string& line) {
@@ -99,7 +89,8 @@ size_t IndexOf(const RecordingView& view, const std::string& line) {
 
 TEST_F(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
   RecordingView view;
-  CVarneUpdaterDlg dialog(view, Driver());
+  PlayedRun run;
+  CVarneUpdaterDlg dialog(view, run);
   const char* kFailure = "DownloadManager : List file error.";
   const struct {
     int total, done;
@@ -126,7 +117,7 @@ TEST_F(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
     dialog.OnTimer(CVarneUpdaterDlg::kTimerId);
     EXPECT_EQ(view.bars[IDC_TASK_PROGRESS], c.task) << c.size << " " << c.received;
     EXPECT_EQ(view.bars[IDC_MAIN_PROGRESS], c.main) << c.total << " " << c.done;
-    EXPECT_EQ(view.texts[IDC_TASK_EDIT], c.text);
+    EXPECT_EQ(view.log.back(), "text 1003 " + text);
   }
   // Other timers, Enter and Escape change nothing; the system menu's commands.
   const size_t calls = view.log.size();
@@ -142,10 +133,11 @@ TEST_F(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
                    "default command 61472", "end 1"}));
 }
 
-// The layout and the run's address and key come from the settings; a completed run enables the
-// start button, which starts the game with its arguments or, when it cannot, ends the dialog with
-// the error for start-up to show.
+// The layout and the run's address and key come from the settings, the skin from the disk before
+// the package; a completed run enables the start button, which starts the game with its arguments
+// or, when it cannot, ends the dialog with the error for start-up to show.
 TEST_F(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
+  Write("skin.bmp", kSkin);
   Write("game.sh", "#!/bin/sh\necho \"$@\" > started\n");
   for (const std::string game : {"game.sh one two", "missing.exe"}) {
     InstallPackage(kRun + ("serverside_publickey=KEY\r\nrunfilename=" + game) +
@@ -154,26 +146,26 @@ TEST_F(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
                    "task_progress_x=5\r\ntask_progress_height=6\r\ntask_edit_y=7\r\n"
                    "task_edit_width=100\r\ntask_edit_height=15\r\nquit_btn_x=8\r\n"
                    "quit_btn_width=9\r\nmain_btn_y=10\r\nmain_btn_height=11\r\n");
-    run_ = {};
+    PlayedRun run;
     RecordingView view;
     view.desktop = {1025, 768};
-    view.on_tick = [this, &view](IDialogEvents&) {
+    view.on_tick = [&run, &view](IDialogEvents&) {
       if (view.ticks == 0) return;
-      run_.Report(1, 1, "a.txt");
-      run_.state = DownloadManager::kCompleted;
+      run.progress(1, 1, nullptr, 0, 0, run.user);
+      run.state = DownloadManager::kCompleted;
     };
     view.on_idle = [](IDialogEvents& events) { events.OnCommand(IDC_START_GAME); };
-    CVarneUpdaterDlg dialog(view, Driver());
+    CVarneUpdaterDlg dialog(view, run);
     try {
       EXPECT_EQ(dialog.DoModal(), -1);
       EXPECT_NE(game, "missing.exe");
-      EXPECT_TRUE(Eventually("started", "one two\n"));
+      EXPECT_TRUE(Started("one two\n"));
     } catch (const Exception& failure) {
       EXPECT_EQ(game, "missing.exe");
       EXPECT_EQ(failure.GetText(), "Main Exe File Error.");
     }
-    EXPECT_EQ(run_.url, "http://updates/list");
-    EXPECT_EQ(run_.key, "KEY");
+    EXPECT_EQ(run.url, "http://updates/list");
+    EXPECT_EQ(run.key, "KEY");
     EXPECT_EQ(view.Calls("move "),
               (Lines{"move 1000 1,2 3x4", "move 1001 5,0 0x6", "move 1003 0,7 100x15",
                      "move 1005 8,0 9x0", "move 1004 0,10 0x11"}));
@@ -185,117 +177,86 @@ TEST_F(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
     EXPECT_EQ(view.Calls("text 1003 "),
               (Lines{"text 1003 no tasks.", "text 1003 ", "text 1003 Completed."}));
     EXPECT_TRUE(dialog.RunCompleted());
-    EXPECT_TRUE(view.boxes.empty());
+    EXPECT_TRUE(view.Calls("box ").empty());
     EXPECT_EQ(view.bars[IDC_MAIN_PROGRESS], (Bar{0, 1, 1}));
     EXPECT_EQ(view.Calls("enable "), (Lines{"enable 1004 off", "enable 1004 on"}));
     EXPECT_LT(IndexOf(view, "stop timer 0"), IndexOf(view, "enable 1004 on"));
     EXPECT_EQ(view.log.back(), "stop timer 0");
+    EXPECT_TRUE(run.stopped);
   }
 }
 
-// Failures before the dialog runs end it at once with the error box. Failures of the run: the
-// run's own, and a new updater left behind when the package holds no swap program to hand over
-// to; the error box comes once the timer stopped, and the start button is never enabled. The run
-// is stopped before the dialog ends.
-TEST_F(UpdaterDialogTest, FailuresShowTheErrorAndEndTheDialog) {
+// How the dialog ends on its own. Failures before it runs end it at once with the error box; the
+// run's failure, and a new updater left behind when the package holds no swap program, once the
+// timer stopped. A completed run hands a new updater over to the swap program, written beside the
+// updater (in a folder with a blank) and started in the install folder, or restarts the updater
+// after it replaced the package, each after a box. Either way the run is stopped.
+TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
+  const fs::path updater_folder = install_.GetPath() / "updater folder";
+  fs::create_directory(updater_folder);
+  Write("broken.bmp", kSkin.substr(0, 40));
+  Write("RV7WIN9XME.EXE", "#!/bin/sh\necho restarted > started\n");
+  const std::string error = std::string("エラー: ") + kErrorLead, confirm = "確認: ";
+  const int kRunning = DownloadManager::kRunning, kCompleted = DownloadManager::kCompleted;
   const struct {
     std::string settings;
     bool start_button;
     int state;
-    std::string box;
-  } cases[] = {
-      {"main_image=missing.bmp\r\n", true, DownloadManager::kRunning,
-       "DibSection : Image Load Error : missing.bmp"},
-      {kRun, false, DownloadManager::kRunning, "初期化失敗 : NULL Window"},
-      {kRun, true, DownloadManager::kIdle,
-       kErrorLead + std::string("DownloadManager : List file error.")},
-      {kRun, true, DownloadManager::kCompleted,
-       kErrorLead +
-           std::string("VarneFileSystem : no file in this package.file : rv7swap_ansi.exe")},
-  };
-  Write("RV7WIN9XME.SWAP", "new updater");
-  for (const auto& c : cases) {
-    InstallPackage(c.settings);
-    run_ = {.state = c.state};
-    RecordingView view;
-    if (!c.start_button) view.RemoveControl(IDC_START_GAME);
-    CVarneUpdaterDlg dialog(view, Driver());
-    const bool ran = c.box.starts_with(kErrorLead);
-    EXPECT_EQ(dialog.DoModal(), ran ? -1 : 1);
-    EXPECT_EQ(view.boxes, (Boxes{{"エラー", c.box}}));
-    EXPECT_TRUE(dialog.ErrorShown());
-    EXPECT_TRUE(run_.stopped);
-    EXPECT_EQ(view.log.back(), "stop timer 0");
-    if (!ran) {
-      EXPECT_EQ(view.ticks, 0);
-      continue;
-    }
-    const bool completed = c.state == DownloadManager::kCompleted;
-    EXPECT_EQ(dialog.RunCompleted(), completed);
-    EXPECT_EQ(IndexOf(view, "text 1003 Completed.") < view.log.size(), completed);
-    EXPECT_LT(IndexOf(view, "stop timer 0"), IndexOf(view, "box エラー: " + c.box));
-    EXPECT_EQ(view.Calls("quit "), Lines{"quit 0"});
-    EXPECT_EQ(view.Calls("enable "), Lines{"enable 1004 off"});
-  }
-}
-
-// At the end of a completed run, a new updater is handed over to the swap program, written beside
-// the updater (in a folder with a blank) and started in the install folder; a replaced package
-// restarts the updater. Either is confirmed with a box and ends the dialog.
-TEST_F(UpdaterDialogTest, HandsOverToTheSwapProgramOrRestarts) {
-  const fs::path updater_folder = install_.GetPath() / "updater folder";
-  fs::create_directory(updater_folder);
-  Write("RV7WIN9XME.EXE", "#!/bin/sh\necho restarted > started\n");
-  const struct {
-    bool swap_left, package_replaced;
+    bool swap_left, swap_program, package_replaced;
+    int result;
     std::string box, started;
   } cases[] = {
-      {true, false, "アップデータの更新を行います", "swapped\n"},
-      {false, true, "アップデータが更新されました。\r\n再起動します。", "restarted\n"},
+      {"main_image=broken.bmp\r\n", true, kRunning, false, false, false, 1,
+       "エラー: DibSection : Image Load Error : broken.bmp", ""},
+      {kRun, false, kRunning, false, false, false, 1, "エラー: 初期化失敗 : NULL Window", ""},
+      {kRun, true, DownloadManager::kIdle, false, false, false, -1,
+       error + "DownloadManager : List file error.", ""},
+      {kRun, true, kCompleted, true, false, false, -1,
+       error + "VarneFileSystem : no file in this package.file : rv7swap_ansi.exe", ""},
+      {kRun, true, kCompleted, true, true, false, -1, confirm + "アップデータの更新を行います",
+       "swapped\n"},
+      {kRun, true, kCompleted, false, false, true, -1,
+       confirm + "アップデータが更新されました。\r\n再起動します。", "restarted\n"},
   };
   for (const auto& c : cases) {
     fs::remove("started");
     fs::remove("RV7WIN9XME.SWAP");
     if (c.swap_left) Write("RV7WIN9XME.SWAP", "new updater");
-    InstallPackage(kRun, {{"rv7swap_ansi.exe", "#!/bin/sh\necho swapped > started\n"}});
-    run_ = {.state = DownloadManager::kCompleted, .package_replaced = c.package_replaced};
+    InstallPackage(c.settings, c.swap_program);
+    PlayedRun run;
+    run.state = c.state;
+    run.package_replaced = c.package_replaced;
     RecordingView view;
-    CVarneUpdaterDlg dialog(view, Driver());
+    if (!c.start_button) view.RemoveControl(IDC_START_GAME);
+    CVarneUpdaterDlg dialog(view, run);
     dialog.SetModuleFolder(platform::ToInternalPath(updater_folder.string()) + "\\");
-    EXPECT_EQ(dialog.DoModal(), -1);
-    EXPECT_EQ(view.boxes, (Boxes{{"確認", c.box}}));
-    EXPECT_EQ(view.Calls("quit "), Lines{"quit 0"});
-    EXPECT_TRUE(Eventually("started", c.started)) << c.started;
+    EXPECT_EQ(dialog.DoModal(), c.result) << c.box;
+    EXPECT_EQ(view.Calls("box "), Lines{"box " + c.box});
+    EXPECT_EQ(dialog.ErrorShown(), c.box.starts_with("エラー"));
+    EXPECT_EQ(dialog.RunCompleted(), c.state == kCompleted);
+    EXPECT_EQ(IndexOf(view, "text 1003 Completed.") < view.log.size(), c.state == kCompleted);
+    EXPECT_EQ(view.Calls("enable 1004 on").size(), c.started.empty() ? 0u : 1u);
+    EXPECT_EQ(view.Calls("quit "), c.result == -1 ? Lines{"quit 0"} : Lines{});
+    EXPECT_EQ(IndexOf(view, "stop timer 0") < IndexOf(view, "box " + c.box), c.result == -1);
+    EXPECT_EQ(view.log.back(), "stop timer 0");
+    EXPECT_TRUE(run.stopped);
+    EXPECT_TRUE(c.started.empty() || Started(c.started)) << c.started;
   }
-}
-
-// The skin is read from a file on disk before the package, unless that is skipped; a broken file
-// on disk is no skin.
-TEST_F(UpdaterDialogTest, TheSkinOnDiskComesFirst) {
-  InstallPackage(kRun);
-  Write("skin.bmp", bmp::Bmp24(1, 1, {0}));
-  Write("broken.bmp", bmp::Bmp24(1, 1, {0}).substr(0, 40));
-  DibSection image;
-  EXPECT_EQ(image.Load("skin.bmp", true), kResultOk);
-  EXPECT_EQ(image.GetWidth(), 1);
-  EXPECT_EQ(image.Load("skin.bmp", false), kResultOk);
-  EXPECT_EQ(image.GetWidth(), 4);
-  EXPECT_THROW(image.Load("broken.bmp", true), Exception);
-  EXPECT_FALSE(image.HasBitmap());
 }
 
 // The quit button ends the dialog: the quit listener hears of it while the run still goes, and the
 // run is stopped before DoModal returns.
 TEST_F(UpdaterDialogTest, QuitStopsTheRun) {
   InstallPackage(kRun);
+  PlayedRun run;
   RecordingView view;
   view.on_tick = [](IDialogEvents& events) { events.OnCommand(IDC_QUIT); };
-  CVarneUpdaterDlg dialog(view, Driver());
+  CVarneUpdaterDlg dialog(view, run);
   bool stopped_at_quit = true;
-  dialog.SetQuitListener([&] { stopped_at_quit = run_.stopped; });
+  dialog.SetQuitListener([&] { stopped_at_quit = run.stopped; });
   EXPECT_EQ(dialog.DoModal(), 1);
   EXPECT_FALSE(stopped_at_quit);
-  EXPECT_TRUE(run_.stopped);
+  EXPECT_TRUE(run.stopped);
   EXPECT_FALSE(dialog.RunCompleted());
 }
 
