@@ -40,7 +40,8 @@ class DialogStartupUi : public IStartupUi {
   }
 
   void RunDialog() override {
-    CVarneUpdaterDlg dialog(view_);
+    DownloadManagerDriver run;
+    CVarneUpdaterDlg dialog(view_, run);
     dialog.SetQuitListener([this] { deadline_.Arm(); });
     try {
       dialog.DoModal();

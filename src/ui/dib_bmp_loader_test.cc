@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 
 #include "base/exception.h"
-#include "engine_harness.h"
 #include "ui/bmp_file.h"
 #include "ui/dib_image_loaders.h"
 
@@ -102,22 +100,6 @@ TEST(DibBmpLoaderTest, PaddedRowsNewerHeadersThirtyTwoBitsAndTopDown) {
   ASSERT_TRUE(DibBmpLoader::DecodeBmp(&image, down.data(), std::uint32_t(down.size())));
   EXPECT_EQ(PixelAt(image, 0, 0), 0x0C0B0Au);
   EXPECT_EQ(PixelAt(image, 0, 1), 0x030201u);
-}
-
-// Loading through the package and a missing file are the dialog's tests.
-TEST(DibSectionLoadTest, TheDiskFileComesFirstUnlessSkipped) {
-  test_support::InstallFolder install;
-  install.Write("skin.bmp", Bmp24(1, 1, {0x112233}));
-  install.Write("broken.bmp", Bmp24(1, 1, {0}).substr(0, 40));
-  install.Write("RV7.VPK", test_support::PackageOf("skin.bmp", Bmp24(1, 1, {0x445566})));
-  Singleton<VarneFileManager>::GetInstance()->ReadPackage(".\\RV7.vpk");
-  DibSection image;
-  EXPECT_EQ(image.Load("skin.bmp", true), kResultOk);
-  EXPECT_EQ(PixelAt(image, 0, 0), 0x112233u);
-  EXPECT_EQ(image.Load("skin.bmp", false), kResultOk);
-  EXPECT_EQ(PixelAt(image, 0, 0), 0x445566u);
-  EXPECT_THROW(image.Load("broken.bmp", true), Exception);
-  EXPECT_FALSE(image.HasBitmap());
 }
 
 }  // namespace

@@ -40,13 +40,13 @@ std::tstring QuotedIfBlank(const std::tstring& path) {
 
 }  // namespace
 
-CVarneUpdaterDlg::CVarneUpdaterDlg(IDialogView& view) : view_(view) {
+CVarneUpdaterDlg::CVarneUpdaterDlg(IDialogView& view, IUpdateDriver& run) : view_(view), run_(run) {
   module_folder_ = std::tstring::GetModulePath();
   module_folder_.RemoveFileSpec();
   module_folder_.AddBackslash();
 }
 
-CVarneUpdaterDlg::~CVarneUpdaterDlg() noexcept(false) { delete download_manager_; }
+CVarneUpdaterDlg::~CVarneUpdaterDlg() noexcept(false) { run_.Stop(); }
 
 int CVarneUpdaterDlg::DoModal() {
   if (!OnCreate() || !OnInitDialog()) {
@@ -78,10 +78,8 @@ bool CVarneUpdaterDlg::OnCreate() {
 
 void CVarneUpdaterDlg::StartRun() {
   config_.LoadFromPackfile(kDialogConfigName);
-  if (download_manager_ == nullptr) download_manager_ = new DownloadManager();
-  download_manager_->SetProgressCallback(&OnDownloadProgress, this);
-  download_manager_->SetPublicKey(config_.LoadString("serverside_publickey", ""));
-  download_manager_->Start(config_.LoadString("serverside_url", ""), "null");
+  run_.Start(config_.LoadString("serverside_url", ""),
+             config_.LoadString("serverside_publickey", ""), &OnDownloadProgress, this);
   view_.StartTimer(kTimerId, kTimerPeriodMs);
 }
 
@@ -149,7 +147,7 @@ void CVarneUpdaterDlg::OnDownloadProgress(int total, int done, const std::tstrin
   auto* dialog = static_cast<CVarneUpdaterDlg*>(user);
   CriticalSectionLock hold(dialog->lock_);
   // Kept as reported: a failure reports its counts too (0 of 0 before the list is read), so
-  // whether the run completed is for the tick to tell, which asks the manager.
+  // whether the run completed is for the tick to tell, which asks the run.
   dialog->snapshot_ = {total, done, text != nullptr ? *text : std::tstring(), size, received};
 }
 
@@ -165,22 +163,21 @@ void CVarneUpdaterDlg::OnTimer(int timer_id) {
 }
 
 void CVarneUpdaterDlg::Tick() {
-  // The manager is asked before the snapshot's lock is taken: it reports a failure to
-  // OnDownloadProgress, which takes that lock, while it holds its own lock that Wait needs.
-  const int state =
-      download_manager_ != nullptr ? download_manager_->Wait(0) : DownloadManager::kRunning;
+  // The run is asked before the snapshot's lock is taken: it reports a failure to
+  // OnDownloadProgress, which takes that lock, while it holds its own lock that Poll needs.
+  const int state = run_.Poll();
   {
     CriticalSectionLock hold(lock_);
     ShowSnapshot(state == DownloadManager::kCompleted);
   }
   // Past a running state the worker has ended: nothing else takes the lock, and no box is shown
   // while it is held.
-  if (state == DownloadManager::kIdle) throw Exception(download_manager_->GetErrorMessage(), true);
+  if (state == DownloadManager::kIdle) throw Exception(run_.GetErrorMessage(), true);
   if (state == DownloadManager::kRunning) return;
   run_completed_ = true;
   view_.StopTimer(kTimerId);
   if (FileExists(kUpdaterSwapName)) HandOverToSwapProgram();
-  if (download_manager_->IsPackageReplaced()) Restart();
+  if (run_.IsPackageReplaced()) Restart();
   EnableStartButton(true);
 }
 
@@ -272,9 +269,7 @@ void CVarneUpdaterDlg::OnQuit() {
 
 void CVarneUpdaterDlg::OnDestroy() {
   view_.StopTimer(kTimerId);
-  DownloadManager* manager = download_manager_;
-  download_manager_ = nullptr;
-  delete manager;
+  run_.Stop();
 }
 
 void CVarneUpdaterDlg::ShowError(const std::tstring& text) {

@@ -1,10 +1,10 @@
-// The updater's dialog: loads its layout, starts the download manager, mirrors the run's progress
-// into the view on a 10 ms timer, and at the end of the run hands over to the swap program,
-// restarts the updater or lets the user start the game.
+// The updater's dialog: loads its layout, starts the update run, mirrors the run's progress into
+// the view on a 10 ms timer, and at the end of the run hands over to the swap program, restarts
+// the updater or lets the user start the game.
 //
-// Two threads: the user-interface thread runs every handler; the download manager's worker calls
-// only OnDownloadProgress, which writes the progress snapshot under lock_. The process's file
-// manager (Singleton<IFileManager>, a VarneFileManager) must exist, holding the game's package.
+// Two threads: the user-interface thread runs every handler; the run's thread calls only
+// OnDownloadProgress, which writes the progress snapshot under lock_. The process's file manager
+// (Singleton<IFileManager>, a VarneFileManager) must exist, holding the game's package.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +15,8 @@
 #include "config/config_base.h"
 #include "ui/dialog_view.h"
 #include "ui/dib_section.h"
+#include "ui/update_driver.h"
 #include "ui/window_region.h"
-#include "update/download_manager.h"
 
 // The dialog's settings: layout, skin, game command line and server address.
 inline constexpr char kDialogConfigName[] = "dlgconfig.conf";
@@ -26,8 +26,9 @@ class CVarneUpdaterDlg : public IDialogEvents {
   static constexpr int kTimerId = 0;
   static constexpr int kTimerPeriodMs = 10;
 
-  explicit CVarneUpdaterDlg(IDialogView& view);
-  // Deletes a download manager that OnDestroy has not, which stops its run.
+  // run is started when the dialog is created and stopped when it is destroyed.
+  CVarneUpdaterDlg(IDialogView& view, IUpdateDriver& run);
+  // Stops the run if OnDestroy has not.
   ~CVarneUpdaterDlg() noexcept(false);
   CVarneUpdaterDlg(const CVarneUpdaterDlg&) = delete;
   CVarneUpdaterDlg& operator=(const CVarneUpdaterDlg&) = delete;
@@ -36,7 +37,7 @@ class CVarneUpdaterDlg : public IDialogEvents {
   // creation, initialisation and the timer are shown in the view; anything else a handler throws
   // (the game that cannot be started) leaves DoModal after the destruction.
   int DoModal();
-  // The download manager reported a completed run.
+  // The run reported that it completed.
   bool RunCompleted() const { return run_completed_; }
   // An error box was shown.
   bool ErrorShown() const { return error_shown_; }
@@ -60,7 +61,7 @@ class CVarneUpdaterDlg : public IDialogEvents {
   void OnQuit();
   void OnDestroy();
 
-  // The download manager's progress callback; user is the dialog.
+  // The run's progress callback; user is the dialog.
   static void OnDownloadProgress(int total, int done, const std::tstring* text, int size,
                                  int received, void* user);
 
@@ -93,8 +94,8 @@ class CVarneUpdaterDlg : public IDialogEvents {
   WindowRegion region_;
   std::tstring run_file_name_;
   CriticalSection lock_;
-  Snapshot snapshot_;                            // guarded by lock_
-  DownloadManager* download_manager_ = nullptr;  // owned; deleted by OnDestroy
+  Snapshot snapshot_;  // guarded by lock_
+  IUpdateDriver& run_;
   std::tstring module_folder_;
   std::function<void()> quit_listener_;
   bool run_completed_ = false;
