@@ -53,30 +53,10 @@ class UpdaterTest : public testing::Test {
   std::string extra_config_;  // configuration lines added to the install's
 };
 
-TEST_F(UpdaterTest, ReplacesItsOwnExecutableThroughTheSwapProgram) {
-  const std::string next = ReadFile(install_ / "RV7WIN9XME.EXE") + "next build";
-  Publish({{"RV7WIN9XME.EXE", next}});
-  const ProcessResult run = Update();
-  EXPECT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_NE(run.out.find("アップデータの更新を行います"), std::string::npos) << run.out;
-  EXPECT_TRUE(Eventually(
-      [&] {
-        return !fs::exists(install_ / "RV7WIN9XME.SWAP") &&
-               ReadFile(install_ / "RV7WIN9XME.EXE") == next;
-      },
-      kWaitSeconds));
-  EXPECT_NE(fs::status(install_ / "RV7WIN9XME.EXE").permissions() & fs::perms::owner_exec,
-            fs::perms::none);
-  EXPECT_TRUE(fs::exists(install_ / "rv7swap_ansi.exe"));
-  // The next start removes the swap program and finds nothing to do.
-  const ProcessResult again = Update();
-  EXPECT_EQ(again.status, 0) << again.out << again.err;
-  EXPECT_FALSE(fs::exists(install_ / "rv7swap_ansi.exe"));
-}
-
-TEST_F(UpdaterTest, RestartsAfterThePackageWasReplaced) {
-  // The new package points the updater at a second release, which only a restarted updater, one
-  // that has read the new package, can know of.
+// A release with a new updater and a new package: the swap program replaces the updater once the
+// ending copy is gone, while its restart, which only then has read the new package, follows the
+// package to a second release and removes the swap program when that has ended.
+TEST_F(UpdaterTest, SwapsItsOwnExecutableAndRestartsAfterANewPackage) {
   TempFolder second_site("varne-second-site");
   TempFolder second_image("varne-second-image");
   const std::uint16_t second_port = net_testing::FindFreePort();
@@ -85,13 +65,23 @@ TEST_F(UpdaterTest, RestartsAfterThePackageWasReplaced) {
   ReleaseServer second(second_site.GetPath(), second_port);
   TempFolder next("varne-next-install");
   LayOutInstall(next.GetPath(), "http://127.0.0.1:" + std::to_string(second_port) + "/filelist");
+  const std::string updater = ReadFile(install_ / "RV7WIN9XME.EXE") + "next build";
 
-  Publish({{"RV7.VPK", ReadFile(next.GetPath() / "RV7.VPK")}});
+  Publish({{"RV7WIN9XME.EXE", updater}, {"RV7.VPK", ReadFile(next.GetPath() / "RV7.VPK")}});
   const ProcessResult run = Update();
   EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("アップデータの更新を行います"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("アップデータが更新されました。"), std::string::npos) << run.out;
-  EXPECT_TRUE(Eventually([&] { return ReadFile(install_ / "proof.txt") == "read the new package"; },
-                         kWaitSeconds));
+  EXPECT_TRUE(Eventually(
+      [&] {
+        return ReadFile(install_ / "RV7WIN9XME.EXE") == updater &&
+               !fs::exists(install_ / "RV7WIN9XME.SWAP") &&
+               ReadFile(install_ / "proof.txt") == "read the new package" &&
+               !fs::exists(install_ / "rv7swap_ansi.exe");
+      },
+      kWaitSeconds));
+  EXPECT_NE(fs::status(install_ / "RV7WIN9XME.EXE").permissions() & fs::perms::owner_exec,
+            fs::perms::none);
 }
 
 // An install whose configuration holds the publisher's public key.
