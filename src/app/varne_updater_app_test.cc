@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <thread>
 
 #include "app/mutex.h"
 #include "app/swap_cleanup.h"
@@ -51,11 +50,8 @@ class Install {
   void StartCopy(const std::string& name, const std::string& seconds) const {
     fs::copy_file("/bin/sleep", folder_.Native(name), fs::copy_options::overwrite_existing);
     ASSERT_TRUE(platform::StartProcess(name + " " + seconds, folder_.Path()));
-    Util::WindowFinder finder;
-    for (int i = 0; i < 500 && !finder.IsModuleRunning(folder_.Path(name)); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ASSERT_TRUE(finder.IsModuleRunning(folder_.Path(name)));
+    ASSERT_TRUE(test_support::Eventually(
+        [&] { return Util::WindowFinder().IsModuleRunning(folder_.Path(name)); }, 1));
   }
 
  private:

@@ -20,10 +20,6 @@ TEST(ExceptionTest, EveryBaseFailureWithItsText) {
     const char* text;
     bool error;
   } cases[] = {
-      {[] { throw DefaultFileException("open error."); }, "IFile : DefaultFile : open error.",
-       true},
-      {[] { throw HttpClientException("Abort by User.", false); }, "HttpClient : Abort by User.",
-       false},
       {[] { throw RuntimeException("", true); }, "runtime exception.", true},
       {[] { throw Exception("", false); }, "", false},
       {[] { CriticalSection().Leave(); }, "CCriticalSectionをEnterしていないのにLeaveしている",

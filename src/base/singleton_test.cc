@@ -17,16 +17,7 @@ class Service : public Singleton<Service> {
   char name_;
 };
 
-// An object that is two services at once, as the file manager is.
-class Base : public Singleton<Base> {};
-class Both : public Base, public Singleton<Both> {};
-
 TEST(SingletonTest, InstanceFollowsTheObjectAndTheManagerDeletesInReverse) {
-  auto* both = new Both;
-  EXPECT_EQ(Singleton<Base>::GetInstance(), both);
-  delete static_cast<SingletonBase*>(both);
-  EXPECT_EQ(Singleton<Both>::GetInstance(), nullptr);
-  EXPECT_EQ(Singleton<Base>::GetInstance(), nullptr);
   {
     SingletonManager manager;
     manager.Register(new Service('A'));

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 namespace {
@@ -37,9 +36,6 @@ TEST(MD5Test, KnownDigestsWholeAndInPieces) {
     }
     EXPECT_EQ(MD5Context::ToText(context.Final()), expected) << input.size();
   }
-  std::uint8_t bytes[16];
-  md5.Digest("abc", 3, bytes);
-  EXPECT_EQ(MD5Context::ToText(*reinterpret_cast<const MD5Bytes*>(bytes)), cases[1].second);
 }
 
 }  // namespace

@@ -3,20 +3,14 @@
 #include "demo_skin.h"
 
 namespace test_support {
-namespace {
-
-std::string BinaryPath(const std::string& name) {
-  return std::string(VARNE_BINARY_DIR) + "/bin/" + name;
-}
-
-}  // namespace
 
 void LayOutInstall(const std::filesystem::path& folder, const std::string& list_url,
                    bool with_config, const std::string& extra_config, const std::string& game) {
   namespace fs = std::filesystem;
+  const fs::path bin = VARNE_BINARY_DIR "/bin";
   fs::create_directories(folder);
-  fs::copy_file(BinaryPath("RV7WIN9XME.EXE"), folder / "RV7WIN9XME.EXE");
-  fs::copy_file(BinaryPath(game), folder / "game.exe");
+  fs::copy_file(bin / "RV7WIN9XME.EXE", folder / "RV7WIN9XME.EXE");
+  fs::copy_file(bin / game, folder / "game.exe");
   TempFolder content("varne-package-content");
   if (with_config) {
     WriteFile(content.GetPath() / "dlgconfig.conf",
@@ -24,8 +18,8 @@ void LayOutInstall(const std::filesystem::path& folder, const std::string& list_
                                      extra_config));
   }
   WriteFile(content.GetPath() / "skin.bmp", demo::SkinBmp());
-  fs::copy_file(BinaryPath("rv7swap_ansi.exe"), content.GetPath() / "rv7swap_ansi.exe");
-  Run(BinaryPath("vpk") + " pack '" + content.GetPath().string() + "' '" +
+  fs::copy_file(bin / "rv7swap_ansi.exe", content.GetPath() / "rv7swap_ansi.exe");
+  Run((bin / "vpk").string() + " pack '" + content.GetPath().string() + "' '" +
       (folder / "RV7.VPK").string() + "' >/dev/null");
 }
 

@@ -1,6 +1,7 @@
 #include "local_servers.h"
 
 #include <cstdlib>
+#include <regex>
 #include <stdexcept>
 
 #include "net/testing/scripted_server.h"
@@ -41,15 +42,11 @@ User root
 Group root
 )";
 
-std::string Fill(std::string text, const std::string& dir, std::uint16_t port,
+std::string Fill(const std::string& text, const std::string& dir, std::uint16_t port,
                  const std::string& servers = "") {
-  const std::pair<std::string, std::string> values[] = {
-      {"@SERVERS@", servers}, {"@DIR@", dir}, {"@PORT@", std::to_string(port)}};
-  for (const auto& [key, value] : values) {
-    for (std::size_t at; (at = text.find(key)) != std::string::npos;)
-      text.replace(at, key.size(), value);
-  }
-  return text;
+  const std::string filled = std::regex_replace(text, std::regex("@DIR@"), dir);
+  return std::regex_replace(std::regex_replace(filled, std::regex("@PORT@"), std::to_string(port)),
+                            std::regex("@SERVERS@"), servers);
 }
 
 // Waits until the port is closed again, so that a stopped server is really gone.
