@@ -66,12 +66,15 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
 }
 
 TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
-  // Signed, so that both servers must also hand out the signature beside the list.
+  // Signed, so that both servers must also hand out the signature beside the list; the key that
+  // the check uses comes second, as the new key of a rotation does.
   TempFolder keys("varne-keys");
   const std::string key_file = (keys.GetPath() / "publisher.key").string();
+  const std::string old_key = (keys.GetPath() / "old.key").string();
   std::string public_key = RunTool("keygen '" + key_file + "'").out;
   public_key.pop_back();
-  Build("--sign '" + key_file + "'");
+  RunTool("keygen '" + old_key + "'");
+  Build("--sign '" + old_key + "' --sign '" + key_file + "'");
   const std::string a_txt = "%25%36%31%25%32%45%25%37%34%25%37%38%25%37%34";  // encoded twice
   const std::string hostile[] = {
       "?file=%25%32%45%25%32%45%25%35%43%25%36%31&orgsize=1",  // ..\a
