@@ -2,8 +2,8 @@
 # test_windows.sh: builds the Windows programs and unit tests with MinGW-w64 (build-mingw) and runs
 # the tests under Wine, in a Wine prefix of their own that is made once per run and removed after.
 # Tests that rely on Linux alone (its tools, its path form) are left out by
-# tests/windows/linux_only_tests.txt, one gtest pattern per line with the reason. Then the updater
-# end to end under Wine against the Linux varne-release (tests/windows/updater_e2e.sh).
+# tests/windows/linux_only_tests.txt, one gtest pattern per line with the reason. Then the end-to-end
+# tests, run against the Windows programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # A private X server, so that Wine can show windows (the window tests skip without one).
@@ -14,13 +14,6 @@ scripts/deps.sh
 
 echo "== build the Windows programs and tests"
 scripts/build.sh build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DVARNE_CROSS_CHECK=OFF
-echo "== build the Linux release tools for the end-to-end test"
-if command -v ccache >/dev/null; then
-  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
-fi
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target varne-release vpk varne-demo-skin
-
 prefix=$(mktemp -d /tmp/varne-wine.XXXXXX)
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
@@ -39,6 +32,17 @@ filter=$(awk '!/^#/ && NF { print $1 }' tests/windows/linux_only_tests.txt | pas
 GTEST_FILTER="-${filter}" ctest --test-dir build-mingw -L unit -j "$(nproc)" --output-on-failure \
   --timeout 600
 
-echo "== the updater end to end under Wine"
-tests/windows/updater_e2e.sh build build-mingw
-tests/windows/window_e2e.sh build build-mingw
+echo "== the end-to-end tests against the Windows programs under Wine"
+# The Linux test programs run the Windows build's programs where VARNE_WINDOWS_BIN names them; the
+# servers and the tools around them stay Linux's. The window test makes a Wine prefix of its own.
+if command -v ccache >/dev/null; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+fi
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc)" --target updater_e2e_test update_e2e_test vpk_test win32_window_test
+export VARNE_WINDOWS_BIN=$PWD/build-mingw/bin
+build/bin/updater_e2e_test
+build/bin/update_e2e_test --gtest_filter='ReleaseToolTest.*'
+build/bin/vpk_test
+build/bin/win32_window_test
+echo "the window's screenshots: build/test-artifacts/window-win32/"

@@ -9,4 +9,10 @@ namespace platform {
 // streams are there from the start and nothing changes.
 void AttachToConsole();
 
+// Makes standard output and error carry the program's bytes unchanged. Windows's C run-time would
+// write each line feed as a carriage return and a line feed: a file's bytes written to standard
+// output would arrive changed, and a tool's listings would differ between the systems. POSIX
+// streams carry bytes unchanged already.
+void UseBinaryStandardStreams();
+
 }  // namespace platform

@@ -5,21 +5,18 @@
 namespace test_support {
 
 void LayOutInstall(const std::filesystem::path& folder, const std::string& list_url,
-                   bool with_config, const std::string& extra_config, const std::string& game) {
+                   const std::string& extra_config, const std::string& game) {
   namespace fs = std::filesystem;
-  const fs::path bin = VARNE_BINARY_DIR "/bin";
   fs::create_directories(folder);
-  fs::copy_file(bin / "RV7WIN9XME.EXE", folder / "RV7WIN9XME.EXE");
-  fs::copy_file(bin / game, folder / "game.exe");
+  fs::copy_file(ProgramFile("RV7WIN9XME.EXE"), folder / "RV7WIN9XME.EXE");
+  fs::copy_file(ProgramFile(game), folder / "game.exe");
   TempFolder content("varne-package-content");
-  if (with_config) {
-    WriteFile(content.GetPath() / "dlgconfig.conf",
-              demo::Utf16LeFromAscii(demo::DialogConfig("skin.bmp", "game.exe", list_url) +
-                                     extra_config));
-  }
+  WriteFile(
+      content.GetPath() / "dlgconfig.conf",
+      demo::Utf16LeFromAscii(demo::DialogConfig("skin.bmp", "game.exe", list_url) + extra_config));
   WriteFile(content.GetPath() / "skin.bmp", demo::SkinBmp());
-  fs::copy_file(bin / "rv7swap_ansi.exe", content.GetPath() / "rv7swap_ansi.exe");
-  Run((bin / "vpk").string() + " pack '" + content.GetPath().string() + "' '" +
+  fs::copy_file(ProgramFile("rv7swap_ansi.exe"), content.GetPath() / "rv7swap_ansi.exe");
+  Run(VARNE_BINARY_DIR "/bin/vpk pack '" + content.GetPath().string() + "' '" +
       (folder / "RV7.VPK").string() + "' >/dev/null");
 }
 

@@ -10,11 +10,10 @@
 
 namespace test_support {
 
-// Lays out a complete install in folder (created if need be), with the stand-in game (the program
-// `game` of the build) as "game.exe"; without its "dlgconfig.conf" when with_config is false.
-// extra_config lines ("key=value\r\n") are added to the configuration.
+// Lays out a complete install of the build under test in folder (created if need be), with the
+// stand-in game (its program `game`) as "game.exe". extra_config lines ("key=value\r\n") are added
+// to the configuration.
 void LayOutInstall(const std::filesystem::path& folder, const std::string& list_url,
-                   bool with_config = true, const std::string& extra_config = "",
-                   const std::string& game = "sample_game");
+                   const std::string& extra_config = "", const std::string& game = "sample_game");
 
 }  // namespace test_support

@@ -1,7 +1,9 @@
 // The updater's executables end to end: RV7WIN9XME.EXE --console in real install folders (with a
-// blank in their path), against releases served by varne-release serve: an update, the swap of
-// its own executable, the restart after a new package, and signed releases that an attacker
-// changed. Start-up refusals are the start-up unit tests' and the window tests' work.
+// blank and Japanese in their path), against releases served by varne-release serve: an update,
+// the swap of its own executable, the restart after a new package, signed releases that an
+// attacker changed, the error text on a terminal, a read-only folder. With VARNE_WINDOWS_BIN the
+// Windows build's programs are run under Wine, and the user's proxy comes from the registry. Other
+// start-up refusals are the start-up unit tests' and the window tests' work.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,6 +11,7 @@
 #include "../update/engine_harness.h"
 #include "base/base64.h"
 #include "install_layout.h"
+#include "local_servers.h"
 #include "net/testing/scripted_server.h"
 #include "update/release_signature.h"
 
@@ -23,7 +26,7 @@ constexpr int kWaitSeconds = 20;
 class UpdaterTest : public testing::Test {
  protected:
   void SetUp() override {
-    LayOutInstall(install_, ListUrl(), true, extra_config_);
+    LayOutInstall(install_, ListUrl(), extra_config_);
     WriteFile(install_ / "data" / "level1.dat", "level one");
   }
 
@@ -39,49 +42,110 @@ class UpdaterTest : public testing::Test {
   }
 
   ProcessResult Update(const std::string& arguments = "") {
-    return RunIn(install_, "./RV7WIN9XME.EXE --console " + arguments);
+    return RunIn(install_, Runner() + "RV7WIN9XME.EXE --console " + arguments);
   }
 
   std::string ListUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/filelist"; }
 
   TempFolder root_{"varne-updater"};
-  fs::path install_ = root_.GetPath() / "game folder";
+  fs::path install_ = root_.GetPath() / "ゲーム folder";
   fs::path image_ = root_.GetPath() / "image";
   fs::path site_ = root_.GetPath() / "site";
   std::uint16_t port_ = net_testing::FindFreePort();
   std::unique_ptr<ReleaseServer> server_;
+  void TearDown() override {
+    // Under Wine the restarted copy has a window, which waits for its user.
+    if (OnWine()) std::system("wineserver -k; wineserver -w");
+  }
+
   std::string extra_config_;  // configuration lines added to the install's
 };
 
-// A release with a new updater and a new package: the swap program replaces the updater once the
-// ending copy is gone, while its restart, which only then has read the new package, follows the
-// package to a second release and removes the swap program when that has ended.
+// A release with a new updater: the swap program replaces it once the ending copy is gone. Then
+// a release with a new package: the updater restarts, and only the restarted copy, which has read
+// the new package, follows it to a second release. (With both in one release, the swap program
+// must not wait for the restart: the swap test's.)
 TEST_F(UpdaterTest, SwapsItsOwnExecutableAndRestartsAfterANewPackage) {
-  TempFolder second_site("varne-second-site");
-  TempFolder second_image("varne-second-image");
+  const std::string updater = ReadFile(install_ / "RV7WIN9XME.EXE") + "next build";
+  Publish({{"RV7WIN9XME.EXE", updater}});
+  ProcessResult run = Update();
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("アップデータの更新を行います"), std::string::npos) << run.out;
+  EXPECT_TRUE(Eventually(
+      [&] {
+        return ReadFile(install_ / "RV7WIN9XME.EXE") == updater &&
+               !fs::exists(install_ / "RV7WIN9XME.SWAP");
+      },
+      kWaitSeconds));
+  if (!OnWine()) {
+    EXPECT_NE(fs::status(install_ / "RV7WIN9XME.EXE").permissions() & fs::perms::owner_exec,
+              fs::perms::none);
+  }
+
+  TempFolder second_site("varne-second-site"), second_image("varne-second-image");
   const std::uint16_t second_port = net_testing::FindFreePort();
   WriteFile(second_image.GetPath() / "proof.txt", "read the new package");
   BuildSite(second_image.GetPath(), second_site.GetPath(), second_port);
   ReleaseServer second(second_site.GetPath(), second_port);
   TempFolder next("varne-next-install");
   LayOutInstall(next.GetPath(), "http://127.0.0.1:" + std::to_string(second_port) + "/filelist");
-  const std::string updater = ReadFile(install_ / "RV7WIN9XME.EXE") + "next build";
-
-  Publish({{"RV7WIN9XME.EXE", updater}, {"RV7.VPK", ReadFile(next.GetPath() / "RV7.VPK")}});
-  const ProcessResult run = Update();
+  Publish({{"RV7.VPK", ReadFile(next.GetPath() / "RV7.VPK")}});
+  run = Update();
   EXPECT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_NE(run.out.find("アップデータの更新を行います"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("アップデータが更新されました。"), std::string::npos) << run.out;
+  // The restart has also removed the swap program.
   EXPECT_TRUE(Eventually(
       [&] {
-        return ReadFile(install_ / "RV7WIN9XME.EXE") == updater &&
-               !fs::exists(install_ / "RV7WIN9XME.SWAP") &&
-               ReadFile(install_ / "proof.txt") == "read the new package" &&
+        return ReadFile(install_ / "proof.txt") == "read the new package" &&
                !fs::exists(install_ / "rv7swap_ansi.exe");
       },
       kWaitSeconds));
-  EXPECT_NE(fs::status(install_ / "RV7WIN9XME.EXE").permissions() & fs::perms::owner_exec,
-            fs::perms::none);
+}
+
+// On a terminal, a folder without its package shows the error in Japanese.
+TEST_F(UpdaterTest, TheTerminalShowsTheErrorInJapanese) {
+  fs::remove(install_ / "RV7.VPK");
+  const ProcessResult run = RunIn(install_, "env LANG=C.UTF-8 script -qec '" + Runner() +
+                                                "RV7WIN9XME.EXE --console' /dev/null");
+  EXPECT_NE(run.out.find("エラーが発生しました。"), std::string::npos) << run.out;
+}
+
+// A folder the updater cannot write is refused. Permission bits do not stop root, and Wine keeps
+// no read-only attribute on folders, so the folder is mounted read-only over itself.
+TEST_F(UpdaterTest, AReadOnlyFolderIsRefused) {
+  const std::string folder = "'" + install_.string() + "' ";
+  if (std::system(("mount --bind " + folder + folder + "2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "no mount allowed here";
+  }
+  const int remounted = std::system(("mount -o remount,bind,ro " + folder).c_str());
+  const ProcessResult run = Update();
+  test_support::Run("umount " + folder);
+  ASSERT_EQ(remounted, 0);
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE((run.out + run.err).find("インストールフォルダが読み込み専用フォルダになっているため"),
+            std::string::npos)
+      << run.out << run.err;
+}
+
+// Under Wine the user's proxy comes from the registry, in the "http=" form and as a bare address.
+TEST_F(UpdaterTest, TheRegistrysProxyCarriesTheRequests) {
+  if (!OnWine()) GTEST_SKIP() << "the registry is Windows's";
+  Publish({});
+  TinyProxy proxy;
+  const std::string settings =
+      "wine reg add 'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings' /f ";
+  test_support::Run(settings + "/v ProxyEnable /t REG_DWORD /d 1 >/dev/null 2>&1");
+  for (const std::string& proxy_server :
+       {"ftp=127.0.0.1:1;http=" + proxy.GetProxyText(), proxy.GetProxyText()}) {
+    test_support::Run(settings + "/v ProxyServer /t REG_SZ /d '" + proxy_server +
+                      "' >/dev/null 2>&1");
+    const std::string seen = proxy.GetLog();
+    EXPECT_EQ(Update().status, 0) << proxy_server;
+    EXPECT_NE(proxy.GetLog().find("GET " + ListUrl(), seen.size()), std::string::npos)
+        << proxy_server << "\n"
+        << proxy.GetLog();
+  }
+  test_support::Run(settings + "/v ProxyEnable /t REG_DWORD /d 0 >/dev/null 2>&1");
 }
 
 // An install whose configuration holds the publisher's public key. Releases are also signed with
@@ -102,11 +166,11 @@ class SignedReleaseTest : public UpdaterTest {
 };
 
 TEST_F(SignedReleaseTest, SignedReleasesInstallAndAttacksAreRefused) {
-  Publish({{"data/level1.dat", "level two"}, {"maps/new/level2.dat", "level two"}}, sign_);
+  Publish({{"data/level1.dat", "level two"}, {"マップ/新しい/level2.dat", "level two"}}, sign_);
   ProcessResult run = Update();
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level two");
-  EXPECT_EQ(ReadFile(install_ / "maps" / "new" / "level2.dat"), "level two");
+  EXPECT_EQ(ReadFile(install_ / "マップ" / "新しい" / "level2.dat"), "level two");
   EXPECT_NE(ReadFile(install_ / kReleaseStateName).find("ReleaseSerial="), std::string::npos);
   // Without a terminal to ask on, the game starts only when told to. The same serial is accepted
   // again, and the current install stays as it was.

@@ -18,7 +18,7 @@ using test_support::Take;
 
 // Runs vpk in the folder; each argument is quoted here.
 ProcessResult Vpk(const TestFolder& folder, const std::vector<std::string>& args) {
-  std::string command = "'" VARNE_BINARY_DIR "/bin/vpk'";
+  std::string command = test_support::Program("vpk");
   for (const std::string& arg : args) command += " '" + arg + "'";
   return test_support::RunIn(folder.Native(), command);
 }

@@ -45,6 +45,22 @@ inline bool WaitForPort(std::uint16_t port) {
   return Eventually([port] { return Accepts(port); }, 10);
 }
 
+// Whether the programs under test are the Windows build's, run under Wine: VARNE_WINDOWS_BIN names
+// its bin folder. The servers and tools that only stand around them are always this build's.
+inline bool OnWine() { return std::getenv("VARNE_WINDOWS_BIN") != nullptr; }
+// A program of the build under test ("vpk", or "RV7WIN9XME.EXE" with its extension).
+inline std::filesystem::path ProgramFile(const std::string& name) {
+  if (!OnWine()) return std::filesystem::path(VARNE_BINARY_DIR) / "bin" / name;
+  const bool bare = name.find('.') == std::string::npos;
+  return std::filesystem::path(std::getenv("VARNE_WINDOWS_BIN")) / (bare ? name + ".exe" : name);
+}
+// The command line that starts it.
+inline std::string Program(const std::string& name) {
+  return (OnWine() ? "wine '" : "'") + ProgramFile(name).string() + "'";
+}
+// How a program is started from its own folder.
+inline std::string Runner() { return OnWine() ? "wine " : "./"; }
+
 // Runs a shell command; throws when it does not exit with 0.
 inline void Run(const std::string& command) {
   if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);

@@ -20,7 +20,7 @@ class ReleaseToolTest : public testing::Test {
   }
 
   ProcessResult RunTool(const std::string& arguments) const {
-    return RunIn(image_.GetPath(), VARNE_BINARY_DIR "/bin/varne-release " + arguments);
+    return RunIn(image_.GetPath(), Program("varne-release") + " " + arguments);
   }
 
   std::string Build(const std::string& options = "") const {
@@ -35,7 +35,7 @@ class ReleaseToolTest : public testing::Test {
     return "http://127.0.0.1:" + std::to_string(port_) + "/game/list" + query;
   }
 
-  TempFolder image_{"varne-image"};
+  TempFolder image_{"varne-画像"};
   TempFolder site_{"varne-site"};
   std::uint16_t port_ = net_testing::FindFreePort();
 };
@@ -82,7 +82,8 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
       "?file=%25%36%31&orgsize=1",  // not listed
       "?other=1",
   };
-  for (int server = 0; server < 2; ++server) {
+  // A Windows build writes an nginx configuration for nginx on Windows, with Windows paths.
+  for (int server = OnWine() ? 1 : 0; server < 2; ++server) {
     std::unique_ptr<Nginx> nginx;
     std::unique_ptr<ReleaseServer> own;
     if (server == 0) {
@@ -108,8 +109,7 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
     // varne-fetch writes what it fetched, and on a refusal exits 1 and leaves no file.
     TempFolder out("varne-fetched");
     const auto fetch = [&](const std::string& query, const std::string& name) {
-      return RunIn(out.GetPath(),
-                   VARNE_BINARY_DIR "/bin/varne-fetch '" + Url(query) + "' -o " + name)
+      return RunIn(out.GetPath(), Program("varne-fetch") + " '" + Url(query) + "' -o " + name)
           .status;
     };
     ASSERT_EQ(fetch("?file=" + a_txt + "&orgsize=5", "got"), 0) << server;
@@ -120,6 +120,13 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
       EXPECT_FALSE(std::filesystem::exists(out.GetPath() / "refused")) << server << query;
     }
   }
+  // A document cut short: what was written of it is removed, under a Japanese name too.
+  net_testing::ScriptedServer cut;
+  cut.SetReply({{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly part"}});
+  TempFolder out("varne-fetched");
+  EXPECT_EQ(
+      RunIn(out.GetPath(), Program("varne-fetch") + " " + ListUrl(cut) + " -o 一部.txt").status, 1);
+  EXPECT_TRUE(Take(out.GetPath()).empty());
   const ProcessResult missing =
       RunTool("check http://127.0.0.1:" + std::to_string(port_) + "/none");
   EXPECT_EQ(missing.status, 1);

@@ -11,13 +11,7 @@
 namespace test_support {
 namespace {
 
-class SkinnedWindowTest : public WindowTest {
- protected:
-  SkinnedWindowTest() : WindowTest("./", "window") {}
-  void LayOut(const std::string& url) override {
-    LayOutInstall(install_, url, true, "", "sample_window_game");
-  }
-};
+using SkinnedWindowTest = WindowTest;
 
 TEST_F(SkinnedWindowTest, WhileDownloading) {
   std::optional<Background> updater;
@@ -44,7 +38,6 @@ TEST_F(SkinnedWindowTest, TerminalFallbackThenACompletedRunStartsTheGame) {
 // it up and ends, and its quit button ends it within a second all the same.
 TEST_F(SkinnedWindowTest, SecondCopyRaisesTheFirstWhoseQuitEndsAStalledRun) {
   ServeNothing();
-  std::filesystem::copy_file(install_ / "game.exe", install_ / "other.exe");
   std::optional<Background> first, cover;
   ASSERT_TRUE(Start(first, "RV7WIN9XME.EXE")) << first->Output();
   ASSERT_TRUE(Start(cover, "other.exe --stay 60", kGame));

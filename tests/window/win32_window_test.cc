@@ -1,7 +1,7 @@
 // The Windows updater's window under Wine, checked as the GTK window is, and besides: dragging the
 // skin moves it; the running game's window is activated after the information box; Japanese
 // captions and boxes are drawn. The Windows programs come from VARNE_WINDOWS_BIN (build-mingw/bin);
-// without it, or without Wine, the tests skip. tests/windows/window_e2e.sh runs them.
+// without it, or without Wine, the tests skip. scripts/test_windows.sh runs them.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,17 +11,12 @@
 namespace test_support {
 namespace {
 
-namespace fs = std::filesystem;
-
 class Win32WindowTest : public WindowTest {
  protected:
-  Win32WindowTest() : WindowTest("wine ", "window-win32") {}
   // One desktop and one Wine prefix for all: starting a prefix is the slow part. Without the
   // Windows programs or Wine there is no desktop, and the tests skip.
   static void SetUpTestSuite() {
-    const char* bin = std::getenv("VARNE_WINDOWS_BIN");
-    if (bin == nullptr || std::system("command -v wine >/dev/null") != 0) return;
-    windows_bin_ = bin;
+    if (!OnWine() || std::system("command -v wine >/dev/null") != 0) return;
     WindowTest::SetUpTestSuite();
     prefix_ = new TempFolder("varne-wine-window");
     setenv("WINEPREFIX", prefix_->GetPath().c_str(), 1);
@@ -46,25 +41,6 @@ class Win32WindowTest : public WindowTest {
     std::system("wineserver -k 2>/dev/null; wineserver -w; wineserver -p");
   }
 
-  // The Windows updater and the windowed sample game ("game.exe", and a copy of it as "other.exe"
-  // that the updater does not know), as the Linux install lays them out.
-  void LayOut(const std::string& url) override {
-    const fs::path bin = windows_bin_;
-    fs::create_directories(install_);
-    fs::copy_file(bin / "RV7WIN9XME.EXE", install_ / "RV7WIN9XME.EXE");
-    fs::copy_file(bin / "sample_window_game.exe", install_ / "game.exe");
-    fs::copy_file(bin / "sample_window_game.exe", install_ / "other.exe");
-    TempFolder content("varne-package-content");
-    WriteFile(content.GetPath() / "dlgconfig.conf",
-              demo::Utf16LeFromAscii(demo::DialogConfig("skin.bmp", "game.exe", url)));
-    WriteFile(content.GetPath() / "skin.bmp", demo::SkinBmp());
-    fs::copy_file(bin / "rv7swap_ansi.exe", content.GetPath() / "rv7swap_ansi.exe");
-    test_support::Run(std::string(VARNE_BINARY_DIR) + "/bin/vpk pack '" +
-                      content.GetPath().string() + "' '" + (install_ / "RV7.VPK").string() +
-                      "' >/dev/null");
-  }
-
-  static inline std::string windows_bin_;
   static inline TempFolder* prefix_ = nullptr;
 };
 

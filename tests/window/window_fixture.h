@@ -71,11 +71,6 @@ inline void ClickSlot(const demo::Slot& slot) {
 
 class WindowTest : public testing::Test {
  protected:
-  // `runner` starts a program of the install ("./" or "wine "); screenshots go to the artifact
-  // folder `artifacts`.
-  WindowTest(const std::string& runner, const std::string& artifacts)
-      : runner_(runner), artifacts_(ArtifactFolder(artifacts)) {}
-
   // One desktop for all the tests of a suite.
   static void SetUpTestSuite() { desktop_ = new VirtualDesktop(); }
   static void TearDownTestSuite() {
@@ -86,8 +81,12 @@ class WindowTest : public testing::Test {
     if (desktop_ == nullptr || !desktop_->IsRunning()) GTEST_SKIP() << "no desktop to run on";
   }
 
-  // Lays out the install, its list at `url`.
-  virtual void LayOut(const std::string& url) = 0;
+  // Lays out the install, its list at `url`, with the windowed sample game as "game.exe" and a copy
+  // of it as "other.exe" that the updater does not know.
+  void LayOut(const std::string& url) {
+    LayOutInstall(install_, url, "", "sample_window_game");
+    std::filesystem::copy_file(install_ / "game.exe", install_ / "other.exe");
+  }
 
   // A release whose one file trickles in for about ten seconds.
   void ServeSlowly() {
@@ -117,7 +116,7 @@ class WindowTest : public testing::Test {
   // Starts a program of the install; false when its window titled `title` never came.
   bool Start(std::optional<Background>& program, const std::string& command,
              const std::string& title = kUpdater) {
-    program.emplace(install_, runner_ + command);
+    program.emplace(install_, Runner() + command);
     return Eventually([&] { return Shown(title); }, 30);
   }
 
@@ -162,8 +161,8 @@ class WindowTest : public testing::Test {
   }
 
   static inline VirtualDesktop* desktop_ = nullptr;
-  const std::string runner_;
-  const std::filesystem::path artifacts_;
+  // Where the screenshots go.
+  const std::filesystem::path artifacts_ = ArtifactFolder(OnWine() ? "window-win32" : "window");
   TempFolder root_{"varne-window"};
   const std::filesystem::path install_ = root_.GetPath() / "install";
   net_testing::ScriptedServer server_;

@@ -15,6 +15,7 @@
 #include "base/exception.h"
 #include "file_sink.h"
 #include "net/http_client.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -65,6 +66,7 @@ void Fetch(const Options& options, FileSink& sink) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::UseBinaryStandardStreams();
   Options options;
   if (!ParseArguments(argc, argv, options)) {
     std::fprintf(stderr,

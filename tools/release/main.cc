@@ -13,6 +13,7 @@
 #include "base/exception.h"
 #include "config/config_base.h"
 #include "net/http_client.h"
+#include "platform/console.h"
 #include "platform/path.h"
 #include "platform/socket.h"
 #include "site_builder.h"
@@ -212,6 +213,7 @@ int Check(const Arguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::UseBinaryStandardStreams();
   if (argc < 2) return Usage("no command given");
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") return Usage(nullptr);

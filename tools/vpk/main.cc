@@ -8,6 +8,7 @@
 
 #include "base/exception.h"
 #include "commands.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -100,6 +101,7 @@ int Dispatch(const Command& command, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::UseBinaryStandardStreams();
   if (argc < 2) return UsageError("no command given", nullptr);
   const std::string name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {

@@ -5,4 +5,6 @@ namespace platform {
 // A POSIX program inherits its terminal's descriptors.
 void AttachToConsole() {}
 
+void UseBinaryStandardStreams() {}
+
 }  // namespace platform

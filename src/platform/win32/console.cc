@@ -53,4 +53,9 @@ void AttachToConsole() {
   if (error_console) WriteWholeCharacters(stderr);
 }
 
+void UseBinaryStandardStreams() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+}
+
 }  // namespace platform
