@@ -25,7 +25,7 @@ class HttpClientTest : public testing::Test {
 
   // One request of `url` against the scripted server's reply, directly.
   Outcome Fetch(const Reply& reply, const std::string& url = "http://127.0.0.1/file") {
-    server_.SetReply(reply);
+    server_.SetReplies({reply});
     Outcome outcome;
     try {
       client_.Request(url);

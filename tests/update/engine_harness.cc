@@ -8,8 +8,9 @@
 
 namespace test_support {
 
-InstallFolder::InstallFolder() : previous_(std::filesystem::current_path()) {
-  std::filesystem::current_path(folder_.GetPath());
+InstallFolder::InstallFolder()
+    : TempFolder("varne-install"), previous_(std::filesystem::current_path()) {
+  std::filesystem::current_path(GetPath());
   files_ = std::make_unique<VarneFileManager>();
 }
 
@@ -54,19 +55,6 @@ void BuildSite(const std::filesystem::path& image, const std::filesystem::path& 
   Run(std::string(VARNE_BINARY_DIR) + "/bin/varne-release build '" + image.string() + "' '" +
       site.string() + "' --listen 127.0.0.1:" + std::to_string(port) + " " + options +
       " >/dev/null");
-}
-
-ReleaseServer::ReleaseServer(const std::filesystem::path& site, std::uint16_t port,
-                             const std::string& wrapper)
-    : pid_file_(site.string() + ".pid") {
-  Run("timeout 300 " + wrapper + " " + VARNE_BINARY_DIR + "/bin/varne-release serve '" +
-      site.string() + "' >/dev/null & echo $! >'" + pid_file_.string() + "'");
-  if (!WaitForPort(port)) throw std::runtime_error("varne-release serve did not start");
-}
-
-ReleaseServer::~ReleaseServer() {
-  std::system(("kill $(cat '" + pid_file_.string() + "') 2>/dev/null").c_str());
-  std::filesystem::remove(pid_file_);
 }
 
 std::string Md5Of(const std::string& bytes) {

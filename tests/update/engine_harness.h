@@ -45,19 +45,13 @@ struct Outcome : UpdateOutcome {
   std::vector<Report> reports;
 };
 
-class InstallFolder {
+class InstallFolder : public TempFolder {
  public:
   InstallFolder();
   ~InstallFolder();
-  const std::filesystem::path& GetPath() const { return folder_.GetPath(); }
-  void Write(const std::string& name, const std::string& bytes) const {
-    WriteFile(GetPath() / name, bytes);
-  }
-  std::string Read(const std::string& name) const { return ReadFile(GetPath() / name); }
-  bool Exists(const std::string& name) const { return std::filesystem::exists(GetPath() / name); }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(Native(name)); }
 
  private:
-  TempFolder folder_{"varne-install"};
   std::filesystem::path previous_;
   std::unique_ptr<VarneFileManager> files_;
 };
@@ -82,16 +76,13 @@ void BuildSite(const std::filesystem::path& image, const std::filesystem::path& 
 // varne-release serve of a site, on the port the site was built for, run by `wrapper` (a command
 // that runs the rest of its line) when one is given; stopped when the object goes, and after five
 // minutes in any case.
-class ReleaseServer {
+class ReleaseServer : public Background {
  public:
   ReleaseServer(const std::filesystem::path& site, std::uint16_t port,
-                const std::string& wrapper = "");
-  ~ReleaseServer();
-  ReleaseServer(const ReleaseServer&) = delete;
-  ReleaseServer& operator=(const ReleaseServer&) = delete;
-
- private:
-  std::filesystem::path pid_file_;
+                const std::string& wrapper = "")
+      : Background(site, wrapper + " " VARNE_BINARY_DIR "/bin/varne-release serve .", 300) {
+    if (!WaitForPort(port)) throw std::runtime_error("varne-release serve did not start");
+  }
 };
 
 // A package holding each (name, bytes), as the update server sends a file or as the game's

@@ -122,7 +122,7 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
   }
   // A document cut short: what was written of it is removed, under a Japanese name too.
   net_testing::ScriptedServer cut;
-  cut.SetReply({{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly part"}});
+  cut.SetReplies({{{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly part"}}});
   TempFolder out("varne-fetched");
   EXPECT_EQ(
       RunIn(out.GetPath(), Program("varne-fetch") + " " + ListUrl(cut) + " -o 一部.txt").status, 1);

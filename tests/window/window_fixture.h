@@ -98,7 +98,7 @@ class WindowTest : public testing::Test {
   }
   // A server that takes the connection and never answers: the run stalls in its first fetch.
   void ServeNothing() {
-    server_.SetReply({{"", ""}, net_testing::kSilent});
+    server_.SetReplies({{{"", ""}, net_testing::kSilent}});
     LayOut(ListUrl(server_));
   }
   // A release with the game's notes and a large file new.

@@ -56,8 +56,6 @@ bool ScriptedServer::Pause(int milliseconds) {
                              [this] { return stop_.load(); });
 }
 
-void ScriptedServer::SetReply(Reply reply) { SetReplies({std::move(reply)}); }
-
 void ScriptedServer::SetReplies(std::vector<Reply> replies) {
   std::lock_guard hold(mutex_);
   reply_ = replies.back();

@@ -33,9 +33,8 @@ class ScriptedServer {
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
   std::uint16_t GetPort() const { return port_; }
-  // The reply for the connections that come from now on.
-  void SetReply(Reply reply);
-  // One reply per connection, in order; the last one answers every later connection too.
+  // One reply per connection from now on, in order; the last one answers every later connection
+  // too.
   void SetReplies(std::vector<Reply> replies);
   // The request bytes of every connection so far, up to and including the empty line.
   std::vector<std::string> GetRequests();

@@ -50,6 +50,14 @@ class TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   const std::filesystem::path& GetPath() const { return path_; }
+  // A name below the folder ("a/b.txt"); the folder itself when empty.
+  std::filesystem::path Native(const std::string& name = "") const {
+    return name.empty() ? path_ : path_ / name;
+  }
+  void Write(const std::string& name, const std::string& bytes) const {
+    WriteFile(Native(name), bytes);
+  }
+  std::string Read(const std::string& name) const { return ReadFile(Native(name)); }
 
  private:
   std::filesystem::path path_;

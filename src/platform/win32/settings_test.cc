@@ -6,7 +6,6 @@
 
 #include "platform/crypto.h"
 #include "platform/desktop_windows.h"
-#include "platform/proxy_settings.h"
 #include "platform/testing/scratch_folder.h"
 #include "platform/text.h"
 
@@ -22,24 +21,6 @@ TEST(WindowsTextTest, NarrowTextIsUtf8AndRoundTrips) {
   EXPECT_EQ(AnsiToWide(text), u"更新ファイル\\表示 🎮 abc");
   EXPECT_EQ(WideToAnsi(AnsiToWide(text)), text);
   EXPECT_EQ(WideToUtf8(Utf8ToWide(text)), text);
-}
-
-// Changes the user's real settings: meant for a test prefix of Wine or a test machine.
-TEST(WindowsSettingsTest, ProxySettingsComeFromTheRegistry) {
-  constexpr char kKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-  const DWORD on = 1;
-  const char server[] = "http=127.0.0.1:3128;https=proxy:8443";
-  ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "ProxyEnable", REG_DWORD, &on, sizeof on),
-            ERROR_SUCCESS);
-  RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "ProxyServer", REG_SZ, server, sizeof server);
-  ProxySettings settings = ReadUserProxySettings().value();
-  EXPECT_TRUE(settings.enabled);
-  EXPECT_EQ(settings.server, server);
-  RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, "ProxyEnable");
-  RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, "ProxyServer");
-  settings = ReadUserProxySettings().value();
-  EXPECT_FALSE(settings.enabled);
-  EXPECT_EQ(settings.server, "");
 }
 
 TEST(WindowsSettingsTest, TopLevelWindowsOfTheDesktop) {

@@ -1,5 +1,5 @@
-// A scratch folder for the storage tests that names its files in the system's internal form
-// (backslashes) as well as natively.
+// A scratch folder for the storage tests that also names its files in the system's internal form
+// (backslashes).
 #pragma once
 
 #include <cstdint>
@@ -11,20 +11,12 @@
 
 class TestFolder : public test_support::TempFolder {
  public:
-  // The native path of a name below the folder ("a/b.txt").
-  std::filesystem::path Native(const std::string& name = "") const {
-    return name.empty() ? GetPath() : GetPath() / name;
-  }
   // The internal path of a name below the folder.
   std::tstring Path(const std::string& name = "") const {
     std::tstring path = Native(name).string();
     path.ToBackslashes();
     return path;
   }
-  void Write(const std::string& name, const std::string& bytes) const {
-    test_support::WriteFile(Native(name), bytes);
-  }
-  std::string Read(const std::string& name) const { return test_support::ReadFile(Native(name)); }
 };
 
 // Bytes that differ from position to position, so that misplaced or unscrambled data shows.
