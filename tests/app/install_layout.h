@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "demo_skin.h"
 #include "scratch.h"
 
 namespace test_support {
@@ -13,7 +14,21 @@ namespace test_support {
 // Lays out a complete install of the build under test in folder (created if need be), with the
 // stand-in game (its program `game`) as "game.exe". extra_config lines ("key=value\r\n") are added
 // to the configuration.
-void LayOutInstall(const std::filesystem::path& folder, const std::string& list_url,
-                   const std::string& extra_config = "", const std::string& game = "sample_game");
+inline void LayOutInstall(const std::filesystem::path& folder, const std::string& list_url,
+                          const std::string& extra_config = "",
+                          const std::string& game = "sample_game") {
+  namespace fs = std::filesystem;
+  fs::create_directories(folder);
+  fs::copy_file(ProgramFile("RV7WIN9XME.EXE"), folder / "RV7WIN9XME.EXE");
+  fs::copy_file(ProgramFile(game), folder / "game.exe");
+  TempFolder content("varne-package-content");
+  content.Write(
+      "dlgconfig.conf",
+      demo::Utf16LeFromAscii(demo::DialogConfig("skin.bmp", "game.exe", list_url) + extra_config));
+  content.Write("skin.bmp", demo::SkinBmp());
+  fs::copy_file(ProgramFile("rv7swap_ansi.exe"), content.Native("rv7swap_ansi.exe"));
+  Run(VARNE_BINARY_DIR "/bin/vpk pack '" + content.GetPath().string() + "' '" +
+      (folder / "RV7.VPK").string() + "' >/dev/null");
+}
 
 }  // namespace test_support

@@ -29,6 +29,10 @@ class UpdaterTest : public testing::Test {
     LayOutInstall(install_, ListUrl(), extra_config_);
     WriteFile(install_ / "data" / "level1.dat", "level one");
   }
+  void TearDown() override {
+    // Under Wine the restarted copy has a window, which waits for its user.
+    if (OnWine()) std::system("wineserver -k; wineserver -w");
+  }
 
   // A release whose files are the install's with `changes` applied, built with `options` (such as
   // a signing key) and served.
@@ -53,11 +57,6 @@ class UpdaterTest : public testing::Test {
   fs::path site_ = root_.GetPath() / "site";
   std::uint16_t port_ = net_testing::FindFreePort();
   std::unique_ptr<ReleaseServer> server_;
-  void TearDown() override {
-    // Under Wine the restarted copy has a window, which waits for its user.
-    if (OnWine()) std::system("wineserver -k; wineserver -w");
-  }
-
   std::string extra_config_;  // configuration lines added to the install's
 };
 
