@@ -50,7 +50,7 @@ std::optional<std::string> Fetch(HttpClient& client, bool to_sink) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static Fixture* fixture = new Fixture;
-  fixture->server.SetReply({{std::string(reinterpret_cast<const char*>(data), size)}});
+  fixture->server.SetReplies({{{std::string(reinterpret_cast<const char*>(data), size)}}});
   // A document that is whole in memory arrives whole in the sink, byte for byte, and the other
   // way round.
   if (Fetch(fixture->client, false) != Fetch(fixture->client, true)) std::abort();
