@@ -1,6 +1,6 @@
-// Waits for other processes, shell commands, whole folders and settings files for the tests that
-// cross layers (header only); scratch folders and whole files come from
-// platform/testing/scratch_folder.h.
+// Waits for other processes, shell commands, whole folders, settings files and the programs under
+// test (this build's, or the Windows build's under Wine) for the tests that cross layers (header
+// only); scratch folders and whole files come from platform/testing/scratch_folder.h.
 #pragma once
 
 #include <chrono>
