@@ -35,11 +35,7 @@ GTEST_FILTER="-${filter}" ctest --test-dir build-mingw -L unit -j "$(nproc)" --o
 echo "== the end-to-end tests against the Windows programs under Wine"
 # The Linux test programs run the Windows build's programs where VARNE_WINDOWS_BIN names them; the
 # servers and the tools around them stay Linux's. The window test makes a Wine prefix of its own.
-if command -v ccache >/dev/null; then
-  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
-fi
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target updater_e2e_test update_e2e_test vpk_test win32_window_test
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 export VARNE_WINDOWS_BIN=$PWD/build-mingw/bin
 build/bin/updater_e2e_test
 build/bin/update_e2e_test --gtest_filter='ReleaseToolTest.*'
