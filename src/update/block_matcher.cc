@@ -1,0 +1,267 @@
+#include "update/block_matcher.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "base/exception.h"
+
+namespace block_data {
+
+namespace {
+
+// The old file streams through a buffer of this size (or two coarse blocks, if larger), so the
+// search's memory does not grow with the file.
+constexpr std::size_t kBufferSize = 4 * 1024 * 1024;
+// The filter has about this many bits per indexed block, so that one rolled offset in 30 or so
+// goes on to the sorted index; between these bounds whatever the file's size.
+constexpr std::uint64_t kFilterBitsPerBlock = 32;
+constexpr unsigned kMinFilterBits = 16;
+constexpr unsigned kMaxFilterBits = 26;
+
+void Append(std::vector<PlanRange>& plan, const PlanRange& range) {
+  if (!plan.empty()) {
+    PlanRange& last = plan.back();
+    if (last.copy == range.copy && last.offset + last.length == range.offset &&
+        (!range.copy || last.old_offset + last.length == range.old_offset)) {
+      last.length += range.length;
+      return;
+    }
+  }
+  plan.push_back(range);
+}
+
+}  // namespace
+
+BlockMatcher::BlockMatcher(const BlockData& data, ByteStream& old)
+    : data_(data), old_(old), old_size_(old.Size()), found_(data.BlockCount(), kNotFound) {
+  BuildIndex();
+}
+
+// Only whole blocks are searched by the rolling sum; a short last block is looked for where it is
+// likely to be (MatchTail).
+void BlockMatcher::BuildIndex() {
+  for (std::uint64_t block = 0; block < data_.BlockCount(); ++block) {
+    if (data_.BlockLength(block) == data_.coarse_size)
+      index_.emplace_back(data_.weak[block], block);
+  }
+  std::sort(index_.begin(), index_.end());
+  const std::uint64_t wanted = std::max<std::uint64_t>(1, index_.size() * kFilterBitsPerBlock);
+  const unsigned bits =
+      std::clamp<unsigned>(std::bit_width(wanted - 1), kMinFilterBits, kMaxFilterBits);
+  filter_shift_ = 32 - bits;
+  filter_.assign((std::uint64_t{1} << bits) / 64, 0);
+  for (const auto& [weak, block] : index_) {
+    const std::uint32_t bit = weak >> filter_shift_;
+    filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  }
+}
+
+bool BlockMatcher::MayHold(std::uint32_t weak) const {
+  const std::uint32_t bit = weak >> filter_shift_;
+  return (filter_[bit / 64] >> (bit % 64)) & 1;
+}
+
+// Where a block was found, the next block is looked for right after it before any rolling, so
+// regions that did not change cost one checksum per block instead of one roll per byte.
+void BlockMatcher::Search() {
+  const std::uint64_t window = data_.coarse_size;
+  if (!index_.empty() && old_size_ >= window) {
+    const RollingSum rolling(data_.coarse_size);
+    std::vector<std::uint8_t> buffer(std::max<std::size_t>(kBufferSize, 2 * window));
+    std::uint64_t base = 0;  // the old offset of buffer[0]
+    std::uint64_t filled = 0;
+    std::uint64_t sum = 0;
+    bool fresh = true;
+    for (std::uint64_t position = 0; position + window <= old_size_;) {
+      std::uint64_t at = position - base;
+      if (at + window + 1 > filled && base + filled < old_size_) {
+        std::memmove(buffer.data(), buffer.data() + at, filled - at);
+        base = position;
+        filled -= at;
+        at = 0;
+        const std::uint64_t more = std::min(buffer.size() - filled, old_size_ - base - filled);
+        Read(base + filled, buffer.data() + filled, more);
+        filled += more;
+      }
+      const std::uint8_t* bytes = buffer.data() + at;
+      if (fresh) sum = RollingSum::Of(bytes, window);
+      fresh = false;
+      const std::uint32_t weak = RollingSum::Weak(sum);
+      if (MayHold(weak) && TryBlock(position, weak, bytes)) {
+        position += window;
+        fresh = true;
+      } else if (position + window < old_size_) {
+        sum = rolling.Roll(sum, bytes[0], bytes[window]);
+        ++position;
+      } else {
+        break;
+      }
+    }
+  }
+  MatchTail();
+}
+
+// Identical blocks of the new file share their records, so one confirmed offset serves them all.
+bool BlockMatcher::TryBlock(std::uint64_t offset, std::uint32_t weak, const std::uint8_t* bytes) {
+  auto candidate =
+      std::lower_bound(index_.begin(), index_.end(), std::make_pair(weak, std::uint64_t{0}));
+  if (candidate == index_.end() || candidate->first != weak) return false;
+  const std::uint64_t strong = StrongAt(bytes, data_.coarse_size);
+  bool hit = false;
+  for (; candidate != index_.end() && candidate->first == weak; ++candidate) {
+    const std::uint64_t block = candidate->second;
+    if (data_.strong[block] != strong) continue;
+    hit = true;
+    if (found_[block] == kNotFound) found_[block] = offset;
+  }
+  return hit;
+}
+
+// A short last block is where the block before it ended, where it was in the new file, or at the
+// end of the old file.
+void BlockMatcher::MatchTail() {
+  const std::uint64_t count = data_.BlockCount();
+  if (count == 0 || data_.BlockLength(count - 1) == data_.coarse_size) return;
+  const std::uint64_t last = count - 1;
+  const std::uint64_t length = data_.BlockLength(last);
+  if (last > 0 && found_[last - 1] != kNotFound &&
+      ConfirmBlock(last, found_[last - 1] + data_.coarse_size)) {
+    return;
+  }
+  if (ConfirmBlock(last, data_.BlockOffset(last))) return;
+  if (old_size_ >= length) ConfirmBlock(last, old_size_ - length);
+}
+
+bool BlockMatcher::ConfirmBlock(std::uint64_t block, std::uint64_t old_offset) {
+  const std::uint64_t length = data_.BlockLength(block);
+  if (old_offset > old_size_ || old_size_ - old_offset < length) return false;
+  std::vector<std::uint8_t> bytes(length);
+  Read(old_offset, bytes.data(), bytes.size());
+  if (StrongAt(bytes.data(), length) != data_.strong[block]) return false;
+  found_[block] = old_offset;
+  return true;
+}
+
+std::uint64_t BlockMatcher::StrongAt(const std::uint8_t* bytes, std::uint64_t length) const {
+  std::string records;
+  for (std::uint64_t done = 0; done < length; done += data_.fine_size) {
+    records += FineRecordOf(bytes + done, std::min<std::uint64_t>(data_.fine_size, length - done));
+  }
+  return StrongOf(records);
+}
+
+std::vector<BlockRun> BlockMatcher::Gaps() const {
+  std::vector<BlockRun> gaps;
+  for (std::uint64_t block = 0; block < found_.size(); ++block) {
+    if (found_[block] != kNotFound) continue;
+    if (!gaps.empty() && gaps.back().end == block) {
+      ++gaps.back().end;
+    } else {
+      gaps.push_back({block, block + 1});
+    }
+  }
+  return gaps;
+}
+
+// The bytes of a gap that did not change sit next to the blocks around it, shifted as those were:
+// fine blocks are checked from each side inwards at that shift until one differs.
+void BlockMatcher::Refine(const BlockRun& gap, std::string_view fine_records) {
+  if (fine_records.size() != data_.FineRecordsLength(gap.first, gap.end)) {
+    throw DownloadManagerException("Block data error(fine records of the wrong length).", true);
+  }
+  const std::uint64_t per_block = data_.FinePerBlock() * kFineRecordSize;
+  for (std::uint64_t block = gap.first; block < gap.end; ++block) {
+    const std::string_view records =
+        fine_records.substr((block - gap.first) * per_block, per_block);
+    if (StrongOf(records) != data_.strong[block]) {
+      throw DownloadManagerException(
+          "Block data error(fine records do not agree with their block).", true);
+    }
+  }
+  const std::uint64_t first = gap.first * data_.FinePerBlock();
+  const std::uint64_t end = first + fine_records.size() / kFineRecordSize;
+  const auto record = [&](std::uint64_t fine) {
+    return fine_records.substr((fine - first) * kFineRecordSize, kFineRecordSize);
+  };
+  std::uint64_t left = first;
+  if (gap.first > 0) {
+    const std::int64_t shift = ShiftOf(gap.first - 1);
+    for (; left < end && FineMatches(left, shift, record(left)); ++left) {
+      fine_found_.push_back({left, left * data_.fine_size + shift});
+    }
+  }
+  if (gap.end < data_.BlockCount()) {
+    const std::int64_t shift = ShiftOf(gap.end);
+    for (std::uint64_t right = end;
+         right > left && FineMatches(right - 1, shift, record(right - 1)); --right) {
+      fine_found_.push_back({right - 1, (right - 1) * data_.fine_size + shift});
+    }
+  }
+}
+
+std::int64_t BlockMatcher::ShiftOf(std::uint64_t block) const {
+  return static_cast<std::int64_t>(found_[block] - data_.BlockOffset(block));
+}
+
+bool BlockMatcher::FineMatches(std::uint64_t fine, std::int64_t shift, std::string_view record) {
+  const std::uint64_t length = FineLength(fine);
+  const std::uint64_t old_offset = fine * data_.fine_size + shift;
+  if (static_cast<std::int64_t>(old_offset) < 0 || old_offset > old_size_ ||
+      old_size_ - old_offset < length) {
+    return false;
+  }
+  std::vector<std::uint8_t> bytes(length);
+  Read(old_offset, bytes.data(), length);
+  return FineRecordOf(bytes.data(), length) == record;
+}
+
+std::uint64_t BlockMatcher::FineLength(std::uint64_t fine) const {
+  return std::min<std::uint64_t>(data_.fine_size, data_.file_size - fine * data_.fine_size);
+}
+
+void BlockMatcher::Read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
+  while (size > 0) {
+    const std::int64_t got = old_.ReadAt(offset, buffer, size);
+    if (got <= 0) throw DownloadManagerException("Old file read error.", true);
+    offset += got;
+    buffer += got;
+    size -= got;
+  }
+}
+
+std::vector<PlanRange> BlockMatcher::Plan() const {
+  std::vector<FineMatch> fine_found = fine_found_;
+  std::sort(fine_found.begin(), fine_found.end(),
+            [](const FineMatch& a, const FineMatch& b) { return a.fine < b.fine; });
+  auto next_fine = fine_found.begin();
+  std::vector<PlanRange> plan;
+  for (std::uint64_t block = 0; block < found_.size(); ++block) {
+    const std::uint64_t offset = data_.BlockOffset(block);
+    if (found_[block] != kNotFound) {
+      Append(plan, {true, offset, data_.BlockLength(block), found_[block]});
+      continue;
+    }
+    const std::uint64_t end = offset + data_.BlockLength(block);
+    for (std::uint64_t fine = offset / data_.fine_size; fine * data_.fine_size < end; ++fine) {
+      const PlanRange range{false, fine * data_.fine_size, FineLength(fine), 0};
+      if (next_fine != fine_found.end() && next_fine->fine == fine) {
+        Append(plan, {true, range.offset, range.length, (next_fine++)->old_offset});
+      } else {
+        Append(plan, range);
+      }
+    }
+  }
+  return plan;
+}
+
+PlanTotals TotalsOf(const std::vector<PlanRange>& plan) {
+  PlanTotals totals;
+  for (const PlanRange& range : plan) {
+    (range.copy ? totals.copied : totals.fetched) += range.length;
+    if (!range.copy) ++totals.fetch_ranges;
+  }
+  return totals;
+}
+
+}  // namespace block_data
