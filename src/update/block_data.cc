@@ -73,16 +73,24 @@ const std::uint64_t* RollingSum::Table() {
 }
 
 // Eight interleaved Horner chains, so the multiplications of neighbouring bytes do not wait for
-// each other; lane j holds the bytes at 8m + j, which sit 7 - j powers below the next lane start.
+// each other; chain j holds the bytes at 8m + j, which sit 7 - j powers below the next chain's.
+// The chains are named, not an array, so that they stay in registers.
 std::uint64_t RollingSum::Of(const std::uint8_t* bytes, std::size_t size) {
   const std::uint64_t* table = Table();
   const std::size_t whole = size - size % 8;
-  std::uint64_t lanes[8] = {};
-  for (std::size_t i = 0; i < whole; i += 8) {
-    for (int j = 0; j < 8; ++j) lanes[j] = lanes[j] * kFactor8 + table[bytes[i + j]];
+  std::uint64_t s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0, s5 = 0, s6 = 0, s7 = 0;
+  for (const std::uint8_t* b = bytes; b != bytes + whole; b += 8) {
+    s0 = s0 * kFactor8 + table[b[0]];
+    s1 = s1 * kFactor8 + table[b[1]];
+    s2 = s2 * kFactor8 + table[b[2]];
+    s3 = s3 * kFactor8 + table[b[3]];
+    s4 = s4 * kFactor8 + table[b[4]];
+    s5 = s5 * kFactor8 + table[b[5]];
+    s6 = s6 * kFactor8 + table[b[6]];
+    s7 = s7 * kFactor8 + table[b[7]];
   }
   std::uint64_t sum = 0;
-  for (std::uint64_t lane : lanes) sum = sum * kFactor + lane;
+  for (std::uint64_t chain : {s0, s1, s2, s3, s4, s5, s6, s7}) sum = sum * kFactor + chain;
   for (std::size_t i = whole; i < size; ++i) sum = sum * kFactor + table[bytes[i]];
   return sum;
 }

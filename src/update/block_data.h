@@ -39,8 +39,8 @@
 
 namespace block_data {
 
-constexpr std::uint32_t kDefaultCoarseSize = 16 * 1024;
-constexpr std::uint32_t kDefaultFineSize = 1024;
+constexpr std::uint32_t kDefaultCoarseSize = 32 * 1024;
+constexpr std::uint32_t kDefaultFineSize = 2048;
 constexpr std::uint32_t kMaxFineSize = 64 * 1024;
 constexpr std::size_t kHeaderSize = 24;
 constexpr std::size_t kWeakSize = 4;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/exception.h"
 #include "update/block_matcher.h"
 
 namespace block_data::testing {
@@ -15,56 +16,60 @@ namespace block_data::testing {
 // What one range request costs beyond its body.
 constexpr std::uint64_t kRequestOverhead = 400;
 
+// The text of the system's exception that action throws, or "" when it throws none.
+template <typename Action>
+std::string ErrorOf(Action action) {
+  try {
+    action();
+  } catch (const Exception& failure) {
+    return failure.GetText();
+  }
+  return "";
+}
+
 inline std::string RandomBytes(std::size_t size, std::mt19937_64& random) {
   std::string bytes(size, '\0');
-  for (std::size_t i = 0; i + 8 <= size; i += 8) {
-    const std::uint64_t value = random();
-    std::copy_n(reinterpret_cast<const char*>(&value), 8, &bytes[i]);
-  }
-  for (std::size_t i = size - size % 8; i < size; ++i) bytes[i] = static_cast<char>(random());
+  for (char& byte : bytes) byte = static_cast<char>(random());
   return bytes;
 }
 
-// count changes at sorted random offsets, each given the old bytes between it and the previous.
-template <typename Change>
-std::string ChangeAt(const std::string& old_bytes, int count, std::uint64_t seed, Change change) {
+struct ChangedFile {
+  std::string bytes;
+  std::uint64_t new_bytes = 0;  // written by the changes, so no update can avoid fetching them
+};
+
+enum class Change {
+  kRewrite,         // 64 KiB rewritten in place: the file keeps its size and nothing shifts
+  kInsertOrDelete,  // 1 to 8 KiB, half of each: everything after them shifts
+};
+
+// count changes of one kind at random offsets of old_bytes.
+inline ChangedFile Changed(const std::string& old_bytes, Change kind, int count,
+                           std::uint64_t seed) {
   std::mt19937_64 random(seed);
   std::vector<std::size_t> offsets(count);
   for (auto& offset : offsets) offset = random() % old_bytes.size();
   std::sort(offsets.begin(), offsets.end());
-  std::string bytes;
+  ChangedFile changed;
   std::size_t taken = 0;
   for (std::size_t offset : offsets) {
     if (offset < taken) continue;
-    bytes.append(old_bytes, taken, offset - taken);
-    taken = std::min(old_bytes.size(), offset + change(bytes, random));
+    changed.bytes.append(old_bytes, taken, offset - taken);
+    const bool rewrite = kind == Change::kRewrite;
+    const std::size_t size = rewrite ? 64 * 1024 : 1024 + random() % (7 * 1024 + 1);
+    const bool write = rewrite || random() % 2 == 0;
+    if (write) changed.bytes += RandomBytes(size, random);
+    changed.new_bytes += write ? size : 0;
+    taken = std::min(old_bytes.size(), offset + (rewrite || !write ? size : 0));
   }
-  bytes.append(old_bytes, taken);
-  return bytes;
+  changed.bytes.append(old_bytes, taken);
+  return changed;
 }
 
-// Pieces rewritten in place: the file keeps its size and nothing shifts.
-inline std::string Rewrite(const std::string& old_bytes, int pieces, std::size_t piece_size,
-                           std::uint64_t seed) {
-  return ChangeAt(old_bytes, pieces, seed,
-                  [piece_size](std::string& bytes, std::mt19937_64& random) {
-                    bytes += RandomBytes(piece_size, random);
-                    return piece_size;
-                  });
-}
-
-// Insertions and deletions of 1 to 8 KiB, half of each: everything after them shifts.
-inline std::string Shift(const std::string& old_bytes, int changes, std::uint64_t seed) {
-  return ChangeAt(old_bytes, changes, seed, [](std::string& bytes, std::mt19937_64& random) {
-    const std::size_t size = 1024 + random() % (7 * 1024 + 1);
-    if (random() % 2 == 0) return size;
-    bytes += RandomBytes(size, random);
-    return std::size_t{0};
-  });
-}
-
-inline BlockDocuments DocumentsOf(const std::string& new_bytes) {
-  BlockDataWriter writer;
+inline BlockDocuments DocumentsOf(const std::string& new_bytes,
+                                  std::uint32_t coarse_size = kDefaultCoarseSize,
+                                  std::uint32_t fine_size = kDefaultFineSize) {
+  BlockDataWriter writer(coarse_size, fine_size);
   writer.Update(new_bytes.data(), new_bytes.size());
   return writer.Finish();
 }
