@@ -164,9 +164,23 @@ std::vector<BlockRun> BlockMatcher::Gaps() const {
   return gaps;
 }
 
-// The bytes of a gap that did not change sit next to the blocks around it, shifted as those were:
-// fine blocks are checked from each side inwards at that shift until one differs.
+// The bytes of a gap that did not change sit where the blocks around it were found, shifted as
+// those were; every fine block of the gap is looked for at both shifts, so unchanged bytes between
+// two changes that share a gap are copied too.
 void BlockMatcher::Refine(const BlockRun& gap, std::string_view fine_records) {
+  CheckFineRecords(gap, fine_records);
+  std::vector<std::int64_t> shifts;
+  if (gap.first > 0) shifts.push_back(ShiftOf(gap.first - 1));
+  if (gap.end < data_.BlockCount() && (shifts.empty() || shifts[0] != ShiftOf(gap.end))) {
+    shifts.push_back(ShiftOf(gap.end));
+  }
+  std::vector<bool> matched(fine_records.size() / kFineRecordSize);
+  for (std::int64_t shift : shifts) {
+    MatchFine(gap.first * data_.FinePerBlock(), fine_records, shift, matched);
+  }
+}
+
+void BlockMatcher::CheckFineRecords(const BlockRun& gap, std::string_view fine_records) const {
   if (fine_records.size() != data_.FineRecordsLength(gap.first, gap.end)) {
     throw DownloadManagerException("Block data error(fine records of the wrong length).", true);
   }
@@ -179,41 +193,42 @@ void BlockMatcher::Refine(const BlockRun& gap, std::string_view fine_records) {
           "Block data error(fine records do not agree with their block).", true);
     }
   }
-  const std::uint64_t first = gap.first * data_.FinePerBlock();
-  const std::uint64_t end = first + fine_records.size() / kFineRecordSize;
-  const auto record = [&](std::uint64_t fine) {
-    return fine_records.substr((fine - first) * kFineRecordSize, kFineRecordSize);
-  };
-  std::uint64_t left = first;
-  if (gap.first > 0) {
-    const std::int64_t shift = ShiftOf(gap.first - 1);
-    for (; left < end && FineMatches(left, shift, record(left)); ++left) {
-      fine_found_.push_back({left, left * data_.fine_size + shift});
-    }
-  }
-  if (gap.end < data_.BlockCount()) {
-    const std::int64_t shift = ShiftOf(gap.end);
-    for (std::uint64_t right = end;
-         right > left && FineMatches(right - 1, shift, record(right - 1)); --right) {
-      fine_found_.push_back({right - 1, (right - 1) * data_.fine_size + shift});
-    }
-  }
 }
 
 std::int64_t BlockMatcher::ShiftOf(std::uint64_t block) const {
   return static_cast<std::int64_t>(found_[block] - data_.BlockOffset(block));
 }
 
-bool BlockMatcher::FineMatches(std::uint64_t fine, std::int64_t shift, std::string_view record) {
-  const std::uint64_t length = FineLength(fine);
-  const std::uint64_t old_offset = fine * data_.fine_size + shift;
-  if (static_cast<std::int64_t>(old_offset) < 0 || old_offset > old_size_ ||
-      old_size_ - old_offset < length) {
-    return false;
+// Reads the old bytes under the fine blocks [first, first + matched.size()) moved by shift, a few
+// hundred blocks at a time, and looks there for each fine block not matched yet.
+void BlockMatcher::MatchFine(std::uint64_t first, std::string_view records, std::int64_t shift,
+                             std::vector<bool>& matched) {
+  const std::uint64_t end = first + matched.size();
+  const std::uint64_t per_read = std::max<std::uint64_t>(1, kBufferSize / data_.fine_size);
+  std::vector<std::uint8_t> bytes;
+  const auto old_offset = [&](std::uint64_t fine) {
+    return static_cast<std::int64_t>(fine * data_.fine_size) + shift;
+  };
+  for (std::uint64_t fine = first; fine < end; fine += per_read) {
+    const std::uint64_t last = std::min(end, fine + per_read) - 1;
+    const std::int64_t low = std::max<std::int64_t>(0, old_offset(fine));
+    const std::int64_t high = std::min<std::int64_t>(static_cast<std::int64_t>(old_size_),
+                                                     old_offset(last) + FineLength(last));
+    if (low >= high) continue;
+    bytes.resize(high - low);
+    Read(low, bytes.data(), bytes.size());
+    for (std::uint64_t k = fine; k <= last; ++k) {
+      const std::int64_t offset = old_offset(k);
+      const std::uint64_t length = FineLength(k);
+      if (matched[k - first] || offset < low || offset + static_cast<std::int64_t>(length) > high ||
+          FineRecordOf(&bytes[offset - low], length) !=
+              records.substr((k - first) * kFineRecordSize, kFineRecordSize)) {
+        continue;
+      }
+      matched[k - first] = true;
+      fine_found_.push_back({k, static_cast<std::uint64_t>(offset)});
+    }
   }
-  std::vector<std::uint8_t> bytes(length);
-  Read(old_offset, bytes.data(), length);
-  return FineRecordOf(bytes.data(), length) == record;
 }
 
 std::uint64_t BlockMatcher::FineLength(std::uint64_t fine) const {

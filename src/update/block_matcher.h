@@ -4,7 +4,7 @@
 //   2. For each gap (a run of coarse blocks not found) the caller fetches the gap's fine records
 //      (BlockData::FineRecordsOffset/Length) and hands them to Refine, which checks them against
 //      the coarse records and looks for the gap's fine blocks where the blocks on either side
-//      of the gap were found, so only the changed bytes and the fine blocks they touch are left.
+//      of the gap were found, so only the fine blocks that the changes touch are left.
 //   3. Plan: the new file in order, adjacent ranges of the same kind merged.
 // Every copy the plan names was confirmed by a strong hash of the old bytes. One thread at a time;
 // the old file must not change while a matcher reads it.
@@ -65,8 +65,10 @@ class BlockMatcher {
   void MatchTail();
   bool ConfirmBlock(std::uint64_t block, std::uint64_t old_offset);
   std::uint64_t StrongAt(const std::uint8_t* bytes, std::uint64_t length) const;
+  void CheckFineRecords(const BlockRun& gap, std::string_view fine_records) const;
   std::int64_t ShiftOf(std::uint64_t block) const;
-  bool FineMatches(std::uint64_t fine, std::int64_t shift, std::string_view record);
+  void MatchFine(std::uint64_t first, std::string_view records, std::int64_t shift,
+                 std::vector<bool>& matched);
   void Read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size);
   std::uint64_t FineLength(std::uint64_t fine) const;
 

@@ -34,6 +34,9 @@ TEST(BlockMatcherTest, CopiesWhatTheOldFileHoldsAndFetchesOnlyTheRest) {
   const std::string block = base.substr(0, kDefaultCoarseSize);
   std::string last_byte_changed = base;
   last_byte_changed.back() ^= 1;
+  std::string two_bytes_changed = base;  // 12 KB apart, so in the same gap
+  two_bytes_changed[100000] ^= 1;
+  two_bytes_changed[112000] ^= 1;
   const std::uint64_t fine = kDefaultFineSize;
   const std::uint64_t moved = 10 * kDefaultCoarseSize;
   const struct {
@@ -47,6 +50,7 @@ TEST(BlockMatcherTest, CopiesWhatTheOldFileHoldsAndFetchesOnlyTheRest) {
       {.new_bytes = base.substr(0, 100000) + block.substr(3, 3000) + base.substr(100000),
        .fetched = 3000 + 2 * fine},
       {.new_bytes = base.substr(moved) + base.substr(0, moved), .fetched = fine},
+      {.new_bytes = two_bytes_changed, .fetched = 2 * fine},
       {.new_bytes = block + block + block + base, .fetched = 0},
       {.new_bytes = base.substr(0, 1000), .fetched = 0},
       {.new_bytes = "", .fetched = 0},
