@@ -68,23 +68,11 @@ void BlockMatcher::Search() {
   const std::uint64_t window = data_.coarse_size;
   if (!index_.empty() && old_size_ >= window) {
     const RollingSum rolling(data_.coarse_size);
-    std::vector<std::uint8_t> buffer(std::max<std::size_t>(kBufferSize, 2 * window));
-    std::uint64_t base = 0;  // the old offset of buffer[0]
-    std::uint64_t filled = 0;
+    Stream stream{std::vector<std::uint8_t>(std::max<std::size_t>(kBufferSize, 2 * window))};
     std::uint64_t sum = 0;
     bool fresh = true;
     for (std::uint64_t position = 0; position + window <= old_size_;) {
-      std::uint64_t at = position - base;
-      if (at + window + 1 > filled && base + filled < old_size_) {
-        std::memmove(buffer.data(), buffer.data() + at, filled - at);
-        base = position;
-        filled -= at;
-        at = 0;
-        const std::uint64_t more = std::min(buffer.size() - filled, old_size_ - base - filled);
-        Read(base + filled, buffer.data() + filled, more);
-        filled += more;
-      }
-      const std::uint8_t* bytes = buffer.data() + at;
+      const std::uint8_t* bytes = BytesAt(stream, position, window + 1);
       if (fresh) sum = RollingSum::Of(bytes, window);
       fresh = false;
       const std::uint32_t weak = RollingSum::Weak(sum);
@@ -100,6 +88,24 @@ void BlockMatcher::Search() {
     }
   }
   MatchTail();
+}
+
+// The old bytes from position on, at least size of them unless the file ends first. The search
+// only moves forward, so what lies before position is dropped when the buffer is refilled.
+const std::uint8_t* BlockMatcher::BytesAt(Stream& stream, std::uint64_t position,
+                                          std::uint64_t size) {
+  std::uint64_t at = position - stream.base;
+  if (at + size > stream.filled && stream.base + stream.filled < old_size_) {
+    std::memmove(stream.buffer.data(), stream.buffer.data() + at, stream.filled - at);
+    stream.base = position;
+    stream.filled -= at;
+    at = 0;
+    const std::uint64_t more =
+        std::min(stream.buffer.size() - stream.filled, old_size_ - stream.base - stream.filled);
+    Read(stream.base + stream.filled, stream.buffer.data() + stream.filled, more);
+    stream.filled += more;
+  }
+  return stream.buffer.data() + at;
 }
 
 // Identical blocks of the new file share their records, so one confirmed offset serves them all.

@@ -59,7 +59,14 @@ class BlockMatcher {
     std::uint64_t old_offset = 0;
   };
 
+  struct Stream {
+    std::vector<std::uint8_t> buffer;
+    std::uint64_t base = 0;  // the old offset of buffer[0]
+    std::uint64_t filled = 0;
+  };
+
   void BuildIndex();
+  const std::uint8_t* BytesAt(Stream& stream, std::uint64_t position, std::uint64_t size);
   bool MayHold(std::uint32_t weak) const;
   bool TryBlock(std::uint64_t offset, std::uint32_t weak, const std::uint8_t* bytes);
   void MatchTail();
