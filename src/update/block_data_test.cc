@@ -1,0 +1,65 @@
+#include "update/block_data.h"
+
+#include <gtest/gtest.h>
+
+#include "update/testing/block_changes.h"
+
+namespace block_data {
+namespace {
+
+std::string Document(std::uint64_t file_size, std::uint32_t coarse, std::uint32_t fine,
+                     std::size_t records, std::uint32_t version = 1) {
+  std::string document = "VBLK";
+  for (auto [value, size] :
+       {std::pair<std::uint64_t, int>{version, 4}, {file_size, 8}, {coarse, 4}, {fine, 4}}) {
+    for (int i = 0; i < size; ++i) document += static_cast<char>(value >> (8 * i));
+  }
+  return document + std::string(records * kCoarseRecordSize, 'r');
+}
+
+TEST(BlockDataTest, RefusesDocumentsThatDoNotDescribeTheirFile) {
+  const std::string bounds = "block size out of bounds";
+  const std::string count = "record count does not agree with the file size";
+  const struct {
+    std::string document;
+    std::string error;
+  } cases[] = {
+      {.document = "VBLK", .error = "shorter than its header"},
+      {.document = "X" + Document(0, 1024, 256, 0).substr(1), .error = "not block data"},
+      {.document = Document(5000, 1024, 256, 5, 2), .error = "unknown version"},
+      {.document = Document(3000, 1536, 256, 2), .error = bounds},
+      {.document = Document(0, 512, 256, 0), .error = bounds},
+      {.document = Document(0, 1024, 2048, 0), .error = bounds},
+      {.document = Document(0, 1024, 128, 0), .error = bounds},
+      {.document = Document(0, 1 << 20, 1 << 17, 0), .error = bounds},
+      {.document = Document(0, 1 << 19, 256, 0), .error = bounds},
+      {.document = Document(5000, 1024, 256, 4), .error = count},
+      {.document = Document(5000, 1024, 256, 5) + "x", .error = count},
+      {.document = Document(~std::uint64_t{0}, 1024, 256, 1), .error = count},
+  };
+  for (const auto& test : cases) {
+    EXPECT_EQ(testing::ErrorOf([&] { ParseBlockData(test.document); }),
+              "DownloadManager : Block data error(" + test.error + ").");
+  }
+  EXPECT_NO_THROW(ParseBlockData(Document(5000, 1024, 256, 5)));
+  EXPECT_NO_THROW(ParseBlockData(Document(0, 1024, 256, 0)));
+}
+
+// The release tool hands the writer whatever pieces its reads give.
+TEST(BlockDataTest, DocumentsDoNotDependOnHowTheBytesArrive) {
+  std::mt19937_64 random(1);
+  const std::string bytes = testing::RandomBytes(3 * 4096 + 777, random);
+  const BlockDocuments expected = testing::DocumentsOf(bytes, 4096, 512);
+  for (std::size_t piece : {1u, 7u, 512u, 1000u, 5000u}) {
+    BlockDataWriter writer(4096, 512);
+    for (std::size_t at = 0; at < bytes.size(); at += piece) {
+      writer.Update(bytes.data() + at, std::min(piece, bytes.size() - at));
+    }
+    const BlockDocuments documents = writer.Finish();
+    EXPECT_EQ(documents.coarse, expected.coarse) << piece;
+    EXPECT_EQ(documents.fine, expected.fine) << piece;
+  }
+}
+
+}  // namespace
+}  // namespace block_data

@@ -1,0 +1,288 @@
+#include "update/block_matcher.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "base/exception.h"
+
+namespace block_data {
+
+namespace {
+
+// The old file streams through a buffer of this size (or two coarse blocks, if larger), so the
+// search's memory does not grow with the file.
+constexpr std::size_t kBufferSize = 4 * 1024 * 1024;
+// The filter has about this many bits per indexed block, so that one rolled offset in 30 or so
+// goes on to the sorted index; between these bounds whatever the file's size.
+constexpr std::uint64_t kFilterBitsPerBlock = 32;
+constexpr unsigned kMinFilterBits = 16;
+constexpr unsigned kMaxFilterBits = 26;
+
+void Append(std::vector<PlanRange>& plan, const PlanRange& range) {
+  if (!plan.empty()) {
+    PlanRange& last = plan.back();
+    if (last.copy == range.copy && last.offset + last.length == range.offset &&
+        (!range.copy || last.old_offset + last.length == range.old_offset)) {
+      last.length += range.length;
+      return;
+    }
+  }
+  plan.push_back(range);
+}
+
+}  // namespace
+
+BlockMatcher::BlockMatcher(const BlockData& data, ByteStream& old)
+    : data_(data), old_(old), old_size_(old.Size()), found_(data.BlockCount(), kNotFound) {
+  BuildIndex();
+}
+
+// Only whole blocks are searched by the rolling sum; a short last block is looked for where it is
+// likely to be (MatchTail).
+void BlockMatcher::BuildIndex() {
+  for (std::uint64_t block = 0; block < data_.BlockCount(); ++block) {
+    if (data_.BlockLength(block) == data_.coarse_size)
+      index_.emplace_back(data_.weak[block], block);
+  }
+  std::sort(index_.begin(), index_.end());
+  const std::uint64_t wanted = std::max<std::uint64_t>(1, index_.size() * kFilterBitsPerBlock);
+  const unsigned bits =
+      std::clamp<unsigned>(std::bit_width(wanted - 1), kMinFilterBits, kMaxFilterBits);
+  filter_shift_ = 32 - bits;
+  filter_.assign((std::uint64_t{1} << bits) / 64, 0);
+  for (const auto& [weak, block] : index_) {
+    const std::uint32_t bit = weak >> filter_shift_;
+    filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  }
+}
+
+bool BlockMatcher::MayHold(std::uint32_t weak) const {
+  const std::uint32_t bit = weak >> filter_shift_;
+  return (filter_[bit / 64] >> (bit % 64)) & 1;
+}
+
+// Where a block was found, the next block is looked for right after it before any rolling, so
+// regions that did not change cost one checksum per block instead of one roll per byte.
+void BlockMatcher::Search() {
+  const std::uint64_t window = data_.coarse_size;
+  if (!index_.empty() && old_size_ >= window) {
+    const RollingSum rolling(data_.coarse_size);
+    Stream stream{std::vector<std::uint8_t>(std::max<std::size_t>(kBufferSize, 2 * window))};
+    std::uint64_t sum = 0;
+    bool fresh = true;
+    for (std::uint64_t position = 0; position + window <= old_size_;) {
+      const std::uint8_t* bytes = BytesAt(stream, position, window + 1);
+      if (fresh) sum = RollingSum::Of(bytes, window);
+      fresh = false;
+      const std::uint32_t weak = RollingSum::Weak(sum);
+      if (MayHold(weak) && TryBlock(position, weak, bytes)) {
+        position += window;
+        fresh = true;
+      } else if (position + window < old_size_) {
+        sum = rolling.Roll(sum, bytes[0], bytes[window]);
+        ++position;
+      } else {
+        break;
+      }
+    }
+  }
+  MatchTail();
+}
+
+// The old bytes from position on, at least size of them unless the file ends first. The search
+// only moves forward, so what lies before position is dropped when the buffer is refilled.
+const std::uint8_t* BlockMatcher::BytesAt(Stream& stream, std::uint64_t position,
+                                          std::uint64_t size) {
+  std::uint64_t at = position - stream.base;
+  if (at + size > stream.filled && stream.base + stream.filled < old_size_) {
+    std::memmove(stream.buffer.data(), stream.buffer.data() + at, stream.filled - at);
+    stream.base = position;
+    stream.filled -= at;
+    at = 0;
+    const std::uint64_t more =
+        std::min(stream.buffer.size() - stream.filled, old_size_ - stream.base - stream.filled);
+    Read(stream.base + stream.filled, stream.buffer.data() + stream.filled, more);
+    stream.filled += more;
+  }
+  return stream.buffer.data() + at;
+}
+
+// Identical blocks of the new file share their records, so one confirmed offset serves them all.
+bool BlockMatcher::TryBlock(std::uint64_t offset, std::uint32_t weak, const std::uint8_t* bytes) {
+  auto candidate =
+      std::lower_bound(index_.begin(), index_.end(), std::make_pair(weak, std::uint64_t{0}));
+  if (candidate == index_.end() || candidate->first != weak) return false;
+  const std::uint64_t strong = StrongAt(bytes, data_.coarse_size);
+  bool hit = false;
+  for (; candidate != index_.end() && candidate->first == weak; ++candidate) {
+    const std::uint64_t block = candidate->second;
+    if (data_.strong[block] != strong) continue;
+    hit = true;
+    if (found_[block] == kNotFound) found_[block] = offset;
+  }
+  return hit;
+}
+
+// A short last block is where the block before it ended, where it was in the new file, or at the
+// end of the old file.
+void BlockMatcher::MatchTail() {
+  const std::uint64_t count = data_.BlockCount();
+  if (count == 0 || data_.BlockLength(count - 1) == data_.coarse_size) return;
+  const std::uint64_t last = count - 1;
+  const std::uint64_t length = data_.BlockLength(last);
+  if (last > 0 && found_[last - 1] != kNotFound &&
+      ConfirmBlock(last, found_[last - 1] + data_.coarse_size)) {
+    return;
+  }
+  if (ConfirmBlock(last, data_.BlockOffset(last))) return;
+  if (old_size_ >= length) ConfirmBlock(last, old_size_ - length);
+}
+
+bool BlockMatcher::ConfirmBlock(std::uint64_t block, std::uint64_t old_offset) {
+  const std::uint64_t length = data_.BlockLength(block);
+  if (old_offset > old_size_ || old_size_ - old_offset < length) return false;
+  std::vector<std::uint8_t> bytes(length);
+  Read(old_offset, bytes.data(), bytes.size());
+  if (StrongAt(bytes.data(), length) != data_.strong[block]) return false;
+  found_[block] = old_offset;
+  return true;
+}
+
+std::uint64_t BlockMatcher::StrongAt(const std::uint8_t* bytes, std::uint64_t length) const {
+  std::string records;
+  for (std::uint64_t done = 0; done < length; done += data_.fine_size) {
+    records += FineRecordOf(bytes + done, std::min<std::uint64_t>(data_.fine_size, length - done));
+  }
+  return StrongOf(records);
+}
+
+std::vector<BlockRun> BlockMatcher::Gaps() const {
+  std::vector<BlockRun> gaps;
+  for (std::uint64_t block = 0; block < found_.size(); ++block) {
+    if (found_[block] != kNotFound) continue;
+    if (!gaps.empty() && gaps.back().end == block) {
+      ++gaps.back().end;
+    } else {
+      gaps.push_back({block, block + 1});
+    }
+  }
+  return gaps;
+}
+
+// The bytes of a gap that did not change sit where the blocks around it were found, shifted as
+// those were; every fine block of the gap is looked for at both shifts, so unchanged bytes between
+// two changes that share a gap are copied too.
+void BlockMatcher::Refine(const BlockRun& gap, std::string_view fine_records) {
+  CheckFineRecords(gap, fine_records);
+  std::vector<std::int64_t> shifts;
+  if (gap.first > 0) shifts.push_back(ShiftOf(gap.first - 1));
+  if (gap.end < data_.BlockCount() && (shifts.empty() || shifts[0] != ShiftOf(gap.end))) {
+    shifts.push_back(ShiftOf(gap.end));
+  }
+  std::vector<bool> matched(fine_records.size() / kFineRecordSize);
+  for (std::int64_t shift : shifts) {
+    MatchFine(gap.first * data_.FinePerBlock(), fine_records, shift, matched);
+  }
+}
+
+void BlockMatcher::CheckFineRecords(const BlockRun& gap, std::string_view fine_records) const {
+  if (fine_records.size() != data_.FineRecordsLength(gap.first, gap.end)) {
+    throw DownloadManagerException("Block data error(fine records of the wrong length).", true);
+  }
+  const std::uint64_t per_block = data_.FinePerBlock() * kFineRecordSize;
+  for (std::uint64_t block = gap.first; block < gap.end; ++block) {
+    const std::string_view records =
+        fine_records.substr((block - gap.first) * per_block, per_block);
+    if (StrongOf(records) != data_.strong[block]) {
+      throw DownloadManagerException(
+          "Block data error(fine records do not agree with their block).", true);
+    }
+  }
+}
+
+std::int64_t BlockMatcher::ShiftOf(std::uint64_t block) const {
+  return static_cast<std::int64_t>(found_[block] - data_.BlockOffset(block));
+}
+
+// Reads the old bytes under the fine blocks [first, first + matched.size()) moved by shift, a few
+// hundred blocks at a time, and looks there for each fine block not matched yet.
+void BlockMatcher::MatchFine(std::uint64_t first, std::string_view records, std::int64_t shift,
+                             std::vector<bool>& matched) {
+  const std::uint64_t end = first + matched.size();
+  const std::uint64_t per_read = std::max<std::uint64_t>(1, kBufferSize / data_.fine_size);
+  std::vector<std::uint8_t> bytes;
+  const auto old_offset = [&](std::uint64_t fine) {
+    return static_cast<std::int64_t>(fine * data_.fine_size) + shift;
+  };
+  for (std::uint64_t fine = first; fine < end; fine += per_read) {
+    const std::uint64_t last = std::min(end, fine + per_read) - 1;
+    const std::int64_t low = std::max<std::int64_t>(0, old_offset(fine));
+    const std::int64_t high = std::min<std::int64_t>(static_cast<std::int64_t>(old_size_),
+                                                     old_offset(last) + FineLength(last));
+    if (low >= high) continue;
+    bytes.resize(high - low);
+    Read(low, bytes.data(), bytes.size());
+    for (std::uint64_t k = fine; k <= last; ++k) {
+      const std::int64_t offset = old_offset(k);
+      const std::uint64_t length = FineLength(k);
+      if (matched[k - first] || offset < low || offset + static_cast<std::int64_t>(length) > high ||
+          FineRecordOf(&bytes[offset - low], length) !=
+              records.substr((k - first) * kFineRecordSize, kFineRecordSize)) {
+        continue;
+      }
+      matched[k - first] = true;
+      fine_found_.push_back({k, static_cast<std::uint64_t>(offset)});
+    }
+  }
+}
+
+std::uint64_t BlockMatcher::FineLength(std::uint64_t fine) const {
+  return std::min<std::uint64_t>(data_.fine_size, data_.file_size - fine * data_.fine_size);
+}
+
+void BlockMatcher::Read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
+  while (size > 0) {
+    const std::int64_t got = old_.ReadAt(offset, buffer, size);
+    if (got <= 0) throw DownloadManagerException("Old file read error.", true);
+    offset += got;
+    buffer += got;
+    size -= got;
+  }
+}
+
+std::vector<PlanRange> BlockMatcher::Plan() const {
+  std::vector<FineMatch> fine_found = fine_found_;
+  std::sort(fine_found.begin(), fine_found.end(),
+            [](const FineMatch& a, const FineMatch& b) { return a.fine < b.fine; });
+  auto next_fine = fine_found.begin();
+  std::vector<PlanRange> plan;
+  for (std::uint64_t block = 0; block < found_.size(); ++block) {
+    const std::uint64_t offset = data_.BlockOffset(block);
+    if (found_[block] != kNotFound) {
+      Append(plan, {true, offset, data_.BlockLength(block), found_[block]});
+      continue;
+    }
+    const std::uint64_t end = offset + data_.BlockLength(block);
+    for (std::uint64_t fine = offset / data_.fine_size; fine * data_.fine_size < end; ++fine) {
+      const PlanRange range{false, fine * data_.fine_size, FineLength(fine), 0};
+      if (next_fine != fine_found.end() && next_fine->fine == fine) {
+        Append(plan, {true, range.offset, range.length, (next_fine++)->old_offset});
+      } else {
+        Append(plan, range);
+      }
+    }
+  }
+  return plan;
+}
+
+PlanTotals TotalsOf(const std::vector<PlanRange>& plan) {
+  PlanTotals totals;
+  for (const PlanRange& range : plan) {
+    (range.copy ? totals.copied : totals.fetched) += range.length;
+    if (!range.copy) ++totals.fetch_ranges;
+  }
+  return totals;
+}
+
+}  // namespace block_data

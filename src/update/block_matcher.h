@@ -1,0 +1,94 @@
+// Finds the blocks of a new file in the old file it replaces, and plans the new file as ranges
+// copied from the old file and ranges to fetch. Steps, in this order:
+//   1. Search: one streaming pass over the old file finds the coarse blocks at any offset.
+//   2. For each gap (a run of coarse blocks not found) the caller fetches the gap's fine records
+//      (BlockData::FineRecordsOffset/Length) and hands them to Refine, which checks them against
+//      the coarse records and looks for the gap's fine blocks where the blocks on either side
+//      of the gap were found, so only the fine blocks that the changes touch are left.
+//   3. Plan: the new file in order, adjacent ranges of the same kind merged.
+// Every copy the plan names was confirmed by a strong hash of the old bytes. One thread at a time;
+// the old file must not change while a matcher reads it.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "storage/byte_stream.h"
+#include "update/block_data.h"
+
+namespace block_data {
+
+struct PlanRange {
+  bool copy = false;
+  std::uint64_t offset = 0;  // in the new file
+  std::uint64_t length = 0;
+  std::uint64_t old_offset = 0;  // where a copy comes from
+};
+
+struct BlockRun {
+  std::uint64_t first = 0;
+  std::uint64_t end = 0;
+};
+
+struct PlanTotals {
+  std::uint64_t copied = 0;
+  std::uint64_t fetched = 0;
+  std::uint64_t fetch_ranges = 0;
+};
+
+class BlockMatcher {
+ public:
+  // data and old must outlive the matcher.
+  BlockMatcher(const BlockData& data, ByteStream& old);
+
+  // Throws DownloadManagerException when the old file cannot be read.
+  void Search();
+  std::vector<BlockRun> Gaps() const;
+  // fine_records are the gap's records as the fine document holds them; records that do not agree
+  // with the coarse records throw DownloadManagerException "Block data error(...).".
+  void Refine(const BlockRun& gap, std::string_view fine_records);
+  std::vector<PlanRange> Plan() const;
+
+ private:
+  static constexpr std::uint64_t kNotFound = ~std::uint64_t{0};
+
+  struct FineMatch {
+    std::uint64_t fine = 0;  // index of the fine block in the new file
+    std::uint64_t old_offset = 0;
+  };
+
+  struct Stream {
+    std::vector<std::uint8_t> buffer;
+    std::uint64_t base = 0;  // the old offset of buffer[0]
+    std::uint64_t filled = 0;
+  };
+
+  void BuildIndex();
+  const std::uint8_t* BytesAt(Stream& stream, std::uint64_t position, std::uint64_t size);
+  bool MayHold(std::uint32_t weak) const;
+  bool TryBlock(std::uint64_t offset, std::uint32_t weak, const std::uint8_t* bytes);
+  void MatchTail();
+  bool ConfirmBlock(std::uint64_t block, std::uint64_t old_offset);
+  std::uint64_t StrongAt(const std::uint8_t* bytes, std::uint64_t length) const;
+  void CheckFineRecords(const BlockRun& gap, std::string_view fine_records) const;
+  std::int64_t ShiftOf(std::uint64_t block) const;
+  void MatchFine(std::uint64_t first, std::string_view records, std::int64_t shift,
+                 std::vector<bool>& matched);
+  void Read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size);
+  std::uint64_t FineLength(std::uint64_t fine) const;
+
+  const BlockData& data_;
+  ByteStream& old_;
+  std::uint64_t old_size_;
+  std::vector<std::uint64_t> found_;  // old offset per coarse block, or kNotFound
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> index_;  // (weak, block), sorted
+  std::vector<std::uint64_t> filter_;  // one bit per value of the weak's upper bits
+  unsigned filter_shift_ = 0;
+  std::vector<FineMatch> fine_found_;
+};
+
+PlanTotals TotalsOf(const std::vector<PlanRange>& plan);
+
+}  // namespace block_data

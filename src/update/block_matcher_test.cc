@@ -1,0 +1,110 @@
+#include "update/block_matcher.h"
+
+#include <gtest/gtest.h>
+
+#include "update/testing/block_changes.h"
+
+namespace block_data {
+namespace {
+
+using testing::RandomBytes;
+
+const std::string& Base() {
+  static const std::string base = [] {
+    std::mt19937_64 random(7);
+    return RandomBytes(20 * kDefaultCoarseSize + 700, random);
+  }();
+  return base;
+}
+
+// The new file as the plan builds it: copies from the old file, the rest from the new one.
+std::string Rebuild(const std::string& old_bytes, const std::string& new_bytes,
+                    const std::vector<PlanRange>& plan) {
+  std::string bytes;
+  for (const PlanRange& range : plan) {
+    EXPECT_EQ(range.offset, bytes.size());
+    bytes += range.copy ? old_bytes.substr(range.old_offset, range.length)
+                        : new_bytes.substr(range.offset, range.length);
+  }
+  return bytes;
+}
+
+TEST(BlockMatcherTest, CopiesWhatTheOldFileHoldsAndFetchesOnlyTheRest) {
+  const std::string& base = Base();
+  const std::string block = base.substr(0, kDefaultCoarseSize);
+  std::string last_byte_changed = base;
+  last_byte_changed.back() ^= 1;
+  std::string two_bytes_changed = base;  // 12 KB apart, so in the same gap
+  two_bytes_changed[100000] ^= 1;
+  two_bytes_changed[112000] ^= 1;
+  const std::uint64_t fine = kDefaultFineSize;
+  const std::uint64_t moved = 10 * kDefaultCoarseSize;
+  const struct {
+    std::string new_bytes;
+    std::uint64_t fetched;  // at most
+    std::string old_bytes = Base();
+  } cases[] = {
+      {.new_bytes = base, .fetched = 0},
+      {.new_bytes = "abc" + base, .fetched = fine},
+      {.new_bytes = base.substr(0, 100000) + base.substr(101000), .fetched = fine},
+      {.new_bytes = base.substr(0, 100000) + block.substr(3, 3000) + base.substr(100000),
+       .fetched = 3000 + 2 * fine},
+      {.new_bytes = base.substr(moved) + base.substr(0, moved), .fetched = fine},
+      {.new_bytes = two_bytes_changed, .fetched = 2 * fine},
+      {.new_bytes = block + block + block + base, .fetched = 0},
+      {.new_bytes = base.substr(0, 1000), .fetched = 0},
+      {.new_bytes = "", .fetched = 0},
+      {.new_bytes = last_byte_changed, .fetched = 700},
+      {.new_bytes = base, .fetched = base.size() - moved, .old_bytes = base.substr(0, moved)},
+      {.new_bytes = base, .fetched = base.size(), .old_bytes = base.substr(0, 1000)},
+      {.new_bytes = base, .fetched = base.size(), .old_bytes = ""},
+  };
+  for (const auto& test : cases) {
+    const testing::Transfer transfer = testing::Match(
+        std::make_shared<const std::string>(test.old_bytes), testing::DocumentsOf(test.new_bytes));
+    EXPECT_EQ(Rebuild(test.old_bytes, test.new_bytes, transfer.plan), test.new_bytes)
+        << &test - cases;
+    EXPECT_LE(transfer.fetched, test.fetched) << &test - cases;
+  }
+}
+
+TEST(BlockMatcherTest, RefusesFineRecordsThatDoNotAgreeWithTheirBlock) {
+  const auto old_bytes =
+      std::make_shared<const std::string>(Base().substr(0, 4 * kDefaultCoarseSize));
+  std::string new_bytes = *old_bytes;
+  new_bytes[3 * kDefaultCoarseSize + 5] ^= 1;
+  const BlockDocuments documents = testing::DocumentsOf(new_bytes);
+  const auto error_of = [&](void (*tamper)(std::string&)) {
+    BlockDocuments tampered = documents;
+    tamper(tampered.fine);
+    return testing::ErrorOf([&] { testing::Match(old_bytes, tampered); });
+  };
+  EXPECT_EQ(error_of([](std::string& fine) { fine.pop_back(); }),
+            "DownloadManager : Block data error(fine records of the wrong length).");
+  EXPECT_EQ(error_of([](std::string& fine) { fine.back() ^= 1; }),
+            "DownloadManager : Block data error(fine records do not agree with their block).");
+}
+
+// Per GiB, change A rewrites about 820 scattered 64 KiB pieces (5 % of the file) and change B makes
+// 800 insertions and deletions of 1 to 8 KiB. What moves beyond the new bytes must stay within
+// 0.3 % of the file for A, and all that moves within 0.51 % of the file for B.
+TEST(BlockMatcherTest, ScatteredChangesMoveLittleMoreThanTheNewBytes) {
+  constexpr std::size_t kSize = 16 << 20;
+  std::mt19937_64 random(9);
+  const auto old_bytes = std::make_shared<const std::string>(RandomBytes(kSize, random));
+  const testing::ChangedFile a = testing::Changed(*old_bytes, testing::Change::kRewrite, 13, 10);
+  const testing::ChangedFile b =
+      testing::Changed(*old_bytes, testing::Change::kInsertOrDelete, 13, 11);
+  std::uint64_t moved[2] = {};
+  for (const testing::ChangedFile* changed : {&a, &b}) {
+    const testing::Transfer transfer =
+        testing::Match(old_bytes, testing::DocumentsOf(changed->bytes));
+    EXPECT_EQ(Rebuild(*old_bytes, changed->bytes, transfer.plan), changed->bytes);
+    moved[changed == &b] = transfer.Moved();
+  }
+  EXPECT_LE(moved[0], a.new_bytes + kSize * 3 / 1000);
+  EXPECT_LE(moved[1], kSize * 51 / 10000);
+}
+
+}  // namespace
+}  // namespace block_data
