@@ -18,10 +18,12 @@
 #include "config/config_base.h"
 #include "platform/process.h"
 #include "platform/process_list.h"
+#include "res/strings.h"
 #include "scratch.h"
 #include "storage/i_file_manager.h"
 #include "storage/storage_test_util.h"
 #include "storage/test_folder.h"
+#include "update/install_names.h"
 
 namespace {
 
@@ -37,7 +39,7 @@ class Install {
     const std::string config = test_support::Utf16LeWithBom(
         "runfilename=" + std::string(run_file ? run_file : "") + "\r\n");
     folder_.Write("RV7.vpk",
-                  TestPackage({{run_file ? "dlgconfig.conf" : "other.txt", config}}).Bytes());
+                  TestPackage({{run_file ? kDialogConfigName : "other.txt", config}}).Bytes());
   }
   const TestFolder& Folder() const { return folder_; }
   std::tstring UpdaterPath() const { return folder_.Path("RV7WIN9XME.EXE"); }
@@ -93,9 +95,7 @@ class StartupTest : public testing::Test {
   const fs::path previous_ = fs::current_path();
 };
 
-const std::string kError =
-    "エラー|エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:"
-    "\r\n";
+const std::string kError = std::string(kErrorCaption) + "|" + kErrorLead;
 
 // The one table of start-up outcomes, with the exact texts of their boxes.
 TEST_F(StartupTest, OutcomesAndTheirBoxes) {
@@ -120,7 +120,7 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
            EXPECT_TRUE(fs::equivalent(fs::current_path(), install.Folder().Native()));
            EXPECT_FALSE(fs::exists("rv7swap_ansi.exe"));
            DlgConfig config;
-           config.LoadFromPackfile("dlgconfig.conf");  // through the file manager
+           config.LoadFromPackfile(kDialogConfigName);  // through the file manager
            EXPECT_EQ(config.LoadString("runfilename", ""), "game.exe");
          };
        },
@@ -137,15 +137,13 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
        App::kFailed, kError + "ゲームを起動できませんでした。", 1},
       {"dialog throws something else", "game.exe",
        [](const Install&, FakeUi& ui) { ui.dialog = [] { throw std::bad_alloc(); }; }, App::kFailed,
-       "エラー|不明なエラーで終了しました\r\n少し時間をおいて、再度アップデートしてください。", 1},
+       std::string(kErrorCaption) + "|" + kUnknownError, 1},
       {"read-only folder", "game.exe",
        [](const Install& install, FakeUi&) {
          install.Folder().Write("rv7swap_ansi.exe", "left over");
          fs::permissions(install.Folder().Native(), fs::perms::owner_read | fs::perms::owner_exec);
        },
-       App::kFailed,
-       kError + "インストールフォルダが読み込み専用フォルダになっているためアップデート出来ません.",
-       0},
+       App::kFailed, kError + kReadOnlyFolder, 0},
       {"no configuration", nullptr, [](const Install&, FakeUi&) {}, App::kFailed,
        kError + "VarneFileSystem : no file in this package.file : dlgconfig.conf", 0},
       {"another copy", "game.exe",
@@ -159,7 +157,7 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
          fs::create_directories(install.Folder().Native("bin"));
          install.StartCopy("bin/Game.exe", "2");
        },
-       App::kRefused, "ご案内|アップデートする際はゲームを終了してください。", 0},
+       App::kRefused, std::string(kInformationCaption) + "|" + kQuitGameFirst, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
