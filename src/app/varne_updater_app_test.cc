@@ -18,7 +18,6 @@
 #include "config/config_base.h"
 #include "platform/process.h"
 #include "platform/process_list.h"
-#include "res/strings.h"
 #include "scratch.h"
 #include "storage/i_file_manager.h"
 #include "storage/storage_test_util.h"
@@ -95,7 +94,9 @@ class StartupTest : public testing::Test {
   const fs::path previous_ = fs::current_path();
 };
 
-const std::string kError = std::string(kErrorCaption) + "|" + kErrorLead;
+const std::string kError =
+    "エラー|エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:"
+    "\r\n";
 
 // The one table of start-up outcomes, with the exact texts of their boxes.
 TEST_F(StartupTest, OutcomesAndTheirBoxes) {
@@ -137,13 +138,15 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
        App::kFailed, kError + "ゲームを起動できませんでした。", 1},
       {"dialog throws something else", "game.exe",
        [](const Install&, FakeUi& ui) { ui.dialog = [] { throw std::bad_alloc(); }; }, App::kFailed,
-       std::string(kErrorCaption) + "|" + kUnknownError, 1},
+       "エラー|不明なエラーで終了しました\r\n少し時間をおいて、再度アップデートしてください。", 1},
       {"read-only folder", "game.exe",
        [](const Install& install, FakeUi&) {
          install.Folder().Write("rv7swap_ansi.exe", "left over");
          fs::permissions(install.Folder().Native(), fs::perms::owner_read | fs::perms::owner_exec);
        },
-       App::kFailed, kError + kReadOnlyFolder, 0},
+       App::kFailed,
+       kError + "インストールフォルダが読み込み専用フォルダになっているためアップデート出来ません.",
+       0},
       {"no configuration", nullptr, [](const Install&, FakeUi&) {}, App::kFailed,
        kError + "VarneFileSystem : no file in this package.file : dlgconfig.conf", 0},
       {"another copy", "game.exe",
@@ -157,7 +160,7 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
          fs::create_directories(install.Folder().Native("bin"));
          install.StartCopy("bin/Game.exe", "2");
        },
-       App::kRefused, std::string(kInformationCaption) + "|" + kQuitGameFirst, 0},
+       App::kRefused, "ご案内|アップデートする際はゲームを終了してください。", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -127,8 +127,8 @@ TEST_F(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
   dialog.OnSysCommand(0xF020);
   dialog.OnSysCommand(IDialogView::kCloseCommand);
   EXPECT_EQ(Lines(view.log.begin() + calls, view.log.end()),
-            (Lines{std::string("about ") + kAboutCaption + ": " + kAboutVersionLine + " / " +
-                       kAboutSecondLine,
+            (Lines{"about バージョン情報: RV7 Updater Version 1.0 / "
+                   "ゲームのファイルを最新の版に更新します。",
                    "default command 61472", "end 1"}));
 }
 
@@ -171,7 +171,7 @@ TEST_F(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
     EXPECT_EQ(view.Calls("font "), Lines{"font 1003 13 6 400"});
     EXPECT_EQ(view.Calls("window "), Lines{"window 510,383 4x2"});
     EXPECT_EQ(view.region.rects, (std::vector<RegionRect>{{1, 0, 4, 1}, {0, 1, 3, 2}}));
-    EXPECT_EQ(view.Calls("menu "), Lines{"menu 16 " + LoadResourceString(IDS_ABOUTBOX)});
+    EXPECT_EQ(view.Calls("menu "), Lines{"menu 16 バージョン情報 RV7Updater(&A)..."});
     EXPECT_EQ(view.Calls("start timer"), Lines{"start timer 0 10"});
     EXPECT_EQ(view.Calls("text 1003 "),
               (Lines{"text 1003 no tasks.", "text 1003 ", "text 1003 Completed."}));
@@ -191,7 +191,7 @@ TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
   Write("broken.bmp", kSkin.substr(0, 40));
   Write("RV7WIN9XME.EXE", "#!/bin/sh\necho restarted > started\n");
   const std::string caption = std::string(kErrorCaption) + ": ", error = caption + kErrorLead,
-                    confirm = std::string(kConfirmCaption) + ": ";
+                    confirm = "確認: ";
   const int kRunning = DownloadManager::kRunning, kCompleted = DownloadManager::kCompleted;
   const struct {
     std::string settings;
@@ -208,9 +208,10 @@ TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
        error + "DownloadManager : List file error.", ""},
       {kRun, true, kCompleted, true, false, false, -1,
        error + "VarneFileSystem : no file in this package.file : rv7swap_ansi.exe", ""},
-      {kRun, true, kCompleted, true, true, false, -1, confirm + kUpdaterSwapText, "swapped\n"},
-      {kRun, true, kCompleted, false, false, true, -1, confirm + kUpdaterRestartText,
-       "restarted\n"},
+      {kRun, true, kCompleted, true, true, false, -1, confirm + "アップデータの更新を行います",
+       "swapped\n"},
+      {kRun, true, kCompleted, false, false, true, -1,
+       confirm + "アップデータが更新されました。\r\n再起動します。", "restarted\n"},
   };
   for (const auto& c : cases) {
     fs::remove("started");

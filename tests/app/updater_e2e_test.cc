@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
-#include <string_view>
 
 #include "../update/engine_harness.h"
 #include "base/base64.h"
@@ -27,9 +25,7 @@ namespace fs = std::filesystem;
 constexpr int kWaitSeconds = 20;
 
 // The first line of a box's text: a terminal or Wine's console may end lines its own way.
-std::string FirstLine(std::string_view text) {
-  return std::string(text.substr(0, text.find("\r\n")));
-}
+std::string FirstLine(std::string_view s) { return std::string(s.substr(0, s.find('\r'))); }
 
 class UpdaterTest : public testing::Test {
  protected:
