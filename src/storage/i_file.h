@@ -17,7 +17,7 @@ inline constexpr int kOpenAccessMask = 0x0003;
 inline constexpr int kOpenCreate = 0x0100;     // create the file when it is absent
 inline constexpr int kOpenTruncate = 0x0200;   // empty a file that is there
 inline constexpr int kOpenExclusive = 0x0400;  // fail when the file is there
-// No text translation of line ends; every caller asks for it, and on POSIX it changes nothing.
+// No text translation of line ends. Every caller asks for it; DefaultFile never translates.
 inline constexpr int kOpenBinary = 0x8000;
 
 // What readers pass: disk files, package entries and settings are all read so.
