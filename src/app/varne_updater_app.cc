@@ -6,23 +6,14 @@
 #include "config/config_base.h"
 #include "platform/file.h"
 #include "platform/folder_access.h"
+#include "res/strings.h"
 #include "storage/varne_file_manager.h"
 #include "update/install_names.h"
 
 namespace {
 
-const char kErrorCaption[] = "エラー";
-const char kErrorLead[] =
-    "エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:\r\n";
-const char kUnknownError[] =
-    "不明なエラーで終了しました\r\n少し時間をおいて、再度アップデートしてください。";
-const char kReadOnlyFolder[] =
-    "インストールフォルダが読み込み専用フォルダになっているためアップデート出来ません.";
-const char kInformationCaption[] = "ご案内";
-const char kQuitGameFirst[] = "アップデートする際はゲームを終了してください。";
 // The single-instance name is the install folder's path with this name appended.
 const char kInstanceName[] = "RV7.EXE";
-const char kDialogConfig[] = "dlgconfig.conf";
 
 // Shows the failure being handled: the system's own with its text, anything else with a fixed one.
 void ShowFailure(IStartupUi& ui) {
@@ -85,7 +76,7 @@ void CVarneUpdaterApp::RunGuarded(IStartupUi& ui) {
   CleanUpSwapProgram(folder + kSwapProgramName, retry_delay_);
   OpenPackage();
   DlgConfig config;
-  config.LoadFromPackfile(kDialogConfig);
+  config.LoadFromPackfile(kDialogConfigName);
   const std::tstring game = folder + config.LoadString("runfilename", "");
   if (IsGameRunning(ui, game)) {
     exit_status_ = kRefused;

@@ -22,6 +22,7 @@
 #include "storage/i_file_manager.h"
 #include "storage/storage_test_util.h"
 #include "storage/test_folder.h"
+#include "update/install_names.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ class Install {
     const std::string config = test_support::Utf16LeWithBom(
         "runfilename=" + std::string(run_file ? run_file : "") + "\r\n");
     folder_.Write("RV7.vpk",
-                  TestPackage({{run_file ? "dlgconfig.conf" : "other.txt", config}}).Bytes());
+                  TestPackage({{run_file ? kDialogConfigName : "other.txt", config}}).Bytes());
   }
   const TestFolder& Folder() const { return folder_; }
   std::tstring UpdaterPath() const { return folder_.Path("RV7WIN9XME.EXE"); }
@@ -120,7 +121,7 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
            EXPECT_TRUE(fs::equivalent(fs::current_path(), install.Folder().Native()));
            EXPECT_FALSE(fs::exists("rv7swap_ansi.exe"));
            DlgConfig config;
-           config.LoadFromPackfile("dlgconfig.conf");  // through the file manager
+           config.LoadFromPackfile(kDialogConfigName);  // through the file manager
            EXPECT_EQ(config.LoadString("runfilename", ""), "game.exe");
          };
        },

@@ -21,12 +21,10 @@ CriticalSection& ConfigLock() {
   return lock;
 }
 
-constexpr int kBinaryReadOnly = 0x8000;
-
 // Reads a whole file through the process's file manager; the handle is closed on every path.
 std::vector<unsigned char> ReadThroughFileManager(const std::tstring& name) {
   IFileManager* manager = Singleton<IFileManager>::GetInstance();
-  const FileHandle handle = manager ? manager->Open(name.c_str(), kBinaryReadOnly) : 0;
+  const FileHandle handle = manager ? manager->Open(name.c_str(), kOpenBinaryReadOnly) : 0;
   if (handle == 0) throw ConfigBaseException("File Open Error. : " + name);
   try {
     const std::uint64_t size = manager->GetSize(handle);

@@ -11,10 +11,10 @@
 #include <thread>
 
 #include "base/exception.h"
-#include "net/historical_messages.h"
 #include "net/http_reply.h"
 #include "net/time_limits.h"
 #include "platform/socket.h"
+#include "res/historical_messages.h"
 
 namespace {
 

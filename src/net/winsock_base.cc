@@ -2,7 +2,7 @@
 
 #include "base/critical_section.h"
 #include "base/exception.h"
-#include "net/historical_messages.h"
+#include "res/historical_messages.h"
 
 namespace {
 

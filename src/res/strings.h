@@ -1,5 +1,5 @@
-// The string table and the fixed texts of the dialogs. Narrow text in the system's character set
-// (UTF-8 literals here).
+// The string table and the fixed texts the player sees: the dialogs' labels and the message boxes
+// of the dialog and of start-up. Narrow text in the system's character set (UTF-8 literals here).
 #pragma once
 
 #include <string>
@@ -25,3 +25,22 @@ inline constexpr char kQuitLabel[] = "終了";
 inline constexpr char kAboutCaption[] = "バージョン情報";
 inline constexpr char kAboutVersionLine[] = "RV7 Updater Version 1.0";
 inline constexpr char kAboutSecondLine[] = "ゲームのファイルを最新の版に更新します。";
+
+// Message box captions.
+inline constexpr char kErrorCaption[] = "エラー";
+inline constexpr char kConfirmCaption[] = "確認";
+inline constexpr char kInformationCaption[] = "ご案内";
+
+// Leads an error box; the failure's own text follows it.
+inline constexpr char kErrorLead[] =
+    "エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:\r\n";
+// The error box's whole text for a failure that carries no text of the system.
+inline constexpr char kUnknownError[] =
+    "不明なエラーで終了しました\r\n少し時間をおいて、再度アップデートしてください。";
+inline constexpr char kReadOnlyFolder[] =
+    "インストールフォルダが読み込み専用フォルダになっているためアップデート出来ません.";
+inline constexpr char kQuitGameFirst[] = "アップデートする際はゲームを終了してください。";
+// Before the swap program replaces the updater, and before the updater restarts itself to read a
+// replaced package.
+inline constexpr char kUpdaterSwapText[] = "アップデータの更新を行います";
+inline constexpr char kUpdaterRestartText[] = "アップデータが更新されました。\r\n再起動します。";

@@ -4,16 +4,13 @@
 
 namespace {
 
-constexpr int kCreateFlag = 0x0100;
-constexpr int kTruncateFlag = 0x0200;
-constexpr int kExclusiveFlag = 0x0400;
 constexpr std::uint64_t kAllBits = ~std::uint64_t{0};
 
 platform::Access AccessOf(int mode) {
   switch (mode & kOpenAccessMask) {
-    case 0:
+    case kOpenReadOnly:
       return platform::Access::kRead;
-    case 1:
+    case kOpenWriteOnly:
       return platform::Access::kWrite;
     default:
       return platform::Access::kReadWrite;
@@ -21,9 +18,9 @@ platform::Access AccessOf(int mode) {
 }
 
 platform::Disposition DispositionOf(int mode) {
-  if ((mode & kCreateFlag) == 0) return platform::Disposition::kOpenExisting;
-  if (mode & kExclusiveFlag) return platform::Disposition::kCreateNew;
-  if (mode & kTruncateFlag) return platform::Disposition::kCreateAlways;
+  if ((mode & kOpenCreate) == 0) return platform::Disposition::kOpenExisting;
+  if (mode & kOpenExclusive) return platform::Disposition::kCreateNew;
+  if (mode & kOpenTruncate) return platform::Disposition::kCreateAlways;
   return platform::Disposition::kOpenAlways;
 }
 
@@ -54,7 +51,7 @@ int DefaultFile::Open(const char* path, int mode) {
     file_.Close();
     throw IFileException("ファイルは開けませんでした。\n" + name, true);
   }
-  writable_ = (mode & kOpenAccessMask) != 0;
+  writable_ = (mode & kOpenAccessMask) != kOpenReadOnly;
   size_ = length;
   name_ = name;
   return 0;

@@ -15,9 +15,9 @@ class DefaultFile : public IFile {
   DefaultFile(const DefaultFile&) = delete;
   DefaultFile& operator=(const DefaultFile&) = delete;
 
-  // mode: the access bits (kOpenAccessMask) plus the creation flags 0x0100 (create when absent),
-  // 0x0200 (truncate, with create) and 0x0400 (fail when present, with create). Open failures are
-  // IFileException warnings whose second line is the path.
+  // mode: the access bits (kOpenAccessMask) plus the creation flags kOpenCreate, kOpenTruncate and
+  // kOpenExclusive of i_file.h. Open failures are IFileException warnings whose second line is the
+  // path.
   int Open(const char* path, int mode) override;
   void Close() override;
   bool IsOpen() override { return file_.IsOpen(); }

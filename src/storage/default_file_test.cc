@@ -46,7 +46,7 @@ TEST(DefaultFileTest, OpenFailuresNameTheCauseAndThePath) {
   DefaultFile file;
   ExpectFailure([&] { file.Open(missing.c_str(), kOpenBinaryReadOnly); },
                 "IFile : ファイルは開けませんでした。\n" + missing, false);
-  ExpectFailure([&] { file.Open(busy.c_str(), kOpenBinaryReadOnly | 1 | 0x0100 | 0x0400); },
+  ExpectFailure([&] { file.Open(busy.c_str(), kOpenBinaryNewWriteOnly); },
                 "IFile : 既に存在するファイルを新たに作成しようとしました。\n" + busy, false);
   platform::File writer;
   ASSERT_EQ(writer.Open(busy, platform::Access::kWrite, platform::Share::kDenyWrite,

@@ -8,10 +8,23 @@
 #include "base/result.h"
 #include "base/tstring.h"
 
-// The open mode every caller in the system passes: binary, read-only. The low two bits of a mode
-// select the access (0 read, 1 write, 2 read and write).
-inline constexpr int kOpenBinaryReadOnly = 0x8000;
-inline constexpr int kOpenAccessMask = 3;
+// Open modes are the flags of the C runtime's low-level open call. The low two bits select the
+// access; truncate and exclusive count only together with create.
+inline constexpr int kOpenReadOnly = 0x0000;
+inline constexpr int kOpenWriteOnly = 0x0001;
+inline constexpr int kOpenReadWrite = 0x0002;
+inline constexpr int kOpenAccessMask = 0x0003;
+inline constexpr int kOpenCreate = 0x0100;     // create the file when it is absent
+inline constexpr int kOpenTruncate = 0x0200;   // empty a file that is there
+inline constexpr int kOpenExclusive = 0x0400;  // fail when the file is there
+// No text translation of line ends. Every caller asks for it; DefaultFile never translates.
+inline constexpr int kOpenBinary = 0x8000;
+
+// What readers pass: disk files, package entries and settings are all read so.
+inline constexpr int kOpenBinaryReadOnly = kOpenBinary | kOpenReadOnly;
+// A file made new for writing: never written through a file or link already at its name.
+inline constexpr int kOpenBinaryNewWriteOnly =
+    kOpenBinary | kOpenWriteOnly | kOpenCreate | kOpenExclusive;
 
 class IFile {
  public:

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "base/exception.h"
-#include "storage/historical_messages.h"
+#include "res/historical_messages.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "base/exception.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "res/historical_messages.h"
 #include "storage/byte_stream.h"
-#include "storage/historical_messages.h"
 #include "storage/package_key.h"
 #include "storage/varne_file.h"
 

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int kBinaryReadOnly = 0x8000;
-
 // The fields of the file and DIB headers that decoding needs.
 struct BmpFields {
   std::uint32_t pixel_offset;
@@ -115,7 +113,7 @@ bool DibBmpLoader::LoadThroughFileManager(DibSection* target, const std::tstring
   IFileManager* files = Singleton<IFileManager>::GetInstance();
   FileHandle handle = 0;
   try {
-    if (files != nullptr) handle = files->Open(path.c_str(), kBinaryReadOnly);
+    if (files != nullptr) handle = files->Open(path.c_str(), kOpenBinaryReadOnly);
     if (handle == 0) Refuse("File Open Error.");
     const auto size = static_cast<std::uint32_t>(files->GetSize(handle));
     void* block = nullptr;

@@ -6,6 +6,7 @@
 #include "base/exception.h"
 #include "platform/file.h"
 #include "platform/process.h"
+#include "res/historical_messages.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "storage/varne_file_manager.h"
@@ -13,18 +14,7 @@
 
 namespace {
 
-constexpr int kBinaryReadOnly = 0x8000;
 constexpr int kBarScale = 1000;
-
-constexpr char kErrorCaption[] = "エラー";
-constexpr char kConfirmCaption[] = "確認";
-constexpr char kErrorLead[] =
-    "エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:\r\n";
-// Keeps its historical spelling ("swaper"): logs and support answers know it as it is. Do not
-// correct it; it is the one such text of this layer.
-constexpr char kSwapperLoadError[] = "Data-swaper load error.";
-constexpr char kUnknownTickError[] =
-    "不明なエラーで終了しました\r\n少し時間をおいて、再度アップデートしてください。";
 
 bool FileExists(const char* name) { return platform::IsRegularFile(name); }
 
@@ -158,7 +148,7 @@ void CVarneUpdaterDlg::OnTimer(int timer_id) {
   } catch (const Exception& failure) {
     EndWithError(kErrorLead + failure.GetText());
   } catch (...) {
-    EndWithError(kUnknownTickError);
+    EndWithError(kUnknownError);
   }
 }
 
@@ -214,7 +204,7 @@ void CVarneUpdaterDlg::HandOverToSwapProgram() {
   // The run may have replaced the package and emptied the manager's directory.
   package->ReadPackage(kGamePackagePath);
   const std::tstring swap_path = module_folder_ + kSwapProgramName;
-  const FileHandle handle = files->Open(kSwapProgramName, kBinaryReadOnly);
+  const FileHandle handle = files->Open(kSwapProgramName, kOpenBinaryReadOnly);
   if (handle == 0) throw Exception(kSwapperLoadError, true);
   try {
     files->ExtractToFile(handle, swap_path);
@@ -223,14 +213,14 @@ void CVarneUpdaterDlg::HandOverToSwapProgram() {
     throw;
   }
   files->Close(handle);
-  view_.ShowMessageBox(kConfirmCaption, "アップデータの更新を行います");
+  view_.ShowMessageBox(kConfirmCaption, kUpdaterSwapText);
   // Whether it started is not known to the updater either way: it ends now all the same.
   platform::StartProcess(QuotedIfBlank(swap_path), CurrentFolder());
   view_.PostQuit(0);
 }
 
 void CVarneUpdaterDlg::Restart() {
-  view_.ShowMessageBox(kConfirmCaption, "アップデータが更新されました。\r\n再起動します。");
+  view_.ShowMessageBox(kConfirmCaption, kUpdaterRestartText);
   platform::StartProcess(kUpdaterName, CurrentFolder());
   view_.PostQuit(0);
 }

@@ -18,9 +18,6 @@
 #include "ui/update_driver.h"
 #include "ui/window_region.h"
 
-// The dialog's settings: layout, skin, game command line and server address.
-inline constexpr char kDialogConfigName[] = "dlgconfig.conf";
-
 class CVarneUpdaterDlg : public IDialogEvents {
  public:
   static constexpr int kTimerId = 0;

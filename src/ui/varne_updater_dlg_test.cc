@@ -7,11 +7,13 @@
 
 #include "base/exception.h"
 #include "platform/path.h"
+#include "res/strings.h"
 #include "scratch.h"
 #include "storage/storage_test_util.h"
 #include "storage/varne_file_manager.h"
 #include "ui/bmp_file.h"
 #include "ui/testing/recording_view.h"
+#include "update/install_names.h"
 
 namespace {
 
@@ -20,8 +22,6 @@ using ui_testing::Bar;
 using ui_testing::RecordingView;
 using Lines = std::vector<std::string>;
 
-constexpr char kErrorLead[] =
-    "エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:\r\n";
 constexpr char kRun[] = "main_image=skin.bmp\r\nserverside_url=http://updates/list\r\n";
 // A 4 x 2 skin whose top-left and bottom-right pixels have the key colour.
 const std::string kSkin = bmp::Bmp24(4, 2, {0xFF00FF, 1, 1, 1, 1, 1, 1, 0xFF00FF});
@@ -59,7 +59,7 @@ class UpdaterDialogTest : public testing::Test {
   // and reads it as start-up does.
   void InstallPackage(const std::string& settings, bool swap_program = false) {
     std::vector<TestPackage::Entry> entries{
-        {"dlgconfig.conf", test_support::Utf16LeWithBom(settings)},
+        {kDialogConfigName, test_support::Utf16LeWithBom(settings)},
         {"skin.bmp", bmp::Bmp24(1, 1, {0})}};
     if (swap_program)
       entries.push_back({"rv7swap_ansi.exe", "#!/bin/sh\necho swapped > started\n"});
@@ -190,7 +190,8 @@ TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
   fs::create_directory(updater_folder);
   Write("broken.bmp", kSkin.substr(0, 40));
   Write("RV7WIN9XME.EXE", "#!/bin/sh\necho restarted > started\n");
-  const std::string error = std::string("エラー: ") + kErrorLead, confirm = "確認: ";
+  const std::string caption = std::string(kErrorCaption) + ": ", error = caption + kErrorLead,
+                    confirm = "確認: ";
   const int kRunning = DownloadManager::kRunning, kCompleted = DownloadManager::kCompleted;
   const struct {
     std::string settings;
@@ -201,8 +202,8 @@ TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
     std::string box, started;
   } cases[] = {
       {"main_image=broken.bmp\r\n", true, kRunning, false, false, false, 1,
-       "エラー: DibSection : Image Load Error : broken.bmp", ""},
-      {kRun, false, kRunning, false, false, false, 1, "エラー: 初期化失敗 : NULL Window", ""},
+       caption + "DibSection : Image Load Error : broken.bmp", ""},
+      {kRun, false, kRunning, false, false, false, 1, caption + "初期化失敗 : NULL Window", ""},
       {kRun, true, DownloadManager::kIdle, false, false, false, -1,
        error + "DownloadManager : List file error.", ""},
       {kRun, true, kCompleted, true, false, false, -1,
@@ -226,7 +227,7 @@ TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
     dialog.SetModuleFolder(platform::ToInternalPath(updater_folder.string()) + "\\");
     EXPECT_EQ(dialog.DoModal(), c.result) << c.box;
     EXPECT_EQ(view.Calls("box "), Lines{"box " + c.box});
-    EXPECT_EQ(dialog.ErrorShown(), c.box.starts_with("エラー"));
+    EXPECT_EQ(dialog.ErrorShown(), c.box.starts_with(caption));
     EXPECT_EQ(dialog.RunCompleted(), c.state == kCompleted);
     EXPECT_EQ(IndexOf(view, "text 1003 Completed.") < view.log.size(), c.state == kCompleted);
     EXPECT_EQ(view.Calls("enable 1004 on").size(), c.started.empty() ? 0u : 1u);

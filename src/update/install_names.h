@@ -12,3 +12,6 @@ inline constexpr char kUpdaterSwapName[] = "RV7WIN9XME.SWAP";
 inline constexpr char kSwapProgramName[] = "rv7swap_ansi.exe";
 // The proxy settings of the install folder.
 inline constexpr char kProxyConfigName[] = "RV7.conf";
+// The dialog's settings inside the game's package: layout, skin, game command line and server
+// address. Start-up reads it first to learn the game's name.
+inline constexpr char kDialogConfigName[] = "dlgconfig.conf";

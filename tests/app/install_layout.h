@@ -8,6 +8,7 @@
 
 #include "demo_skin.h"
 #include "scratch.h"
+#include "update/install_names.h"
 
 namespace test_support {
 
@@ -23,7 +24,7 @@ inline void LayOutInstall(const std::filesystem::path& folder, const std::string
   fs::copy_file(ProgramFile(game), folder / "game.exe");
   TempFolder content("varne-package-content");
   content.Write(
-      "dlgconfig.conf",
+      kDialogConfigName,
       demo::Utf16LeFromAscii(demo::DialogConfig("skin.bmp", "game.exe", list_url) + extra_config));
   content.Write("skin.bmp", demo::SkinBmp());
   fs::copy_file(ProgramFile("rv7swap_ansi.exe"), content.Native("rv7swap_ansi.exe"));
