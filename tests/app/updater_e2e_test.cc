@@ -13,7 +13,7 @@
 #include "install_layout.h"
 #include "local_servers.h"
 #include "net/testing/scripted_server.h"
-#include "update/release_signature.h"
+#include "update/release_state.h"
 
 namespace test_support {
 namespace {
