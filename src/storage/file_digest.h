@@ -30,6 +30,10 @@ std::string DigestOfOpenFile(platform::SequentialFile& file, std::span<std::uint
   }
 }
 
+// The same, stopped by a stop request.
+std::string DigestOfOpenFile(platform::SequentialFile& file, std::span<std::uint8_t> block,
+                             std::stop_token stop);
+
 // The MD5 text of the file at path (internal form), read once from start to end. Empty when it is
 // missing, is no regular file or cannot be read whole, and when stop is requested before its end
 // (looked at once per block).
