@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/hex.h"
+
 static_assert(std::endian::native == std::endian::little, "MD5 words are read as little-endian");
 
 namespace {
@@ -161,16 +163,7 @@ MD5Bytes MD5Context::Final() {
   return digest;
 }
 
-std::string MD5Context::ToText(const MD5Bytes& digest) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(32);
-  for (const std::uint8_t byte : digest) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0x0F];
-  }
-  return text;
-}
+std::string MD5Context::ToText(const MD5Bytes& digest) { return EncodeHex(digest); }
 
 void MD5::Digest(const void* data, std::uint32_t length, std::uint8_t output[16]) {
   MD5Context context;

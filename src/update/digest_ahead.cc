@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "storage/md5.h"
+#include "storage/file_digest.h"
 
 namespace {
 
@@ -101,13 +101,9 @@ DigestAhead::Digest DigestAhead::ReadDigest(const std::tstring& path,
   digest.stamp = opened ? std::optional(file.Stamp()) : platform::StampOf(path);
   digest.firm = !digest.stamp || digest.stamp->changed_ns < started - options_.settle.count();
   if (opened) {
-    MD5Context context;
-    std::int64_t read = -1;
-    while (!Abandoned() && (read = file.Read(block.data(), block.size())) > 0) {
-      context.Update(block.data(), static_cast<std::size_t>(read));
-    }
+    // Read as the release tool reads the files it lists, so that both give the same text.
+    digest.text = DigestOfOpenFile(file, block, [this] { return Abandoned(); });
     if (Abandoned()) digest.firm = false;
-    if (read == 0) digest.text = MD5Context::ToText(context.Final());
   }
   return digest;
 }

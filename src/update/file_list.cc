@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <string_view>
 
 #include "base/exception.h"
@@ -57,4 +58,14 @@ void ParseFileList(std::tstring text, FileList& list) {
   }
   list.insert(list.end(), std::make_move_iterator(parsed.begin()),
               std::make_move_iterator(parsed.end()));
+}
+
+std::optional<std::uint64_t> OrgSizeOf(const FileEntry& entry) {
+  const std::tstring& text = entry.orgsize;
+  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != text.npos) {
+    return std::nullopt;
+  }
+  std::uint64_t size = 0;
+  std::from_chars(text.data(), text.data() + text.size(), size);
+  return size;
 }

@@ -3,6 +3,8 @@
 // expected MD5 digest text, which is the rest of the line).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "base/tstring.h"
@@ -19,3 +21,8 @@ using FileList = std::vector<FileEntry>;
 // IsSafeRelativePath refuses, throws DownloadManagerException "List file error." and appends
 // nothing.
 void ParseFileList(std::tstring text, FileList& list);
+
+// The listed file's size in bytes: its size field as a number when the field is decimal digits,
+// at most 19 of them, so that every accepted field fits 64 bits (the builder writes sizes so, and
+// no file is as large as a 20-digit size). Nothing for any other text.
+std::optional<std::uint64_t> OrgSizeOf(const FileEntry& entry);

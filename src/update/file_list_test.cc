@@ -52,4 +52,14 @@ TEST(FileListTest, RefusesMalformedLinesAndPathsThatCannotBeInstalled) {
   EXPECT_EQ(ErrorOf("1::a:2:d"), "");
 }
 
+// The size bounds a download and must equal the installed file's, so only plain digits count.
+TEST(FileListTest, SizeFieldIsANumberOnlyWhenItIsAtMostNineteenDigits) {
+  EXPECT_EQ(OrgSizeOf({"a", "0", "d"}), 0u);
+  EXPECT_EQ(OrgSizeOf({"a", "0042", "d"}), 42u);
+  EXPECT_EQ(OrgSizeOf({"a", "9999999999999999999", "d"}), 9'999'999'999'999'999'999u);
+  for (const char* text : {"10000000000000000000", "?", "+5", "-5", " 5", "5 ", "0x10", "1e3"}) {
+    EXPECT_EQ(OrgSizeOf({"a", text, "d"}), std::nullopt) << text;
+  }
+}
+
 }  // namespace

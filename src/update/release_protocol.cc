@@ -1,16 +1,14 @@
 #include "update/release_protocol.h"
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <iterator>
-#include <vector>
 
 #include "base/exception.h"
 #include "base/utf8string.h"
 #include "config/config_base.h"
 #include "platform/crypto.h"
-#include "storage/default_file.h"
-#include "storage/md5.h"
 #include "update/install_names.h"
 #include "update/proxy_discovery.h"
 
@@ -21,7 +19,6 @@ constexpr char kListUserAgent[] = "RovanSevenFileListClient";
 constexpr std::uint32_t kMaxListBytes = 256u << 20;
 // The list is received and converted in blocks of this size.
 constexpr std::size_t kListBlockSize = 1 << 20;
-constexpr std::uint32_t kBlockSize = 1 << 20;
 
 // Keeps the list document as it arrives in blocks of its own, so that it costs its size (no
 // buffer that doubles and is copied as it grows), and refuses it past the limit, announced or
@@ -86,6 +83,29 @@ FileList ParseListBlocks(std::deque<std::string>& blocks) {
   return parsed;
 }
 
+// Holds a small document as it arrives, refusing it past a limit.
+class DocumentSink : public IHttpBodySink {
+ public:
+  explicit DocumentSink(std::size_t limit) : limit_(limit) {}
+  void OnBegin(bool announced, std::uint32_t length) override {
+    if (announced && length > limit_) RefuseSize();
+  }
+  void OnData(const std::uint8_t* bytes, std::size_t size) override {
+    if (size > limit_ - text_.size()) RefuseSize();
+    text_.append(reinterpret_cast<const char*>(bytes), size);
+  }
+  void OnEnd(std::uint32_t) override {}
+  const std::string& Text() const { return text_; }
+
+ private:
+  [[noreturn]] static void RefuseSize() {
+    throw DownloadManagerException("signature document is too large.", true);
+  }
+
+  std::size_t limit_;
+  std::string text_;
+};
+
 std::tstring PercentEncoded(const std::tstring& text) {
   utf8string utf8;
   utf8.SetString(text);
@@ -96,27 +116,6 @@ std::tstring PercentEncoded(const std::tstring& text) {
 
 std::tstring EncodePathForQuery(const std::tstring& path) {
   return PercentEncoded(PercentEncoded(path));
-}
-
-std::tstring DigestOfFile(const std::tstring& path) {
-  DefaultFile file;
-  try {
-    file.Open(path.c_str(), kOpenBinaryReadOnly);
-  } catch (const Exception&) {
-    // A missing or unreadable file simply differs from the listed one.
-    return {};
-  }
-  const std::uint64_t size = file.GetSize();
-  std::vector<std::uint8_t> block(
-      static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlockSize)));
-  MD5Context context;
-  for (std::uint64_t done = 0; done < size;) {
-    std::uint32_t read = 0;
-    if (file.Read(block.data(), static_cast<std::uint32_t>(block.size()), &read) < 0) return {};
-    context.Update(block.data(), read);
-    done += read;
-  }
-  return MD5Context::ToText(context.Final());
 }
 
 void UseConfiguredProxy(HttpClient& client) {
@@ -141,4 +140,23 @@ ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& 
                 std::make_move_iterator(parsed.end()));
   }
   return document.Digest();
+}
+
+ReleaseSignature FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
+                                      const ListDigest& list, std::size_t list_entries,
+                                      const std::tstring& public_key,
+                                      std::uint64_t installed_serial) {
+  DocumentSink document(kMaxSignatureSize);
+  try {
+    client.Request(list_url + kSignatureSuffix, document);
+  } catch (const Exception& failure) {
+    // Only the transfer's own failures mean the document could not be had; a stop stays a stop.
+    if (!failure.IsError() || failure.GetText().starts_with("DownloadManager : ")) throw;
+    throw DownloadManagerException("signature missing : " + failure.GetText(), true);
+  }
+  const ReleaseSignature release = VerifyRelease(document.Text(), public_key);
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  CheckRelease(release, list, list_entries,
+               std::chrono::duration_cast<std::chrono::seconds>(now).count(), installed_serial);
+  return release;
 }

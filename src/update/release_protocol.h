@@ -1,15 +1,12 @@
 // The update server's protocol as both the updater and the release tool speak it: the list
-// document, the digest text a list line compares an installed file with, the query that names a
-// file's package, and the proxy a request goes through.
+// document and the signed release beside it, the query that names a file's package, and the proxy
+// a request goes through.
 #pragma once
 
 #include "base/tstring.h"
 #include "net/http_client.h"
 #include "update/file_list.h"
 #include "update/release_signature.h"
-
-// The MD5 text of a disk file, read in blocks; empty when the file cannot be read whole.
-std::tstring DigestOfFile(const std::tstring& path);
 
 // Points the client at the proxy that "RV7.conf" and the user's settings choose.
 void UseConfiguredProxy(HttpClient& client);
@@ -19,3 +16,12 @@ ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& 
 
 // The path as the update server's query wants it: its UTF-8 bytes percent-encoded, twice.
 std::tstring EncodePathForQuery(const std::tstring& path);
+
+// Fetches the signature document beside the list (its URL with ".sig" appended), verifies it with
+// the public key and checks it with CheckRelease against the clock. Throws
+// DownloadManagerException; "signature missing : ..." when the document cannot be had. An abort
+// stays the client's "Abort by User.".
+ReleaseSignature FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
+                                      const ListDigest& list, std::size_t list_entries,
+                                      const std::tstring& public_key,
+                                      std::uint64_t installed_serial);

@@ -7,17 +7,14 @@
 
 #include "base/base64.h"
 #include "base/exception.h"
-#include "config/config_base.h"
-#include "platform/file.h"
+#include "base/hex.h"
 
 const char kSignatureSuffix[] = ".sig";
-const char kReleaseStateName[] = "RV7.state";
 
 namespace {
 
 constexpr char kMagic[] = "varne-release-signature 1";
 constexpr char kSignatureKey[] = "signature ";
-constexpr char kSerialKey[] = "ReleaseSerial";
 
 [[noreturn]] void Refuse(const char* text) { throw DownloadManagerException(text, true); }
 
@@ -53,14 +50,7 @@ Number NumberOf(std::string_view text) {
 
 platform::Sha256Digest DigestOf(std::string_view hex) {
   platform::Sha256Digest digest{};
-  if (hex.size() != digest.size() * 2) Refuse("signature document is malformed.");
-  for (std::size_t i = 0; i < digest.size(); ++i) {
-    const std::string_view pair = hex.substr(i * 2, 2);
-    if (pair.find_first_not_of("0123456789abcdef") != std::string_view::npos) {
-      Refuse("signature document is malformed.");
-    }
-    std::from_chars(pair.data(), pair.data() + 2, digest[i], 16);
-  }
+  if (!DecodeHex(hex, digest)) Refuse("signature document is malformed.");
   return digest;
 }
 
@@ -87,8 +77,8 @@ std::string SignedPart(const ReleaseSignature& release) {
   std::string text = std::string(kMagic) + "\n";
   text += "serial " + std::to_string(release.serial) + "\n";
   text += "expires " + UtcText(release.expires) + "\n";
-  text += "list " + std::to_string(release.list_size) + " " + HexOf(release.list_sha256) + "\n";
-  for (const auto& file : release.files) text += "file " + HexOf(file) + "\n";
+  text += "list " + std::to_string(release.list_size) + " " + EncodeHex(release.list_sha256) + "\n";
+  for (const auto& file : release.files) text += "file " + EncodeHex(file) + "\n";
   return text;
 }
 
@@ -108,55 +98,7 @@ ReleaseSignature ParseSignedPart(const std::vector<std::string_view>& lines) {
   return release;
 }
 
-// Holds a small document as it arrives, refusing it past a limit.
-class DocumentSink : public IHttpBodySink {
- public:
-  explicit DocumentSink(std::size_t limit) : limit_(limit) {}
-  void OnBegin(bool announced, std::uint32_t length) override {
-    if (announced && length > limit_) Refuse("signature document is too large.");
-  }
-  void OnData(const std::uint8_t* bytes, std::size_t size) override {
-    if (size > limit_ - text_.size()) Refuse("signature document is too large.");
-    text_.append(reinterpret_cast<const char*>(bytes), size);
-  }
-  void OnEnd(std::uint32_t) override {}
-  const std::string& Text() const { return text_; }
-
- private:
-  std::size_t limit_;
-  std::string text_;
-};
-
 }  // namespace
-
-ReleaseSignature FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
-                                      const ListDigest& list, std::size_t list_entries,
-                                      const std::tstring& public_key,
-                                      std::uint64_t installed_serial) {
-  DocumentSink document(kMaxSignatureSize);
-  try {
-    client.Request(list_url + kSignatureSuffix, document);
-  } catch (const Exception& failure) {
-    // Only the transfer's own failures mean the document could not be had; a stop stays a stop.
-    if (!failure.IsError() || failure.GetText().starts_with("DownloadManager : ")) throw;
-    throw DownloadManagerException("signature missing : " + failure.GetText(), true);
-  }
-  const ReleaseSignature release = VerifyRelease(document.Text(), public_key);
-  const auto now = std::chrono::system_clock::now().time_since_epoch();
-  CheckRelease(release, list, list_entries,
-               std::chrono::duration_cast<std::chrono::seconds>(now).count(), installed_serial);
-  return release;
-}
-
-std::string HexOf(const platform::Sha256Digest& digest) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const std::uint8_t byte : digest) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 15];
-  }
-  return hex;
-}
 
 std::string UtcText(std::int64_t seconds) {
   using namespace std::chrono;
@@ -212,20 +154,4 @@ void CheckRelease(const ReleaseSignature& release, const ListDigest& list, std::
       release.files.size() != list_entries) {
     Refuse("file list does not match its signature.");
   }
-}
-
-std::uint64_t InstalledSerial() {
-  ConfigBase state;
-  state.Load(kReleaseStateName);
-  const std::string text = state.LoadString(kSerialKey, "0");
-  std::uint64_t serial = 0;
-  std::from_chars(text.data(), text.data() + text.size(), serial);
-  return serial;
-}
-
-bool RecordInstalledSerial(std::uint64_t serial) {
-  const std::string text = std::string(kSerialKey) + "=" + std::to_string(serial) + "\r\n";
-  platform::ReplacementFile file;
-  return file.Create(kReleaseStateName) && file.Write(text.data(), text.size()) == text.size() &&
-         file.Commit();
 }

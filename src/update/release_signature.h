@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "base/tstring.h"
-#include "net/http_client.h"
 #include "platform/crypto.h"
 
 struct ReleaseSignature {
@@ -55,20 +54,4 @@ struct ListDigest {
 void CheckRelease(const ReleaseSignature& release, const ListDigest& list, std::size_t list_entries,
                   std::int64_t now, std::uint64_t installed_serial);
 
-// Fetches the signature document beside the list (its URL with ".sig" appended), verifies it with
-// the public key and checks it with CheckRelease against the clock. Throws
-// DownloadManagerException; "signature missing : ..." when the document cannot be had. An abort
-// stays the client's "Abort by User.".
-ReleaseSignature FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
-                                      const ListDigest& list, std::size_t list_entries,
-                                      const std::tstring& public_key,
-                                      std::uint64_t installed_serial);
-
-// The serial of the last release this install accepted, kept in a small file of the install folder
-// ("RV7.state"); 0 when there is none. Recording replaces the file in one step; false on failure.
-extern const char kReleaseStateName[];
-std::uint64_t InstalledSerial();
-bool RecordInstalledSerial(std::uint64_t serial);
-
-std::string HexOf(const platform::Sha256Digest& digest);
 std::string UtcText(std::int64_t seconds);

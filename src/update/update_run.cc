@@ -1,12 +1,12 @@
 #include "update/update_run.h"
 
 #include <algorithm>
-#include <charconv>
 #include <limits>
 #include <optional>
 #include <vector>
 
 #include "base/exception.h"
+#include "base/hex.h"
 #include "platform/file.h"
 #include "storage/default_file.h"
 #include "storage/package_format.h"
@@ -14,6 +14,7 @@
 #include "update/digest_ahead.h"
 #include "update/install_names.h"
 #include "update/release_protocol.h"
+#include "update/release_state.h"
 
 namespace {
 
@@ -63,12 +64,12 @@ class TemporaryFileSink : public IHttpBodySink {
 // The listed size of a file to download. The list builder always writes the size in bytes; any
 // other text leaves nothing to bound the download by.
 std::uint64_t ListedSize(const FileEntry& entry) {
-  const std::tstring& text = entry.orgsize;
-  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != text.npos) {
+  const std::optional<std::uint64_t> size = OrgSizeOf(entry);
+  if (!size) {
     throw DownloadManagerException("List file error(orgsize is not a number) : " + entry.path,
                                    true);
   }
-  return std::stoull(text);
+  return *size;
 }
 
 void RemoveTemporary(const std::tstring& path) { platform::RemoveFile(path); }
@@ -77,21 +78,8 @@ void RemoveTemporary(const std::tstring& path) { platform::RemoveFile(path); }
 // when the digest field is no digest text, which no file can match.
 std::optional<ExpectedContent> ExpectedOf(const FileEntry& entry) {
   ExpectedContent expected;
-  const std::tstring& text = entry.md5;
-  if (text.size() != 2 * expected.md5.size() ||
-      text.find_first_not_of("0123456789abcdef") != std::tstring::npos) {
-    return std::nullopt;
-  }
-  for (std::size_t i = 0; i < expected.md5.size(); ++i) {
-    std::from_chars(text.data() + 2 * i, text.data() + 2 * i + 2, expected.md5[i], 16);
-  }
-  const std::tstring& size = entry.orgsize;
-  if (!size.empty() && size.find_first_not_of("0123456789") == std::tstring::npos) {
-    std::uint64_t value = 0;
-    // A number too large for any file can match no file.
-    const auto parsed = std::from_chars(size.data(), size.data() + size.size(), value);
-    expected.size = parsed.ec == std::errc() ? value : ~std::uint64_t{0};
-  }
+  if (!DecodeHex(entry.md5, expected.md5)) return std::nullopt;
+  expected.size = OrgSizeOf(entry);
   return expected;
 }
 

@@ -14,7 +14,7 @@
 #include "local_servers.h"
 #include "net/testing/scripted_server.h"
 #include "res/strings.h"
-#include "update/release_signature.h"
+#include "update/release_state.h"
 
 namespace test_support {
 namespace {

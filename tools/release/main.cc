@@ -200,7 +200,7 @@ int Check(const Arguments& args) {
   FileList list;
   const ListDigest digest = FetchFileList(client, args.positional[0], list);
   unsigned long long bytes = 0;
-  for (const FileEntry& entry : list) bytes += std::strtoull(entry.orgsize.c_str(), nullptr, 10);
+  for (const FileEntry& entry : list) bytes += OrgSizeOf(entry).value_or(0);
   std::printf("%zu files, %llu bytes\n", list.size(), bytes);
   if (args.public_key.empty()) return 0;
   const ReleaseSignature release =

@@ -14,6 +14,7 @@
 #include "platform/file_stamp.h"
 #include "platform/path.h"
 #include "site_layout.h"
+#include "storage/file_digest.h"
 #include "storage/md5.h"
 #include "storage/varne_file_system.h"
 #include "update/release_protocol.h"

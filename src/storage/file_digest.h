@@ -1,0 +1,40 @@
+// The MD5 text of a file on disk, as a list line names it: the publisher's release tool writes it
+// and the updater's check compares with it, so both read files through this one function.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <stop_token>
+#include <string>
+
+#include "base/tstring.h"
+#include "platform/file_stamp.h"
+#include "storage/md5.h"
+
+// Read-ahead keeps up with blocks of this size, and a stop waits for no more than one of them.
+constexpr std::size_t kFileDigestBlockSize = 256 << 10;
+
+// The MD5 text of an open file, read from where it stands to its end in blocks of block.size()
+// bytes. Empty when a read fails, or when stopped() gives true; it is asked before each block.
+template <typename Stopped>
+std::string DigestOfOpenFile(platform::SequentialFile& file, std::span<std::uint8_t> block,
+                             Stopped stopped) {
+  MD5Context context;
+  for (;;) {
+    if (stopped()) return {};
+    const std::int64_t read = file.Read(block.data(), block.size());
+    if (read < 0) return {};
+    if (read == 0) return MD5Context::ToText(context.Final());
+    context.Update(block.data(), static_cast<std::size_t>(read));
+  }
+}
+
+// The same, stopped by a stop request.
+std::string DigestOfOpenFile(platform::SequentialFile& file, std::span<std::uint8_t> block,
+                             std::stop_token stop);
+
+// The MD5 text of the file at path (internal form), read once from start to end. Empty when it is
+// missing, is no regular file or cannot be read whole, and when stop is requested before its end
+// (looked at once per block).
+std::string DigestOfFile(const std::tstring& path, std::stop_token stop = {});

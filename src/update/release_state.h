@@ -1,0 +1,15 @@
+// What an install remembers of the signed releases it accepted, so that a mirror cannot hand it an
+// older signed release again.
+#pragma once
+
+#include <cstdint>
+
+// The small file of the install folder that holds it ("RV7.state").
+extern const char kReleaseStateName[];
+
+// The serial of the last release this install accepted; 0 when there is none.
+std::uint64_t InstalledSerial();
+
+// Replaces the file in one step, so that a crash leaves the old serial or the new one; false on
+// failure.
+bool RecordInstalledSerial(std::uint64_t serial);
