@@ -88,34 +88,33 @@ const std::string kError =
     "エラー|エラーが発生しました。\r\n少し時間をおいて、再度アップデートしてください。\r\n\r\n詳細:"
     "\r\n";
 
-// The one table of start-up outcomes, with the exact texts of their boxes and what start-up asked
-// of other processes and windows ("~" stands for the install folder).
+// The one table of start-up outcomes, with the exact texts of their boxes and, where given, what
+// start-up asked of other processes and windows.
 TEST_F(StartupTest, OutcomesAndTheirBoxes) {
   struct Case {
     const char* name;
     const char* run_file = "game.exe";
-    std::function<void(const Install&, FakeUi&)> arrange = [](const Install&, FakeUi&) {};
     int status;
     std::string box = {};  // caption|text, or none
     int dialogs = 0;
-    std::optional<Lines> processes = {};  // checked when given
+    std::optional<Lines> processes = {};
+    std::function<void(const Install&, FakeUi&)> arrange = [](auto&, auto&) {};
   };
   const std::string updater = std::tstring::GetModulePath();
-  const std::string read_only =
-      kError + "インストールフォルダが読み込み専用フォルダになっているためアップデート出来ません.";
   const std::string quit_game = "ご案内|アップデートする際はゲームを終了してください。";
+  const std::string wait_swap = "wait ~\\rv7swap_ansi.exe", find_game = "find ~\\game.exe";
   std::optional<Mutex> other_copy;
   const Case cases[] = {
-      // In the install folder, with the package open and the left-over swap program gone; a copy
-      // for another install folder does not count. The swap program that put this updater in
-      // place is awaited before its file is removed.
+      // In the install folder, with the package open and the left-over swap program gone once it
+      // has ended; a copy for another install folder does not count.
       {.name = "runs",
+       .status = App::kRunCompleted,
+       .dialogs = 1,
+       .processes = Lines{wait_swap, find_game, "running? ~\\game.exe"},
        .arrange =
            [&](const Install& install, FakeUi& ui) {
              install.Folder().Write("rv7swap_ansi.exe", "left over");
-             processes_.on_wait = [&install] {
-               EXPECT_TRUE(fs::exists(install.Folder().Native("rv7swap_ansi.exe")));
-             };
+             processes_.on_wait = [] { EXPECT_TRUE(fs::exists("rv7swap_ansi.exe")); };
              other_copy.emplace();
              ASSERT_EQ(other_copy->Create(Install("x").InstanceName()), 0);
              ui.dialog = [&install] {
@@ -125,105 +124,92 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
                config.LoadFromPackfile("dlgconfig.conf");  // through the file manager
                EXPECT_EQ(config.LoadString("runfilename", ""), "game.exe");
              };
-           },
-       .status = App::kRunCompleted,
-       .dialogs = 1,
-       .processes = Lines{"wait ~\\rv7swap_ansi.exe", "find ~\\game.exe", "running? ~\\game.exe"}},
+           }},
       {.name = "no game named", .run_file = "", .status = App::kRunCompleted, .dialogs = 1},
-      // With a desktop the game runs when it has a window: a process without one is not the game
-      // the user plays.
-      {.name = "game's process without a window on a desktop",
-       .arrange =
-           [&](const Install& install, FakeUi&) {
-             processes_.desktop = true;
-             processes_.running = {install.Folder().Path("game.exe")};
-           },
+      // On a desktop the game is a window: a process without one is not what the user plays.
+      {.name = "game's process on a desktop",
        .status = App::kRunCompleted,
        .dialogs = 1,
-       .processes = Lines{"wait ~\\rv7swap_ansi.exe", "find ~\\game.exe"}},
-      {.name = "run incomplete",
-       .arrange = [](const Install&, FakeUi& ui) { ui.completed = false; },
-       .status = App::kFailed,
-       .dialogs = 1},
-      {.name = "error shown",
-       .arrange = [](const Install&, FakeUi& ui) { ui.error_shown = true; },
-       .status = App::kFailed,
-       .dialogs = 1},
-      {.name = "dialog throws",
+       .processes = Lines{wait_swap, find_game},
        .arrange =
-           [](const Install&, FakeUi& ui) {
-             ui.dialog = [] { throw Exception("ゲームを起動できませんでした。", true); };
-           },
+           [&](auto&, auto&) {
+             processes_.desktop = true;
+             processes_.running = {"~\\game.exe"};
+           }},
+      {.name = "run incomplete",
+       .status = App::kFailed,
+       .dialogs = 1,
+       .arrange = [](auto&, FakeUi& ui) { ui.completed = false; }},
+      {.name = "error shown",
+       .status = App::kFailed,
+       .dialogs = 1,
+       .arrange = [](auto&, FakeUi& ui) { ui.error_shown = true; }},
+      {.name = "dialog throws",
        .status = App::kFailed,
        .box = kError + "ゲームを起動できませんでした。",
-       .dialogs = 1},
+       .dialogs = 1,
+       .arrange =
+           [](auto&, FakeUi& ui) {
+             ui.dialog = [] { throw Exception("ゲームを起動できませんでした。", true); };
+           }},
       {.name = "dialog throws something else",
-       .arrange = [](const Install&, FakeUi& ui) { ui.dialog = [] { throw std::bad_alloc(); }; },
        .status = App::kFailed,
        .box =
            "エラー|不明なエラーで終了しました\r\n少し時間をおいて、再度アップデートしてください。",
-       .dialogs = 1},
+       .dialogs = 1,
+       .arrange = [](auto&, FakeUi& ui) { ui.dialog = [] { throw std::bad_alloc(); }; }},
       {.name = "read-only folder",
+       .status = App::kFailed,
+       .box = kError +
+              "インストールフォルダが読み込み専用フォルダになっているためアップデート出来ません.",
+       .processes = Lines{},
        .arrange =
-           [](const Install& install, FakeUi&) {
+           [](const Install& install, auto&) {
              install.Folder().Write("rv7swap_ansi.exe", "left over");
              fs::permissions(install.Folder().Native(),
                              fs::perms::owner_read | fs::perms::owner_exec);
-           },
-       .status = App::kFailed,
-       .box = read_only,
-       .processes = Lines{}},
+           }},
       {.name = "no configuration",
        .run_file = nullptr,
        .status = App::kFailed,
        .box = kError + "VarneFileSystem : no file in this package.file : dlgconfig.conf"},
       // The copy that runs is brought forward.
       {.name = "another copy",
+       .status = App::kRefused,
+       .processes = Lines{"find " + updater, "activate 7"},
        .arrange =
-           [&](const Install& install, FakeUi&) {
+           [&](const Install& install, auto&) {
              other_copy.emplace();
              ASSERT_EQ(other_copy->Create(install.InstanceName()), 0);
              processes_.windows = {{updater, 7}};
-           },
-       .status = App::kRefused,
-       .processes = Lines{"find " + updater, "activate 7"}},
+           }},
       // Without a desktop, a process running the game's file is the game.
       {.name = "game runs",
-       .run_file = "bin\\game.EXE",
-       .arrange = [&](const Install& install,
-                      FakeUi&) { processes_.running = {install.Folder().Path("bin\\game.EXE")}; },
        .status = App::kRefused,
        .box = quit_game,
-       .processes =
-           Lines{"wait ~\\rv7swap_ansi.exe", "find ~\\bin\\game.EXE", "running? ~\\bin\\game.EXE"}},
+       .processes = Lines{wait_swap, find_game, "running? ~\\game.exe"},
+       .arrange = [&](auto&, auto&) { processes_.running = {"~\\game.exe"}; }},
       {.name = "game's window",
-       .arrange =
-           [&](const Install& install, FakeUi&) {
-             processes_.desktop = true;
-             processes_.windows = {{install.Folder().Path("game.exe"), 5}};
-           },
        .status = App::kRefused,
        .box = quit_game,
-       .processes = Lines{"wait ~\\rv7swap_ansi.exe", "find ~\\game.exe", "activate 5"}},
+       .processes = Lines{wait_swap, find_game, "activate 5"},
+       .arrange =
+           [&](auto&, auto&) {
+             processes_.desktop = true;
+             processes_.windows = {{"~\\game.exe", 5}};
+           }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Install install(c.run_file);
     processes_ = {};
+    processes_.folder = install.Folder().Path();
     FakeUi ui;
     c.arrange(install, ui);
     EXPECT_EQ(Run(install, ui), c.status);
     EXPECT_EQ(ui.boxes, c.box.empty() ? Lines{} : Lines{c.box});
     EXPECT_EQ(ui.dialogs, c.dialogs);
-    if (c.processes) {
-      Lines expected = *c.processes;
-      for (std::string& line : expected) {
-        if (const auto at = line.find('~'); at != std::string::npos) {
-          line.replace(at, 1, install.Folder().Path());
-        }
-      }
-      EXPECT_EQ(processes_.log, expected);
-    }
+    EXPECT_EQ(processes_.log, c.processes.value_or(processes_.log));
     other_copy.reset();
   }
   EXPECT_EQ(Singleton<IFileManager>::GetInstance(), nullptr);

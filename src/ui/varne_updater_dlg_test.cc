@@ -48,7 +48,10 @@ struct PlayedRun : IUpdateDriver {
 // manager.
 class UpdaterDialogTest : public testing::Test {
  protected:
-  UpdaterDialogTest() { fs::current_path(install_.GetPath()); }
+  UpdaterDialogTest() {
+    fs::current_path(install_.GetPath());
+    processes_.folder = platform::ToInternalPath(platform::FilesystemPathText(install_.GetPath()));
+  }
   ~UpdaterDialogTest() override { fs::current_path(previous_); }
 
   // Installs the game's package with the settings, a 1 x 1 skin and, when asked, a swap program;
@@ -64,13 +67,6 @@ class UpdaterDialogTest : public testing::Test {
   }
   void Write(const std::string& name, const std::string& bytes) const {
     test_support::WriteFile(install_.GetPath() / name, bytes);
-  }
-  // What the fake logs for a program started in the install folder.
-  std::string StartedHere(const std::string& command_line) const {
-    return "start " + command_line + " in " + Internal(install_.GetPath());
-  }
-  static std::string Internal(const fs::path& path) {
-    return platform::ToInternalPath(platform::FilesystemPathText(path));
   }
 
   const fs::path previous_ = fs::current_path();
@@ -157,7 +153,7 @@ TEST_F(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
       EXPECT_EQ(game, "missing.exe");
       EXPECT_EQ(failure.GetText(), "Main Exe File Error.");
     }
-    EXPECT_EQ(processes_.log, Lines{StartedHere(game)});
+    EXPECT_EQ(processes_.log, Lines{"start " + game + " in ~"});
     EXPECT_EQ(run.url, "http://updates/list");
     EXPECT_EQ(run.key, "KEY");
     EXPECT_EQ(view.Calls("move "),
@@ -185,27 +181,34 @@ TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
   fs::create_directory(updater_folder);
   Write("broken.bmp", kSkin.substr(0, 40));
   const std::string error = std::string("エラー: ") + kErrorLead, confirm = "確認: ";
-  const std::string swap = "\"" + Internal(updater_folder) + "\\rv7swap_ansi.exe\"";
   const RunState kRunning = RunState::kRunning, kCompleted = RunState::kCompleted;
-  const struct {
-    std::string settings;
-    bool start_button;
-    RunState state;
-    bool swap_left, swap_program, package_replaced;
-    int result;
-    std::string box, started;  // the command line started in the install folder, if any
+  const struct Case {
+    std::string settings = kRun;
+    bool start_button = true;
+    RunState state = RunState::kCompleted;
+    bool swap_left = false, swap_program = false, package_replaced = false;
+    int result = -1;
+    std::string box;
+    std::string started = {};  // the command line started in the install folder, if any
   } cases[] = {
-      {"main_image=broken.bmp\r\n", true, kRunning, false, false, false, 1,
-       "エラー: DibSection : Image Load Error : broken.bmp", ""},
-      {kRun, false, kRunning, false, false, false, 1, "エラー: 初期化失敗 : NULL Window", ""},
-      {kRun, true, RunState::kFailed, false, false, false, -1,
-       error + "DownloadManager : List file error.", ""},
-      {kRun, true, kCompleted, true, false, false, -1,
-       error + "VarneFileSystem : no file in this package.file : rv7swap_ansi.exe", ""},
-      {kRun, true, kCompleted, true, true, false, -1, confirm + "アップデータの更新を行います",
-       swap},
-      {kRun, true, kCompleted, false, false, true, -1,
-       confirm + "アップデータが更新されました。\r\n再起動します。", "RV7WIN9XME.EXE"},
+      {.settings = "main_image=broken.bmp\r\n",
+       .state = kRunning,
+       .result = 1,
+       .box = "エラー: DibSection : Image Load Error : broken.bmp"},
+      {.start_button = false,
+       .state = kRunning,
+       .result = 1,
+       .box = "エラー: 初期化失敗 : NULL Window"},
+      {.state = RunState::kFailed, .box = error + "DownloadManager : List file error."},
+      {.swap_left = true,
+       .box = error + "VarneFileSystem : no file in this package.file : rv7swap_ansi.exe"},
+      {.swap_left = true,
+       .swap_program = true,
+       .box = confirm + "アップデータの更新を行います",
+       .started = "\"~\\updater folder\\rv7swap_ansi.exe\""},
+      {.package_replaced = true,
+       .box = confirm + "アップデータが更新されました。\r\n再起動します。",
+       .started = "RV7WIN9XME.EXE"},
   };
   for (const auto& c : cases) {
     fs::remove(updater_folder / "rv7swap_ansi.exe");
@@ -219,7 +222,7 @@ TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
     if (!c.start_button) view.RemoveControl(IDC_START_GAME);
     processes_.log.clear();
     CVarneUpdaterDlg dialog(view, run, processes_);
-    dialog.SetModuleFolder(platform::ToInternalPath(updater_folder.string()) + "\\");
+    dialog.SetModuleFolder(processes_.folder + "\\updater folder\\");
     EXPECT_EQ(dialog.DoModal(), c.result) << c.box;
     EXPECT_EQ(view.Calls("box "), Lines{"box " + c.box});
     EXPECT_EQ(dialog.ErrorShown(), c.box.starts_with("エラー"));
@@ -230,7 +233,7 @@ TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
     EXPECT_EQ(IndexOf(view, "stop timer 0") < IndexOf(view, "box " + c.box), c.result == -1);
     EXPECT_EQ(view.log.back(), "stop timer 0");
     EXPECT_TRUE(run.stopped);
-    EXPECT_EQ(processes_.log, c.started.empty() ? Lines{} : Lines{StartedHere(c.started)});
+    EXPECT_EQ(processes_.log, c.started.empty() ? Lines{} : Lines{"start " + c.started + " in ~"});
     EXPECT_EQ(test_support::ReadFile(updater_folder / "rv7swap_ansi.exe"),
               c.swap_program ? "swap program" : "");
   }
