@@ -158,17 +158,6 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
            "エラー|不明なエラーで終了しました\r\n少し時間をおいて、再度アップデートしてください。",
        .dialogs = 1,
        .arrange = [](auto&, FakeUi& ui) { ui.dialog = [] { throw std::bad_alloc(); }; }},
-      {.name = "read-only folder",
-       .status = App::kFailed,
-       .box = kError +
-              "インストールフォルダが読み込み専用フォルダになっているためアップデート出来ません.",
-       .processes = Lines{},
-       .arrange =
-           [](const Install& install, auto&) {
-             install.Folder().Write("rv7swap_ansi.exe", "left over");
-             fs::permissions(install.Folder().Native(),
-                             fs::perms::owner_read | fs::perms::owner_exec);
-           }},
       {.name = "no configuration",
        .run_file = nullptr,
        .status = App::kFailed,
@@ -213,6 +202,19 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
     other_copy.reset();
   }
   EXPECT_EQ(Singleton<IFileManager>::GetInstance(), nullptr);
+}
+
+// Made read-only by permission bits, which folders on Windows do not have: refused before any
+// other process is looked at.
+TEST_F(StartupTest, AReadOnlyFolderIsRefusedFirst) {
+  const Install install("game.exe");
+  fs::permissions(install.Folder().Native(), fs::perms::owner_read | fs::perms::owner_exec);
+  FakeUi ui;
+  EXPECT_EQ(Run(install, ui), App::kFailed);
+  EXPECT_EQ(ui.boxes, Lines{kError + "インストールフォルダが読み込み専用フォルダになっているため"
+                                     "アップデート出来ません."});
+  EXPECT_EQ(ui.dialogs, 0);
+  EXPECT_EQ(processes_.log, Lines{});
 }
 
 // Something that cannot be deleted as a file: three tries, a pause after each, then go on.
