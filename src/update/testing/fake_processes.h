@@ -1,10 +1,9 @@
-// Processes and windows as a test sets them, for the tests of the dialog and of start-up: every
-// question and action is logged as one line, in order. Paths below `folder` are written, logged
-// and looked up with "~" in its place. A module runs until it is awaited.
+// Processes as a test sets them, for the tests of the dialog and of start-up, on a desktop or not
+// but without windows: every question and action is logged as one line, in order. Paths below
+// `folder` are logged and looked up with "~" in its place. A module runs until it is awaited.
 #pragma once
 
 #include <functional>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,7 +32,7 @@ class FakeProcesses : public IProcessLauncher, public IWindowSearch {
   bool HasDesktop() override { return desktop; }
   Window FindWindow(const std::tstring& module) override {
     log.push_back("find " + Short(module));
-    return windows.contains(Short(module)) ? windows[Short(module)] : 0;
+    return 0;
   }
   void Activate(Window window) override { log.push_back("activate " + std::to_string(window)); }
 
@@ -41,7 +40,6 @@ class FakeProcesses : public IProcessLauncher, public IWindowSearch {
   std::vector<std::string> log;
   std::string unstartable;  // the command line that cannot be started
   std::set<std::string> running;
-  std::map<std::string, Window> windows;  // the top-most window of each module
   bool desktop = false;
   std::function<void()> on_wait;  // called while a wait has not ended
 
