@@ -9,6 +9,7 @@
 
 #include "app/exit_deadline.h"
 #include "app/startup_ui.h"
+#include "app/system_processes.h"
 #include "app/varne_updater_app.h"
 #include "platform/console.h"
 #include "platform/termination.h"
@@ -33,7 +34,8 @@ constexpr std::chrono::milliseconds kEndingGrace{500};
 // Start-up's user interface: the boxes of the view, and the main dialog run in it.
 class DialogStartupUi : public IStartupUi {
  public:
-  DialogStartupUi(IDialogView& view, ExitDeadline& deadline) : view_(view), deadline_(deadline) {}
+  DialogStartupUi(IDialogView& view, IProcessLauncher& processes, ExitDeadline& deadline)
+      : view_(view), processes_(processes), deadline_(deadline) {}
 
   void ShowMessageBox(const std::tstring& caption, const std::tstring& text) override {
     view_.ShowMessageBox(caption, text);
@@ -41,7 +43,7 @@ class DialogStartupUi : public IStartupUi {
 
   void RunDialog() override {
     DownloadManagerDriver run;
-    CVarneUpdaterDlg dialog(view_, run);
+    CVarneUpdaterDlg dialog(view_, run, processes_);
     dialog.SetQuitListener([this] { deadline_.Arm(); });
     try {
       dialog.DoModal();
@@ -62,6 +64,7 @@ class DialogStartupUi : public IStartupUi {
   }
 
   IDialogView& view_;
+  IProcessLauncher& processes_;
   ExitDeadline& deadline_;
   bool run_completed_ = false;
   bool error_shown_ = false;
@@ -100,13 +103,14 @@ int main(int argc, char** argv) {
   }
   const std::unique_ptr<IDialogView> view = CreateView(console, start_game);
   ExitDeadline deadline(kEndingGrace, CVarneUpdaterApp::kFailed);
-  DialogStartupUi ui(*view, deadline);
+  SystemProcesses processes;
+  DialogStartupUi ui(*view, processes, deadline);
   // Asked to end from outside, the updater ends as when its window is closed: whatever it waits
   // for (a start-up wait, a box, the run's stop) has the grace period, then the process ends.
   const platform::TerminationRequests requests([&] {
     deadline.Arm();
     view->RequestClose();
   });
-  CVarneUpdaterApp app;
+  CVarneUpdaterApp app(processes, processes);
   return app.Run(ui);
 }

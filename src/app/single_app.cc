@@ -1,9 +1,8 @@
 #include "app/single_app.h"
 
-#include "app/window_finder.h"
 #include "platform/process_list.h"
 
-bool SingleApp::Check(const std::tstring& name) {
+bool SingleApp::Check(const std::tstring& name, IWindowSearch& windows) {
   std::tstring mutex_name = name.empty() ? std::tstring::GetModulePath() : name;
   mutex_name.BackslashesToQuestionMarks();
   const int result = mutex_.Create(mutex_name);
@@ -14,7 +13,8 @@ bool SingleApp::Check(const std::tstring& name) {
     mutex_.Lock();
     return true;
   }
-  Util::WindowFinder finder;
-  finder.ActivateWindowByModule(std::tstring::GetModulePath());
+  if (const auto window = windows.FindWindow(std::tstring::GetModulePath())) {
+    windows.Activate(window);
+  }
   return false;
 }

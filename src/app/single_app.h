@@ -3,6 +3,7 @@
 
 #include "app/mutex.h"
 #include "base/tstring.h"
+#include "update/process_launcher.h"
 
 // Holds the single-instance mutex from Check until it is destroyed (at process exit).
 class SingleApp {
@@ -14,7 +15,7 @@ class SingleApp {
 
   // True when this process is the only copy for `name` (a path; empty: the running executable's
   // own). False when another copy runs: its window, if it has one, is brought to the front.
-  bool Check(const std::tstring& name);
+  bool Check(const std::tstring& name, IWindowSearch& windows);
 
  private:
   Mutex mutex_;

@@ -2,15 +2,12 @@
 
 #include <thread>
 
-#include "app/window_finder.h"
 #include "platform/file.h"
 #include "update/install_names.h"
 
-void CleanUpSwapProgram(const std::tstring& swap_program, std::chrono::milliseconds retry_delay) {
-  {
-    Util::WindowFinder finder;
-    finder.WaitForModuleExit(swap_program, Util::WindowFinder::kInfinite);
-  }
+void CleanUpSwapProgram(IProcessLauncher& processes, const std::tstring& swap_program,
+                        std::chrono::milliseconds retry_delay) {
+  processes.WaitForExit(swap_program, IProcessLauncher::kForever);
   if (!platform::PathExists(kSwapProgramName)) return;
   for (int attempt = 0; attempt < 3; ++attempt) {
     if (platform::RemoveFile(kSwapProgramName)) return;

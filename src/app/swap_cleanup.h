@@ -5,9 +5,10 @@
 #include <chrono>
 
 #include "base/tstring.h"
+#include "update/process_launcher.h"
 
 // Waits without time limit until no process runs `swap_program` (a full path), then deletes the
 // file of that name in the current folder if there is one: up to three attempts with
 // `retry_delay` after each failure. A file that cannot be deleted stays; that is not an error.
-void CleanUpSwapProgram(const std::tstring& swap_program,
+void CleanUpSwapProgram(IProcessLauncher& processes, const std::tstring& swap_program,
                         std::chrono::milliseconds retry_delay = std::chrono::milliseconds(1000));

@@ -1,7 +1,6 @@
 #include "app/varne_updater_app.h"
 
 #include "app/swap_cleanup.h"
-#include "app/window_finder.h"
 #include "base/exception.h"
 #include "config/config_base.h"
 #include "platform/file.h"
@@ -28,9 +27,14 @@ void ShowFailure(IStartupUi& ui) {
 
 }  // namespace
 
-CVarneUpdaterApp::CVarneUpdaterApp(SingletonManager& singletons, const std::tstring& module_path,
+CVarneUpdaterApp::CVarneUpdaterApp(IProcessLauncher& processes, IWindowSearch& windows,
+                                   SingletonManager& singletons, const std::tstring& module_path,
                                    std::chrono::milliseconds retry_delay)
-    : singletons_(singletons), module_path_(module_path), retry_delay_(retry_delay) {}
+    : processes_(processes),
+      windows_(windows),
+      singletons_(singletons),
+      module_path_(module_path),
+      retry_delay_(retry_delay) {}
 
 int CVarneUpdaterApp::Run(IStartupUi& ui) {
   InitInstance(ui);
@@ -52,7 +56,7 @@ bool CVarneUpdaterApp::InitInstance(IStartupUi& ui) {
     platform::SetCurrentFolder(install);
     std::tstring instance = install + kInstanceName;
     instance.ToBackslashes();
-    if (!single_app_.Check(instance)) {
+    if (!single_app_.Check(instance, windows_)) {
       exit_status_ = kRefused;
       return false;
     }
@@ -73,7 +77,7 @@ void CVarneUpdaterApp::RunGuarded(IStartupUi& ui) {
   std::tstring folder = ModuleFolder();
   folder.AddBackslash();
   if (!platform::IsFolderWritable(folder)) throw Exception(kReadOnlyFolder, true);
-  CleanUpSwapProgram(folder + kSwapProgramName, retry_delay_);
+  CleanUpSwapProgram(processes_, folder + kSwapProgramName, retry_delay_);
   OpenPackage();
   DlgConfig config;
   config.LoadFromPackfile(kDialogConfigName);
@@ -100,18 +104,9 @@ void CVarneUpdaterApp::OpenPackage() {
 // Without a desktop no process has a window; the game then counts as running when a process runs
 // its file, or the refusal could never apply on a terminal.
 bool CVarneUpdaterApp::IsGameRunning(IStartupUi& ui, const std::tstring& game) {
-  Util::WindowFinder::Window window = 0;
-  bool running = false;
-  {
-    Util::WindowFinder finder;
-    window = finder.FindWindowByModule(game);
-    running = window != 0 || (!finder.HasDisplay() && finder.IsModuleRunning(game));
-  }
-  if (!running) return false;
+  const IWindowSearch::Window window = windows_.FindWindow(game);
+  if (window == 0 && (windows_.HasDesktop() || !processes_.IsRunning(game))) return false;
   ui.ShowMessageBox(kInformationCaption, kQuitGameFirst);
-  if (window != 0) {
-    platform::WindowSystem desktop;
-    desktop.Activate(window);
-  }
+  if (window != 0) windows_.Activate(window);
   return true;
 }

@@ -8,6 +8,7 @@
 #include "app/startup_ui.h"
 #include "base/singleton.h"
 #include "base/tstring.h"
+#include "update/process_launcher.h"
 
 class CVarneUpdaterApp {
  public:
@@ -16,12 +17,14 @@ class CVarneUpdaterApp {
   static constexpr int kFailed = 1;        // an error box was shown, or the run did not complete
   static constexpr int kRefused = 2;       // another copy runs, or the game does
 
-  // `module_path` is the updater's own executable (empty: the running one); its folder is the
-  // install folder. The file manager is handed to `singletons`. `retry_delay` is the pause between
-  // attempts to delete a leftover swap program.
-  explicit CVarneUpdaterApp(SingletonManager& singletons = SingletonManager::GetInstance(),
-                            const std::tstring& module_path = std::tstring(),
-                            std::chrono::milliseconds retry_delay = std::chrono::seconds(1));
+  // `processes` and `windows` answer for the swap program, the game and another copy. `module_path`
+  // is the updater's own executable (empty: the running one); its folder is the install folder.
+  // The file manager is handed to `singletons`. `retry_delay` is the pause between attempts to
+  // delete a leftover swap program.
+  CVarneUpdaterApp(IProcessLauncher& processes, IWindowSearch& windows,
+                   SingletonManager& singletons = SingletonManager::GetInstance(),
+                   const std::tstring& module_path = std::tstring(),
+                   std::chrono::milliseconds retry_delay = std::chrono::seconds(1));
   virtual ~CVarneUpdaterApp() = default;
   CVarneUpdaterApp(const CVarneUpdaterApp&) = delete;
   CVarneUpdaterApp& operator=(const CVarneUpdaterApp&) = delete;
@@ -41,6 +44,8 @@ class CVarneUpdaterApp {
   void OpenPackage();
 
   SingleApp single_app_;
+  IProcessLauncher& processes_;
+  IWindowSearch& windows_;
   SingletonManager& singletons_;
   std::tstring module_path_;
   std::chrono::milliseconds retry_delay_;

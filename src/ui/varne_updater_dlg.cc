@@ -5,7 +5,6 @@
 
 #include "base/exception.h"
 #include "platform/file.h"
-#include "platform/process.h"
 #include "res/historical_messages.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -30,7 +29,9 @@ std::tstring QuotedIfBlank(const std::tstring& path) {
 
 }  // namespace
 
-CVarneUpdaterDlg::CVarneUpdaterDlg(IDialogView& view, IUpdateDriver& run) : view_(view), run_(run) {
+CVarneUpdaterDlg::CVarneUpdaterDlg(IDialogView& view, IUpdateDriver& run,
+                                   IProcessLauncher& processes)
+    : view_(view), run_(run), processes_(processes) {
   module_folder_ = std::tstring::GetModulePath();
   module_folder_.RemoveFileSpec();
   module_folder_.AddBackslash();
@@ -69,7 +70,7 @@ bool CVarneUpdaterDlg::OnCreate() {
 void CVarneUpdaterDlg::StartRun() {
   config_.LoadFromPackfile(kDialogConfigName);
   run_.Start(config_.LoadString("serverside_url", ""),
-             config_.LoadString("serverside_publickey", ""), &OnDownloadProgress, this);
+             config_.LoadString("serverside_publickey", ""));
   view_.StartTimer(kTimerId, kTimerPeriodMs);
 }
 
@@ -132,15 +133,6 @@ void CVarneUpdaterDlg::PlaceControls() {
   if (view_.HasControl(IDC_START_GAME)) view_.MoveControl(IDC_START_GAME, LayoutRect("main_btn"));
 }
 
-void CVarneUpdaterDlg::OnDownloadProgress(int total, int done, const std::tstring* text, int size,
-                                          int received, void* user) {
-  auto* dialog = static_cast<CVarneUpdaterDlg*>(user);
-  CriticalSectionLock hold(dialog->lock_);
-  // Kept as reported: a failure reports its counts too (0 of 0 before the list is read), so
-  // whether the run completed is for the tick to tell, which asks the run.
-  dialog->snapshot_ = {total, done, text != nullptr ? *text : std::tstring(), size, received};
-}
-
 void CVarneUpdaterDlg::OnTimer(int timer_id) {
   if (timer_id != kTimerId) return;
   try {
@@ -153,17 +145,10 @@ void CVarneUpdaterDlg::OnTimer(int timer_id) {
 }
 
 void CVarneUpdaterDlg::Tick() {
-  // The run is asked before the snapshot's lock is taken: it reports a failure to
-  // OnDownloadProgress, which takes that lock, while it holds its own lock that Poll needs.
-  const int state = run_.Poll();
-  {
-    CriticalSectionLock hold(lock_);
-    ShowSnapshot(state == DownloadManager::kCompleted);
-  }
-  // Past a running state the worker has ended: nothing else takes the lock, and no box is shown
-  // while it is held.
-  if (state == DownloadManager::kIdle) throw Exception(run_.GetErrorMessage(), true);
-  if (state == DownloadManager::kRunning) return;
+  const RunStatus status = run_.Poll();
+  ShowProgress(status);
+  if (status.state == RunState::kFailed) throw Exception(run_.GetErrorMessage(), true);
+  if (status.state == RunState::kRunning) return;
   run_completed_ = true;
   view_.StopTimer(kTimerId);
   if (FileExists(kUpdaterSwapName)) HandOverToSwapProgram();
@@ -171,14 +156,17 @@ void CVarneUpdaterDlg::Tick() {
   EnableStartButton(true);
 }
 
-void CVarneUpdaterDlg::ShowSnapshot(bool completed) {
-  ShowBar(IDC_MAIN_PROGRESS, snapshot_.total_files, snapshot_.files_done);
-  if (completed) {
+// The progress is shown as reported, also a failure's (0 of 0 before the list is read): whether
+// the run completed is the state's to tell.
+void CVarneUpdaterDlg::ShowProgress(const RunStatus& status) {
+  const RunProgress& progress = status.progress;
+  ShowBar(IDC_MAIN_PROGRESS, progress.total_files, progress.files_done);
+  if (status.state == RunState::kCompleted) {
     ShowBar(IDC_TASK_PROGRESS, 0, 0);
     view_.SetControlText(IDC_TASK_EDIT, "Completed.");
   } else {
-    ShowBar(IDC_TASK_PROGRESS, snapshot_.task_total, snapshot_.task_done);
-    view_.SetControlText(IDC_TASK_EDIT, snapshot_.task_text);
+    ShowBar(IDC_TASK_PROGRESS, progress.task_total, progress.task_done);
+    view_.SetControlText(IDC_TASK_EDIT, progress.task_text);
   }
 }
 
@@ -215,13 +203,13 @@ void CVarneUpdaterDlg::HandOverToSwapProgram() {
   files->Close(handle);
   view_.ShowMessageBox(kConfirmCaption, kUpdaterSwapText);
   // Whether it started is not known to the updater either way: it ends now all the same.
-  platform::StartProcess(QuotedIfBlank(swap_path), CurrentFolder());
+  processes_.Start(QuotedIfBlank(swap_path), CurrentFolder());
   view_.PostQuit(0);
 }
 
 void CVarneUpdaterDlg::Restart() {
   view_.ShowMessageBox(kConfirmCaption, kUpdaterRestartText);
-  platform::StartProcess(kUpdaterName, CurrentFolder());
+  processes_.Start(kUpdaterName, CurrentFolder());
   view_.PostQuit(0);
 }
 
@@ -246,7 +234,7 @@ void CVarneUpdaterDlg::OnSysCommand(unsigned command) {
 }
 
 void CVarneUpdaterDlg::OnStartGame() {
-  if (!platform::StartProcess(run_file_name_, CurrentFolder())) {
+  if (!processes_.Start(run_file_name_, CurrentFolder())) {
     throw Exception("Main Exe File Error.", true);
   }
   view_.PostQuit(0);

@@ -2,29 +2,29 @@
 // the view on a 10 ms timer, and at the end of the run hands over to the swap program, restarts
 // the updater or lets the user start the game.
 //
-// Two threads: the user-interface thread runs every handler; the run's thread calls only
-// OnDownloadProgress, which writes the progress snapshot under lock_. The process's file manager
-// (Singleton<IFileManager>, a VarneFileManager) must exist, holding the game's package.
+// One thread, the user interface's, runs every handler: the run's progress is polled with its
+// state on each tick. The process's file manager (Singleton<IFileManager>, a VarneFileManager)
+// must exist, holding the game's package.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 
-#include "base/critical_section.h"
 #include "base/tstring.h"
 #include "config/config_base.h"
 #include "ui/dialog_view.h"
 #include "ui/dib_section.h"
-#include "ui/update_driver.h"
 #include "ui/window_region.h"
+#include "update/process_launcher.h"
+#include "update/update_driver.h"
 
 class CVarneUpdaterDlg : public IDialogEvents {
  public:
   static constexpr int kTimerId = 0;
   static constexpr int kTimerPeriodMs = 10;
 
-  // run is started when the dialog is created and stopped when it is destroyed.
-  CVarneUpdaterDlg(IDialogView& view, IUpdateDriver& run);
+  // run is started when the dialog is created and stopped when it is destroyed; processes starts
+  // the swap program, the restarted updater and the game.
+  CVarneUpdaterDlg(IDialogView& view, IUpdateDriver& run, IProcessLauncher& processes);
   // Stops the run if OnDestroy has not.
   ~CVarneUpdaterDlg() noexcept(false);
   CVarneUpdaterDlg(const CVarneUpdaterDlg&) = delete;
@@ -58,25 +58,13 @@ class CVarneUpdaterDlg : public IDialogEvents {
   void OnQuit();
   void OnDestroy();
 
-  // The run's progress callback; user is the dialog.
-  static void OnDownloadProgress(int total, int done, const std::tstring* text, int size,
-                                 int received, void* user);
-
  private:
-  struct Snapshot {
-    int total_files = 0;
-    int files_done = 0;
-    std::tstring task_text;
-    int task_total = 0;
-    int task_done = 0;
-  };
-
   void StartRun();
   void InitDialog();
   void PlaceWindow();
   void PlaceControls();
   void Tick();
-  void ShowSnapshot(bool completed);
+  void ShowProgress(const RunStatus& status);
   void ShowBar(int id, int total, int done);
   void HandOverToSwapProgram();
   void Restart();
@@ -90,9 +78,8 @@ class CVarneUpdaterDlg : public IDialogEvents {
   DibSection image_;
   WindowRegion region_;
   std::tstring run_file_name_;
-  CriticalSection lock_;
-  Snapshot snapshot_;  // guarded by lock_
   IUpdateDriver& run_;
+  IProcessLauncher& processes_;
   std::tstring module_folder_;
   std::function<void()> quit_listener_;
   bool run_completed_ = false;

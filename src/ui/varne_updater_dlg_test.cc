@@ -14,6 +14,7 @@
 #include "ui/bmp_file.h"
 #include "ui/testing/recording_view.h"
 #include "update/install_names.h"
+#include "update/testing/fake_processes.h"
 
 namespace {
 
@@ -28,22 +29,17 @@ const std::string kSkin = bmp::Bmp24(4, 2, {0xFF00FF, 1, 1, 1, 1, 1, 1, 0xFF00FF
 
 // The run as a test plays it: what the dialog started it with, and what it answers.
 struct PlayedRun : IUpdateDriver {
-  void Start(const std::tstring& list_url, const std::tstring& public_key,
-             ProgressCallback progress_callback, void* progress_user) override {
+  void Start(const std::tstring& list_url, const std::tstring& public_key) override {
     url = list_url;
     key = public_key;
-    progress = progress_callback;
-    user = progress_user;
   }
   void Stop() override { stopped = true; }
-  int Poll() override { return state; }
+  RunStatus Poll() override { return status; }
   std::tstring GetErrorMessage() const override { return "DownloadManager : List file error."; }
   bool IsPackageReplaced() const override { return package_replaced; }
 
   std::tstring url, key;
-  ProgressCallback progress = nullptr;
-  void* user = nullptr;
-  int state = DownloadManager::kRunning;
+  RunStatus status;
   bool package_replaced = false;
   bool stopped = false;
 };
@@ -52,7 +48,10 @@ struct PlayedRun : IUpdateDriver {
 // manager.
 class UpdaterDialogTest : public testing::Test {
  protected:
-  UpdaterDialogTest() { fs::current_path(install_.GetPath()); }
+  UpdaterDialogTest() {
+    fs::current_path(install_.GetPath());
+    processes_.folder = platform::ToInternalPath(platform::FilesystemPathText(install_.GetPath()));
+  }
   ~UpdaterDialogTest() override { fs::current_path(previous_); }
 
   // Installs the game's package with the settings, a 1 x 1 skin and, when asked, a swap program;
@@ -61,26 +60,19 @@ class UpdaterDialogTest : public testing::Test {
     std::vector<TestPackage::Entry> entries{
         {kDialogConfigName, test_support::Utf16LeWithBom(settings)},
         {"skin.bmp", bmp::Bmp24(1, 1, {0})}};
-    if (swap_program)
-      entries.push_back({"rv7swap_ansi.exe", "#!/bin/sh\necho swapped > started\n"});
+    if (swap_program) entries.push_back({"rv7swap_ansi.exe", "swap program"});
     Write("RV7.VPK", TestPackage(entries).Bytes());
     files_->ClearFileList();
     files_->ReadPackage(".\\RV7.vpk");
   }
-  // Writes a file of the install, which may be run.
   void Write(const std::string& name, const std::string& bytes) const {
-    const fs::path path = install_.GetPath() / name;
-    test_support::WriteFile(path, bytes);
-    fs::permissions(path, fs::perms::owner_exec, fs::perm_options::add);
-  }
-  // Whether a program the dialog started writes `bytes` to "started" in the install.
-  bool Started(const std::string& bytes) const {
-    return test_support::Eventually([&] { return test_support::ReadFile("started") == bytes; }, 5);
+    test_support::WriteFile(install_.GetPath() / name, bytes);
   }
 
   const fs::path previous_ = fs::current_path();
   const test_support::TempFolder install_{"varne-dialog"};
   const std::unique_ptr<VarneFileManager> files_ = std::make_unique<VarneFileManager>();
+  update_testing::FakeProcesses processes_;
 };
 
 size_t IndexOf(const RecordingView& view, const std::string& line) {
@@ -90,7 +82,7 @@ size_t IndexOf(const RecordingView& view, const std::string& line) {
 TEST_F(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
   RecordingView view;
   PlayedRun run;
-  CVarneUpdaterDlg dialog(view, run);
+  CVarneUpdaterDlg dialog(view, run, processes_);
   const struct {
     int total, done;
     const char* text;
@@ -112,7 +104,7 @@ TEST_F(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
   };
   for (const auto& c : cases) {
     const std::tstring text = c.text;
-    CVarneUpdaterDlg::OnDownloadProgress(c.total, c.done, &text, c.size, c.received, &dialog);
+    run.status.progress = {c.total, c.done, text, c.size, c.received};
     dialog.OnTimer(CVarneUpdaterDlg::kTimerId);
     EXPECT_EQ(view.bars[IDC_TASK_PROGRESS], c.task) << c.size << " " << c.received;
     EXPECT_EQ(view.bars[IDC_MAIN_PROGRESS], c.main) << c.total << " " << c.done;
@@ -134,11 +126,11 @@ TEST_F(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
 
 // The layout and the run's address and key come from the settings, the skin from the disk before
 // the package; a completed run enables the start button, which starts the game with its arguments
-// or, when it cannot, ends the dialog with the error for start-up to show.
+// in the install folder or, when it cannot, ends the dialog with the error for start-up to show.
 TEST_F(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
   Write("skin.bmp", kSkin);
-  Write("game.sh", "#!/bin/sh\necho \"$@\" > started\n");
-  for (const std::string game : {"game.sh one two", "missing.exe"}) {
+  processes_.unstartable = "missing.exe";
+  for (const std::string game : {"game.exe one two", "missing.exe"}) {
     InstallPackage(kRun + ("serverside_publickey=KEY\r\nrunfilename=" + game) +
                    "\r\nmain_progress_x=1\r\nmain_progress_y=2\r\n"
                    "main_progress_width=3\r\nmain_progress_height=4\r\n"
@@ -149,20 +141,19 @@ TEST_F(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
     RecordingView view;
     view.desktop = {1025, 768};
     view.on_tick = [&run, &view](IDialogEvents&) {
-      if (view.ticks == 0) return;
-      run.progress(1, 1, nullptr, 0, 0, run.user);
-      run.state = DownloadManager::kCompleted;
+      if (view.ticks > 0) run.status = {.state = RunState::kCompleted, .progress = {1, 1, ""}};
     };
     view.on_idle = [](IDialogEvents& events) { events.OnCommand(IDC_START_GAME); };
-    CVarneUpdaterDlg dialog(view, run);
+    processes_.log.clear();
+    CVarneUpdaterDlg dialog(view, run, processes_);
     try {
       EXPECT_EQ(dialog.DoModal(), -1);
       EXPECT_NE(game, "missing.exe");
-      EXPECT_TRUE(Started("one two\n"));
     } catch (const Exception& failure) {
       EXPECT_EQ(game, "missing.exe");
       EXPECT_EQ(failure.GetText(), "Main Exe File Error.");
     }
+    EXPECT_EQ(processes_.log, Lines{"start " + game + " in ~"});
     EXPECT_EQ(run.url, "http://updates/list");
     EXPECT_EQ(run.key, "KEY");
     EXPECT_EQ(view.Calls("move "),
@@ -189,45 +180,52 @@ TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
   const fs::path updater_folder = install_.GetPath() / "updater folder";
   fs::create_directory(updater_folder);
   Write("broken.bmp", kSkin.substr(0, 40));
-  Write("RV7WIN9XME.EXE", "#!/bin/sh\necho restarted > started\n");
-  const std::string caption = std::string(kErrorCaption) + ": ", error = caption + kErrorLead,
-                    confirm = "確認: ";
-  const int kRunning = DownloadManager::kRunning, kCompleted = DownloadManager::kCompleted;
-  const struct {
-    std::string settings;
-    bool start_button;
-    int state;
-    bool swap_left, swap_program, package_replaced;
-    int result;
-    std::string box, started;
+  const std::string error = std::string("エラー: ") + kErrorLead, confirm = "確認: ";
+  const RunState kRunning = RunState::kRunning, kCompleted = RunState::kCompleted;
+  const struct Case {
+    std::string settings = kRun;
+    bool start_button = true;
+    RunState state = RunState::kCompleted;
+    bool swap_left = false, swap_program = false, package_replaced = false;
+    int result = -1;
+    std::string box;
+    std::string started = {};  // the command line started in the install folder, if any
   } cases[] = {
-      {"main_image=broken.bmp\r\n", true, kRunning, false, false, false, 1,
-       caption + "DibSection : Image Load Error : broken.bmp", ""},
-      {kRun, false, kRunning, false, false, false, 1, caption + "初期化失敗 : NULL Window", ""},
-      {kRun, true, DownloadManager::kIdle, false, false, false, -1,
-       error + "DownloadManager : List file error.", ""},
-      {kRun, true, kCompleted, true, false, false, -1,
-       error + "VarneFileSystem : no file in this package.file : rv7swap_ansi.exe", ""},
-      {kRun, true, kCompleted, true, true, false, -1, confirm + "アップデータの更新を行います",
-       "swapped\n"},
-      {kRun, true, kCompleted, false, false, true, -1,
-       confirm + "アップデータが更新されました。\r\n再起動します。", "restarted\n"},
+      {.settings = "main_image=broken.bmp\r\n",
+       .state = kRunning,
+       .result = 1,
+       .box = "エラー: DibSection : Image Load Error : broken.bmp"},
+      {.start_button = false,
+       .state = kRunning,
+       .result = 1,
+       .box = "エラー: 初期化失敗 : NULL Window"},
+      {.state = RunState::kFailed, .box = error + "DownloadManager : List file error."},
+      {.swap_left = true,
+       .box = error + "VarneFileSystem : no file in this package.file : rv7swap_ansi.exe"},
+      {.swap_left = true,
+       .swap_program = true,
+       .box = confirm + "アップデータの更新を行います",
+       .started = "\"~\\updater folder\\rv7swap_ansi.exe\""},
+      {.package_replaced = true,
+       .box = confirm + "アップデータが更新されました。\r\n再起動します。",
+       .started = "RV7WIN9XME.EXE"},
   };
   for (const auto& c : cases) {
-    fs::remove("started");
+    fs::remove(updater_folder / "rv7swap_ansi.exe");
     fs::remove("RV7WIN9XME.SWAP");
     if (c.swap_left) Write("RV7WIN9XME.SWAP", "new updater");
     InstallPackage(c.settings, c.swap_program);
     PlayedRun run;
-    run.state = c.state;
+    run.status.state = c.state;
     run.package_replaced = c.package_replaced;
     RecordingView view;
     if (!c.start_button) view.RemoveControl(IDC_START_GAME);
-    CVarneUpdaterDlg dialog(view, run);
-    dialog.SetModuleFolder(platform::ToInternalPath(updater_folder.string()) + "\\");
+    processes_.log.clear();
+    CVarneUpdaterDlg dialog(view, run, processes_);
+    dialog.SetModuleFolder(processes_.folder + "\\updater folder\\");
     EXPECT_EQ(dialog.DoModal(), c.result) << c.box;
     EXPECT_EQ(view.Calls("box "), Lines{"box " + c.box});
-    EXPECT_EQ(dialog.ErrorShown(), c.box.starts_with(caption));
+    EXPECT_EQ(dialog.ErrorShown(), c.box.starts_with("エラー: "));
     EXPECT_EQ(dialog.RunCompleted(), c.state == kCompleted);
     EXPECT_EQ(IndexOf(view, "text 1003 Completed.") < view.log.size(), c.state == kCompleted);
     EXPECT_EQ(view.Calls("enable 1004 on").size(), c.started.empty() ? 0u : 1u);
@@ -235,7 +233,9 @@ TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
     EXPECT_EQ(IndexOf(view, "stop timer 0") < IndexOf(view, "box " + c.box), c.result == -1);
     EXPECT_EQ(view.log.back(), "stop timer 0");
     EXPECT_TRUE(run.stopped);
-    EXPECT_TRUE(c.started.empty() || Started(c.started)) << c.started;
+    EXPECT_EQ(processes_.log, c.started.empty() ? Lines{} : Lines{"start " + c.started + " in ~"});
+    EXPECT_EQ(test_support::ReadFile(updater_folder / "rv7swap_ansi.exe"),
+              c.swap_program ? "swap program" : "");
   }
 }
 
@@ -246,7 +246,7 @@ TEST_F(UpdaterDialogTest, QuitStopsTheRun) {
   PlayedRun run;
   RecordingView view;
   view.on_tick = [](IDialogEvents& events) { events.OnCommand(IDC_QUIT); };
-  CVarneUpdaterDlg dialog(view, run);
+  CVarneUpdaterDlg dialog(view, run, processes_);
   bool stopped_at_quit = true;
   dialog.SetQuitListener([&] { stopped_at_quit = run.stopped; });
   EXPECT_EQ(dialog.DoModal(), 1);

@@ -1,7 +1,7 @@
 // What only the POSIX process code does: the process list read from /proc, and named locks kept as
-// files. Waiting for a process and read-only folders are tested through their callers: start-up's
-// tests and the swap program's; case and the one-holder rule of locks are also the single-instance
-// check's tests (app_test).
+// files. Waiting for a process and read-only folders are tested through their callers: app_test
+// (the system's processes, start-up) and the swap program's tests; case and the one-holder rule of
+// locks are also the single-instance check's tests (app_test).
 #include "platform/process.h"
 
 #include <gtest/gtest.h>

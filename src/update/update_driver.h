@@ -1,0 +1,74 @@
+// The update run as the dialog sees it: started once, it answers without waiting whether it is
+// still running, completed or failed, together with the latest progress it reported. Everything
+// is asked from the owner's thread, so the dialog never hears from the run's own thread. The
+// updater's run is the engine's DownloadManager; this header keeps the engine out of the dialog.
+#pragma once
+
+#include <mutex>
+
+#include "base/tstring.h"
+
+// What the run last reported: the files listed and done, the current task's text, and the
+// transfer's size and bytes received (0 and 0 outside a transfer). A failure reports its text and
+// its counts here too.
+struct RunProgress {
+  int total_files = 0;
+  int files_done = 0;
+  std::tstring task_text;
+  int task_total = 0;
+  int task_done = 0;
+};
+
+enum class RunState { kRunning, kCompleted, kFailed };
+
+struct RunStatus {
+  // kRunning also before the start and after the stop: there is no outcome to act on.
+  RunState state = RunState::kRunning;
+  RunProgress progress;
+};
+
+class IUpdateDriver {
+ public:
+  // Starts the run against the list at url, checking the release with public_key (base64; empty:
+  // none).
+  virtual void Start(const std::tstring& url, const std::tstring& public_key) = 0;
+  // Ends a run that still runs and waits for its thread; nothing once stopped.
+  virtual void Stop() = 0;
+  // The state is read before the progress, so a failed run's status carries its failure report.
+  virtual RunStatus Poll() = 0;
+  // The message of the failure that ended the run.
+  virtual std::tstring GetErrorMessage() const = 0;
+  // The completed run wrote the game's package file.
+  virtual bool IsPackageReplaced() const = 0;
+
+ protected:
+  ~IUpdateDriver() = default;
+};
+
+class DownloadManager;
+
+// The updater's run: a DownloadManager, made when the run starts (its network client's start-up
+// may throw, and the dialog shows that failure as its own) and deleted when it stops. It is held
+// by a raw owning pointer because its destructor may throw.
+class DownloadManagerDriver : public IUpdateDriver {
+ public:
+  DownloadManagerDriver() = default;
+  ~DownloadManagerDriver() noexcept(false) { Stop(); }
+  DownloadManagerDriver(const DownloadManagerDriver&) = delete;
+  DownloadManagerDriver& operator=(const DownloadManagerDriver&) = delete;
+
+  void Start(const std::tstring& url, const std::tstring& public_key) override;
+  void Stop() override;
+  RunStatus Poll() override;
+  std::tstring GetErrorMessage() const override;
+  bool IsPackageReplaced() const override;
+
+ private:
+  // The manager's progress callback, on the run's thread; user is the driver.
+  static void Keep(int total, int done, const std::tstring* text, int size, int received,
+                   void* user);
+
+  DownloadManager* manager_ = nullptr;  // owned
+  mutable std::mutex progress_lock_;
+  RunProgress progress_;  // guarded by progress_lock_
+};
