@@ -18,10 +18,11 @@
 #include "config/config_base.h"
 #include "platform/process.h"
 #include "platform/process_list.h"
-#include "scratch.h"
 #include "storage/i_file_manager.h"
-#include "storage/storage_test_util.h"
-#include "storage/test_folder.h"
+#include "storage/testing/storage_test_util.h"
+#include "storage/testing/test_folder.h"
+#include "support/posix_environment.h"
+#include "support/scratch.h"
 
 namespace {
 

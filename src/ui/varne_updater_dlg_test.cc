@@ -7,9 +7,9 @@
 
 #include "base/exception.h"
 #include "platform/path.h"
-#include "scratch.h"
-#include "storage/storage_test_util.h"
+#include "storage/testing/storage_test_util.h"
 #include "storage/varne_file_manager.h"
+#include "support/scratch.h"
 #include "ui/bmp_file.h"
 #include "ui/testing/recording_view.h"
 

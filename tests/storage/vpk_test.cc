@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <string>
 
-#include "scratch.h"
 #include "storage/md5.h"
-#include "storage/storage_test_util.h"
-#include "storage/test_folder.h"
+#include "storage/testing/storage_test_util.h"
+#include "storage/testing/test_folder.h"
+#include "support/scratch.h"
 
 namespace {
 

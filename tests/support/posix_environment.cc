@@ -1,4 +1,4 @@
-#include "posix_environment.h"
+#include "support/posix_environment.h"
 
 #include <stdlib.h>
 
