@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <stdexcept>
 
 #include "storage/md5.h"
 
