@@ -37,11 +37,15 @@ endfunction()
 # varne_testing(<layer> [DEPS ...]): the helpers in the layer's testing/ folder, for the tests of
 # the layer and of the layers above, as the library <layer>_testing. Their headers are reached by
 # their own path, "<layer>/testing/<file>.h", through the layer's include folder; the library
-# brings their code and what they use.
+# brings their code and what they use, GoogleTest included where the build has it (the fuzz targets
+# use helpers without it).
 function(varne_testing layer)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   if(VARNE_CROSS_CHECK)
     return()
+  endif()
+  if(TARGET GTest::gtest)
+    list(APPEND ARG_DEPS GTest::gtest)
   endif()
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/testing/*.cc)
   if(sources)
