@@ -1,7 +1,5 @@
 #include "support/posix_environment.h"
 
-#include <stdlib.h>
-
 // _putenv_s changes the C library's copy and the process's own block, which children inherit; an
 // empty value removes the variable.
 extern "C" int setenv(const char* name, const char* value, int overwrite) {

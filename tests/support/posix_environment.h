@@ -5,8 +5,6 @@
 #include <stdlib.h>
 
 #ifdef _WIN32
-extern "C" {
-int setenv(const char* name, const char* value, int overwrite);
-int unsetenv(const char* name);
-}
+extern "C" int setenv(const char* name, const char* value, int overwrite);
+extern "C" int unsetenv(const char* name);
 #endif
