@@ -1,28 +1,60 @@
 # Helpers that keep the layers honest. Each library sees the headers of its own folder and of the
-# libraries it links, and nothing else: headers are reached as "<layer>/<file>.h" through a
-# per-library include folder, so an include that points up the layers fails to compile.
+# libraries it links, and nothing else: headers are reached by their path below src/ or tests/
+# ("<layer>/<file>.h", "<layer>/testing/<file>.h", "support/<file>.h") through a per-library
+# include folder, so an include that points up the layers fails to compile.
 
 set(VARNE_INCLUDE_ROOT ${CMAKE_BINARY_DIR}/include)
+
+# varne_headers(<target> <name>): makes the current folder's headers reachable as "<name>/<file>.h"
+# by the target and by what links it, through an include folder of the target's own.
+function(varne_headers target name)
+  set(include_dir ${VARNE_INCLUDE_ROOT}/${target})
+  file(MAKE_DIRECTORY ${include_dir})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${include_dir}/${name} SYMBOLIC)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE ${include_dir})
+  else()
+    target_include_directories(${target} PUBLIC ${include_dir})
+  endif()
+endfunction()
 
 # varne_library(<layer> SOURCES ... [DEPS ...])
 function(varne_library layer)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
-  set(include_dir ${VARNE_INCLUDE_ROOT}/${layer})
-  file(MAKE_DIRECTORY ${include_dir})
-  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${include_dir}/${layer} SYMBOLIC)
   add_library(${layer} STATIC ${ARG_SOURCES})
-  target_include_directories(${layer} PUBLIC ${include_dir})
+  varne_headers(${layer} ${layer})
   target_link_libraries(${layer} PUBLIC ${ARG_DEPS})
 endfunction()
 
 # varne_interface(<layer>): the headers of a layer whose code is not built here (the platform layer
 # when cross-checking).
 function(varne_interface layer)
-  set(include_dir ${VARNE_INCLUDE_ROOT}/${layer})
-  file(MAKE_DIRECTORY ${include_dir})
-  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${include_dir}/${layer} SYMBOLIC)
   add_library(${layer} INTERFACE)
-  target_include_directories(${layer} INTERFACE ${include_dir})
+  varne_headers(${layer} ${layer})
+endfunction()
+
+# varne_testing(<layer> [DEPS ...]): the helpers in the layer's testing/ folder, for the tests of
+# the layer and of the layers above, as the library <layer>_testing. Their headers are reached by
+# their own path, "<layer>/testing/<file>.h", through the layer's include folder; the library
+# brings their code and what they use, GoogleTest included where the build has it (the fuzz targets
+# use helpers without it).
+function(varne_testing layer)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  if(VARNE_CROSS_CHECK)
+    return()
+  endif()
+  if(TARGET GTest::gtest)
+    list(APPEND ARG_DEPS GTest::gtest)
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/testing/*.cc)
+  if(sources)
+    add_library(${layer}_testing STATIC ${sources})
+    target_link_libraries(${layer}_testing PUBLIC ${layer} ${ARG_DEPS})
+  else()
+    add_library(${layer}_testing INTERFACE)
+    target_link_libraries(${layer}_testing INTERFACE ${layer} ${ARG_DEPS})
+  endif()
 endfunction()
 
 # varne_tests(<name> SOURCES ... DEPS ... [LABELS ...]): one GoogleTest program run by CTest.
@@ -39,11 +71,6 @@ function(varne_tests name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE VARNE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                              VARNE_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  if(WIN32)
-    target_link_libraries(${name} PRIVATE posix_environment)
-    target_compile_options(${name} PRIVATE -include
-                                           ${PROJECT_SOURCE_DIR}/tests/windows/posix_environment.h)
-  endif()
   if(CMAKE_CROSSCOMPILING)
     # Listing the tests would start the emulator at build time: one CTest test per program.
     add_test(NAME ${name} COMMAND ${name})

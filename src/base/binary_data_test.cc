@@ -6,12 +6,18 @@
 
 namespace {
 
-TEST(BinaryDataTest, RefusedSizesKeepTheBytesAndCopiesOwnTheirs) {
+TEST(BinaryDataTest, RefusedSizesAndTheSameSizeKeepTheBytes) {
   BinaryData data;
   EXPECT_EQ(data.Allocate(0), E_FAIL);
   ASSERT_EQ(data.SetData("abcd", 4), kResultOk);
   EXPECT_EQ(data.SetData("zz", 0), E_FAIL);
-  ASSERT_EQ(data.Allocate(4), kResultOk);  // the same size keeps the bytes
+  ASSERT_EQ(data.Allocate(4), kResultOk);
+  EXPECT_EQ(std::memcmp(data.GetData(), "abcd", 4), 0);
+}
+
+TEST(BinaryDataTest, CopiesOwnTheirBytes) {
+  BinaryData data;
+  ASSERT_EQ(data.SetData("abcd", 4), kResultOk);
   const BinaryData copy(data);
   ASSERT_EQ(copy.GetSize(), 4u);
   EXPECT_NE(copy.GetData(), data.GetData());

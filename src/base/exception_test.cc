@@ -18,24 +18,27 @@ TEST(ExceptionTest, EveryBaseFailureWithItsText) {
   const struct {
     std::function<void()> fail;
     const char* text;
-    bool error;
+    bool error = true;
   } cases[] = {
-      {[] { throw RuntimeException("", true); }, "runtime exception.", true},
-      {[] { throw Exception("", false); }, "", false},
-      {[] { CriticalSection().Leave(); }, "CCriticalSectionをEnterしていないのにLeaveしている",
-       true},
-      {[] {
-         auto* held = new CriticalSection;
-         held->Enter();
-         delete held;
-       },
-       "CCriticalSectionをEnterした回数だけLeaveしないまま終了している", true},
-      {[] { std::tstring().Format(nullptr); }, "std::tstring::format arguments NULL error.", true},
-      {[&] { std::tstring().SetFromData(sizeof odd_big_endian, odd_big_endian); },
-       "Odd data size in unicode!?", true},
-      {[] { utf8string().CreateBuffer(0); }, "utf8string : CreateBuffer size error.", true},
-      {[] { SingletonManager().Register(nullptr); }, "SingletonManager : NULL pointer exception.",
-       true},
+      {.fail = [] { throw RuntimeException("", true); }, .text = "runtime exception."},
+      {.fail = [] { throw Exception("", false); }, .text = "", .error = false},
+      {.fail = [] { CriticalSection().Leave(); },
+       .text = "CCriticalSectionをEnterしていないのにLeaveしている"},
+      {.fail =
+           [] {
+             auto* held = new CriticalSection;
+             held->Enter();
+             delete held;
+           },
+       .text = "CCriticalSectionをEnterした回数だけLeaveしないまま終了している"},
+      {.fail = [] { std::tstring().Format(nullptr); },
+       .text = "std::tstring::format arguments NULL error."},
+      {.fail = [&] { std::tstring().SetFromData(sizeof odd_big_endian, odd_big_endian); },
+       .text = "Odd data size in unicode!?"},
+      {.fail = [] { utf8string().CreateBuffer(0); },
+       .text = "utf8string : CreateBuffer size error."},
+      {.fail = [] { SingletonManager().Register(nullptr); },
+       .text = "SingletonManager : NULL pointer exception."},
   };
   for (const auto& c : cases) {
     try {

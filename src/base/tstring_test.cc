@@ -11,17 +11,21 @@ using Lines = std::vector<tstring>;
 
 // Splitting, trimming and comparing are pinned by their callers' tests (the file list, the proxy
 // settings, the configuration), which a fault in any of them fails.
-TEST(TstringTest, MixedLineBreaksFormatAndUtf16Data) {
-  // A CR that is not part of a CR LF pair stays in the line.
+TEST(TstringTest, ACarriageReturnWithoutALineFeedStaysInTheLine) {
   tstring source = "a\rb\r\nc\nd", line;
   Lines lines;
   while (tstring::GetLine(source, line)) lines.push_back(line);
   EXPECT_EQ(lines, (Lines{"a\rb", "c", "d"}));
+}
+
+TEST(TstringTest, FormattedTextsHaveNoLengthLimit) {
   const tstring long_part(5000, 'x');
   EXPECT_EQ(tstring::FormatNew("%s-%d", long_part.c_str(), 42), long_part + "-42");
+}
 
-  // Either byte-order mark or none (little-endian); a zero unit ends the text; an odd last byte
-  // pairs with an appended zero.
+// Either byte-order mark or none (little-endian); a zero unit ends the text; an odd last byte pairs
+// with an appended zero.
+TEST(TstringTest, Utf16DataWithEitherByteOrderMarkOrNone) {
   const std::pair<std::vector<unsigned char>, const char*> data[] = {
       {{0xFE, 0xFF, 0x00, 0x41}, "A"},
       {{0xFF, 0xFE, 0xB4, 0x30, 0xFC, 0x30, 0x00, 0x00, 0x41, 0x00}, "ゴー"},

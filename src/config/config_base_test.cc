@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "storage/storage_test_util.h"
-#include "storage/test_folder.h"
+#include "storage/testing/storage_test_util.h"
+#include "storage/testing/test_folder.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/file.h"
-#include "storage/storage_test_util.h"
-#include "storage/test_folder.h"
+#include "storage/testing/storage_test_util.h"
+#include "storage/testing/test_folder.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "platform/testing/fault_injection.h"
 #include "storage/block_pipeline.h"
-#include "storage/storage_test_util.h"
-#include "storage/test_folder.h"
+#include "storage/testing/storage_test_util.h"
+#include "storage/testing/test_folder.h"
 
 namespace {
 

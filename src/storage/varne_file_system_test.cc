@@ -7,8 +7,8 @@
 
 #include "platform/testing/fault_injection.h"
 #include "storage/block_pipeline.h"
-#include "storage/storage_test_util.h"
-#include "storage/test_folder.h"
+#include "storage/testing/storage_test_util.h"
+#include "storage/testing/test_folder.h"
 
 namespace {
 
@@ -90,25 +90,26 @@ TEST(VarneFileSystemTest, DamagedPackagesAreRefusedWithTheirMessage) {
   };
   const struct {
     std::string bytes;
-    const char* message;
+    const char* text;
   } cases[] = {
-      {good.Bytes().substr(0, 55), "cannot open.(header error)"},
-      {"X" + good.Bytes().substr(1), "file readin error."},
-      {damaged([](auto& h, auto&) { h.fileSize += 1; }), "file size error."},
-      {damaged([](auto& h, auto&) { h.entryCount = 2; }), "read error."},
-      {damaged([](auto& h, auto&) { h.entryCount = 1ull << 60; }), "read error."},
-      {damaged([](auto&, auto& r) { r.nameLength = 0xFFFFFFFFu; }), "read error."},
-      {damaged([](auto&, auto& r) { r.nameOffset = ~0ull - 1; }), "read error."},
-      {damaged([](auto&, auto& r) { r.storedSize = r.sourceSize = 9; }), "read error."},
-      {damaged([](auto&, auto& r) { r.dataOffset = ~0ull; }), "read error."},
-      {damaged([](auto&, auto& r) { r.sourceSize = 9; }), "read error."},
+      {.bytes = good.Bytes().substr(0, 55), .text = "cannot open.(header error)"},
+      {.bytes = "X" + good.Bytes().substr(1), .text = "file readin error."},
+      {.bytes = damaged([](auto& h, auto&) { h.fileSize += 1; }), .text = "file size error."},
+      {.bytes = damaged([](auto& h, auto&) { h.entryCount = 2; }), .text = "read error."},
+      {.bytes = damaged([](auto& h, auto&) { h.entryCount = 1ull << 60; }), .text = "read error."},
+      {.bytes = damaged([](auto&, auto& r) { r.nameLength = 0xFFFFFFFFu; }), .text = "read error."},
+      {.bytes = damaged([](auto&, auto& r) { r.nameOffset = ~0ull - 1; }), .text = "read error."},
+      {.bytes = damaged([](auto&, auto& r) { r.storedSize = r.sourceSize = 9; }),
+       .text = "read error."},
+      {.bytes = damaged([](auto&, auto& r) { r.dataOffset = ~0ull; }), .text = "read error."},
+      {.bytes = damaged([](auto&, auto& r) { r.sourceSize = 9; }), .text = "read error."},
   };
   VarneFileSystem system;
   system.ReadPackage("keep.vpk", TestPackage({{"keep", "k"}}).Shared());
-  for (const auto& [bytes, message] : cases) {
+  for (const auto& [bytes, text] : cases) {
     ExpectFailure(
         [&] { system.ReadPackage("bad/p.vpk", std::make_shared<const std::string>(bytes)); },
-        std::string("VarneFileSystem : Package File \"bad\\p.vpk\" ") + message);
+        std::string("VarneFileSystem : Package File \"bad\\p.vpk\" ") + text);
   }
   TestFolder folder;
   ExpectFailure([&] { system.ReadPackage(folder.Path("none.vpk")); },

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "storage/storage_test_util.h"
-#include "storage/test_folder.h"
+#include "storage/testing/storage_test_util.h"
+#include "storage/testing/test_folder.h"
 #include "storage/varne_file_system.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "storage/md5.h"
-#include "storage/test_folder.h"
+#include "storage/testing/test_folder.h"
 
 namespace {
 

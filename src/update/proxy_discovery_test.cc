@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/posix_environment.h"
+
 namespace {
 
 class ProxyDiscoveryTest : public testing::Test {

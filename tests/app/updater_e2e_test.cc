@@ -8,12 +8,12 @@
 
 #include <functional>
 
-#include "../update/engine_harness.h"
 #include "base/base64.h"
-#include "install_layout.h"
-#include "local_servers.h"
 #include "net/testing/scripted_server.h"
 #include "res/strings.h"
+#include "support/engine_harness.h"
+#include "support/install_layout.h"
+#include "support/local_servers.h"
 #include "update/release_state.h"
 
 namespace test_support {

@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <string>
 
-#include "scratch.h"
 #include "storage/md5.h"
-#include "storage/storage_test_util.h"
-#include "storage/test_folder.h"
+#include "storage/testing/storage_test_util.h"
+#include "storage/testing/test_folder.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -98,14 +98,14 @@ TEST(VpkTest, ExitStatusTellsUsageFromWorkFailures) {
     std::vector<std::string> args;
     int status;
   } cases[] = {
-      {{}, 2},
-      {{"frobnicate"}, 2},
-      {{"list", "a", "b"}, 2},
-      {{"list", "--bogus", "x"}, 2},
-      {{"--help"}, 0},
-      {{"pack", folder.Native("src").string(), package}, 0},
-      {{"pack", folder.Native("src").string(), package}, 1},
-      {{"list", folder.Native("none.vpk").string()}, 1},
+      {.args = {}, .status = 2},
+      {.args = {"frobnicate"}, .status = 2},
+      {.args = {"list", "a", "b"}, .status = 2},
+      {.args = {"list", "--bogus", "x"}, .status = 2},
+      {.args = {"--help"}, .status = 0},
+      {.args = {"pack", folder.Native("src").string(), package}, .status = 0},
+      {.args = {"pack", folder.Native("src").string(), package}, .status = 1},
+      {.args = {"list", folder.Native("none.vpk").string()}, .status = 1},
   };
   for (const auto& [args, status] : cases) {
     EXPECT_EQ(Vpk(folder, args).status, status) << (args.empty() ? "" : args[0]);

@@ -1,4 +1,4 @@
-#include "local_servers.h"
+#include "support/local_servers.h"
 
 #include <cstdlib>
 #include <regex>

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "scratch.h"
+#include "support/scratch.h"
 
 namespace test_support {
 

@@ -1,15 +1,13 @@
-// Waits for other processes, shell commands, whole folders, settings files and the programs under
-// test (this build's, or the Windows build's under Wine) for the tests that cross layers (header
-// only); scratch folders and whole files come from platform/testing/scratch_folder.h.
+// Shell commands, whole folders, settings files and the programs under test (this build's, or the
+// Windows build's under Wine) for the tests that cross layers (header only); scratch folders, whole
+// files and waits for other processes come from platform/testing/scratch_folder.h.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 #include "platform/socket.h"
 #include "platform/testing/scratch_folder.h"
@@ -22,16 +20,6 @@ inline std::string Utf16LeWithBom(const std::string& text) {
   std::string bytes = "\xFF\xFE";
   for (char16_t unit : platform::AnsiToWide(text)) bytes += {char(unit & 0xFF), char(unit >> 8)};
   return bytes;
-}
-
-// Waits, at most `seconds` long, for a condition that another process brings about.
-template <typename Condition>
-bool Eventually(Condition condition, int seconds = 40) {
-  for (int i = 0; i < seconds * 20; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return condition();
 }
 
 // True when something accepts connections on 127.0.0.1:port now.

@@ -12,10 +12,10 @@
 #include <optional>
 #include <thread>
 
-#include "engine_harness.h"
 #include "net/http_client.h"
 #include "net/testing/scripted_server.h"
 #include "net/time_limits.h"
+#include "support/engine_harness.h"
 #include "update/release_protocol.h"
 
 namespace {

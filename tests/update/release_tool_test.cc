@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "engine_harness.h"
-#include "local_servers.h"
 #include "net/testing/scripted_server.h"
+#include "support/engine_harness.h"
+#include "support/local_servers.h"
 
 namespace test_support {
 namespace {

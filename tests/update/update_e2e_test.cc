@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "engine_harness.h"
-#include "local_servers.h"
+#include "support/engine_harness.h"
+#include "support/local_servers.h"
 
 namespace test_support {
 namespace {

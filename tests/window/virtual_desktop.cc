@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "scratch.h"
+#include "support/scratch.h"
 
 namespace test_support {
 namespace {

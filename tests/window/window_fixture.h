@@ -11,10 +11,10 @@
 #include <string>
 #include <thread>
 
-#include "../update/engine_harness.h"
 #include "demo_skin.h"
-#include "install_layout.h"
 #include "net/testing/scripted_server.h"
+#include "support/engine_harness.h"
+#include "support/install_layout.h"
 #include "virtual_desktop.h"
 
 namespace test_support {

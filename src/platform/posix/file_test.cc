@@ -27,7 +27,7 @@ TEST_F(PosixFileTest, NamesAreFoundWithoutRegardToCase) {
   EXPECT_EQ(ResolvePath(Path("game\\DATA\\rv7.VPK")), (root_ / "Game/dAtA/RV7.vpk").string());
 }
 
-TEST_F(PosixFileTest, FullPathsAndModes) {
+TEST_F(PosixFileTest, FullPathsDropDotsAndStartFromTheCurrentFolder) {
   const std::string cwd = ToInternalPath(fs::current_path().string());
   const std::pair<std::string, std::string> paths[] = {
       {"\\opt\\game\\.\\data\\..\\RV7.vpk", "\\opt\\game\\RV7.vpk"},
@@ -36,7 +36,9 @@ TEST_F(PosixFileTest, FullPathsAndModes) {
       {"sub\\file.txt", cwd + "\\sub\\file.txt"},
   };
   for (const auto& [path, full] : paths) EXPECT_EQ(GetFullPath(path), full) << path;
+}
 
+TEST_F(PosixFileTest, ReplacedPlainTextIsNotMadeExecutable) {
   // Replacements of plain text are not made executable; kept modes and new programs' execute bits
   // are the update run's tests (update_test).
   ReplacementFile file;

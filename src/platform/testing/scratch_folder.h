@@ -31,6 +31,16 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& byte
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+// Waits, at most `seconds` long, for a condition that another process brings about.
+template <typename Condition>
+bool Eventually(Condition condition, int seconds = 40) {
+  for (int i = 0; i < seconds * 20; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return condition();
+}
+
 // A fresh folder under the system's temporary folder, removed with everything in it (a test may
 // have made it read-only) when the object goes.
 class TempFolder {
@@ -79,13 +89,9 @@ class ScratchFolderTest : public ::testing::Test {
     WriteFile(Native(name), bytes);
   }
   std::string Get(const std::string& name) const { return ReadFile(Native(name)); }
-  // Polls until the file exists, for what a started program writes.
-  bool AppearsWithin(const std::string& name, int milliseconds) const {
-    for (int waited = 0; waited < milliseconds; waited += 20) {
-      if (std::filesystem::exists(Native(name))) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+  // Waits until the file exists, for what a started program writes.
+  bool AppearsWithin(const std::string& name, int seconds) const {
+    return Eventually([&] { return std::filesystem::exists(Native(name)); }, seconds);
   }
   // Copies this test program to `name` below the scratch folder.
   void CopyTestProgram(const std::string& name) const {

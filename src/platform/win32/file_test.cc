@@ -4,8 +4,6 @@
 #include <windows.h>
 #undef GetModuleFileName  // platform::GetModuleFileName, not the system's macro
 
-#include <tuple>
-
 #include "platform/file_move.h"
 #include "platform/file_stamp.h"
 #include "platform/folder_access.h"
@@ -25,13 +23,19 @@ TEST_F(WindowsFileTest, OpenFailuresAreClassified) {
   ASSERT_EQ(
       reader.Open(Path("there.txt"), Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
       OpenError::kNone);
-  const std::tuple<std::string, Disposition, OpenError> cases[] = {
-      {Path("there.txt"), Disposition::kCreateNew, OpenError::kExists},
-      {Path("there.txt"), Disposition::kOpenExisting, OpenError::kDenied},
-      {Path("missing.txt"), Disposition::kOpenExisting, OpenError::kOther},
-      {Path("folder"), Disposition::kOpenExisting, OpenError::kOther},
-      {Path("NUL"), Disposition::kOpenExisting, OpenError::kOther},
-      {Path("con.txt"), Disposition::kOpenAlways, OpenError::kOther},
+  using enum Disposition;
+  using enum OpenError;
+  const struct {
+    std::string path;
+    Disposition disposition;
+    OpenError error;
+  } cases[] = {
+      {.path = Path("there.txt"), .disposition = kCreateNew, .error = kExists},
+      {.path = Path("there.txt"), .disposition = kOpenExisting, .error = kDenied},
+      {.path = Path("missing.txt"), .disposition = kOpenExisting, .error = kOther},
+      {.path = Path("folder"), .disposition = kOpenExisting, .error = kOther},
+      {.path = Path("NUL"), .disposition = kOpenExisting, .error = kOther},
+      {.path = Path("con.txt"), .disposition = kOpenAlways, .error = kOther},
   };
   for (const auto& [path, disposition, expected] : cases) {
     File file;

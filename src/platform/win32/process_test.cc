@@ -40,7 +40,7 @@ TEST_F(WindowsProcessTest, ListsACopyByItsModuleAndItsLockGoesWhenItIsKilled) {
       "bin\\HOLDER.exe --gtest_also_run_disabled_tests --gtest_filter=WindowsChild.*", Path()));
   const std::string module = ModulePathOf(Path("BIN\\.\\holder.EXE"));
   EXPECT_EQ(module, Path("Bin\\Holder.exe"));
-  ASSERT_TRUE(AppearsWithin("parent", 10000));  // written once the lock is held
+  ASSERT_TRUE(AppearsWithin("parent", 10));  // written once the lock is held
   EXPECT_EQ(Get("parent"), std::to_string(CurrentProcessId()));
   int child = 0;
   for (const ProcessInfo& process : ListProcesses()) {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "net/testing/scripted_server.h"
-#include "scratch.h"
-#include "storage/storage_test_util.h"
+#include "storage/testing/storage_test_util.h"
 #include "storage/varne_file_manager.h"
+#include "support/scratch.h"
 #include "update/download_manager.h"
 #include "update/update_run.h"
 

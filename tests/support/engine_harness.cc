@@ -1,8 +1,7 @@
-#include "engine_harness.h"
+#include "support/engine_harness.h"
 
 #include <atomic>
 #include <cstdlib>
-#include <stdexcept>
 
 #include "storage/md5.h"
 

@@ -1,6 +1,4 @@
-#include "posix_environment.h"
-
-#include <stdlib.h>
+#include "support/posix_environment.h"
 
 // _putenv_s changes the C library's copy and the process's own block, which children inherit; an
 // empty value removes the variable.

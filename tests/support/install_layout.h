@@ -7,7 +7,7 @@
 #include <string>
 
 #include "demo_skin.h"
-#include "scratch.h"
+#include "support/scratch.h"
 #include "update/install_names.h"
 
 namespace test_support {
