@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <thread>
 
 #include "storage/md5.h"
 #include "storage/test_folder.h"
@@ -21,8 +23,6 @@ FileList ListOf(const TestFolder& folder, const std::vector<std::string>& names)
   for (const std::string& name : names) list.push_back({folder.Path(name), "0", ""});
   return list;
 }
-
-const auto kNeverStopped = [] { return false; };
 
 TEST(DigestAheadTest, ResultsComeInListOrderAndEachFileIsDigestedOnce) {
   TestFolder folder;
@@ -43,8 +43,7 @@ TEST(DigestAheadTest, ResultsComeInListOrderAndEachFileIsDigestedOnce) {
   const FileList list = ListOf(folder, names);
   std::vector<std::atomic<int>> digests(list.size());
   DigestAhead ahead(
-      list, kNeverStopped,
-      {.workers = 3, .settle = {}, .on_digest = [&](std::size_t i) { ++digests[i]; }});
+      list, {}, {.workers = 3, .settle = {}, .on_digest = [&](std::size_t i) { ++digests[i]; }});
   for (std::size_t i = 0; i < list.size(); ++i) {
     EXPECT_EQ(ahead.Take(i), expected[i]) << names[i];
     EXPECT_EQ(digests[i], 1) << names[i];
@@ -75,11 +74,10 @@ TEST(DigestAheadTest, AFileChangedAfterItsDigestIsDigestedAgainAtItsTurn) {
     if (std::string(c.what) != "created") folder.Write("a", "version 1");
     const FileList list = ListOf(folder, {"a"});
     std::atomic<int> digests = 0;
-    DigestAhead ahead(list, kNeverStopped,
-                      {.workers = 1, .settle = c.settle, .on_digest = [&](std::size_t) {
-                         ++digests;
-                         digests.notify_all();
-                       }});
+    DigestAhead ahead(list, {}, {.workers = 1, .settle = c.settle, .on_digest = [&](std::size_t) {
+                                   ++digests;
+                                   digests.notify_all();
+                                 }});
     digests.wait(0);
     c.change(folder);
     EXPECT_EQ(ahead.Take(0), DigestOf(folder.Read("a"))) << c.what;
@@ -89,22 +87,32 @@ TEST(DigestAheadTest, AFileChangedAfterItsDigestIsDigestedAgainAtItsTurn) {
 
 TEST(DigestAheadTest, AStopInTheMiddleAbandonsTheDigestsAtOnce) {
   TestFolder folder;
-  const std::size_t size = 8 << 20;
-  for (const char* name : {"a", "b"}) folder.Write(name, std::string(size, 'x'));
-  const FileList list = ListOf(folder, {"a", "b"});
-  std::atomic<int> asked = 0;
-  std::atomic<int> ended = 0;
-  // Asked once per block read: stopped after a few blocks of the first files.
-  DigestAhead ahead(list, [&] { return ++asked > 5; },
-                    {.workers = 2, .on_digest = [&](std::size_t) {
-                       ++ended;
-                       ended.notify_all();
-                     }});
-  // The worker that saw the stop first ends its digest; had it gone on, it would have read its
-  // whole file by then.
-  ended.wait(0);
-  EXPECT_LT(asked, static_cast<int>(size / (256 << 10)));
-  EXPECT_EQ(ahead.Take(0), "");
+  folder.Write("small", "s");
+  // Far more than anyone digests in the time allowed, even under a sanitizer.
+  folder.Write("big", "");
+  std::filesystem::resize_file(folder.Native("big"), std::uintmax_t{4} << 30);
+  const FileList list = ListOf(folder, {"small", "big", "never"});
+  std::stop_source stop;
+  std::vector<std::atomic<int>> digests(list.size());
+  std::optional<DigestAhead> ahead(
+      std::in_place, list, stop.get_token(),
+      DigestAhead::Options{.workers = 1, .settle = {}, .on_digest = [&](std::size_t i) {
+                             ++digests[i];
+                             digests[i].notify_all();
+                           }});
+  // Once the small file is done the worker goes straight on to the big one.
+  digests[0].wait(0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto stopped = std::chrono::steady_clock::now();
+  stop.request_stop();
+  // What was finished before the stop is kept; nothing else is waited for.
+  EXPECT_EQ(ahead->Take(0), DigestOf("s"));
+  EXPECT_EQ(ahead->Take(1), "");
+  ahead.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(1));
+  // The big file was begun and abandoned; the next one was never begun.
+  EXPECT_GE(digests[1], 1);
+  EXPECT_EQ(digests[2], 0);
 }
 
 }  // namespace

@@ -113,18 +113,26 @@ class DocumentSink : public IHttpBodySink {
  public:
   explicit DocumentSink(std::size_t limit) : limit_(limit) {}
   void OnBegin(bool announced, std::uint32_t length) override {
-    if (announced && length > limit_) Refuse("signature document is too large.");
+    if (announced && length > limit_) RefuseSize();
   }
   void OnData(const std::uint8_t* bytes, std::size_t size) override {
-    if (size > limit_ - text_.size()) Refuse("signature document is too large.");
+    if (size > limit_ - text_.size()) RefuseSize();
     text_.append(reinterpret_cast<const char*>(bytes), size);
   }
   void OnEnd(std::uint32_t) override {}
   const std::string& Text() const { return text_; }
+  // The transfer ended because the sink refused the document, not because it failed.
+  bool Refused() const { return refused_; }
 
  private:
+  [[noreturn]] void RefuseSize() {
+    refused_ = true;
+    Refuse("signature document is too large.");
+  }
+
   std::size_t limit_;
   std::string text_;
+  bool refused_ = false;
 };
 
 }  // namespace
@@ -137,8 +145,9 @@ ReleaseSignature FetchVerifiedRelease(HttpClient& client, const std::tstring& li
   try {
     client.Request(list_url + kSignatureSuffix, document);
   } catch (const Exception& failure) {
-    // Only the transfer's own failures mean the document could not be had; a stop stays a stop.
-    if (!failure.IsError() || failure.GetText().starts_with("DownloadManager : ")) throw;
+    // Only the transfer's own failures mean the document could not be had. A stop, the one
+    // interruption a transfer marks as no error, stays a stop; the sink's refusal stays its own.
+    if (!failure.IsError() || document.Refused()) throw;
     throw DownloadManagerException("signature missing : " + failure.GetText(), true);
   }
   const ReleaseSignature release = VerifyRelease(document.Text(), public_key);

@@ -1,6 +1,5 @@
 #include "engine_harness.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -19,18 +18,20 @@ InstallFolder::~InstallFolder() {
   std::filesystem::current_path(previous_);
 }
 
-Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&)>& on_report) {
+Outcome RunUpdate(const std::string& url) {
   HttpClient client;
-  std::atomic<bool> running = true;
   Outcome outcome;
   const auto report = [&](int total, int done, const std::tstring& text, int size, int received) {
     outcome.reports.push_back({total, done, text, size, received});
-    if (on_report && !on_report(outcome.reports.back())) {
-      running = false;
-      client.SetAbort(true);
-    }
   };
-  static_cast<UpdateOutcome&>(outcome) = UpdateRun({client, url, "", running, report}).Run();
+  static_cast<UpdateOutcome&>(outcome) =
+      UpdateRun({.files = *Singleton<VarneFileManager>::GetInstance(),
+                 .client = client,
+                 .list_url = url,
+                 .public_key = "",
+                 .stop = {},
+                 .report = report})
+          .Run();
   return outcome;
 }
 

@@ -3,9 +3,7 @@
 #pragma once
 
 #include <filesystem>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,7 +11,6 @@
 #include "scratch.h"
 #include "storage/storage_test_util.h"
 #include "storage/varne_file_manager.h"
-#include "update/download_manager.h"
 #include "update/update_run.h"
 
 namespace test_support {
@@ -23,22 +20,6 @@ struct Report {
   std::string text;
   int size, received;
   bool operator==(const Report&) const = default;
-};
-
-// Collects a download manager's reports from its worker.
-struct ReportLog {
-  static void Callback(int total, int done, const std::tstring* text, int size, int received,
-                       void* user) {
-    auto& log = *static_cast<ReportLog*>(user);
-    std::lock_guard hold(log.mutex);
-    log.reports.push_back({total, done, *text, size, received});
-  }
-  std::vector<Report> Get() {
-    std::lock_guard hold(mutex);
-    return reports;
-  }
-  std::mutex mutex;
-  std::vector<Report> reports;
 };
 
 struct Outcome : UpdateOutcome {
@@ -56,10 +37,8 @@ class InstallFolder : public TempFolder {
   std::unique_ptr<VarneFileManager> files_;
 };
 
-// One whole run against url, on this thread. on_report sees each report as it is made; answering
-// false stops the run as the manager's Stop does (the flag cleared, the client aborted).
-Outcome RunUpdate(const std::string& url,
-                  const std::function<bool(const Report&)>& on_report = nullptr);
+// One whole run against url, on this thread, with the install folder's file manager.
+Outcome RunUpdate(const std::string& url);
 
 // A server's whole answer of body, with its length announced or not.
 std::string Answer(const std::string& body, bool announce = true);
