@@ -93,8 +93,8 @@ bool Eventually(Condition condition) {
   return condition();
 }
 
-constexpr char kAbortByUser[] = "HttpClient : Abort by User.";
-constexpr char kTaskAborted[] = "DownloadManager : Task Aborted.";
+const std::string kAbortByUser = "HttpClient : Abort by User.";
+const std::string kTaskAborted = "DownloadManager : Task Aborted.";
 
 // Wherever the run is, a stop ends it within a second with the failure of that place, reported
 // last with the counts so far; a Start while it runs changes nothing.
@@ -107,7 +107,7 @@ TEST(DownloadManagerTest, AStopEndsTheRunWhereverItIs) {
     const char* key;             // the publisher's key; the key's worth is never looked at
     std::size_t requests;        // the stop comes once the server has seen this many requests
     const char* turn;            // and the run has reported this file's turn (or anything)
-    const char* error;
+    std::string error;
     int done;
     bool large_b = false;  // the installed b.bin is far too large to be digested before the stop
   } stages[] = {
