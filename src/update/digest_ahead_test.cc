@@ -6,8 +6,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
-#include <thread>
 
 #include "storage/md5.h"
 #include "storage/test_folder.h"
@@ -83,36 +81,6 @@ TEST(DigestAheadTest, AFileChangedAfterItsDigestIsDigestedAgainAtItsTurn) {
     EXPECT_EQ(ahead.Take(0), DigestOf(folder.Read("a"))) << c.what;
     EXPECT_EQ(digests, 2) << c.what;
   }
-}
-
-TEST(DigestAheadTest, AStopInTheMiddleAbandonsTheDigestsAtOnce) {
-  TestFolder folder;
-  folder.Write("small", "s");
-  // Far more than anyone digests in the time allowed, even under a sanitizer.
-  folder.Write("big", "");
-  std::filesystem::resize_file(folder.Native("big"), std::uintmax_t{4} << 30);
-  const FileList list = ListOf(folder, {"small", "big", "never"});
-  std::stop_source stop;
-  std::vector<std::atomic<int>> digests(list.size());
-  std::optional<DigestAhead> ahead(
-      std::in_place, list, stop.get_token(),
-      DigestAhead::Options{.workers = 1, .settle = {}, .on_digest = [&](std::size_t i) {
-                             ++digests[i];
-                             digests[i].notify_all();
-                           }});
-  // Once the small file is done the worker goes straight on to the big one.
-  digests[0].wait(0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  const auto stopped = std::chrono::steady_clock::now();
-  stop.request_stop();
-  // What was finished before the stop is kept; nothing else is waited for.
-  EXPECT_EQ(ahead->Take(0), DigestOf("s"));
-  EXPECT_EQ(ahead->Take(1), "");
-  ahead.reset();
-  EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(1));
-  // The big file was begun and abandoned; the next one was never begun.
-  EXPECT_GE(digests[1], 1);
-  EXPECT_EQ(digests[2], 0);
 }
 
 }  // namespace

@@ -46,14 +46,9 @@ void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 namespace test_support {
 namespace {
 
-using net_testing::kSilent;
 using net_testing::Reply;
 using net_testing::ScriptedServer;
 using Clock = std::chrono::steady_clock;
-
-// A reply that sends `head` and then nothing until the server goes.
-Reply SilentAfter(const std::string& head) { return {{head, "never sent"}, kSilent}; }
-Reply Whole(const std::string& body, bool announce = true) { return {{Answer(body, announce)}}; }
 
 TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
   const std::string two_bytes(100000, 't');
