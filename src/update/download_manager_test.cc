@@ -134,28 +134,5 @@ TEST(DownloadManagerTest, AStopRacingTheEndLeavesOneOutcome) {
   EXPECT_GT(completed, 0);
 }
 
-// A stop seen at a file's turn ends the run before the file counts, even when its digest made
-// ahead is trusted (the file has settled).
-TEST(UpdateRunTest, AStopAtAFilesTurnEndsTheRunBeforeItCounts) {
-  net_testing::ScriptedServer server;
-  server.SetReplies(
-      {Whole(Line("one.txt", "1") + Line("two.bin", "2")), Whole(PackageOf("two.bin", "2"))});
-  InstallFolder install;
-  install.Write("one.txt", "1");
-  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-  std::stop_source stop;
-  const UpdateOutcome outcome = RunOnce(
-      ListUrl(server),
-      [&](int, int, const std::tstring& text, int, int) {
-        // Long enough for the digest made ahead to be ready.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        if (text == "one.txt") stop.request_stop();
-      },
-      stop.get_token());
-  EXPECT_EQ(outcome.error, kTaskAborted);
-  EXPECT_EQ(outcome.files_done, 0);
-  EXPECT_EQ(server.GetRequests().size(), 1u);
-}
-
 }  // namespace
 }  // namespace update_testing

@@ -5,12 +5,22 @@
 
 namespace test_support {
 
-Outcome RunUpdate(const std::string& url) {
+Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&)>& on_report) {
+  HttpClient client;
+  std::stop_source stop;
   Outcome outcome;
+  const auto report = [&](int total, int done, const std::tstring& text, int size, int received) {
+    outcome.reports.push_back({total, done, text, size, received});
+    if (on_report && !on_report(outcome.reports.back())) stop.request_stop();
+  };
   static_cast<UpdateOutcome&>(outcome) =
-      RunOnce(url, [&](int total, int done, const std::tstring& text, int size, int received) {
-        outcome.reports.push_back({total, done, text, size, received});
-      });
+      UpdateRun({.files = *Singleton<VarneFileManager>::GetInstance(),
+                 .client = client,
+                 .list_url = url,
+                 .public_key = "",
+                 .stop = stop.get_token(),
+                 .report = report})
+          .Run();
   return outcome;
 }
 

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "scratch.h"
 #include "update/engine_testing.h"
+#include "update/update_run.h"
 
 namespace test_support {
 
@@ -24,8 +26,10 @@ struct Outcome : UpdateOutcome {
   std::vector<Report> reports;
 };
 
-// One whole run against url, on this thread, with the install folder's file manager.
-Outcome RunUpdate(const std::string& url);
+// One whole run against url, on this thread, with the install folder's file manager. on_report
+// sees each report as it is made; answering false requests the run's stop.
+Outcome RunUpdate(const std::string& url,
+                  const std::function<bool(const Report&)>& on_report = nullptr);
 
 // A scripted update server: the list document, then one package answer per connection.
 std::vector<net_testing::Reply> ListThenPackages(const std::string& list,

@@ -1,9 +1,11 @@
 // The update engine: a release that varne-release built, served by a stock nginx with the
 // generated configuration and by varne-release serve, directly and through tinyproxy; one run at a
-// time against a scripted server: temporary names, special files.
+// time against a scripted server: temporary names, special files, a stop at a file's turn.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "engine_harness.h"
 #include "local_servers.h"
@@ -143,6 +145,26 @@ TEST(UpdateRunTest, PipesAreRefusedAndNewProgramsAreExecutable) {
             "DownloadManager : Listed path is not a regular file : pipe");
   EXPECT_EQ(std::filesystem::status(install.GetPath() / "pipe").type(),
             std::filesystem::file_type::fifo);
+}
+
+// A stop seen at a file's turn ends the run before the file counts, however old its digest.
+TEST(UpdateRunTest, AStopAtAFilesTurnEndsTheRunBeforeItCounts) {
+  ScriptedServer server;
+  // A current file, then one whose package would be asked for next.
+  server.SetReplies(
+      ListThenPackages("1::one.txt:1:" + Md5Of("1") + "\r\n1::two.bin:1:" + Md5Of("2") + "\r\n",
+                       {PackageOf("two.bin", "2")}));
+  InstallFolder install;
+  install.Write("one.txt", "1");
+  // Settled, so that its digest made ahead is trusted at its turn; the stop comes once it is made.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  const Outcome outcome = RunUpdate(ListUrl(server), [](const Report& report) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return report.text != "one.txt";
+  });
+  EXPECT_EQ(outcome.error, "DownloadManager : Task Aborted.");
+  EXPECT_EQ(outcome.files_done, 0);
+  EXPECT_EQ(server.GetRequests().size(), 1u);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The engine's test helpers (header only): a scratch install folder as the updater has it, and
-// what an update server sends.
+// The engine's test helpers: an install folder as the updater has it, what an update server sends.
 #pragma once
 
 #include <filesystem>
@@ -11,7 +10,6 @@
 #include "storage/storage_test_util.h"
 #include "storage/test_folder.h"
 #include "storage/varne_file_manager.h"
-#include "update/update_run.h"
 
 namespace update_testing {
 
@@ -54,18 +52,6 @@ inline std::string PackageOf(const std::string& name, const std::string& bytes) 
 
 inline std::string ListUrl(const net_testing::ScriptedServer& server) {
   return "http://127.0.0.1:" + std::to_string(server.GetPort()) + "/list";
-}
-
-// One whole run against url on this thread, in the current install folder, without a key.
-inline UpdateOutcome RunOnce(const std::string& url, RunReport report, std::stop_token stop = {}) {
-  HttpClient client;
-  return UpdateRun({.files = *Singleton<VarneFileManager>::GetInstance(),
-                    .client = client,
-                    .list_url = url,
-                    .public_key = "",
-                    .stop = std::move(stop),
-                    .report = std::move(report)})
-      .Run();
 }
 
 }  // namespace update_testing
