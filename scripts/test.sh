@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the format check, the unit and integration tests, the unit tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows programs and unit tests under Wine,
-# and each fuzz target for FUZZ_SECONDS (default 60) seconds.
+# AddressSanitizer and UndefinedBehaviorSanitizer and once more under ThreadSanitizer, the Windows
+# programs and unit tests under Wine, and each fuzz target for FUZZ_SECONDS (default 60) seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -19,6 +19,11 @@ echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVARNE_SANITIZE=ON -DVARNE_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -L unit -j "$(nproc)" --output-on-failure --timeout 600
+
+echo "== unit tests under ThreadSanitizer (the engine's threads, the client's abort, the servers)"
+scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNE_SANITIZE=thread -DVARNE_BENCH=OFF
+TSAN_OPTIONS=second_deadlock_stack=1 \
+  ctest --test-dir build-tsan -L unit -j "$(nproc)" --output-on-failure --timeout 600
 
 echo "== fuzz targets"
 CC=clang CXX=clang++ scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNE_FUZZ=ON

@@ -1,6 +1,5 @@
 // Runs one update of the current folder against a list URL, as the updater's engine does, and
 // prints the outcome: a benchmark driver, without the window.
-#include <atomic>
 #include <cstdio>
 
 #include "base/exception.h"
@@ -15,9 +14,13 @@ int main(int argc, char** argv) {
   try {
     VarneFileManager files;
     HttpClient client;
-    const std::atomic<bool> running = true;
-    const UpdateOutcome outcome =
-        UpdateRun({client, argv[1], argc == 3 ? argv[2] : "", running, {}}).Run();
+    const UpdateOutcome outcome = UpdateRun({.files = files,
+                                             .client = client,
+                                             .list_url = argv[1],
+                                             .public_key = argc == 3 ? argv[2] : "",
+                                             .stop = {},
+                                             .report = {}})
+                                      .Run();
     if (!outcome.completed) {
       std::fprintf(stderr, "%s\n", outcome.error.c_str());
       return 1;

@@ -182,8 +182,9 @@ struct HttpClient::Connection {
 HttpClient::HttpClient() = default;
 
 HttpClient::~HttpClient() noexcept(false) {
-  CriticalSectionLock hook(hook_lock_);
+  // In the order a request takes them: the hook runs under the settings lock and reads the sizes.
   CriticalSectionLock settings(settings_lock_);
+  CriticalSectionLock hook(hook_lock_);
   CriticalSectionLock data(data_lock_);
   document_ = {};
   has_document_ = false;

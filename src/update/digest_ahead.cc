@@ -10,8 +10,6 @@ namespace {
 // Large enough for the system's read-ahead to keep up, small enough that a stop is seen at once.
 constexpr std::size_t kBlockSize = 256 << 10;
 constexpr std::size_t kFilesInFlightPerWorker = 8;
-// How long Take waits before it asks the stop predicate again.
-constexpr std::chrono::milliseconds kStopPoll(50);
 
 unsigned WorkerCount(unsigned asked, std::size_t files) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
@@ -20,8 +18,8 @@ unsigned WorkerCount(unsigned asked, std::size_t files) {
 
 }  // namespace
 
-DigestAhead::DigestAhead(const FileList& list, std::function<bool()> stopped, Options options)
-    : list_(list), stopped_(std::move(stopped)), options_(std::move(options)) {
+DigestAhead::DigestAhead(const FileList& list, std::stop_token stop, Options options)
+    : list_(list), options_(std::move(options)), forward_(std::move(stop), Forward{ending_}) {
   const unsigned workers = WorkerCount(options_.workers, list_.size());
   slots_.resize(std::max<std::size_t>(1, workers * kFilesInFlightPerWorker));
   try {
@@ -32,11 +30,8 @@ DigestAhead::DigestAhead(const FileList& list, std::function<bool()> stopped, Op
 }
 
 DigestAhead::~DigestAhead() {
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    ending_ = true;
-  }
-  changed_.notify_all();
+  // The waits on changed_ end on the request itself; no notification is needed.
+  ending_.request_stop();
   for (std::thread& worker : workers_) worker.join();
 }
 
@@ -45,10 +40,7 @@ std::string DigestAhead::Take(std::size_t i) {
   if (!workers_.empty()) {
     std::unique_lock<std::mutex> hold(lock_);
     Slot& slot = slots_[i % slots_.size()];
-    while (slot.index != i) {
-      if (stopped_()) return {};
-      changed_.wait_for(hold, kStopPoll);
-    }
+    if (!changed_.wait(hold, ending_.get_token(), [&] { return slot.index == i; })) return {};
     digest = std::move(slot.digest);
     slot.index = kNone;
     ++taken_;
@@ -76,9 +68,9 @@ void DigestAhead::Work() {
 // Waits until the next entry has a free slot; false when there is nothing more to digest.
 bool DigestAhead::Claim(std::size_t* index) {
   std::unique_lock<std::mutex> hold(lock_);
-  changed_.wait(
-      hold, [this] { return ending_ || next_ >= list_.size() || next_ < taken_ + slots_.size(); });
-  if (ending_ || next_ >= list_.size()) return false;
+  changed_.wait(hold, ending_.get_token(),
+                [this] { return next_ >= list_.size() || next_ < taken_ + slots_.size(); });
+  if (Abandoned() || next_ >= list_.size()) return false;
   *index = next_++;
   return true;
 }

@@ -7,7 +7,6 @@
 // stamp taken before it was read; a file that changed in between is digested again at its turn.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -15,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,10 +36,10 @@ class DigestAhead {
  public:
   using Options = DigestAheadOptions;
 
-  // Starts digesting the files of list, which must stay as it is while this object lives.
-  // stopped is asked by every thread (once per block read, and while Take waits); once it gives
-  // true, digests not yet finished are abandoned.
-  DigestAhead(const FileList& list, std::function<bool()> stopped, Options options = {});
+  // Starts digesting the files of list, which must stay as it is while this object lives. Once
+  // stop is requested, digests not yet finished are abandoned (each worker looks once per block)
+  // and Take answers at once.
+  DigestAhead(const FileList& list, std::stop_token stop, Options options = {});
   // Abandons the digests in progress and joins the workers.
   ~DigestAhead();
   DigestAhead(const DigestAhead&) = delete;
@@ -66,15 +66,22 @@ class DigestAhead {
   bool Claim(std::size_t* index);
   Digest DigestFile(std::size_t index, std::vector<std::uint8_t>& block) const;
   Digest ReadDigest(const std::tstring& path, std::vector<std::uint8_t>& block) const;
-  bool Abandoned() const { return ending_ || stopped_(); }
+  bool Abandoned() const { return ending_.stop_requested(); }
+
+  // Requests the object's own stop when the caller's is requested.
+  struct Forward {
+    std::stop_source target;
+    void operator()() noexcept { target.request_stop(); }
+  };
 
   const FileList& list_;
-  const std::function<bool()> stopped_;
   const Options options_;
-  std::atomic<bool> ending_ = false;
+  // Requested by the caller's stop or by the destructor; every wait of the object ends on it.
+  std::stop_source ending_;
+  std::stop_callback<Forward> forward_;
 
   std::mutex lock_;
-  std::condition_variable changed_;
+  std::condition_variable_any changed_;
   std::vector<Slot> slots_;  // entry i's digest waits in slot i % size
   std::size_t next_ = 0;     // the next entry a worker claims
   std::size_t taken_ = 0;    // entries taken so far

@@ -22,8 +22,6 @@ FileList ListOf(const TestFolder& folder, const std::vector<std::string>& names)
   return list;
 }
 
-const auto kNeverStopped = [] { return false; };
-
 TEST(DigestAheadTest, ResultsComeInListOrderAndEachFileIsDigestedOnce) {
   TestFolder folder;
   // The first file is the largest, so later ones are ready first; the list is longer than the
@@ -43,8 +41,7 @@ TEST(DigestAheadTest, ResultsComeInListOrderAndEachFileIsDigestedOnce) {
   const FileList list = ListOf(folder, names);
   std::vector<std::atomic<int>> digests(list.size());
   DigestAhead ahead(
-      list, kNeverStopped,
-      {.workers = 3, .settle = {}, .on_digest = [&](std::size_t i) { ++digests[i]; }});
+      list, {}, {.workers = 3, .settle = {}, .on_digest = [&](std::size_t i) { ++digests[i]; }});
   for (std::size_t i = 0; i < list.size(); ++i) {
     EXPECT_EQ(ahead.Take(i), expected[i]) << names[i];
     EXPECT_EQ(digests[i], 1) << names[i];
@@ -75,36 +72,15 @@ TEST(DigestAheadTest, AFileChangedAfterItsDigestIsDigestedAgainAtItsTurn) {
     if (std::string(c.what) != "created") folder.Write("a", "version 1");
     const FileList list = ListOf(folder, {"a"});
     std::atomic<int> digests = 0;
-    DigestAhead ahead(list, kNeverStopped,
-                      {.workers = 1, .settle = c.settle, .on_digest = [&](std::size_t) {
-                         ++digests;
-                         digests.notify_all();
-                       }});
+    DigestAhead ahead(list, {}, {.workers = 1, .settle = c.settle, .on_digest = [&](std::size_t) {
+                                   ++digests;
+                                   digests.notify_all();
+                                 }});
     digests.wait(0);
     c.change(folder);
     EXPECT_EQ(ahead.Take(0), DigestOf(folder.Read("a"))) << c.what;
     EXPECT_EQ(digests, 2) << c.what;
   }
-}
-
-TEST(DigestAheadTest, AStopInTheMiddleAbandonsTheDigestsAtOnce) {
-  TestFolder folder;
-  const std::size_t size = 8 << 20;
-  for (const char* name : {"a", "b"}) folder.Write(name, std::string(size, 'x'));
-  const FileList list = ListOf(folder, {"a", "b"});
-  std::atomic<int> asked = 0;
-  std::atomic<int> ended = 0;
-  // Asked once per block read: stopped after a few blocks of the first files.
-  DigestAhead ahead(list, [&] { return ++asked > 5; },
-                    {.workers = 2, .on_digest = [&](std::size_t) {
-                       ++ended;
-                       ended.notify_all();
-                     }});
-  // The worker that saw the stop first ends its digest; had it gone on, it would have read its
-  // whole file by then.
-  ended.wait(0);
-  EXPECT_LT(asked, static_cast<int>(size / (256 << 10)));
-  EXPECT_EQ(ahead.Take(0), "");
 }
 
 }  // namespace

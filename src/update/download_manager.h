@@ -2,18 +2,16 @@
 // list, check every file, download and install what differs), reports progress through a callback
 // on that thread, and can be stopped. The owner polls the outcome with Wait.
 //
-// Owner operations (constructor, destructor, SetProgressCallback, Start, Stop, Wait) belong to one
-// thread and are serialised by the control lock; the worker never takes it. Lock order: control
-// lock, then thread lock.
+// The owner's operations (constructor, destructor, the setters, Start, Stop, Wait, the getters)
+// are called by one thread at a time. The worker shares only the run's state with them, under one
+// lock.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
 
-#include "base/critical_section.h"
 #include "base/tstring.h"
 #include "net/http_client.h"
 #include "update/update_run.h"
@@ -37,48 +35,44 @@ class DownloadManager {
   DownloadManager(const DownloadManager&) = delete;
   DownloadManager& operator=(const DownloadManager&) = delete;
 
+  // Takes effect from the next Start.
   void SetProgressCallback(ProgressCallback callback, void* user);
   // The publisher's public key (base64) that the runs check releases with; empty: none. Ignored
   // while a run is running.
   void SetPublicKey(std::tstring key);
-  // Starts a run against the list at url unless one is running. reserved is kept, never read.
+  // Starts a run against the list at url unless one is running. The second argument is not used.
+  // The process's VarneFileManager must exist.
   void Start(std::tstring url, std::tstring reserved);
   // Makes a running run fail ("Task Aborted." between files, "Abort by User." during a transfer)
-  // and waits for the worker.
+  // and waits for the worker to report it.
   void Stop();
-  // kIdle, kRunning (still running after timeout_ms) or kCompleted.
+  // kIdle, kRunning (still running after timeout_ms) or kCompleted. A failed run's report has been
+  // made once this says it ended.
   int Wait(std::uint32_t timeout_ms);
 
   // The message of the failure that ended the last run.
   std::tstring GetErrorMessage() const;
-  // The last completed run wrote the game's package file.
-  bool IsPackageReplaced() const { return package_replaced_; }
+  // A run has written the game's package file.
+  bool IsPackageReplaced() const;
 
  private:
-  void Report(int total, int done, const std::tstring& text, int size, int received);
-  void WorkerMain();
-  // Called by the worker at the end of a run; takes the thread lock.
-  void EndRun(const UpdateOutcome& outcome);
-  void JoinWorker();
+  enum class State { kNeverRun, kRunning, kCompleted, kFailed };
 
-  CriticalSection control_lock_;
+  // On the worker: runs, reports a failure, and only then records the end.
+  void WorkerMain(UpdateContext context);
+
   ProgressCallback callback_ = nullptr;
   void* callback_user_ = nullptr;
-
-  CriticalSection thread_lock_;
-  std::thread worker_;
-  bool worker_recorded_ = false;
-  bool finished_ = false;
-  // Signalled when the worker has left the run; Wait's time-out waits on it.
-  std::mutex exit_mutex_;
-  std::condition_variable exit_signal_;
-  bool worker_exited_ = true;
-
-  std::atomic<bool> running_ = false;
-  std::atomic<bool> package_replaced_ = false;
-  std::tstring error_text_;
-  HttpClient client_;
-  std::tstring server_url_;
-  std::tstring reserved_;
   std::tstring public_key_;
+  HttpClient client_;
+
+  // The run's state, shared with the worker.
+  mutable std::mutex lock_;
+  std::condition_variable ended_;  // the state left kRunning
+  State state_ = State::kNeverRun;
+  std::tstring error_text_;
+  bool package_replaced_ = false;
+
+  // Last, so that it is stopped and joined before anything it uses goes.
+  std::jthread worker_;
 };

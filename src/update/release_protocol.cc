@@ -96,14 +96,18 @@ class DocumentSink : public IHttpBodySink {
   }
   void OnEnd(std::uint32_t) override {}
   const std::string& Text() const { return text_; }
+  // The transfer ended because the sink refused the document, not because it failed.
+  bool Refused() const { return refused_; }
 
  private:
-  [[noreturn]] static void RefuseSize() {
+  [[noreturn]] void RefuseSize() {
+    refused_ = true;
     throw DownloadManagerException("signature document is too large.", true);
   }
 
   std::size_t limit_;
   std::string text_;
+  bool refused_ = false;
 };
 
 std::tstring PercentEncoded(const std::tstring& text) {
@@ -150,8 +154,9 @@ ReleaseSignature FetchVerifiedRelease(HttpClient& client, const std::tstring& li
   try {
     client.Request(list_url + kSignatureSuffix, document);
   } catch (const Exception& failure) {
-    // Only the transfer's own failures mean the document could not be had; a stop stays a stop.
-    if (!failure.IsError() || failure.GetText().starts_with("DownloadManager : ")) throw;
+    // Only the transfer's own failures mean the document could not be had. A stop, the one
+    // interruption a transfer marks as no error, stays a stop; the sink's refusal stays its own.
+    if (!failure.IsError() || document.Refused()) throw;
     throw DownloadManagerException("signature missing : " + failure.GetText(), true);
   }
   const ReleaseSignature release = VerifyRelease(document.Text(), public_key);

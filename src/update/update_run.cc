@@ -10,7 +10,6 @@
 #include "platform/file.h"
 #include "storage/default_file.h"
 #include "storage/package_format.h"
-#include "storage/varne_file_manager.h"
 #include "update/digest_ahead.h"
 #include "update/install_names.h"
 #include "update/release_protocol.h"
@@ -111,6 +110,10 @@ bool RecordMayMatch(VarneFileManager& files, const FileEntry& entry,
 }  // namespace
 
 UpdateOutcome UpdateRun::Run() noexcept {
+  // An abort left from an earlier run must not end this one; a stop requested already aborts it
+  // again at once.
+  context_.client.SetAbort(false);
+  const std::stop_callback abort(context_.stop, [this] { context_.client.SetAbort(true); });
   try {
     Steps();
     outcome_.completed = true;
@@ -138,7 +141,7 @@ void UpdateRun::Steps() {
   // The installed files are digested ahead on every core while the run goes through the list
   // in order; a stop ends the digests with the run.
   {
-    DigestAhead digests(list_, [this] { return !context_.running; });
+    DigestAhead digests(list_, context_.stop);
     for (std::size_t i = 0; i < list_.size(); ++i) {
       Process(list_[i], digests, i);
       ThrowIfStopped();
@@ -153,7 +156,7 @@ void UpdateRun::Steps() {
 }
 
 void UpdateRun::ThrowIfStopped() const {
-  if (!context_.running) throw DownloadManagerException("Task Aborted.", false);
+  if (context_.stop.stop_requested()) throw DownloadManagerException("Task Aborted.", false);
 }
 
 void UpdateRun::Report(const std::tstring& text, int size, int received) {
@@ -251,12 +254,12 @@ void UpdateRun::Download(const FileEntry& entry, const std::tstring& temporary) 
 }
 
 void UpdateRun::Install(const FileEntry& entry, std::size_t index, const std::tstring& temporary) {
-  VarneFileManager* files = Singleton<VarneFileManager>::GetInstance();
+  VarneFileManager& files = context_.files;
   FileHandle handle = 0;
   try {
-    files->ClearFileList();
-    files->ReadPackage(temporary.c_str());
-    handle = files->Open(entry.path.c_str(), kOpenBinaryReadOnly);
+    files.ClearFileList();
+    files.ReadPackage(temporary.c_str());
+    handle = files.Open(entry.path.c_str(), kOpenBinaryReadOnly);
     if (handle == 0) throw DownloadManagerException("Temp File Error.", true);
     std::tstring target = entry.path;
     std::tstring name = entry.path;
@@ -268,16 +271,16 @@ void UpdateRun::Install(const FileEntry& entry, std::size_t index, const std::ts
     std::optional<ExpectedContent> expected = ExpectedOf(entry);
     // The signed release matches the list line for line.
     if (expected && release_) expected->sha256 = release_->files[index];
-    if (!expected || !RecordMayMatch(*files, entry, *expected)) throw Mismatch(entry);
+    if (!expected || !RecordMayMatch(files, entry, *expected)) throw Mismatch(entry);
     IFileManager::CreateDirectory(target);
     PrepareFolderOf(target);
-    if (!files->ExtractChecked(handle, target, *expected)) throw Mismatch(entry);
+    if (!files.ExtractChecked(handle, target, *expected)) throw Mismatch(entry);
     if (name == kGamePackageName) outcome_.package_replaced = true;
-    files->Close(handle);
-    files->ClearFileList();
+    files.Close(handle);
+    files.ClearFileList();
     RemoveTemporary(temporary);
   } catch (...) {
-    if (handle != 0) files->Close(handle);
+    if (handle != 0) files.Close(handle);
     RemoveTemporary(temporary);
     throw;
   }

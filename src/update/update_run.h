@@ -4,15 +4,16 @@
 // failure escape, but hands it back in its outcome.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <set>
+#include <stop_token>
 #include <unordered_set>
 
 #include "base/tstring.h"
 #include "net/http_client.h"
+#include "storage/varne_file_manager.h"
 #include "update/digest_ahead.h"
 #include "update/file_list.h"
 #include "update/release_signature.h"
@@ -22,14 +23,18 @@
 using RunReport =
     std::function<void(int total, int done, const std::tstring& text, int size, int received)>;
 
-// What a run needs from its owner.
+// Everything a run touches besides the install folder, given by its owner.
 struct UpdateContext {
+  // Opens each downloaded package; the process's one file manager.
+  VarneFileManager& files;
+  // Used by the run alone while it runs; its abort is the run's to set and clear.
   HttpClient& client;
   std::tstring list_url;
   // The publisher's public key (base64) that releases are checked with; empty: none.
   std::tstring public_key;
-  // Cleared by the owner to stop the run; an abort of the client ends a transfer at once.
-  const std::atomic<bool>& running;
+  // A stop ends a transfer at once ("Abort by User."), otherwise the run at its next file or
+  // block ("Task Aborted.").
+  std::stop_token stop;
   RunReport report;
 };
 
@@ -44,7 +49,8 @@ struct UpdateOutcome {
 class UpdateRun {
  public:
   explicit UpdateRun(UpdateContext context) : context_(std::move(context)) {}
-  // A completed run has reported "完了." as its last report.
+  // A completed run has reported "完了." as its last report. Clears the client's abort first and
+  // sets it when the stop is requested.
   UpdateOutcome Run() noexcept;
 
  private:

@@ -1,22 +1,19 @@
-// Runs the update engine in a temporary install folder, as the updater does: the folder is the
-// current directory and the process's file manager exists.
+// Runs the update engine in a temporary install folder (update/testing/engine_testing.h), as the
+// updater does, against scripted servers and release sites.
 #pragma once
 
 #include <filesystem>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "net/testing/scripted_server.h"
-#include "storage/testing/storage_test_util.h"
-#include "storage/varne_file_manager.h"
 #include "support/scratch.h"
-#include "update/download_manager.h"
+#include "update/testing/engine_testing.h"
 #include "update/update_run.h"
 
 namespace test_support {
+
+using namespace update_testing;
 
 struct Report {
   int total, done;
@@ -25,48 +22,18 @@ struct Report {
   bool operator==(const Report&) const = default;
 };
 
-// Collects a download manager's reports from its worker.
-struct ReportLog {
-  static void Callback(int total, int done, const std::tstring* text, int size, int received,
-                       void* user) {
-    auto& log = *static_cast<ReportLog*>(user);
-    std::lock_guard hold(log.mutex);
-    log.reports.push_back({total, done, *text, size, received});
-  }
-  std::vector<Report> Get() {
-    std::lock_guard hold(mutex);
-    return reports;
-  }
-  std::mutex mutex;
-  std::vector<Report> reports;
-};
-
 struct Outcome : UpdateOutcome {
   std::vector<Report> reports;
 };
 
-class InstallFolder : public TempFolder {
- public:
-  InstallFolder();
-  ~InstallFolder();
-  bool Exists(const std::string& name) const { return std::filesystem::exists(Native(name)); }
-
- private:
-  std::filesystem::path previous_;
-  std::unique_ptr<VarneFileManager> files_;
-};
-
-// One whole run against url, on this thread. on_report sees each report as it is made; answering
-// false stops the run as the manager's Stop does (the flag cleared, the client aborted).
+// One whole run against url, on this thread, with the install folder's file manager. on_report
+// sees each report as it is made; answering false requests the run's stop.
 Outcome RunUpdate(const std::string& url,
                   const std::function<bool(const Report&)>& on_report = nullptr);
 
-// A server's whole answer of body, with its length announced or not.
-std::string Answer(const std::string& body, bool announce = true);
 // A scripted update server: the list document, then one package answer per connection.
 std::vector<net_testing::Reply> ListThenPackages(const std::string& list,
                                                  const std::vector<std::string>& packages = {});
-std::string ListUrl(const net_testing::ScriptedServer& server);
 
 // A release site built from an image folder with varne-release (with more options, such as
 // "--sign <key>", when given).
@@ -84,17 +51,5 @@ class ReleaseServer : public Background {
     if (!WaitForPort(port)) throw std::runtime_error("varne-release serve did not start");
   }
 };
-
-// A package holding each (name, bytes), as the update server sends a file or as the game's
-// package holds its entries.
-inline std::string PackageOf(const std::vector<TestPackage::Entry>& entries) {
-  return TestPackage(entries).Bytes();
-}
-inline std::string PackageOf(const std::string& name, const std::string& bytes) {
-  return PackageOf({{name, bytes}});
-}
-
-// The MD5 of bytes as 32 lower-case hexadecimal digits.
-std::string Md5Of(const std::string& bytes);
 
 }  // namespace test_support

@@ -1,6 +1,5 @@
 // varne-release: the publisher's side of the update protocol. Builds a release site from an install
 // image, serves it locally, and checks a deployed list with the updater's own client and parser.
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -180,8 +179,13 @@ int InstallIntoScratchFolder(const std::string& url, const std::string& public_k
   {
     VarneFileManager files;
     HttpClient client;
-    const std::atomic<bool> running = true;
-    outcome = UpdateRun({client, url, public_key, running, {}}).Run();
+    outcome = UpdateRun({.files = files,
+                         .client = client,
+                         .list_url = url,
+                         .public_key = public_key,
+                         .stop = {},
+                         .report = {}})
+                  .Run();
   }
   fs::current_path(previous);
   fs::remove_all(scratch);
