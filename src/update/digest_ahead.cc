@@ -7,8 +7,6 @@
 
 namespace {
 
-// Large enough for the system's read-ahead to keep up, small enough that a stop is seen at once.
-constexpr std::size_t kBlockSize = 256 << 10;
 constexpr std::size_t kFilesInFlightPerWorker = 8;
 
 unsigned WorkerCount(unsigned asked, std::size_t files) {
@@ -48,12 +46,12 @@ std::string DigestAhead::Take(std::size_t i) {
     changed_.notify_all();
   }
   if (digest.firm && platform::StampOf(list_[i].path) == digest.stamp) return digest.text;
-  std::vector<std::uint8_t> block(kBlockSize);
+  std::vector<std::uint8_t> block(kFileDigestBlockSize);
   return DigestFile(i, block).text;
 }
 
 void DigestAhead::Work() {
-  std::vector<std::uint8_t> block(kBlockSize);
+  std::vector<std::uint8_t> block(kFileDigestBlockSize);
   std::size_t index;
   while (!Abandoned() && Claim(&index)) {
     Digest digest = DigestFile(index, block);
@@ -94,7 +92,7 @@ DigestAhead::Digest DigestAhead::ReadDigest(const std::tstring& path,
   digest.firm = !digest.stamp || digest.stamp->changed_ns < started - options_.settle.count();
   if (opened) {
     // Read as the release tool reads the files it lists, so that both give the same text.
-    digest.text = DigestOfOpenFile(file, block, [this] { return Abandoned(); });
+    digest.text = DigestOfOpenFile(file, block, ending_.get_token());
     if (Abandoned()) digest.firm = false;
   }
   return digest;

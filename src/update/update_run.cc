@@ -9,6 +9,7 @@
 #include "base/hex.h"
 #include "platform/file.h"
 #include "storage/default_file.h"
+#include "storage/i_file.h"
 #include "storage/package_format.h"
 #include "update/digest_ahead.h"
 #include "update/install_names.h"
@@ -16,9 +17,6 @@
 #include "update/release_state.h"
 
 namespace {
-
-// Binary, write-only, and created new: never through a file or link already at the name.
-constexpr int kOpenTemporary = 0x8000 | 0x0001 | 0x0100 | 0x0400;
 
 // Writes a downloaded body to the temporary file as it arrives.
 class TemporaryFileSink : public IHttpBodySink {
@@ -32,7 +30,7 @@ class TemporaryFileSink : public IHttpBodySink {
   }
   void OnBegin(bool announced, std::uint32_t length) override {
     if (announced && length > limit_) RefuseLength();
-    file_.Open(path_.c_str(), kOpenTemporary);
+    file_.Open(path_.c_str(), kOpenBinaryNewWriteOnly);
     created_ = true;
   }
   void OnData(const std::uint8_t* bytes, std::size_t size) override {
