@@ -1,8 +1,11 @@
 #include "site_server.h"
 
+#include <algorithm>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <optional>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -17,11 +20,24 @@ constexpr size_t kMaxRequestHeader = 16 * 1024;
 constexpr int kReceiveTimeoutMs = 10000;
 // A client that takes no bytes for this long is given up, so that it frees its worker.
 constexpr int kSendTimeoutMs = 10000;
+// A kept connection holds a worker: it is closed when no next request begins within this time,
+// and after this many requests, so that the workers go round the clients.
+constexpr int kKeptIdleMs = 5000;
+constexpr int kMaxRequestsPerConnection = 100;
 constexpr int kWorkers = 16;
 constexpr size_t kMaxQueued = 64;
 // The refusal of a connection beyond the queue is sent by the accepting thread, which must not
 // wait on a client that does not read it.
 constexpr int kRefusalSendTimeoutMs = 1000;
+
+// The site files served at the list's URL path with a suffix appended.
+struct BesideList {
+  const char* suffix;
+  const char* name;
+};
+constexpr BesideList kBesideList[] = {
+    {".sig", kSiteSignatureName},
+};
 
 bool SendAll(platform::Socket& connection, const char* bytes, size_t size) {
   while (size > 0) {
@@ -33,19 +49,215 @@ bool SendAll(platform::Socket& connection, const char* bytes, size_t size) {
   return true;
 }
 
-// The request line's target, once the whole header has arrived; empty on any failure.
-std::string ReceiveTarget(platform::Socket& connection) {
-  std::string header;
-  char buffer[2048];
-  while (header.find("\r\n\r\n") == std::string::npos && header.find("\n\n") == std::string::npos) {
-    if (header.size() > kMaxRequestHeader) return {};
-    const long received = connection.Receive(buffer, sizeof buffer);
-    if (received <= 0) return {};
-    header.append(buffer, static_cast<size_t>(received));
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringCase(std::string_view text, std::string_view lower) {
+  return text.size() == lower.size() &&
+         std::equal(text.begin(), text.end(), lower.begin(),
+                    [](char a, char b) { return LowerAscii(a) == b; });
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// Where a request's header ends, just after its empty line; npos until it has all arrived. Lines
+// may end with a bare line feed.
+size_t HeaderEnd(const std::string& bytes) {
+  const size_t crlf = bytes.find("\n\r\n");
+  const size_t lf = bytes.find("\n\n");
+  if (crlf == std::string::npos) return lf == std::string::npos ? lf : lf + 2;
+  return lf == std::string::npos ? crlf + 3 : std::min(crlf + 3, lf + 2);
+}
+
+// Reads the requests of one connection. A client may send its next request before the reply to
+// this one, so the bytes after one header are kept as the start of the next.
+class RequestReader {
+ public:
+  explicit RequestReader(platform::Socket& connection) : connection_(connection) {}
+
+  // The next request's header; nothing when the connection ends, fails or sends too much. A kept
+  // connection gets a shorter wait for the first byte of its next request.
+  std::optional<std::string> Next(bool kept) {
+    if (kept && pending_.empty() &&
+        connection_.WaitReadable(kKeptIdleMs) != platform::SocketWait::kReady) {
+      return std::nullopt;
+    }
+    char buffer[2048];
+    size_t end;
+    while ((end = HeaderEnd(pending_)) == std::string::npos) {
+      if (pending_.size() > kMaxRequestHeader) return std::nullopt;
+      const long received = connection_.Receive(buffer, sizeof buffer);
+      if (received <= 0) return std::nullopt;
+      pending_.append(buffer, static_cast<size_t>(received));
+    }
+    std::string header = pending_.substr(0, end);
+    pending_.erase(0, end);
+    return header;
   }
-  if (header.compare(0, 4, "GET ") != 0) return {};
-  const size_t end = header.find(' ', 4);
-  return end == std::string::npos ? std::string() : header.substr(4, end - 4);
+
+ private:
+  platform::Socket& connection_;
+  std::string pending_;
+};
+
+struct Request {
+  std::string target;  // empty when the request is not a GET with a target
+  bool http11 = false;
+  bool close = true;  // whether the connection ends after the reply
+  std::optional<std::string> range;
+};
+
+// One header field of a request: the connection's end and the one Range field are kept. A second
+// Range field makes the request one for the whole file.
+void ReadField(std::string_view line, Request& request, bool& range_seen) {
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return;
+  const std::string_view name = line.substr(0, colon);
+  const std::string_view value = TrimBlanks(line.substr(colon + 1));
+  if (EqualsIgnoringCase(name, "range")) {
+    request.range = range_seen ? std::nullopt : std::optional<std::string>(value);
+    range_seen = true;
+  } else if (EqualsIgnoringCase(name, "connection")) {
+    for (size_t pos = 0; pos <= value.size();) {
+      const size_t comma = std::min(value.find(',', pos), value.size());
+      if (EqualsIgnoringCase(TrimBlanks(value.substr(pos, comma - pos)), "close")) {
+        request.close = true;
+      }
+      pos = comma + 1;
+    }
+  }
+}
+
+// HTTP/1.1 keeps the connection unless the client asks to close it; HTTP/1.0 and anything this
+// server does not understand is answered once and closed, as the updater's own requests expect.
+Request ParseRequest(std::string_view header) {
+  Request request;
+  const size_t line_end = header.find('\n');
+  std::string_view line = header.substr(0, line_end);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (line.substr(0, 4) != "GET ") return request;
+  const size_t blank = line.find(' ', 4);
+  if (blank == std::string_view::npos) return request;
+  request.target = line.substr(4, blank - 4);
+  request.http11 = TrimBlanks(line.substr(blank + 1)) == "HTTP/1.1";
+  request.close = !request.http11;
+  bool range_seen = false;
+  for (size_t pos = line_end + 1; pos < header.size();) {
+    const size_t end = std::min(header.find('\n', pos), header.size());
+    std::string_view field = header.substr(pos, end - pos);
+    if (!field.empty() && field.back() == '\r') field.remove_suffix(1);
+    ReadField(field, request, range_seen);
+    pos = end + 1;
+  }
+  return request;
+}
+
+// A decimal number, at most the largest value; nothing unless the text is all digits.
+std::optional<std::uint64_t> ParseDecimal(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+  }
+  return value;
+}
+
+// The bytes of a file that a reply carries.
+struct Part {
+  enum Kind { kWhole, kRange, kUnsatisfiable } kind = kWhole;
+  std::uint64_t first = 0;
+  std::uint64_t size = 0;
+};
+
+// What a Range value asks of a file of `total` bytes. Anything but one well-formed byte range,
+// several ranges among them, is ignored, as HTTP allows, and the whole file is sent.
+Part SelectPart(const std::optional<std::string>& range, std::uint64_t total) {
+  const Part whole{Part::kWhole, 0, total};
+  if (!range || range->size() < 6 ||
+      !EqualsIgnoringCase(std::string_view(*range).substr(0, 6), "bytes=")) {
+    return whole;
+  }
+  const std::string_view spec = TrimBlanks(std::string_view(*range).substr(6));
+  const size_t dash = spec.find('-');
+  if (dash == std::string_view::npos) return whole;
+  const std::string_view first_text = spec.substr(0, dash);
+  const std::string_view last_text = spec.substr(dash + 1);
+  if (first_text.empty()) {
+    const auto suffix = ParseDecimal(last_text);
+    if (!suffix) return whole;
+    if (*suffix == 0 || total == 0) return {Part::kUnsatisfiable};
+    const std::uint64_t size = std::min(*suffix, total);
+    return {Part::kRange, total - size, size};
+  }
+  const auto first = ParseDecimal(first_text);
+  const auto last = last_text.empty() ? std::optional(std::numeric_limits<std::uint64_t>::max())
+                                      : ParseDecimal(last_text);
+  if (!first || !last || *last < *first) return whole;
+  if (*first >= total) return {Part::kUnsatisfiable};
+  return {Part::kRange, *first, std::min(*last, total - 1) - *first + 1};
+}
+
+// A reply's header. HTTP/1.0 replies keep the bytes they have always had; an HTTP/1.1 reply
+// that ends its connection says so.
+std::string ReplyHeader(const Request& request, const std::string& status, const char* type,
+                        std::uint64_t length, const std::string& content_range = "") {
+  std::string header =
+      (request.http11 ? "HTTP/1.1 " : "HTTP/1.0 ") + status + "\r\nContent-Type: " + type + "\r\n";
+  if (!content_range.empty()) header += "Content-Range: " + content_range + "\r\n";
+  if (request.http11 && request.close) header += "Connection: close\r\n";
+  return header + "Content-Length: " + std::to_string(length) + "\r\n\r\n";
+}
+
+bool SendText(platform::Socket& connection, const Request& request, const std::string& status,
+              const std::string& text, const std::string& content_range = "") {
+  const std::string reply =
+      ReplyHeader(request, status, "text/plain", text.size(), content_range) + text;
+  return SendAll(connection, reply.data(), reply.size());
+}
+
+// Sends `size` bytes of the file from `first` on, a block at a time; false when the file or the
+// connection fails before all were sent.
+bool SendFilePart(platform::Socket& connection, std::ifstream& file, std::uint64_t first,
+                  std::uint64_t size) {
+  file.seekg(static_cast<std::streamoff>(first));
+  std::vector<char> block(64 * 1024);
+  while (size > 0) {
+    const auto wanted = static_cast<std::streamsize>(std::min<std::uint64_t>(size, block.size()));
+    if (!file.read(block.data(), wanted)) return false;
+    if (!SendAll(connection, block.data(), static_cast<size_t>(wanted))) return false;
+    size -= static_cast<std::uint64_t>(wanted);
+  }
+  return true;
+}
+
+// Answers one request with the site file at `path` (system form; empty when none answers it).
+bool Answer(platform::Socket& connection, const Request& request, const std::string& path) {
+  std::ifstream file;
+  if (!path.empty()) file.open(path, std::ios::binary);
+  file.seekg(0, std::ios::end);
+  const std::streamoff total = file.tellg();
+  if (total < 0) return SendText(connection, request, "404 Not Found", "Not Found\n");
+  const auto size = static_cast<std::uint64_t>(total);
+  const Part part = SelectPart(request.range, size);
+  const std::string of_total = "/" + std::to_string(size);
+  if (part.kind == Part::kUnsatisfiable) {
+    return SendText(connection, request, "416 Range Not Satisfiable", "Range Not Satisfiable\n",
+                    "bytes *" + of_total);
+  }
+  const std::string header =
+      part.kind == Part::kWhole
+          ? ReplyHeader(request, "200 OK", "application/octet-stream", size)
+          : ReplyHeader(request, "206 Partial Content", "application/octet-stream", part.size,
+                        "bytes " + std::to_string(part.first) + "-" +
+                            std::to_string(part.first + part.size - 1) + of_total);
+  return SendAll(connection, header.data(), header.size()) &&
+         SendFilePart(connection, file, part.first, part.size);
 }
 
 std::map<std::string, std::string> ParseQuery(const std::string& query) {
@@ -93,7 +305,8 @@ void SiteServer::Serve() {
     platform::Socket connection = listener_.Accept(1000);
     if (!connection.IsOpen()) continue;
     if (!pooled) {
-      HandleSafely(std::move(connection));
+      // One request per connection, so that no idle client holds the accepting thread.
+      HandleSafely(std::move(connection), 1);
     } else if (!Enqueue(connection)) {
       static const char kBusy[] =
           "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\n"
@@ -133,13 +346,13 @@ void SiteServer::Work() {
       connection = std::move(queue_.front());
       queue_.pop_front();
     }
-    HandleSafely(std::move(connection));
+    HandleSafely(std::move(connection), kMaxRequestsPerConnection);
   }
 }
 
-void SiteServer::HandleSafely(platform::Socket connection) const noexcept {
+void SiteServer::HandleSafely(platform::Socket connection, int max_requests) const noexcept {
   try {
-    Handle(std::move(connection));
+    Handle(std::move(connection), max_requests);
   } catch (...) {
     // One request that could not be answered (memory, a name that does not convert) must not
     // end the server; closing the connection is the answer.
@@ -147,7 +360,9 @@ void SiteServer::HandleSafely(platform::Socket connection) const noexcept {
 }
 
 std::string SiteServer::FileFor(const std::string& target) const {
-  if (target == list_path_ + ".sig") return site_ + "/" + kSiteSignatureName;
+  for (const BesideList& file : kBesideList) {
+    if (target == list_path_ + file.suffix) return site_ + "/" + file.name;
+  }
   const size_t question = target.find('?');
   if (target.substr(0, question) != list_path_) return {};
   if (question == std::string::npos) return site_ + "/" + kSiteListName;
@@ -159,29 +374,16 @@ std::string SiteServer::FileFor(const std::string& target) const {
   return package ? site_ + "/" + *package : std::string();
 }
 
-void SiteServer::Handle(platform::Socket connection) const {
+void SiteServer::Handle(platform::Socket connection, int max_requests) const {
   connection.SetReceiveTimeout(kReceiveTimeoutMs);
   connection.SetSendTimeout(kSendTimeoutMs);
-  const std::string target = ReceiveTarget(connection);
-  const std::string path = target.empty() ? std::string() : FileFor(target);
-  std::ifstream file;
-  if (!path.empty()) file.open(path, std::ios::binary);
-  if (!file.is_open()) {
-    static const char kNotFound[] =
-        "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n\r\nNot "
-        "Found\n";
-    SendAll(connection, kNotFound, sizeof kNotFound - 1);
-    return;
-  }
-  file.seekg(0, std::ios::end);
-  const std::string header =
-      "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
-      "Content-Length: " +
-      std::to_string(file.tellg()) + "\r\n\r\n";
-  file.seekg(0);
-  if (!SendAll(connection, header.data(), header.size())) return;
-  std::vector<char> block(64 * 1024);
-  while (file.read(block.data(), static_cast<std::streamsize>(block.size())) || file.gcount() > 0) {
-    if (!SendAll(connection, block.data(), static_cast<size_t>(file.gcount()))) return;
+  RequestReader reader(connection);
+  for (int served = 0; served < max_requests; ++served) {
+    const auto header = reader.Next(served > 0);
+    if (!header) return;
+    Request request = ParseRequest(*header);
+    request.close = request.close || served + 1 == max_requests;
+    const std::string path = request.target.empty() ? std::string() : FileFor(request.target);
+    if (!Answer(connection, request, path) || request.close) return;
   }
 }

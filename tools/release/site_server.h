@@ -1,8 +1,10 @@
-// A small HTTP/1.0 server for a release site, for local use and tests: it answers the URLs that
-// the site's nginx configuration answers. A fixed pool of worker threads serves the connections;
-// a few more wait in a queue, and beyond that a connection is answered "503 Service Unavailable"
-// at once. So the server never needs a thread it cannot have, and a client that stops reading or
-// sending holds a worker only until a time-out.
+// A small HTTP server for a release site, for local use and tests: it answers the URLs that the
+// site's nginx configuration answers, each file whole or one byte range of it. An HTTP/1.0 request
+// is answered once and its connection closed; an HTTP/1.1 connection is kept for further requests
+// until it idles, asks to close or reaches a number of requests. A fixed pool of worker threads
+// serves the connections; a few more wait in a queue, and beyond that a connection is answered
+// "503 Service Unavailable" at once. So the server never needs a thread it cannot have, and a
+// client that stops reading or sending holds a worker only until a time-out.
 #pragma once
 
 #include <condition_variable>
@@ -30,8 +32,9 @@ class SiteServer {
   [[noreturn]] void Work();
   // Queues a connection for the workers; false when the queue is full.
   bool Enqueue(platform::Socket& connection);
-  void HandleSafely(platform::Socket connection) const noexcept;
-  void Handle(platform::Socket connection) const;
+  // Serves up to max_requests requests of one connection, then closes it.
+  void HandleSafely(platform::Socket connection, int max_requests) const noexcept;
+  void Handle(platform::Socket connection, int max_requests) const;
   // The site file that answers a request target, empty for none.
   std::string FileFor(const std::string& target) const;
 

@@ -1,0 +1,98 @@
+// varne-release serve met on raw connections: byte ranges of the site's files, HTTP/1.1
+// connections kept for further requests, and the updater's HTTP/1.0 requests answered as always.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "support/engine_harness.h"
+#include "update/release_protocol.h"
+
+namespace test_support {
+namespace {
+
+// Up to `size` bytes, fewer when the connection ends or stalls first.
+std::string ReceiveBytes(platform::Socket& connection, std::size_t size) {
+  std::string bytes(size, '\0');
+  std::size_t got = 0;
+  for (long n; got < size && (n = connection.Receive(&bytes[got], size - got)) > 0;) got += n;
+  return bytes.substr(0, got);
+}
+
+using Exchange = std::pair<std::string, std::string>;  // a request and its reply, byte for byte
+
+// An HTTP/1.1 request with header fields, and its reply: status, fields and body.
+Exchange Ask(const std::string& fields, const std::string& status, const std::string& reply_fields,
+             const std::string& body, const std::string& target = "/filelist") {
+  const char* type = status[0] == '4' ? "text/plain" : "application/octet-stream";
+  return {"GET " + target + " HTTP/1.1\r\n" + fields + "\r\n",
+          "HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\n" + reply_fields +
+              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body};
+}
+
+TEST(ServeTest, RangesAndConnectionsAsHttpAnswersThem) {
+  TempFolder image("varne-image"), site("varne-site");
+  WriteFile(image.GetPath() / "a.txt", "hello");
+  const std::uint16_t port = net_testing::FindFreePort();
+  BuildSite(image.GetPath(), site.GetPath(), port);
+  // The package, made sparse beyond 4 GiB with four known bytes at its end.
+  const auto huge = site.GetPath() / "packages" / (EncodePathForQuery("a.txt") + ".vpk");
+  std::filesystem::resize_file(huge, (5ull << 30) - 4);
+  std::ofstream(huge, std::ios::binary | std::ios::app) << "tail";
+  const ReleaseServer server(site.GetPath(), port);
+
+  const std::string list = ReadFile(site.GetPath() / "filelist"), n = std::to_string(list.size());
+  const auto range = [&](const std::string& field, std::size_t first, std::size_t size) {
+    const std::string bytes = std::to_string(first) + "-" + std::to_string(first + size - 1);
+    return Ask(field + "\r\n", "206 Partial Content",
+               "Content-Range: bytes " + bytes + "/" + n + "\r\n", list.substr(first, size));
+  };
+  const auto whole = [&](const std::string& fields) { return Ask(fields, "200 OK", "", list); };
+  const auto none = [&](const std::string& spec) {
+    return Ask("Range: " + spec + "\r\n", "416 Range Not Satisfiable",
+               "Content-Range: bytes */" + n + "\r\n", "Range Not Satisfiable\n");
+  };
+  const std::size_t last = list.size() - 1;
+  const Exchange first = range("Range: bytes=0-1", 0, 2), second = range("Range: bytes=2-3", 2, 2);
+  const struct {
+    std::vector<Exchange> exchanges;  // one after another on one connection
+    bool closes;                      // the server ends the connection after the last reply
+  } cases[] = {
+      // Kept alive between them, and closed once idle.
+      {{range("Range: bytes=0-0", 0, 1), range("range: bytes=3-7", 3, 5),
+        range("RANGE: bytes=" + std::to_string(last) + "-", last, 1),
+        range("Range: bytes=-4", last - 3, 4), range("Range: bytes=-99999", 0, last + 1),
+        range("Range: bytes=2-99999999999999999999999", 2, last - 1), none("bytes=" + n + "-"),
+        none("bytes=-0")},
+       true},
+      {{{first.first + second.first, first.second + second.second}}, false},  // sent at once
+      {{whole("Range: bytes=0-0,2-3\r\n"), whole("Range: bytes=5-2\r\n"),
+        whole("Range: items=0-1\r\n"), whole("Range: bytes=0-1\r\nRange: bytes=2-3\r\n")},
+       false},
+      {{Ask("Range: bytes=5368709116-\r\n", "206 Partial Content",
+            "Content-Range: bytes 5368709116-5368709119/5368709120\r\n", "tail",
+            "/filelist?file=" + EncodePathForQuery("a.txt") + "&orgsize=5")},
+       false},
+      {{Ask("Connection: Keep-Alive, close\r\n", "200 OK", "Connection: close\r\n", list)}, true},
+      // The updater's own request.
+      {{{"GET /filelist HTTP/1.0\r\nUser-Agent: x\r\n\r\n",
+         "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " + n +
+             "\r\n\r\n" + list}},
+       true},
+  };
+  for (const auto& c : cases) {
+    platform::Socket connection;
+    ASSERT_TRUE(connection.Create() && connection.Connect(platform::kLoopbackAddress, port));
+    connection.SetReceiveTimeout(10000);
+    for (const auto& [request, expected] : c.exchanges) {
+      ASSERT_EQ(connection.Send(request.data(), request.size()), long(request.size()));
+      EXPECT_EQ(ReceiveBytes(connection, expected.size()), expected) << request;
+    }
+    char more;
+    if (c.closes) {
+      EXPECT_EQ(connection.Receive(&more, 1), 0) << c.exchanges.back().first;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace test_support
