@@ -538,7 +538,6 @@ range_reply::Verdict HttpClient::RequestRange(std::tstring url, std::uint64_t fi
   // The connection closes when it goes out of scope, unless it was handed back to kept_.
   Connection connection;
   try {
-    Notify(kStepBegun);
     if (first > last) {
       throw HttpClientException(
           "range error : bytes " + std::to_string(first) + "-" + std::to_string(last), true);

@@ -76,6 +76,16 @@ bool MatchContentRange(std::string_view value, std::uint64_t first, std::uint64_
   return true;
 }
 
+// Whether a comma-separated list such as a Connection field's holds the token.
+bool HasToken(std::string_view list, std::string_view token) {
+  for (std::size_t start = 0; start <= list.size();) {
+    const std::size_t comma = std::min(list.find(',', start), list.size());
+    if (Trim(list.substr(start, comma - start)) == token) return true;
+    start = comma + 1;
+  }
+  return false;
+}
+
 std::string RangeText(std::uint64_t first, std::uint64_t last) {
   return "bytes " + std::to_string(first) + "-" + std::to_string(last);
 }
@@ -112,7 +122,7 @@ std::string Judge(const std::vector<std::tstring>& lines, std::uint64_t first, s
   verdict.served = true;
   verdict.length = length;
   verdict.keep_alive =
-      lines.front().starts_with("HTTP/1.1 ") && Lower(fields["connection"]) != "close";
+      lines.front().starts_with("HTTP/1.1 ") && !HasToken(Lower(fields["connection"]), "close");
   return {};
 }
 
