@@ -1,4 +1,5 @@
-// Where HttpClient puts a document's body as it arrives, instead of holding it in memory.
+// Where HttpClient puts a document's body, or a range of it, as it arrives, instead of holding it
+// in memory.
 #pragma once
 
 #include <cstddef>
@@ -20,4 +21,15 @@ class IHttpBodySink {
   virtual void OnData(const std::uint8_t* bytes, std::size_t size) = 0;
   // `size` bytes were delivered in all: the announced length when there was one.
   virtual void OnEnd(std::uint32_t size) = 0;
+};
+
+// Where HttpClient::RequestRange puts the bytes of a range, called on the thread that runs the
+// request. Any call may throw an Exception: the request then fails with it.
+class IHttpRangeSink {
+ public:
+  virtual ~IHttpRangeSink() noexcept(false) = default;
+
+  // The next bytes of the range, in order; `offset` is the first one's place in the document.
+  // Never empty.
+  virtual void OnRangeData(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) = 0;
 };

@@ -264,11 +264,11 @@ int HttpClient::Run(const std::tstring& url, IHttpBodySink& sink, bool require_w
     Notify(kStepBegun);
     SplitUrl(url, connection);
     Connect(connection);
-    SendRequest(connection);
+    SendRequest(connection, RequestText(connection), false);
     std::vector<std::uint8_t> buffer(kBlockSize);
     {
       CriticalSectionLock data(data_lock_);
-      const std::string first_block = ReceiveHeader(connection, buffer);
+      const std::string first_block = *ReceiveHeader(connection, buffer, false);
       ReceiveBody(connection, buffer, first_block, sink, require_whole);
     }
     Notify(kStepClosing);
@@ -306,7 +306,9 @@ void HttpClient::SplitUrl(const std::tstring& url, Connection& connection) {
   if (slash == std::string::npos) throw Exception("File Download Error.", true);
   host_ = url.substr(host_start, slash - host_start);
   path_ = url.substr(slash);
-  port_ = direct_port_;
+  // A proxy reaches a server whose URL names no port on HTTP's own port; the other default is for
+  // direct connections only.
+  port_ = proxy_enabled_ ? 80 : direct_port_;
   // A server on another port than 80 is named as "host:port"; without reading it, such a URL
   // would send the whole text to the resolver as a host name.
   const std::size_t colon = host_.rfind(':');
@@ -393,11 +395,23 @@ std::tstring HttpClient::IdleText(const char* what) {
   return std::tstring(what) + LimitText(net_limits::Get().idle_milliseconds) + ".";
 }
 
-void HttpClient::SendRequest(Connection& connection) {
+std::tstring HttpClient::RequestText(const Connection& connection) const {
+  return "GET " + connection.target + " HTTP/1.0\r\n" + "Host: " + connection.host + "\r\n" +
+         "User-Agent: " + user_agent_ + "\r\n" + "Content-Type: text/html; charset=UTF-8\r\n" +
+         "\r\n";
+}
+
+// Host names the document's server even through a proxy, as HTTP/1.1 requires.
+std::tstring HttpClient::RangeRequestText(const Connection& connection, std::uint64_t first,
+                                          std::uint64_t last) const {
+  const std::tstring host = port_ == 80 ? host_ : std::tstring(host_ + ":" + std::to_string(port_));
+  return "GET " + connection.target + " HTTP/1.1\r\n" + "Host: " + host + "\r\n" +
+         "User-Agent: " + user_agent_ + "\r\n" + "Range: bytes=" + std::to_string(first) + "-" +
+         std::to_string(last) + "\r\n" + "\r\n";
+}
+
+bool HttpClient::SendRequest(Connection& connection, const std::tstring& text, bool may_retry) {
   Notify(kStepSending);
-  const std::tstring text = "GET " + connection.target + " HTTP/1.0\r\n" +
-                            "Host: " + connection.host + "\r\n" + "User-Agent: " + user_agent_ +
-                            "\r\n" + "Content-Type: text/html; charset=UTF-8\r\n" + "\r\n";
   // A send may take only part of the text; the rest goes in further sends.
   const auto writable = [&connection](int ms) { return connection.socket.WaitWritable(ms); };
   for (std::size_t sent = 0; sent < text.size();) {
@@ -406,22 +420,27 @@ void HttpClient::SendRequest(Connection& connection) {
       Fail(kStepSendFailed, IdleText("request send error : nothing sent for "));
     }
     const long n = connection.socket.Send(text.data() + sent, text.size() - sent);
+    if (n <= 0 && may_retry) return false;
     if (n <= 0) Fail(kStepSendFailed, ErrorText("request send error : %d"));
     sent += static_cast<std::size_t>(n);
   }
   Notify(kStepSent);
   Notify(kStepAfterSent);
   Notify(kStepReceivingHeader);
+  return true;
 }
 
-std::string HttpClient::ReceiveHeader(Connection& connection, std::vector<std::uint8_t>& buffer) {
+std::optional<std::string> HttpClient::ReceiveHeader(Connection& connection,
+                                                     std::vector<std::uint8_t>& buffer,
+                                                     bool may_retry) {
   header_lines_.clear();
   http_reply::HeaderCollector collector;
-  for (;;) {
+  for (bool first = true;; first = false) {
     if (!AwaitBytes(connection)) {
       Fail(kStepHeaderReceiveFailed, IdleText("header recv error : nothing received for "));
     }
     const long n = connection.socket.Receive(buffer.data(), buffer.size());
+    if (n <= 0 && first && may_retry) return std::nullopt;
     if (n < 0) Fail(kStepHeaderReceiveFailed, ErrorText("header recv error : %d"));
     // Without the empty line the reply is cut off; waiting on would wait for ever.
     if (n == 0) {
@@ -511,6 +530,105 @@ void HttpClient::StoreBlock(const std::uint8_t* bytes, std::size_t size, IHttpBo
   }
   sink.OnData(bytes, size);
   received_ += static_cast<std::uint32_t>(size);
+}
+
+range_reply::Verdict HttpClient::RequestRange(std::tstring url, std::uint64_t first,
+                                              std::uint64_t last, IHttpRangeSink& sink) {
+  CriticalSectionLock settings(settings_lock_);
+  // The connection closes when it goes out of scope, unless it was handed back to kept_.
+  Connection connection;
+  try {
+    if (first > last) {
+      throw HttpClientException(
+          "range error : bytes " + std::to_string(first) + "-" + std::to_string(last), true);
+    }
+    SplitUrl(url, connection);
+    const std::tstring key = KeptKey(connection);
+    const std::tstring text = RangeRequestText(connection, first, last);
+    std::vector<std::uint8_t> buffer(kBlockSize);
+    std::optional<std::string> first_block;
+    if (TakeKept(connection)) first_block = Exchange(connection, text, buffer, true);
+    if (!first_block) {
+      connection.socket.Close();
+      Connect(connection);
+      first_block = Exchange(connection, text, buffer, false);
+    }
+    range_reply::Verdict verdict;
+    const std::string problem = range_reply::Judge(header_lines_, first, last, verdict);
+    if (!problem.empty()) Fail(kStepHeaderRefused, "range reply error : " + problem);
+    Notify(kStepHeaderComplete);
+    if (!verdict.served) return verdict;
+    Notify(kStepReceivingBody);
+    ReceiveRange(connection, buffer, *first_block, first, verdict, sink);
+    Notify(kStepBodyComplete);
+    if (verdict.keep_alive) {
+      kept_ = std::make_unique<Connection>(std::move(connection));
+      kept_key_ = key;
+    }
+    return verdict;
+  } catch (const Exception&) {
+    throw;
+  } catch (...) {
+    throw Exception("File Download Error.", true);
+  }
+}
+
+std::optional<std::string> HttpClient::Exchange(Connection& connection, const std::tstring& text,
+                                                std::vector<std::uint8_t>& buffer, bool may_retry) {
+  if (!SendRequest(connection, text, may_retry)) return std::nullopt;
+  CriticalSectionLock data(data_lock_);
+  return ReceiveHeader(connection, buffer, may_retry);
+}
+
+// A proxy connection is kept per document server too, so that one request never reaches a server
+// it was not meant for.
+std::tstring HttpClient::KeptKey(const Connection& connection) const {
+  return connection.host + ":" + std::to_string(connection.port) + " " + host_ + ":" +
+         std::to_string(port_);
+}
+
+bool HttpClient::TakeKept(Connection& connection) {
+  const std::unique_ptr<Connection> kept = std::move(kept_);
+  if (!kept || kept_key_ != KeptKey(connection)) return false;
+  // Between two requests a quiet server sends nothing: bytes waiting here are not ours to read, and
+  // an end waiting means the server has closed it.
+  if (kept->socket.WaitReadable(0) != SocketWait::kTimedOut) return false;
+  connection.socket = std::move(kept->socket);
+  return true;
+}
+
+void HttpClient::ReceiveRange(Connection& connection, std::vector<std::uint8_t>& buffer,
+                              std::string_view first_block, std::uint64_t offset,
+                              range_reply::Verdict& verdict, IHttpRangeSink& sink) {
+  std::uint64_t left = verdict.length;
+  // Bytes beyond the announced length answer no request of ours: the connection is not kept.
+  if (first_block.size() > left) verdict.keep_alive = false;
+  const std::size_t head =
+      static_cast<std::size_t>(std::min<std::uint64_t>(first_block.size(), left));
+  if (head != 0) {
+    sink.OnRangeData(offset, reinterpret_cast<const std::uint8_t*>(first_block.data()), head);
+    offset += head;
+    left -= head;
+  }
+  while (left != 0) {
+    ThrowIfAborted(abort_);
+    if (!AwaitBytes(connection)) {
+      throw HttpClientException(IdleText("body recv error : nothing received for "), true);
+    }
+    // Never read past the range, so that the connection holds nothing of this reply afterwards.
+    const long n = connection.socket.Receive(
+        buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)));
+    if (n < 0) throw HttpClientException(ErrorText("body recv error : %d"), true);
+    if (n == 0) {
+      throw HttpClientException("range reply error : connection closed with " +
+                                    std::to_string(left) + " of " + std::to_string(verdict.length) +
+                                    " bytes missing",
+                                true);
+    }
+    sink.OnRangeData(offset, buffer.data(), static_cast<std::size_t>(n));
+    offset += static_cast<std::uint64_t>(n);
+    left -= static_cast<std::uint64_t>(n);
+  }
 }
 
 void HttpClient::Fail(int step, const std::tstring& text) {

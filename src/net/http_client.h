@@ -1,6 +1,8 @@
 // Fetches one document at a time with an HTTP/1.0 GET over a blocking TCP connection, directly or
 // through an HTTP proxy. Either the whole document is held until the next request (Request, then
 // GetDataSize and ReadData), or each block is handed to a sink as it arrives (Request with a sink).
+// A byte range of a document is fetched with an HTTP/1.1 GET over a connection that is kept for
+// the next range request (RequestRange).
 //
 // Nothing waits for ever: a connection not made within net_limits' connect limit, or a request
 // during which nothing is sent or received for its idle limit, fails (net/time_limits.h).
@@ -16,12 +18,16 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/critical_section.h"
 #include "base/tstring.h"
 #include "net/http_body_sink.h"
+#include "net/range_reply.h"
 #include "net/winsock_base.h"
 
 class HttpClient : public WinsockBase {
@@ -74,6 +80,23 @@ class HttpClient : public WinsockBase {
   // Content-Length is a failure here, since no ReadData follows to notice it.
   int Request(std::tstring url, IHttpBodySink& sink);
 
+  // GETs bytes first..last (one range, 64-bit offsets) of the url with "Range: bytes=first-last"
+  // and hands each block of the body with its offset in the document to the sink; memory stays
+  // within one block whatever the range's length. The reply's header is judged whole before any
+  // byte reaches the sink (net/range_reply.h). A verdict that is not `served` (200 or 416) means
+  // the server does not serve ranges here: nothing was delivered and the caller fetches the whole
+  // document. Any other reply that is not exactly the range asked for, and a body cut short,
+  // throw HttpClientException ("range reply error : ..."); blocks delivered before such a failure
+  // are to be thrown away.
+  //
+  // The connection is kept for the next range request to the same host and port through the same
+  // proxy, unless the reply leaves any doubt about where it ended. A kept connection that the
+  // server closed before a byte of the reply is replaced once by a new one. The hook sees the
+  // connection and request steps; the body's progress is the sink's. The held document and its
+  // sizes are left as they are.
+  range_reply::Verdict RequestRange(std::tstring url, std::uint64_t first, std::uint64_t last,
+                                    IHttpRangeSink& sink);
+
   // The Content-Length, or the received total when the server sent none.
   std::uint32_t GetDataSize();
   std::uint32_t GetReceivedSize();
@@ -96,8 +119,23 @@ class HttpClient : public WinsockBase {
   // Waits until bytes (or the end of the stream) can be received; false after the idle limit.
   bool AwaitBytes(Connection& connection);
   static std::tstring IdleText(const char* what);
-  void SendRequest(Connection& connection);
-  std::string ReceiveHeader(Connection& connection, std::vector<std::uint8_t>& buffer);
+  std::tstring RequestText(const Connection& connection) const;
+  std::tstring RangeRequestText(const Connection& connection, std::uint64_t first,
+                                std::uint64_t last) const;
+  // With may_retry, a connection failure before any byte of the reply returns false (send) or
+  // nothing (header) instead of failing: the connection was a kept one the server has closed.
+  bool SendRequest(Connection& connection, const std::tstring& text, bool may_retry);
+  std::optional<std::string> ReceiveHeader(Connection& connection,
+                                           std::vector<std::uint8_t>& buffer, bool may_retry);
+  std::optional<std::string> Exchange(Connection& connection, const std::tstring& text,
+                                      std::vector<std::uint8_t>& buffer, bool may_retry);
+  std::tstring KeptKey(const Connection& connection) const;
+  // Moves the kept connection for this host into `connection`; false when there is none that is
+  // still quiet (a kept connection with bytes or an end waiting is dropped).
+  bool TakeKept(Connection& connection);
+  void ReceiveRange(Connection& connection, std::vector<std::uint8_t>& buffer,
+                    std::string_view first_block, std::uint64_t offset,
+                    range_reply::Verdict& verdict, IHttpRangeSink& sink);
   std::uint32_t CheckHeader(bool& announced);
   void ReceiveBody(Connection& connection, std::vector<std::uint8_t>& buffer,
                    const std::string& first_block, IHttpBodySink& sink, bool require_whole);
@@ -115,6 +153,9 @@ class HttpClient : public WinsockBase {
   bool proxy_enabled_ = false;
   std::tstring proxy_host_;
   int proxy_port_ = 80;
+  // The connection left open by the last range request, and what it was made for.
+  std::unique_ptr<Connection> kept_;
+  std::tstring kept_key_;
 
   std::atomic<bool> abort_ = false;
 

@@ -9,19 +9,6 @@ namespace {
 constexpr int kPollMilliseconds = 50;
 constexpr int kReceiveTimeoutMilliseconds = 10000;
 
-// Reads up to the empty line that ends a request (or until the peer stops sending), so that
-// closing afterwards never discards unread bytes, which would reset the connection.
-std::string ReadRequest(platform::Socket& connection) {
-  std::string request;
-  char buffer[4096];
-  while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
-    const long n = connection.Receive(buffer, sizeof buffer);
-    if (n <= 0) break;
-    request.append(buffer, static_cast<std::size_t>(n));
-  }
-  return request;
-}
-
 bool SendAll(platform::Socket& connection, const std::string& bytes) {
   for (std::size_t sent = 0; sent < bytes.size();) {
     const long n = connection.Send(bytes.data() + sent, bytes.size() - sent);
@@ -75,23 +62,54 @@ void ScriptedServer::Serve() {
   }
 }
 
+int ScriptedServer::GetConnectionCount() {
+  std::lock_guard hold(mutex_);
+  return connections_;
+}
+
+// Reads up to the empty line that ends a request (or until the peer stops sending), so that
+// closing afterwards never discards unread bytes, which would reset the connection. The wait is
+// polled, so that a kept connection the client leaves open never holds up the server's end.
+std::string ScriptedServer::ReadRequest(platform::Socket& connection) {
+  std::string request;
+  char buffer[4096];
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kReceiveTimeoutMilliseconds);
+  while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536 && !stop_ &&
+         std::chrono::steady_clock::now() < deadline) {
+    if (connection.WaitReadable(kPollMilliseconds) != platform::SocketWait::kReady) continue;
+    const long n = connection.Receive(buffer, sizeof buffer);
+    if (n <= 0) break;
+    request.append(buffer, static_cast<std::size_t>(n));
+  }
+  return request;
+}
+
+Reply ScriptedServer::NextReply(const std::string& request) {
+  std::lock_guard hold(mutex_);
+  requests_.push_back(request);
+  if (queued_.empty()) return reply_;
+  Reply reply = std::move(queued_.front());
+  queued_.pop_front();
+  return reply;
+}
+
 void ScriptedServer::Answer(platform::Socket& connection) {
-  connection.SetReceiveTimeout(kReceiveTimeoutMilliseconds);
-  const std::string request = ReadRequest(connection);
-  Reply reply;
   {
     std::lock_guard hold(mutex_);
-    requests_.push_back(request);
-    if (queued_.empty()) {
-      reply = reply_;
-    } else {
-      reply = std::move(queued_.front());
-      queued_.pop_front();
-    }
+    ++connections_;
   }
-  for (std::size_t i = 0; i < reply.pieces.size() && !stop_; ++i) {
-    if (i != 0 && reply.pause_ms > 0 && !Pause(reply.pause_ms)) break;
-    if (!SendAll(connection, reply.pieces[i])) break;
+  for (bool first = true; !stop_; first = false) {
+    const std::string request = ReadRequest(connection);
+    // A kept connection that the client closes asks for nothing more.
+    if (!first && request.empty()) break;
+    const Reply reply = NextReply(request);
+    bool sent = true;
+    for (std::size_t i = 0; i < reply.pieces.size() && sent && !stop_; ++i) {
+      if (i != 0 && reply.pause_ms > 0 && !Pause(reply.pause_ms)) break;
+      sent = SendAll(connection, reply.pieces[i]);
+    }
+    if (!reply.keep_open || !sent) break;
   }
   connection.ShutdownSend();
 }

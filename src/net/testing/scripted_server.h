@@ -21,6 +21,8 @@ struct Reply {
   // early when the server goes, so kSilent makes a server that stops talking at that point.
   std::vector<std::string> pieces;
   int pause_ms = 0;
+  // The connection stays open after this reply, and its next request gets the next reply.
+  bool keep_open = false;
 };
 
 inline constexpr int kSilent = 3600 * 1000;
@@ -33,15 +35,20 @@ class ScriptedServer {
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
   std::uint16_t GetPort() const { return port_; }
-  // One reply per connection from now on, in order; the last one answers every later connection
-  // too.
+  // One reply per request from now on, in order; the last one answers every later request too.
   void SetReplies(std::vector<Reply> replies);
-  // The request bytes of every connection so far, up to and including the empty line.
+  // The bytes of every request so far, up to and including the empty line.
   std::vector<std::string> GetRequests();
+  // The connections accepted so far.
+  int GetConnectionCount();
 
  private:
   void Serve();
   void Answer(platform::Socket& connection);
+  // The next request's bytes, or what came of them before the peer stopped sending, the server
+  // went or the time ran out.
+  std::string ReadRequest(platform::Socket& connection);
+  Reply NextReply(const std::string& request);
   // Waits, false when the server is being destroyed.
   bool Pause(int milliseconds);
 
@@ -51,6 +58,7 @@ class ScriptedServer {
   std::deque<Reply> queued_;
   Reply reply_;
   std::vector<std::string> requests_;
+  int connections_ = 0;
   std::atomic<bool> stop_ = false;
   std::condition_variable stopping_;
   std::thread thread_;

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "base/exception.h"
+#include "net/http_client.h"
+#include "net/testing/range_recorder.h"
+#include "net/testing/scripted_server.h"
+
+namespace {
+
+using net_testing::Reply;
+
+std::string Partial(const std::string& range, int length, const std::string& more,
+                    const std::string& body) {
+  return "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + range +
+         "\r\nContent-Length: " + std::to_string(length) + "\r\n" + more + "\r\n" + body;
+}
+
+class HttpRangeTest : public testing::Test {
+ protected:
+  HttpRangeTest() { client_.SetDirectPort(server_.GetPort()); }
+
+  // The bytes delivered, "not served", or the failure's text with what was delivered before it.
+  std::string Fetch(std::uint64_t first, std::uint64_t last,
+                    const std::string& url = "http://127.0.0.1/f") {
+    net_testing::RangeRecorder recorder;
+    try {
+      const range_reply::Verdict verdict = client_.RequestRange(url, first, last, recorder);
+      total_ = verdict.total;
+      return verdict.served ? recorder.received : "not served" + recorder.received;
+    } catch (const Exception& failure) {
+      return failure.GetText() + (recorder.received.empty() ? "" : " after " + recorder.received);
+    }
+  }
+
+  net_testing::ScriptedServer server_;
+  std::unique_ptr<HttpClient> owned_ = std::make_unique<HttpClient>();
+  HttpClient& client_ = *owned_;
+  std::optional<std::uint64_t> total_;
+};
+
+// Replies to bytes 10-19: nothing of a refused header reaches the sink.
+TEST_F(HttpRangeTest, RepliesJudgedBeforeTheSinkSeesThem) {
+  const std::string body = "abcdefghij", e = "HttpClient : range reply error : ";
+  const std::pair<Reply, std::string> cases[] = {
+      {{{Partial("10-19/100", 10, "", body)}}, body},
+      // Names in any letter case, the body split across reads.
+      {{{"HTTP/1.1 206 x\r\ncontent-range:bytes 10-19/* \r\nCONTENT-LENGTH: 10\r\n\r\nabc",
+         "defghij"},
+        5},
+       body},
+      {{{Partial("0-9/100", 10, "", body)}}, e + "Content-Range bytes 0-9/100 for bytes 10-19"},
+      {{{Partial("10-19/19", 10, "", body)}}, e + "Content-Range bytes 10-19/19 for bytes 10-19"},
+      {{{Partial("10-19/100", 11, "", body + "k")}}, e + "Content-Length 11 for 10 bytes"},
+      {{{Partial("10-19/100", 10, "Content-Length: 10\r\n", body)}}, e + "repeated content-length"},
+      {{{Partial("10-19/100", 10, "Content-Type: Multipart/byteranges; boundary=b\r\n", body)}},
+       e + "multipart reply for bytes 10-19"},
+      {{{Partial("10-19/100", 10, "Transfer-Encoding: chunked\r\n", "a\r\n" + body + "\r\n0\r\n")}},
+       e + "Transfer-Encoding chunked"},
+      {{{"HTTP/1.1 206 x\r\nContent-Range: bytes 10-19/100\r\n\r\n" + body}},
+       e + "Content-Length  for 10 bytes"},
+      {{{Partial("10-19/100", 10, "", "abcde")}},
+       e + "connection closed with 5 of 10 bytes missing after abcde"},
+      {{{"HTTP/1.1 404 Not Found\r\n\r\n"}}, e + "status 404"},
+      {{{"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nwho"}}, "not served"},
+      {{{"HTTP/1.1 416 Range Not Satisfiable\r\n\r\n"}}, "not served"},
+  };
+  for (const auto& [reply, result] : cases) {
+    server_.SetReplies({reply});
+    EXPECT_EQ(Fetch(10, 19), result) << reply.pieces[0];
+  }
+}
+
+// A connection carries the next range while nothing casts doubt on where a reply ended. One the
+// server has closed, before or after the next request went out, is replaced once.
+TEST_F(HttpRangeTest, KeptConnections) {
+  const auto reply = [](const std::string& body, const std::string& more = "", bool keep = true) {
+    return Reply{{Partial("5-5/9", 1, more, body)}, 0, keep};
+  };
+  const Reply hang_up{{}, 0, false};
+  server_.SetReplies(
+      {reply("a"),
+       reply("b"),
+       hang_up,
+       reply("c", "Connection: Keep-Alive, Close\r\n"),
+       {{"HTTP/1.0 206 x\r\nContent-Length: 1\r\nContent-Range: bytes 5-5/9\r\n\r\nd"}, 0, true},
+       reply("estray"),
+       reply("f", "", false),
+       reply("g"),
+       hang_up});
+  std::string received;
+  for (int i = 0; i < 7; ++i) {
+    if (i == 6) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    received += Fetch(5, 5);
+  }
+  EXPECT_EQ(received, "abcdefg");
+  EXPECT_EQ(total_, 9u);
+  EXPECT_EQ(server_.GetConnectionCount(), 6);
+  EXPECT_EQ(server_.GetRequests().size(), 8u);
+  EXPECT_EQ(Fetch(5, 5),
+            "HttpClient : header recv error : connection closed before the header ended.");
+}
+
+// Through a proxy the target is the whole URL; Host names the document's server.
+TEST_F(HttpRangeTest, RequestTextDirectAndThroughAProxy) {
+  server_.SetReplies({{{Partial("0-9/*", 10, "", "0123456789")}}});
+  const std::string port = std::to_string(server_.GetPort());
+  Fetch(0, 9, "http://127.0.0.1/d/f");
+  client_.SetProxy("127.0.0.1:" + port);
+  Fetch(0, 9, "http://h.example/d/f");
+  Fetch(0, 9, "http://h.example:8080/d/f");
+  const auto text = [](const std::string& target, const std::string& host) {
+    return "GET " + target + " HTTP/1.1\r\nHost: " + host +
+           "\r\nUser-Agent: V-Lib Http Client\r\nRange: bytes=0-9\r\n\r\n";
+  };
+  EXPECT_EQ(server_.GetRequests(),
+            (std::vector<std::string>{text("/d/f", "127.0.0.1:" + port),
+                                      text("http://h.example/d/f", "h.example"),
+                                      text("http://h.example:8080/d/f", "h.example:8080")}));
+}
+
+TEST_F(HttpRangeTest, AbortEndsAStalledBody) {
+  server_.SetReplies({{{Partial("0-99/100", 100, "", "abc"), "rest"}, net_testing::kSilent}});
+  auto aborted_at = std::chrono::steady_clock::now();
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    aborted_at = std::chrono::steady_clock::now();
+    client_.SetAbort(true);
+  });
+  EXPECT_EQ(Fetch(0, 99), "HttpClient : Abort by User. after abc");
+  const auto ended_at = std::chrono::steady_clock::now();
+  stopper.join();
+  EXPECT_LT(ended_at - aborted_at, std::chrono::seconds(1));
+}
+
+}  // namespace
