@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/exception.h"
+#include "base/hex.h"
 #include "base/relative_path.h"
 #include "base/utf8string.h"
 #include "nginx_config.h"
@@ -17,6 +18,7 @@
 #include "storage/file_digest.h"
 #include "storage/md5.h"
 #include "storage/varne_file_system.h"
+#include "update/block_index.h"
 #include "update/release_protocol.h"
 
 namespace fs = std::filesystem;
@@ -28,6 +30,7 @@ struct ImageFile {
   std::uint64_t size = 0;
   std::tstring md5;
   std::string package;  // relative to the site folder
+  block_index::FileBlocks blocks;
 };
 
 std::string Text(const fs::path& path) { return platform::FilesystemPathText(path); }
@@ -35,7 +38,30 @@ std::string Text(const fs::path& path) { return platform::FilesystemPathText(pat
 // Adds every file below `image`\`below` (internal forms) to `files`, listed by its path below the
 // image. Through the platform layer: libstdc++ on Windows loses its way in folders whose names and
 // file names are not ASCII.
-void ScanFolder(const std::string& image, const std::tstring& below,
+// Reads a file once for its MD5 and, when blocks is set, its block data.
+void DigestImageFile(const std::string& path, bool blocks, ImageFile& file) {
+  platform::SequentialFile in;
+  if (in.Open(path) != platform::SequentialOpen::kOpened) {
+    throw Exception("cannot read " + platform::ToNativePath(path), true);
+  }
+  std::vector<std::uint8_t> buffer(kFileDigestBlockSize);
+  block_data::BlockDataWriter writer;
+  const auto never = [] { return false; };
+  if (blocks) {
+    file.md5 = DigestOfOpenFile(
+        in, buffer, never,
+        [&writer](const std::uint8_t* bytes, std::size_t size) { writer.Update(bytes, size); });
+    file.blocks.documents = writer.Finish();
+  } else {
+    file.md5 = DigestOfOpenFile(in, buffer, never);
+  }
+  if (file.md5.empty() || !DecodeHex(file.md5, file.blocks.md5)) {
+    throw Exception("cannot read " + platform::ToNativePath(path), true);
+  }
+  file.size = static_cast<std::uint64_t>(in.Stamp().size);
+}
+
+void ScanFolder(const std::string& image, const std::tstring& below, bool blocks,
                 std::vector<ImageFile>& files) {
   const std::string folder = below.empty() ? image : image + "\\" + below;
   std::vector<platform::DirectoryItem> items;
@@ -51,16 +77,10 @@ void ScanFolder(const std::string& image, const std::tstring& below,
       throw Exception("file name cannot be listed: " + platform::ToNativePath(file.path), true);
     }
     if (item.is_directory) {
-      ScanFolder(image, file.path, files);
+      ScanFolder(image, file.path, blocks, files);
       continue;
     }
-    const std::string path = image + "\\" + file.path;
-    const std::optional<platform::FileStamp> stamp = platform::StampOf(path);
-    file.md5 = DigestOfFile(path);
-    if (!stamp || file.md5.empty()) {
-      throw Exception("cannot read " + platform::ToNativePath(path), true);
-    }
-    file.size = static_cast<std::uint64_t>(stamp->size);
+    DigestImageFile(image + "\\" + file.path, blocks, file);
     const auto package = PackagePathForQueryValue(EncodePathForQuery(file.path));
     if (!package) throw Exception("path too long for a site: " + file.path, true);
     file.package = *package;
@@ -68,9 +88,9 @@ void ScanFolder(const std::string& image, const std::tstring& below,
   }
 }
 
-std::vector<ImageFile> ScanImage(const fs::path& image) {
+std::vector<ImageFile> ScanImage(const fs::path& image, bool blocks) {
   std::vector<ImageFile> files;
-  ScanFolder(platform::ToInternalPath(Text(image)), {}, files);
+  ScanFolder(platform::ToInternalPath(Text(image)), {}, blocks, files);
   std::sort(files.begin(), files.end(),
             [](const ImageFile& a, const ImageFile& b) { return a.path < b.path; });
   return files;
@@ -135,6 +155,27 @@ std::string ListDocument(const std::vector<ImageFile>& files) {
   return std::string(utf8.GetData(), utf8.GetSize() - 1);
 }
 
+void RemoveBlockFiles(const fs::path& site_folder) {
+  for (const char* name : {kSiteBlocksName, kSiteFineName, kSiteBlocksSignatureName}) {
+    fs::remove(site_folder / name);
+  }
+}
+
+std::uint64_t WriteBlockFiles(const fs::path& site_folder, const std::string& list,
+                              const std::vector<ImageFile>& files) {
+  std::vector<block_index::FileBlocks> blocks;
+  blocks.reserve(files.size());
+  for (const ImageFile& file : files) blocks.push_back(file.blocks);
+  const block_index::BlockFiles written =
+      block_index::MakeBlockFiles({list.size(), platform::Sha256Of(list)}, blocks);
+  // The old signature vouches for the old index: gone before the index changes, so that no
+  // signature is ever served beside block data it does not match.
+  fs::remove(site_folder / kSiteBlocksSignatureName);
+  WriteSiteFile(site_folder / kSiteFineName, written.fine);
+  WriteSiteFile(site_folder / kSiteBlocksName, written.blocks);
+  return written.blocks.size() + written.fine.size();
+}
+
 }  // namespace
 
 // Replaces a site file as a whole: written beside it, then renamed over it.
@@ -154,7 +195,7 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
   const fs::path image_folder = fs::absolute(platform::ToFilesystemPath(image)).lexically_normal();
   const fs::path site_folder = fs::absolute(platform::ToFilesystemPath(site)).lexically_normal();
   if (!fs::is_directory(image_folder)) throw Exception("not a folder: " + image, true);
-  const std::vector<ImageFile> files = ScanImage(image_folder);
+  const std::vector<ImageFile> files = ScanImage(image_folder, options.blocks);
   fs::create_directories(site_folder / kSitePackagesFolder);
 
   SiteSummary summary;
@@ -180,6 +221,12 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
                 MakeNginxServerBlock(options.listen, options.list_path, folder));
   WriteSiteFile(site_folder / kSiteSettingsName,
                 "listen=" + options.listen + "\r\npath=" + options.list_path + "\r\n");
-  WriteSiteFile(site_folder / kSiteListName, ListDocument(files));
+  const std::string list = ListDocument(files);
+  if (options.blocks) {
+    summary.block_bytes = WriteBlockFiles(site_folder, list, files);
+  } else {
+    RemoveBlockFiles(site_folder);
+  }
+  WriteSiteFile(site_folder / kSiteListName, list);
   return summary;
 }
