@@ -1,6 +1,7 @@
 #include "site_builder.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -15,6 +16,7 @@
 #include "platform/file_stamp.h"
 #include "platform/path.h"
 #include "site_layout.h"
+#include "storage/block_pipeline.h"
 #include "storage/file_digest.h"
 #include "storage/md5.h"
 #include "storage/varne_file_system.h"
@@ -38,30 +40,48 @@ std::string Text(const fs::path& path) { return platform::FilesystemPathText(pat
 // Adds every file below `image`\`below` (internal forms) to `files`, listed by its path below the
 // image. Through the platform layer: libstdc++ on Windows loses its way in folders whose names and
 // file names are not ASCII.
-// Reads a file once for its MD5 and, when blocks is set, its block data.
-void DigestImageFile(const std::string& path, bool blocks, ImageFile& file) {
-  platform::SequentialFile in;
-  if (in.Open(path) != platform::SequentialOpen::kOpened) {
-    throw Exception("cannot read " + platform::ToNativePath(path), true);
-  }
-  std::vector<std::uint8_t> buffer(kFileDigestBlockSize);
-  block_data::BlockDataWriter writer;
-  const auto never = [] { return false; };
-  if (blocks) {
-    file.md5 = DigestOfOpenFile(
-        in, buffer, never,
-        [&writer](const std::uint8_t* bytes, std::size_t size) { writer.Update(bytes, size); });
-    file.blocks.documents = writer.Finish();
-  } else {
-    file.md5 = DigestOfOpenFile(in, buffer, never);
-  }
-  if (file.md5.empty() || !DecodeHex(file.md5, file.blocks.md5)) {
-    throw Exception("cannot read " + platform::ToNativePath(path), true);
-  }
-  file.size = static_cast<std::uint64_t>(in.Stamp().size);
-}
+// Reads image files once each for their MD5 and, when made with blocks, their block data. The
+// block data is made on a second thread from each block the digest read, so that a large file costs
+// the slower of the two passes rather than their sum.
+class ImageDigester {
+ public:
+  explicit ImageDigester(bool blocks) : blocks_(blocks) {}
 
-void ScanFolder(const std::string& image, const std::tstring& below, bool blocks,
+  void Digest(const std::string& path, ImageFile& file) {
+    platform::SequentialFile in;
+    if (in.Open(path) != platform::SequentialOpen::kOpened) {
+      throw Exception("cannot read " + platform::ToNativePath(path), true);
+    }
+    const auto never = [] { return false; };
+    if (blocks_) {
+      writer_ = block_data::BlockDataWriter();
+      stage_.SetThreaded(static_cast<std::uint64_t>(in.Stamp().size) >= kPipelineThreadedSize);
+      file.md5 =
+          DigestOfOpenFile(in, buffer_, never, [this](const std::uint8_t* bytes, std::size_t size) {
+            std::memcpy(stage_.Next(), bytes, size);
+            stage_.Submit(size);
+          });
+      stage_.Finish();
+      file.blocks.documents = writer_.Finish();
+    } else {
+      file.md5 = DigestOfOpenFile(in, buffer_, never);
+    }
+    if (file.md5.empty() || !DecodeHex(file.md5, file.blocks.md5)) {
+      throw Exception("cannot read " + platform::ToNativePath(path), true);
+    }
+    file.size = static_cast<std::uint64_t>(in.Stamp().size);
+  }
+
+ private:
+  static_assert(kFileDigestBlockSize <= kPipelineBlockSize);
+  bool blocks_;
+  std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(kFileDigestBlockSize);
+  block_data::BlockDataWriter writer_;
+  SideStage stage_{
+      [this](const std::uint8_t* bytes, std::size_t size) { writer_.Update(bytes, size); }};
+};
+
+void ScanFolder(const std::string& image, const std::tstring& below, ImageDigester& digester,
                 std::vector<ImageFile>& files) {
   const std::string folder = below.empty() ? image : image + "\\" + below;
   std::vector<platform::DirectoryItem> items;
@@ -77,10 +97,10 @@ void ScanFolder(const std::string& image, const std::tstring& below, bool blocks
       throw Exception("file name cannot be listed: " + platform::ToNativePath(file.path), true);
     }
     if (item.is_directory) {
-      ScanFolder(image, file.path, blocks, files);
+      ScanFolder(image, file.path, digester, files);
       continue;
     }
-    DigestImageFile(image + "\\" + file.path, blocks, file);
+    digester.Digest(image + "\\" + file.path, file);
     const auto package = PackagePathForQueryValue(EncodePathForQuery(file.path));
     if (!package) throw Exception("path too long for a site: " + file.path, true);
     file.package = *package;
@@ -90,7 +110,8 @@ void ScanFolder(const std::string& image, const std::tstring& below, bool blocks
 
 std::vector<ImageFile> ScanImage(const fs::path& image, bool blocks) {
   std::vector<ImageFile> files;
-  ScanFolder(platform::ToInternalPath(Text(image)), {}, blocks, files);
+  ImageDigester digester(blocks);
+  ScanFolder(platform::ToInternalPath(Text(image)), {}, digester, files);
   std::sort(files.begin(), files.end(),
             [](const ImageFile& a, const ImageFile& b) { return a.path < b.path; });
   return files;
