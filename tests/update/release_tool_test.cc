@@ -114,7 +114,7 @@ TEST_F(ReleaseToolTest, BlockDataMatchesTheListAndLeavesTheRestOfTheSiteAsItWas)
   EXPECT_FALSE(std::filesystem::exists(plain.GetPath() / "filelist.fine"));
 
   // A rebuild after changes writes what a build from scratch writes.
-  Image("a.txt", std::string(70000, 'z') + "changed");
+  Image("a.txt", std::string(5 << 20, 'z') + "large enough for a second thread");
   Image("c.txt", "gamma");
   std::filesystem::remove(image_.GetPath() / "data/日本.txt");
   Build();
