@@ -4,6 +4,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include "storage/md5.h"
 #include "storage/varne_file_system.h"
 #include "update/block_index.h"
+#include "update/file_list.h"
 #include "update/release_protocol.h"
 
 namespace fs = std::filesystem;
@@ -40,20 +43,107 @@ std::string Text(const fs::path& path) { return platform::FilesystemPathText(pat
 // Adds every file below `image`\`below` (internal forms) to `files`, listed by its path below the
 // image. Through the platform layer: libstdc++ on Windows loses its way in folders whose names and
 // file names are not ASCII.
+// The block documents of the site's previous build, by listed path, when its block data is bound
+// to its list; each is checked against the index before it is offered again.
+class PreviousBlocks {
+ public:
+  explicit PreviousBlocks(const fs::path& site) {
+    const auto read = [&site](const char* name) {
+      return platform::ReadWholeFile(platform::ToInternalPath(Text(site / name)));
+    };
+    const auto list = read(kSiteListName);
+    const auto blocks = read(kSiteBlocksName);
+    const auto fine = read(kSiteFineName);
+    if (!list || !blocks || !fine || list->empty()) return;
+    try {
+      Load(*list, *blocks, *fine);
+    } catch (const Exception&) {
+      documents_.clear();  // a damaged or foreign site: every file's data is made anew
+    }
+  }
+
+  // The documents of a file of this path and size built before, and the MD5 they were made from.
+  const block_index::FileBlocks* Find(const std::tstring& path, std::uint64_t size) const {
+    const auto found = documents_.find(path);
+    return found != documents_.end() && found->second.size == size ? &found->second.blocks
+                                                                   : nullptr;
+  }
+
+ private:
+  void Load(const std::string& list_document, const std::string& blocks, const std::string& fine) {
+    const block_index::Index index = block_index::ParseIndex(blocks);
+    utf8string text;
+    text.SetUtf8Data(list_document.data(), list_document.size());
+    FileList list;
+    ParseFileList(text.GetString(), list);
+    if (index.list.size != list_document.size() ||
+        index.list.sha256 != platform::Sha256Of(list_document) ||
+        index.entries.size() != list.size()) {
+      return;
+    }
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const block_index::Entry& entry = index.entries[i];
+      if (entry.coarse_offset + entry.coarse_size > blocks.size() ||
+          entry.fine_offset + entry.fine_size > fine.size()) {
+        return;
+      }
+      Built built{{{blocks.substr(entry.coarse_offset, entry.coarse_size),
+                    fine.substr(entry.fine_offset, entry.fine_size)},
+                   entry.md5},
+                  0};
+      const block_data::BlockData data = block_data::ParseBlockData(built.blocks.documents.coarse);
+      if (platform::Sha256Of(built.blocks.documents.coarse) == entry.coarse_sha256 &&
+          entry.fine_size == data.FineRecordsLength(0, data.BlockCount())) {
+        built.size = data.file_size;
+        documents_.emplace(list[i].path, std::move(built));
+      }
+    }
+  }
+
+  struct Built {
+    block_index::FileBlocks blocks;
+    std::uint64_t size;
+  };
+  std::map<std::tstring, Built> documents_;
+};
+
 // Reads image files once each for their MD5 and, when made with blocks, their block data. The
 // block data is made on a second thread from each block the digest read, so that a large file costs
 // the slower of the two passes rather than their sum.
 class ImageDigester {
  public:
-  explicit ImageDigester(bool blocks) : blocks_(blocks) {}
+  // previous: the block data of the last build, reused for files it was made from, or null when
+  // the build makes no block data.
+  explicit ImageDigester(const PreviousBlocks* previous) : previous_(previous) {}
 
+  // A file whose documents the last build made for a file of its path and size is digested alone;
+  // when its MD5 shows it unchanged, those documents are its own, and otherwise it is read again
+  // for its block data, which only a change that keeps the size costs.
   void Digest(const std::string& path, ImageFile& file) {
     platform::SequentialFile in;
     if (in.Open(path) != platform::SequentialOpen::kOpened) {
       throw Exception("cannot read " + platform::ToNativePath(path), true);
     }
+    const block_index::FileBlocks* before =
+        previous_ != nullptr
+            ? previous_->Find(file.path, static_cast<std::uint64_t>(in.Stamp().size))
+            : nullptr;
+    Read(path, in, before == nullptr && previous_ != nullptr, file);
+    if (before != nullptr && before->md5 == file.blocks.md5) {
+      file.blocks.documents = before->documents;
+    } else if (before != nullptr) {
+      platform::SequentialFile again;
+      if (again.Open(path) != platform::SequentialOpen::kOpened) {
+        throw Exception("cannot read " + platform::ToNativePath(path), true);
+      }
+      Read(path, again, true, file);
+    }
+  }
+
+ private:
+  void Read(const std::string& path, platform::SequentialFile& in, bool blocks, ImageFile& file) {
     const auto never = [] { return false; };
-    if (blocks_) {
+    if (blocks) {
       writer_ = block_data::BlockDataWriter();
       stage_.SetThreaded(static_cast<std::uint64_t>(in.Stamp().size) >= kPipelineThreadedSize);
       file.md5 =
@@ -74,7 +164,7 @@ class ImageDigester {
 
  private:
   static_assert(kFileDigestBlockSize <= kPipelineBlockSize);
-  bool blocks_;
+  const PreviousBlocks* previous_;
   std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(kFileDigestBlockSize);
   block_data::BlockDataWriter writer_;
   SideStage stage_{
@@ -108,9 +198,9 @@ void ScanFolder(const std::string& image, const std::tstring& below, ImageDigest
   }
 }
 
-std::vector<ImageFile> ScanImage(const fs::path& image, bool blocks) {
+std::vector<ImageFile> ScanImage(const fs::path& image, const PreviousBlocks* previous) {
   std::vector<ImageFile> files;
-  ImageDigester digester(blocks);
+  ImageDigester digester(previous);
   ScanFolder(platform::ToInternalPath(Text(image)), {}, digester, files);
   std::sort(files.begin(), files.end(),
             [](const ImageFile& a, const ImageFile& b) { return a.path < b.path; });
@@ -216,7 +306,9 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
   const fs::path image_folder = fs::absolute(platform::ToFilesystemPath(image)).lexically_normal();
   const fs::path site_folder = fs::absolute(platform::ToFilesystemPath(site)).lexically_normal();
   if (!fs::is_directory(image_folder)) throw Exception("not a folder: " + image, true);
-  const std::vector<ImageFile> files = ScanImage(image_folder, options.blocks);
+  const std::optional<PreviousBlocks> previous =
+      options.blocks ? std::make_optional<PreviousBlocks>(site_folder) : std::nullopt;
+  const std::vector<ImageFile> files = ScanImage(image_folder, previous ? &*previous : nullptr);
   fs::create_directories(site_folder / kSitePackagesFolder);
 
   SiteSummary summary;
