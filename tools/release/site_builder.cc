@@ -40,9 +40,6 @@ struct ImageFile {
 
 std::string Text(const fs::path& path) { return platform::FilesystemPathText(path); }
 
-// Adds every file below `image`\`below` (internal forms) to `files`, listed by its path below the
-// image. Through the platform layer: libstdc++ on Windows loses its way in folders whose names and
-// file names are not ASCII.
 // The block documents of the site's previous build, by listed path, when its block data is bound
 // to its list; each is checked against the index before it is offered again.
 class PreviousBlocks {
@@ -120,28 +117,25 @@ class ImageDigester {
   // when its MD5 shows it unchanged, those documents are its own, and otherwise it is read again
   // for its block data, which only a change that keeps the size costs.
   void Digest(const std::string& path, ImageFile& file) {
-    platform::SequentialFile in;
-    if (in.Open(path) != platform::SequentialOpen::kOpened) {
-      throw Exception("cannot read " + platform::ToNativePath(path), true);
-    }
+    const std::optional<platform::FileStamp> stamp = platform::StampOf(path);
     const block_index::FileBlocks* before =
-        previous_ != nullptr
-            ? previous_->Find(file.path, static_cast<std::uint64_t>(in.Stamp().size))
+        previous_ != nullptr && stamp
+            ? previous_->Find(file.path, static_cast<std::uint64_t>(stamp->size))
             : nullptr;
-    Read(path, in, before == nullptr && previous_ != nullptr, file);
+    Read(path, before == nullptr && previous_ != nullptr, file);
     if (before != nullptr && before->md5 == file.blocks.md5) {
       file.blocks.documents = before->documents;
     } else if (before != nullptr) {
-      platform::SequentialFile again;
-      if (again.Open(path) != platform::SequentialOpen::kOpened) {
-        throw Exception("cannot read " + platform::ToNativePath(path), true);
-      }
-      Read(path, again, true, file);
+      Read(path, true, file);
     }
   }
 
  private:
-  void Read(const std::string& path, platform::SequentialFile& in, bool blocks, ImageFile& file) {
+  void Read(const std::string& path, bool blocks, ImageFile& file) {
+    platform::SequentialFile in;
+    if (in.Open(path) != platform::SequentialOpen::kOpened) {
+      throw Exception("cannot read " + platform::ToNativePath(path), true);
+    }
     const auto never = [] { return false; };
     if (blocks) {
       writer_ = block_data::BlockDataWriter();
@@ -162,7 +156,6 @@ class ImageDigester {
     file.size = static_cast<std::uint64_t>(in.Stamp().size);
   }
 
- private:
   static_assert(kFileDigestBlockSize <= kPipelineBlockSize);
   const PreviousBlocks* previous_;
   std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(kFileDigestBlockSize);
@@ -171,6 +164,9 @@ class ImageDigester {
       [this](const std::uint8_t* bytes, std::size_t size) { writer_.Update(bytes, size); }};
 };
 
+// Adds every file below `image`\`below` (internal forms) to `files`, listed by its path below the
+// image. Through the platform layer: libstdc++ on Windows loses its way in folders whose names and
+// file names are not ASCII.
 void ScanFolder(const std::string& image, const std::tstring& below, ImageDigester& digester,
                 std::vector<ImageFile>& files) {
   const std::string folder = below.empty() ? image : image + "\\" + below;
