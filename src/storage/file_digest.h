@@ -15,11 +15,17 @@
 // Read-ahead keeps up with blocks of this size, and a stop waits for no more than one of them.
 constexpr std::size_t kFileDigestBlockSize = 256 << 10;
 
+// Takes no notice of the bytes a digest reads.
+struct IgnoreBytes {
+  void operator()(const std::uint8_t*, std::size_t) const {}
+};
+
 // The MD5 text of an open file, read from where it stands to its end in blocks of block.size()
-// bytes. Empty when a read fails, or when stopped() gives true; it is asked before each block.
-template <typename Stopped>
+// bytes, each also handed to seen(bytes, size) so that one pass can feed another digest. Empty when
+// a read fails, or when stopped() gives true; it is asked before each block.
+template <typename Stopped, typename Seen = IgnoreBytes>
 std::string DigestOfOpenFile(platform::SequentialFile& file, std::span<std::uint8_t> block,
-                             Stopped stopped) {
+                             Stopped stopped, Seen seen = {}) {
   MD5Context context;
   for (;;) {
     if (stopped()) return {};
@@ -27,6 +33,7 @@ std::string DigestOfOpenFile(platform::SequentialFile& file, std::span<std::uint
     if (read < 0) return {};
     if (read == 0) return MD5Context::ToText(context.Final());
     context.Update(block.data(), static_cast<std::size_t>(read));
+    seen(block.data(), static_cast<std::size_t>(read));
   }
 }
 

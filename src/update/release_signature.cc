@@ -77,7 +77,7 @@ std::string SignedPart(const ReleaseSignature& release) {
   std::string text = std::string(kMagic) + "\n";
   text += "serial " + std::to_string(release.serial) + "\n";
   text += "expires " + UtcText(release.expires) + "\n";
-  text += "list " + std::to_string(release.list_size) + " " + EncodeHex(release.list_sha256) + "\n";
+  text += SizeAndDigestLine("list", {release.list_size, release.list_sha256});
   for (const auto& file : release.files) text += "file " + EncodeHex(file) + "\n";
   return text;
 }
@@ -87,11 +87,9 @@ ReleaseSignature ParseSignedPart(const std::vector<std::string_view>& lines) {
   ReleaseSignature release;
   release.serial = NumberOf<std::uint64_t>(ValueOf(lines[1], "serial"));
   release.expires = TimeOf(ValueOf(lines[2], "expires"));
-  const std::string_view list = ValueOf(lines[3], "list");
-  const std::size_t blank = list.find(' ');
-  if (blank == std::string_view::npos) Refuse("signature document is malformed.");
-  release.list_size = NumberOf<std::uint64_t>(list.substr(0, blank));
-  release.list_sha256 = DigestOf(list.substr(blank + 1));
+  const ListDigest list = SizeAndDigestOf(lines[3], "list");
+  release.list_size = list.size;
+  release.list_sha256 = list.sha256;
   for (std::size_t i = 4; i < lines.size(); ++i) {
     release.files.push_back(DigestOf(ValueOf(lines[i], "file")));
   }
@@ -114,9 +112,7 @@ std::string UtcText(std::int64_t seconds) {
   return text;
 }
 
-std::string SignRelease(const ReleaseSignature& release,
-                        const std::vector<std::string>& private_pems) {
-  const std::string text = SignedPart(release);
+std::string SignDocument(const std::string& text, const std::vector<std::string>& private_pems) {
   std::string signatures;
   for (const std::string& pem : private_pems) {
     const std::vector<std::uint8_t> signature = platform::SignP256(pem, text);
@@ -126,10 +122,16 @@ std::string SignRelease(const ReleaseSignature& release,
   return text + signatures;
 }
 
-ReleaseSignature VerifyRelease(std::string_view document, const std::tstring& public_key) {
+std::string SignRelease(const ReleaseSignature& release,
+                        const std::vector<std::string>& private_pems) {
+  return SignDocument(SignedPart(release), private_pems);
+}
+
+std::vector<std::string_view> VerifiedLines(std::string_view document,
+                                            const std::tstring& public_key, std::size_t max_size) {
   const auto key = DecodeBase64(public_key);
   if (!key || key->size() != platform::kP256PublicKeySize) Refuse("public key is not valid.");
-  if (document.size() > kMaxSignatureSize) Refuse("signature document is too large.");
+  if (document.size() > max_size) Refuse("signature document is too large.");
   std::vector<std::string_view> lines = Lines(document);
   std::vector<std::string_view> signatures;
   std::size_t signed_size = document.size();
@@ -143,7 +145,23 @@ ReleaseSignature VerifyRelease(std::string_view document, const std::tstring& pu
     return signature && platform::VerifyP256(*key, signed_part, *signature);
   });
   if (!verified) Refuse("signature does not verify.");
-  return ParseSignedPart(lines);
+  return lines;
+}
+
+ListDigest SizeAndDigestOf(std::string_view line, std::string_view key) {
+  const std::string_view value = ValueOf(line, key);
+  const std::size_t blank = value.find(' ');
+  if (blank == std::string_view::npos) Refuse("signature document is malformed.");
+  return {NumberOf<std::uint64_t>(value.substr(0, blank)), DigestOf(value.substr(blank + 1))};
+}
+
+std::string SizeAndDigestLine(std::string_view key, const ListDigest& digest) {
+  return std::string(key) + " " + std::to_string(digest.size) + " " + EncodeHex(digest.sha256) +
+         "\n";
+}
+
+ReleaseSignature VerifyRelease(std::string_view document, const std::tstring& public_key) {
+  return ParseSignedPart(VerifiedLines(document, public_key, kMaxSignatureSize));
 }
 
 void CheckRelease(const ReleaseSignature& release, const ListDigest& list, std::size_t list_entries,

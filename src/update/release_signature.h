@@ -30,6 +30,26 @@ struct ReleaseSignature {
   std::vector<platform::Sha256Digest> files;
 };
 
+// What arrived as a list document: what a signed release vouches for.
+struct ListDigest {
+  std::uint64_t size = 0;
+  platform::Sha256Digest sha256{};
+};
+
+// What every signed document of a release shares: lines of "<key> <value>", then one
+// "signature <base64>" line per key over every byte before the first of them.
+
+// The text followed by a signature line for each private key. Throws Exception when a key cannot
+// sign.
+std::string SignDocument(const std::string& text, const std::vector<std::string>& private_pems);
+// The lines before the signatures of a document of at most max_size bytes, once one of its
+// signatures verifies with the base64 public key. Throws DownloadManagerException otherwise.
+std::vector<std::string_view> VerifiedLines(std::string_view document,
+                                            const std::tstring& public_key, std::size_t max_size);
+// A "<key> <size> <sha256 hex>" line, and its reading (throws DownloadManagerException).
+std::string SizeAndDigestLine(std::string_view key, const ListDigest& digest);
+ListDigest SizeAndDigestOf(std::string_view line, std::string_view key);
+
 // The document's name beside the list, and its URL beside the list's.
 extern const char kSignatureSuffix[];
 // The largest signature document read; each list entry takes 71 bytes of it.
@@ -42,12 +62,6 @@ std::string SignRelease(const ReleaseSignature& release,
 // Reads a document and checks that one of its signatures is made with the base64 public key. Throws
 // DownloadManagerException with a text that says what was refused.
 ReleaseSignature VerifyRelease(std::string_view document, const std::tstring& public_key);
-
-// What arrived as a list document: what a signed release vouches for.
-struct ListDigest {
-  std::uint64_t size = 0;
-  platform::Sha256Digest sha256{};
-};
 
 // Checks a verified release against the list document that came with it and the install's state.
 // Throws DownloadManagerException ("release expired.", "older release than installed.", ...).

@@ -3,6 +3,7 @@
 #include "net/testing/scripted_server.h"
 #include "support/engine_harness.h"
 #include "support/local_servers.h"
+#include "update/block_index.h"
 
 namespace test_support {
 namespace {
@@ -23,9 +24,11 @@ class ReleaseToolTest : public testing::Test {
     return RunIn(image_.GetPath(), Program("varne-release") + " " + arguments);
   }
 
-  std::string Build(const std::string& options = "") const {
+  std::string Build(const std::string& options = "") const { return BuildInto(site_, options); }
+
+  std::string BuildInto(const TempFolder& site, const std::string& options = "") const {
     const ProcessResult result =
-        RunTool("build '" + image_.GetPath().string() + "' '" + site_.GetPath().string() +
+        RunTool("build '" + image_.GetPath().string() + "' '" + site.GetPath().string() +
                 "' --listen 127.0.0.1:" + std::to_string(port_) + " --path /game/list " + options);
     EXPECT_EQ(result.status, 0) << result.err;
     return result.out.substr(0, result.out.find('\n'));
@@ -65,6 +68,76 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
   EXPECT_EQ(ReadFile(site_.GetPath() / "filelist"), list);
 }
 
+// The files a site had before block data, which a build without it must write alike: the list
+// byte for byte, and the same packages (each write scrambles a package anew, so by name).
+Snapshot LegacyFiles(const std::filesystem::path& site) {
+  Snapshot files = Take(site);
+  for (const char* name : {"filelist.blocks", "filelist.fine", "filelist.blocks.sig"}) {
+    files.erase(name);
+  }
+  files.erase("nginx-site.conf");  // names the site's own folder
+  for (auto& [name, bytes] : files) {
+    if (name.starts_with("packages/")) bytes.clear();
+  }
+  return files;
+}
+
+// Checks that a site's block data is bound to its list and describes each listed file of `image`.
+void ExpectBlockDataMatches(const std::filesystem::path& site, const std::filesystem::path& image) {
+  const std::string list = ReadFile(site / "filelist");
+  const std::string blocks = ReadFile(site / "filelist.blocks");
+  const std::string fine = ReadFile(site / "filelist.fine");
+  const block_index::Index index = block_index::ParseIndex(blocks);
+  EXPECT_EQ(index.list.size, list.size());
+  EXPECT_EQ(index.list.sha256, platform::Sha256Of(list));
+  const std::string names[] = {"a.txt", "c.txt", "data/sub/b.bin", "data/日本.txt"};  // list order
+  std::size_t entry = 0;
+  for (const std::string& name : names) {
+    if (!std::filesystem::exists(image / name)) continue;
+    ASSERT_LT(entry, index.entries.size());
+    const block_index::Entry& blocks_of = index.entries[entry++];
+    const std::string bytes = ReadFile(image / name);
+    EXPECT_EQ(MD5Context::ToText(blocks_of.md5), Md5Of(bytes)) << name;
+    const std::string coarse = blocks.substr(blocks_of.coarse_offset, blocks_of.coarse_size);
+    EXPECT_EQ(platform::Sha256Of(coarse), blocks_of.coarse_sha256) << name;
+    EXPECT_EQ(block_data::ParseBlockData(coarse).file_size, bytes.size()) << name;
+    block_data::BlockDataWriter writer;
+    writer.Update(bytes.data(), bytes.size());
+    EXPECT_EQ(fine.substr(blocks_of.fine_offset, blocks_of.fine_size), writer.Finish().fine);
+  }
+  EXPECT_EQ(entry, index.entries.size());
+}
+
+TEST_F(ReleaseToolTest, BlockDataMatchesTheListAndLeavesTheRestOfTheSiteAsItWas) {
+  Build();
+  ExpectBlockDataMatches(site_.GetPath(), image_.GetPath());
+  TempFolder plain("varne-plain");
+  BuildInto(plain, "--no-blocks");
+  EXPECT_EQ(LegacyFiles(plain.GetPath()), LegacyFiles(site_.GetPath()));
+  EXPECT_FALSE(std::filesystem::exists(plain.GetPath() / "filelist.blocks"));
+  EXPECT_FALSE(std::filesystem::exists(plain.GetPath() / "filelist.fine"));
+
+  // A rebuild writes what a build from scratch writes: for a file unchanged (a.txt), one changed
+  // at the same size (b.bin), one gone and one new, large enough for a second thread.
+  Image("data/sub/b.bin", std::string(4999, 'b') + "B");
+  Image("c.txt", std::string(5 << 20, 'z'));
+  std::filesystem::remove(image_.GetPath() / "data/日本.txt");
+  Build();
+  TempFolder fresh("varne-fresh");
+  BuildInto(fresh);
+  EXPECT_EQ(ReadFile(site_.GetPath() / "filelist.blocks"),
+            ReadFile(fresh.GetPath() / "filelist.blocks"));
+  EXPECT_EQ(ReadFile(site_.GetPath() / "filelist.fine"),
+            ReadFile(fresh.GetPath() / "filelist.fine"));
+  ExpectBlockDataMatches(site_.GetPath(), image_.GetPath());
+
+  // Without block data, a rebuild leaves none behind.
+  Build("--no-blocks");
+  EXPECT_EQ(LegacyFiles(site_.GetPath()), LegacyFiles(fresh.GetPath()));
+  EXPECT_FALSE(std::filesystem::exists(site_.GetPath() / "filelist.blocks"));
+  EXPECT_FALSE(std::filesystem::exists(site_.GetPath() / "filelist.fine"));
+}
+
 TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
   // Signed, so that both servers must also hand out the signature beside the list; the key that
   // the check uses comes second, as the new key of a rotation does.
@@ -75,6 +148,12 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
   public_key.pop_back();
   RunTool("keygen '" + old_key + "'");
   Build("--sign '" + old_key + "' --sign '" + key_file + "'");
+  const std::string blocks = ReadFile(site_.GetPath() / "filelist.blocks");
+  const std::string list = ReadFile(site_.GetPath() / "filelist");
+  const block_index::Signed vouched =
+      block_index::VerifyBlocks(ReadFile(site_.GetPath() / "filelist.blocks.sig"), public_key);
+  EXPECT_EQ(vouched.list.sha256, platform::Sha256Of(list));
+  EXPECT_EQ(vouched.index.sha256, platform::Sha256Of(block_index::IndexBytes(blocks)));
   const std::string a_txt = "%25%36%31%25%32%45%25%37%34%25%37%38%25%37%34";  // encoded twice
   const std::string hostile[] = {
       "?file=%25%32%45%25%32%45%25%35%43%25%36%31&orgsize=1",  // ..\a
@@ -115,6 +194,13 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
     ASSERT_EQ(fetch("?file=" + a_txt + "&orgsize=5", "got"), 0) << server;
     EXPECT_EQ(ReadFile(out.GetPath() / "got"),
               ReadFile(site_.GetPath() / "packages" / (a_txt + ".vpk")));
+    if (nginx) {
+      for (const char* suffix : {".blocks", ".fine", ".blocks.sig"}) {
+        ASSERT_EQ(fetch(suffix, "got"), 0) << suffix;
+        EXPECT_EQ(ReadFile(out.GetPath() / "got"),
+                  ReadFile(site_.GetPath() / ("filelist" + std::string(suffix))));
+      }
+    }
     for (const std::string& query : hostile) {
       EXPECT_EQ(fetch(query, "refused"), 1) << server << query;
       EXPECT_FALSE(std::filesystem::exists(out.GetPath() / "refused")) << server << query;

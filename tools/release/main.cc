@@ -36,10 +36,11 @@ const char kUsage[] =
     "      writes a new signing key (owner-only) and prints its public key, the value of\n"
     "      serverside_publickey in dlgconfig.conf\n"
     "  build <image-folder> <site-folder> [--listen <host:port>] [--path <url-path>]\n"
-    "        [--sign <private-key-file>... [--expires <days>]]\n"
-    "      the list, one package per file and an nginx server block (nginx-site.conf);\n"
-    "      with --sign also filelist.sig, valid for --expires days (30); --sign twice while\n"
-    "      a key is rotated\n"
+    "        [--sign <private-key-file>... [--expires <days>]] [--no-blocks]\n"
+    "      the list, one package per file, the files' block data (filelist.blocks and\n"
+    "      filelist.fine, none with --no-blocks) and an nginx server block (nginx-site.conf);\n"
+    "      with --sign also filelist.sig and filelist.blocks.sig, valid for --expires days\n"
+    "      (30); --sign twice while a key is rotated\n"
     "      defaults: --listen 127.0.0.1:8080 --path /filelist\n"
     "  serve <site-folder> [--listen <host:port>]\n"
     "      answers the site's URLs over HTTP until stopped (port 0: any free port)\n"
@@ -62,6 +63,7 @@ struct Arguments {
   std::vector<std::string> sign;
   std::string expires;
   std::string public_key;
+  bool no_blocks = false;
   bool help = false;
 };
 
@@ -78,6 +80,8 @@ bool Parse(int argc, char** argv, Arguments& out) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       out.help = true;
+    } else if (arg == "--no-blocks") {
+      out.no_blocks = true;
     } else if (arg == "--sign" && i + 1 < argc) {
       out.sign.push_back(argv[++i]);
     } else if (i + 1 < argc && Option(arg, out) != nullptr) {
@@ -111,6 +115,7 @@ int Build(const Arguments& args) {
   SiteOptions options;
   if (!args.listen.empty()) options.listen = args.listen;
   if (!args.path.empty()) options.list_path = args.path;
+  options.blocks = !args.no_blocks;
   if (options.list_path.empty() || options.list_path[0] != '/')
     return Usage("--path must start with /");
   const int days = args.expires.empty() ? 30 : std::atoi(args.expires.c_str());
@@ -121,11 +126,14 @@ int Build(const Arguments& args) {
   std::printf("%d files, %llu bytes: %d packages written, %d kept, %d removed\n", summary.files,
               static_cast<unsigned long long>(summary.bytes), summary.packages_written,
               summary.packages_kept, summary.packages_removed);
-  const std::filesystem::path signature =
-      platform::ToFilesystemPath(args.positional[1]) / kSiteSignatureName;
+  if (options.blocks) {
+    std::printf("block data: %llu bytes\n", static_cast<unsigned long long>(summary.block_bytes));
+  }
+  const std::filesystem::path site = platform::ToFilesystemPath(args.positional[1]);
   if (args.sign.empty()) {
-    // A signature of an earlier build would no longer match the list.
-    std::filesystem::remove(signature);
+    // Signatures of an earlier build would no longer match the list.
+    std::filesystem::remove(site / kSiteSignatureName);
+    std::filesystem::remove(site / kSiteBlocksSignatureName);
   } else {
     const std::uint64_t serial =
         SignSite(args.positional[0], args.positional[1], args.sign, days, std::time(nullptr));

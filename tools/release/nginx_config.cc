@@ -37,6 +37,15 @@ std::string RewriteFor(int folders) {
   return rule;
 }
 
+// A file beside the list, at the list's path followed by what the file's name adds to the list's
+// ("filelist.sig" at "<list path>.sig"). Static, so nginx answers range requests for it.
+std::string StaticLocation(const std::string& list_path, const std::string& site, const char* name,
+                           const char* type) {
+  const std::string suffix = std::string(name).substr(sizeof kSiteListName - 1);
+  return "  location = " + list_path + suffix + " {\n    default_type " + type + ";\n    alias " +
+         Quoted(site + "/" + name) + ";\n  }\n\n";
+}
+
 }  // namespace
 
 std::string MakeNginxServerBlock(const std::string& listen, const std::string& list_path,
@@ -57,16 +66,11 @@ std::string MakeNginxServerBlock(const std::string& listen, const std::string& l
   for (int folders = 1; folders <= kMaxFolders; ++folders) block += RewriteFor(folders);
   block +=
       "    if ($args) {\n      return 404;\n    }\n"
-      "  }\n\n"
-      "  location = " +
-      list_path +
-      ".sig {\n"
-      "    default_type text/plain;\n"
-      "    alias " +
-      Quoted(site + "/" + kSiteSignatureName) +
-      ";\n"
-      "  }\n\n"
-      "  location " +
+      "  }\n\n" +
+      StaticLocation(list_path, site, kSiteSignatureName, "text/plain") +
+      StaticLocation(list_path, site, kSiteBlocksName, "application/octet-stream") +
+      StaticLocation(list_path, site, kSiteFineName, "application/octet-stream") +
+      StaticLocation(list_path, site, kSiteBlocksSignatureName, "text/plain") + "  location " +
       std::string(kPackagesLocation) +
       " {\n"
       "    internal;\n"

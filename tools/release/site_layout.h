@@ -1,5 +1,6 @@
 // Where a release site keeps things. A site folder holds the list document ("filelist"), the site's
-// settings ("varne-site.conf") and one package per listed file below "packages/".
+// settings ("varne-site.conf"), one package per listed file below "packages/" and, unless built
+// without, the files' block data ("filelist.blocks", "filelist.fine").
 //
 // A package is stored under the file's path exactly as the updater puts it in its query: the UTF-8
 // bytes percent-encoded twice, in upper-case hexadecimal. A web server can then map the raw query
@@ -17,6 +18,10 @@
 inline constexpr char kSiteListName[] = "filelist";
 // The release's signature; served at the list's path with ".sig" appended.
 inline constexpr char kSiteSignatureName[] = "filelist.sig";
+// Block data beside the list, each served at the list's path with the suffix after "filelist".
+inline constexpr char kSiteBlocksName[] = "filelist.blocks";
+inline constexpr char kSiteFineName[] = "filelist.fine";
+inline constexpr char kSiteBlocksSignatureName[] = "filelist.blocks.sig";
 inline constexpr char kSiteSettingsName[] = "varne-site.conf";
 inline constexpr char kSitePackagesFolder[] = "packages";
 inline constexpr char kSiteNginxName[] = "nginx-site.conf";

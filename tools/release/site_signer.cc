@@ -13,6 +13,7 @@
 #include "platform/path.h"
 #include "site_builder.h"
 #include "site_layout.h"
+#include "update/block_index.h"
 #include "update/file_list.h"
 #include "update/release_signature.h"
 
@@ -52,6 +53,21 @@ std::uint64_t PreviousSerial(const fs::path& signature) {
   std::string magic, key;
   std::uint64_t serial = 0;
   return std::getline(in, magic) && in >> key >> serial && key == "serial" ? serial : 0;
+}
+
+// Signs the site's block data when it has some bound to this list; a site built without block
+// data, or whose block data belongs to another list, gets no block signature.
+void SignBlocks(const fs::path& site_folder, const ListDigest& list,
+                const std::vector<std::string>& keys) {
+  const fs::path blocks = site_folder / kSiteBlocksName;
+  if (!fs::exists(blocks)) return;
+  const std::string bytes = ReadWhole(blocks);
+  const block_index::Index index = block_index::ParseIndex(bytes);
+  if (index.list.size != list.size || index.list.sha256 != list.sha256) return;
+  const std::string_view index_bytes = block_index::IndexBytes(bytes);
+  WriteSiteFile(
+      site_folder / kSiteBlocksSignatureName,
+      block_index::SignBlocks({list, {index_bytes.size(), platform::Sha256Of(index_bytes)}}, keys));
 }
 
 }  // namespace
@@ -95,6 +111,7 @@ std::uint64_t SignSite(const std::string& image, const std::string& site,
         Sha256OfFile(platform::ToFilesystemPath(image) /
                      platform::ToFilesystemPath(platform::ToNativePath(entry.path))));
   }
+  SignBlocks(site_folder, {release.list_size, release.list_sha256}, keys);
   WriteSiteFile(site_folder / kSiteSignatureName, SignRelease(release, keys));
   return release.serial;
 }

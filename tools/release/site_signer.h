@@ -1,5 +1,6 @@
 // Signs a built site: "filelist.sig" beside the list vouches for the exact list document and for
-// the SHA-256 of every listed file of the image, under a serial that grows with every signed build.
+// the SHA-256 of every listed file of the image, under a serial that grows with every signed build;
+// "filelist.blocks.sig" vouches for the block data's index, bound to the same list.
 #pragma once
 
 #include <cstdint>
