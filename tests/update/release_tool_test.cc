@@ -194,12 +194,10 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
     ASSERT_EQ(fetch("?file=" + a_txt + "&orgsize=5", "got"), 0) << server;
     EXPECT_EQ(ReadFile(out.GetPath() / "got"),
               ReadFile(site_.GetPath() / "packages" / (a_txt + ".vpk")));
-    if (nginx) {
-      for (const char* suffix : {".blocks", ".fine", ".blocks.sig"}) {
-        ASSERT_EQ(fetch(suffix, "got"), 0) << suffix;
-        EXPECT_EQ(ReadFile(out.GetPath() / "got"),
-                  ReadFile(site_.GetPath() / ("filelist" + std::string(suffix))));
-      }
+    for (const char* suffix : {".blocks", ".fine", ".blocks.sig"}) {
+      ASSERT_EQ(fetch(suffix, "got"), 0) << server << suffix;
+      EXPECT_EQ(ReadFile(out.GetPath() / "got"),
+                ReadFile(site_.GetPath() / ("filelist" + std::string(suffix))));
     }
     for (const std::string& query : hostile) {
       EXPECT_EQ(fetch(query, "refused"), 1) << server << query;

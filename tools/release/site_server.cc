@@ -37,6 +37,9 @@ struct BesideList {
 };
 constexpr BesideList kBesideList[] = {
     {".sig", kSiteSignatureName},
+    {".blocks", kSiteBlocksName},
+    {".fine", kSiteFineName},
+    {".blocks.sig", kSiteBlocksSignatureName},
 };
 
 bool SendAll(platform::Socket& connection, const char* bytes, size_t size) {
