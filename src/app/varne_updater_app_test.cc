@@ -15,6 +15,7 @@
 #include "app/swap_cleanup.h"
 #include "base/exception.h"
 #include "config/config_base.h"
+#include "demo_skin.h"
 #include "storage/i_file_manager.h"
 #include "storage/testing/storage_test_util.h"
 #include "storage/testing/test_folder.h"
@@ -35,8 +36,8 @@ using Lines = std::vector<std::string>;
 class Install {
  public:
   explicit Install(const char* run_file) {
-    const std::string config = test_support::Utf16LeWithBom(
-        "runfilename=" + std::string(run_file ? run_file : "") + "\r\n");
+    const std::string config =
+        demo::Utf16LeFromAscii("runfilename=" + std::string(run_file ? run_file : "") + "\r\n");
     folder_.Write("RV7.vpk",
                   TestPackage({{run_file ? kDialogConfigName : "other.txt", config}}).Bytes());
   }

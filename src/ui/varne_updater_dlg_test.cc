@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "base/exception.h"
+#include "demo_skin.h"
 #include "platform/path.h"
 #include "res/strings.h"
 #include "storage/testing/storage_test_util.h"
@@ -57,9 +58,8 @@ class UpdaterDialogTest : public testing::Test {
   // Installs the game's package with the settings, a 1 x 1 skin and, when asked, a swap program;
   // and reads it as start-up does.
   void InstallPackage(const std::string& settings, bool swap_program = false) {
-    std::vector<TestPackage::Entry> entries{
-        {kDialogConfigName, test_support::Utf16LeWithBom(settings)},
-        {"skin.bmp", bmp::Bmp24(1, 1, {0})}};
+    std::vector<TestPackage::Entry> entries{{kDialogConfigName, demo::Utf16LeFromAscii(settings)},
+                                            {"skin.bmp", bmp::Bmp24(1, 1, {0})}};
     if (swap_program) entries.push_back({"rv7swap_ansi.exe", "swap program"});
     Write("RV7.VPK", TestPackage(entries).Bytes());
     files_->ClearFileList();
