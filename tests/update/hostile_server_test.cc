@@ -199,14 +199,8 @@ TEST(HostileServerTest, ServeKeepsServingAtItsThreadLimit) {
   // closed connections still queued (each may be refused until then).
   connections.clear();
   HttpClient client;
-  const auto served = [&] {
-    try {
-      client.Request("http://127.0.0.1:" + std::to_string(port) + "/filelist");
-      return true;
-    } catch (const Exception&) {
-      return false;
-    }
-  };
+  const std::string list_url = "http://127.0.0.1:" + std::to_string(port) + "/filelist";
+  const auto served = [&] { return ErrorOf([&] { client.Request(list_url); }).empty(); };
   ASSERT_TRUE(Eventually(served, 10));
   EXPECT_EQ(client.GetDataSize(), ReadFile(site.GetPath() / "filelist").size());
 }
