@@ -1,6 +1,7 @@
 // The system's processes through the updater's seam: a copy of this test program, started in its
-// folder, is found by its module whatever letter case and "." name it, and awaited. Windows are
-// the window tests' (tests/window), which need a desktop.
+// folder, is found by its module whatever letter case and "." name it, and awaited; a program that
+// cannot be found is not started. Windows are the window tests' (tests/window), which need a
+// desktop.
 #include "app/system_processes.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,9 @@ TEST_F(SystemProcessesTest, StartsAProgramInItsFolderThenFindsAndAwaitsItByItsMo
   EXPECT_FALSE(processes.WaitForExit(module, std::chrono::milliseconds(50)));
   EXPECT_TRUE(processes.WaitForExit(module, IProcessLauncher::kForever));
   EXPECT_FALSE(processes.IsRunning(module));
+  EXPECT_FALSE(processes.Start("missing\\game.exe", Path()));
+  EXPECT_FALSE(processes.Start("no-such-program-anywhere", Path()));
+  EXPECT_FALSE(processes.Start("", Path()));
 }
 
 }  // namespace

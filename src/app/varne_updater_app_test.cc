@@ -15,6 +15,7 @@
 #include "app/swap_cleanup.h"
 #include "base/exception.h"
 #include "config/config_base.h"
+#include "demo_skin.h"
 #include "storage/i_file_manager.h"
 #include "storage/testing/storage_test_util.h"
 #include "storage/testing/test_folder.h"
@@ -32,24 +33,19 @@ using Lines = std::vector<std::string>;
 
 // An install folder whose package ".\RV7.vpk" holds "dlgconfig.conf" naming the game (none when
 // run_file is null), stored as UTF-16LE with a byte-order mark.
-class Install {
+class Install : public TestFolder {
  public:
   explicit Install(const char* run_file) {
-    const std::string config = test_support::Utf16LeWithBom(
-        "runfilename=" + std::string(run_file ? run_file : "") + "\r\n");
-    folder_.Write("RV7.vpk",
-                  TestPackage({{run_file ? kDialogConfigName : "other.txt", config}}).Bytes());
+    const std::string config =
+        demo::Utf16LeFromAscii("runfilename=" + std::string(run_file ? run_file : "") + "\r\n");
+    Write("RV7.vpk", TestPackage({{run_file ? kDialogConfigName : "other.txt", config}}).Bytes());
   }
-  const TestFolder& Folder() const { return folder_; }
-  std::tstring UpdaterPath() const { return folder_.Path("RV7WIN9XME.EXE"); }
+  std::tstring UpdaterPath() const { return Path("RV7WIN9XME.EXE"); }
   std::tstring InstanceName() const {
-    std::tstring name = folder_.Path("RV7.EXE");
+    std::tstring name = Path("RV7.EXE");
     name.BackslashesToQuestionMarks();
     return name;
   }
-
- private:
-  TestFolder folder_;
 };
 
 // Records what start-up shows; the dialog's behaviour is the test's choice.
@@ -115,12 +111,12 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
        .processes = Lines{wait_swap, find_game, "running? ~\\game.exe"},
        .arrange =
            [&](const Install& install, FakeUi& ui) {
-             install.Folder().Write("rv7swap_ansi.exe", "left over");
+             install.Write("rv7swap_ansi.exe", "left over");
              processes_.on_wait = [] { EXPECT_TRUE(fs::exists("rv7swap_ansi.exe")); };
              other_copy.emplace();
              ASSERT_EQ(other_copy->Create(Install("x").InstanceName()), 0);
              ui.dialog = [&install] {
-               EXPECT_TRUE(fs::equivalent(fs::current_path(), install.Folder().Native()));
+               EXPECT_TRUE(fs::equivalent(fs::current_path(), install.Native()));
                EXPECT_FALSE(fs::exists("rv7swap_ansi.exe"));
                DlgConfig config;
                config.LoadFromPackfile(kDialogConfigName);  // through the file manager
@@ -182,7 +178,7 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
     SCOPED_TRACE(c.name);
     const Install install(c.run_file);
     processes_ = {};
-    processes_.folder = install.Folder().Path();
+    processes_.folder = install.Path();
     FakeUi ui;
     c.arrange(install, ui);
     EXPECT_EQ(Run(install, ui), c.status);
@@ -198,7 +194,7 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
 // other process is looked at.
 TEST_F(StartupTest, AReadOnlyFolderIsRefusedFirst) {
   const Install install("game.exe");
-  fs::permissions(install.Folder().Native(), fs::perms::owner_read | fs::perms::owner_exec);
+  fs::permissions(install.Native(), fs::perms::owner_read | fs::perms::owner_exec);
   FakeUi ui;
   EXPECT_EQ(Run(install, ui), App::kFailed);
   EXPECT_EQ(ui.boxes, Lines{kError + "インストールフォルダが読み込み専用フォルダになっているため"
@@ -210,13 +206,12 @@ TEST_F(StartupTest, AReadOnlyFolderIsRefusedFirst) {
 // Something that cannot be deleted as a file: three tries, a pause after each, then go on.
 TEST_F(StartupTest, ASwapProgramThatCannotBeDeletedIsLeftAfterThreeTries) {
   const Install install("game.exe");
-  fs::current_path(install.Folder().Native());
-  fs::create_directories(install.Folder().Native("rv7swap_ansi.exe/inside"));
+  fs::current_path(install.Native());
+  fs::create_directories(install.Native("rv7swap_ansi.exe/inside"));
   const auto before = Clock::now();
-  CleanUpSwapProgram(processes_, install.Folder().Path("rv7swap_ansi.exe"),
-                     std::chrono::milliseconds(100));
+  CleanUpSwapProgram(processes_, install.Path("rv7swap_ansi.exe"), std::chrono::milliseconds(100));
   EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(300));
-  EXPECT_TRUE(fs::exists(install.Folder().Native("rv7swap_ansi.exe")));
+  EXPECT_TRUE(fs::exists(install.Native("rv7swap_ansi.exe")));
 }
 
 }  // namespace

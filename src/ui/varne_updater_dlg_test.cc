@@ -6,14 +6,12 @@
 #include <filesystem>
 
 #include "base/exception.h"
-#include "platform/path.h"
+#include "demo_skin.h"
 #include "res/strings.h"
-#include "storage/testing/storage_test_util.h"
-#include "storage/varne_file_manager.h"
-#include "support/scratch.h"
 #include "ui/bmp_file.h"
 #include "ui/testing/recording_view.h"
 #include "update/install_names.h"
+#include "update/testing/engine_testing.h"
 #include "update/testing/fake_processes.h"
 
 namespace {
@@ -48,30 +46,23 @@ struct PlayedRun : IUpdateDriver {
 // manager.
 class UpdaterDialogTest : public testing::Test {
  protected:
-  UpdaterDialogTest() {
-    fs::current_path(install_.GetPath());
-    processes_.folder = platform::ToInternalPath(platform::FilesystemPathText(install_.GetPath()));
-  }
-  ~UpdaterDialogTest() override { fs::current_path(previous_); }
+  UpdaterDialogTest() { processes_.folder = install_->Path(); }
 
   // Installs the game's package with the settings, a 1 x 1 skin and, when asked, a swap program;
   // and reads it as start-up does.
   void InstallPackage(const std::string& settings, bool swap_program = false) {
-    std::vector<TestPackage::Entry> entries{
-        {kDialogConfigName, test_support::Utf16LeWithBom(settings)},
-        {"skin.bmp", bmp::Bmp24(1, 1, {0})}};
+    std::vector<TestPackage::Entry> entries{{kDialogConfigName, demo::Utf16LeFromAscii(settings)},
+                                            {"skin.bmp", bmp::Bmp24(1, 1, {0})}};
     if (swap_program) entries.push_back({"rv7swap_ansi.exe", "swap program"});
-    Write("RV7.VPK", TestPackage(entries).Bytes());
-    files_->ClearFileList();
-    files_->ReadPackage(".\\RV7.vpk");
-  }
-  void Write(const std::string& name, const std::string& bytes) const {
-    test_support::WriteFile(install_.GetPath() / name, bytes);
+    install_->Write("RV7.VPK", TestPackage(entries).Bytes());
+    VarneFileManager& files = *Singleton<VarneFileManager>::GetInstance();
+    files.ClearFileList();
+    files.ReadPackage(".\\RV7.vpk");
   }
 
-  const fs::path previous_ = fs::current_path();
-  const test_support::TempFolder install_{"varne-dialog"};
-  const std::unique_ptr<VarneFileManager> files_ = std::make_unique<VarneFileManager>();
+  // Held by pointer: the file manager's destructor may throw, the fixture's may not.
+  const std::unique_ptr<update_testing::InstallFolder> install_ =
+      std::make_unique<update_testing::InstallFolder>();
   update_testing::FakeProcesses processes_;
 };
 
@@ -128,7 +119,7 @@ TEST_F(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
 // the package; a completed run enables the start button, which starts the game with its arguments
 // in the install folder or, when it cannot, ends the dialog with the error for start-up to show.
 TEST_F(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
-  Write("skin.bmp", kSkin);
+  install_->Write("skin.bmp", kSkin);
   processes_.unstartable = "missing.exe";
   for (const std::string game : {"game.exe one two", "missing.exe"}) {
     InstallPackage(kRun + ("serverside_publickey=KEY\r\nrunfilename=" + game) +
@@ -177,9 +168,9 @@ TEST_F(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
 // updater (in a folder with a blank) and started in the install folder, or restarts the updater
 // after it replaced the package, each after a box. Either way the run is stopped.
 TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
-  const fs::path updater_folder = install_.GetPath() / "updater folder";
+  const fs::path updater_folder = install_->GetPath() / "updater folder";
   fs::create_directory(updater_folder);
-  Write("broken.bmp", kSkin.substr(0, 40));
+  install_->Write("broken.bmp", kSkin.substr(0, 40));
   const std::string error = std::string("エラー: ") + kErrorLead, confirm = "確認: ";
   const RunState kRunning = RunState::kRunning, kCompleted = RunState::kCompleted;
   const struct Case {
@@ -213,7 +204,7 @@ TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
   for (const auto& c : cases) {
     fs::remove(updater_folder / "rv7swap_ansi.exe");
     fs::remove("RV7WIN9XME.SWAP");
-    if (c.swap_left) Write("RV7WIN9XME.SWAP", "new updater");
+    if (c.swap_left) install_->Write("RV7WIN9XME.SWAP", "new updater");
     InstallPackage(c.settings, c.swap_program);
     PlayedRun run;
     run.status.state = c.state;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "storage/testing/storage_test_util.h"
 #include "update/testing/block_changes.h"
 
 namespace block_data {
@@ -38,7 +39,7 @@ TEST(BlockDataTest, RefusesDocumentsThatDoNotDescribeTheirFile) {
       {.document = Document(~std::uint64_t{0}, 1024, 256, 1), .error = count},
   };
   for (const auto& test : cases) {
-    EXPECT_EQ(testing::ErrorOf([&] { ParseBlockData(test.document); }),
+    EXPECT_EQ(ErrorOf([&] { ParseBlockData(test.document); }),
               "DownloadManager : Block data error(" + test.error + ").");
   }
   EXPECT_NO_THROW(ParseBlockData(Document(5000, 1024, 256, 5)));

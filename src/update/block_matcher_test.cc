@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "storage/testing/storage_test_util.h"
 #include "update/testing/block_changes.h"
 
 namespace block_data {
@@ -77,7 +78,7 @@ TEST(BlockMatcherTest, RefusesFineRecordsThatDoNotAgreeWithTheirBlock) {
   const auto error_of = [&](void (*tamper)(std::string&)) {
     BlockDocuments tampered = documents;
     tamper(tampered.fine);
-    return testing::ErrorOf([&] { testing::Match(old_bytes, tampered); });
+    return ErrorOf([&] { testing::Match(old_bytes, tampered); });
   };
   EXPECT_EQ(error_of([](std::string& fine) { fine.pop_back(); }),
             "DownloadManager : Block data error(fine records of the wrong length).");

@@ -7,14 +7,11 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "storage/md5.h"
-#include "storage/testing/test_folder.h"
+#include "update/testing/engine_testing.h"
 
 namespace {
 
-std::string DigestOf(const std::string& bytes) {
-  return MD5().DigestText(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-}
+using update_testing::Md5Of;
 
 FileList ListOf(const TestFolder& folder, const std::vector<std::string>& names) {
   FileList list;
@@ -27,8 +24,7 @@ TEST(DigestAheadTest, ResultsComeInListOrderAndEachFileIsDigestedOnce) {
   // The first file is the largest, so later ones are ready first; the list is longer than the
   // files in flight, so every slot is used more than once.
   std::vector<std::string> names{"big.bin", "missing.bin", "pipe", "folder", "Sub/Mixed.DAT"};
-  std::vector<std::string> expected{DigestOf(PatternBytes(3 << 20, 1)), "", "", "",
-                                    DigestOf("mixed")};
+  std::vector<std::string> expected{Md5Of(PatternBytes(3 << 20, 1)), "", "", "", Md5Of("mixed")};
   folder.Write("big.bin", PatternBytes(3 << 20, 1));
   ASSERT_EQ(std::system(("mkfifo '" + folder.Native("pipe").string() + "'").c_str()), 0);
   std::filesystem::create_directory(folder.Native("folder"));
@@ -36,7 +32,7 @@ TEST(DigestAheadTest, ResultsComeInListOrderAndEachFileIsDigestedOnce) {
   for (int i = 0; i < 60; ++i) {
     names.push_back("f" + std::to_string(i));
     folder.Write(names.back(), PatternBytes(i * 997, i));
-    expected.push_back(DigestOf(PatternBytes(i * 997, i)));
+    expected.push_back(Md5Of(PatternBytes(i * 997, i)));
   }
   const FileList list = ListOf(folder, names);
   std::vector<std::atomic<int>> digests(list.size());
@@ -78,7 +74,7 @@ TEST(DigestAheadTest, AFileChangedAfterItsDigestIsDigestedAgainAtItsTurn) {
                                  }});
     digests.wait(0);
     c.change(folder);
-    EXPECT_EQ(ahead.Take(0), DigestOf(folder.Read("a"))) << c.what;
+    EXPECT_EQ(ahead.Take(0), Md5Of(folder.Read("a"))) << c.what;
     EXPECT_EQ(digests, 2) << c.what;
   }
 }

@@ -11,16 +11,8 @@
 
 #include "platform/socket.h"
 #include "platform/testing/scratch_folder.h"
-#include "platform/text.h"
 
 namespace test_support {
-
-// A settings file as packages hold it: the narrow text in UTF-16LE after a byte-order mark.
-inline std::string Utf16LeWithBom(const std::string& text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t unit : platform::AnsiToWide(text)) bytes += {char(unit & 0xFF), char(unit >> 8)};
-  return bytes;
-}
 
 // True when something accepts connections on 127.0.0.1:port now.
 inline bool Accepts(std::uint16_t port) {

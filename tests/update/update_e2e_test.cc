@@ -1,6 +1,6 @@
-// The update engine: a release that varne-release built, served by a stock nginx with the
-// generated configuration and by varne-release serve, directly and through tinyproxy; one run at a
-// time against a scripted server: temporary names, special files, a stop at a file's turn.
+// The update engine: a release that varne-release built, served by varne-release serve, directly
+// and through tinyproxy; one run at a time against a scripted server: temporary names, special
+// files, a stop at a file's turn.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -27,15 +27,16 @@ const std::pair<const char*, std::string> kRelease[] = {
     {"new/deep/file.dat", "brand new"},
 };
 
-// The release tool's test meets its own server directly; here it is met through the proxy.
-TEST(ReleaseTest, StockNginxDirectAndOwnServerThroughAProxy) {
+// The release tool's test meets nginx and its own server with the tool's check; here the engine
+// meets its own server, directly and through the proxy.
+TEST(ReleaseTest, DirectlyAndThroughAProxy) {
   TempFolder image("varne-image"), site("varne-site");
   for (const auto& [name, bytes] : kRelease) WriteFile(image.GetPath() / name, bytes);
   const std::uint16_t port = net_testing::FindFreePort();
   BuildSite(image.GetPath(), site.GetPath(), port);
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/filelist";
+  const ReleaseServer server(site.GetPath(), port);
   {
-    Nginx nginx(port, site.GetPath() / "nginx-site.conf");
     InstallFolder install;
     install.Write("RV7WIN9XME.EXE", "old updater");
     install.Write("RV7.VPK", "old package");
@@ -70,7 +71,6 @@ TEST(ReleaseTest, StockNginxDirectAndOwnServerThroughAProxy) {
                                                "current.txt", "new\\deep\\file.dat", "完了."}));
     EXPECT_EQ(outcome.reports.back(), (Report{5, 5, "完了.", 0, 0}));
   }
-  ReleaseServer server(site.GetPath(), port);
   // The proxy the install folder's settings name (the choice itself is the proxy discovery's
   // unit test).
   TinyProxy proxy;

@@ -68,20 +68,21 @@ class TempFolder {
     WriteFile(Native(name), bytes);
   }
   std::string Read(const std::string& name) const { return ReadFile(Native(name)); }
+  // The internal form ("a\\b.txt" or "a/b.txt" below the folder) in the system's narrow text, as
+  // the platform layer takes paths; the folder itself when empty.
+  std::string Path(const std::string& name = "") const {
+    const std::string path = platform::FilesystemPathText(path_);
+    return platform::ToInternalPath(name.empty() ? path : path + "/" + name);
+  }
 
  private:
   std::filesystem::path path_;
 };
 
-// A fresh folder per test with a Japanese name, for the platform tests of both systems. Paths are
-// given in the internal form, in the system's narrow text, as the platform layer takes them.
+// A fresh folder per test with a Japanese name, for the platform tests of both systems.
 class ScratchFolderTest : public ::testing::Test {
  protected:
-  // A name below the scratch folder ("a\\b.txt"); the folder itself when empty.
-  std::string Path(const std::string& name = "") const {
-    const std::string path = platform::ToInternalPath(platform::FilesystemPathText(root_));
-    return name.empty() ? path : path + "\\" + name;
-  }
+  std::string Path(const std::string& name = "") const { return folder_.Path(name); }
   std::filesystem::path Native(const std::string& name) const {
     return platform::ToFilesystemPath(platform::ToNativePath(Path(name)));
   }

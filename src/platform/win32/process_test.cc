@@ -26,7 +26,7 @@ TEST(WindowsChild, DISABLED_HoldLock) {
 
 using WindowsProcessTest = test_support::ScratchFolderTest;
 
-// Where a program is looked for beyond the portable ProcessTest's cases.
+// Where a program is looked for beyond the cases of the system processes' test (app_test).
 TEST_F(WindowsProcessTest, FindsProgramsWithoutTheirExtensionAndAlongPath) {
   CopyTestProgram("Bin\\Game.exe");
   EXPECT_TRUE(StartProcess("\"" + Path("BIN\\game") + "\" --gtest_filter=None", "C:\\"));

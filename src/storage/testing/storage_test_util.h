@@ -27,6 +27,16 @@ inline void ExpectFailure(const std::function<void()>& action, const std::string
   }
 }
 
+// The text of the system's exception that action throws, or "" when it throws none.
+inline std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Exception& failure) {
+    return failure.GetText();
+  }
+  return "";
+}
+
 // A package laid out as the writer lays it out (each name in UTF-16LE, then its data), built from
 // the format's definitions alone. Tests may change the header and records before taking Bytes().
 struct TestPackage {

@@ -8,24 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "base/exception.h"
 #include "update/block_matcher.h"
 
 namespace block_data::testing {
 
 // What one range request costs beyond its body.
 constexpr std::uint64_t kRequestOverhead = 400;
-
-// The text of the system's exception that action throws, or "" when it throws none.
-template <typename Action>
-std::string ErrorOf(Action action) {
-  try {
-    action();
-  } catch (const Exception& failure) {
-    return failure.GetText();
-  }
-  return "";
-}
 
 inline std::string RandomBytes(std::size_t size, std::mt19937_64& random) {
   std::string bytes(size, '\0');
