@@ -186,11 +186,11 @@ Part SelectPart(const std::optional<std::string>& range, std::uint64_t total) {
       !EqualsIgnoringCase(std::string_view(*range).substr(0, 6), "bytes=")) {
     return whole;
   }
-  const std::string_view spec = TrimBlanks(std::string_view(*range).substr(6));
-  const size_t dash = spec.find('-');
+  const std::string_view bounds = TrimBlanks(std::string_view(*range).substr(6));
+  const size_t dash = bounds.find('-');
   if (dash == std::string_view::npos) return whole;
-  const std::string_view first_text = spec.substr(0, dash);
-  const std::string_view last_text = spec.substr(dash + 1);
+  const std::string_view first_text = bounds.substr(0, dash);
+  const std::string_view last_text = bounds.substr(dash + 1);
   if (first_text.empty()) {
     const auto suffix = ParseDecimal(last_text);
     if (!suffix) return whole;
