@@ -10,12 +10,9 @@ namespace {
 
 using testing::RandomBytes;
 
-const std::string& Base() {
-  static const std::string base = [] {
-    std::mt19937_64 random(7);
-    return RandomBytes(20 * kDefaultCoarseSize + 700, random);
-  }();
-  return base;
+std::string Base() {
+  std::mt19937_64 random(7);
+  return RandomBytes(20 * kDefaultCoarseSize + 700, random);
 }
 
 // The new file as the plan builds it: copies from the old file, the rest from the new one.
@@ -31,7 +28,7 @@ std::string Rebuild(const std::string& old_bytes, const std::string& new_bytes,
 }
 
 TEST(BlockMatcherTest, CopiesWhatTheOldFileHoldsAndFetchesOnlyTheRest) {
-  const std::string& base = Base();
+  const std::string base = Base();
   const std::string block = base.substr(0, kDefaultCoarseSize);
   std::string last_byte_changed = base;
   last_byte_changed.back() ^= 1;
