@@ -1,7 +1,5 @@
-// The system's processes through the updater's seam: a copy of this test program, started in its
-// folder, is found by its module whatever letter case and "." name it, and awaited; a program that
-// cannot be found is not started. Windows are the window tests' (tests/window), which need a
-// desktop.
+// A copy of this test program, started in its folder, is found by its module however the path is
+// spelt, and awaited. Windows need a desktop: the window tests (tests/window) meet them.
 #include "app/system_processes.h"
 
 #include <gtest/gtest.h>

@@ -77,11 +77,10 @@ TEST(DownloadManagerTest, RunAfterRunAndAStopWhereverTheRunIs) {
     manager.SetPublicKey(run.key);
     manager.Start(ListUrl(server), "null");
     if (run.stop_at != nullptr) {
-      for (const auto until = Clock::now() + std::chrono::seconds(20);
-           Clock::now() < until && (server.GetRequests().size() < run.requests ||
-                                    (*run.stop_at && log.Get().first != run.stop_at));) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
+      test_support::Eventually([&] {
+        return server.GetRequests().size() >= run.requests &&
+               (!*run.stop_at || log.Get().first == run.stop_at);
+      });
       EXPECT_EQ(manager.Wait(0), DownloadManager::kRunning) << run.stage;
       manager.Start("http://127.0.0.1:1/other", "null");
       const auto stopped = Clock::now();

@@ -4,6 +4,7 @@
 #include "support/engine_harness.h"
 #include "support/local_servers.h"
 #include "update/block_index.h"
+#include "update/testing/block_changes.h"
 
 namespace test_support {
 namespace {
@@ -69,11 +70,12 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
 }
 
 // The files a site had before block data, which a build without it must write alike: the list
-// byte for byte, and the same packages (each write scrambles a package anew, so by name).
-Snapshot LegacyFiles(const std::filesystem::path& site) {
+// byte for byte, and the same packages (each write scrambles a package anew, so by name). Checks
+// that the block documents are there or not.
+Snapshot LegacyFiles(const std::filesystem::path& site, bool with_blocks) {
   Snapshot files = Take(site);
-  for (const char* name : {"filelist.blocks", "filelist.fine", "filelist.blocks.sig"}) {
-    files.erase(name);
+  for (const char* name : {"filelist.blocks", "filelist.fine"}) {
+    EXPECT_EQ(files.erase(name), with_blocks ? 1u : 0u) << site << name;
   }
   files.erase("nginx-site.conf");  // names the site's own folder
   for (auto& [name, bytes] : files) {
@@ -98,12 +100,10 @@ void ExpectBlockDataMatches(const std::filesystem::path& site, const std::filesy
     const block_index::Entry& blocks_of = index.entries[entry++];
     const std::string bytes = ReadFile(image / name);
     EXPECT_EQ(MD5Context::ToText(blocks_of.md5), Md5Of(bytes)) << name;
-    const std::string coarse = blocks.substr(blocks_of.coarse_offset, blocks_of.coarse_size);
-    EXPECT_EQ(platform::Sha256Of(coarse), blocks_of.coarse_sha256) << name;
-    EXPECT_EQ(block_data::ParseBlockData(coarse).file_size, bytes.size()) << name;
-    block_data::BlockDataWriter writer;
-    writer.Update(bytes.data(), bytes.size());
-    EXPECT_EQ(fine.substr(blocks_of.fine_offset, blocks_of.fine_size), writer.Finish().fine);
+    const block_data::BlockDocuments expected = block_data::testing::DocumentsOf(bytes);
+    EXPECT_EQ(blocks.substr(blocks_of.coarse_offset, blocks_of.coarse_size), expected.coarse);
+    EXPECT_EQ(platform::Sha256Of(expected.coarse), blocks_of.coarse_sha256) << name;
+    EXPECT_EQ(fine.substr(blocks_of.fine_offset, blocks_of.fine_size), expected.fine) << name;
   }
   EXPECT_EQ(entry, index.entries.size());
 }
@@ -113,9 +113,7 @@ TEST_F(ReleaseToolTest, BlockDataMatchesTheListAndLeavesTheRestOfTheSiteAsItWas)
   ExpectBlockDataMatches(site_.GetPath(), image_.GetPath());
   TempFolder plain("varne-plain");
   BuildInto(plain, "--no-blocks");
-  EXPECT_EQ(LegacyFiles(plain.GetPath()), LegacyFiles(site_.GetPath()));
-  EXPECT_FALSE(std::filesystem::exists(plain.GetPath() / "filelist.blocks"));
-  EXPECT_FALSE(std::filesystem::exists(plain.GetPath() / "filelist.fine"));
+  EXPECT_EQ(LegacyFiles(plain.GetPath(), false), LegacyFiles(site_.GetPath(), true));
 
   // A rebuild writes what a build from scratch writes: for a file unchanged (a.txt), one changed
   // at the same size (b.bin), one gone and one new, large enough for a second thread.
@@ -125,17 +123,14 @@ TEST_F(ReleaseToolTest, BlockDataMatchesTheListAndLeavesTheRestOfTheSiteAsItWas)
   Build();
   TempFolder fresh("varne-fresh");
   BuildInto(fresh);
-  EXPECT_EQ(ReadFile(site_.GetPath() / "filelist.blocks"),
-            ReadFile(fresh.GetPath() / "filelist.blocks"));
-  EXPECT_EQ(ReadFile(site_.GetPath() / "filelist.fine"),
-            ReadFile(fresh.GetPath() / "filelist.fine"));
+  for (const char* name : {"filelist.blocks", "filelist.fine"}) {
+    EXPECT_EQ(ReadFile(site_.GetPath() / name), ReadFile(fresh.GetPath() / name)) << name;
+  }
   ExpectBlockDataMatches(site_.GetPath(), image_.GetPath());
 
   // Without block data, a rebuild leaves none behind.
   Build("--no-blocks");
-  EXPECT_EQ(LegacyFiles(site_.GetPath()), LegacyFiles(fresh.GetPath()));
-  EXPECT_FALSE(std::filesystem::exists(site_.GetPath() / "filelist.blocks"));
-  EXPECT_FALSE(std::filesystem::exists(site_.GetPath() / "filelist.fine"));
+  EXPECT_EQ(LegacyFiles(site_.GetPath(), false), LegacyFiles(fresh.GetPath(), true));
 }
 
 TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {

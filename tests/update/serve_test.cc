@@ -53,10 +53,8 @@ TEST(ServeTest, RangesAndConnectionsAsHttpAnswersThem) {
   };
   const std::size_t last = list.size() - 1;
   const Exchange first = range("Range: bytes=0-1", 0, 2), second = range("Range: bytes=2-3", 2, 2);
-  const struct {
-    std::vector<Exchange> exchanges;  // one after another on one connection
-    bool closes;                      // the server ends the connection after the last reply
-  } cases[] = {
+  // Exchanges one after another on one connection, and whether the server then ends it.
+  const std::pair<std::vector<Exchange>, bool> cases[] = {
       // Kept alive between them, and closed once idle.
       {{range("Range: bytes=0-0", 0, 1), range("range: bytes=3-7", 3, 5),
         range("RANGE: bytes=" + std::to_string(last) + "-", last, 1),
@@ -79,17 +77,17 @@ TEST(ServeTest, RangesAndConnectionsAsHttpAnswersThem) {
              "\r\n\r\n" + list}},
        true},
   };
-  for (const auto& c : cases) {
+  for (const auto& [exchanges, closes] : cases) {
     platform::Socket connection;
     ASSERT_TRUE(connection.Create() && connection.Connect(platform::kLoopbackAddress, port));
     connection.SetReceiveTimeout(10000);
-    for (const auto& [request, expected] : c.exchanges) {
+    for (const auto& [request, expected] : exchanges) {
       ASSERT_EQ(connection.Send(request.data(), request.size()), long(request.size()));
       EXPECT_EQ(ReceiveBytes(connection, expected.size()), expected) << request;
     }
     char more;
-    if (c.closes) {
-      EXPECT_EQ(connection.Receive(&more, 1), 0) << c.exchanges.back().first;
+    if (closes) {
+      EXPECT_EQ(connection.Receive(&more, 1), 0) << exchanges.back().first;
     }
   }
 }
