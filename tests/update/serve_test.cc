@@ -47,8 +47,8 @@ TEST(ServeTest, RangesAndConnectionsAsHttpAnswersThem) {
                "Content-Range: bytes " + bytes + "/" + n + "\r\n", list.substr(first, size));
   };
   const auto whole = [&](const std::string& fields) { return Ask(fields, "200 OK", "", list); };
-  const auto none = [&](const std::string& spec) {
-    return Ask("Range: " + spec + "\r\n", "416 Range Not Satisfiable",
+  const auto none = [&](const std::string& range) {
+    return Ask("Range: " + range + "\r\n", "416 Range Not Satisfiable",
                "Content-Range: bytes */" + n + "\r\n", "Range Not Satisfiable\n");
   };
   const std::size_t last = list.size() - 1;
