@@ -5,6 +5,7 @@
 #include <map>
 #include <string_view>
 
+#include "base/ascii.h"
 #include "net/http_reply.h"
 
 namespace range_reply {
@@ -13,20 +14,6 @@ namespace {
 // The fields that decide how the body is framed or what it holds.
 constexpr std::string_view kFramingFields[] = {"content-length", "content-range", "content-type",
                                                "transfer-encoding", "connection"};
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  });
-  return lower;
-}
-
-std::string_view Trim(std::string_view text) {
-  const std::size_t start = text.find_first_not_of(" \t");
-  if (start == std::string_view::npos) return {};
-  return text.substr(start, text.find_last_not_of(" \t") - start + 1);
-}
 
 // Plain decimal digits and nothing else, within 64 bits.
 bool ParseNumber(std::string_view text, std::uint64_t& number) {
@@ -41,12 +28,14 @@ bool ReadFields(const std::vector<std::tstring>& lines, std::map<std::string, st
   for (std::size_t i = 1; i < lines.size(); ++i) {
     const std::size_t colon = lines[i].find(':');
     if (colon == std::string::npos) continue;
-    const std::string name = Lower(Trim(std::string_view(lines[i]).substr(0, colon)));
+    const std::string name =
+        ascii::Lowered(ascii::TrimBlanks(std::string_view(lines[i]).substr(0, colon)));
     if (std::find(std::begin(kFramingFields), std::end(kFramingFields), name) ==
         std::end(kFramingFields)) {
       continue;
     }
-    if (!fields.emplace(name, Trim(std::string_view(lines[i]).substr(colon + 1))).second) {
+    if (!fields.emplace(name, ascii::TrimBlanks(std::string_view(lines[i]).substr(colon + 1)))
+             .second) {
       repeated = name;
       return false;
     }
@@ -80,7 +69,7 @@ bool MatchContentRange(std::string_view value, std::uint64_t first, std::uint64_
 bool HasToken(std::string_view list, std::string_view token) {
   for (std::size_t start = 0; start <= list.size();) {
     const std::size_t comma = std::min(list.find(',', start), list.size());
-    if (Trim(list.substr(start, comma - start)) == token) return true;
+    if (ascii::TrimBlanks(list.substr(start, comma - start)) == token) return true;
     start = comma + 1;
   }
   return false;
@@ -107,7 +96,7 @@ std::string Judge(const std::vector<std::tstring>& lines, std::uint64_t first, s
   if (fields.contains("transfer-encoding")) {
     return "Transfer-Encoding " + fields["transfer-encoding"];
   }
-  if (Lower(fields["content-type"]).starts_with("multipart/")) {
+  if (ascii::Lowered(fields["content-type"]).starts_with("multipart/")) {
     return "multipart reply for " + RangeText(first, last);
   }
   if (!MatchContentRange(fields["content-range"], first, last, verdict.total)) {
@@ -121,8 +110,8 @@ std::string Judge(const std::vector<std::tstring>& lines, std::uint64_t first, s
   }
   verdict.served = true;
   verdict.length = length;
-  verdict.keep_alive =
-      lines.front().starts_with("HTTP/1.1 ") && !HasToken(Lower(fields["connection"]), "close");
+  verdict.keep_alive = lines.front().starts_with("HTTP/1.1 ") &&
+                       !HasToken(ascii::Lowered(fields["connection"]), "close");
   return {};
 }
 

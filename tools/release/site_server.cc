@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/relative_path.h"
 #include "base/utf8string.h"
 #include "site_layout.h"
@@ -50,20 +51,6 @@ bool SendAll(platform::Socket& connection, const char* bytes, size_t size) {
     size -= static_cast<size_t>(sent);
   }
   return true;
-}
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view text, std::string_view lower) {
-  return text.size() == lower.size() &&
-         std::equal(text.begin(), text.end(), lower.begin(),
-                    [](char a, char b) { return LowerAscii(a) == b; });
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 // Where a request's header ends, just after its empty line; npos until it has all arrived. Lines
@@ -119,14 +106,14 @@ void ReadField(std::string_view line, Request& request, bool& range_seen) {
   const size_t colon = line.find(':');
   if (colon == std::string_view::npos) return;
   const std::string_view name = line.substr(0, colon);
-  const std::string_view value = TrimBlanks(line.substr(colon + 1));
-  if (EqualsIgnoringCase(name, "range")) {
+  const std::string_view value = ascii::TrimBlanks(line.substr(colon + 1));
+  if (ascii::EqualsIgnoringCase(name, "range")) {
     request.range = range_seen ? std::nullopt : std::optional<std::string>(value);
     range_seen = true;
-  } else if (EqualsIgnoringCase(name, "connection")) {
+  } else if (ascii::EqualsIgnoringCase(name, "connection")) {
     for (size_t pos = 0; pos <= value.size();) {
       const size_t comma = std::min(value.find(',', pos), value.size());
-      if (EqualsIgnoringCase(TrimBlanks(value.substr(pos, comma - pos)), "close")) {
+      if (ascii::EqualsIgnoringCase(ascii::TrimBlanks(value.substr(pos, comma - pos)), "close")) {
         request.close = true;
       }
       pos = comma + 1;
@@ -145,7 +132,7 @@ Request ParseRequest(std::string_view header) {
   const size_t blank = line.find(' ', 4);
   if (blank == std::string_view::npos) return request;
   request.target = line.substr(4, blank - 4);
-  request.http11 = TrimBlanks(line.substr(blank + 1)) == "HTTP/1.1";
+  request.http11 = ascii::TrimBlanks(line.substr(blank + 1)) == "HTTP/1.1";
   request.close = !request.http11;
   bool range_seen = false;
   for (size_t pos = line_end + 1; pos < header.size();) {
@@ -183,10 +170,10 @@ struct Part {
 Part SelectPart(const std::optional<std::string>& range, std::uint64_t total) {
   const Part whole{Part::kWhole, 0, total};
   if (!range || range->size() < 6 ||
-      !EqualsIgnoringCase(std::string_view(*range).substr(0, 6), "bytes=")) {
+      !ascii::EqualsIgnoringCase(std::string_view(*range).substr(0, 6), "bytes=")) {
     return whole;
   }
-  const std::string_view bounds = TrimBlanks(std::string_view(*range).substr(6));
+  const std::string_view bounds = ascii::TrimBlanks(std::string_view(*range).substr(6));
   const size_t dash = bounds.find('-');
   if (dash == std::string_view::npos) return whole;
   const std::string_view first_text = bounds.substr(0, dash);
