@@ -5,6 +5,7 @@
 #include <bit>
 
 #include "base/exception.h"
+#include "base/little_endian.h"
 #include "platform/crypto.h"
 
 namespace block_data {
@@ -27,16 +28,6 @@ constexpr std::uint64_t Power(std::uint64_t base, std::uint64_t exponent) {
 }
 
 constexpr std::uint64_t kFactor8 = Power(RollingSum::kFactor, 8);
-
-std::uint64_t ReadLe(const char* bytes, std::size_t size) {
-  std::uint64_t value = 0;
-  for (std::size_t i = size; i-- > 0;) value = value << 8 | static_cast<std::uint8_t>(bytes[i]);
-  return value;
-}
-
-void WriteLe(std::string& out, std::uint64_t value, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i, value >>= 8) out += static_cast<char>(value & 0xff);
-}
 
 [[noreturn]] void Refuse(const char* what) {
   throw DownloadManagerException(std::tstring("Block data error(") + what + ").", true);
@@ -115,11 +106,11 @@ std::uint64_t BlockData::FineRecordsLength(std::uint64_t first, std::uint64_t en
 BlockData ParseBlockData(std::string_view document) {
   if (document.size() < kHeaderSize) Refuse("shorter than its header");
   if (document.substr(0, 4) != kMagic) Refuse("not block data");
-  if (ReadLe(&document[4], 4) != kVersion) Refuse("unknown version");
+  if (little_endian::Read(&document[4], 4) != kVersion) Refuse("unknown version");
   BlockData data;
-  data.file_size = ReadLe(&document[8], 8);
-  data.coarse_size = static_cast<std::uint32_t>(ReadLe(&document[16], 4));
-  data.fine_size = static_cast<std::uint32_t>(ReadLe(&document[20], 4));
+  data.file_size = little_endian::Read(&document[8], 8);
+  data.coarse_size = static_cast<std::uint32_t>(little_endian::Read(&document[16], 4));
+  data.fine_size = static_cast<std::uint32_t>(little_endian::Read(&document[20], 4));
   if (!BlockSizesAllowed(data.coarse_size, data.fine_size)) Refuse("block size out of bounds");
   const std::uint64_t records = document.size() - kHeaderSize;
   if (records % kCoarseRecordSize != 0 ||
@@ -131,8 +122,8 @@ BlockData ParseBlockData(std::string_view document) {
   data.strong.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
     const char* record = &document[kHeaderSize + i * kCoarseRecordSize];
-    data.weak[i] = static_cast<std::uint32_t>(ReadLe(record, kWeakSize));
-    data.strong[i] = ReadLe(record + kWeakSize, kStrongSize);
+    data.weak[i] = static_cast<std::uint32_t>(little_endian::Read(record, kWeakSize));
+    data.strong[i] = little_endian::Read(record + kWeakSize, kStrongSize);
   }
   return data;
 }
@@ -146,7 +137,7 @@ std::string FineRecordOf(const std::uint8_t* bytes, std::size_t size) {
 
 std::uint64_t StrongOf(std::string_view fine_records) {
   const platform::Sha256Digest digest = platform::Sha256Of(fine_records);
-  return ReadLe(reinterpret_cast<const char*>(digest.data()), kStrongSize);
+  return little_endian::Read(reinterpret_cast<const char*>(digest.data()), kStrongSize);
 }
 
 BlockDataWriter::BlockDataWriter(std::uint32_t coarse_size, std::uint32_t fine_size)
@@ -178,9 +169,10 @@ void BlockDataWriter::AddFine(const std::uint8_t* bytes, std::size_t size) {
 }
 
 void BlockDataWriter::EndCoarse() {
-  WriteLe(documents_.coarse, RollingSum::Weak(coarse_sum_), kWeakSize);
-  WriteLe(documents_.coarse, StrongOf(std::string_view(documents_.fine).substr(coarse_fine_start_)),
-          kStrongSize);
+  little_endian::Append(documents_.coarse, RollingSum::Weak(coarse_sum_), kWeakSize);
+  little_endian::Append(documents_.coarse,
+                        StrongOf(std::string_view(documents_.fine).substr(coarse_fine_start_)),
+                        kStrongSize);
   coarse_sum_ = 0;
   coarse_filled_ = 0;
   coarse_fine_start_ = documents_.fine.size();
@@ -191,10 +183,10 @@ BlockDocuments BlockDataWriter::Finish() {
     AddFine(reinterpret_cast<const std::uint8_t*>(pending_.data()), pending_.size());
   if (coarse_filled_ != 0) EndCoarse();
   std::string header(kMagic, 4);
-  WriteLe(header, kVersion, 4);
-  WriteLe(header, file_size_, 8);
-  WriteLe(header, coarse_size_, 4);
-  WriteLe(header, fine_size_, 4);
+  little_endian::Append(header, kVersion, 4);
+  little_endian::Append(header, file_size_, 8);
+  little_endian::Append(header, coarse_size_, 4);
+  little_endian::Append(header, fine_size_, 4);
   documents_.coarse.insert(0, header);
   return std::move(documents_);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/exception.h"
+#include "base/little_endian.h"
 
 namespace block_index {
 
@@ -21,9 +22,7 @@ constexpr char kSignatureMagic[] = "varne-block-signature 1";
 class Writer {
  public:
   explicit Writer(std::string& out) : out_(out) {}
-  void Number(std::uint64_t value, std::size_t size) {
-    for (std::size_t i = 0; i < size; ++i, value >>= 8) out_ += static_cast<char>(value & 0xff);
-  }
+  void Number(std::uint64_t value, std::size_t size) { little_endian::Append(out_, value, size); }
   template <std::size_t N>
   void Bytes(const std::array<std::uint8_t, N>& bytes) {
     out_.append(reinterpret_cast<const char*>(bytes.data()), N);
@@ -38,8 +37,7 @@ class Reader {
  public:
   explicit Reader(std::string_view bytes) : bytes_(bytes) {}
   std::uint64_t Number(std::size_t size) {
-    std::uint64_t value = 0;
-    for (std::size_t i = size; i-- > 0;) value = value << 8 | static_cast<std::uint8_t>(bytes_[i]);
+    const std::uint64_t value = little_endian::Read(bytes_.data(), size);
     bytes_.remove_prefix(size);
     return value;
   }
