@@ -20,8 +20,8 @@ void DownloadManagerDriver::Stop() {
 RunStatus DownloadManagerDriver::Poll() {
   RunStatus status;
   if (manager_ != nullptr) {
-    // Asked before the progress lock is taken: the manager reports a failure to Keep, which takes
-    // that lock, while it holds its own lock that Wait needs.
+    // The manager makes a failure's report before the run counts as ended, so a poll that sees
+    // the end also sees that report's progress.
     switch (manager_->Wait(0)) {
       case DownloadManager::kIdle:
         status.state = RunState::kFailed;
