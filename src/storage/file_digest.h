@@ -1,5 +1,5 @@
 // The MD5 text of a file on disk, as a list line names it: the publisher's release tool writes it
-// and the updater's check compares with it, so both read files through this one function.
+// and the updater's check compares with it, so both read files through DigestOfOpenFile.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,6 @@
 #include <stop_token>
 #include <string>
 
-#include "base/tstring.h"
 #include "platform/file_stamp.h"
 #include "storage/md5.h"
 
@@ -40,8 +39,3 @@ std::string DigestOfOpenFile(platform::SequentialFile& file, std::span<std::uint
 // The same, stopped by a stop request.
 std::string DigestOfOpenFile(platform::SequentialFile& file, std::span<std::uint8_t> block,
                              std::stop_token stop);
-
-// The MD5 text of the file at path (internal form), read once from start to end. Empty when it is
-// missing, is no regular file or cannot be read whole, and when stop is requested before its end
-// (looked at once per block).
-std::string DigestOfFile(const std::tstring& path, std::stop_token stop = {});
