@@ -108,7 +108,8 @@ std::string ResumablePartName(const std::string& name);
 // destination, which stays untouched until Commit. Unlike ReplacementFile, the part file is KEPT
 // when the object goes without Commit (a cut run leaves what it wrote for the next run), and is
 // removed only by Remove. Not copyable. One writer at a time (the engine holds the install's
-// single-instance lock).
+// single-instance lock). Nothing is synced before Commit: after a power loss the part's tail may
+// hold bytes that were never written, so a run checks what it keeps of a part before using it.
 class ResumableFile {
  public:
   ResumableFile() = default;
