@@ -54,6 +54,15 @@ class File {
 
  private:
   friend class ReplacementFile;
+  friend class ResumableFile;
+  // For those two: puts this file, written under the system name from, in target's place (the
+  // permission bits passed on, the bytes made durable, renamed in one step) and closes it. False
+  // on failure, when the file under from stays (and may stay open).
+  bool MoveInPlace(const std::string& from, const std::string& target);
+  // Closes this file and removes what was written under the system name, unless it is empty;
+  // the name is then cleared.
+  void CloseAndRemove(std::string& name);
+
   int fd_ = -1;
 };
 
@@ -88,6 +97,53 @@ class ReplacementFile {
   std::uint64_t written_out_ = 0;  // the bytes whose write-out has been started
   std::string temp_;               // system form; empty once committed or discarded
   std::string target_;             // system form, resolved when created
+};
+
+// The fixed hidden name under which a resumable new version of `name` (a file name, no folder)
+// is kept beside it: ".<name>.part". Never a name that ReplacementName makes, so the clean-up of
+// abandoned replacements leaves it alone.
+std::string ResumablePartName(const std::string& name);
+
+// A new version of a file built over one or more runs: kept under ResumablePartName beside the
+// destination, which stays untouched until Commit. Unlike ReplacementFile, the part file is KEPT
+// when the object goes without Commit (a cut run leaves what it wrote for the next run), and is
+// removed only by Remove. Not copyable. One writer at a time (the engine holds the install's
+// single-instance lock). Nothing is synced before Commit: after a power loss the part's tail may
+// hold bytes that were never written, so a run checks what it keeps of a part before using it.
+class ResumableFile {
+ public:
+  ResumableFile() = default;
+  ~ResumableFile();  // closes; keeps the part file
+  ResumableFile(const ResumableFile&) = delete;
+  ResumableFile& operator=(const ResumableFile&) = delete;
+
+  // Opens the part file of destination (internal path form, as ReplacementFile::Create takes),
+  // creating it empty when there is none, for reading and writing. false when it cannot be opened
+  // or created, when destination or the part name is a pipe, device, socket, folder or a link
+  // (never write through a link planted under the part's name).
+  bool Open(const std::string& destination);
+  std::uint64_t Length() const;  // the part's current length in bytes (0 when not open)
+  // Reads up to count bytes at offset, fewer only at the end; the bytes read (0 at the end), -1 on
+  // failure. The write position stays where it was.
+  std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count);
+  // Cuts the part to length (never lengthens: a longer length fails) and puts the write position
+  // there; false on failure.
+  bool Truncate(std::uint64_t length);
+  // Appends at the write position, as File::Write answers (a short count is a failure: full disk).
+  // Open puts the write position at the end of the part, so a run continues what the last wrote.
+  std::size_t Write(const void* buffer, std::size_t count);
+  // As ReplacementFile::Commit: permission bits of an existing destination passed on (execute bits
+  // for a new ELF or "#!" file as ReplacementFile does), the bytes made durable, then renamed over
+  // the destination in one step. false on failure; the part file is then KEPT (complete, it can
+  // be committed by the next run), and the object may be closed.
+  bool Commit();
+  // Closes and removes the part file (it belongs to a version no longer wanted).
+  void Remove();
+
+ private:
+  File file_;
+  std::string part_;    // system form; empty once committed or removed
+  std::string target_;  // system form, resolved when opened
 };
 
 // An existing path with the letter case found on disk, in the system's form (slashes). Components

@@ -5,6 +5,7 @@
 
 #include "platform/file_move.h"
 #include "platform/file_stamp.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/testing/scratch_folder.h"
 
 namespace platform {
@@ -96,6 +97,46 @@ TEST_F(FileTest, ReplacementsAndJapaneseNames) {
   EXPECT_FALSE(MoveFileReplacing(Path("new.txt"), name));
   EXPECT_TRUE(RemoveFile(name));
   EXPECT_FALSE(RemoveFile(name));
+}
+
+// A cut run leaves its part for the next, which continues at a cut of its choice; only a
+// successful Commit or Remove ends the part, and the destination is untouched until Commit.
+TEST_F(FileTest, ResumablePartsOutliveTheirRunsUntilCommittedOrRemoved) {
+  Put("game.pak", "old");
+  const std::string destination = Path("game.pak"), part = ResumablePartName("game.pak");
+  {
+    ResumableFile cut;
+    ASSERT_TRUE(cut.Open(destination));
+    ASSERT_EQ(cut.Write("0123456789", 10), 10u);
+  }
+  EXPECT_EQ(RemoveAbandonedReplacements(Path()), 0);
+  ResumableFile file;
+  ASSERT_TRUE(file.Open(destination));
+  char bytes[16] = {};
+  EXPECT_EQ(file.ReadAt(6, bytes, sizeof bytes), 4);
+  EXPECT_EQ(std::string(bytes, 4), "6789");
+  EXPECT_FALSE(file.Truncate(11));
+  ASSERT_TRUE(file.Truncate(4));
+  ASSERT_EQ(file.Write("ab", 2), 2u);
+  // A read between appends does not move where the next one goes.
+  EXPECT_EQ(file.ReadAt(0, bytes, sizeof bytes), 6);
+  ASSERT_EQ(file.Write("c", 1), 1u);
+  EXPECT_EQ(file.Length(), 7u);
+  InjectReplaceFailure(true);
+  EXPECT_FALSE(file.Commit());
+  InjectReplaceFailure(false);
+  EXPECT_EQ(Get("game.pak"), "old");
+  EXPECT_EQ(Get(part), "0123abc");
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(Get("game.pak"), "0123abc");
+  EXPECT_FALSE(PathExists(Path(part)));
+
+  ResumableFile unwanted;
+  ASSERT_TRUE(unwanted.Open(destination));
+  unwanted.Remove();
+  EXPECT_FALSE(PathExists(Path(part)));
+  std::filesystem::create_directories(Native(part));
+  EXPECT_FALSE(ResumableFile().Open(destination));
 }
 
 }  // namespace

@@ -106,6 +106,21 @@ void KeyStream::SetPosition(std::uint32_t seed, std::uint64_t p) {
   if (used_ != 0) word_ = generator_.Next();
 }
 
+void KeyStream::Skip(std::uint64_t count) {
+  if (used_ != 0) {
+    const unsigned left = 4 - used_;
+    if (count < left) {
+      used_ += static_cast<unsigned>(count);
+      return;
+    }
+    count -= left;
+    used_ = 0;
+  }
+  generator_.Discard(count / 4);
+  used_ = static_cast<unsigned>(count % 4);
+  if (used_ != 0) word_ = generator_.Next();
+}
+
 void KeyStream::Apply(std::uint8_t* data, std::size_t length) {
   std::size_t i = 0;
   for (; i < length && used_ != 0; ++i) {

@@ -59,6 +59,9 @@ class KeyStream {
   // Restarts the keystream of seed at region position p.
   void SetPosition(std::uint32_t seed, std::uint64_t p);
   void Apply(std::uint8_t* data, std::size_t length);
+  // Moves on by count bytes without using them: reaching a later position costs the distance,
+  // where SetPosition costs the position itself.
+  void Skip(std::uint64_t count);
 
  private:
   MersenneTwister generator_;

@@ -59,6 +59,17 @@ TEST(KeyStreamTest, PiecesAndRestartedPositionsEqualOneWholePass) {
     EXPECT_TRUE(std::equal(tail.begin(), tail.end(), whole.begin() + static_cast<long>(start)))
         << start;
   }
+  // Skips of every length from every offset in a word land where a restart would.
+  KeyStream skipping(0xC0FFEEu);
+  std::uint64_t at = 0;
+  for (std::uint64_t skip : {0u, 1u, 2u, 3u, 5u, 7u, 2501u, 4u}) {
+    skipping.Skip(skip);
+    at += skip;
+    std::uint8_t byte = 0;
+    skipping.Apply(&byte, 1);
+    EXPECT_EQ(byte, whole[at]) << at;
+    ++at;
+  }
 }
 
 }  // namespace

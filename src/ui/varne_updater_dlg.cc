@@ -170,18 +170,17 @@ void CVarneUpdaterDlg::ShowProgress(const RunStatus& status) {
   }
 }
 
-void CVarneUpdaterDlg::ShowBar(int id, int total_value, int done_value) {
-  // A bar's range is 16 bits wide: larger totals are shown in thousandths.
-  const auto total = static_cast<std::uint32_t>(total_value);
-  const auto done = static_cast<std::uint32_t>(done_value);
+void CVarneUpdaterDlg::ShowBar(int id, std::uint64_t total, std::uint64_t done) {
+  // A bar's range is 16 bits wide: larger totals (a file's bytes can pass 4 GiB) are shown in
+  // thousandths.
   if (total > kBarScale) {
     // More done than the total would not fit an int; the bar shows full either way.
-    const double scaled = static_cast<double>(done) * kBarScale / total;
+    const double scaled = static_cast<double>(done) * kBarScale / static_cast<double>(total);
     view_.SetBarRange(id, 0, kBarScale);
     view_.SetBarPosition(id, static_cast<int>(std::min<double>(scaled, kBarScale)));
   } else {
     view_.SetBarRange(id, 0, static_cast<int>(total));
-    view_.SetBarPosition(id, done_value);
+    view_.SetBarPosition(id, static_cast<int>(done));
   }
 }
 

@@ -65,7 +65,7 @@ class CVarneUpdaterDlg : public IDialogEvents {
   void PlaceControls();
   void Tick();
   void ShowProgress(const RunStatus& status);
-  void ShowBar(int id, int total, int done);
+  void ShowBar(int id, std::uint64_t total, std::uint64_t done);
   void HandOverToSwapProgram();
   void Restart();
   void EnableStartButton(bool enable);

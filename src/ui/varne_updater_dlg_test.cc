@@ -77,16 +77,17 @@ TEST_F(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
   const struct {
     int total, done;
     const char* text;
-    int size, received;
+    std::uint64_t size, received;
     Bar task, main;
   } cases[] = {
       {3, 1, "a.txt", 0, 0, {0, 0, 0}, {0, 3, 1}},
       {3, 1, "a.txt", 5000, 2500, {0, 1000, 500}, {0, 3, 1}},
       {3, 1, "a.txt", 1000, 999, {0, 1000, 999}, {0, 3, 1}},
       {3, 1, "a.txt", 1001, 1001, {0, 1000, 1000}, {0, 3, 1}},
-      // Sizes are read as unsigned 32-bit numbers, and scaled without overflow.
-      {3, 1, "a.txt", -1, 0x7FFFFFFF, {0, 1000, 499}, {0, 3, 1}},
-      {3, 1, "a.txt", 1001, -1, {0, 1000, 1000}, {0, 3, 1}},
+      // Sizes past 32 bits (a large file's blocks) are scaled without overflow.
+      {3, 1, "a.txt", 0xFFFFFFFF, 0x7FFFFFFF, {0, 1000, 499}, {0, 3, 1}},
+      {3, 1, "a.txt", 6ull << 30, 3ull << 30, {0, 1000, 500}, {0, 3, 1}},
+      {3, 1, "a.txt", 1001, ~0ull, {0, 1000, 1000}, {0, 3, 1}},
       // A range is 16 bits wide; a release of more files fills the overall bar in thousandths.
       {70000, 7000, "", 0, 0, {0, 0, 0}, {0, 1000, 100}},
       {70000, 70000, "", 0, 0, {0, 0, 0}, {0, 1000, 1000}},

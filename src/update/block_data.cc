@@ -14,7 +14,6 @@ namespace {
 
 constexpr char kMagic[] = "VBLK";
 constexpr std::uint32_t kVersion = 1;
-constexpr std::uint32_t kMinCoarse = 1024;
 constexpr std::uint32_t kMaxCoarse = 16 * 1024 * 1024;
 constexpr std::uint32_t kMinFine = 256;
 constexpr std::uint32_t kMaxFinePerCoarse = 1024;
@@ -34,7 +33,7 @@ constexpr std::uint64_t kFactor8 = Power(RollingSum::kFactor, 8);
 }
 
 bool BlockSizesAllowed(std::uint32_t coarse, std::uint32_t fine) {
-  return std::has_single_bit(coarse) && std::has_single_bit(fine) && coarse >= kMinCoarse &&
+  return std::has_single_bit(coarse) && std::has_single_bit(fine) && coarse >= kMinCoarseSize &&
          coarse <= kMaxCoarse && fine >= kMinFine && fine <= std::min(coarse, kMaxFineSize) &&
          coarse / fine <= kMaxFinePerCoarse;
 }

@@ -39,6 +39,7 @@
 
 namespace block_data {
 
+constexpr std::uint32_t kMinCoarseSize = 1024;
 constexpr std::uint32_t kDefaultCoarseSize = 32 * 1024;
 constexpr std::uint32_t kDefaultFineSize = 2048;
 constexpr std::uint32_t kMaxFineSize = 64 * 1024;

@@ -37,7 +37,8 @@ void DownloadManager::Start(std::tstring url, std::tstring) {
       .public_key = public_key_,
       .stop = {},
       .report =
-          [callback, user](int total, int done, const std::tstring& text, int size, int received) {
+          [callback, user](int total, int done, const std::tstring& text, std::uint64_t size,
+                           std::uint64_t received) {
             if (callback != nullptr) callback(total, done, &text, size, received, user);
           },
   };

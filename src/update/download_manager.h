@@ -17,8 +17,8 @@
 #include "update/update_run.h"
 
 // Called on the worker thread; text is valid only during the call.
-using ProgressCallback = void (*)(int total, int done, const std::tstring* text, int size,
-                                  int received, void* user);
+using ProgressCallback = void (*)(int total, int done, const std::tstring* text, std::uint64_t size,
+                                  std::uint64_t received, void* user);
 
 class DownloadManager {
  public:

@@ -146,6 +146,12 @@ ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& 
   return document.Digest();
 }
 
+std::string FetchSignatureDocument(HttpClient& client, const std::tstring& url, std::size_t limit) {
+  DocumentSink document(limit);
+  client.Request(url, document);
+  return document.Text();
+}
+
 ReleaseSignature FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
                                       const ListDigest& list, std::size_t list_entries,
                                       const std::tstring& public_key,

@@ -17,6 +17,10 @@ ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& 
 // The path as the update server's query wants it: its UTF-8 bytes percent-encoded, twice.
 std::tstring EncodePathForQuery(const std::tstring& path);
 
+// Fetches a signature document of at most limit bytes whole. Throws the transfer's failure, and
+// DownloadManagerException for a longer document.
+std::string FetchSignatureDocument(HttpClient& client, const std::tstring& url, std::size_t limit);
+
 // Fetches the signature document beside the list (its URL with ".sig" appended), verifies it with
 // the public key and checks it with CheckRelease against the clock. Throws
 // DownloadManagerException; "signature missing : ..." when the document cannot be had. An abort

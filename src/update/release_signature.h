@@ -34,6 +34,8 @@ struct ReleaseSignature {
 struct ListDigest {
   std::uint64_t size = 0;
   platform::Sha256Digest sha256{};
+
+  bool operator==(const ListDigest&) const = default;
 };
 
 // What every signed document of a release shares: lines of "<key> <value>", then one

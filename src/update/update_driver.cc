@@ -46,8 +46,8 @@ bool DownloadManagerDriver::IsPackageReplaced() const {
   return manager_ != nullptr && manager_->IsPackageReplaced();
 }
 
-void DownloadManagerDriver::Keep(int total, int done, const std::tstring* text, int size,
-                                 int received, void* user) {
+void DownloadManagerDriver::Keep(int total, int done, const std::tstring* text, std::uint64_t size,
+                                 std::uint64_t received, void* user) {
   auto* driver = static_cast<DownloadManagerDriver*>(user);
   const std::lock_guard hold(driver->progress_lock_);
   driver->progress_ = {total, done, text != nullptr ? *text : std::tstring(), size, received};

@@ -4,6 +4,7 @@
 // updater's run is the engine's DownloadManager; this header keeps the engine out of the dialog.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 
 #include "base/tstring.h"
@@ -15,8 +16,8 @@ struct RunProgress {
   int total_files = 0;
   int files_done = 0;
   std::tstring task_text;
-  int task_total = 0;
-  int task_done = 0;
+  std::uint64_t task_total = 0;
+  std::uint64_t task_done = 0;
 };
 
 enum class RunState { kRunning, kCompleted, kFailed };
@@ -65,8 +66,8 @@ class DownloadManagerDriver : public IUpdateDriver {
 
  private:
   // The manager's progress callback, on the run's thread; user is the driver.
-  static void Keep(int total, int done, const std::tstring* text, int size, int received,
-                   void* user);
+  static void Keep(int total, int done, const std::tstring* text, std::uint64_t size,
+                   std::uint64_t received, void* user);
 
   DownloadManager* manager_ = nullptr;  // owned
   mutable std::mutex progress_lock_;

@@ -11,6 +11,7 @@
 #include "storage/default_file.h"
 #include "storage/i_file.h"
 #include "storage/package_format.h"
+#include "update/block_update.h"
 #include "update/digest_ahead.h"
 #include "update/install_names.h"
 #include "update/release_protocol.h"
@@ -134,6 +135,14 @@ void UpdateRun::Steps() {
                                     context_.public_key, InstalledSerial());
   }
   PrepareInstallFolder();
+  blocks_.emplace(context_.client,
+                  block_update::Site{.list_url = context_.list_url,
+                                     .list = list,
+                                     .list_entries = list_.size(),
+                                     .public_key = context_.public_key},
+                  context_.stop, [this](std::uint64_t needed, std::uint64_t fetched) {
+                    Report(task_text_, needed, fetched);
+                  });
   context_.client.SetHook(&UpdateRun::Hook, reinterpret_cast<std::uintptr_t>(this));
   outcome_.total_files = static_cast<int>(list_.size());
   // The installed files are digested ahead on every core while the run goes through the list
@@ -157,7 +166,7 @@ void UpdateRun::ThrowIfStopped() const {
   if (context_.stop.stop_requested()) throw DownloadManagerException("Task Aborted.", false);
 }
 
-void UpdateRun::Report(const std::tstring& text, int size, int received) {
+void UpdateRun::Report(const std::tstring& text, std::uint64_t size, std::uint64_t received) {
   if (context_.report) {
     context_.report(outcome_.total_files, outcome_.files_done, text, size, received);
   }
@@ -178,10 +187,17 @@ void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_
     ++outcome_.files_done;
     return;
   }
-  const std::tstring temporary = TemporaryName();
-  Download(entry, temporary);
-  Install(entry, index, temporary);
+  if (!InstallByBlocks(entry, index)) {
+    const std::tstring temporary = TemporaryName();
+    Download(entry, temporary);
+    Install(entry, index, temporary);
+  }
   ++outcome_.files_done;
+}
+
+std::tstring UpdateRun::PackageUrl(const FileEntry& entry) const {
+  return context_.list_url + "?file=" + EncodePathForQuery(entry.path) +
+         "&orgsize=" + entry.orgsize;
 }
 
 std::tstring UpdateRun::TemporaryName() const {
@@ -237,8 +253,7 @@ void UpdateRun::Download(const FileEntry& entry, const std::tstring& temporary) 
   ThrowIfStopped();
   const std::uint64_t limit = OneEntryPackageSize(entry.path, ListedSize(entry));
   HttpClient& client = context_.client;
-  const std::tstring url =
-      context_.list_url + "?file=" + EncodePathForQuery(entry.path) + "&orgsize=" + entry.orgsize;
+  const std::tstring url = PackageUrl(entry);
   client.SetUserAgent(entry.md5);
   TemporaryFileSink sink(temporary);
   sink.LimitTo(limit, entry.path);
@@ -251,6 +266,57 @@ void UpdateRun::Download(const FileEntry& entry, const std::tstring& temporary) 
   }
 }
 
+std::tstring UpdateRun::TargetOf(const FileEntry& entry) {
+  std::tstring name = entry.path;
+  name.ToUpper();
+  // The running updater cannot be replaced: its new version waits under the swap name.
+  return name == kUpdaterName ? std::tstring(kUpdaterSwapName) : entry.path;
+}
+
+ExpectedContent UpdateRun::ExpectedFor(const FileEntry& entry, std::size_t index) const {
+  std::optional<ExpectedContent> expected = ExpectedOf(entry);
+  if (!expected) throw Mismatch(entry);
+  // The signed release matches the list line for line.
+  if (release_) expected->sha256 = release_->files[index];
+  return *expected;
+}
+
+void UpdateRun::NoteInstalled(const FileEntry& entry, const std::tstring& target) {
+  std::tstring name = entry.path;
+  name.ToUpper();
+  if (name == kGamePackageName) outcome_.package_replaced = true;
+  // A part a cut run left for this file is of no use once the file is in place.
+  platform::RemoveFile(block_update::PartPathOf(target));
+}
+
+bool UpdateRun::InstallByBlocks(const FileEntry& entry, std::size_t index) {
+  const std::tstring target = TargetOf(entry);
+  std::tstring part = block_update::PartPathOf(target);
+  part.ToLower();
+  // What cannot take this way fails or completes on the whole download's, as it always did:
+  // a digest field that is no digest, a target that is no regular file. Without a listed size
+  // nothing bounds the file; a listed file under the part's name stays its own.
+  if (!blocks_ || !ExpectedOf(entry) || !OrgSizeOf(entry) || platform::IsSpecialFile(target) ||
+      listed_.contains(part)) {
+    return false;
+  }
+  const ExpectedContent expected = ExpectedFor(entry, index);
+  ThrowIfStopped();
+  IFileManager::CreateDirectory(target);
+  PrepareFolderOf(target);
+  // The range requests report their own progress: the bytes fetched of those needed.
+  context_.client.SetHook(nullptr, 0);
+  const bool installed = blocks_->Install({.index = index,
+                                           .source = entry.path,
+                                           .target = target,
+                                           .package_url = PackageUrl(entry),
+                                           .user_agent = entry.md5,
+                                           .expected = expected});
+  context_.client.SetHook(&UpdateRun::Hook, reinterpret_cast<std::uintptr_t>(this));
+  if (installed) NoteInstalled(entry, target);
+  return installed;
+}
+
 void UpdateRun::Install(const FileEntry& entry, std::size_t index, const std::tstring& temporary) {
   VarneFileManager& files = context_.files;
   FileHandle handle = 0;
@@ -259,21 +325,16 @@ void UpdateRun::Install(const FileEntry& entry, std::size_t index, const std::ts
     files.ReadPackage(temporary.c_str());
     handle = files.Open(entry.path.c_str(), kOpenBinaryReadOnly);
     if (handle == 0) throw DownloadManagerException("Temp File Error.", true);
-    std::tstring target = entry.path;
-    std::tstring name = entry.path;
-    name.ToUpper();
-    if (name == kUpdaterName) target = kUpdaterSwapName;
+    const std::tstring target = TargetOf(entry);
     if (platform::IsSpecialFile(target)) {
       throw DownloadManagerException("Listed path is not a regular file : " + target, true);
     }
-    std::optional<ExpectedContent> expected = ExpectedOf(entry);
-    // The signed release matches the list line for line.
-    if (expected && release_) expected->sha256 = release_->files[index];
-    if (!expected || !RecordMayMatch(files, entry, *expected)) throw Mismatch(entry);
+    const ExpectedContent expected = ExpectedFor(entry, index);
+    if (!RecordMayMatch(files, entry, expected)) throw Mismatch(entry);
     IFileManager::CreateDirectory(target);
     PrepareFolderOf(target);
-    if (!files.ExtractChecked(handle, target, *expected)) throw Mismatch(entry);
-    if (name == kGamePackageName) outcome_.package_replaced = true;
+    if (!files.ExtractChecked(handle, target, expected)) throw Mismatch(entry);
+    NoteInstalled(entry, target);
     files.Close(handle);
     files.ClearFileList();
     RemoveTemporary(temporary);
@@ -286,7 +347,6 @@ void UpdateRun::Install(const FileEntry& entry, std::size_t index, const std::ts
 
 int UpdateRun::Hook(int, HttpClient* client, std::uintptr_t user) {
   auto& run = *reinterpret_cast<UpdateRun*>(user);
-  run.Report(run.task_text_, static_cast<int>(client->GetDataSize()),
-             static_cast<int>(client->GetReceivedSize()));
+  run.Report(run.task_text_, client->GetDataSize(), client->GetReceivedSize());
   return 0;
 }

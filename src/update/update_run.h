@@ -14,14 +14,16 @@
 #include "base/tstring.h"
 #include "net/http_client.h"
 #include "storage/varne_file_manager.h"
+#include "update/block_update.h"
 #include "update/digest_ahead.h"
 #include "update/file_list.h"
 #include "update/release_signature.h"
 
 // Called on the run's thread: the files listed and done, the task's text (valid only during the
-// call), and the transfer's size and bytes received (0 and 0 outside a transfer).
-using RunReport =
-    std::function<void(int total, int done, const std::tstring& text, int size, int received)>;
+// call), and the transfer's size and bytes received (0 and 0 outside a transfer). A file that only
+// its missing blocks bring reports the bytes it needs fetched as the size.
+using RunReport = std::function<void(int total, int done, const std::tstring& text,
+                                     std::uint64_t size, std::uint64_t received)>;
 
 // Everything a run touches besides the install folder, given by its owner.
 struct UpdateContext {
@@ -58,8 +60,16 @@ class UpdateRun {
   // Checks list entry `index` with its digest from `digests`, and downloads and installs it when
   // it differs.
   void Process(const FileEntry& entry, DigestAhead& digests, std::size_t index);
+  // Installs the file from the blocks it lacks; false when it is to be downloaded whole.
+  bool InstallByBlocks(const FileEntry& entry, std::size_t index);
   void Download(const FileEntry& entry, const std::tstring& temporary);
   void Install(const FileEntry& entry, std::size_t index, const std::tstring& temporary);
+  // Where the file goes: the updater's own file waits under the swap name.
+  static std::tstring TargetOf(const FileEntry& entry);
+  // Throws when the list's digest field is no digest.
+  ExpectedContent ExpectedFor(const FileEntry& entry, std::size_t index) const;
+  void NoteInstalled(const FileEntry& entry, const std::tstring& target);
+  std::tstring PackageUrl(const FileEntry& entry) const;
   // A "file%d.dl" name, numbered from the files done, that no listed path and nothing on disk uses.
   std::tstring TemporaryName() const;
   // Notes the listed paths and removes the temporary packages that a run which ended without
@@ -70,7 +80,7 @@ class UpdateRun {
   void PrepareFolderOf(const std::tstring& target);
   void SyncWrittenFolders();
   void ThrowIfStopped() const;
-  void Report(const std::tstring& text, int size = 0, int received = 0);
+  void Report(const std::tstring& text, std::uint64_t size = 0, std::uint64_t received = 0);
   static int Hook(int step, HttpClient* client, std::uintptr_t user);
 
   UpdateContext context_;
@@ -81,4 +91,5 @@ class UpdateRun {
   std::set<std::tstring> written_folders_;  // relative to the install folder; "" is the folder
   // The release the publisher signed, when the install has the publisher's key.
   std::optional<ReleaseSignature> release_;
+  std::optional<block_update::BlockUpdater> blocks_;
 };

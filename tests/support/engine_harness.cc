@@ -8,7 +8,8 @@ Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&
   HttpClient client;
   std::stop_source stop;
   Outcome outcome;
-  const auto report = [&](int total, int done, const std::tstring& text, int size, int received) {
+  const auto report = [&](int total, int done, const std::tstring& text, std::uint64_t size,
+                          std::uint64_t received) {
     outcome.reports.push_back({total, done, text, size, received});
     if (on_report && !on_report(outcome.reports.back())) stop.request_stop();
   };
@@ -26,6 +27,7 @@ Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&
 std::vector<net_testing::Reply> ListThenPackages(const std::string& list,
                                                  const std::vector<std::string>& packages) {
   std::vector<net_testing::Reply> replies = {{{Answer(list, false)}}};
+  if (!packages.empty()) replies.push_back(NoBlockData());
   for (const std::string& package : packages) replies.push_back({{Answer(package)}});
   return replies;
 }

@@ -18,7 +18,7 @@ using namespace update_testing;
 struct Report {
   int total, done;
   std::string text;
-  int size, received;
+  std::uint64_t size, received;
   bool operator==(const Report&) const = default;
 };
 
@@ -31,7 +31,8 @@ struct Outcome : UpdateOutcome {
 Outcome RunUpdate(const std::string& url,
                   const std::function<bool(const Report&)>& on_report = nullptr);
 
-// A scripted update server: the list document, then one package answer per connection.
+// A scripted update server: the list document, then (with packages) no block data, then one
+// package answer per connection.
 std::vector<net_testing::Reply> ListThenPackages(const std::string& list,
                                                  const std::vector<std::string>& packages = {});
 

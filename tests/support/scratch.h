@@ -86,6 +86,8 @@ class Background {
   std::string Out() const { return ReadFile(base_ + ".out"); }
   std::string Err() const { return ReadFile(base_ + ".err"); }
   std::string Output() const { return Out() + Err(); }  // for failure messages
+  // Kills the command's own processes at once, as a power loss would end them.
+  void KillChildren() const { std::system(("pkill -9 -P " + ReadFile(base_ + ".pid")).c_str()); }
 
  private:
   bool Ended() const { return ReadFile(base_ + ".status").find('\n') != std::string::npos; }

@@ -50,6 +50,11 @@ void ScriptedServer::SetReplies(std::vector<Reply> replies) {
   queued_.assign(replies.begin(), replies.end());
 }
 
+void ScriptedServer::SetHandler(std::function<Reply(const std::string& request)> handler) {
+  std::lock_guard hold(mutex_);
+  handler_ = std::move(handler);
+}
+
 std::vector<std::string> ScriptedServer::GetRequests() {
   std::lock_guard hold(mutex_);
   return requests_;
@@ -88,6 +93,7 @@ std::string ScriptedServer::ReadRequest(platform::Socket& connection) {
 Reply ScriptedServer::NextReply(const std::string& request) {
   std::lock_guard hold(mutex_);
   requests_.push_back(request);
+  if (handler_) return handler_(request);
   if (queued_.empty()) return reply_;
   Reply reply = std::move(queued_.front());
   queued_.pop_front();

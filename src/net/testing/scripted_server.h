@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -37,6 +38,9 @@ class ScriptedServer {
   std::uint16_t GetPort() const { return port_; }
   // One reply per request from now on, in order; the last one answers every later request too.
   void SetReplies(std::vector<Reply> replies);
+  // Answers every request from now on with what the handler makes of its bytes, on the server's
+  // thread.
+  void SetHandler(std::function<Reply(const std::string& request)> handler);
   // The bytes of every request so far, up to and including the empty line.
   std::vector<std::string> GetRequests();
   // The connections accepted so far.
@@ -56,6 +60,7 @@ class ScriptedServer {
   std::uint16_t port_ = 0;
   std::mutex mutex_;
   std::deque<Reply> queued_;
+  std::function<Reply(const std::string& request)> handler_;
   Reply reply_;
   std::vector<std::string> requests_;
   int connections_ = 0;

@@ -114,6 +114,13 @@ bool SetReplacementMode(int fd, const std::string& target) {
   return ::fchmod(fd, mode | ((mode & 0444) >> 2)) == 0;
 }
 
+// Refuses a descriptor opened non-blocking on anything but a regular file, and makes it blocking.
+bool KeepsRegularFile(int fd) {
+  struct stat info;
+  return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
+}
+
 bool ProcessRuns(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
 
 // Resolves the components of native from position start on, below the already resolved prefix.
@@ -178,9 +185,7 @@ OpenError File::Open(const std::string& path, Access access, Share share, Dispos
   const int fd = ::open(native.c_str(), OpenFlags(access, disposition), 0666);
   if (fd < 0) return ErrorFromErrno(errno);
   fd_ = fd;
-  struct stat info;
-  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) ||
-      ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
+  if (!KeepsRegularFile(fd_)) {
     Close();
     return OpenError::kOther;
   }
@@ -247,7 +252,21 @@ std::int64_t File::Length() const {
 
 bool File::Sync() { return fd_ >= 0 && ::fsync(fd_) == 0; }
 
-ReplacementFile::~ReplacementFile() { Discard(); }
+// Synced before the rename: after a power loss the name must not lead to unwritten bytes.
+bool File::MoveInPlace(const std::string& from, const std::string& target) {
+  if (ReplaceFails() || !SetReplacementMode(fd_, target) || !Sync() ||
+      ::rename(from.c_str(), target.c_str()) != 0) {
+    return false;
+  }
+  Close();
+  return true;
+}
+
+void File::CloseAndRemove(std::string& name) {
+  Close();
+  if (!name.empty()) ::unlink(name.c_str());
+  name.clear();
+}
 
 bool ReplacementFile::Create(const std::string& destination) {
   static std::atomic<unsigned> counter{0};
@@ -286,25 +305,30 @@ std::size_t ReplacementFile::Write(const void* buffer, std::size_t count) {
   return written;
 }
 
-bool ReplacementFile::Commit() {
-  // Synced before the rename: after a power loss the name must not lead to unwritten bytes.
-  if (temp_.empty() || ReplaceFails() || !SetReplacementMode(file_.fd_, target_) || !file_.Sync()) {
-    Discard();
-    return false;
-  }
+bool ResumableFile::Open(const std::string& destination) {
   file_.Close();
-  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
-    Discard();
+  part_.clear();
+  target_ = ResolvePath(destination);
+  struct stat info;
+  if (::lstat(target_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return false;
+  const std::filesystem::path target(target_);
+  const std::string part =
+      Join(target.parent_path().string(), ResumablePartName(target.filename().string()));
+  // O_NOFOLLOW: a link planted under the part's name would have the bytes written where it leads.
+  const int fd = ::open(part.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  file_.fd_ = fd;
+  if (!KeepsRegularFile(fd) || file_.Seek(0, 2) < 0) {
+    file_.Close();
     return false;
   }
-  temp_.clear();
+  part_ = part;
   return true;
 }
 
-void ReplacementFile::Discard() {
-  file_.Close();
-  if (!temp_.empty()) ::unlink(temp_.c_str());
-  temp_.clear();
+bool ResumableFile::Truncate(std::uint64_t length) {
+  if (length > Length() || ::ftruncate(file_.fd_, static_cast<off_t>(length)) != 0) return false;
+  return file_.Seek(static_cast<std::int64_t>(length), 0) == static_cast<std::int64_t>(length);
 }
 
 std::string ResolvePath(const std::string& internal) {

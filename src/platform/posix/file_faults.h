@@ -12,7 +12,7 @@ class FileFaults {
   virtual ~FileFaults() = default;
   // How many of count bytes a write may pass on; 0 fails the write with ENOSPC.
   virtual std::size_t WritableBytes(std::size_t count) = 0;
-  // True when ReplacementFile::Commit must fail without touching the destination.
+  // True when a replacement or resumable file's Commit must fail without touching the destination.
   virtual bool ReplaceFails() = 0;
 };
 

@@ -48,5 +48,26 @@ TEST_F(PosixFileTest, ReplacedPlainTextIsNotMadeExecutable) {
   EXPECT_EQ(fs::status(Native("notes.txt")).permissions() & execute, fs::perms::none);
 }
 
+TEST_F(PosixFileTest, ResumablePartsKeepModesAndNeverWriteThroughALink) {
+  Put("run.sh", "old");
+  const fs::perms mode = fs::perms::owner_all | fs::perms::group_read;
+  fs::permissions(Native("run.sh"), mode);
+  ResumableFile file;
+  ASSERT_TRUE(file.Open(Path("run.sh")));
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(fs::status(Native("run.sh")).permissions(), mode);
+
+  // Links planted under the part's name (one leads nowhere) or standing at the destination.
+  Put("victim", "keep");
+  fs::create_symlink(Native("victim"), Native(ResumablePartName("run.sh")));
+  fs::create_symlink(Native("nowhere"), Native(ResumablePartName("new.bin")));
+  fs::create_symlink(Native("victim"), Native("link"));
+  for (const char* name : {"run.sh", "new.bin", "link"}) {
+    EXPECT_FALSE(ResumableFile().Open(Path(name))) << name;
+  }
+  EXPECT_EQ(Get("victim"), "keep");
+  EXPECT_FALSE(fs::exists(Native("nowhere")));
+}
+
 }  // namespace
 }  // namespace platform

@@ -8,7 +8,8 @@ namespace platform {
 // After `bytes` more bytes, every File::Write writes nothing more (as on a full disk); a negative
 // value turns the fault off.
 void InjectWriteFailureAfter(std::int64_t bytes);
-// While set, ReplacementFile::Commit fails without touching the destination.
+// While set, the Commit of a ReplacementFile or a ResumableFile fails without touching the
+// destination (a resumable part stays).
 void InjectReplaceFailure(bool fail);
 
 }  // namespace platform

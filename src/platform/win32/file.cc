@@ -132,6 +132,11 @@ std::string NameOf(const std::string& native) {
   return native.substr(native.find_last_of('\\') + 1);
 }
 
+// A file of its own, not a folder nor a link (a reparse point), by the attributes the system gives.
+bool IsPlainFile(DWORD attributes) {
+  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+}
+
 // A process that cannot be opened for lack of rights still runs; one that cannot be opened at all
 // has ended.
 bool ProcessRuns(DWORD id) {
@@ -217,7 +222,20 @@ std::int64_t File::Length() const {
 
 bool File::Sync() { return fd_ >= 0 && FlushFileBuffers(IntToHandle(fd_)) != 0; }
 
-ReplacementFile::~ReplacementFile() { Discard(); }
+// Flushed before the rename: after a power loss the name must not lead to unwritten bytes. Closed
+// before it, as the file is open without delete sharing.
+bool File::MoveInPlace(const std::string& from, const std::string& target) {
+  if (ReplaceFails() || !Sync()) return false;
+  Close();
+  return MoveFileExW(Wide(from).c_str(), Wide(target).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void File::CloseAndRemove(std::string& name) {
+  Close();
+  if (!name.empty()) DeleteFileW(Wide(name).c_str());
+  name.clear();
+}
 
 bool ReplacementFile::Create(const std::string& destination) {
   static std::atomic<unsigned> counter{0};
@@ -248,26 +266,37 @@ std::size_t ReplacementFile::Write(const void* buffer, std::size_t count) {
   return written;
 }
 
-bool ReplacementFile::Commit() {
-  // Flushed before the rename: after a power loss the name must not lead to unwritten bytes.
-  if (temp_.empty() || ReplaceFails() || !file_.Sync()) {
-    Discard();
-    return false;
-  }
+bool ResumableFile::Open(const std::string& destination) {
   file_.Close();
-  if (!MoveFileExW(Wide(temp_).c_str(), Wide(target_).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    Discard();
+  part_.clear();
+  target_ = ResolvePath(destination);
+  const DWORD attributes = GetFileAttributesW(Wide(target_).c_str());
+  if (NamesDevice(target_) || (attributes != INVALID_FILE_ATTRIBUTES && !IsPlainFile(attributes))) {
     return false;
   }
-  temp_.clear();
+  const std::string part = Join(ParentOf(target_), ResumablePartName(NameOf(target_)));
+  // A link under the part's name is opened itself, not followed, and refused below: the bytes
+  // must never go where it leads.
+  const HANDLE handle =
+      CreateFileW(Wide(part).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  file_.fd_ = HandleToInt(handle);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+      !IsPlainFile(info.dwFileAttributes) || file_.Seek(0, 2) < 0) {
+    file_.Close();
+    return false;
+  }
+  part_ = part;
   return true;
 }
 
-void ReplacementFile::Discard() {
-  file_.Close();
-  if (!temp_.empty()) DeleteFileW(Wide(temp_).c_str());
-  temp_.clear();
+// The system sets a file's end where its position stands.
+bool ResumableFile::Truncate(std::uint64_t length) {
+  const auto position = static_cast<std::int64_t>(length);
+  return length <= Length() && file_.Seek(position, 0) == position &&
+         SetEndOfFile(IntToHandle(file_.fd_)) != 0;
 }
 
 // The file system finds names without regard to case by itself.

@@ -1,0 +1,478 @@
+#include "update/block_update.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/exception.h"
+#include "platform/crypto.h"
+#include "platform/file.h"
+#include "storage/block_pipeline.h"
+#include "storage/byte_stream.h"
+#include "storage/md5.h"
+#include "storage/package_format.h"
+#include "storage/package_key.h"
+#include "update/block_data.h"
+#include "update/block_matcher.h"
+#include "update/release_protocol.h"
+
+namespace block_update {
+
+// Where the file's bytes lie in its one-entry package and how they are scrambled.
+struct PackageData {
+  std::uint64_t offset = 0;
+  bool scrambled = false;
+  std::uint32_t seed = 0;
+};
+
+namespace {
+
+using block_data::BlockData;
+using block_data::PlanRange;
+
+// No range request asks for more: a reply is bounded in time by its idle limits, and a cut one
+// costs at most this much again.
+constexpr std::uint64_t kMaxRangeLength = 16 << 20;
+// Gaps whose fine records lie closer than this many coarse blocks share one request: a request's
+// headers cost more than the records between them.
+constexpr std::uint64_t kFineJoinBlocks = 4;
+constexpr std::size_t kCopyBuffer = 1 << 20;
+
+[[noreturn]] void Stopped() { throw DownloadManagerException("Task Aborted.", false); }
+
+// Reads another stream, ending with a stop at the next read, so that the search of a large file
+// stops within one buffer.
+class StoppableStream final : public ByteStream {
+ public:
+  StoppableStream(ByteStream& inner, std::stop_token stop)
+      : inner_(inner), stop_(std::move(stop)) {}
+  std::uint64_t Size() override { return inner_.Size(); }
+  std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count) override {
+    if (stop_.stop_requested()) Stopped();
+    return inner_.ReadAt(offset, buffer, count);
+  }
+
+ private:
+  ByteStream& inner_;
+  std::stop_token stop_;
+};
+
+class TextSink final : public IHttpRangeSink {
+ public:
+  void OnRangeData(std::uint64_t, const std::uint8_t* bytes, std::size_t size) override {
+    text.append(reinterpret_cast<const char*>(bytes), size);
+  }
+  std::string text;
+};
+
+// Bytes first .. first + length - 1 of url (length > 0); none when the server does not serve
+// ranges there.
+std::optional<std::string> FetchBytes(HttpClient& client, const std::tstring& url,
+                                      std::uint64_t first, std::uint64_t length) {
+  TextSink sink;
+  if (!client.RequestRange(url, first, first + length - 1, sink).served) return std::nullopt;
+  return std::move(sink.text);
+}
+
+// Reads the package's header and its one record by range. None when they do not describe the
+// listed file: its size, stored as it is, with the listed digest.
+std::optional<PackageData> ReadPackageStart(HttpClient& client, const std::tstring& url,
+                                            const ExpectedContent& expected) {
+  const std::optional<std::string> start =
+      FetchBytes(client, url, 0, kPackageHeaderSize + kPackageRecordSize);
+  if (!start) return std::nullopt;
+  std::uint8_t header_bytes[kPackageHeaderSize];
+  std::uint8_t record_bytes[kPackageRecordSize];
+  std::memcpy(header_bytes, start->data(), sizeof header_bytes);
+  std::memcpy(record_bytes, start->data() + sizeof header_bytes, sizeof record_bytes);
+  const PackageHeader header = PackageHeader::Decode(header_bytes);
+  if (!header.magic_ok || header.entryCount != 1 || header.directoryOffset != kPackageHeaderSize) {
+    return std::nullopt;
+  }
+  KeyStream(DirectorySeed(GetPackageKey(), header.headerSeed))
+      .Apply(record_bytes, sizeof record_bytes);
+  const WPACKAGE_INFO_CELL record = WPACKAGE_INFO_CELL::Decode(record_bytes);
+  const std::uint64_t size = *expected.size;
+  if (record.sourceSize != size || record.storedSize != size ||
+      record.dataOffset > header.fileSize || header.fileSize - record.dataOffset < size ||
+      !std::equal(expected.md5.begin(), expected.md5.end(), record.digest)) {
+    return std::nullopt;
+  }
+  return PackageData{record.dataOffset, record.IsScrambled(), DataSeed(record)};
+}
+
+// A coarse block's bytes agree with its strong hash.
+bool BlockMatches(const BlockData& data, std::uint64_t block, const std::uint8_t* bytes) {
+  const std::uint64_t length = data.BlockLength(block);
+  std::string records;
+  for (std::uint64_t at = 0; at < length; at += data.fine_size) {
+    records +=
+        block_data::FineRecordOf(bytes + at, std::min<std::uint64_t>(data.fine_size, length - at));
+  }
+  return block_data::StrongOf(records) == data.strong[block];
+}
+
+}  // namespace
+
+// Writes the new file into the part in file order. Each coarse block that holds fetched bytes is
+// checked against its strong hash once it is whole (copied bytes were checked when they were
+// found); the whole file is digested on the stage's worker beside the writing.
+class PartWriter {
+ public:
+  PartWriter(platform::ResumableFile& part, const BlockData& data, bool with_sha256)
+      : part_(part),
+        data_(data),
+        with_sha256_(with_sha256),
+        stage_([this](const std::uint8_t* bytes, std::size_t size) {
+          Digest(bytes, size);
+          if (part_.Write(bytes, size) != size) {
+            throw DownloadManagerException("Temp File Error.", true);
+          }
+        }) {}
+
+  // Checks the part a cut run left, block by block from its start, and cuts it after the last
+  // block that is right; the writing goes on from there. Nothing of it is taken unchecked.
+  std::uint64_t Resume(const std::stop_token& stop) {
+    const std::uint64_t length = std::min(part_.Length(), data_.file_size);
+    std::vector<std::uint8_t> buffer(data_.coarse_size);
+    std::uint64_t good = 0;
+    for (std::uint64_t block = 0; good < length; ++block) {
+      if (stop.stop_requested()) Stopped();
+      const std::uint64_t size = data_.BlockLength(block);
+      if (size > length - good ||
+          part_.ReadAt(good, buffer.data(), size) != static_cast<std::int64_t>(size) ||
+          !BlockMatches(data_, block, buffer.data())) {
+        break;
+      }
+      Digest(buffer.data(), size);
+      good += size;
+    }
+    if (!part_.Truncate(good)) throw DownloadManagerException("Temp File Error.", true);
+    position_ = good;
+    stage_.SetThreaded(data_.file_size - good >= kPipelineThreadedSize);
+    return good;
+  }
+
+  // Marks the coarse blocks that fetched bytes go into.
+  void CheckFetched(const std::vector<PlanRange>& plan) {
+    checked_.assign(data_.BlockCount(), false);
+    for (const PlanRange& range : plan) {
+      if (range.copy || range.length == 0) continue;
+      const std::uint64_t last = (range.offset + range.length - 1) / data_.coarse_size;
+      for (std::uint64_t block = range.offset / data_.coarse_size; block <= last; ++block) {
+        checked_[block] = true;
+      }
+    }
+  }
+
+  void Put(const std::uint8_t* bytes, std::size_t size) {
+    while (size > 0) {
+      const std::uint64_t block = position_ / data_.coarse_size;
+      const std::uint64_t in_block = position_ - data_.BlockOffset(block);
+      const std::size_t taken = static_cast<std::size_t>(
+          std::min<std::uint64_t>(size, data_.BlockLength(block) - in_block));
+      if (checked_[block]) Check(block, in_block, bytes, taken);
+      Stage(bytes, taken);
+      position_ += taken;
+      bytes += taken;
+      size -= taken;
+    }
+  }
+
+  // Every byte written; true when the file is the expected one.
+  bool Finish(const ExpectedContent& expected) {
+    if (filled_ > 0) stage_.Submit(filled_);
+    stage_.Finish();
+    if (position_ != data_.file_size || md5_.Final() != expected.md5) return false;
+    return !with_sha256_ || sha256_.Final() == *expected.sha256;
+  }
+
+ private:
+  void Digest(const std::uint8_t* bytes, std::size_t size) {
+    md5_.Update(bytes, size);
+    if (with_sha256_) sha256_.Update(bytes, size);
+  }
+
+  void Check(std::uint64_t block, std::uint64_t in_block, const std::uint8_t* bytes,
+             std::size_t size) {
+    block_bytes_.resize(data_.BlockLength(block));
+    std::memcpy(block_bytes_.data() + in_block, bytes, size);
+    if (in_block + size == block_bytes_.size() &&
+        !BlockMatches(data_, block, block_bytes_.data())) {
+      throw DownloadManagerException("Block data error(fetched block does not match).", true);
+    }
+  }
+
+  void Stage(const std::uint8_t* bytes, std::size_t size) {
+    while (size > 0) {
+      if (stage_block_ == nullptr) {
+        stage_block_ = stage_.Next();
+        filled_ = 0;
+      }
+      const std::size_t taken = std::min(size, kPipelineBlockSize - filled_);
+      std::memcpy(stage_block_ + filled_, bytes, taken);
+      filled_ += taken;
+      bytes += taken;
+      size -= taken;
+      if (filled_ == kPipelineBlockSize) {
+        stage_.Submit(filled_);
+        stage_block_ = nullptr;
+        filled_ = 0;
+      }
+    }
+  }
+
+  platform::ResumableFile& part_;
+  const BlockData& data_;
+  bool with_sha256_;
+  MD5Context md5_;
+  platform::Sha256 sha256_;
+  std::vector<bool> checked_;
+  std::vector<std::uint8_t> block_bytes_;
+  std::uint64_t position_ = 0;
+  std::uint8_t* stage_block_ = nullptr;
+  std::size_t filled_ = 0;
+  SideStage stage_;  // last: its worker stops before the members it uses go
+};
+
+namespace {
+
+// Takes a fetched range's bytes as they come, unscrambles them at their place in the file and
+// hands them to the writer.
+class DataSink final : public IHttpRangeSink {
+ public:
+  DataSink(const PackageData& package, PartWriter& writer,
+           const std::function<void(std::size_t)>& fetched)
+      : package_(package), writer_(writer), fetched_(fetched) {}
+
+  // The next range starts at file offset `offset`; ranges come in file order.
+  void Start(std::uint64_t offset) {
+    if (!package_.scrambled) return;
+    if (offset < key_position_ || !keys_started_) {
+      keys_.SetPosition(package_.seed, offset);
+      keys_started_ = true;
+    } else {
+      keys_.Skip(offset - key_position_);
+    }
+    key_position_ = offset;
+  }
+
+  void OnRangeData(std::uint64_t, const std::uint8_t* bytes, std::size_t size) override {
+    buffer_.assign(bytes, bytes + size);
+    if (package_.scrambled) {
+      keys_.Apply(buffer_.data(), size);
+      key_position_ += size;
+    }
+    writer_.Put(buffer_.data(), size);
+    fetched_(size);
+  }
+
+ private:
+  const PackageData& package_;
+  PartWriter& writer_;
+  const std::function<void(std::size_t)>& fetched_;
+  KeyStream keys_;
+  bool keys_started_ = false;
+  std::uint64_t key_position_ = 0;
+  std::vector<std::uint8_t> buffer_;
+};
+
+// The plan cut to what is still to be written after offset `from`.
+std::vector<PlanRange> PlanFrom(std::vector<PlanRange> plan, std::uint64_t from) {
+  std::erase_if(plan,
+                [from](const PlanRange& range) { return range.offset + range.length <= from; });
+  if (!plan.empty() && plan.front().offset < from) {
+    const std::uint64_t cut = from - plan.front().offset;
+    plan.front().offset += cut;
+    plan.front().old_offset += cut;
+    plan.front().length -= cut;
+  }
+  return plan;
+}
+
+}  // namespace
+
+std::tstring PartPathOf(const std::tstring& target) {
+  std::tstring path(target);
+  path.ToBackslashes();
+  const std::size_t slash = path.rfind('\\');
+  const std::size_t name = slash == std::tstring::npos ? 0 : slash + 1;
+  return path.substr(0, name) + platform::ResumablePartName(path.substr(name));
+}
+
+BlockUpdater::BlockUpdater(HttpClient& client, Site site, std::stop_token stop,
+                           FetchProgress progress)
+    : client_(client),
+      site_(std::move(site)),
+      stop_(std::move(stop)),
+      progress_(std::move(progress)) {}
+
+BlockUpdater::~BlockUpdater() = default;
+
+bool BlockUpdater::Install(const FileJob& job) {
+  try {
+    return TryInstall(job);
+  } catch (const Exception& failure) {
+    // A stop is the one interruption that is no error: it ends the run, not only this way.
+    if (!failure.IsError()) throw;
+    return false;
+  }
+}
+
+bool BlockUpdater::IndexReady() {
+  if (index_state_ == IndexState::kUnknown) {
+    // Whatever goes wrong below leaves the block data unused for the rest of the run.
+    index_state_ = IndexState::kUnusable;
+    if (LoadIndex()) index_state_ = IndexState::kReady;
+  }
+  return index_state_ == IndexState::kReady;
+}
+
+bool BlockUpdater::LoadIndex() {
+  using namespace block_index;
+  const std::uint64_t index_size = kIndexHead + kEntrySize * std::uint64_t{site_.list_entries};
+  if (site_.list_entries == 0 || index_size > kMaxIndexSize) return false;
+  const std::optional<std::string> start =
+      FetchBytes(client_, site_.list_url + ".blocks", 0, kHeaderSize + index_size);
+  if (!start) return false;
+  Index index = ParseIndex(*start);
+  // Block data left beside a newer list describes other files.
+  if (index.entries.size() != site_.list_entries || !(index.list == site_.list)) return false;
+  if (!site_.public_key.empty()) {
+    const Signed vouched =
+        VerifyBlocks(FetchSignatureDocument(client_, site_.list_url + ".blocks.sig",
+                                            block_index::kMaxSignatureSize),
+                     site_.public_key);
+    const std::string_view bytes = IndexBytes(*start);
+    const ListDigest index_digest{bytes.size(), platform::Sha256Of(bytes)};
+    if (!(vouched.list == site_.list) || !(vouched.index == index_digest)) return false;
+  }
+  index_ = std::move(index);
+  return true;
+}
+
+std::optional<BlockData> BlockUpdater::FetchCoarse(const block_index::Entry& entry,
+                                                   std::uint64_t size) {
+  // No coarse document of a file this size is longer than one with the smallest blocks.
+  const std::uint64_t bound = block_data::kHeaderSize + block_data::kCoarseRecordSize *
+                                                            (size / block_data::kMinCoarseSize + 1);
+  if (entry.coarse_size == 0 || entry.coarse_size > bound) return std::nullopt;
+  const std::optional<std::string> document =
+      FetchBytes(client_, site_.list_url + ".blocks", entry.coarse_offset, entry.coarse_size);
+  if (!document || platform::Sha256Of(*document) != entry.coarse_sha256) return std::nullopt;
+  BlockData data = block_data::ParseBlockData(*document);
+  if (data.file_size != size) return std::nullopt;
+  return data;
+}
+
+std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, const BlockData& data,
+                                            ByteStream& old, std::uint64_t resume) {
+  if (old.Size() == 0) return {{.copy = false, .offset = 0, .length = data.file_size}};
+  block_data::BlockMatcher matcher(data, old);
+  matcher.Search();
+  std::vector<block_data::BlockRun> gaps = matcher.Gaps();
+  // The blocks a cut run already wrote need no fine records.
+  std::erase_if(
+      gaps, [&](const block_data::BlockRun& gap) { return data.BlockOffset(gap.end) <= resume; });
+  for (std::size_t first = 0; first < gaps.size();) {
+    std::size_t last = first;
+    while (last + 1 < gaps.size() && gaps[last + 1].first - gaps[last].end < kFineJoinBlocks)
+      ++last;
+    const std::uint64_t offset = data.FineRecordsOffset(gaps[first].first);
+    const std::uint64_t length = data.FineRecordsLength(gaps[first].first, gaps[last].end);
+    if (length > entry.fine_size || offset > entry.fine_size - length) {
+      throw DownloadManagerException("Block data error(fine records outside their document).",
+                                     true);
+    }
+    const std::optional<std::string> records =
+        FetchBytes(client_, site_.list_url + ".fine", entry.fine_offset + offset, length);
+    if (!records) return {};
+    for (std::size_t gap = first; gap <= last; ++gap) {
+      const std::uint64_t at = data.FineRecordsOffset(gaps[gap].first) - offset;
+      matcher.Refine(gaps[gap], std::string_view(*records).substr(
+                                    at, data.FineRecordsLength(gaps[gap].first, gaps[gap].end)));
+    }
+    first = last + 1;
+  }
+  return matcher.Plan();
+}
+
+bool BlockUpdater::TryInstall(const FileJob& job) {
+  if (!IndexReady()) return false;
+  const block_index::Entry& entry = index_.entries[job.index];
+  const ExpectedContent& expected = job.expected;
+  // The documents describe the listed version of the file, or another one.
+  if (!std::equal(expected.md5.begin(), expected.md5.end(), entry.md5.begin())) return false;
+  const std::optional<BlockData> data = FetchCoarse(entry, *expected.size);
+  if (!data) return false;
+  client_.SetUserAgent(job.user_agent);
+  const std::optional<PackageData> package = ReadPackageStart(client_, job.package_url, expected);
+  if (!package) return false;
+
+  platform::ResumableFile part;
+  if (!part.Open(job.target)) return false;
+  PartWriter writer(part, *data, expected.sha256.has_value());
+  const std::uint64_t resume = writer.Resume(stop_);
+  {
+    // Closed before the commit: a file that is open cannot be replaced on every system.
+    FileStream old_file;
+    MemoryStream nothing(std::make_shared<const std::string>());
+    const bool has_old = old_file.Open(job.source, platform::Share::kReadWrite);
+    StoppableStream old(
+        has_old ? static_cast<ByteStream&>(old_file) : static_cast<ByteStream&>(nothing), stop_);
+    std::vector<PlanRange> plan;
+    if (resume < data->file_size) {
+      plan = PlanFrom(PlanOf(entry, *data, old, resume), resume);
+      if (plan.empty()) return false;
+    }
+    writer.CheckFetched(plan);
+    if (!Write(job, *package, plan, old, writer)) return false;
+  }
+  if (!writer.Finish(expected)) {
+    // Bytes that checked block by block but not as a whole: nothing of them is worth keeping.
+    part.Remove();
+    return false;
+  }
+  return part.Commit();
+}
+
+bool BlockUpdater::Write(const FileJob& job, const PackageData& package,
+                         const std::vector<PlanRange>& plan, ByteStream& old, PartWriter& writer) {
+  const block_data::PlanTotals totals = block_data::TotalsOf(plan);
+  std::uint64_t fetched = 0;
+  const std::function<void(std::size_t)> count = [&](std::size_t size) {
+    fetched += size;
+    if (progress_) progress_(totals.fetched, fetched);
+  };
+  count(0);
+  DataSink sink(package, writer, count);
+  std::vector<std::uint8_t> buffer;
+  for (const PlanRange& range : plan) {
+    for (std::uint64_t done = 0; done < range.length;) {
+      const std::uint64_t offset = range.offset + done;
+      if (range.copy) {
+        const std::size_t size =
+            static_cast<std::size_t>(std::min<std::uint64_t>(range.length - done, kCopyBuffer));
+        buffer.resize(size);
+        if (old.ReadAt(range.old_offset + done, buffer.data(), size) !=
+            static_cast<std::int64_t>(size)) {
+          return false;
+        }
+        writer.Put(buffer.data(), size);
+        done += size;
+      } else {
+        const std::uint64_t size = std::min(range.length - done, kMaxRangeLength);
+        sink.Start(offset);
+        const std::uint64_t first = package.offset + offset;
+        if (!client_.RequestRange(job.package_url, first, first + size - 1, sink).served)
+          return false;
+        done += size;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace block_update

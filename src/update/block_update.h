@@ -1,0 +1,92 @@
+// Installs a listed file that differs from the installed copy by fetching only the bytes that copy
+// lacks. The release's block data (update/block_index.h) tells which blocks of the new file exist
+// anywhere in the old one (update/block_matcher.h); the rest comes from the file's one-entry
+// package by single-range requests, unscrambled at its offset. The new file is assembled beside
+// its target under a resumable part name (platform::ResumableFile) in file order, so that a cut run
+// leaves a prefix the next run checks block by block again and continues.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <vector>
+
+#include "base/tstring.h"
+#include "net/http_client.h"
+#include "storage/byte_stream.h"
+#include "storage/i_file_manager.h"
+#include "update/block_data.h"
+#include "update/block_index.h"
+#include "update/block_matcher.h"
+#include "update/release_signature.h"
+
+namespace block_update {
+
+// One listed file that differs.
+struct FileJob {
+  std::size_t index = 0;     // its list line
+  std::tstring source;       // the installed file whose blocks are reused; may be absent
+  std::tstring target;       // where the new file goes; its folder exists
+  std::tstring package_url;  // the file's one-entry package
+  std::tstring user_agent;   // what the package's requests say, as the whole download's does
+  ExpectedContent expected;  // a size is required
+};
+
+// The bytes the current file needs fetched and those fetched so far.
+using FetchProgress = std::function<void(std::uint64_t needed, std::uint64_t fetched)>;
+
+// Where a run reads block data: the list it fetched and what checks it.
+struct Site {
+  std::tstring list_url;
+  ListDigest list;
+  std::size_t list_entries = 0;
+  std::tstring public_key;  // empty: the release is not signed
+};
+
+struct PackageData;
+class PartWriter;
+
+class BlockUpdater {
+ public:
+  // client is used by the caller's thread only, between the caller's own requests; a stop ends
+  // the reading of files within one buffer, as the client's abort ends a transfer.
+  BlockUpdater(HttpClient& client, Site site, std::stop_token stop, FetchProgress progress);
+  ~BlockUpdater();
+
+  // Puts the new file in place and returns true; returns false when the file cannot take this way
+  // (no block data that checks out, ranges not served, a reply or a block that is not what was
+  // asked, a failure to read or write): the caller then downloads it whole. Nothing unchecked
+  // reaches the target. A stop throws; the part written so far is kept for the next run on every
+  // way out but success.
+  bool Install(const FileJob& job);
+
+ private:
+  bool IndexReady();
+  bool LoadIndex();
+  bool TryInstall(const FileJob& job);
+  std::optional<block_data::BlockData> FetchCoarse(const block_index::Entry& entry,
+                                                   std::uint64_t size);
+  // The new file as copies from old and ranges to fetch; empty when the fine records are not
+  // served.
+  std::vector<block_data::PlanRange> PlanOf(const block_index::Entry& entry,
+                                            const block_data::BlockData& data, ByteStream& old,
+                                            std::uint64_t resume);
+  // Writes the plan; false when a range is not served or the old file no longer reads.
+  bool Write(const FileJob& job, const PackageData& package,
+             const std::vector<block_data::PlanRange>& plan, ByteStream& old, PartWriter& writer);
+
+  HttpClient& client_;
+  Site site_;
+  std::stop_token stop_;
+  FetchProgress progress_;
+  enum class IndexState { kUnknown, kReady, kUnusable } index_state_ = IndexState::kUnknown;
+  block_index::Index index_;
+};
+
+// The part name of a target, in the same folder and path form.
+std::tstring PartPathOf(const std::tstring& target);
+
+}  // namespace block_update

@@ -1,0 +1,251 @@
+// The engine's block path against a release that varne-release built: a site answered from its
+// files by a scripted server, so that a case can put what no real server sends in place of the
+// package's range replies; cut runs and damaged files; signed block data that was tampered with.
+#include "update/block_update.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <random>
+#include <regex>
+
+#include "support/engine_harness.h"
+#include "update/testing/block_changes.h"
+
+namespace test_support {
+namespace {
+
+namespace fs = std::filesystem;
+using net_testing::Reply;
+
+constexpr std::size_t kFileSize = 1 << 20;
+
+// A range request as the site server saw it.
+struct Ask {
+  bool package = false;
+  std::uint64_t first = 0, last = 0;
+};
+
+// The package's header and record come first, its data after them.
+bool IsDataRange(const Ask& ask) { return ask.package && ask.first > 200; }
+
+// Answers from the site's files: ranges with 206, whole documents as HTTP/1.0. The server serves
+// one connection at a time, so none is kept open. A fault may answer a package range request in its
+// stead. Counts the package's bytes sent and its whole downloads.
+class SiteServer {
+ public:
+  using Fault = std::function<std::optional<Reply>(const Ask&, const std::string& body)>;
+
+  SiteServer(const fs::path& site, Fault fault = nullptr) : site_(site), fault_(std::move(fault)) {
+    for (const auto& item : fs::recursive_directory_iterator(site / "packages")) {
+      if (item.is_regular_file()) package_ = item.path();
+    }
+    server_.SetHandler([this](const std::string& request) { return Answer(request); });
+  }
+  std::string Url() const {
+    return "http://127.0.0.1:" + std::to_string(server_.GetPort()) + "/filelist";
+  }
+  std::atomic<std::uint64_t> package_bytes = 0;
+  std::atomic<int> whole_packages = 0;
+  std::atomic<int> data_ranges = 0;
+
+ private:
+  Reply Answer(const std::string& request) {
+    std::smatch match;
+    std::regex_search(request, match, std::regex("GET /([^ ?]*)(\\?)?"));
+    const bool package = match[2].matched;
+    if (!package && !fs::exists(site_ / match[1].str())) {
+      return {{"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n"}};
+    }
+    const std::string bytes = ReadFile(package ? package_ : site_ / match[1].str());
+    if (!std::regex_search(request, match, std::regex("Range: bytes=(\\d+)-(\\d+)"))) {
+      whole_packages += package;
+      package_bytes += package ? bytes.size() : 0;
+      return {{"HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(bytes.size()) + "\r\n\r\n" +
+               bytes}};
+    }
+    const Ask ask{package, std::stoull(match[1]), std::stoull(match[2])};
+    const std::string body = bytes.substr(ask.first, ask.last - ask.first + 1);
+    if (package) package_bytes += body.size();
+    data_ranges += IsDataRange(ask);
+    if (fault_) {
+      if (std::optional<Reply> reply = fault_(ask, body)) return *reply;
+    }
+    return Partial(ask, body, bytes.size());
+  }
+
+ public:
+  static Reply Partial(const Ask& ask, const std::string& body, std::uint64_t total,
+                       const std::string& extra = "") {
+    return {{"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(ask.first) +
+             "-" + std::to_string(ask.last) + "/" + std::to_string(total) + "\r\nContent-Length: " +
+             std::to_string(body.size()) + "\r\nConnection: close\r\n" + extra + "\r\n" + body}};
+  }
+
+ private:
+  fs::path site_, package_;
+  Fault fault_;
+  net_testing::ScriptedServer server_;
+};
+
+// A release of one 1 MiB file and its previous version: rewritten pieces and shifted data.
+struct Release {
+  Release(const std::string& options = "") {
+    std::mt19937_64 random(7);
+    old_bytes = block_data::testing::RandomBytes(kFileSize, random);
+    new_bytes =
+        block_data::testing::Changed(old_bytes, block_data::testing::Change::kInsertOrDelete, 6, 11)
+            .bytes;
+    image.Write("data/big.bin", new_bytes);
+    BuildSite(image.GetPath(), site.GetPath(), 8080, options);
+  }
+  TempFolder image{"varne-image"}, site{"varne-site"};
+  std::string old_bytes, new_bytes;
+};
+
+TEST(BlockUpdateTest, OnlyChangedBytesTravelAndEveryBadRangeReplyFallsBackToTheWholeFile) {
+  const Release release;
+  {
+    SiteServer server(release.site.GetPath());
+    InstallFolder install;
+    install.Write("data/big.bin", release.old_bytes);
+    const Outcome outcome = RunUpdate(server.Url());
+    ASSERT_TRUE(outcome.completed) << outcome.error;
+    EXPECT_EQ(install.Read("data/big.bin"), release.new_bytes);
+    EXPECT_EQ(server.whole_packages, 0);
+    EXPECT_LT(server.package_bytes, kFileSize / 10);
+    // The task bar shows the bytes fetched against those needed, not against the file's size.
+    EXPECT_LT(outcome.reports.back().size, kFileSize / 10);
+  }
+  const auto corrupt = [](std::string body) {
+    body[body.size() / 2] ^= 1;
+    return body;
+  };
+  const std::pair<const char*, SiteServer::Fault> faults[] = {
+      {"Content-Range not the one asked",
+       [](const Ask& ask, const std::string& body) -> std::optional<Reply> {
+         if (!IsDataRange(ask)) return std::nullopt;
+         return SiteServer::Partial({true, ask.first + 1, ask.last}, body.substr(1), kFileSize * 2);
+       }},
+      {"multipart",
+       [](const Ask& ask, const std::string& body) -> std::optional<Reply> {
+         if (!IsDataRange(ask)) return std::nullopt;
+         return SiteServer::Partial(ask, body, kFileSize * 2,
+                                    "Content-Type: multipart/byteranges; boundary=x\r\n");
+       }},
+      {"short body",
+       [](const Ask& ask, const std::string& body) -> std::optional<Reply> {
+         if (!IsDataRange(ask)) return std::nullopt;
+         Reply reply = SiteServer::Partial(ask, body, kFileSize * 2);
+         reply.pieces[0].resize(reply.pieces[0].size() - body.size() / 2);
+         return reply;
+       }},
+      {"416",
+       [](const Ask& ask, const std::string&) -> std::optional<Reply> {
+         if (!IsDataRange(ask)) return std::nullopt;
+         return Reply{{"HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n"}};
+       }},
+      {"200 to a range",
+       [](const Ask& ask, const std::string&) -> std::optional<Reply> {
+         if (!IsDataRange(ask)) return std::nullopt;
+         const std::string junk(kFileSize, 'j');
+         return Reply{{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(junk.size()) +
+                       "\r\n\r\n" + junk}};
+       }},
+      {"wrong bytes in a right reply",
+       [&](const Ask& ask, const std::string& body) -> std::optional<Reply> {
+         if (!IsDataRange(ask)) return std::nullopt;
+         return SiteServer::Partial(ask, corrupt(body), kFileSize * 2);
+       }},
+  };
+  for (const auto& [name, fault] : faults) {
+    SiteServer server(release.site.GetPath(), fault);
+    InstallFolder install;
+    install.Write("data/big.bin", release.old_bytes);
+    const Outcome outcome = RunUpdate(server.Url());
+    ASSERT_TRUE(outcome.completed) << name << ": " << outcome.error;
+    EXPECT_EQ(install.Read("data/big.bin"), release.new_bytes) << name;
+    EXPECT_EQ(server.whole_packages, 1) << name;
+    // The block path ends at the first bad reply; wrong bytes are caught by their block.
+    EXPECT_EQ(server.data_ranges, 1) << name;
+  }
+}
+
+TEST(BlockUpdateTest, ACutRunResumesFromBlocksCheckedAgainAndADamagedFileIsRepaired) {
+  const Release release;
+  const std::string part = "data/" + platform::ResumablePartName("big.bin");
+  InstallFolder install;
+  {
+    // Absent: every byte is fetched. The run is stopped half-way; the part keeps what came.
+    SiteServer server(release.site.GetPath());
+    const Outcome cut = RunUpdate(server.Url(), [](const Report& report) {
+      return report.size == 0 || report.received < report.size / 2;
+    });
+    ASSERT_FALSE(cut.completed);
+    // What came after the last whole block handed to the disk is lost with the stop.
+    ASSERT_GE(install.Read(part).size(), kFileSize / 4);
+    EXPECT_FALSE(install.Exists("data/big.bin"));
+  }
+  // A byte of the kept part changed since (a disk, a crash): its block is fetched again.
+  std::string kept = install.Read(part);
+  kept[kept.size() - 40000] ^= 1;
+  install.Write(part, kept);
+  {
+    SiteServer server(release.site.GetPath());
+    const Outcome resumed = RunUpdate(server.Url());
+    ASSERT_TRUE(resumed.completed) << resumed.error;
+    EXPECT_EQ(install.Read("data/big.bin"), release.new_bytes);
+    EXPECT_FALSE(install.Exists(part));
+    EXPECT_EQ(server.whole_packages, 0);
+    EXPECT_LE(server.package_bytes, release.new_bytes.size() - kept.size() + 80000);
+  }
+  {
+    // Three damaged places of an installed file: only their blocks come again.
+    std::string damaged = release.new_bytes;
+    for (const std::size_t at : {1000u, 400000u, 1000000u}) damaged[at] ^= 0x55;
+    install.Write("data/big.bin", damaged);
+    SiteServer server(release.site.GetPath());
+    const Outcome repaired = RunUpdate(server.Url());
+    ASSERT_TRUE(repaired.completed) << repaired.error;
+    EXPECT_EQ(install.Read("data/big.bin"), release.new_bytes);
+    EXPECT_LE(server.package_bytes, 3 * 2 * block_data::kDefaultFineSize + 200);
+  }
+}
+
+TEST(BlockUpdateTest, SignedBlockDataThatWasTamperedWithIsNotUsed) {
+  TempFolder keys("varne-keys");
+  const std::string key = (keys.GetPath() / "publisher.key").string();
+  const ProcessResult made =
+      RunIn(keys.GetPath(), Program("varne-release") + " keygen '" + key + "'");
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::string public_key = made.out.substr(0, made.out.find('\n'));
+  const Release release("--sign '" + key + "'");
+  const std::string blocks = ReadFile(release.site.GetPath() / "filelist.blocks");
+  // One byte of the coarse document (the end of the file), one of the index (its entry's MD5).
+  for (const std::size_t at : {blocks.size() - 5, std::size_t{16 + 48 + 79}}) {
+    std::string tampered = blocks;
+    tampered[at] ^= 1;
+    WriteFile(release.site.GetPath() / "filelist.blocks", tampered);
+    SiteServer server(release.site.GetPath());
+    InstallFolder install;
+    install.Write("data/big.bin", release.old_bytes);
+    HttpClient client;
+    const UpdateOutcome outcome = UpdateRun({.files = *Singleton<VarneFileManager>::GetInstance(),
+                                             .client = client,
+                                             .list_url = server.Url(),
+                                             .public_key = public_key,
+                                             .stop = {},
+                                             .report = {}})
+                                      .Run();
+    ASSERT_TRUE(outcome.completed) << at << ": " << outcome.error;
+    EXPECT_EQ(install.Read("data/big.bin"), release.new_bytes) << at;
+    EXPECT_EQ(server.whole_packages, 1) << at;
+  }
+}
+
+}  // namespace
+}  // namespace test_support
