@@ -90,6 +90,31 @@ TEST(VpkTest, DamagedEntriesAndNamesThatLeaveTheFolderAreNeverExtracted) {
   }
 }
 
+// A folder whose names Windows cannot hold, or that differ only in case (the package would keep
+// one of them), makes no package.
+TEST(VpkTest, PackRefusesNamesThatPlayersCannotInstall) {
+  const struct {
+    std::vector<std::string> names;
+    std::vector<std::string> said;  // in the message
+  } cases[] = {
+      {{"Data/A.txt", "Data/a.TXT"}, {"file names differ only in letter case: ", "A.txt", "a.TXT"}},
+      {{"ok.txt", "sub/CON.txt"}, {"(a device name on Windows): sub/CON.txt"}},
+      {{"ok.txt", "why?.txt"}, {"(a control character or one of <>:\"|?*): why?.txt"}},
+      {{"dots."}, {"(a name ending in a dot or a blank): dots."}},
+  };
+  for (const auto& [names, said] : cases) {
+    TestFolder folder;
+    for (const std::string& name : names) folder.Write("src/" + name, name);
+    const ProcessResult refused =
+        Vpk(folder, {"pack", folder.Native("src").string(), folder.Native("p.vpk").string()});
+    EXPECT_EQ(refused.status, 1) << names.back();
+    for (const std::string& text : said) {
+      EXPECT_NE(refused.err.find(text), std::string::npos) << refused.err;
+    }
+    EXPECT_FALSE(fs::exists(folder.Native("p.vpk"))) << names.back();
+  }
+}
+
 TEST(VpkTest, ExitStatusTellsUsageFromWorkFailures) {
   TestFolder folder;
   folder.Write("src/a.txt", "a");
