@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
+#include "net/http_client.h"
 #include "net/testing/scripted_server.h"
+#include "storage/varne_file_system.h"
 #include "support/engine_harness.h"
 #include "support/local_servers.h"
 #include "update/block_index.h"
+#include "update/file_list.h"
+#include "update/release_protocol.h"
 #include "update/testing/block_changes.h"
 
 namespace test_support {
@@ -52,11 +59,14 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
                 "1::data\\日本.txt:9:" + Md5Of("ゲーム") + "\r\n");
   EXPECT_EQ(Take(site_.GetPath() / "packages").size(), 3u);
 
-  // One file changed, one gone, one new: only those packages are touched.
+  // One file changed, one gone, one new: only those packages are touched, and the old release's
+  // stay for the players who read its list just before, until the next build.
   Image("a.txt", "ALPHA!");
   std::filesystem::remove_all(image_.GetPath() / "data/sub");
   Image("c.txt", "gamma");
-  EXPECT_EQ(Build(), "3 files, 20 bytes: 2 packages written, 1 kept, 1 removed");
+  EXPECT_EQ(Build(), "3 files, 20 bytes: 2 packages written, 1 kept, 0 removed");
+  EXPECT_EQ(Take(site_.GetPath() / "packages").size(), 5u);
+  EXPECT_EQ(Build(), "3 files, 20 bytes: 0 packages written, 3 kept, 2 removed");
   EXPECT_EQ(Take(site_.GetPath() / "packages").size(), 3u);
 
   // A name that the list cannot carry is refused, and the site stays as it was.
@@ -67,6 +77,41 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("bad:name.txt"), std::string::npos) << refused.err;
   EXPECT_EQ(ReadFile(site_.GetPath() / "filelist"), list);
+}
+
+// What no release may publish, each refused with its reason before the site changes: names that
+// players on Windows cannot install, names of the updater's own files, and nothing at all.
+TEST_F(ReleaseToolTest, BuildRefusesImagesThatPlayersCannotInstall) {
+  Build();
+  const Snapshot site = Take(site_.GetPath());
+  const auto refused = [&](const std::string& image, const std::vector<std::string>& said) {
+    const ProcessResult result =
+        RunTool("build '" + image + "' '" + site_.GetPath().string() + "'");
+    EXPECT_EQ(result.status, 1) << said.back();
+    for (const std::string& text : said) {
+      EXPECT_NE(result.err.find(text), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(Take(site_.GetPath()), site) << said.back();
+  };
+  const std::string kOwn = "the updater keeps its own files under this name: ";
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"A.txt", {"file names differ only in letter case: ", "a.txt", "A.txt"}},
+      {"data/Sub", {"file names differ only in letter case: ", "data/sub", "data/Sub"}},
+      {"data/aux.log", {"(a device name on Windows): data/aux.log"}},
+      {"blank ", {"(a name ending in a dot or a blank): blank "}},
+      {"a<b", {"(a control character or one of <>:\"|?*): a<b"}},
+      {"rv7.STATE", {kOwn + "rv7.STATE"}},
+      {"File12.DL", {kOwn + "File12.DL"}},
+      {"data/.b.bin.4711-2.tmp", {kOwn + "data/.b.bin.4711-2.tmp"}},
+      {"data/.b.bin.part", {kOwn + "data/.b.bin.part"}},
+  };
+  for (const auto& [name, said] : cases) {
+    Image(name, "x");
+    refused(image_.GetPath().string(), said);
+    std::filesystem::remove(image_.GetPath() / name);
+  }
+  const TempFolder empty("varne-empty");
+  refused(empty.GetPath().string(), {"no file to publish in "});
 }
 
 // The files a site had before block data, which a build without it must write alike: the list
@@ -188,7 +233,7 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
     };
     ASSERT_EQ(fetch("?file=" + a_txt + "&orgsize=5", "got"), 0) << server;
     EXPECT_EQ(ReadFile(out.GetPath() / "got"),
-              ReadFile(site_.GetPath() / "packages" / (a_txt + ".vpk")));
+              ReadFile(site_.GetPath() / "packages" / a_txt / "5.vpk"));
     for (const char* suffix : {".blocks", ".fine", ".blocks.sig"}) {
       ASSERT_EQ(fetch(suffix, "got"), 0) << server << suffix;
       EXPECT_EQ(ReadFile(out.GetPath() / "got"),
@@ -211,6 +256,106 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("HttpClient : "), std::string::npos) << missing.err;
   EXPECT_EQ(RunTool("build only-one-argument").status, 2);
+}
+
+// A whole document fetched with the updater's client; nothing on any failure (a missing file, a
+// body cut short).
+std::optional<std::string> Fetch(const std::string& url) {
+  try {
+    HttpClient client;
+    client.Request(url);
+    std::string bytes(client.GetDataSize(), '\0');
+    client.ReadData(static_cast<std::uint32_t>(bytes.size()), bytes.data());
+    return bytes;
+  } catch (const Exception&) {
+    return std::nullopt;
+  }
+}
+
+// The MD5 of the entry `path` of a package held in memory; empty when the package is damaged or
+// lacks the entry.
+std::string EntryMd5(const std::string& package, const std::string& path) {
+  try {
+    VarneFileSystem system;
+    system.ReadPackage("fetched.vpk", std::make_shared<const std::string>(package));
+    IFile* file = system.OpenFile(path);
+    std::string bytes(file->GetSize(), '\0');
+    std::uint32_t got = 0;
+    const bool whole =
+        file->Read(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &got) >= 0 &&
+        got == bytes.size();
+    system.CloseFile(file);
+    return whole ? Md5Of(bytes) : std::string();
+  } catch (const Exception&) {
+    return {};
+  }
+}
+
+// Players fetching from a site while it is rebuilt see one release or the other, never a mix: each
+// list they get is one of the two releases whole, and each package it names arrives whole with
+// that list's file in it. Files change size between the releases (a file of the same size changed
+// in place would be asked for by the same URL, which nothing can tell from the new one).
+TEST_F(ReleaseToolTest, RebuildsWhileServedNeverMixTwoReleases) {
+  TempFolder first("varne-first"), second("varne-second");
+  for (const auto& [image, tag] : {std::pair(&first, 'a'), std::pair(&second, 'b')}) {
+    WriteFile(image->GetPath() / "same.txt", "unchanged");
+    WriteFile(image->GetPath() / (std::string(1, tag) + "-only.txt"), std::string(1, tag));
+    WriteFile(image->GetPath() / "data/big.bin", std::string(tag == 'a' ? 1 << 20 : 3 << 19, tag));
+    WriteFile(image->GetPath() / "grows.txt", std::string(tag == 'a' ? 5 : 6, tag));
+  }
+  const auto build = [&](const TempFolder& image) {
+    const ProcessResult result =
+        RunTool("build '" + image.GetPath().string() + "' '" + site_.GetPath().string() +
+                "' --listen 127.0.0.1:" + std::to_string(port_));
+    EXPECT_EQ(result.status, 0) << result.err;
+    return ReadFile(site_.GetPath() / "filelist");
+  };
+  const std::string lists[] = {build(first), build(second)};
+  const std::uint16_t serve_port = net_testing::FindFreePort();
+  const Background serve(
+      site_.GetPath(),
+      Program("varne-release") + " serve . --listen 127.0.0.1:" + std::to_string(serve_port));
+  ASSERT_TRUE(WaitForPort(serve_port));
+  std::unique_ptr<Nginx> nginx;
+  std::vector<std::uint16_t> ports = {serve_port};
+  if (!OnWine()) {
+    nginx = std::make_unique<Nginx>(port_, site_.GetPath() / "nginx-site.conf");
+    ports.push_back(port_);
+  }
+  std::atomic<bool> done = false;
+  std::vector<std::atomic<int>> replies(ports.size()), bad(ports.size());
+  const auto player = [&](std::size_t server) {
+    const std::string url = "http://127.0.0.1:" + std::to_string(ports[server]) + "/filelist";
+    while (!done) {
+      const auto list = Fetch(url);
+      ++replies[server];
+      if (!list || (*list != lists[0] && *list != lists[1])) {
+        ++bad[server];
+        continue;
+      }
+      FileList entries;
+      ParseFileList(*list, entries);
+      for (const FileEntry& entry : entries) {
+        const auto package =
+            Fetch(url + "?file=" + EncodePathForQuery(entry.path) + "&orgsize=" + entry.orgsize);
+        ++replies[server];
+        if (!package || EntryMd5(*package, entry.path) != entry.md5) ++bad[server];
+      }
+    }
+  };
+  std::vector<std::thread> players;
+  for (std::size_t server = 0; server < ports.size(); ++server) {
+    for (int i = 0; i < 2; ++i) players.emplace_back(player, server);
+  }
+  for (int rebuild = 0; rebuild < 20; ++rebuild) build(rebuild % 2 == 0 ? first : second);
+  done = true;
+  for (std::thread& thread : players) thread.join();
+  for (std::size_t server = 0; server < ports.size(); ++server) {
+    std::printf("during 20 rebuilds, %s: %d replies, %d bad\n", server == 0 ? "serve" : "nginx",
+                replies[server].load(), bad[server].load());
+    EXPECT_GT(replies[server], 0);
+    EXPECT_EQ(bad[server], 0) << server;
+  }
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 // connections kept for further requests, and the updater's HTTP/1.0 requests answered as always.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "support/engine_harness.h"
 #include "update/release_protocol.h"
@@ -35,7 +37,7 @@ TEST(ServeTest, RangesAndConnectionsAsHttpAnswersThem) {
   const std::uint16_t port = net_testing::FindFreePort();
   BuildSite(image.GetPath(), site.GetPath(), port);
   // The package, made sparse beyond 4 GiB with four known bytes at its end.
-  const auto huge = site.GetPath() / "packages" / (EncodePathForQuery("a.txt") + ".vpk");
+  const auto huge = site.GetPath() / "packages" / EncodePathForQuery("a.txt") / "5.vpk";
   std::filesystem::resize_file(huge, (5ull << 30) - 4);
   std::ofstream(huge, std::ios::binary | std::ios::app) << "tail";
   const ReleaseServer server(site.GetPath(), port);
@@ -90,6 +92,57 @@ TEST(ServeTest, RangesAndConnectionsAsHttpAnswersThem) {
       EXPECT_EQ(connection.Receive(&more, 1), 0) << exchanges.back().first;
     }
   }
+}
+
+// Clients that send their request a byte at a time, or nothing at all, hold no worker: among far
+// more of them than there are workers a request is answered at once, and a header that has not
+// come whole within its time is cut off, however steadily it drips.
+TEST(ServeTest, SlowAndIdleClientsHoldNoWorker) {
+  TempFolder image("varne-image"), site("varne-site");
+  WriteFile(image.GetPath() / "a.txt", "hello");
+  const std::uint16_t port = net_testing::FindFreePort();
+  BuildSite(image.GetPath(), site.GetPath(), port);
+  const ReleaseServer server(site.GetPath(), port);
+  const std::string list = ReadFile(site.GetPath() / "filelist");
+  const std::string request = "GET /filelist HTTP/1.0\r\n\r\n";
+  const std::string reply =
+      "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
+      "Content-Length: " +
+      std::to_string(list.size()) + "\r\n\r\n" + list;
+  std::vector<platform::Socket> idle(300), dripping(80);
+  for (auto* crowd : {&idle, &dripping}) {
+    for (platform::Socket& connection : *crowd) {
+      ASSERT_TRUE(connection.Create() && connection.Connect(platform::kLoopbackAddress, port));
+    }
+  }
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  const std::string drip = "GET /filelist HTTP/1.1\r\nX-Slow: ";
+  for (std::size_t sent = 0; Clock::now() - start < std::chrono::seconds(6); ++sent) {
+    for (platform::Socket& connection : dripping) {
+      connection.Send(&drip[std::min(sent, drip.size() - 1)], 1);
+    }
+    platform::Socket probe;
+    ASSERT_TRUE(probe.Create() && probe.Connect(platform::kLoopbackAddress, port));
+    probe.SetReceiveTimeout(1000);
+    const Clock::time_point asked = Clock::now();
+    probe.Send(request.data(), request.size());
+    EXPECT_EQ(ReceiveBytes(probe, reply.size() + 1), reply) << sent;
+    EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(500)) << sent;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  // Ten seconds after they came, every one of them is closed without a reply.
+  for (auto* crowd : {&idle, &dripping}) {
+    for (platform::Socket& connection : *crowd) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+          start + std::chrono::seconds(12) - Clock::now());
+      ASSERT_EQ(connection.WaitReadable(static_cast<int>(std::max<std::int64_t>(left.count(), 0))),
+                platform::SocketWait::kReady);
+      char byte;
+      EXPECT_LE(connection.Receive(&byte, 1), 0);
+    }
+  }
+  EXPECT_GT(Clock::now() - start, std::chrono::seconds(9));
 }
 
 }  // namespace
