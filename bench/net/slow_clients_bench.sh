@@ -29,23 +29,16 @@ mkdir -p "$dir/image" "$dir/site"
 head -c 4096 /dev/urandom >"$dir/image/game.dat"
 "$release" build "$dir/image" "$dir/site" --listen "127.0.0.1:$nginx_port" >/dev/null
 
-cat >"$dir/nginx.conf" <<CONF
-user root;
-worker_processes 1;
-worker_rlimit_nofile 8192;
-pid $dir/nginx.pid;
-error_log $dir/error.log;
-events { worker_connections 8192; }
-http {
-  access_log off;
-  client_body_temp_path $dir/body;
-  proxy_temp_path $dir/proxy;
-  fastcgi_temp_path $dir/fastcgi;
-  uwsgi_temp_path $dir/uwsgi;
-  scgi_temp_path $dir/scgi;
-  include $dir/site/nginx-site.conf;
-}
-CONF
+# The site's server block, in an nginx of the benchmark's own with room for the crowd.
+{
+  echo "user root; worker_processes 1; worker_rlimit_nofile 8192; pid $dir/nginx.pid;"
+  echo "error_log $dir/error.log; events { worker_connections 8192; }"
+  echo "http { access_log off; include $dir/site/nginx-site.conf;"
+  for temporary in client_body proxy fastcgi uwsgi scgi; do
+    echo "  ${temporary}_temp_path $dir/$temporary;"
+  done
+  echo "}"
+} >"$dir/nginx.conf"
 nginx -q -p "$dir" -e "$dir/error.log" -c "$dir/nginx.conf"
 "$release" serve "$dir/site" --listen "127.0.0.1:$serve_port" >/dev/null &
 serve_pid=$!
