@@ -103,46 +103,32 @@ TEST(ServeTest, SlowAndIdleClientsHoldNoWorker) {
   const std::uint16_t port = net_testing::FindFreePort();
   BuildSite(image.GetPath(), site.GetPath(), port);
   const ReleaseServer server(site.GetPath(), port);
-  const std::string list = ReadFile(site.GetPath() / "filelist");
-  const std::string request = "GET /filelist HTTP/1.0\r\n\r\n";
-  const std::string reply =
-      "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
-      "Content-Length: " +
-      std::to_string(list.size()) + "\r\n\r\n" + list;
-  std::vector<platform::Socket> idle(300), dripping(80);
-  for (auto* crowd : {&idle, &dripping}) {
-    for (platform::Socket& connection : *crowd) {
-      ASSERT_TRUE(connection.Create() && connection.Connect(platform::kLoopbackAddress, port));
-    }
+  std::vector<platform::Socket> crowd(380);  // the first 80 drip, the others send nothing
+  for (platform::Socket& connection : crowd) {
+    ASSERT_TRUE(connection.Create() && connection.Connect(platform::kLoopbackAddress, port));
   }
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
-  const std::string drip = "GET /filelist HTTP/1.1\r\nX-Slow: ";
+  const std::string drip = "GET /filelist HTTP/1.1\r\nX-Slow: ",
+                    request = "GET /filelist HTTP/1.0\r\n\r\n";
   for (std::size_t sent = 0; Clock::now() - start < std::chrono::seconds(6); ++sent) {
-    for (platform::Socket& connection : dripping) {
-      connection.Send(&drip[std::min(sent, drip.size() - 1)], 1);
-    }
+    for (std::size_t i = 0; i < 80; ++i) crowd[i].Send(&drip[std::min(sent, drip.size() - 1)], 1);
     platform::Socket probe;
     ASSERT_TRUE(probe.Create() && probe.Connect(platform::kLoopbackAddress, port));
     probe.SetReceiveTimeout(1000);
     const Clock::time_point asked = Clock::now();
     probe.Send(request.data(), request.size());
-    EXPECT_EQ(ReceiveBytes(probe, reply.size() + 1), reply) << sent;
+    EXPECT_EQ(ReceiveBytes(probe, 15), "HTTP/1.0 200 OK") << sent;
     EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(500)) << sent;
     std::this_thread::sleep_for(std::chrono::seconds(1));
   }
-  // Ten seconds after they came, every one of them is closed without a reply.
-  for (auto* crowd : {&idle, &dripping}) {
-    for (platform::Socket& connection : *crowd) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-          start + std::chrono::seconds(12) - Clock::now());
-      ASSERT_EQ(connection.WaitReadable(static_cast<int>(std::max<std::int64_t>(left.count(), 0))),
-                platform::SocketWait::kReady);
-      char byte;
-      EXPECT_LE(connection.Receive(&byte, 1), 0);
-    }
+  // Ten seconds after they came, every one of them has been closed without a reply.
+  std::this_thread::sleep_until(start + std::chrono::seconds(11));
+  for (platform::Socket& connection : crowd) {
+    char byte;
+    EXPECT_EQ(connection.WaitReadable(0), platform::SocketWait::kReady);
+    EXPECT_LE(connection.Receive(&byte, 1), 0);
   }
-  EXPECT_GT(Clock::now() - start, std::chrono::seconds(9));
 }
 
 }  // namespace
