@@ -11,7 +11,6 @@
 #include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/path.h"
-#include "site_builder.h"
 #include "site_layout.h"
 #include "update/block_index.h"
 #include "update/file_list.h"
