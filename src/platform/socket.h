@@ -48,6 +48,8 @@ enum class SocketWait {
   kFailed,    // the wait itself or the connection failed; LastSocketError() tells why
 };
 
+struct SocketPoll;
+
 // Owns one IPv4 stream socket; closing happens at the latest when the owner goes.
 class Socket {
  public:
@@ -88,6 +90,8 @@ class Socket {
   friend class ListeningSocket;
   using Handle = std::intptr_t;
   static constexpr Handle kNone = -1;
+  friend int WaitForAny(std::vector<SocketPoll>& entries, int timeout_milliseconds);
+  friend bool ConnectedPair(Socket& first, Socket& second);
   explicit Socket(Handle handle) : handle_(handle) {}
 
   Handle handle_ = kNone;
@@ -109,10 +113,28 @@ class ListeningSocket {
   // The next connection, or a closed Socket when none arrived within the time or on failure.
   Socket Accept(int timeout_milliseconds);
   void Close();
+  // The listening socket itself, to wait for connections among other sockets (WaitForAny).
+  const Socket& Waitable() const { return socket_; }
 
  private:
   Socket socket_;
 };
+
+// One socket of a WaitForAny and the direction awaited; `ready` tells the outcome.
+struct SocketPoll {
+  const Socket* socket = nullptr;
+  bool write = false;  // room to send is awaited instead of bytes to receive
+  bool ready = false;  // the call would not block now; an error or the peer's end count too
+};
+
+// Waits for many sockets at once, as a server's event loop does: until one of them is ready or
+// the time has passed (-1: for ever). Returns how many are ready, 0 after the time, negative on
+// failure (LastSocketError() tells why).
+int WaitForAny(std::vector<SocketPoll>& entries, int timeout_milliseconds);
+
+// Two ends of one local connection: a byte sent into one end makes the other ready, so another
+// thread can wake a WaitForAny. False on failure.
+bool ConnectedPair(Socket& first, Socket& second);
 
 // 127.0.0.1 in host byte order.
 inline constexpr std::uint32_t kLoopbackAddress = 0x7F000001;

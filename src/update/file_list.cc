@@ -47,12 +47,18 @@ void ParseFileList(std::tstring text, FileList& list) {
   FileList parsed;
   // Growing the list entry by entry would move every entry made so far, again and again.
   parsed.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+  CaseFoldedPaths paths;
   for (std::string_view rest(text); !rest.empty();) {
     const auto fields = SplitLine(TakeLine(rest));
     const bool complete =
         !fields[0].empty() && !fields[2].empty() && !fields[3].empty() && !fields[4].empty();
     if (!complete || !IsSafeRelativePath(fields[2])) {
       throw DownloadManagerException("List file error.", true);
+    }
+    if (const auto earlier = paths.Add(fields[2])) {
+      throw DownloadManagerException("List file error(names differ only in case) : " + *earlier +
+                                         ", " + std::string(fields[2]),
+                                     true);
     }
     parsed.push_back({std::tstring(fields[2]), std::tstring(fields[3]), std::tstring(fields[4])});
   }

@@ -19,7 +19,8 @@ using FileList = std::vector<FileEntry>;
 
 // Appends the entries of a whole list document to list. A malformed line, or a path that
 // IsSafeRelativePath refuses, throws DownloadManagerException "List file error." and appends
-// nothing.
+// nothing; so do two paths of one file on Windows, which would replace each other's file there
+// and be fetched again on every run ("List file error(names differ only in case) : A, a").
 void ParseFileList(std::tstring text, FileList& list);
 
 // The listed file's size in bytes: its size field as a number when the field is decimal digits,

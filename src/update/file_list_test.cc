@@ -47,6 +47,10 @@ TEST(FileListTest, RefusesMalformedLinesAndPathsThatCannotBeInstalled) {
     EXPECT_EQ(ParseError(text), "DownloadManager : List file error.") << text;
   }
   EXPECT_EQ(ParseError("1::a:2:d"), "");
+  // One file on Windows, two names elsewhere: either would be fetched again on every run.
+  EXPECT_EQ(ParseError("1::Data/A.txt:2:d\r\n1::b:1:e\r\n1::data\\a.TXT:2:d"),
+            "DownloadManager : List file error(names differ only in case) : Data/A.txt, "
+            "data\\a.TXT");
 }
 
 // The size bounds a download and must equal the installed file's, so only plain digits count.

@@ -240,12 +240,12 @@ TEST_F(SignedReleaseTest, SignedReleasesInstallAndAttacksAreRefused) {
     std::string refusal;
   };
   const Attack attacks[] = {
-      {"package swapped",  // another file's package in place of data\level1.dat's ("%25%36%34...")
+      {"package swapped",  // another package in place of data\level1.dat's 11 bytes ("11.vpk")
        [&] {
          fs::path level1, other;
-         for (const auto& item : fs::directory_iterator(site_ / "packages"))
-           (item.path().filename().string().starts_with("%25%36%34") ? level1 : other) =
-               item.path();
+         for (const auto& item : fs::recursive_directory_iterator(site_ / "packages"))
+           if (item.is_regular_file())
+             (item.path().filename() == "11.vpk" ? level1 : other) = item.path();
          WriteFile(level1, ReadFile(other));
        },
        "level1.dat"},

@@ -90,6 +90,20 @@ TEST(VpkTest, DamagedEntriesAndNamesThatLeaveTheFolderAreNeverExtracted) {
   }
 }
 
+// Names that differ only in case would be one key of the package, which kept one of the two.
+TEST(VpkTest, PackRefusesNamesThatDifferOnlyInCase) {
+  TestFolder folder;
+  folder.Write("src/Data/A.txt", "upper");
+  folder.Write("src/Data/a.TXT", "lower");
+  const ProcessResult refused =
+      Vpk(folder, {"pack", folder.Native("src").string(), folder.Native("p.vpk").string()});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("file names differ only in letter case: Data/"), std::string::npos)
+      << refused.err;
+  for (const char* name : {"A.txt", "a.TXT"}) EXPECT_NE(refused.err.find(name), std::string::npos);
+  EXPECT_FALSE(fs::exists(folder.Native("p.vpk")));
+}
+
 TEST(VpkTest, ExitStatusTellsUsageFromWorkFailures) {
   TestFolder folder;
   folder.Write("src/a.txt", "a");

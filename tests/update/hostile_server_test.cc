@@ -179,16 +179,23 @@ TEST(HostileServerTest, ServeKeepsServingAtItsThreadLimit) {
   WriteFile(image.GetPath() / "a.txt", "hello");
   const std::uint16_t port = net_testing::FindFreePort();
   BuildSite(image.GetPath(), site.GetPath(), port);
+  // A package far larger than a connection's buffers, so that a client that does not read holds
+  // the worker that answers it.
+  std::filesystem::resize_file(site.GetPath() / "packages" / EncodePathForQuery("a.txt") / "5.vpk",
+                               1ull << 30);
   const std::string user = std::to_string(40000 + port % 20000);
   const ReleaseServer server(
       site.GetPath(), port,
       "setpriv --reuid=" + user + " --regid=" + user + " --clear-groups prlimit --nproc=8");
+  const std::string request =
+      "GET /filelist?file=" + EncodePathForQuery("a.txt") + "&orgsize=5 HTTP/1.0\r\n\r\n";
   std::vector<platform::Socket> connections(260);
   for (platform::Socket& connection : connections) {
     ASSERT_TRUE(connection.Create() && connection.Connect(platform::kLoopbackAddress, port));
+    ASSERT_EQ(connection.Send(request.data(), request.size()), long(request.size()));
   }
-  // Far beyond its workers (at most 16) and its queue (64), connections are told so at once.
-  // Which ones depends on when the new workers first run, so the refusals are counted.
+  // Far beyond its workers (at most 16) and its queue (64), requests are refused at once. Which
+  // ones depends on when the workers first run, so the refusals are counted.
   std::vector<bool> refused(connections.size());
   const auto beyond_are_refused = [&] {
     for (std::size_t i = 0; i < connections.size(); ++i) {

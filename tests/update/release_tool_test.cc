@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "net/testing/scripted_server.h"
+#include "storage/varne_file_system.h"
 #include "support/engine_harness.h"
 #include "support/local_servers.h"
 #include "update/block_index.h"
+#include "update/file_list.h"
+#include "update/release_protocol.h"
 #include "update/testing/block_changes.h"
 
 namespace test_support {
@@ -52,11 +58,14 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
                 "1::data\\日本.txt:9:" + Md5Of("ゲーム") + "\r\n");
   EXPECT_EQ(Take(site_.GetPath() / "packages").size(), 3u);
 
-  // One file changed, one gone, one new: only those packages are touched.
+  // One file changed, one gone, one new: only those packages are touched, and the old release's
+  // stay for the players who read its list just before, until the next build.
   Image("a.txt", "ALPHA!");
   std::filesystem::remove_all(image_.GetPath() / "data/sub");
   Image("c.txt", "gamma");
-  EXPECT_EQ(Build(), "3 files, 20 bytes: 2 packages written, 1 kept, 1 removed");
+  EXPECT_EQ(Build(), "3 files, 20 bytes: 2 packages written, 1 kept, 0 removed");
+  EXPECT_EQ(Take(site_.GetPath() / "packages").size(), 5u);
+  EXPECT_EQ(Build(), "3 files, 20 bytes: 0 packages written, 3 kept, 2 removed");
   EXPECT_EQ(Take(site_.GetPath() / "packages").size(), 3u);
 
   // A name that the list cannot carry is refused, and the site stays as it was.
@@ -67,6 +76,34 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("bad:name.txt"), std::string::npos) << refused.err;
   EXPECT_EQ(ReadFile(site_.GetPath() / "filelist"), list);
+}
+
+// What no release may publish, each refused with its reason before the site changes: names that
+// players on Windows cannot install, names of the updater's own files, and nothing at all.
+TEST_F(ReleaseToolTest, BuildRefusesImagesThatPlayersCannotInstall) {
+  Build();
+  const Snapshot site = Take(site_.GetPath());
+  const std::string own = "the updater keeps its own files under this name: ";
+  const std::pair<std::string, std::string> cases[] = {
+      {"A.txt", "file names differ only in letter case: "},
+      {"data/aux.log", "(a device name on Windows): data/aux.log"},
+      {"rv7.STATE", own + "rv7.STATE"},
+      {"File12.DL", own + "File12.DL"},
+      {"data/.b.bin.4711-2.tmp", own + "data/.b.bin.4711-2.tmp"},
+      {"data/.b.bin.part", own + "data/.b.bin.part"},
+      {"", "no file to publish in "},
+  };
+  const TempFolder empty("varne-empty");
+  for (const auto& [name, said] : cases) {
+    if (!name.empty()) Image(name, "x");
+    const ProcessResult result =
+        RunTool("build '" + (name.empty() ? empty : image_).GetPath().string() + "' '" +
+                site_.GetPath().string() + "'");
+    EXPECT_EQ(result.status, 1) << name;
+    EXPECT_NE(result.err.find(said), std::string::npos) << result.err;
+    EXPECT_EQ(Take(site_.GetPath()), site) << name;
+    if (!name.empty()) std::filesystem::remove(image_.GetPath() / name);
+  }
 }
 
 // The files a site had before block data, which a build without it must write alike: the list
@@ -188,7 +225,7 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
     };
     ASSERT_EQ(fetch("?file=" + a_txt + "&orgsize=5", "got"), 0) << server;
     EXPECT_EQ(ReadFile(out.GetPath() / "got"),
-              ReadFile(site_.GetPath() / "packages" / (a_txt + ".vpk")));
+              ReadFile(site_.GetPath() / "packages" / a_txt / "5.vpk"));
     for (const char* suffix : {".blocks", ".fine", ".blocks.sig"}) {
       ASSERT_EQ(fetch(suffix, "got"), 0) << server << suffix;
       EXPECT_EQ(ReadFile(out.GetPath() / "got"),
@@ -211,6 +248,65 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("HttpClient : "), std::string::npos) << missing.err;
   EXPECT_EQ(RunTool("build only-one-argument").status, 2);
+}
+
+// Players updating from a site while it is rebuilt get one release or the other, never a mix: every
+// run, against serve and against nginx in turn, installs each file of the list it read, whole. The
+// files change size between the two releases (a file changed in place at the same size is asked
+// for by the same URL, which nothing can tell from the new one).
+TEST_F(ReleaseToolTest, RebuildsWhileServedNeverMixTwoReleases) {
+  TempFolder first("varne-first"), second("varne-second");
+  for (const auto& [image, tag] : {std::pair(&first, 'a'), std::pair(&second, 'b')}) {
+    WriteFile(image->GetPath() / "same.txt", "unchanged");
+    WriteFile(image->GetPath() / (std::string(1, tag) + "-only.txt"), std::string(1, tag));
+    WriteFile(image->GetPath() / "data/big.bin", std::string(tag == 'a' ? 1 << 20 : 3 << 19, tag));
+    WriteFile(image->GetPath() / "grows.txt", std::string(tag == 'a' ? 5 : 6, tag));
+  }
+  // The rebuilds run in one shell started before the player: a process forked while the run holds
+  // a file shares the run's lock on it until it starts its program.
+  std::string rebuilds;
+  for (int rebuild = 0; rebuild <= 20; ++rebuild) {
+    rebuilds += Program("varne-release") + " build '" +
+                (rebuild % 2 == 0 ? first : second).GetPath().string() + "' '" +
+                site_.GetPath().string() + "' --listen 127.0.0.1:" + std::to_string(port_) +
+                " >/dev/null || exit 1\n";
+  }
+  const TempFolder script("varne-rebuilds");
+  WriteFile(script.GetPath() / "rebuild.sh", rebuilds.substr(0, rebuilds.find('\n') + 1));
+  ASSERT_EQ(RunIn(script.GetPath(), "sh rebuild.sh").status, 0);
+  WriteFile(script.GetPath() / "rebuild.sh", rebuilds.substr(rebuilds.find('\n') + 1));
+  std::vector<std::uint16_t> ports = {net_testing::FindFreePort()};
+  const Background serve(
+      site_.GetPath(),
+      Program("varne-release") + " serve . --listen 127.0.0.1:" + std::to_string(ports[0]));
+  ASSERT_TRUE(WaitForPort(ports[0]));
+  std::unique_ptr<Nginx> nginx;
+  if (!OnWine()) {
+    nginx = std::make_unique<Nginx>(port_, site_.GetPath() / "nginx-site.conf");
+    ports.push_back(port_);
+  }
+  std::atomic<bool> done = false;
+  int runs[2] = {}, failed[2] = {};
+  const Background rebuilding(script.GetPath(), "sh rebuild.sh");
+  std::thread player([&] {
+    const InstallFolder install;
+    for (std::size_t run = 0; !done; ++run) {
+      const std::size_t server = run % ports.size();
+      const Outcome outcome =
+          RunUpdate("http://127.0.0.1:" + std::to_string(ports[server]) + "/filelist");
+      ++runs[server];
+      failed[server] += outcome.completed ? 0 : 1;
+      EXPECT_TRUE(outcome.completed) << server << ": " << outcome.error;
+    }
+  });
+  EXPECT_EQ(rebuilding.Wait(120), 0);
+  done = true;
+  player.join();
+  for (std::size_t server = 0; server < ports.size(); ++server) {
+    std::printf("during 20 rebuilds, %s: %d runs, %d failed\n", server == 0 ? "serve" : "nginx",
+                runs[server], failed[server]);
+    EXPECT_GT(runs[server], 0);
+  }
 }
 
 }  // namespace

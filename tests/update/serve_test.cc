@@ -2,7 +2,9 @@
 // connections kept for further requests, and the updater's HTTP/1.0 requests answered as always.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "support/engine_harness.h"
 #include "update/release_protocol.h"
@@ -35,7 +37,7 @@ TEST(ServeTest, RangesAndConnectionsAsHttpAnswersThem) {
   const std::uint16_t port = net_testing::FindFreePort();
   BuildSite(image.GetPath(), site.GetPath(), port);
   // The package, made sparse beyond 4 GiB with four known bytes at its end.
-  const auto huge = site.GetPath() / "packages" / (EncodePathForQuery("a.txt") + ".vpk");
+  const auto huge = site.GetPath() / "packages" / EncodePathForQuery("a.txt") / "5.vpk";
   std::filesystem::resize_file(huge, (5ull << 30) - 4);
   std::ofstream(huge, std::ios::binary | std::ios::app) << "tail";
   const ReleaseServer server(site.GetPath(), port);
@@ -89,6 +91,43 @@ TEST(ServeTest, RangesAndConnectionsAsHttpAnswersThem) {
     if (closes) {
       EXPECT_EQ(connection.Receive(&more, 1), 0) << exchanges.back().first;
     }
+  }
+}
+
+// Clients that send their request a byte at a time, or nothing at all, hold no worker: among far
+// more of them than there are workers a request is answered at once, and a header that has not
+// come whole within its time is cut off, however steadily it drips.
+TEST(ServeTest, SlowAndIdleClientsHoldNoWorker) {
+  TempFolder image("varne-image"), site("varne-site");
+  WriteFile(image.GetPath() / "a.txt", "hello");
+  const std::uint16_t port = net_testing::FindFreePort();
+  BuildSite(image.GetPath(), site.GetPath(), port);
+  const ReleaseServer server(site.GetPath(), port);
+  std::vector<platform::Socket> crowd(380);  // the first 80 drip, the others send nothing
+  for (platform::Socket& connection : crowd) {
+    ASSERT_TRUE(connection.Create() && connection.Connect(platform::kLoopbackAddress, port));
+  }
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  const std::string drip = "GET /filelist HTTP/1.1\r\nX-Slow: ",
+                    request = "GET /filelist HTTP/1.0\r\n\r\n";
+  for (std::size_t sent = 0; Clock::now() - start < std::chrono::seconds(6); ++sent) {
+    for (std::size_t i = 0; i < 80; ++i) crowd[i].Send(&drip[std::min(sent, drip.size() - 1)], 1);
+    platform::Socket probe;
+    ASSERT_TRUE(probe.Create() && probe.Connect(platform::kLoopbackAddress, port));
+    probe.SetReceiveTimeout(1000);
+    const Clock::time_point asked = Clock::now();
+    probe.Send(request.data(), request.size());
+    EXPECT_EQ(ReceiveBytes(probe, 15), "HTTP/1.0 200 OK") << sent;
+    EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(500)) << sent;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  // Ten seconds after they came, every one of them has been closed without a reply.
+  std::this_thread::sleep_until(start + std::chrono::seconds(11));
+  for (platform::Socket& connection : crowd) {
+    char byte;
+    EXPECT_EQ(connection.WaitReadable(0), platform::SocketWait::kReady);
+    EXPECT_LE(connection.Receive(&byte, 1), 0);
   }
 }
 

@@ -122,6 +122,12 @@ int Build(const Arguments& args) {
   if (days <= 0 || (!args.expires.empty() && args.sign.empty())) {
     return Usage("--expires takes a number of days, with --sign");
   }
+  if (!args.sign.empty()) {
+    options.sign = [&args, days](const std::string& list, const std::string& blocks) {
+      return SignSite(args.positional[0], args.positional[1], list, blocks, args.sign, days,
+                      std::time(nullptr));
+    };
+  }
   const SiteSummary summary = BuildSite(args.positional[0], args.positional[1], options);
   std::printf("%d files, %llu bytes: %d packages written, %d kept, %d removed\n", summary.files,
               static_cast<unsigned long long>(summary.bytes), summary.packages_written,
@@ -129,16 +135,9 @@ int Build(const Arguments& args) {
   if (options.blocks) {
     std::printf("block data: %llu bytes\n", static_cast<unsigned long long>(summary.block_bytes));
   }
-  const std::filesystem::path site = platform::ToFilesystemPath(args.positional[1]);
-  if (args.sign.empty()) {
-    // Signatures of an earlier build would no longer match the list.
-    std::filesystem::remove(site / kSiteSignatureName);
-    std::filesystem::remove(site / kSiteBlocksSignatureName);
-  } else {
-    const std::uint64_t serial =
-        SignSite(args.positional[0], args.positional[1], args.sign, days, std::time(nullptr));
+  if (summary.serial != 0) {
     std::printf("signed: serial %llu, expires in %d days\n",
-                static_cast<unsigned long long>(serial), days);
+                static_cast<unsigned long long>(summary.serial), days);
   }
   std::printf("list URL: http://%s%s\n", options.listen.c_str(), options.list_path.c_str());
   return 0;

@@ -17,9 +17,10 @@ std::string Quoted(const std::string& text) {
   return out + "\"";
 }
 
-// The rewrite for a value of `folders` pieces: every piece but the last is a whole folder name.
+// The rewrite for a file value of `folders` pieces, matched with the size before it in
+// $varne_package: every piece is a folder name, and the size names the package in the last.
 std::string RewriteFor(int folders) {
-  std::string pattern = "^";
+  std::string pattern = "^(?<varne_size>[0-9]{1," + std::to_string(kMaxSizeDigits) + "}):";
   std::string target = kPackagesLocation;
   for (int i = 1; i <= folders; ++i) {
     const std::string name = std::string("p").append(std::to_string(i));
@@ -28,10 +29,11 @@ std::string RewriteFor(int folders) {
                                   : std::string("1,").append(std::to_string(kBytesPerFolder));
     pattern.append("(?<").append(name).append(">").append(kEncodedByte);
     pattern.append("{").append(count).append("})");
-    target.append("$").append(name).append(i < folders ? "/" : ".vpk");
+    target.append("$").append(name).append("/");
   }
+  target.append("$varne_size.vpk");
   pattern += "$";
-  std::string rule = "    if ($arg_file ~ ";
+  std::string rule = "    if ($varne_package ~ ";
   rule.append(Quoted(pattern)).append(") {\n      rewrite ^ ").append(target);
   rule.append("? last;\n    }\n");
   return rule;
@@ -62,7 +64,8 @@ std::string MakeNginxServerBlock(const std::string& listen, const std::string& l
       " {\n"
       "    default_type text/plain;\n"
       "    alias " +
-      Quoted(site + "/" + kSiteListName) + ";\n";
+      Quoted(site + "/" + kSiteListName) +
+      ";\n    set $varne_package \"$arg_orgsize:$arg_file\";\n";
   for (int folders = 1; folders <= kMaxFolders; ++folders) block += RewriteFor(folders);
   block +=
       "    if ($args) {\n      return 404;\n    }\n"

@@ -6,12 +6,13 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <regex>
 #include <set>
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/exception.h"
 #include "base/hex.h"
-#include "base/relative_path.h"
 #include "base/utf8string.h"
 #include "nginx_config.h"
 #include "platform/file.h"
@@ -20,11 +21,13 @@
 #include "site_layout.h"
 #include "storage/block_pipeline.h"
 #include "storage/file_digest.h"
+#include "storage/image_files.h"
 #include "storage/md5.h"
 #include "storage/varne_file_system.h"
 #include "update/block_index.h"
 #include "update/file_list.h"
 #include "update/release_protocol.h"
+#include "update/release_state.h"
 
 namespace fs = std::filesystem;
 
@@ -164,40 +167,41 @@ class ImageDigester {
       [this](const std::uint8_t* bytes, std::size_t size) { writer_.Update(bytes, size); }};
 };
 
-// Adds every file below `image`\`below` (internal forms) to `files`, listed by its path below the
-// image. Through the platform layer: libstdc++ on Windows loses its way in folders whose names and
-// file names are not ASCII.
-void ScanFolder(const std::string& image, const std::tstring& below, ImageDigester& digester,
-                std::vector<ImageFile>& files) {
-  const std::string folder = below.empty() ? image : image + "\\" + below;
-  std::vector<platform::DirectoryItem> items;
-  if (!platform::ListDirectory(folder, &items)) {
-    throw Exception("cannot read " + platform::ToNativePath(folder), true);
-  }
-  for (const platform::DirectoryItem& item : items) {
-    ImageFile file;
-    file.path = below.empty() ? std::tstring(item.name) : below + "\\" + item.name;
-    // A backslash inside a name would be a folder separator to the updater; any other name is
-    // listed exactly when the updater would install it.
-    if (item.name.find('\\') != std::string::npos || !IsSafeRelativePath(file.path)) {
-      throw Exception("file name cannot be listed: " + platform::ToNativePath(file.path), true);
-    }
-    if (item.is_directory) {
-      ScanFolder(image, file.path, digester, files);
-      continue;
-    }
-    digester.Digest(image + "\\" + file.path, file);
-    const auto package = PackagePathForQueryValue(EncodePathForQuery(file.path));
-    if (!package) throw Exception("path too long for a site: " + file.path, true);
-    file.package = *package;
-    files.push_back(std::move(file));
-  }
+// Names the updater gives its own files in an install folder: its state, its download
+// temporaries ("file<N>.dl") and, beside any file, the hidden temporaries of a replacement
+// (".<name>.<pid>-<n>.tmp") and of a resumed download (".<name>.part"). A release holding one
+// would overwrite the updater's file, or have it removed as a leftover.
+bool IsUpdaterWorkName(const std::tstring& path) {
+  static const std::regex kTopLevel("file[0-9]+\\.dl", std::regex::icase);
+  static const std::regex kAnywhere("\\..+\\.([0-9]+-[0-9]+\\.tmp|part)", std::regex::icase);
+  const std::size_t slash = path.rfind('\\');
+  const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  const bool top = slash == std::string::npos;
+  return (top && (std::regex_match(name, kTopLevel) ||
+                  ascii::EqualsIgnoringCase(name, ascii::Lowered(kReleaseStateName)))) ||
+         std::regex_match(name, kAnywhere);
 }
 
 std::vector<ImageFile> ScanImage(const fs::path& image, const PreviousBlocks* previous) {
-  std::vector<ImageFile> files;
+  const std::string folder = platform::ToInternalPath(Text(image));
+  const std::vector<std::tstring> paths = ListImageFiles(folder);
+  if (paths.empty()) throw Exception("no file to publish in " + Text(image), true);
+  const auto work = std::find_if(paths.begin(), paths.end(), IsUpdaterWorkName);
+  if (work != paths.end()) {
+    throw Exception(
+        "the updater keeps its own files under this name: " + platform::ToNativePath(*work), true);
+  }
+  std::vector<ImageFile> files(paths.size());
   ImageDigester digester(previous);
-  ScanFolder(platform::ToInternalPath(Text(image)), {}, digester, files);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    ImageFile& file = files[i];
+    file.path = paths[i];
+    digester.Digest(folder + "\\" + file.path, file);
+    const auto package =
+        PackagePathForQuery(EncodePathForQuery(file.path), std::to_string(file.size));
+    if (!package) throw Exception("path too long for a site: " + file.path, true);
+    file.package = *package;
+  }
   std::sort(files.begin(), files.end(),
             [](const ImageFile& a, const ImageFile& b) { return a.path < b.path; });
   return files;
@@ -219,13 +223,16 @@ bool PackageIsCurrent(const fs::path& package, const ImageFile& file) {
   }
 }
 
+// Written beside its place and renamed into it, so that a server never hands out part of one.
 void WritePackage(const fs::path& image, const fs::path& package, const ImageFile& file) {
-  fs::remove(package);
   fs::create_directories(package.parent_path());
   VarneFileSystem system;
   const std::tstring base = platform::ToInternalPath(Text(image));
   system.AddFile(base + "\\" + file.path, base);
-  system.WritePackage(platform::ToInternalPath(Text(package)), 1);
+  fs::path temporary = package;
+  temporary += ".new";
+  system.WritePackage(platform::ToInternalPath(Text(temporary)), 1);
+  fs::rename(temporary, package);
 }
 
 // Removes every file below `folder` (internal form) that no listed file uses, and the folders
@@ -256,31 +263,48 @@ std::string ListDocument(const std::vector<ImageFile>& files) {
   for (const ImageFile& file : files) {
     text += "1::" + file.path + ":" + std::to_string(file.size) + ":" + file.md5 + "\r\n";
   }
-  if (text.empty()) return {};
   utf8string utf8;
   utf8.SetString(text);
   return std::string(utf8.GetData(), utf8.GetSize() - 1);
 }
 
-void RemoveBlockFiles(const fs::path& site_folder) {
-  for (const char* name : {kSiteBlocksName, kSiteFineName, kSiteBlocksSignatureName}) {
-    fs::remove(site_folder / name);
-  }
-}
-
-std::uint64_t WriteBlockFiles(const fs::path& site_folder, const std::string& list,
-                              const std::vector<ImageFile>& files) {
+block_index::BlockFiles BlockFilesFor(const std::string& list,
+                                      const std::vector<ImageFile>& files) {
   std::vector<block_index::FileBlocks> blocks;
   blocks.reserve(files.size());
   for (const ImageFile& file : files) blocks.push_back(file.blocks);
-  const block_index::BlockFiles written =
-      block_index::MakeBlockFiles({list.size(), platform::Sha256Of(list)}, blocks);
-  // The old signature vouches for the old index: gone before the index changes, so that no
-  // signature is ever served beside block data it does not match.
-  fs::remove(site_folder / kSiteBlocksSignatureName);
-  WriteSiteFile(site_folder / kSiteFineName, written.fine);
-  WriteSiteFile(site_folder / kSiteBlocksName, written.blocks);
-  return written.blocks.size() + written.fine.size();
+  return block_index::MakeBlockFiles({list.size(), platform::Sha256Of(list)}, blocks);
+}
+
+// The packages of the release the site publishes now (internal forms): kept through the next
+// build, since players who read its list just before the switch still fetch them.
+std::set<std::string> PublishedPackages(const fs::path& site_folder) {
+  std::set<std::string> packages;
+  const auto document =
+      platform::ReadWholeFile(platform::ToInternalPath(Text(site_folder / kSiteListName)));
+  if (!document || document->empty()) return packages;
+  FileList list;
+  try {
+    utf8string text;
+    text.SetUtf8Data(document->data(), document->size());
+    ParseFileList(text.GetString(), list);
+  } catch (const Exception&) {
+    return packages;  // a damaged or foreign list: nothing of it is kept
+  }
+  for (const FileEntry& entry : list) {
+    const auto package = PackagePathForQuery(EncodePathForQuery(entry.path), entry.orgsize);
+    if (package) packages.insert(platform::ToInternalPath(Text(site_folder / *package)));
+  }
+  return packages;
+}
+
+// Puts a site file in place, or removes it when it has no content in this release.
+void Publish(const fs::path& path, const std::string& bytes) {
+  if (bytes.empty()) {
+    fs::remove(path);
+  } else {
+    WriteSiteFile(path, bytes);
+  }
 }
 
 }  // namespace
@@ -297,6 +321,10 @@ void WriteSiteFile(const fs::path& path, const std::string& bytes) {
   fs::rename(temporary, path);
 }
 
+// Players see the release before or the one after, never a mix: every package of the new list
+// is in place under its own name before any document switches; then the block data, bound to
+// the new list, the list and its signature each switch by a rename; the packages of the release
+// before stay until the next build.
 SiteSummary BuildSite(const std::string& image, const std::string& site,
                       const SiteOptions& options) {
   const fs::path image_folder = fs::absolute(platform::ToFilesystemPath(image)).lexically_normal();
@@ -308,7 +336,7 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
   fs::create_directories(site_folder / kSitePackagesFolder);
 
   SiteSummary summary;
-  std::set<std::string> keep;
+  std::set<std::string> keep = PublishedPackages(site_folder);
   for (const ImageFile& file : files) {
     const fs::path package = site_folder / file.package;
     keep.insert(platform::ToInternalPath(Text(package)));
@@ -321,8 +349,6 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
     ++summary.packages_written;
   }
   summary.files = static_cast<int>(files.size());
-  summary.packages_removed =
-      RemoveStalePackages(platform::ToInternalPath(Text(site_folder / kSitePackagesFolder)), keep);
 
   std::string folder = Text(site_folder);
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -331,11 +357,18 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
   WriteSiteFile(site_folder / kSiteSettingsName,
                 "listen=" + options.listen + "\r\npath=" + options.list_path + "\r\n");
   const std::string list = ListDocument(files);
-  if (options.blocks) {
-    summary.block_bytes = WriteBlockFiles(site_folder, list, files);
-  } else {
-    RemoveBlockFiles(site_folder);
-  }
+  const block_index::BlockFiles blocks =
+      options.blocks ? BlockFilesFor(list, files) : block_index::BlockFiles{};
+  summary.block_bytes = blocks.blocks.size() + blocks.fine.size();
+  const SiteSignatures signatures =
+      options.sign ? options.sign(list, blocks.blocks) : SiteSignatures{};
+  Publish(site_folder / kSiteFineName, blocks.fine);
+  Publish(site_folder / kSiteBlocksName, blocks.blocks);
+  Publish(site_folder / kSiteBlocksSignatureName, signatures.blocks);
   WriteSiteFile(site_folder / kSiteListName, list);
+  Publish(site_folder / kSiteSignatureName, signatures.list);
+  summary.serial = signatures.serial;
+  summary.packages_removed =
+      RemoveStalePackages(platform::ToInternalPath(Text(site_folder / kSitePackagesFolder)), keep);
   return summary;
 }

@@ -1,17 +1,24 @@
 // Builds a release site from an install image: the list document, one scrambled one-entry package
-// per file, the files' block data and the site's settings and nginx configuration. Each file is
-// read once, for its MD5 and its block data together. Rebuilding keeps the packages of
-// unchanged files and removes those of files no longer listed.
+// per file, the files' block data, the signatures and the site's settings and nginx
+// configuration. Each file is read once, for its MD5 and its block data together. Rebuilding keeps
+// the packages of unchanged files, and a site being served stays whole throughout: players see
+// the release before or the one after, never a mix of both.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
+
+#include "site_signer.h"
 
 struct SiteOptions {
   std::string listen = "127.0.0.1:8080";
   std::string list_path = "/filelist";
   bool blocks = true;  // block data beside the list; without, stale block files are removed
+  // Signs the list and the block index (empty without block data) before they are published;
+  // without, the site is unsigned and a signature of an earlier build is removed.
+  std::function<SiteSignatures(const std::string& list, const std::string& blocks)> sign;
 };
 
 struct SiteSummary {
@@ -21,11 +28,12 @@ struct SiteSummary {
   int packages_removed = 0;
   std::uint64_t bytes = 0;
   std::uint64_t block_bytes = 0;  // of "<list>.blocks" and "<list>.fine" together
+  std::uint64_t serial = 0;       // of the signature; 0 when unsigned
 };
 
-// Folders in the system's form. Throws Exception on failure; the list is written last, so a failed
-// build never announces packages that are not there, and block data is bound to the list it was
-// written for.
+// Folders in the system's form. Throws Exception on failure; the documents are switched last, so a
+// failed build leaves the release before in place. Packages of files no longer listed go at the
+// build after the one that stopped listing them.
 SiteSummary BuildSite(const std::string& image, const std::string& site,
                       const SiteOptions& options);
 

@@ -11,10 +11,12 @@ int HexValue(char c) {
 
 }  // namespace
 
-std::optional<std::string> PackagePathForQueryValue(const std::string& twice_encoded) {
+std::optional<std::string> PackagePathForQuery(const std::string& twice_encoded,
+                                               const std::string& size) {
   const size_t piece = kBytesPerFolder * kEncodedByteLength;
   if (twice_encoded.empty() || twice_encoded.size() % kEncodedByteLength != 0 ||
-      twice_encoded.size() > piece * kMaxFolders) {
+      twice_encoded.size() > piece * kMaxFolders || size.empty() || size.size() > kMaxSizeDigits ||
+      size.find_first_not_of("0123456789") != std::string::npos) {
     return std::nullopt;
   }
   std::string path = kSitePackagesFolder;
@@ -22,7 +24,7 @@ std::optional<std::string> PackagePathForQueryValue(const std::string& twice_enc
     path += '/';
     path += twice_encoded.substr(pos, piece);
   }
-  return path + ".vpk";
+  return path + "/" + size + ".vpk";
 }
 
 std::optional<std::string> PercentDecode(const std::string& text) {

@@ -6,8 +6,10 @@
 // bytes percent-encoded twice, in upper-case hexadecimal. A web server can then map the raw query
 // value to a file without decoding it, and the stored names hold only "%", digits and capitals, so
 // no query can name anything outside the packages folder. File names have a length limit, so the
-// encoded text is cut into folders of kBytesPerFolder encoded bytes; the last piece, with ".vpk",
-// is the file name, which no folder name ends with.
+// encoded text is cut into folders of kBytesPerFolder encoded bytes. In the last folder the file's
+// size, the query's other value, names the package ("<size>.vpk", which no folder name is): a
+// build that changes a file's size writes its package beside the one that players still holding
+// the previous list fetch, so that they never get the new file for the old list's line.
 #pragma once
 
 #include <optional>
@@ -29,10 +31,12 @@ inline constexpr char kSiteNginxName[] = "nginx-site.conf";
 inline constexpr int kEncodedByteLength = 9;
 inline constexpr int kBytesPerFolder = 28;
 inline constexpr int kMaxFolders = 8;
+inline constexpr int kMaxSizeDigits = 20;
 
-// The package of a listed path relative to the site folder ("packages/%25%36%31.vpk"), or nothing
-// when the path is too long to be stored.
-std::optional<std::string> PackagePathForQueryValue(const std::string& twice_encoded);
+// The package of a listed path and size relative to the site folder ("packages/%25%36%31/5.vpk"),
+// or nothing when the path is too long to be stored or the size is not a number.
+std::optional<std::string> PackagePathForQuery(const std::string& twice_encoded,
+                                               const std::string& size);
 
 // Undoes one percent-encoding; nothing when the text is not well formed.
 std::optional<std::string> PercentDecode(const std::string& text);

@@ -18,18 +18,28 @@
 namespace {
 
 constexpr size_t kMaxRequestHeader = 16 * 1024;
-constexpr int kReceiveTimeoutMs = 10000;
+// A request's whole header must arrive within this time of its first byte (of the connection,
+// for its first request), however slowly it drips.
+constexpr auto kHeaderTime = std::chrono::seconds(10);
 // A client that takes no bytes for this long is given up, so that it frees its worker.
 constexpr int kSendTimeoutMs = 10000;
-// A kept connection holds a worker: it is closed when no next request begins within this time,
-// and after this many requests, so that the workers go round the clients.
-constexpr int kKeptIdleMs = 5000;
+// A kept connection is closed when no next request begins within this time, and after this many
+// requests, so that the workers go round the clients.
+constexpr auto kKeptIdleTime = std::chrono::seconds(5);
 constexpr int kMaxRequestsPerConnection = 100;
 constexpr int kWorkers = 16;
 constexpr size_t kMaxQueued = 64;
-// The refusal of a connection beyond the queue is sent by the accepting thread, which must not
-// wait on a client that does not read it.
-constexpr int kRefusalSendTimeoutMs = 1000;
+// Connections read at once; beyond them new ones wait in the system's backlog. Each costs a
+// descriptor and its pending bytes only.
+constexpr size_t kMaxWaiting = 16384;
+// When accepting fails (no descriptor left) the listener rests this long instead of spinning.
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+// The reading thread looks at its deadlines at least this often, accepts at most this many
+// connections between two looks at the others, and gives the refusal it sends to a client that
+// does not read it at most this long.
+constexpr auto kRoundTime = std::chrono::seconds(1);
+constexpr int kAcceptsPerRound = 64;
+constexpr int kRefusalSendTimeoutMs = 100;
 
 // The site files served at the list's URL path with a suffix appended.
 struct BesideList {
@@ -61,37 +71,6 @@ size_t HeaderEnd(const std::string& bytes) {
   if (crlf == std::string::npos) return lf == std::string::npos ? lf : lf + 2;
   return lf == std::string::npos ? crlf + 3 : std::min(crlf + 3, lf + 2);
 }
-
-// Reads the requests of one connection. A client may send its next request before the reply to
-// this one, so the bytes after one header are kept as the start of the next.
-class RequestReader {
- public:
-  explicit RequestReader(platform::Socket& connection) : connection_(connection) {}
-
-  // The next request's header; nothing when the connection ends, fails or sends too much. A kept
-  // connection gets a shorter wait for the first byte of its next request.
-  std::optional<std::string> Next(bool kept) {
-    if (kept && pending_.empty() &&
-        connection_.WaitReadable(kKeptIdleMs) != platform::SocketWait::kReady) {
-      return std::nullopt;
-    }
-    char buffer[2048];
-    size_t end;
-    while ((end = HeaderEnd(pending_)) == std::string::npos) {
-      if (pending_.size() > kMaxRequestHeader) return std::nullopt;
-      const long received = connection_.Receive(buffer, sizeof buffer);
-      if (received <= 0) return std::nullopt;
-      pending_.append(buffer, static_cast<size_t>(received));
-    }
-    std::string header = pending_.substr(0, end);
-    pending_.erase(0, end);
-    return header;
-  }
-
- private:
-  platform::Socket& connection_;
-  std::string pending_;
-};
 
 struct Request {
   std::string target;  // empty when the request is not a GET with a target
@@ -227,7 +206,7 @@ bool SendFilePart(platform::Socket& connection, std::ifstream& file, std::uint64
 }
 
 // Answers one request with the site file at `path` (system form; empty when none answers it).
-bool Answer(platform::Socket& connection, const Request& request, const std::string& path) {
+bool Reply(platform::Socket& connection, const Request& request, const std::string& path) {
   std::ifstream file;
   if (!path.empty()) file.open(path, std::ios::binary);
   file.seekg(0, std::ios::end);
@@ -270,13 +249,14 @@ std::string Encoded(const std::string& bytes) {
   return text.GetUrlEncoded();
 }
 
-// The stored package of a "file" value: decoded twice to the listed path, refused when the
-// updater would not install that path, and encoded again in the one spelling the site stores.
-std::optional<std::string> PackageFor(const std::string& file) {
+// The stored package of a "file" value and a size: the value decoded twice to the listed path,
+// refused when the updater would not install that path, and encoded again in the one spelling the
+// site stores.
+std::optional<std::string> PackageFor(const std::string& file, const std::string& size) {
   const auto once = PercentDecode(file);
   const auto path = once ? PercentDecode(*once) : std::nullopt;
   if (!path || !IsSafeRelativePath(*path)) return std::nullopt;
-  return PackagePathForQueryValue(Encoded(Encoded(*path)));
+  return PackagePathForQuery(Encoded(Encoded(*path)), size);
 }
 
 }  // namespace
@@ -285,26 +265,13 @@ SiteServer::SiteServer(std::string site, std::string list_path)
     : site_(std::move(site)), list_path_(std::move(list_path)) {}
 
 bool SiteServer::Listen(std::uint32_t address, std::uint16_t port) {
-  return listener_.Listen(address, port);
+  return listener_.Listen(address, port) && platform::ConnectedPair(wake_, woken_);
 }
 
 void SiteServer::Serve() {
-  // Without a single worker the connections are served one after another on this thread.
+  // Without a single worker each request is answered on this thread, and its connection closed.
   const bool pooled = StartWorkers() > 0;
-  for (;;) {
-    platform::Socket connection = listener_.Accept(1000);
-    if (!connection.IsOpen()) continue;
-    if (!pooled) {
-      // One request per connection, so that no idle client holds the accepting thread.
-      HandleSafely(std::move(connection), 1);
-    } else if (!Enqueue(connection)) {
-      static const char kBusy[] =
-          "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\n"
-          "Content-Length: 5\r\n\r\nBusy\n";
-      connection.SetSendTimeout(kRefusalSendTimeoutMs);
-      SendAll(connection, kBusy, sizeof kBusy - 1);
-    }
-  }
+  for (;;) ReadRound(pooled);
 }
 
 int SiteServer::StartWorkers() {
@@ -317,7 +284,78 @@ int SiteServer::StartWorkers() {
   return started;
 }
 
-bool SiteServer::Enqueue(platform::Socket& connection) {
+void SiteServer::ReadRound(bool pooled) {
+  const Clock::time_point now = Clock::now();
+  const bool paused = now < accept_paused_until_;
+  const bool accepting = waiting_.size() < kMaxWaiting && !paused;
+  std::vector<platform::SocketPoll> polls{{&woken_}};
+  if (accepting) polls.push_back({&listener_.Waitable()});
+  const std::size_t first = polls.size();
+  Clock::time_point wake_at = paused ? accept_paused_until_ : now + kRoundTime;
+  for (const Connection& connection : waiting_) {
+    polls.push_back({&connection.socket});
+    wake_at = std::min(wake_at, connection.deadline);
+  }
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake_at - now).count();
+  if (platform::WaitForAny(polls, static_cast<int>(std::max<std::int64_t>(wait, 0))) < 0) return;
+  const Clock::time_point after = Clock::now();
+  auto connection = waiting_.begin();
+  for (std::size_t i = first; i < polls.size(); ++i) {
+    const bool keep = polls[i].ready ? ReadFrom(*connection, pooled) : after < connection->deadline;
+    connection = keep ? std::next(connection) : waiting_.erase(connection);
+  }
+  if (polls[0].ready) TakeReturned();
+  if (accepting && polls[1].ready) Accept();
+}
+
+void SiteServer::Accept() {
+  for (int i = 0; i < kAcceptsPerRound && waiting_.size() < kMaxWaiting; ++i) {
+    platform::Socket socket = listener_.Accept(0);
+    if (!socket.IsOpen()) {
+      if (platform::LastSocketError() != platform::kSocketErrorTimedOut) {
+        accept_paused_until_ = Clock::now() + kAcceptPause;
+      }
+      return;
+    }
+    socket.SetSendTimeout(kSendTimeoutMs);
+    waiting_.push_back({std::move(socket), {}, 0, Clock::now() + kHeaderTime});
+  }
+}
+
+bool SiteServer::ReadFrom(Connection& connection, bool pooled) {
+  char buffer[4096];
+  const long received = connection.socket.Receive(buffer, sizeof buffer);
+  if (received <= 0) return false;
+  // The first byte of a kept connection's next request starts that request's time.
+  if (connection.pending.empty() && connection.served > 0) {
+    connection.deadline = Clock::now() + kHeaderTime;
+  }
+  connection.pending.append(buffer, static_cast<size_t>(received));
+  if (HeaderEnd(connection.pending) == std::string::npos) {
+    return connection.pending.size() <= kMaxRequestHeader;
+  }
+  if (!pooled) {
+    connection.served = kMaxRequestsPerConnection - 1;
+    AnswerSafely(std::move(connection));
+  } else if (!Enqueue(connection)) {
+    static const char kBusy[] =
+        "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\n"
+        "Content-Length: 5\r\n\r\nBusy\n";
+    connection.socket.SetSendTimeout(kRefusalSendTimeoutMs);
+    SendAll(connection.socket, kBusy, sizeof kBusy - 1);
+  }
+  return false;
+}
+
+void SiteServer::TakeReturned() {
+  char drained[256];
+  woken_.Receive(drained, sizeof drained);
+  std::lock_guard<std::mutex> hold(queue_mutex_);
+  for (Connection& connection : returned_) waiting_.push_back(std::move(connection));
+  returned_.clear();
+}
+
+bool SiteServer::Enqueue(Connection& connection) {
   {
     std::lock_guard<std::mutex> hold(queue_mutex_);
     if (queue_.size() >= kMaxQueued) return false;
@@ -327,26 +365,46 @@ bool SiteServer::Enqueue(platform::Socket& connection) {
   return true;
 }
 
+void SiteServer::Return(Connection connection) {
+  connection.deadline = Clock::now() + (connection.pending.empty() ? kKeptIdleTime : kHeaderTime);
+  std::lock_guard<std::mutex> hold(queue_mutex_);
+  // One byte per batch: the reading thread takes the whole batch when it wakes.
+  static const char kWake = 0;
+  if (returned_.empty()) wake_.Send(&kWake, 1);
+  returned_.push_back(std::move(connection));
+}
+
 void SiteServer::Work() {
   for (;;) {
-    platform::Socket connection;
+    Connection connection;
     {
       std::unique_lock<std::mutex> hold(queue_mutex_);
       queued_.wait(hold, [this] { return !queue_.empty(); });
       connection = std::move(queue_.front());
       queue_.pop_front();
     }
-    HandleSafely(std::move(connection), kMaxRequestsPerConnection);
+    AnswerSafely(std::move(connection));
   }
 }
 
-void SiteServer::HandleSafely(platform::Socket connection, int max_requests) const noexcept {
+void SiteServer::AnswerSafely(Connection connection) noexcept {
   try {
-    Handle(std::move(connection), max_requests);
+    if (Answer(connection)) Return(std::move(connection));
   } catch (...) {
     // One request that could not be answered (memory, a name that does not convert) must not
     // end the server; closing the connection is the answer.
   }
+}
+
+bool SiteServer::Answer(Connection& connection) const {
+  for (size_t end; (end = HeaderEnd(connection.pending)) != std::string::npos;) {
+    Request request = ParseRequest(std::string_view(connection.pending).substr(0, end));
+    connection.pending.erase(0, end);
+    request.close = request.close || ++connection.served == kMaxRequestsPerConnection;
+    const std::string path = request.target.empty() ? std::string() : FileFor(request.target);
+    if (!Reply(connection.socket, request, path) || request.close) return false;
+  }
+  return true;
 }
 
 std::string SiteServer::FileFor(const std::string& target) const {
@@ -359,21 +417,7 @@ std::string SiteServer::FileFor(const std::string& target) const {
   const auto query = ParseQuery(target.substr(question + 1));
   const auto file = query.find("file");
   const auto size = query.find("orgsize");
-  if (file == query.end() || size == query.end() || size->second.empty()) return {};
-  const auto package = PackageFor(file->second);
+  if (file == query.end() || size == query.end()) return {};
+  const auto package = PackageFor(file->second, size->second);
   return package ? site_ + "/" + *package : std::string();
-}
-
-void SiteServer::Handle(platform::Socket connection, int max_requests) const {
-  connection.SetReceiveTimeout(kReceiveTimeoutMs);
-  connection.SetSendTimeout(kSendTimeoutMs);
-  RequestReader reader(connection);
-  for (int served = 0; served < max_requests; ++served) {
-    const auto header = reader.Next(served > 0);
-    if (!header) return;
-    Request request = ParseRequest(*header);
-    request.close = request.close || served + 1 == max_requests;
-    const std::string path = request.target.empty() ? std::string() : FileFor(request.target);
-    if (!Answer(connection, request, path) || request.close) return;
-  }
 }

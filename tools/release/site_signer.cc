@@ -11,7 +11,6 @@
 #include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/path.h"
-#include "site_builder.h"
 #include "site_layout.h"
 #include "update/block_index.h"
 #include "update/file_list.h"
@@ -55,19 +54,13 @@ std::uint64_t PreviousSerial(const fs::path& signature) {
   return std::getline(in, magic) && in >> key >> serial && key == "serial" ? serial : 0;
 }
 
-// Signs the site's block data when it has some bound to this list; a site built without block
-// data, or whose block data belongs to another list, gets no block signature.
-void SignBlocks(const fs::path& site_folder, const ListDigest& list,
-                const std::vector<std::string>& keys) {
-  const fs::path blocks = site_folder / kSiteBlocksName;
-  if (!fs::exists(blocks)) return;
-  const std::string bytes = ReadWhole(blocks);
-  const block_index::Index index = block_index::ParseIndex(bytes);
-  if (index.list.size != list.size || index.list.sha256 != list.sha256) return;
-  const std::string_view index_bytes = block_index::IndexBytes(bytes);
-  WriteSiteFile(
-      site_folder / kSiteBlocksSignatureName,
-      block_index::SignBlocks({list, {index_bytes.size(), platform::Sha256Of(index_bytes)}}, keys));
+// The signature of the block data's index, bound to the list it was made for.
+std::string SignBlocks(const std::string& blocks, const ListDigest& list,
+                       const std::vector<std::string>& keys) {
+  if (blocks.empty()) return {};
+  const std::string_view index_bytes = block_index::IndexBytes(blocks);
+  return block_index::SignBlocks({list, {index_bytes.size(), platform::Sha256Of(index_bytes)}},
+                                 keys);
 }
 
 }  // namespace
@@ -81,9 +74,10 @@ std::string MakeSigningKey(const std::string& key_file) {
   return EncodeBase64(key.public_key);
 }
 
-std::uint64_t SignSite(const std::string& image, const std::string& site,
-                       const std::vector<std::string>& key_files, int expires_days,
-                       std::int64_t now) {
+SiteSignatures SignSite(const std::string& image, const std::string& site,
+                        const std::string& list_document, const std::string& blocks,
+                        const std::vector<std::string>& key_files, int expires_days,
+                        std::int64_t now) {
   std::vector<std::string> keys;
   for (const std::string& key_file : key_files) {
     keys.push_back(ReadWhole(platform::ToFilesystemPath(key_file)));
@@ -92,7 +86,6 @@ std::uint64_t SignSite(const std::string& image, const std::string& site,
     }
   }
   const fs::path site_folder = platform::ToFilesystemPath(site);
-  const std::string list_document = ReadWhole(site_folder / kSiteListName);
   utf8string text;
   text.SetUtf8Data(list_document.data(), list_document.size());
   FileList list;
@@ -111,7 +104,6 @@ std::uint64_t SignSite(const std::string& image, const std::string& site,
         Sha256OfFile(platform::ToFilesystemPath(image) /
                      platform::ToFilesystemPath(platform::ToNativePath(entry.path))));
   }
-  SignBlocks(site_folder, {release.list_size, release.list_sha256}, keys);
-  WriteSiteFile(site_folder / kSiteSignatureName, SignRelease(release, keys));
-  return release.serial;
+  return {release.serial, SignRelease(release, keys),
+          SignBlocks(blocks, {release.list_size, release.list_sha256}, keys)};
 }

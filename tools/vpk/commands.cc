@@ -6,6 +6,7 @@
 #include "base/relative_path.h"
 #include "platform/path.h"
 #include "progress.h"
+#include "storage/image_files.h"
 #include "storage/md5.h"
 #include "storage/varne_file_manager.h"
 #include "storage/varne_file_system.h"
@@ -88,6 +89,9 @@ ExpectedContent StoredContent(VarneFileManager& manager, const std::tstring& key
 }  // namespace
 
 int Pack(const std::string& folder, const std::string& package, bool plain) {
+  // The package's directory keys its entries without regard to case and would keep one of two
+  // such names; players on Windows could install neither.
+  ListImageFiles(Internal(folder));
   VarneFileSystem system;
   system.LoadDirectory(Internal(folder), "");
   Progress progress("pack", TotalSize(system));

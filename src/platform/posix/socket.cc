@@ -280,4 +280,25 @@ Socket ListeningSocket::Accept(int timeout_milliseconds) {
 
 void ListeningSocket::Close() { socket_.Close(); }
 
+int WaitForAny(std::vector<SocketPoll>& entries, int timeout_milliseconds) {
+  std::vector<pollfd> waiting(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const short events = entries[i].write ? POLLOUT : POLLIN;
+    waiting[i] = {static_cast<int>(entries[i].socket->handle_), events, 0};
+  }
+  const int ready = poll(waiting.data(), waiting.size(), timeout_milliseconds);
+  // An interrupted poll counts as "nothing yet": the caller's loop waits again.
+  if (ready < 0) return errno == EINTR ? 0 : Failed(-1, errno);
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i].ready = waiting[i].revents != 0;
+  return ready;
+}
+
+bool ConnectedPair(Socket& first, Socket& second) {
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return Failed(false, errno);
+  first = Socket(ends[0]);
+  second = Socket(ends[1]);
+  return true;
+}
+
 }  // namespace platform

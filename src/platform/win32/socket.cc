@@ -250,4 +250,28 @@ Socket ListeningSocket::Accept(int timeout_milliseconds) {
 
 void ListeningSocket::Close() { socket_.Close(); }
 
+int WaitForAny(std::vector<SocketPoll>& entries, int timeout_milliseconds) {
+  std::vector<WSAPOLLFD> waiting(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    waiting[i].fd = AsSocket(entries[i].socket->handle_);
+    waiting[i].events = entries[i].write ? POLLWRNORM : POLLRDNORM;
+  }
+  const int ready =
+      WSAPoll(waiting.data(), static_cast<ULONG>(waiting.size()), timeout_milliseconds);
+  if (ready == SOCKET_ERROR) return Failed(-1);
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i].ready = waiting[i].revents != 0;
+  return ready;
+}
+
+// Windows has no socketpair: a connection over the loopback to a listener of its own.
+bool ConnectedPair(Socket& first, Socket& second) {
+  ListeningSocket listener;
+  if (!listener.Listen(kLoopbackAddress, 0, 1) || !first.Create() ||
+      !first.Connect(kLoopbackAddress, listener.GetPort())) {
+    return false;
+  }
+  second = listener.Accept(10000);
+  return second.IsOpen();
+}
+
 }  // namespace platform

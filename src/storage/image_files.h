@@ -1,0 +1,14 @@
+// The files of an install image (the folder a package or a release is made from), as a file list
+// names them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "base/tstring.h"
+
+// Every file below `folder` (internal form), by its path relative to it with backslashes, in the
+// order the folders list them. Throws Exception, naming the files, when a name cannot be listed
+// (see RelativePathProblem) or two names differ only in letter case: players on Windows could not
+// install them, and a package keeps only one of them.
+std::vector<std::tstring> ListImageFiles(const std::string& folder);
