@@ -469,9 +469,9 @@ std::uint32_t HttpClient::CheckHeader(bool& announced) {
   if (!http_reply::GetStatusCode(status, code))
     Fail(kStepHeaderRefused, "HTTP header error : " + status);
   if (code != "200") throw HttpClientException("Receive error code : " + code, true);
-  header_fields_ = http_reply::GetFields(header_lines_);
-  const auto field = header_fields_.find("Content-Length");
-  announced = field != header_fields_.end();
+  const auto fields = http_reply::GetFields(header_lines_);
+  const auto field = fields.find("content-length");
+  announced = field != fields.end();
   std::uint32_t length = 0;
   if (announced && !http_reply::ParseContentLength(field->second, length)) {
     Fail(kStepHeaderRefused, kContentLengthInvalid);

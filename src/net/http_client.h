@@ -17,7 +17,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -161,7 +160,6 @@ class HttpClient : public WinsockBase {
 
   // Reply state, under data_lock_.
   std::vector<std::tstring> header_lines_;
-  std::map<std::tstring, std::tstring> header_fields_;
   std::vector<std::uint8_t> document_;
   bool has_document_ = false;
   bool announced_ = false;
