@@ -9,6 +9,7 @@
 #include "base/hex.h"
 #include "platform/file.h"
 #include "storage/default_file.h"
+#include "storage/folder_bounds.h"
 #include "storage/i_file.h"
 #include "storage/package_format.h"
 #include "update/digest_ahead.h"
@@ -90,6 +91,13 @@ bool IsPackageStart(const std::tstring& path) {
   char head[sizeof kPackageMagic] = {};
   const std::int64_t read = file.Read(head, sizeof head);
   return read >= 0 && std::equal(head, head + read, kPackageMagic);
+}
+
+// A folder of the install that is a link or junction to elsewhere is never written through.
+void RefuseFolderOutsideInstall(const FileEntry& entry, const std::tstring& target) {
+  if (LeavesFolderOnDisk("", target)) {
+    throw DownloadManagerException("Listed path leaves the install folder : " + entry.path, true);
+  }
 }
 
 DownloadManagerException Mismatch(const FileEntry& entry) {
@@ -270,6 +278,7 @@ void UpdateRun::Install(const FileEntry& entry, std::size_t index, const std::ts
     // The signed release matches the list line for line.
     if (expected && release_) expected->sha256 = release_->files[index];
     if (!expected || !RecordMayMatch(files, entry, *expected)) throw Mismatch(entry);
+    RefuseFolderOutsideInstall(entry, target);
     IFileManager::CreateDirectory(target);
     PrepareFolderOf(target);
     if (!files.ExtractChecked(handle, target, *expected)) throw Mismatch(entry);

@@ -3,6 +3,7 @@
 // files, a stop at a file's turn.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -114,6 +115,42 @@ TEST(UpdateRunTest, TemporaryPackagesNeverTakeAListedOrExistingName) {
     EXPECT_FALSE(install.Exists(gone)) << gone;
   }
   EXPECT_EQ(install.Read(".a.txt." + own_pid + "-9.tmp"), "being written");
+}
+
+// A folder of the install that is a link to elsewhere is never written through: the run fails
+// before anything lands outside, at any depth. Links that stay inside the install, and real
+// folders, are written as usual.
+TEST(UpdateRunTest, FoldersLinkedOutsideTheInstallAreNeverWrittenThrough) {
+  const std::string leaves = "DownloadManager : Listed path leaves the install folder : ";
+  const struct {
+    std::string path;
+    std::string error;
+    std::string written;  // where the file lands in the install, when the run completes
+  } cases[] = {
+      {"data\\a.txt", leaves + "data\\a.txt", ""},
+      {"real\\deep\\out\\new\\b.txt", leaves + "real\\deep\\out\\new\\b.txt", ""},
+      {"inside\\c.txt", "", "real/c.txt"},
+      {"real\\deep\\d.txt", "", "real/deep/d.txt"},
+  };
+  for (const auto& c : cases) {
+    TempFolder outside("varne-outside");
+    ScriptedServer server;
+    InstallFolder install;
+    install.Write("real/deep/kept.txt", "kept");
+    std::filesystem::create_directory_symlink(outside.GetPath(), install.GetPath() / "data");
+    std::filesystem::create_directory_symlink(outside.GetPath(),
+                                              install.GetPath() / "real/deep/out");
+    std::filesystem::create_directory_symlink("real", install.GetPath() / "inside");
+    std::string entry = c.path;
+    std::replace(entry.begin(), entry.end(), '\\', '/');
+    server.SetReplies(ListThenPackages("1::" + c.path + ":5:" + Md5Of("bytes") + "\r\n",
+                                       {PackageOf(entry, "bytes")}));
+    EXPECT_EQ(RunUpdate(ListUrl(server)).error, c.error) << c.path;
+    EXPECT_EQ(Take(outside.GetPath()), Snapshot{}) << c.path;
+    if (!c.written.empty()) {
+      EXPECT_EQ(install.Read(c.written), "bytes") << c.path;
+    }
+  }
 }
 
 TEST(UpdateRunTest, PipesAreRefusedAndNewProgramsAreExecutable) {
