@@ -90,13 +90,6 @@ TEST(UpdateRunTest, TemporaryPackagesNeverTakeAListedOrExistingName) {
   install.Write("victim.txt", "victim");
   std::filesystem::create_symlink("victim.txt", install.GetPath() / "file0.dl");
   std::filesystem::create_symlink("created-through-link.txt", install.GetPath() / "file1.dl");
-  // What a killed run left: its temporary package and its half-written new files (a process id
-  // above the system's largest is never running). A running process's new file stays.
-  const std::string own_pid = std::filesystem::read_symlink("/proc/self").string();
-  install.Write("file7.dl", PackageOf("x", "a package cut off by the kill").substr(0, 90));
-  install.Write(".a.txt.4194304-0.tmp", "half of a.txt");
-  install.Write("sub/.b.txt.4194304-3.tmp", "half of b.txt");
-  install.Write(".a.txt." + own_pid + "-9.tmp", "being written");
   // A listed name wins too: a.txt's temporary package must not take FILE2.DL's name, which is
   // free until FILE2.DL's turn.
   const std::string list = "1::a.txt:1:" + Md5Of("a") + "\r\n1::FILE2.DL:2:" + Md5Of("f2") +
@@ -111,10 +104,35 @@ TEST(UpdateRunTest, TemporaryPackagesNeverTakeAListedOrExistingName) {
   EXPECT_FALSE(install.Exists("created-through-link.txt"));
   EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file0.dl"));
   EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file1.dl"));
-  for (const char* gone : {"file7.dl", ".a.txt.4194304-0.tmp", "sub/.b.txt.4194304-3.tmp"}) {
-    EXPECT_FALSE(install.Exists(gone)) << gone;
-  }
-  EXPECT_EQ(install.Read(".a.txt." + own_pid + "-9.tmp"), "being written");
+}
+
+// What a killed run left is removed by the next: its temporary package, and its new files marked
+// as the updater's own whose writer no longer runs (no process id is above the system's largest).
+// Nothing else goes, however it is named: a running writer's new file, a "file<n>.dl" that is no
+// package, and hidden files named as older versions named their new files, whose content cannot
+// tell them from a user's.
+TEST(UpdateRunTest, OnlyTheUpdatersOwnLeftoversAreRemoved) {
+  ScriptedServer server;
+  InstallFolder install;
+  const std::string own_pid = std::filesystem::read_symlink("/proc/self").string();
+  install.Write("file7.dl", PackageOf("x", "a package cut off by the kill").substr(0, 90));
+  install.Write(".a.txt.4194304-0.rv7new.tmp", "half of a.txt");
+  install.Write("sub/.b.txt.4194304-3.rv7new.tmp", "half of b.txt");
+  const Snapshot kept = {
+      {".a.txt." + own_pid + "-9.rv7new.tmp", "being written"},
+      {"file8.dl", "the game's own"},
+      {".save.4194304-1.tmp", "the user's"},
+      {"sub/.save.4194304-1.tmp", "the user's"},
+  };
+  for (const auto& [name, bytes] : kept) install.Write(name, bytes);
+  server.SetReplies(
+      ListThenPackages("1::a.txt:1:" + Md5Of("a") + "\r\n1::sub\\b.txt:1:" + Md5Of("b") + "\r\n",
+                       {PackageOf("a.txt", "a"), PackageOf("sub/b.txt", "b")}));
+  const Outcome outcome = RunUpdate(ListUrl(server));
+  ASSERT_TRUE(outcome.completed) << outcome.error;
+  Snapshot expected = kept;
+  expected.insert({{"a.txt", "a"}, {"sub/b.txt", "b"}});
+  EXPECT_EQ(Take(install.GetPath()), expected);
 }
 
 // A folder of the install that is a link to elsewhere is never written through: the run fails
