@@ -33,33 +33,26 @@ TEST(FileListTest, ParsesLinesInOrder) {
 // Entries come back with every byte they were parsed or added with, whatever their lengths,
 // across the list's blocks of text and across appended lists.
 TEST(FileListTest, EntriesReadBackAsGivenAcrossBlocksAndAppends) {
-  std::vector<FileEntry> expected;
+  std::vector<FileEntry> expected{{"first", "", ""}};
   std::tstring text;
+  // Lengths on both sides of 128 and 16384, where a length takes another byte.
   for (int i = 0; text.size() < (3 << 20); ++i) {
-    // Lengths on both sides of 128 and 16384, where a length takes another byte.
-    const std::tstring path =
-        "d\\" + std::string(static_cast<std::size_t>(i * 37 % 17000), 'p') + std::to_string(i);
-    const std::tstring orgsize = i % 3 == 0 ? std::tstring(200, '9') : std::to_string(i);
-    std::tstring md5 = std::string("x:y\r") + std::string(1, '\0') + std::to_string(i);
-    expected.push_back({path, orgsize, md5});
-    text += "1:note:" + path + ":" + orgsize + ":" + md5 + (i % 2 ? "\r\n" : "\n");
+    expected.push_back({"d\\" + std::string(i * 37 % 17000, 'p') + std::to_string(i),
+                        i % 3 ? std::to_string(i) : std::string(200, '9'),
+                        "x:y\r" + std::string(1, '\0') + std::to_string(i)});
+    const FileEntry& e = expected.back();
+    text += "1:note:" + e.path + ":" + e.orgsize + ":" + e.md5 + (i % 2 ? "\r\n" : "\n");
   }
-  FileList list = {{"first", "", ""}};
+  FileList list = {expected.front()}, appended;
   ParseFileList(text, list);
-  list.push_back({"last", "1", "d"});
-  FileList appended;
   appended.Append(std::move(list));
-  appended.Append(FileList{{"after", "2", "e"}});
-  expected.insert(expected.begin(), {"first", "", ""});
-  expected.push_back({"last", "1", "d"});
-  expected.push_back({"after", "2", "e"});
+  appended.push_back(expected.emplace_back(FileEntry{"last", "1", "d"}));
   EXPECT_TRUE(list.empty());
   ASSERT_EQ(appended.size(), expected.size());
   std::size_t i = 0;
   for (const FileEntry& entry : appended) {
-    EXPECT_EQ(entry.path, expected[i].path) << i;
-    EXPECT_EQ(entry.orgsize, expected[i].orgsize) << i;
-    EXPECT_EQ(entry.md5, expected[i].md5) << i;
+    EXPECT_EQ(entry.path + "|" + entry.orgsize + "|" + entry.md5,
+              expected[i].path + "|" + expected[i].orgsize + "|" + expected[i].md5);
     ++i;
   }
 }
