@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "base/exception.h"
@@ -98,6 +99,25 @@ void RefuseFolderOutsideInstall(const FileEntry& entry, const std::tstring& targ
   if (LeavesFolderOnDisk("", target)) {
     throw DownloadManagerException("Listed path leaves the install folder : " + entry.path, true);
   }
+}
+
+// The temporary package's name carries a mark of the updater's own, so that a leftover of a killed
+// run is never mistaken for a file of the game's.
+constexpr char kTemporaryPackageFormat[] = "file%d.rv7new.dl";
+
+// What a killed run can have left at the top of the install folder: a temporary package of this
+// version, whatever it holds (the server may have sent anything), or one of an older version
+// ("file<digits>.dl", unmarked), which a file of the game may be named too: only one that begins
+// as a package is such a leftover.
+bool IsLeftoverPackage(const std::tstring& name) {
+  std::tstring lower = name;
+  lower.ToLower();
+  const auto numbered = [&lower](std::string_view suffix) {
+    return lower.size() > 4 + suffix.size() && lower.starts_with("file") &&
+           lower.ends_with(suffix) &&
+           lower.find_first_not_of("0123456789", 4) == lower.size() - suffix.size();
+  };
+  return numbered(".rv7new.dl") || (numbered(".dl") && IsPackageStart(name));
 }
 
 DownloadManagerException Mismatch(const FileEntry& entry) {
@@ -196,7 +216,7 @@ std::tstring UpdateRun::TemporaryName() const {
   // Numbered by the files done so far: one temporary file exists at a time. Listed files win a
   // clash of names, as does anything already on disk.
   for (int n = outcome_.files_done;; ++n) {
-    std::tstring name = std::tstring::FormatNew("file%d.dl", n);
+    std::tstring name = std::tstring::FormatNew(kTemporaryPackageFormat, n);
     if (!listed_.contains(name) && !platform::PathExists(name)) return name;
   }
 }
@@ -215,9 +235,7 @@ void UpdateRun::PrepareInstallFolder() {
   for (const platform::DirectoryItem& item : items) {
     std::tstring name = item.name;
     name.ToLower();
-    const bool numbered = name.size() > 7 && name.starts_with("file") && name.ends_with(".dl") &&
-                          name.find_first_not_of("0123456789", 4) == name.size() - 3;
-    if (!item.is_directory && numbered && !listed_.contains(name) && IsPackageStart(item.name)) {
+    if (!item.is_directory && !listed_.contains(name) && IsLeftoverPackage(item.name)) {
       platform::RemoveFile(item.name);
     }
   }

@@ -60,7 +60,8 @@ class UpdateRun {
   void Process(const FileEntry& entry, DigestAhead& digests, std::size_t index);
   void Download(const FileEntry& entry, const std::tstring& temporary);
   void Install(const FileEntry& entry, std::size_t index, const std::tstring& temporary);
-  // A "file%d.dl" name, numbered from the files done, that no listed path and nothing on disk uses.
+  // A "file%d.rv7new.dl" name, numbered from the files done, that no listed path and nothing on
+  // disk uses.
   std::tstring TemporaryName() const;
   // Notes the listed paths and removes the temporary packages that a run which ended without
   // cleaning up (killed, crashed) left in the install folder.
