@@ -22,8 +22,9 @@ struct FileEntry {
 
 // The entries of a list, in list order. Entries are read back by value: the list keeps their
 // fields packed into blocks of text, with one 4-byte offset per entry, because a list of millions
-// of short lines held as three strings an entry costs many times its document. Adding never moves
-// what is stored. Any thread may read a list that no thread changes.
+// of short lines held as three strings an entry costs many times its document. Adding copies at
+// most the block being filled, never the blocks before it. Any thread may read a list that no
+// thread changes.
 class FileList {
  public:
   class Iterator {
