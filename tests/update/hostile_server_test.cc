@@ -118,8 +118,8 @@ TEST(HostileServerTest, RepliesBelowTheRateFloorFail) {
   } cases[] = {
       {"list", {drip(list, 1)}, too_slow},
       {"package", {Whole(list), drip(package, 1)}, too_slow},
-      // About four times the floor.
-      {"package above the floor", {Whole(list), drip(package, 400)}, ""},
+      // About ten times the floor, for well over a window.
+      {"package above the floor", {Whole(list), drip(package, 1000)}, ""},
   };
   for (const auto& c : cases) {
     ScriptedServer server;
