@@ -35,7 +35,7 @@ void ReadDocument(benchmark::State& state, const std::string& document) {
     utf8.SetUtf8Data(document.data(), static_cast<std::uint32_t>(document.size()));
     FileList list;
     ParseFileList(utf8.GetString(), list);
-    benchmark::DoNotOptimize(list.data());
+    benchmark::DoNotOptimize(list.size());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * document.size()));
 }
@@ -48,7 +48,7 @@ void Parse(benchmark::State& state, const std::string& document) {
     FileList list;
     state.ResumeTiming();
     ParseFileList(std::move(text), list);
-    benchmark::DoNotOptimize(list.data());
+    benchmark::DoNotOptimize(list.size());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * document.size()));
 }

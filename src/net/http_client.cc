@@ -12,6 +12,7 @@
 
 #include "base/exception.h"
 #include "net/http_reply.h"
+#include "net/rate_floor.h"
 #include "net/time_limits.h"
 #include "platform/socket.h"
 #include "res/historical_messages.h"
@@ -170,6 +171,11 @@ class Unlocked {
   CriticalSection& lock_;
 };
 
+RateFloor NewRateFloor() {
+  return RateFloor(net_limits::Get().rate_window_milliseconds,
+                   net_limits::kRateFloorBytesPerSecond);
+}
+
 }  // namespace
 
 struct HttpClient::Connection {
@@ -177,6 +183,8 @@ struct HttpClient::Connection {
   std::tstring host;  // the URL's host, or the proxy's
   int port = 80;
   std::tstring target;  // the path, or the whole URL for a proxy
+  // The rate of the reply being received; a new one for each request.
+  RateFloor floor = NewRateFloor();
 };
 
 HttpClient::HttpClient() = default;
@@ -391,6 +399,17 @@ bool HttpClient::AwaitBytes(Connection& connection) {
   return Await(wait, After(net_limits::Get().idle_milliseconds), abort_) != SocketWait::kTimedOut;
 }
 
+long HttpClient::Receive(Connection& connection, std::uint8_t* buffer, std::size_t size) {
+  const long n = connection.socket.Receive(buffer, size);
+  if (n > 0 && !connection.floor.Add(static_cast<std::size_t>(n), Clock::now())) {
+    throw HttpClientException(std::tstring::FormatNew("transfer too slow : under %d bytes/s for ",
+                                                      net_limits::kRateFloorBytesPerSecond) +
+                                  LimitText(net_limits::Get().rate_window_milliseconds) + ".",
+                              true);
+  }
+  return n;
+}
+
 std::tstring HttpClient::IdleText(const char* what) {
   return std::tstring(what) + LimitText(net_limits::Get().idle_milliseconds) + ".";
 }
@@ -434,12 +453,13 @@ std::optional<std::string> HttpClient::ReceiveHeader(Connection& connection,
                                                      std::vector<std::uint8_t>& buffer,
                                                      bool may_retry) {
   header_lines_.clear();
+  connection.floor = NewRateFloor();
   http_reply::HeaderCollector collector;
   for (bool first = true;; first = false) {
     if (!AwaitBytes(connection)) {
       Fail(kStepHeaderReceiveFailed, IdleText("header recv error : nothing received for "));
     }
-    const long n = connection.socket.Receive(buffer.data(), buffer.size());
+    const long n = Receive(connection, buffer.data(), buffer.size());
     if (n <= 0 && first && may_retry) return std::nullopt;
     if (n < 0) Fail(kStepHeaderReceiveFailed, ErrorText("header recv error : %d"));
     // Without the empty line the reply is cut off; waiting on would wait for ever.
@@ -469,9 +489,9 @@ std::uint32_t HttpClient::CheckHeader(bool& announced) {
   if (!http_reply::GetStatusCode(status, code))
     Fail(kStepHeaderRefused, "HTTP header error : " + status);
   if (code != "200") throw HttpClientException("Receive error code : " + code, true);
-  header_fields_ = http_reply::GetFields(header_lines_);
-  const auto field = header_fields_.find("Content-Length");
-  announced = field != header_fields_.end();
+  const auto fields = http_reply::GetFields(header_lines_);
+  const auto field = fields.find("content-length");
+  announced = field != fields.end();
   std::uint32_t length = 0;
   if (announced && !http_reply::ParseContentLength(field->second, length)) {
     Fail(kStepHeaderRefused, kContentLengthInvalid);
@@ -499,7 +519,7 @@ void HttpClient::ReceiveBody(Connection& connection, std::vector<std::uint8_t>& 
       if (announced_ && received_ == length_) break;
       throw HttpClientException(IdleText("body recv error : nothing received for "), true);
     }
-    const long n = connection.socket.Receive(buffer.data(), buffer.size());
+    const long n = Receive(connection, buffer.data(), buffer.size());
     if (n == 0) break;
     // A broken connection is the end only for a document that is already whole; otherwise the
     // document would be cut short without anyone knowing.
@@ -616,8 +636,8 @@ void HttpClient::ReceiveRange(Connection& connection, std::vector<std::uint8_t>&
       throw HttpClientException(IdleText("body recv error : nothing received for "), true);
     }
     // Never read past the range, so that the connection holds nothing of this reply afterwards.
-    const long n = connection.socket.Receive(
-        buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)));
+    const long n = Receive(connection, buffer.data(),
+                           static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)));
     if (n < 0) throw HttpClientException(ErrorText("body recv error : %d"), true);
     if (n == 0) {
       throw HttpClientException("range reply error : connection closed with " +

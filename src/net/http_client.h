@@ -4,8 +4,9 @@
 // A byte range of a document is fetched with an HTTP/1.1 GET over a connection that is kept for
 // the next range request (RequestRange).
 //
-// Nothing waits for ever: a connection not made within net_limits' connect limit, or a request
-// during which nothing is sent or received for its idle limit, fails (net/time_limits.h).
+// Nothing waits for ever: a connection not made within net_limits' connect limit, a request
+// during which nothing is sent or received for its idle limit, or a reply that arrives slower
+// than the rate floor over its window, fails (net/time_limits.h).
 //
 // One thread runs the requests; another may call SetAbort at any time. Locks, always taken in this
 // order: the settings lock for a whole request, then the data lock from the header to the end of
@@ -17,7 +18,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -118,6 +118,8 @@ class HttpClient : public WinsockBase {
   [[noreturn]] void FailConnectTimeOut();
   // Waits until bytes (or the end of the stream) can be received; false after the idle limit.
   bool AwaitBytes(Connection& connection);
+  // One receive of the reply; throws when the reply has fallen below the rate floor.
+  long Receive(Connection& connection, std::uint8_t* buffer, std::size_t size);
   static std::tstring IdleText(const char* what);
   std::tstring RequestText(const Connection& connection) const;
   std::tstring RangeRequestText(const Connection& connection, std::uint64_t first,
@@ -161,7 +163,6 @@ class HttpClient : public WinsockBase {
 
   // Reply state, under data_lock_.
   std::vector<std::tstring> header_lines_;
-  std::map<std::tstring, std::tstring> header_fields_;
   std::vector<std::uint8_t> document_;
   bool has_document_ = false;
   bool announced_ = false;

@@ -15,6 +15,7 @@ using net_testing::ScriptedServer;
 
 struct Outcome {
   std::optional<std::string> document;  // set when the request succeeded
+  bool held = false;                    // the request succeeded, whether or not it reads whole
   std::string error;
   bool error_mark = false;
 };
@@ -29,6 +30,7 @@ class HttpClientTest : public testing::Test {
     Outcome outcome;
     try {
       client_.Request(url);
+      outcome.held = true;
       std::string document(client_.GetDataSize(), '\0');
       client_.ReadData(client_.GetDataSize(), document.data());
       outcome.document = document;
@@ -86,7 +88,9 @@ TEST_F(HttpClientTest, RepliesAcceptedAndRefused) {
       {{{"HTTP/1.1 200 OK\nServer: x\n\nbare\r\nlf"}}, "bare\r\nlf"},
       // The header arrives in pieces, and the first body bytes come with its end.
       {{{"HTTP/1.0 2", "00 OK\r\nContent-", "Length: 6\r", "\n\r\nab", "cdef"}, 5}, "abcdef"},
-      {{{ok + "content-length: 2\r\n\r\nlonger than two"}}, "longer than two"},
+      // Field names in any letter case: a body cut short of its length cannot be read whole.
+      {{{ok + "content-length: 20\r\n\r\ncut at a line end\r\n"}},
+       "error : ReadData error : read size over."},
       {{{ok + "Content-Length: 0\r\n\r\n"}}, ""},
       {{{ok + "\r\n", std::string(300000, 'z')}}, std::string(300000, 'z')},
       {{{"HTTP/1.0 200\r\n\r\n"}}, "error : HTTP header error : HTTP/1.0 200"},
@@ -111,7 +115,7 @@ TEST_F(HttpClientTest, RepliesAcceptedAndRefused) {
     if (result.starts_with("error : ")) {
       EXPECT_EQ(outcome.error, "HttpClient : " + result.substr(8)) << reply.pieces[0];
       EXPECT_TRUE(outcome.error_mark);
-      ExpectNoDocument();
+      if (!outcome.held) ExpectNoDocument();
     } else {
       EXPECT_EQ(outcome.document, result) << reply.pieces[0] << outcome.error;
       EXPECT_EQ(client_.GetDataSize(), result.size());

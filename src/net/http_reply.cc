@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "base/ascii.h"
+
 namespace http_reply {
 namespace {
 
@@ -58,7 +60,8 @@ std::map<std::tstring, std::tstring> GetFields(const std::vector<std::tstring>& 
   for (std::size_t i = 1; i < lines.size() && !lines[i].empty(); ++i) {
     const std::size_t colon = lines[i].find(": ");
     if (colon == std::string::npos || colon == 0) continue;
-    fields.emplace(lines[i].substr(0, colon), lines[i].substr(colon + 2));
+    fields.emplace(ascii::Lowered(std::string_view(lines[i]).substr(0, colon)),
+                   lines[i].substr(colon + 2));
   }
   return fields;
 }

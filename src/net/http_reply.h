@@ -41,8 +41,9 @@ class HeaderCollector {
 // False when the line lacks the ".", the blank after the minor version or the blank after the code.
 bool GetStatusCode(const std::tstring& line, std::tstring& code);
 
-// The "name: value" pairs of the lines after the status line, up to the empty line. Names keep
-// their letter case; a repeated name keeps its first value; lines without ": " add nothing.
+// The "name: value" pairs of the lines after the status line, up to the empty line. Names are
+// given in lower case, as HTTP compares them without regard to case; a repeated name (in any
+// letter case) keeps its first value; lines without ": " add nothing.
 std::map<std::tstring, std::tstring> GetFields(const std::vector<std::tstring>& lines);
 
 // A Content-Length value: blanks, an optional sign, decimal digits and nothing else, at most 62

@@ -17,7 +17,7 @@ Limits Read() {
     return limits;
   }
   const int milliseconds = std::stoi(value);
-  if (milliseconds > 0) limits = {milliseconds, milliseconds};
+  if (milliseconds > 0) limits = {milliseconds, milliseconds, milliseconds};
   return limits;
 }
 

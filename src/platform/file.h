@@ -156,6 +156,11 @@ std::string ResolvePath(const std::string& internal);
 // links). Internal form in and out.
 std::string GetFullPath(const std::string& internal);
 
+// The absolute path of an existing file or folder as the system finds it: every link (and
+// junction) on its way followed, each name with its letter case on disk, no "." or "..". Internal
+// form; nothing when the path does not exist or cannot be resolved.
+std::optional<std::string> RealPath(const std::string& internal);
+
 // Makes folder the process's current folder, against which relative paths are resolved.
 bool SetCurrentFolder(const std::string& internal);
 

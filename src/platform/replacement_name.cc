@@ -6,6 +6,11 @@
 #include "platform/process_list.h"
 
 namespace platform {
+namespace {
+
+constexpr std::string_view kSuffix = ".rv7new.tmp";
+
+}  // namespace
 
 std::string ReplacementName(const std::string& name, unsigned n) {
   // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on a chain of "+".
@@ -15,13 +20,12 @@ std::string ReplacementName(const std::string& name, unsigned n) {
   hidden += std::to_string(CurrentProcessId());
   hidden += '-';
   hidden += std::to_string(n);
-  hidden += ".tmp";
+  hidden += kSuffix;
   return hidden;
 }
 
 int WriterOfReplacement(const std::string& name) {
-  constexpr std::string_view kSuffix = ".tmp";
-  if (name.size() < 8 || name[0] != '.' || !name.ends_with(kSuffix)) return 0;
+  if (name.size() < kSuffix.size() + 4 || name[0] != '.' || !name.ends_with(kSuffix)) return 0;
   const std::string_view stem(name.data(), name.size() - kSuffix.size());
   const std::size_t dot = stem.rfind('.');
   const std::size_t dash = stem.rfind('-');

@@ -41,7 +41,66 @@ std::array<std::string_view, 5> SplitLine(std::string_view line) {
   return fields;
 }
 
+void PutLength(std::string& block, std::size_t length) {
+  for (; length >= 0x80; length >>= 7) block += static_cast<char>((length & 0x7F) | 0x80);
+  block += static_cast<char>(length);
+}
+
+std::size_t TakeLength(std::string_view& rest) {
+  std::size_t length = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(rest.front());
+    rest.remove_prefix(1);
+    length |= static_cast<std::size_t>(byte & 0x7F) << shift;
+    if (byte < 0x80) return length;
+  }
+}
+
 }  // namespace
+
+FileList::FileList(std::initializer_list<FileEntry> entries) {
+  reserve(entries.size());
+  for (const FileEntry& entry : entries) push_back(entry);
+}
+
+FileEntry FileList::operator[](std::size_t index) const {
+  const std::size_t block = static_cast<std::size_t>(
+      std::upper_bound(block_ends_.begin(), block_ends_.end(), index) - block_ends_.begin());
+  const std::string& text = blocks_[block];
+  const std::size_t end = index + 1 < block_ends_[block] ? starts_[index + 1] : text.size();
+  std::string_view rest = std::string_view(text).substr(starts_[index], end - starts_[index]);
+  const std::size_t path = TakeLength(rest);
+  const std::size_t orgsize = TakeLength(rest);
+  return {std::tstring(rest.substr(0, path)), std::tstring(rest.substr(path, orgsize)),
+          std::tstring(rest.substr(path + orgsize))};
+}
+
+void FileList::Add(std::string_view path, std::string_view orgsize, std::string_view md5) {
+  if (blocks_.empty() || blocks_.back().size() >= kBlockBytes) {
+    // A full block is cut to its size: growing it left up to as much again unused.
+    if (!blocks_.empty()) blocks_.back().shrink_to_fit();
+    blocks_.emplace_back();
+    block_ends_.push_back(starts_.size());
+  }
+  std::string& block = blocks_.back();
+  starts_.push_back(static_cast<std::uint32_t>(block.size()));
+  PutLength(block, path.size());
+  PutLength(block, orgsize.size());
+  block.append(path).append(orgsize).append(md5);
+  block_ends_.back() = starts_.size();
+}
+
+void FileList::Append(FileList&& other) {
+  if (!blocks_.empty()) blocks_.back().shrink_to_fit();
+  const std::size_t base = size();
+  starts_.insert(starts_.end(), other.starts_.begin(), other.starts_.end());
+  for (std::size_t i = 0; i < other.blocks_.size(); ++i) {
+    blocks_.push_back(std::move(other.blocks_[i]));
+    blocks_.back().shrink_to_fit();
+    block_ends_.push_back(base + other.block_ends_[i]);
+  }
+  other = FileList();
+}
 
 void ParseFileList(std::tstring text, FileList& list) {
   FileList parsed;
@@ -60,10 +119,9 @@ void ParseFileList(std::tstring text, FileList& list) {
                                          ", " + std::string(fields[2]),
                                      true);
     }
-    parsed.push_back({std::tstring(fields[2]), std::tstring(fields[3]), std::tstring(fields[4])});
+    parsed.Add(fields[2], fields[3], fields[4]);
   }
-  list.insert(list.end(), std::make_move_iterator(parsed.begin()),
-              std::make_move_iterator(parsed.end()));
+  list.Append(std::move(parsed));
 }
 
 std::optional<std::uint64_t> OrgSizeOf(const FileEntry& entry) {

@@ -3,8 +3,13 @@
 // expected MD5 digest text, which is the rest of the line).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <iterator>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/tstring.h"
@@ -15,7 +20,61 @@ struct FileEntry {
   std::tstring md5;
 };
 
-using FileList = std::vector<FileEntry>;
+// The entries of a list, in list order. Entries are read back by value: the list keeps their
+// fields packed into blocks of text, with one 4-byte offset per entry, because a list of millions
+// of short lines held as three strings an entry costs many times its document. Adding copies at
+// most the block being filled, never the blocks before it. Any thread may read a list that no
+// thread changes.
+class FileList {
+ public:
+  class Iterator {
+   public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = FileEntry;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = FileEntry;
+
+    Iterator(const FileList* list, std::size_t index) : list_(list), index_(index) {}
+    FileEntry operator*() const { return (*list_)[index_]; }
+    Iterator& operator++() {
+      ++index_;
+      return *this;
+    }
+    bool operator==(const Iterator&) const = default;
+
+   private:
+    const FileList* list_;
+    std::size_t index_;
+  };
+
+  FileList() = default;
+  FileList(std::initializer_list<FileEntry> entries);
+
+  std::size_t size() const { return starts_.size(); }
+  bool empty() const { return starts_.empty(); }
+  FileEntry operator[](std::size_t index) const;
+  Iterator begin() const { return {this, 0}; }
+  Iterator end() const { return {this, size()}; }
+
+  // Room for this many entries in all, so that adding them never copies the offsets.
+  void reserve(std::size_t entries) { starts_.reserve(entries); }
+  void push_back(const FileEntry& entry) { Add(entry.path, entry.orgsize, entry.md5); }
+  void Add(std::string_view path, std::string_view orgsize, std::string_view md5);
+  // Moves the entries of other to the end of this list; other is left empty.
+  void Append(FileList&& other);
+
+ private:
+  // A block takes entries until it holds this many bytes; each entry then starts within 32 bits.
+  static constexpr std::size_t kBlockBytes = 1 << 20;
+
+  // Each entry: the lengths of its path and size text (7 bits a byte, the high bit set on all
+  // but the last byte), then the path, the size text and the digest text, which runs to the
+  // entry's end.
+  std::vector<std::string> blocks_;
+  std::vector<std::size_t> block_ends_;  // the index after the last entry of each block
+  std::vector<std::uint32_t> starts_;    // each entry's offset in its block
+};
 
 // Appends the entries of a whole list document to list. A malformed line, or a path that
 // IsSafeRelativePath refuses, throws DownloadManagerException "List file error." and appends

@@ -30,6 +30,33 @@ TEST(FileListTest, ParsesLinesInOrder) {
   EXPECT_EQ(list[3].md5, "abc:def:ghi");
 }
 
+// Entries come back with every byte they were parsed or added with, whatever their lengths,
+// across the list's blocks of text and across appended lists.
+TEST(FileListTest, EntriesReadBackAsGivenAcrossBlocksAndAppends) {
+  std::vector<FileEntry> expected{{"first", "", ""}};
+  std::tstring text;
+  // Lengths on both sides of 128 and 16384, where a length takes another byte.
+  for (int i = 0; text.size() < (3 << 20); ++i) {
+    expected.push_back({"d\\" + std::string(i * 37 % 17000, 'p') + std::to_string(i),
+                        i % 3 ? std::to_string(i) : std::string(200, '9'),
+                        "x:y\r" + std::string(1, '\0') + std::to_string(i)});
+    const FileEntry& e = expected.back();
+    text += "1:note:" + e.path + ":" + e.orgsize + ":" + e.md5 + (i % 2 ? "\r\n" : "\n");
+  }
+  FileList list = {expected.front()}, appended;
+  ParseFileList(text, list);
+  appended.Append(std::move(list));
+  appended.push_back(expected.emplace_back(FileEntry{"last", "1", "d"}));
+  EXPECT_TRUE(list.empty());
+  ASSERT_EQ(appended.size(), expected.size());
+  std::size_t i = 0;
+  for (const FileEntry& entry : appended) {
+    EXPECT_EQ(entry.path + "|" + entry.orgsize + "|" + entry.md5,
+              expected[i].path + "|" + expected[i].orgsize + "|" + expected[i].md5);
+    ++i;
+  }
+}
+
 // A bad line refuses the whole list, so nothing is downloaded before it is seen.
 TEST(FileListTest, RefusesMalformedLinesAndPathsThatCannotBeInstalled) {
   const char* bad[] = {

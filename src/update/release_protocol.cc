@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
-#include <iterator>
 
 #include "base/exception.h"
 #include "base/utf8string.h"
@@ -71,6 +70,9 @@ void ParseListPiece(const std::string& bytes, FileList& list) {
 // so the pieces read exactly as the whole document would.
 FileList ParseListBlocks(std::deque<std::string>& blocks) {
   FileList parsed;
+  std::size_t lines = 1;
+  for (const std::string& block : blocks) lines += std::count(block.begin(), block.end(), '\n');
+  parsed.reserve(lines);
   std::string piece;
   while (!blocks.empty()) {
     piece += blocks.front();
@@ -140,8 +142,7 @@ ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& 
   if (list.empty()) {
     list = std::move(parsed);
   } else {
-    list.insert(list.end(), std::make_move_iterator(parsed.begin()),
-                std::make_move_iterator(parsed.end()));
+    list.Append(std::move(parsed));
   }
   return document.Digest();
 }

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <limits>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "base/exception.h"
 #include "base/hex.h"
 #include "platform/file.h"
 #include "storage/default_file.h"
+#include "storage/folder_bounds.h"
 #include "storage/i_file.h"
 #include "storage/package_format.h"
 #include "update/block_update.h"
@@ -91,6 +93,32 @@ bool IsPackageStart(const std::tstring& path) {
   char head[sizeof kPackageMagic] = {};
   const std::int64_t read = file.Read(head, sizeof head);
   return read >= 0 && std::equal(head, head + read, kPackageMagic);
+}
+
+// A folder of the install that is a link or junction to elsewhere is never written through.
+void RefuseFolderOutsideInstall(const FileEntry& entry, const std::tstring& target) {
+  if (LeavesFolderOnDisk("", target)) {
+    throw DownloadManagerException("Listed path leaves the install folder : " + entry.path, true);
+  }
+}
+
+// The temporary package's name carries a mark of the updater's own, so that a leftover of a killed
+// run is never mistaken for a file of the game's.
+constexpr char kTemporaryPackageFormat[] = "file%d.rv7new.dl";
+
+// What a killed run can have left at the top of the install folder: a temporary package of this
+// version, whatever it holds (the server may have sent anything), or one of an older version
+// ("file<digits>.dl", unmarked), which a file of the game may be named too: only one that begins
+// as a package is such a leftover.
+bool IsLeftoverPackage(const std::tstring& name) {
+  std::tstring lower = name;
+  lower.ToLower();
+  const auto numbered = [&lower](std::string_view suffix) {
+    return lower.size() > 4 + suffix.size() && lower.starts_with("file") &&
+           lower.ends_with(suffix) &&
+           lower.find_first_not_of("0123456789", 4) == lower.size() - suffix.size();
+  };
+  return numbered(".rv7new.dl") || (numbered(".dl") && IsPackageStart(name));
 }
 
 DownloadManagerException Mismatch(const FileEntry& entry) {
@@ -204,7 +232,7 @@ std::tstring UpdateRun::TemporaryName() const {
   // Numbered by the files done so far: one temporary file exists at a time. Listed files win a
   // clash of names, as does anything already on disk.
   for (int n = outcome_.files_done;; ++n) {
-    std::tstring name = std::tstring::FormatNew("file%d.dl", n);
+    std::tstring name = std::tstring::FormatNew(kTemporaryPackageFormat, n);
     if (!listed_.contains(name) && !platform::PathExists(name)) return name;
   }
 }
@@ -223,9 +251,7 @@ void UpdateRun::PrepareInstallFolder() {
   for (const platform::DirectoryItem& item : items) {
     std::tstring name = item.name;
     name.ToLower();
-    const bool numbered = name.size() > 7 && name.starts_with("file") && name.ends_with(".dl") &&
-                          name.find_first_not_of("0123456789", 4) == name.size() - 3;
-    if (!item.is_directory && numbered && !listed_.contains(name) && IsPackageStart(item.name)) {
+    if (!item.is_directory && !listed_.contains(name) && IsLeftoverPackage(item.name)) {
       platform::RemoveFile(item.name);
     }
   }
@@ -302,6 +328,7 @@ bool UpdateRun::InstallByBlocks(const FileEntry& entry, std::size_t index) {
   }
   const ExpectedContent expected = ExpectedFor(entry, index);
   ThrowIfStopped();
+  RefuseFolderOutsideInstall(entry, target);
   IFileManager::CreateDirectory(target);
   PrepareFolderOf(target);
   // The range requests report their own progress: the bytes fetched of those needed.
@@ -331,6 +358,7 @@ void UpdateRun::Install(const FileEntry& entry, std::size_t index, const std::ts
     }
     const ExpectedContent expected = ExpectedFor(entry, index);
     if (!RecordMayMatch(files, entry, expected)) throw Mismatch(entry);
+    RefuseFolderOutsideInstall(entry, target);
     IFileManager::CreateDirectory(target);
     PrepareFolderOf(target);
     if (!files.ExtractChecked(handle, target, expected)) throw Mismatch(entry);

@@ -104,6 +104,26 @@ TEST(VpkTest, PackRefusesNamesThatDifferOnlyInCase) {
   EXPECT_FALSE(fs::exists(folder.Native("p.vpk")));
 }
 
+// Extracting never writes through a folder of the destination that is a link to elsewhere; a
+// link that stays inside the destination is written through as usual.
+TEST(VpkTest, FoldersLinkedOutsideTheDestinationAreNeverWrittenThrough) {
+  TestFolder folder, outside;
+  folder.Write("p.vpk", TestPackage({{"data/a.bin", "a"}, {"inside/b.bin", "b"}}).Bytes());
+  const std::string package = folder.Native("p.vpk").string();
+  fs::create_directories(folder.Native("linked"));
+  fs::create_directory_symlink(outside.GetPath(), folder.Native("linked/data"));
+  const ProcessResult refused = Vpk(folder, {"extract", package, folder.Native("linked").string()});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("\"data\\a.bin\": its folder leads outside the destination"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_EQ(Take(outside.GetPath()), Snapshot{});
+  fs::create_directories(folder.Native("kept/real"));
+  fs::create_directory_symlink("real", folder.Native("kept/inside"));
+  ASSERT_EQ(Vpk(folder, {"extract", package, folder.Native("kept").string()}).status, 0);
+  EXPECT_EQ(Take(folder.Native("kept")), (Snapshot{{"data/a.bin", "a"}, {"real/b.bin", "b"}}));
+}
+
 TEST(VpkTest, ExitStatusTellsUsageFromWorkFailures) {
   TestFolder folder;
   folder.Write("src/a.txt", "a");

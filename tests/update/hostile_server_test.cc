@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "net/http_client.h"
+#include "net/testing/range_recorder.h"
 #include "net/testing/scripted_server.h"
 #include "net/time_limits.h"
 #include "support/engine_harness.h"
@@ -89,6 +90,56 @@ TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
     const Snapshot finished = stall.one_installed ? Snapshot{{"one.txt", "one"}} : Snapshot{};
     EXPECT_EQ(Take(install.GetPath()), finished) << stall.stage;
   }
+}
+
+// A reply cut into pieces of `piece` bytes after its header, sent `pause_ms` apart.
+Reply Dripped(const std::string& head, const std::string& body, std::size_t piece, int pause_ms) {
+  Reply reply{{head}, pause_ms};
+  for (std::size_t at = 0; at < body.size(); at += piece)
+    reply.pieces.push_back(body.substr(at, piece));
+  return reply;
+}
+
+// Bytes that keep coming, each well within the idle limit, never hold a request for longer than
+// the rate window (its floor is 1 KiB/s), whether they drip into the list, a package or a range;
+// a link slow but above the floor delivers.
+TEST(HostileServerTest, RepliesBelowTheRateFloorFail) {
+  const std::string list = "1::a.bin:12000:" + Md5Of(std::string(12000, 'a')) + "\r\n";
+  const std::string package = PackageOf("a.bin", std::string(12000, 'a'));
+  const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: ";
+  const auto drip = [&](const std::string& body, std::size_t piece) {
+    return Dripped(head + std::to_string(body.size()) + "\r\n\r\n", body, piece, 100);
+  };
+  const std::string too_slow = "HttpClient : transfer too slow : under 1024 bytes/s for 700 ms.";
+  const struct {
+    std::string what;
+    std::vector<Reply> replies;
+    std::string error;
+  } cases[] = {
+      {"list", {drip(list, 1)}, too_slow},
+      {"package", {Whole(list), drip(package, 1)}, too_slow},
+      // About ten times the floor, for well over a window.
+      {"package above the floor", {Whole(list), drip(package, 1000)}, ""},
+  };
+  for (const auto& c : cases) {
+    ScriptedServer server;
+    server.SetReplies(c.replies);
+    InstallFolder install;
+    const auto started = Clock::now();
+    EXPECT_EQ(RunUpdate(ListUrl(server)).error, c.error) << c.what;
+    if (!c.error.empty()) {
+      EXPECT_LT(Clock::now() - started, std::chrono::seconds(3)) << c.what;
+    }
+    EXPECT_EQ(install.Exists("a.bin"), c.error.empty()) << c.what;
+  }
+  ScriptedServer server;
+  server.SetReplies(
+      {Dripped("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-99/100\r\n"
+               "Content-Length: 100\r\n\r\n",
+               std::string(100, 'r'), 1, 100)});
+  HttpClient client;
+  net_testing::RangeRecorder recorder;
+  EXPECT_EQ(ErrorOf([&] { client.RequestRange(ListUrl(server), 0, 99, recorder); }), too_slow);
 }
 
 // One listed file, installed as "old", against lists and packages that do not hold what the list

@@ -3,9 +3,11 @@
 // files, a stop at a file's turn.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 #include "support/engine_harness.h"
 #include "support/local_servers.h"
@@ -85,35 +87,97 @@ TEST(ReleaseTest, DirectlyAndThroughAProxy) {
 TEST(UpdateRunTest, TemporaryPackagesNeverTakeAListedOrExistingName) {
   ScriptedServer server;
   InstallFolder install;
-  // Planted links are passed over, never written through.
+  // Links planted once the run has begun (the clean-up before it would remove them) are passed
+  // over, never written through.
   install.Write("victim.txt", "victim");
-  std::filesystem::create_symlink("victim.txt", install.GetPath() / "file0.dl");
-  std::filesystem::create_symlink("created-through-link.txt", install.GetPath() / "file1.dl");
-  // What a killed run left: its temporary package and its half-written new files (a process id
-  // above the system's largest is never running). A running process's new file stays.
-  const std::string own_pid = std::filesystem::read_symlink("/proc/self").string();
-  install.Write("file7.dl", PackageOf("x", "a package cut off by the kill").substr(0, 90));
-  install.Write(".a.txt.4194304-0.tmp", "half of a.txt");
-  install.Write("sub/.b.txt.4194304-3.tmp", "half of b.txt");
-  install.Write(".a.txt." + own_pid + "-9.tmp", "being written");
-  // A listed name wins too: a.txt's temporary package must not take FILE2.DL's name, which is
-  // free until FILE2.DL's turn.
-  const std::string list = "1::a.txt:1:" + Md5Of("a") + "\r\n1::FILE2.DL:2:" + Md5Of("f2") +
+  bool planted = false;
+  const auto plant = [&](const Report&) {
+    if (std::exchange(planted, true)) return true;
+    std::filesystem::create_symlink("victim.txt", install.GetPath() / "file0.rv7new.dl");
+    std::filesystem::create_symlink("created-through-link.txt",
+                                    install.GetPath() / "file1.rv7new.dl");
+    return true;
+  };
+  // A listed name wins too: a.txt's temporary package must not take FILE2.RV7NEW.DL's name, which
+  // is free until FILE2.RV7NEW.DL's turn.
+  const std::string list = "1::a.txt:1:" + Md5Of("a") + "\r\n1::FILE2.RV7NEW.DL:2:" + Md5Of("f2") +
                            "\r\n1::sub\\b.txt:1:" + Md5Of("b") + "\r\n";
   server.SetReplies(ListThenPackages(
-      list, {PackageOf("a.txt", "a"), PackageOf("FILE2.DL", "f2"), PackageOf("sub/b.txt", "b")}));
-  const Outcome outcome = RunUpdate(ListUrl(server));
+      list,
+      {PackageOf("a.txt", "a"), PackageOf("FILE2.RV7NEW.DL", "f2"), PackageOf("sub/b.txt", "b")}));
+  const Outcome outcome = RunUpdate(ListUrl(server), plant);
   ASSERT_TRUE(outcome.completed) << outcome.error;
-  EXPECT_EQ(install.Read("FILE2.DL"), "f2");
+  EXPECT_EQ(install.Read("FILE2.RV7NEW.DL"), "f2");
   EXPECT_EQ(install.Read("sub/b.txt"), "b");
   EXPECT_EQ(install.Read("victim.txt"), "victim");
   EXPECT_FALSE(install.Exists("created-through-link.txt"));
-  EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file0.dl"));
-  EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file1.dl"));
-  for (const char* gone : {"file7.dl", ".a.txt.4194304-0.tmp", "sub/.b.txt.4194304-3.tmp"}) {
-    EXPECT_FALSE(install.Exists(gone)) << gone;
+  EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file0.rv7new.dl"));
+  EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file1.rv7new.dl"));
+}
+
+// What a killed run left is removed by the next: its temporary package (an older version's too,
+// when it begins as a package), and its new files marked as the updater's own whose writer no
+// longer runs (no process id is above the system's largest). Nothing else goes, however it is
+// named: a running writer's new file, a "file<n>.dl" that is no package, and hidden files named as
+// older versions named their new files, whose content cannot tell them from a user's.
+TEST(UpdateRunTest, OnlyTheUpdatersOwnLeftoversAreRemoved) {
+  ScriptedServer server;
+  InstallFolder install;
+  const std::string own_pid = std::filesystem::read_symlink("/proc/self").string();
+  install.Write("file7.dl", PackageOf("x", "a package cut off by the kill").substr(0, 90));
+  install.Write("file9.rv7new.dl", "cut off before a byte of the package");
+  install.Write(".a.txt.4194304-0.rv7new.tmp", "half of a.txt");
+  install.Write("sub/.b.txt.4194304-3.rv7new.tmp", "half of b.txt");
+  const Snapshot kept = {
+      {".a.txt." + own_pid + "-9.rv7new.tmp", "being written"},
+      {"file8.dl", "the game's own"},
+      {".save.4194304-1.tmp", "the user's"},
+      {"sub/.save.4194304-1.tmp", "the user's"},
+  };
+  for (const auto& [name, bytes] : kept) install.Write(name, bytes);
+  server.SetReplies(
+      ListThenPackages("1::a.txt:1:" + Md5Of("a") + "\r\n1::sub\\b.txt:1:" + Md5Of("b") + "\r\n",
+                       {PackageOf("a.txt", "a"), PackageOf("sub/b.txt", "b")}));
+  const Outcome outcome = RunUpdate(ListUrl(server));
+  ASSERT_TRUE(outcome.completed) << outcome.error;
+  Snapshot expected = kept;
+  expected.insert({{"a.txt", "a"}, {"sub/b.txt", "b"}});
+  EXPECT_EQ(Take(install.GetPath()), expected);
+}
+
+// A folder of the install that is a link to elsewhere is never written through: the run fails
+// before anything lands outside, at any depth. Links that stay inside the install, and real
+// folders, are written as usual.
+TEST(UpdateRunTest, FoldersLinkedOutsideTheInstallAreNeverWrittenThrough) {
+  const std::string leaves = "DownloadManager : Listed path leaves the install folder : ";
+  const struct {
+    std::string path;
+    std::string error;
+    std::string written;  // where the file lands in the install, when the run completes
+  } cases[] = {
+      {"data\\a.txt", leaves + "data\\a.txt", ""},
+      {"real\\deep\\out\\new\\b.txt", leaves + "real\\deep\\out\\new\\b.txt", ""},
+      {"inside\\c.txt", "", "real/c.txt"},
+  };
+  for (const auto& c : cases) {
+    TempFolder outside("varne-outside");
+    ScriptedServer server;
+    InstallFolder install;
+    std::filesystem::create_directories(install.GetPath() / "real/deep");
+    std::filesystem::create_directory_symlink(outside.GetPath(), install.GetPath() / "data");
+    std::filesystem::create_directory_symlink(outside.GetPath(),
+                                              install.GetPath() / "real/deep/out");
+    std::filesystem::create_directory_symlink("real", install.GetPath() / "inside");
+    std::string entry = c.path;
+    std::replace(entry.begin(), entry.end(), '\\', '/');
+    server.SetReplies(ListThenPackages("1::" + c.path + ":5:" + Md5Of("bytes") + "\r\n",
+                                       {PackageOf(entry, "bytes")}));
+    EXPECT_EQ(RunUpdate(ListUrl(server)).error, c.error) << c.path;
+    EXPECT_EQ(Take(outside.GetPath()), Snapshot{}) << c.path;
+    if (!c.written.empty()) {
+      EXPECT_EQ(install.Read(c.written), "bytes") << c.path;
+    }
   }
-  EXPECT_EQ(install.Read(".a.txt." + own_pid + "-9.tmp"), "being written");
 }
 
 TEST(UpdateRunTest, PipesAreRefusedAndNewProgramsAreExecutable) {

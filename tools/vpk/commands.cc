@@ -6,6 +6,7 @@
 #include "base/relative_path.h"
 #include "platform/path.h"
 #include "progress.h"
+#include "storage/folder_bounds.h"
 #include "storage/image_files.h"
 #include "storage/md5.h"
 #include "storage/varne_file_manager.h"
@@ -133,6 +134,12 @@ int Extract(const std::string& package, const std::string& folder,
   for (const std::tstring& key : keys) {
     const FileHandle handle = manager.Open(key.c_str(), kOpenBinaryReadOnly);
     try {
+      // A folder of the destination that is a link or junction to elsewhere is not written
+      // through.
+      if (LeavesFolderOnDisk(base, base + key)) {
+        throw Exception("refusing entry \"" + key + "\": its folder leads outside the destination",
+                        true);
+      }
       IFileManager::CreateDirectory(base + key);
       done += manager.GetSize(handle);
       if (!manager.ExtractChecked(handle, base + key, StoredContent(manager, key))) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <string_view>
@@ -369,6 +370,14 @@ bool SetCurrentFolder(const std::string& internal) {
 bool IsRegularFile(const std::string& internal) {
   struct stat info;
   return ::stat(ResolvePath(internal).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::optional<std::string> RealPath(const std::string& internal) {
+  char* real = ::realpath(ResolvePath(internal.empty() ? "." : internal).c_str(), nullptr);
+  if (real == nullptr) return std::nullopt;
+  std::string path = ToInternalPath(real);
+  std::free(real);
+  return path;
 }
 
 bool IsDirectory(const std::string& internal) {

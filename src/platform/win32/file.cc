@@ -312,6 +312,24 @@ std::string GetFullPath(const std::string& internal) {
   return ToInternalPath(Narrow(full));
 }
 
+std::optional<std::string> RealPath(const std::string& internal) {
+  const HANDLE file = CreateFileW(Wide(GetFullPath(internal)).c_str(), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  wchar_t buffer[32768];
+  const DWORD length = GetFinalPathNameByHandleW(file, buffer, 32768, FILE_NAME_NORMALIZED);
+  CloseHandle(file);
+  if (length == 0 || length >= 32768) return std::nullopt;
+  std::wstring path(buffer, length);
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    path = L"\\" + path.substr(7);
+  } else if (path.rfind(L"\\\\?\\", 0) == 0) {
+    path = path.substr(4);
+  }
+  return ToInternalPath(Narrow(path));
+}
+
 bool SetCurrentFolder(const std::string& internal) {
   return SetCurrentDirectoryW(Wide(ResolvePath(internal)).c_str()) != 0;
 }

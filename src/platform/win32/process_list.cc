@@ -40,22 +40,7 @@ const Psapi& LoadPsapi() {
 // A path as the system spells it on disk: letter case of every name, no "." or "..". Paths that
 // cannot be opened keep their full form.
 std::string CanonicalPath(const std::string& native) {
-  const std::string full = GetFullPath(native);
-  const HANDLE file =
-      CreateFileW(Wide(full).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return full;
-  wchar_t buffer[32768];
-  const DWORD length = GetFinalPathNameByHandleW(file, buffer, 32768, FILE_NAME_NORMALIZED);
-  CloseHandle(file);
-  if (length == 0 || length >= 32768) return full;
-  std::wstring path(buffer, length);
-  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) {
-    path = L"\\" + path.substr(7);
-  } else if (path.rfind(L"\\\\?\\", 0) == 0) {
-    path = path.substr(4);
-  }
-  return ToInternalPath(Narrow(path));
+  return RealPath(native).value_or(GetFullPath(native));
 }
 
 // The main module of a process, or empty when this process may not read it.
