@@ -32,6 +32,9 @@ packages=(
   x11-utils
   fonts-ipafont-gothic
   imagemagick
+  # References for the block-update benchmark only: run beside the updater, never linked or read.
+  zsync
+  casync
 )
 
 # The Japanese locale, for the Windows tests' file names and messages under Wine.
