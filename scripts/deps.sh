@@ -32,6 +32,11 @@ packages=(
   x11-utils
   fonts-ipafont-gothic
   imagemagick
+  # The block-update benchmark: its references (run beside the updater, never linked or read) and
+  # the keystream of its test files.
+  zsync
+  casync
+  openssl
 )
 
 # The Japanese locale, for the Windows tests' file names and messages under Wine.

@@ -9,7 +9,8 @@
 set -euo pipefail
 bin=${BIN:-$(cd "$(dirname "$0")/../.." && pwd)/build-release/bin}
 work=$(mktemp -d /tmp/varne-update-bench.XXXXXX)
-trap 'nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -s stop 2>/dev/null || true; rm -rf "$work"' EXIT
+source "$(dirname "$0")/bench_lib.sh"
+trap 'stop_nginx "$work/nginx"; rm -rf "$work"' EXIT
 
 best_of_three() {  # prints the best wall time of a command, in seconds
   local best=
@@ -19,29 +20,6 @@ best_of_three() {  # prints the best wall time of a command, in seconds
     best=$(echo "$start $end ${best:-1e9}" | awk '{t = $2 - $1; print (t < $3) ? t : $3}')
   done
   echo "$best"
-}
-
-start_nginx() {  # start_nginx <port> <server-blocks>
-  mkdir -p "$work/nginx"
-  cat >"$work/nginx/nginx.conf" <<CONF
-user root;
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  include $2;
-}
-CONF
-  nginx -q -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf"
-  sleep 0.5
 }
 
 port=$((20000 + RANDOM % 20000))
@@ -54,7 +32,7 @@ done
 "$bin/varne-release" build "$work/image" "$work/site" --listen "127.0.0.1:$port" >/dev/null
 cp -r "$work/image/." "$work/install/"
 (cd "$work/install" && md5sum file*.bin >"$work/sums")
-start_nginx "$port" "$work/site/nginx-site.conf"
+start_nginx "$work/nginx" "access_log off;" "include $work/site/nginx-site.conf;"
 ours=$(cd "$work/install" && best_of_three "$bin/update_driver" "http://127.0.0.1:$port/filelist")
 reference=$(cd "$work/install" && best_of_three md5sum -c --quiet "$work/sums")
 echo "engine ${ours}s, md5sum -c ${reference}s: ratio $(echo "$ours $reference" | awk '{printf "%.2f", $1 / $2}') (target at most 1.1)"
@@ -77,14 +55,14 @@ done
 unsigned=$(sort -g "$work/unsigned.times" | head -n 1)
 signed=$(sort -g "$work/signed.times" | head -n 1)
 echo "signed ${signed}s, unsigned ${unsigned}s: ratio $(echo "$signed $unsigned" | awk '{printf "%.2f", $1 / $2}') (target at most 1.15)"
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -s stop; sleep 0.5
+stop_nginx "$work/nginx"
 rm -rf "$work/image" "$work/install" "$work/site"
 
 echo "-- download and install of one 1 GiB file"
 mkdir -p "$work/image" "$work/install"
 head -c 1073741824 /dev/urandom >"$work/image/big.bin"
 "$bin/varne-release" build "$work/image" "$work/site" --listen "127.0.0.1:$port" >/dev/null
-start_nginx "$port" "$work/site/nginx-site.conf"
+start_nginx "$work/nginx" "access_log off;" "include $work/site/nginx-site.conf;"
 package_url="http://127.0.0.1:$port/filelist?file=%25%36%32%25%36%39%25%36%37%25%32%45%25%36%32%25%36%39%25%36%45&orgsize=1073741824"
 fresh_install() { rm -f "$work/install/big.bin"; (cd "$work/install" && "$bin/update_driver" "http://127.0.0.1:$port/filelist"); }
 ours=$(best_of_three fresh_install)
