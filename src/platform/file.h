@@ -62,6 +62,11 @@ class File {
   // Closes this file and removes what was written under the system name, unless it is empty;
   // the name is then cleared.
   void CloseAndRemove(std::string& name);
+  // Starts the system writing the bytes out, without waiting for it, so that a later sync has
+  // little left to wait for (nothing on systems without such a call).
+  void StartWriteOut(std::uint64_t offset, std::uint64_t length);
+  // How many bytes a replacement writes before it starts their write-out.
+  static constexpr std::uint64_t kWriteOutStep = 8 << 20;
 
   int fd_ = -1;
 };
@@ -142,8 +147,9 @@ class ResumableFile {
 
  private:
   File file_;
-  std::string part_;    // system form; empty once committed or removed
-  std::string target_;  // system form, resolved when opened
+  std::uint64_t written_out_ = 0;  // the bytes whose write-out has been started
+  std::string part_;               // system form; empty once committed or removed
+  std::string target_;             // system form, resolved when opened
 };
 
 // An existing path with the letter case found on disk, in the system's form (slashes). Components

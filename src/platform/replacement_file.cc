@@ -41,7 +41,15 @@ std::int64_t ResumableFile::ReadAt(std::uint64_t offset, void* buffer, std::size
 }
 
 std::size_t ResumableFile::Write(const void* buffer, std::size_t count) {
-  return file_.Write(buffer, count);
+  const std::size_t written = file_.Write(buffer, count);
+  const std::int64_t end = file_.Tell();
+  // A part cut shorter starts its write-out again from the start: pages already out cost nothing.
+  if (end >= 0 && static_cast<std::uint64_t>(end) < written_out_) written_out_ = 0;
+  if (end >= 0 && static_cast<std::uint64_t>(end) - written_out_ >= File::kWriteOutStep) {
+    file_.StartWriteOut(written_out_, static_cast<std::uint64_t>(end) - written_out_);
+    written_out_ = static_cast<std::uint64_t>(end);
+  }
+  return written;
 }
 
 // A failed commit keeps the part: its bytes are whole, and the next run can commit them.

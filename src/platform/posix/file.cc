@@ -293,14 +293,17 @@ bool ReplacementFile::Create(const std::string& destination) {
   return false;
 }
 
+void File::StartWriteOut(std::uint64_t offset, std::uint64_t length) {
+  ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(length),
+                    SYNC_FILE_RANGE_WRITE);
+}
+
 std::size_t ReplacementFile::Write(const void* buffer, std::size_t count) {
-  constexpr std::uint64_t kWriteOutStep = 8 << 20;
   const std::size_t written = file_.Write(buffer, count);
   written_ += written;
-  if (written_ - written_out_ >= kWriteOutStep) {
+  if (written_ - written_out_ >= File::kWriteOutStep) {
     // Only started here, not waited for: the disk works while the rest of the file is produced.
-    ::sync_file_range(file_.fd_, static_cast<off_t>(written_out_),
-                      static_cast<off_t>(written_ - written_out_), SYNC_FILE_RANGE_WRITE);
+    file_.StartWriteOut(written_out_, written_ - written_out_);
     written_out_ = written_;
   }
   return written;

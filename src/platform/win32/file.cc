@@ -260,6 +260,9 @@ bool ReplacementFile::Create(const std::string& destination) {
 }
 
 // The system writes the cached bytes out by itself; there is no call that only starts it.
+// The system writes a file out at its own pace; a commit's flush waits for what is left.
+void File::StartWriteOut(std::uint64_t, std::uint64_t) {}
+
 std::size_t ReplacementFile::Write(const void* buffer, std::size_t count) {
   const std::size_t written = file_.Write(buffer, count);
   written_ += written;
