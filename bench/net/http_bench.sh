@@ -4,6 +4,7 @@
 # throughputs (target: at least 0.8). Takes the best of three runs each. Not part of the tests.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source bench/update/bench_lib.sh
 fetch=${VARNE_FETCH:-build-release/bin/varne-fetch}
 [ -x "$fetch" ] || { echo "build $fetch first (scripts/bench.sh does)"; exit 1; }
 
@@ -18,34 +19,15 @@ trap cleanup EXIT
 mkdir -p "$dir/www"
 head -c 1073741824 /dev/urandom >"$dir/www/big"
 
-start_nginx() {
-  local port=$1
-  cat >"$dir/nginx.conf" <<CONF
-user root;
-worker_processes 1;
-pid $dir/nginx.pid;
-error_log $dir/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  sendfile on;
-  default_type application/octet-stream;
-  client_body_temp_path $dir/body;
-  proxy_temp_path $dir/proxy;
-  fastcgi_temp_path $dir/fastcgi;
-  uwsgi_temp_path $dir/uwsgi;
-  scgi_temp_path $dir/scgi;
-  server { listen 127.0.0.1:$port; root $dir/www; }
-}
-CONF
-  nginx -q -p "$dir" -e "$dir/error.log" -c "$dir/nginx.conf" 2>/dev/null
-}
-
 # A port nobody uses: try a few at random until nginx starts on one.
 port=
 for _ in $(seq 20); do
   candidate=$((20000 + RANDOM % 40000))
-  if start_nginx "$candidate"; then port=$candidate; break; fi
+  if start_nginx "$dir" "access_log off;" "default_type application/octet-stream;" \
+    "server { listen 127.0.0.1:$candidate; root $dir/www; }" 2>/dev/null; then
+    port=$candidate
+    break
+  fi
 done
 [ -n "$port" ] || { echo "nginx did not start"; exit 1; }
 url="http://127.0.0.1:$port/big"

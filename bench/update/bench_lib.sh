@@ -3,7 +3,7 @@
 # start_nginx <folder> <http-line>...: starts an nginx whose configuration, process id, logs and
 # temporary files all live in <folder>; the given lines go into its http block (an include of a
 # site's server block, a cache) and say where requests are logged ("access_log off;" for nowhere:
-# a level with "off" logs nothing, whatever else it names).
+# a level with "off" logs nothing, whatever else it names). Fails when nginx does not start.
 start_nginx() {
   local folder=$1
   shift
@@ -26,7 +26,7 @@ CONF
     printf '  %s\n' "$@"
     echo "}"
   } >"$folder/nginx.conf"
-  nginx -q -p "$folder" -e "$folder/error.log" -c "$folder/nginx.conf"
+  nginx -q -p "$folder" -e "$folder/error.log" -c "$folder/nginx.conf" || return
   sleep 0.5
 }
 
