@@ -75,21 +75,23 @@ bool DigestAhead::Claim(std::size_t* index) {
 
 DigestAhead::Digest DigestAhead::DigestFile(std::size_t index,
                                             std::vector<std::uint8_t>& block) const {
-  const Digest digest = ReadDigest(list_[index].path, block);
+  const Digest digest = ReadDigest(list_[index], block);
   // Told only once the file is closed again: on Windows a reader keeps writers out, and whoever
   // is told may change the file at once.
   if (options_.on_digest) options_.on_digest(index);
   return digest;
 }
 
-DigestAhead::Digest DigestAhead::ReadDigest(const std::tstring& path,
+DigestAhead::Digest DigestAhead::ReadDigest(const FileEntry& entry,
                                             std::vector<std::uint8_t>& block) const {
   const std::int64_t started = platform::FileClockNow();
   platform::SequentialFile file;
-  const bool opened = file.Open(path) == platform::SequentialOpen::kOpened;
+  const bool opened = file.Open(entry.path) == platform::SequentialOpen::kOpened;
   Digest digest;
-  digest.stamp = opened ? std::optional(file.Stamp()) : platform::StampOf(path);
+  digest.stamp = opened ? std::optional(file.Stamp()) : platform::StampOf(entry.path);
   digest.firm = !digest.stamp || digest.stamp->changed_ns < started - options_.settle.count();
+  const std::optional<std::uint64_t> listed = OrgSizeOf(entry);
+  if (opened && listed && static_cast<std::uint64_t>(digest.stamp->size) != *listed) return digest;
   if (opened) {
     // Read as the release tool reads the files it lists, so that both give the same text.
     digest.text = DigestOfOpenFile(file, block, ending_.get_token());

@@ -5,6 +5,9 @@
 // At most a fixed number of files per worker are in flight (digested and not yet taken), so memory
 // does not grow with the list. A digest is only used when the file's stamp at its turn equals the
 // stamp taken before it was read; a file that changed in between is digested again at its turn.
+//
+// A file whose size is not the listed one cannot hold the listed bytes: its digest is left empty,
+// which no listed digest equals, without reading it.
 #pragma once
 
 #include <chrono>
@@ -65,7 +68,7 @@ class DigestAhead {
   void Work();
   bool Claim(std::size_t* index);
   Digest DigestFile(std::size_t index, std::vector<std::uint8_t>& block) const;
-  Digest ReadDigest(const std::tstring& path, std::vector<std::uint8_t>& block) const;
+  Digest ReadDigest(const FileEntry& entry, std::vector<std::uint8_t>& block) const;
   bool Abandoned() const { return ending_.stop_requested(); }
 
   // Requests the object's own stop when the caller's is requested.

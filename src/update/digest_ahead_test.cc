@@ -15,7 +15,8 @@ using update_testing::Md5Of;
 
 FileList ListOf(const TestFolder& folder, const std::vector<std::string>& names) {
   FileList list;
-  for (const std::string& name : names) list.push_back({folder.Path(name), "0", ""});
+  // No listed size: every file is read.
+  for (const std::string& name : names) list.push_back({folder.Path(name), "?", ""});
   return list;
 }
 
@@ -34,7 +35,11 @@ TEST(DigestAheadTest, ResultsComeInListOrderAndEachFileIsDigestedOnce) {
     folder.Write(names.back(), PatternBytes(i * 997, i));
     expected.push_back(Md5Of(PatternBytes(i * 997, i)));
   }
-  const FileList list = ListOf(folder, names);
+  FileList list = ListOf(folder, names);
+  // A file of another size than the listed one cannot hold the listed bytes.
+  list.push_back({folder.Path("big.bin"), "3", ""});
+  names.push_back("big.bin listed at 3 bytes");
+  expected.push_back("");
   std::vector<std::atomic<int>> digests(list.size());
   DigestAhead ahead(
       list, {}, {.workers = 3, .settle = {}, .on_digest = [&](std::size_t i) { ++digests[i]; }});

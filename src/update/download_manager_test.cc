@@ -50,7 +50,9 @@ TEST(DownloadManagerTest, RunAfterRunAndAStopWhereverTheRunIs) {
   std::filesystem::resize_file(install.Native("huge.bin"), std::uintmax_t{4} << 30);
   const std::string b(100000, 'b'), list = Line("a.txt", "a") + Line("b.bin", b);
   const std::string half_of_b = Answer(PackageOf("b.bin", b)).substr(0, 50000);
-  const std::string huge_list = Line("a.txt", "a") + Line("huge.bin", ""), game = kGamePackageName;
+  // Listed at its size, so that only its digest can tell whether it is current.
+  const std::string huge_list = Line("a.txt", "a") + "1::huge.bin:4294967296:" + Md5Of("") + "\r\n",
+                    game = kGamePackageName;
   const std::string not_found = "HttpClient : Receive error code : 404";
   const struct {
     const char* stage;
