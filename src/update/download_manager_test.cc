@@ -65,22 +65,10 @@ TEST(DownloadManagerTest, RunAfterRunAndAStopWhereverTheRunIs) {
   } runs[] = {
       {"list fetch", {SilentAfter("HTTP/1.0 200 OK\r\nContent-Le")}, "", "", 1, kAbortByUser, 0},
       {"signature fetch", {Whole(list), SilentAfter("HTTP/1.0 200")}, "k", "", 2, kAbortByUser, 0},
-      {"transfer",
-       {Whole(list), NoBlockData(), SilentAfter(half_of_b)},
-       "",
-       "b.bin",
-       3,
-       kAbortByUser,
-       1},
+      {"transfer", {Whole(list), SilentAfter(half_of_b)}, "", "b.bin", 2, kAbortByUser, 1},
       {"file check", {Whole(huge_list)}, "", "huge.bin", 1, kTaskAborted, 1},
       {"failure", {{{"HTTP/1.0 404 Not Found\r\n\r\n"}}}, "", nullptr, 1, not_found, 0},
-      {"completion",
-       {Whole(Line(game, "p")), NoBlockData(), Whole(PackageOf(game, "p"))},
-       "",
-       nullptr,
-       3,
-       "",
-       1},
+      {"completion", {Whole(Line(game, "p")), Whole(PackageOf(game, "p"))}, "", nullptr, 2, "", 1},
   };
   LastReport log;
   DownloadManager manager;

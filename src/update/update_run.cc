@@ -102,6 +102,10 @@ void RefuseFolderOutsideInstall(const FileEntry& entry, const std::tstring& targ
   }
 }
 
+// Smaller files come whole: by blocks they would cost four requests where the whole costs one,
+// to save at most their size, and a release of small files asks for no block data at all.
+constexpr std::uint64_t kSmallestBlockFile = 1 << 20;
+
 // The temporary package's name carries a mark of the updater's own, so that a leftover of a killed
 // run is never mistaken for a file of the game's.
 constexpr char kTemporaryPackageFormat[] = "file%d.rv7new.dl";
@@ -322,8 +326,9 @@ bool UpdateRun::InstallByBlocks(const FileEntry& entry, std::size_t index) {
   // What cannot take this way fails or completes on the whole download's, as it always did:
   // a digest field that is no digest, a target that is no regular file. Without a listed size
   // nothing bounds the file; a listed file under the part's name stays its own.
-  if (!blocks_ || !ExpectedOf(entry) || !OrgSizeOf(entry) || platform::IsSpecialFile(target) ||
-      listed_.contains(part)) {
+  const std::optional<std::uint64_t> size = OrgSizeOf(entry);
+  if (!blocks_ || !ExpectedOf(entry) || !size || *size < kSmallestBlockFile ||
+      platform::IsSpecialFile(target) || listed_.contains(part)) {
     return false;
   }
   const ExpectedContent expected = ExpectedFor(entry, index);

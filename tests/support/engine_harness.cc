@@ -27,7 +27,6 @@ Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&
 std::vector<net_testing::Reply> ListThenPackages(const std::string& list,
                                                  const std::vector<std::string>& packages) {
   std::vector<net_testing::Reply> replies = {{{Answer(list, false)}}};
-  if (!packages.empty()) replies.push_back(NoBlockData());
   for (const std::string& package : packages) replies.push_back({{Answer(package)}});
   return replies;
 }

@@ -31,8 +31,7 @@ struct Outcome : UpdateOutcome {
 Outcome RunUpdate(const std::string& url,
                   const std::function<bool(const Report&)>& on_report = nullptr);
 
-// A scripted update server: the list document, then (with packages) no block data, then one
-// package answer per connection.
+// A scripted update server: the list document, then one package answer per connection.
 std::vector<net_testing::Reply> ListThenPackages(const std::string& list,
                                                  const std::vector<std::string>& packages = {});
 

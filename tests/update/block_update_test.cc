@@ -22,7 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 using net_testing::Reply;
 
-constexpr std::size_t kFileSize = 1 << 20;
+// Above the size from which files come by blocks.
+constexpr std::size_t kFileSize = 2 << 20;
 
 // A range request as the site server saw it.
 struct Ask {

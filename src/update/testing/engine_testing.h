@@ -45,10 +45,6 @@ inline net_testing::Reply SilentAfter(const std::string& head) {
   return {{head, "never sent"}, net_testing::kSilent};
 }
 
-// The answer of a server without block data to the run's first look for it, which comes before
-// the first download of a run.
-inline net_testing::Reply NoBlockData() { return {{"HTTP/1.0 404 Not Found\r\n\r\n"}}; }
-
 // A package of one entry, as the update server sends a file.
 inline std::string PackageOf(const std::string& name, const std::string& bytes) {
   return TestPackage({{name, bytes}}).Bytes();
