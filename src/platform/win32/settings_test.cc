@@ -2,10 +2,12 @@
 #include <windows.h>
 #undef GetModuleFileName  // platform::GetModuleFileName, not the system's macro
 
+#include <cstring>
 #include <regex>
 
 #include "platform/crypto.h"
 #include "platform/desktop_windows.h"
+#include "platform/proxy_settings.h"
 #include "platform/testing/scratch_folder.h"
 #include "platform/text.h"
 
@@ -34,15 +36,51 @@ TEST(WindowsSettingsTest, TopLevelWindowsOfTheDesktop) {
     }
     return std::optional<TopLevelWindow>();
   };
-  EXPECT_FALSE(find().has_value());  // hidden
-  ShowWindow(window, SW_SHOWMINNOACTIVE);
+  // A hidden window is listed: a program whose windows are all hidden runs all the same.
   ASSERT_TRUE(find().has_value());
+  EXPECT_TRUE(find()->hidden);
   EXPECT_EQ(find()->process_id, static_cast<int>(GetCurrentProcessId()));
+  ShowWindow(window, SW_SHOWMINNOACTIVE);
   EXPECT_TRUE(find()->minimised);
+  EXPECT_FALSE(find()->hidden);
   desktop.Activate(find()->id);
   EXPECT_FALSE(find()->minimised);
+  // Activation brings a maximised window back to its normal state too.
+  ShowWindow(window, SW_SHOWMAXIMIZED);
+  ASSERT_TRUE(IsZoomed(window));
+  desktop.Activate(find()->id);
+  EXPECT_FALSE(IsZoomed(window));
+  EXPECT_TRUE(IsWindowVisible(window));
   DestroyWindow(window);
   desktop.Activate(reinterpret_cast<WindowId>(window));  // gone: ignored
+}
+
+// The user's settings in the test prefix's registry, which is left with no proxy enabled.
+TEST(WindowsSettingsTest, ProxyFromTheRegistry) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
+                            "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
+                            nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const auto set_server = [&](const char* server) {
+    RegSetValueExA(key, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server),
+                   static_cast<DWORD>(std::strlen(server) + 1));
+  };
+  const DWORD enabled = 1;
+  RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enabled),
+                 sizeof enabled);
+  set_server("ftp=a:1;http=b:2");
+  EXPECT_TRUE(ReadUserProxySettings().value().enabled);
+  EXPECT_EQ(ReadUserProxySettings().value().server, "ftp=a:1;http=b:2");
+  set_server("");  // enabled, naming no server
+  EXPECT_TRUE(ReadUserProxySettings().value().enabled);
+  EXPECT_EQ(ReadUserProxySettings().value().server, "");
+  RegDeleteValueA(key, "ProxyServer");  // enabled with no server value: a direct connection
+  EXPECT_FALSE(ReadUserProxySettings().value().enabled);
+  const DWORD disabled = 0;
+  RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&disabled),
+                 sizeof disabled);
+  RegCloseKey(key);
 }
 
 std::vector<std::uint8_t> FromHex(const std::string& hex) {
