@@ -2,9 +2,9 @@
 #include <windows.h>
 #undef GetModuleFileName  // platform::GetModuleFileName, not the system's macro
 
-#include <cstring>
 #include <regex>
 
+#include "platform/bitmap_file.h"
 #include "platform/crypto.h"
 #include "platform/desktop_windows.h"
 #include "platform/proxy_settings.h"
@@ -57,30 +57,20 @@ TEST(WindowsSettingsTest, TopLevelWindowsOfTheDesktop) {
 
 // The user's settings in the test prefix's registry, which is left with no proxy enabled.
 TEST(WindowsSettingsTest, ProxyFromTheRegistry) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
-                            "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
-                            nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const auto set_server = [&](const char* server) {
-    RegSetValueExA(key, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server),
-                   static_cast<DWORD>(std::strlen(server) + 1));
+  const char* key = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  const auto enable = [&](DWORD on) {
+    RegSetKeyValueA(HKEY_CURRENT_USER, key, "ProxyEnable", REG_DWORD, &on, sizeof on);
   };
-  const DWORD enabled = 1;
-  RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enabled),
-                 sizeof enabled);
-  set_server("ftp=a:1;http=b:2");
-  EXPECT_TRUE(ReadUserProxySettings().value().enabled);
-  EXPECT_EQ(ReadUserProxySettings().value().server, "ftp=a:1;http=b:2");
-  set_server("");  // enabled, naming no server
-  EXPECT_TRUE(ReadUserProxySettings().value().enabled);
-  EXPECT_EQ(ReadUserProxySettings().value().server, "");
-  RegDeleteValueA(key, "ProxyServer");  // enabled with no server value: a direct connection
+  enable(1);
+  for (const std::string server : {"ftp=a:1;http=b:2", ""}) {  // "": enabled, naming no server
+    RegSetKeyValueA(HKEY_CURRENT_USER, key, "ProxyServer", REG_SZ, server.c_str(),
+                    static_cast<DWORD>(server.size() + 1));
+    const ProxySettings settings = ReadUserProxySettings().value();
+    EXPECT_TRUE(settings.enabled && settings.server == server) << server;
+  }
+  RegDeleteKeyValueA(HKEY_CURRENT_USER, key, "ProxyServer");  // no value: a direct connection
   EXPECT_FALSE(ReadUserProxySettings().value().enabled);
-  const DWORD disabled = 0;
-  RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&disabled),
-                 sizeof disabled);
-  RegCloseKey(key);
+  enable(0);
 }
 
 std::vector<std::uint8_t> FromHex(const std::string& hex) {
@@ -89,6 +79,24 @@ std::vector<std::uint8_t> FromHex(const std::string& hex) {
     bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   }
   return bytes;
+}
+
+using SystemBitmapTest = test_support::ScratchFolderTest;
+
+// A 2 x 2 picture of 8 bits a pixel through a palette of two colours, a kind of BMP that the
+// skin's decoder leaves to the system, comes out as 32-bit pixels, bottom row first.
+TEST_F(SystemBitmapTest, PaletteBitmapsComeOutAsThirtyTwoBitPixels) {
+  const std::vector<std::uint8_t> file = FromHex(
+      "424d46000000000000003e0000002800000002000000020000000100080000000000000000000000000000000000"
+      "020000000000000010203000ffffff000001000001000000");
+  Put("skin.bmp", std::string(file.begin(), file.end()));
+  const std::optional<SystemBitmap> picture = LoadSystemBitmap(Path("skin.bmp"));
+  ASSERT_TRUE(picture.has_value());
+  EXPECT_EQ(std::pair(picture->width, picture->height), std::pair(2, 2));
+  EXPECT_EQ(picture->pixels, FromHex("10203000ffffff00ffffff0010203000"));
+  Put("other.bmp", "GIF89a, not a bitmap");
+  EXPECT_FALSE(LoadSystemBitmap(Path("other.bmp")).has_value());
+  EXPECT_FALSE(LoadSystemBitmap(Path("missing.bmp")).has_value());
 }
 
 // A key, a public point and a signature made by OpenSSL on Linux: the key files and signatures of
