@@ -19,9 +19,6 @@
 
 namespace {
 
-// Apart from the statuses of a run (0 completed, 1 error shown, 2 refused).
-constexpr int kUsageError = 64;
-
 const char kUsage[] =
     "usage: RV7WIN9XME.EXE [--console] [--start-game]\n"
     "  --console     use the terminal even when a display is there\n"
@@ -97,8 +94,9 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     } else {
-      std::fputs(kUsage, stderr);
-      return kUsageError;
+      // Launchers and shortcuts pass arguments of their own; the updater needs none, so an
+      // argument it does not know is passed over rather than ending it with nothing shown.
+      std::fprintf(stderr, "RV7WIN9XME.EXE: ignoring the unknown argument %s\n", argv[i]);
     }
   }
   const std::unique_ptr<IDialogView> view = CreateView(console, start_game);

@@ -59,7 +59,11 @@ IWindowSearch::Window SystemProcesses::FindWindow(const std::tstring& module) {
   };
   // Of several matching windows (a game with a second window, a box over the updater's window) the
   // one on top, the last in stacking order, is the one the user sees and the one to bring forward.
-  const auto found = std::find_if(windows.rbegin(), windows.rend(), runs_target);
+  // A hidden one counts only when none is shown: the program runs, with nothing to bring forward.
+  auto found = std::find_if(windows.rbegin(), windows.rend(), [&](const auto& window) {
+    return !window.hidden && runs_target(window);
+  });
+  if (found == windows.rend()) found = std::find_if(windows.rbegin(), windows.rend(), runs_target);
   return found != windows.rend() ? found->id : 0;
 }
 

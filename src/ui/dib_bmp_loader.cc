@@ -1,8 +1,10 @@
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "base/exception.h"
+#include "platform/bitmap_file.h"
 #include "platform/file.h"
 #include "storage/i_file_manager.h"
 #include "ui/dib_image_loaders.h"
@@ -105,8 +107,21 @@ bool DibBmpLoader::LoadFromFile(DibSection* target, const std::tstring& path) {
     return DecodeBmp(target, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
   } catch (...) {
     target->Destroy();
-    return false;
   }
+  return LoadThroughSystem(target, path);
+}
+
+bool DibBmpLoader::LoadThroughSystem(DibSection* target, const std::tstring& path) {
+  // Kinds of BMP that the decoder leaves out (palettes, run-length compression) are the system's
+  // to read where it has a loader; the picture then becomes 32-bit, so that its key colour and
+  // region work as for any skin.
+  const std::optional<platform::SystemBitmap> picture = platform::LoadSystemBitmap(path);
+  if (!picture || !target->Create(32, picture->width, picture->height)) return false;
+  const std::size_t row = std::size_t{4} * static_cast<std::size_t>(picture->width);
+  for (int r = 0; r < picture->height; ++r) {
+    std::memcpy(target->GetRow(r), picture->pixels.data() + r * row, row);
+  }
+  return true;
 }
 
 bool DibBmpLoader::LoadThroughFileManager(DibSection* target, const std::tstring& path) {

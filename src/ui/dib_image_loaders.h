@@ -34,13 +34,18 @@ class DibImageLoaders : public Singleton<DibImageLoaders> {
   std::vector<std::unique_ptr<IDibImageLoader>> loaders_;
 };
 
-// Uncompressed BMP files of 24 or 32 bits without a palette, from disk or from the file manager.
+// Uncompressed BMP files of 24 or 32 bits without a palette, from disk or from the file manager;
+// on disk also any BMP that the system's own loader reads.
 class DibBmpLoader : public IDibImageLoader {
  public:
   bool Load(DibSection* target, std::tstring path, bool try_file_first) override;
 
-  // The disk file at path, decoded by DecodeBmp; false on any failure.
+  // The disk file at path, decoded by DecodeBmp, or else by the system (LoadThroughSystem); false
+  // on any failure.
   static bool LoadFromFile(DibSection* target, const std::tstring& path);
+  // The disk file at path as the system's image loader reads it, made a 32-bit picture; false
+  // where the system cannot read it or has no loader.
+  static bool LoadThroughSystem(DibSection* target, const std::tstring& path);
   // The file manager's file of that name; false on any failure (the decoder's messages stay
   // inside).
   static bool LoadThroughFileManager(DibSection* target, const std::tstring& path);

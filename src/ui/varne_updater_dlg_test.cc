@@ -171,7 +171,7 @@ TEST_F(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
 TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
   const fs::path updater_folder = install_->GetPath() / "updater folder";
   fs::create_directory(updater_folder);
-  install_->Write("broken.bmp", kSkin.substr(0, 40));
+  install_->Write("broken.bmp", "GIF89a: no loader reads it as a bitmap");
   const std::string error = std::string("エラー: ") + kErrorLead, confirm = "確認: ";
   const RunState kRunning = RunState::kRunning, kCompleted = RunState::kCompleted;
   const struct Case {

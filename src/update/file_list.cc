@@ -56,6 +56,24 @@ std::size_t TakeLength(std::string_view& rest) {
   }
 }
 
+// The listed path without "." components and with doubled separators made single (".\\a",
+// "a\\\\b", "a/./b" name "a", "a\\b", "a/b"), each separator kept as written: servers write
+// such spellings and mean the plain path. A leading or trailing separator stays, for the path
+// rule to refuse, as does ".." (resolving it would need the folders on disk).
+std::string OneSpelling(std::string_view path) {
+  std::string spelling;
+  const std::vector<std::string_view> parts = SplitPathComponents(path);
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const bool inner = i > 0 && i + 1 < parts.size();
+    if (parts[i] == "." || (parts[i].empty() && inner)) continue;
+    spelling += parts[i];
+    const std::size_t end =
+        static_cast<std::size_t>(parts[i].data() - path.data()) + parts[i].size();
+    if (end < path.size()) spelling += path[end];
+  }
+  return spelling;
+}
+
 }  // namespace
 
 FileList::FileList(std::initializer_list<FileEntry> entries) {
@@ -111,15 +129,15 @@ void ParseFileList(std::tstring text, FileList& list) {
     const auto fields = SplitLine(TakeLine(rest));
     const bool complete =
         !fields[0].empty() && !fields[2].empty() && !fields[3].empty() && !fields[4].empty();
-    if (!complete || !IsSafeRelativePath(fields[2])) {
+    const std::string path = OneSpelling(fields[2]);
+    if (!complete || !IsSafeRelativePath(path)) {
       throw DownloadManagerException("List file error.", true);
     }
-    if (const auto earlier = paths.Add(fields[2])) {
-      throw DownloadManagerException("List file error(names differ only in case) : " + *earlier +
-                                         ", " + std::string(fields[2]),
-                                     true);
+    if (const auto earlier = paths.Add(path)) {
+      throw DownloadManagerException(
+          "List file error(names differ only in case) : " + *earlier + ", " + path, true);
     }
-    parsed.Add(fields[2], fields[3], fields[4]);
+    parsed.Add(path, fields[3], fields[4]);
   }
   list.Append(std::move(parsed));
 }

@@ -76,8 +76,9 @@ class FileList {
   std::vector<std::uint32_t> starts_;    // each entry's offset in its block
 };
 
-// Appends the entries of a whole list document to list. A malformed line, or a path that
-// IsSafeRelativePath refuses, throws DownloadManagerException "List file error." and appends
+// Appends the entries of a whole list document to list, each path without "." components and
+// doubled separators (".\\a" is kept as "a"). A malformed line, or a path that IsSafeRelativePath
+// then refuses, throws DownloadManagerException "List file error." and appends
 // nothing; so do two paths of one file on Windows, which would replace each other's file there
 // and be fetched again on every run ("List file error(names differ only in case) : A, a").
 void ParseFileList(std::tstring text, FileList& list);

@@ -68,12 +68,21 @@ TEST(FileListTest, RefusesMalformedLinesAndPathsThatCannotBeInstalled) {
       "1:::2:d",                   // empty path
       "1::a:2:",                   // empty digest
       "1::a:2:d\r\n1::..\\b:2:e",  // leaves the install folder
-      "1::.\\a:2:d",               // a second spelling of "a"
+      "1::.\\:2:d",                // nothing left once "." goes
+      "1::a\\.:2:d",               // a trailing separator once "." goes
+      "1::\\\\srv\\a:2:d",         // still absolute with the doubled separator made single
   };
   for (const char* text : bad) {
     EXPECT_EQ(ParseError(text), "DownloadManager : List file error.") << text;
   }
   EXPECT_EQ(ParseError("1::a:2:d"), "");
+  // "." components and doubled separators go before the checks: the list names each file once.
+  FileList list;
+  ParseFileList("1::.\\RV7.VPK:2:d\r\n1::data\\\\.\\a.txt:2:d\r\n1::x//y/./z:1:e", list);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].path + "|" + list[1].path + "|" + list[2].path, "RV7.VPK|data\\a.txt|x/y/z");
+  EXPECT_EQ(ParseError("1::a:2:d\r\n1::.\\A:2:d"),
+            "DownloadManager : List file error(names differ only in case) : a, A");
   // One file on Windows, two names elsewhere: either would be fetched again on every run.
   EXPECT_EQ(ParseError("1::Data/A.txt:2:d\r\n1::b:1:e\r\n1::data\\a.TXT:2:d"),
             "DownloadManager : List file error(names differ only in case) : Data/A.txt, "

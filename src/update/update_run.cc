@@ -1,11 +1,14 @@
 #include "update/update_run.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/exception.h"
 #include "base/hex.h"
 #include "platform/file.h"
@@ -61,15 +64,20 @@ class TemporaryFileSink : public IHttpBodySink {
   bool created_ = false;
 };
 
-// The listed size of a file to download. The list builder always writes the size in bytes; any
-// other text leaves nothing to bound the download by.
+// What bounds the download of a file whose size field is no number: the server may mean anything
+// by that field, so the file is fetched all the same, up to a size no game file reaches.
+constexpr std::uint64_t kUnknownSizeCap = std::uint64_t{2} << 30;
+
+// The listed size of a file to download: the size in bytes as the list builder writes it, or the
+// fixed cap for any other text.
 std::uint64_t ListedSize(const FileEntry& entry) {
-  const std::optional<std::uint64_t> size = OrgSizeOf(entry);
-  if (!size) {
-    throw DownloadManagerException("List file error(orgsize is not a number) : " + entry.path,
-                                   true);
-  }
-  return *size;
+  return OrgSizeOf(entry).value_or(kUnknownSizeCap);
+}
+
+// The listed digest's bytes. The server may write its hexadecimal digits in either letter case;
+// the bytes are what every check compares.
+bool ListedDigest(const FileEntry& entry, std::span<std::uint8_t> bytes) {
+  return DecodeHex(ascii::Lowered(entry.md5), bytes);
 }
 
 void RemoveTemporary(const std::tstring& path) { platform::RemoveFile(path); }
@@ -78,7 +86,7 @@ void RemoveTemporary(const std::tstring& path) { platform::RemoveFile(path); }
 // when the digest field is no digest text, which no file can match.
 std::optional<ExpectedContent> ExpectedOf(const FileEntry& entry) {
   ExpectedContent expected;
-  if (!DecodeHex(entry.md5, expected.md5)) return std::nullopt;
+  if (!ListedDigest(entry, expected.md5)) return std::nullopt;
   expected.size = OrgSizeOf(entry);
   return expected;
 }
@@ -123,6 +131,12 @@ bool IsLeftoverPackage(const std::tstring& name) {
            lower.find_first_not_of("0123456789", 4) == lower.size() - suffix.size();
   };
   return numbered(".rv7new.dl") || (numbered(".dl") && IsPackageStart(name));
+}
+
+// The installed file's digest text (empty when it could not be read) is the listed digest.
+bool InstalledMatches(const std::tstring& digest, const FileEntry& entry) {
+  std::array<std::uint8_t, 16> installed, listed;
+  return DecodeHex(digest, installed) && ListedDigest(entry, listed) && installed == listed;
 }
 
 DownloadManagerException Mismatch(const FileEntry& entry) {
@@ -215,7 +229,7 @@ void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_
   // A stop seen at this file's turn ends the run before the file counts, whether its digest was
   // made ahead or cut short by the stop.
   ThrowIfStopped();
-  if (digest == entry.md5) {
+  if (InstalledMatches(digest, entry)) {
     ++outcome_.files_done;
     return;
   }

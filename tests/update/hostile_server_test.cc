@@ -16,6 +16,7 @@
 #include "net/testing/scripted_server.h"
 #include "net/time_limits.h"
 #include "support/engine_harness.h"
+#include "update/file_list.h"
 #include "update/release_protocol.h"
 
 namespace {
@@ -152,8 +153,10 @@ TEST(UpdateRunTest, OnlyWhatTheListAllowsIsInstalled) {
   const auto package = [](const std::string& bytes) { return PackageOf("sub/日本 b.bin", bytes); };
   std::string flipped = package(wanted);
   flipped[flipped.size() - 1000] ^= 0x20;  // inside the data; the stored digest stays right
-  std::string upper = Md5Of("old");
-  for (char& digit : upper) digit = static_cast<char>(std::toupper(digit));
+  const auto upper = [](std::string digest) {
+    for (char& digit : digest) digit = static_cast<char>(std::toupper(digit));
+    return digest;
+  };
   const auto list = [&](const std::string& size, const std::string& md5 = Md5Of("hello")) {
     return Answer("1::" + name + ":" + size + ":" + md5 + "\r\n");
   };
@@ -183,16 +186,18 @@ TEST(UpdateRunTest, OnlyWhatTheListAllowsIsInstalled) {
        "HttpClient : Document data is shorter than the Content-Length.",
        "old"},
       {Answer(""), {}, "DownloadManager : List file error(Data size is zero).", "old"},
-      {list("5 "), Whole(hello),
-       "DownloadManager : List file error(orgsize is not a number) : " + name, "old"},
+      // A size field that is no number bounds the download by the fixed cap (2 GiB).
+      {list("5 "), Whole(hello), "", "hello"},
+      {list("?"), {{lying + hello}}, too_long, "old"},
       // Only a file that must be downloaded needs its size.
       {list("?", Md5Of("old")), {}, "", "old"},
       {list("70000", Md5Of(wanted)), Whole(flipped), mismatch, "old"},
       // The package holds the listed digest's bytes, one short of the listed size.
       {list("70000", Md5Of(cut)), Whole(package(cut)), mismatch, "old"},
-      // Digests are lower-case digits: upper-case ones match neither the installed file (it is
-      // fetched again) nor the package; no other spelling of a digest matches either (hex_test).
-      {list("3", upper), Whole(package("old")), mismatch, "old"},
+      // Digits in upper case are the same digest, for the installed file as for the package.
+      {list("3", upper(Md5Of("old"))), {}, "", "old"},
+      {list("5", upper(Md5Of("hello"))), Whole(hello), "", "hello"},
+      {list("5", upper(Md5Of("hullo"))), Whole(hello), mismatch, "old"},
   };
   for (const auto& c : cases) {
     ScriptedServer server;

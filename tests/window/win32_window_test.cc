@@ -109,5 +109,16 @@ TEST_F(Win32WindowTest, SecondCopyAndRunningGameRaiseTheirWindows) {
   ShotForTheRecord("game-raised");
 }
 
+// A game whose only window is hidden (in the tray, or while it loads) runs all the same: the
+// updater refuses to start under it.
+TEST_F(Win32WindowTest, AGameWithOnlyAHiddenWindowRuns) {
+  ServeNothing();
+  const Background game(install_, "wine game.exe --stay 60 --hidden");
+  ASSERT_TRUE(
+      Eventually([&] { return std::filesystem::exists(install_ / "game-started.txt"); }, 30));
+  const ProcessResult run = RunIn(install_, "wine RV7WIN9XME.EXE --console", 30);
+  EXPECT_EQ(run.status, 2) << run.out << run.err;
+}
+
 }  // namespace
 }  // namespace test_support

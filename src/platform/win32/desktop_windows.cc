@@ -10,14 +10,14 @@ namespace {
 HWND AsWindow(WindowId id) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(id)); }
 
 BOOL CALLBACK Collect(HWND window, LPARAM windows) {
-  // Hidden windows are no one's to activate; minimised ones stay visible in this sense.
-  if (!IsWindowVisible(window)) return TRUE;
+  // Hidden windows are listed too: a program whose windows are all hidden (a game in the tray, one
+  // that hides while it loads) still runs.
   DWORD process = 0;
   GetWindowThreadProcessId(window, &process);
   if (process == 0) return TRUE;
   reinterpret_cast<std::vector<TopLevelWindow>*>(windows)->push_back(
       {static_cast<WindowId>(reinterpret_cast<std::uintptr_t>(window)), static_cast<int>(process),
-       IsIconic(window) != 0});
+       IsIconic(window) != 0, IsWindowVisible(window) == 0});
   return TRUE;
 }
 
@@ -40,7 +40,9 @@ std::vector<TopLevelWindow> WindowSystem::ListWindows() const {
 void WindowSystem::Activate(WindowId id) const {
   const HWND window = AsWindow(id);
   if (!IsWindow(window)) return;
-  if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
+  // Brought back in its normal state, from maximised as from minimised; a hidden window is left
+  // hidden, as its program chose.
+  if (IsIconic(window) || IsZoomed(window)) ShowWindow(window, SW_RESTORE);
   // Activation alone restacks the window on Windows, but not under every window system (Wine with
   // no window manager keeps it where it was): raise it as well.
   BringWindowToTop(window);

@@ -51,8 +51,17 @@ std::optional<FileStamp> StampOf(const std::string& internal) {
 }
 
 std::int64_t FileClockNow() {
+  // The precise clock came with Windows 8; looked up at run time, so that the program still starts
+  // on Windows 7, where the coarser clock (a tick of up to 16 ms) stands in.
+  using Clock = void(WINAPI*)(LPFILETIME);
+  static const Clock clock = [] {
+    const FARPROC precise =
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime");
+    return precise != nullptr ? reinterpret_cast<Clock>(reinterpret_cast<void*>(precise))
+                              : &GetSystemTimeAsFileTime;
+  }();
   FILETIME now;
-  GetSystemTimePreciseAsFileTime(&now);
+  clock(&now);
   return Nanoseconds((static_cast<std::int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
 }
 

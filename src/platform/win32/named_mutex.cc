@@ -17,10 +17,13 @@
 namespace platform {
 namespace {
 
-// An object name that keeps every name apart: a backslash would name a namespace, so it is
-// escaped (and "%" with it); long names keep a readable head and a hash of the whole, as object
-// names end at MAX_PATH.
+// The object's name is the name itself, so that any program that holds a mutex of that name
+// (another tool, an older updater) keeps this one out. A backslash would name a namespace and a
+// name past MAX_PATH is refused; only such names, which no caller of the single-instance guard
+// makes, are escaped and shortened (a readable head and a hash of the whole), under a prefix of
+// their own so that they cannot meet a plain name.
 std::string ObjectName(const std::string& name) {
+  if (name.find('\\') == std::string::npos && name.size() < MAX_PATH - 8) return name;
   std::string escaped;
   for (const char c : name) {
     if (c == '\\') {

@@ -28,6 +28,22 @@ std::string ProgramPath(const std::string& program, const std::string& directory
   return native.find('\\') == std::string::npos ? std::string() : path;
 }
 
+// The program of an unquoted command line whose program name holds blanks ("bin\my game\game.exe
+// -x") is the shortest leading piece, cut at a blank, that names a program file, as the system
+// reads such a line; without one, the first word's.
+std::string ProgramOfLine(const std::string& command_line, const std::string& first,
+                          const std::string& directory) {
+  const std::string program = ProgramPath(first, directory);
+  if (command_line.starts_with('"') || IsRegularFile(program)) return program;
+  for (std::size_t end = command_line.find(' ', first.size()); end != std::string::npos;
+       end = command_line.find(' ', end + 1)) {
+    const std::string longer = ProgramPath(command_line.substr(0, end), directory);
+    if (IsRegularFile(longer)) return longer;
+  }
+  const std::string whole = ProgramPath(command_line, directory);
+  return IsRegularFile(whole) ? whole : program;
+}
+
 }  // namespace
 
 std::string GetModuleFileName() {
@@ -45,7 +61,7 @@ bool StartProcess(const std::string& command_line, const std::string& directory)
   const std::vector<std::string> arguments = SplitCommandLine(command_line);
   if (arguments[0].empty()) return false;
   const std::string native_directory = ResolvePath(directory);
-  const std::string program = ProgramPath(arguments[0], native_directory);
+  const std::string program = ProgramOfLine(command_line, arguments[0], native_directory);
   std::string line = command_line;  // CreateProcess may write into it
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;

@@ -31,6 +31,9 @@ TEST_F(WindowsProcessTest, FindsProgramsWithoutTheirExtensionAndAlongPath) {
   CopyTestProgram("Bin\\Game.exe");
   EXPECT_TRUE(StartProcess("\"" + Path("BIN\\game") + "\" --gtest_filter=None", "C:\\"));
   EXPECT_TRUE(StartProcess("cmd.exe /c exit", Path()));
+  // An unquoted program name with blanks in it, read as the system reads such a line.
+  CopyTestProgram("Bin\\My Game\\Game.exe");
+  EXPECT_TRUE(StartProcess("bin\\my game\\game.exe --gtest_filter=None", Path()));
   EXPECT_EQ(GetFullPath(GetModuleFileName()), GetModuleFileName());
 }
 
@@ -84,8 +87,13 @@ TEST_F(WindowsProcessTest, NamedMutexIsOneHolderPerNameUntilItLetsGo) {
   first.Wait();
   EXPECT_EQ(second.Create("C:\\Games\\RV7.EXE"), NamedMutex::kExists);
 
-  // A name that another kind of object holds.
-  const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, "varne-mutex-taken");
+  // The lock is the system's object of that very name, so any program that opens or holds the
+  // name meets it; a name that another kind of object holds.
+  EXPECT_EQ(first.Create("?C:?Games?RV7.EXE"), NamedMutex::kCreated);
+  const HANDLE opened = OpenMutexA(SYNCHRONIZE, FALSE, "?C:?Games?RV7.EXE");
+  EXPECT_NE(opened, nullptr);
+  if (opened != nullptr) CloseHandle(opened);
+  const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, "taken");
   EXPECT_EQ(first.Create("taken"), NamedMutex::kOtherKind);
   EXPECT_FALSE(first.IsOpen());
   first.Wait();  // nothing open: returns at once

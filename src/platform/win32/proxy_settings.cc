@@ -21,8 +21,11 @@ std::optional<ProxySettings> ReadUserProxySettings() {
     settings.enabled = enabled != 0;
   }
   size = 0;
-  if (RegQueryValueExA(key, "ProxyServer", nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-      (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0) {
+  // A proxy enabled with no server value at all is as good as none: a direct connection. An
+  // empty value names no server and is kept as the user wrote it.
+  if (RegQueryValueExA(key, "ProxyServer", nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+    settings.enabled = false;
+  } else if ((type == REG_SZ || type == REG_EXPAND_SZ) && size > 0) {
     std::string server(size, '\0');
     if (RegQueryValueExA(key, "ProxyServer", nullptr, nullptr,
                          reinterpret_cast<BYTE*>(server.data()), &size) == ERROR_SUCCESS) {

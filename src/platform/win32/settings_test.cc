@@ -4,8 +4,10 @@
 
 #include <regex>
 
+#include "platform/bitmap_file.h"
 #include "platform/crypto.h"
 #include "platform/desktop_windows.h"
+#include "platform/proxy_settings.h"
 #include "platform/testing/scratch_folder.h"
 #include "platform/text.h"
 
@@ -34,15 +36,41 @@ TEST(WindowsSettingsTest, TopLevelWindowsOfTheDesktop) {
     }
     return std::optional<TopLevelWindow>();
   };
-  EXPECT_FALSE(find().has_value());  // hidden
-  ShowWindow(window, SW_SHOWMINNOACTIVE);
+  // A hidden window is listed: a program whose windows are all hidden runs all the same.
   ASSERT_TRUE(find().has_value());
+  EXPECT_TRUE(find()->hidden);
   EXPECT_EQ(find()->process_id, static_cast<int>(GetCurrentProcessId()));
+  ShowWindow(window, SW_SHOWMINNOACTIVE);
   EXPECT_TRUE(find()->minimised);
+  EXPECT_FALSE(find()->hidden);
   desktop.Activate(find()->id);
   EXPECT_FALSE(find()->minimised);
+  // Activation brings a maximised window back to its normal state too.
+  ShowWindow(window, SW_SHOWMAXIMIZED);
+  ASSERT_TRUE(IsZoomed(window));
+  desktop.Activate(find()->id);
+  EXPECT_FALSE(IsZoomed(window));
+  EXPECT_TRUE(IsWindowVisible(window));
   DestroyWindow(window);
   desktop.Activate(reinterpret_cast<WindowId>(window));  // gone: ignored
+}
+
+// The user's settings in the test prefix's registry, which is left with no proxy enabled.
+TEST(WindowsSettingsTest, ProxyFromTheRegistry) {
+  const char* key = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  const auto enable = [&](DWORD on) {
+    RegSetKeyValueA(HKEY_CURRENT_USER, key, "ProxyEnable", REG_DWORD, &on, sizeof on);
+  };
+  enable(1);
+  for (const std::string server : {"ftp=a:1;http=b:2", ""}) {  // "": enabled, naming no server
+    RegSetKeyValueA(HKEY_CURRENT_USER, key, "ProxyServer", REG_SZ, server.c_str(),
+                    static_cast<DWORD>(server.size() + 1));
+    const ProxySettings settings = ReadUserProxySettings().value();
+    EXPECT_TRUE(settings.enabled && settings.server == server) << server;
+  }
+  RegDeleteKeyValueA(HKEY_CURRENT_USER, key, "ProxyServer");  // no value: a direct connection
+  EXPECT_FALSE(ReadUserProxySettings().value().enabled);
+  enable(0);
 }
 
 std::vector<std::uint8_t> FromHex(const std::string& hex) {
@@ -51,6 +79,24 @@ std::vector<std::uint8_t> FromHex(const std::string& hex) {
     bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   }
   return bytes;
+}
+
+using SystemBitmapTest = test_support::ScratchFolderTest;
+
+// A 2 x 2 picture of 8 bits a pixel through a palette of two colours, a kind of BMP that the
+// skin's decoder leaves to the system, comes out as 32-bit pixels, bottom row first.
+TEST_F(SystemBitmapTest, PaletteBitmapsComeOutAsThirtyTwoBitPixels) {
+  const std::vector<std::uint8_t> file = FromHex(
+      "424d46000000000000003e0000002800000002000000020000000100080000000000000000000000000000000000"
+      "020000000000000010203000ffffff000001000001000000");
+  Put("skin.bmp", std::string(file.begin(), file.end()));
+  const std::optional<SystemBitmap> picture = LoadSystemBitmap(Path("skin.bmp"));
+  ASSERT_TRUE(picture.has_value());
+  EXPECT_EQ(std::pair(picture->width, picture->height), std::pair(2, 2));
+  EXPECT_EQ(picture->pixels, FromHex("10203000ffffff00ffffff0010203000"));
+  Put("other.bmp", "GIF89a, not a bitmap");
+  EXPECT_FALSE(LoadSystemBitmap(Path("other.bmp")).has_value());
+  EXPECT_FALSE(LoadSystemBitmap(Path("missing.bmp")).has_value());
 }
 
 // A key, a public point and a signature made by OpenSSL on Linux: the key files and signatures of

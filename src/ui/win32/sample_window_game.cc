@@ -4,9 +4,11 @@
 // window is closed, or, with "--stay <seconds>", for that long. "--title <text>" names the window
 // otherwise, for tests that need a second window to tell apart. The window records when it becomes
 // active or inactive in "game-activated.txt", so that a test sees the updater bring a running game
-// forward. The updater counts a game as running only while it has such a window.
+// forward. The updater counts a game as running only while it has such a window; "--hidden" keeps
+// the window hidden, as a game in the tray has it. The start is recorded once the window exists.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -61,7 +63,7 @@ std::string Option(int argc, char** argv, const std::string& option, const std::
   return fallback;
 }
 
-HWND CreateGameWindow(HINSTANCE instance, const std::string& title) {
+HWND CreateGameWindow(HINSTANCE instance, const std::string& title, bool hidden) {
   WNDCLASSA window_class{};
   window_class.lpfnWndProc = &GameProc;
   window_class.hInstance = instance;
@@ -70,8 +72,8 @@ HWND CreateGameWindow(HINSTANCE instance, const std::string& title) {
   window_class.lpszClassName = "VarneSampleGame";
   RegisterClassA(&window_class);
   HWND window = CreateWindowExA(0, window_class.lpszClassName, title.c_str(),
-                                WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, 320,
-                                200, nullptr, nullptr, instance, nullptr);
+                                WS_OVERLAPPEDWINDOW | (hidden ? 0 : WS_VISIBLE), CW_USEDEFAULT,
+                                CW_USEDEFAULT, 320, 200, nullptr, nullptr, instance, nullptr);
   CreateWindowExA(0, "STATIC", Notes().c_str(), WS_CHILD | WS_VISIBLE, 8, 8, 296, 150, window,
                   nullptr, instance, nullptr);
   return window;
@@ -80,10 +82,11 @@ HWND CreateGameWindow(HINSTANCE instance, const std::string& title) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Record(argc, argv);
-  HWND window =
-      CreateGameWindow(GetModuleHandleA(nullptr), Option(argc, argv, "--title", "Sample Game"));
+  const bool hidden = std::find(argv + 1, argv + argc, std::string("--hidden")) != argv + argc;
+  HWND window = CreateGameWindow(GetModuleHandleA(nullptr),
+                                 Option(argc, argv, "--title", "Sample Game"), hidden);
   if (window == nullptr) return 1;
+  Record(argc, argv);
   const std::string stay = Option(argc, argv, "--stay", "");
   if (!stay.empty()) {
     SetTimer(window, kStayTimer, static_cast<UINT>(std::atoi(stay.c_str())) * 1000u, nullptr);
