@@ -247,7 +247,49 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
       RunTool("check http://127.0.0.1:" + std::to_string(port_) + "/none");
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("HttpClient : "), std::string::npos) << missing.err;
+  // The bare code of the failure is said in words after the message.
+  const std::string refused = "\n  that is: nothing listens at that address and port\n";
+  EXPECT_TRUE(missing.err.ends_with(refused)) << missing.err;
+  EXPECT_TRUE(RunIn(out.GetPath(), Program("varne-fetch") + " " + Url()).err.ends_with(refused));
   EXPECT_EQ(RunTool("build only-one-argument").status, 2);
+}
+
+// Long work draws one line redrawn in place on a terminal; on a pipe it prints only its plain
+// lines, and with --quiet nothing but errors.
+TEST_F(ReleaseToolTest, ProgressLineOnATerminalOnly) {
+  TempFolder work("varne-progress");
+  const std::string key = (work.GetPath() / "publisher.key").string();
+  std::string public_key = RunTool("keygen '" + key + "'").out;
+  public_key.pop_back();
+  const std::string site = site_.GetPath().string();
+  const std::string build = Program("varne-release") + " build '" + image_.GetPath().string() +
+                            "' '" + site + "' --listen 127.0.0.1:" + std::to_string(port_) +
+                            " --path /game/list --sign '" + key + "'";
+  ASSERT_EQ(RunIn(work.GetPath(), build).status, 0);
+  const ReleaseServer server(site_.GetPath(), port_);
+  const std::string vpk = Program("vpk");
+  const std::string commands[] = {
+      build,
+      Program("varne-release") + " check " + Url() + " --public-key " + public_key,
+      "rm -f p.vpk && " + vpk + " pack '" + image_.GetPath().string() + "' p.vpk",
+      vpk + " extract p.vpk out",
+      vpk + " verify p.vpk",
+  };
+  for (const std::string& command : commands) {
+    for (const std::string quiet : {"", " --quiet"}) {
+      const ProcessResult terminal =
+          RunIn(work.GetPath(), "script -qec \"" + command + quiet + "\" /dev/null");
+      EXPECT_EQ(terminal.status, 0) << command << terminal.out;
+      const bool drawn = terminal.out.find("3/3 files  ") != std::string::npos;
+      EXPECT_EQ(drawn, quiet.empty()) << command << quiet << terminal.out;
+      const ProcessResult piped = RunIn(work.GetPath(), command + quiet);
+      EXPECT_EQ(piped.err, "") << command << quiet;
+      // Quiet means errors only; without, the plain lines stay as they were.
+      if (!quiet.empty()) {
+        EXPECT_EQ(terminal.out + piped.out, "") << command;
+      }
+    }
+  }
 }
 
 // Players updating from a site while it is rebuilt get one release or the other, never a mix: every
