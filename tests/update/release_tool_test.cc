@@ -78,6 +78,45 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
   EXPECT_EQ(ReadFile(site_.GetPath() / "filelist"), list);
 }
 
+// The summary of a rebuild: the files' changes since the release before, the bytes of the packages
+// written, and what a player of that release fetches. A one-byte change inside a 32 KiB block of
+// a large file costs its 2 KiB fine block and the block's 16 fine records of 6 bytes.
+TEST_F(ReleaseToolTest, BuildSummarizesTheChangesAndWhatPlayersFetch) {
+  std::mt19937_64 random(7);
+  std::string big = block_data::testing::RandomBytes(10 * 32768, random);
+  Image("big.bin", big);
+  const auto summary = [this] {
+    const ProcessResult result =
+        RunTool("build '" + image_.GetPath().string() + "' '" + site_.GetPath().string() + "'");
+    EXPECT_EQ(result.status, 0) << result.err;
+    return result.out.substr(result.out.find("new packages"));
+  };
+  const std::string first = summary();
+  const Snapshot before = Take(site_.GetPath() / "packages");
+  std::uint64_t all = 0;
+  for (const auto& [path, bytes] : before) all += bytes.size();
+  EXPECT_EQ(first, "new packages: " + std::to_string(all) +
+                       " bytes\nno release was published in the site folder before: every file "
+                       "is new\n");
+  Image("a.txt", "ALPHA!");
+  big[5 * 32768 + 100] ^= 1;
+  Image("big.bin", big);
+  std::filesystem::remove_all(image_.GetPath() / "data/sub");
+  Image("c.txt", "gamma");
+  const std::string text = summary();
+  std::uint64_t written = 0;
+  for (const auto& [path, bytes] : Take(site_.GetPath() / "packages")) {
+    const auto old = before.find(path);
+    if (old == before.end() || old->second != bytes) written += bytes.size();
+  }
+  EXPECT_EQ(text, "new packages: " + std::to_string(written) +
+                      " bytes\n"
+                      "since the release before: 1 added, 2 changed, 1 removed, 1 unchanged\n"
+                      // c.txt whole, a.txt whole (no block of it is left), 2048 + 96 of big.bin,
+                      // of 6 + 9 + 327680 + 5 bytes.
+                      "a player of the release before fetches 2155 bytes, 0.7% of the release\n");
+}
+
 // What no release may publish, each refused with its reason before the site changes: names that
 // players on Windows cannot install, names of the updater's own files, and nothing at all.
 TEST_F(ReleaseToolTest, BuildRefusesImagesThatPlayersCannotInstall) {
