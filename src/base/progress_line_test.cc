@@ -34,15 +34,4 @@ TEST(ProgressLineTest, FormatsTimeLeftAndFitsTheTextToTheLine) {
             "0/1 files  0 B/7.0 GiB  1.0 MiB/s  2:00:00 left  " + std::string(30, 'x'));
 }
 
-TEST(ProgressLineTest, ElsewhereDrawsNothing) {
-  for (ProgressOutput output : {ProgressOutput::kPlain, ProgressOutput::kQuiet}) {
-    std::ostringstream out;
-    {
-      ProgressLine line(out, output);
-      line.Update({1, 1, 5, 5}, "x");
-    }
-    EXPECT_EQ(out.str(), "");
-  }
-}
-
 }  // namespace

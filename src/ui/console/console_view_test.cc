@@ -79,10 +79,6 @@ TEST(ConsoleViewTest, OnATerminalRedrawsInPlaceWaitsForEnterAndAsks) {
     EXPECT_EQ(console.out.str(), "確認\none\ntwo\n[Enter]ゲームを起動しますか? [y/N] ");
     EXPECT_EQ(run.commands, std::vector<int>{answer[0] == 'y' ? IDC_START_GAME : IDC_QUIT});
   }
-  Console quiet({false, true, true, true}, "\n\n");
-  PlayedRun run(quiet.view);
-  quiet.Run(run);
-  EXPECT_EQ(quiet.err.str(), "");
 }
 
 }  // namespace
