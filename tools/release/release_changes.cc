@@ -62,8 +62,14 @@ std::uint64_t ChangedFileBytes(const fs::path& site, const FileEntry& before,
     VarneFileSystem system;
     system.ReadPackage(platform::ToInternalPath(platform::FilesystemPathText(site / *package)));
     IFile* old = system.OpenFile(before.path);
-    EntryStream stream(*old);
-    const std::uint64_t bytes = MissingBytes(*file.blocks, stream);
+    std::uint64_t bytes = 0;
+    try {
+      EntryStream stream(*old);
+      bytes = MissingBytes(*file.blocks, stream);
+    } catch (...) {
+      system.CloseFile(old);
+      throw;
+    }
     system.CloseFile(old);
     return std::min(bytes, file.size);
   } catch (const Exception&) {
