@@ -10,6 +10,7 @@
 # tar's own time leaves room for the target at all on the machine at hand.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+. bench/small_files.sh
 vpk=${VPK:-build-release/bin/vpk}
 [ -x "$vpk" ] || { echo "vpk_bench: $vpk not built" >&2; exit 1; }
 work=$(mktemp -d "${BENCH_DIR:-${TMPDIR:-/tmp}}/vpk_bench.XXXXXX")
@@ -18,12 +19,7 @@ trap 'rm -rf "$work"' EXIT
 echo "-- preparing $work/src"
 mkdir -p "$work/src"
 head -c $((512 << 20)) /dev/urandom >"$work/src/big.bin"
-for folder in $(seq -w 0 19); do
-  mkdir -p "$work/src/dir$folder"
-  for file in $(seq -w 0 99); do
-    head -c $((RANDOM % 16384 + 1)) /dev/urandom >"$work/src/dir$folder/file$file.dat"
-  done
-done
+make_small_files "$work/src"
 small_bytes=$(find "$work/src" -name '*.dat' -printf '%s\n' | awk '{s+=$1} END {print s}')
 echo "   1 file of 512 MiB, 2000 files of $((small_bytes / 1024)) KiB together"
 

@@ -20,8 +20,9 @@
 namespace {
 
 const char kUsage[] =
-    "usage: RV7WIN9XME.EXE [--console] [--start-game]\n"
+    "usage: RV7WIN9XME.EXE [--console] [--start-game] [--quiet]\n"
     "  --console     use the terminal even when a display is there\n"
+    "  --quiet       on the terminal, show no progress: messages and errors only\n"
     "  --start-game  start the game after a successful update without asking\n";
 
 // Once asked to end (the quit button, the window's close, a termination request), the process
@@ -69,7 +70,7 @@ class DialogStartupUi : public IStartupUi {
 
 // The window wherever a desktop is there to show it; the terminal otherwise. A desktop that was
 // asked for but cannot be reached is worth a word: the user expected a window.
-std::unique_ptr<IDialogView> CreateView(bool console, bool start_game) {
+std::unique_ptr<IDialogView> CreateView(bool console, bool start_game, bool quiet) {
   std::string why_not;
   std::unique_ptr<IDialogView> view = console ? nullptr : CreateWindowView(why_not);
   if (!why_not.empty()) {
@@ -77,7 +78,7 @@ std::unique_ptr<IDialogView> CreateView(bool console, bool start_game) {
   }
   if (view != nullptr) return view;
   platform::AttachToConsole();
-  return CreateConsoleView(start_game);
+  return CreateConsoleView(start_game, quiet);
 }
 
 }  // namespace
@@ -85,11 +86,14 @@ std::unique_ptr<IDialogView> CreateView(bool console, bool start_game) {
 int main(int argc, char** argv) {
   bool start_game = false;
   bool console = false;
+  bool quiet = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--start-game") == 0) {
       start_game = true;
     } else if (std::strcmp(argv[i], "--console") == 0) {
       console = true;
+    } else if (std::strcmp(argv[i], "--quiet") == 0) {
+      quiet = true;
     } else if (std::strcmp(argv[i], "--help") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
@@ -99,7 +103,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "RV7WIN9XME.EXE: ignoring the unknown argument %s\n", argv[i]);
     }
   }
-  const std::unique_ptr<IDialogView> view = CreateView(console, start_game);
+  const std::unique_ptr<IDialogView> view = CreateView(console, start_game, quiet);
   ExitDeadline deadline(kEndingGrace, CVarneUpdaterApp::kFailed);
   SystemProcesses processes;
   DialogStartupUi ui(*view, processes, deadline);

@@ -13,6 +13,7 @@
 #include "base/tstring.h"
 #include "ui/dib_section.h"
 #include "ui/window_region.h"
+#include "update/update_driver.h"
 
 struct ViewRect {
   int x, y, width, height;
@@ -67,6 +68,9 @@ class IDialogView {
   virtual void SetBarPosition(int id, int position) = 0;
   virtual void SetControlText(int id, const std::tstring& text) = 0;
   virtual void SetControlFont(int id, const FontRequest& font) = 0;
+  // The run's figures behind the bars, for a view that shows more than the bars can (the
+  // terminal's bytes, rate and time left); the window keeps to its bars and text.
+  virtual void ShowRunFigures(const RunProgress&) {}
 
   virtual void SetTitle(const std::tstring& title) = 0;
   virtual void SetIcon(int icon_id) = 0;

@@ -160,6 +160,7 @@ void CVarneUpdaterDlg::Tick() {
 // the run completed is the state's to tell.
 void CVarneUpdaterDlg::ShowProgress(const RunStatus& status) {
   const RunProgress& progress = status.progress;
+  view_.ShowRunFigures(progress);
   ShowBar(IDC_MAIN_PROGRESS, progress.total_files, progress.files_done);
   if (status.state == RunState::kCompleted) {
     ShowBar(IDC_TASK_PROGRESS, 0, 0);

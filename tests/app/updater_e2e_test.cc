@@ -114,6 +114,28 @@ TEST_F(UpdaterTest, TheTerminalShowsTheErrorInJapanese) {
   EXPECT_NE(run.out.find(FirstLine(kErrorLead)), std::string::npos) << run.out;
 }
 
+// The terminal view draws its progress line on a pseudo-terminal, but not with --quiet, and a pipe
+// gets one plain line per file instead.
+TEST_F(UpdaterTest, TheProgressLineIsForTerminalsOnly) {
+  Publish({{"data/level1.dat", "level two"}});
+  const auto terminal = [this](const std::string& options) {
+    return RunIn(install_, "env LANG=C.UTF-8 script -qec '" + Runner() +
+                               "RV7WIN9XME.EXE --console " + options + "' /dev/null")
+        .out;
+  };
+  const std::string drawn = terminal("");
+  EXPECT_NE(drawn.find(" files  "), std::string::npos) << drawn;
+  EXPECT_NE(drawn.find(" left"), std::string::npos) << drawn;
+  EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level two");
+  Publish({{"data/level1.dat", "level three"}});
+  const std::string quiet = terminal("--quiet");
+  EXPECT_EQ(quiet.find(" files  "), std::string::npos) << quiet;
+  EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level three");
+  const ProcessResult piped = Update();
+  EXPECT_EQ(piped.err.find(" files  "), std::string::npos) << piped.err;
+  EXPECT_EQ(piped.err.find("\x1b[K"), std::string::npos) << piped.err;
+}
+
 // A folder the updater cannot write is refused. Permission bits do not stop root, and Wine keeps
 // no read-only attribute on folders, so the folder is mounted read-only over itself.
 TEST_F(UpdaterTest, AReadOnlyFolderIsRefused) {

@@ -78,6 +78,45 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
   EXPECT_EQ(ReadFile(site_.GetPath() / "filelist"), list);
 }
 
+// The summary of a rebuild: the files' changes since the release before, the bytes of the packages
+// written, and what a player of that release fetches. A one-byte change inside a 32 KiB block of
+// a large file costs its 2 KiB fine block and the block's 16 fine records of 6 bytes.
+TEST_F(ReleaseToolTest, BuildSummarizesTheChangesAndWhatPlayersFetch) {
+  std::mt19937_64 random(7);
+  std::string big = block_data::testing::RandomBytes(10 * 32768, random);
+  Image("big.bin", big);
+  const auto summary = [this] {
+    const ProcessResult result =
+        RunTool("build '" + image_.GetPath().string() + "' '" + site_.GetPath().string() + "'");
+    EXPECT_EQ(result.status, 0) << result.err;
+    return result.out.substr(result.out.find("new packages"));
+  };
+  const std::string first = summary();
+  const Snapshot before = Take(site_.GetPath() / "packages");
+  std::uint64_t all = 0;
+  for (const auto& [path, bytes] : before) all += bytes.size();
+  EXPECT_EQ(first, "new packages: " + std::to_string(all) +
+                       " bytes\nno release was published in the site folder before: every file "
+                       "is new\n");
+  Image("a.txt", "ALPHA!");
+  big[5 * 32768 + 100] ^= 1;
+  Image("big.bin", big);
+  std::filesystem::remove_all(image_.GetPath() / "data/sub");
+  Image("c.txt", "gamma");
+  const std::string text = summary();
+  std::uint64_t written = 0;
+  for (const auto& [path, bytes] : Take(site_.GetPath() / "packages")) {
+    const auto old = before.find(path);
+    if (old == before.end() || old->second != bytes) written += bytes.size();
+  }
+  EXPECT_EQ(text, "new packages: " + std::to_string(written) +
+                      " bytes\n"
+                      "since the release before: 1 added, 2 changed, 1 removed, 1 unchanged\n"
+                      // c.txt whole, a.txt whole (no block of it is left), 2048 + 96 of big.bin,
+                      // of 6 + 9 + 327680 + 5 bytes.
+                      "a player of the release before fetches 2155 bytes, 0.7% of the release\n");
+}
+
 // What no release may publish, each refused with its reason before the site changes: names that
 // players on Windows cannot install, names of the updater's own files, and nothing at all.
 TEST_F(ReleaseToolTest, BuildRefusesImagesThatPlayersCannotInstall) {
@@ -249,7 +288,49 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
       RunTool("check http://127.0.0.1:" + std::to_string(port_) + "/none");
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("HttpClient : "), std::string::npos) << missing.err;
+  // The bare code of the failure is said in words after the message.
+  const std::string refused = "\n  that is: nothing listens at that address and port\n";
+  EXPECT_TRUE(missing.err.ends_with(refused)) << missing.err;
+  EXPECT_TRUE(RunIn(out.GetPath(), Program("varne-fetch") + " " + Url()).err.ends_with(refused));
   EXPECT_EQ(RunTool("build only-one-argument").status, 2);
+}
+
+// Long work draws one line redrawn in place on a terminal; on a pipe it prints only its plain
+// lines, and with --quiet nothing but errors.
+TEST_F(ReleaseToolTest, ProgressLineOnATerminalOnly) {
+  TempFolder work("varne-progress");
+  const std::string key = (work.GetPath() / "publisher.key").string();
+  std::string public_key = RunTool("keygen '" + key + "'").out;
+  public_key.pop_back();
+  const std::string site = site_.GetPath().string();
+  const std::string build = Program("varne-release") + " build '" + image_.GetPath().string() +
+                            "' '" + site + "' --listen 127.0.0.1:" + std::to_string(port_) +
+                            " --path /game/list --sign '" + key + "'";
+  ASSERT_EQ(RunIn(work.GetPath(), build).status, 0);
+  const ReleaseServer server(site_.GetPath(), port_);
+  const std::string vpk = Program("vpk");
+  const std::string commands[] = {
+      build,
+      Program("varne-release") + " check " + Url() + " --public-key " + public_key,
+      "rm -f p.vpk && " + vpk + " pack '" + image_.GetPath().string() + "' p.vpk",
+      vpk + " extract p.vpk out",
+      vpk + " verify p.vpk",
+  };
+  for (const std::string& command : commands) {
+    for (const std::string quiet : {"", " --quiet"}) {
+      const ProcessResult terminal =
+          RunIn(work.GetPath(), "script -qec \"" + command + quiet + "\" /dev/null");
+      EXPECT_EQ(terminal.status, 0) << command << terminal.out;
+      const bool drawn = terminal.out.find("3/3 files  ") != std::string::npos;
+      EXPECT_EQ(drawn, quiet.empty()) << command << quiet << terminal.out;
+      const ProcessResult piped = RunIn(work.GetPath(), command + quiet);
+      EXPECT_EQ(piped.err, "") << command << quiet;
+      // Quiet means errors only; without, the plain lines stay as they were.
+      if (!quiet.empty()) {
+        EXPECT_EQ(terminal.out + piped.out, "") << command;
+      }
+    }
+  }
 }
 
 // Players updating from a site while it is rebuilt get one release or the other, never a mix: every

@@ -2,7 +2,8 @@
 //
 // Fetches one document with the updater's own HTTP client, so that a publisher can check that a
 // server or proxy answers it. Writes the document to the file or to standard output and exits 0;
-// on failure prints the client's message on standard error and exits 1 (2 for a bad command line).
+// on failure prints the client's message on standard error, and after it what a bare error code in
+// it means, and exits 1 (2 for a bad command line).
 // -v prints every notification of the client as "step N" on standard error, in order.
 // The client's time limits apply (30 s to connect, 60 s without a byte); VARNE_NET_TIMEOUT_MS in
 // the environment sets both, in milliseconds, to check how a server or proxy behaves when slow.
@@ -14,6 +15,7 @@
 
 #include "base/exception.h"
 #include "file_sink.h"
+#include "net/error_words.h"
 #include "net/http_client.h"
 #include "platform/console.h"
 
@@ -80,7 +82,7 @@ int main(int argc, char** argv) {
     return 0;
   } catch (const Exception& failure) {
     sink.Discard();
-    std::fprintf(stderr, "%s\n", failure.GetText().c_str());
+    std::fprintf(stderr, "%s\n", ExplainedError(failure.GetText()).c_str());
   } catch (const std::exception& failure) {
     sink.Discard();
     std::fprintf(stderr, "%s\n", failure.what());

@@ -1,16 +1,20 @@
 // varne-release: the publisher's side of the update protocol. Builds a release site from an install
 // image, serves it locally, and checks a deployed list with the updater's own client and parser.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <iostream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "base/exception.h"
+#include "base/progress_line.h"
 #include "config/config_base.h"
+#include "net/error_words.h"
 #include "net/http_client.h"
 #include "platform/console.h"
 #include "platform/path.h"
@@ -36,18 +40,23 @@ const char kUsage[] =
     "      writes a new signing key (owner-only) and prints its public key, the value of\n"
     "      serverside_publickey in dlgconfig.conf\n"
     "  build <image-folder> <site-folder> [--listen <host:port>] [--path <url-path>]\n"
-    "        [--sign <private-key-file>... [--expires <days>]] [--no-blocks]\n"
+    "        [--sign <private-key-file>... [--expires <days>]] [--no-blocks] [--quiet]\n"
     "      the list, one package per file, the files' block data (filelist.blocks and\n"
     "      filelist.fine, none with --no-blocks) and an nginx server block (nginx-site.conf);\n"
     "      with --sign also filelist.sig and filelist.blocks.sig, valid for --expires days\n"
     "      (30); --sign twice while a key is rotated\n"
     "      defaults: --listen 127.0.0.1:8080 --path /filelist\n"
+    "      ends with what changed since the release the site published before and how many\n"
+    "      bytes its players fetch\n"
     "  serve <site-folder> [--listen <host:port>]\n"
     "      answers the site's URLs over HTTP until stopped (port 0: any free port)\n"
-    "  check <list-url> [--public-key <base64>]\n"
+    "  check <list-url> [--public-key <base64>] [--quiet]\n"
     "      fetches and parses a list as the updater does (proxy from RV7.conf or http_proxy);\n"
     "      with --public-key also verifies the release's signature and installs every file\n"
-    "      into an empty scratch folder as a signed update would, checking each one\n";
+    "      into an empty scratch folder as a signed update would, checking each one\n"
+    "\n"
+    "On a terminal, build and check show files and bytes done, the rate and the time left;\n"
+    "--quiet prints errors only.\n";
 
 int Usage(const char* complaint) {
   if (complaint != nullptr) std::fprintf(stderr, "varne-release: %s\n", complaint);
@@ -64,6 +73,7 @@ struct Arguments {
   std::string expires;
   std::string public_key;
   bool no_blocks = false;
+  bool quiet = false;
   bool help = false;
 };
 
@@ -82,6 +92,8 @@ bool Parse(int argc, char** argv, Arguments& out) {
       out.help = true;
     } else if (arg == "--no-blocks") {
       out.no_blocks = true;
+    } else if (arg == "--quiet") {
+      out.quiet = true;
     } else if (arg == "--sign" && i + 1 < argc) {
       out.sign.push_back(argv[++i]);
     } else if (i + 1 < argc && Option(arg, out) != nullptr) {
@@ -110,6 +122,25 @@ bool SplitListen(const std::string& listen, std::uint32_t& address, std::uint16_
   return true;
 }
 
+// What a publisher weighs before publishing: what changed, and what it costs the players.
+void PrintChanges(const SiteSummary& summary, bool blocks) {
+  const ReleaseChanges& changes = summary.changes;
+  std::printf("new packages: %llu bytes\n", static_cast<unsigned long long>(summary.package_bytes));
+  if (!changes.previous) {
+    std::printf("no release was published in the site folder before: every file is new\n");
+    return;
+  }
+  std::printf("since the release before: %d added, %d changed, %d removed, %d unchanged\n",
+              changes.added, changes.changed, changes.removed, changes.unchanged);
+  const double share = changes.release_bytes == 0
+                           ? 0
+                           : 100.0 * static_cast<double>(changes.patch_bytes) /
+                                 static_cast<double>(changes.release_bytes);
+  std::printf("a player of the release before fetches %llu bytes, %.1f%% of the release%s\n",
+              static_cast<unsigned long long>(changes.patch_bytes), share,
+              blocks ? "" : " (whole files: no block data)");
+}
+
 int Build(const Arguments& args) {
   if (args.positional.size() != 2) return Usage("build takes an image folder and a site folder");
   SiteOptions options;
@@ -128,7 +159,15 @@ int Build(const Arguments& args) {
                       std::time(nullptr));
     };
   }
-  const SiteSummary summary = BuildSite(args.positional[0], args.positional[1], options);
+  SiteSummary summary;
+  {
+    ProgressLine line(std::cerr, ProgressOutputFor(args.quiet));
+    options.progress = [&line](const ProgressFigures& figures, const std::string& text) {
+      line.Update(figures, text);
+    };
+    summary = BuildSite(args.positional[0], args.positional[1], options);
+  }
+  if (args.quiet) return 0;
   std::printf("%d files, %llu bytes: %d packages written, %d kept, %d removed\n", summary.files,
               static_cast<unsigned long long>(summary.bytes), summary.packages_written,
               summary.packages_kept, summary.packages_removed);
@@ -140,6 +179,7 @@ int Build(const Arguments& args) {
                 static_cast<unsigned long long>(summary.serial), days);
   }
   std::printf("list URL: http://%s%s\n", options.listen.c_str(), options.list_path.c_str());
+  PrintChanges(summary, options.blocks);
   return 0;
 }
 
@@ -174,7 +214,7 @@ int Serve(const Arguments& args) {
 
 // Runs a whole signed update into an empty folder: every package is fetched, and every file is
 // checked against its list line and its signed digest exactly as players' updaters check it.
-int InstallIntoScratchFolder(const std::string& url, const std::string& public_key) {
+int InstallIntoScratchFolder(const std::string& url, const std::string& public_key, bool quiet) {
   namespace fs = std::filesystem;
   const fs::path previous = fs::current_path();
   const fs::path scratch =
@@ -184,6 +224,13 @@ int InstallIntoScratchFolder(const std::string& url, const std::string& public_k
   fs::current_path(scratch);
   UpdateOutcome outcome;
   {
+    ProgressLine line(std::cerr, ProgressOutputFor(quiet));
+    const auto report = [&line](int total, int done, const std::tstring& text, std::uint64_t size,
+                                std::uint64_t received) {
+      line.Update({static_cast<std::uint64_t>(std::max(done, 0)),
+                   static_cast<std::uint64_t>(std::max(total, 0)), received, size},
+                  text);
+    };
     VarneFileManager files;
     HttpClient client;
     outcome = UpdateRun({.files = files,
@@ -191,16 +238,16 @@ int InstallIntoScratchFolder(const std::string& url, const std::string& public_k
                          .list_url = url,
                          .public_key = public_key,
                          .stop = {},
-                         .report = {}})
+                         .report = report})
                   .Run();
   }
   fs::current_path(previous);
   fs::remove_all(scratch);
   if (!outcome.completed) {
-    std::fprintf(stderr, "%s\n", outcome.error.c_str());
+    std::fprintf(stderr, "%s\n", ExplainedError(outcome.error).c_str());
     return 1;
   }
-  std::printf("every file matches its list line and its signature\n");
+  if (!quiet) std::printf("every file matches its list line and its signature\n");
   return 0;
 }
 
@@ -212,13 +259,15 @@ int Check(const Arguments& args) {
   const ListDigest digest = FetchFileList(client, args.positional[0], list);
   unsigned long long bytes = 0;
   for (const FileEntry& entry : list) bytes += OrgSizeOf(entry).value_or(0);
-  std::printf("%zu files, %llu bytes\n", list.size(), bytes);
+  if (!args.quiet) std::printf("%zu files, %llu bytes\n", list.size(), bytes);
   if (args.public_key.empty()) return 0;
   const ReleaseSignature release =
       FetchVerifiedRelease(client, args.positional[0], digest, list.size(), args.public_key, 0);
-  std::printf("signed: serial %llu, expires %s\n", static_cast<unsigned long long>(release.serial),
-              UtcText(release.expires).c_str());
-  return InstallIntoScratchFolder(args.positional[0], args.public_key);
+  if (!args.quiet) {
+    std::printf("signed: serial %llu, expires %s\n",
+                static_cast<unsigned long long>(release.serial), UtcText(release.expires).c_str());
+  }
+  return InstallIntoScratchFolder(args.positional[0], args.public_key, args.quiet);
 }
 
 }  // namespace
@@ -237,7 +286,7 @@ int main(int argc, char** argv) {
     if (command == "serve") return Serve(args);
     if (command == "check") return Check(args);
   } catch (const Exception& failure) {
-    std::fprintf(stderr, "%s\n", failure.GetText().c_str());
+    std::fprintf(stderr, "%s\n", ExplainedError(failure.GetText()).c_str());
     return 1;
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "varne-release: %s\n", failure.what());

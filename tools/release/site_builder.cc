@@ -184,7 +184,10 @@ bool IsUpdaterWorkName(const std::tstring& path) {
          std::regex_match(name, kAnywhere);
 }
 
-std::vector<ImageFile> ScanImage(const fs::path& image, const PreviousBlocks* previous) {
+using ProgressReport = std::function<void(const ProgressFigures&, const std::string&)>;
+
+std::vector<ImageFile> ScanImage(const fs::path& image, const PreviousBlocks* previous,
+                                 const ProgressReport& progress) {
   const std::string folder = platform::ToInternalPath(Text(image));
   const std::vector<std::tstring> paths = ListImageFiles(folder);
   if (paths.empty()) throw Exception("no file to publish in " + Text(image), true);
@@ -194,16 +197,24 @@ std::vector<ImageFile> ScanImage(const fs::path& image, const PreviousBlocks* pr
         "the updater keeps its own files under this name: " + platform::ToNativePath(*work), true);
   }
   std::vector<ImageFile> files(paths.size());
+  ProgressFigures figures{0, paths.size(), 0, 0};
+  for (const std::tstring& path : paths) {
+    const auto stamp = progress ? platform::StampOf(folder + "\\" + path) : std::nullopt;
+    figures.bytes_total += stamp ? static_cast<std::uint64_t>(stamp->size) : 0;
+  }
   ImageDigester digester(previous);
   for (std::size_t i = 0; i < paths.size(); ++i) {
     ImageFile& file = files[i];
     file.path = paths[i];
+    if (progress) progress(figures, "reading " + file.path);
     digester.Digest(folder + "\\" + file.path, file);
+    figures = {i + 1, figures.files_total, figures.bytes_done + file.size, figures.bytes_total};
     const auto package =
         PackagePathForQuery(EncodePathForQuery(file.path), std::to_string(file.size));
     if (!package) throw Exception("path too long for a site: " + file.path, true);
     file.package = *package;
   }
+  if (progress) progress(figures, "read");
   std::sort(files.begin(), files.end(),
             [](const ImageFile& a, const ImageFile& b) { return a.path < b.path; });
   return files;
@@ -282,22 +293,25 @@ block_index::BlockFiles BlockFilesFor(const std::string& list,
 // build, since players who read its list just before the switch still fetch them.
 std::set<std::string> PublishedPackages(const fs::path& site_folder) {
   std::set<std::string> packages;
-  const auto document =
-      platform::ReadWholeFile(platform::ToInternalPath(Text(site_folder / kSiteListName)));
-  if (!document || document->empty()) return packages;
-  FileList list;
-  try {
-    utf8string text;
-    text.SetUtf8Data(document->data(), document->size());
-    ParseFileList(text.GetString(), list);
-  } catch (const Exception&) {
-    return packages;  // a damaged or foreign list: nothing of it is kept
-  }
-  for (const FileEntry& entry : list) {
+  const std::optional<FileList> list = PublishedList(site_folder);
+  if (!list) return packages;  // none, or a damaged or foreign list: nothing of it is kept
+  for (const FileEntry& entry : *list) {
     const auto package = PackagePathForQuery(EncodePathForQuery(entry.path), entry.orgsize);
     if (package) packages.insert(platform::ToInternalPath(Text(site_folder / *package)));
   }
   return packages;
+}
+
+// Compared before any package is written: the previous copy of a changed file is read from its
+// package, which the new one may replace.
+ReleaseChanges ChangesOf(const fs::path& site_folder, const std::vector<ImageFile>& files,
+                         bool blocks) {
+  std::vector<ReleaseFile> release;
+  release.reserve(files.size());
+  for (const ImageFile& file : files) {
+    release.push_back({&file.path, file.size, &file.md5, blocks ? &file.blocks : nullptr});
+  }
+  return CompareWithPublished(site_folder, release);
 }
 
 // Puts a site file in place, or removes it when it has no content in this release.
@@ -334,22 +348,30 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
   if (!fs::is_directory(image_folder)) throw Exception("not a folder: " + image, true);
   const std::optional<PreviousBlocks> previous =
       options.blocks ? std::make_optional<PreviousBlocks>(site_folder) : std::nullopt;
-  const std::vector<ImageFile> files = ScanImage(image_folder, previous ? &*previous : nullptr);
+  const std::vector<ImageFile> files =
+      ScanImage(image_folder, previous ? &*previous : nullptr, options.progress);
   fs::create_directories(site_folder / kSitePackagesFolder);
 
   SiteSummary summary;
+  summary.changes = ChangesOf(site_folder, files, options.blocks);
   std::set<std::string> keep = PublishedPackages(site_folder);
+  ProgressFigures figures{0, files.size(), 0, summary.changes.release_bytes};
   for (const ImageFile& file : files) {
     const fs::path package = site_folder / file.package;
     keep.insert(platform::ToInternalPath(Text(package)));
     summary.bytes += file.size;
+    if (options.progress) options.progress(figures, "packing " + file.path);
+    figures.files_done++;
+    figures.bytes_done += file.size;
     if (PackageIsCurrent(package, file)) {
       ++summary.packages_kept;
       continue;
     }
     WritePackage(image_folder, package, file);
     ++summary.packages_written;
+    summary.package_bytes += fs::file_size(package);
   }
+  if (options.progress) options.progress(figures, "packed");
   summary.files = static_cast<int>(files.size());
 
   std::string folder = Text(site_folder);

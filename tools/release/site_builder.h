@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "base/progress_line.h"
+#include "release_changes.h"
 #include "site_signer.h"
 
 struct SiteOptions {
@@ -19,6 +21,9 @@ struct SiteOptions {
   // Signs the list and the block index (empty without block data) before they are published;
   // without, the site is unsigned and a signature of an earlier build is removed.
   std::function<SiteSignatures(const std::string& list, const std::string& blocks)> sign;
+  // Told, file by file, how far the reading of the image and then the writing of packages stand,
+  // and which file is at work.
+  std::function<void(const ProgressFigures& figures, const std::string& text)> progress;
 };
 
 struct SiteSummary {
@@ -27,8 +32,10 @@ struct SiteSummary {
   int packages_kept = 0;
   int packages_removed = 0;
   std::uint64_t bytes = 0;
-  std::uint64_t block_bytes = 0;  // of "<list>.blocks" and "<list>.fine" together
-  std::uint64_t serial = 0;       // of the signature; 0 when unsigned
+  std::uint64_t block_bytes = 0;    // of "<list>.blocks" and "<list>.fine" together
+  std::uint64_t serial = 0;         // of the signature; 0 when unsigned
+  std::uint64_t package_bytes = 0;  // of the packages written
+  ReleaseChanges changes;           // against the release the site published before
 };
 
 // Folders in the system's form. Throws Exception on failure; the documents are switched last, so a

@@ -1,11 +1,12 @@
 #include "commands.h"
 
+#include <algorithm>
+#include <iostream>
 #include <memory>
 
 #include "base/exception.h"
 #include "base/relative_path.h"
 #include "platform/path.h"
-#include "progress.h"
 #include "storage/folder_bounds.h"
 #include "storage/image_files.h"
 #include "storage/md5.h"
@@ -19,12 +20,20 @@ constexpr std::uint32_t kBlockSize = 256 * 1024;
 
 std::tstring Internal(const std::string& path) { return platform::ToInternalPath(path); }
 
-std::uint64_t TotalSize(VarneFileSystem& system) {
-  std::uint64_t total = 0;
+// Where each entry's data ends among all entries' data, in key order: the order a package is
+// written and verified in.
+std::vector<std::uint64_t> DataEnds(VarneFileSystem& system) {
+  std::vector<std::uint64_t> ends;
   for (const FileFindInfo* info = system.FindFirst(); info; info = system.FindNext()) {
-    total += info->size;
+    ends.push_back((ends.empty() ? 0 : ends.back()) + info->size);
   }
-  return total;
+  return ends;
+}
+
+// The figures once `done` bytes of the entries' data have been handled in key order.
+ProgressFigures FiguresAt(const std::vector<std::uint64_t>& ends, std::uint64_t done) {
+  const auto files = std::upper_bound(ends.begin(), ends.end(), done) - ends.begin();
+  return {static_cast<std::uint64_t>(files), ends.size(), done, ends.empty() ? 0 : ends.back()};
 }
 
 std::vector<std::tstring> AllKeys(VarneFileSystem& system) {
@@ -89,14 +98,16 @@ ExpectedContent StoredContent(VarneFileManager& manager, const std::tstring& key
 
 }  // namespace
 
-int Pack(const std::string& folder, const std::string& package, bool plain) {
+int Pack(const std::string& folder, const std::string& package, bool plain,
+         ProgressOutput progress) {
   // The package's directory keys its entries without regard to case and would keep one of two
   // such names; players on Windows could install neither.
   ListImageFiles(Internal(folder));
   VarneFileSystem system;
   system.LoadDirectory(Internal(folder), "");
-  Progress progress("pack", TotalSize(system));
-  system.SetWriteProgress([&](std::uint64_t done) { progress.Update(done); });
+  const std::vector<std::uint64_t> ends = DataEnds(system);
+  ProgressLine line(std::cerr, progress);
+  system.SetWriteProgress([&](std::uint64_t done) { line.Update(FiguresAt(ends, done)); });
   system.WritePackage(Internal(package), plain ? 0 : 1);
   return 0;
 }
@@ -117,21 +128,21 @@ int List(const std::string& package, std::FILE* out) {
 }
 
 int Extract(const std::string& package, const std::string& folder,
-            const std::vector<std::string>& names) {
+            const std::vector<std::string>& names, ProgressOutput progress) {
   VarneFileManager manager;
   manager.ReadPackage(Internal(package).c_str());
   const std::vector<std::tstring> keys = CheckedKeys(manager.GetFileSystem(), names);
   std::tstring base = Internal(folder);
   base.AddBackslash();
   IFileManager::CreateDirectory(base);
-  std::uint64_t total = 0;
+  ProgressFigures figures{0, keys.size(), 0, 0};
   for (const std::tstring& key : keys) {
     FileInfoCellEx entry;
-    if (manager.GetFileSystem().LookupEntry(key, &entry)) total += entry.sourceSize;
+    if (manager.GetFileSystem().LookupEntry(key, &entry)) figures.bytes_total += entry.sourceSize;
   }
-  Progress progress("extract", total);
-  std::uint64_t done = 0;
+  ProgressLine line(std::cerr, progress);
   for (const std::tstring& key : keys) {
+    line.Update(figures, key);
     const FileHandle handle = manager.Open(key.c_str(), kOpenBinaryReadOnly);
     try {
       // A folder of the destination that is a link or junction to elsewhere is not written
@@ -141,7 +152,7 @@ int Extract(const std::string& package, const std::string& folder,
                         true);
       }
       IFileManager::CreateDirectory(base + key);
-      done += manager.GetSize(handle);
+      figures.bytes_done += manager.GetSize(handle);
       if (!manager.ExtractChecked(handle, base + key, StoredContent(manager, key))) {
         throw Exception("entry \"" + key + "\" does not match its stored MD5; not written", true);
       }
@@ -150,8 +161,9 @@ int Extract(const std::string& package, const std::string& folder,
       throw;
     }
     manager.Close(handle);
-    progress.Update(done);
+    ++figures.files_done;
   }
+  line.Update(figures);
   return 0;
 }
 
@@ -168,10 +180,11 @@ int Cat(const std::string& package, const std::string& name, std::FILE* out) {
   return 0;
 }
 
-int Verify(const std::string& package, std::FILE* out) {
+int Verify(const std::string& package, std::FILE* out, ProgressOutput progress) {
   VarneFileSystem system;
   system.ReadPackage(Internal(package));
-  Progress progress("verify", TotalSize(system));
+  const std::vector<std::uint64_t> ends = DataEnds(system);
+  ProgressLine line(std::cerr, progress);
   std::uint64_t done = 0;
   int status = 0;
   for (const std::tstring& key : AllKeys(system)) {
@@ -181,10 +194,11 @@ int Verify(const std::string& package, std::FILE* out) {
     OpenEntry entry(system, key);
     const bool complete = entry.Stream([&](const std::uint8_t* data, std::uint32_t size) {
       md5.Update(data, size);
-      progress.Update(done += size);
+      line.Update(FiguresAt(ends, done += size), key);
     });
     const MD5Bytes digest = md5.Final();
     if (!complete || !std::equal(digest.begin(), digest.end(), stored.digest)) {
+      line.End();  // the name on a line of its own, not after the progress line
       std::fprintf(out, "%s\n", key.c_str());
       status = 1;
     }

@@ -23,22 +23,23 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"pack", "vpk pack <folder> <package> [--plain]",
+    {"pack", "vpk pack <folder> <package> [--plain] [--quiet]",
      "Packs every file below <folder> into the new file <package>, names and data scrambled\n"
      "unless --plain is given. Links to folders are not followed. An existing <package> is\n"
-     "never replaced.",
+     "never replaced. On a terminal a line shows files and bytes done, the rate and the time\n"
+     "left (also for extract and verify); --quiet prints errors only.",
      2, 2},
     {"list", "vpk list <package>",
      "Prints one line per entry in key order: name, size in bytes, scrambled or plain, and the\n"
      "stored MD5, separated by tabs.",
      1, 1},
-    {"extract", "vpk extract <package> <folder> [<name>...]",
+    {"extract", "vpk extract <package> <folder> [<name>...] [--quiet]",
      "Writes every entry (or the named ones) to its path below <folder>, creating sub-folders.\n"
      "Names that would leave <folder> are refused. An entry whose bytes differ from its stored\n"
      "MD5 is not written, and extraction stops there with status 1.",
      2, ~std::size_t{0}},
     {"cat", "vpk cat <package> <name>", "Writes one entry's bytes to standard output.", 2, 2},
-    {"verify", "vpk verify <package>",
+    {"verify", "vpk verify <package> [--quiet]",
      "Recomputes every entry's MD5 and prints the entries whose digest differs from the stored\n"
      "one; exit status 1 if any does.",
      1, 1},
@@ -59,18 +60,32 @@ int UsageError(const std::string& text, const Command* command) {
   return kUsageError;
 }
 
-int Run(const Command& command, const std::vector<std::string>& args, bool plain) {
+struct Flags {
+  bool plain = false;
+  bool quiet = false;
+};
+
+int Run(const Command& command, const std::vector<std::string>& args, Flags flags) {
   const std::string name = command.name;
-  if (name == "pack") return vpk::Pack(args[0], args[1], plain);
+  const ProgressOutput progress = ProgressOutputFor(flags.quiet);
+  if (name == "pack") return vpk::Pack(args[0], args[1], flags.plain, progress);
   if (name == "list") return vpk::List(args[0], stdout);
-  if (name == "extract") return vpk::Extract(args[0], args[1], {args.begin() + 2, args.end()});
+  if (name == "extract") {
+    return vpk::Extract(args[0], args[1], {args.begin() + 2, args.end()}, progress);
+  }
   if (name == "cat") return vpk::Cat(args[0], args[1], stdout);
-  return vpk::Verify(args[0], stdout);
+  return vpk::Verify(args[0], stdout, progress);
+}
+
+// The commands whose work is long enough to show progress.
+bool TakesQuiet(const Command& command) {
+  const std::string name = command.name;
+  return name == "pack" || name == "extract" || name == "verify";
 }
 
 int Dispatch(const Command& command, int argc, char** argv) {
   std::vector<std::string> args;
-  bool plain = false;
+  Flags flags;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -78,7 +93,9 @@ int Dispatch(const Command& command, int argc, char** argv) {
       return 0;
     }
     if (arg == "--plain" && std::strcmp(command.name, "pack") == 0) {
-      plain = true;
+      flags.plain = true;
+    } else if (arg == "--quiet" && TakesQuiet(command)) {
+      flags.quiet = true;
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
       return UsageError("unknown option " + arg, &command);
     } else {
@@ -89,7 +106,7 @@ int Dispatch(const Command& command, int argc, char** argv) {
     return UsageError("wrong number of arguments", &command);
   }
   try {
-    return Run(command, args, plain);
+    return Run(command, args, flags);
   } catch (const Exception& failure) {
     std::fprintf(stderr, "vpk: %s\n", failure.GetText().c_str());
   } catch (const std::exception& failure) {

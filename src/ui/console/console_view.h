@@ -1,5 +1,6 @@
-// The terminal front-end: the dialog without a display. Progress goes to standard error, redrawn in
-// place on a terminal and as one line per file otherwise; message boxes are printed on standard
+// The terminal front-end: the dialog without a display. Progress goes to standard error: on a
+// terminal one line redrawn in place (files and bytes, rate, time left, the task's text), otherwise
+// one line per file, and nothing when quiet; message boxes are printed on standard
 // output and wait for Enter when standard input is a terminal. When the run has succeeded it asks
 // whether to start the game, or, without a terminal to ask on, starts it only when told to.
 #pragma once
@@ -8,12 +9,14 @@
 #include <iosfwd>
 #include <memory>
 
+#include "base/progress_line.h"
 #include "ui/dialog_view.h"
 
 struct ConsoleOptions {
   bool start_game_without_asking = false;
   bool input_is_terminal = false;
   bool error_is_terminal = false;
+  bool quiet = false;  // errors only: no progress
 };
 
 class ConsoleView : public IDialogView {
@@ -23,10 +26,11 @@ class ConsoleView : public IDialogView {
   bool HasControl(int id) const override;
   void MoveControl(int, const ViewRect&) override {}
   void EnableControl(int id, bool enable) override;
-  void SetBarRange(int id, int lower, int upper) override;
-  void SetBarPosition(int id, int position) override;
+  void SetBarRange(int, int, int) override {}
+  void SetBarPosition(int, int) override {}
   void SetControlText(int id, const std::tstring& text) override;
   void SetControlFont(int, const FontRequest&) override {}
+  void ShowRunFigures(const RunProgress& progress) override { figures_ = progress; }
   void SetTitle(const std::tstring&) override {}
   void SetIcon(int) override {}
   void AppendSystemMenuItem(unsigned, const std::tstring&) override {}
@@ -45,13 +49,7 @@ class ConsoleView : public IDialogView {
   void RequestClose() override { close_requested_ = true; }
 
  private:
-  struct Bar {
-    int lower = 0, upper = 0, position = 0;
-  };
-
   void DrawProgress();
-  std::string ProgressLine() const;
-  void EndProgressLine();
   void WaitForEnter();
   bool AskToStartGame();
 
@@ -59,10 +57,10 @@ class ConsoleView : public IDialogView {
   std::ostream& out_;
   std::ostream& err_;
   ConsoleOptions options_;
-  Bar main_bar_, task_bar_;
+  ProgressLine line_;
+  RunProgress figures_;
   std::string task_text_;
-  std::string drawn_;       // the progress line on screen (terminal) or last printed text
-  bool line_open_ = false;  // a progress line without its line break is on the terminal
+  std::string printed_;  // the last task text printed as a plain line
   bool start_enabled_ = false;
   bool timer_running_ = false;
   int timer_id_ = 0;
@@ -72,5 +70,5 @@ class ConsoleView : public IDialogView {
   std::atomic<bool> close_requested_ = false;
 };
 
-// The console view on the process's standard streams.
-std::unique_ptr<IDialogView> CreateConsoleView(bool start_game_without_asking);
+// The console view on the process's standard streams; quiet: no progress.
+std::unique_ptr<IDialogView> CreateConsoleView(bool start_game_without_asking, bool quiet);

@@ -17,10 +17,7 @@ class PlayedRun : public IDialogEvents {
     ++ticks_;
     const char* files[] = {"", "a.txt", "a.txt", "b.txt"};
     if (ticks_ <= 3) {
-      view_.SetBarRange(IDC_MAIN_PROGRESS, 0, 2);
-      view_.SetBarPosition(IDC_MAIN_PROGRESS, ticks_ / 3);
-      view_.SetBarRange(IDC_TASK_PROGRESS, 0, 1000);
-      view_.SetBarPosition(IDC_TASK_PROGRESS, ticks_ * 250);
+      view_.ShowRunFigures({2, ticks_ / 3, files[ticks_], 1000, ticks_ * 250u});
       view_.SetControlText(IDC_TASK_EDIT, files[ticks_]);
       return;
     }
@@ -74,9 +71,11 @@ TEST(ConsoleViewTest, OnATerminalRedrawsInPlaceWaitsForEnterAndAsks) {
     Console console({false, true, true}, std::string("\n") + answer + "\n");
     PlayedRun run(console.view);
     console.Run(run);
+    // Drawn at once, then (the rate aside) the figures the run ended with.
     const std::string err = console.err.str();
-    EXPECT_EQ(err.rfind("\r[----------] 0/2 [##--------]  25% a.txt\x1b[K", 0), 0u) << err;
-    EXPECT_NE(err.find("\r[#####-----] 1/2 [#######---]  75% b.txt\x1b[K\n"), std::string::npos);
+    EXPECT_EQ(err.rfind("\r0/2 files  250 B/1000 B  ", 0), 0u) << err;
+    EXPECT_NE(err.find("\r1/2 files  750 B/1000 B  "), std::string::npos) << err;
+    EXPECT_TRUE(err.ends_with(" left  b.txt\x1b[K\n")) << err;
     EXPECT_EQ(console.out.str(), "確認\none\ntwo\n[Enter]ゲームを起動しますか? [y/N] ");
     EXPECT_EQ(run.commands, std::vector<int>{answer[0] == 'y' ? IDC_START_GAME : IDC_QUIT});
   }
