@@ -33,7 +33,7 @@ DigestAhead::~DigestAhead() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-std::string DigestAhead::Take(std::size_t i) {
+std::string DigestAhead::Take(std::size_t i, platform::Sha256Digest* sha256) {
   Digest digest;
   if (!workers_.empty()) {
     std::unique_lock<std::mutex> hold(lock_);
@@ -45,9 +45,12 @@ std::string DigestAhead::Take(std::size_t i) {
     hold.unlock();
     changed_.notify_all();
   }
-  if (digest.firm && platform::StampOf(list_[i].path) == digest.stamp) return digest.text;
-  std::vector<std::uint8_t> block(kFileDigestBlockSize);
-  return DigestFile(i, block).text;
+  if (!digest.firm || platform::StampOf(list_[i].path) != digest.stamp) {
+    std::vector<std::uint8_t> block(kFileDigestBlockSize);
+    digest = DigestFile(i, block);
+  }
+  if (sha256 != nullptr) *sha256 = digest.sha256;
+  return digest.text;
 }
 
 void DigestAhead::Work() {
@@ -92,7 +95,15 @@ DigestAhead::Digest DigestAhead::ReadDigest(const std::tstring& path,
   digest.firm = !digest.stamp || digest.stamp->changed_ns < started - options_.settle.count();
   if (opened) {
     // Read as the release tool reads the files it lists, so that both give the same text.
-    digest.text = DigestOfOpenFile(file, block, ending_.get_token());
+    if (options_.sha256) {
+      platform::Sha256 sha;
+      digest.text = DigestOfOpenFile(
+          file, block, [this] { return Abandoned(); },
+          [&sha](const std::uint8_t* bytes, std::size_t size) { sha.Update(bytes, size); });
+      digest.sha256 = sha.Final();
+    } else {
+      digest.text = DigestOfOpenFile(file, block, ending_.get_token());
+    }
     if (Abandoned()) digest.firm = false;
   }
   return digest;

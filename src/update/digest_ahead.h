@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/crypto.h"
 #include "platform/file_stamp.h"
 #include "update/file_list.h"
 
@@ -30,6 +31,8 @@ struct DigestAheadOptions {
   std::chrono::nanoseconds settle = std::chrono::seconds(2);
   // Told the entry index of every digest made, on the thread that made it.
   std::function<void(std::size_t)> on_digest;
+  // Each file's SHA-256 is made too, from the same reads as its MD5.
+  bool sha256 = false;
 };
 
 class DigestAhead {
@@ -47,12 +50,14 @@ class DigestAhead {
 
   // Entry i's MD5 text, waiting until it is ready. Empty when the file is missing, is not a
   // regular file, cannot be read whole, or the check was stopped. One thread takes the entries,
-  // each once, in list order.
-  std::string Take(std::size_t i);
+  // each once, in list order. With Options::sha256, *sha256 (when given) receives the file's
+  // SHA-256 whenever the MD5 text is not empty.
+  std::string Take(std::size_t i, platform::Sha256Digest* sha256 = nullptr);
 
  private:
   struct Digest {
     std::string text;
+    platform::Sha256Digest sha256{};
     std::optional<platform::FileStamp> stamp;
     bool firm = false;  // the stamp would show any change made after it was taken
   };

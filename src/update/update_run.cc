@@ -176,7 +176,9 @@ void UpdateRun::Steps() {
   // The installed files are digested ahead on every core while the run goes through the list
   // in order; a stop ends the digests with the run.
   {
-    DigestAhead digests(list_, context_.stop);
+    DigestAhead::Options options;
+    options.sha256 = release_.has_value();
+    DigestAhead digests(list_, context_.stop, options);
     for (std::size_t i = 0; i < list_.size(); ++i) {
       Process(list_[i], digests, i);
       ThrowIfStopped();
@@ -207,11 +209,13 @@ void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_
   if (platform::IsSpecialFile(entry.path)) {
     throw DownloadManagerException("Listed path is not a regular file : " + entry.path, true);
   }
-  const std::tstring digest = digests.Take(index);
+  platform::Sha256Digest sha256{};
+  const std::tstring digest = digests.Take(index, &sha256);
   // A stop seen at this file's turn ends the run before the file counts, whether its digest was
   // made ahead or cut short by the stop.
   ThrowIfStopped();
-  if (digest == entry.md5) {
+  // A signed release vouches for the SHA-256, which no one can forge as MD5 can be.
+  if (digest == entry.md5 && (!release_ || sha256 == release_->files[index])) {
     ++outcome_.files_done;
     return;
   }
