@@ -8,22 +8,10 @@
 # SIGNED_PART_LINES sets how many signature lines follow the 40 MiB signed part (423,666 fill the
 # document); a smaller count gives a cost per line when the whole would take hours.
 set -euo pipefail
-bin=${BIN:-$(cd "$(dirname "$0")/../.." && pwd)/build/bin}
-work=$(mktemp -d /tmp/varne-signature-cost.XXXXXX)
-server=
-trap '[ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
-port=$((20000 + RANDOM % 20000))
-mkdir "$work/image"
-echo x >"$work/image/a"
+source "$(dirname "$0")/one_file_site.sh"
 key=$("$bin/varne-release" keygen "$work/publisher.key")
-"$bin/varne-release" build "$work/image" "$work/site" --listen "127.0.0.1:$port" --no-blocks \
-  --sign "$work/publisher.key" >/dev/null
-"$bin/varne-release" serve "$work/site" >/dev/null 2>&1 &
-server=$!
-for _ in $(seq 50); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.1
-done
+one_file_site --sign "$work/publisher.key"
+serve_site
 url="http://127.0.0.1:$port/filelist"
 mib=$((1 << 20))
 # 64 bytes that decode as a signature of the right size and verify under no key.
