@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <system_error>
 
+#include "base/hex.h"
+#include "platform/crypto.h"
 #include "storage/file_digest.h"
 
 namespace {
@@ -33,7 +35,7 @@ DigestAhead::~DigestAhead() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-std::string DigestAhead::Take(std::size_t i, platform::Sha256Digest* sha256) {
+std::string DigestAhead::Take(std::size_t i) {
   Digest digest;
   if (!workers_.empty()) {
     std::unique_lock<std::mutex> hold(lock_);
@@ -45,12 +47,9 @@ std::string DigestAhead::Take(std::size_t i, platform::Sha256Digest* sha256) {
     hold.unlock();
     changed_.notify_all();
   }
-  if (!digest.firm || platform::StampOf(list_[i].path) != digest.stamp) {
-    std::vector<std::uint8_t> block(kFileDigestBlockSize);
-    digest = DigestFile(i, block);
-  }
-  if (sha256 != nullptr) *sha256 = digest.sha256;
-  return digest.text;
+  if (digest.firm && platform::StampOf(list_[i].path) == digest.stamp) return digest.text;
+  std::vector<std::uint8_t> block(kFileDigestBlockSize);
+  return DigestFile(i, block).text;
 }
 
 void DigestAhead::Work() {
@@ -97,10 +96,10 @@ DigestAhead::Digest DigestAhead::ReadDigest(const std::tstring& path,
     // Read as the release tool reads the files it lists, so that both give the same text.
     if (options_.sha256) {
       platform::Sha256 sha;
-      digest.text = DigestOfOpenFile(
+      const bool read = ReadOpenFile(
           file, block, [this] { return Abandoned(); },
           [&sha](const std::uint8_t* bytes, std::size_t size) { sha.Update(bytes, size); });
-      digest.sha256 = sha.Final();
+      if (read) digest.text = EncodeHex(sha.Final());
     } else {
       digest.text = DigestOfOpenFile(file, block, ending_.get_token());
     }

@@ -19,7 +19,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/crypto.h"
 #include "platform/file_stamp.h"
 #include "update/file_list.h"
 
@@ -31,7 +30,7 @@ struct DigestAheadOptions {
   std::chrono::nanoseconds settle = std::chrono::seconds(2);
   // Told the entry index of every digest made, on the thread that made it.
   std::function<void(std::size_t)> on_digest;
-  // Each file's SHA-256 is made too, from the same reads as its MD5.
+  // Files are digested with SHA-256 instead of MD5, for a release that vouches for SHA-256.
   bool sha256 = false;
 };
 
@@ -48,16 +47,14 @@ class DigestAhead {
   DigestAhead(const DigestAhead&) = delete;
   DigestAhead& operator=(const DigestAhead&) = delete;
 
-  // Entry i's MD5 text, waiting until it is ready. Empty when the file is missing, is not a
-  // regular file, cannot be read whole, or the check was stopped. One thread takes the entries,
-  // each once, in list order. With Options::sha256, *sha256 (when given) receives the file's
-  // SHA-256 whenever the MD5 text is not empty.
-  std::string Take(std::size_t i, platform::Sha256Digest* sha256 = nullptr);
+  // Entry i's MD5 text (with Options::sha256, its SHA-256 in lower-case hexadecimal), waiting
+  // until it is ready. Empty when the file is missing, is not a regular file, cannot be read whole,
+  // or the check was stopped. One thread takes the entries, each once, in list order.
+  std::string Take(std::size_t i);
 
  private:
   struct Digest {
     std::string text;
-    platform::Sha256Digest sha256{};
     std::optional<platform::FileStamp> stamp;
     bool firm = false;  // the stamp would show any change made after it was taken
   };

@@ -209,13 +209,13 @@ void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_
   if (platform::IsSpecialFile(entry.path)) {
     throw DownloadManagerException("Listed path is not a regular file : " + entry.path, true);
   }
-  platform::Sha256Digest sha256{};
-  const std::tstring digest = digests.Take(index, &sha256);
+  const std::tstring digest = digests.Take(index);
   // A stop seen at this file's turn ends the run before the file counts, whether its digest was
   // made ahead or cut short by the stop.
   ThrowIfStopped();
-  // A signed release vouches for the SHA-256, which no one can forge as MD5 can be.
-  if (digest == entry.md5 && (!release_ || sha256 == release_->files[index])) {
+  // A signed release vouches for each file's SHA-256, which no one can forge as MD5 can be; the
+  // list line it signed comes from the same bytes.
+  if (release_ ? digest == EncodeHex(release_->files[index]) : digest == entry.md5) {
     ++outcome_.files_done;
     return;
   }
