@@ -43,6 +43,10 @@ constexpr std::size_t kP256SignatureSize = 64;
 // signatures are simply not valid.
 bool VerifyP256(const std::vector<std::uint8_t>& public_key, std::string_view message,
                 const std::vector<std::uint8_t>& signature);
+// The same for a message given by its SHA-256, so that a message checked against several
+// signatures is digested once.
+bool VerifyP256Digest(const std::vector<std::uint8_t>& public_key, const Sha256Digest& digest,
+                      const std::vector<std::uint8_t>& signature);
 
 struct P256Key {
   std::string private_pem;

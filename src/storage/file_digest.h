@@ -19,21 +19,33 @@ struct IgnoreBytes {
   void operator()(const std::uint8_t*, std::size_t) const {}
 };
 
-// The MD5 text of an open file, read from where it stands to its end in blocks of block.size()
-// bytes, each also handed to seen(bytes, size) so that one pass can feed another digest. Empty when
-// a read fails, or when stopped() gives true; it is asked before each block.
+// Reads an open file from where it stands to its end in blocks of block.size() bytes, handing each
+// to seen(bytes, size). False when a read fails, or when stopped() gives true; it is asked before
+// each block.
+template <typename Stopped, typename Seen>
+bool ReadOpenFile(platform::SequentialFile& file, std::span<std::uint8_t> block, Stopped stopped,
+                  Seen seen) {
+  for (;;) {
+    if (stopped()) return false;
+    const std::int64_t read = file.Read(block.data(), block.size());
+    if (read < 0) return false;
+    if (read == 0) return true;
+    seen(block.data(), static_cast<std::size_t>(read));
+  }
+}
+
+// The MD5 text of an open file, read by ReadOpenFile, each block also handed to seen(bytes, size)
+// so that one pass can feed another digest. Empty when the reading fails or is stopped.
 template <typename Stopped, typename Seen = IgnoreBytes>
 std::string DigestOfOpenFile(platform::SequentialFile& file, std::span<std::uint8_t> block,
                              Stopped stopped, Seen seen = {}) {
   MD5Context context;
-  for (;;) {
-    if (stopped()) return {};
-    const std::int64_t read = file.Read(block.data(), block.size());
-    if (read < 0) return {};
-    if (read == 0) return MD5Context::ToText(context.Final());
-    context.Update(block.data(), static_cast<std::size_t>(read));
-    seen(block.data(), static_cast<std::size_t>(read));
-  }
+  const bool read =
+      ReadOpenFile(file, block, stopped, [&](const std::uint8_t* bytes, std::size_t size) {
+        context.Update(bytes, size);
+        seen(bytes, size);
+      });
+  return read ? MD5Context::ToText(context.Final()) : std::string();
 }
 
 // The same, stopped by a stop request.

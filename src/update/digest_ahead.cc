@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <system_error>
 
+#include "base/hex.h"
+#include "platform/crypto.h"
 #include "storage/file_digest.h"
 
 namespace {
@@ -94,7 +96,15 @@ DigestAhead::Digest DigestAhead::ReadDigest(const FileEntry& entry,
   if (opened && listed && static_cast<std::uint64_t>(digest.stamp->size) != *listed) return digest;
   if (opened) {
     // Read as the release tool reads the files it lists, so that both give the same text.
-    digest.text = DigestOfOpenFile(file, block, ending_.get_token());
+    if (options_.sha256) {
+      platform::Sha256 sha;
+      const bool read = ReadOpenFile(
+          file, block, [this] { return Abandoned(); },
+          [&sha](const std::uint8_t* bytes, std::size_t size) { sha.Update(bytes, size); });
+      if (read) digest.text = EncodeHex(sha.Final());
+    } else {
+      digest.text = DigestOfOpenFile(file, block, ending_.get_token());
+    }
     if (Abandoned()) digest.firm = false;
   }
   return digest;

@@ -33,6 +33,8 @@ struct DigestAheadOptions {
   std::chrono::nanoseconds settle = std::chrono::seconds(2);
   // Told the entry index of every digest made, on the thread that made it.
   std::function<void(std::size_t)> on_digest;
+  // Files are digested with SHA-256 instead of MD5, for a release that vouches for SHA-256.
+  bool sha256 = false;
 };
 
 class DigestAhead {
@@ -48,9 +50,9 @@ class DigestAhead {
   DigestAhead(const DigestAhead&) = delete;
   DigestAhead& operator=(const DigestAhead&) = delete;
 
-  // Entry i's MD5 text, waiting until it is ready. Empty when the file is missing, is not a
-  // regular file, cannot be read whole, or the check was stopped. One thread takes the entries,
-  // each once, in list order.
+  // Entry i's MD5 text (with Options::sha256, its SHA-256 in lower-case hexadecimal), waiting
+  // until it is ready. Empty when the file is missing, is not a regular file, cannot be read whole,
+  // or the check was stopped. One thread takes the entries, each once, in list order.
   std::string Take(std::size_t i);
 
  private:

@@ -89,8 +89,11 @@ FileList ParseListBlocks(std::deque<std::string>& blocks) {
 class DocumentSink : public IHttpBodySink {
  public:
   explicit DocumentSink(std::size_t limit) : limit_(limit) {}
+  // An announced document is kept in one allocation of its size, rather than in a buffer that
+  // doubles and is copied as it grows: a stranger's document then costs its bytes and no more.
   void OnBegin(bool announced, std::uint32_t length) override {
     if (announced && length > limit_) RefuseSize();
+    if (announced) text_.reserve(length);
   }
   void OnData(const std::uint8_t* bytes, std::size_t size) override {
     if (size > limit_ - text_.size()) RefuseSize();

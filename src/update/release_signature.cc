@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 #include "base/base64.h"
 #include "base/exception.h"
@@ -15,6 +16,8 @@ namespace {
 
 constexpr char kMagic[] = "varne-release-signature 1";
 constexpr char kSignatureKey[] = "signature ";
+// A signature is 64 bytes, 88 characters of base64.
+constexpr std::size_t kSignatureTextSize = (platform::kP256SignatureSize + 2) / 3 * 4;
 
 [[noreturn]] void Refuse(const char* text) { throw DownloadManagerException(text, true); }
 
@@ -28,6 +31,14 @@ std::vector<std::string_view> Lines(std::string_view text) {
     text.remove_prefix(end + 1);
   }
   return lines;
+}
+
+// The last line of a text that ends with a line feed, without it.
+std::string_view LastLine(std::string_view text) {
+  const std::size_t before =
+      text.size() < 2 ? std::string_view::npos : text.rfind('\n', text.size() - 2);
+  const std::size_t start = before == std::string_view::npos ? 0 : before + 1;
+  return text.substr(start, text.size() - 1 - start);
 }
 
 // The value after "<key> " on a line, or refuses the document.
@@ -132,20 +143,25 @@ std::vector<std::string_view> VerifiedLines(std::string_view document,
   const auto key = DecodeBase64(public_key);
   if (!key || key->size() != platform::kP256PublicKeySize) Refuse("public key is not valid.");
   if (document.size() > max_size) Refuse("signature document is too large.");
-  std::vector<std::string_view> lines = Lines(document);
+  if (!document.empty() && document.back() != '\n') Refuse("signature document is malformed.");
+  // Until a signature verifies, the document is a stranger's: it is walked back over its few
+  // signature lines only, and the signed part is digested once for all of them, so that what an
+  // unsigned document costs grows with its bytes alone.
+  std::string_view signed_part = document;
   std::vector<std::string_view> signatures;
-  std::size_t signed_size = document.size();
-  for (; !lines.empty() && lines.back().starts_with(kSignatureKey); lines.pop_back()) {
-    signed_size -= lines.back().size() + 1;
-    signatures.push_back(lines.back().substr(sizeof kSignatureKey - 1));
+  for (std::string_view line;
+       !signed_part.empty() && (line = LastLine(signed_part)).starts_with(kSignatureKey);) {
+    if (signatures.size() == kMaxSignatures) Refuse("signature document has too many signatures.");
+    signatures.push_back(line.substr(sizeof kSignatureKey - 1));
+    signed_part.remove_suffix(line.size() + 1);
   }
-  const std::string_view signed_part = document.substr(0, signed_size);
+  const platform::Sha256Digest digest = platform::Sha256Of(signed_part);
   const bool verified = std::any_of(signatures.begin(), signatures.end(), [&](auto text) {
-    const auto signature = DecodeBase64(text);
-    return signature && platform::VerifyP256(*key, signed_part, *signature);
+    const auto signature = text.size() == kSignatureTextSize ? DecodeBase64(text) : std::nullopt;
+    return signature && platform::VerifyP256Digest(*key, digest, *signature);
   });
   if (!verified) Refuse("signature does not verify.");
-  return lines;
+  return Lines(signed_part);
 }
 
 ListDigest SizeAndDigestOf(std::string_view line, std::string_view key) {

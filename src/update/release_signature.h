@@ -44,8 +44,9 @@ struct ListDigest {
 // The text followed by a signature line for each private key. Throws Exception when a key cannot
 // sign.
 std::string SignDocument(const std::string& text, const std::vector<std::string>& private_pems);
-// The lines before the signatures of a document of at most max_size bytes, once one of its
-// signatures verifies with the base64 public key. Throws DownloadManagerException otherwise.
+// The lines before the signatures of a document of at most max_size bytes and kMaxSignatures
+// signature lines, once one of its signatures verifies with the base64 public key. Throws
+// DownloadManagerException otherwise.
 std::vector<std::string_view> VerifiedLines(std::string_view document,
                                             const std::tstring& public_key, std::size_t max_size);
 // A "<key> <size> <sha256 hex>" line, and its reading (throws DownloadManagerException).
@@ -56,6 +57,8 @@ ListDigest SizeAndDigestOf(std::string_view line, std::string_view key);
 extern const char kSignatureSuffix[];
 // The largest signature document read; each list entry takes 71 bytes of it.
 constexpr std::size_t kMaxSignatureSize = 80u << 20;
+// The most signature lines a document may carry: one per key, and a rotation needs two.
+constexpr std::size_t kMaxSignatures = 16;
 
 // The whole document, signed with each private key. Throws Exception when a key cannot sign.
 std::string SignRelease(const ReleaseSignature& release,

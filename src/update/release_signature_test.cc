@@ -57,6 +57,11 @@ TEST(ReleaseSignatureTest, SignedDocumentRoundTripsAndEveryAlterationIsRefused) 
   EXPECT_EQ(VerifyRelease(both, other.public_text).files, Release().files);
   EXPECT_EQ(VerifyRelease(both, keys.public_text).serial, 7u);
   EXPECT_THAT(ErrorOf([&] { VerifyRelease(document, "AAAA"); }), HasSubstr("public key"));
+  // Each signature line costs a verification, so a stranger's document may carry only a few.
+  std::string crowded = document;
+  for (std::size_t i = 0; i < kMaxSignatures; ++i) crowded += document.substr(signed_size);
+  EXPECT_EQ(ErrorOf([&] { VerifyRelease(crowded, keys.public_text); }),
+            "DownloadManager : signature document has too many signatures.");
   for (const std::string& broken :
        {std::string(), document.substr(0, document.size() - 1), document + "x\n",
         document.substr(0, signed_size) + "signature !!\n"}) {

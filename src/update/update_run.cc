@@ -194,7 +194,9 @@ void UpdateRun::Steps() {
   // The installed files are digested ahead on every core while the run goes through the list
   // in order; a stop ends the digests with the run.
   {
-    DigestAhead digests(list_, context_.stop);
+    DigestAhead::Options options;
+    options.sha256 = release_.has_value();
+    DigestAhead digests(list_, context_.stop, options);
     for (std::size_t i = 0; i < list_.size(); ++i) {
       Process(list_[i], digests, i);
       ThrowIfStopped();
@@ -229,7 +231,9 @@ void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_
   // A stop seen at this file's turn ends the run before the file counts, whether its digest was
   // made ahead or cut short by the stop.
   ThrowIfStopped();
-  if (InstalledMatches(digest, entry)) {
+  // A signed release vouches for each file's SHA-256, which no one can forge as MD5 can be; the
+  // list line it signed comes from the same bytes.
+  if (release_ ? digest == EncodeHex(release_->files[index]) : InstalledMatches(digest, entry)) {
     ++outcome_.files_done;
     return;
   }

@@ -6,6 +6,7 @@
 // start-up refusals are the start-up unit tests' and the window tests' work.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -279,6 +280,16 @@ TEST_F(SignedReleaseTest, SignedReleasesInstallAndAttacksAreRefused) {
                    "ReleaseSerial=" + std::to_string(serial() + 1) + "\r\n");
        },
        "older release than installed."},
+      {"current by MD5 alone",  // the listed MD5 is the installed file's, the signed SHA-256 not
+       [&] {
+         WriteFile(install_ / "data" / "level1.dat", "level three");
+         ReleaseSignature release = VerifyRelease(ReadFile(site_ / "filelist.sig"), Public());
+         const std::string list = ReadFile(site_ / "filelist");
+         release.files[std::count(list.begin(), list.begin() + list.find("level1.dat"), '\n')] =
+             platform::Sha256Of("level four");
+         WriteFile(site_ / "filelist.sig", SignRelease(release, {key_.private_pem}));
+       },
+       "level1.dat"},
   };
   for (const Attack& attack : attacks) {
     for (const auto& [name, bytes] : newer) WriteFile(site_ / name, bytes);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
+#include <ctime>
 #include <thread>
 
 #include "net/testing/scripted_server.h"
@@ -145,6 +147,49 @@ TEST_F(ReleaseToolTest, BuildRefusesImagesThatPlayersCannotInstall) {
     EXPECT_EQ(Take(site_.GetPath()), site) << name;
     if (!name.empty()) std::filesystem::remove(image_.GetPath() / name);
   }
+}
+
+TEST_F(ReleaseToolTest, SigningThatCannotBeDoneOrWouldLockPlayersOutChangesNothing) {
+  TempFolder keys("varne-keys");
+  const std::string key = "--sign '" + (keys.GetPath() / "publisher.key").string() + "'";
+  RunTool("keygen '" + (keys.GetPath() / "publisher.key").string() + "'");
+  Build(key);
+  Image("a.txt", "alpha, longer");  // a build would write its package first
+  const std::int64_t now = std::time(nullptr);
+  const auto serial = [](std::uint64_t value) {
+    return "varne-release-signature 1\nserial " + std::to_string(value) + "\n";
+  };
+  const std::string ahead = "is more than a day ahead of this machine's clock";
+  const struct {
+    std::string options;
+    std::string signature;  // the site's, when not the last build's
+    int status;
+    std::string said;
+  } cases[] = {
+      {"--sign '" + (keys.GetPath() / "typo.key").string() + "'", "", 1, "cannot read "},
+      {key + " --expires 367", "", 2, "--expires takes 1 to 366 days, with --sign"},
+      {key + " --expires 30days", "", 2, "--expires takes 1 to 366 days"},
+      {key, serial(UINT64_MAX), 1, "serial 18446744073709551615 " + ahead},
+      {key, serial(now + 2 * 86400), 1, ahead},
+  };
+  const std::filesystem::path signature = site_.GetPath() / "filelist.sig";
+  const std::string built = ReadFile(signature);
+  for (const auto& c : cases) {
+    if (!c.signature.empty()) WriteFile(signature, c.signature);
+    const Snapshot site = Take(site_.GetPath());
+    const ProcessResult result = RunTool(
+        "build '" + image_.GetPath().string() + "' '" + site_.GetPath().string() +
+        "' --listen 127.0.0.1:" + std::to_string(port_) + " --path /game/list " + c.options);
+    EXPECT_EQ(result.status, c.status) << c.options;
+    EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
+    EXPECT_EQ(Take(site_.GetPath()), site) << c.options;
+    WriteFile(signature, built);
+  }
+  // A serial a little ahead, as two builds in one second make, still grows by one.
+  WriteFile(signature, serial(now + 3600));
+  Build(key);
+  EXPECT_NE(ReadFile(signature).find("serial " + std::to_string(now + 3601) + "\n"),
+            std::string::npos);
 }
 
 // The files a site had before block data, which a build without it must write alike: the list

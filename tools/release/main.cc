@@ -1,6 +1,7 @@
 // varne-release: the publisher's side of the update protocol. Builds a release site from an install
 // image, serves it locally, and checks a deployed list with the updater's own client and parser.
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -44,7 +45,8 @@ const char kUsage[] =
     "      the list, one package per file, the files' block data (filelist.blocks and\n"
     "      filelist.fine, none with --no-blocks) and an nginx server block (nginx-site.conf);\n"
     "      with --sign also filelist.sig and filelist.blocks.sig, valid for --expires days\n"
-    "      (30); --sign twice while a key is rotated\n"
+    "      (30, at most 366); --sign twice while a key is rotated; refused when the site's last\n"
+    "      serial is more than a day ahead of this machine's clock\n"
     "      defaults: --listen 127.0.0.1:8080 --path /filelist\n"
     "      ends with what changed since the release the site published before and how many\n"
     "      bytes its players fetch\n"
@@ -141,6 +143,12 @@ void PrintChanges(const SiteSummary& summary, bool blocks) {
               blocks ? "" : " (whole files: no block data)");
 }
 
+// A number of days written in decimal digits alone.
+bool ParseDays(const std::string& text, int& days) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), days);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
 int Build(const Arguments& args) {
   if (args.positional.size() != 2) return Usage("build takes an image folder and a site folder");
   SiteOptions options;
@@ -149,14 +157,17 @@ int Build(const Arguments& args) {
   options.blocks = !args.no_blocks;
   if (options.list_path.empty() || options.list_path[0] != '/')
     return Usage("--path must start with /");
-  const int days = args.expires.empty() ? 30 : std::atoi(args.expires.c_str());
-  if (days <= 0 || (!args.expires.empty() && args.sign.empty())) {
-    return Usage("--expires takes a number of days, with --sign");
+  int days = 30;
+  if (!args.expires.empty() &&
+      (args.sign.empty() || !ParseDays(args.expires, days) || days < 1 || days > kMaxExpiresDays)) {
+    const std::string complaint =
+        "--expires takes 1 to " + std::to_string(kMaxExpiresDays) + " days, with --sign";
+    return Usage(complaint.c_str());
   }
   if (!args.sign.empty()) {
-    options.sign = [&args, days](const std::string& list, const std::string& blocks) {
-      return SignSite(args.positional[0], args.positional[1], list, blocks, args.sign, days,
-                      std::time(nullptr));
+    const SigningPlan plan = PlanSigning(args.positional[1], args.sign, days, std::time(nullptr));
+    options.sign = [&args, plan](const std::string& list, const std::string& blocks) {
+      return SignSite(args.positional[0], list, blocks, plan);
     };
   }
   SiteSummary summary;

@@ -314,6 +314,16 @@ ReleaseChanges ChangesOf(const fs::path& site_folder, const std::vector<ImageFil
   return CompareWithPublished(site_folder, release);
 }
 
+// Writes a site file's new bytes beside it and returns where, for a rename to put them in place.
+fs::path StageSiteFile(const fs::path& path, const std::string& bytes) {
+  fs::path temporary = path;
+  temporary += ".new";
+  std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out.flush()) throw Exception("cannot write " + Text(temporary), true);
+  return temporary;
+}
+
 // Puts a site file in place, or removes it when it has no content in this release.
 void Publish(const fs::path& path, const std::string& bytes) {
   if (bytes.empty()) {
@@ -323,24 +333,37 @@ void Publish(const fs::path& path, const std::string& bytes) {
   }
 }
 
+// Puts the list and its signature (none for an unsigned release) in place. Both are written out
+// before either is renamed, so that a player can meet the new list beside the old signature only
+// between two renames, however large the documents.
+void SwitchList(const fs::path& site_folder, const std::string& list,
+                const std::string& signature) {
+  const fs::path list_path = site_folder / kSiteListName;
+  const fs::path signature_path = site_folder / kSiteSignatureName;
+  const fs::path staged_list = StageSiteFile(list_path, list);
+  const std::optional<fs::path> staged_signature =
+      signature.empty() ? std::nullopt
+                        : std::make_optional(StageSiteFile(signature_path, signature));
+  fs::rename(staged_list, list_path);
+  if (staged_signature) {
+    fs::rename(*staged_signature, signature_path);
+  } else {
+    fs::remove(signature_path);
+  }
+}
+
 }  // namespace
 
 // Replaces a site file as a whole: written beside it, then renamed over it.
 void WriteSiteFile(const fs::path& path, const std::string& bytes) {
-  fs::path temporary = path;
-  temporary += ".new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) throw Exception("cannot write " + Text(temporary), true);
-  }
-  fs::rename(temporary, path);
+  fs::rename(StageSiteFile(path, bytes), path);
 }
 
-// Players see the release before or the one after, never a mix: every package of the new list
-// is in place under its own name before any document switches; then the block data, bound to
-// the new list, the list and its signature each switch by a rename; the packages of the release
-// before stay until the next build.
+// Players see the release before or the one after, never a mix: the documents are made and signed
+// before anything is written, so a signing that fails leaves the site as it was; every package of
+// the new list is in place under its own name before any document switches; then the block data,
+// bound to the new list, the list and its signature each switch by a rename; the packages of the
+// release before stay until the next build.
 SiteSummary BuildSite(const std::string& image, const std::string& site,
                       const SiteOptions& options) {
   const fs::path image_folder = fs::absolute(platform::ToFilesystemPath(image)).lexically_normal();
@@ -350,6 +373,11 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
       options.blocks ? std::make_optional<PreviousBlocks>(site_folder) : std::nullopt;
   const std::vector<ImageFile> files =
       ScanImage(image_folder, previous ? &*previous : nullptr, options.progress);
+  const std::string list = ListDocument(files);
+  const block_index::BlockFiles blocks =
+      options.blocks ? BlockFilesFor(list, files) : block_index::BlockFiles{};
+  const SiteSignatures signatures =
+      options.sign ? options.sign(list, blocks.blocks) : SiteSignatures{};
   fs::create_directories(site_folder / kSitePackagesFolder);
 
   SiteSummary summary;
@@ -373,6 +401,8 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
   }
   if (options.progress) options.progress(figures, "packed");
   summary.files = static_cast<int>(files.size());
+  summary.block_bytes = blocks.blocks.size() + blocks.fine.size();
+  summary.serial = signatures.serial;
 
   std::string folder = Text(site_folder);
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -380,18 +410,10 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
                 MakeNginxServerBlock(options.listen, options.list_path, folder));
   WriteSiteFile(site_folder / kSiteSettingsName,
                 "listen=" + options.listen + "\r\npath=" + options.list_path + "\r\n");
-  const std::string list = ListDocument(files);
-  const block_index::BlockFiles blocks =
-      options.blocks ? BlockFilesFor(list, files) : block_index::BlockFiles{};
-  summary.block_bytes = blocks.blocks.size() + blocks.fine.size();
-  const SiteSignatures signatures =
-      options.sign ? options.sign(list, blocks.blocks) : SiteSignatures{};
   Publish(site_folder / kSiteFineName, blocks.fine);
   Publish(site_folder / kSiteBlocksName, blocks.blocks);
   Publish(site_folder / kSiteBlocksSignatureName, signatures.blocks);
-  WriteSiteFile(site_folder / kSiteListName, list);
-  Publish(site_folder / kSiteSignatureName, signatures.list);
-  summary.serial = signatures.serial;
+  SwitchList(site_folder, list, signatures.list);
   summary.packages_removed =
       RemoveStalePackages(platform::ToInternalPath(Text(site_folder / kSitePackagesFolder)), keep);
   return summary;

@@ -18,8 +18,8 @@ struct SiteOptions {
   std::string listen = "127.0.0.1:8080";
   std::string list_path = "/filelist";
   bool blocks = true;  // block data beside the list; without, stale block files are removed
-  // Signs the list and the block index (empty without block data) before they are published;
-  // without, the site is unsigned and a signature of an earlier build is removed.
+  // Signs the list and the block index (empty without block data) before anything of the build is
+  // written; without, the site is unsigned and a signature of an earlier build is removed.
   std::function<SiteSignatures(const std::string& list, const std::string& blocks)> sign;
   // Told, file by file, how far the reading of the image and then the writing of packages stand,
   // and which file is at work.

@@ -74,29 +74,43 @@ std::string MakeSigningKey(const std::string& key_file) {
   return EncodeBase64(key.public_key);
 }
 
-SiteSignatures SignSite(const std::string& image, const std::string& site,
-                        const std::string& list_document, const std::string& blocks,
-                        const std::vector<std::string>& key_files, int expires_days,
-                        std::int64_t now) {
-  std::vector<std::string> keys;
+SigningPlan PlanSigning(const std::string& site, const std::vector<std::string>& key_files,
+                        int expires_days, std::int64_t now) {
+  SigningPlan plan;
   for (const std::string& key_file : key_files) {
-    keys.push_back(ReadWhole(platform::ToFilesystemPath(key_file)));
-    if (platform::ReadP256Key(keys.back()).public_key.empty()) {
+    plan.keys.push_back(ReadWhole(platform::ToFilesystemPath(key_file)));
+    if (platform::ReadP256Key(plan.keys.back()).public_key.empty()) {
       throw Exception("not a P-256 private key: " + key_file, true);
     }
   }
-  const fs::path site_folder = platform::ToFilesystemPath(site);
+  const std::uint64_t previous =
+      PreviousSerial(platform::ToFilesystemPath(site) / kSiteSignatureName);
+  const auto clock = static_cast<std::uint64_t>(std::max<std::int64_t>(now, 0));
+  // Grows with every build, and with the clock too, so a site built again from scratch still
+  // signs a release newer than the ones players have.
+  plan.serial = std::max(previous + 1, clock);
+  if (previous == UINT64_MAX || plan.serial - clock > static_cast<std::uint64_t>(kMaxSerialLead)) {
+    throw Exception("the site's last serial " + std::to_string(previous) +
+                        " is more than a day ahead of this machine's clock (" + UtcText(now) +
+                        "): a release signed after it would lock players out. Check the clock; "
+                        "a root rotation to recover from a serial already published is not built "
+                        "yet.",
+                    true);
+  }
+  plan.expires = now + std::int64_t{expires_days} * 86400;
+  return plan;
+}
+
+SiteSignatures SignSite(const std::string& image, const std::string& list_document,
+                        const std::string& blocks, const SigningPlan& plan) {
   utf8string text;
   text.SetUtf8Data(list_document.data(), list_document.size());
   FileList list;
   if (!list_document.empty()) ParseFileList(text.GetString(), list);
 
   ReleaseSignature release;
-  // Grows with every build, and with the clock too, so a site built again from scratch still
-  // signs a release newer than the ones players have.
-  release.serial = std::max<std::uint64_t>(PreviousSerial(site_folder / kSiteSignatureName) + 1,
-                                           static_cast<std::uint64_t>(now));
-  release.expires = now + std::int64_t{expires_days} * 86400;
+  release.serial = plan.serial;
+  release.expires = plan.expires;
   release.list_size = list_document.size();
   release.list_sha256 = platform::Sha256Of(list_document);
   for (const FileEntry& entry : list) {
@@ -104,6 +118,6 @@ SiteSignatures SignSite(const std::string& image, const std::string& site,
         Sha256OfFile(platform::ToFilesystemPath(image) /
                      platform::ToFilesystemPath(platform::ToNativePath(entry.path))));
   }
-  return {release.serial, SignRelease(release, keys),
-          SignBlocks(blocks, {release.list_size, release.list_sha256}, keys)};
+  return {release.serial, SignRelease(release, plan.keys),
+          SignBlocks(blocks, {release.list_size, release.list_sha256}, plan.keys)};
 }

@@ -11,6 +11,28 @@
 // when the file exists or cannot be written.
 std::string MakeSigningKey(const std::string& key_file);
 
+// The longest a signed release may stay valid: a mirror can keep serving a release until it
+// expires, so a longer life only lengthens how long players can be held on it.
+constexpr int kMaxExpiresDays = 366;
+// How far ahead of the signing machine's clock a serial may run. A serial is a time in seconds
+// when the clock leads; a far higher one came from a stolen key, a slip or a wrong clock, and
+// every later release would sign below what players hold.
+constexpr std::int64_t kMaxSerialLead = 86400;
+
+// What signing a build needs, made before anything of the build is written, so that a key or a
+// serial that cannot be signed with leaves the site as it was.
+struct SigningPlan {
+  std::vector<std::string> keys;  // private key texts, more than one while a key is rotated
+  std::uint64_t serial = 0;
+  std::int64_t expires = 0;
+};
+
+// Reads the key files and picks the serial: above the one the site's current signature carries,
+// and at least the clock's seconds. Throws Exception when a key file cannot be read or holds no
+// P-256 key, and when that serial would wrap or lead `now` by more than kMaxSerialLead.
+SigningPlan PlanSigning(const std::string& site, const std::vector<std::string>& key_files,
+                        int expires_days, std::int64_t now);
+
 // The signature documents of a release, for BuildSite to publish with its list.
 struct SiteSignatures {
   std::uint64_t serial = 0;
@@ -19,10 +41,6 @@ struct SiteSignatures {
 };
 
 // Signs a list document made from `image` and the block data bound to it (`blocks`, the index
-// document; empty for none) with every key (more than one while a key is rotated), under a serial
-// above the one the site's current signature carries; the release expires after expires_days.
-// Throws Exception on failure.
-SiteSignatures SignSite(const std::string& image, const std::string& site,
-                        const std::string& list_document, const std::string& blocks,
-                        const std::vector<std::string>& key_files, int expires_days,
-                        std::int64_t now);
+// document; empty for none) as planned. Throws Exception on failure.
+SiteSignatures SignSite(const std::string& image, const std::string& list_document,
+                        const std::string& blocks, const SigningPlan& plan);

@@ -131,18 +131,15 @@ Sha256Digest Sha256::Final() {
   return digest;
 }
 
-bool VerifyP256(const std::vector<std::uint8_t>& public_key, std::string_view message,
-                const std::vector<std::uint8_t>& signature) {
+bool VerifyP256Digest(const std::vector<std::uint8_t>& public_key, const Sha256Digest& digest,
+                      const std::vector<std::uint8_t>& signature) {
   const PKey key = KeyFromPoint(public_key);
   const std::vector<std::uint8_t> der = DerFromRaw(signature);
-  MdContext context(EVP_MD_CTX_new());
-  if (!key || der.empty() || !context ||
-      EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1) {
-    return false;
-  }
-  return EVP_DigestVerify(context.get(), der.data(), der.size(),
-                          reinterpret_cast<const unsigned char*>(message.data()),
-                          message.size()) == 1;
+  if (!key || der.empty()) return false;
+  PKeyContext context(EVP_PKEY_CTX_new(key.get(), nullptr));
+  return context && EVP_PKEY_verify_init(context.get()) == 1 &&
+         EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) == 1 &&
+         EVP_PKEY_verify(context.get(), der.data(), der.size(), digest.data(), digest.size()) == 1;
 }
 
 P256Key GenerateP256Key() {

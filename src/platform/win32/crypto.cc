@@ -252,16 +252,15 @@ Sha256Digest Sha256::Final() {
   return digest;
 }
 
-bool VerifyP256(const std::vector<std::uint8_t>& public_key, std::string_view message,
-                const std::vector<std::uint8_t>& signature) {
+bool VerifyP256Digest(const std::vector<std::uint8_t>& public_key, const Sha256Digest& digest,
+                      const std::vector<std::uint8_t>& signature) {
   Key key;
   if (public_key.size() != kP256PublicKeySize || public_key[0] != 0x04 ||
       signature.size() != kP256SignatureSize || !Import({public_key, {}}, key)) {
     return false;
   }
-  Sha256Digest digest = Sha256Of(message);
   return BCRYPT_SUCCESS(BCryptVerifySignature(
-      key.Get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
+      key.Get(), nullptr, const_cast<PUCHAR>(digest.data()), static_cast<ULONG>(digest.size()),
       const_cast<PUCHAR>(signature.data()), static_cast<ULONG>(signature.size()), 0));
 }
 
