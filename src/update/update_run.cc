@@ -110,6 +110,13 @@ void RefuseFolderOutsideInstall(const FileEntry& entry, const std::tstring& targ
   }
 }
 
+// A path as the listed names are kept: one spelling per file on a system that ignores case.
+std::tstring FoldedName(std::tstring path) {
+  path.ToBackslashes();
+  path.ToLower();
+  return path;
+}
+
 // Smaller files come whole: by blocks they would cost four requests where the whole costs one,
 // to save at most their size, and a release of small files asks for no block data at all.
 constexpr std::uint64_t kSmallestBlockFile = 1 << 20;
@@ -260,11 +267,17 @@ std::tstring UpdateRun::TemporaryName() const {
 }
 
 void UpdateRun::PrepareInstallFolder() {
-  for (const FileEntry& entry : list_) {
-    std::tstring name = entry.path;
-    name.ToBackslashes();
-    name.ToLower();
-    listed_.insert(name);
+  for (std::size_t i = 0; i < list_.size(); ++i) {
+    const std::tstring name = FoldedName(list_[i].path);
+    // The list's parse refuses two names of one file within each piece it reads; here the whole
+    // list is seen. Either would be fetched again on every run.
+    if (!listed_.insert(name).second) {
+      std::size_t earlier = 0;
+      while (FoldedName(list_[earlier].path) != name) ++earlier;
+      throw DownloadManagerException("List file error(names differ only in case) : " +
+                                         list_[earlier].path + ", " + list_[i].path,
+                                     true);
+    }
   }
   // One updater runs per install folder, so a temporary package found now was left by a run that
   // ended without cleaning up. A file of the game may have such a name too; it is no package.
@@ -339,8 +352,7 @@ void UpdateRun::NoteInstalled(const FileEntry& entry, const std::tstring& target
 
 bool UpdateRun::InstallByBlocks(const FileEntry& entry, std::size_t index) {
   const std::tstring target = TargetOf(entry);
-  std::tstring part = block_update::PartPathOf(target);
-  part.ToLower();
+  const std::tstring part = FoldedName(block_update::PartPathOf(target));
   // What cannot take this way fails or completes on the whole download's, as it always did:
   // a digest field that is no digest, a target that is no regular file. Without a listed size
   // nothing bounds the file; a listed file under the part's name stays its own.

@@ -165,6 +165,10 @@ TEST(UpdateRunTest, OnlyWhatTheListAllowsIsInstalled) {
       "DownloadManager : Downloaded file does not match the list : " + name;
   const std::string lying = "HTTP/1.0 200 OK\r\nContent-Length: 4294967295\r\n\r\n";
   const std::string hello = package("hello");
+  std::string many_lines;
+  for (int i = 0; many_lines.size() < (3 << 20) / 2; ++i) {
+    many_lines += "1::f" + std::to_string(i) + ":1:" + Md5Of("x") + "\r\n";
+  }
   const struct {
     std::string list;
     Reply package;
@@ -196,6 +200,11 @@ TEST(UpdateRunTest, OnlyWhatTheListAllowsIsInstalled) {
       {list("70000", Md5Of(cut)), Whole(package(cut)), mismatch, "old"},
       // Digits in upper case are the same digest, for the installed file as for the package.
       {list("3", upper(Md5Of("old"))), {}, "", "old"},
+      // Two names of one file far enough apart to be parsed in different pieces of the list.
+      {Answer("1::Data/A.txt:1:x\r\n" + many_lines + "1::data\\a.TXT:1:x\r\n"),
+       {},
+       "DownloadManager : List file error(names differ only in case) : Data/A.txt, data\\a.TXT",
+       "old"},
       {list("5", upper(Md5Of("hello"))), Whole(hello), "", "hello"},
       {list("5", upper(Md5Of("hullo"))), Whole(hello), mismatch, "old"},
   };
