@@ -3,6 +3,9 @@
 #include <cstring>
 
 #include "base/exception.h"
+#include "base/hex.h"
+#include "platform/bitmap_file.h"
+#include "platform/testing/scratch_folder.h"
 #include "ui/bmp_file.h"
 #include "ui/dib_image_loaders.h"
 
@@ -100,6 +103,26 @@ TEST(DibBmpLoaderTest, PaddedRowsNewerHeadersThirtyTwoBitsAndTopDown) {
   ASSERT_TRUE(DibBmpLoader::DecodeBmp(&image, down.data(), std::uint32_t(down.size())));
   EXPECT_EQ(PixelAt(image, 0, 0), 0x0C0B0Au);
   EXPECT_EQ(PixelAt(image, 0, 1), 0x030201u);
+}
+
+// A skin on disk that the decoder refuses (a palette) is the system's to read where it has a
+// loader: the dialog then gets it as a 32-bit picture. Where there is none, the load fails.
+TEST(DibBmpLoaderTest, APaletteSkinOnDiskComesFromTheSystemsLoaderWhereThereIsOne) {
+  const char kTwoByTwo[] =
+      "424d46000000000000003e00000028000000020000000200000001000800000000000000000000000000000000"
+      "00020000000000000010203000ffffff000001000001000000";
+  std::vector<std::uint8_t> bytes(sizeof kTwoByTwo / 2);
+  ASSERT_TRUE(DecodeHex(kTwoByTwo, bytes));
+  const test_support::TempFolder folder;
+  folder.Write("skin.bmp", std::string(bytes.begin(), bytes.end()));
+  DibSection image;
+  const bool loaded = DibBmpLoader::LoadFromFile(&image, folder.Path("skin.bmp"));
+  ASSERT_EQ(loaded, platform::LoadSystemBitmap(folder.Path("skin.bmp")).has_value());
+  if (!loaded) return;
+  EXPECT_EQ(image.GetBytesPerPixel(), 4);
+  EXPECT_EQ(PixelAt(image, 0, 0), 0xFFFFFFu);
+  EXPECT_EQ(PixelAt(image, 1, 0), 0x302010u);
+  EXPECT_EQ(PixelAt(image, 0, 1), 0x302010u);
 }
 
 }  // namespace
