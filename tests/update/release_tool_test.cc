@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <ctime>
@@ -143,7 +144,10 @@ TEST_F(ReleaseToolTest, BuildRefusesImagesThatPlayersCannotInstall) {
         RunTool("build '" + (name.empty() ? empty : image_).GetPath().string() + "' '" +
                 site_.GetPath().string() + "'");
     EXPECT_EQ(result.status, 1) << name;
-    EXPECT_NE(result.err.find(said), std::string::npos) << result.err;
+    // The tool names files as its system writes paths.
+    std::string native = said;
+    if (OnWine()) std::replace(native.begin(), native.end(), '/', '\\');
+    EXPECT_NE(result.err.find(native), std::string::npos) << result.err;
     EXPECT_EQ(Take(site_.GetPath()), site) << name;
     if (!name.empty()) std::filesystem::remove(image_.GetPath() / name);
   }
@@ -343,6 +347,7 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
 // Long work draws one line redrawn in place on a terminal; on a pipe it prints only its plain
 // lines, and with --quiet nothing but errors.
 TEST_F(ReleaseToolTest, ProgressLineOnATerminalOnly) {
+  if (OnWine()) GTEST_SKIP() << "Wine's console redraws the screen itself";
   TempFolder work("varne-progress");
   const std::string key = (work.GetPath() / "publisher.key").string();
   std::string public_key = RunTool("keygen '" + key + "'").out;
