@@ -12,6 +12,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using test_support::NativeSeparators;
 using test_support::ProcessResult;
 using test_support::Snapshot;
 using test_support::Take;
@@ -98,7 +99,8 @@ TEST(VpkTest, PackRefusesNamesThatDifferOnlyInCase) {
   const ProcessResult refused =
       Vpk(folder, {"pack", folder.Native("src").string(), folder.Native("p.vpk").string()});
   EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.err.find("file names differ only in letter case: Data/"), std::string::npos)
+  EXPECT_NE(refused.err.find(NativeSeparators("file names differ only in letter case: Data/")),
+            std::string::npos)
       << refused.err;
   for (const char* name : {"A.txt", "a.TXT"}) EXPECT_NE(refused.err.find(name), std::string::npos);
   EXPECT_FALSE(fs::exists(folder.Native("p.vpk")));

@@ -3,6 +3,7 @@
 // files and waits for other processes come from platform/testing/scratch_folder.h.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -37,6 +38,11 @@ inline std::filesystem::path ProgramFile(const std::string& name) {
 // The command line that starts it.
 inline std::string Program(const std::string& name) {
   return (OnWine() ? "wine '" : "'") + ProgramFile(name).string() + "'";
+}
+// A relative path as the programs under test write it: with backslashes on Windows.
+inline std::string NativeSeparators(std::string path) {
+  if (OnWine()) std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
 }
 // How a program is started from its own folder.
 inline std::string Runner() { return OnWine() ? "wine " : "./"; }
