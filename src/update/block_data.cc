@@ -127,16 +127,24 @@ BlockData ParseBlockData(std::string_view document) {
   return data;
 }
 
-std::string FineRecordOf(const std::uint8_t* bytes, std::size_t size) {
-  platform::Sha256 sha;
-  sha.Update(bytes, size);
-  const platform::Sha256Digest digest = sha.Final();
-  return std::string(digest.begin(), digest.begin() + kFineRecordSize);
-}
-
 std::uint64_t StrongOf(std::string_view fine_records) {
   const platform::Sha256Digest digest = platform::Sha256Of(fine_records);
   return little_endian::Read(reinterpret_cast<const char*>(digest.data()), kStrongSize);
+}
+
+std::string BlockHasher::FineRecord(const std::uint8_t* bytes, std::size_t size) {
+  sha_.Update(bytes, size);
+  const platform::Sha256Digest digest = sha_.Final();
+  return std::string(digest.begin(), digest.begin() + kFineRecordSize);
+}
+
+std::uint64_t BlockHasher::Strong(const std::uint8_t* bytes, std::uint64_t size,
+                                  std::uint32_t fine_size) {
+  records_.clear();
+  for (std::uint64_t done = 0; done < size; done += fine_size) {
+    records_ += FineRecord(bytes + done, std::min<std::uint64_t>(fine_size, size - done));
+  }
+  return StrongOf(records_);
 }
 
 BlockDataWriter::BlockDataWriter(std::uint32_t coarse_size, std::uint32_t fine_size)
@@ -161,7 +169,7 @@ void BlockDataWriter::Update(const void* bytes, std::size_t size) {
 }
 
 void BlockDataWriter::AddFine(const std::uint8_t* bytes, std::size_t size) {
-  documents_.fine += FineRecordOf(bytes, size);
+  documents_.fine += hasher_.FineRecord(bytes, size);
   coarse_sum_ = RollingSum::Append(coarse_sum_, RollingSum::Of(bytes, size), size);
   coarse_filled_ += size;
   if (coarse_filled_ == coarse_size_) EndCoarse();

@@ -56,6 +56,13 @@ TEST(BlockDataTest, DocumentsDoNotDependOnHowTheBytesArrive) {
     const BlockDocuments documents = writer.Finish();
     EXPECT_TRUE(documents.coarse == expected.coarse && documents.fine == expected.fine) << piece;
   }
+  // Each fine record is its own block's digest, whatever the writer digested before it.
+  for (std::size_t at = 0; at < bytes.size(); at += 512) {
+    const platform::Sha256Digest digest =
+        platform::Sha256Of(std::string_view(bytes).substr(at, 512));
+    EXPECT_EQ(expected.fine.substr(at / 512 * kFineRecordSize, kFineRecordSize),
+              std::string(digest.begin(), digest.begin() + kFineRecordSize));
+  }
 }
 
 }  // namespace

@@ -62,22 +62,30 @@ bool BlockMatcher::MayHold(std::uint32_t weak) const {
   return (filter_[bit / 64] >> (bit % 64)) & 1;
 }
 
-// Where a block was found, the next block is looked for right after it before any rolling, so
-// regions that did not change cost one checksum per block instead of one roll per byte.
+// Where a block was found, the block after it is looked for right after it, by its strong hash
+// alone, before any rolling: regions that did not change cost one strong hash per block and no
+// weak checksum.
 void BlockMatcher::Search() {
   const std::uint64_t window = data_.coarse_size;
   if (!index_.empty() && old_size_ >= window) {
     const RollingSum rolling(data_.coarse_size);
     Stream stream{std::vector<std::uint8_t>(std::max<std::size_t>(kBufferSize, 2 * window))};
     std::uint64_t sum = 0;
+    std::uint64_t next = kNotFound;  // the block after the one found last
     bool fresh = true;
     for (std::uint64_t position = 0; position + window <= old_size_;) {
       const std::uint8_t* bytes = BytesAt(stream, position, window + 1);
+      if (fresh && IsNext(next, position, bytes)) {
+        position += window;
+        ++next;
+        continue;
+      }
       if (fresh) sum = RollingSum::Of(bytes, window);
       fresh = false;
       const std::uint32_t weak = RollingSum::Weak(sum);
-      if (MayHold(weak) && TryBlock(position, weak, bytes)) {
+      if (MayHold(weak) && (next = TryBlock(position, weak, bytes)) != kNotFound) {
         position += window;
+        ++next;
         fresh = true;
       } else if (position + window < old_size_) {
         sum = rolling.Roll(sum, bytes[0], bytes[window]);
@@ -87,7 +95,33 @@ void BlockMatcher::Search() {
       }
     }
   }
+  ShareFound();
   MatchTail();
+}
+
+bool BlockMatcher::IsNext(std::uint64_t block, std::uint64_t position, const std::uint8_t* bytes) {
+  if (block >= data_.BlockCount() || data_.BlockLength(block) != data_.coarse_size ||
+      StrongAt(bytes, data_.coarse_size) != data_.strong[block]) {
+    return false;
+  }
+  if (found_[block] == kNotFound) found_[block] = position;
+  return true;
+}
+
+// Identical blocks of the new file share their records, so one confirmed offset serves them all;
+// a block found as the next one was not looked up among the others.
+void BlockMatcher::ShareFound() {
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> offsets;  // (strong, old offset), sorted
+  for (const auto& [weak, block] : index_) {
+    if (found_[block] != kNotFound) offsets.emplace_back(data_.strong[block], found_[block]);
+  }
+  std::sort(offsets.begin(), offsets.end());
+  for (const auto& [weak, block] : index_) {
+    if (found_[block] != kNotFound) continue;
+    const auto same = std::lower_bound(offsets.begin(), offsets.end(),
+                                       std::make_pair(data_.strong[block], std::uint64_t{0}));
+    if (same != offsets.end() && same->first == data_.strong[block]) found_[block] = same->second;
+  }
 }
 
 // The old bytes from position on, at least size of them unless the file ends first. The search
@@ -109,16 +143,18 @@ const std::uint8_t* BlockMatcher::BytesAt(Stream& stream, std::uint64_t position
 }
 
 // Identical blocks of the new file share their records, so one confirmed offset serves them all.
-bool BlockMatcher::TryBlock(std::uint64_t offset, std::uint32_t weak, const std::uint8_t* bytes) {
+// Answers the first of the blocks found there, or kNotFound.
+std::uint64_t BlockMatcher::TryBlock(std::uint64_t offset, std::uint32_t weak,
+                                     const std::uint8_t* bytes) {
   auto candidate =
       std::lower_bound(index_.begin(), index_.end(), std::make_pair(weak, std::uint64_t{0}));
-  if (candidate == index_.end() || candidate->first != weak) return false;
+  if (candidate == index_.end() || candidate->first != weak) return kNotFound;
   const std::uint64_t strong = StrongAt(bytes, data_.coarse_size);
-  bool hit = false;
+  std::uint64_t hit = kNotFound;
   for (; candidate != index_.end() && candidate->first == weak; ++candidate) {
     const std::uint64_t block = candidate->second;
     if (data_.strong[block] != strong) continue;
-    hit = true;
+    hit = std::min(hit, block);
     if (found_[block] == kNotFound) found_[block] = offset;
   }
   return hit;
@@ -149,12 +185,8 @@ bool BlockMatcher::ConfirmBlock(std::uint64_t block, std::uint64_t old_offset) {
   return true;
 }
 
-std::uint64_t BlockMatcher::StrongAt(const std::uint8_t* bytes, std::uint64_t length) const {
-  std::string records;
-  for (std::uint64_t done = 0; done < length; done += data_.fine_size) {
-    records += FineRecordOf(bytes + done, std::min<std::uint64_t>(data_.fine_size, length - done));
-  }
-  return StrongOf(records);
+std::uint64_t BlockMatcher::StrongAt(const std::uint8_t* bytes, std::uint64_t length) {
+  return hasher_.Strong(bytes, length, data_.fine_size);
 }
 
 std::vector<BlockRun> BlockMatcher::Gaps() const {
@@ -227,7 +259,7 @@ void BlockMatcher::MatchFine(std::uint64_t first, std::string_view records, std:
       const std::int64_t offset = old_offset(k);
       const std::uint64_t length = FineLength(k);
       if (matched[k - first] || offset < low || offset + static_cast<std::int64_t>(length) > high ||
-          FineRecordOf(&bytes[offset - low], length) !=
+          hasher_.FineRecord(&bytes[offset - low], length) !=
               records.substr((k - first) * kFineRecordSize, kFineRecordSize)) {
         continue;
       }

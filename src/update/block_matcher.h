@@ -68,10 +68,12 @@ class BlockMatcher {
   void BuildIndex();
   const std::uint8_t* BytesAt(Stream& stream, std::uint64_t position, std::uint64_t size);
   bool MayHold(std::uint32_t weak) const;
-  bool TryBlock(std::uint64_t offset, std::uint32_t weak, const std::uint8_t* bytes);
+  bool IsNext(std::uint64_t block, std::uint64_t position, const std::uint8_t* bytes);
+  std::uint64_t TryBlock(std::uint64_t offset, std::uint32_t weak, const std::uint8_t* bytes);
+  void ShareFound();
   void MatchTail();
   bool ConfirmBlock(std::uint64_t block, std::uint64_t old_offset);
-  std::uint64_t StrongAt(const std::uint8_t* bytes, std::uint64_t length) const;
+  std::uint64_t StrongAt(const std::uint8_t* bytes, std::uint64_t length);
   void CheckFineRecords(const BlockRun& gap, std::string_view fine_records) const;
   std::int64_t ShiftOf(std::uint64_t block) const;
   void MatchFine(std::uint64_t first, std::string_view records, std::int64_t shift,
@@ -87,6 +89,7 @@ class BlockMatcher {
   std::vector<std::uint64_t> filter_;  // one bit per value of the weak's upper bits
   unsigned filter_shift_ = 0;
   std::vector<FineMatch> fine_found_;
+  BlockHasher hasher_;
 };
 
 PlanTotals TotalsOf(const std::vector<PlanRange>& plan);

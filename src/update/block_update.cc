@@ -103,34 +103,19 @@ std::optional<PackageData> ReadPackageStart(HttpClient& client, const std::tstri
   return PackageData{record.dataOffset, record.IsScrambled(), DataSeed(record)};
 }
 
-// A coarse block's bytes agree with its strong hash.
-bool BlockMatches(const BlockData& data, std::uint64_t block, const std::uint8_t* bytes) {
-  const std::uint64_t length = data.BlockLength(block);
-  std::string records;
-  for (std::uint64_t at = 0; at < length; at += data.fine_size) {
-    records +=
-        block_data::FineRecordOf(bytes + at, std::min<std::uint64_t>(data.fine_size, length - at));
-  }
-  return block_data::StrongOf(records) == data.strong[block];
-}
-
 }  // namespace
 
 // Writes the new file into the part in file order. Each coarse block that holds fetched bytes is
 // checked against its strong hash once it is whole (copied bytes were checked when they were
-// found); the whole file is digested on the stage's worker beside the writing.
+// found); the whole file is digested on the stage's worker while this thread writes the same
+// blocks: each of the two costs about as much as reading the old file and fetching together.
 class PartWriter {
  public:
   PartWriter(platform::ResumableFile& part, const BlockData& data, bool with_sha256)
       : part_(part),
         data_(data),
         with_sha256_(with_sha256),
-        stage_([this](const std::uint8_t* bytes, std::size_t size) {
-          Digest(bytes, size);
-          if (part_.Write(bytes, size) != size) {
-            throw DownloadManagerException("Temp File Error.", true);
-          }
-        }) {}
+        stage_([this](const std::uint8_t* bytes, std::size_t size) { Digest(bytes, size); }) {}
 
   // Checks the part a cut run left, block by block from its start, and cuts it after the last
   // block that is right; the writing goes on from there. Nothing of it is taken unchecked.
@@ -143,7 +128,7 @@ class PartWriter {
       const std::uint64_t size = data_.BlockLength(block);
       if (size > length - good ||
           part_.ReadAt(good, buffer.data(), size) != static_cast<std::int64_t>(size) ||
-          !BlockMatches(data_, block, buffer.data())) {
+          !BlockMatches(block, buffer.data())) {
         break;
       }
       Digest(buffer.data(), size);
@@ -183,7 +168,7 @@ class PartWriter {
 
   // Every byte written; true when the file is the expected one.
   bool Finish(const ExpectedContent& expected) {
-    if (filled_ > 0) stage_.Submit(filled_);
+    if (filled_ > 0) HandOver();
     stage_.Finish();
     if (position_ != data_.file_size || md5_.Final() != expected.md5) return false;
     return !with_sha256_ || sha256_.Final() == *expected.sha256;
@@ -199,8 +184,7 @@ class PartWriter {
              std::size_t size) {
     block_bytes_.resize(data_.BlockLength(block));
     std::memcpy(block_bytes_.data() + in_block, bytes, size);
-    if (in_block + size == block_bytes_.size() &&
-        !BlockMatches(data_, block, block_bytes_.data())) {
+    if (in_block + size == block_bytes_.size() && !BlockMatches(block, block_bytes_.data())) {
       throw DownloadManagerException("Block data error(fetched block does not match).", true);
     }
   }
@@ -216,17 +200,28 @@ class PartWriter {
       filled_ += taken;
       bytes += taken;
       size -= taken;
-      if (filled_ == kPipelineBlockSize) {
-        stage_.Submit(filled_);
-        stage_block_ = nullptr;
-        filled_ = 0;
-      }
+      if (filled_ == kPipelineBlockSize) HandOver();
     }
+  }
+
+  void HandOver() {
+    stage_.Submit(filled_);
+    if (part_.Write(stage_block_, filled_) != filled_) {
+      throw DownloadManagerException("Temp File Error.", true);
+    }
+    stage_block_ = nullptr;
+    filled_ = 0;
+  }
+
+  // A coarse block's bytes agree with its strong hash.
+  bool BlockMatches(std::uint64_t block, const std::uint8_t* bytes) {
+    return hasher_.Strong(bytes, data_.BlockLength(block), data_.fine_size) == data_.strong[block];
   }
 
   platform::ResumableFile& part_;
   const BlockData& data_;
   bool with_sha256_;
+  block_data::BlockHasher hasher_;
   MD5Context md5_;
   platform::Sha256 sha256_;
   std::vector<bool> checked_;

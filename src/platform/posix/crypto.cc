@@ -115,11 +115,23 @@ struct Sha256::State {
   MdContext context{EVP_MD_CTX_new()};
 };
 
+namespace {
+
+// Fetched once: a digest named by EVP_sha256() is looked up again, under a lock, at every start.
+const EVP_MD* Sha256Method() {
+  static EVP_MD* const method = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  return method;
+}
+
+}  // namespace
+
 Sha256::Sha256() : state_(std::make_unique<State>()) {
-  EVP_DigestInit_ex(state_->context.get(), EVP_sha256(), nullptr);
+  EVP_DigestInit_ex2(state_->context.get(), Sha256Method(), nullptr);
 }
 
 Sha256::~Sha256() = default;
+Sha256::Sha256(Sha256&&) noexcept = default;
+Sha256& Sha256::operator=(Sha256&&) noexcept = default;
 
 void Sha256::Update(const void* bytes, std::size_t size) {
   EVP_DigestUpdate(state_->context.get(), bytes, size);
@@ -128,6 +140,7 @@ void Sha256::Update(const void* bytes, std::size_t size) {
 Sha256Digest Sha256::Final() {
   Sha256Digest digest{};
   EVP_DigestFinal_ex(state_->context.get(), digest.data(), nullptr);
+  EVP_DigestInit_ex2(state_->context.get(), nullptr, nullptr);
   return digest;
 }
 

@@ -226,13 +226,25 @@ struct Sha256::State {
   }
 };
 
-Sha256::Sha256() : state_(std::make_unique<State>()) {
+namespace {
+
+// A finished hash object cannot be used again (reusable ones need Windows 8), so Final makes the
+// next one.
+void StartHash(BCRYPT_HASH_HANDLE& hash) {
+  if (hash != nullptr) BCryptDestroyHash(hash);
+  hash = nullptr;
   if (Sha256Provider() != nullptr) {
-    BCryptCreateHash(Sha256Provider(), &state_->hash, nullptr, 0, nullptr, 0, 0);
+    BCryptCreateHash(Sha256Provider(), &hash, nullptr, 0, nullptr, 0, 0);
   }
 }
 
+}  // namespace
+
+Sha256::Sha256() : state_(std::make_unique<State>()) { StartHash(state_->hash); }
+
 Sha256::~Sha256() = default;
+Sha256::Sha256(Sha256&&) noexcept = default;
+Sha256& Sha256::operator=(Sha256&&) noexcept = default;
 
 void Sha256::Update(const void* bytes, std::size_t size) {
   auto* data = static_cast<PUCHAR>(const_cast<void*>(bytes));
@@ -249,6 +261,7 @@ Sha256Digest Sha256::Final() {
   if (state_->hash != nullptr) {
     BCryptFinishHash(state_->hash, digest.data(), static_cast<ULONG>(digest.size()), 0);
   }
+  StartHash(state_->hash);
   return digest;
 }
 
