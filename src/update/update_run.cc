@@ -121,14 +121,12 @@ std::tstring FoldedName(std::tstring path) {
 // to save at most their size, and a release of small files asks for no block data at all.
 constexpr std::uint64_t kSmallestBlockFile = 1 << 20;
 
-// The temporary package's name carries a mark of the updater's own, so that a leftover of a killed
-// run is never mistaken for a file of the game's.
-constexpr char kTemporaryPackageFormat[] = "file%d.rv7new.dl";
+constexpr char kTemporaryPackageFormat[] = "file%d.dl";
 
-// What a killed run can have left at the top of the install folder: a temporary package of this
-// version, whatever it holds (the server may have sent anything), or one of an older version
-// ("file<digits>.dl", unmarked), which a file of the game may be named too: only one that begins
-// as a package is such a leftover.
+// What a killed run can have left at the top of the install folder: a temporary package
+// ("file<digits>.dl"). A file of the game may be named so too, so only one that begins as a
+// package (or is empty, or a shorter piece of its start) is such a leftover; anything else stays,
+// and the run passes its name over.
 bool IsLeftoverPackage(const std::tstring& name) {
   std::tstring lower = name;
   lower.ToLower();
@@ -137,7 +135,7 @@ bool IsLeftoverPackage(const std::tstring& name) {
            lower.ends_with(suffix) &&
            lower.find_first_not_of("0123456789", 4) == lower.size() - suffix.size();
   };
-  return numbered(".rv7new.dl") || (numbered(".dl") && IsPackageStart(name));
+  return numbered(".dl") && IsPackageStart(name);
 }
 
 // The installed file's digest text (empty when it could not be read) is the listed digest.

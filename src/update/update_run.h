@@ -70,7 +70,7 @@ class UpdateRun {
   ExpectedContent ExpectedFor(const FileEntry& entry, std::size_t index) const;
   void NoteInstalled(const FileEntry& entry, const std::tstring& target);
   std::tstring PackageUrl(const FileEntry& entry) const;
-  // A "file%d.rv7new.dl" name, numbered from the files done, that no listed path and nothing on
+  // A "file%d.dl" name, numbered from the files done, that no listed path and nothing on
   // disk uses.
   std::tstring TemporaryName() const;
   // Notes the listed paths and removes the temporary packages that a run which ended without

@@ -130,7 +130,6 @@ TEST_F(ReleaseToolTest, BuildRefusesImagesThatPlayersCannotInstall) {
       {"data/aux.log", "(a device name on Windows): data/aux.log"},
       {"rv7.STATE", own + "rv7.STATE"},
       {"File12.DL", own + "File12.DL"},
-      {"file3.rv7new.dl", own + "file3.rv7new.dl"},
       {"data/.c.bin.4711-2.rv7new.tmp", own + "data/.c.bin.4711-2.rv7new.tmp"},
       {"data/.b.bin.4711-2.tmp", own + "data/.b.bin.4711-2.tmp"},
       {"data/.b.bin.part", own + "data/.b.bin.part"},

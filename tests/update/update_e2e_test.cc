@@ -93,30 +93,28 @@ TEST(UpdateRunTest, TemporaryPackagesNeverTakeAListedOrExistingName) {
   bool planted = false;
   const auto plant = [&](const Report&) {
     if (std::exchange(planted, true)) return true;
-    std::filesystem::create_symlink("victim.txt", install.GetPath() / "file0.rv7new.dl");
-    std::filesystem::create_symlink("created-through-link.txt",
-                                    install.GetPath() / "file1.rv7new.dl");
+    std::filesystem::create_symlink("victim.txt", install.GetPath() / "file0.dl");
+    std::filesystem::create_symlink("created-through-link.txt", install.GetPath() / "file1.dl");
     return true;
   };
-  // A listed name wins too: a.txt's temporary package must not take FILE2.RV7NEW.DL's name, which
-  // is free until FILE2.RV7NEW.DL's turn.
-  const std::string list = "1::a.txt:1:" + Md5Of("a") + "\r\n1::FILE2.RV7NEW.DL:2:" + Md5Of("f2") +
+  // A listed name wins too: a.txt's temporary package must not take FILE2.DL's name, which
+  // is free until FILE2.DL's turn.
+  const std::string list = "1::a.txt:1:" + Md5Of("a") + "\r\n1::FILE2.DL:2:" + Md5Of("f2") +
                            "\r\n1::sub\\b.txt:1:" + Md5Of("b") + "\r\n";
   server.SetReplies(ListThenPackages(
-      list,
-      {PackageOf("a.txt", "a"), PackageOf("FILE2.RV7NEW.DL", "f2"), PackageOf("sub/b.txt", "b")}));
+      list, {PackageOf("a.txt", "a"), PackageOf("FILE2.DL", "f2"), PackageOf("sub/b.txt", "b")}));
   const Outcome outcome = RunUpdate(ListUrl(server), plant);
   ASSERT_TRUE(outcome.completed) << outcome.error;
-  EXPECT_EQ(install.Read("FILE2.RV7NEW.DL"), "f2");
+  EXPECT_EQ(install.Read("FILE2.DL"), "f2");
   EXPECT_EQ(install.Read("sub/b.txt"), "b");
   EXPECT_EQ(install.Read("victim.txt"), "victim");
   EXPECT_FALSE(install.Exists("created-through-link.txt"));
-  EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file0.rv7new.dl"));
-  EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file1.rv7new.dl"));
+  EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file0.dl"));
+  EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file1.dl"));
 }
 
-// What a killed run left is removed by the next: its temporary package (an older version's too,
-// when it begins as a package), and its new files marked as the updater's own whose writer no
+// What a killed run left is removed by the next: its temporary package (one that begins as a
+// package, or is empty), and its new files marked as the updater's own whose writer no
 // longer runs (no process id is above the system's largest). Nothing else goes, however it is
 // named: a running writer's new file, a "file<n>.dl" that is no package, and hidden files named as
 // older versions named their new files, whose content cannot tell them from a user's.
@@ -125,7 +123,7 @@ TEST(UpdateRunTest, OnlyTheUpdatersOwnLeftoversAreRemoved) {
   InstallFolder install;
   const std::string own_pid = std::filesystem::read_symlink("/proc/self").string();
   install.Write("file7.dl", PackageOf("x", "a package cut off by the kill").substr(0, 90));
-  install.Write("file9.rv7new.dl", "cut off before a byte of the package");
+  install.Write("file9.dl", "");  // killed before a byte came
   install.Write(".a.txt.4194304-0.rv7new.tmp", "half of a.txt");
   install.Write("sub/.b.txt.4194304-3.rv7new.tmp", "half of b.txt");
   const Snapshot kept = {

@@ -168,12 +168,12 @@ class ImageDigester {
 };
 
 // Names the updater gives its own files in an install folder: its state, its download
-// temporaries ("file<N>.rv7new.dl", "file<N>.dl" from older versions) and, beside any file, the
+// temporaries ("file<N>.dl") and, beside any file, the
 // hidden temporaries of a replacement (".<name>.<pid>-<n>.rv7new.tmp", older ones without the mark)
 // and of a resumed download (".<name>.part"). A release holding one
 // would overwrite the updater's file, or have it removed as a leftover.
 bool IsUpdaterWorkName(const std::tstring& path) {
-  static const std::regex kTopLevel("file[0-9]+(\\.rv7new)?\\.dl", std::regex::icase);
+  static const std::regex kTopLevel("file[0-9]+\\.dl", std::regex::icase);
   static const std::regex kAnywhere("\\..+\\.([0-9]+-[0-9]+(\\.rv7new)?\\.tmp|part)",
                                     std::regex::icase);
   const std::size_t slash = path.rfind('\\');
