@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <regex>
 #include <stdexcept>
 #include <string>
 
@@ -43,6 +44,13 @@ inline std::string Program(const std::string& name) {
 inline std::string NativeSeparators(std::string path) {
   if (OnWine()) std::replace(path.begin(), path.end(), '/', '\\');
   return path;
+}
+// What a terminal shows of a program's output, without its control sequences: Wine's console
+// stands between a Windows program and the pseudo-terminal and wraps each character it draws in
+// sequences of its own.
+inline std::string ScreenText(const std::string& output) {
+  static const std::regex kControl("\x1b(\\[[0-9;?]*[ -/]*[@-~]|\\][^\x07]*\x07|[()][0-9A-B])");
+  return std::regex_replace(output, kControl, "");
 }
 // How a program is started from its own folder.
 inline std::string Runner() { return OnWine() ? "wine " : "./"; }
