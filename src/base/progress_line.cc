@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ostream>
 
-#include "platform/file.h"
+#include "platform/console.h"
 
 namespace {
 

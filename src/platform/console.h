@@ -15,4 +15,9 @@ void AttachToConsole();
 // streams carry bytes unchanged already.
 void UseBinaryStandardStreams();
 
+// Whether standard input, or standard error, is a terminal (a console on Windows) rather than a
+// file or a pipe: what is drawn or asked there has a person in front of it.
+bool StandardInputIsTerminal();
+bool StandardErrorIsTerminal();
+
 }  // namespace platform

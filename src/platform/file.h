@@ -198,6 +198,4 @@ struct DirectoryItem {
 // links to folders, in the order the system lists them; false when the folder cannot be listed.
 bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items);
 
-bool StandardErrorIsTerminal();
-
 }  // namespace platform

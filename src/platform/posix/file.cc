@@ -17,7 +17,7 @@
 #include <unordered_map>
 
 #include "platform/path.h"
-#include "platform/posix/file_faults.h"
+#include "platform/file_faults.h"
 #include "platform/replacement_name.h"
 #include "platform/text.h"
 
@@ -444,8 +444,6 @@ bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* item
   }
   return !error;
 }
-
-bool StandardErrorIsTerminal() { return ::isatty(2) == 1; }
 
 void SetFileFaults(FileFaults* faults) { file_faults.store(faults); }
 

@@ -53,6 +53,10 @@ void AttachToConsole() {
   if (error_console) WriteWholeCharacters(stderr);
 }
 
+bool StandardInputIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }
+
+bool StandardErrorIsTerminal() { return IsConsole(STD_ERROR_HANDLE); }
+
 void UseBinaryStandardStreams() {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);

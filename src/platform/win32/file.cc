@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "platform/path.h"
-#include "platform/posix/file_faults.h"
+#include "platform/file_faults.h"
 #include "platform/replacement_name.h"
 #include "platform/win32/handle.h"
 #include "platform/win32/wide.h"
@@ -400,11 +400,6 @@ bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* item
   const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
   FindClose(search);
   return complete;
-}
-
-bool StandardErrorIsTerminal() {
-  DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
 void SetFileFaults(FileFaults* faults) { file_faults.store(faults); }
