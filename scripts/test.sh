@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Every test: the format check, the unit and integration tests, the unit tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer and once more under ThreadSanitizer, the Windows
-# programs and unit tests under Wine, and each fuzz target for FUZZ_SECONDS (default 60) seconds.
+# Every test: the format check, the unit and integration tests, the Windows programs and their
+# tests under Wine, the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer and
+# once more under ThreadSanitizer, and each fuzz target for FUZZ_SECONDS (default 60) seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -11,6 +11,11 @@ scripts/format_check.sh
 
 echo "== build"
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+# The plain tests first: a failure there is the most common one, and is reported soonest.
+echo "== unit and integration tests"
+ctest --test-dir build -j "$(nproc)" --output-on-failure --timeout 900
+scripts/test_ratio.sh
 
 echo "== the Windows programs, built with MinGW-w64 and tested under Wine"
 scripts/test_windows.sh
@@ -29,6 +34,3 @@ echo "== fuzz targets"
 CC=clang CXX=clang++ scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNE_FUZZ=ON
 scripts/fuzz.sh build-fuzz "${FUZZ_SECONDS:-60}"
 
-echo "== unit and integration tests"
-ctest --test-dir build -j "$(nproc)" --output-on-failure --timeout 900
-scripts/test_ratio.sh
