@@ -16,8 +16,8 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "platform/path.h"
 #include "platform/file_faults.h"
+#include "platform/path.h"
 #include "platform/replacement_name.h"
 #include "platform/text.h"
 

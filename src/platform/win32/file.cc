@@ -8,8 +8,8 @@
 #include <atomic>
 #include <string_view>
 
-#include "platform/path.h"
 #include "platform/file_faults.h"
+#include "platform/path.h"
 #include "platform/replacement_name.h"
 #include "platform/win32/handle.h"
 #include "platform/win32/wide.h"
