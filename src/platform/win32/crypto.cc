@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/win32/handle.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
@@ -311,14 +312,14 @@ P256Key ReadP256Key(const std::string& private_pem) {
 bool SavePrivateKey(const std::string& path, const std::string& private_pem) {
   const std::wstring name = Wide(path);
   // A new file in the user's own folders takes their access rights: the owner's alone.
-  const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  UniqueHandle file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return false;
   DWORD written = 0;
-  const bool saved = WriteFile(file, private_pem.data(), static_cast<DWORD>(private_pem.size()),
-                               &written, nullptr) &&
-                     written == private_pem.size() && FlushFileBuffers(file);
-  CloseHandle(file);
+  const bool saved = WriteFile(file.Get(), private_pem.data(),
+                               static_cast<DWORD>(private_pem.size()), &written, nullptr) &&
+                     written == private_pem.size() && FlushFileBuffers(file.Get());
+  file.Reset();
   if (!saved) DeleteFileW(name.c_str());
   return saved;
 }

@@ -105,14 +105,11 @@ Kind KindOf(const std::string& native) {
   }
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     // A link: what it leads to decides.
-    const HANDLE target =
+    const UniqueHandle target(
         CreateFileW(Wide(native).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (target == INVALID_HANDLE_VALUE) return Kind::kNothing;
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
-    const bool known = GetFileInformationByHandle(target, &info) != 0;
-    CloseHandle(target);
-    if (!known) return Kind::kNothing;
+    if (!target.Valid() || !GetFileInformationByHandle(target.Get(), &info)) return Kind::kNothing;
     data.dwFileAttributes = info.dwFileAttributes;
   }
   return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::kFolder : Kind::kFile;
@@ -140,11 +137,9 @@ bool IsPlainFile(DWORD attributes) {
 // A process that cannot be opened for lack of rights still runs; one that cannot be opened at all
 // has ended.
 bool ProcessRuns(DWORD id) {
-  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
-  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
-  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  CloseHandle(process);
-  return running;
+  const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
+  if (!process.Valid()) return GetLastError() == ERROR_ACCESS_DENIED;
+  return WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
 }
 
 }  // namespace
@@ -316,13 +311,12 @@ std::string GetFullPath(const std::string& internal) {
 }
 
 std::optional<std::string> RealPath(const std::string& internal) {
-  const HANDLE file = CreateFileW(Wide(GetFullPath(internal)).c_str(), 0,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  const UniqueHandle file(CreateFileW(Wide(GetFullPath(internal)).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.Valid()) return std::nullopt;
   wchar_t buffer[32768];
-  const DWORD length = GetFinalPathNameByHandleW(file, buffer, 32768, FILE_NAME_NORMALIZED);
-  CloseHandle(file);
+  const DWORD length = GetFinalPathNameByHandleW(file.Get(), buffer, 32768, FILE_NAME_NORMALIZED);
   if (length == 0 || length >= 32768) return std::nullopt;
   std::wstring path(buffer, length);
   if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) {

@@ -41,13 +41,12 @@ bool IsPlainFile(HANDLE handle) {
 std::optional<FileStamp> StampOf(const std::string& internal) {
   if (IsSpecialFile(internal)) return std::nullopt;
   // Attributes only: a stamp is taken of files that others hold open for writing too.
-  const HANDLE handle = CreateFileW(Wide(ResolvePath(internal)).c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
-  std::optional<FileStamp> stamp = StampOfHandle(handle);
-  CloseHandle(handle);
-  return stamp;
+  const UniqueHandle handle(CreateFileW(Wide(ResolvePath(internal)).c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+  if (!handle.Valid()) return std::nullopt;
+  return StampOfHandle(handle.Get());
 }
 
 std::int64_t FileClockNow() {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/win32/handle.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
@@ -23,11 +24,9 @@ bool OnReadOnlyVolume(const std::wstring& folder) {
 bool CanCreateFileIn(const std::wstring& folder) {
   const std::wstring probe = folder + L"\\.write-probe-" + std::to_wstring(GetCurrentProcessId()) +
                              L"-" + std::to_wstring(GetCurrentThreadId()) + L".tmp";
-  const HANDLE handle = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(handle);
-  return true;
+  return UniqueHandle(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr))
+      .Valid();
 }
 
 }  // namespace

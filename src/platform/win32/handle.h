@@ -8,8 +8,34 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace platform {
+
+// Owns a kernel handle and closes it once, on every way out of its scope; a null handle and
+// INVALID_HANDLE_VALUE (what the calls that make handles answer on failure) own nothing.
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
+  ~UniqueHandle() { Reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.Release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+
+  bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const { return handle_; }
+  HANDLE Release() { return std::exchange(handle_, nullptr); }
+  void Reset(HANDLE handle = nullptr) {
+    if (Valid()) CloseHandle(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
 
 inline int HandleToInt(HANDLE handle) {
   return static_cast<int>(reinterpret_cast<std::intptr_t>(handle));

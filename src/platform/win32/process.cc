@@ -8,6 +8,7 @@
 
 #include "platform/file.h"
 #include "platform/path.h"
+#include "platform/win32/handle.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
@@ -71,8 +72,8 @@ bool StartProcess(const std::string& command_line, const std::string& directory)
                       FALSE, 0, nullptr, native_directory.c_str(), &startup, &process)) {
     return false;
   }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  // Nothing here waits for the child or its first thread.
+  const UniqueHandle thread(process.hThread), child(process.hProcess);
   return true;
 }
 

@@ -10,6 +10,7 @@
 
 #include "platform/file.h"
 #include "platform/path.h"
+#include "platform/win32/handle.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
@@ -47,16 +48,15 @@ std::string CanonicalPath(const std::string& native) {
 std::string ModuleOf(DWORD id) {
   const Psapi& psapi = LoadPsapi();
   if (psapi.enum_modules == nullptr || psapi.module_name == nullptr) return {};
-  const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
-  if (process == nullptr) return {};
+  const UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
+  if (!process.Valid()) return {};
   HMODULE main_module = nullptr;
   DWORD needed = 0;
   char name[MAX_PATH * 4] = {};
   DWORD length = 0;
-  if (psapi.enum_modules(process, &main_module, sizeof main_module, &needed) && needed > 0) {
-    length = psapi.module_name(process, main_module, name, sizeof name);
+  if (psapi.enum_modules(process.Get(), &main_module, sizeof main_module, &needed) && needed > 0) {
+    length = psapi.module_name(process.Get(), main_module, name, sizeof name);
   }
-  CloseHandle(process);
   return length == 0 ? std::string() : CanonicalPath(std::string(name, length));
 }
 
@@ -68,23 +68,21 @@ std::uint64_t StartTimeOf(HANDLE process) {
 }
 
 std::uint64_t StartTimeOf(DWORD id) {
-  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-  if (process == nullptr) return 0;
-  const std::uint64_t start = StartTimeOf(process);
-  CloseHandle(process);
-  return start;
+  const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  return process.Valid() ? StartTimeOf(process.Get()) : 0;
 }
 
 template <typename Visit>
 void ForEachProcess(Visit visit) {
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return;
+  // The visit may throw: the snapshot goes with it.
+  const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.Valid()) return;
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+  for (BOOL more = Process32First(snapshot.Get(), &entry); more;
+       more = Process32Next(snapshot.Get(), &entry)) {
     visit(entry);
   }
-  CloseHandle(snapshot);
 }
 
 }  // namespace
@@ -118,12 +116,11 @@ std::string ModulePathOf(const std::string& internal) {
 }
 
 bool WaitForProcessExit(int id, int timeout_ms) {
-  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
+  const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id)));
   // A process that cannot be opened has ended, unless only the right to wait for it is missing.
-  if (process == nullptr) return GetLastError() != ERROR_ACCESS_DENIED;
-  const DWORD result =
-      WaitForSingleObject(process, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
-  CloseHandle(process);
+  if (!process.Valid()) return GetLastError() != ERROR_ACCESS_DENIED;
+  const DWORD result = WaitForSingleObject(
+      process.Get(), timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
   return result != WAIT_TIMEOUT;
 }
 

@@ -25,16 +25,12 @@ BOOL WINAPI OnRequest(DWORD) {
 
 TerminationRequests::TerminationRequests(std::function<void()> on_request)
     : on_request_(std::move(on_request)) {
-  const HANDLE request = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (request == nullptr || stop == nullptr) {
-    if (request != nullptr) CloseHandle(request);
-    if (stop != nullptr) CloseHandle(stop);
-    return;
-  }
-  wake_read_ = HandleToInt(request);
-  wake_write_ = HandleToInt(stop);
-  request_event = request;
+  UniqueHandle request(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!request.Valid() || !stop.Valid()) return;
+  request_event = request.Get();
+  wake_read_ = HandleToInt(request.Release());
+  wake_write_ = HandleToInt(stop.Release());
   watcher_ = std::thread([this] { Watch(); });
   SetConsoleCtrlHandler(&OnRequest, TRUE);
 }
