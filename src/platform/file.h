@@ -25,6 +25,8 @@ enum class Disposition {
   kOpenAlways,    // create when absent, keep what is there
 };
 enum class OpenError { kNone, kDenied, kExists, kOther };
+// Numbered as the origins of the C library and of the package files' own Seek.
+enum class SeekFrom { kStart = 0, kCurrent = 1, kEnd = 2 };
 
 // One open file. Owns its descriptor; not copyable; one thread at a time.
 class File {
@@ -44,8 +46,8 @@ class File {
   std::int64_t Read(void* buffer, std::size_t count);
   // Writes all count bytes; returns how many were written, fewer when the system refused the rest.
   std::size_t Write(const void* buffer, std::size_t count);
-  // origin 0 start, 1 current position, 2 end. The new position, or -1 (the position stays).
-  std::int64_t Seek(std::int64_t offset, int origin);
+  // The new position, or -1 (the position stays).
+  std::int64_t Seek(std::int64_t offset, SeekFrom from);
   std::int64_t Tell() const;
   // The file's current length, or -1.
   std::int64_t Length() const;

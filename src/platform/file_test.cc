@@ -49,10 +49,9 @@ TEST_F(FileTest, SeeksFromEachOriginAndReadsToTheEnd) {
       OpenError::kNone);
   EXPECT_EQ(file.Write("01234abc", 8), 8u);
   EXPECT_EQ(file.Length(), 8);
-  EXPECT_EQ(file.Seek(2, 0), 2);
-  EXPECT_EQ(file.Seek(1, 1), 3);
-  EXPECT_EQ(file.Seek(-3, 2), 5);
-  EXPECT_EQ(file.Seek(0, 7), -1);
+  EXPECT_EQ(file.Seek(2, SeekFrom::kStart), 2);
+  EXPECT_EQ(file.Seek(1, SeekFrom::kCurrent), 3);
+  EXPECT_EQ(file.Seek(-3, SeekFrom::kEnd), 5);
   EXPECT_EQ(file.Tell(), 5);
   char bytes[8] = {};
   EXPECT_EQ(file.Read(bytes, sizeof bytes), 3);

@@ -35,9 +35,10 @@ std::uint64_t ResumableFile::Length() const {
 std::int64_t ResumableFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) {
   // Reads and appends share the file's one position: it is put back for the next Write.
   const std::int64_t position = file_.Tell();
-  if (position < 0 || file_.Seek(static_cast<std::int64_t>(offset), 0) < 0) return -1;
+  if (position < 0 || file_.Seek(static_cast<std::int64_t>(offset), SeekFrom::kStart) < 0)
+    return -1;
   const std::int64_t read = file_.Read(buffer, count);
-  return file_.Seek(position, 0) == position ? read : -1;
+  return file_.Seek(position, SeekFrom::kStart) == position ? read : -1;
 }
 
 std::size_t ResumableFile::Write(const void* buffer, std::size_t count) {

@@ -23,7 +23,7 @@ std::uint64_t FileStream::Size() {
 std::int64_t FileStream::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) {
   if (offset != position_) {
     if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
-        file_.Seek(static_cast<std::int64_t>(offset), 0) < 0) {
+        file_.Seek(static_cast<std::int64_t>(offset), platform::SeekFrom::kStart) < 0) {
       return -1;
     }
     position_ = offset;

@@ -113,7 +113,8 @@ ResultCode DefaultFile::Seek(std::int64_t offset, int origin) {
       static_cast<std::uint64_t>(file_.Tell() + offset) > static_cast<std::uint64_t>(size_)) {
     return E_FAIL;
   }
-  return file_.Seek(offset, origin) < 0 ? E_FAIL : kResultOk;
+  if (origin < 0 || origin > 2) return E_FAIL;
+  return file_.Seek(offset, static_cast<platform::SeekFrom>(origin)) < 0 ? E_FAIL : kResultOk;
 }
 
 std::uint64_t DefaultFile::Tell() {

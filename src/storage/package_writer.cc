@@ -30,7 +30,8 @@ class PackageWriter {
     header_.headerSeed = header_seed;
     header_.dataAreaOffset = kPackageHeaderSize + kPackageRecordSize * entry_count;
     end_ = header_.dataAreaOffset;
-    if (file_.Seek(static_cast<std::int64_t>(header_.dataAreaOffset), 0) < 0) {
+    if (file_.Seek(static_cast<std::int64_t>(header_.dataAreaOffset), platform::SeekFrom::kStart) <
+        0) {
       Fail("File seek error.");
     }
   }
@@ -63,7 +64,7 @@ class PackageWriter {
     header_.fileSize = end_;
     std::uint8_t head[kPackageHeaderSize];
     header_.Encode(head);
-    if (file_.Seek(0, 0) < 0) Fail("File seek error.");
+    if (file_.Seek(0, platform::SeekFrom::kStart) < 0) Fail("File seek error.");
     Write(head, sizeof head);
     Write(bytes.data(), bytes.size());
     if (file_.Length() != static_cast<std::int64_t>(end_)) Fail("File size get error.");

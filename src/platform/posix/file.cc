@@ -236,10 +236,11 @@ std::size_t File::Write(const void* buffer, std::size_t count) {
   return done;
 }
 
-std::int64_t File::Seek(std::int64_t offset, int origin) {
+std::int64_t File::Seek(std::int64_t offset, SeekFrom from) {
   if (fd_ < 0) return -1;
-  const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : -1;
-  if (whence < 0) return -1;
+  const int whence = from == SeekFrom::kStart     ? SEEK_SET
+                     : from == SeekFrom::kCurrent ? SEEK_CUR
+                                                  : SEEK_END;
   return ::lseek(fd_, offset, whence);
 }
 
@@ -322,7 +323,7 @@ bool ResumableFile::Open(const std::string& destination) {
   const int fd = ::open(part.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   file_.fd_ = fd;
-  if (!KeepsRegularFile(fd) || file_.Seek(0, 2) < 0) {
+  if (!KeepsRegularFile(fd) || file_.Seek(0, SeekFrom::kEnd) < 0) {
     file_.Close();
     return false;
   }
@@ -332,7 +333,8 @@ bool ResumableFile::Open(const std::string& destination) {
 
 bool ResumableFile::Truncate(std::uint64_t length) {
   if (length > Length() || ::ftruncate(file_.fd_, static_cast<off_t>(length)) != 0) return false;
-  return file_.Seek(static_cast<std::int64_t>(length), 0) == static_cast<std::int64_t>(length);
+  return file_.Seek(static_cast<std::int64_t>(length), SeekFrom::kStart) ==
+         static_cast<std::int64_t>(length);
 }
 
 std::string ResolvePath(const std::string& internal) {

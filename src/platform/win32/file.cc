@@ -192,9 +192,11 @@ std::size_t File::Write(const void* buffer, std::size_t count) {
   return done;
 }
 
-std::int64_t File::Seek(std::int64_t offset, int origin) {
-  if (fd_ < 0 || origin < 0 || origin > 2) return -1;
-  const DWORD method = origin == 0 ? FILE_BEGIN : origin == 1 ? FILE_CURRENT : FILE_END;
+std::int64_t File::Seek(std::int64_t offset, SeekFrom from) {
+  if (fd_ < 0) return -1;
+  const DWORD method = from == SeekFrom::kStart     ? FILE_BEGIN
+                       : from == SeekFrom::kCurrent ? FILE_CURRENT
+                                                    : FILE_END;
   LARGE_INTEGER distance;
   distance.QuadPart = offset;
   LARGE_INTEGER position;
@@ -282,7 +284,7 @@ bool ResumableFile::Open(const std::string& destination) {
   file_.fd_ = HandleToInt(handle);
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
-      !IsPlainFile(info.dwFileAttributes) || file_.Seek(0, 2) < 0) {
+      !IsPlainFile(info.dwFileAttributes) || file_.Seek(0, SeekFrom::kEnd) < 0) {
     file_.Close();
     return false;
   }
@@ -293,7 +295,7 @@ bool ResumableFile::Open(const std::string& destination) {
 // The system sets a file's end where its position stands.
 bool ResumableFile::Truncate(std::uint64_t length) {
   const auto position = static_cast<std::int64_t>(length);
-  return length <= Length() && file_.Seek(position, 0) == position &&
+  return length <= Length() && file_.Seek(position, SeekFrom::kStart) == position &&
          SetEndOfFile(IntToHandle(file_.fd_)) != 0;
 }
 
