@@ -2,10 +2,11 @@
 // path with ResolvePath first, so a name that does not exist with its exact letter case is found
 // without regard to case, as on Windows.
 //
-// Sharing modes: POSIX has none, so a File opened with Share::kDenyWrite takes an advisory lock on
-// the open file (a shared lock when it only reads, an exclusive one when it writes) and the open
-// fails with OpenError::kDenied when the lock is held incompatibly. Only opens made through this
-// class honour the lock; a file opened with Share::kReadWrite takes no lock and ignores locks.
+// Sharing: two opens with Share::kDenyWrite conflict when either writes, and the later one fails
+// with OpenError::kDenied, on both systems. On Windows this is the system's sharing mode, which
+// also keeps out every other writer while a kDenyWrite open is held, whichever program opens it;
+// POSIX has no sharing modes, so there it is an advisory lock that only kDenyWrite opens through
+// this class honour.
 #pragma once
 
 #include <cstddef>

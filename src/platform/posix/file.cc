@@ -190,6 +190,8 @@ OpenError File::Open(const std::string& path, Access access, Share share, Dispos
     Close();
     return OpenError::kOther;
   }
+  // POSIX has no sharing modes: denying writes is an advisory lock on the open file, shared when
+  // it only reads and exclusive when it writes, which only the opens made through File honour.
   if (share == Share::kDenyWrite) {
     const int mode = access == Access::kRead ? LOCK_SH : LOCK_EX;
     if (::flock(fd_, mode | LOCK_NB) != 0) {
