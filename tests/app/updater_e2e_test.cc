@@ -118,10 +118,9 @@ TEST_F(UpdaterTest, TheTerminalShowsTheErrorInJapanese) {
 // The terminal view draws its progress line on a pseudo-terminal, but not with --quiet, and a pipe
 // gets one plain line per file instead.
 TEST_F(UpdaterTest, TheProgressLineIsForTerminalsOnly) {
-  // The updater is a window program: under Wine it finds no Windows console above it and makes
-  // one of its own, which does not reach the pseudo-terminal (the tools' lines do: see the
-  // release tool's test).
-  if (OnWine()) GTEST_SKIP() << "Wine gives the window program a console of its own";
+  // Under Wine the window program's standard error does not reach the pseudo-terminal (its
+  // standard output does, and so do the console tools' lines: see the release tool's test).
+  if (OnWine()) GTEST_SKIP() << "under Wine the window program's errors miss the terminal";
   Publish({{"data/level1.dat", "level two"}});
   const auto terminal = [this](const std::string& options) {
     return RunIn(install_, "env LANG=C.UTF-8 script -qec '" + Runner() +
