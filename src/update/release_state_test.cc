@@ -25,7 +25,7 @@ TEST(ReleaseStateTest, OnlyAWholeRecordReadsAsASerial) {
       "ReleaseSerial=-1\r\n",
       std::string("R\0e\0l\0e\0a\0s\0e\0S\0e\0r\0i\0a\0l\0=\0"
                   "5\0\r\0\n\0",
-                  36),  // UTF-16
+                  34),  // UTF-16, 17 characters
   };
   for (const std::string& bytes : damaged) {
     test_support::WriteFile(folder.GetPath() / kReleaseStateName, bytes);
