@@ -70,15 +70,6 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndRebuildsIncrementally) {
   EXPECT_EQ(Take(site_.GetPath() / "packages").size(), 5u);
   EXPECT_EQ(Build(), "3 files, 20 bytes: 0 packages written, 3 kept, 2 removed");
   EXPECT_EQ(Take(site_.GetPath() / "packages").size(), 3u);
-
-  // A name that the list cannot carry is refused, and the site stays as it was.
-  const std::string list = ReadFile(site_.GetPath() / "filelist");
-  Image("bad:name.txt", "x");
-  const ProcessResult refused =
-      RunTool("build '" + image_.GetPath().string() + "' '" + site_.GetPath().string() + "'");
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.err.find("bad:name.txt"), std::string::npos) << refused.err;
-  EXPECT_EQ(ReadFile(site_.GetPath() / "filelist"), list);
 }
 
 // The summary of a rebuild: the files' changes since the release before, the bytes of the packages
