@@ -1,18 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <thread>
 
 #include "net/testing/scripted_server.h"
-#include "storage/varne_file_system.h"
 #include "support/engine_harness.h"
 #include "support/local_servers.h"
 #include "update/block_index.h"
-#include "update/file_list.h"
-#include "update/release_protocol.h"
 #include "update/testing/block_changes.h"
 
 namespace test_support {
@@ -37,11 +33,16 @@ class ReleaseToolTest : public testing::Test {
   std::string Build(const std::string& options = "") const { return BuildInto(site_, options); }
 
   std::string BuildInto(const TempFolder& site, const std::string& options = "") const {
-    const ProcessResult result =
-        RunTool("build '" + image_.GetPath().string() + "' '" + site.GetPath().string() +
-                "' --listen 127.0.0.1:" + std::to_string(port_) + " --path /game/list " + options);
+    const ProcessResult result = RunTool(BuildArguments(image_, site, options));
     EXPECT_EQ(result.status, 0) << result.err;
     return result.out.substr(0, result.out.find('\n'));
+  }
+
+  // The tool's arguments that build `image` into `site` for the list at Url().
+  std::string BuildArguments(const TempFolder& image, const TempFolder& site,
+                             const std::string& options = "") const {
+    return "build '" + image.GetPath().string() + "' '" + site.GetPath().string() +
+           "' --listen 127.0.0.1:" + std::to_string(port_) + " --path /game/list " + options;
   }
 
   std::string Url(const std::string& query = "") const {
@@ -80,8 +81,7 @@ TEST_F(ReleaseToolTest, BuildSummarizesTheChangesAndWhatPlayersFetch) {
   std::string big = block_data::testing::RandomBytes(10 * 32768, random);
   Image("big.bin", big);
   const auto summary = [this] {
-    const ProcessResult result =
-        RunTool("build '" + image_.GetPath().string() + "' '" + site_.GetPath().string() + "'");
+    const ProcessResult result = RunTool(BuildArguments(image_, site_));
     EXPECT_EQ(result.status, 0) << result.err;
     return result.out.substr(result.out.find("new packages"));
   };
@@ -131,9 +131,7 @@ TEST_F(ReleaseToolTest, BuildRefusesImagesThatPlayersCannotInstall) {
   const TempFolder empty("varne-empty");
   for (const auto& [name, said] : cases) {
     if (!name.empty()) Image(name, "x");
-    const ProcessResult result =
-        RunTool("build '" + (name.empty() ? empty : image_).GetPath().string() + "' '" +
-                site_.GetPath().string() + "'");
+    const ProcessResult result = RunTool(BuildArguments(name.empty() ? empty : image_, site_));
     EXPECT_EQ(result.status, 1) << name;
     // The tool names files as its system writes paths.
     std::string native = said;
@@ -172,9 +170,7 @@ TEST_F(ReleaseToolTest, SigningThatCannotBeDoneOrWouldLockPlayersOutChangesNothi
   for (const auto& c : cases) {
     if (!c.signature.empty()) WriteFile(signature, c.signature);
     const Snapshot site = Take(site_.GetPath());
-    const ProcessResult result = RunTool(
-        "build '" + image_.GetPath().string() + "' '" + site_.GetPath().string() +
-        "' --listen 127.0.0.1:" + std::to_string(port_) + " --path /game/list " + c.options);
+    const ProcessResult result = RunTool(BuildArguments(image_, site_, c.options));
     EXPECT_EQ(result.status, c.status) << c.options;
     EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
     EXPECT_EQ(Take(site_.GetPath()), site) << c.options;
@@ -343,10 +339,8 @@ TEST_F(ReleaseToolTest, ProgressLineOnATerminalOnly) {
   const std::string key = (work.GetPath() / "publisher.key").string();
   std::string public_key = RunTool("keygen '" + key + "'").out;
   public_key.pop_back();
-  const std::string site = site_.GetPath().string();
-  const std::string build = Program("varne-release") + " build '" + image_.GetPath().string() +
-                            "' '" + site + "' --listen 127.0.0.1:" + std::to_string(port_) +
-                            " --path /game/list --sign '" + key + "'";
+  const std::string build =
+      Program("varne-release") + " " + BuildArguments(image_, site_, "--sign '" + key + "'");
   ASSERT_EQ(RunIn(work.GetPath(), build).status, 0);
   const ReleaseServer server(site_.GetPath(), port_);
   const std::string vpk = Program("vpk");
@@ -391,8 +385,7 @@ TEST_F(ReleaseToolTest, RebuildsWhileServedNeverMixTwoReleases) {
   // The two releases take turns until the player has run against each server a few times, and at
   // least 20 times.
   const auto build = [&](const TempFolder& image) {
-    return Program("varne-release") + " build '" + image.GetPath().string() + "' '" +
-           site_.GetPath().string() + "' --listen 127.0.0.1:" + std::to_string(port_) +
+    return Program("varne-release") + " " + BuildArguments(image, site_) +
            " >/dev/null || exit 1\n";
   };
   const TempFolder script("varne-rebuilds");
@@ -418,7 +411,7 @@ TEST_F(ReleaseToolTest, RebuildsWhileServedNeverMixTwoReleases) {
     for (std::size_t run = 0; runs[0] < 5 || runs[ports.size() - 1] < 5; ++run) {
       const std::size_t server = run % ports.size();
       const Outcome outcome =
-          RunUpdate("http://127.0.0.1:" + std::to_string(ports[server]) + "/filelist");
+          RunUpdate("http://127.0.0.1:" + std::to_string(ports[server]) + "/game/list");
       ++runs[server];
       failed[server] += outcome.completed ? 0 : 1;
       EXPECT_TRUE(outcome.completed) << server << ": " << outcome.error;
