@@ -19,8 +19,6 @@
 #include "storage/i_file_manager.h"
 #include "storage/testing/storage_test_util.h"
 #include "storage/testing/test_folder.h"
-#include "support/posix_environment.h"
-#include "support/scratch.h"
 #include "update/install_names.h"
 #include "update/testing/fake_processes.h"
 

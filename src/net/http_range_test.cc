@@ -82,7 +82,7 @@ TEST_F(HttpRangeTest, KeptConnections) {
   };
   const Reply hang_up{{}, 0, false};
   server_.SetReplies(
-      {reply("a"),
+      {reply("a", "Connection: keep-alive\r\n"),
        reply("b"),
        hang_up,
        reply("c", "Connection: Keep-Alive, Close\r\n"),

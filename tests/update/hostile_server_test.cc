@@ -16,7 +16,6 @@
 #include "net/testing/scripted_server.h"
 #include "net/time_limits.h"
 #include "support/engine_harness.h"
-#include "update/file_list.h"
 #include "update/release_protocol.h"
 
 namespace {
@@ -228,7 +227,6 @@ TEST(UpdateRunTest, OnlyWhatTheListAllowsIsInstalled) {
                                         "&orgsize=5 HTTP/1.0\r\n"));
     EXPECT_NE(requests[1].find("User-Agent: " + Md5Of("hello") + "\r\n"), std::string::npos);
   }
-  EXPECT_EQ(EncodePathForQuery("a"), "%25%36%31");
 }
 
 // RLIMIT_NPROC does not bind root, so the server runs as a user of its own, whose thread limit
