@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/bounded_name.h"
+
 namespace platform {
 namespace {
 
@@ -38,14 +40,7 @@ std::string LockFileName(const std::string& name) {
       escaped += hex;
     }
   }
-  if (escaped.size() > 180) {
-    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-    for (const unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
-    char tail[24];
-    std::snprintf(tail, sizeof tail, "~%016llx", static_cast<unsigned long long>(hash));
-    escaped = escaped.substr(0, 160) + tail;
-  }
-  return "varne-mutex-" + std::to_string(::geteuid()) + "-" + escaped;
+  return "varne-mutex-" + std::to_string(::geteuid()) + "-" + BoundedName(escaped, name);
 }
 
 }  // namespace

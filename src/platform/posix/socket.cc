@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <utility>
 
 namespace platform {
 namespace {
@@ -139,16 +138,6 @@ std::vector<std::uint32_t> ResolveHost(const std::string& host) {
   }
   freeaddrinfo(found);
   return addresses;
-}
-
-Socket::Socket(Socket&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, kNone);
-  }
-  return *this;
 }
 
 bool Socket::Create() {

@@ -7,11 +7,11 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <map>
 #include <mutex>
 #include <thread>
 
+#include "platform/bounded_name.h"
 #include "platform/win32/handle.h"
 
 namespace platform {
@@ -34,14 +34,7 @@ std::string ObjectName(const std::string& name) {
       escaped += c;
     }
   }
-  if (escaped.size() > 180) {
-    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-    for (const unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
-    char tail[24];
-    std::snprintf(tail, sizeof tail, "~%016llx", static_cast<unsigned long long>(hash));
-    escaped = escaped.substr(0, 160) + tail;
-  }
-  return "varne-mutex-" + escaped;
+  return "varne-mutex-" + BoundedName(escaped, name);
 }
 
 // A mutex object belongs to the thread that took it, and that thread may take it again; the

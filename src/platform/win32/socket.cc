@@ -130,16 +130,6 @@ std::vector<std::uint32_t> ResolveHost(const std::string& host) {
   return addresses;
 }
 
-Socket::Socket(Socket&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, kNone);
-  }
-  return *this;
-}
-
 bool Socket::Create() {
   EnsureLibrary();
   Close();
