@@ -208,6 +208,9 @@ void UpdateRun::Steps() {
     }
   }
   context_.client.SetHook(nullptr, 0);
+  // A run killed while it wrote the state left the state's new file beside it: cleared here even
+  // when no file of this run went into the install folder.
+  if (release_) PrepareFolderOf(kReleaseStateName);
   SyncWrittenFolders();
   if (release_ && !RecordInstalledSerial(release_->serial)) {
     throw DownloadManagerException("Cannot record the installed release.", true);
