@@ -130,12 +130,11 @@ constexpr char kTemporaryPackageFormat[] = "file%d.dl";
 bool IsLeftoverPackage(const std::tstring& name) {
   std::tstring lower = name;
   lower.ToLower();
-  const auto numbered = [&lower](std::string_view suffix) {
-    return lower.size() > 4 + suffix.size() && lower.starts_with("file") &&
-           lower.ends_with(suffix) &&
-           lower.find_first_not_of("0123456789", 4) == lower.size() - suffix.size();
-  };
-  return numbered(".dl") && IsPackageStart(name);
+  const std::string_view suffix = ".dl";
+  const bool numbered = lower.size() > 4 + suffix.size() && lower.starts_with("file") &&
+                        lower.ends_with(suffix) &&
+                        lower.find_first_not_of("0123456789", 4) == lower.size() - suffix.size();
+  return numbered && IsPackageStart(name);
 }
 
 // The installed file's digest text (empty when it could not be read) is the listed digest.
