@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/native_handle.h"
+
 namespace platform {
 
 enum class Access { kRead, kWrite, kReadWrite };
@@ -29,7 +31,7 @@ enum class OpenError { kNone, kDenied, kExists, kOther };
 // Numbered as the origins of the C library and of the package files' own Seek.
 enum class SeekFrom { kStart = 0, kCurrent = 1, kEnd = 2 };
 
-// One open file. Owns its descriptor; not copyable; one thread at a time.
+// One open file. Owns its handle; not copyable; one thread at a time.
 class File {
  public:
   File() = default;
@@ -41,7 +43,7 @@ class File {
   // Pipes, devices and sockets are refused (kOther) without waiting for a peer.
   OpenError Open(const std::string& path, Access access, Share share, Disposition disposition);
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return handle_.Valid(); }
 
   // Reads up to count bytes, fewer only at the end of the file; -1 on an error.
   std::int64_t Read(void* buffer, std::size_t count);
@@ -71,7 +73,7 @@ class File {
   // How many bytes a replacement writes before it starts their write-out.
   static constexpr std::uint64_t kWriteOutStep = 8 << 20;
 
-  int fd_ = -1;
+  NativeHandle handle_;
 };
 
 // A new version of a file, written beside it (same folder, a hidden unique name) and put in its

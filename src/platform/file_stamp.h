@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/native_handle.h"
+
 namespace platform {
 
 // Size, times to the nanosecond and identity of a file. Writing to a file moves its change time
@@ -53,7 +55,7 @@ class SequentialFile {
  private:
   void Close();
 
-  int fd_ = -1;
+  NativeHandle file_;
   FileStamp stamp_;
 };
 

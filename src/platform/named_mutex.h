@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/native_handle.h"
+
 namespace platform {
 
 // One open lock. Owns the system object; not copyable; one thread at a time.
@@ -26,14 +28,14 @@ class NamedMutex {
   void Wait();
   // Releases and forgets the lock.
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return lock_.Valid(); }
   // The id of the process that holds the lock as that process recorded it; 0 when unknown.
   int HolderProcessId() const;
 
  private:
   void RecordHolder();
 
-  int fd_ = -1;
+  NativeHandle lock_;
 };
 
 }  // namespace platform

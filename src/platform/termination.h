@@ -4,6 +4,8 @@
 #include <functional>
 #include <thread>
 
+#include "platform/native_handle.h"
+
 namespace platform {
 
 // While the object lives, a request to end the process (SIGTERM, SIGINT or SIGHUP) calls
@@ -21,8 +23,8 @@ class TerminationRequests {
   void Watch();
 
   std::function<void()> on_request_;
-  int wake_read_ = -1;
-  int wake_write_ = -1;
+  NativeHandle wake_read_;
+  NativeHandle wake_write_;
   std::thread watcher_;
 };
 

@@ -41,8 +41,6 @@ std::int64_t FileClockNow() {
   return Nanoseconds(now);
 }
 
-SequentialFile::~SequentialFile() { Close(); }
-
 SequentialOpen SequentialFile::Open(const std::string& internal) {
   Close();
   const std::string native = ResolvePath(internal);
@@ -50,40 +48,21 @@ SequentialOpen SequentialFile::Open(const std::string& internal) {
   struct stat info;
   if (::stat(native.c_str(), &info) != 0) return SequentialOpen::kFailed;
   if (!S_ISREG(info.st_mode)) return SequentialOpen::kNotRegular;
-  fd_ = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd_ < 0) return SequentialOpen::kFailed;
+  file_.Reset(::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file_.Valid()) return SequentialOpen::kFailed;
   // The name may have been given to something else in between.
-  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (::fstat(file_.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
     Close();
     return SequentialOpen::kNotRegular;
   }
-  if (::flock(fd_, LOCK_SH | LOCK_NB) != 0) {
+  if (::flock(file_.Get(), LOCK_SH | LOCK_NB) != 0) {
     Close();
     return SequentialOpen::kFailed;
   }
   stamp_ = StampFrom(info);
   // Only a hint: the read works the same without it.
-  ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  ::posix_fadvise(file_.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   return SequentialOpen::kOpened;
-}
-
-std::int64_t SequentialFile::Read(void* buffer, std::size_t count) {
-  if (fd_ < 0) return -1;
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::read(fd_, static_cast<char*>(buffer) + done, count - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return static_cast<std::int64_t>(done);
-}
-
-void SequentialFile::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  stamp_ = {};
 }
 
 }  // namespace platform

@@ -50,21 +50,16 @@ NamedMutex::~NamedMutex() { Close(); }
 NamedMutex::Result NamedMutex::Create(const std::string& name) {
   Close();
   const std::string path = LockFolder() + "/" + LockFileName(name);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-  if (fd < 0) return errno == ELOOP || errno == EISDIR ? kOtherKind : kCreated;
+  NativeHandle lock(
+      ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+  if (!lock.Valid()) return errno == ELOOP || errno == EISDIR ? kOtherKind : kCreated;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return kOtherKind;
-  }
+  if (::fstat(lock.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return kOtherKind;
   // A file another user put under this user's name is not this user's lock; holding it would let
   // that user keep every copy from running. Like an object one may not open: run unguarded.
-  if (info.st_uid != ::geteuid()) {
-    ::close(fd);
-    return kCreated;
-  }
-  fd_ = fd;
-  if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+  if (info.st_uid != ::geteuid()) return kCreated;
+  lock_ = std::move(lock);
+  if (::flock(lock_.Get(), LOCK_EX | LOCK_NB) == 0) {
     RecordHolder();
     return kCreated;
   }
@@ -72,29 +67,26 @@ NamedMutex::Result NamedMutex::Create(const std::string& name) {
 }
 
 void NamedMutex::Wait() {
-  if (fd_ < 0) return;
-  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  if (!IsOpen()) return;
+  while (::flock(lock_.Get(), LOCK_EX) != 0 && errno == EINTR) {
   }
   RecordHolder();
 }
 
-void NamedMutex::Close() {
-  if (fd_ < 0) return;
-  ::close(fd_);  // closing the only descriptor releases the lock
-  fd_ = -1;
-}
+// Closing the only descriptor releases the lock.
+void NamedMutex::Close() { lock_.Reset(); }
 
 int NamedMutex::HolderProcessId() const {
-  if (fd_ < 0) return 0;
+  if (!IsOpen()) return 0;
   char text[16] = {};
-  const ssize_t count = ::pread(fd_, text, sizeof text - 1, 0);
+  const ssize_t count = ::pread(lock_.Get(), text, sizeof text - 1, 0);
   return count > 0 ? std::atoi(text) : 0;
 }
 
 void NamedMutex::RecordHolder() {
   const std::string text = std::to_string(::getpid()) + "\n";
-  if (::ftruncate(fd_, 0) == 0) {
-    [[maybe_unused]] const ssize_t written = ::pwrite(fd_, text.data(), text.size(), 0);
+  if (::ftruncate(lock_.Get(), 0) == 0) {
+    [[maybe_unused]] const ssize_t written = ::pwrite(lock_.Get(), text.data(), text.size(), 0);
   }
 }
 

@@ -12,31 +12,21 @@
 #include <thread>
 
 #include "platform/file.h"
+#include "platform/native_handle.h"
 #include "platform/path.h"
 
 namespace platform {
 namespace {
 
-// A descriptor that refers to a process (pidfd). Closed with the object; not copyable.
-class ProcessDescriptor {
- public:
-  explicit ProcessDescriptor(int id) {
+// A descriptor that becomes readable when the process ends; none where the system lacks pidfd.
+NativeHandle ProcessDescriptor(int id) {
 #ifdef SYS_pidfd_open
-    fd_ = static_cast<int>(::syscall(SYS_pidfd_open, id, 0));
+  return NativeHandle(static_cast<int>(::syscall(SYS_pidfd_open, id, 0)));
 #else
-    (void)id;
+  (void)id;
+  return {};
 #endif
-  }
-  ~ProcessDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  ProcessDescriptor(const ProcessDescriptor&) = delete;
-  ProcessDescriptor& operator=(const ProcessDescriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_ = -1;
-};
+}
 
 // The main module of a live process; empty when it cannot be read or the process is a zombie.
 std::string ModuleOf(const std::string& proc_entry) {
@@ -98,7 +88,7 @@ std::string ModulePathOf(const std::string& internal) {
 
 bool WaitForProcessExit(int id, int timeout_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  ProcessDescriptor process(id);
+  const NativeHandle process = ProcessDescriptor(id);
   // A process that has ended but was not collected by its parent counts as ended; pidfd reports
   // that too, and the fallback below reads it from /proc.
   while (IsRunning(id)) {
@@ -109,7 +99,7 @@ bool WaitForProcessExit(int id, int timeout_ms) {
       if (left.count() <= 0) return false;
       wait = static_cast<int>(std::min<long long>(left.count(), 50));
     }
-    if (process.Get() >= 0) {
+    if (process.Valid()) {
       pollfd ready{process.Get(), POLLIN, 0};
       if (::poll(&ready, 1, timeout_ms < 0 ? -1 : wait) > 0) return true;
     } else {

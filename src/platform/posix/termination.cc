@@ -42,32 +42,30 @@ TerminationRequests::TerminationRequests(std::function<void()> on_request)
     : on_request_(std::move(on_request)) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return;
-  wake_read_ = ends[0];
-  wake_write_ = ends[1];
+  wake_read_.Reset(ends[0]);
+  wake_write_.Reset(ends[1]);
   // A handler must never block, even when requests pile up faster than they are handled.
-  fcntl(wake_write_, F_SETFL, O_NONBLOCK);
-  request_pipe = wake_write_;
+  fcntl(ends[1], F_SETFL, O_NONBLOCK);
+  request_pipe = ends[1];
   watcher_ = std::thread([this] { Watch(); });
   HandleRequests(&OnRequest);
 }
 
 TerminationRequests::~TerminationRequests() {
-  if (wake_write_ < 0) return;
+  if (!wake_write_.Valid()) return;
   HandleRequests(SIG_DFL);
   request_pipe = -1;
-  while (write(wake_write_, &kStopWatching, 1) < 0 && errno == EAGAIN) {
+  while (write(wake_write_.Get(), &kStopWatching, 1) < 0 && errno == EAGAIN) {
     // A full pipe is drained by the watcher, which then reads the stop.
     std::this_thread::yield();
   }
   watcher_.join();
-  close(wake_read_);
-  close(wake_write_);
 }
 
 void TerminationRequests::Watch() {
   char message = kStopWatching;
   for (;;) {
-    const ssize_t count = read(wake_read_, &message, 1);
+    const ssize_t count = read(wake_read_.Get(), &message, 1);
     if (count < 0 && errno == EINTR) continue;
     if (count != 1 || message == kStopWatching) return;
     on_request_();

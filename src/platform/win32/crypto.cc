@@ -11,7 +11,7 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/win32/handle.h"
+#include "platform/native_handle.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
@@ -312,7 +312,7 @@ P256Key ReadP256Key(const std::string& private_pem) {
 bool SavePrivateKey(const std::string& path, const std::string& private_pem) {
   const std::wstring name = Wide(path);
   // A new file in the user's own folders takes their access rights: the owner's alone.
-  UniqueHandle file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  NativeHandle file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return false;
   DWORD written = 0;

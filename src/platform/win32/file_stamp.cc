@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "platform/file.h"
-#include "platform/win32/handle.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
@@ -41,7 +40,7 @@ bool IsPlainFile(HANDLE handle) {
 std::optional<FileStamp> StampOf(const std::string& internal) {
   if (IsSpecialFile(internal)) return std::nullopt;
   // Attributes only: a stamp is taken of files that others hold open for writing too.
-  const UniqueHandle handle(CreateFileW(Wide(ResolvePath(internal)).c_str(), FILE_READ_ATTRIBUTES,
+  const NativeHandle handle(CreateFileW(Wide(ResolvePath(internal)).c_str(), FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                         nullptr));
@@ -64,19 +63,17 @@ std::int64_t FileClockNow() {
   return Nanoseconds((static_cast<std::int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
 }
 
-SequentialFile::~SequentialFile() { Close(); }
-
 SequentialOpen SequentialFile::Open(const std::string& internal) {
   Close();
   // Looked at before opening: opening a device acts on it.
   if (IsSpecialFile(internal) || IsDirectory(internal)) return SequentialOpen::kNotRegular;
   // Shared with readers only: a writer that holds the file refuses the open, as one that comes
   // later is refused while it is open.
-  const HANDLE handle = CreateFileW(Wide(ResolvePath(internal)).c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return SequentialOpen::kFailed;
-  fd_ = HandleToInt(handle);
+  file_.Reset(CreateFileW(Wide(ResolvePath(internal)).c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file_.Valid()) return SequentialOpen::kFailed;
+  const HANDLE handle = file_.Get();
   // The name may have been given to something else in between.
   if (!IsPlainFile(handle)) {
     Close();
@@ -89,18 +86,6 @@ SequentialOpen SequentialFile::Open(const std::string& internal) {
   }
   stamp_ = *stamp;
   return SequentialOpen::kOpened;
-}
-
-std::int64_t SequentialFile::Read(void* buffer, std::size_t count) {
-  if (fd_ < 0) return -1;
-  std::size_t done = 0;
-  return ReadUpTo(IntToHandle(fd_), buffer, count, done) ? static_cast<std::int64_t>(done) : -1;
-}
-
-void SequentialFile::Close() {
-  if (fd_ >= 0) CloseHandle(IntToHandle(fd_));
-  fd_ = -1;
-  stamp_ = {};
 }
 
 }  // namespace platform

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/file.h"
-#include "platform/win32/handle.h"
+#include "platform/native_handle.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
@@ -24,7 +24,7 @@ bool OnReadOnlyVolume(const std::wstring& folder) {
 bool CanCreateFileIn(const std::wstring& folder) {
   const std::wstring probe = folder + L"\\.write-probe-" + std::to_wstring(GetCurrentProcessId()) +
                              L"-" + std::to_wstring(GetCurrentThreadId()) + L".tmp";
-  return UniqueHandle(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  return NativeHandle(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr))
       .Valid();
 }

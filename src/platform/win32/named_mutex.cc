@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "platform/bounded_name.h"
-#include "platform/win32/handle.h"
 
 namespace platform {
 namespace {
@@ -40,10 +39,14 @@ std::string ObjectName(const std::string& name) {
 // A mutex object belongs to the thread that took it, and that thread may take it again; the
 // lock is one per process, so the names this process holds are kept here, with the holder
 // record of each open lock.
+struct OpenLock {
+  std::string name;
+  NativeHandle record;  // the holder's process id, shared by every process of the lock
+};
 struct ProcessLocks {
   std::mutex lock;
-  std::map<std::string, int> held;                     // name: the mutex handle that holds it
-  std::map<int, std::pair<std::string, HANDLE>> open;  // mutex handle: name, holder record
+  std::map<std::string, HANDLE> held;  // name: the mutex handle that holds it
+  std::map<HANDLE, OpenLock> open;     // by mutex handle
 };
 
 ProcessLocks& Locks() {
@@ -53,15 +56,14 @@ ProcessLocks& Locks() {
 
 // Takes the mutex unless this process holds the name already through another object; taking it
 // again through the same thread only counts up, so any extra count is given back at once.
-bool TryTake(int fd, const std::string& name, DWORD wait_ms) {
-  const HANDLE mutex = IntToHandle(fd);
+bool TryTake(HANDLE mutex, const std::string& name, DWORD wait_ms) {
   const DWORD result = WaitForSingleObject(mutex, wait_ms);
   if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) return false;
   std::lock_guard<std::mutex> hold(Locks().lock);
-  const auto [holder, taken] = Locks().held.emplace(name, fd);
+  const auto [holder, taken] = Locks().held.emplace(name, mutex);
   if (taken) return true;
   ReleaseMutex(mutex);
-  return holder->second == fd;
+  return holder->second == mutex;
 }
 
 std::uint32_t* HolderView(HANDLE record) {
@@ -76,58 +78,56 @@ NamedMutex::~NamedMutex() { Close(); }
 NamedMutex::Result NamedMutex::Create(const std::string& name) {
   Close();
   const std::string object = ObjectName(name);
-  const HANDLE mutex = CreateMutexA(nullptr, FALSE, object.c_str());
-  if (mutex == nullptr) {
+  NativeHandle mutex(CreateMutexA(nullptr, FALSE, object.c_str()));
+  if (!mutex.Valid()) {
     // Another kind of object under the name; refused for another reason (another user's object,
     // for one), the program runs unguarded.
     return GetLastError() == ERROR_INVALID_HANDLE ? kOtherKind : kCreated;
   }
-  const HANDLE record = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                           sizeof(std::uint32_t), (object + "-holder").c_str());
-  fd_ = HandleToInt(mutex);
+  NativeHandle record(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                         sizeof(std::uint32_t), (object + "-holder").c_str()));
+  lock_ = std::move(mutex);
   {
     std::lock_guard<std::mutex> hold(Locks().lock);
-    Locks().open[fd_] = {object, record};
+    Locks().open[lock_.Get()] = {object, std::move(record)};
   }
-  if (!TryTake(fd_, object, 0)) return kExists;
+  if (!TryTake(lock_.Get(), object, 0)) return kExists;
   RecordHolder();
   return kCreated;
 }
 
 void NamedMutex::Wait() {
-  if (fd_ < 0) return;
+  if (!IsOpen()) return;
   std::string object;
   {
     std::lock_guard<std::mutex> hold(Locks().lock);
-    object = Locks().open[fd_].first;
+    object = Locks().open[lock_.Get()].name;
   }
   // In slices: a holder inside this process lets go without the system's knowledge.
-  while (!TryTake(fd_, object, 50)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (!TryTake(lock_.Get(), object, 50))
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   RecordHolder();
 }
 
 void NamedMutex::Close() {
-  if (fd_ < 0) return;
-  const HANDLE mutex = IntToHandle(fd_);
+  if (!IsOpen()) return;
+  const HANDLE mutex = lock_.Get();
   {
     std::lock_guard<std::mutex> hold(Locks().lock);
-    const auto [object, record] = Locks().open[fd_];
-    const auto holder = Locks().held.find(object);
-    if (holder != Locks().held.end() && holder->second == fd_) {
+    const auto holder = Locks().held.find(Locks().open[mutex].name);
+    if (holder != Locks().held.end() && holder->second == mutex) {
       ReleaseMutex(mutex);
       Locks().held.erase(holder);
     }
-    if (record != nullptr) CloseHandle(record);
-    Locks().open.erase(fd_);
+    Locks().open.erase(mutex);  // closes the holder record
   }
-  CloseHandle(mutex);
-  fd_ = -1;
+  lock_.Reset();
 }
 
 int NamedMutex::HolderProcessId() const {
-  if (fd_ < 0) return 0;
+  if (!IsOpen()) return 0;
   std::lock_guard<std::mutex> hold(Locks().lock);
-  const HANDLE record = Locks().open[fd_].second;
+  const HANDLE record = Locks().open[lock_.Get()].record.Get();
   std::uint32_t* view = record != nullptr ? HolderView(record) : nullptr;
   if (view == nullptr) return 0;
   const int id = static_cast<int>(*view);
@@ -137,7 +137,7 @@ int NamedMutex::HolderProcessId() const {
 
 void NamedMutex::RecordHolder() {
   std::lock_guard<std::mutex> hold(Locks().lock);
-  const HANDLE record = Locks().open[fd_].second;
+  const HANDLE record = Locks().open[lock_.Get()].record.Get();
   std::uint32_t* view = record != nullptr ? HolderView(record) : nullptr;
   if (view == nullptr) return;
   *view = GetCurrentProcessId();

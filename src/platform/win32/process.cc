@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/native_handle.h"
 #include "platform/path.h"
-#include "platform/win32/handle.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
@@ -73,7 +73,7 @@ bool StartProcess(const std::string& command_line, const std::string& directory)
     return false;
   }
   // Nothing here waits for the child or its first thread.
-  const UniqueHandle thread(process.hThread), child(process.hProcess);
+  const NativeHandle thread(process.hThread), child(process.hProcess);
   return true;
 }
 

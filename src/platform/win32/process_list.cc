@@ -9,8 +9,8 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/native_handle.h"
 #include "platform/path.h"
-#include "platform/win32/handle.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
@@ -48,7 +48,7 @@ std::string CanonicalPath(const std::string& native) {
 std::string ModuleOf(DWORD id) {
   const Psapi& psapi = LoadPsapi();
   if (psapi.enum_modules == nullptr || psapi.module_name == nullptr) return {};
-  const UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
+  const NativeHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
   if (!process.Valid()) return {};
   HMODULE main_module = nullptr;
   DWORD needed = 0;
@@ -68,14 +68,14 @@ std::uint64_t StartTimeOf(HANDLE process) {
 }
 
 std::uint64_t StartTimeOf(DWORD id) {
-  const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  const NativeHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
   return process.Valid() ? StartTimeOf(process.Get()) : 0;
 }
 
 template <typename Visit>
 void ForEachProcess(Visit visit) {
   // The visit may throw: the snapshot goes with it.
-  const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  const NativeHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot.Valid()) return;
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
@@ -116,7 +116,7 @@ std::string ModulePathOf(const std::string& internal) {
 }
 
 bool WaitForProcessExit(int id, int timeout_ms) {
-  const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id)));
+  const NativeHandle process(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id)));
   // A process that cannot be opened has ended, unless only the right to wait for it is missing.
   if (!process.Valid()) return GetLastError() != ERROR_ACCESS_DENIED;
   const DWORD result = WaitForSingleObject(

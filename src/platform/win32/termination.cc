@@ -7,8 +7,6 @@
 
 #include <atomic>
 
-#include "platform/win32/handle.h"
-
 namespace platform {
 namespace {
 
@@ -25,28 +23,26 @@ BOOL WINAPI OnRequest(DWORD) {
 
 TerminationRequests::TerminationRequests(std::function<void()> on_request)
     : on_request_(std::move(on_request)) {
-  UniqueHandle request(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  NativeHandle request(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  NativeHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!request.Valid() || !stop.Valid()) return;
   request_event = request.Get();
-  wake_read_ = HandleToInt(request.Release());
-  wake_write_ = HandleToInt(stop.Release());
+  wake_read_ = std::move(request);
+  wake_write_ = std::move(stop);
   watcher_ = std::thread([this] { Watch(); });
   SetConsoleCtrlHandler(&OnRequest, TRUE);
 }
 
 TerminationRequests::~TerminationRequests() {
-  if (wake_write_ < 0) return;
+  if (!wake_write_.Valid()) return;
   SetConsoleCtrlHandler(&OnRequest, FALSE);
   request_event = nullptr;
-  SetEvent(IntToHandle(wake_write_));
+  SetEvent(wake_write_.Get());
   watcher_.join();
-  CloseHandle(IntToHandle(wake_read_));
-  CloseHandle(IntToHandle(wake_write_));
 }
 
 void TerminationRequests::Watch() {
-  const HANDLE events[] = {IntToHandle(wake_write_), IntToHandle(wake_read_)};
+  const HANDLE events[] = {wake_write_.Get(), wake_read_.Get()};
   // The stop comes first: once it is set, pending requests are not handled any more.
   while (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) on_request_();
 }
