@@ -5,6 +5,7 @@
 
 #include "platform/file_move.h"
 #include "platform/file_stamp.h"
+#include "platform/process_list.h"
 #include "platform/testing/fault_injection.h"
 #include "platform/testing/scratch_folder.h"
 
@@ -136,6 +137,20 @@ TEST_F(FileTest, ResumablePartsOutliveTheirRunsUntilCommittedOrRemoved) {
   EXPECT_FALSE(PathExists(Path(part)));
   std::filesystem::create_directories(Native(part));
   EXPECT_FALSE(ResumableFile().Open(destination));
+}
+
+TEST_F(FileTest, AbandonedReplacementsOfEndedWritersGo) {
+  const std::string own = ".a.txt." + std::to_string(CurrentProcessId()) + "-1.rv7new.tmp";
+  // No process has the id 4194305: above Linux's highest, and Windows' ids are multiples of four.
+  const std::string ended = ".b.txt.4194305-1.rv7new.tmp";
+  for (const std::string& name :
+       {own, ended, std::string(".c.txt.x-1.rv7new.tmp"), std::string("d.txt.4194305-1.rv7new.tmp"),
+        std::string(".e.txt.4194305-1.tmp")}) {  // the last: a user's
+    Put(name, "");
+  }
+  EXPECT_EQ(RemoveAbandonedReplacements(Path()), 1);
+  EXPECT_TRUE(PathExists(Path(own)));
+  EXPECT_FALSE(PathExists(Path(ended)));
 }
 
 }  // namespace

@@ -49,18 +49,6 @@ TEST_F(WindowsFileTest, OpenFailuresAreClassified) {
   EXPECT_TRUE(IsRegularFile(Path("THERE.TXT")));
 }
 
-TEST_F(WindowsFileTest, AbandonedReplacementsOfEndedWritersGo) {
-  const std::string own = ".a.txt." + std::to_string(GetCurrentProcessId()) + "-1.rv7new.tmp";
-  Put(own, "");
-  Put(".b.txt.999999-1.rv7new.tmp", "");  // no process has this id: ids are multiples of four
-  Put(".c.txt.x-1.rv7new.tmp", "");
-  Put("d.txt.999999-1.rv7new.tmp", "");
-  Put(".e.txt.999999-1.tmp", "");  // unmarked: a user's file
-  EXPECT_EQ(RemoveAbandonedReplacements(Path()), 1);
-  EXPECT_TRUE(PathExists(Path(own)));
-  EXPECT_FALSE(PathExists(Path(".b.txt.999999-1.rv7new.tmp")));
-}
-
 TEST_F(WindowsFileTest, StampsFullPathsAndFolders) {
   Put("a.txt", "one");
   const FileStamp before = StampOf(Path("a.txt")).value();

@@ -58,10 +58,11 @@ TEST_F(WindowsProcessTest, ListsACopyByItsModuleAndItsLockGoesWhenItIsKilled) {
   EXPECT_EQ(mutex.Create("varne test crash"), NamedMutex::kExists);
   EXPECT_EQ(mutex.HolderProcessId(), child);
   EXPECT_FALSE(WaitForProcessExit(child, 50));
-  const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(child));
-  ASSERT_NE(process, nullptr);
-  TerminateProcess(process, 9);
-  CloseHandle(process);
+  {
+    const NativeHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(child)));
+    ASSERT_TRUE(process.Valid());
+    TerminateProcess(process.Get(), 9);
+  }
   EXPECT_TRUE(WaitForProcessExit(child, 10000));
   mutex.Wait();  // the dead holder's lock is free at once
   EXPECT_EQ(mutex.HolderProcessId(), CurrentProcessId());
@@ -90,14 +91,11 @@ TEST_F(WindowsProcessTest, NamedMutexIsOneHolderPerNameUntilItLetsGo) {
   // The lock is the system's object of that very name, so any program that opens or holds the
   // name meets it; a name that another kind of object holds.
   EXPECT_EQ(first.Create("?C:?Games?RV7.EXE"), NamedMutex::kCreated);
-  const HANDLE opened = OpenMutexA(SYNCHRONIZE, FALSE, "?C:?Games?RV7.EXE");
-  EXPECT_NE(opened, nullptr);
-  if (opened != nullptr) CloseHandle(opened);
-  const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, "taken");
+  EXPECT_TRUE(NativeHandle(OpenMutexA(SYNCHRONIZE, FALSE, "?C:?Games?RV7.EXE")).Valid());
+  const NativeHandle event(CreateEventA(nullptr, FALSE, FALSE, "taken"));
   EXPECT_EQ(first.Create("taken"), NamedMutex::kOtherKind);
   EXPECT_FALSE(first.IsOpen());
   first.Wait();  // nothing open: returns at once
-  CloseHandle(event);
 }
 
 }  // namespace
