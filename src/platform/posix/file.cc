@@ -13,6 +13,7 @@
 
 #include "platform/native_file.h"
 #include "platform/path.h"
+#include "platform/posix/folder_names.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -23,18 +24,6 @@ namespace {
 bool Exists(const std::string& native) {
   struct stat info;
   return ::lstat(native.c_str(), &info) == 0;
-}
-
-// The entry of folder whose name equals name without regard to case, or name itself.
-std::string MatchWithoutCase(const std::string& folder, const std::string& name) {
-  const std::string wanted = ToLowerAnsi(name);
-  std::error_code error;
-  std::filesystem::directory_iterator it(folder.empty() ? "." : folder, error);
-  for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-    std::string candidate = it->path().filename().string();
-    if (ToLowerAnsi(candidate) == wanted) return candidate;
-  }
-  return name;
 }
 
 // Resolves the components of native from position start on, below the already resolved prefix.

@@ -25,6 +25,21 @@ TEST_F(PosixFileTest, NamesAreFoundWithoutRegardToCase) {
   fs::rename(root_ / "Game/Data", root_ / "Game/DATA2");
   fs::rename(root_ / "Game/DATA2", root_ / "Game/dAtA");
   EXPECT_EQ(ResolvePath(Path("game\\DATA\\rv7.VPK")), (root_ / "Game/dAtA/RV7.vpk").string());
+
+  // The folder's names are kept between lookups: changes made past the file code must show at once.
+  const fs::path folder = root_ / "Game/dAtA";
+  EXPECT_EQ(ResolvePath(Path("game\\data\\save.dat")), (folder / "save.dat").string());
+  Put("Game\\dAtA\\Save.DAT", "1");
+  EXPECT_EQ(ResolvePath(Path("game\\data\\save.dat")), (folder / "Save.DAT").string());
+  fs::rename(folder / "Save.DAT", folder / "SAVE.dat");
+  EXPECT_EQ(ResolvePath(Path("game\\data\\save.dat")), (folder / "SAVE.dat").string());
+  Put("Game\\dAtA\\save.DAT", "2");  // two names of one form: either may be found
+  const std::string first = ResolvePath(Path("game\\data\\SAVE.DAT"));
+  fs::remove(first);
+  const std::string second = ResolvePath(Path("game\\data\\SAVE.DAT"));
+  EXPECT_NE(second, first);
+  fs::remove(second);
+  EXPECT_EQ(ResolvePath(Path("game\\data\\save.dat")), (folder / "save.dat").string());
 }
 
 TEST_F(PosixFileTest, FullPathsDropDotsAndStartFromTheCurrentFolder) {
