@@ -21,6 +21,7 @@
 #include "update/install_names.h"
 #include "update/release_protocol.h"
 #include "update/release_state.h"
+#include "update/streamed_install.h"
 
 namespace {
 
@@ -39,6 +40,8 @@ class TemporaryFileSink : public IHttpBodySink {
     file_.Open(path_.c_str(), kOpenBinaryNewWriteOnly);
     created_ = true;
   }
+  // The bytes also go to install, which writes the file while the package downloads.
+  void InstallWhileDownloading(StreamedInstall* install) { install_ = install; }
   void OnData(const std::uint8_t* bytes, std::size_t size) override {
     if (size > limit_ - written_) RefuseLength();
     written_ += size;
@@ -46,6 +49,7 @@ class TemporaryFileSink : public IHttpBodySink {
     if (file_.Write(bytes, static_cast<std::uint32_t>(size)) != kResultOk) {
       throw DownloadManagerException("Temp File Error.", true);
     }
+    if (install_ != nullptr) install_->Feed(bytes, size);
   }
   void OnEnd(std::uint32_t) override { file_.Close(); }
   // The file is this run's own: a name that another file took in the meantime is not removed.
@@ -62,6 +66,7 @@ class TemporaryFileSink : public IHttpBodySink {
   std::uint64_t written_ = 0;
   std::tstring listed_path_;
   bool created_ = false;
+  StreamedInstall* install_ = nullptr;
 };
 
 // What bounds the download of a file whose size field is no number: the server may mean anything
@@ -246,8 +251,12 @@ void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_
   }
   if (!InstallByBlocks(entry, index)) {
     const std::tstring temporary = TemporaryName();
-    Download(entry, temporary);
-    Install(entry, index, temporary);
+    if (Download(entry, index, temporary)) {
+      NoteInstalled(entry, TargetOf(entry));
+      RemoveTemporary(temporary);
+    } else {
+      Install(entry, index, temporary);
+    }
   }
   ++outcome_.files_done;
 }
@@ -308,7 +317,8 @@ void UpdateRun::SyncWrittenFolders() {
   for (const std::tstring& folder : written_folders_) platform::SyncFolder(folder);
 }
 
-void UpdateRun::Download(const FileEntry& entry, const std::tstring& temporary) {
+bool UpdateRun::Download(const FileEntry& entry, std::size_t index,
+                         const std::tstring& temporary) {
   // A Stop that came while the last file was being checked or installed ends the run here,
   // before another transfer begins.
   ThrowIfStopped();
@@ -318,6 +328,13 @@ void UpdateRun::Download(const FileEntry& entry, const std::tstring& temporary) 
   client.SetUserAgent(entry.md5);
   TemporaryFileSink sink(temporary);
   sink.LimitTo(limit, entry.path);
+  std::optional<StreamedInstall> install;
+  if (ExpectedOf(entry)) {
+    const std::tstring target = TargetOf(entry);
+    install.emplace(entry.path, target, ExpectedFor(entry, index),
+                    [this, &target] { return TargetReady(target); });
+    sink.InstallWhileDownloading(&*install);
+  }
   try {
     client.Request(url, sink);
   } catch (...) {
@@ -325,6 +342,19 @@ void UpdateRun::Download(const FileEntry& entry, const std::tstring& temporary) 
     if (sink.Created()) RemoveTemporary(temporary);
     throw;
   }
+  return install && install->Complete();
+}
+
+bool UpdateRun::TargetReady(const std::tstring& target) {
+  // Whatever would refuse the target is left for the install from the package to report.
+  if (platform::IsSpecialFile(target) || LeavesFolderOnDisk("", target)) return false;
+  try {
+    IFileManager::CreateDirectory(target);
+  } catch (const Exception&) {
+    return false;
+  }
+  PrepareFolderOf(target);
+  return true;
 }
 
 std::tstring UpdateRun::TargetOf(const FileEntry& entry) {

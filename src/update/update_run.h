@@ -62,7 +62,11 @@ class UpdateRun {
   void Process(const FileEntry& entry, DigestAhead& digests, std::size_t index);
   // Installs the file from the blocks it lacks; false when it is to be downloaded whole.
   bool InstallByBlocks(const FileEntry& entry, std::size_t index);
-  void Download(const FileEntry& entry, const std::tstring& temporary);
+  // Downloads the entry's package to temporary; true when the file was installed from it while it
+  // downloaded, which leaves the package to be removed.
+  bool Download(const FileEntry& entry, std::size_t index, const std::tstring& temporary);
+  // The target's folders are ready to write, false when something would refuse it.
+  bool TargetReady(const std::tstring& target);
   void Install(const FileEntry& entry, std::size_t index, const std::tstring& temporary);
   // Where the file goes: the updater's own file waits under the swap name.
   static std::tstring TargetOf(const FileEntry& entry);

@@ -1,0 +1,188 @@
+#include "update/streamed_install.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/crypto.h"
+#include "platform/file.h"
+#include "platform/text.h"
+#include "storage/block_pipeline.h"
+#include "storage/md5.h"
+#include "storage/package_format.h"
+#include "storage/package_key.h"
+#include "storage/varne_file_system.h"
+
+namespace {
+
+constexpr std::size_t kStartSize = kPackageHeaderSize + kPackageRecordSize;
+
+// The name stored in a package as the package's reader takes it: UTF-16LE up to a zero unit.
+std::tstring StoredName(const std::vector<std::uint8_t>& bytes) {
+  std::u16string wide;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto unit = static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
+    if (unit == 0) break;
+    wide += unit;
+  }
+  return VarneFileSystem::NormalizeName(platform::WideToAnsi(wide));
+}
+
+}  // namespace
+
+class StreamedInstall::Stream {
+ public:
+  Stream(const std::tstring& listed_name, const std::tstring& target,
+         const ExpectedContent& expected, std::function<bool()> prepare)
+      : listed_name_(VarneFileSystem::NormalizeName(listed_name)),
+        target_(target),
+        expected_(expected),
+        prepare_(std::move(prepare)),
+        digest_([this](const std::uint8_t* data, std::size_t size) { Digest(data, size); }) {
+    if (!expected_.size) state_ = State::kDeclined;
+  }
+
+  void Feed(const std::uint8_t* bytes, std::size_t size) {
+    while (size > 0 && state_ != State::kDeclined) {
+      const std::size_t used = Take(bytes, size);
+      bytes += used;
+      size -= used;
+      position_ += used;
+    }
+    if (state_ == State::kDeclined) position_ += size;
+  }
+
+  bool Complete() {
+    if (state_ != State::kAfterData || position_ != package_size_) return false;
+    digest_.Finish();
+    if (md5_.Final() != expected_.md5) return false;
+    if (expected_.sha256 && sha256_.Final() != *expected_.sha256) return false;
+    return file_.Commit();
+  }
+
+ private:
+  enum class State { kStart, kName, kData, kAfterData, kDeclined };
+
+  // Takes what the current part of the package wants of the bytes; how many it took.
+  std::size_t Take(const std::uint8_t* bytes, std::size_t size) {
+    switch (state_) {
+      case State::kStart:
+        return Gather(bytes, size, kStartSize, [this] { ReadStart(); });
+      case State::kName:
+        return Gather(bytes, size, kStartSize + name_length_, [this] { ReadName(); });
+      case State::kData:
+        return WriteData(bytes, size);
+      case State::kAfterData:
+      case State::kDeclined:
+        return size;
+    }
+    return size;
+  }
+
+  // Collects bytes up to package position end, then calls done.
+  template <typename Done>
+  std::size_t Gather(const std::uint8_t* bytes, std::size_t size, std::size_t end, Done done) {
+    const std::size_t used = std::min(size, end - static_cast<std::size_t>(position_));
+    gathered_.insert(gathered_.end(), bytes, bytes + used);
+    if (gathered_.size() == end) done();
+    return used;
+  }
+
+  // The header and the one record must describe exactly the listed file, its name just after them
+  // and its data just after the name, stored as it is.
+  void ReadStart() {
+    std::uint8_t header_bytes[kPackageHeaderSize];
+    std::uint8_t record_bytes[kPackageRecordSize];
+    std::memcpy(header_bytes, gathered_.data(), sizeof header_bytes);
+    std::memcpy(record_bytes, gathered_.data() + sizeof header_bytes, sizeof record_bytes);
+    const PackageHeader header = PackageHeader::Decode(header_bytes);
+    KeyStream(DirectorySeed(GetPackageKey(), header.headerSeed))
+        .Apply(record_bytes, sizeof record_bytes);
+    record_ = WPACKAGE_INFO_CELL::Decode(record_bytes);
+    const std::uint64_t size = *expected_.size;
+    const bool exact =
+        header.magic_ok && header.entryCount == 1 && header.directoryOffset == kPackageHeaderSize &&
+        record_.nameOffset == kStartSize && record_.nameLength % 2 == 0 &&
+        record_.nameLength <= 2 * (listed_name_.size() + 1) &&
+        record_.dataOffset == kStartSize + record_.nameLength && record_.sourceSize == size &&
+        record_.storedSize == size && header.fileSize > record_.dataOffset &&
+        header.fileSize - record_.dataOffset == size &&
+        std::equal(expected_.md5.begin(), expected_.md5.end(), record_.digest);
+    if (!exact) return Decline();
+    package_size_ = header.fileSize;
+    name_length_ = record_.nameLength;
+    state_ = State::kName;
+  }
+
+  void ReadName() {
+    std::vector<std::uint8_t> name(gathered_.begin() + kStartSize, gathered_.end());
+    if (record_.IsScrambled()) KeyStream(NameSeed(record_)).Apply(name.data(), name.size());
+    gathered_.clear();
+    if (StoredName(name) != listed_name_ || !prepare_() || !file_.Create(target_)) {
+      return Decline();
+    }
+    if (record_.IsScrambled()) data_keys_.SetPosition(DataSeed(record_), 0);
+    // On the second core even for small files: the transfer of the data is the work beside it.
+    digest_.SetThreaded(true);
+    state_ = State::kData;
+  }
+
+  // Unscrambles the data into the stage's block, which the worker digests while it is written
+  // here.
+  std::size_t WriteData(const std::uint8_t* bytes, std::size_t size) {
+    const std::uint64_t left = package_size_ - position_;
+    const std::size_t used =
+        static_cast<std::size_t>(std::min<std::uint64_t>({size, left, kPipelineBlockSize}));
+    std::uint8_t* block = digest_.Next();
+    std::memcpy(block, bytes, used);
+    if (record_.IsScrambled()) data_keys_.Apply(block, used);
+    digest_.Submit(used);
+    if (file_.Write(block, used) != used) {
+      Decline();
+      return size;
+    }
+    if (used == left) state_ = State::kAfterData;
+    return used;
+  }
+
+  void Digest(const std::uint8_t* data, std::size_t size) {
+    md5_.Update(data, size);
+    if (expected_.sha256) sha256_.Update(data, size);
+  }
+
+  void Decline() {
+    state_ = State::kDeclined;
+    gathered_.clear();
+    gathered_.shrink_to_fit();
+  }
+
+  const std::tstring listed_name_;
+  const std::tstring target_;
+  const ExpectedContent expected_;
+  std::function<bool()> prepare_;
+  State state_ = State::kStart;
+  std::uint64_t position_ = 0;  // package bytes fed so far
+  std::uint64_t package_size_ = 0;
+  std::size_t name_length_ = 0;
+  std::vector<std::uint8_t> gathered_;  // the package's start, up to its data
+  WPACKAGE_INFO_CELL record_;
+  KeyStream data_keys_;
+  platform::ReplacementFile file_;  // removed unless committed
+  MD5Context md5_;
+  platform::Sha256 sha256_;
+  SideStage digest_;  // last: its worker stops before what it digests into goes
+};
+
+StreamedInstall::StreamedInstall(const std::tstring& listed_name, const std::tstring& target,
+                                 const ExpectedContent& expected, std::function<bool()> prepare)
+    : stream_(std::make_unique<Stream>(listed_name, target, expected, std::move(prepare))) {}
+
+StreamedInstall::~StreamedInstall() = default;
+
+void StreamedInstall::Feed(const std::uint8_t* bytes, std::size_t size) {
+  stream_->Feed(bytes, size);
+}
+
+bool StreamedInstall::Complete() { return stream_->Complete(); }

@@ -1,0 +1,39 @@
+// Installs a file while its package downloads: the package's bytes are read as they arrive, and
+// the entry's data is unscrambled, written beside the file and digested on a second core, so that
+// the file is checked and written when its last byte is in. Nothing of it is ever read back.
+//
+// It only speeds up what the whole download's install does: it takes a package only when it is
+// exactly the one-entry package of the listed file (its record holding the listed size and digest
+// and the listed name), and only when the file's place is ready to write. Anything else (another
+// shape of package, a target that cannot be written, bytes that do not match) declines it quietly,
+// and the downloaded package then goes the usual way, which reports what is wrong as it always
+// did.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "base/tstring.h"
+#include "storage/i_file_manager.h"
+
+class StreamedInstall {
+ public:
+  // prepare readies the target's folders when the data begins, false when the file cannot be
+  // written there.
+  StreamedInstall(const std::tstring& listed_name, const std::tstring& target,
+                  const ExpectedContent& expected, std::function<bool()> prepare);
+  ~StreamedInstall();  // whatever was written and not committed goes
+  StreamedInstall(const StreamedInstall&) = delete;
+  StreamedInstall& operator=(const StreamedInstall&) = delete;
+
+  // The package's next bytes, in order.
+  void Feed(const std::uint8_t* bytes, std::size_t size);
+  // After the download's last byte: true when the file now stands in place, checked and durable.
+  bool Complete();
+
+ private:
+  class Stream;
+  std::unique_ptr<Stream> stream_;
+};
