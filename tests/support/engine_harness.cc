@@ -4,7 +4,8 @@
 
 namespace test_support {
 
-Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&)>& on_report) {
+Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&)>& on_report,
+                  const std::string& public_key) {
   HttpClient client;
   std::stop_source stop;
   Outcome outcome;
@@ -17,7 +18,7 @@ Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&
       UpdateRun({.files = *Singleton<VarneFileManager>::GetInstance(),
                  .client = client,
                  .list_url = url,
-                 .public_key = "",
+                 .public_key = public_key,
                  .stop = stop.get_token(),
                  .report = report})
           .Run();

@@ -26,10 +26,12 @@ struct Outcome : UpdateOutcome {
   std::vector<Report> reports;
 };
 
-// One whole run against url, on this thread, with the install folder's file manager. on_report
-// sees each report as it is made; answering false requests the run's stop.
+// One whole run against url, on this thread, with the install folder's file manager (and the
+// publisher's key, when given). on_report sees each report as it is made; answering false requests
+// the run's stop.
 Outcome RunUpdate(const std::string& url,
-                  const std::function<bool(const Report&)>& on_report = nullptr);
+                  const std::function<bool(const Report&)>& on_report = nullptr,
+                  const std::string& public_key = "");
 
 // A scripted update server: the list document, then one package answer per connection.
 std::vector<net_testing::Reply> ListThenPackages(const std::string& list,
