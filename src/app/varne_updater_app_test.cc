@@ -93,7 +93,7 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
     const char* run_file = "game.exe";
     int status;
     std::string box = {};  // caption|text, or none
-    int dialogs = 0;
+    int dialogs = 1;
     std::optional<Lines> processes = {};
     std::function<void(const Install&, FakeUi&)> arrange = [](auto&, auto&) {};
   };
@@ -105,7 +105,6 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
       // has ended; a copy for another install folder does not count.
       {.name = "runs",
        .status = App::kRunCompleted,
-       .dialogs = 1,
        .processes = Lines{wait_swap, find_game, "running? ~\\game.exe"},
        .arrange =
            [&](const Install& install, FakeUi& ui) {
@@ -121,11 +120,10 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
                EXPECT_EQ(config.LoadString("runfilename", ""), "game.exe");
              };
            }},
-      {.name = "no game named", .run_file = "", .status = App::kRunCompleted, .dialogs = 1},
+      {.name = "no game named", .run_file = "", .status = App::kRunCompleted},
       // On a desktop the game is a window: a process without one is not what the user plays.
       {.name = "game's process on a desktop",
        .status = App::kRunCompleted,
-       .dialogs = 1,
        .processes = Lines{wait_swap, find_game},
        .arrange =
            [&](auto&, auto&) {
@@ -134,16 +132,13 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
            }},
       {.name = "run incomplete",
        .status = App::kFailed,
-       .dialogs = 1,
        .arrange = [](auto&, FakeUi& ui) { ui.completed = false; }},
       {.name = "error shown",
        .status = App::kFailed,
-       .dialogs = 1,
        .arrange = [](auto&, FakeUi& ui) { ui.error_shown = true; }},
       {.name = "dialog throws",
        .status = App::kFailed,
        .box = kError + "ゲームを起動できませんでした。",
-       .dialogs = 1,
        .arrange =
            [](auto&, FakeUi& ui) {
              ui.dialog = [] { throw Exception("ゲームを起動できませんでした。", true); };
@@ -152,14 +147,15 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
        .status = App::kFailed,
        .box =
            "エラー|不明なエラーで終了しました\r\n少し時間をおいて、再度アップデートしてください。",
-       .dialogs = 1,
        .arrange = [](auto&, FakeUi& ui) { ui.dialog = [] { throw std::bad_alloc(); }; }},
       {.name = "no configuration",
        .run_file = nullptr,
        .status = App::kFailed,
-       .box = kError + "VarneFileSystem : no file in this package.file : dlgconfig.conf"},
+       .box = kError + "VarneFileSystem : no file in this package.file : dlgconfig.conf",
+       .dialogs = 0},
       {.name = "another copy",
        .status = App::kRefused,
+       .dialogs = 0,
        .arrange =
            [&](const Install& install, auto&) {
              other_copy.emplace();
@@ -169,6 +165,7 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
       {.name = "game runs",
        .status = App::kRefused,
        .box = quit_game,
+       .dialogs = 0,
        .processes = Lines{wait_swap, find_game, "running? ~\\game.exe"},
        .arrange = [&](auto&, auto&) { processes_.running = {"~\\game.exe"}; }},
   };
