@@ -317,8 +317,7 @@ void UpdateRun::SyncWrittenFolders() {
   for (const std::tstring& folder : written_folders_) platform::SyncFolder(folder);
 }
 
-bool UpdateRun::Download(const FileEntry& entry, std::size_t index,
-                         const std::tstring& temporary) {
+bool UpdateRun::Download(const FileEntry& entry, std::size_t index, const std::tstring& temporary) {
   // A Stop that came while the last file was being checked or installed ends the run here,
   // before another transfer begins.
   ThrowIfStopped();
