@@ -1,7 +1,9 @@
 // The file code of both systems, written once over the system calls of native_file.h.
 #include "platform/file.h"
 
+#include <algorithm>
 #include <atomic>
+#include <utility>
 
 #include "platform/file_stamp.h"
 #include "platform/native_file.h"
@@ -107,7 +109,14 @@ bool File::Sync() { return IsOpen() && native::Sync(handle_); }
 // Synced before the rename: after a power loss the name must not lead to unwritten bytes. Closed
 // before it, as Windows renames no file that is open without delete sharing.
 bool File::MoveInPlace(const std::string& from, const std::string& target) {
-  if (ReplaceFails() || !native::TakeModeOf(handle_, target) || !Sync()) return false;
+  return MakeDurableFor(target) && PutInPlace(from, target);
+}
+
+bool File::MakeDurableFor(const std::string& target) {
+  return !ReplaceFails() && native::TakeModeOf(handle_, target) && Sync();
+}
+
+bool File::PutInPlace(const std::string& from, const std::string& target) {
   Close();
   return native::RenameOver(from, target);
 }
@@ -123,6 +132,19 @@ void File::StartWriteOut(std::uint64_t offset, std::uint64_t length) {
 }
 
 ReplacementFile::~ReplacementFile() { Discard(); }
+
+ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept { *this = std::move(other); }
+
+ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
+  if (this == &other) return *this;
+  Discard();
+  file_ = std::move(other.file_);
+  written_ = other.written_;
+  written_out_ = other.written_out_;
+  temp_ = std::exchange(other.temp_, {});  // the file is this object's to commit or remove now
+  target_ = std::move(other.target_);
+  return *this;
+}
 
 bool ReplacementFile::Create(const std::string& destination) {
   static std::atomic<unsigned> counter{0};
@@ -167,6 +189,33 @@ bool ReplacementFile::Commit() {
 }
 
 void ReplacementFile::Discard() { file_.CloseAndRemove(temp_); }
+
+void ReplacementBatch::Add(ReplacementFile file) {
+  bytes_ += file.written_;
+  files_.push_back(std::move(file));
+}
+
+bool ReplacementBatch::Full() const { return files_.size() >= kFiles || bytes_ >= kBytes; }
+
+bool ReplacementBatch::Commit(std::string& failed) {
+  // All started first, so that the disk writes the batch while the syncs wait their turn.
+  for (ReplacementFile& file : files_) {
+    file.file_.StartWriteOut(file.written_out_, file.written_ - file.written_out_);
+  }
+  const auto not_durable = std::find_if_not(
+      files_.begin(), files_.end(),
+      [](ReplacementFile& file) { return file.file_.MakeDurableFor(file.target_); });
+  bool committed = not_durable == files_.end();
+  if (!committed) failed = not_durable->target_;
+  for (auto file = files_.begin(); committed && file != files_.end(); ++file) {
+    committed = file->file_.PutInPlace(file->temp_, file->target_);
+    if (committed) file->temp_.clear();
+    if (!committed) failed = file->target_;
+  }
+  files_.clear();  // the files not put in place are removed
+  bytes_ = 0;
+  return committed;
+}
 
 std::string ResumablePartName(const std::string& name) {
   // ".part" where a replacement's name ends in ".tmp": the clean-up of abandoned replacements

@@ -36,8 +36,8 @@ class File {
  public:
   File() = default;
   ~File();
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
+  File(File&&) noexcept = default;
+  File& operator=(File&&) noexcept = default;
 
   // Closes what was open first. New files get read and write permission (before the umask).
   // Pipes, devices and sockets are refused (kOther) without waiting for a peer.
@@ -59,11 +59,15 @@ class File {
 
  private:
   friend class ReplacementFile;
+  friend class ReplacementBatch;
   friend class ResumableFile;
-  // For those two: puts this file, written under the system name from, in target's place (the
+  // For those: puts this file, written under the system name from, in target's place (the
   // permission bits passed on, the bytes made durable, renamed in one step) and closes it. False
   // on failure, when the file under from stays (and may stay open).
   bool MoveInPlace(const std::string& from, const std::string& target);
+  // The two halves of MoveInPlace: the bits and the bytes, then the close and the rename.
+  bool MakeDurableFor(const std::string& target);
+  bool PutInPlace(const std::string& from, const std::string& target);
   // Closes this file and removes what was written under the system name, unless it is empty;
   // the name is then cleared.
   void CloseAndRemove(std::string& name);
@@ -84,8 +88,8 @@ class ReplacementFile {
  public:
   ReplacementFile() = default;
   ~ReplacementFile();
-  ReplacementFile(const ReplacementFile&) = delete;
-  ReplacementFile& operator=(const ReplacementFile&) = delete;
+  ReplacementFile(ReplacementFile&& other) noexcept;
+  ReplacementFile& operator=(ReplacementFile&& other) noexcept;
 
   // Creates the new file for destination; false when it cannot be created, or when destination
   // is a pipe, device or socket.
@@ -100,6 +104,7 @@ class ReplacementFile {
   bool Commit();
 
  private:
+  friend class ReplacementBatch;
   void Discard();
 
   File file_;
@@ -107,6 +112,33 @@ class ReplacementFile {
   std::uint64_t written_out_ = 0;  // the bytes whose write-out has been started
   std::string temp_;               // system form; empty once committed or discarded
   std::string target_;             // system form, resolved when created
+};
+
+// Replacement files put in place together, so that making them durable costs one pass over the
+// batch instead of a wait per file: the write-out of every file is started, then each is synced,
+// then each is renamed over its destination. Until Commit every destination is untouched; a batch
+// that goes without Commit removes its files. Not copyable.
+class ReplacementBatch {
+ public:
+  ReplacementBatch() = default;
+  ReplacementBatch(const ReplacementBatch&) = delete;
+  ReplacementBatch& operator=(const ReplacementBatch&) = delete;
+
+  // Keeps a written file (not yet committed) for the next Commit.
+  void Add(ReplacementFile file);
+  // Holds enough files or bytes that a Commit is due: the files stay open until then.
+  bool Full() const;
+  // Makes every file durable, then puts each in its destination's place. False on failure, with
+  // the destination that failed (system form) in failed: when a file could not be made durable,
+  // no file of the batch was renamed; every file not renamed is removed. The batch is empty after.
+  bool Commit(std::string& failed);
+
+ private:
+  static constexpr std::size_t kFiles = 256;
+  static constexpr std::uint64_t kBytes = 256 << 20;
+
+  std::vector<ReplacementFile> files_;
+  std::uint64_t bytes_ = 0;
 };
 
 // The fixed hidden name under which a resumable new version of `name` (a file name, no folder)

@@ -4,19 +4,21 @@
 
 #include "base/exception.h"
 #include "platform/file.h"
+#include "platform/path.h"
 #include "storage/block_pipeline.h"
 
 void IFileManager::ExtractToFile(FileHandle handle, const std::tstring& destination) {
-  Extract(handle, destination, nullptr);
+  Extract(handle, destination, nullptr, nullptr);
 }
 
 bool IFileManager::ExtractChecked(FileHandle handle, const std::tstring& destination,
-                                  const ExpectedContent& expected) {
-  return Extract(handle, destination, &expected);
+                                  const ExpectedContent& expected,
+                                  platform::ReplacementBatch* batch) {
+  return Extract(handle, destination, &expected, batch);
 }
 
 bool IFileManager::Extract(FileHandle handle, const std::tstring& destination,
-                           const ExpectedContent* expected) {
+                           const ExpectedContent* expected, platform::ReplacementBatch* batch) {
   std::tstring internal(destination);
   internal.ToBackslashes();
   const std::tstring path = platform::GetFullPath(internal);
@@ -55,8 +57,19 @@ bool IFileManager::Extract(FileHandle handle, const std::tstring& destination,
   // Without a commit the replacement removes what it wrote.
   if (expected && md5.Final() != expected->md5) return false;
   if (signed_content && sha256.Final() != *expected->sha256) return false;
-  if (!replacement.Commit()) throw IFileManagerException("File replace error. : " + path);
+  if (batch != nullptr) {
+    batch->Add(std::move(replacement));
+  } else if (!replacement.Commit()) {
+    throw IFileManagerException("File replace error. : " + path);
+  }
   return true;
+}
+
+void IFileManager::CommitBatch(platform::ReplacementBatch& batch) {
+  std::string failed;
+  if (!batch.Commit(failed)) {
+    throw IFileManagerException("File replace error. : " + platform::ToInternalPath(failed));
+  }
 }
 
 int IFileManager::CreateDirectory(const std::tstring& path) {

@@ -8,6 +8,7 @@
 #include "base/singleton.h"
 #include "base/tstring.h"
 #include "platform/crypto.h"
+#include "platform/file.h"
 #include "storage/i_file.h"
 #include "storage/md5.h"
 
@@ -54,9 +55,14 @@ class IFileManager : public Singleton<IFileManager> {
   virtual void ExtractToFile(FileHandle handle, const std::tstring& destination);
   // As ExtractToFile, but the new file replaces destination only when its bytes are the expected
   // ones (digested as they are written). false when they are not: destination stays as it was and
-  // nothing is left behind.
+  // nothing is left behind. With a batch, the checked new file joins it instead of replacing
+  // destination at once: the batch's Commit puts it in place.
   bool ExtractChecked(FileHandle handle, const std::tstring& destination,
-                      const ExpectedContent& expected);
+                      const ExpectedContent& expected, platform::ReplacementBatch* batch = nullptr);
+
+  // Puts a batch of checked new files in place (platform::ReplacementBatch::Commit); throws
+  // "File replace error. : <destination>" when it cannot.
+  static void CommitBatch(platform::ReplacementBatch& batch);
 
   // Creates every missing folder on the way to the folder that holds path (a path ending in a
   // backslash names that folder itself). A path without a backslash creates nothing.
@@ -65,5 +71,6 @@ class IFileManager : public Singleton<IFileManager> {
   static bool PathIsExist(const std::tstring& folder);
 
  private:
-  bool Extract(FileHandle handle, const std::tstring& destination, const ExpectedContent* expected);
+  bool Extract(FileHandle handle, const std::tstring& destination, const ExpectedContent* expected,
+               platform::ReplacementBatch* batch);
 };

@@ -54,12 +54,14 @@ class StreamedInstall::Stream {
     if (state_ == State::kDeclined) position_ += size;
   }
 
-  bool Complete() {
+  bool Complete(platform::ReplacementBatch* batch) {
     if (state_ != State::kAfterData || position_ != package_size_) return false;
     digest_.Finish();
     if (md5_.Final() != expected_.md5) return false;
     if (expected_.sha256 && sha256_.Final() != *expected_.sha256) return false;
-    return file_.Commit();
+    if (batch == nullptr) return file_.Commit();
+    batch->Add(std::move(file_));
+    return true;
   }
 
  private:
@@ -185,4 +187,6 @@ void StreamedInstall::Feed(const std::uint8_t* bytes, std::size_t size) {
   stream_->Feed(bytes, size);
 }
 
-bool StreamedInstall::Complete() { return stream_->Complete(); }
+bool StreamedInstall::Complete(platform::ReplacementBatch* batch) {
+  return stream_->Complete(batch);
+}

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "base/tstring.h"
+#include "platform/file.h"
 #include "storage/i_file_manager.h"
 
 class StreamedInstall {
@@ -30,8 +31,9 @@ class StreamedInstall {
 
   // The package's next bytes, in order.
   void Feed(const std::uint8_t* bytes, std::size_t size);
-  // After the download's last byte: true when the file now stands in place, checked and durable.
-  bool Complete();
+  // After the download's last byte: true when the file is checked and stands in place, or has
+  // joined batch (when given) to be put in place by its Commit.
+  bool Complete(platform::ReplacementBatch* batch = nullptr);
 
  private:
   class Stream;

@@ -176,6 +176,9 @@ UpdateOutcome UpdateRun::Run() noexcept {
   } catch (...) {
     outcome_.error = "Unknown Error.";
   }
+  // The files checked before a failure or a stop are kept: the next run need not fetch them.
+  std::string failed;
+  batch_.Commit(failed);
   // The next run fetches its list unreported, as this one did.
   context_.client.SetHook(nullptr, 0);
   return outcome_;
@@ -215,6 +218,7 @@ void UpdateRun::Steps() {
   // A run killed while it wrote the state left the state's new file beside it: cleared here even
   // when no file of this run went into the install folder.
   if (release_) PrepareFolderOf(kReleaseStateName);
+  IFileManager::CommitBatch(batch_);
   SyncWrittenFolders();
   if (release_ && !RecordInstalledSerial(release_->serial)) {
     throw DownloadManagerException("Cannot record the installed release.", true);
@@ -259,6 +263,7 @@ void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_
     }
   }
   ++outcome_.files_done;
+  if (batch_.Full()) IFileManager::CommitBatch(batch_);
 }
 
 std::tstring UpdateRun::PackageUrl(const FileEntry& entry) const {
@@ -341,7 +346,7 @@ bool UpdateRun::Download(const FileEntry& entry, std::size_t index, const std::t
     if (sink.Created()) RemoveTemporary(temporary);
     throw;
   }
-  return install && install->Complete();
+  return install && install->Complete(&batch_);
 }
 
 bool UpdateRun::TargetReady(const std::tstring& target) {
@@ -425,7 +430,7 @@ void UpdateRun::Install(const FileEntry& entry, std::size_t index, const std::ts
     RefuseFolderOutsideInstall(entry, target);
     IFileManager::CreateDirectory(target);
     PrepareFolderOf(target);
-    if (!files.ExtractChecked(handle, target, expected)) throw Mismatch(entry);
+    if (!files.ExtractChecked(handle, target, expected, &batch_)) throw Mismatch(entry);
     NoteInstalled(entry, target);
     files.Close(handle);
     files.ClearFileList();

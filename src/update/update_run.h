@@ -13,6 +13,7 @@
 
 #include "base/tstring.h"
 #include "net/http_client.h"
+#include "platform/file.h"
 #include "storage/varne_file_manager.h"
 #include "update/block_update.h"
 #include "update/digest_ahead.h"
@@ -97,4 +98,6 @@ class UpdateRun {
   // The release the publisher signed, when the install has the publisher's key.
   std::optional<ReleaseSignature> release_;
   std::optional<block_update::BlockUpdater> blocks_;
+  // The files installed but not yet put in place: they are made durable together.
+  platform::ReplacementBatch batch_;
 };

@@ -127,6 +127,30 @@ int List(const std::string& package, std::FILE* out) {
   return 0;
 }
 
+// Writes the entry key below base into batch; its size. Throws when the entry is refused or does
+// not match its stored MD5.
+std::uint64_t ExtractEntry(VarneFileManager& manager, const std::tstring& base,
+                           const std::tstring& key, platform::ReplacementBatch& batch) {
+  const FileHandle handle = manager.Open(key.c_str(), kOpenBinaryReadOnly);
+  try {
+    // A folder of the destination that is a link or junction to elsewhere is not written through.
+    if (LeavesFolderOnDisk(base, base + key)) {
+      throw Exception("refusing entry \"" + key + "\": its folder leads outside the destination",
+                      true);
+    }
+    IFileManager::CreateDirectory(base + key);
+    const std::uint64_t size = manager.GetSize(handle);
+    if (!manager.ExtractChecked(handle, base + key, StoredContent(manager, key), &batch)) {
+      throw Exception("entry \"" + key + "\" does not match its stored MD5; not written", true);
+    }
+    manager.Close(handle);
+    return size;
+  } catch (...) {
+    manager.Close(handle);
+    throw;
+  }
+}
+
 int Extract(const std::string& package, const std::string& folder,
             const std::vector<std::string>& names, ProgressOutput progress) {
   VarneFileManager manager;
@@ -141,28 +165,22 @@ int Extract(const std::string& package, const std::string& folder,
     if (manager.GetFileSystem().LookupEntry(key, &entry)) figures.bytes_total += entry.sourceSize;
   }
   ProgressLine line(std::cerr, progress);
-  for (const std::tstring& key : keys) {
-    line.Update(figures, key);
-    const FileHandle handle = manager.Open(key.c_str(), kOpenBinaryReadOnly);
-    try {
-      // A folder of the destination that is a link or junction to elsewhere is not written
-      // through.
-      if (LeavesFolderOnDisk(base, base + key)) {
-        throw Exception("refusing entry \"" + key + "\": its folder leads outside the destination",
-                        true);
-      }
-      IFileManager::CreateDirectory(base + key);
-      figures.bytes_done += manager.GetSize(handle);
-      if (!manager.ExtractChecked(handle, base + key, StoredContent(manager, key))) {
-        throw Exception("entry \"" + key + "\" does not match its stored MD5; not written", true);
-      }
-    } catch (...) {
-      manager.Close(handle);
-      throw;
+  // The files are made durable a batch at a time rather than one by one.
+  platform::ReplacementBatch batch;
+  try {
+    for (const std::tstring& key : keys) {
+      line.Update(figures, key);
+      figures.bytes_done += ExtractEntry(manager, base, key, batch);
+      ++figures.files_done;
+      if (batch.Full()) IFileManager::CommitBatch(batch);
     }
-    manager.Close(handle);
-    ++figures.files_done;
+  } catch (...) {
+    // The entries checked before the failure are kept, as they would be one by one.
+    std::string failed;
+    batch.Commit(failed);
+    throw;
   }
+  IFileManager::CommitBatch(batch);
   line.Update(figures);
   return 0;
 }
