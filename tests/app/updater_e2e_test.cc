@@ -10,6 +10,7 @@
 #include <functional>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "base/base64.h"
 #include "net/testing/scripted_server.h"
@@ -60,6 +61,21 @@ class UpdaterTest : public testing::Test {
 
   std::string ListUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/filelist"; }
 
+  // The install's files with `changes` applied, built into a site that a stock nginx serves at
+  // 1 MiB/s a connection (so that a run can be killed half-way), logging to access_log_.
+  std::unique_ptr<Nginx> PublishThrottled(const Snapshot& changes) {
+    fs::copy(install_, image_, fs::copy_options::recursive);
+    fs::remove(image_ / kReleaseStateName);
+    for (const auto& [name, bytes] : changes) WriteFile(image_ / name, bytes);
+    BuildSite(image_, site_, port_);
+    std::string conf = ReadFile(site_ / "nginx-site.conf");
+    conf.insert(conf.find("server {") + 8,
+                "\n  limit_rate 1m;\n  access_log " + access_log_.string() + " blocks;\n");
+    WriteFile(root_.GetPath() / "site.conf",
+              "log_format blocks '$request_uri $bytes_sent \"$http_range\"';\n" + conf);
+    return std::make_unique<Nginx>(port_, root_.GetPath() / "site.conf");
+  }
+
   TempFolder root_{"varne-updater"};
   fs::path install_ = root_.GetPath() / "ゲーム folder";
   fs::path image_ = root_.GetPath() / "image";
@@ -67,6 +83,7 @@ class UpdaterTest : public testing::Test {
   std::uint16_t port_ = net_testing::FindFreePort();
   std::unique_ptr<ReleaseServer> server_;
   std::string extra_config_;  // configuration lines added to the install's
+  fs::path access_log_ = root_.GetPath() / "access.log";
 };
 
 // A release with a new updater: the swap program replaces it once the ending copy is gone. Then
@@ -162,17 +179,7 @@ TEST_F(UpdaterTest, AKilledBlockUpdateResumesWithTheBlocksItHad) {
   const auto changed =
       block_data::testing::Changed(old_bytes, block_data::testing::Change::kRewrite, 40, 5);
   WriteFile(install_ / "data" / "big.bin", old_bytes);
-  fs::copy(install_, image_, fs::copy_options::recursive);
-  fs::remove(image_ / kReleaseStateName);
-  WriteFile(image_ / "data" / "big.bin", changed.bytes);
-  BuildSite(image_, site_, port_);
-  const fs::path log = root_.GetPath() / "access.log";
-  std::string conf = ReadFile(site_ / "nginx-site.conf");
-  conf.insert(conf.find("server {") + 8,
-              "\n  limit_rate 1m;\n  access_log " + log.string() + " blocks;\n");
-  WriteFile(root_.GetPath() / "site.conf",
-            "log_format blocks '$request_uri $bytes_sent \"$http_range\"';\n" + conf);
-  const Nginx nginx(port_, root_.GetPath() / "site.conf");
+  const auto nginx = PublishThrottled({{"data/big.bin", changed.bytes}});
   const fs::path part = install_ / "data" / platform::ResumablePartName("big.bin");
   {
     const Background cut(install_, Runner() + "RV7WIN9XME.EXE --console");
@@ -189,7 +196,7 @@ TEST_F(UpdaterTest, AKilledBlockUpdateResumesWithTheBlocksItHad) {
   EXPECT_EQ(ReadFile(install_ / "data" / "big.bin"), changed.bytes);
   EXPECT_FALSE(fs::exists(part));
   std::uint64_t package_bytes = 0;
-  std::istringstream lines(ReadFile(log));
+  std::istringstream lines(ReadFile(access_log_));
   for (std::string uri, sent, range; lines >> uri >> sent >> range;) {
     if (uri.find("?file=") == std::string::npos) continue;
     EXPECT_TRUE(range != "\"-\"" && range.find(',') == std::string::npos) << uri << " " << range;
@@ -197,6 +204,45 @@ TEST_F(UpdaterTest, AKilledBlockUpdateResumesWithTheBlocksItHad) {
   }
   // The stage's unwritten block and the headers are what a cut costs beyond one uncut run.
   EXPECT_LT(package_bytes, changed.new_bytes * 5 / 4 + (256 << 10)) << package_bytes;
+}
+
+// Killed at random moments while it installs many files, the updater leaves each file old or new
+// (its new files wait under hidden names until they are durable); the next run completes the
+// install and leaves nothing else behind.
+TEST_F(UpdaterTest, KilledAtAnyMomentEachFileIsOldOrNew) {
+  Snapshot changes;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "data/f" + std::to_string(i) + ".bin";
+    WriteFile(install_ / name, "old " + std::to_string(i));
+    changes[name] = std::string(60000 + i, static_cast<char>('a' + i % 26));
+  }
+  const auto nginx = PublishThrottled(changes);
+  const Snapshot before = Take(install_);
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  for (int kill = 0; kill < 3; ++kill) {
+    const Background cut(install_, Runner() + "RV7WIN9XME.EXE --console");
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 2000));
+    cut.KillChildren();
+    cut.Wait();
+    for (const auto& [name, bytes] : Take(install_)) {
+      const auto old_file = before.find(name);
+      const auto new_file = changes.find(name);
+      EXPECT_TRUE((old_file != before.end() && old_file->second == bytes) ||
+                  (new_file != changes.end() && new_file->second == bytes) ||
+                  fs::path(name).filename().string().starts_with(".") || name.starts_with("file"))
+          << name << " after a kill";
+    }
+  }
+  const ProcessResult completed = Update();
+  ASSERT_EQ(completed.status, 0) << completed.out << completed.err;
+  Snapshot after = before;
+  for (const auto& [name, bytes] : changes) after[name] = bytes;
+  after.erase(kReleaseStateName);
+  Snapshot installed = Take(install_);
+  installed.erase(kReleaseStateName);
+  EXPECT_EQ(installed, after);
 }
 
 // An install whose configuration holds the publisher's public key. Releases signed with a second

@@ -9,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/testing/fault_injection.h"
 #include "support/engine_harness.h"
 #include "support/local_servers.h"
 
@@ -225,6 +226,32 @@ TEST(UpdateRunTest, AStopAtAFilesTurnEndsTheRunBeforeItCounts) {
   EXPECT_EQ(outcome.error, "DownloadManager : Task Aborted.");
   EXPECT_EQ(outcome.files_done, 0);
   EXPECT_EQ(server.GetRequests().size(), 1u);
+}
+
+// A full disk, or a batch of new files that cannot be made durable: the run fails, each file stays
+// as it was (none of the batch is renamed) and nothing is left beside them; the next run completes.
+TEST(UpdateRunTest, WhenTheDiskFailsEachFileStaysOldOrNew) {
+  ScriptedServer server;
+  InstallFolder install;
+  const std::string b(300000, 'b');
+  const std::string list =
+      "1::sub\\b.bin:300000:" + Md5Of(b) + "\r\n1::c.txt:1:" + Md5Of("c") + "\r\n";
+  install.Write("sub/b.bin", "old b");
+  for (const bool disk_full : {true, false}) {
+    server.SetReplies(ListThenPackages(list, {PackageOf("sub/b.bin", b), PackageOf("c.txt", "c")}));
+    platform::InjectWriteFailureAfter(disk_full ? 100000 : -1);
+    platform::InjectReplaceFailure(!disk_full, 1);  // the batch's second file
+    const std::string error = RunUpdate(ListUrl(server)).error;
+    platform::InjectWriteFailureAfter(-1);
+    platform::InjectReplaceFailure(false);
+    EXPECT_NE(error.find(disk_full ? "Temp File Error." : "File replace error."), std::string::npos)
+        << error;
+    EXPECT_EQ(Take(install.GetPath()), (Snapshot{{"sub/b.bin", "old b"}}));
+  }
+  server.SetReplies(ListThenPackages(list, {PackageOf("sub/b.bin", b), PackageOf("c.txt", "c")}));
+  const Outcome rerun = RunUpdate(ListUrl(server));
+  EXPECT_TRUE(rerun.completed) << rerun.error;
+  EXPECT_TRUE(Take(install.GetPath()) == (Snapshot{{"sub/b.bin", b}, {"c.txt", "c"}}));
 }
 
 }  // namespace

@@ -17,10 +17,15 @@ class InjectedFaults final : public FileFaults {
     write_budget.fetch_sub(static_cast<std::int64_t>(allowed));
     return allowed;
   }
-  bool ReplaceFails() override { return replace_fails.load(); }
+  bool ReplaceFails() override {
+    int passing = replace_budget.load();
+    while (passing > 0 && !replace_budget.compare_exchange_weak(passing, passing - 1)) {
+    }
+    return passing == 0;
+  }
 
   std::atomic<std::int64_t> write_budget{-1};
-  std::atomic<bool> replace_fails{false};
+  std::atomic<int> replace_budget{-1};  // replacements that still pass; negative: all pass
 };
 
 // Installed on first use, so only programs that inject faults pay for the checks.
@@ -33,6 +38,8 @@ InjectedFaults& Faults() {
 }  // namespace
 
 void InjectWriteFailureAfter(std::int64_t bytes) { Faults().write_budget.store(bytes); }
-void InjectReplaceFailure(bool fail) { Faults().replace_fails.store(fail); }
+void InjectReplaceFailure(bool fail, int after) {
+  Faults().replace_budget.store(fail ? after : -1);
+}
 
 }  // namespace platform
