@@ -191,6 +191,11 @@ bool ReplacementFile::Commit() {
 void ReplacementFile::Discard() { file_.CloseAndRemove(temp_); }
 
 void ReplacementBatch::Add(ReplacementFile file) {
+  // Started now, so that the disk writes the file while the next ones are produced.
+  if (file.written_ > file.written_out_) {
+    file.file_.StartWriteOut(file.written_out_, file.written_ - file.written_out_);
+    file.written_out_ = file.written_;
+  }
   bytes_ += file.written_;
   files_.push_back(std::move(file));
 }
@@ -198,10 +203,6 @@ void ReplacementBatch::Add(ReplacementFile file) {
 bool ReplacementBatch::Full() const { return files_.size() >= kFiles || bytes_ >= kBytes; }
 
 bool ReplacementBatch::Commit(std::string& failed) {
-  // All started first, so that the disk writes the batch while the syncs wait their turn.
-  for (ReplacementFile& file : files_) {
-    file.file_.StartWriteOut(file.written_out_, file.written_ - file.written_out_);
-  }
   const auto not_durable = std::find_if_not(
       files_.begin(), files_.end(),
       [](ReplacementFile& file) { return file.file_.MakeDurableFor(file.target_); });

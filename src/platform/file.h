@@ -115,9 +115,9 @@ class ReplacementFile {
 };
 
 // Replacement files put in place together, so that making them durable costs one pass over the
-// batch instead of a wait per file: the write-out of every file is started, then each is synced,
-// then each is renamed over its destination. Until Commit every destination is untouched; a batch
-// that goes without Commit removes its files. Not copyable.
+// batch instead of a wait per file: each file's write-out is started when it joins, each is synced
+// at Commit, then each is renamed over its destination. Until Commit every destination is
+// untouched; a batch that goes without Commit removes its files. Not copyable.
 class ReplacementBatch {
  public:
   ReplacementBatch() = default;

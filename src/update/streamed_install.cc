@@ -4,12 +4,12 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/text.h"
-#include "storage/block_pipeline.h"
 #include "storage/md5.h"
 #include "storage/package_format.h"
 #include "storage/package_key.h"
@@ -18,6 +18,9 @@
 namespace {
 
 constexpr std::size_t kStartSize = kPackageHeaderSize + kPackageRecordSize;
+// The bytes handed to the digesting core at a time: what is left of a file when its last byte
+// arrives waits for that core, so small pieces keep the two cores busy together.
+constexpr std::size_t kHandOver = 64 << 10;
 
 // The name stored in a package as the package's reader takes it: UTF-16LE up to a zero unit.
 std::tstring StoredName(const std::vector<std::uint8_t>& bytes) {
@@ -35,14 +38,16 @@ std::tstring StoredName(const std::vector<std::uint8_t>& bytes) {
 class StreamedInstall::Stream {
  public:
   Stream(const std::tstring& listed_name, const std::tstring& target,
-         const ExpectedContent& expected, std::function<bool()> prepare)
+         const ExpectedContent& expected, std::function<bool()> prepare, InstallDigests& digests)
       : listed_name_(VarneFileSystem::NormalizeName(listed_name)),
         target_(target),
         expected_(expected),
         prepare_(std::move(prepare)),
-        digest_([this](const std::uint8_t* data, std::size_t size) { Digest(data, size); }) {
+        digests_(digests) {
     if (!expected_.size) state_ = State::kDeclined;
   }
+  // The worker must be done with this file's blocks before they and the digests go.
+  ~Stream() { StopDigesting(); }
 
   void Feed(const std::uint8_t* bytes, std::size_t size) {
     while (size > 0 && state_ != State::kDeclined) {
@@ -56,7 +61,7 @@ class StreamedInstall::Stream {
 
   bool Complete(platform::ReplacementBatch* batch) {
     if (state_ != State::kAfterData || position_ != package_size_) return false;
-    digest_.Finish();
+    StopDigesting();
     if (md5_.Final() != expected_.md5) return false;
     if (expected_.sha256 && sha256_.Final() != *expected_.sha256) return false;
     if (batch == nullptr) return file_.Commit();
@@ -127,7 +132,9 @@ class StreamedInstall::Stream {
     }
     if (record_.IsScrambled()) data_keys_.SetPosition(DataSeed(record_), 0);
     // On the second core even for small files: the transfer of the data is the work beside it.
-    digest_.SetThreaded(true);
+    digests_.stage_.SetThreaded(true);
+    digests_.digest_ = [this](const std::uint8_t* data, std::size_t size) { Digest(data, size); };
+    digesting_ = true;
     state_ = State::kData;
   }
 
@@ -136,11 +143,11 @@ class StreamedInstall::Stream {
   std::size_t WriteData(const std::uint8_t* bytes, std::size_t size) {
     const std::uint64_t left = package_size_ - position_;
     const std::size_t used =
-        static_cast<std::size_t>(std::min<std::uint64_t>({size, left, kPipelineBlockSize}));
-    std::uint8_t* block = digest_.Next();
+        static_cast<std::size_t>(std::min<std::uint64_t>({size, left, kHandOver}));
+    std::uint8_t* block = digests_.stage_.Next();
     std::memcpy(block, bytes, used);
     if (record_.IsScrambled()) data_keys_.Apply(block, used);
-    digest_.Submit(used);
+    digests_.stage_.Submit(used);
     if (file_.Write(block, used) != used) {
       Decline();
       return size;
@@ -152,6 +159,12 @@ class StreamedInstall::Stream {
   void Digest(const std::uint8_t* data, std::size_t size) {
     md5_.Update(data, size);
     if (expected_.sha256) sha256_.Update(data, size);
+  }
+
+  void StopDigesting() {
+    if (!std::exchange(digesting_, false)) return;
+    digests_.stage_.Finish();  // the digest never throws
+    digests_.digest_ = nullptr;
   }
 
   void Decline() {
@@ -174,12 +187,18 @@ class StreamedInstall::Stream {
   platform::ReplacementFile file_;  // removed unless committed
   MD5Context md5_;
   platform::Sha256 sha256_;
-  SideStage digest_;  // last: its worker stops before what it digests into goes
+  InstallDigests& digests_;
+  bool digesting_ = false;  // the worker may hold blocks of this file
 };
 
+InstallDigests::InstallDigests()
+    : stage_([this](const std::uint8_t* data, std::size_t size) { digest_(data, size); }) {}
+
 StreamedInstall::StreamedInstall(const std::tstring& listed_name, const std::tstring& target,
-                                 const ExpectedContent& expected, std::function<bool()> prepare)
-    : stream_(std::make_unique<Stream>(listed_name, target, expected, std::move(prepare))) {}
+                                 const ExpectedContent& expected, std::function<bool()> prepare,
+                                 InstallDigests& digests)
+    : stream_(
+          std::make_unique<Stream>(listed_name, target, expected, std::move(prepare), digests)) {}
 
 StreamedInstall::~StreamedInstall() = default;
 

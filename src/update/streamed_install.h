@@ -17,14 +17,28 @@
 
 #include "base/tstring.h"
 #include "platform/file.h"
+#include "storage/block_pipeline.h"
 #include "storage/i_file_manager.h"
+
+// The second core's share of the files installed one after another: their digests, on one thread
+// for a whole run rather than one per file.
+class InstallDigests {
+ public:
+  InstallDigests();
+
+ private:
+  friend class StreamedInstall;
+  std::function<void(const std::uint8_t*, std::size_t)> digest_;  // the current file's
+  SideStage stage_;
+};
 
 class StreamedInstall {
  public:
   // prepare readies the target's folders when the data begins, false when the file cannot be
-  // written there.
+  // written there. One StreamedInstall at a time uses digests.
   StreamedInstall(const std::tstring& listed_name, const std::tstring& target,
-                  const ExpectedContent& expected, std::function<bool()> prepare);
+                  const ExpectedContent& expected, std::function<bool()> prepare,
+                  InstallDigests& digests);
   ~StreamedInstall();  // whatever was written and not committed goes
   StreamedInstall(const StreamedInstall&) = delete;
   StreamedInstall& operator=(const StreamedInstall&) = delete;

@@ -25,7 +25,8 @@ class StreamedInstallTest : public ::testing::Test {
   bool Install(const std::string& package, const ExpectedContent& expected,
                std::vector<std::size_t> pieces = {}, bool ready = true,
                const std::string& listed = "Data\\Game.bin") {
-    StreamedInstall install(listed, Target(), expected, [ready] { return ready; });
+    StreamedInstall install(
+        listed, Target(), expected, [ready] { return ready; }, digests_);
     std::size_t at = 0;
     pieces.push_back(package.size());
     for (const std::size_t piece : pieces) {
@@ -46,6 +47,7 @@ class StreamedInstallTest : public ::testing::Test {
     return std::distance(fs::directory_iterator(folder_), fs::directory_iterator());
   }
 
+  InstallDigests digests_;
   const fs::path folder_ =
       fs::temp_directory_path() / ("streamed-install-" + std::to_string(::getpid()));
 };

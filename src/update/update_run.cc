@@ -335,8 +335,9 @@ bool UpdateRun::Download(const FileEntry& entry, std::size_t index, const std::t
   std::optional<StreamedInstall> install;
   if (ExpectedOf(entry)) {
     const std::tstring target = TargetOf(entry);
-    install.emplace(entry.path, target, ExpectedFor(entry, index),
-                    [this, &target] { return TargetReady(target); });
+    install.emplace(
+        entry.path, target, ExpectedFor(entry, index),
+        [this, &target] { return TargetReady(target); }, digests_);
     sink.InstallWhileDownloading(&*install);
   }
   try {

@@ -19,6 +19,7 @@
 #include "update/digest_ahead.h"
 #include "update/file_list.h"
 #include "update/release_signature.h"
+#include "update/streamed_install.h"
 
 // Called on the run's thread: the files listed and done, the task's text (valid only during the
 // call), and the transfer's size and bytes received (0 and 0 outside a transfer). A file that only
@@ -100,4 +101,5 @@ class UpdateRun {
   std::optional<block_update::BlockUpdater> blocks_;
   // The files installed but not yet put in place: they are made durable together.
   platform::ReplacementBatch batch_;
+  InstallDigests digests_;  // the second core's work on the files installed while downloading
 };
