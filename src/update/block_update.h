@@ -62,6 +62,9 @@ class BlockUpdater {
   // reaches the target. A stop throws; the part written so far is kept for the next run on every
   // way out but success.
   bool Install(const FileJob& job);
+  // The release's block data was read and checks out, so its server answers range requests.
+  // Never fetches it: a release of small files asks for none.
+  bool ServesRanges() const { return index_state_ == IndexState::kReady; }
 
  private:
   bool IndexReady();

@@ -69,6 +69,24 @@ class TemporaryFileSink : public IHttpBodySink {
   StreamedInstall* install_ = nullptr;
 };
 
+// Hands a whole package fetched as one range to the temporary file's sink, with its progress.
+class WholeRangeSink : public IHttpRangeSink {
+ public:
+  WholeRangeSink(TemporaryFileSink& sink, std::function<void(std::uint64_t)> progress)
+      : sink_(sink), progress_(std::move(progress)) {}
+  void OnRangeData(std::uint64_t, const std::uint8_t* bytes, std::size_t size) override {
+    if (received_ == 0) sink_.OnBegin(false, 0);
+    sink_.OnData(bytes, size);
+    received_ += size;
+    progress_(received_);
+  }
+
+ private:
+  TemporaryFileSink& sink_;
+  std::function<void(std::uint64_t)> progress_;
+  std::uint64_t received_ = 0;
+};
+
 // What bounds the download of a file whose size field is no number: the server may mean anything
 // by that field, so the file is fetched all the same, up to a size no game file reaches.
 constexpr std::uint64_t kUnknownSizeCap = std::uint64_t{2} << 30;
@@ -326,10 +344,25 @@ bool UpdateRun::Download(const FileEntry& entry, std::size_t index, const std::t
   // A Stop that came while the last file was being checked or installed ends the run here,
   // before another transfer begins.
   ThrowIfStopped();
+  context_.client.SetUserAgent(entry.md5);
+  // A server that serves the release's block data serves ranges, over kept connections: there
+  // the whole package comes as one range, without a connection of its own. Anything unexpected
+  // in that reply, as anywhere on the block path, leaves the usual request to fetch it again.
+  if (OrgSizeOf(entry) && blocks_->ServesRanges()) {
+    try {
+      if (std::optional<bool> installed = Fetch(entry, index, temporary, true)) return *installed;
+    } catch (const Exception& failure) {
+      if (!failure.IsError()) throw;
+    }
+  }
+  return *Fetch(entry, index, temporary, false);
+}
+
+std::optional<bool> UpdateRun::Fetch(const FileEntry& entry, std::size_t index,
+                                     const std::tstring& temporary, bool by_range) {
   const std::uint64_t limit = OneEntryPackageSize(entry.path, ListedSize(entry));
   HttpClient& client = context_.client;
   const std::tstring url = PackageUrl(entry);
-  client.SetUserAgent(entry.md5);
   TemporaryFileSink sink(temporary);
   sink.LimitTo(limit, entry.path);
   std::optional<StreamedInstall> install;
@@ -341,8 +374,20 @@ bool UpdateRun::Download(const FileEntry& entry, std::size_t index, const std::t
     sink.InstallWhileDownloading(&*install);
   }
   try {
-    client.Request(url, sink);
+    if (by_range) {
+      // The reply's progress is the sink's: the hook would see the held document's figures.
+      client.SetHook(nullptr, 0);
+      WholeRangeSink whole(
+          sink, [this, limit](std::uint64_t received) { Report(task_text_, limit, received); });
+      const bool served = client.RequestRange(url, 0, limit - 1, whole).served;
+      client.SetHook(&UpdateRun::Hook, reinterpret_cast<std::uintptr_t>(this));
+      if (!served) return std::nullopt;
+      sink.OnEnd(0);
+    } else {
+      client.Request(url, sink);
+    }
   } catch (...) {
+    client.SetHook(&UpdateRun::Hook, reinterpret_cast<std::uintptr_t>(this));
     sink.OnEnd(0);
     if (sink.Created()) RemoveTemporary(temporary);
     throw;

@@ -67,6 +67,10 @@ class UpdateRun {
   // Downloads the entry's package to temporary; true when the file was installed from it while it
   // downloaded, which leaves the package to be removed.
   bool Download(const FileEntry& entry, std::size_t index, const std::tstring& temporary);
+  // One way of Download: as one range of a kept connection, or by the usual request. Nothing
+  // when the server does not serve the range.
+  std::optional<bool> Fetch(const FileEntry& entry, std::size_t index,
+                            const std::tstring& temporary, bool by_range);
   // The target's folders are ready to write, false when something would refuse it.
   bool TargetReady(const std::tstring& target);
   void Install(const FileEntry& entry, std::size_t index, const std::tstring& temporary);

@@ -73,6 +73,8 @@ class SiteServer {
     const std::string body = bytes.substr(ask.first, ask.last - ask.first + 1);
     if (package) package_bytes += body.size();
     data_ranges += IsDataRange(ask);
+    // A file that does not come by blocks comes as one range of its whole package.
+    whole_packages += package && ask.first == 0 && ask.last + 1 == bytes.size();
     if (fault_) {
       if (std::optional<Reply> reply = fault_(ask, body)) return *reply;
     }
