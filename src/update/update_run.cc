@@ -370,7 +370,7 @@ std::optional<bool> UpdateRun::Fetch(const FileEntry& entry, std::size_t index,
     const std::tstring target = TargetOf(entry);
     install.emplace(
         entry.path, target, ExpectedFor(entry, index),
-        [this, &target] { return TargetReady(target); }, digests_);
+        [this, target] { return TargetReady(target); }, digests_);
     sink.InstallWhileDownloading(&*install);
   }
   try {
