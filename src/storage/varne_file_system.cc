@@ -58,18 +58,10 @@ class PackageReader {
 
   // The record's name as a key.
   std::tstring Name(const WPACKAGE_INFO_CELL& record) {
-    const std::size_t length = record.nameLength;
-    std::vector<std::uint8_t> buffer((length + 3) / 4 * 4 + 2, 0);
-    ReadAt(record.nameOffset, buffer.data(), length);
-    if (record.IsScrambled()) KeyStream(NameSeed(record)).Apply(buffer.data(), length);
-    buffer[length] = buffer[length + 1] = 0;
-    std::u16string wide;
-    for (std::size_t i = 0; i + 1 < buffer.size(); i += 2) {
-      const auto unit = static_cast<char16_t>(buffer[i] | buffer[i + 1] << 8);
-      if (unit == 0) break;
-      wide += unit;
-    }
-    return VarneFileSystem::NormalizeName(platform::WideToAnsi(wide));
+    std::vector<std::uint8_t> buffer(record.nameLength);
+    ReadAt(record.nameOffset, buffer.data(), buffer.size());
+    if (record.IsScrambled()) KeyStream(NameSeed(record)).Apply(buffer.data(), buffer.size());
+    return VarneFileSystem::StoredName(buffer.data(), buffer.size());
   }
 
  private:
@@ -92,6 +84,17 @@ class PackageReader {
 VarneFileSystem::VarneFileSystem() {
   CriticalSectionLock hold(lock_);
   generator_.Seed(static_cast<std::uint32_t>(std::time(nullptr)));
+}
+
+std::tstring VarneFileSystem::StoredName(const std::uint8_t* bytes, std::size_t length) {
+  std::u16string wide;
+  for (std::size_t i = 0; i < length; i += 2) {
+    // A last odd byte stands alone, as if a zero byte followed it.
+    const auto unit = static_cast<char16_t>(bytes[i] | (i + 1 < length ? bytes[i + 1] << 8 : 0));
+    if (unit == 0) break;
+    wide += unit;
+  }
+  return NormalizeName(platform::WideToAnsi(wide));
 }
 
 std::tstring VarneFileSystem::NormalizeName(const std::tstring& name) {

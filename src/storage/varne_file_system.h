@@ -48,6 +48,8 @@ class VarneFileSystem {
 
   // The key of a name: "/" becomes "\" and the text is lower-cased; nothing else changes.
   static std::tstring NormalizeName(const std::tstring& name);
+  // The key of a name as a package stores it: UTF-16LE (unscrambled), up to a zero unit.
+  static std::tstring StoredName(const std::uint8_t* bytes, std::size_t length);
 
   // Merges a package's directory in: an existing key is overwritten, so the package read last
   // wins. Entries merged before a failure stay.

@@ -22,17 +22,6 @@ constexpr std::size_t kStartSize = kPackageHeaderSize + kPackageRecordSize;
 // arrives waits for that core, so small pieces keep the two cores busy together.
 constexpr std::size_t kHandOver = 64 << 10;
 
-// The name stored in a package as the package's reader takes it: UTF-16LE up to a zero unit.
-std::tstring StoredName(const std::vector<std::uint8_t>& bytes) {
-  std::u16string wide;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const auto unit = static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
-    if (unit == 0) break;
-    wide += unit;
-  }
-  return VarneFileSystem::NormalizeName(platform::WideToAnsi(wide));
-}
-
 }  // namespace
 
 class StreamedInstall::Stream {
@@ -127,7 +116,8 @@ class StreamedInstall::Stream {
     std::vector<std::uint8_t> name(gathered_.begin() + kStartSize, gathered_.end());
     if (record_.IsScrambled()) KeyStream(NameSeed(record_)).Apply(name.data(), name.size());
     gathered_.clear();
-    if (StoredName(name) != listed_name_ || !prepare_() || !file_.Create(target_)) {
+    if (VarneFileSystem::StoredName(name.data(), name.size()) != listed_name_ || !prepare_() ||
+        !file_.Create(target_)) {
       return Decline();
     }
     if (record_.IsScrambled()) data_keys_.SetPosition(DataSeed(record_), 0);
