@@ -17,7 +17,7 @@ using FileTest = test_support::ScratchFolderTest;
 // How each refusal is classified, and readers kept out by a writer, are the storage layer's
 // DefaultFile test.
 TEST_F(FileTest, ReadersThatDenyWritingShareAndKeepWritersOut) {
-  Put("shared.bin", "x");
+  Write("shared.bin", "x");
   const std::string path = Path("shared.bin");
   File reader, other_reader, writer;
   ASSERT_EQ(reader.Open(path, Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting),
@@ -28,7 +28,7 @@ TEST_F(FileTest, ReadersThatDenyWritingShareAndKeepWritersOut) {
   EXPECT_EQ(writer.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kCreateAlways),
             OpenError::kDenied);
   EXPECT_FALSE(writer.IsOpen());
-  EXPECT_EQ(Get("shared.bin"), "x");
+  EXPECT_EQ(Read("shared.bin"), "x");
   reader.Close();
   other_reader.Close();
   ASSERT_EQ(writer.Open(path, Access::kWrite, Share::kDenyWrite, Disposition::kOpenExisting),
@@ -90,7 +90,7 @@ TEST_F(FileTest, ReplacementsAndJapaneseNames) {
   EXPECT_TRUE(IsDirectory(Path("表示フォルダ\\")));
   EXPECT_FALSE(IsDirectory(name));
 
-  Put("new.txt", "moved");
+  Write("new.txt", "moved");
   ASSERT_TRUE(MoveFileReplacing(Path("new.txt"), name));
   EXPECT_EQ(ReadWholeFile(name), "moved");
   EXPECT_FALSE(PathExists(Path("new.txt")));
@@ -102,7 +102,7 @@ TEST_F(FileTest, ReplacementsAndJapaneseNames) {
 // A cut run leaves its part for the next, which continues at a cut of its choice; only a
 // successful Commit or Remove ends the part, and the destination is untouched until Commit.
 TEST_F(FileTest, ResumablePartsOutliveTheirRunsUntilCommittedOrRemoved) {
-  Put("game.pak", "old");
+  Write("game.pak", "old");
   const std::string destination = Path("game.pak"), part = ResumablePartName("game.pak");
   {
     ResumableFile cut;
@@ -125,10 +125,10 @@ TEST_F(FileTest, ResumablePartsOutliveTheirRunsUntilCommittedOrRemoved) {
   InjectReplaceFailure(true);
   EXPECT_FALSE(file.Commit());
   InjectReplaceFailure(false);
-  EXPECT_EQ(Get("game.pak"), "old");
-  EXPECT_EQ(Get(part), "0123abc");
+  EXPECT_EQ(Read("game.pak"), "old");
+  EXPECT_EQ(Read(part), "0123abc");
   ASSERT_TRUE(file.Commit());
-  EXPECT_EQ(Get("game.pak"), "0123abc");
+  EXPECT_EQ(Read("game.pak"), "0123abc");
   EXPECT_FALSE(PathExists(Path(part)));
 
   ResumableFile unwanted;
@@ -146,7 +146,7 @@ TEST_F(FileTest, AbandonedReplacementsOfEndedWritersGo) {
   for (const std::string& name :
        {own, ended, std::string(".c.txt.x-1.rv7new.tmp"), std::string("d.txt.4194305-1.rv7new.tmp"),
         std::string(".e.txt.4194305-1.tmp")}) {  // the last: a user's
-    Put(name, "");
+    Write(name, "");
   }
   EXPECT_EQ(RemoveAbandonedReplacements(Path()), 1);
   EXPECT_TRUE(PathExists(Path(own)));

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 using PosixFileTest = test_support::ScratchFolderTest;
 
 TEST_F(PosixFileTest, NamesAreFoundWithoutRegardToCase) {
-  Put("Game\\Data\\RV7.vpk", "package");
+  Write("Game\\Data\\RV7.vpk", "package");
   EXPECT_EQ(ReadWholeFile(Path("game\\DATA\\rv7.VPK")), "package");
   EXPECT_EQ(ResolvePath(Path("GAME\\data\\")), (root_ / "Game/Data/").string());
   // A new name keeps the case it was given, below the folders found without regard to case.
@@ -29,11 +29,11 @@ TEST_F(PosixFileTest, NamesAreFoundWithoutRegardToCase) {
   // The folder's names are kept between lookups: changes made past the file code must show at once.
   const fs::path folder = root_ / "Game/dAtA";
   EXPECT_EQ(ResolvePath(Path("game\\data\\save.dat")), (folder / "save.dat").string());
-  Put("Game\\dAtA\\Save.DAT", "1");
+  Write("Game\\dAtA\\Save.DAT", "1");
   EXPECT_EQ(ResolvePath(Path("game\\data\\save.dat")), (folder / "Save.DAT").string());
   fs::rename(folder / "Save.DAT", folder / "SAVE.dat");
   EXPECT_EQ(ResolvePath(Path("game\\data\\save.dat")), (folder / "SAVE.dat").string());
-  Put("Game\\dAtA\\save.DAT", "2");  // two names of one form: either may be found
+  Write("Game\\dAtA\\save.DAT", "2");  // two names of one form: either may be found
   const std::string first = ResolvePath(Path("game\\data\\SAVE.DAT"));
   fs::remove(first);
   const std::string second = ResolvePath(Path("game\\data\\SAVE.DAT"));
@@ -64,7 +64,7 @@ TEST_F(PosixFileTest, ReplacedPlainTextIsNotMadeExecutable) {
 }
 
 TEST_F(PosixFileTest, ResumablePartsKeepModesAndNeverWriteThroughALink) {
-  Put("run.sh", "old");
+  Write("run.sh", "old");
   const fs::perms mode = fs::perms::owner_all | fs::perms::group_read;
   fs::permissions(Native("run.sh"), mode);
   ResumableFile file;
@@ -73,14 +73,14 @@ TEST_F(PosixFileTest, ResumablePartsKeepModesAndNeverWriteThroughALink) {
   EXPECT_EQ(fs::status(Native("run.sh")).permissions(), mode);
 
   // Links planted under the part's name (one leads nowhere) or standing at the destination.
-  Put("victim", "keep");
+  Write("victim", "keep");
   fs::create_symlink(Native("victim"), Native(ResumablePartName("run.sh")));
   fs::create_symlink(Native("nowhere"), Native(ResumablePartName("new.bin")));
   fs::create_symlink(Native("victim"), Native("link"));
   for (const char* name : {"run.sh", "new.bin", "link"}) {
     EXPECT_FALSE(ResumableFile().Open(Path(name))) << name;
   }
-  EXPECT_EQ(Get("victim"), "keep");
+  EXPECT_EQ(Read("victim"), "keep");
   EXPECT_FALSE(fs::exists(Native("nowhere")));
 }
 

@@ -60,36 +60,30 @@ class TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   const std::filesystem::path& GetPath() const { return path_; }
-  // A name below the folder ("a/b.txt"); the folder itself when empty.
-  std::filesystem::path Native(const std::string& name = "") const {
-    return name.empty() ? path_ : path_ / name;
-  }
-  void Write(const std::string& name, const std::string& bytes) const {
-    WriteFile(Native(name), bytes);
-  }
-  std::string Read(const std::string& name) const { return ReadFile(Native(name)); }
   // The internal form ("a\\b.txt" or "a/b.txt" below the folder) in the system's narrow text, as
   // the platform layer takes paths; the folder itself when empty.
   std::string Path(const std::string& name = "") const {
     const std::string path = platform::FilesystemPathText(path_);
     return platform::ToInternalPath(name.empty() ? path : path + "/" + name);
   }
+  // The same name for std::filesystem and the streams, through the platform's conversion: MinGW
+  // would read a narrow Japanese name as Latin-1.
+  std::filesystem::path Native(const std::string& name = "") const {
+    return platform::ToFilesystemPath(platform::ToNativePath(Path(name)));
+  }
+  void Write(const std::string& name, const std::string& bytes) const {
+    WriteFile(Native(name), bytes);
+  }
+  std::string Read(const std::string& name) const { return ReadFile(Native(name)); }
 
  private:
   std::filesystem::path path_;
 };
 
 // A fresh folder per test with a Japanese name, for the platform tests of both systems.
-class ScratchFolderTest : public ::testing::Test {
+class ScratchFolderTest : public ::testing::Test, public TempFolder {
  protected:
-  std::string Path(const std::string& name = "") const { return folder_.Path(name); }
-  std::filesystem::path Native(const std::string& name) const {
-    return platform::ToFilesystemPath(platform::ToNativePath(Path(name)));
-  }
-  void Put(const std::string& name, const std::string& bytes) const {
-    WriteFile(Native(name), bytes);
-  }
-  std::string Get(const std::string& name) const { return ReadFile(Native(name)); }
+  ScratchFolderTest() : TempFolder(platform::ToFilesystemPath("varne_表")) {}
   // Waits until the file exists, for what a started program writes.
   bool AppearsWithin(const std::string& name, int seconds) const {
     return Eventually([&] { return std::filesystem::exists(Native(name)); }, seconds);
@@ -102,8 +96,7 @@ class ScratchFolderTest : public ::testing::Test {
         Native(name));
   }
 
-  const TempFolder folder_{platform::ToFilesystemPath("varne_表")};
-  const std::filesystem::path root_ = folder_.GetPath();
+  const std::filesystem::path root_ = GetPath();
 };
 
 }  // namespace test_support

@@ -15,7 +15,7 @@ namespace {
 using WindowsFileTest = test_support::ScratchFolderTest;
 
 TEST_F(WindowsFileTest, OpenFailuresAreClassified) {
-  Put("there.txt", "x");
+  Write("there.txt", "x");
   std::filesystem::create_directories(root_ / "folder");
   // Sharing is the system's own: a reader that denies writing refuses even writers that deny
   // nothing.
@@ -50,12 +50,12 @@ TEST_F(WindowsFileTest, OpenFailuresAreClassified) {
 }
 
 TEST_F(WindowsFileTest, StampsFullPathsAndFolders) {
-  Put("a.txt", "one");
+  Write("a.txt", "one");
   const FileStamp before = StampOf(Path("a.txt")).value();
   EXPECT_EQ(before.size, 3);
   EXPECT_LE(before.changed_ns, FileClockNow());
   EXPECT_GT(before.changed_ns, FileClockNow() - 60'000'000'000);
-  Put("b.txt", "two");
+  Write("b.txt", "two");
   ASSERT_TRUE(MoveFileReplacing(Path("b.txt"), Path("a.txt")));
   const FileStamp after = StampOf(Path("a.txt")).value();
   EXPECT_NE(after.file_id, before.file_id);

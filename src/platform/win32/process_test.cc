@@ -44,7 +44,7 @@ TEST_F(WindowsProcessTest, ListsACopyByItsModuleAndItsLockGoesWhenItIsKilled) {
   const std::string module = ModulePathOf(Path("BIN\\.\\holder.EXE"));
   EXPECT_EQ(module, Path("Bin\\Holder.exe"));
   ASSERT_TRUE(AppearsWithin("parent", 10));  // written once the lock is held
-  EXPECT_EQ(Get("parent"), std::to_string(CurrentProcessId()));
+  EXPECT_EQ(Read("parent"), std::to_string(CurrentProcessId()));
   int child = 0;
   for (const ProcessInfo& process : ListProcesses()) {
     if (process.module == module) child = process.id;

@@ -89,12 +89,12 @@ TEST_F(SystemBitmapTest, PaletteBitmapsComeOutAsThirtyTwoBitPixels) {
   const std::vector<std::uint8_t> file = FromHex(
       "424d46000000000000003e0000002800000002000000020000000100080000000000000000000000000000000000"
       "020000000000000010203000ffffff000001000001000000");
-  Put("skin.bmp", std::string(file.begin(), file.end()));
+  Write("skin.bmp", std::string(file.begin(), file.end()));
   const std::optional<SystemBitmap> picture = LoadSystemBitmap(Path("skin.bmp"));
   ASSERT_TRUE(picture.has_value());
   EXPECT_EQ(std::pair(picture->width, picture->height), std::pair(2, 2));
   EXPECT_EQ(picture->pixels, FromHex("10203000ffffff00ffffff0010203000"));
-  Put("other.bmp", "GIF89a, not a bitmap");
+  Write("other.bmp", "GIF89a, not a bitmap");
   EXPECT_FALSE(LoadSystemBitmap(Path("other.bmp")).has_value());
   EXPECT_FALSE(LoadSystemBitmap(Path("missing.bmp")).has_value());
 }
@@ -150,7 +150,7 @@ TEST_F(WindowsCryptoTest, KeysAndSignaturesAreTheBytesOpenSslUses) {
   // Private key files are never overwritten.
   EXPECT_TRUE(SavePrivateKey(Path("鍵.pem"), kOpenSslKey));
   EXPECT_FALSE(SavePrivateKey(Path("鍵.pem"), "other"));
-  EXPECT_EQ(Get("鍵.pem"), kOpenSslKey);
+  EXPECT_EQ(Read("鍵.pem"), kOpenSslKey);
 }
 
 }  // namespace
