@@ -1,7 +1,7 @@
 // What only the POSIX process code does: the process list read from /proc, and named locks kept as
 // files. Waiting for a process and read-only folders are tested through their callers: app_test
 // (the system's processes, start-up) and the swap program's tests; case and the one-holder rule of
-// locks are also the single-instance check's tests (app_test).
+// locks are the shared test's (process_test.cc).
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
@@ -56,36 +56,22 @@ TEST(ProcessListTest, ListsProcessesByModuleAndStartTime) {
 }
 
 // Every test keeps its locks in a folder of its own.
-class NamedMutexTest : public test_support::ScratchFolderTest {
+class PosixNamedMutexTest : public test_support::ScratchFolderTest {
  protected:
   void SetUp() override { setenv("XDG_RUNTIME_DIR", root_.c_str(), 1); }
   void TearDown() override { unsetenv("XDG_RUNTIME_DIR"); }
 };
 
-TEST_F(NamedMutexTest, CreateTellsWhoHoldsTheName) {
+// Names held by what is not this user's lock.
+TEST_F(PosixNamedMutexTest, NamesHeldByAnotherKindOrAnotherUser) {
   NamedMutex mutex;
   ASSERT_EQ(mutex.Create("taken"), NamedMutex::kCreated);
   mutex.Close();
-  // A name that another kind of object holds.
   const fs::path lock = fs::directory_iterator(root_)->path();
   fs::remove(lock);
   fs::create_directory(lock);
   EXPECT_EQ(mutex.Create("taken"), NamedMutex::kOtherKind);
   EXPECT_FALSE(mutex.IsOpen());
-  mutex.Wait();  // nothing open: returns at once
-
-  NamedMutex first, second, long_name;
-  // Names longer than a file name stay apart.
-  EXPECT_EQ(long_name.Create(std::string(400, 'x') + "a"), NamedMutex::kCreated);
-  EXPECT_EQ(second.Create(std::string(400, 'x') + "a"), NamedMutex::kExists);  // held, not refused
-  EXPECT_EQ(second.Create(std::string(400, 'x') + "b"), NamedMutex::kCreated);
-  EXPECT_EQ(first.Create("?opt?game?RV7.EXE"), NamedMutex::kCreated);
-  EXPECT_EQ(second.Create("?opt?game?RV7.EXE"), NamedMutex::kExists);
-  EXPECT_EQ(second.HolderProcessId(), getpid());
-  // Create again releases what was held before.
-  EXPECT_EQ(first.Create("another"), NamedMutex::kCreated);
-  EXPECT_EQ(second.Create("?opt?game?RV7.EXE"), NamedMutex::kCreated);
-
   // Another user's file under the name: not this user's lock, so nothing to wait for.
   fs::remove(lock);
   test_support::WriteFile(lock, "1\n");
@@ -94,7 +80,7 @@ TEST_F(NamedMutexTest, CreateTellsWhoHoldsTheName) {
   EXPECT_FALSE(mutex.IsOpen());
 }
 
-TEST_F(NamedMutexTest, ReleasedWhenTheHolderDiesAndNotInheritedByItsChildren) {
+TEST_F(PosixNamedMutexTest, ReleasedWhenTheHolderDiesAndNotInheritedByItsChildren) {
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   const pid_t holder = fork();
