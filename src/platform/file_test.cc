@@ -99,6 +99,19 @@ TEST_F(FileTest, ReplacementsAndJapaneseNames) {
   EXPECT_FALSE(RemoveFile(name));
 }
 
+// "." and ".." go by name (".." at the root stays there), a trailing separator stays, and a
+// relative path starts from the current folder.
+TEST_F(FileTest, FullPathsDropDotsAndStartFromTheCurrentFolder) {
+  const std::string root = Path().substr(0, Path().find('\\') + 1);  // "\\" or "C:\\"
+  EXPECT_EQ(GetFullPath(root + "..\\x"), root + "x");
+  EXPECT_EQ(GetFullPath(Path("x\\.\\y\\..\\z\\")), Path("x\\z\\"));
+  const std::filesystem::path before = std::filesystem::current_path();
+  ASSERT_TRUE(SetCurrentFolder(Path()));
+  EXPECT_EQ(GetFullPath("sub\\file.txt"), Path("sub\\file.txt"));
+  EXPECT_TRUE(IsDirectory("."));
+  std::filesystem::current_path(before);  // Windows removes no folder that is current
+}
+
 // A cut run leaves its part for the next, which continues at a cut of its choice; only a
 // successful Commit or Remove ends the part, and the destination is untouched until Commit.
 TEST_F(FileTest, ResumablePartsOutliveTheirRunsUntilCommittedOrRemoved) {

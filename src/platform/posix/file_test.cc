@@ -1,11 +1,10 @@
-// Path forms, names found without regard to case and modes: what only the POSIX file code does.
+// Names found without regard to case and modes: what only the POSIX file code does.
 #include "platform/file.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "platform/path.h"
 #include "platform/testing/scratch_folder.h"
 
 namespace platform {
@@ -40,17 +39,6 @@ TEST_F(PosixFileTest, NamesAreFoundWithoutRegardToCase) {
   EXPECT_NE(second, first);
   fs::remove(second);
   EXPECT_EQ(ResolvePath(Path("game\\data\\save.dat")), (folder / "save.dat").string());
-}
-
-TEST_F(PosixFileTest, FullPathsDropDotsAndStartFromTheCurrentFolder) {
-  const std::string cwd = ToInternalPath(fs::current_path().string());
-  const std::pair<std::string, std::string> paths[] = {
-      {"\\opt\\game\\.\\data\\..\\RV7.vpk", "\\opt\\game\\RV7.vpk"},
-      {"\\opt\\game\\", "\\opt\\game\\"},
-      {"\\..\\x", "\\x"},
-      {"sub\\file.txt", cwd + "\\sub\\file.txt"},
-  };
-  for (const auto& [path, full] : paths) EXPECT_EQ(GetFullPath(path), full) << path;
 }
 
 TEST_F(PosixFileTest, ReplacedPlainTextIsNotMadeExecutable) {
