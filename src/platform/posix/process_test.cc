@@ -1,5 +1,5 @@
-// What only the POSIX process code does: the process list read from /proc, and named locks kept as
-// files. Waiting for a process and read-only folders are tested through their callers: app_test
+// What only the POSIX process code does: named locks kept as files. The process list read from
+// /proc, waiting for a process and read-only folders are tested through their callers: app_test
 // (the system's processes, start-up) and the swap program's tests; case and the one-holder rule of
 // locks are the shared test's (process_test.cc).
 #include "platform/process.h"
@@ -11,49 +11,14 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <optional>
 
 #include "platform/named_mutex.h"
-#include "platform/path.h"
-#include "platform/process_list.h"
 #include "platform/testing/scratch_folder.h"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::optional<ProcessInfo> Listed(int id) {
-  for (const ProcessInfo& process : ListProcesses()) {
-    if (process.id == id) return process;
-  }
-  return std::nullopt;
-}
-
-TEST(ProcessListTest, ListsProcessesByModuleAndStartTime) {
-  const ProcessInfo self = Listed(getpid()).value();
-  EXPECT_EQ(self.module, ToInternalPath(fs::read_symlink("/proc/self/exe").string()));
-  EXPECT_EQ(self.start_time, CurrentProcessStartTime());
-  EXPECT_GT(self.start_time, 0u);
-  const test_support::TempFolder folder("varne-process-list");
-  const fs::path game = folder.GetPath() / "Game.EXE";
-  fs::copy_file("/bin/sleep", game);
-  const pid_t id = fork();
-  if (id == 0) {
-    execl(game.c_str(), "Game.EXE", "30", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  // Until exec has happened the child still runs this test's module.
-  const std::string module = ToInternalPath(game.string());
-  for (int i = 0; i < 500 && Listed(id).value_or(self).module != module; ++i) usleep(2000);
-  EXPECT_GE(Listed(id).value_or(self).start_time, self.start_time);
-  // A module removed while it runs is still reported under its path.
-  fs::remove(game);
-  EXPECT_EQ(Listed(id).value_or(self).module, module);
-  kill(id, SIGKILL);
-  waitpid(id, nullptr, 0);
-  EXPECT_FALSE(Listed(id).has_value());
-}
 
 // Every test keeps its locks in a folder of its own.
 class PosixNamedMutexTest : public test_support::ScratchFolderTest {
