@@ -41,17 +41,14 @@ TEST_F(PosixFileTest, NamesAreFoundWithoutRegardToCase) {
   EXPECT_EQ(ResolvePath(Path("game\\data\\save.dat")), (folder / "save.dat").string());
 }
 
-TEST_F(PosixFileTest, ReplacedPlainTextIsNotMadeExecutable) {
-  // Replacements of plain text are not made executable; kept modes and new programs' execute bits
-  // are the update run's tests (update_test).
-  ReplacementFile file;
-  ASSERT_TRUE(file.Create(Path("notes.txt")));
-  ASSERT_TRUE(file.Commit());
-  const fs::perms execute = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
-  EXPECT_EQ(fs::status(Native("notes.txt")).permissions() & execute, fs::perms::none);
-}
-
-TEST_F(PosixFileTest, ResumablePartsKeepModesAndNeverWriteThroughALink) {
+// A replacement of plain text is not made executable and a part keeps the mode of the file it
+// replaces (kept modes and new programs' execute bits of replacements are the update run's tests,
+// update_test); a part is never written through a link.
+TEST_F(PosixFileTest, CommittedModesAndNoPartWrittenThroughALink) {
+  ReplacementFile text;
+  ASSERT_TRUE(text.Create(Path("notes.txt")));
+  ASSERT_TRUE(text.Commit());
+  EXPECT_EQ(fs::status(Native("notes.txt")).permissions() & fs::perms(0111), fs::perms::none);
   Write("run.sh", "old");
   const fs::perms mode = fs::perms::owner_all | fs::perms::group_read;
   fs::permissions(Native("run.sh"), mode);
