@@ -41,7 +41,7 @@ TEST_F(WindowsProcessTest, ListsACopyByItsModuleAndItsLockGoesWhenItIsKilled) {
   CopyTestProgram("Bin\\Holder.exe");
   ASSERT_TRUE(StartProcess(
       "bin\\HOLDER.exe --gtest_also_run_disabled_tests --gtest_filter=WindowsChild.*", Path()));
-  const std::string module = Path("Bin\\Holder.exe");  // as the system reports it
+  const std::string module = Path("Bin\\Holder.exe");
   ASSERT_TRUE(AppearsWithin("parent", 10));  // written once the lock is held
   EXPECT_EQ(Read("parent"), std::to_string(CurrentProcessId()));
   int child = 0;
