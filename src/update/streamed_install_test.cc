@@ -1,14 +1,11 @@
 #include "update/streamed_install.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/crypto.h"
-#include "platform/path.h"
+#include "platform/testing/scratch_folder.h"
 #include "storage/testing/storage_test_util.h"
 #include "storage/testing/test_folder.h"
 
@@ -16,17 +13,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class StreamedInstallTest : public ::testing::Test {
+class StreamedInstallTest : public test_support::ScratchFolderTest {
  protected:
-  void SetUp() override { fs::create_directories(folder_); }
-  void TearDown() override { fs::remove_all(folder_); }
-
   // Feeds the package in pieces of the given sizes (the rest in one), then completes.
   bool Install(const std::string& package, const ExpectedContent& expected,
                std::vector<std::size_t> pieces = {}, bool ready = true,
                const std::string& listed = "Data\\Game.bin") {
     StreamedInstall install(
-        listed, Target(), expected, [ready] { return ready; }, digests_);
+        listed, Path("game.bin"), expected, [ready] { return ready; }, digests_);
     std::size_t at = 0;
     pieces.push_back(package.size());
     for (const std::size_t piece : pieces) {
@@ -36,20 +30,11 @@ class StreamedInstallTest : public ::testing::Test {
     }
     return install.Complete();
   }
-  std::string Target() const { return platform::ToInternalPath((folder_ / "game.bin").string()); }
-  std::string Installed() const {
-    std::ifstream in(folder_ / "game.bin", std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-  }
   std::size_t FilesLeft() const {
-    return std::distance(fs::directory_iterator(folder_), fs::directory_iterator());
+    return std::distance(fs::directory_iterator(GetPath()), fs::directory_iterator());
   }
 
   InstallDigests digests_;
-  const fs::path folder_ =
-      fs::temp_directory_path() / ("streamed-install-" + std::to_string(::getpid()));
 };
 
 ExpectedContent ExpectedOf(const std::string& data) {
@@ -65,19 +50,19 @@ TEST_F(StreamedInstallTest, TheListedFilesPackageIsInstalledWhateverPiecesItCome
   for (const std::uint32_t scramble : {1u, 0u}) {
     const std::string package = TestPackage({{"data\\game.BIN", data}}, scramble).Bytes();
     EXPECT_TRUE(Install(package, ExpectedOf(data), {1, 55, 2, 70, 3, 1 << 20}));
-    EXPECT_EQ(Installed(), data);
+    EXPECT_EQ(Read("game.bin"), data);
   }
   ExpectedContent signed_content = ExpectedOf("x");
   signed_content.sha256 = platform::Sha256Of("x");
   EXPECT_TRUE(Install(TestPackage({{"Data\\Game.bin", "x"}}).Bytes(), signed_content, {3}));
-  EXPECT_EQ(Installed(), "x");
+  EXPECT_EQ(Read("game.bin"), "x");
   EXPECT_EQ(FilesLeft(), 1u);
 }
 
 // Whatever is not exactly the listed file's package, or cannot be written, is declined: the file
 // stays as it was and nothing else is left beside it.
 TEST_F(StreamedInstallTest, AnythingElseIsDeclinedLeavingTheFileAlone) {
-  std::ofstream(folder_ / "game.bin") << "old";
+  Write("game.bin", "old");
   const std::string data = PatternBytes(5000, 9);
   const std::string package = TestPackage({{"Data\\Game.bin", data}}).Bytes();
   std::string tampered = package;
@@ -95,7 +80,7 @@ TEST_F(StreamedInstallTest, AnythingElseIsDeclinedLeavingTheFileAlone) {
   EXPECT_FALSE(Install(package, ExpectedOf(data), {}, true, "Data\\Other.bin"));
   EXPECT_FALSE(
       Install(TestPackage({{"Data\\Game.bin", data}, {"b", "c"}}).Bytes(), ExpectedOf(data)));
-  EXPECT_EQ(Installed(), "old");
+  EXPECT_EQ(Read("game.bin"), "old");
   EXPECT_EQ(FilesLeft(), 1u);
 }
 
