@@ -82,8 +82,15 @@ std::tstring ErrorText(const char* format) {
   return std::tstring::FormatNew(format, platform::LastSocketError());
 }
 
-void ThrowIfAborted(const std::atomic<bool>& abort) {
-  if (abort) throw HttpClientException("Abort by User.", false);
+// The client's abort flag or its stop token, whichever is raised.
+struct AbortSignal {
+  const std::atomic<bool>& flag;
+  const std::stop_token& stop;
+  bool Raised() const { return flag || stop.stop_requested(); }
+};
+
+void ThrowIfAborted(const AbortSignal& abort) {
+  if (abort.Raised()) throw HttpClientException("Abort by User.", false);
 }
 
 Clock::time_point After(int milliseconds) {
@@ -99,7 +106,7 @@ std::tstring LimitText(int milliseconds) {
 // Waits with `wait` (one socket wait, given a time-out in milliseconds) in slices until it sees
 // its event; kTimedOut once the deadline has passed. Throws the abort.
 template <typename Wait>
-SocketWait Await(Wait wait, Clock::time_point deadline, const std::atomic<bool>& abort) {
+SocketWait Await(Wait wait, Clock::time_point deadline, const AbortSignal& abort) {
   for (;;) {
     ThrowIfAborted(abort);
     const auto left = deadline - Clock::now();
@@ -145,11 +152,11 @@ std::shared_ptr<Lookup> StartLookup(const std::tstring& host) {
 }
 
 // Waits for the lookup in slices; false when the deadline passed first. Throws the abort.
-bool AwaitLookup(Lookup& lookup, Clock::time_point deadline, const std::atomic<bool>& abort) {
+bool AwaitLookup(Lookup& lookup, Clock::time_point deadline, const AbortSignal& abort) {
   std::unique_lock<std::mutex> hold(lookup.mutex);
   for (;;) {
     if (lookup.done) return true;
-    if (abort) break;
+    if (abort.Raised()) break;
     const auto now = Clock::now();
     if (now >= deadline) return false;
     lookup.finished.wait_for(hold, std::min<Clock::duration>(deadline - now, kSlice));
@@ -361,7 +368,7 @@ void HttpClient::Connect(Connection& connection) {
 std::vector<std::uint32_t> HttpClient::Resolve(const std::tstring& host,
                                                std::chrono::steady_clock::time_point deadline) {
   const std::shared_ptr<Lookup> lookup = StartLookup(host);
-  if (!AwaitLookup(*lookup, deadline, abort_)) FailConnectTimeOut();
+  if (!AwaitLookup(*lookup, deadline, {abort_, stop_})) FailConnectTimeOut();
   // The lookup is done: its results no longer change.
   if (lookup->addresses.empty()) {
     if (lookup->error == platform::kSocketErrorHostNotFound) {
@@ -378,7 +385,7 @@ bool HttpClient::ConnectTo(Connection& connection, std::uint32_t address,
     return false;
   }
   const auto wait = [&connection](int ms) { return connection.socket.WaitConnected(ms); };
-  switch (Await(wait, deadline, abort_)) {
+  switch (Await(wait, deadline, {abort_, stop_})) {
     case SocketWait::kReady:
       return true;
     case SocketWait::kFailed:
@@ -396,7 +403,8 @@ void HttpClient::FailConnectTimeOut() {
 
 bool HttpClient::AwaitBytes(Connection& connection) {
   const auto wait = [&connection](int ms) { return connection.socket.WaitReadable(ms); };
-  return Await(wait, After(net_limits::Get().idle_milliseconds), abort_) != SocketWait::kTimedOut;
+  return Await(wait, After(net_limits::Get().idle_milliseconds), {abort_, stop_}) !=
+         SocketWait::kTimedOut;
 }
 
 long HttpClient::Receive(Connection& connection, std::uint8_t* buffer, std::size_t size) {
@@ -434,7 +442,7 @@ bool HttpClient::SendRequest(Connection& connection, const std::tstring& text, b
   // A send may take only part of the text; the rest goes in further sends.
   const auto writable = [&connection](int ms) { return connection.socket.WaitWritable(ms); };
   for (std::size_t sent = 0; sent < text.size();) {
-    if (Await(writable, After(net_limits::Get().idle_milliseconds), abort_) ==
+    if (Await(writable, After(net_limits::Get().idle_milliseconds), {abort_, stop_}) ==
         SocketWait::kTimedOut) {
       Fail(kStepSendFailed, IdleText("request send error : nothing sent for "));
     }
@@ -510,7 +518,7 @@ void HttpClient::ReceiveBody(Connection& connection, std::vector<std::uint8_t>& 
   auto block = reinterpret_cast<const std::uint8_t*>(first_block.data());
   std::size_t size = first_block.size();
   for (;;) {
-    if (abort_) throw HttpClientException("Abort by User.", false);
+    ThrowIfAborted({abort_, stop_});
     if (size != 0) StoreBlock(block, size, sink);
     Notify(kStepBlockStored);
     if (!AwaitBytes(connection)) {
@@ -631,7 +639,7 @@ void HttpClient::ReceiveRange(Connection& connection, std::vector<std::uint8_t>&
     left -= head;
   }
   while (left != 0) {
-    ThrowIfAborted(abort_);
+    ThrowIfAborted({abort_, stop_});
     if (!AwaitBytes(connection)) {
       throw HttpClientException(IdleText("body recv error : nothing received for "), true);
     }

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,6 +73,9 @@ class HttpClient : public WinsockBase {
   // The flag stays set until the owner clears it: an abort asked for between two requests ends
   // the next one instead of being forgotten when it begins.
   void SetAbort(bool abort) { abort_ = abort; }
+  // A stop requested on this token aborts the transfer as SetAbort(true) does: every wait looks
+  // at it, so no callback has to run on the stopping thread.
+  void SetStop(std::stop_token stop) { stop_ = std::move(stop); }
 
   // GETs the url and holds the document; returns 0. Throws Exception on any failure and then holds
   // no document.
@@ -160,6 +164,7 @@ class HttpClient : public WinsockBase {
   std::tstring kept_key_;
 
   std::atomic<bool> abort_ = false;
+  std::stop_token stop_;
 
   // Reply state, under data_lock_.
   std::vector<std::tstring> header_lines_;

@@ -183,9 +183,10 @@ bool RecordMayMatch(VarneFileManager& files, const FileEntry& entry,
 
 UpdateOutcome UpdateRun::Run() noexcept {
   // An abort left from an earlier run must not end this one; a stop requested already aborts it
-  // again at once.
+  // at once. The client watches the stop itself: a callback run by the stopping thread would have
+  // to be waited for when it goes, and MinGW's library can lose that wake-up.
   context_.client.SetAbort(false);
-  const std::stop_callback abort(context_.stop, [this] { context_.client.SetAbort(true); });
+  context_.client.SetStop(context_.stop);
   try {
     Steps();
     outcome_.completed = true;
@@ -197,8 +198,9 @@ UpdateOutcome UpdateRun::Run() noexcept {
   // The files checked before a failure or a stop are kept: the next run need not fetch them.
   std::string failed;
   batch_.Commit(failed);
-  // The next run fetches its list unreported, as this one did.
+  // The next run fetches its list unreported, as this one did, and with its own stop.
   context_.client.SetHook(nullptr, 0);
+  context_.client.SetStop({});
   return outcome_;
 }
 
