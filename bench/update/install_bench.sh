@@ -35,9 +35,10 @@ package_url() {
   echo "http://127.0.0.1:$port/filelist?file=$encoded&orgsize=$2"
 }
 
-engine_install() { rm -rf "$work/install" && mkdir "$work/install" && cd "$work/install" && "$bin/update_driver" "http://127.0.0.1:$port/filelist"; }
-curl_fetch() { rm -rf "$work/curl" && mkdir "$work/curl" && cd "$work/curl" && curl -sf -K "$work/curl.conf" && sync -f .; }
+engine_install() ( rm -rf "$work/install" && mkdir "$work/install" && cd "$work/install" && "$bin/update_driver" "http://127.0.0.1:$port/filelist" )
+curl_fetch() ( rm -rf "$work/curl" && mkdir "$work/curl" && cd "$work/curl" && curl -sf -K "$work/curl.conf" && sync -f . )
 
+cd "$work"
 echo "-- fresh install of $files files, 1 GiB"
 mkdir -p "$work/image"
 size=$((1073741824 / files))
