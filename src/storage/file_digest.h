@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <stop_token>
 #include <string>
 
 #include "platform/file_stamp.h"
@@ -47,7 +46,3 @@ std::string DigestOfOpenFile(platform::SequentialFile& file, std::span<std::uint
       });
   return read ? MD5Context::ToText(context.Final()) : std::string();
 }
-
-// The same, stopped by a stop request.
-std::string DigestOfOpenFile(platform::SequentialFile& file, std::span<std::uint8_t> block,
-                             std::stop_token stop);

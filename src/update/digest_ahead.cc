@@ -10,6 +10,8 @@
 namespace {
 
 constexpr std::size_t kFilesInFlightPerWorker = 8;
+// How often a wait looks at the caller's stop: a stopped check answers within this.
+constexpr auto kStopPoll = std::chrono::milliseconds(20);
 
 unsigned WorkerCount(unsigned asked, std::size_t files) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
@@ -19,7 +21,7 @@ unsigned WorkerCount(unsigned asked, std::size_t files) {
 }  // namespace
 
 DigestAhead::DigestAhead(const FileList& list, std::stop_token stop, Options options)
-    : list_(list), options_(std::move(options)), forward_(std::move(stop), Forward{ending_}) {
+    : list_(list), options_(std::move(options)), stop_(std::move(stop)) {
   const unsigned workers = WorkerCount(options_.workers, list_.size());
   slots_.resize(std::max<std::size_t>(1, workers * kFilesInFlightPerWorker));
   try {
@@ -30,8 +32,11 @@ DigestAhead::DigestAhead(const FileList& list, std::stop_token stop, Options opt
 }
 
 DigestAhead::~DigestAhead() {
-  // The waits on changed_ end on the request itself; no notification is needed.
-  ending_.request_stop();
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    ending_ = true;
+  }
+  changed_.notify_all();
   for (std::thread& worker : workers_) worker.join();
 }
 
@@ -40,7 +45,7 @@ std::string DigestAhead::Take(std::size_t i) {
   if (!workers_.empty()) {
     std::unique_lock<std::mutex> hold(lock_);
     Slot& slot = slots_[i % slots_.size()];
-    if (!changed_.wait(hold, ending_.get_token(), [&] { return slot.index == i; })) return {};
+    if (!WaitUntil(hold, [&] { return slot.index == i; })) return {};
     digest = std::move(slot.digest);
     slot.index = kNone;
     ++taken_;
@@ -65,11 +70,20 @@ void DigestAhead::Work() {
   }
 }
 
+// Waits until ready() holds (true) or the check is abandoned (false).
+template <typename Ready>
+bool DigestAhead::WaitUntil(std::unique_lock<std::mutex>& hold, Ready ready) {
+  while (!ready()) {
+    if (Abandoned()) return false;
+    changed_.wait_for(hold, kStopPoll);
+  }
+  return true;
+}
+
 // Waits until the next entry has a free slot; false when there is nothing more to digest.
 bool DigestAhead::Claim(std::size_t* index) {
   std::unique_lock<std::mutex> hold(lock_);
-  changed_.wait(hold, ending_.get_token(),
-                [this] { return next_ >= list_.size() || next_ < taken_ + slots_.size(); });
+  WaitUntil(hold, [this] { return next_ >= list_.size() || next_ < taken_ + slots_.size(); });
   if (Abandoned() || next_ >= list_.size()) return false;
   *index = next_++;
   return true;
@@ -103,7 +117,7 @@ DigestAhead::Digest DigestAhead::ReadDigest(const FileEntry& entry,
           [&sha](const std::uint8_t* bytes, std::size_t size) { sha.Update(bytes, size); });
       if (read) digest.text = EncodeHex(sha.Final());
     } else {
-      digest.text = DigestOfOpenFile(file, block, ending_.get_token());
+      digest.text = DigestOfOpenFile(file, block, [this] { return Abandoned(); });
     }
     if (Abandoned()) digest.firm = false;
   }

@@ -10,6 +10,7 @@
 // which no listed digest equals, without reading it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -71,22 +72,19 @@ class DigestAhead {
   bool Claim(std::size_t* index);
   Digest DigestFile(std::size_t index, std::vector<std::uint8_t>& block) const;
   Digest ReadDigest(const FileEntry& entry, std::vector<std::uint8_t>& block) const;
-  bool Abandoned() const { return ending_.stop_requested(); }
-
-  // Requests the object's own stop when the caller's is requested.
-  struct Forward {
-    std::stop_source target;
-    void operator()() noexcept { target.request_stop(); }
-  };
+  bool Abandoned() const { return ending_ || stop_.stop_requested(); }
+  template <typename Ready>
+  bool WaitUntil(std::unique_lock<std::mutex>& hold, Ready ready);
 
   const FileList& list_;
   const Options options_;
-  // Requested by the caller's stop or by the destructor; every wait of the object ends on it.
-  std::stop_source ending_;
-  std::stop_callback<Forward> forward_;
+  // The caller's stop is polled rather than hooked with a callback: a callback must be waited
+  // for when it is removed, and MinGW's library can lose that wake-up and hang for ever.
+  const std::stop_token stop_;
+  std::atomic<bool> ending_{false};  // set by the destructor
 
   std::mutex lock_;
-  std::condition_variable_any changed_;
+  std::condition_variable changed_;
   std::vector<Slot> slots_;  // entry i's digest waits in slot i % size
   std::size_t next_ = 0;     // the next entry a worker claims
   std::size_t taken_ = 0;    // entries taken so far
