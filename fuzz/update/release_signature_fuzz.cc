@@ -19,7 +19,7 @@ const platform::P256Key& Key() {
 
 void Read(const std::string& document) {
   try {
-    const ReleaseSignature release = VerifyRelease(document, EncodeBase64(Key().public_key));
+    const ReleaseSignature release = VerifyRelease(document, {1, {Key().public_key}});
     if (document.find("\nlist ") == std::string::npos) std::abort();
     CheckRelease(release, {release.list_size, release.list_sha256}, release.files.size(), 0, 0);
   } catch (const Exception&) {

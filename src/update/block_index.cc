@@ -156,9 +156,8 @@ std::string SignBlocks(const Signed& what, const std::vector<std::string>& priva
   return SignDocument(text, private_pems);
 }
 
-Signed VerifyBlocks(std::string_view document, const std::tstring& public_key) {
-  const std::vector<std::string_view> lines =
-      VerifiedLines(document, public_key, kMaxSignatureSize);
+Signed VerifyBlocks(std::string_view document, const KeySet& keys) {
+  const std::vector<std::string_view> lines = VerifiedLines(document, keys, kMaxSignatureSize);
   if (lines.size() != 3 || lines[0] != kSignatureMagic) {
     throw DownloadManagerException("signature document is malformed.", true);
   }

@@ -105,8 +105,8 @@ struct Signed {
 
 // The signature document for a list and its index, signed with each key. Throws Exception.
 std::string SignBlocks(const Signed& what, const std::vector<std::string>& private_pems);
-// Reads a signature document once one of its signatures verifies with the base64 public key.
+// Reads a signature document once the key set signed it.
 // Throws DownloadManagerException.
-Signed VerifyBlocks(std::string_view document, const std::tstring& public_key);
+Signed VerifyBlocks(std::string_view document, const KeySet& keys);
 
 }  // namespace block_index

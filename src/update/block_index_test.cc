@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "base/base64.h"
 #include "storage/testing/storage_test_util.h"
 
 namespace block_index {
@@ -47,9 +46,9 @@ TEST(BlockIndexTest, SignatureVerifiesWithEitherKeyAndRefusesTampering) {
   const platform::P256Key other = platform::GenerateP256Key();
   const Signed what{{10, platform::Sha256Of("list")}, {48, platform::Sha256Of("index")}};
   const std::string document = SignBlocks(what, {other.private_pem, key.private_pem});
-  const Signed read = VerifyBlocks(document, EncodeBase64(other.public_key));
+  const Signed read = VerifyBlocks(document, {1, {other.public_key}});
   EXPECT_TRUE(read.list.size == 10 && read.index.sha256 == what.index.sha256);
-  const std::tstring public_key = EncodeBase64(key.public_key);
+  const KeySet public_key{1, {key.public_key}};
   EXPECT_EQ(VerifyBlocks(document, public_key).list.sha256, what.list.sha256);
 
   std::string tampered = document;

@@ -335,11 +335,11 @@ bool BlockUpdater::LoadIndex() {
   Index index = ParseIndex(*start);
   // Block data left beside a newer list describes other files.
   if (index.entries.size() != site_.list_entries || !(index.list == site_.list)) return false;
-  if (!site_.public_key.empty()) {
+  if (!site_.keys.empty()) {
     const Signed vouched =
         VerifyBlocks(FetchSignatureDocument(client_, site_.list_url + ".blocks.sig",
                                             block_index::kMaxSignatureSize),
-                     site_.public_key);
+                     site_.keys);
     const std::string_view bytes = IndexBytes(*start);
     const ListDigest index_digest{bytes.size(), platform::Sha256Of(bytes)};
     if (!(vouched.list == site_.list) || !(vouched.index == index_digest)) return false;

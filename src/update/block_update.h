@@ -43,7 +43,7 @@ struct Site {
   std::tstring list_url;
   ListDigest list;
   std::size_t list_entries = 0;
-  std::tstring public_key;  // empty: the release is not signed
+  KeySet keys;  // empty: the release is not signed
 };
 
 struct PackageData;

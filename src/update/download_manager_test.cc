@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "base/base64.h"
 #include "update/install_names.h"
 #include "update/testing/engine_testing.h"
 
@@ -54,17 +55,18 @@ TEST(DownloadManagerTest, RunAfterRunAndAStopWhereverTheRunIs) {
   const std::string huge_list = Line("a.txt", "a") + "1::huge.bin:4294967296:" + Md5Of("") + "\r\n",
                     game = kGamePackageName;
   const std::string not_found = "HttpClient : Receive error code : 404";
+  const std::string key = EncodeBase64(platform::GenerateP256Key().public_key);
   const struct {
     const char* stage;
     std::vector<Reply> replies;
-    const char* key;       // only its presence counts before the signature arrives
+    std::string key;       // only its presence counts before the signed documents arrive
     const char* stop_at;   // stopped once the run reports this turn; null: not stopped
     std::size_t requests;  // and the server has seen this many requests
     std::string error;     // empty: completed
     int done;
   } runs[] = {
       {"list fetch", {SilentAfter("HTTP/1.0 200 OK\r\nContent-Le")}, "", "", 1, kAbortByUser, 0},
-      {"signature fetch", {Whole(list), SilentAfter("HTTP/1.0 200")}, "k", "", 2, kAbortByUser, 0},
+      {"signed documents", {Whole(list), SilentAfter("HTTP/1.0 200")}, key, "", 2, kAbortByUser, 0},
       {"transfer", {Whole(list), SilentAfter(half_of_b)}, "", "b.bin", 2, kAbortByUser, 1},
       {"file check", {Whole(huge_list)}, "", "huge.bin", 1, kTaskAborted, 1},
       {"failure", {{{"HTTP/1.0 404 Not Found\r\n\r\n"}}}, "", nullptr, 1, not_found, 0},

@@ -156,22 +156,49 @@ std::string FetchSignatureDocument(HttpClient& client, const std::tstring& url, 
   return document.Text();
 }
 
-ReleaseSignature FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
-                                      const ListDigest& list, std::size_t list_entries,
-                                      const std::tstring& public_key,
-                                      std::uint64_t installed_serial) {
-  DocumentSink document(kMaxSignatureSize);
+namespace {
+
+// A document beside the list, of at most limit bytes. Only the transfer's own failures mean it
+// could not be had (`missing` tells them); a stop, the one interruption a transfer marks as no
+// error, stays a stop, and the sink's refusal stays its own.
+std::string FetchBeside(HttpClient& client, const std::tstring& url, std::size_t limit,
+                        const char* missing) {
+  DocumentSink document(limit);
   try {
-    client.Request(list_url + kSignatureSuffix, document);
+    client.Request(url, document);
   } catch (const Exception& failure) {
-    // Only the transfer's own failures mean the document could not be had. A stop, the one
-    // interruption a transfer marks as no error, stays a stop; the sink's refusal stays its own.
     if (!failure.IsError() || document.Refused()) throw;
-    throw DownloadManagerException("signature missing : " + failure.GetText(), true);
+    if (missing == nullptr) return {};
+    throw DownloadManagerException(missing + failure.GetText(), true);
   }
-  const ReleaseSignature release = VerifyRelease(document.Text(), public_key);
+  return document.Text();
+}
+
+std::int64_t Now() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
-  CheckRelease(release, list, list_entries,
-               std::chrono::duration_cast<std::chrono::seconds>(now).count(), installed_serial);
-  return release;
+  return std::chrono::duration_cast<std::chrono::seconds>(now).count();
+}
+
+}  // namespace
+
+TrustedRelease FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
+                                    const ListDigest& list, std::size_t list_entries,
+                                    const InstallState& state, const KeySet& configured) {
+  const TrustRoot installed = state.root.value_or(RootOfKeys(configured));
+  // A site without root documents is signed by the configured keys alone.
+  const TrustRoot root = FollowRoots(
+      FetchBeside(client, list_url + kRootsSuffix, kMaxRootsSize, nullptr), installed);
+  const std::string document =
+      FetchBeside(client, list_url + kSignatureSuffix, kMaxSignatureSize, "signature missing : ");
+  const std::int64_t now = Now();
+  if (root.version > 0) {
+    CheckTimestamp(FetchBeside(client, list_url + kTimestampSuffix, kMaxTimestampSize,
+                               "timestamp missing : "),
+                   root, {document.size(), platform::Sha256Of(document)}, now);
+  }
+  const ReleaseSignature release = VerifyRelease(document, root.keys);
+  // A rotation starts the serials over: that is how a publisher recovers from a runaway one.
+  CheckRelease(release, list, list_entries, now,
+               root.version == installed.version ? state.serial : 0);
+  return {root, release};
 }

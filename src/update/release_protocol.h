@@ -7,6 +7,8 @@
 #include "net/http_client.h"
 #include "update/file_list.h"
 #include "update/release_signature.h"
+#include "update/release_state.h"
+#include "update/trust_root.h"
 
 // Points the client at the proxy that "RV7.conf" and the user's settings choose.
 void UseConfiguredProxy(HttpClient& client);
@@ -21,11 +23,18 @@ std::tstring EncodePathForQuery(const std::tstring& path);
 // DownloadManagerException for a longer document.
 std::string FetchSignatureDocument(HttpClient& client, const std::tstring& url, std::size_t limit);
 
-// Fetches the signature document beside the list (its URL with ".sig" appended), verifies it with
-// the public key and checks it with CheckRelease against the clock. Throws
-// DownloadManagerException; "signature missing : ..." when the document cannot be had. An abort
-// stays the client's "Abort by User.".
-ReleaseSignature FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
-                                      const ListDigest& list, std::size_t list_entries,
-                                      const std::tstring& public_key,
-                                      std::uint64_t installed_serial);
+// A release as its keys vouch for it, and the root that vouches for the keys.
+struct TrustedRelease {
+  TrustRoot root;
+  ReleaseSignature release;
+};
+
+// Follows the site's root documents from the install's root (or, before it has one, from the
+// configured keys), then fetches the release's signature document beside the list (its URL with
+// ".sig" appended) and, under a root document, the timestamp naming it; verifies both and checks
+// the release with CheckRelease against the clock and the install's serial, which a newer root
+// resets. Throws DownloadManagerException; "signature missing : ..." when the document cannot be
+// had. An abort stays the client's "Abort by User.".
+TrustedRelease FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
+                                    const ListDigest& list, std::size_t list_entries,
+                                    const InstallState& state, const KeySet& configured);

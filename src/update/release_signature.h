@@ -14,12 +14,12 @@
 // The list itself stays as it was, so an updater without a key reads a signed site as before.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "base/tstring.h"
 #include "platform/crypto.h"
 
 struct ReleaseSignature {
@@ -38,17 +38,53 @@ struct ListDigest {
   bool operator==(const ListDigest&) const = default;
 };
 
+// Keys that vouch together: a document is theirs when at least `threshold` distinct keys of the
+// set signed it, so that fewer stolen keys than that sign nothing.
+struct KeySet {
+  std::size_t threshold = 0;
+  std::vector<std::vector<std::uint8_t>> keys;  // raw P-256 points, each once
+
+  bool empty() const { return keys.empty(); }
+  bool operator==(const KeySet&) const = default;
+};
+
+// A key set as an install's configuration names it: one base64 public key (one of one), or
+// "<k>:<key>,<key>,..." for k of the keys listed. Throws DownloadManagerException ("public key is
+// not valid.") for anything else, a key named twice, or k outside 1 to the number of keys.
+KeySet ParseKeySet(std::string_view text);
+std::string KeySetText(const KeySet& keys);
+// One line per key, "<name> <base64>", and the reading of such a line.
+std::string KeyLine(std::string_view name, const std::vector<std::uint8_t>& key);
+std::vector<std::uint8_t> KeyOf(std::string_view line, std::string_view name);
+
 // What every signed document of a release shares: lines of "<key> <value>", then one
 // "signature <base64>" line per key over every byte before the first of them.
+
+// A document cut before its signature lines (at most kMaxSignatures, or it is refused), with the
+// digest of the part they sign, taken once for all of them. Throws DownloadManagerException.
+struct SignedDocument {
+  std::string_view signed_part;
+  std::vector<std::string_view> signatures;  // the base64 texts
+  platform::Sha256Digest digest{};
+};
+SignedDocument SplitSignatures(std::string_view document, std::size_t max_size);
+// True when at least keys.threshold distinct keys of the set signed the document.
+bool SignedBy(const SignedDocument& document, const KeySet& keys);
+// The document's lines, cut at LF (it must end with one). Throws DownloadManagerException.
+std::vector<std::string_view> DocumentLines(std::string_view text);
+// The value after "<key> " on a line, a decimal number, a UTC time; each throws
+// DownloadManagerException ("signature document is malformed.") when the line is not one.
+std::string_view ValueOf(std::string_view line, std::string_view key);
+std::uint64_t NumberOf(std::string_view text);
+std::int64_t TimeOf(std::string_view text);
 
 // The text followed by a signature line for each private key. Throws Exception when a key cannot
 // sign.
 std::string SignDocument(const std::string& text, const std::vector<std::string>& private_pems);
 // The lines before the signatures of a document of at most max_size bytes and kMaxSignatures
-// signature lines, once one of its signatures verifies with the base64 public key. Throws
-// DownloadManagerException otherwise.
-std::vector<std::string_view> VerifiedLines(std::string_view document,
-                                            const std::tstring& public_key, std::size_t max_size);
+// signature lines, once the key set signed it. Throws DownloadManagerException otherwise.
+std::vector<std::string_view> VerifiedLines(std::string_view document, const KeySet& keys,
+                                            std::size_t max_size);
 // A "<key> <size> <sha256 hex>" line, and its reading (throws DownloadManagerException).
 std::string SizeAndDigestLine(std::string_view key, const ListDigest& digest);
 ListDigest SizeAndDigestOf(std::string_view line, std::string_view key);
@@ -64,9 +100,9 @@ constexpr std::size_t kMaxSignatures = 16;
 std::string SignRelease(const ReleaseSignature& release,
                         const std::vector<std::string>& private_pems);
 
-// Reads a document and checks that one of its signatures is made with the base64 public key. Throws
-// DownloadManagerException with a text that says what was refused.
-ReleaseSignature VerifyRelease(std::string_view document, const std::tstring& public_key);
+// Reads a document and checks that the key set signed it. Throws DownloadManagerException with a
+// text that says what was refused.
+ReleaseSignature VerifyRelease(std::string_view document, const KeySet& keys);
 
 // Checks a verified release against the list document that came with it and the install's state.
 // Throws DownloadManagerException ("release expired.", "older release than installed.", ...).

@@ -4,16 +4,23 @@
 
 #include <string>
 
+#include "base/base64.h"
 #include "storage/testing/storage_test_util.h"
 #include "update/testing/engine_testing.h"
 
 namespace {
 
-TEST(ReleaseStateTest, OnlyAWholeRecordReadsAsASerial) {
+TEST(ReleaseStateTest, OnlyAWholeRecordReadsAsAState) {
   const update_testing::InstallFolder folder;
-  EXPECT_EQ(InstalledSerial(), 0u);  // no record yet: the first signed release is taken
-  ASSERT_TRUE(RecordInstalledSerial(18446744073709551615u));
-  EXPECT_EQ(InstalledSerial(), 18446744073709551615u);
+  EXPECT_EQ(ReadInstallState(), InstallState{});  // no record yet: the first signed release is taken
+  const KeySet keys{1, {platform::GenerateP256Key().public_key}};
+  TrustRoot root{3, "game", keys, platform::GenerateP256Key().public_key};
+  for (const InstallState& state : {InstallState{18446744073709551615u, {}},
+                                    InstallState{5, RootOfKeys(keys)}, InstallState{6, root}}) {
+    ASSERT_TRUE(RecordInstallState(state));
+    EXPECT_EQ(ReadInstallState(), state);
+  }
+  const std::string written = test_support::ReadFile(folder.GetPath() / kReleaseStateName);
 
   // Whatever else stands there keeps every signed release out rather than reading as 0.
   const std::string damaged[] = {
@@ -26,10 +33,14 @@ TEST(ReleaseStateTest, OnlyAWholeRecordReadsAsASerial) {
       std::string("R\0e\0l\0e\0a\0s\0e\0S\0e\0r\0i\0a\0l\0=\0"
                   "5\0\r\0\n\0",
                   34),  // UTF-16, 17 characters
+      written.substr(0, written.size() - 2),             // the root cut short
+      written.substr(0, written.size() - 12) + "\r\n",  // a root whose text is cut
+      written + "TrustedKeys=AAAA\r\n",
+      "ReleaseSerial=5\r\nTrustedKeys=2:" + EncodeBase64(keys.keys[0]) + "\r\n",  // 2 of 1 key
   };
   for (const std::string& bytes : damaged) {
     test_support::WriteFile(folder.GetPath() / kReleaseStateName, bytes);
-    EXPECT_EQ(ErrorOf([] { InstalledSerial(); }),
+    EXPECT_EQ(ErrorOf([] { ReadInstallState(); }),
               "DownloadManager : Cannot read the installed release (RV7.state is damaged); signed "
               "updates stay refused until it is removed.")
         << bytes;

@@ -206,18 +206,25 @@ UpdateOutcome UpdateRun::Run() noexcept {
 
 void UpdateRun::Steps() {
   UseConfiguredProxy(context_.client);
+  // Read first: a damaged state refuses the run before anything is fetched.
+  const InstallState state = ReadInstallState();
   const ListDigest list = FetchFileList(context_.client, context_.list_url, list_);
-  // With a publisher's key nothing is fetched before the release is known to be signed by it.
-  if (!context_.public_key.empty()) {
-    release_ = FetchVerifiedRelease(context_.client, context_.list_url, list, list_.size(),
-                                    context_.public_key, InstalledSerial());
+  // With a publisher's key, or once the install follows a trust root whatever its configuration
+  // now says, nothing is fetched before the release is known to be signed by the trusted keys.
+  if (state.root || !context_.public_key.empty()) {
+    const KeySet configured =
+        context_.public_key.empty() ? KeySet{} : ParseKeySet(context_.public_key);
+    TrustedRelease trusted = FetchVerifiedRelease(context_.client, context_.list_url, list,
+                                                  list_.size(), state, configured);
+    release_ = std::move(trusted.release);
+    root_ = std::move(trusted.root);
   }
   PrepareInstallFolder();
   blocks_.emplace(context_.client,
                   block_update::Site{.list_url = context_.list_url,
                                      .list = list,
                                      .list_entries = list_.size(),
-                                     .public_key = context_.public_key},
+                                     .keys = root_ ? root_->keys : KeySet{}},
                   context_.stop, [this](std::uint64_t needed, std::uint64_t fetched) {
                     Report(task_text_, needed, fetched);
                   });
@@ -240,7 +247,7 @@ void UpdateRun::Steps() {
   if (release_) PrepareFolderOf(kReleaseStateName);
   IFileManager::CommitBatch(batch_);
   SyncWrittenFolders();
-  if (release_ && !RecordInstalledSerial(release_->serial)) {
+  if (release_ && !RecordInstallState({release_->serial, root_})) {
     throw DownloadManagerException("Cannot record the installed release.", true);
   }
   Report("完了.");

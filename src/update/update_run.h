@@ -19,6 +19,7 @@
 #include "update/digest_ahead.h"
 #include "update/file_list.h"
 #include "update/release_signature.h"
+#include "update/trust_root.h"
 #include "update/streamed_install.h"
 
 // Called on the run's thread: the files listed and done, the task's text (valid only during the
@@ -34,7 +35,8 @@ struct UpdateContext {
   // Used by the run alone while it runs; its abort is the run's to set and clear.
   HttpClient& client;
   std::tstring list_url;
-  // The publisher's public key (base64) that releases are checked with; empty: none.
+  // The publisher's keys that releases are checked with, as the configuration names them (one base64
+  // key, or "<k>:<key>,..."); empty: none, unless the install already follows a trust root.
   std::tstring public_key;
   // A stop ends a transfer at once ("Abort by User."), otherwise the run at its next file or
   // block ("Task Aborted.").
@@ -102,6 +104,7 @@ class UpdateRun {
   std::set<std::tstring> written_folders_;  // relative to the install folder; "" is the folder
   // The release the publisher signed, when the install has the publisher's key.
   std::optional<ReleaseSignature> release_;
+  std::optional<TrustRoot> root_;
   std::optional<block_update::BlockUpdater> blocks_;
   // The files installed but not yet put in place: they are made durable together.
   platform::ReplacementBatch batch_;

@@ -286,7 +286,7 @@ TEST_F(SignedReleaseTest, SignedReleasesInstallAndAttacksAreRefused) {
   Publish({{"data/level1.dat", "level three"}}, sign_);
   const Snapshot newer = Take(site_);
   const auto serial = [&] {
-    return VerifyRelease(ReadFile(site_ / "filelist.sig"), Public()).serial;
+    return VerifyRelease(ReadFile(site_ / "filelist.sig"), {1, {key_.public_key}}).serial;
   };
   struct Attack {
     const char* name;
@@ -313,7 +313,7 @@ TEST_F(SignedReleaseTest, SignedReleasesInstallAndAttacksAreRefused) {
       {"current by MD5 alone",  // the listed MD5 is the installed file's, the signed SHA-256 not
        [&] {
          WriteFile(install_ / "data" / "level1.dat", "level three");
-         ReleaseSignature release = VerifyRelease(ReadFile(site_ / "filelist.sig"), Public());
+         ReleaseSignature release = VerifyRelease(ReadFile(site_ / "filelist.sig"), {1, {key_.public_key}});
          const std::string list = ReadFile(site_ / "filelist");
          release.files[std::count(list.begin(), list.begin() + list.find("level1.dat"), '\n')] =
              platform::Sha256Of("level four");

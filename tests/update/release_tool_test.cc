@@ -248,7 +248,7 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
   const std::string blocks = ReadFile(site_.GetPath() / "filelist.blocks");
   const std::string list = ReadFile(site_.GetPath() / "filelist");
   const block_index::Signed vouched =
-      block_index::VerifyBlocks(ReadFile(site_.GetPath() / "filelist.blocks.sig"), public_key);
+      block_index::VerifyBlocks(ReadFile(site_.GetPath() / "filelist.blocks.sig"), ParseKeySet(public_key));
   EXPECT_EQ(vouched.list.sha256, platform::Sha256Of(list));
   EXPECT_EQ(vouched.index.sha256, platform::Sha256Of(block_index::IndexBytes(blocks)));
   const std::string a_txt = "%25%36%31%25%32%45%25%37%34%25%37%38%25%37%34";  // encoded twice

@@ -273,7 +273,9 @@ int Check(const Arguments& args) {
   if (!args.quiet) std::printf("%zu files, %llu bytes\n", list.size(), bytes);
   if (args.public_key.empty()) return 0;
   const ReleaseSignature release =
-      FetchVerifiedRelease(client, args.positional[0], digest, list.size(), args.public_key, 0);
+      FetchVerifiedRelease(client, args.positional[0], digest, list.size(), {},
+                           ParseKeySet(args.public_key))
+          .release;
   if (!args.quiet) {
     std::printf("signed: serial %llu, expires %s\n",
                 static_cast<unsigned long long>(release.serial), UtcText(release.expires).c_str());
