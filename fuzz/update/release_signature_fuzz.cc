@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the signature document reader twice: as they arrive from a server
+// Feeds arbitrary bytes to the signed documents' readers twice: as they arrive from a server
 // (nearly always refused at the signature), and with a valid signature appended, so that the
 // reading of the signed part itself meets every input. Refusals are exceptions of the system's
 // family; nothing else may escape, and what is accepted must be whole.
@@ -9,6 +9,7 @@
 #include "base/base64.h"
 #include "base/exception.h"
 #include "update/release_signature.h"
+#include "update/trust_root.h"
 
 namespace {
 
@@ -22,6 +23,16 @@ void Read(const std::string& document) {
     const ReleaseSignature release = VerifyRelease(document, {1, {Key().public_key}});
     if (document.find("\nlist ") == std::string::npos) std::abort();
     CheckRelease(release, {release.list_size, release.list_sha256}, release.files.size(), 0, 0);
+  } catch (const Exception&) {
+  }
+  // The same bytes as a roots document after the configured key, and as a timestamp.
+  const KeySet keys{1, {Key().public_key}};
+  try {
+    FollowRoots(document, RootOfKeys(keys));
+  } catch (const Exception&) {
+  }
+  try {
+    CheckTimestamp(document, {1, "game", keys, Key().public_key}, {}, 0);
   } catch (const Exception&) {
   }
 }

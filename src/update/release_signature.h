@@ -8,12 +8,13 @@
 //   file <sha256 hex>               one line per list entry, in list order
 //   signature <base64 of r and s>   over every byte before the first signature line
 //
-// A document may carry several signature lines, one per key, so that a release can be read both
-// by updaters that have the old key and by those that have the new one while a key is rotated.
+// A document carries one signature line per key that signed it; it counts as signed when the
+// threshold of the trusted key set did (trust_root.h says which keys an install trusts).
 //
 // The list itself stays as it was, so an updater without a key reads a signed site as before.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -45,7 +46,11 @@ struct KeySet {
   std::vector<std::vector<std::uint8_t>> keys;  // raw P-256 points, each once
 
   bool empty() const { return keys.empty(); }
-  bool operator==(const KeySet&) const = default;
+  // The same keys in any order.
+  bool operator==(const KeySet& other) const {
+    return threshold == other.threshold &&
+           std::is_permutation(keys.begin(), keys.end(), other.keys.begin(), other.keys.end());
+  }
 };
 
 // A key set as an install's configuration names it: one base64 public key (one of one), or

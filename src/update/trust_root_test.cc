@@ -1,0 +1,118 @@
+#include "update/trust_root.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "storage/testing/storage_test_util.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+
+constexpr std::int64_t kNow = 1'800'000'000;
+
+struct Keys {
+  std::vector<platform::P256Key> pairs;
+  explicit Keys(int count) {
+    for (int i = 0; i < count; ++i) pairs.push_back(platform::GenerateP256Key());
+  }
+  KeySet Set(std::size_t threshold) const {
+    KeySet set{threshold, {}};
+    for (const auto& pair : pairs) set.keys.push_back(pair.public_key);
+    return set;
+  }
+  std::vector<std::string> Pems(std::size_t count) const {
+    std::vector<std::string> pems;
+    for (std::size_t i = 0; i < count; ++i) pems.push_back(pairs[i].private_pem);
+    return pems;
+  }
+};
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A release needs the threshold of distinct keys: one stolen key of two-of-three signs nothing,
+// and a signature repeated does not count twice.
+TEST(TrustRootTest, AThresholdOfDistinctKeysSigns) {
+  const Keys keys(3);
+  ReleaseSignature release;
+  release.expires = kNow;
+  const std::string one = SignRelease(release, keys.Pems(1));
+  const std::string repeated = one + one.substr(one.find("signature "));
+  for (const std::string& refused : {one, repeated}) {
+    EXPECT_THAT(ErrorOf([&] { VerifyRelease(refused, keys.Set(2)); }), HasSubstr("does not verify"));
+  }
+  EXPECT_EQ(ErrorOf([&] { VerifyRelease(SignRelease(release, keys.Pems(2)), keys.Set(2)); }), "");
+  EXPECT_EQ(ParseKeySet(KeySetText(keys.Set(2))), keys.Set(2));
+  const std::string key = KeySetText(keys.Set(1)).substr(2, 88);
+  EXPECT_EQ(ParseKeySet(key), (KeySet{1, {keys.pairs[0].public_key}}));
+  for (const std::string& bad : {std::string("AAAA"), "0:" + key, "2:" + key, key + "," + key,
+                                 "x:" + key, key + ","}) {
+    EXPECT_THAT(ErrorOf([&] { ParseKeySet(bad); }), HasSubstr("public key is not valid")) << bad;
+  }
+}
+
+// Roots change only as the keys before and the new keys both vouch, one version at a time and for
+// the same game; configured keys start at the newest root that is theirs.
+TEST(TrustRootTest, RootsFollowOnlyWhatBothKeySetsSign) {
+  const Keys first(3), second(2), timestamp(1);
+  const TrustRoot root1{1, "game", first.Set(2), timestamp.pairs[0].public_key};
+  const TrustRoot root2{2, "game", second.Set(1), timestamp.pairs[0].public_key};
+  const std::string roots = SignRoot(root1, first.Pems(2)) +
+                            SignRoot(root2, first.Pems(2) + second.Pems(1));
+  EXPECT_EQ(FollowRoots(roots, RootOfKeys(first.Set(2))), root2);
+  EXPECT_EQ(FollowRoots(roots, RootOfKeys(second.Set(1))), root2);
+  EXPECT_EQ(FollowRoots(roots, root2), root2);
+  EXPECT_EQ(FollowRoots("", root1), root1);
+  EXPECT_EQ(FollowRoots(roots, RootOfKeys(timestamp.Set(1))).version, 0u);  // none of its keys
+  EXPECT_EQ(NewestRoot(roots), root2);
+
+  TrustRoot other_game = root2, skipped = root2;
+  other_game.game = "other";
+  skipped.version = 3;
+  const std::pair<std::string, const char*> refused[] = {
+      {SignRoot(root2, first.Pems(1) + second.Pems(1)), "does not verify"},  // one old key of two
+      {SignRoot(root2, first.Pems(2)), "does not verify"},                   // not its own keys
+      {SignRoot(other_game, first.Pems(2) + second.Pems(1)), "another game"},
+      {SignRoot(skipped, first.Pems(2) + second.Pems(1)), "out of order"},
+      {"varne-root 1\nversion 2\n", "malformed"},
+  };
+  const std::string start = SignRoot(root1, first.Pems(2));
+  for (const auto& [next, error] : refused) {
+    EXPECT_THAT(ErrorOf([&] { FollowRoots(start + next, root1); }), HasSubstr(error)) << next;
+  }
+  EXPECT_THAT(ErrorOf([&] { FollowRoots("junk\n", root1); }), HasSubstr("malformed"));
+}
+
+// The timestamp binds the release document to the game and the newest root, for a day at most.
+TEST(TrustRootTest, TimestampNamesTheReleaseOfThisGameForADay) {
+  const Keys keys(1), timestamp(1);
+  const TrustRoot root{2, "game", keys.Set(1), timestamp.pairs[0].public_key};
+  const ListDigest release{10, platform::Sha256Of("release")};
+  const Timestamp good{"game", 2, kNow + kMaxTimestampLife, release};
+  const std::string pem = timestamp.pairs[0].private_pem;
+  EXPECT_EQ(CheckTimestamp(SignTimestamp(good, pem), root, release, kNow).expires, good.expires);
+  EXPECT_EQ(ReadTimestamp(SignTimestamp(good, pem))->root, 2u);
+
+  const auto with = [&](auto change) {
+    Timestamp changed = good;
+    change(changed);
+    return SignTimestamp(changed, pem);
+  };
+  const std::pair<std::string, const char*> refused[] = {
+      {with([](Timestamp& t) { t.game = "other"; }), "another game"},
+      {with([](Timestamp& t) { t.root = 3; }), "newer root"},
+      {with([](Timestamp& t) { t.root = 1; }), "older root"},
+      {with([](Timestamp& t) { t.expires = kNow; }), "expired"},
+      {with([](Timestamp& t) { t.expires = kNow + 2 * kMaxTimestampLife; }), "too long"},
+      {with([](Timestamp& t) { t.release.size = 11; }), "not the one"},
+      {SignTimestamp(good, keys.pairs[0].private_pem), "does not verify"},
+  };
+  for (const auto& [document, error] : refused) {
+    EXPECT_THAT(ErrorOf([&] { CheckTimestamp(document, root, release, kNow); }), HasSubstr(error));
+  }
+}
+
+}  // namespace
