@@ -186,15 +186,15 @@ TrustedRelease FetchVerifiedRelease(HttpClient& client, const std::tstring& list
                                     const InstallState& state, const KeySet& configured) {
   const TrustRoot installed = state.root.value_or(RootOfKeys(configured));
   // A site without root documents is signed by the configured keys alone.
-  const TrustRoot root = FollowRoots(
-      FetchBeside(client, list_url + kRootsSuffix, kMaxRootsSize, nullptr), installed);
+  const TrustRoot root =
+      FollowRoots(FetchBeside(client, list_url + kRootsSuffix, kMaxRootsSize, nullptr), installed);
   const std::string document =
       FetchBeside(client, list_url + kSignatureSuffix, kMaxSignatureSize, "signature missing : ");
   const std::int64_t now = Now();
   if (root.version > 0) {
-    CheckTimestamp(FetchBeside(client, list_url + kTimestampSuffix, kMaxTimestampSize,
-                               "timestamp missing : "),
-                   root, {document.size(), platform::Sha256Of(document)}, now);
+    CheckTimestamp(
+        FetchBeside(client, list_url + kTimestampSuffix, kMaxTimestampSize, "timestamp missing : "),
+        root, {document.size(), platform::Sha256Of(document)}, now);
   }
   const ReleaseSignature release = VerifyRelease(document, root.keys);
   // A rotation starts the serials over: that is how a publisher recovers from a runaway one.

@@ -121,6 +121,13 @@ std::vector<std::uint8_t> KeyOf(std::string_view line, std::string_view name) {
   return DecodeKey(ValueOf(line, name));
 }
 
+bool IsValidKeySet(const KeySet& set) {
+  for (auto key = set.keys.begin(); key != set.keys.end(); ++key) {
+    if (std::find(std::next(key), set.keys.end(), *key) != set.keys.end()) return false;
+  }
+  return set.threshold > 0 && set.threshold <= set.keys.size() && set.keys.size() <= kMaxSignatures;
+}
+
 KeySet ParseKeySet(std::string_view text) {
   KeySet set;
   const std::size_t colon = text.find(':');
@@ -128,8 +135,10 @@ KeySet ParseKeySet(std::string_view text) {
   set.threshold = 1;
   if (colon != std::string_view::npos) {
     const std::string_view count = text.substr(0, colon);
-    const auto [end, error] = std::from_chars(count.data(), count.data() + count.size(), set.threshold);
-    if (error != std::errc() || end != count.data() + count.size()) Refuse("public key is not valid.");
+    const auto [end, error] =
+        std::from_chars(count.data(), count.data() + count.size(), set.threshold);
+    if (error != std::errc() || end != count.data() + count.size())
+      Refuse("public key is not valid.");
     keys.remove_prefix(colon + 1);
   }
   for (std::size_t at = 0; at <= keys.size() && set.keys.size() <= kMaxSignatures;) {
@@ -137,13 +146,7 @@ KeySet ParseKeySet(std::string_view text) {
     set.keys.push_back(DecodeKey(keys.substr(at, comma - at)));
     at = comma + 1;
   }
-  std::vector<std::vector<std::uint8_t>> sorted = set.keys;
-  std::sort(sorted.begin(), sorted.end());
-  if (set.keys.size() > kMaxSignatures || set.threshold == 0 ||
-      set.threshold > set.keys.size() ||
-      std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
-    Refuse("public key is not valid.");
-  }
+  if (!IsValidKeySet(set)) Refuse("public key is not valid.");
   return set;
 }
 

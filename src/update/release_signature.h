@@ -57,6 +57,8 @@ struct KeySet {
 // "<k>:<key>,<key>,..." for k of the keys listed. Throws DownloadManagerException ("public key is
 // not valid.") for anything else, a key named twice, or k outside 1 to the number of keys.
 KeySet ParseKeySet(std::string_view text);
+// No key twice, at most kMaxSignatures keys, and a threshold from 1 to their number.
+bool IsValidKeySet(const KeySet& keys);
 std::string KeySetText(const KeySet& keys);
 // One line per key, "<name> <base64>", and the reading of such a line.
 std::string KeyLine(std::string_view name, const std::vector<std::uint8_t>& key);

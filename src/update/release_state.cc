@@ -68,7 +68,8 @@ bool RecordInstallState(const InstallState& state) {
     text += std::string(kKeysKey) + KeySetText(state.root->keys) + std::string(kLineEnd);
   } else if (state.root) {
     const std::string root = RootText(*state.root);
-    text += std::string(kRootKey) + EncodeBase64({root.begin(), root.end()}) + std::string(kLineEnd);
+    text +=
+        std::string(kRootKey) + EncodeBase64({root.begin(), root.end()}) + std::string(kLineEnd);
   }
   platform::ReplacementFile file;
   return file.Create(kReleaseStateName) && file.Write(text.data(), text.size()) == text.size() &&

@@ -12,7 +12,8 @@ namespace {
 
 TEST(ReleaseStateTest, OnlyAWholeRecordReadsAsAState) {
   const update_testing::InstallFolder folder;
-  EXPECT_EQ(ReadInstallState(), InstallState{});  // no record yet: the first signed release is taken
+  EXPECT_EQ(ReadInstallState(),
+            InstallState{});  // no record yet: the first signed release is taken
   const KeySet keys{1, {platform::GenerateP256Key().public_key}};
   TrustRoot root{3, "game", keys, platform::GenerateP256Key().public_key};
   for (const InstallState& state : {InstallState{18446744073709551615u, {}},
@@ -32,8 +33,8 @@ TEST(ReleaseStateTest, OnlyAWholeRecordReadsAsAState) {
       "ReleaseSerial=-1\r\n",
       std::string("R\0e\0l\0e\0a\0s\0e\0S\0e\0r\0i\0a\0l\0=\0"
                   "5\0\r\0\n\0",
-                  34),  // UTF-16, 17 characters
-      written.substr(0, written.size() - 2),             // the root cut short
+                  34),                                  // UTF-16, 17 characters
+      written.substr(0, written.size() - 2),            // the root cut short
       written.substr(0, written.size() - 12) + "\r\n",  // a root whose text is cut
       written + "TrustedKeys=AAAA\r\n",
       "ReleaseSerial=5\r\nTrustedKeys=2:" + EncodeBase64(keys.keys[0]) + "\r\n",  // 2 of 1 key

@@ -62,12 +62,7 @@ TrustRoot ParseRoot(std::string_view text) {
     root.keys.keys.push_back(KeyOf(lines[i], "key"));
   }
   root.timestamp_key = KeyOf(lines.back(), "timestamp-key");
-  // The same rules as a configured set: no key twice, a threshold the keys can meet.
-  std::vector<std::vector<std::uint8_t>> sorted = root.keys.keys;
-  std::sort(sorted.begin(), sorted.end());
-  if (root.version == 0 || !IsGameName(root.game) || root.keys.threshold == 0 ||
-      root.keys.threshold > root.keys.keys.size() ||
-      std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
+  if (root.version == 0 || !IsValidKeySet(root.keys) || !IsGameName(root.game)) {
     Refuse("root document is malformed.");
   }
   return root;
@@ -135,8 +130,8 @@ Timestamp ParseTimestamp(const std::vector<std::string_view>& lines) {
 
 Timestamp CheckTimestamp(std::string_view document, const TrustRoot& root,
                          const ListDigest& release, std::int64_t now) {
-  const Timestamp timestamp = ParseTimestamp(
-      VerifiedLines(document, KeySet{1, {root.timestamp_key}}, kMaxTimestampSize));
+  const Timestamp timestamp =
+      ParseTimestamp(VerifiedLines(document, KeySet{1, {root.timestamp_key}}, kMaxTimestampSize));
   if (timestamp.game != root.game) Refuse("release is for another game.");
   if (timestamp.root > root.version) Refuse("the site's newer root could not be followed.");
   if (timestamp.root < root.version) Refuse("timestamp of an older root.");

@@ -42,14 +42,15 @@ TEST(TrustRootTest, AThresholdOfDistinctKeysSigns) {
   const std::string one = SignRelease(release, keys.Pems(1));
   const std::string repeated = one + one.substr(one.find("signature "));
   for (const std::string& refused : {one, repeated}) {
-    EXPECT_THAT(ErrorOf([&] { VerifyRelease(refused, keys.Set(2)); }), HasSubstr("does not verify"));
+    EXPECT_THAT(ErrorOf([&] { VerifyRelease(refused, keys.Set(2)); }),
+                HasSubstr("does not verify"));
   }
   EXPECT_EQ(ErrorOf([&] { VerifyRelease(SignRelease(release, keys.Pems(2)), keys.Set(2)); }), "");
   EXPECT_EQ(ParseKeySet(KeySetText(keys.Set(2))), keys.Set(2));
   const std::string key = KeySetText(keys.Set(1)).substr(2, 88);
   EXPECT_EQ(ParseKeySet(key), (KeySet{1, {keys.pairs[0].public_key}}));
-  for (const std::string& bad : {std::string("AAAA"), "0:" + key, "2:" + key, key + "," + key,
-                                 "x:" + key, key + ","}) {
+  for (const std::string& bad :
+       {std::string("AAAA"), "0:" + key, "2:" + key, key + "," + key, "x:" + key, key + ","}) {
     EXPECT_THAT(ErrorOf([&] { ParseKeySet(bad); }), HasSubstr("public key is not valid")) << bad;
   }
 }
@@ -60,8 +61,8 @@ TEST(TrustRootTest, RootsFollowOnlyWhatBothKeySetsSign) {
   const Keys first(3), second(2), timestamp(1);
   const TrustRoot root1{1, "game", first.Set(2), timestamp.pairs[0].public_key};
   const TrustRoot root2{2, "game", second.Set(1), timestamp.pairs[0].public_key};
-  const std::string roots = SignRoot(root1, first.Pems(2)) +
-                            SignRoot(root2, first.Pems(2) + second.Pems(1));
+  const std::string roots =
+      SignRoot(root1, first.Pems(2)) + SignRoot(root2, first.Pems(2) + second.Pems(1));
   EXPECT_EQ(FollowRoots(roots, RootOfKeys(first.Set(2))), root2);
   EXPECT_EQ(FollowRoots(roots, RootOfKeys(second.Set(1))), root2);
   EXPECT_EQ(FollowRoots(roots, root2), root2);

@@ -19,8 +19,8 @@
 #include "update/digest_ahead.h"
 #include "update/file_list.h"
 #include "update/release_signature.h"
-#include "update/trust_root.h"
 #include "update/streamed_install.h"
+#include "update/trust_root.h"
 
 // Called on the run's thread: the files listed and done, the task's text (valid only during the
 // call), and the transfer's size and bytes received (0 and 0 outside a transfer). A file that only
@@ -35,8 +35,8 @@ struct UpdateContext {
   // Used by the run alone while it runs; its abort is the run's to set and clear.
   HttpClient& client;
   std::tstring list_url;
-  // The publisher's keys that releases are checked with, as the configuration names them (one base64
-  // key, or "<k>:<key>,..."); empty: none, unless the install already follows a trust root.
+  // The publisher's keys that releases are checked with, as the configuration names them (one
+  // base64 key, or "<k>:<key>,..."); empty: none, unless the install already follows a trust root.
   std::tstring public_key;
   // A stop ends a transfer at once ("Abort by User."), otherwise the run at its next file or
   // block ("Task Aborted.").
