@@ -29,31 +29,28 @@ bool IFileManager::Extract(FileHandle handle, const std::tstring& destination,
   if (!replacement.Create(path)) {
     throw IFileManagerException("File Create (Open) Error. : " + path);
   }
-  // The file is written on the stage's worker while the next block is read and digested here; a
-  // signed digest is taken on the worker too, beside the writing, so the two digests share cores.
+  // The MD5, which cannot be split, has the stage's worker to itself; the next block is read,
+  // unscrambled and written here meanwhile, with a signed file's second digest beside the writing.
+  MD5Context md5;
   platform::Sha256 sha256;
   const bool signed_content = expected && expected->sha256;
-  SideStage writer([&](const std::uint8_t* data, std::size_t count) {
-    if (signed_content) sha256.Update(data, count);
-    if (replacement.Write(data, count) != count) {
-      throw IFileManagerException("File write error. : " + path);
-    }
-  });
-  // A signed file's second digest is worth the hand-over to the worker at any size.
-  writer.SetThreaded(size >= kPipelineThreadedSize || signed_content);
-  MD5Context md5;
+  SideStage digest([&](const std::uint8_t* data, std::size_t count) { md5.Update(data, count); });
+  digest.SetThreaded(expected && (size >= kPipelineThreadedSize || signed_content));
   for (std::uint64_t left = size; left > 0;) {
-    std::uint8_t* block = writer.Next();
+    std::uint8_t* block = digest.Next();
     const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kPipelineBlockSize));
     std::uint32_t got = 0;
     if (Read(handle, block, want, &got) < 0 || got == 0) {
       throw IFileManagerException("File lock error.");
     }
-    writer.Submit(got);
-    if (expected) md5.Update(block, got);
+    if (expected) digest.Submit(got);
+    if (replacement.Write(block, got) != got) {
+      throw IFileManagerException("File write error. : " + path);
+    }
+    if (signed_content) sha256.Update(block, got);
     left -= got;
   }
-  writer.Finish();
+  digest.Finish();
   // Without a commit the replacement removes what it wrote.
   if (expected && md5.Final() != expected->md5) return false;
   if (signed_content && sha256.Final() != *expected->sha256) return false;
