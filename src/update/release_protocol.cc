@@ -100,7 +100,8 @@ class DocumentSink : public IHttpBodySink {
     text_.append(reinterpret_cast<const char*>(bytes), size);
   }
   void OnEnd(std::uint32_t) override {}
-  const std::string& Text() const { return text_; }
+  // The document, moved out: a copy would cost its bytes again.
+  std::string Take() { return std::move(text_); }
   // The transfer ended because the sink refused the document, not because it failed.
   bool Refused() const { return refused_; }
 
@@ -153,7 +154,7 @@ ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& 
 std::string FetchSignatureDocument(HttpClient& client, const std::tstring& url, std::size_t limit) {
   DocumentSink document(limit);
   client.Request(url, document);
-  return document.Text();
+  return document.Take();
 }
 
 namespace {
@@ -171,7 +172,7 @@ std::string FetchBeside(HttpClient& client, const std::tstring& url, std::size_t
     if (missing == nullptr) return {};
     throw DownloadManagerException(missing + failure.GetText(), true);
   }
-  return document.Text();
+  return document.Take();
 }
 
 std::int64_t Now() {
