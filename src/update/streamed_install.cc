@@ -123,7 +123,7 @@ class StreamedInstall::Stream {
     if (record_.IsScrambled()) data_keys_.SetPosition(DataSeed(record_), 0);
     // On the second core even for small files: the transfer of the data is the work beside it.
     digests_.stage_.SetThreaded(true);
-    digests_.digest_ = [this](const std::uint8_t* data, std::size_t size) { Digest(data, size); };
+    digest_ = [this](const std::uint8_t* data, std::size_t size) { Digest(data, size); };
     digesting_ = true;
     state_ = State::kData;
   }
@@ -137,7 +137,7 @@ class StreamedInstall::Stream {
     std::uint8_t* block = digests_.stage_.Next();
     std::memcpy(block, bytes, used);
     if (record_.IsScrambled()) data_keys_.Apply(block, used);
-    digests_.stage_.Submit(used);
+    digests_.Submit(&digest_, used);
     if (file_.Write(block, used) != used) {
       Decline();
       return size;
@@ -152,9 +152,7 @@ class StreamedInstall::Stream {
   }
 
   void StopDigesting() {
-    if (!std::exchange(digesting_, false)) return;
-    digests_.stage_.Finish();  // the digest never throws
-    digests_.digest_ = nullptr;
+    if (std::exchange(digesting_, false)) digests_.stage_.Finish();  // the digest never throws
   }
 
   void Decline() {
@@ -178,11 +176,28 @@ class StreamedInstall::Stream {
   MD5Context md5_;
   platform::Sha256 sha256_;
   InstallDigests& digests_;
-  bool digesting_ = false;  // the worker may hold blocks of this file
+  InstallDigests::Digest digest_;  // what the worker does with this file's blocks
+  bool digesting_ = false;         // the worker may hold blocks of this file
 };
 
 InstallDigests::InstallDigests()
-    : stage_([this](const std::uint8_t* data, std::size_t size) { digest_(data, size); }) {}
+    : stage_([this](const std::uint8_t* data, std::size_t size) {
+        const Digest* digest;
+        {
+          std::lock_guard<std::mutex> hold(lock_);
+          digest = owners_.front();
+          owners_.pop_front();
+        }
+        (*digest)(data, size);
+      }) {}
+
+void InstallDigests::Submit(const Digest* digest, std::size_t size) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    owners_.push_back(digest);
+  }
+  stage_.Submit(size);
+}
 
 StreamedInstall::StreamedInstall(const std::tstring& listed_name, const std::tstring& target,
                                  const ExpectedContent& expected, std::function<bool()> prepare,

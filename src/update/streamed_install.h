@@ -11,9 +11,11 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "base/tstring.h"
 #include "platform/file.h"
@@ -21,14 +23,20 @@
 #include "storage/i_file_manager.h"
 
 // The second core's share of the files installed one after another: their digests, on one thread
-// for a whole run rather than one per file.
+// for a whole run rather than one per file. Blocks of the next file may follow those of the one
+// before, which is still being digested: each block is digested for the file that handed it over.
 class InstallDigests {
  public:
   InstallDigests();
 
  private:
   friend class StreamedInstall;
-  std::function<void(const std::uint8_t*, std::size_t)> digest_;  // the current file's
+  using Digest = std::function<void(const std::uint8_t*, std::size_t)>;
+  // Hands over the block from the stage's last Next, to be digested by digest.
+  void Submit(const Digest* digest, std::size_t size);
+
+  std::mutex lock_;
+  std::deque<const Digest*> owners_;  // the digest of each block handed over, in order
   SideStage stage_;
 };
 
@@ -46,7 +54,8 @@ class StreamedInstall {
   // The package's next bytes, in order.
   void Feed(const std::uint8_t* bytes, std::size_t size);
   // After the download's last byte: true when the file is checked and stands in place, or has
-  // joined batch (when given) to be put in place by its Commit.
+  // joined batch (when given) to be put in place by its Commit. Waits for the file's digests,
+  // which may be asked for after the next file's transfer has begun.
   bool Complete(platform::ReplacementBatch* batch = nullptr);
 
  private:

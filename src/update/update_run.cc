@@ -195,7 +195,13 @@ UpdateOutcome UpdateRun::Run() noexcept {
   } catch (...) {
     outcome_.error = "Unknown Error.";
   }
-  // The files checked before a failure or a stop are kept: the next run need not fetch them.
+  // The files checked before a failure or a stop are kept: the next run need not fetch them. Of
+  // the file whose digests were still running, only a checked install is; nothing more is
+  // installed after a failure.
+  try {
+    Settle(false);
+  } catch (...) {
+  }
   std::string failed;
   batch_.Commit(failed);
   // The next run fetches its list unreported, as this one did, and with its own stop.
@@ -240,6 +246,7 @@ void UpdateRun::Steps() {
       Process(list_[i], digests, i);
       ThrowIfStopped();
     }
+    Settle();
   }
   context_.client.SetHook(nullptr, 0);
   // A run killed while it wrote the state left the state's new file beside it: cleared here even
@@ -280,17 +287,28 @@ void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_
     ++outcome_.files_done;
     return;
   }
-  if (!InstallByBlocks(entry, index)) {
+  if (InstallByBlocks(entry, index)) {
+    ++outcome_.files_done;
+  } else {
     const std::tstring temporary = TemporaryName();
-    if (Download(entry, index, temporary)) {
-      NoteInstalled(entry, TargetOf(entry));
-      RemoveTemporary(temporary);
-    } else {
-      Install(entry, index, temporary);
-    }
+    std::unique_ptr<StreamedInstall> streamed = Download(entry, index, temporary);
+    // The file before has had this transfer's time to finish its digests.
+    Settle();
+    pending_ = {std::move(streamed), entry, index, temporary};
+    if (!pending_.install) Settle();
   }
-  ++outcome_.files_done;
   if (batch_.Full()) IFileManager::CommitBatch(batch_);
+}
+
+void UpdateRun::Settle(bool install_otherwise) {
+  Pending pending = std::exchange(pending_, {});
+  if (!pending.entry) return;
+  const bool installed = pending.install && pending.install->Complete(&batch_);
+  if (installed) NoteInstalled(*pending.entry, TargetOf(*pending.entry));
+  pending.install.reset();
+  if (!installed && install_otherwise) Install(*pending.entry, pending.index, pending.temporary);
+  RemoveTemporary(pending.temporary);
+  if (installed || install_otherwise) ++outcome_.files_done;
 }
 
 std::tstring UpdateRun::PackageUrl(const FileEntry& entry) const {
@@ -349,7 +367,8 @@ void UpdateRun::SyncWrittenFolders() {
   for (const std::tstring& folder : written_folders_) platform::SyncFolder(folder);
 }
 
-bool UpdateRun::Download(const FileEntry& entry, std::size_t index, const std::tstring& temporary) {
+std::unique_ptr<StreamedInstall> UpdateRun::Download(const FileEntry& entry, std::size_t index,
+                                                     const std::tstring& temporary) {
   // A Stop that came while the last file was being checked or installed ends the run here,
   // before another transfer begins.
   ThrowIfStopped();
@@ -357,30 +376,32 @@ bool UpdateRun::Download(const FileEntry& entry, std::size_t index, const std::t
   // A server that serves the release's block data serves ranges, over kept connections: there
   // the whole package comes as one range, without a connection of its own. Anything unexpected
   // in that reply, as anywhere on the block path, leaves the usual request to fetch it again.
+  std::unique_ptr<StreamedInstall> install;
   if (OrgSizeOf(entry) && blocks_->ServesRanges()) {
     try {
-      if (std::optional<bool> installed = Fetch(entry, index, temporary, true)) return *installed;
+      if (Fetch(entry, index, temporary, true, install)) return install;
     } catch (const Exception& failure) {
       if (!failure.IsError()) throw;
     }
   }
-  return *Fetch(entry, index, temporary, false);
+  Fetch(entry, index, temporary, false, install);
+  return install;
 }
 
-std::optional<bool> UpdateRun::Fetch(const FileEntry& entry, std::size_t index,
-                                     const std::tstring& temporary, bool by_range) {
+bool UpdateRun::Fetch(const FileEntry& entry, std::size_t index, const std::tstring& temporary,
+                      bool by_range, std::unique_ptr<StreamedInstall>& install) {
   const std::uint64_t limit = OneEntryPackageSize(entry.path, ListedSize(entry));
   HttpClient& client = context_.client;
   const std::tstring url = PackageUrl(entry);
   TemporaryFileSink sink(temporary);
   sink.LimitTo(limit, entry.path);
-  std::optional<StreamedInstall> install;
+  install.reset();
   if (ExpectedOf(entry)) {
     const std::tstring target = TargetOf(entry);
-    install.emplace(
+    install = std::make_unique<StreamedInstall>(
         entry.path, target, ExpectedFor(entry, index),
         [this, target] { return TargetReady(target); }, digests_);
-    sink.InstallWhileDownloading(&*install);
+    sink.InstallWhileDownloading(install.get());
   }
   try {
     if (by_range) {
@@ -390,7 +411,7 @@ std::optional<bool> UpdateRun::Fetch(const FileEntry& entry, std::size_t index,
           sink, [this, limit](std::uint64_t received) { Report(task_text_, limit, received); });
       const bool served = client.RequestRange(url, 0, limit - 1, whole).served;
       client.SetHook(&UpdateRun::Hook, reinterpret_cast<std::uintptr_t>(this));
-      if (!served) return std::nullopt;
+      if (!served) return false;
       sink.OnEnd(0);
     } else {
       client.Request(url, sink);
@@ -401,7 +422,7 @@ std::optional<bool> UpdateRun::Fetch(const FileEntry& entry, std::size_t index,
     if (sink.Created()) RemoveTemporary(temporary);
     throw;
   }
-  return install && install->Complete(&batch_);
+  return true;
 }
 
 bool UpdateRun::TargetReady(const std::tstring& target) {

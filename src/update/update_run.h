@@ -66,13 +66,18 @@ class UpdateRun {
   void Process(const FileEntry& entry, DigestAhead& digests, std::size_t index);
   // Installs the file from the blocks it lacks; false when it is to be downloaded whole.
   bool InstallByBlocks(const FileEntry& entry, std::size_t index);
-  // Downloads the entry's package to temporary; true when the file was installed from it while it
-  // downloaded, which leaves the package to be removed.
-  bool Download(const FileEntry& entry, std::size_t index, const std::tstring& temporary);
-  // One way of Download: as one range of a kept connection, or by the usual request. Nothing
-  // when the server does not serve the range.
-  std::optional<bool> Fetch(const FileEntry& entry, std::size_t index,
-                            const std::tstring& temporary, bool by_range);
+  // Downloads the entry's package to temporary; the install made from it while it downloaded,
+  // if any, whose verdict is for Settle to take.
+  std::unique_ptr<StreamedInstall> Download(const FileEntry& entry, std::size_t index,
+                                            const std::tstring& temporary);
+  // One way of Download: as one range of a kept connection, or by the usual request. False when
+  // the server does not serve the range.
+  bool Fetch(const FileEntry& entry, std::size_t index, const std::tstring& temporary,
+             bool by_range, std::unique_ptr<StreamedInstall>& install);
+  // Takes the verdict of the file whose install was left to finish its digests beside the next
+  // transfer: in place, or (install_otherwise) installed from its downloaded package the usual
+  // way.
+  void Settle(bool install_otherwise = true);
   // The target's folders are ready to write, false when something would refuse it.
   bool TargetReady(const std::tstring& target);
   void Install(const FileEntry& entry, std::size_t index, const std::tstring& temporary);
@@ -109,4 +114,12 @@ class UpdateRun {
   // The files installed but not yet put in place: they are made durable together.
   platform::ReplacementBatch batch_;
   InstallDigests digests_;  // the second core's work on the files installed while downloading
+  // The last file installed while downloading, until Settle; after digests_, so that it goes
+  // first.
+  struct Pending {
+    std::unique_ptr<StreamedInstall> install;
+    std::optional<FileEntry> entry;  // a copy: the list hands out its entries by value
+    std::size_t index = 0;
+    std::tstring temporary;
+  } pending_;
 };
