@@ -51,6 +51,8 @@ constexpr BesideList kBesideList[] = {
     {".blocks", kSiteBlocksName},
     {".fine", kSiteFineName},
     {".blocks.sig", kSiteBlocksSignatureName},
+    {".roots", kSiteRootsName},
+    {".timestamp", kSiteTimestampName},
 };
 
 bool SendAll(platform::Socket& connection, const char* bytes, size_t size) {
