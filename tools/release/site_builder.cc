@@ -348,8 +348,9 @@ void SwitchList(const fs::path& site_folder, const std::string& list,
   };
   std::optional<fs::path> staged[std::size(documents)];
   for (std::size_t i = 0; i < std::size(documents); ++i) {
-    if (!documents[i].second->empty())
+    if (!documents[i].second->empty()) {
       staged[i] = StageSiteFile(documents[i].first, *documents[i].second);
+    }
   }
   for (std::size_t i = 0; i < std::size(documents); ++i) {
     if (staged[i]) {
