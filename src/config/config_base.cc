@@ -80,17 +80,20 @@ void ConfigBase::Load(const std::tstring& path) {
 void ConfigBase::LoadFromPackfile(const std::tstring& name) {
   const std::tstring file = name.empty() ? file_name_ : name;
   try {
-    const std::vector<unsigned char> bytes = ReadThroughFileManager(file);
-    std::tstring text;
-    text.SetFromData(bytes.size(), bytes.data());
-    std::tstring line;
-    while (std::tstring::GetLine(text, line)) AddLine(line);
+    AddEntries(ReadThroughFileManager(file));
     file_name_ = file;
   } catch (const Exception& failure) {
     throw Exception(failure);
   } catch (...) {
     throw ConfigBaseException("LoadFromPackfile");
   }
+}
+
+void ConfigBase::AddEntries(const std::vector<unsigned char>& bytes) {
+  std::tstring text;
+  text.SetFromData(bytes.size(), bytes.data());
+  std::tstring line;
+  while (std::tstring::GetLine(text, line)) AddLine(line);
 }
 
 std::tstring ConfigBase::LoadString(const std::tstring& key, const std::tstring& fallback) {

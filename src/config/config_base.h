@@ -5,6 +5,7 @@
 #pragma once
 
 #include <map>
+#include <vector>
 
 #include "base/tstring.h"
 
@@ -17,6 +18,8 @@ class ConfigBase {
   void Load(const std::tstring& path);
   // Adds the entries of a file found through the file manager; an empty name reloads the last one.
   void LoadFromPackfile(const std::tstring& name);
+  // Adds the entries of a settings file's bytes, read as LoadFromPackfile reads a file's.
+  void AddEntries(const std::vector<unsigned char>& bytes);
 
   // An absent key is added with the default, which later lookups then return.
   std::tstring LoadString(const std::tstring& key, const std::tstring& fallback);

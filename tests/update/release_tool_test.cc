@@ -4,11 +4,13 @@
 #include <ctime>
 #include <thread>
 
+#include "demo_skin.h"
 #include "net/testing/scripted_server.h"
 #include "support/engine_harness.h"
 #include "support/local_servers.h"
 #include "update/block_index.h"
 #include "update/testing/block_changes.h"
+#include "update/trust_root.h"
 
 namespace test_support {
 namespace {
@@ -247,8 +249,8 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
   Build("--sign '" + old_key + "' --sign '" + key_file + "'");
   const std::string blocks = ReadFile(site_.GetPath() / "filelist.blocks");
   const std::string list = ReadFile(site_.GetPath() / "filelist");
-  const block_index::Signed vouched =
-      block_index::VerifyBlocks(ReadFile(site_.GetPath() / "filelist.blocks.sig"), ParseKeySet(public_key));
+  const block_index::Signed vouched = block_index::VerifyBlocks(
+      ReadFile(site_.GetPath() / "filelist.blocks.sig"), ParseKeySet(public_key));
   EXPECT_EQ(vouched.list.sha256, platform::Sha256Of(list));
   EXPECT_EQ(vouched.index.sha256, platform::Sha256Of(block_index::IndexBytes(blocks)));
   const std::string a_txt = "%25%36%31%25%32%45%25%37%34%25%37%38%25%37%34";  // encoded twice
@@ -317,6 +319,98 @@ TEST_F(ReleaseToolTest, ServersAnswerOnlyTheUpdatersUrls) {
   EXPECT_TRUE(missing.err.ends_with(refused)) << missing.err;
   EXPECT_TRUE(RunIn(out.GetPath(), Program("varne-fetch") + " " + Url()).err.ends_with(refused));
   EXPECT_EQ(RunTool("build only-one-argument").status, 2);
+}
+
+// A 2-of-3 root signs the releases built with two of its keys; the daily timestamp is signed again
+// alone; a rotation needs the old root's keys, starts the serials over from the clock (how a
+// runaway serial is recovered from), and installs that hold the first keys follow it. A release
+// whose RV7.VPK names other keys than the root's is refused. Nothing refused changes the site.
+TEST_F(ReleaseToolTest, TrustRootsSignReleasesAndRotate) {
+  TempFolder keys("varne-keys");
+  const auto key = [&](const char* name) {
+    return " '" + (keys.GetPath() / (std::string(name) + ".key")).string() + "'";
+  };
+  for (const char* name : {"a", "b", "c", "t", "n"}) RunTool("keygen" + key(name));
+  const std::string site = " '" + site_.GetPath().string() + "'";
+  const std::string stamp = " --timestamp-key" + key("t");
+  // The value for dlgconfig.conf that the root command prints last.
+  const auto root = [&](const std::string& options) {
+    const ProcessResult made = RunTool("root" + site + " --game demo" + stamp + options);
+    EXPECT_EQ(made.status, 0) << made.err;
+    const std::size_t at = made.out.rfind("serverside_publickey=");
+    return at == std::string::npos ? "" : made.out.substr(at + 21, made.out.size() - at - 22);
+  };
+  const auto refused = [&](const std::string& arguments, const std::string& said) {
+    const Snapshot before = Take(site_.GetPath());
+    const ProcessResult result = RunTool(arguments);
+    EXPECT_EQ(result.status, 1) << arguments;
+    EXPECT_NE(result.err.find(said), std::string::npos) << result.err;
+    EXPECT_EQ(Take(site_.GetPath()), before) << arguments;
+  };
+  const auto check = [&](const std::string& public_key) {
+    const ProcessResult checked = RunTool("check " + Url() + " --public-key " + public_key);
+    EXPECT_EQ(checked.status, 0) << public_key << checked.err;
+  };
+
+  const std::string first =
+      root(" --threshold 2 --key" + key("a") + " --key" + key("b") + " --key" + key("c"));
+  refused(BuildArguments(image_, site_, "--sign" + key("a") + stamp),
+          "the --sign keys are 1 of the keys of root 1; its releases need 2");
+  refused(
+      BuildArguments(image_, site_,
+                     "--sign" + key("a") + " --sign" + key("c") + " --timestamp-key" + key("a")),
+      "not the timestamp key of root 1");
+  Build("--sign" + key("a") + " --sign" + key("c") + stamp);
+  std::optional<ReleaseServer> server;
+  server.emplace(site_.GetPath(), port_);
+  check(first);
+
+  Snapshot before = Take(site_.GetPath());
+  ASSERT_EQ(RunTool("timestamp" + site + stamp + " --hours 2").status, 0);
+  Snapshot after = Take(site_.GetPath());
+  const std::optional<Timestamp> renewed = ReadTimestamp(after["filelist.timestamp"]);
+  ASSERT_TRUE(renewed);
+  EXPECT_NEAR(renewed->expires - std::time(nullptr), 7200, 60);
+  before.erase("filelist.timestamp");
+  after.erase("filelist.timestamp");
+  EXPECT_EQ(after, before);
+  check(first);
+
+  // A serial published a week ahead holds the site until the root rotates.
+  const std::filesystem::path signature = site_.GetPath() / "filelist.sig";
+  WriteFile(signature, "varne-release-signature 1\nserial " +
+                           std::to_string(std::time(nullptr) + 7 * 86400) + "\n");
+  refused(BuildArguments(image_, site_, "--sign" + key("a") + " --sign" + key("c") + stamp),
+          "is more than a day ahead of this machine's clock");
+  refused("root" + site + " --game demo" + stamp + " --key" + key("n"),
+          "root 2 needs the signatures of 2 keys of root 1");
+  const std::string second =
+      root(" --key" + key("n") + " --sign" + key("a") + " --sign" + key("b"));
+
+  // The game package names the keys that the install trusts after the update.
+  const TempFolder content("varne-package");
+  const auto package = [&](const std::string& public_key) {
+    content.Write("dlgconfig.conf",
+                  demo::Utf16LeFromAscii("serverside_publickey=" + public_key + "\r\n"));
+    std::filesystem::remove(image_.GetPath() / "RV7.VPK");
+    test_support::Run(Program("vpk") + " pack '" + content.GetPath().string() + "' '" +
+                      (image_.GetPath() / "RV7.VPK").string() + "' >/dev/null");
+  };
+  package(first);
+  refused(BuildArguments(image_, site_, "--sign" + key("n") + stamp),
+          "new keys need a root rotation first (varne-release root)");
+  package(second);
+  const std::int64_t clock = std::time(nullptr);
+  Build("--sign" + key("n") + stamp);
+  const std::string serial = ReadFile(signature).substr(33);
+  EXPECT_NEAR(std::stoll(serial), clock, 5);
+  check(first);
+  check(second);
+  server.reset();
+  if (!OnWine()) {  // nginx hands out the roots and the timestamp alike
+    const Nginx nginx(port_, site_.GetPath() / "nginx-site.conf");
+    check(first);
+  }
 }
 
 // Long work draws one line redrawn in place on a terminal; on a pipe it prints only its plain

@@ -17,17 +17,20 @@
 #include "config/config_base.h"
 #include "net/error_words.h"
 #include "net/http_client.h"
+#include "packaged_keys.h"
 #include "platform/console.h"
 #include "platform/path.h"
 #include "platform/socket.h"
 #include "site_builder.h"
 #include "site_layout.h"
+#include "site_roots.h"
 #include "site_server.h"
 #include "site_signer.h"
 #include "storage/varne_file_manager.h"
 #include "update/file_list.h"
 #include "update/release_protocol.h"
 #include "update/release_signature.h"
+#include "update/trust_root.h"
 #include "update/update_run.h"
 
 namespace {
@@ -40,21 +43,34 @@ const char kUsage[] =
     "  keygen <private-key-file>\n"
     "      writes a new signing key (owner-only) and prints its public key, the value of\n"
     "      serverside_publickey in dlgconfig.conf\n"
+    "  root <site-folder> --game <id> --key <private-key-file>... [--threshold <k>]\n"
+    "        --timestamp-key <private-key-file> [--sign <private-key-file>...]\n"
+    "      appends the site's next trust root to filelist.roots: k of the --key keys (1 unless\n"
+    "      said) sign each release, the timestamp key signs filelist.timestamp; a rotation is\n"
+    "      signed with --sign by k of the keys of the root before; prints the new value of\n"
+    "      serverside_publickey, for the dlgconfig.conf of the next release's RV7.VPK\n"
     "  build <image-folder> <site-folder> [--listen <host:port>] [--path <url-path>]\n"
-    "        [--sign <private-key-file>... [--expires <days>]] [--no-blocks] [--quiet]\n"
+    "        [--sign <private-key-file>... [--expires <days>] [--timestamp-key <file>]]\n"
+    "        [--no-blocks] [--quiet]\n"
     "      the list, one package per file, the files' block data (filelist.blocks and\n"
     "      filelist.fine, none with --no-blocks) and an nginx server block (nginx-site.conf);\n"
     "      with --sign also filelist.sig and filelist.blocks.sig, valid for --expires days\n"
-    "      (30, at most 366); --sign twice while a key is rotated; refused when the site's last\n"
-    "      serial is more than a day ahead of this machine's clock\n"
+    "      (30, at most 366); refused when the site's last serial is more than a day ahead of\n"
+    "      this machine's clock; a site with a root needs --sign with k of its keys and\n"
+    "      --timestamp-key, and also gets filelist.timestamp; the image's RV7.VPK must name\n"
+    "      the root's keys (without a root, keys that --sign signs for)\n"
     "      defaults: --listen 127.0.0.1:8080 --path /filelist\n"
     "      ends with what changed since the release the site published before and how many\n"
     "      bytes its players fetch\n"
+    "  timestamp <site-folder> --timestamp-key <private-key-file> [--hours <h>]\n"
+    "      signs filelist.timestamp again for the site's release, valid for h hours (1 to 24,\n"
+    "      24 unless said): run it daily, as a scheduled job, on a site with a root\n"
     "  serve <site-folder> [--listen <host:port>]\n"
     "      answers the site's URLs over HTTP until stopped (port 0: any free port)\n"
-    "  check <list-url> [--public-key <base64>] [--quiet]\n"
+    "  check <list-url> [--public-key <key-set>] [--quiet]\n"
     "      fetches and parses a list as the updater does (proxy from RV7.conf or http_proxy);\n"
-    "      with --public-key also verifies the release's signature and installs every file\n"
+    "      with --public-key (a serverside_publickey value) also verifies the release's\n"
+    "      signature, following the site's roots, and installs every file\n"
     "      into an empty scratch folder as a signed update would, checking each one\n"
     "\n"
     "On a terminal, build and check show files and bytes done, the rate and the time left;\n"
@@ -72,8 +88,13 @@ struct Arguments {
   std::string listen;
   std::string path;
   std::vector<std::string> sign;
+  std::vector<std::string> keys;
   std::string expires;
   std::string public_key;
+  std::string game;
+  std::string threshold;
+  std::string timestamp_key;
+  std::string hours;
   bool no_blocks = false;
   bool quiet = false;
   bool help = false;
@@ -84,6 +105,10 @@ std::string* Option(const std::string& name, Arguments& out) {
   if (name == "--path") return &out.path;
   if (name == "--expires") return &out.expires;
   if (name == "--public-key") return &out.public_key;
+  if (name == "--game") return &out.game;
+  if (name == "--threshold") return &out.threshold;
+  if (name == "--timestamp-key") return &out.timestamp_key;
+  if (name == "--hours") return &out.hours;
   return nullptr;
 }
 
@@ -96,8 +121,8 @@ bool Parse(int argc, char** argv, Arguments& out) {
       out.no_blocks = true;
     } else if (arg == "--quiet") {
       out.quiet = true;
-    } else if (arg == "--sign" && i + 1 < argc) {
-      out.sign.push_back(argv[++i]);
+    } else if ((arg == "--sign" || arg == "--key") && i + 1 < argc) {
+      (arg == "--sign" ? out.sign : out.keys).push_back(argv[++i]);
     } else if (i + 1 < argc && Option(arg, out) != nullptr) {
       *Option(arg, out) = argv[++i];
     } else if (!arg.empty() && arg[0] == '-') {
@@ -143,10 +168,33 @@ void PrintChanges(const SiteSummary& summary, bool blocks) {
               blocks ? "" : " (whole files: no block data)");
 }
 
-// A number of days written in decimal digits alone.
-bool ParseDays(const std::string& text, int& days) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), days);
-  return error == std::errc() && end == text.data() + text.size();
+// A number written in decimal digits alone, from `least` to `most`.
+template <typename Number>
+bool ParseNumber(const std::string& text, Number least, Number most, Number& number) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  return error == std::errc() && end == text.data() + text.size() && number >= least &&
+         number <= most;
+}
+
+// Signing is planned, and the image's keys checked, before the build writes anything. Returns the
+// root the release is signed under, 0 for none.
+std::uint64_t PrepareSigning(const Arguments& args, int days, SiteOptions& options) {
+  const std::string& image = args.positional[0];
+  const std::string& site = args.positional[1];
+  if (args.sign.empty()) {
+    // Installs that follow the site's root refuse an unsigned release.
+    if (SiteRoot(site).version > 0) {
+      throw Exception("the site has a trust root: sign with --sign and --timestamp-key", true);
+    }
+    return 0;
+  }
+  const SigningPlan plan =
+      PlanSigning(site, args.sign, args.timestamp_key, days, std::time(nullptr));
+  CheckPackagedKeys(image, plan);
+  options.sign = [image, plan](const std::string& list, const std::string& blocks) {
+    return SignSite(image, list, blocks, plan);
+  };
+  return plan.root.version;
 }
 
 int Build(const Arguments& args) {
@@ -159,17 +207,15 @@ int Build(const Arguments& args) {
     return Usage("--path must start with /");
   int days = 30;
   if (!args.expires.empty() &&
-      (args.sign.empty() || !ParseDays(args.expires, days) || days < 1 || days > kMaxExpiresDays)) {
+      (args.sign.empty() || !ParseNumber(args.expires, 1, kMaxExpiresDays, days))) {
     const std::string complaint =
         "--expires takes 1 to " + std::to_string(kMaxExpiresDays) + " days, with --sign";
     return Usage(complaint.c_str());
   }
-  if (!args.sign.empty()) {
-    const SigningPlan plan = PlanSigning(args.positional[1], args.sign, days, std::time(nullptr));
-    options.sign = [&args, plan](const std::string& list, const std::string& blocks) {
-      return SignSite(args.positional[0], list, blocks, plan);
-    };
+  if (!args.timestamp_key.empty() && args.sign.empty()) {
+    return Usage("--timestamp-key goes with --sign");
   }
+  const std::uint64_t root = PrepareSigning(args, days, options);
   SiteSummary summary;
   {
     ProgressLine line(std::cerr, ProgressOutputFor(args.quiet));
@@ -189,6 +235,11 @@ int Build(const Arguments& args) {
     std::printf("signed: serial %llu, expires in %d days\n",
                 static_cast<unsigned long long>(summary.serial), days);
   }
+  if (root != 0) {
+    std::printf(
+        "timestamp: root %llu, expires in 24 hours (renew it daily: varne-release timestamp)\n",
+        static_cast<unsigned long long>(root));
+  }
   std::printf("list URL: http://%s%s\n", options.listen.c_str(), options.list_path.c_str());
   PrintChanges(summary, options.blocks);
   return 0;
@@ -197,6 +248,37 @@ int Build(const Arguments& args) {
 int Keygen(const Arguments& args) {
   if (args.positional.size() != 1) return Usage("keygen takes a private key file");
   std::printf("%s\n", MakeSigningKey(args.positional[0]).c_str());
+  return 0;
+}
+
+int Root(const Arguments& args) {
+  if (args.positional.size() != 1) return Usage("root takes a site folder");
+  RootRequest request{args.game, args.keys, 1, args.timestamp_key, args.sign};
+  if (request.game.empty() || request.key_files.empty() || request.timestamp_key_file.empty()) {
+    return Usage("root takes --game, --key and --timestamp-key");
+  }
+  if (!args.threshold.empty() &&
+      !ParseNumber(args.threshold, std::size_t{1}, kMaxSignatures, request.threshold)) {
+    return Usage("--threshold takes a number of keys");
+  }
+  const TrustRoot root = AppendRoot(args.positional[0], request);
+  std::printf(
+      "root %llu of %s: releases need %zu of its %zu keys; build the site with them next\n"
+      "serverside_publickey=%s\n",
+      static_cast<unsigned long long>(root.version), root.game.c_str(), root.keys.threshold,
+      root.keys.keys.size(), KeySetText(root.keys).c_str());
+  return 0;
+}
+
+int TimestampCommand(const Arguments& args) {
+  if (args.positional.size() != 1) return Usage("timestamp takes a site folder");
+  constexpr int kMaxHours = kMaxTimestampLife / 3600;
+  int hours = kMaxHours;
+  if (!args.hours.empty() && !ParseNumber(args.hours, 1, kMaxHours, hours)) {
+    return Usage("--hours takes 1 to 24");
+  }
+  RenewTimestamp(args.positional[0], args.timestamp_key, hours, std::time(nullptr));
+  if (!args.quiet) std::printf("timestamp signed, expires in %d hours\n", hours);
   return 0;
 }
 
@@ -295,7 +377,9 @@ int main(int argc, char** argv) {
   if (args.help) return Usage(nullptr);
   try {
     if (command == "keygen") return Keygen(args);
+    if (command == "root") return Root(args);
     if (command == "build") return Build(args);
+    if (command == "timestamp") return TimestampCommand(args);
     if (command == "serve") return Serve(args);
     if (command == "check") return Check(args);
   } catch (const Exception& failure) {

@@ -73,7 +73,9 @@ std::string MakeNginxServerBlock(const std::string& listen, const std::string& l
       StaticLocation(list_path, site, kSiteSignatureName, "text/plain") +
       StaticLocation(list_path, site, kSiteBlocksName, "application/octet-stream") +
       StaticLocation(list_path, site, kSiteFineName, "application/octet-stream") +
-      StaticLocation(list_path, site, kSiteBlocksSignatureName, "text/plain") + "  location " +
+      StaticLocation(list_path, site, kSiteBlocksSignatureName, "text/plain") +
+      StaticLocation(list_path, site, kSiteRootsName, "text/plain") +
+      StaticLocation(list_path, site, kSiteTimestampName, "text/plain") + "  location " +
       std::string(kPackagesLocation) +
       " {\n"
       "    internal;\n"

@@ -4,10 +4,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <regex>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "base/ascii.h"
@@ -333,22 +335,29 @@ void Publish(const fs::path& path, const std::string& bytes) {
   }
 }
 
-// Puts the list and its signature (none for an unsigned release) in place. Both are written out
-// before either is renamed, so that a player can meet the new list beside the old signature only
-// between two renames, however large the documents.
+// Puts the list, its signature and the timestamp that names it in place, removing those the release
+// has none of. All are written out before any is renamed, so that a player can meet the new list
+// beside the old signature or timestamp only between renames back to back, however large the
+// documents.
 void SwitchList(const fs::path& site_folder, const std::string& list,
-                const std::string& signature) {
-  const fs::path list_path = site_folder / kSiteListName;
-  const fs::path signature_path = site_folder / kSiteSignatureName;
-  const fs::path staged_list = StageSiteFile(list_path, list);
-  const std::optional<fs::path> staged_signature =
-      signature.empty() ? std::nullopt
-                        : std::make_optional(StageSiteFile(signature_path, signature));
-  fs::rename(staged_list, list_path);
-  if (staged_signature) {
-    fs::rename(*staged_signature, signature_path);
-  } else {
-    fs::remove(signature_path);
+                const SiteSignatures& signatures) {
+  const std::pair<fs::path, const std::string*> documents[] = {
+      {site_folder / kSiteListName, &list},
+      {site_folder / kSiteSignatureName, &signatures.list},
+      {site_folder / kSiteTimestampName, &signatures.timestamp},
+  };
+  std::optional<fs::path> staged[std::size(documents)];
+  for (std::size_t i = 0; i < std::size(documents); ++i) {
+    if (!documents[i].second->empty()) {
+      staged[i] = StageSiteFile(documents[i].first, *documents[i].second);
+    }
+  }
+  for (std::size_t i = 0; i < std::size(documents); ++i) {
+    if (staged[i]) {
+      fs::rename(*staged[i], documents[i].first);
+    } else {
+      fs::remove(documents[i].first);
+    }
   }
 }
 
@@ -362,8 +371,8 @@ void WriteSiteFile(const fs::path& path, const std::string& bytes) {
 // Players see the release before or the one after, never a mix: the documents are made and signed
 // before anything is written, so a signing that fails leaves the site as it was; every package of
 // the new list is in place under its own name before any document switches; then the block data,
-// bound to the new list, the list and its signature each switch by a rename; the packages of the
-// release before stay until the next build.
+// bound to the new list, the list, its signature and its timestamp each switch by a rename; the
+// packages of the release before stay until the next build.
 SiteSummary BuildSite(const std::string& image, const std::string& site,
                       const SiteOptions& options) {
   const fs::path image_folder = fs::absolute(platform::ToFilesystemPath(image)).lexically_normal();
@@ -413,7 +422,7 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
   Publish(site_folder / kSiteFineName, blocks.fine);
   Publish(site_folder / kSiteBlocksName, blocks.blocks);
   Publish(site_folder / kSiteBlocksSignatureName, signatures.blocks);
-  SwitchList(site_folder, list, signatures.list);
+  SwitchList(site_folder, list, signatures);
   summary.packages_removed =
       RemoveStalePackages(platform::ToInternalPath(Text(site_folder / kSitePackagesFolder)), keep);
   return summary;

@@ -1,6 +1,7 @@
 // Where a release site keeps things. A site folder holds the list document ("filelist"), the site's
-// settings ("varne-site.conf"), one package per listed file below "packages/" and, unless built
-// without, the files' block data ("filelist.blocks", "filelist.fine").
+// settings ("varne-site.conf"), one package per listed file below "packages/", unless built
+// without, the files' block data ("filelist.blocks", "filelist.fine") and, once a trust root is
+// made, the roots and the timestamp ("filelist.roots", "filelist.timestamp").
 //
 // A package is stored under the file's path exactly as the updater puts it in its query: the UTF-8
 // bytes percent-encoded twice, in upper-case hexadecimal. A web server can then map the raw query
@@ -24,6 +25,10 @@ inline constexpr char kSiteSignatureName[] = "filelist.sig";
 inline constexpr char kSiteBlocksName[] = "filelist.blocks";
 inline constexpr char kSiteFineName[] = "filelist.fine";
 inline constexpr char kSiteBlocksSignatureName[] = "filelist.blocks.sig";
+// The trust roots the site made, oldest first, and the timestamp signed again at least daily; each
+// served at the list's path with the suffix after "filelist".
+inline constexpr char kSiteRootsName[] = "filelist.roots";
+inline constexpr char kSiteTimestampName[] = "filelist.timestamp";
 inline constexpr char kSiteSettingsName[] = "varne-site.conf";
 inline constexpr char kSitePackagesFolder[] = "packages";
 inline constexpr char kSiteNginxName[] = "nginx-site.conf";

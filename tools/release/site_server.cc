@@ -47,10 +47,9 @@ struct BesideList {
   const char* name;
 };
 constexpr BesideList kBesideList[] = {
-    {".sig", kSiteSignatureName},
-    {".blocks", kSiteBlocksName},
-    {".fine", kSiteFineName},
-    {".blocks.sig", kSiteBlocksSignatureName},
+    {".sig", kSiteSignatureName}, {".blocks", kSiteBlocksName},
+    {".fine", kSiteFineName},     {".blocks.sig", kSiteBlocksSignatureName},
+    {".roots", kSiteRootsName},   {".timestamp", kSiteTimestampName},
 };
 
 bool SendAll(platform::Socket& connection, const char* bytes, size_t size) {

@@ -12,6 +12,7 @@
 #include "platform/file.h"
 #include "platform/path.h"
 #include "site_layout.h"
+#include "site_roots.h"
 #include "update/block_index.h"
 #include "update/file_list.h"
 #include "update/release_signature.h"
@@ -54,6 +55,55 @@ std::uint64_t PreviousSerial(const fs::path& signature) {
   return std::getline(in, magic) && in >> key >> serial && key == "serial" ? serial : 0;
 }
 
+// Installs that follow a new root drop the serial they held, so after a rotation the site's last
+// serial no longer binds: that is how a publisher recovers from a runaway serial. The site's
+// timestamp tells whether its last release was signed under the newest root.
+bool SerialBinds(const std::string& site, const TrustRoot& root) {
+  if (root.version == 0) return true;
+  const std::optional<Timestamp> timestamp =
+      ReadTimestamp(ReadSiteFile(site, kSiteTimestampName).value_or(""));
+  return timestamp && timestamp->root == root.version;
+}
+
+std::uint64_t PickSerial(const std::string& site, const TrustRoot& root, std::int64_t now) {
+  const std::uint64_t previous =
+      SerialBinds(site, root)
+          ? PreviousSerial(platform::ToFilesystemPath(site) / kSiteSignatureName)
+          : 0;
+  const auto clock = static_cast<std::uint64_t>(std::max<std::int64_t>(now, 0));
+  // Grows with every build, and with the clock too, so a site built again from scratch still
+  // signs a release newer than the ones players have.
+  const std::uint64_t serial = std::max(previous + 1, clock);
+  if (previous == UINT64_MAX || serial - clock > static_cast<std::uint64_t>(kMaxSerialLead)) {
+    throw Exception("the site's last serial " + std::to_string(previous) +
+                        " is more than a day ahead of this machine's clock (" + UtcText(now) +
+                        "): a release signed after it would lock players out. Check the clock; "
+                        "if that serial is published already, rotate the trust root "
+                        "(varne-release root), after which the serials start over from the clock.",
+                    true);
+  }
+  return serial;
+}
+
+// A site with a root signs with a threshold of its keys and its timestamp key; a timestamp key
+// for a site without one is a mistake, not something to ignore.
+void CheckRootKeys(SigningPlan& plan, const std::string& timestamp_key_file) {
+  if (plan.root.version == 0) {
+    if (!timestamp_key_file.empty()) {
+      throw Exception("--timestamp-key: the site has no trust root (varne-release root)", true);
+    }
+    return;
+  }
+  plan.timestamp_key = TimestampKeyOf(plan.root, timestamp_key_file);
+  const std::size_t held = KeysHeld(plan.root.keys, plan.keys);
+  if (held < plan.root.keys.threshold) {
+    throw Exception("the --sign keys are " + std::to_string(held) + " of the keys of root " +
+                        std::to_string(plan.root.version) + "; its releases need " +
+                        std::to_string(plan.root.keys.threshold),
+                    true);
+  }
+}
+
 // The signature of the block data's index, bound to the list it was made for.
 std::string SignBlocks(const std::string& blocks, const ListDigest& list,
                        const std::vector<std::string>& keys) {
@@ -74,30 +124,31 @@ std::string MakeSigningKey(const std::string& key_file) {
   return EncodeBase64(key.public_key);
 }
 
+platform::P256Key ReadKeyFile(const std::string& key_file) {
+  platform::P256Key key = platform::ReadP256Key(ReadWhole(platform::ToFilesystemPath(key_file)));
+  if (key.public_key.empty()) throw Exception("not a P-256 private key: " + key_file, true);
+  return key;
+}
+
+std::size_t KeysHeld(const KeySet& set, const std::vector<std::string>& private_pems) {
+  std::vector<std::vector<std::uint8_t>> held;
+  for (const std::string& pem : private_pems) held.push_back(platform::ReadP256Key(pem).public_key);
+  return static_cast<std::size_t>(std::count_if(
+      set.keys.begin(), set.keys.end(),
+      [&](const auto& key) { return std::find(held.begin(), held.end(), key) != held.end(); }));
+}
+
 SigningPlan PlanSigning(const std::string& site, const std::vector<std::string>& key_files,
-                        int expires_days, std::int64_t now) {
+                        const std::string& timestamp_key_file, int expires_days, std::int64_t now) {
   SigningPlan plan;
   for (const std::string& key_file : key_files) {
-    plan.keys.push_back(ReadWhole(platform::ToFilesystemPath(key_file)));
-    if (platform::ReadP256Key(plan.keys.back()).public_key.empty()) {
-      throw Exception("not a P-256 private key: " + key_file, true);
-    }
+    plan.keys.push_back(ReadKeyFile(key_file).private_pem);
   }
-  const std::uint64_t previous =
-      PreviousSerial(platform::ToFilesystemPath(site) / kSiteSignatureName);
-  const auto clock = static_cast<std::uint64_t>(std::max<std::int64_t>(now, 0));
-  // Grows with every build, and with the clock too, so a site built again from scratch still
-  // signs a release newer than the ones players have.
-  plan.serial = std::max(previous + 1, clock);
-  if (previous == UINT64_MAX || plan.serial - clock > static_cast<std::uint64_t>(kMaxSerialLead)) {
-    throw Exception("the site's last serial " + std::to_string(previous) +
-                        " is more than a day ahead of this machine's clock (" + UtcText(now) +
-                        "): a release signed after it would lock players out. Check the clock; "
-                        "a root rotation to recover from a serial already published is not built "
-                        "yet.",
-                    true);
-  }
+  plan.root = SiteRoot(site);
+  CheckRootKeys(plan, timestamp_key_file);
+  plan.serial = PickSerial(site, plan.root, now);
   plan.expires = now + std::int64_t{expires_days} * 86400;
+  plan.timestamp_expires = now + kMaxTimestampLife;
   return plan;
 }
 
@@ -118,6 +169,13 @@ SiteSignatures SignSite(const std::string& image, const std::string& list_docume
         Sha256OfFile(platform::ToFilesystemPath(image) /
                      platform::ToFilesystemPath(platform::ToNativePath(entry.path))));
   }
-  return {release.serial, SignRelease(release, plan.keys),
-          SignBlocks(blocks, {release.list_size, release.list_sha256}, plan.keys)};
+  SiteSignatures signatures{release.serial,
+                            SignRelease(release, plan.keys),
+                            SignBlocks(blocks, {release.list_size, release.list_sha256}, plan.keys),
+                            {}};
+  if (plan.root.version > 0) {
+    signatures.timestamp =
+        TimestampDocument(plan.root, signatures.list, plan.timestamp_key, plan.timestamp_expires);
+  }
+  return signatures;
 }

@@ -1,11 +1,16 @@
 // Signs a built site: "filelist.sig" beside the list vouches for the exact list document and for
 // the SHA-256 of every listed file of the image, under a serial that grows with every signed build;
-// "filelist.blocks.sig" vouches for the block data's index, bound to the same list.
+// "filelist.blocks.sig" vouches for the block data's index, bound to the same list; on a site with
+// a trust root, "filelist.timestamp" names the signature under that root.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/crypto.h"
+#include "update/trust_root.h"
 
 // Writes a new private key file (owner-only) and returns the public key as base64. Throws Exception
 // when the file exists or cannot be written.
@@ -19,28 +24,42 @@ constexpr int kMaxExpiresDays = 366;
 // every later release would sign below what players hold.
 constexpr std::int64_t kMaxSerialLead = 86400;
 
+// The key pair of a private key file. Throws Exception when the file cannot be read or holds no
+// P-256 key.
+platform::P256Key ReadKeyFile(const std::string& key_file);
+// How many distinct keys of the set the private keys hold.
+std::size_t KeysHeld(const KeySet& set, const std::vector<std::string>& private_pems);
+
 // What signing a build needs, made before anything of the build is written, so that a key or a
 // serial that cannot be signed with leaves the site as it was.
 struct SigningPlan {
   std::vector<std::string> keys;  // private key texts, more than one while a key is rotated
   std::uint64_t serial = 0;
   std::int64_t expires = 0;
+  TrustRoot root;             // the site's newest root; version 0 when it has none
+  std::string timestamp_key;  // the root's timestamp key (private key text); empty without a root
+  std::int64_t timestamp_expires = 0;
 };
 
 // Reads the key files and picks the serial: above the one the site's current signature carries,
-// and at least the clock's seconds. Throws Exception when a key file cannot be read or holds no
-// P-256 key, and when that serial would wrap or lead `now` by more than kMaxSerialLead.
+// and at least the clock's seconds. On a site with a root, the keys must reach its threshold and
+// timestamp_key_file must hold its timestamp key, and the serial before counts only while the
+// site's timestamp names that root: a rotation starts the serials over from the clock. Throws
+// Exception when a key file cannot be read or does not fit, and when the serial would wrap or lead
+// `now` by more than kMaxSerialLead.
 SigningPlan PlanSigning(const std::string& site, const std::vector<std::string>& key_files,
-                        int expires_days, std::int64_t now);
+                        const std::string& timestamp_key_file, int expires_days, std::int64_t now);
 
 // The signature documents of a release, for BuildSite to publish with its list.
 struct SiteSignatures {
   std::uint64_t serial = 0;
-  std::string list;    // "filelist.sig"
-  std::string blocks;  // "filelist.blocks.sig"; empty when the release has no block data
+  std::string list;       // "filelist.sig"
+  std::string blocks;     // "filelist.blocks.sig"; empty when the release has no block data
+  std::string timestamp;  // "filelist.timestamp"; empty for a site without a root
 };
 
 // Signs a list document made from `image` and the block data bound to it (`blocks`, the index
-// document; empty for none) as planned. Throws Exception on failure.
+// document; empty for none) as planned, and, under a root, the timestamp that names the release.
+// Throws Exception on failure.
 SiteSignatures SignSite(const std::string& image, const std::string& list_document,
                         const std::string& blocks, const SigningPlan& plan);

@@ -1,0 +1,148 @@
+#include "site_roots.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "base/exception.h"
+#include "platform/file.h"
+#include "platform/path.h"
+#include "site_builder.h"
+#include "site_layout.h"
+#include "site_signer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path SitePath(const std::string& site, const char* name) {
+  return platform::ToFilesystemPath(site) / name;
+}
+
+// The keys that sign a new root, each once: the same key given with --key and --sign signs once.
+std::vector<std::string> SigningKeys(const RootRequest& request) {
+  std::vector<std::string> pems;
+  std::vector<std::vector<std::uint8_t>> seen;
+  for (const auto* files : {&request.key_files, &request.sign_files}) {
+    for (const std::string& file : *files) {
+      platform::P256Key key = ReadKeyFile(file);
+      if (std::find(seen.begin(), seen.end(), key.public_key) != seen.end()) continue;
+      seen.push_back(std::move(key.public_key));
+      pems.push_back(std::move(key.private_pem));
+    }
+  }
+  return pems;
+}
+
+// The root after `previous` as the request describes it, checked as an updater would read it.
+TrustRoot NextRoot(const TrustRoot& previous, const RootRequest& request) {
+  TrustRoot root{previous.version + 1,
+                 request.game,
+                 {request.threshold, {}},
+                 ReadKeyFile(request.timestamp_key_file).public_key};
+  for (const std::string& file : request.key_files) {
+    root.keys.keys.push_back(ReadKeyFile(file).public_key);
+  }
+  if (previous.version > 0 && root.game != previous.game) {
+    throw Exception(
+        "the site's roots are for the game \"" + previous.game + "\", not \"" + root.game + "\"",
+        true);
+  }
+  if (root.keys.threshold == 0 || root.keys.threshold > root.keys.keys.size()) {
+    throw Exception("--threshold takes 1 to the number of --key files (" +
+                        std::to_string(root.keys.keys.size()) + ")",
+                    true);
+  }
+  try {
+    ParseRoot(RootText(root));
+  } catch (const Exception&) {
+    throw Exception(
+        "not a root that updaters read: the game id takes 1 to 64 letters, digits, "
+        "'-', '_' or '.', and a root holds each key once, at most 16",
+        true);
+  }
+  return root;
+}
+
+// The checks an install makes before it follows the new root, made before it is published.
+void CheckRootSignatures(const std::string& document, const TrustRoot& previous,
+                         const TrustRoot& root) {
+  const SignedDocument split = SplitSignatures(document, kMaxRootsSize);
+  if (previous.version > 0 && !SignedBy(split, previous.keys)) {
+    throw Exception("root " + std::to_string(root.version) + " needs the signatures of " +
+                        std::to_string(previous.keys.threshold) + " keys of root " +
+                        std::to_string(previous.version) +
+                        ", which installs trust now: give their key files with --sign",
+                    true);
+  }
+  if (!SignedBy(split, root.keys)) {
+    throw Exception("root " + std::to_string(root.version) + " is not signed by " +
+                        std::to_string(root.keys.threshold) + " of its own keys",
+                    true);
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> ReadSiteFile(const std::string& site, const char* name) {
+  return platform::ReadWholeFile(
+      platform::ToInternalPath(platform::FilesystemPathText(SitePath(site, name))));
+}
+
+TrustRoot SiteRoot(const std::string& site) {
+  return NewestRoot(ReadSiteFile(site, kSiteRootsName).value_or(""));
+}
+
+std::string TimestampKeyOf(const TrustRoot& root, const std::string& key_file) {
+  if (key_file.empty()) {
+    throw Exception("the site has a trust root: sign with --timestamp-key, its timestamp key",
+                    true);
+  }
+  platform::P256Key key = ReadKeyFile(key_file);
+  if (key.public_key != root.timestamp_key) {
+    throw Exception(
+        "not the timestamp key of root " + std::to_string(root.version) + ": " + key_file, true);
+  }
+  return std::move(key.private_pem);
+}
+
+TrustRoot AppendRoot(const std::string& site, const RootRequest& request) {
+  const std::string roots = ReadSiteFile(site, kSiteRootsName).value_or("");
+  const TrustRoot previous = NewestRoot(roots);
+  const TrustRoot root = NextRoot(previous, request);
+  const std::string document = SignRoot(root, SigningKeys(request));
+  CheckRootSignatures(document, previous, root);
+  if (roots.size() + document.size() > kMaxRootsSize) {
+    throw Exception("the site's roots would grow past what updaters read", true);
+  }
+  fs::create_directories(platform::ToFilesystemPath(site));
+  WriteSiteFile(SitePath(site, kSiteRootsName), roots + document);
+  return root;
+}
+
+std::string TimestampDocument(const TrustRoot& root, const std::string& signature,
+                              const std::string& timestamp_pem, std::int64_t expires) {
+  return SignTimestamp(
+      {root.game, root.version, expires, {signature.size(), platform::Sha256Of(signature)}},
+      timestamp_pem);
+}
+
+void RenewTimestamp(const std::string& site, const std::string& timestamp_key_file, int hours,
+                    std::int64_t now) {
+  const TrustRoot root = SiteRoot(site);
+  if (root.version == 0) {
+    throw Exception("the site has no trust root (varne-release root makes one)", true);
+  }
+  const std::string pem = TimestampKeyOf(root, timestamp_key_file);
+  const std::optional<std::string> signature = ReadSiteFile(site, kSiteSignatureName);
+  if (!signature) throw Exception("the site has no signed release: build it with --sign", true);
+  try {
+    VerifyRelease(*signature, root.keys);
+  } catch (const Exception&) {
+    // A timestamp would only send players to a release that their new root refuses.
+    throw Exception("the site's release is not signed by the keys of root " +
+                        std::to_string(root.version) + ": build it again with them first",
+                    true);
+  }
+  WriteSiteFile(SitePath(site, kSiteTimestampName),
+                TimestampDocument(root, *signature, pem, now + std::int64_t{hours} * 3600));
+}
