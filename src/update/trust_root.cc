@@ -130,10 +130,15 @@ Timestamp ParseTimestamp(const std::vector<std::string_view>& lines) {
 
 Timestamp CheckTimestamp(std::string_view document, const TrustRoot& root,
                          const ListDigest& release, std::int64_t now) {
+  // A timestamp of a newer root is signed with a key this install may not know yet: what it says
+  // is read first, so that a withheld rotation is named as such. It is a refusal either way.
+  const std::optional<Timestamp> unverified = ReadTimestamp(document);
+  if (unverified && unverified->root > root.version) {
+    Refuse("the site's newer root could not be followed.");
+  }
   const Timestamp timestamp =
       ParseTimestamp(VerifiedLines(document, KeySet{1, {root.timestamp_key}}, kMaxTimestampSize));
   if (timestamp.game != root.game) Refuse("release is for another game.");
-  if (timestamp.root > root.version) Refuse("the site's newer root could not be followed.");
   if (timestamp.root < root.version) Refuse("timestamp of an older root.");
   if (timestamp.expires <= now) Refuse("timestamp expired.");
   if (timestamp.expires - now > kMaxTimestampLife + kClockSkew) Refuse("timestamp lives too long.");

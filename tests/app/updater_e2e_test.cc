@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -21,6 +22,7 @@
 #include "support/local_servers.h"
 #include "update/release_state.h"
 #include "update/testing/block_changes.h"
+#include "update/trust_root.h"
 
 namespace test_support {
 namespace {
@@ -245,28 +247,67 @@ TEST_F(UpdaterTest, KilledAtAnyMomentEachFileIsOldOrNew) {
   EXPECT_EQ(installed, after);
 }
 
-// An install whose configuration holds the publisher's public key. Releases signed with a second
-// key as well, as in a key rotation, are the release signature's unit tests.
+// An install of a site whose root trusts two of three keys, with a timestamp key of its own; the
+// install's configuration names the three. Every attack is tried on the release after the one
+// installed, and each is refused with the install left byte for byte as it was.
 class SignedReleaseTest : public UpdaterTest {
  protected:
   SignedReleaseTest() {
-    WriteFile(key_file_, key_.private_pem);
-    extra_config_ = "serverside_publickey=" + Public() + "\r\n";
+    for (std::size_t i = 0; i < keys_.size(); ++i) WriteFile(KeyFile(i), keys_[i].private_pem);
+    extra_config_ = "serverside_publickey=" + KeySetText(RootKeys(0)) + "\r\n";
   }
-  std::string Public() const { return EncodeBase64(key_.public_key); }
+  fs::path KeyFile(std::size_t i) const { return root_.GetPath() / ("key" + std::to_string(i)); }
+  std::string Key(const char* option, std::size_t i) const {
+    return std::string(" ") + option + " '" + KeyFile(i).string() + "'";
+  }
+  // Root keys first, first + 1 and first + 2, two of them needed.
+  KeySet RootKeys(std::size_t first) const {
+    return {2, {keys_[first].public_key, keys_[first + 1].public_key, keys_[first + 2].public_key}};
+  }
+  // Signing options: two root keys and a timestamp key.
+  std::string Sign(std::size_t a, std::size_t b, std::size_t timestamp) const {
+    return Key("--sign", a) + Key("--sign", b) + Key("--timestamp-key", timestamp);
+  }
+  ProcessResult Tool(const std::string& arguments) const {
+    return RunIn(root_.GetPath(), VARNE_BINARY_DIR "/bin/varne-release " + arguments);
+  }
+  ProcessResult MakeRoot(std::size_t first, std::size_t timestamp, const std::string& more = "") {
+    return Tool("root '" + site_.string() + "' --game varne-test --threshold 2" +
+                Key("--key", first) + Key("--key", first + 1) + Key("--key", first + 2) +
+                Key("--timestamp-key", timestamp) + more);
+  }
+  ReleaseSignature Release(std::size_t first = 0) const {
+    return VerifyRelease(ReadFile(site_ / "filelist.sig"), RootKeys(first));
+  }
+  // The site's timestamp signed again by timestamp key `key` for its current signature document.
+  void Restamp(std::size_t key, std::uint64_t root, std::string game = "varne-test",
+               std::int64_t life = 3600) const {
+    const std::string release = ReadFile(site_ / "filelist.sig");
+    WriteFile(
+        site_ / "filelist.timestamp",
+        SignTimestamp(
+            {game, root, std::time(nullptr) + life, {release.size(), platform::Sha256Of(release)}},
+            keys_[key].private_pem));
+  }
 
-  const platform::P256Key key_ = platform::GenerateP256Key();
-  const fs::path key_file_ = root_.GetPath() / "publisher.key";
-  const std::string sign_ = "--sign '" + key_file_.string() + "'";
+  // Keys 0 to 2 and 4 to 6 are root keys, 3 and 7 timestamp keys.
+  std::vector<platform::P256Key> keys_ = [] {
+    std::vector<platform::P256Key> keys(8);
+    for (auto& key : keys) key = platform::GenerateP256Key();
+    return keys;
+  }();
 };
 
 TEST_F(SignedReleaseTest, SignedReleasesInstallAndAttacksAreRefused) {
-  Publish({{"data/level1.dat", "level two"}, {"マップ/新しい/level2.dat", "level two"}}, sign_);
+  ASSERT_EQ(MakeRoot(0, 3).status, 0);
+  Publish({{"data/level1.dat", "level two"}, {"マップ/新しい/level2.dat", "level two"}},
+          Sign(0, 1, 3));
   ProcessResult run = Update();
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level two");
   EXPECT_EQ(ReadFile(install_ / "マップ" / "新しい" / "level2.dat"), "level two");
-  EXPECT_NE(ReadFile(install_ / kReleaseStateName).find("ReleaseSerial="), std::string::npos);
+  const std::string state = ReadFile(install_ / kReleaseStateName);
+  EXPECT_NE(state.find("TrustRoot="), std::string::npos);
   // Without a terminal to ask on, the game starts only when told to. The same serial is accepted
   // again, and the current install stays as it was.
   EXPECT_FALSE(fs::exists(install_ / "game-started.txt"));
@@ -282,19 +323,28 @@ TEST_F(SignedReleaseTest, SignedReleasesInstallAndAttacksAreRefused) {
   after.erase("game-started.txt");
   EXPECT_EQ(after, current);
 
-  // The next release, changed in transit or on the site: the install keeps "level two".
-  Publish({{"data/level1.dat", "level three"}}, sign_);
+  // The next release, changed in transit, on the site or in the install's own files.
+  const Snapshot older = Take(site_);
+  Publish({{"data/level1.dat", "level three"}}, Sign(0, 1, 3));
   const Snapshot newer = Take(site_);
-  const auto serial = [&] {
-    return VerifyRelease(ReadFile(site_ / "filelist.sig"), {1, {key_.public_key}}).serial;
+  const auto resign = [&](const std::vector<std::size_t>& keys, auto change) {
+    ReleaseSignature release = Release();
+    change(release);
+    std::vector<std::string> pems;
+    for (const std::size_t key : keys) pems.push_back(keys_[key].private_pem);
+    WriteFile(site_ / "filelist.sig", SignRelease(release, pems));
+    Restamp(3, 1);
   };
+  const auto unchanged = [](ReleaseSignature&) {};
+  TempFolder keyless("varne-keyless");
+  LayOutInstall(keyless.GetPath(), ListUrl());
+  const std::string package = ReadFile(install_ / "RV7.VPK");
   struct Attack {
     const char* name;
     std::function<void()> tamper;
     std::string refusal;
-  };
-  const Attack attacks[] = {
-      {"package swapped",  // another package in place of data\level1.dat's 11 bytes ("11.vpk")
+  } const attacks[] = {
+      {"arbitrary installation: a package swapped for data\\level1.dat's 11 bytes",
        [&] {
          fs::path level1, other;
          for (const auto& item : fs::recursive_directory_iterator(site_ / "packages"))
@@ -303,36 +353,109 @@ TEST_F(SignedReleaseTest, SignedReleasesInstallAndAttacksAreRefused) {
          WriteFile(level1, ReadFile(other));
        },
        "level1.dat"},
-      {"signature missing", [&] { fs::remove(site_ / "filelist.sig"); }, "signature missing"},
-      {"rollback",
+      {"no signature", [&] { fs::remove(site_ / "filelist.sig"); }, "signature missing"},
+      {"no key in the install's package and an unsigned site",
+       [&] {
+         fs::copy_file(keyless.GetPath() / "RV7.VPK", install_ / "RV7.VPK",
+                       fs::copy_options::overwrite_existing);
+         for (const char* name : {"filelist.sig", "filelist.roots", "filelist.timestamp"})
+           fs::remove(site_ / name);
+       },
+       "signature missing"},
+      {"rollback below the installed serial",
        [&] {
          WriteFile(install_ / kReleaseStateName,
-                   "ReleaseSerial=" + std::to_string(serial() + 1) + "\r\n");
+                   "ReleaseSerial=" + std::to_string(Release().serial + 1) +
+                       state.substr(state.find("\r\n")));
        },
        "older release than installed."},
+      {"damaged state", [&] { WriteFile(install_ / kReleaseStateName, "garbage"); }, "damaged"},
       {"current by MD5 alone",  // the listed MD5 is the installed file's, the signed SHA-256 not
        [&] {
          WriteFile(install_ / "data" / "level1.dat", "level three");
-         ReleaseSignature release = VerifyRelease(ReadFile(site_ / "filelist.sig"), {1, {key_.public_key}});
          const std::string list = ReadFile(site_ / "filelist");
-         release.files[std::count(list.begin(), list.begin() + list.find("level1.dat"), '\n')] =
-             platform::Sha256Of("level four");
-         WriteFile(site_ / "filelist.sig", SignRelease(release, {key_.private_pem}));
+         resign({0, 1}, [&](ReleaseSignature& release) {
+           release.files[std::count(list.begin(), list.begin() + list.find("level1.dat"), '\n')] =
+               platform::Sha256Of("level four");
+         });
        },
        "level1.dat"},
+      {"one stolen key of two needed", [&] { resign({0}, unchanged); }, "does not verify"},
+      {"fast-forward by a key the root does not hold",
+       [&] {
+         resign({4, 5}, [](ReleaseSignature& r) { r.serial = UINT64_MAX; });
+       },
+       "does not verify"},
+      {"mix and match: the list of one release, the signature of the other",
+       [&] { WriteFile(site_ / "filelist", older.at("filelist")); },
+       "file list does not match its signature."},
+      {"freeze: a stale timestamp", [&] { Restamp(3, 1, "varne-test", -60); }, "expired"},
+      {"freeze: a timestamp for longer than a day", [&] { Restamp(3, 1, "varne-test", 3 * 86400); },
+       "lives too long"},
+      {"a timestamp not signed with the timestamp key", [&] { Restamp(0, 1); }, "does not verify"},
+      {"wrong software: the release of another game, same keys", [&] { Restamp(3, 1, "other"); },
+       "another game"},
+      {"endless data", [&] { fs::resize_file(site_ / "filelist.sig", 81u << 20); }, "too large"},
   };
   for (const Attack& attack : attacks) {
     for (const auto& [name, bytes] : newer) WriteFile(site_ / name, bytes);
-    fs::remove(install_ / kReleaseStateName);
+    WriteFile(install_ / kReleaseStateName, state);
+    WriteFile(install_ / "RV7.VPK", package);
     attack.tamper();
-    // Refused, and the install stays as it was.
     const Snapshot before = Take(install_);
     run = Update();
     EXPECT_EQ(run.status, 1) << attack.name << "\n" << run.out << run.err;
     EXPECT_NE(run.out.find(attack.refusal), std::string::npos) << attack.name << "\n" << run.out;
     EXPECT_EQ(Take(install_), before) << attack.name;
-    fs::remove(install_ / kReleaseStateName);
   }
+}
+
+// Two root keys and the timestamp key stolen: a release with the highest serial installs, and the
+// publisher's next build would sign below it. A rotation to new keys, which the old ones sign,
+// recovers every install; a mirror that withholds the rotation is seen, and the stolen keys sign
+// nothing any more.
+TEST_F(SignedReleaseTest, ARootRotationRecoversFromAFastForward) {
+  ASSERT_EQ(MakeRoot(0, 3).status, 0);
+  Publish({{"data/level1.dat", "level two"}}, Sign(0, 1, 3));
+  ASSERT_EQ(Update().status, 0);
+  ReleaseSignature runaway = Release();
+  runaway.serial = UINT64_MAX;
+  WriteFile(site_ / "filelist.sig",
+            SignRelease(runaway, {keys_[0].private_pem, keys_[1].private_pem}));
+  Restamp(3, 1);
+  const Snapshot stolen = Take(site_);
+  ProcessResult run = Update();
+  ASSERT_EQ(run.status, 0) << run.out;
+
+  // The image leaves the install's package out: the package names the old keys, and only the
+  // rotation, not the package, changes what the install trusts.
+  const auto build = [&](const std::string& options) {
+    fs::remove(image_ / "RV7.VPK");
+    return Tool("build '" + image_.string() + "' '" + site_.string() +
+                "' --listen 127.0.0.1:" + std::to_string(port_) + options);
+  };
+  WriteFile(image_ / "data" / "level1.dat", "level three");
+  EXPECT_NE(build(Sign(0, 1, 3)).status, 0);
+  EXPECT_NE(MakeRoot(4, 7, Key("--sign", 0)).status, 0);  // one old key of the two needed
+  ASSERT_EQ(MakeRoot(4, 7, Key("--sign", 0) + Key("--sign", 1)).status, 0);
+  ASSERT_EQ(build(Sign(4, 5, 7)).status, 0);
+  EXPECT_LT(Release(4).serial, UINT64_MAX);
+  const std::string roots = ReadFile(site_ / "filelist.roots");
+  WriteFile(site_ / "filelist.roots", stolen.at("filelist.roots"));
+  run = Update();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("newer root could not be followed"), std::string::npos) << run.out;
+  WriteFile(site_ / "filelist.roots", roots);
+  run = Update();
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level three");
+
+  for (const char* name : {"filelist", "filelist.sig", "filelist.timestamp"})
+    WriteFile(site_ / name, stolen.at(name));
+  run = Update();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("does not verify"), std::string::npos) << run.out;
+  EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level three");
 }
 
 }  // namespace
