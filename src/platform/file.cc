@@ -109,11 +109,8 @@ bool File::Sync() { return IsOpen() && native::Sync(handle_); }
 // Synced before the rename: after a power loss the name must not lead to unwritten bytes. Closed
 // before it, as Windows renames no file that is open without delete sharing.
 bool File::MoveInPlace(const std::string& from, const std::string& target) {
-  return MakeDurableFor(target) && PutInPlace(from, target);
-}
-
-bool File::MakeDurableFor(const std::string& target) {
-  return !ReplaceFails() && native::TakeModeOf(handle_, target) && Sync();
+  return !ReplaceFails() && native::TakeModeOf(handle_, target) && Sync() &&
+         PutInPlace(from, target);
 }
 
 bool File::PutInPlace(const std::string& from, const std::string& target) {
@@ -203,11 +200,13 @@ void ReplacementBatch::Add(ReplacementFile file) {
 bool ReplacementBatch::Full() const { return files_.size() >= kFiles || bytes_ >= kBytes; }
 
 bool ReplacementBatch::Commit(std::string& failed) {
-  const auto not_durable = std::find_if_not(
-      files_.begin(), files_.end(),
-      [](ReplacementFile& file) { return file.file_.MakeDurableFor(file.target_); });
-  bool committed = not_durable == files_.end();
-  if (!committed) failed = not_durable->target_;
+  std::vector<const NativeHandle*> handles;
+  const auto not_ready = std::find_if_not(files_.begin(), files_.end(), [&](ReplacementFile& file) {
+    handles.push_back(&file.file_.handle_);
+    return !ReplaceFails() && native::TakeModeOf(file.file_.handle_, file.target_);
+  });
+  bool committed = not_ready == files_.end() && (files_.empty() || native::SyncAll(handles));
+  if (!committed) failed = (not_ready == files_.end() ? files_.front() : *not_ready).target_;
   for (auto file = files_.begin(); committed && file != files_.end(); ++file) {
     committed = file->file_.PutInPlace(file->temp_, file->target_);
     if (committed) file->temp_.clear();

@@ -65,8 +65,7 @@ class File {
   // permission bits passed on, the bytes made durable, renamed in one step) and closes it. False
   // on failure, when the file under from stays (and may stay open).
   bool MoveInPlace(const std::string& from, const std::string& target);
-  // The two halves of MoveInPlace: the bits and the bytes, then the close and the rename.
-  bool MakeDurableFor(const std::string& target);
+  // The second half of MoveInPlace: the close and the rename.
   bool PutInPlace(const std::string& from, const std::string& target);
   // Closes this file and removes what was written under the system name, unless it is empty;
   // the name is then cleared.
@@ -115,8 +114,9 @@ class ReplacementFile {
 };
 
 // Replacement files put in place together, so that making them durable costs one pass over the
-// batch instead of a wait per file: each file's write-out is started when it joins, each is synced
-// at Commit, then each is renamed over its destination. Until Commit every destination is
+// batch instead of a wait per file: each file's write-out is started when it joins, all are synced
+// together at Commit (on Linux one sync of their file system, which the disk writes in one pass),
+// then each is renamed over its destination. Until Commit every destination is
 // untouched; a batch that goes without Commit removes its files. Not copyable.
 class ReplacementBatch {
  public:

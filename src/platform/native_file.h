@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/file.h"
 #include "platform/native_handle.h"
@@ -41,6 +42,9 @@ std::int64_t WriteSome(const NativeHandle& file, const void* bytes, std::size_t 
 std::int64_t Seek(const NativeHandle& file, std::int64_t offset, SeekFrom from);
 std::int64_t Length(const NativeHandle& file);
 bool Sync(const NativeHandle& file);
+// Makes several files durable together: where the system can, with one sync of each file system
+// they are on, so that the disk writes them in one pass instead of a wait per file.
+bool SyncAll(const std::vector<const NativeHandle*>& files);
 // Sets the end of the file at length; the position is left undefined.
 bool Truncate(const NativeHandle& file, std::uint64_t length);
 // Starts writing the bytes out without waiting (nothing where the system has no such call).

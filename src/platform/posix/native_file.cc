@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace platform {
@@ -124,6 +125,21 @@ std::int64_t Length(const NativeHandle& file) {
 }
 
 bool Sync(const NativeHandle& file) { return ::fsync(file.Get()) == 0; }
+
+// syncfs reports a write-back failure of the file system since each file was opened, so a failed
+// write of any of them is seen; one file alone is cheaper synced by itself.
+bool SyncAll(const std::vector<const NativeHandle*>& files) {
+  if (files.size() == 1) return Sync(*files.front());
+  std::vector<dev_t> synced;
+  for (const NativeHandle* file : files) {
+    struct stat info;
+    if (::fstat(file->Get(), &info) != 0) return false;
+    if (std::find(synced.begin(), synced.end(), info.st_dev) != synced.end()) continue;
+    if (::syncfs(file->Get()) != 0) return false;
+    synced.push_back(info.st_dev);
+  }
+  return true;
+}
 
 bool Truncate(const NativeHandle& file, std::uint64_t length) {
   return ::ftruncate(file.Get(), static_cast<off_t>(length)) == 0;

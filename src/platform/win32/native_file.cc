@@ -169,6 +169,12 @@ std::int64_t Length(const NativeHandle& file) {
 
 bool Sync(const NativeHandle& file) { return FlushFileBuffers(file.Get()) != 0; }
 
+// Windows flushes one file at a time.
+bool SyncAll(const std::vector<const NativeHandle*>& files) {
+  return std::all_of(files.begin(), files.end(),
+                     [](const NativeHandle* file) { return Sync(*file); });
+}
+
 // The system sets a file's end where its position stands.
 bool Truncate(const NativeHandle& file, std::uint64_t length) {
   const auto position = static_cast<std::int64_t>(length);
