@@ -67,24 +67,4 @@ TEST(ReleaseSignatureTest, SignedDocumentRoundTripsAndEveryAlterationIsRefused) 
   }
 }
 
-ListDigest DigestOf(const std::string& list) { return {list.size(), platform::Sha256Of(list)}; }
-
-TEST(ReleaseSignatureTest, ReleaseMustMatchItsListAndBeCurrentAndNotOlder) {
-  const ReleaseSignature release = Release();
-  const ListDigest list = DigestOf(kList);
-  EXPECT_EQ(ErrorOf([&] { CheckRelease(release, list, 1, kNow, 7); }), "");
-  EXPECT_EQ(ErrorOf([&] { CheckRelease(release, list, 1, kNow + 3600, 0); }),
-            "DownloadManager : release expired.");
-  EXPECT_EQ(ErrorOf([&] { CheckRelease(release, list, 1, kNow, 8); }),
-            "DownloadManager : older release than installed.");
-  const std::string cut = kList.substr(0, kList.size() - 2);
-  std::string swapped = kList;
-  swapped[5] = 'b';
-  for (const auto& [other, entries] :
-       {std::pair{cut, 1}, std::pair{swapped, 1}, std::pair{kList, 2}}) {
-    EXPECT_EQ(ErrorOf([&] { CheckRelease(release, DigestOf(other), entries, kNow, 0); }),
-              "DownloadManager : file list does not match its signature.");
-  }
-}
-
 }  // namespace
