@@ -11,8 +11,8 @@
 #pragma once
 
 #include <cstddef>
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
