@@ -287,16 +287,20 @@ void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_
     ++outcome_.files_done;
     return;
   }
-  if (InstallByBlocks(entry, index)) {
-    ++outcome_.files_done;
-  } else {
+  if (!InstallByBlocks(entry, index)) {
     const std::tstring temporary = TemporaryName();
     std::unique_ptr<StreamedInstall> streamed = Download(entry, index, temporary);
     // The file before has had this transfer's time to finish its digests.
     Settle();
-    pending_ = {std::move(streamed), entry, index, temporary};
-    if (!pending_.install) Settle();
+    if (streamed) {
+      pending_ = {std::move(streamed), entry, index, temporary};
+    } else {
+      Install(entry, index, temporary);
+    }
   }
+  // Counted as before, though its verdict may come with the next file: only a file that fails it
+  // is taken back.
+  ++outcome_.files_done;
   if (batch_.Full()) IFileManager::CommitBatch(batch_);
 }
 
@@ -306,9 +310,12 @@ void UpdateRun::Settle(bool install_otherwise) {
   const bool installed = pending.install && pending.install->Complete(&batch_);
   if (installed) NoteInstalled(*pending.entry, TargetOf(*pending.entry));
   pending.install.reset();
-  if (!installed && install_otherwise) Install(*pending.entry, pending.index, pending.temporary);
+  if (!installed) --outcome_.files_done;
+  if (!installed && install_otherwise) {
+    Install(*pending.entry, pending.index, pending.temporary);
+    ++outcome_.files_done;
+  }
   RemoveTemporary(pending.temporary);
-  if (installed || install_otherwise) ++outcome_.files_done;
 }
 
 std::tstring UpdateRun::PackageUrl(const FileEntry& entry) const {
@@ -317,8 +324,9 @@ std::tstring UpdateRun::PackageUrl(const FileEntry& entry) const {
 }
 
 std::tstring UpdateRun::TemporaryName() const {
-  // Numbered by the files done so far: one temporary file exists at a time. Listed files win a
-  // clash of names, as does anything already on disk.
+  // Numbered by the files done so far, which count the file whose verdict is still to come, so that
+  // its package, kept until then, has a name of its own. Listed files win a clash of names, as does
+  // anything already on disk.
   for (int n = outcome_.files_done;; ++n) {
     std::tstring name = std::tstring::FormatNew(kTemporaryPackageFormat, n);
     if (!listed_.contains(name) && !platform::PathExists(name)) return name;
