@@ -47,14 +47,14 @@ class UpdaterTest : public testing::Test {
   }
 
   // A release whose files are the install's with `changes` applied, built with `options` (such as
-  // a signing key) and served.
-  void Publish(const Snapshot& changes, const std::string& options = "") {
+  // a signing key) and served by varne-release serve when `serve`.
+  void Publish(const Snapshot& changes, const std::string& options = "", bool serve = true) {
     fs::remove_all(image_);
     fs::copy(install_, image_, fs::copy_options::recursive);
     fs::remove(image_ / kReleaseStateName);
     for (const auto& [name, bytes] : changes) WriteFile(image_ / name, bytes);
     BuildSite(image_, site_, port_, options);
-    if (!server_) server_ = std::make_unique<ReleaseServer>(site_, port_);
+    if (serve && !server_) server_ = std::make_unique<ReleaseServer>(site_, port_);
   }
 
   ProcessResult Update(const std::string& arguments = "") {
@@ -66,10 +66,7 @@ class UpdaterTest : public testing::Test {
   // The install's files with `changes` applied, built into a site that a stock nginx serves at
   // 1 MiB/s a connection (so that a run can be killed half-way), logging to access_log_.
   std::unique_ptr<Nginx> PublishThrottled(const Snapshot& changes) {
-    fs::copy(install_, image_, fs::copy_options::recursive);
-    fs::remove(image_ / kReleaseStateName);
-    for (const auto& [name, bytes] : changes) WriteFile(image_ / name, bytes);
-    BuildSite(image_, site_, port_);
+    Publish(changes, "", false);
     std::string conf = ReadFile(site_ / "nginx-site.conf");
     conf.insert(conf.find("server {") + 8,
                 "\n  limit_rate 1m;\n  access_log " + access_log_.string() + " blocks;\n");
