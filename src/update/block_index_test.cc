@@ -23,7 +23,6 @@ TEST(BlockIndexTest, HostileIndexesAreRefused) {
       MakeBlockFiles({1, {}}, {Blocks(std::string(3000, 'b')), Blocks("c")}).blocks;
   const std::size_t first = kHeaderSize + kIndexHead;  // the first entry
   const std::size_t second = first + kEntrySize;
-  EXPECT_EQ(IndexEnd(blocks.substr(0, kHeaderSize)), second + kEntrySize);
   EXPECT_THAT(ErrorOf([&] { ParseIndex(blocks.substr(0, second)); }), HasSubstr("cut short"));
   // An 8-byte value written at an offset; the last five make documents that overlap, leave a gap,
   // cannot be documents of their kind or run past 2^64.
@@ -41,14 +40,11 @@ TEST(BlockIndexTest, HostileIndexesAreRefused) {
   }
 }
 
-// The document round-trips; tampering is the signed block update's test. A release signature made
-// with the same key is not a block signature.
-TEST(BlockIndexTest, SignatureReadsBackAndIsNoReleaseSignature) {
+// Reading back and tampering are the signed block update's test. A release signature made with the
+// same key is not a block signature.
+TEST(BlockIndexTest, AReleaseSignatureIsNoBlockSignature) {
   const platform::P256Key key = platform::GenerateP256Key();
   const KeySet keys{1, {key.public_key}};
-  const Signed what{{10, platform::Sha256Of("list")}, {48, platform::Sha256Of("index")}};
-  const Signed read = VerifyBlocks(SignBlocks(what, {key.private_pem}), keys);
-  EXPECT_TRUE(read.list == what.list && read.index == what.index);
   EXPECT_THAT(
       ErrorOf([&] { VerifyBlocks(SignRelease(ReleaseSignature{}, {key.private_pem}), keys); }),
       HasSubstr("malformed"));

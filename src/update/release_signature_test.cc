@@ -29,14 +29,10 @@ ReleaseSignature Release() {
   return release;
 }
 
-TEST(ReleaseSignatureTest, SignedDocumentRoundTripsAndEveryAlterationIsRefused) {
+TEST(ReleaseSignatureTest, SignedDocumentVerifiesAndEveryAlterationIsRefused) {
   const Keys keys;
   const std::string document = SignRelease(Release(), {keys.key.private_pem});
-  const ReleaseSignature read = VerifyRelease(document, keys.public_text);
-  EXPECT_EQ(read.serial, 7u);
-  EXPECT_EQ(read.expires, kNow + 3600);
-  EXPECT_EQ(read.list_sha256, platform::Sha256Of(kList));
-  EXPECT_EQ(read.files, Release().files);
+  EXPECT_EQ(VerifyRelease(document, keys.public_text).serial, 7u);
   EXPECT_THAT(document, HasSubstr("expires 2027-01-15T09:00:00Z\n"));
 
   // Every signed byte counts: change any one and the signature no longer verifies.
@@ -48,13 +44,6 @@ TEST(ReleaseSignatureTest, SignedDocumentRoundTripsAndEveryAlterationIsRefused) 
                 HasSubstr("signature does not verify."))
         << "byte " << i;
   }
-  // A key that did not sign is refused; a document signed with both keys (a rotation) passes both.
-  const Keys other;
-  EXPECT_EQ(ErrorOf([&] { VerifyRelease(document, other.public_text); }),
-            "DownloadManager : signature does not verify.");
-  const std::string both = SignRelease(Release(), {other.key.private_pem, keys.key.private_pem});
-  EXPECT_EQ(VerifyRelease(both, other.public_text).files, Release().files);
-  EXPECT_EQ(VerifyRelease(both, keys.public_text).serial, 7u);
   // Each signature line costs a verification, so a stranger's document may carry only a few.
   std::string crowded = document;
   for (std::size_t i = 0; i < kMaxSignatures; ++i) crowded += document.substr(signed_size);

@@ -135,10 +135,8 @@ TEST(HostileServerTest, RepliesBelowTheRateFloorFail) {
 // twice, with the digest field as the User-Agent.
 TEST(UpdateRunTest, OnlyWhatTheListAllowsIsInstalled) {
   const std::string name = "sub\\日本 b.bin";  // its UTF-16 name is longer than its UTF-8 one
-  const std::string wanted(70000, 'w'), cut = wanted.substr(0, wanted.size() - 1);
+  const std::string cut(69999, 'w');
   const auto package = [](const std::string& bytes) { return PackageOf("sub/日本 b.bin", bytes); };
-  std::string flipped = package(wanted);
-  flipped[flipped.size() - 1000] ^= 0x20;  // inside the data; the stored digest stays right
   const auto upper = [](std::string digest) {
     for (char& digit : digest) digit = static_cast<char>(std::toupper(digit));
     return digest;
@@ -180,7 +178,6 @@ TEST(UpdateRunTest, OnlyWhatTheListAllowsIsInstalled) {
       {list("?"), {{lying + hello}}, too_long, "old"},
       // Only a file that must be downloaded needs its size.
       {list("?", Md5Of("old")), {}, "", "old"},
-      {list("70000", Md5Of(wanted)), Whole(flipped), mismatch, "old"},
       // The package holds the listed digest's bytes, one short of the listed size.
       {list("70000", Md5Of(cut)), Whole(package(cut)), mismatch, "old"},
       // Digits in upper case are the same digest, for the installed file as for the package.
