@@ -220,17 +220,15 @@ void UpdateRun::Steps() {
   if (state.root || !context_.public_key.empty()) {
     const KeySet configured =
         context_.public_key.empty() ? KeySet{} : ParseKeySet(context_.public_key);
-    TrustedRelease trusted = FetchVerifiedRelease(context_.client, context_.list_url, list,
-                                                  list_.size(), state, configured);
-    release_ = std::move(trusted.release);
-    root_ = std::move(trusted.root);
+    signed_ = FetchVerifiedRelease(context_.client, context_.list_url, list, list_.size(), state,
+                                   configured);
   }
   PrepareInstallFolder();
   blocks_.emplace(context_.client,
                   block_update::Site{.list_url = context_.list_url,
                                      .list = list,
                                      .list_entries = list_.size(),
-                                     .keys = root_ ? root_->keys : KeySet{}},
+                                     .keys = signed_ ? signed_->root.keys : KeySet{}},
                   context_.stop, [this](std::uint64_t needed, std::uint64_t fetched) {
                     Report(task_text_, needed, fetched);
                   });
@@ -240,7 +238,7 @@ void UpdateRun::Steps() {
   // in order; a stop ends the digests with the run.
   {
     DigestAhead::Options options;
-    options.sha256 = release_.has_value();
+    options.sha256 = signed_.has_value();
     DigestAhead digests(list_, context_.stop, options);
     for (std::size_t i = 0; i < list_.size(); ++i) {
       Process(list_[i], digests, i);
@@ -251,10 +249,10 @@ void UpdateRun::Steps() {
   context_.client.SetHook(nullptr, 0);
   // A run killed while it wrote the state left the state's new file beside it: cleared here even
   // when no file of this run went into the install folder.
-  if (release_) PrepareFolderOf(kReleaseStateName);
+  if (signed_) PrepareFolderOf(kReleaseStateName);
   IFileManager::CommitBatch(batch_);
   SyncWrittenFolders();
-  if (release_ && !RecordInstallState({release_->serial, root_})) {
+  if (signed_ && !RecordInstallState({signed_->release.serial, signed_->root})) {
     throw DownloadManagerException("Cannot record the installed release.", true);
   }
   Report("完了.");
@@ -283,7 +281,8 @@ void UpdateRun::Process(const FileEntry& entry, DigestAhead& digests, std::size_
   ThrowIfStopped();
   // A signed release vouches for each file's SHA-256, which no one can forge as MD5 can be; the
   // list line it signed comes from the same bytes.
-  if (release_ ? digest == EncodeHex(release_->files[index]) : InstalledMatches(digest, entry)) {
+  if (signed_ ? digest == EncodeHex(signed_->release.files[index])
+              : InstalledMatches(digest, entry)) {
     ++outcome_.files_done;
     return;
   }
@@ -456,7 +455,7 @@ ExpectedContent UpdateRun::ExpectedFor(const FileEntry& entry, std::size_t index
   std::optional<ExpectedContent> expected = ExpectedOf(entry);
   if (!expected) throw Mismatch(entry);
   // The signed release matches the list line for line.
-  if (release_) expected->sha256 = release_->files[index];
+  if (signed_) expected->sha256 = signed_->release.files[index];
   return *expected;
 }
 

@@ -18,9 +18,8 @@
 #include "update/block_update.h"
 #include "update/digest_ahead.h"
 #include "update/file_list.h"
-#include "update/release_signature.h"
+#include "update/release_protocol.h"
 #include "update/streamed_install.h"
-#include "update/trust_root.h"
 
 // Called on the run's thread: the files listed and done, the task's text (valid only during the
 // call), and the transfer's size and bytes received (0 and 0 outside a transfer). A file that only
@@ -107,9 +106,9 @@ class UpdateRun {
   std::tstring task_text_;
   std::unordered_set<std::string> listed_;  // lower case
   std::set<std::tstring> written_folders_;  // relative to the install folder; "" is the folder
-  // The release the publisher signed, when the install has the publisher's key.
-  std::optional<ReleaseSignature> release_;
-  std::optional<TrustRoot> root_;
+  // The release the publisher signed and the root that vouches for its keys, when the run is
+  // signed.
+  std::optional<TrustedRelease> signed_;
   std::optional<block_update::BlockUpdater> blocks_;
   // The files installed but not yet put in place: they are made durable together.
   platform::ReplacementBatch batch_;
