@@ -152,8 +152,15 @@ class WindowTest : public testing::Test {
     EXPECT_TRUE(Start(updater, "RV7WIN9XME.EXE")) << updater->Output();
     const Screenshot shot = ShotWhen("completed", Completed);
     EXPECT_TRUE(Completed(shot));
-    ClickSlot(demo::kStartButton);
-    EXPECT_EQ(updater->Wait(), 0) << updater->Output();
+    // The overall bar fills with the run's last report, a timer tick before the run counts as
+    // completed and the button is enabled; a click in between is ignored, as a disabled button's
+    // is, so the click is made again until the updater ends.
+    int status = -1;
+    for (int i = 0; i < 10 && status == -1; ++i) {
+      ClickSlot(demo::kStartButton);
+      status = updater->Wait(2);
+    }
+    EXPECT_EQ(status, 0) << updater->Output();
     EXPECT_TRUE(Eventually([] { return Shown(kGame); }, 20));
     EXPECT_EQ(ReadFile(install_ / "game-started.txt"), "started\n");
     ShotForTheRecord("game-started");
