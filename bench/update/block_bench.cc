@@ -7,8 +7,8 @@
 
 #include <ctime>
 
+#include "site/testing/block_changes.h"
 #include "storage/md5.h"
-#include "update/testing/block_changes.h"
 
 namespace {
 

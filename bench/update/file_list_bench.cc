@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/utf8string.h"
-#include "update/file_list.h"
+#include "site/file_list.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include "app/mutex.h"
 #include "base/tstring.h"
-#include "update/process_launcher.h"
+#include "ui/process_launcher.h"
 
 // Holds the single-instance mutex from Check until it is destroyed (at process exit).
 class SingleApp {

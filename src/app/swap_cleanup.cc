@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "platform/file.h"
-#include "update/install_names.h"
+#include "site/install_names.h"
 
 void CleanUpSwapProgram(IProcessLauncher& processes, const std::tstring& swap_program,
                         std::chrono::milliseconds retry_delay) {

@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "base/tstring.h"
-#include "update/process_launcher.h"
+#include "ui/process_launcher.h"
 
 // Waits without time limit until no process runs `swap_program` (a full path), then deletes the
 // file of that name in the current folder if there is one: up to three attempts with

@@ -2,7 +2,7 @@
 // connection to the desktop and lists the processes afresh, so the object holds nothing.
 #pragma once
 
-#include "update/process_launcher.h"
+#include "ui/process_launcher.h"
 
 class SystemProcesses : public IProcessLauncher, public IWindowSearch {
  public:

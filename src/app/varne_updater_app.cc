@@ -6,8 +6,8 @@
 #include "platform/file.h"
 #include "platform/folder_access.h"
 #include "res/strings.h"
+#include "site/install_names.h"
 #include "storage/varne_file_manager.h"
-#include "update/install_names.h"
 
 namespace {
 

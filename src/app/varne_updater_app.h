@@ -8,7 +8,7 @@
 #include "app/startup_ui.h"
 #include "base/singleton.h"
 #include "base/tstring.h"
-#include "update/process_launcher.h"
+#include "ui/process_launcher.h"
 
 class CVarneUpdaterApp {
  public:

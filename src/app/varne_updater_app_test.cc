@@ -16,11 +16,11 @@
 #include "base/exception.h"
 #include "config/config_base.h"
 #include "demo_skin.h"
+#include "site/install_names.h"
 #include "storage/i_file_manager.h"
 #include "storage/testing/storage_test_util.h"
 #include "storage/testing/test_folder.h"
-#include "update/install_names.h"
-#include "update/testing/fake_processes.h"
+#include "ui/testing/fake_processes.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "res/historical_messages.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "site/install_names.h"
 #include "storage/varne_file_manager.h"
-#include "update/install_names.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "config/config_base.h"
 #include "ui/dialog_view.h"
 #include "ui/dib_section.h"
+#include "ui/process_launcher.h"
 #include "ui/window_region.h"
-#include "update/process_launcher.h"
 #include "update/update_driver.h"
 
 class CVarneUpdaterDlg : public IDialogEvents {

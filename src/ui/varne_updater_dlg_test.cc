@@ -8,11 +8,11 @@
 #include "base/exception.h"
 #include "demo_skin.h"
 #include "res/strings.h"
+#include "site/install_names.h"
 #include "ui/bmp_file.h"
+#include "ui/testing/fake_processes.h"
 #include "ui/testing/recording_view.h"
-#include "update/install_names.h"
 #include "update/testing/engine_testing.h"
-#include "update/testing/fake_processes.h"
 
 namespace {
 

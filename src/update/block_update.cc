@@ -9,13 +9,14 @@
 #include "base/exception.h"
 #include "platform/crypto.h"
 #include "platform/file.h"
+#include "site/block_data.h"
+#include "site/block_matcher.h"
+#include "site/site_names.h"
 #include "storage/block_pipeline.h"
 #include "storage/byte_stream.h"
 #include "storage/md5.h"
 #include "storage/package_format.h"
 #include "storage/package_key.h"
-#include "update/block_data.h"
-#include "update/block_matcher.h"
 #include "update/release_protocol.h"
 
 namespace block_update {
@@ -329,17 +330,17 @@ bool BlockUpdater::LoadIndex() {
   using namespace block_index;
   const std::uint64_t index_size = kIndexHead + kEntrySize * std::uint64_t{site_.list_entries};
   if (site_.list_entries == 0 || index_size > kMaxIndexSize) return false;
-  const std::optional<std::string> start =
-      FetchBytes(client_, site_.list_url + ".blocks", 0, kHeaderSize + index_size);
+  const std::optional<std::string> start = FetchBytes(
+      client_, UrlBesideList(site_.list_url, BesideList::kBlocks), 0, kHeaderSize + index_size);
   if (!start) return false;
   Index index = ParseIndex(*start);
   // Block data left beside a newer list describes other files.
   if (index.entries.size() != site_.list_entries || !(index.list == site_.list)) return false;
   if (!site_.keys.empty()) {
-    const Signed vouched =
-        VerifyBlocks(FetchSignatureDocument(client_, site_.list_url + ".blocks.sig",
-                                            block_index::kMaxSignatureSize),
-                     site_.keys);
+    const Signed vouched = VerifyBlocks(
+        FetchSignatureDocument(client_, UrlBesideList(site_.list_url, BesideList::kBlocksSignature),
+                               block_index::kMaxSignatureSize),
+        site_.keys);
     const std::string_view bytes = IndexBytes(*start);
     const ListDigest index_digest{bytes.size(), platform::Sha256Of(bytes)};
     if (!(vouched.list == site_.list) || !(vouched.index == index_digest)) return false;
@@ -355,7 +356,8 @@ std::optional<BlockData> BlockUpdater::FetchCoarse(const block_index::Entry& ent
                                                             (size / block_data::kMinCoarseSize + 1);
   if (entry.coarse_size == 0 || entry.coarse_size > bound) return std::nullopt;
   const std::optional<std::string> document =
-      FetchBytes(client_, site_.list_url + ".blocks", entry.coarse_offset, entry.coarse_size);
+      FetchBytes(client_, UrlBesideList(site_.list_url, BesideList::kBlocks), entry.coarse_offset,
+                 entry.coarse_size);
   if (!document || platform::Sha256Of(*document) != entry.coarse_sha256) return std::nullopt;
   BlockData data = block_data::ParseBlockData(*document);
   if (data.file_size != size) return std::nullopt;
@@ -382,7 +384,8 @@ std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, con
                                      true);
     }
     const std::optional<std::string> records =
-        FetchBytes(client_, site_.list_url + ".fine", entry.fine_offset + offset, length);
+        FetchBytes(client_, UrlBesideList(site_.list_url, BesideList::kFine),
+                   entry.fine_offset + offset, length);
     if (!records) return {};
     for (std::size_t gap = first; gap <= last; ++gap) {
       const std::uint64_t at = data.FineRecordsOffset(gaps[gap].first) - offset;

@@ -16,12 +16,12 @@
 
 #include "base/tstring.h"
 #include "net/http_client.h"
+#include "site/block_data.h"
+#include "site/block_index.h"
+#include "site/block_matcher.h"
+#include "site/release_signature.h"
 #include "storage/byte_stream.h"
 #include "storage/i_file_manager.h"
-#include "update/block_data.h"
-#include "update/block_index.h"
-#include "update/block_matcher.h"
-#include "update/release_signature.h"
 
 namespace block_update {
 

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "platform/file_stamp.h"
-#include "update/file_list.h"
+#include "site/file_list.h"
 
 struct DigestAheadOptions {
   // Worker threads; 0 means one per core.

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "base/base64.h"
-#include "update/install_names.h"
+#include "site/install_names.h"
 #include "update/testing/engine_testing.h"
 
 namespace update_testing {

@@ -8,7 +8,8 @@
 #include "base/utf8string.h"
 #include "config/config_base.h"
 #include "platform/crypto.h"
-#include "update/install_names.h"
+#include "site/install_names.h"
+#include "site/site_names.h"
 #include "update/proxy_discovery.h"
 
 namespace {
@@ -116,17 +117,7 @@ class DocumentSink : public IHttpBodySink {
   bool refused_ = false;
 };
 
-std::tstring PercentEncoded(const std::tstring& text) {
-  utf8string utf8;
-  utf8.SetString(text);
-  return utf8.GetUrlEncoded();
-}
-
 }  // namespace
-
-std::tstring EncodePathForQuery(const std::tstring& path) {
-  return PercentEncoded(PercentEncoded(path));
-}
 
 void UseConfiguredProxy(HttpClient& client) {
   ConfigBase config;
@@ -187,15 +178,16 @@ TrustedRelease FetchVerifiedRelease(HttpClient& client, const std::tstring& list
                                     const InstallState& state, const KeySet& configured) {
   const TrustRoot installed = state.root.value_or(RootOfKeys(configured));
   // A site without root documents is signed by the configured keys alone.
-  const TrustRoot root =
-      FollowRoots(FetchBeside(client, list_url + kRootsSuffix, kMaxRootsSize, nullptr), installed);
-  const std::string document =
-      FetchBeside(client, list_url + kSignatureSuffix, kMaxSignatureSize, "signature missing : ");
+  const TrustRoot root = FollowRoots(
+      FetchBeside(client, UrlBesideList(list_url, BesideList::kRoots), kMaxRootsSize, nullptr),
+      installed);
+  const std::string document = FetchBeside(client, UrlBesideList(list_url, BesideList::kSignature),
+                                           kMaxSignatureSize, "signature missing : ");
   const std::int64_t now = Now();
   if (root.version > 0) {
-    CheckTimestamp(
-        FetchBeside(client, list_url + kTimestampSuffix, kMaxTimestampSize, "timestamp missing : "),
-        root, {document.size(), platform::Sha256Of(document)}, now);
+    CheckTimestamp(FetchBeside(client, UrlBesideList(list_url, BesideList::kTimestamp),
+                               kMaxTimestampSize, "timestamp missing : "),
+                   root, {document.size(), platform::Sha256Of(document)}, now);
   }
   const ReleaseSignature release = VerifyRelease(document, root.keys);
   // A rotation starts the serials over: that is how a publisher recovers from a runaway one.

@@ -5,19 +5,16 @@
 
 #include "base/tstring.h"
 #include "net/http_client.h"
-#include "update/file_list.h"
-#include "update/release_signature.h"
-#include "update/release_state.h"
-#include "update/trust_root.h"
+#include "site/file_list.h"
+#include "site/release_signature.h"
+#include "site/release_state.h"
+#include "site/trust_root.h"
 
 // Points the client at the proxy that "RV7.conf" and the user's settings choose.
 void UseConfiguredProxy(HttpClient& client);
 
 // Fetches the list document at url and appends its entries to list; returns what arrived.
 ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& list);
-
-// The path as the update server's query wants it: its UTF-8 bytes percent-encoded, twice.
-std::tstring EncodePathForQuery(const std::tstring& path);
 
 // Fetches a signature document of at most limit bytes whole. Throws the transfer's failure, and
 // DownloadManagerException for a longer document.

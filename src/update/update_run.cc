@@ -12,15 +12,16 @@
 #include "base/exception.h"
 #include "base/hex.h"
 #include "platform/file.h"
+#include "site/install_names.h"
+#include "site/release_state.h"
+#include "site/site_names.h"
 #include "storage/default_file.h"
 #include "storage/folder_bounds.h"
 #include "storage/i_file.h"
 #include "storage/package_format.h"
 #include "update/block_update.h"
 #include "update/digest_ahead.h"
-#include "update/install_names.h"
 #include "update/release_protocol.h"
-#include "update/release_state.h"
 #include "update/streamed_install.h"
 
 namespace {
@@ -318,8 +319,7 @@ void UpdateRun::Settle(bool install_otherwise) {
 }
 
 std::tstring UpdateRun::PackageUrl(const FileEntry& entry) const {
-  return context_.list_url + "?file=" + EncodePathForQuery(entry.path) +
-         "&orgsize=" + entry.orgsize;
+  return ::PackageUrl(context_.list_url, entry.path, entry.orgsize);
 }
 
 std::tstring UpdateRun::TemporaryName() const {

@@ -14,10 +14,10 @@
 #include "base/tstring.h"
 #include "net/http_client.h"
 #include "platform/file.h"
+#include "site/file_list.h"
 #include "storage/varne_file_manager.h"
 #include "update/block_update.h"
 #include "update/digest_ahead.h"
-#include "update/file_list.h"
 #include "update/release_protocol.h"
 #include "update/streamed_install.h"
 

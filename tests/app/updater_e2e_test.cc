@@ -17,12 +17,12 @@
 #include "net/testing/scripted_server.h"
 #include "platform/file.h"
 #include "res/strings.h"
+#include "site/release_state.h"
+#include "site/testing/block_changes.h"
+#include "site/trust_root.h"
 #include "support/engine_harness.h"
 #include "support/install_layout.h"
 #include "support/local_servers.h"
-#include "update/release_state.h"
-#include "update/testing/block_changes.h"
-#include "update/trust_root.h"
 
 namespace test_support {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "demo_skin.h"
+#include "site/install_names.h"
 #include "support/scratch.h"
-#include "update/install_names.h"
 
 namespace test_support {
 

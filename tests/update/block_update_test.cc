@@ -13,8 +13,8 @@
 #include <random>
 #include <regex>
 
+#include "site/testing/block_changes.h"
 #include "support/engine_harness.h"
-#include "update/testing/block_changes.h"
 
 namespace test_support {
 namespace {

@@ -15,8 +15,8 @@
 #include "net/testing/range_recorder.h"
 #include "net/testing/scripted_server.h"
 #include "net/time_limits.h"
+#include "site/site_names.h"
 #include "support/engine_harness.h"
-#include "update/release_protocol.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 
 #include "demo_skin.h"
 #include "net/testing/scripted_server.h"
+#include "site/block_index.h"
+#include "site/testing/block_changes.h"
+#include "site/trust_root.h"
 #include "support/engine_harness.h"
 #include "support/local_servers.h"
-#include "update/block_index.h"
-#include "update/testing/block_changes.h"
-#include "update/trust_root.h"
 
 namespace test_support {
 namespace {

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <thread>
 
+#include "site/site_names.h"
 #include "support/engine_harness.h"
-#include "update/release_protocol.h"
 
 namespace test_support {
 namespace {

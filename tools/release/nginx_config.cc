@@ -1,6 +1,6 @@
 #include "nginx_config.h"
 
-#include "site_layout.h"
+#include "site/site_names.h"
 
 namespace {
 
@@ -41,11 +41,13 @@ std::string RewriteFor(int folders) {
 
 // A file beside the list, at the list's path followed by what the file's name adds to the list's
 // ("filelist.sig" at "<list path>.sig"). Static, so nginx answers range requests for it.
-std::string StaticLocation(const std::string& list_path, const std::string& site, const char* name,
-                           const char* type) {
-  const std::string suffix = std::string(name).substr(sizeof kSiteListName - 1);
-  return "  location = " + list_path + suffix + " {\n    default_type " + type + ";\n    alias " +
-         Quoted(site + "/" + name) + ";\n  }\n\n";
+// The signatures, roots and timestamp are text; the block data is not.
+std::string StaticLocation(const std::string& list_path, const std::string& site,
+                           BesideList document) {
+  const bool binary = document == BesideList::kBlocks || document == BesideList::kFine;
+  return "  location = " + list_path + std::string(SuffixOf(document)) + " {\n    default_type " +
+         (binary ? "application/octet-stream" : "text/plain") + ";\n    alias " +
+         Quoted(site + "/" + SiteFileName(document)) + ";\n  }\n\n";
 }
 
 }  // namespace
@@ -69,22 +71,17 @@ std::string MakeNginxServerBlock(const std::string& listen, const std::string& l
   for (int folders = 1; folders <= kMaxFolders; ++folders) block += RewriteFor(folders);
   block +=
       "    if ($args) {\n      return 404;\n    }\n"
-      "  }\n\n" +
-      StaticLocation(list_path, site, kSiteSignatureName, "text/plain") +
-      StaticLocation(list_path, site, kSiteBlocksName, "application/octet-stream") +
-      StaticLocation(list_path, site, kSiteFineName, "application/octet-stream") +
-      StaticLocation(list_path, site, kSiteBlocksSignatureName, "text/plain") +
-      StaticLocation(list_path, site, kSiteRootsName, "text/plain") +
-      StaticLocation(list_path, site, kSiteTimestampName, "text/plain") + "  location " +
-      std::string(kPackagesLocation) +
-      " {\n"
-      "    internal;\n"
-      "    default_type application/octet-stream;\n"
-      "    alias " +
-      Quoted(site + "/" + kSitePackagesFolder + "/") +
-      ";\n"
-      "  }\n\n"
-      "  location / {\n    return 404;\n  }\n"
-      "}\n";
+      "  }\n\n";
+  for (const BesideList document : kBesideList) block += StaticLocation(list_path, site, document);
+  block += "  location " + std::string(kPackagesLocation) +
+           " {\n"
+           "    internal;\n"
+           "    default_type application/octet-stream;\n"
+           "    alias " +
+           Quoted(site + "/" + kSitePackagesFolder + "/") +
+           ";\n"
+           "  }\n\n"
+           "  location / {\n    return 404;\n  }\n"
+           "}\n";
   return block;
 }

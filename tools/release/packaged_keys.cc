@@ -8,9 +8,9 @@
 #include "base/exception.h"
 #include "config/config_base.h"
 #include "platform/path.h"
+#include "site/install_names.h"
+#include "site/release_signature.h"
 #include "storage/varne_file_system.h"
-#include "update/install_names.h"
-#include "update/release_signature.h"
 
 namespace fs = std::filesystem;
 

@@ -8,11 +8,11 @@
 #include "base/utf8string.h"
 #include "platform/file.h"
 #include "platform/path.h"
-#include "site_layout.h"
+#include "site/block_matcher.h"
+#include "site/site_names.h"
 #include "storage/byte_stream.h"
 #include "storage/i_file.h"
 #include "storage/varne_file_system.h"
-#include "update/block_matcher.h"
 #include "update/release_protocol.h"
 
 namespace fs = std::filesystem;

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "base/tstring.h"
-#include "update/block_index.h"
-#include "update/file_list.h"
+#include "site/block_index.h"
+#include "site/file_list.h"
 
 // One file of the new release, as the builder read it from the image.
 struct ReleaseFile {

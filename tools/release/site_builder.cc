@@ -20,16 +20,16 @@
 #include "platform/file.h"
 #include "platform/file_stamp.h"
 #include "platform/path.h"
-#include "site_layout.h"
+#include "site/block_index.h"
+#include "site/file_list.h"
+#include "site/release_state.h"
+#include "site/site_names.h"
 #include "storage/block_pipeline.h"
 #include "storage/file_digest.h"
 #include "storage/image_files.h"
 #include "storage/md5.h"
 #include "storage/varne_file_system.h"
-#include "update/block_index.h"
-#include "update/file_list.h"
 #include "update/release_protocol.h"
-#include "update/release_state.h"
 
 namespace fs = std::filesystem;
 
@@ -50,12 +50,12 @@ std::string Text(const fs::path& path) { return platform::FilesystemPathText(pat
 class PreviousBlocks {
  public:
   explicit PreviousBlocks(const fs::path& site) {
-    const auto read = [&site](const char* name) {
+    const auto read = [&site](const std::string& name) {
       return platform::ReadWholeFile(platform::ToInternalPath(Text(site / name)));
     };
     const auto list = read(kSiteListName);
-    const auto blocks = read(kSiteBlocksName);
-    const auto fine = read(kSiteFineName);
+    const auto blocks = read(SiteFileName(BesideList::kBlocks));
+    const auto fine = read(SiteFileName(BesideList::kFine));
     if (!list || !blocks || !fine || list->empty()) return;
     try {
       Load(*list, *blocks, *fine);
@@ -343,8 +343,8 @@ void SwitchList(const fs::path& site_folder, const std::string& list,
                 const SiteSignatures& signatures) {
   const std::pair<fs::path, const std::string*> documents[] = {
       {site_folder / kSiteListName, &list},
-      {site_folder / kSiteSignatureName, &signatures.list},
-      {site_folder / kSiteTimestampName, &signatures.timestamp},
+      {site_folder / SiteFileName(BesideList::kSignature), &signatures.list},
+      {site_folder / SiteFileName(BesideList::kTimestamp), &signatures.timestamp},
   };
   std::optional<fs::path> staged[std::size(documents)];
   for (std::size_t i = 0; i < std::size(documents); ++i) {
@@ -419,9 +419,9 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
                 MakeNginxServerBlock(options.listen, options.list_path, folder));
   WriteSiteFile(site_folder / kSiteSettingsName,
                 "listen=" + options.listen + "\r\npath=" + options.list_path + "\r\n");
-  Publish(site_folder / kSiteFineName, blocks.fine);
-  Publish(site_folder / kSiteBlocksName, blocks.blocks);
-  Publish(site_folder / kSiteBlocksSignatureName, signatures.blocks);
+  Publish(site_folder / SiteFileName(BesideList::kFine), blocks.fine);
+  Publish(site_folder / SiteFileName(BesideList::kBlocks), blocks.blocks);
+  Publish(site_folder / SiteFileName(BesideList::kBlocksSignature), signatures.blocks);
   SwitchList(site_folder, list, signatures);
   summary.packages_removed =
       RemoveStalePackages(platform::ToInternalPath(Text(site_folder / kSitePackagesFolder)), keep);

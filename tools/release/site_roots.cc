@@ -6,15 +6,15 @@
 #include "base/exception.h"
 #include "platform/file.h"
 #include "platform/path.h"
+#include "site/site_names.h"
 #include "site_builder.h"
-#include "site_layout.h"
 #include "site_signer.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path SitePath(const std::string& site, const char* name) {
+fs::path SitePath(const std::string& site, const std::string& name) {
   return platform::ToFilesystemPath(site) / name;
 }
 
@@ -83,13 +83,13 @@ void CheckRootSignatures(const std::string& document, const TrustRoot& previous,
 
 }  // namespace
 
-std::optional<std::string> ReadSiteFile(const std::string& site, const char* name) {
+std::optional<std::string> ReadSiteFile(const std::string& site, const std::string& name) {
   return platform::ReadWholeFile(
       platform::ToInternalPath(platform::FilesystemPathText(SitePath(site, name))));
 }
 
 TrustRoot SiteRoot(const std::string& site) {
-  return NewestRoot(ReadSiteFile(site, kSiteRootsName).value_or(""));
+  return NewestRoot(ReadSiteFile(site, SiteFileName(BesideList::kRoots)).value_or(""));
 }
 
 std::string TimestampKeyOf(const TrustRoot& root, const std::string& key_file) {
@@ -106,7 +106,7 @@ std::string TimestampKeyOf(const TrustRoot& root, const std::string& key_file) {
 }
 
 TrustRoot AppendRoot(const std::string& site, const RootRequest& request) {
-  const std::string roots = ReadSiteFile(site, kSiteRootsName).value_or("");
+  const std::string roots = ReadSiteFile(site, SiteFileName(BesideList::kRoots)).value_or("");
   const TrustRoot previous = NewestRoot(roots);
   const TrustRoot root = NextRoot(previous, request);
   const std::string document = SignRoot(root, SigningKeys(request));
@@ -115,7 +115,7 @@ TrustRoot AppendRoot(const std::string& site, const RootRequest& request) {
     throw Exception("the site's roots would grow past what updaters read", true);
   }
   fs::create_directories(platform::ToFilesystemPath(site));
-  WriteSiteFile(SitePath(site, kSiteRootsName), roots + document);
+  WriteSiteFile(SitePath(site, SiteFileName(BesideList::kRoots)), roots + document);
   return root;
 }
 
@@ -133,7 +133,8 @@ void RenewTimestamp(const std::string& site, const std::string& timestamp_key_fi
     throw Exception("the site has no trust root (varne-release root makes one)", true);
   }
   const std::string pem = TimestampKeyOf(root, timestamp_key_file);
-  const std::optional<std::string> signature = ReadSiteFile(site, kSiteSignatureName);
+  const std::optional<std::string> signature =
+      ReadSiteFile(site, SiteFileName(BesideList::kSignature));
   if (!signature) throw Exception("the site has no signed release: build it with --sign", true);
   try {
     VerifyRelease(*signature, root.keys);
@@ -143,6 +144,6 @@ void RenewTimestamp(const std::string& site, const std::string& timestamp_key_fi
                         std::to_string(root.version) + ": build it again with them first",
                     true);
   }
-  WriteSiteFile(SitePath(site, kSiteTimestampName),
+  WriteSiteFile(SitePath(site, SiteFileName(BesideList::kTimestamp)),
                 TimestampDocument(root, *signature, pem, now + std::int64_t{hours} * 3600));
 }

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "update/trust_root.h"
+#include "site/trust_root.h"
 
 // A file of the site folder, whole; nothing when it is not there.
-std::optional<std::string> ReadSiteFile(const std::string& site, const char* name);
+std::optional<std::string> ReadSiteFile(const std::string& site, const std::string& name);
 
 // The site's newest root, unverified (the publisher's own); version 0 when it has none. Throws
 // DownloadManagerException when "filelist.roots" is damaged.

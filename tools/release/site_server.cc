@@ -13,7 +13,7 @@
 #include "base/ascii.h"
 #include "base/relative_path.h"
 #include "base/utf8string.h"
-#include "site_layout.h"
+#include "site/site_names.h"
 
 namespace {
 
@@ -40,17 +40,6 @@ constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 constexpr auto kRoundTime = std::chrono::seconds(1);
 constexpr int kAcceptsPerRound = 64;
 constexpr int kRefusalSendTimeoutMs = 100;
-
-// The site files served at the list's URL path with a suffix appended.
-struct BesideList {
-  const char* suffix;
-  const char* name;
-};
-constexpr BesideList kBesideList[] = {
-    {".sig", kSiteSignatureName}, {".blocks", kSiteBlocksName},
-    {".fine", kSiteFineName},     {".blocks.sig", kSiteBlocksSignatureName},
-    {".roots", kSiteRootsName},   {".timestamp", kSiteTimestampName},
-};
 
 bool SendAll(platform::Socket& connection, const char* bytes, size_t size) {
   while (size > 0) {
@@ -247,22 +236,6 @@ std::map<std::string, std::string> ParseQuery(const std::string& query) {
   return values;
 }
 
-std::string Encoded(const std::string& bytes) {
-  utf8string text;
-  text.SetUtf8Data(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-  return text.GetUrlEncoded();
-}
-
-// The stored package of a "file" value and a size: the value decoded twice to the listed path,
-// refused when the updater would not install that path, and encoded again in the one spelling the
-// site stores.
-std::optional<std::string> PackageFor(const std::string& file, const std::string& size) {
-  const auto once = PercentDecode(file);
-  const auto path = once ? PercentDecode(*once) : std::nullopt;
-  if (!path || !IsSafeRelativePath(*path)) return std::nullopt;
-  return PackagePathForQuery(Encoded(Encoded(*path)), size);
-}
-
 }  // namespace
 
 SiteServer::SiteServer(std::string site, std::string list_path)
@@ -412,8 +385,8 @@ bool SiteServer::Answer(Connection& connection) const {
 }
 
 std::string SiteServer::FileFor(const std::string& target) const {
-  for (const BesideList& file : kBesideList) {
-    if (target == list_path_ + file.suffix) return site_ + "/" + file.name;
+  if (const auto document = BesideListAt(target, list_path_)) {
+    return site_ + "/" + SiteFileName(*document);
   }
   const size_t question = target.find('?');
   if (target.substr(0, question) != list_path_) return {};
@@ -422,6 +395,6 @@ std::string SiteServer::FileFor(const std::string& target) const {
   const auto file = query.find("file");
   const auto size = query.find("orgsize");
   if (file == query.end() || size == query.end()) return {};
-  const auto package = PackageFor(file->second, size->second);
+  const auto package = PackagePathForValues(file->second, size->second);
   return package ? site_ + "/" + *package : std::string();
 }

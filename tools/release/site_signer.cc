@@ -11,11 +11,11 @@
 #include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/path.h"
-#include "site_layout.h"
+#include "site/block_index.h"
+#include "site/file_list.h"
+#include "site/release_signature.h"
+#include "site/site_names.h"
 #include "site_roots.h"
-#include "update/block_index.h"
-#include "update/file_list.h"
-#include "update/release_signature.h"
 
 namespace fs = std::filesystem;
 
@@ -61,14 +61,14 @@ std::uint64_t PreviousSerial(const fs::path& signature) {
 bool SerialBinds(const std::string& site, const TrustRoot& root) {
   if (root.version == 0) return true;
   const std::optional<Timestamp> timestamp =
-      ReadTimestamp(ReadSiteFile(site, kSiteTimestampName).value_or(""));
+      ReadTimestamp(ReadSiteFile(site, SiteFileName(BesideList::kTimestamp)).value_or(""));
   return timestamp && timestamp->root == root.version;
 }
 
 std::uint64_t PickSerial(const std::string& site, const TrustRoot& root, std::int64_t now) {
   const std::uint64_t previous =
       SerialBinds(site, root)
-          ? PreviousSerial(platform::ToFilesystemPath(site) / kSiteSignatureName)
+          ? PreviousSerial(platform::ToFilesystemPath(site) / SiteFileName(BesideList::kSignature))
           : 0;
   const auto clock = static_cast<std::uint64_t>(std::max<std::int64_t>(now, 0));
   // Grows with every build, and with the clock too, so a site built again from scratch still

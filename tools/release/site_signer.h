@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/crypto.h"
-#include "update/trust_root.h"
+#include "site/trust_root.h"
 
 // Writes a new private key file (owner-only) and returns the public key as base64. Throws Exception
 // when the file exists or cannot be written.

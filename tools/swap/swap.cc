@@ -4,7 +4,7 @@
 #include "platform/file_move.h"
 #include "platform/process_list.h"
 #include "platform/text.h"
-#include "update/install_names.h"
+#include "site/install_names.h"
 
 namespace swap {
 namespace {

@@ -2,11 +2,27 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "platform/testing/scratch_folder.h"
+#include "storage/varne_file_manager.h"
 
 using TestFolder = test_support::TempFolder;
+
+// The current directory while it lives, with the process's file manager.
+class InstallFolder : public TestFolder {
+ public:
+  InstallFolder() : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(GetPath());
+  }
+  ~InstallFolder() { std::filesystem::current_path(previous_); }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(Native(name)); }
+
+ private:
+  std::filesystem::path previous_;
+  VarneFileManager files_;
+};
 
 // Bytes that differ from position to position, so that misplaced or unscrambled data shows.
 inline std::string PatternBytes(std::size_t size, unsigned seed = 1) {

@@ -1,7 +1,6 @@
 // The engine's test helpers: an install folder as the updater has it, what an update server sends.
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -9,23 +8,10 @@
 #include "storage/md5.h"
 #include "storage/testing/storage_test_util.h"
 #include "storage/testing/test_folder.h"
-#include "storage/varne_file_manager.h"
 
 namespace update_testing {
 
-// The current directory while it lives, with the process's file manager.
-class InstallFolder : public TestFolder {
- public:
-  InstallFolder() : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(GetPath());
-  }
-  ~InstallFolder() { std::filesystem::current_path(previous_); }
-  bool Exists(const std::string& name) const { return std::filesystem::exists(Native(name)); }
-
- private:
-  std::filesystem::path previous_;
-  VarneFileManager files_;
-};
+using ::InstallFolder;
 
 // The MD5 of bytes as 32 lower-case hexadecimal digits.
 inline std::string Md5Of(const std::string& bytes) {

@@ -1,4 +1,4 @@
-#include "update/release_signature.h"
+#include "site/release_signature.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,8 +9,6 @@
 #include "base/base64.h"
 #include "base/exception.h"
 #include "base/hex.h"
-
-const char kSignatureSuffix[] = ".sig";
 
 namespace {
 

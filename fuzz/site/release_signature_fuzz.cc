@@ -8,8 +8,8 @@
 
 #include "base/base64.h"
 #include "base/exception.h"
-#include "update/release_signature.h"
-#include "update/trust_root.h"
+#include "site/release_signature.h"
+#include "site/trust_root.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "update/release_state.h"
+#include "site/release_state.h"
 
 #include <optional>
 #include <string>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "update/block_matcher.h"
+#include "site/block_matcher.h"
 
 namespace block_data::testing {
 

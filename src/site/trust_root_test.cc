@@ -1,4 +1,4 @@
-#include "update/trust_root.h"
+#include "site/trust_root.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "update/block_index.h"
+#include "site/block_index.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "update/block_matcher.h"
+#include "site/block_matcher.h"
 
 #include <algorithm>
 #include <bit>

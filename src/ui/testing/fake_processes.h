@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "update/process_launcher.h"
+#include "ui/process_launcher.h"
 
 namespace update_testing {
 

@@ -6,7 +6,7 @@
 #include "base/exception.h"
 #include "base/relative_path.h"
 #include "base/utf8string.h"
-#include "update/file_list.h"
+#include "site/file_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "update/trust_root.h"
+#include "site/trust_root.h"
 
 // The small file of the install folder that holds it ("RV7.state").
 extern const char kReleaseStateName[];

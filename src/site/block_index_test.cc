@@ -1,4 +1,4 @@
-#include "update/block_index.h"
+#include "site/block_index.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -40,8 +40,8 @@
 #include <vector>
 
 #include "base/tstring.h"
-#include "update/block_data.h"
-#include "update/release_signature.h"
+#include "site/block_data.h"
+#include "site/release_signature.h"
 
 namespace block_index {
 

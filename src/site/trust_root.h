@@ -33,7 +33,7 @@
 #include <utility>
 #include <vector>
 
-#include "update/release_signature.h"
+#include "site/release_signature.h"
 
 struct TrustRoot {
   std::uint64_t version = 0;  // 0: the configuration's keys, before any root document
@@ -51,9 +51,6 @@ inline TrustRoot RootOfKeys(KeySet keys) {
   return root;
 }
 
-// The documents beside the list, by what their names add to the list's URL.
-extern const char kRootsSuffix[];
-extern const char kTimestampSuffix[];
 // The largest roots and timestamp documents read.
 constexpr std::size_t kMaxRootsSize = 1u << 20;
 constexpr std::size_t kMaxTimestampSize = 4096;

@@ -1,9 +1,9 @@
-#include "update/block_data.h"
+#include "site/block_data.h"
 
 #include <gtest/gtest.h>
 
+#include "site/testing/block_changes.h"
 #include "storage/testing/storage_test_util.h"
-#include "update/testing/block_changes.h"
 
 namespace block_data {
 namespace {

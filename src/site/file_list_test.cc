@@ -1,4 +1,4 @@
-#include "update/file_list.h"
+#include "site/file_list.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "update/release_signature.h"
+#include "site/release_signature.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

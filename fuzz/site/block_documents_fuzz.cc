@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "base/exception.h"
-#include "update/block_data.h"
-#include "update/block_index.h"
+#include "site/block_data.h"
+#include "site/block_index.h"
 
 namespace {
 

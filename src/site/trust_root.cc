@@ -1,12 +1,9 @@
-#include "update/trust_root.h"
+#include "site/trust_root.h"
 
 #include <algorithm>
 #include <optional>
 
 #include "base/exception.h"
-
-const char kRootsSuffix[] = ".roots";
-const char kTimestampSuffix[] = ".timestamp";
 
 namespace {
 

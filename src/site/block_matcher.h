@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "site/block_data.h"
 #include "storage/byte_stream.h"
-#include "update/block_data.h"
 
 namespace block_data {
 

@@ -1,16 +1,16 @@
-#include "update/release_state.h"
+#include "site/release_state.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "storage/testing/storage_test_util.h"
-#include "update/testing/engine_testing.h"
+#include "storage/testing/test_folder.h"
 
 namespace {
 
 TEST(ReleaseStateTest, OnlyAWholeRecordReadsAsAState) {
-  const update_testing::InstallFolder folder;
+  const InstallFolder folder;
   const KeySet keys{1, {platform::GenerateP256Key().public_key}};
   TrustRoot root{3, "game", keys, platform::GenerateP256Key().public_key};
   for (const InstallState& state : {InstallState{18446744073709551615u, {}},

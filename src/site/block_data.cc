@@ -1,4 +1,4 @@
-#include "update/block_data.h"
+#include "site/block_data.h"
 
 #include <algorithm>
 #include <array>

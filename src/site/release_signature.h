@@ -96,8 +96,6 @@ std::vector<std::string_view> VerifiedLines(std::string_view document, const Key
 std::string SizeAndDigestLine(std::string_view key, const ListDigest& digest);
 ListDigest SizeAndDigestOf(std::string_view line, std::string_view key);
 
-// The document's name beside the list, and its URL beside the list's.
-extern const char kSignatureSuffix[];
 // The largest signature document read; each list entry takes 71 bytes of it.
 constexpr std::size_t kMaxSignatureSize = 80u << 20;
 // The most signature lines a document may carry: one per key, and a rotation needs two.
