@@ -15,23 +15,18 @@
 #include "base/exception.h"
 #include "base/progress_line.h"
 #include "config/config_base.h"
+#include "key_files.h"
 #include "net/error_words.h"
-#include "net/http_client.h"
 #include "packaged_keys.h"
 #include "platform/console.h"
 #include "platform/path.h"
 #include "platform/socket.h"
-#include "site/file_list.h"
-#include "site/release_signature.h"
 #include "site/site_names.h"
-#include "site/trust_root.h"
 #include "site_builder.h"
+#include "site_check.h"
 #include "site_roots.h"
 #include "site_server.h"
 #include "site_signer.h"
-#include "storage/varne_file_manager.h"
-#include "update/release_protocol.h"
-#include "update/update_run.h"
 
 namespace {
 
@@ -305,66 +300,6 @@ int Serve(const Arguments& args) {
   server.Serve();
 }
 
-// Runs a whole signed update into an empty folder: every package is fetched, and every file is
-// checked against its list line and its signed digest exactly as players' updaters check it.
-int InstallIntoScratchFolder(const std::string& url, const std::string& public_key, bool quiet) {
-  namespace fs = std::filesystem;
-  const fs::path previous = fs::current_path();
-  const fs::path scratch =
-      fs::temp_directory_path() / ("varne-check-" + std::to_string(std::time(nullptr)) + "-" +
-                                   std::to_string(std::random_device{}()));
-  fs::create_directories(scratch);
-  fs::current_path(scratch);
-  UpdateOutcome outcome;
-  {
-    ProgressLine line(std::cerr, ProgressOutputFor(quiet));
-    const auto report = [&line](int total, int done, const std::tstring& text, std::uint64_t size,
-                                std::uint64_t received) {
-      line.Update({static_cast<std::uint64_t>(std::max(done, 0)),
-                   static_cast<std::uint64_t>(std::max(total, 0)), received, size},
-                  text);
-    };
-    VarneFileManager files;
-    HttpClient client;
-    outcome = UpdateRun({.files = files,
-                         .client = client,
-                         .list_url = url,
-                         .public_key = public_key,
-                         .stop = {},
-                         .report = report})
-                  .Run();
-  }
-  fs::current_path(previous);
-  fs::remove_all(scratch);
-  if (!outcome.completed) {
-    std::fprintf(stderr, "%s\n", ExplainedError(outcome.error).c_str());
-    return 1;
-  }
-  if (!quiet) std::printf("every file matches its list line and its signature\n");
-  return 0;
-}
-
-int Check(const Arguments& args) {
-  if (args.positional.size() != 1) return Usage("check takes a list URL");
-  HttpClient client;
-  UseConfiguredProxy(client);
-  FileList list;
-  const ListDigest digest = FetchFileList(client, args.positional[0], list);
-  unsigned long long bytes = 0;
-  for (const FileEntry& entry : list) bytes += OrgSizeOf(entry).value_or(0);
-  if (!args.quiet) std::printf("%zu files, %llu bytes\n", list.size(), bytes);
-  if (args.public_key.empty()) return 0;
-  const ReleaseSignature release =
-      FetchVerifiedRelease(client, args.positional[0], digest, list.size(), {},
-                           ParseKeySet(args.public_key))
-          .release;
-  if (!args.quiet) {
-    std::printf("signed: serial %llu, expires %s\n",
-                static_cast<unsigned long long>(release.serial), UtcText(release.expires).c_str());
-  }
-  return InstallIntoScratchFolder(args.positional[0], args.public_key, args.quiet);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -381,7 +316,10 @@ int main(int argc, char** argv) {
     if (command == "build") return Build(args);
     if (command == "timestamp") return TimestampCommand(args);
     if (command == "serve") return Serve(args);
-    if (command == "check") return Check(args);
+    if (command == "check") {
+      if (args.positional.size() != 1) return Usage("check takes a list URL");
+      return CheckSite(args.positional[0], args.public_key, args.quiet);
+    }
   } catch (const Exception& failure) {
     std::fprintf(stderr, "%s\n", ExplainedError(failure.GetText()).c_str());
     return 1;

@@ -7,6 +7,7 @@
 #include "base/ascii.h"
 #include "base/exception.h"
 #include "config/config_base.h"
+#include "key_files.h"
 #include "platform/path.h"
 #include "site/install_names.h"
 #include "site/release_signature.h"

@@ -13,7 +13,6 @@
 #include "storage/byte_stream.h"
 #include "storage/i_file.h"
 #include "storage/varne_file_system.h"
-#include "update/release_protocol.h"
 
 namespace fs = std::filesystem;
 

@@ -24,12 +24,12 @@
 #include "site/file_list.h"
 #include "site/release_state.h"
 #include "site/site_names.h"
+#include "site_files.h"
 #include "storage/block_pipeline.h"
 #include "storage/file_digest.h"
 #include "storage/image_files.h"
 #include "storage/md5.h"
 #include "storage/varne_file_system.h"
-#include "update/release_protocol.h"
 
 namespace fs = std::filesystem;
 
@@ -317,15 +317,6 @@ ReleaseChanges ChangesOf(const fs::path& site_folder, const std::vector<ImageFil
 }
 
 // Writes a site file's new bytes beside it and returns where, for a rename to put them in place.
-fs::path StageSiteFile(const fs::path& path, const std::string& bytes) {
-  fs::path temporary = path;
-  temporary += ".new";
-  std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out.flush()) throw Exception("cannot write " + Text(temporary), true);
-  return temporary;
-}
-
 // Puts a site file in place, or removes it when it has no content in this release.
 void Publish(const fs::path& path, const std::string& bytes) {
   if (bytes.empty()) {
@@ -362,11 +353,6 @@ void SwitchList(const fs::path& site_folder, const std::string& list,
 }
 
 }  // namespace
-
-// Replaces a site file as a whole: written beside it, then renamed over it.
-void WriteSiteFile(const fs::path& path, const std::string& bytes) {
-  fs::rename(StageSiteFile(path, bytes), path);
-}
 
 // Players see the release before or the one after, never a mix: the documents are made and signed
 // before anything is written, so a signing that fails leaves the site as it was; every package of

@@ -43,6 +43,3 @@ struct SiteSummary {
 // build after the one that stopped listing them.
 SiteSummary BuildSite(const std::string& image, const std::string& site,
                       const SiteOptions& options);
-
-// Replaces a site file as a whole: written beside it, then renamed over it. Throws Exception.
-void WriteSiteFile(const std::filesystem::path& path, const std::string& bytes);

@@ -4,19 +4,15 @@
 #include <filesystem>
 
 #include "base/exception.h"
+#include "key_files.h"
 #include "platform/file.h"
 #include "platform/path.h"
 #include "site/site_names.h"
-#include "site_builder.h"
-#include "site_signer.h"
+#include "site_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path SitePath(const std::string& site, const std::string& name) {
-  return platform::ToFilesystemPath(site) / name;
-}
 
 // The keys that sign a new root, each once: the same key given with --key and --sign signs once.
 std::vector<std::string> SigningKeys(const RootRequest& request) {
@@ -82,11 +78,6 @@ void CheckRootSignatures(const std::string& document, const TrustRoot& previous,
 }
 
 }  // namespace
-
-std::optional<std::string> ReadSiteFile(const std::string& site, const std::string& name) {
-  return platform::ReadWholeFile(
-      platform::ToInternalPath(platform::FilesystemPathText(SitePath(site, name))));
-}
 
 TrustRoot SiteRoot(const std::string& site) {
   return NewestRoot(ReadSiteFile(site, SiteFileName(BesideList::kRoots)).value_or(""));

@@ -13,9 +13,6 @@
 
 #include "site/trust_root.h"
 
-// A file of the site folder, whole; nothing when it is not there.
-std::optional<std::string> ReadSiteFile(const std::string& site, const std::string& name);
-
 // The site's newest root, unverified (the publisher's own); version 0 when it has none. Throws
 // DownloadManagerException when "filelist.roots" is damaged.
 TrustRoot SiteRoot(const std::string& site);

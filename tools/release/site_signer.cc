@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "base/base64.h"
 #include "base/exception.h"
 #include "base/utf8string.h"
+#include "key_files.h"
 #include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/path.h"
@@ -15,6 +14,7 @@
 #include "site/file_list.h"
 #include "site/release_signature.h"
 #include "site/site_names.h"
+#include "site_files.h"
 #include "site_roots.h"
 
 namespace fs = std::filesystem;
@@ -22,14 +22,6 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string Text(const fs::path& path) { return platform::FilesystemPathText(path); }
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Exception("cannot read " + Text(path), true);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 platform::Sha256Digest Sha256OfFile(const fs::path& path) {
   platform::File file;
@@ -114,29 +106,6 @@ std::string SignBlocks(const std::string& blocks, const ListDigest& list,
 }
 
 }  // namespace
-
-std::string MakeSigningKey(const std::string& key_file) {
-  const platform::P256Key key = platform::GenerateP256Key();
-  if (key.public_key.empty()) throw Exception("cannot make a key", true);
-  if (!platform::SavePrivateKey(key_file, key.private_pem)) {
-    throw Exception("cannot write a new key file (does it exist already?): " + key_file, true);
-  }
-  return EncodeBase64(key.public_key);
-}
-
-platform::P256Key ReadKeyFile(const std::string& key_file) {
-  platform::P256Key key = platform::ReadP256Key(ReadWhole(platform::ToFilesystemPath(key_file)));
-  if (key.public_key.empty()) throw Exception("not a P-256 private key: " + key_file, true);
-  return key;
-}
-
-std::size_t KeysHeld(const KeySet& set, const std::vector<std::string>& private_pems) {
-  std::vector<std::vector<std::uint8_t>> held;
-  for (const std::string& pem : private_pems) held.push_back(platform::ReadP256Key(pem).public_key);
-  return static_cast<std::size_t>(std::count_if(
-      set.keys.begin(), set.keys.end(),
-      [&](const auto& key) { return std::find(held.begin(), held.end(), key) != held.end(); }));
-}
 
 SigningPlan PlanSigning(const std::string& site, const std::vector<std::string>& key_files,
                         const std::string& timestamp_key_file, int expires_days, std::int64_t now) {

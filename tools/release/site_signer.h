@@ -12,10 +12,6 @@
 #include "platform/crypto.h"
 #include "site/trust_root.h"
 
-// Writes a new private key file (owner-only) and returns the public key as base64. Throws Exception
-// when the file exists or cannot be written.
-std::string MakeSigningKey(const std::string& key_file);
-
 // The longest a signed release may stay valid: a mirror can keep serving a release until it
 // expires, so a longer life only lengthens how long players can be held on it.
 constexpr int kMaxExpiresDays = 366;
@@ -23,12 +19,6 @@ constexpr int kMaxExpiresDays = 366;
 // when the clock leads; a far higher one came from a stolen key, a slip or a wrong clock, and
 // every later release would sign below what players hold.
 constexpr std::int64_t kMaxSerialLead = 86400;
-
-// The key pair of a private key file. Throws Exception when the file cannot be read or holds no
-// P-256 key.
-platform::P256Key ReadKeyFile(const std::string& key_file);
-// How many distinct keys of the set the private keys hold.
-std::size_t KeysHeld(const KeySet& set, const std::vector<std::string>& private_pems);
 
 // What signing a build needs, made before anything of the build is written, so that a key or a
 // serial that cannot be signed with leaves the site as it was.

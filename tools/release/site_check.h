@@ -1,0 +1,10 @@
+// varne-release check: a deployed site read as players' updaters read it. The one command of the
+// release tool that runs the update engine itself rather than the site's documents alone.
+#pragma once
+
+#include <string>
+
+// Fetches the list at list_url and prints its files and bytes (unless quiet); with a public key,
+// also verifies the signed release and installs every file into a scratch folder, checked as an
+// updater checks it. Returns the exit status; throws Exception when the list cannot be had.
+int CheckSite(const std::string& list_url, const std::string& public_key, bool quiet);
