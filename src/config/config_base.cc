@@ -78,9 +78,17 @@ void ConfigBase::Load(const std::tstring& path) {
 }
 
 void ConfigBase::LoadFromPackfile(const std::tstring& name) {
-  const std::tstring file = name.empty() ? file_name_ : name;
   try {
-    AddEntries(ReadThroughFileManager(file));
+    std::tstring file = name;
+    if (file.empty()) {
+      CriticalSectionLock hold(ConfigLock());
+      file = file_name_;
+    }
+    // Read before the lock is taken: the file manager holds its own while it reads, and the
+    // settings' lock covers only the change to the table.
+    const std::vector<unsigned char> bytes = ReadThroughFileManager(file);
+    CriticalSectionLock hold(ConfigLock());
+    AddEntries(bytes);
     file_name_ = file;
   } catch (const Exception& failure) {
     throw Exception(failure);

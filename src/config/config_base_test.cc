@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "storage/testing/storage_test_util.h"
 #include "storage/testing/test_folder.h"
+#include "storage/varne_file_manager.h"
 
 namespace {
 
@@ -34,6 +37,24 @@ TEST(ConfigBaseTest, LineRulesAndLookupsThatStoreTheirDefaults) {
   // Loading again replaces the table; a missing file leaves it empty.
   config.Load(folder.Path("missing.conf"));
   EXPECT_EQ(config.LoadString("n", "gone"), "gone");
+}
+
+// Settings read through the file manager while another thread looks a key up: the table changes
+// under the settings' lock, as every other change does.
+TEST(ConfigBaseTest, LoadingThroughTheFileManagerWhileAnotherThreadReads) {
+  const TestFolder folder;
+  std::string utf16 = "\xFF\xFE";  // the dialog's settings are UTF-16 text
+  for (const char c : std::string("key=value\r\n")) utf16 += {c, '\0'};
+  folder.Write("game.vpk", TestPackage({{"a.conf", utf16}}).Bytes());
+  VarneFileManager files;
+  files.ReadPackage(folder.Path("game.vpk").c_str());
+  ConfigBase config;
+  std::thread reader([&config] {
+    for (int i = 0; i < 2000; ++i) config.LoadString("other", "x");
+  });
+  for (int i = 0; i < 200; ++i) config.LoadFromPackfile("a.conf");
+  reader.join();
+  EXPECT_EQ(config.LoadString("key", ""), "value");
 }
 
 }  // namespace

@@ -5,11 +5,11 @@
 #include <atomic>
 #include <utility>
 
+#include "platform/file_faults.h"
 #include "platform/file_stamp.h"
 #include "platform/native_file.h"
 #include "platform/process_list.h"
 #include "platform/replacement_name.h"
-#include "platform/testing/file_faults.h"
 
 namespace platform {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "platform/testing/file_faults.h"
+#include "platform/file_faults.h"
 
 namespace platform {
 namespace {

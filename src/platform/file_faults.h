@@ -1,6 +1,6 @@
-// The seam through which the tests' fault-injection library (fault_injection.h)
-// makes the file code fail as a full disk or a failed rename would. Programs that do not link that
-// library never set it and carry only the null check.
+// The seam through which the tests' fault-injection library (testing/fault_injection.h) makes the
+// file code fail as a full disk or a failed rename would. Programs that do not link that library
+// never set it and carry only the null check.
 #pragma once
 
 #include <cstddef>
