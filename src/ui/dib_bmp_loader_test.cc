@@ -4,9 +4,9 @@
 
 #include "base/exception.h"
 #include "base/hex.h"
+#include "demo/bmp_file.h"
 #include "platform/bitmap_file.h"
 #include "platform/testing/scratch_folder.h"
-#include "ui/bmp_file.h"
 #include "ui/dib_image_loaders.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ui/bmp_file.h"
+#include "demo/bmp_file.h"
 #include "ui/dib_image_loaders.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <filesystem>
 
 #include "base/exception.h"
+#include "demo/bmp_file.h"
 #include "demo_skin.h"
 #include "res/strings.h"
 #include "site/install_names.h"
-#include "ui/bmp_file.h"
 #include "ui/testing/fake_processes.h"
 #include "ui/testing/recording_view.h"
 #include "update/testing/engine_testing.h"

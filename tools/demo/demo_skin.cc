@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ui/bmp_file.h"
+#include "demo/bmp_file.h"
 
 namespace demo {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/bmp_file.h"
+#include "demo/bmp_file.h"
 
 #include <algorithm>
 
