@@ -15,8 +15,8 @@
 #include "storage/block_pipeline.h"
 #include "storage/byte_stream.h"
 #include "storage/md5.h"
+#include "storage/one_entry_package.h"
 #include "storage/package_format.h"
-#include "storage/package_key.h"
 #include "update/release_protocol.h"
 
 namespace block_update {
@@ -81,26 +81,12 @@ std::optional<std::string> FetchBytes(HttpClient& client, const std::tstring& ur
 // listed file: its size, stored as it is, with the listed digest.
 std::optional<PackageData> ReadPackageStart(HttpClient& client, const std::tstring& url,
                                             const ExpectedContent& expected) {
-  const std::optional<std::string> start =
-      FetchBytes(client, url, 0, kPackageHeaderSize + kPackageRecordSize);
+  const std::optional<std::string> start = FetchBytes(client, url, 0, OneEntryStart::kSize);
   if (!start) return std::nullopt;
-  std::uint8_t header_bytes[kPackageHeaderSize];
-  std::uint8_t record_bytes[kPackageRecordSize];
-  std::memcpy(header_bytes, start->data(), sizeof header_bytes);
-  std::memcpy(record_bytes, start->data() + sizeof header_bytes, sizeof record_bytes);
-  const PackageHeader header = PackageHeader::Decode(header_bytes);
-  if (!header.magic_ok || header.entryCount != 1 || header.directoryOffset != kPackageHeaderSize) {
-    return std::nullopt;
-  }
-  KeyStream(DirectorySeed(GetPackageKey(), header.headerSeed))
-      .Apply(record_bytes, sizeof record_bytes);
-  const WPACKAGE_INFO_CELL record = WPACKAGE_INFO_CELL::Decode(record_bytes);
-  const std::uint64_t size = *expected.size;
-  if (record.sourceSize != size || record.storedSize != size ||
-      record.dataOffset > header.fileSize || header.fileSize - record.dataOffset < size ||
-      !std::equal(expected.md5.begin(), expected.md5.end(), record.digest)) {
-    return std::nullopt;
-  }
+  const OneEntryStart package =
+      OneEntryStart::Decode(reinterpret_cast<const std::uint8_t*>(start->data()));
+  if (!package.Holds(*expected.size, expected.md5)) return std::nullopt;
+  const WPACKAGE_INFO_CELL& record = package.record;
   return PackageData{record.dataOffset, record.IsScrambled(), DataSeed(record)};
 }
 

@@ -18,6 +18,7 @@
 #include "storage/default_file.h"
 #include "storage/folder_bounds.h"
 #include "storage/i_file.h"
+#include "storage/one_entry_package.h"
 #include "storage/package_format.h"
 #include "update/block_update.h"
 #include "update/digest_ahead.h"
@@ -113,18 +114,6 @@ std::optional<ExpectedContent> ExpectedOf(const FileEntry& entry) {
   if (!ListedDigest(entry, expected.md5)) return std::nullopt;
   expected.size = OrgSizeOf(entry);
   return expected;
-}
-
-// The file begins as a package does, or is a shorter piece of such a beginning.
-bool IsPackageStart(const std::tstring& path) {
-  platform::File file;
-  if (file.Open(path, platform::Access::kRead, platform::Share::kReadWrite,
-                platform::Disposition::kOpenExisting) != platform::OpenError::kNone) {
-    return false;
-  }
-  char head[sizeof kPackageMagic] = {};
-  const std::int64_t read = file.Read(head, sizeof head);
-  return read >= 0 && std::equal(head, head + read, kPackageMagic);
 }
 
 // A folder of the install that is a link or junction to elsewhere is never written through.
