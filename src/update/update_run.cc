@@ -19,6 +19,7 @@
 #include "storage/folder_bounds.h"
 #include "storage/i_file.h"
 #include "storage/one_entry_package.h"
+#include "storage/opened_file.h"
 #include "storage/package_format.h"
 #include "update/block_update.h"
 #include "update/digest_ahead.h"
@@ -487,31 +488,30 @@ bool UpdateRun::InstallByBlocks(const FileEntry& entry, std::size_t index) {
 
 void UpdateRun::Install(const FileEntry& entry, std::size_t index, const std::tstring& temporary) {
   VarneFileManager& files = context_.files;
-  FileHandle handle = 0;
   try {
     files.ClearFileList();
     files.ReadPackage(temporary.c_str());
-    handle = files.Open(entry.path.c_str(), kOpenBinaryReadOnly);
-    if (handle == 0) throw DownloadManagerException("Temp File Error.", true);
-    const std::tstring target = TargetOf(entry);
-    if (platform::IsSpecialFile(target)) {
-      throw DownloadManagerException("Listed path is not a regular file : " + target, true);
+    {
+      const OpenedFile file(files, entry.path.c_str(), kOpenBinaryReadOnly);
+      if (!file) throw DownloadManagerException("Temp File Error.", true);
+      const std::tstring target = TargetOf(entry);
+      if (platform::IsSpecialFile(target)) {
+        throw DownloadManagerException("Listed path is not a regular file : " + target, true);
+      }
+      const ExpectedContent expected = ExpectedFor(entry, index);
+      if (!RecordMayMatch(files, entry, expected)) throw Mismatch(entry);
+      RefuseFolderOutsideInstall(entry, target);
+      IFileManager::CreateDirectory(target);
+      PrepareFolderOf(target);
+      if (!files.ExtractChecked(file.handle(), target, expected, &batch_)) throw Mismatch(entry);
+      NoteInstalled(entry, target);
     }
-    const ExpectedContent expected = ExpectedFor(entry, index);
-    if (!RecordMayMatch(files, entry, expected)) throw Mismatch(entry);
-    RefuseFolderOutsideInstall(entry, target);
-    IFileManager::CreateDirectory(target);
-    PrepareFolderOf(target);
-    if (!files.ExtractChecked(handle, target, expected, &batch_)) throw Mismatch(entry);
-    NoteInstalled(entry, target);
-    files.Close(handle);
     files.ClearFileList();
-    RemoveTemporary(temporary);
   } catch (...) {
-    if (handle != 0) files.Close(handle);
     RemoveTemporary(temporary);
     throw;
   }
+  RemoveTemporary(temporary);
 }
 
 int UpdateRun::Hook(int, HttpClient* client, std::uintptr_t user) {
