@@ -17,6 +17,7 @@
 #include "storage/md5.h"
 #include "storage/one_entry_package.h"
 #include "storage/package_format.h"
+#include "update/install_way.h"
 #include "update/release_protocol.h"
 
 namespace block_update {
@@ -41,8 +42,6 @@ constexpr std::uint64_t kMaxRangeLength = 16 << 20;
 constexpr std::uint64_t kFineJoinBlocks = 4;
 constexpr std::size_t kCopyBuffer = 1 << 20;
 
-[[noreturn]] void Stopped() { throw DownloadManagerException("Task Aborted.", false); }
-
 // Reads another stream, ending with a stop at the next read, so that the search of a large file
 // stops within one buffer.
 class StoppableStream final : public ByteStream {
@@ -51,7 +50,7 @@ class StoppableStream final : public ByteStream {
       : inner_(inner), stop_(std::move(stop)) {}
   std::uint64_t Size() override { return inner_.Size(); }
   std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count) override {
-    if (stop_.stop_requested()) Stopped();
+    ThrowIfStopped(stop_);
     return inner_.ReadAt(offset, buffer, count);
   }
 
@@ -111,7 +110,7 @@ class PartWriter {
     std::vector<std::uint8_t> buffer(data_.coarse_size);
     std::uint64_t good = 0;
     for (std::uint64_t block = 0; good < length; ++block) {
-      if (stop.stop_requested()) Stopped();
+      ThrowIfStopped(stop);
       const std::uint64_t size = data_.BlockLength(block);
       if (size > length - good ||
           part_.ReadAt(good, buffer.data(), size) != static_cast<std::int64_t>(size) ||

@@ -37,7 +37,7 @@ class InstallWay {
 // A transfer's size and the bytes it has brought so far, as the run reports them.
 using TransferProgress = std::function<void(std::uint64_t size, std::uint64_t received)>;
 
-// A stop seen between transfers ends the run.
+// A stop seen between files, transfers or blocks ends the run.
 inline void ThrowIfStopped(const std::stop_token& stop) {
   if (stop.stop_requested()) throw DownloadManagerException("Task Aborted.", false);
 }
