@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/exception.h"
+#include "net/http_client.h"
 #include "storage/varne_file_manager.h"
 #include "update/update_run.h"
 

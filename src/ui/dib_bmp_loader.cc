@@ -7,6 +7,7 @@
 #include "platform/bitmap_file.h"
 #include "platform/file.h"
 #include "storage/i_file_manager.h"
+#include "storage/opened_file.h"
 #include "ui/dib_image_loaders.h"
 
 namespace {
@@ -126,21 +127,19 @@ bool DibBmpLoader::LoadThroughSystem(DibSection* target, const std::tstring& pat
 
 bool DibBmpLoader::LoadThroughFileManager(DibSection* target, const std::tstring& path) {
   IFileManager* files = Singleton<IFileManager>::GetInstance();
-  FileHandle handle = 0;
+  if (files == nullptr) return false;
   try {
-    if (files != nullptr) handle = files->Open(path.c_str(), kOpenBinaryReadOnly);
-    if (handle == 0) Refuse("File Open Error.");
-    const auto size = static_cast<std::uint32_t>(files->GetSize(handle));
+    // Closing also releases a locked block.
+    const OpenedFile file(*files, path.c_str(), kOpenBinaryReadOnly);
+    if (!file) Refuse("File Open Error.");
+    const auto size = static_cast<std::uint32_t>(files->GetSize(file.handle()));
     void* block = nullptr;
     // A partial lock would leave the decoder reading past the bytes it was given.
-    if (files->Lock(handle, size, &block) != kResultOk) block = nullptr;
+    if (files->Lock(file.handle(), size, &block) != kResultOk) block = nullptr;
     DecodeBmp(target, block, size);
-    files->Unlock(handle);
-    files->Close(handle);
+    files->Unlock(file.handle());
     return true;
   } catch (...) {
-    // Closing also releases a locked block.
-    if (handle != 0) files->Close(handle);
     return false;
   }
 }

@@ -9,6 +9,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "site/install_names.h"
+#include "storage/opened_file.h"
 #include "storage/varne_file_manager.h"
 
 namespace {
@@ -192,15 +193,11 @@ void CVarneUpdaterDlg::HandOverToSwapProgram() {
   // The run may have replaced the package and emptied the manager's directory.
   package->ReadPackage(kGamePackagePath);
   const std::tstring swap_path = module_folder_ + kSwapProgramName;
-  const FileHandle handle = files->Open(kSwapProgramName, kOpenBinaryReadOnly);
-  if (handle == 0) throw Exception(kSwapperLoadError, true);
-  try {
-    files->ExtractToFile(handle, swap_path);
-  } catch (...) {
-    files->Close(handle);
-    throw;
+  {
+    const OpenedFile swap_program(*files, kSwapProgramName, kOpenBinaryReadOnly);
+    if (!swap_program) throw Exception(kSwapperLoadError, true);
+    files->ExtractToFile(swap_program.handle(), swap_path);
   }
-  files->Close(handle);
   view_.ShowMessageBox(kConfirmCaption, kUpdaterSwapText);
   // Whether it started is not known to the updater either way: it ends now all the same.
   processes_.Start(QuotedIfBlank(swap_path), CurrentFolder());

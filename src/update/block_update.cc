@@ -15,8 +15,9 @@
 #include "storage/block_pipeline.h"
 #include "storage/byte_stream.h"
 #include "storage/md5.h"
+#include "storage/one_entry_package.h"
 #include "storage/package_format.h"
-#include "storage/package_key.h"
+#include "update/install_way.h"
 #include "update/release_protocol.h"
 
 namespace block_update {
@@ -41,8 +42,6 @@ constexpr std::uint64_t kMaxRangeLength = 16 << 20;
 constexpr std::uint64_t kFineJoinBlocks = 4;
 constexpr std::size_t kCopyBuffer = 1 << 20;
 
-[[noreturn]] void Stopped() { throw DownloadManagerException("Task Aborted.", false); }
-
 // Reads another stream, ending with a stop at the next read, so that the search of a large file
 // stops within one buffer.
 class StoppableStream final : public ByteStream {
@@ -51,7 +50,7 @@ class StoppableStream final : public ByteStream {
       : inner_(inner), stop_(std::move(stop)) {}
   std::uint64_t Size() override { return inner_.Size(); }
   std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count) override {
-    if (stop_.stop_requested()) Stopped();
+    ThrowIfStopped(stop_);
     return inner_.ReadAt(offset, buffer, count);
   }
 
@@ -81,26 +80,12 @@ std::optional<std::string> FetchBytes(HttpClient& client, const std::tstring& ur
 // listed file: its size, stored as it is, with the listed digest.
 std::optional<PackageData> ReadPackageStart(HttpClient& client, const std::tstring& url,
                                             const ExpectedContent& expected) {
-  const std::optional<std::string> start =
-      FetchBytes(client, url, 0, kPackageHeaderSize + kPackageRecordSize);
+  const std::optional<std::string> start = FetchBytes(client, url, 0, OneEntryStart::kSize);
   if (!start) return std::nullopt;
-  std::uint8_t header_bytes[kPackageHeaderSize];
-  std::uint8_t record_bytes[kPackageRecordSize];
-  std::memcpy(header_bytes, start->data(), sizeof header_bytes);
-  std::memcpy(record_bytes, start->data() + sizeof header_bytes, sizeof record_bytes);
-  const PackageHeader header = PackageHeader::Decode(header_bytes);
-  if (!header.magic_ok || header.entryCount != 1 || header.directoryOffset != kPackageHeaderSize) {
-    return std::nullopt;
-  }
-  KeyStream(DirectorySeed(GetPackageKey(), header.headerSeed))
-      .Apply(record_bytes, sizeof record_bytes);
-  const WPACKAGE_INFO_CELL record = WPACKAGE_INFO_CELL::Decode(record_bytes);
-  const std::uint64_t size = *expected.size;
-  if (record.sourceSize != size || record.storedSize != size ||
-      record.dataOffset > header.fileSize || header.fileSize - record.dataOffset < size ||
-      !std::equal(expected.md5.begin(), expected.md5.end(), record.digest)) {
-    return std::nullopt;
-  }
+  const OneEntryStart package =
+      OneEntryStart::Decode(reinterpret_cast<const std::uint8_t*>(start->data()));
+  if (!package.Holds(*expected.size, expected.md5)) return std::nullopt;
+  const WPACKAGE_INFO_CELL& record = package.record;
   return PackageData{record.dataOffset, record.IsScrambled(), DataSeed(record)};
 }
 
@@ -125,7 +110,7 @@ class PartWriter {
     std::vector<std::uint8_t> buffer(data_.coarse_size);
     std::uint64_t good = 0;
     for (std::uint64_t block = 0; good < length; ++block) {
-      if (stop.stop_requested()) Stopped();
+      ThrowIfStopped(stop);
       const std::uint64_t size = data_.BlockLength(block);
       if (size > length - good ||
           part_.ReadAt(good, buffer.data(), size) != static_cast<std::int64_t>(size) ||

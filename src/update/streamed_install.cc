@@ -11,13 +11,13 @@
 #include "platform/file.h"
 #include "platform/text.h"
 #include "storage/md5.h"
+#include "storage/one_entry_package.h"
 #include "storage/package_format.h"
-#include "storage/package_key.h"
 #include "storage/varne_file_system.h"
 
 namespace {
 
-constexpr std::size_t kStartSize = kPackageHeaderSize + kPackageRecordSize;
+constexpr std::size_t kStartSize = OneEntryStart::kSize;
 // The bytes handed to the digesting core at a time: what is left of a file when its last byte
 // arrives waits for that core, so small pieces keep the two cores busy together.
 constexpr std::size_t kHandOver = 64 << 10;
@@ -90,25 +90,13 @@ class StreamedInstall::Stream {
   // The header and the one record must describe exactly the listed file, its name just after them
   // and its data just after the name, stored as it is.
   void ReadStart() {
-    std::uint8_t header_bytes[kPackageHeaderSize];
-    std::uint8_t record_bytes[kPackageRecordSize];
-    std::memcpy(header_bytes, gathered_.data(), sizeof header_bytes);
-    std::memcpy(record_bytes, gathered_.data() + sizeof header_bytes, sizeof record_bytes);
-    const PackageHeader header = PackageHeader::Decode(header_bytes);
-    KeyStream(DirectorySeed(GetPackageKey(), header.headerSeed))
-        .Apply(record_bytes, sizeof record_bytes);
-    record_ = WPACKAGE_INFO_CELL::Decode(record_bytes);
-    const std::uint64_t size = *expected_.size;
-    const bool exact =
-        header.magic_ok && header.entryCount == 1 && header.directoryOffset == kPackageHeaderSize &&
-        record_.nameOffset == kStartSize && record_.nameLength % 2 == 0 &&
-        record_.nameLength <= 2 * (listed_name_.size() + 1) &&
-        record_.dataOffset == kStartSize + record_.nameLength && record_.sourceSize == size &&
-        record_.storedSize == size && header.fileSize > record_.dataOffset &&
-        header.fileSize - record_.dataOffset == size &&
-        std::equal(expected_.md5.begin(), expected_.md5.end(), record_.digest);
-    if (!exact) return Decline();
-    package_size_ = header.fileSize;
+    const OneEntryStart start = OneEntryStart::Decode(gathered_.data());
+    record_ = start.record;
+    if (!start.Holds(*expected_.size, expected_.md5) || !start.Packed() ||
+        record_.nameLength > 2 * (listed_name_.size() + 1)) {
+      return Decline();
+    }
+    package_size_ = start.header.fileSize;
     name_length_ = record_.nameLength;
     state_ = State::kName;
   }

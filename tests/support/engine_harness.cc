@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 
+#include "net/http_client.h"
+#include "storage/varne_file_manager.h"
+
 namespace test_support {
 
 Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&)>& on_report,

@@ -1,0 +1,138 @@
+#include "update/install_folder.h"
+
+#include <string_view>
+#include <vector>
+
+#include "base/exception.h"
+#include "site/install_names.h"
+#include "storage/folder_bounds.h"
+#include "storage/i_file_manager.h"
+#include "storage/one_entry_package.h"
+#include "update/block_update.h"
+
+namespace {
+
+constexpr char kTemporaryPackageFormat[] = "file%d.dl";
+
+// A path as the listed names are kept: one spelling per file on a system that ignores case.
+std::tstring FoldedName(std::tstring path) {
+  path.ToBackslashes();
+  path.ToLower();
+  return path;
+}
+
+// What a killed run can have left at the top of the install folder: a temporary package
+// ("file<digits>.dl"). A file of the game may be named so too, so only one that begins as a
+// package (or is empty, or a shorter piece of its start) is such a leftover; anything else stays,
+// and the run passes its name over.
+bool IsLeftoverPackage(const std::tstring& name) {
+  std::tstring lower = name;
+  lower.ToLower();
+  const std::string_view suffix = ".dl";
+  const bool numbered = lower.size() > 4 + suffix.size() && lower.starts_with("file") &&
+                        lower.ends_with(suffix) &&
+                        lower.find_first_not_of("0123456789", 4) == lower.size() - suffix.size();
+  return numbered && IsPackageStart(name);
+}
+
+}  // namespace
+
+void InstallFolder::Prepare(const FileList& list) {
+  NoteListed(list);
+  RemoveLeftovers();
+}
+
+void InstallFolder::NoteListed(const FileList& list) {
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const std::tstring name = FoldedName(list[i].path);
+    // The list's parse refuses two names of one file within each piece it reads; here the whole
+    // list is seen. Either would be fetched again on every run.
+    if (!listed_.insert(name).second) {
+      std::size_t earlier = 0;
+      while (FoldedName(list[earlier].path) != name) ++earlier;
+      throw DownloadManagerException("List file error(names differ only in case) : " +
+                                         list[earlier].path + ", " + list[i].path,
+                                     true);
+    }
+  }
+}
+
+void InstallFolder::RemoveLeftovers() {
+  // One updater runs per install folder, so a temporary package found now was left by a run that
+  // ended without cleaning up. A file of the game may have such a name too; it is no package.
+  std::vector<platform::DirectoryItem> items;
+  if (!platform::ListDirectory(".", &items)) return;
+  for (const platform::DirectoryItem& item : items) {
+    std::tstring name = item.name;
+    name.ToLower();
+    if (!item.is_directory && !listed_.contains(name) && IsLeftoverPackage(item.name)) {
+      platform::RemoveFile(item.name);
+    }
+  }
+}
+
+bool InstallFolder::Lists(const std::tstring& path) const {
+  return listed_.contains(FoldedName(path));
+}
+
+std::tstring InstallFolder::TemporaryName(int n) const {
+  // Listed files win a clash of names, as does anything already on disk.
+  for (;; ++n) {
+    std::tstring name = std::tstring::FormatNew(kTemporaryPackageFormat, n);
+    if (!listed_.contains(name) && !platform::PathExists(name)) return name;
+  }
+}
+
+void InstallFolder::Ready(const InstallJob& job) {
+  // A folder of the install that is a link or junction to elsewhere is never written through.
+  if (LeavesFolderOnDisk("", job.target)) {
+    throw DownloadManagerException("Listed path leaves the install folder : " + job.entry.path,
+                                   true);
+  }
+  IFileManager::CreateDirectory(job.target);
+  PrepareFolderOf(job.target);
+}
+
+bool InstallFolder::TryReady(const std::tstring& target) {
+  if (platform::IsSpecialFile(target) || LeavesFolderOnDisk("", target)) return false;
+  try {
+    IFileManager::CreateDirectory(target);
+  } catch (const Exception&) {
+    return false;
+  }
+  PrepareFolderOf(target);
+  return true;
+}
+
+void InstallFolder::PrepareFolderOf(const std::tstring& target) {
+  std::tstring folder(target);
+  folder.ToBackslashes();
+  do {
+    folder.RemoveFileSpec();
+    // The folders above a noted one were noted with it.
+    if (!written_folders_.insert(folder).second) return;
+    platform::RemoveAbandonedReplacements(folder);
+  } while (!folder.empty());
+}
+
+void InstallFolder::Installed(const InstallJob& job) {
+  std::tstring name = job.entry.path;
+  name.ToUpper();
+  if (name == kGamePackageName) package_replaced_ = true;
+  // A part a cut run left for this file is of no use once the file is in place.
+  platform::RemoveFile(block_update::PartPathOf(job.target));
+}
+
+void InstallFolder::CommitIfFull() {
+  if (batch_.Full()) IFileManager::CommitBatch(batch_);
+}
+
+void InstallFolder::Commit() {
+  IFileManager::CommitBatch(batch_);
+  for (const std::tstring& folder : written_folders_) platform::SyncFolder(folder);
+}
+
+void InstallFolder::KeepChecked() {
+  std::string failed;
+  batch_.Commit(failed);
+}

@@ -1,0 +1,155 @@
+#include "update/package_transfer.h"
+
+#include <limits>
+
+#include "base/exception.h"
+#include "storage/default_file.h"
+#include "storage/package_format.h"
+#include "update/block_update.h"
+#include "update/streamed_install.h"
+
+namespace {
+
+// Writes a downloaded package to the temporary file as it arrives, and hands the bytes to the
+// install that writes the file meanwhile. The file goes with the sink unless kept; a name that
+// another file took in the meantime is never removed.
+class TemporaryFileSink : public IHttpBodySink {
+ public:
+  // No package of the listed file is longer than limit: a longer download is cut off there, so
+  // that a server cannot fill the disk.
+  TemporaryFileSink(const std::tstring& path, std::uint64_t limit, const std::tstring& listed_path,
+                    StreamedInstall* install)
+      : path_(path), limit_(limit), listed_path_(listed_path), install_(install) {}
+  ~TemporaryFileSink() noexcept(false) override {
+    file_.Close();
+    if (created_ && !kept_) platform::RemoveFile(path_);
+  }
+  void OnBegin(bool announced, std::uint32_t length) override {
+    if (announced && length > limit_) RefuseLength();
+    file_.Open(path_.c_str(), kOpenBinaryNewWriteOnly);
+    created_ = true;
+  }
+  void OnData(const std::uint8_t* bytes, std::size_t size) override {
+    if (size > limit_ - written_) RefuseLength();
+    written_ += size;
+    // A short write (a full disk) must not leave a cut package to be installed.
+    if (file_.Write(bytes, static_cast<std::uint32_t>(size)) != kResultOk) {
+      throw DownloadManagerException("Temp File Error.", true);
+    }
+    if (install_ != nullptr) install_->Feed(bytes, size);
+  }
+  void OnEnd(std::uint32_t) override { file_.Close(); }
+  // The whole package is in: it stays for the install.
+  void Keep() { kept_ = true; }
+
+ private:
+  [[noreturn]] void RefuseLength() const {
+    throw DownloadManagerException("Package data exceed the listed size : " + listed_path_, true);
+  }
+
+  std::tstring path_;
+  DefaultFile file_;
+  std::uint64_t limit_;
+  std::uint64_t written_ = 0;
+  std::tstring listed_path_;
+  StreamedInstall* install_;
+  bool created_ = false;
+  bool kept_ = false;
+};
+
+// Hands a whole package fetched as one range to the temporary file's sink, with its progress.
+class WholeRangeSink : public IHttpRangeSink {
+ public:
+  WholeRangeSink(TemporaryFileSink& sink, std::function<void(std::uint64_t)> progress)
+      : sink_(sink), progress_(std::move(progress)) {}
+  void OnRangeData(std::uint64_t, const std::uint8_t* bytes, std::size_t size) override {
+    if (received_ == 0) sink_.OnBegin(false, 0);
+    sink_.OnData(bytes, size);
+    received_ += size;
+    progress_(received_);
+  }
+
+ private:
+  TemporaryFileSink& sink_;
+  std::function<void(std::uint64_t)> progress_;
+  std::uint64_t received_ = 0;
+};
+
+// Reports a request's progress through the client's hook while it lives. The client has no hook
+// outside it, on every way out: a range reply reports through its sink (the hook would see the
+// held document's figures), and the next run fetches its list unreported.
+class ProgressHook {
+ public:
+  ProgressHook(HttpClient& client, const TransferProgress& progress) : client_(client) {
+    client_.SetHook(&Relay, reinterpret_cast<std::uintptr_t>(&progress));
+  }
+  ~ProgressHook() { client_.SetHook(nullptr, 0); }
+  ProgressHook(const ProgressHook&) = delete;
+  ProgressHook& operator=(const ProgressHook&) = delete;
+
+ private:
+  static int Relay(int, HttpClient* client, std::uintptr_t progress) {
+    (*reinterpret_cast<const TransferProgress*>(progress))(client->GetDataSize(),
+                                                           client->GetReceivedSize());
+    return 0;
+  }
+
+  HttpClient& client_;
+};
+
+// What bounds the download of a file whose size field is no number: the server may mean anything
+// by that field, so the file is fetched all the same, up to a size no game file reaches.
+constexpr std::uint64_t kUnknownSizeCap = std::uint64_t{2} << 30;
+
+// The most a package of the listed file can hold: a one-entry package of its path and of its size
+// in bytes as the list builder writes it, or of the fixed cap for any other text.
+std::uint64_t LimitOf(const FileEntry& entry) {
+  return OneEntryPackageSize(entry.path, OrgSizeOf(entry).value_or(kUnknownSizeCap));
+}
+
+}  // namespace
+
+PackageTransfer::PackageTransfer(HttpClient& client, const block_update::BlockUpdater& blocks,
+                                 std::stop_token stop, TransferProgress progress)
+    : client_(client), blocks_(blocks), stop_(std::move(stop)), progress_(std::move(progress)) {}
+
+std::unique_ptr<StreamedInstall> PackageTransfer::Fetch(const InstallJob& job,
+                                                        const std::tstring& temporary,
+                                                        const Feed& feed) {
+  // A Stop that came while the last file was being checked or installed ends the run here,
+  // before another transfer begins.
+  ThrowIfStopped(stop_);
+  client_.SetUserAgent(job.entry.md5);
+  // A server that serves the release's block data serves ranges, over kept connections: there
+  // the whole package comes as one range, without a connection of its own. Anything unexpected
+  // in that reply, as anywhere on the block path, leaves the usual request to fetch it again.
+  if (OrgSizeOf(job.entry) && blocks_.ServesRanges()) {
+    try {
+      std::unique_ptr<StreamedInstall> install = feed ? feed() : nullptr;
+      if (FetchAsRange(job, temporary, install.get())) return install;
+    } catch (const Exception& failure) {
+      if (!failure.IsError()) throw;
+    }
+  }
+  std::unique_ptr<StreamedInstall> install = feed ? feed() : nullptr;
+  FetchWhole(job, temporary, install.get());
+  return install;
+}
+
+bool PackageTransfer::FetchAsRange(const InstallJob& job, const std::tstring& temporary,
+                                   StreamedInstall* feed) {
+  const std::uint64_t limit = LimitOf(job.entry);
+  TemporaryFileSink sink(temporary, limit, job.entry.path, feed);
+  WholeRangeSink whole(sink, [this, limit](std::uint64_t received) { progress_(limit, received); });
+  if (!client_.RequestRange(job.package_url, 0, limit - 1, whole).served) return false;
+  sink.Keep();
+  return true;
+}
+
+void PackageTransfer::FetchWhole(const InstallJob& job, const std::tstring& temporary,
+                                 StreamedInstall* feed) {
+  TemporaryFileSink sink(temporary, LimitOf(job.entry), job.entry.path, feed);
+  const ProgressHook hook(client_, progress_);
+  client_.Request(job.package_url, sink);
+  sink.Keep();
+}
