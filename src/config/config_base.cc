@@ -12,6 +12,7 @@
 #include "base/exception.h"
 #include "platform/file.h"
 #include "storage/i_file_manager.h"
+#include "storage/opened_file.h"
 
 namespace {
 
@@ -24,21 +25,16 @@ CriticalSection& ConfigLock() {
 // Reads a whole file through the process's file manager; the handle is closed on every path.
 std::vector<unsigned char> ReadThroughFileManager(const std::tstring& name) {
   IFileManager* manager = Singleton<IFileManager>::GetInstance();
-  const FileHandle handle = manager ? manager->Open(name.c_str(), kOpenBinaryReadOnly) : 0;
-  if (handle == 0) throw ConfigBaseException("File Open Error. : " + name);
-  try {
-    const std::uint64_t size = manager->GetSize(handle);
-    if (size >> 32 != 0) throw ConfigBaseException("File read size error.");
-    std::vector<unsigned char> bytes(size + 2, 0);
-    std::uint32_t read = 0;
-    manager->Read(handle, bytes.data(), static_cast<std::uint32_t>(size), &read);
-    if (read != size) throw ConfigBaseException("File read size error.");
-    manager->Close(handle);
-    return bytes;
-  } catch (...) {
-    manager->Close(handle);
-    throw;
-  }
+  if (manager == nullptr) throw ConfigBaseException("File Open Error. : " + name);
+  const OpenedFile file(*manager, name.c_str(), kOpenBinaryReadOnly);
+  if (!file) throw ConfigBaseException("File Open Error. : " + name);
+  const std::uint64_t size = manager->GetSize(file.handle());
+  if (size >> 32 != 0) throw ConfigBaseException("File read size error.");
+  std::vector<unsigned char> bytes(size + 2, 0);
+  std::uint32_t read = 0;
+  manager->Read(file.handle(), bytes.data(), static_cast<std::uint32_t>(size), &read);
+  if (read != size) throw ConfigBaseException("File read size error.");
+  return bytes;
 }
 
 }  // namespace

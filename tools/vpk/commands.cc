@@ -10,6 +10,7 @@
 #include "storage/folder_bounds.h"
 #include "storage/image_files.h"
 #include "storage/md5.h"
+#include "storage/opened_file.h"
 #include "storage/varne_file_manager.h"
 #include "storage/varne_file_system.h"
 
@@ -131,24 +132,18 @@ int List(const std::string& package, std::FILE* out) {
 // not match its stored MD5.
 std::uint64_t ExtractEntry(VarneFileManager& manager, const std::tstring& base,
                            const std::tstring& key, platform::ReplacementBatch& batch) {
-  const FileHandle handle = manager.Open(key.c_str(), kOpenBinaryReadOnly);
-  try {
-    // A folder of the destination that is a link or junction to elsewhere is not written through.
-    if (LeavesFolderOnDisk(base, base + key)) {
-      throw Exception("refusing entry \"" + key + "\": its folder leads outside the destination",
-                      true);
-    }
-    IFileManager::CreateDirectory(base + key);
-    const std::uint64_t size = manager.GetSize(handle);
-    if (!manager.ExtractChecked(handle, base + key, StoredContent(manager, key), &batch)) {
-      throw Exception("entry \"" + key + "\" does not match its stored MD5; not written", true);
-    }
-    manager.Close(handle);
-    return size;
-  } catch (...) {
-    manager.Close(handle);
-    throw;
+  const OpenedFile file(manager, key.c_str(), kOpenBinaryReadOnly);
+  // A folder of the destination that is a link or junction to elsewhere is not written through.
+  if (LeavesFolderOnDisk(base, base + key)) {
+    throw Exception("refusing entry \"" + key + "\": its folder leads outside the destination",
+                    true);
   }
+  IFileManager::CreateDirectory(base + key);
+  const std::uint64_t size = manager.GetSize(file.handle());
+  if (!manager.ExtractChecked(file.handle(), base + key, StoredContent(manager, key), &batch)) {
+    throw Exception("entry \"" + key + "\" does not match its stored MD5; not written", true);
+  }
+  return size;
 }
 
 int Extract(const std::string& package, const std::string& folder,
