@@ -5,7 +5,6 @@
 #include "base/exception.h"
 #include "storage/default_file.h"
 #include "storage/package_format.h"
-#include "update/block_update.h"
 #include "update/streamed_install.h"
 
 namespace {
@@ -109,9 +108,12 @@ std::uint64_t LimitOf(const FileEntry& entry) {
 
 }  // namespace
 
-PackageTransfer::PackageTransfer(HttpClient& client, const block_update::BlockUpdater& blocks,
+PackageTransfer::PackageTransfer(HttpClient& client, std::function<bool()> serves_ranges,
                                  std::stop_token stop, TransferProgress progress)
-    : client_(client), blocks_(blocks), stop_(std::move(stop)), progress_(std::move(progress)) {}
+    : client_(client),
+      serves_ranges_(std::move(serves_ranges)),
+      stop_(std::move(stop)),
+      progress_(std::move(progress)) {}
 
 std::unique_ptr<StreamedInstall> PackageTransfer::Fetch(const InstallJob& job,
                                                         const std::tstring& temporary,
@@ -123,7 +125,7 @@ std::unique_ptr<StreamedInstall> PackageTransfer::Fetch(const InstallJob& job,
   // A server that serves the release's block data serves ranges, over kept connections: there
   // the whole package comes as one range, without a connection of its own. Anything unexpected
   // in that reply, as anywhere on the block path, leaves the usual request to fetch it again.
-  if (OrgSizeOf(job.entry) && blocks_.ServesRanges()) {
+  if (OrgSizeOf(job.entry) && serves_ranges_()) {
     try {
       std::unique_ptr<StreamedInstall> install = feed ? feed() : nullptr;
       if (FetchAsRange(job, temporary, install.get())) return install;

@@ -12,9 +12,6 @@
 #include "update/install_way.h"
 
 class StreamedInstall;
-namespace block_update {
-class BlockUpdater;
-}
 
 class PackageTransfer {
  public:
@@ -22,10 +19,10 @@ class PackageTransfer {
   // empty function: nothing).
   using Feed = std::function<std::unique_ptr<StreamedInstall>()>;
 
-  // blocks knows whether the site's server serves ranges: it does once the release's block data
-  // has been read. A stop ends the transfer ("Abort by User.") through the client.
-  PackageTransfer(HttpClient& client, const block_update::BlockUpdater& blocks,
-                  std::stop_token stop, TransferProgress progress);
+  // serves_ranges tells whether the site's server serves ranges: it does once the release's block
+  // data has been read. A stop ends the transfer ("Abort by User.") through the client.
+  PackageTransfer(HttpClient& client, std::function<bool()> serves_ranges, std::stop_token stop,
+                  TransferProgress progress);
 
   // Downloads the job's package to temporary, which it creates: as one range of a kept
   // connection where the server serves ranges, and otherwise (or when anything in that reply is
@@ -42,7 +39,7 @@ class PackageTransfer {
   void FetchWhole(const InstallJob& job, const std::tstring& temporary, StreamedInstall* feed);
 
   HttpClient& client_;
-  const block_update::BlockUpdater& blocks_;
+  std::function<bool()> serves_ranges_;
   std::stop_token stop_;
   TransferProgress progress_;
 };

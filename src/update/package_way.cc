@@ -5,7 +5,8 @@
 #include "base/exception.h"
 #include "platform/file.h"
 #include "storage/opened_file.h"
-#include "update/streamed_way.h"
+#include "update/download_window.h"
+#include "update/streamed_install.h"
 
 namespace {
 
@@ -39,15 +40,14 @@ void Extract(VarneFileManager& files, InstallFolder& folder, const InstallJob& j
 
 }  // namespace
 
-PackageWay::PackageWay(PackageTransfer& transfer, StreamedInstalls& streamed,
-                       VarneFileManager& files, InstallFolder& folder)
-    : transfer_(transfer), streamed_(streamed), files_(files), folder_(folder) {}
+PackageWay::PackageWay(PackageTransfer& transfer, DownloadWindow& window, VarneFileManager& files,
+                       InstallFolder& folder)
+    : transfer_(transfer), window_(window), files_(files), folder_(folder) {}
 
 void PackageWay::Install(const InstallJob& job) {
+  window_.Drain();
   const std::tstring temporary = folder_.TemporaryName(job.files_done);
   transfer_.Fetch(job, temporary, nullptr);
-  // The file before has had this transfer's time to finish its digests.
-  streamed_.Settle();
   InstallFromPackage(files_, folder_, job, temporary);
 }
 

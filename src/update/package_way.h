@@ -8,19 +8,18 @@
 #include "update/install_way.h"
 #include "update/package_transfer.h"
 
-class StreamedInstalls;
+class DownloadWindow;
 
 class PackageWay : public InstallWay {
  public:
-  // The file installed while the package before downloaded has its verdict taken by streamed once
-  // this transfer is done.
-  PackageWay(PackageTransfer& transfer, StreamedInstalls& streamed, VarneFileManager& files,
+  // The files in the window before it take their verdicts first, so that failures keep list order.
+  PackageWay(PackageTransfer& transfer, DownloadWindow& window, VarneFileManager& files,
              InstallFolder& folder);
   void Install(const InstallJob& job) override;
 
  private:
   PackageTransfer& transfer_;
-  StreamedInstalls& streamed_;
+  DownloadWindow& window_;
   VarneFileManager& files_;
   InstallFolder& folder_;
 };

@@ -48,12 +48,13 @@ class StreamedInstall::Stream {
     if (state_ == State::kDeclined) position_ += size;
   }
 
+  bool Verify() {
+    if (!verdict_) verdict_ = Check();
+    return *verdict_;
+  }
+
   bool Complete(platform::ReplacementBatch* batch) {
-    if (state_ != State::kAfterData || position_ != package_size_) return false;
-    StopDigesting();
-    if (expected_.sha256 ? sha256_.Final() != *expected_.sha256 : md5_.Final() != expected_.md5) {
-      return false;
-    }
+    if (!Verify()) return false;
     if (batch == nullptr) return file_.Commit();
     batch->Add(std::move(file_));
     return true;
@@ -61,6 +62,13 @@ class StreamedInstall::Stream {
 
  private:
   enum class State { kStart, kName, kData, kAfterData, kDeclined };
+
+  // The digests are final once taken, so the verdict is taken once.
+  bool Check() {
+    if (state_ != State::kAfterData || position_ != package_size_) return false;
+    StopDigesting();
+    return expected_.sha256 ? sha256_.Final() == *expected_.sha256 : md5_.Final() == expected_.md5;
+  }
 
   // Takes what the current part of the package wants of the bytes; how many it took.
   std::size_t Take(const std::uint8_t* bytes, std::size_t size) {
@@ -173,6 +181,7 @@ class StreamedInstall::Stream {
   InstallDigests& digests_;
   InstallDigests::Digest digest_;  // what the worker does with this file's blocks
   bool digesting_ = false;         // the worker may hold blocks of this file
+  std::optional<bool> verdict_;
 };
 
 InstallDigests::InstallDigests()
@@ -205,6 +214,8 @@ StreamedInstall::~StreamedInstall() = default;
 void StreamedInstall::Feed(const std::uint8_t* bytes, std::size_t size) {
   stream_->Feed(bytes, size);
 }
+
+bool StreamedInstall::Verify() { return stream_->Verify(); }
 
 bool StreamedInstall::Complete(platform::ReplacementBatch* batch) {
   return stream_->Complete(batch);

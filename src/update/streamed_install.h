@@ -53,9 +53,12 @@ class StreamedInstall {
 
   // The package's next bytes, in order.
   void Feed(const std::uint8_t* bytes, std::size_t size);
+  // After the download's last byte: waits for the file's digests and tells whether the file is the
+  // expected one. The thread that fed it asks, as it alone hands the digests their blocks.
+  bool Verify();
   // After the download's last byte: true when the file is checked and stands in place, or has
-  // joined batch (when given) to be put in place by its Commit. Waits for the file's digests,
-  // which may be asked for after the next file's transfer has begun.
+  // joined batch (when given) to be put in place by its Commit. Waits for the file's digests
+  // unless Verify has, which may be asked for after the next file's transfer has begun.
   bool Complete(platform::ReplacementBatch* batch = nullptr);
 
  private:

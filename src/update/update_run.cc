@@ -16,6 +16,7 @@
 #include "update/block_update.h"
 #include "update/block_way.h"
 #include "update/digest_ahead.h"
+#include "update/download_window.h"
 #include "update/install_folder.h"
 #include "update/install_way.h"
 #include "update/package_transfer.h"
@@ -101,15 +102,20 @@ struct UpdateRun::Impl::Ways {
                 .list_entries = run.list_.size(),
                 .keys = run.signed_ ? run.signed_->root.keys : KeySet{}},
                run.context_.stop, run.TransferReport()),
-        transfer(run.context_.client, blocks, run.context_.stop, run.TransferReport()),
-        installs(run.context_.files, run.folder_, run.outcome_.files_done),
-        whole(transfer, installs, run.context_.files, run.folder_),
-        streamed(transfer, installs, run.folder_),
+        transfer(
+            run.context_.client, [this] { return blocks.ServesRanges(); }, run.context_.stop,
+            run.TransferReport()),
+        window(
+            run.context_.transfers, [](HttpClient& client) { UseConfiguredProxy(client); },
+            [this] { return blocks.ServesRanges(); }, run.context_.files, run.folder_,
+            run.context_.stop, run.outcome_.files_done, run.TransferReport()),
+        whole(transfer, window, run.context_.files, run.folder_),
+        streamed(window),
         by_blocks(blocks, run.folder_, run.context_.stop, streamed) {}
 
   block_update::BlockUpdater blocks;
   PackageTransfer transfer;
-  StreamedInstalls installs;
+  DownloadWindow window;
   PackageWay whole;
   StreamedWay streamed;
   BlockWay by_blocks;
@@ -172,11 +178,12 @@ void UpdateRun::Impl::InstallFiles() {
     Process(list_[i], digests, i);
     ThrowIfStopped(context_.stop);
   }
-  ways_->installs.Settle();
+  ways_->window.Drain();
 }
 
 void UpdateRun::Impl::Process(const FileEntry& entry, DigestAhead& digests, std::size_t index) {
   task_text_ = entry.path;
+  ways_->window.NextTask();
   Report(entry.path);
   // Opening a pipe or a device could wait for ever, and no download can be put in its place.
   if (platform::IsSpecialFile(entry.path)) {
@@ -238,7 +245,7 @@ void UpdateRun::Impl::KeepChecked() noexcept {
   // Of the file whose digests were still running, only a checked install is kept; nothing more is
   // installed after a failure.
   try {
-    if (ways_) ways_->installs.KeepIfChecked();
+    if (ways_) ways_->window.KeepChecked();
   } catch (...) {
   }
   folder_.KeepChecked();

@@ -35,6 +35,8 @@ struct UpdateContext {
   // block ("Task Aborted.").
   std::stop_token stop;
   RunReport report;
+  // How many files are downloaded side by side, each over a connection of its own (1 to 32).
+  int transfers = 16;
 };
 
 struct UpdateOutcome {

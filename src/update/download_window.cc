@@ -1,0 +1,210 @@
+#include "update/download_window.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <exception>
+#include <set>
+#include <thread>
+#include <utility>
+
+#include "net/http_client.h"
+#include "platform/file.h"
+#include "update/package_transfer.h"
+#include "update/package_way.h"
+#include "update/streamed_install.h"
+
+namespace {
+
+// How often the run reports the transfers' progress while it waits for a verdict.
+constexpr auto kReportInterval = std::chrono::milliseconds(50);
+
+}  // namespace
+
+// A transfer's figures, kept for the progress after the transfer itself is gone.
+struct DownloadWindow::Counters {
+  std::atomic<std::uint64_t> size{0};
+  std::atomic<std::uint64_t> received{0};
+};
+
+struct DownloadWindow::Slot {
+  HttpClient client;
+  InstallDigests digests;
+  bool busy = false;  // a flight in the window holds it
+};
+
+struct DownloadWindow::Flight {
+  InstallJob job;
+  std::tstring temporary;
+  Slot* slot = nullptr;
+  std::shared_ptr<Counters> counters = std::make_shared<Counters>();
+  // Written by the transfer's thread, read by the run's once ended is set under the lock.
+  std::unique_ptr<StreamedInstall> install;
+  bool checked = false;
+  std::exception_ptr failure;
+  bool ended = false;
+  std::thread thread;
+};
+
+DownloadWindow::DownloadWindow(int transfers, ClientSetup setup,
+                               std::function<bool()> serves_ranges, VarneFileManager& files,
+                               InstallFolder& folder, std::stop_token stop, int& files_done,
+                               TransferProgress progress)
+    : transfers_(std::clamp(transfers, 1, 32)),
+      setup_(std::move(setup)),
+      serves_ranges_(std::move(serves_ranges)),
+      files_(files),
+      folder_(folder),
+      stop_(std::move(stop)),
+      files_done_(files_done),
+      progress_(std::move(progress)) {}
+
+DownloadWindow::~DownloadWindow() { AbortAll(); }
+
+void DownloadWindow::Add(const InstallJob& job) {
+  while (flights_.size() >= static_cast<std::size_t>(transfers_)) Settle(*TakeOldest());
+  ThrowIfStopped(stop_);
+  auto flight = std::make_unique<Flight>();
+  flight->job = job;
+  flight->temporary = TemporaryFor(job);
+  flight->slot = &FreeSlot();
+  flight->slot->busy = true;
+  // The folder is the run's alone: its target is readied here rather than on the transfer's thread.
+  const bool target_ready = folder_.TryReady(job.target);
+  const bool serves_ranges = serves_ranges_();
+  Flight& started = *flight;
+  shown_.push_back(started.counters);
+  flights_.push_back(std::move(flight));
+  try {
+    started.thread = std::thread([this, &started, serves_ranges, target_ready] {
+      Transfer(started, serves_ranges, target_ready);
+    });
+  } catch (const std::system_error&) {
+    started.slot->busy = false;
+    flights_.pop_back();
+    throw DownloadManagerException("Failed thread create.", true);
+  }
+}
+
+void DownloadWindow::Drain() {
+  while (!flights_.empty()) Settle(*TakeOldest());
+}
+
+void DownloadWindow::NextTask() {
+  shown_.clear();
+  for (const auto& flight : flights_) shown_.push_back(flight->counters);
+}
+
+void DownloadWindow::KeepChecked() {
+  AbortAll();
+  while (!flights_.empty()) {
+    std::unique_ptr<Flight> flight = std::move(flights_.front());
+    flights_.pop_front();
+    if (flight->checked && flight->install->Complete(&folder_.Batch())) {
+      folder_.Installed(flight->job);
+    } else {
+      --files_done_;
+    }
+    flight->install.reset();
+    platform::RemoveFile(flight->temporary);
+  }
+}
+
+DownloadWindow::Slot& DownloadWindow::FreeSlot() {
+  for (const auto& slot : slots_) {
+    if (!slot->busy) return *slot;
+  }
+  Slot& slot = *slots_.emplace_back(std::make_unique<Slot>());
+  setup_(slot.client);
+  // A stop ends each transfer at once, as it ends the run's own.
+  slot.client.SetStop(stop_);
+  return slot;
+}
+
+std::tstring DownloadWindow::TemporaryFor(const InstallJob& job) const {
+  // A package in flight is created on its transfer's thread, so the names of the window's other
+  // packages may not be on disk yet.
+  std::set<std::tstring> taken;
+  for (const auto& flight : flights_) taken.insert(flight->temporary);
+  for (int n = job.files_done;; ++n) {
+    std::tstring name = folder_.TemporaryName(n);
+    if (!taken.contains(name)) return name;
+  }
+}
+
+void DownloadWindow::Transfer(Flight& flight, bool serves_ranges, bool target_ready) {
+  Slot& slot = *flight.slot;
+  Counters& counters = *flight.counters;
+  try {
+    PackageTransfer transfer(
+        slot.client, [serves_ranges] { return serves_ranges; }, stop_,
+        [&counters](std::uint64_t size, std::uint64_t received) {
+          counters.size = size;
+          counters.received = received;
+        });
+    const InstallJob& job = flight.job;
+    flight.install = transfer.Fetch(job, flight.temporary, [&] {
+      return std::make_unique<StreamedInstall>(
+          job.entry.path, job.target, *job.expected, [target_ready] { return target_ready; },
+          slot.digests);
+    });
+    // The digests end here, on this thread, which alone hands the slot's digest thread its blocks.
+    flight.checked = flight.install && flight.install->Verify();
+    if (!flight.checked) flight.install.reset();
+  } catch (...) {
+    flight.failure = std::current_exception();
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  flight.ended = true;
+  ended_.notify_all();
+}
+
+std::unique_ptr<DownloadWindow::Flight> DownloadWindow::TakeOldest() {
+  Flight& oldest = *flights_.front();
+  std::unique_lock<std::mutex> hold(lock_);
+  while (!ended_.wait_for(hold, kReportInterval, [&oldest] { return oldest.ended; })) {
+    hold.unlock();
+    ReportProgress();
+    hold.lock();
+  }
+  hold.unlock();
+  oldest.thread.join();
+  std::unique_ptr<Flight> flight = std::move(flights_.front());
+  flights_.pop_front();
+  flight->slot->busy = false;
+  return flight;
+}
+
+void DownloadWindow::Settle(Flight& flight) {
+  if (flight.failure) {
+    --files_done_;
+    std::rethrow_exception(flight.failure);
+  }
+  if (flight.checked && flight.install->Complete(&folder_.Batch())) {
+    folder_.Installed(flight.job);
+    flight.install.reset();
+    platform::RemoveFile(flight.temporary);
+    return;
+  }
+  flight.install.reset();
+  --files_done_;
+  InstallFromPackage(files_, folder_, flight.job, flight.temporary);
+  ++files_done_;
+}
+
+void DownloadWindow::AbortAll() {
+  for (const auto& flight : flights_) flight->slot->client.SetAbort(true);
+  for (const auto& flight : flights_) {
+    if (flight->thread.joinable()) flight->thread.join();
+  }
+  for (const auto& slot : slots_) slot->client.SetAbort(false);
+}
+
+void DownloadWindow::ReportProgress() {
+  std::uint64_t size = 0, received = 0;
+  for (const auto& counters : shown_) {
+    size += counters->size;
+    received += counters->received;
+  }
+  progress_(size, received);
+}
