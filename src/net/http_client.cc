@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/exception.h"
+#include "net/connection_pool.h"
 #include "net/http_reply.h"
 #include "res/historical_messages.h"
 
@@ -72,6 +73,18 @@ class Unlocked {
 
  private:
   CriticalSection& lock_;
+};
+
+// Hands a whole document, received as one range from its first byte, to a body sink.
+class BodyAsRange : public IHttpRangeSink {
+ public:
+  explicit BodyAsRange(IHttpBodySink& sink) : sink_(sink) {}
+  void OnRangeData(std::uint64_t, const std::uint8_t* bytes, std::size_t size) override {
+    sink_.OnData(bytes, size);
+  }
+
+ private:
+  IHttpBodySink& sink_;
 };
 
 // Anything thrown outside the exception family becomes "File Download Error.".
@@ -151,6 +164,11 @@ void HttpClient::SetHook(Hook hook, std::uintptr_t user) {
   CriticalSectionLock hold(hook_lock_);
   hook_ = hook;
   hook_user_ = user;
+}
+
+void HttpClient::UsePool(std::shared_ptr<ConnectionPool> pool) {
+  CriticalSectionLock hold(settings_lock_);
+  pool_ = std::move(pool);
 }
 
 int HttpClient::Request(std::tstring url) {
@@ -328,12 +346,16 @@ std::optional<std::string> HttpClient::ReceiveHeader(HttpConnection& connection,
   }
 }
 
-std::uint32_t HttpClient::CheckHeader(bool& announced) {
+void HttpClient::CheckStatus() {
   const std::tstring& status = header_lines_.front();
   std::tstring code;
   if (!http_reply::GetStatusCode(status, code))
     Fail(kStepHeaderRefused, "HTTP header error : " + status);
   if (code != "200") throw HttpClientException("Receive error code : " + code, true);
+}
+
+std::uint32_t HttpClient::CheckHeader(bool& announced) {
+  CheckStatus();
   const auto fields = http_reply::GetFields(header_lines_);
   const auto field = fields.find("content-length");
   announced = field != fields.end();
@@ -412,8 +434,26 @@ range_reply::Verdict HttpClient::RequestRange(std::tstring url, std::uint64_t fi
     const std::string problem = range_reply::Judge(header_lines_, first, last, verdict);
     if (!problem.empty()) Fail(kStepHeaderRefused, "range reply error : " + problem);
     Notify(kStepHeaderComplete);
-    if (verdict.served) ReceiveKept(reply, first, verdict, sink);
+    if (verdict.served) ReceiveKept(reply, first, verdict, sink, "range reply error : ");
     return verdict;
+  });
+}
+
+bool HttpClient::RequestKept(std::tstring url, IHttpBodySink& sink) {
+  CriticalSectionLock settings(settings_lock_);
+  return Guarded([&] {
+    KeptReply reply = ExchangeKept(url, "");
+    CheckStatus();
+    range_reply::Verdict verdict;
+    const std::string problem = range_reply::JudgeWhole(header_lines_, verdict);
+    if (!problem.empty()) Fail(kStepHeaderRefused, "document reply error : " + problem);
+    Notify(kStepHeaderComplete);
+    const auto length = static_cast<std::uint32_t>(verdict.length);
+    sink.OnBegin(true, length);
+    BodyAsRange body(sink);
+    ReceiveKept(reply, 0, verdict, body, "document reply error : ");
+    sink.OnEnd(length);
+    return verdict.keep_alive;
   });
 }
 
@@ -423,6 +463,11 @@ std::optional<std::string> HttpClient::Exchange(HttpConnection& connection,
   if (!SendRequest(connection, text, may_retry)) return std::nullopt;
   CriticalSectionLock data(data_lock_);
   return ReceiveHeader(connection, buffer, may_retry);
+}
+
+ConnectionPool& HttpClient::Pool() {
+  if (pool_ == nullptr) pool_ = std::make_shared<ConnectionPool>(1);
+  return *pool_;
 }
 
 // A proxy connection is kept per document server too, so that one request never reaches a server
@@ -437,7 +482,7 @@ HttpClient::KeptReply HttpClient::ExchangeKept(const std::tstring& url,
   KeptReply reply;
   reply.route = SplitUrl(url);
   const std::tstring text = KeptRequestText(reply.route, fields);
-  reply.connection = TakeKept(KeptKey(reply.route));
+  reply.connection = Pool().Take(KeptKey(reply.route));
   std::optional<std::string> received;
   if (reply.connection != nullptr) received = Exchange(*reply.connection, text, reply.buffer, true);
   if (!received) {
@@ -449,24 +494,17 @@ HttpClient::KeptReply HttpClient::ExchangeKept(const std::tstring& url,
   return reply;
 }
 
-std::unique_ptr<HttpConnection> HttpClient::TakeKept(const std::tstring& key) {
-  std::unique_ptr<HttpConnection> kept = std::move(kept_);
-  if (kept == nullptr || kept_key_ != key || !kept->IsQuiet()) return nullptr;
-  return kept;
-}
-
 void HttpClient::ReceiveKept(KeptReply& reply, std::uint64_t offset, range_reply::Verdict& verdict,
-                             IHttpRangeSink& sink) {
+                             IHttpRangeSink& sink, const char* what) {
   Notify(kStepReceivingBody);
-  ReceiveExactly(reply, offset, verdict, sink);
+  ReceiveExactly(reply, offset, verdict, sink, what);
   Notify(kStepBodyComplete);
-  if (!verdict.keep_alive) return;
-  kept_ = std::move(reply.connection);
-  kept_key_ = KeptKey(reply.route);
+  if (verdict.keep_alive) Pool().Give(KeptKey(reply.route), std::move(reply.connection));
 }
 
 void HttpClient::ReceiveExactly(KeptReply& reply, std::uint64_t offset,
-                                range_reply::Verdict& verdict, IHttpRangeSink& sink) {
+                                range_reply::Verdict& verdict, IHttpRangeSink& sink,
+                                const char* what) {
   HttpConnection& connection = *reply.connection;
   std::vector<std::uint8_t>& buffer = reply.buffer;
   const std::string_view first_block = reply.first_block;
@@ -493,7 +531,7 @@ void HttpClient::ReceiveExactly(KeptReply& reply, std::uint64_t offset,
       throw HttpClientException(HttpConnection::SocketFailure("body recv error : %d"), true);
     }
     if (n == 0) {
-      throw HttpClientException("range reply error : connection closed with " +
+      throw HttpClientException(what + std::string("connection closed with ") +
                                     std::to_string(left) + " of " + std::to_string(verdict.length) +
                                     " bytes missing",
                                 true);

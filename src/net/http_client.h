@@ -1,9 +1,10 @@
 // Fetches one document at a time with an HTTP/1.0 GET over a connection of its own, directly or
 // through an HTTP proxy. Either the whole document is held until the next request (Request, then
 // GetDataSize and ReadData), or each block is handed to a sink as it arrives (Request with a sink).
-// A byte range of a document is fetched with an HTTP/1.1 GET over a connection that is kept for
-// the next range request (RequestRange). The client builds the requests and judges the replies;
-// the connections carry them (net/http_connection.h).
+// A byte range of a document (RequestRange), or a whole document (RequestKept), is fetched with an
+// HTTP/1.1 GET over a connection that is kept for the next such request, in a pool of kept
+// connections that several clients may share (UsePool). The client builds the requests and judges
+// the replies; the connections carry them (net/http_connection.h).
 //
 // Nothing waits for ever: a connection not made within net_limits' connect limit, a request
 // during which nothing is sent or received for its idle limit, or a reply that arrives slower
@@ -32,6 +33,8 @@
 #include "net/http_connection.h"
 #include "net/range_reply.h"
 #include "net/winsock_base.h"
+
+class ConnectionPool;
 
 class HttpClient : public WinsockBase, private HttpConnection::Caller {
  public:
@@ -78,6 +81,9 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
   // A stop requested on this token aborts the transfer as SetAbort(true) does: every wait looks
   // at it, so no callback has to run on the stopping thread.
   void SetStop(std::stop_token stop) { stop_ = std::move(stop); }
+  // Kept connections are taken from and given back to this pool, shared with other clients. None:
+  // the client keeps them in a pool of its own, of one idle connection per server.
+  void UsePool(std::shared_ptr<ConnectionPool> pool);
 
   // GETs the url and holds the document; returns 0. Throws Exception on any failure and then holds
   // no document.
@@ -95,13 +101,20 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
   // throw HttpClientException ("range reply error : ..."); blocks delivered before such a failure
   // are to be thrown away.
   //
-  // The connection is kept for the next range request to the same host and port through the same
+  // The connection is kept for the next request to the same host and port through the same
   // proxy, unless the reply leaves any doubt about where it ended. A kept connection that the
   // server closed before a byte of the reply is replaced once by a new one. The hook sees the
   // connection and request steps; the body's progress is the sink's. The held document and its
   // sizes are left as they are.
   range_reply::Verdict RequestRange(std::tstring url, std::uint64_t first, std::uint64_t last,
                                     IHttpRangeSink& sink);
+  // GETs the whole document over a kept connection as RequestRange does a range, with the same
+  // request but for the Range field, and hands its body to the sink. The reply must be a 200 framed
+  // by its Content-Length alone (net/range_reply.h); a body cut short fails. Returns whether the
+  // connection was kept: the reply was HTTP/1.1 without "Connection: close" and ended exactly, so a
+  // server that closes after every reply shows as one. The sink's calls are made without the data
+  // lock.
+  bool RequestKept(std::tstring url, IHttpBodySink& sink);
 
   // The Content-Length, or the received total when the server sent none.
   std::uint32_t GetDataSize();
@@ -127,22 +140,22 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
                                            std::vector<std::uint8_t>& buffer, bool may_retry);
   std::optional<std::string> Exchange(HttpConnection& connection, const std::tstring& text,
                                       std::vector<std::uint8_t>& buffer, bool may_retry);
+  ConnectionPool& Pool();
   std::tstring KeptKey(const Route& route) const;
-  // The kept connection for this key when it is still quiet; none otherwise, and then a kept one
-  // with bytes or an end waiting is closed.
-  std::unique_ptr<HttpConnection> TakeKept(const std::tstring& key);
   // GETs the url with HTTP/1.1 (`fields` as whole lines after the User-Agent) over a quiet kept
   // connection to its server, or over a new one when there is none or the server closed it before a
   // byte of the reply. Returns with the reply's header received.
   KeptReply ExchangeKept(const std::tstring& url, const std::tstring& fields);
   // Receives the body that the verdict announces, handing it to the sink from `offset` on, and
-  // keeps the connection for the next request when the reply allows it.
+  // keeps the connection for the next request when the reply allows it. `what` begins the text of
+  // a body cut short.
   void ReceiveKept(KeptReply& reply, std::uint64_t offset, range_reply::Verdict& verdict,
-                   IHttpRangeSink& sink);
+                   IHttpRangeSink& sink, const char* what);
   // Receives the verdict's length of body and not a byte more, so that nothing of the reply is
   // left on the connection; bytes beyond it that came with the header take away keep_alive.
   void ReceiveExactly(KeptReply& reply, std::uint64_t offset, range_reply::Verdict& verdict,
-                      IHttpRangeSink& sink);
+                      IHttpRangeSink& sink, const char* what);
+  void CheckStatus();
   std::uint32_t CheckHeader(bool& announced);
   void ReceiveBody(HttpConnection& connection, std::vector<std::uint8_t>& buffer,
                    const std::string& first_block, IHttpBodySink& sink, bool require_whole);
@@ -161,9 +174,8 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
   bool proxy_enabled_ = false;
   std::tstring proxy_host_;
   int proxy_port_ = 80;
-  // The connection left open by the last range request, and what it was made for.
-  std::unique_ptr<HttpConnection> kept_;
-  std::tstring kept_key_;
+  // Made at the first kept request when no pool was handed over.
+  std::shared_ptr<ConnectionPool> pool_;
 
   std::atomic<bool> abort_ = false;
   std::stop_token stop_;

@@ -5,7 +5,8 @@
 // HttpClientException with the client's texts; a connect or send failure is announced to the caller
 // first, for its hook.
 //
-// A connection is used by one caller at a time, which passes itself to every call.
+// A connection is used by one caller at a time, which passes itself to every call; between two
+// requests it may pass to another caller, and so to another thread, through a ConnectionPool.
 #pragma once
 
 #include <chrono>
