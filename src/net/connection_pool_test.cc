@@ -1,4 +1,4 @@
-// Clients on threads of their own sharing a pool; CTest cuts the limits to 700 ms.
+// Clients on threads of their own sharing a pool and a cap; CTest cuts the limits to 700 ms.
 #include "net/connection_pool.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 
 #include "base/exception.h"
 #include "net/http_client.h"
+#include "net/rate_cap.h"
 #include "net/testing/range_recorder.h"
 #include "net/testing/scripted_server.h"
 
@@ -33,12 +34,14 @@ void Serve(net_testing::ScriptedServer& server, bool keep) {
 }
 
 // One client per path, side by side: "kept" or "closed" for the right document, else what failed.
-// They meet as their bodies begin, so that all are in flight together.
+// Without a cap they meet as their bodies begin, so that all are in flight together; with one, the
+// wait would count against the rate floor, as a slow sink's does.
 Texts FetchSideBySide(net_testing::ScriptedServer& server, std::shared_ptr<ConnectionPool> pool,
-                      const Texts& paths) {
+                      const Texts& paths, std::shared_ptr<RateCap> cap = nullptr,
+                      std::stop_token stop = {}) {
   std::mutex mutex;
   std::condition_variable met;
-  std::size_t missing = paths.size();
+  std::size_t missing = cap == nullptr ? paths.size() : 0;
   const auto meet = [&] {
     std::unique_lock hold(mutex);
     if (missing != 0 && --missing == 0) met.notify_all();
@@ -53,6 +56,8 @@ Texts FetchSideBySide(net_testing::ScriptedServer& server, std::shared_ptr<Conne
       HttpClient client;
       client.SetDirectPort(server.GetPort());
       client.UsePool(pool);
+      client.UseRateCap(cap);
+      client.SetStop(stop);
       try {
         const bool kept = client.RequestKept("http://127.0.0.1" + paths[i], sink);
         outcomes[i] = sink.received != DocumentOf(paths[i]) ? "wrong bytes"
@@ -82,6 +87,24 @@ TEST(ConnectionPoolTest, ClientsShareKeptConnections) {
     EXPECT_EQ(FetchSideBySide(server, pool, {"/g", "/h", "/i", "/j"}), outcomes);
     EXPECT_EQ(server.GetConnectionCount(), keep ? 6 : 10);
   }
+}
+
+// 600 bytes/s for both together is below the rate floor, yet the time the cap holds a transfer back
+// is not the server's. A request held back still ends at an abort.
+TEST(ConnectionPoolTest, ClientsShareARateCap) {
+  net_testing::ScriptedServer server;
+  Serve(server, true);
+  EXPECT_EQ(FetchSideBySide(server, std::make_shared<ConnectionPool>(), {"/a", "/b"},
+                            std::make_shared<RateCap>(600)),
+            Texts(2, "kept"));
+  std::stop_source quit;
+  const std::jthread stopper([&quit] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    quit.request_stop();
+  });
+  EXPECT_EQ(FetchSideBySide(server, std::make_shared<ConnectionPool>(), {"/c"},
+                            std::make_shared<RateCap>(1), quit.get_token()),
+            Texts{"HttpClient : Abort by User."});
 }
 
 }  // namespace

@@ -171,6 +171,11 @@ void HttpClient::UsePool(std::shared_ptr<ConnectionPool> pool) {
   pool_ = std::move(pool);
 }
 
+void HttpClient::UseRateCap(std::shared_ptr<RateCap> cap) {
+  CriticalSectionLock hold(settings_lock_);
+  cap_ = std::move(cap);
+}
+
 int HttpClient::Request(std::tstring url) {
   MemorySink sink(document_, has_document_);
   return Run(url, sink, false);
@@ -320,7 +325,7 @@ std::optional<std::string> HttpClient::ReceiveHeader(HttpConnection& connection,
       Fail(kStepHeaderReceiveFailed,
            HttpConnection::IdleFailure("header recv error : nothing received for "));
     }
-    const long n = connection.Receive(buffer.data(), buffer.size());
+    const long n = connection.Receive(buffer.data(), buffer.size(), *this);
     if (n <= 0 && first && may_retry) return std::nullopt;
     if (n < 0) {
       Fail(kStepHeaderReceiveFailed, HttpConnection::SocketFailure("header recv error : %d"));
@@ -387,7 +392,7 @@ void HttpClient::ReceiveBody(HttpConnection& connection, std::vector<std::uint8_
       throw HttpClientException(
           HttpConnection::IdleFailure("body recv error : nothing received for "), true);
     }
-    const long n = connection.Receive(buffer.data(), buffer.size());
+    const long n = connection.Receive(buffer.data(), buffer.size(), *this);
     if (n == 0) break;
     // A broken connection is the end only for a document that is already whole; otherwise the
     // document would be cut short without anyone knowing.
@@ -526,7 +531,8 @@ void HttpClient::ReceiveExactly(KeptReply& reply, std::uint64_t offset,
     }
     // Never read past the body, so that the connection holds nothing of this reply afterwards.
     const long n = connection.Receive(
-        buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)));
+        buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)),
+        *this);
     if (n < 0) {
       throw HttpClientException(HttpConnection::SocketFailure("body recv error : %d"), true);
     }

@@ -35,6 +35,7 @@
 #include "net/winsock_base.h"
 
 class ConnectionPool;
+class RateCap;
 
 class HttpClient : public WinsockBase, private HttpConnection::Caller {
  public:
@@ -84,6 +85,9 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
   // Kept connections are taken from and given back to this pool, shared with other clients. None:
   // the client keeps them in a pool of its own, of one idle connection per server.
   void UsePool(std::shared_ptr<ConnectionPool> pool);
+  // Every receive of this client takes its bytes from the cap, shared with other clients. None:
+  // no cap.
+  void UseRateCap(std::shared_ptr<RateCap> cap);
 
   // GETs the url and holds the document; returns 0. Throws Exception on any failure and then holds
   // no document.
@@ -166,6 +170,7 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
 
   // What the connections ask of the request that uses them.
   bool Aborted() const override { return abort_ || stop_.stop_requested(); }
+  RateCap* Cap() const override { return cap_.get(); }
   void Announce(HttpConnection::Failing failing) override;
 
   // Settings, under settings_lock_.
@@ -176,6 +181,7 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
   int proxy_port_ = 80;
   // Made at the first kept request when no pool was handed over.
   std::shared_ptr<ConnectionPool> pool_;
+  std::shared_ptr<RateCap> cap_;
 
   std::atomic<bool> abort_ = false;
   std::stop_token stop_;

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "base/exception.h"
+#include "net/rate_cap.h"
 #include "net/time_limits.h"
 
 namespace {
@@ -180,22 +181,42 @@ bool HttpConnection::Send(std::string_view text, bool may_fail, Caller& caller) 
   return true;
 }
 
-void HttpConnection::BeginReply() { floor_ = NewRateFloor(); }
+void HttpConnection::BeginReply() {
+  floor_ = NewRateFloor();
+  held_ = {};
+}
 
 bool HttpConnection::AwaitBytes(Caller& caller) {
   const auto wait = [this](int ms) { return socket_.WaitReadable(ms); };
   return Await(wait, After(net_limits::Get().idle_milliseconds), caller) != SocketWait::kTimedOut;
 }
 
-long HttpConnection::Receive(std::uint8_t* buffer, std::size_t size) {
+long HttpConnection::Receive(std::uint8_t* buffer, std::size_t size, Caller& caller) {
+  RateCap* cap = caller.Cap();
+  if (cap != nullptr) size = AwaitCap(*cap, size, caller);
   const long n = socket_.Receive(buffer, size);
-  if (n > 0 && !floor_.Add(static_cast<std::size_t>(n), Clock::now())) {
+  const std::size_t received = n > 0 ? static_cast<std::size_t>(n) : 0;
+  if (cap != nullptr) cap->GiveBack(size - received);
+  if (n > 0 && !floor_.Add(received, Clock::now() - held_)) {
     throw HttpClientException(std::tstring::FormatNew("transfer too slow : under %d bytes/s for ",
                                                       net_limits::kRateFloorBytesPerSecond) +
                                   LimitText(net_limits::Get().rate_window_milliseconds) + ".",
                               true);
   }
   return n;
+}
+
+// The time spent here is taken off the reply's clock for the rate floor: the server is not slow
+// while this side holds its bytes back.
+std::size_t HttpConnection::AwaitCap(RateCap& cap, std::size_t wanted, const Caller& caller) {
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    const std::size_t granted = cap.Take(wanted, now);
+    if (granted != 0) return granted;
+    caller.ThrowIfAborted();
+    std::this_thread::sleep_for(std::min<Clock::duration>(cap.Wait(wanted, now), kSlice));
+    held_ += Clock::now() - now;
+  }
 }
 
 bool HttpConnection::IsQuiet() { return socket_.WaitReadable(0) == SocketWait::kTimedOut; }

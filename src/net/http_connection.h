@@ -1,9 +1,9 @@
 // One TCP connection to an HTTP server or proxy: the name lookup on a thread of its own,
-// connecting within the connect limit, sending and receiving within the idle limit, and the rate
-// floor of each reply (net/time_limits.h holds the limits). Every wait is cut into 50 ms slices
-// that read the caller's abort, so an abort ends any of them within a slice. Failures throw
-// HttpClientException with the client's texts; a connect or send failure is announced to the caller
-// first, for its hook.
+// connecting within the connect limit, sending and receiving within the idle limit, the rate floor
+// of each reply, and the rate cap its caller shares with other callers (net/time_limits.h holds the
+// limits). Every wait is cut into 50 ms slices that read the caller's abort, so an abort ends any
+// of them within a slice. Failures throw HttpClientException with the client's texts; a connect or
+// send failure is announced to the caller first, for its hook.
 //
 // A connection is used by one caller at a time, which passes itself to every call; between two
 // requests it may pass to another caller, and so to another thread, through a ConnectionPool.
@@ -19,6 +19,8 @@
 #include "net/rate_floor.h"
 #include "platform/socket.h"
 
+class RateCap;
+
 class HttpConnection {
  public:
   using Clock = std::chrono::steady_clock;
@@ -26,11 +28,13 @@ class HttpConnection {
   // The failures a caller's hook hears of before they are thrown.
   enum class Failing { kConnect, kSend };
 
-  // The request that uses a connection: what aborts it, and where its announcements go. Called on
-  // the request's thread.
+  // The request that uses a connection: what aborts it, the cap its receives share, and where its
+  // announcements go. Called on the request's thread.
   class Caller {
    public:
     virtual bool Aborted() const = 0;
+    // None: the receives are not capped.
+    virtual RateCap* Cap() const = 0;
     virtual void Announce(Failing failing) = 0;
     // Throws "Abort by User." (marked as no error) once Aborted().
     void ThrowIfAborted() const;
@@ -51,9 +55,10 @@ class HttpConnection {
   void BeginReply();
   // Waits until bytes (or the end of the stream) can be received; false after the idle limit.
   bool AwaitBytes(Caller& caller);
-  // One receive of at most size bytes: the socket's result (0 at the end, negative on failure).
-  // Throws when the reply has fallen below the rate floor.
-  long Receive(std::uint8_t* buffer, std::size_t size);
+  // One receive of at most size bytes, after waiting for the cap, which may allow fewer: the
+  // socket's result (0 at the end, negative on failure). Throws when the reply has fallen below the
+  // rate floor; the time held back by the cap is not counted against the server.
+  long Receive(std::uint8_t* buffer, std::size_t size, Caller& caller);
   // Nothing waits to be received. Between two requests a server sends nothing: bytes waiting are
   // no reply of ours, and an end waiting means the server has closed the connection.
   bool IsQuiet();
@@ -69,7 +74,10 @@ class HttpConnection {
   static std::vector<std::uint32_t> Resolve(const std::tstring& host, Clock::time_point deadline,
                                             Caller& caller);
   bool ConnectTo(std::uint32_t address, int port, Clock::time_point deadline, Caller& caller);
+  std::size_t AwaitCap(RateCap& cap, std::size_t wanted, const Caller& caller);
 
   platform::Socket socket_;
   RateFloor floor_;
+  // How long the current reply was held back by the rate cap.
+  Clock::duration held_{};
 };
