@@ -57,10 +57,11 @@ function(varne_testing layer)
   endif()
 endfunction()
 
-# varne_tests(<name> SOURCES ... DEPS ... [LABELS ...]): one GoogleTest program run by CTest.
-# Unit tests carry the label "unit"; the sanitizer build runs those.
+# varne_tests(<name> SOURCES ... DEPS ... [LABELS ...] [ENVIRONMENT NAME=value]): one GoogleTest
+# program run by CTest, with that one variable set for it. Unit tests carry the label "unit"; the
+# sanitizer build runs those.
 function(varne_tests name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS;ENVIRONMENT" ${ARGN})
   if(VARNE_CROSS_CHECK OR VARNE_FUZZ)
     return()
   endif()
@@ -71,12 +72,16 @@ function(varne_tests name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE VARNE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                              VARNE_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  set(properties LABELS "${ARG_LABELS}")
+  if(ARG_ENVIRONMENT)
+    list(APPEND properties ENVIRONMENT "${ARG_ENVIRONMENT}")
+  endif()
   if(CMAKE_CROSSCOMPILING)
     # Listing the tests would start the emulator at build time: one CTest test per program.
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+    set_tests_properties(${name} PROPERTIES ${properties})
   else()
-    gtest_discover_tests(${name} PROPERTIES LABELS "${ARG_LABELS}" DISCOVERY_TIMEOUT 60)
+    gtest_discover_tests(${name} PROPERTIES ${properties} DISCOVERY_TIMEOUT 60)
   endif()
 endfunction()
 

@@ -8,8 +8,8 @@
 // Called on the thread that runs the request, in this order: OnBegin once when the header is
 // complete, OnData for each received block, OnEnd once when the whole body is there. A request that
 // fails after OnBegin ends without OnEnd; the sink then holds a partial body that the caller throws
-// away. Any call may throw an Exception: the request then fails with that text and mark. The client
-// holds its data lock during these calls.
+// away. Any call may throw an Exception: the request then fails with that text and mark. Request
+// holds the client's data lock during these calls; RequestKept does not.
 class IHttpBodySink {
  public:
   virtual ~IHttpBodySink() noexcept(false) = default;

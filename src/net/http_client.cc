@@ -1,31 +1,16 @@
 #include "net/http_client.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "base/exception.h"
+#include "net/connection_pool.h"
 #include "net/http_reply.h"
-#include "net/rate_floor.h"
-#include "net/time_limits.h"
-#include "platform/socket.h"
 #include "res/historical_messages.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-using platform::SocketWait;
-
-// Every wait on the network is cut into slices this long, after each of which the abort flag is
-// read: an abort asked for by another thread ends the request within one slice, whatever the
-// request is waiting for.
-constexpr auto kSlice = std::chrono::milliseconds(50);
 
 // Body and header bytes are received in blocks of this size; abort is also checked once per block.
 constexpr std::size_t kBlockSize = 64 * 1024;
@@ -78,94 +63,6 @@ bool ParseSigned(const std::tstring& text, int& value) {
 
 bool IsPort(int port) { return port > 0 && port <= 65535; }
 
-std::tstring ErrorText(const char* format) {
-  return std::tstring::FormatNew(format, platform::LastSocketError());
-}
-
-// The client's abort flag or its stop token, whichever is raised.
-struct AbortSignal {
-  const std::atomic<bool>& flag;
-  const std::stop_token& stop;
-  bool Raised() const { return flag || stop.stop_requested(); }
-};
-
-void ThrowIfAborted(const AbortSignal& abort) {
-  if (abort.Raised()) throw HttpClientException("Abort by User.", false);
-}
-
-Clock::time_point After(int milliseconds) {
-  return Clock::now() + std::chrono::milliseconds(milliseconds);
-}
-
-// "30 s", or "700 ms" for a limit that is not a whole number of seconds.
-std::tstring LimitText(int milliseconds) {
-  return milliseconds % 1000 == 0 ? std::tstring::FormatNew("%d s", milliseconds / 1000)
-                                  : std::tstring::FormatNew("%d ms", milliseconds);
-}
-
-// Waits with `wait` (one socket wait, given a time-out in milliseconds) in slices until it sees
-// its event; kTimedOut once the deadline has passed. Throws the abort.
-template <typename Wait>
-SocketWait Await(Wait wait, Clock::time_point deadline, const AbortSignal& abort) {
-  for (;;) {
-    ThrowIfAborted(abort);
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) return SocketWait::kTimedOut;
-    const auto slice =
-        std::chrono::ceil<std::chrono::milliseconds>(std::min<Clock::duration>(left, kSlice));
-    const SocketWait result = wait(static_cast<int>(slice.count()));
-    if (result != SocketWait::kTimedOut) return result;
-  }
-}
-
-// A name lookup on a thread of its own. The resolver cannot be interrupted, so a request that is
-// aborted or runs out of time leaves the lookup behind: its thread ends when the resolver
-// returns, and the shared record goes with the last of the two owners.
-struct Lookup {
-  std::mutex mutex;
-  std::condition_variable finished;
-  bool done = false;
-  std::vector<std::uint32_t> addresses;
-  int error = 0;
-};
-
-void RunLookup(Lookup& lookup, const std::string& host) {
-  std::vector<std::uint32_t> addresses = platform::ResolveHost(host);
-  // The error number belongs to the resolving thread; it travels with the result.
-  const int error = addresses.empty() ? platform::LastSocketError() : 0;
-  std::lock_guard<std::mutex> hold(lookup.mutex);
-  lookup.addresses = std::move(addresses);
-  lookup.error = error;
-  lookup.done = true;
-  lookup.finished.notify_all();
-}
-
-std::shared_ptr<Lookup> StartLookup(const std::tstring& host) {
-  auto lookup = std::make_shared<Lookup>();
-  try {
-    std::thread([lookup, name = std::string(host)] { RunLookup(*lookup, name); }).detach();
-  } catch (const std::system_error&) {
-    // No thread to spare: the name is resolved here, and only this lookup cannot be abandoned.
-    RunLookup(*lookup, host);
-  }
-  return lookup;
-}
-
-// Waits for the lookup in slices; false when the deadline passed first. Throws the abort.
-bool AwaitLookup(Lookup& lookup, Clock::time_point deadline, const AbortSignal& abort) {
-  std::unique_lock<std::mutex> hold(lookup.mutex);
-  for (;;) {
-    if (lookup.done) return true;
-    if (abort.Raised()) break;
-    const auto now = Clock::now();
-    if (now >= deadline) return false;
-    lookup.finished.wait_for(hold, std::min<Clock::duration>(deadline - now, kSlice));
-  }
-  hold.unlock();
-  ThrowIfAborted(abort);
-  return false;
-}
-
 // Leaves a lock for a scope and takes it again afterwards, even when the scope throws.
 class Unlocked {
  public:
@@ -178,20 +75,47 @@ class Unlocked {
   CriticalSection& lock_;
 };
 
-RateFloor NewRateFloor() {
-  return RateFloor(net_limits::Get().rate_window_milliseconds,
-                   net_limits::kRateFloorBytesPerSecond);
+// Hands a whole document, received as one range from its first byte, to a body sink.
+class BodyAsRange : public IHttpRangeSink {
+ public:
+  explicit BodyAsRange(IHttpBodySink& sink) : sink_(sink) {}
+  void OnRangeData(std::uint64_t, const std::uint8_t* bytes, std::size_t size) override {
+    sink_.OnData(bytes, size);
+  }
+
+ private:
+  IHttpBodySink& sink_;
+};
+
+// Anything thrown outside the exception family becomes "File Download Error.".
+template <typename Request>
+auto Guarded(Request request) -> decltype(request()) {
+  try {
+    return request();
+  } catch (const Exception&) {
+    throw;
+  } catch (...) {
+    throw Exception("File Download Error.", true);
+  }
 }
 
 }  // namespace
 
-struct HttpClient::Connection {
-  platform::Socket socket;
-  std::tstring host;  // the URL's host, or the proxy's
+// Where a request goes and what it asks for.
+struct HttpClient::Route {
+  std::tstring host;  // connected to: the URL's host, or the proxy's
   int port = 80;
   std::tstring target;  // the path, or the whole URL for a proxy
-  // The rate of the reply being received; a new one for each request.
-  RateFloor floor = NewRateFloor();
+  std::tstring server;  // the URL's host and port, which a proxy reaches for us
+  int server_port = 80;
+};
+
+// A request on a kept connection, from its header on.
+struct HttpClient::KeptReply {
+  Route route;
+  std::unique_ptr<HttpConnection> connection;
+  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kBlockSize);
+  std::string first_block;  // the body bytes that came with the header
 };
 
 HttpClient::HttpClient() = default;
@@ -242,6 +166,16 @@ void HttpClient::SetHook(Hook hook, std::uintptr_t user) {
   hook_user_ = user;
 }
 
+void HttpClient::UsePool(std::shared_ptr<ConnectionPool> pool) {
+  CriticalSectionLock hold(settings_lock_);
+  pool_ = std::move(pool);
+}
+
+void HttpClient::UseRateCap(std::shared_ptr<RateCap> cap) {
+  CriticalSectionLock hold(settings_lock_);
+  cap_ = std::move(cap);
+}
+
 int HttpClient::Request(std::tstring url) {
   MemorySink sink(document_, has_document_);
   return Run(url, sink, false);
@@ -273,29 +207,29 @@ void HttpClient::ReadData(std::uint32_t size, void* destination) {
 // with the same text and mark, or "File Download Error." for anything outside the family.
 int HttpClient::Run(const std::tstring& url, IHttpBodySink& sink, bool require_whole) {
   CriticalSectionLock settings(settings_lock_);
-  Connection connection;
+  std::unique_ptr<HttpConnection> connection;
   try {
     DropDocument();
     Notify(kStepBegun);
-    SplitUrl(url, connection);
-    Connect(connection);
-    SendRequest(connection, RequestText(connection), false);
+    const Route route = SplitUrl(url);
+    connection = Connect(route);
+    SendRequest(*connection, RequestText(route), false);
     std::vector<std::uint8_t> buffer(kBlockSize);
     {
       CriticalSectionLock data(data_lock_);
-      const std::string first_block = *ReceiveHeader(connection, buffer, false);
-      ReceiveBody(connection, buffer, first_block, sink, require_whole);
+      const std::string first_block = *ReceiveHeader(*connection, buffer, false);
+      ReceiveBody(*connection, buffer, first_block, sink, require_whole);
     }
     Notify(kStepClosing);
-    connection.socket.Close();
+    connection.reset();
     Notify(kStepClosed);
     return 0;
   } catch (const Exception& failure) {
-    connection.socket.Close();
+    connection.reset();
     DropDocument();
     throw Exception(failure);
   } catch (...) {
-    connection.socket.Close();
+    connection.reset();
     DropDocument();
     throw Exception("File Download Error.", true);
   }
@@ -309,7 +243,7 @@ void HttpClient::DropDocument() {
   length_ = received_ = 0;
 }
 
-void HttpClient::SplitUrl(const std::tstring& url, Connection& connection) {
+HttpClient::Route HttpClient::SplitUrl(const std::tstring& url) {
   std::size_t host_start = 0;
   const std::size_t scheme_end = url.find("://");
   if (scheme_end != std::string::npos) {
@@ -319,157 +253,83 @@ void HttpClient::SplitUrl(const std::tstring& url, Connection& connection) {
   const std::size_t slash = url.find('/', host_start);
   // Without a path there is nothing to ask for.
   if (slash == std::string::npos) throw Exception("File Download Error.", true);
-  host_ = url.substr(host_start, slash - host_start);
-  path_ = url.substr(slash);
+  Route route;
+  std::tstring& host = route.server;
+  host = url.substr(host_start, slash - host_start);
   // A proxy reaches a server whose URL names no port on HTTP's own port; the other default is for
   // direct connections only.
-  port_ = proxy_enabled_ ? 80 : direct_port_;
+  route.server_port = proxy_enabled_ ? 80 : direct_port_;
   // A server on another port than 80 is named as "host:port"; without reading it, such a URL
   // would send the whole text to the resolver as a host name.
-  const std::size_t colon = host_.rfind(':');
-  if (colon != std::string::npos && colon + 1 < host_.size() &&
-      host_.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
+  const std::size_t colon = host.rfind(':');
+  if (colon != std::string::npos && colon + 1 < host.size() &&
+      host.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
     int port = 0;
-    if (!ParseSigned(host_.substr(colon + 1), port) || !IsPort(port)) {
+    if (!ParseSigned(host.substr(colon + 1), port) || !IsPort(port)) {
       throw Exception("File Download Error.", true);
     }
-    port_ = port;
-    host_.erase(colon);
+    route.server_port = port;
+    host.erase(colon);
   }
-  if (proxy_enabled_) {
-    connection = {{}, proxy_host_, proxy_port_, url};
-  } else {
-    connection = {{}, host_, port_, path_};
-  }
+  route.host = proxy_enabled_ ? proxy_host_ : route.server;
+  route.port = proxy_enabled_ ? proxy_port_ : route.server_port;
+  route.target = proxy_enabled_ ? url : std::tstring(url.substr(slash));
+  return route;
 }
 
-void HttpClient::Connect(Connection& connection) {
+std::unique_ptr<HttpConnection> HttpClient::Connect(const Route& route) {
   Notify(kStepCreatingSocket);
-  if (!connection.socket.Create()) Fail(kStepConnectFailed, ErrorText("socket create error : %d"));
-  const Clock::time_point deadline = After(net_limits::Get().connect_milliseconds);
-  std::uint32_t address = 0;
-  const std::vector<std::uint32_t> addresses = platform::ParseIpv4Address(connection.host, address)
-                                                   ? std::vector<std::uint32_t>{address}
-                                                   : Resolve(connection.host, deadline);
-  for (std::size_t i = 0; i < addresses.size(); ++i) {
-    // A socket whose connection failed is not reliably reusable; each further address gets a new
-    // one.
-    if (i != 0 && !connection.socket.Create()) {
-      Fail(kStepConnectFailed, ErrorText("socket create error : %d"));
-    }
-    if (ConnectTo(connection, addresses[i], deadline)) {
-      Notify(kStepConnected);
-      return;
-    }
-  }
-  Fail(kStepConnectFailed, ErrorText("connect error : %d"));
+  HttpConnection::Caller& caller = *this;
+  auto connection = std::make_unique<HttpConnection>(route.host, route.port, caller);
+  Notify(kStepConnected);
+  return connection;
 }
 
-std::vector<std::uint32_t> HttpClient::Resolve(const std::tstring& host,
-                                               std::chrono::steady_clock::time_point deadline) {
-  const std::shared_ptr<Lookup> lookup = StartLookup(host);
-  if (!AwaitLookup(*lookup, deadline, {abort_, stop_})) FailConnectTimeOut();
-  // The lookup is done: its results no longer change.
-  if (lookup->addresses.empty()) {
-    if (lookup->error == platform::kSocketErrorHostNotFound) {
-      Fail(kStepConnectFailed, "host not found : " + host);
-    }
-    throw HttpClientException("unknown host error : " + host, true);
-  }
-  return lookup->addresses;
+void HttpClient::Announce(HttpConnection::Failing failing) {
+  Notify(failing == HttpConnection::Failing::kConnect ? kStepConnectFailed : kStepSendFailed);
 }
 
-bool HttpClient::ConnectTo(Connection& connection, std::uint32_t address,
-                           std::chrono::steady_clock::time_point deadline) {
-  if (!connection.socket.StartConnect(address, static_cast<std::uint16_t>(connection.port))) {
-    return false;
-  }
-  const auto wait = [&connection](int ms) { return connection.socket.WaitConnected(ms); };
-  switch (Await(wait, deadline, {abort_, stop_})) {
-    case SocketWait::kReady:
-      return true;
-    case SocketWait::kFailed:
-      return false;
-    case SocketWait::kTimedOut:
-      break;
-  }
-  FailConnectTimeOut();
-}
-
-void HttpClient::FailConnectTimeOut() {
-  Fail(kStepConnectFailed, "connect error : no connection within " +
-                               LimitText(net_limits::Get().connect_milliseconds) + ".");
-}
-
-bool HttpClient::AwaitBytes(Connection& connection) {
-  const auto wait = [&connection](int ms) { return connection.socket.WaitReadable(ms); };
-  return Await(wait, After(net_limits::Get().idle_milliseconds), {abort_, stop_}) !=
-         SocketWait::kTimedOut;
-}
-
-long HttpClient::Receive(Connection& connection, std::uint8_t* buffer, std::size_t size) {
-  const long n = connection.socket.Receive(buffer, size);
-  if (n > 0 && !connection.floor.Add(static_cast<std::size_t>(n), Clock::now())) {
-    throw HttpClientException(std::tstring::FormatNew("transfer too slow : under %d bytes/s for ",
-                                                      net_limits::kRateFloorBytesPerSecond) +
-                                  LimitText(net_limits::Get().rate_window_milliseconds) + ".",
-                              true);
-  }
-  return n;
-}
-
-std::tstring HttpClient::IdleText(const char* what) {
-  return std::tstring(what) + LimitText(net_limits::Get().idle_milliseconds) + ".";
-}
-
-std::tstring HttpClient::RequestText(const Connection& connection) const {
-  return "GET " + connection.target + " HTTP/1.0\r\n" + "Host: " + connection.host + "\r\n" +
+std::tstring HttpClient::RequestText(const Route& route) const {
+  return "GET " + route.target + " HTTP/1.0\r\n" + "Host: " + route.host + "\r\n" +
          "User-Agent: " + user_agent_ + "\r\n" + "Content-Type: text/html; charset=UTF-8\r\n" +
          "\r\n";
 }
 
 // Host names the document's server even through a proxy, as HTTP/1.1 requires.
-std::tstring HttpClient::RangeRequestText(const Connection& connection, std::uint64_t first,
-                                          std::uint64_t last) const {
-  const std::tstring host = port_ == 80 ? host_ : std::tstring(host_ + ":" + std::to_string(port_));
-  return "GET " + connection.target + " HTTP/1.1\r\n" + "Host: " + host + "\r\n" +
-         "User-Agent: " + user_agent_ + "\r\n" + "Range: bytes=" + std::to_string(first) + "-" +
-         std::to_string(last) + "\r\n" + "\r\n";
+std::tstring HttpClient::KeptRequestText(const Route& route, const std::tstring& fields) const {
+  const std::tstring host =
+      route.server_port == 80
+          ? route.server
+          : std::tstring(route.server + ":" + std::to_string(route.server_port));
+  return "GET " + route.target + " HTTP/1.1\r\n" + "Host: " + host + "\r\n" +
+         "User-Agent: " + user_agent_ + "\r\n" + fields + "\r\n";
 }
 
-bool HttpClient::SendRequest(Connection& connection, const std::tstring& text, bool may_retry) {
+bool HttpClient::SendRequest(HttpConnection& connection, const std::tstring& text, bool may_retry) {
   Notify(kStepSending);
-  // A send may take only part of the text; the rest goes in further sends.
-  const auto writable = [&connection](int ms) { return connection.socket.WaitWritable(ms); };
-  for (std::size_t sent = 0; sent < text.size();) {
-    if (Await(writable, After(net_limits::Get().idle_milliseconds), {abort_, stop_}) ==
-        SocketWait::kTimedOut) {
-      Fail(kStepSendFailed, IdleText("request send error : nothing sent for "));
-    }
-    const long n = connection.socket.Send(text.data() + sent, text.size() - sent);
-    if (n <= 0 && may_retry) return false;
-    if (n <= 0) Fail(kStepSendFailed, ErrorText("request send error : %d"));
-    sent += static_cast<std::size_t>(n);
-  }
+  if (!connection.Send(text, may_retry, *this)) return false;
   Notify(kStepSent);
   Notify(kStepAfterSent);
   Notify(kStepReceivingHeader);
   return true;
 }
 
-std::optional<std::string> HttpClient::ReceiveHeader(Connection& connection,
+std::optional<std::string> HttpClient::ReceiveHeader(HttpConnection& connection,
                                                      std::vector<std::uint8_t>& buffer,
                                                      bool may_retry) {
   header_lines_.clear();
-  connection.floor = NewRateFloor();
+  connection.BeginReply();
   http_reply::HeaderCollector collector;
   for (bool first = true;; first = false) {
-    if (!AwaitBytes(connection)) {
-      Fail(kStepHeaderReceiveFailed, IdleText("header recv error : nothing received for "));
+    if (!connection.AwaitBytes(*this)) {
+      Fail(kStepHeaderReceiveFailed,
+           HttpConnection::IdleFailure("header recv error : nothing received for "));
     }
-    const long n = Receive(connection, buffer.data(), buffer.size());
+    const long n = connection.Receive(buffer.data(), buffer.size(), *this);
     if (n <= 0 && first && may_retry) return std::nullopt;
-    if (n < 0) Fail(kStepHeaderReceiveFailed, ErrorText("header recv error : %d"));
+    if (n < 0) {
+      Fail(kStepHeaderReceiveFailed, HttpConnection::SocketFailure("header recv error : %d"));
+    }
     // Without the empty line the reply is cut off; waiting on would wait for ever.
     if (n == 0) {
       Fail(kStepHeaderReceiveFailed,
@@ -491,12 +351,16 @@ std::optional<std::string> HttpClient::ReceiveHeader(Connection& connection,
   }
 }
 
-std::uint32_t HttpClient::CheckHeader(bool& announced) {
+void HttpClient::CheckStatus() {
   const std::tstring& status = header_lines_.front();
   std::tstring code;
   if (!http_reply::GetStatusCode(status, code))
     Fail(kStepHeaderRefused, "HTTP header error : " + status);
   if (code != "200") throw HttpClientException("Receive error code : " + code, true);
+}
+
+std::uint32_t HttpClient::CheckHeader(bool& announced) {
+  CheckStatus();
   const auto fields = http_reply::GetFields(header_lines_);
   const auto field = fields.find("content-length");
   announced = field != fields.end();
@@ -507,7 +371,7 @@ std::uint32_t HttpClient::CheckHeader(bool& announced) {
   return length;
 }
 
-void HttpClient::ReceiveBody(Connection& connection, std::vector<std::uint8_t>& buffer,
+void HttpClient::ReceiveBody(HttpConnection& connection, std::vector<std::uint8_t>& buffer,
                              const std::string& first_block, IHttpBodySink& sink,
                              bool require_whole) {
   length_ = CheckHeader(announced_);
@@ -518,22 +382,23 @@ void HttpClient::ReceiveBody(Connection& connection, std::vector<std::uint8_t>& 
   auto block = reinterpret_cast<const std::uint8_t*>(first_block.data());
   std::size_t size = first_block.size();
   for (;;) {
-    ThrowIfAborted({abort_, stop_});
+    ThrowIfAborted();
     if (size != 0) StoreBlock(block, size, sink);
     Notify(kStepBlockStored);
-    if (!AwaitBytes(connection)) {
+    if (!connection.AwaitBytes(*this)) {
       // A server that keeps the connection open after the whole announced document has sent
       // all there is; anything less is cut short.
       if (announced_ && received_ == length_) break;
-      throw HttpClientException(IdleText("body recv error : nothing received for "), true);
+      throw HttpClientException(
+          HttpConnection::IdleFailure("body recv error : nothing received for "), true);
     }
-    const long n = Receive(connection, buffer.data(), buffer.size());
+    const long n = connection.Receive(buffer.data(), buffer.size(), *this);
     if (n == 0) break;
     // A broken connection is the end only for a document that is already whole; otherwise the
     // document would be cut short without anyone knowing.
     if (n < 0) {
       if (!announced_ || received_ < length_) {
-        throw HttpClientException(ErrorText("body recv error : %d"), true);
+        throw HttpClientException(HttpConnection::SocketFailure("body recv error : %d"), true);
       }
       break;
     }
@@ -563,71 +428,91 @@ void HttpClient::StoreBlock(const std::uint8_t* bytes, std::size_t size, IHttpBo
 range_reply::Verdict HttpClient::RequestRange(std::tstring url, std::uint64_t first,
                                               std::uint64_t last, IHttpRangeSink& sink) {
   CriticalSectionLock settings(settings_lock_);
-  // The connection closes when it goes out of scope, unless it was handed back to kept_.
-  Connection connection;
-  try {
+  return Guarded([&] {
     if (first > last) {
       throw HttpClientException(
           "range error : bytes " + std::to_string(first) + "-" + std::to_string(last), true);
     }
-    SplitUrl(url, connection);
-    const std::tstring key = KeptKey(connection);
-    const std::tstring text = RangeRequestText(connection, first, last);
-    std::vector<std::uint8_t> buffer(kBlockSize);
-    std::optional<std::string> first_block;
-    if (TakeKept(connection)) first_block = Exchange(connection, text, buffer, true);
-    if (!first_block) {
-      connection.socket.Close();
-      Connect(connection);
-      first_block = Exchange(connection, text, buffer, false);
-    }
+    KeptReply reply = ExchangeKept(
+        url, "Range: bytes=" + std::to_string(first) + "-" + std::to_string(last) + "\r\n");
     range_reply::Verdict verdict;
     const std::string problem = range_reply::Judge(header_lines_, first, last, verdict);
     if (!problem.empty()) Fail(kStepHeaderRefused, "range reply error : " + problem);
     Notify(kStepHeaderComplete);
-    if (!verdict.served) return verdict;
-    Notify(kStepReceivingBody);
-    ReceiveRange(connection, buffer, *first_block, first, verdict, sink);
-    Notify(kStepBodyComplete);
-    if (verdict.keep_alive) {
-      kept_ = std::make_unique<Connection>(std::move(connection));
-      kept_key_ = key;
-    }
+    if (verdict.served) ReceiveKept(reply, first, verdict, sink, "range reply error : ");
     return verdict;
-  } catch (const Exception&) {
-    throw;
-  } catch (...) {
-    throw Exception("File Download Error.", true);
-  }
+  });
 }
 
-std::optional<std::string> HttpClient::Exchange(Connection& connection, const std::tstring& text,
+bool HttpClient::RequestKept(std::tstring url, IHttpBodySink& sink) {
+  CriticalSectionLock settings(settings_lock_);
+  return Guarded([&] {
+    KeptReply reply = ExchangeKept(url, "");
+    CheckStatus();
+    range_reply::Verdict verdict;
+    const std::string problem = range_reply::JudgeWhole(header_lines_, verdict);
+    if (!problem.empty()) Fail(kStepHeaderRefused, "document reply error : " + problem);
+    Notify(kStepHeaderComplete);
+    const auto length = static_cast<std::uint32_t>(verdict.length);
+    sink.OnBegin(true, length);
+    BodyAsRange body(sink);
+    ReceiveKept(reply, 0, verdict, body, "document reply error : ");
+    sink.OnEnd(length);
+    return verdict.keep_alive;
+  });
+}
+
+std::optional<std::string> HttpClient::Exchange(HttpConnection& connection,
+                                                const std::tstring& text,
                                                 std::vector<std::uint8_t>& buffer, bool may_retry) {
   if (!SendRequest(connection, text, may_retry)) return std::nullopt;
   CriticalSectionLock data(data_lock_);
   return ReceiveHeader(connection, buffer, may_retry);
 }
 
+ConnectionPool& HttpClient::Pool() {
+  if (pool_ == nullptr) pool_ = std::make_shared<ConnectionPool>(1);
+  return *pool_;
+}
+
 // A proxy connection is kept per document server too, so that one request never reaches a server
 // it was not meant for.
-std::tstring HttpClient::KeptKey(const Connection& connection) const {
-  return connection.host + ":" + std::to_string(connection.port) + " " + host_ + ":" +
-         std::to_string(port_);
+std::tstring HttpClient::KeptKey(const Route& route) const {
+  return route.host + ":" + std::to_string(route.port) + " " + route.server + ":" +
+         std::to_string(route.server_port);
 }
 
-bool HttpClient::TakeKept(Connection& connection) {
-  const std::unique_ptr<Connection> kept = std::move(kept_);
-  if (!kept || kept_key_ != KeptKey(connection)) return false;
-  // Between two requests a quiet server sends nothing: bytes waiting here are not ours to read, and
-  // an end waiting means the server has closed it.
-  if (kept->socket.WaitReadable(0) != SocketWait::kTimedOut) return false;
-  connection.socket = std::move(kept->socket);
-  return true;
+HttpClient::KeptReply HttpClient::ExchangeKept(const std::tstring& url,
+                                               const std::tstring& fields) {
+  KeptReply reply;
+  reply.route = SplitUrl(url);
+  const std::tstring text = KeptRequestText(reply.route, fields);
+  reply.connection = Pool().Take(KeptKey(reply.route));
+  std::optional<std::string> received;
+  if (reply.connection != nullptr) received = Exchange(*reply.connection, text, reply.buffer, true);
+  if (!received) {
+    reply.connection.reset();
+    reply.connection = Connect(reply.route);
+    received = Exchange(*reply.connection, text, reply.buffer, false);
+  }
+  reply.first_block = std::move(*received);
+  return reply;
 }
 
-void HttpClient::ReceiveRange(Connection& connection, std::vector<std::uint8_t>& buffer,
-                              std::string_view first_block, std::uint64_t offset,
-                              range_reply::Verdict& verdict, IHttpRangeSink& sink) {
+void HttpClient::ReceiveKept(KeptReply& reply, std::uint64_t offset, range_reply::Verdict& verdict,
+                             IHttpRangeSink& sink, const char* what) {
+  Notify(kStepReceivingBody);
+  ReceiveExactly(reply, offset, verdict, sink, what);
+  Notify(kStepBodyComplete);
+  if (verdict.keep_alive) Pool().Give(KeptKey(reply.route), std::move(reply.connection));
+}
+
+void HttpClient::ReceiveExactly(KeptReply& reply, std::uint64_t offset,
+                                range_reply::Verdict& verdict, IHttpRangeSink& sink,
+                                const char* what) {
+  HttpConnection& connection = *reply.connection;
+  std::vector<std::uint8_t>& buffer = reply.buffer;
+  const std::string_view first_block = reply.first_block;
   std::uint64_t left = verdict.length;
   // Bytes beyond the announced length answer no request of ours: the connection is not kept.
   if (first_block.size() > left) verdict.keep_alive = false;
@@ -639,16 +524,20 @@ void HttpClient::ReceiveRange(Connection& connection, std::vector<std::uint8_t>&
     left -= head;
   }
   while (left != 0) {
-    ThrowIfAborted({abort_, stop_});
-    if (!AwaitBytes(connection)) {
-      throw HttpClientException(IdleText("body recv error : nothing received for "), true);
+    ThrowIfAborted();
+    if (!connection.AwaitBytes(*this)) {
+      throw HttpClientException(
+          HttpConnection::IdleFailure("body recv error : nothing received for "), true);
     }
-    // Never read past the range, so that the connection holds nothing of this reply afterwards.
-    const long n = Receive(connection, buffer.data(),
-                           static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)));
-    if (n < 0) throw HttpClientException(ErrorText("body recv error : %d"), true);
+    // Never read past the body, so that the connection holds nothing of this reply afterwards.
+    const long n = connection.Receive(
+        buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)),
+        *this);
+    if (n < 0) {
+      throw HttpClientException(HttpConnection::SocketFailure("body recv error : %d"), true);
+    }
     if (n == 0) {
-      throw HttpClientException("range reply error : connection closed with " +
+      throw HttpClientException(what + std::string("connection closed with ") +
                                     std::to_string(left) + " of " + std::to_string(verdict.length) +
                                     " bytes missing",
                                 true);

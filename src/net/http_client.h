@@ -1,8 +1,10 @@
-// Fetches one document at a time with an HTTP/1.0 GET over a blocking TCP connection, directly or
+// Fetches one document at a time with an HTTP/1.0 GET over a connection of its own, directly or
 // through an HTTP proxy. Either the whole document is held until the next request (Request, then
 // GetDataSize and ReadData), or each block is handed to a sink as it arrives (Request with a sink).
-// A byte range of a document is fetched with an HTTP/1.1 GET over a connection that is kept for
-// the next range request (RequestRange).
+// A byte range of a document (RequestRange), or a whole document (RequestKept), is fetched with an
+// HTTP/1.1 GET over a connection that is kept for the next such request, in a pool of kept
+// connections that several clients may share (UsePool). The client builds the requests and judges
+// the replies; the connections carry them (net/http_connection.h).
 //
 // Nothing waits for ever: a connection not made within net_limits' connect limit, a request
 // during which nothing is sent or received for its idle limit, or a reply that arrives slower
@@ -28,10 +30,14 @@
 #include "base/critical_section.h"
 #include "base/tstring.h"
 #include "net/http_body_sink.h"
+#include "net/http_connection.h"
 #include "net/range_reply.h"
 #include "net/winsock_base.h"
 
-class HttpClient : public WinsockBase {
+class ConnectionPool;
+class RateCap;
+
+class HttpClient : public WinsockBase, private HttpConnection::Caller {
  public:
   // Notification codes passed to the hook, in the order a request meets them (16 is not used).
   enum Step : int {
@@ -76,6 +82,12 @@ class HttpClient : public WinsockBase {
   // A stop requested on this token aborts the transfer as SetAbort(true) does: every wait looks
   // at it, so no callback has to run on the stopping thread.
   void SetStop(std::stop_token stop) { stop_ = std::move(stop); }
+  // Kept connections are taken from and given back to this pool, shared with other clients. None:
+  // the client keeps them in a pool of its own, of one idle connection per server.
+  void UsePool(std::shared_ptr<ConnectionPool> pool);
+  // Every receive of this client takes its bytes from the cap, shared with other clients. None:
+  // no cap.
+  void UseRateCap(std::shared_ptr<RateCap> cap);
 
   // GETs the url and holds the document; returns 0. Throws Exception on any failure and then holds
   // no document.
@@ -93,13 +105,20 @@ class HttpClient : public WinsockBase {
   // throw HttpClientException ("range reply error : ..."); blocks delivered before such a failure
   // are to be thrown away.
   //
-  // The connection is kept for the next range request to the same host and port through the same
+  // The connection is kept for the next request to the same host and port through the same
   // proxy, unless the reply leaves any doubt about where it ended. A kept connection that the
   // server closed before a byte of the reply is replaced once by a new one. The hook sees the
   // connection and request steps; the body's progress is the sink's. The held document and its
   // sizes are left as they are.
   range_reply::Verdict RequestRange(std::tstring url, std::uint64_t first, std::uint64_t last,
                                     IHttpRangeSink& sink);
+  // GETs the whole document over a kept connection as RequestRange does a range, with the same
+  // request but for the Range field, and hands its body to the sink. The reply must be a 200 framed
+  // by its Content-Length alone (net/range_reply.h); a body cut short fails. Returns whether the
+  // connection was kept: the reply was HTTP/1.1 without "Connection: close" and ended exactly, so a
+  // server that closes after every reply shows as one. The sink's calls are made without the data
+  // lock.
+  bool RequestKept(std::tstring url, IHttpBodySink& sink);
 
   // The Content-Length, or the received total when the server sent none.
   std::uint32_t GetDataSize();
@@ -109,59 +128,60 @@ class HttpClient : public WinsockBase {
   void ReadData(std::uint32_t size, void* destination);
 
  private:
-  struct Connection;
+  struct Route;
+  struct KeptReply;
 
   int Run(const std::tstring& url, IHttpBodySink& sink, bool require_whole);
   void DropDocument();
-  void SplitUrl(const std::tstring& url, Connection& connection);
-  void Connect(Connection& connection);
-  std::vector<std::uint32_t> Resolve(const std::tstring& host,
-                                     std::chrono::steady_clock::time_point deadline);
-  bool ConnectTo(Connection& connection, std::uint32_t address,
-                 std::chrono::steady_clock::time_point deadline);
-  [[noreturn]] void FailConnectTimeOut();
-  // Waits until bytes (or the end of the stream) can be received; false after the idle limit.
-  bool AwaitBytes(Connection& connection);
-  // One receive of the reply; throws when the reply has fallen below the rate floor.
-  long Receive(Connection& connection, std::uint8_t* buffer, std::size_t size);
-  static std::tstring IdleText(const char* what);
-  std::tstring RequestText(const Connection& connection) const;
-  std::tstring RangeRequestText(const Connection& connection, std::uint64_t first,
-                                std::uint64_t last) const;
+  Route SplitUrl(const std::tstring& url);
+  std::unique_ptr<HttpConnection> Connect(const Route& route);
+  std::tstring RequestText(const Route& route) const;
+  std::tstring KeptRequestText(const Route& route, const std::tstring& fields) const;
   // With may_retry, a connection failure before any byte of the reply returns false (send) or
   // nothing (header) instead of failing: the connection was a kept one the server has closed.
-  bool SendRequest(Connection& connection, const std::tstring& text, bool may_retry);
-  std::optional<std::string> ReceiveHeader(Connection& connection,
+  bool SendRequest(HttpConnection& connection, const std::tstring& text, bool may_retry);
+  std::optional<std::string> ReceiveHeader(HttpConnection& connection,
                                            std::vector<std::uint8_t>& buffer, bool may_retry);
-  std::optional<std::string> Exchange(Connection& connection, const std::tstring& text,
+  std::optional<std::string> Exchange(HttpConnection& connection, const std::tstring& text,
                                       std::vector<std::uint8_t>& buffer, bool may_retry);
-  std::tstring KeptKey(const Connection& connection) const;
-  // Moves the kept connection for this host into `connection`; false when there is none that is
-  // still quiet (a kept connection with bytes or an end waiting is dropped).
-  bool TakeKept(Connection& connection);
-  void ReceiveRange(Connection& connection, std::vector<std::uint8_t>& buffer,
-                    std::string_view first_block, std::uint64_t offset,
-                    range_reply::Verdict& verdict, IHttpRangeSink& sink);
+  ConnectionPool& Pool();
+  std::tstring KeptKey(const Route& route) const;
+  // GETs the url with HTTP/1.1 (`fields` as whole lines after the User-Agent) over a quiet kept
+  // connection to its server, or over a new one when there is none or the server closed it before a
+  // byte of the reply. Returns with the reply's header received.
+  KeptReply ExchangeKept(const std::tstring& url, const std::tstring& fields);
+  // Receives the body that the verdict announces, handing it to the sink from `offset` on, and
+  // keeps the connection for the next request when the reply allows it. `what` begins the text of
+  // a body cut short.
+  void ReceiveKept(KeptReply& reply, std::uint64_t offset, range_reply::Verdict& verdict,
+                   IHttpRangeSink& sink, const char* what);
+  // Receives the verdict's length of body and not a byte more, so that nothing of the reply is
+  // left on the connection; bytes beyond it that came with the header take away keep_alive.
+  void ReceiveExactly(KeptReply& reply, std::uint64_t offset, range_reply::Verdict& verdict,
+                      IHttpRangeSink& sink, const char* what);
+  void CheckStatus();
   std::uint32_t CheckHeader(bool& announced);
-  void ReceiveBody(Connection& connection, std::vector<std::uint8_t>& buffer,
+  void ReceiveBody(HttpConnection& connection, std::vector<std::uint8_t>& buffer,
                    const std::string& first_block, IHttpBodySink& sink, bool require_whole);
   void StoreBlock(const std::uint8_t* bytes, std::size_t size, IHttpBodySink& sink);
   [[noreturn]] void Fail(int step, const std::tstring& text);
   void Notify(int step);
   void CallHook(int step);
 
+  // What the connections ask of the request that uses them.
+  bool Aborted() const override { return abort_ || stop_.stop_requested(); }
+  RateCap* Cap() const override { return cap_.get(); }
+  void Announce(HttpConnection::Failing failing) override;
+
   // Settings, under settings_lock_.
-  std::tstring host_;
-  int port_ = 80;
   int direct_port_ = 80;
-  std::tstring path_;
   std::tstring user_agent_ = "V-Lib Http Client";
   bool proxy_enabled_ = false;
   std::tstring proxy_host_;
   int proxy_port_ = 80;
-  // The connection left open by the last range request, and what it was made for.
-  std::unique_ptr<Connection> kept_;
-  std::tstring kept_key_;
+  // Made at the first kept request when no pool was handed over.
+  std::shared_ptr<ConnectionPool> pool_;
+  std::shared_ptr<RateCap> cap_;
 
   std::atomic<bool> abort_ = false;
   std::stop_token stop_;

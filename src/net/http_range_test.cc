@@ -104,6 +104,29 @@ TEST_F(HttpRangeTest, KeptConnections) {
             "HttpClient : header recv error : connection closed before the header ended.");
 }
 
+// A whole document over a kept connection; what it shares with ranges and pools is met elsewhere.
+TEST_F(HttpRangeTest, KeptDocuments) {
+  const std::string ok = "HTTP/1.1 200 OK\r\n", e = "HttpClient : document reply error : ";
+  const std::pair<Reply, std::string> cases[] = {
+      {{{ok + "Content-Length: 5\r\n\r\nhel"}}, e + "connection closed with 2 of 5 bytes missing"},
+      {{{ok + "\r\nhello"}}, e + "Content-Length "},
+      {{{"HTTP/1.1 404 Not Found\r\n\r\n"}}, "HttpClient : Receive error code : 404"},
+  };
+  for (const auto& [reply, result] : cases) {
+    server_.SetReplies({reply});
+    net_testing::RangeRecorder recorder;
+    try {
+      const bool kept = client_.RequestKept("http://127.0.0.1/f", recorder);
+      EXPECT_EQ((kept ? "kept " : "closed ") + recorder.received, result);
+    } catch (const Exception& failure) {
+      EXPECT_EQ(failure.GetText(), result);
+    }
+  }
+  EXPECT_EQ(server_.GetRequests().front(),
+            "GET /f HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server_.GetPort()) +
+                "\r\nUser-Agent: V-Lib Http Client\r\n\r\n");
+}
+
 // Through a proxy the target is the whole URL; Host names the document's server.
 TEST_F(HttpRangeTest, RequestTextDirectAndThroughAProxy) {
   server_.SetReplies({{{Partial("0-9/*", 10, "", "0123456789")}}});

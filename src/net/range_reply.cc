@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <map>
 #include <string_view>
 
@@ -75,6 +76,24 @@ bool HasToken(std::string_view list, std::string_view token) {
   return false;
 }
 
+// Reads the framing fields and refuses what no reply on a kept connection may carry: a framing
+// field twice, or a transfer coding. Returns what is wrong, or an empty text.
+std::string ReadFraming(const std::vector<std::tstring>& lines,
+                        std::map<std::string, std::string>& fields) {
+  std::string repeated;
+  if (!ReadFields(lines, fields, repeated)) return "repeated " + repeated;
+  if (fields.contains("transfer-encoding")) {
+    return "Transfer-Encoding " + fields["transfer-encoding"];
+  }
+  return {};
+}
+
+// An HTTP/1.1 reply keeps its connection unless it says it closes it.
+bool KeepsAlive(const std::tstring& status_line, std::map<std::string, std::string>& fields) {
+  return status_line.starts_with("HTTP/1.1 ") &&
+         !HasToken(ascii::Lowered(fields["connection"]), "close");
+}
+
 std::string RangeText(std::uint64_t first, std::uint64_t last) {
   return "bytes " + std::to_string(first) + "-" + std::to_string(last);
 }
@@ -91,11 +110,7 @@ std::string Judge(const std::vector<std::tstring>& lines, std::uint64_t first, s
   if (code == "200" || code == "416") return {};
   if (code != "206") return "status " + code;
   std::map<std::string, std::string> fields;
-  std::string repeated;
-  if (!ReadFields(lines, fields, repeated)) return "repeated " + repeated;
-  if (fields.contains("transfer-encoding")) {
-    return "Transfer-Encoding " + fields["transfer-encoding"];
-  }
+  if (std::string problem = ReadFraming(lines, fields); !problem.empty()) return problem;
   if (ascii::Lowered(fields["content-type"]).starts_with("multipart/")) {
     return "multipart reply for " + RangeText(first, last);
   }
@@ -110,8 +125,22 @@ std::string Judge(const std::vector<std::tstring>& lines, std::uint64_t first, s
   }
   verdict.served = true;
   verdict.length = length;
-  verdict.keep_alive = lines.front().starts_with("HTTP/1.1 ") &&
-                       !HasToken(ascii::Lowered(fields["connection"]), "close");
+  verdict.keep_alive = KeepsAlive(lines.front(), fields);
+  return {};
+}
+
+std::string JudgeWhole(const std::vector<std::tstring>& lines, Verdict& verdict) {
+  verdict = {};
+  std::map<std::string, std::string> fields;
+  if (std::string problem = ReadFraming(lines, fields); !problem.empty()) return problem;
+  std::uint64_t length = 0;
+  if (!ParseNumber(fields["content-length"], length) ||
+      length > std::numeric_limits<std::uint32_t>::max()) {
+    return "Content-Length " + fields["content-length"];
+  }
+  verdict.served = true;
+  verdict.length = length;
+  verdict.keep_alive = KeepsAlive(lines.front(), fields);
   return {};
 }
 

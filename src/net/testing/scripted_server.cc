@@ -60,11 +60,16 @@ std::vector<std::string> ScriptedServer::GetRequests() {
   return requests_;
 }
 
+// Each connection is answered on a thread of its own, so that a kept connection waiting for its
+// next request never holds up another client's.
 void ScriptedServer::Serve() {
+  std::vector<std::thread> answering;
   while (!stop_) {
     platform::Socket connection = listener_.Accept(kPollMilliseconds);
-    if (connection.IsOpen()) Answer(connection);
+    if (!connection.IsOpen()) continue;
+    answering.emplace_back([this, taken = std::move(connection)]() mutable { Answer(taken); });
   }
+  for (std::thread& thread : answering) thread.join();
 }
 
 int ScriptedServer::GetConnectionCount() {

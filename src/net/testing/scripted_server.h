@@ -1,6 +1,6 @@
 // An HTTP server on 127.0.0.1 that plays a scripted reply, for the replies no real server sends:
-// cut-off headers, bare line feeds, lying lengths, slow bodies. It serves connections one after
-// another on its own thread until it is destroyed; every wait in it is bounded.
+// cut-off headers, bare line feeds, lying lengths, slow bodies. It serves each connection on a
+// thread of its own until it is destroyed; every wait in it is bounded.
 #pragma once
 
 #include <atomic>
