@@ -193,6 +193,11 @@ std::uint32_t HttpClient::GetReceivedSize() {
   return received_;
 }
 
+std::tstring HttpClient::GetStatusLine() {
+  CriticalSectionLock hold(data_lock_);
+  return header_lines_.empty() ? std::tstring() : header_lines_.front();
+}
+
 void HttpClient::ReadData(std::uint32_t size, void* destination) {
   CriticalSectionLock hold(data_lock_);
   if (!has_document_) throw HttpClientException("ReadData error : RecvBuffer is NULL.", true);

@@ -123,6 +123,8 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
   // The Content-Length, or the received total when the server sent none.
   std::uint32_t GetDataSize();
   std::uint32_t GetReceivedSize();
+  // The status line of the last reply ("HTTP/1.1 200 OK"); empty before the first.
+  std::tstring GetStatusLine();
   // Copies the first size bytes of the held document; throws when there is none, the destination
   // is null, or fewer bytes were received.
   void ReadData(std::uint32_t size, void* destination);

@@ -10,7 +10,7 @@
 namespace {
 
 TEST(ReleaseStateTest, OnlyAWholeRecordReadsAsAState) {
-  const InstallFolder folder;
+  const storage_testing::InstallFolder folder;
   const KeySet keys{1, {platform::GenerateP256Key().public_key}};
   TrustRoot root{3, "game", keys, platform::GenerateP256Key().public_key};
   for (const InstallState& state : {InstallState{18446744073709551615u, {}},

@@ -6,6 +6,7 @@
 // leaves a prefix the next run checks block by block again and continues.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -85,7 +86,9 @@ class BlockUpdater {
   Site site_;
   std::stop_token stop_;
   FetchProgress progress_;
-  enum class IndexState { kUnknown, kReady, kUnusable } index_state_ = IndexState::kUnknown;
+  // Read by the transfers of other threads, which ask whether ranges are served.
+  enum class IndexState { kUnknown, kReady, kUnusable };
+  std::atomic<IndexState> index_state_ = IndexState::kUnknown;
   block_index::Index index_;
 };
 

@@ -46,13 +46,12 @@ struct DownloadWindow::Flight {
   std::thread thread;
 };
 
-DownloadWindow::DownloadWindow(int transfers, ClientSetup setup,
-                               std::function<bool()> serves_ranges, VarneFileManager& files,
-                               InstallFolder& folder, std::stop_token stop, int& files_done,
-                               TransferProgress progress)
+DownloadWindow::DownloadWindow(int transfers, ClientSetup setup, PackageServer& server,
+                               VarneFileManager& files, InstallFolder& folder, std::stop_token stop,
+                               int& files_done, TransferProgress progress)
     : transfers_(std::clamp(transfers, 1, 32)),
       setup_(std::move(setup)),
-      serves_ranges_(std::move(serves_ranges)),
+      server_(server),
       files_(files),
       folder_(folder),
       stop_(std::move(stop)),
@@ -71,14 +70,12 @@ void DownloadWindow::Add(const InstallJob& job) {
   flight->slot->busy = true;
   // The folder is the run's alone: its target is readied here rather than on the transfer's thread.
   const bool target_ready = folder_.TryReady(job.target);
-  const bool serves_ranges = serves_ranges_();
   Flight& started = *flight;
   shown_.push_back(started.counters);
   flights_.push_back(std::move(flight));
   try {
-    started.thread = std::thread([this, &started, serves_ranges, target_ready] {
-      Transfer(started, serves_ranges, target_ready);
-    });
+    started.thread =
+        std::thread([this, &started, target_ready] { Transfer(started, target_ready); });
   } catch (const std::system_error&) {
     started.slot->busy = false;
     flights_.pop_back();
@@ -132,16 +129,15 @@ std::tstring DownloadWindow::TemporaryFor(const InstallJob& job) const {
   }
 }
 
-void DownloadWindow::Transfer(Flight& flight, bool serves_ranges, bool target_ready) {
+void DownloadWindow::Transfer(Flight& flight, bool target_ready) {
   Slot& slot = *flight.slot;
   Counters& counters = *flight.counters;
   try {
-    PackageTransfer transfer(
-        slot.client, [serves_ranges] { return serves_ranges; }, stop_,
-        [&counters](std::uint64_t size, std::uint64_t received) {
-          counters.size = size;
-          counters.received = received;
-        });
+    PackageTransfer transfer(slot.client, server_, stop_,
+                             [&counters](std::uint64_t size, std::uint64_t received) {
+                               counters.size = size;
+                               counters.received = received;
+                             });
     const InstallJob& job = flight.job;
     flight.install = transfer.Fetch(job, flight.temporary, [&] {
       return std::make_unique<StreamedInstall>(

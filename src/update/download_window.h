@@ -23,6 +23,7 @@
 #include "storage/varne_file_manager.h"
 #include "update/install_folder.h"
 #include "update/install_way.h"
+#include "update/package_transfer.h"
 
 class HttpClient;
 
@@ -31,14 +32,13 @@ class DownloadWindow {
   // Prepares a new slot's client (proxy, shared connections, rate cap) before its first transfer.
   using ClientSetup = std::function<void(HttpClient&)>;
 
-  // transfers: how many may be in flight (1 to 32). serves_ranges tells, on the run's thread,
-  // whether the site's server serves ranges (then a package comes as one range of a kept
-  // connection). files_done is the run's count: a file counts when it is handed over, and one that
-  // fails its verdict and is not installed otherwise is taken back. progress reports the transfers
-  // in flight on the run's thread while it waits for a verdict.
-  DownloadWindow(int transfers, ClientSetup setup, std::function<bool()> serves_ranges,
-                 VarneFileManager& files, InstallFolder& folder, std::stop_token stop,
-                 int& files_done, TransferProgress progress);
+  // transfers: how many may be in flight (1 to 32). server: what the run's transfers know of the
+  // packages' server. files_done is the run's count: a file counts when it is handed over, and one
+  // that fails its verdict and is not installed otherwise is taken back. progress reports the
+  // transfers in flight on the run's thread while it waits for a verdict.
+  DownloadWindow(int transfers, ClientSetup setup, PackageServer& server, VarneFileManager& files,
+                 InstallFolder& folder, std::stop_token stop, int& files_done,
+                 TransferProgress progress);
   // Aborts the transfers still in flight and joins them; their files stay as they were.
   ~DownloadWindow();
   DownloadWindow(const DownloadWindow&) = delete;
@@ -63,7 +63,7 @@ class DownloadWindow {
 
   Slot& FreeSlot();
   std::tstring TemporaryFor(const InstallJob& job) const;
-  void Transfer(Flight& flight, bool serves_ranges, bool target_ready);
+  void Transfer(Flight& flight, bool target_ready);
   // Waits for the oldest flight's end, reporting the progress meanwhile, and removes it.
   std::unique_ptr<Flight> TakeOldest();
   void Settle(Flight& flight);
@@ -72,7 +72,7 @@ class DownloadWindow {
 
   const int transfers_;
   ClientSetup setup_;
-  std::function<bool()> serves_ranges_;
+  PackageServer& server_;
   VarneFileManager& files_;
   InstallFolder& folder_;
   std::stop_token stop_;

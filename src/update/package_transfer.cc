@@ -74,6 +74,29 @@ class WholeRangeSink : public IHttpRangeSink {
   std::uint64_t received_ = 0;
 };
 
+// Hands a package's body to the temporary file's sink, and reports its progress.
+class ReportingSink : public IHttpBodySink {
+ public:
+  ReportingSink(IHttpBodySink& sink, const TransferProgress& progress)
+      : sink_(sink), progress_(progress) {}
+  void OnBegin(bool announced, std::uint32_t length) override {
+    size_ = length;
+    sink_.OnBegin(announced, length);
+  }
+  void OnData(const std::uint8_t* bytes, std::size_t size) override {
+    sink_.OnData(bytes, size);
+    received_ += size;
+    progress_(size_, received_);
+  }
+  void OnEnd(std::uint32_t size) override { sink_.OnEnd(size); }
+
+ private:
+  IHttpBodySink& sink_;
+  const TransferProgress& progress_;
+  std::uint64_t size_ = 0;
+  std::uint64_t received_ = 0;
+};
+
 // Reports a request's progress through the client's hook while it lives. The client has no hook
 // outside it, on every way out: a range reply reports through its sink (the hook would see the
 // held document's figures), and the next run fetches its list unreported.
@@ -108,12 +131,9 @@ std::uint64_t LimitOf(const FileEntry& entry) {
 
 }  // namespace
 
-PackageTransfer::PackageTransfer(HttpClient& client, std::function<bool()> serves_ranges,
-                                 std::stop_token stop, TransferProgress progress)
-    : client_(client),
-      serves_ranges_(std::move(serves_ranges)),
-      stop_(std::move(stop)),
-      progress_(std::move(progress)) {}
+PackageTransfer::PackageTransfer(HttpClient& client, PackageServer& server, std::stop_token stop,
+                                 TransferProgress progress)
+    : client_(client), server_(server), stop_(std::move(stop)), progress_(std::move(progress)) {}
 
 std::unique_ptr<StreamedInstall> PackageTransfer::Fetch(const InstallJob& job,
                                                         const std::tstring& temporary,
@@ -123,14 +143,15 @@ std::unique_ptr<StreamedInstall> PackageTransfer::Fetch(const InstallJob& job,
   ThrowIfStopped(stop_);
   client_.SetUserAgent(job.entry.md5);
   // A server that serves the release's block data serves ranges, over kept connections: there
-  // the whole package comes as one range, without a connection of its own. Anything unexpected
-  // in that reply, as anywhere on the block path, leaves the usual request to fetch it again.
-  if (OrgSizeOf(job.entry) && serves_ranges_()) {
-    try {
-      std::unique_ptr<StreamedInstall> install = feed ? feed() : nullptr;
-      if (FetchAsRange(job, temporary, install.get())) return install;
-    } catch (const Exception& failure) {
-      if (!failure.IsError()) throw;
+  // the whole package comes as one range, without a connection of its own.
+  if (OrgSizeOf(job.entry) && server_.serves_ranges()) {
+    if (auto install = Try(&PackageTransfer::FetchAsRange, job, temporary, feed)) {
+      return std::move(*install);
+    }
+  }
+  if (server_.connections == PackageServer::Connections::kKept) {
+    if (auto install = Try(&PackageTransfer::FetchKept, job, temporary, feed)) {
+      return std::move(*install);
     }
   }
   std::unique_ptr<StreamedInstall> install = feed ? feed() : nullptr;
@@ -138,12 +159,46 @@ std::unique_ptr<StreamedInstall> PackageTransfer::Fetch(const InstallJob& job,
   return install;
 }
 
+std::optional<std::unique_ptr<StreamedInstall>> PackageTransfer::Try(Way way, const InstallJob& job,
+                                                                     const std::tstring& temporary,
+                                                                     const Feed& feed) {
+  std::unique_ptr<StreamedInstall> install = feed ? feed() : nullptr;
+  if ((this->*way)(job, temporary, install.get())) return install;
+  return std::nullopt;
+}
+
 bool PackageTransfer::FetchAsRange(const InstallJob& job, const std::tstring& temporary,
                                    StreamedInstall* feed) {
   const std::uint64_t limit = LimitOf(job.entry);
   TemporaryFileSink sink(temporary, limit, job.entry.path, feed);
   WholeRangeSink whole(sink, [this, limit](std::uint64_t received) { progress_(limit, received); });
-  if (!client_.RequestRange(job.package_url, 0, limit - 1, whole).served) return false;
+  try {
+    if (!client_.RequestRange(job.package_url, 0, limit - 1, whole).served) return false;
+  } catch (const Exception& failure) {
+    // Anything unexpected on the block path, the bytes included, leaves it to the usual request.
+    if (!failure.IsError()) throw;
+    return false;
+  }
+  sink.Keep();
+  return true;
+}
+
+bool PackageTransfer::FetchKept(const InstallJob& job, const std::tstring& temporary,
+                                StreamedInstall* feed) {
+  TemporaryFileSink sink(temporary, LimitOf(job.entry), job.entry.path, feed);
+  ReportingSink reporting(sink, progress_);
+  try {
+    if (!client_.RequestKept(job.package_url, reporting)) {
+      server_.connections = PackageServer::Connections::kClosed;
+    }
+  } catch (const HttpClientException& failure) {
+    // A reply not framed as a server that keeps its connections frames one (or a refusal, which
+    // the usual request reports as it always did): the server is asked as ever from now on. What
+    // the package's bytes are refused for stays the failure.
+    if (!failure.IsError()) throw;
+    server_.connections = PackageServer::Connections::kClosed;
+    return false;
+  }
   sink.Keep();
   return true;
 }
@@ -154,4 +209,10 @@ void PackageTransfer::FetchWhole(const InstallJob& job, const std::tstring& temp
   const ProgressHook hook(client_, progress_);
   client_.Request(job.package_url, sink);
   sink.Keep();
+  // A server that answers in HTTP/1.1 keeps its connections for requests of that version.
+  auto unknown = PackageServer::Connections::kUnknown;
+  server_.connections.compare_exchange_strong(unknown,
+                                              client_.GetStatusLine().starts_with("HTTP/1.1 ")
+                                                  ? PackageServer::Connections::kKept
+                                                  : PackageServer::Connections::kClosed);
 }

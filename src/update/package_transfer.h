@@ -2,9 +2,11 @@
 // the way of installing a whole file begins with it. Used by the run's thread alone.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stop_token>
 
 #include "base/tstring.h"
@@ -13,20 +15,31 @@
 
 class StreamedInstall;
 
+// What the run knows of the packages' server, shared by its transfers on every thread.
+struct PackageServer {
+  // The release's block data was read and checks out, so the server answers range requests.
+  std::function<bool()> serves_ranges;
+  // Whether the server keeps its connections. Packages are asked for as ever until a reply shows
+  // a server of HTTP/1.1, and as ever again once a reply over a kept connection shows that it
+  // closes them after each reply, or does not frame a package as such a server does.
+  enum class Connections { kUnknown, kKept, kClosed };
+  std::atomic<Connections> connections{Connections::kUnknown};
+};
+
 class PackageTransfer {
  public:
   // Makes what the package's bytes also go to as they arrive, afresh for each attempt (null, or an
   // empty function: nothing).
   using Feed = std::function<std::unique_ptr<StreamedInstall>()>;
 
-  // serves_ranges tells whether the site's server serves ranges: it does once the release's block
-  // data has been read. A stop ends the transfer ("Abort by User.") through the client.
-  PackageTransfer(HttpClient& client, std::function<bool()> serves_ranges, std::stop_token stop,
+  // A stop ends the transfer ("Abort by User.") through the client.
+  PackageTransfer(HttpClient& client, PackageServer& server, std::stop_token stop,
                   TransferProgress progress);
 
   // Downloads the job's package to temporary, which it creates: as one range of a kept
-  // connection where the server serves ranges, and otherwise (or when anything in that reply is
-  // unexpected) by the usual request. Returns the feed of the attempt that brought the package. A
+  // connection where the server serves ranges, otherwise over a kept connection while the server
+  // keeps them, and otherwise (or when anything in such a reply is unexpected) by the usual
+  // request. Returns the feed of the attempt that brought the package. A
   // stop before it begins throws "Task Aborted."; a package longer than the listed file's package
   // can be is cut off ("Package data exceed the listed size : <path>"); a failure removes the
   // temporary file.
@@ -34,12 +47,21 @@ class PackageTransfer {
                                          const Feed& feed);
 
  private:
+  // One way of fetching the package: false when it did not bring it.
+  using Way = bool (PackageTransfer::*)(const InstallJob&, const std::tstring&, StreamedInstall*);
+  // The install fed by the package that the way brought; nothing when it did not bring one (then
+  // the usual request fetches it again, and reports what is wrong as it always did).
+  std::optional<std::unique_ptr<StreamedInstall>> Try(Way way, const InstallJob& job,
+                                                      const std::tstring& temporary,
+                                                      const Feed& feed);
   // False when the server does not serve the range.
   bool FetchAsRange(const InstallJob& job, const std::tstring& temporary, StreamedInstall* feed);
+  // Over a kept connection; notes a server that closes its connections.
+  bool FetchKept(const InstallJob& job, const std::tstring& temporary, StreamedInstall* feed);
   void FetchWhole(const InstallJob& job, const std::tstring& temporary, StreamedInstall* feed);
 
   HttpClient& client_;
-  std::function<bool()> serves_ranges_;
+  PackageServer& server_;
   std::stop_token stop_;
   TransferProgress progress_;
 };

@@ -7,7 +7,9 @@
 #include "base/ascii.h"
 #include "base/exception.h"
 #include "base/hex.h"
+#include "net/connection_pool.h"
 #include "net/http_client.h"
+#include "net/rate_cap.h"
 #include "platform/file.h"
 #include "site/install_names.h"
 #include "site/release_state.h"
@@ -81,6 +83,9 @@ class UpdateRun::Impl {
   void Report(const std::tstring& text, std::uint64_t size = 0, std::uint64_t received = 0);
   // Reports the current file's transfer.
   TransferProgress TransferReport();
+  // Has the client go through the configured proxy, keep its connections in the run's pool and
+  // receive within the run's cap.
+  void ShareConnections(HttpClient& client);
 
   UpdateContext context_;
   UpdateOutcome outcome_;
@@ -90,6 +95,8 @@ class UpdateRun::Impl {
   // signed.
   std::optional<TrustedRelease> signed_;
   InstallFolder folder_;
+  std::shared_ptr<ConnectionPool> pool_;
+  std::shared_ptr<RateCap> cap_;
   std::unique_ptr<Ways> ways_;  // after folder_, which the ways write into
 };
 
@@ -102,18 +109,18 @@ struct UpdateRun::Impl::Ways {
                 .list_entries = run.list_.size(),
                 .keys = run.signed_ ? run.signed_->root.keys : KeySet{}},
                run.context_.stop, run.TransferReport()),
-        transfer(
-            run.context_.client, [this] { return blocks.ServesRanges(); }, run.context_.stop,
-            run.TransferReport()),
+        server{.serves_ranges = [this] { return blocks.ServesRanges(); }},
+        transfer(run.context_.client, server, run.context_.stop, run.TransferReport()),
         window(
-            run.context_.transfers, [](HttpClient& client) { UseConfiguredProxy(client); },
-            [this] { return blocks.ServesRanges(); }, run.context_.files, run.folder_,
-            run.context_.stop, run.outcome_.files_done, run.TransferReport()),
+            run.context_.transfers, [&run](HttpClient& client) { run.ShareConnections(client); },
+            server, run.context_.files, run.folder_, run.context_.stop, run.outcome_.files_done,
+            run.TransferReport()),
         whole(transfer, window, run.context_.files, run.folder_),
         streamed(window),
         by_blocks(blocks, run.folder_, run.context_.stop, streamed) {}
 
   block_update::BlockUpdater blocks;
+  PackageServer server;
   PackageTransfer transfer;
   DownloadWindow window;
   PackageWay whole;
@@ -133,6 +140,8 @@ UpdateOutcome UpdateRun::Impl::Run() noexcept {
   // to be waited for when it goes, and MinGW's library can lose that wake-up.
   context_.client.SetAbort(false);
   context_.client.SetStop(context_.stop);
+  pool_ = std::make_shared<ConnectionPool>(context_.transfers);
+  if (context_.rate_cap > 0) cap_ = std::make_shared<RateCap>(context_.rate_cap);
   try {
     Steps();
     outcome_.completed = true;
@@ -143,13 +152,15 @@ UpdateOutcome UpdateRun::Impl::Run() noexcept {
   }
   KeepChecked();
   outcome_.package_replaced = folder_.PackageReplaced();
-  // The next run has its own stop.
+  // The next run has its own stop, connections and cap.
   context_.client.SetStop({});
+  context_.client.UsePool(nullptr);
+  context_.client.UseRateCap(nullptr);
   return outcome_;
 }
 
 void UpdateRun::Impl::Steps() {
-  UseConfiguredProxy(context_.client);
+  ShareConnections(context_.client);
   // Read first: a damaged state refuses the run before anything is fetched.
   const InstallState state = ReadInstallState();
   const ListDigest list = FetchFileList(context_.client, context_.list_url, list_);
@@ -255,6 +266,12 @@ void UpdateRun::Impl::Report(const std::tstring& text, std::uint64_t size, std::
   if (context_.report) {
     context_.report(outcome_.total_files, outcome_.files_done, text, size, received);
   }
+}
+
+void UpdateRun::Impl::ShareConnections(HttpClient& client) {
+  UseConfiguredProxy(client);
+  client.UsePool(pool_);
+  if (cap_) client.UseRateCap(cap_);
 }
 
 TransferProgress UpdateRun::Impl::TransferReport() {

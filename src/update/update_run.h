@@ -37,6 +37,8 @@ struct UpdateContext {
   RunReport report;
   // How many files are downloaded side by side, each over a connection of its own (1 to 32).
   int transfers = 16;
+  // The most bytes per second the run receives over all its connections together; 0: no cap.
+  std::uint64_t rate_cap = 0;
 };
 
 struct UpdateOutcome {

@@ -8,7 +8,7 @@
 namespace test_support {
 
 Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&)>& on_report,
-                  const std::string& public_key) {
+                  const std::string& public_key, int transfers) {
   HttpClient client;
   std::stop_source stop;
   Outcome outcome;
@@ -23,7 +23,8 @@ Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&
                  .list_url = url,
                  .public_key = public_key,
                  .stop = stop.get_token(),
-                 .report = report})
+                 .report = report,
+                 .transfers = transfers})
           .Run();
   return outcome;
 }

@@ -31,7 +31,13 @@ struct Outcome : UpdateOutcome {
 // the run's stop.
 Outcome RunUpdate(const std::string& url,
                   const std::function<bool(const Report&)>& on_report = nullptr,
-                  const std::string& public_key = "");
+                  const std::string& public_key = "", int transfers = 16);
+// The same with one transfer at a time, for a scripted server whose replies follow the order of
+// the requests.
+inline Outcome RunInOrder(const std::string& url,
+                          const std::function<bool(const Report&)>& on_report = nullptr) {
+  return RunUpdate(url, on_report, "", 1);
+}
 
 // A scripted update server: the list document, then one package answer per connection.
 std::vector<net_testing::Reply> ListThenPackages(const std::string& list,

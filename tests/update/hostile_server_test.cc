@@ -83,7 +83,7 @@ TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
                             "/list";
     InstallFolder install;
     const auto started = Clock::now();
-    EXPECT_EQ(RunUpdate(url).error, stall.error) << stall.stage;
+    EXPECT_EQ(RunInOrder(url).error, stall.error) << stall.stage;
     // The limit is applied, not only named: the run ends long before the default minute.
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(10)) << stall.stage;
     // Only finished files stay.

@@ -107,7 +107,7 @@ TEST(UpdateRunTest, TemporaryPackagesNeverTakeAListedOrExistingName) {
                            "\r\n1::sub\\b.txt:1:" + Md5Of("b") + "\r\n";
   server.SetReplies(ListThenPackages(
       list, {PackageOf("a.txt", "a"), PackageOf("FILE2.DL", "f2"), PackageOf("sub/b.txt", "b")}));
-  const Outcome outcome = RunUpdate(ListUrl(server), plant);
+  const Outcome outcome = RunInOrder(ListUrl(server), plant);
   ASSERT_TRUE(outcome.completed) << outcome.error;
   EXPECT_EQ(install.Read("FILE2.DL"), "f2");
   EXPECT_EQ(install.Read("sub/b.txt"), "b");
@@ -133,7 +133,7 @@ TEST(UpdateRunTest, OnlyTheUpdatersOwnLeftoversAreRemoved) {
   server.SetReplies(
       ListThenPackages("1::a.txt:1:" + Md5Of("a") + "\r\n1::sub\\b.txt:1:" + Md5Of("b") + "\r\n",
                        {PackageOf("a.txt", "a"), PackageOf("sub/b.txt", "b")}));
-  const Outcome outcome = RunUpdate(ListUrl(server));
+  const Outcome outcome = RunInOrder(ListUrl(server));
   ASSERT_TRUE(outcome.completed) << outcome.error;
   Snapshot expected = kept;
   expected.insert({{"a.txt", "a"}, {"sub/b.txt", "b"}});
@@ -165,7 +165,7 @@ TEST(UpdateRunTest, FoldersLinkedOutsideTheInstallAreNeverWrittenThrough) {
     std::replace(entry.begin(), entry.end(), '\\', '/');
     server.SetReplies(ListThenPackages("1::" + c.path + ":5:" + Md5Of("bytes") + "\r\n",
                                        {PackageOf(entry, "bytes")}));
-    EXPECT_EQ(RunUpdate(ListUrl(server)).error, c.error) << c.path;
+    EXPECT_EQ(RunInOrder(ListUrl(server)).error, c.error) << c.path;
     EXPECT_EQ(Take(outside.GetPath()), Snapshot{}) << c.path;
     if (!c.written.empty()) {
       EXPECT_EQ(install.Read(c.written), "bytes") << c.path;
@@ -184,7 +184,7 @@ TEST(UpdateRunTest, PipesAreRefusedAndNewProgramsAreExecutable) {
                            Md5Of(script) + "\r\n1::kept.sh:" + size + ":" + Md5Of(script) + "\r\n";
   server.SetReplies(ListThenPackages(list, {PackageOf("game", program), PackageOf("run.sh", script),
                                             PackageOf("kept.sh", script)}));
-  const Outcome outcome = RunUpdate(ListUrl(server));
+  const Outcome outcome = RunInOrder(ListUrl(server));
   ASSERT_TRUE(outcome.completed) << outcome.error;
   // Executable by everyone who may read it, and only by them; an existing file keeps its mode.
   for (const char* name : {"game", "run.sh"}) {
@@ -198,7 +198,7 @@ TEST(UpdateRunTest, PipesAreRefusedAndNewProgramsAreExecutable) {
   // A pipe where a listed file should be: the run fails at once instead of waiting in open.
   ASSERT_EQ(std::system("mkfifo pipe"), 0);
   server.SetReplies(ListThenPackages("1::pipe:1:" + Md5Of("p") + "\r\n", {PackageOf("pipe", "p")}));
-  EXPECT_EQ(RunUpdate(ListUrl(server)).error,
+  EXPECT_EQ(RunInOrder(ListUrl(server)).error,
             "DownloadManager : Listed path is not a regular file : pipe");
   EXPECT_EQ(std::filesystem::status(install.GetPath() / "pipe").type(),
             std::filesystem::file_type::fifo);
@@ -215,7 +215,7 @@ TEST(UpdateRunTest, AStopAtAFilesTurnEndsTheRunBeforeItCounts) {
   install.Write("one.txt", "1");
   // Settled, so that its digest made ahead is trusted at its turn; the stop comes once it is made.
   std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-  const Outcome outcome = RunUpdate(ListUrl(server), [](const Report& report) {
+  const Outcome outcome = RunInOrder(ListUrl(server), [](const Report& report) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     return report.text != "one.txt";
   });
@@ -237,7 +237,7 @@ TEST(UpdateRunTest, WhenTheDiskFailsEachFileStaysOldOrNew) {
     server.SetReplies(ListThenPackages(list, {PackageOf("sub/b.bin", b), PackageOf("c.txt", "c")}));
     platform::InjectWriteFailureAfter(disk_full ? 100000 : -1);
     platform::InjectReplaceFailure(!disk_full, 1);  // the batch's second file
-    const std::string error = RunUpdate(ListUrl(server)).error;
+    const std::string error = RunInOrder(ListUrl(server)).error;
     platform::InjectWriteFailureAfter(-1);
     platform::InjectReplaceFailure(false);
     EXPECT_NE(error.find(disk_full ? "Temp File Error." : "File replace error."), std::string::npos)
@@ -245,7 +245,7 @@ TEST(UpdateRunTest, WhenTheDiskFailsEachFileStaysOldOrNew) {
     EXPECT_EQ(Take(install.GetPath()), (Snapshot{{"sub/b.bin", "old b"}}));
   }
   server.SetReplies(ListThenPackages(list, {PackageOf("sub/b.bin", b), PackageOf("c.txt", "c")}));
-  const Outcome rerun = RunUpdate(ListUrl(server));
+  const Outcome rerun = RunInOrder(ListUrl(server));
   EXPECT_TRUE(rerun.completed) << rerun.error;
   EXPECT_TRUE(Take(install.GetPath()) == (Snapshot{{"sub/b.bin", b}, {"c.txt", "c"}}));
 }

@@ -10,6 +10,8 @@
 
 using TestFolder = test_support::TempFolder;
 
+namespace storage_testing {
+
 // The current directory while it lives, with the process's file manager.
 class InstallFolder : public TestFolder {
  public:
@@ -23,6 +25,8 @@ class InstallFolder : public TestFolder {
   std::filesystem::path previous_;
   VarneFileManager files_;
 };
+
+}  // namespace storage_testing
 
 // Bytes that differ from position to position, so that misplaced or unscrambled data shows.
 inline std::string PatternBytes(std::size_t size, unsigned seed = 1) {

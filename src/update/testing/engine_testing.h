@@ -11,7 +11,7 @@
 
 namespace update_testing {
 
-using ::InstallFolder;
+using storage_testing::InstallFolder;
 
 // The MD5 of bytes as 32 lower-case hexadecimal digits.
 inline std::string Md5Of(const std::string& bytes) {
