@@ -18,6 +18,9 @@ namespace {
 
 // How often the run reports the transfers' progress while it waits for a verdict.
 constexpr auto kReportInterval = std::chrono::milliseconds(50);
+// Files whose transfers have ended wait for their verdicts without holding a transfer slot, so a
+// slow file at the front does not leave the others idle; up to this many per slot.
+constexpr std::size_t kWaitingPerSlot = 4;
 
 }  // namespace
 
@@ -30,7 +33,7 @@ struct DownloadWindow::Counters {
 struct DownloadWindow::Slot {
   HttpClient client;
   InstallDigests digests;
-  bool busy = false;  // a flight in the window holds it
+  bool busy = false;  // a transfer runs on it; under the window's lock
 };
 
 struct DownloadWindow::Flight {
@@ -61,13 +64,12 @@ DownloadWindow::DownloadWindow(int transfers, ClientSetup setup, PackageServer& 
 DownloadWindow::~DownloadWindow() { AbortAll(); }
 
 void DownloadWindow::Add(const InstallJob& job) {
-  while (flights_.size() >= static_cast<std::size_t>(transfers_)) Settle(*TakeOldest());
+  MakeRoom();
   ThrowIfStopped(stop_);
   auto flight = std::make_unique<Flight>();
   flight->job = job;
   flight->temporary = TemporaryFor(job);
   flight->slot = &FreeSlot();
-  flight->slot->busy = true;
   // The folder is the run's alone: its target is readied here rather than on the transfer's thread.
   const bool target_ready = folder_.TryReady(job.target);
   Flight& started = *flight;
@@ -77,6 +79,7 @@ void DownloadWindow::Add(const InstallJob& job) {
     started.thread =
         std::thread([this, &started, target_ready] { Transfer(started, target_ready); });
   } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> hold(lock_);
     started.slot->busy = false;
     flights_.pop_back();
     throw DownloadManagerException("Failed thread create.", true);
@@ -107,11 +110,50 @@ void DownloadWindow::KeepChecked() {
   }
 }
 
+void DownloadWindow::MakeRoom() {
+  for (;;) {
+    const std::size_t seen = Ends();
+    while (!flights_.empty() && Ended(*flights_.front())) Settle(*TakeOldest());
+    if (Transferring() < transfers_ && flights_.size() < kWaitingPerSlot * transfers_) return;
+    WaitForAnEnd(seen);
+  }
+}
+
+std::size_t DownloadWindow::Ends() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return ends_;
+}
+
+bool DownloadWindow::Ended(const Flight& flight) {
+  std::lock_guard<std::mutex> hold(lock_);
+  return flight.ended;
+}
+
+int DownloadWindow::Transferring() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return static_cast<int>(std::count_if(flights_.begin(), flights_.end(),
+                                        [](const auto& flight) { return !flight->ended; }));
+}
+
+void DownloadWindow::WaitForAnEnd(std::size_t seen) {
+  std::unique_lock<std::mutex> hold(lock_);
+  if (ended_.wait_for(hold, kReportInterval, [&] { return ends_ != seen; })) return;
+  hold.unlock();
+  ReportProgress();
+}
+
 DownloadWindow::Slot& DownloadWindow::FreeSlot() {
-  for (const auto& slot : slots_) {
-    if (!slot->busy) return *slot;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const auto& slot : slots_) {
+      if (!slot->busy) {
+        slot->busy = true;
+        return *slot;
+      }
+    }
   }
   Slot& slot = *slots_.emplace_back(std::make_unique<Slot>());
+  slot.busy = true;
   setup_(slot.client);
   // A stop ends each transfer at once, as it ends the run's own.
   slot.client.SetStop(stop_);
@@ -152,6 +194,8 @@ void DownloadWindow::Transfer(Flight& flight, bool target_ready) {
   }
   std::lock_guard<std::mutex> hold(lock_);
   flight.ended = true;
+  slot.busy = false;
+  ++ends_;
   ended_.notify_all();
 }
 
@@ -167,7 +211,6 @@ std::unique_ptr<DownloadWindow::Flight> DownloadWindow::TakeOldest() {
   oldest.thread.join();
   std::unique_ptr<Flight> flight = std::move(flights_.front());
   flights_.pop_front();
-  flight->slot->busy = false;
   return flight;
 }
 

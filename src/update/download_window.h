@@ -7,8 +7,8 @@
 // that order and takes their verdicts in that order. A checked file joins the folder's batch; any
 // other is installed from its downloaded package the usual way; the first failure in list order is
 // the one the run reports. A transfer slot keeps its client and its digest thread for the whole
-// run, and is taken again only once its last file's verdict is taken, so memory stays within the
-// slots' buffers whatever the list.
+// run and is taken again as soon as its transfer has ended; a file that then waits for its verdict
+// holds only its checked new file. So memory stays within the slots' buffers whatever the list.
 #pragma once
 
 #include <condition_variable>
@@ -45,7 +45,8 @@ class DownloadWindow {
   DownloadWindow& operator=(const DownloadWindow&) = delete;
 
   // Starts the download of the job's file (which has an expected content), first taking the
-  // verdicts of the oldest files while every slot is busy. Throws the first failure in list order.
+  // verdicts of the oldest files whose transfers have ended, and waiting while every slot
+  // transfers or the window is full. Throws the first failure in list order.
   void Add(const InstallJob& job);
   // Takes every verdict still to come, in list order.
   void Drain();
@@ -61,6 +62,13 @@ class DownloadWindow {
   struct Slot;
   struct Flight;
 
+  void MakeRoom();
+  // Under the lock: the transfers ended so far, whether one flight's has, how many still run.
+  std::size_t Ends();
+  bool Ended(const Flight& flight);
+  int Transferring();
+  // Until a transfer ends after `seen` ends, reporting the progress every interval meanwhile.
+  void WaitForAnEnd(std::size_t seen);
   Slot& FreeSlot();
   std::tstring TemporaryFor(const InstallJob& job) const;
   void Transfer(Flight& flight, bool target_ready);
@@ -83,4 +91,5 @@ class DownloadWindow {
   std::vector<std::shared_ptr<Counters>> shown_;  // the transfers the current progress counts
   std::mutex lock_;
   std::condition_variable ended_;  // a flight's transfer has ended
+  std::size_t ends_ = 0;
 };
