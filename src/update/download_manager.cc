@@ -5,6 +5,7 @@
 
 #include "base/exception.h"
 #include "storage/varne_file_manager.h"
+#include "update/release_protocol.h"
 
 DownloadManager::DownloadManager() = default;
 
@@ -45,6 +46,9 @@ void DownloadManager::Start(std::tstring url, std::tstring) {
   try {
     worker_ = std::jthread([this, context = std::move(context)](std::stop_token stop) mutable {
       context.stop = std::move(stop);
+      const TransferLimits limits = ConfiguredLimits();
+      context.transfers = limits.transfers;
+      context.rate_cap = limits.rate_cap;
       WorkerMain(std::move(context));
     });
   } catch (const std::system_error&) {

@@ -125,6 +125,29 @@ void UseConfiguredProxy(HttpClient& client) {
   client.SetProxy(DiscoverProxy(config));
 }
 
+TransferLimits ConfiguredLimits() {
+  TransferLimits limits;
+  const auto cap = [&limits](int bytes_per_second) {
+    const auto bytes = static_cast<std::uint64_t>(std::max(bytes_per_second, 0));
+    if (bytes > 0 && (limits.rate_cap == 0 || bytes < limits.rate_cap)) limits.rate_cap = bytes;
+  };
+  try {
+    DlgConfig dialog;
+    dialog.LoadFromPackfile(kDialogConfigName);
+    limits.transfers =
+        std::clamp(dialog.LoadInt("serverside_connections", limits.transfers), 1, 32);
+    cap(dialog.LoadInt("serverside_ratelimit", 0));
+  } catch (const Exception&) {
+  }
+  try {
+    ConfigBase player;
+    player.Load(kProxyConfigName);
+    cap(player.LoadInt("DownloadRateLimit", 0));
+  } catch (const Exception&) {
+  }
+  return limits;
+}
+
 ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& list) {
   client.SetUserAgent(kListUserAgent);
   ListSink document;

@@ -3,6 +3,8 @@
 // a request goes through.
 #pragma once
 
+#include <cstdint>
+
 #include "base/tstring.h"
 #include "net/http_client.h"
 #include "site/file_list.h"
@@ -12,6 +14,16 @@
 
 // Points the client at the proxy that "RV7.conf" and the user's settings choose.
 void UseConfiguredProxy(HttpClient& client);
+
+// How many files a run downloads side by side and the most bytes per second it receives: the
+// publisher's "serverside_connections" (1 to 32) and "serverside_ratelimit" in the game's
+// "dlgconfig.conf", and the player's "DownloadRateLimit" in "RV7.conf"; of two caps the lower
+// holds, and 0 is none. A setting that cannot be read keeps its default.
+struct TransferLimits {
+  int transfers = 16;
+  std::uint64_t rate_cap = 0;
+};
+TransferLimits ConfiguredLimits();
 
 // Fetches the list document at url and appends its entries to list; returns what arrived.
 ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& list);
