@@ -39,6 +39,8 @@ struct DownloadWindow::Slot {
 struct DownloadWindow::Flight {
   InstallJob job;
   std::tstring temporary;
+  // The target's folders were readied, on the run's thread, when the transfer started.
+  bool target_ready = false;
   Slot* slot = nullptr;
   std::shared_ptr<Counters> counters = std::make_shared<Counters>();
   // Written by the transfer's thread, read by the run's once ended is set under the lock.
@@ -71,13 +73,12 @@ void DownloadWindow::Add(const InstallJob& job) {
   flight->temporary = TemporaryFor(job);
   flight->slot = &FreeSlot();
   // The folder is the run's alone: its target is readied here rather than on the transfer's thread.
-  const bool target_ready = folder_.TryReady(job.target);
+  flight->target_ready = folder_.TryReady(job.target);
   Flight& started = *flight;
   shown_.push_back(started.counters);
   flights_.push_back(std::move(flight));
   try {
-    started.thread =
-        std::thread([this, &started, target_ready] { Transfer(started, target_ready); });
+    started.thread = std::thread([this, &started] { Transfer(started); });
   } catch (const std::system_error&) {
     std::lock_guard<std::mutex> hold(lock_);
     started.slot->busy = false;
@@ -171,7 +172,7 @@ std::tstring DownloadWindow::TemporaryFor(const InstallJob& job) const {
   }
 }
 
-void DownloadWindow::Transfer(Flight& flight, bool target_ready) {
+void DownloadWindow::Transfer(Flight& flight) {
   Slot& slot = *flight.slot;
   Counters& counters = *flight.counters;
   try {
@@ -183,8 +184,8 @@ void DownloadWindow::Transfer(Flight& flight, bool target_ready) {
     const InstallJob& job = flight.job;
     flight.install = transfer.Fetch(job, flight.temporary, [&] {
       return std::make_unique<StreamedInstall>(
-          job.entry.path, job.target, *job.expected, [target_ready] { return target_ready; },
-          slot.digests);
+          job.entry.path, job.target, *job.expected,
+          [ready = flight.target_ready] { return ready; }, slot.digests);
     });
     // The digests end here, on this thread, which alone hands the slot's digest thread its blocks.
     flight.checked = flight.install && flight.install->Verify();

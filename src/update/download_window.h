@@ -71,7 +71,7 @@ class DownloadWindow {
   void WaitForAnEnd(std::size_t seen);
   Slot& FreeSlot();
   std::tstring TemporaryFor(const InstallJob& job) const;
-  void Transfer(Flight& flight, bool target_ready);
+  void Transfer(Flight& flight);
   // Waits for the oldest flight's end, reporting the progress meanwhile, and removes it.
   std::unique_ptr<Flight> TakeOldest();
   void Settle(Flight& flight);
