@@ -18,6 +18,7 @@
 #include "storage/one_entry_package.h"
 #include "storage/package_format.h"
 #include "update/install_way.h"
+#include "update/range_queue.h"
 #include "update/release_protocol.h"
 
 namespace block_update {
@@ -34,9 +35,9 @@ namespace {
 using block_data::BlockData;
 using block_data::PlanRange;
 
-// No range request asks for more: a reply is bounded in time by its idle limits, and a cut one
-// costs at most this much again.
-constexpr std::uint64_t kMaxRangeLength = 16 << 20;
+// No range request asks for more: a reply is bounded in time by its idle limits, a cut one costs
+// at most this much again, and the ranges fetched ahead of the writing hold at most this each.
+constexpr std::uint64_t kMaxRangeLength = 1 << 20;
 // Gaps whose fine records lie closer than this many coarse blocks share one request: a request's
 // headers cost more than the records between them.
 constexpr std::uint64_t kFineJoinBlocks = 4;
@@ -59,19 +60,11 @@ class StoppableStream final : public ByteStream {
   std::stop_token stop_;
 };
 
-class TextSink final : public IHttpRangeSink {
- public:
-  void OnRangeData(std::uint64_t, const std::uint8_t* bytes, std::size_t size) override {
-    text.append(reinterpret_cast<const char*>(bytes), size);
-  }
-  std::string text;
-};
-
 // Bytes first .. first + length - 1 of url (length > 0); none when the server does not serve
 // ranges there.
 std::optional<std::string> FetchBytes(HttpClient& client, const std::tstring& url,
                                       std::uint64_t first, std::uint64_t length) {
-  TextSink sink;
+  RangeText sink;
   if (!client.RequestRange(url, first, first + length - 1, sink).served) return std::nullopt;
   return std::move(sink.text);
 }
@@ -284,11 +277,12 @@ std::tstring PartPathOf(const std::tstring& target) {
 }
 
 BlockUpdater::BlockUpdater(HttpClient& client, Site site, std::stop_token stop,
-                           FetchProgress progress)
+                           FetchProgress progress, Fetchers fetchers)
     : client_(client),
       site_(std::move(site)),
       stop_(std::move(stop)),
-      progress_(std::move(progress)) {}
+      progress_(std::move(progress)),
+      fetchers_(std::move(fetchers)) {}
 
 BlockUpdater::~BlockUpdater() = default;
 
@@ -350,7 +344,8 @@ std::optional<BlockData> BlockUpdater::FetchCoarse(const block_index::Entry& ent
 }
 
 std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, const BlockData& data,
-                                            ByteStream& old, std::uint64_t resume) {
+                                            ByteStream& old, std::uint64_t resume,
+                                            const std::tstring& user_agent) {
   if (old.Size() == 0) return {{.copy = false, .offset = 0, .length = data.file_size}};
   block_data::BlockMatcher matcher(data, old);
   matcher.Search();
@@ -358,6 +353,9 @@ std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, con
   // The blocks a cut run already wrote need no fine records.
   std::erase_if(
       gaps, [&](const block_data::BlockRun& gap) { return data.BlockOffset(gap.end) <= resume; });
+  // Gaps whose records lie close share a request; the requests run side by side.
+  std::vector<std::pair<std::size_t, std::size_t>> groups;
+  std::vector<RangeQueue::Range> ranges;
   for (std::size_t first = 0; first < gaps.size();) {
     std::size_t last = first;
     while (last + 1 < gaps.size() && gaps[last + 1].first - gaps[last].end < kFineJoinBlocks)
@@ -368,16 +366,23 @@ std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, con
       throw DownloadManagerException("Block data error(fine records outside their document).",
                                      true);
     }
-    const std::optional<std::string> records =
-        FetchBytes(client_, UrlBesideList(site_.list_url, BesideList::kFine),
-                   entry.fine_offset + offset, length);
+    const std::uint64_t at = entry.fine_offset + offset;
+    ranges.push_back({UrlBesideList(site_.list_url, BesideList::kFine), at, at + length - 1});
+    groups.emplace_back(first, last);
+    first = last + 1;
+  }
+  RangeQueue queue(fetchers_.setup, fetchers_.count, stop_);
+  queue.Start(std::move(ranges), user_agent);
+  for (std::size_t i = 0; i < groups.size(); ++i) {
+    const std::optional<std::string> records = queue.Take(i);
     if (!records) return {};
+    const auto [first, last] = groups[i];
+    const std::uint64_t offset = data.FineRecordsOffset(gaps[first].first);
     for (std::size_t gap = first; gap <= last; ++gap) {
       const std::uint64_t at = data.FineRecordsOffset(gaps[gap].first) - offset;
       matcher.Refine(gaps[gap], std::string_view(*records).substr(
                                     at, data.FineRecordsLength(gaps[gap].first, gaps[gap].end)));
     }
-    first = last + 1;
   }
   return matcher.Plan();
 }
@@ -407,7 +412,7 @@ bool BlockUpdater::TryInstall(const FileJob& job) {
         has_old ? static_cast<ByteStream&>(old_file) : static_cast<ByteStream&>(nothing), stop_);
     std::vector<PlanRange> plan;
     if (resume < data->file_size) {
-      plan = PlanFrom(PlanOf(entry, *data, old, resume), resume);
+      plan = PlanFrom(PlanOf(entry, *data, old, resume, job.user_agent), resume);
       if (plan.empty()) return false;
     }
     writer.CheckFetched(plan);
@@ -431,6 +436,19 @@ bool BlockUpdater::Write(const FileJob& job, const PackageData& package,
   };
   count(0);
   DataSink sink(package, writer, count);
+  // The ranges to fetch, cut to the longest asked for at once, are fetched ahead side by side
+  // while the plan is written in file order.
+  std::vector<RangeQueue::Range> ranges;
+  for (const PlanRange& range : plan) {
+    for (std::uint64_t done = 0; !range.copy && done < range.length; done += kMaxRangeLength) {
+      const std::uint64_t first = package.offset + range.offset + done;
+      ranges.push_back(
+          {job.package_url, first, first + std::min(range.length - done, kMaxRangeLength) - 1});
+    }
+  }
+  RangeQueue queue(fetchers_.setup, fetchers_.count, stop_);
+  queue.Start(std::move(ranges), job.user_agent);
+  std::size_t taken = 0;
   std::vector<std::uint8_t> buffer;
   for (const PlanRange& range : plan) {
     for (std::uint64_t done = 0; done < range.length;) {
@@ -446,12 +464,12 @@ bool BlockUpdater::Write(const FileJob& job, const PackageData& package,
         writer.Put(buffer.data(), size);
         done += size;
       } else {
-        const std::uint64_t size = std::min(range.length - done, kMaxRangeLength);
+        const std::optional<std::string> bytes = queue.Take(taken++);
+        if (!bytes) return false;
         sink.Start(offset);
-        const std::uint64_t first = package.offset + offset;
-        if (!client_.RequestRange(job.package_url, first, first + size - 1, sink).served)
-          return false;
-        done += size;
+        sink.OnRangeData(offset, reinterpret_cast<const std::uint8_t*>(bytes->data()),
+                         bytes->size());
+        done += bytes->size();
       }
     }
   }

@@ -47,6 +47,12 @@ struct Site {
   KeySet keys;  // empty: the release is not signed
 };
 
+// The clients that fetch ranges side by side: how many, and how each is prepared.
+struct Fetchers {
+  std::function<void(HttpClient&)> setup;
+  int count = 1;
+};
+
 struct PackageData;
 class PartWriter;
 
@@ -54,7 +60,8 @@ class BlockUpdater {
  public:
   // client is used by the caller's thread only, between the caller's own requests; a stop ends
   // the reading of files within one buffer, as the client's abort ends a transfer.
-  BlockUpdater(HttpClient& client, Site site, std::stop_token stop, FetchProgress progress);
+  BlockUpdater(HttpClient& client, Site site, std::stop_token stop, FetchProgress progress,
+               Fetchers fetchers);
   ~BlockUpdater();
 
   // Puts the new file in place and returns true; returns false when the file cannot take this way
@@ -74,10 +81,10 @@ class BlockUpdater {
   std::optional<block_data::BlockData> FetchCoarse(const block_index::Entry& entry,
                                                    std::uint64_t size);
   // The new file as copies from old and ranges to fetch; empty when the fine records are not
-  // served.
+  // served. Their requests say user_agent.
   std::vector<block_data::PlanRange> PlanOf(const block_index::Entry& entry,
                                             const block_data::BlockData& data, ByteStream& old,
-                                            std::uint64_t resume);
+                                            std::uint64_t resume, const std::tstring& user_agent);
   // Writes the plan; false when a range is not served or the old file no longer reads.
   bool Write(const FileJob& job, const PackageData& package,
              const std::vector<block_data::PlanRange>& plan, ByteStream& old, PartWriter& writer);
@@ -86,6 +93,7 @@ class BlockUpdater {
   Site site_;
   std::stop_token stop_;
   FetchProgress progress_;
+  Fetchers fetchers_;
   // Read by the transfers of other threads, which ask whether ranges are served.
   enum class IndexState { kUnknown, kReady, kUnusable };
   std::atomic<IndexState> index_state_ = IndexState::kUnknown;

@@ -108,7 +108,9 @@ struct UpdateRun::Impl::Ways {
                 .list = list,
                 .list_entries = run.list_.size(),
                 .keys = run.signed_ ? run.signed_->root.keys : KeySet{}},
-               run.context_.stop, run.TransferReport()),
+               run.context_.stop, run.TransferReport(),
+               {.setup = [&run](HttpClient& client) { run.ShareConnections(client); },
+                .count = run.context_.transfers}),
         server{.serves_ranges = [this] { return blocks.ServesRanges(); }},
         transfer(run.context_.client, server, run.context_.stop, run.TransferReport()),
         window(

@@ -161,8 +161,10 @@ TEST(BlockUpdateTest, OnlyChangedBytesTravelAndEveryBadRangeReplyFallsBackToTheW
     ASSERT_TRUE(outcome.completed) << name << ": " << outcome.error;
     EXPECT_EQ(install.Read("data/big.bin"), release.new_bytes) << name;
     EXPECT_EQ(server.whole_packages, 1) << name;
-    // The block path ends at the first bad reply; wrong bytes are caught by their block.
-    EXPECT_EQ(server.data_ranges, 1) << name;
+    // The block path ends at the first bad reply it takes (the requests side by side with it go
+    // unused); wrong bytes are caught by their block.
+    EXPECT_GE(server.data_ranges, 1) << name;
+    EXPECT_LE(server.data_ranges, 2 * 16) << name;
   }
 }
 

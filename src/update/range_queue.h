@@ -1,0 +1,79 @@
+// Byte ranges fetched side by side. Far from the server each range request costs a round trip, and
+// a changed file asks for hundreds; here several run at once, each worker on a client of its own
+// over the run's shared connections, while the caller takes each range's bytes in the order it
+// asked for them. Workers fetch at most twice their number ahead of the range taken last, so the
+// memory held is that many ranges at the most.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/tstring.h"
+#include "net/http_body_sink.h"
+
+class HttpClient;
+
+// Keeps a range's bytes as they arrive.
+class RangeText final : public IHttpRangeSink {
+ public:
+  void OnRangeData(std::uint64_t, const std::uint8_t* bytes, std::size_t size) override {
+    text.append(reinterpret_cast<const char*>(bytes), size);
+  }
+  std::string text;
+};
+
+class RangeQueue {
+ public:
+  struct Range {
+    std::tstring url;
+    std::uint64_t first = 0, last = 0;
+  };
+  // Prepares each worker's client (proxy, shared connections, rate cap).
+  using ClientSetup = std::function<void(HttpClient&)>;
+
+  // A stop ends every request in flight ("Abort by User."), which Take then throws.
+  RangeQueue(ClientSetup setup, int workers, std::stop_token stop);
+  // Aborts the requests in flight and joins the workers.
+  ~RangeQueue();
+  RangeQueue(const RangeQueue&) = delete;
+  RangeQueue& operator=(const RangeQueue&) = delete;
+
+  // Starts fetching the ranges, in order, with user_agent in their requests. Once per queue.
+  void Start(std::vector<Range> ranges, const std::tstring& user_agent);
+  // Range i's bytes, waiting for them; ranges are taken in order, each once. Nothing when the
+  // server does not serve ranges there; throws the request's failure.
+  std::optional<std::string> Take(std::size_t i);
+
+ private:
+  struct Result {
+    std::optional<std::string> bytes;
+    std::exception_ptr failure;
+  };
+  void Work(HttpClient& client);
+  // The next range to fetch, waiting while the workers are far enough ahead; none at the end.
+  std::optional<std::size_t> Claim();
+
+  const ClientSetup setup_;
+  const std::size_t workers_wanted_;
+  const std::stop_token stop_;
+  std::vector<std::unique_ptr<HttpClient>> clients_;
+  std::vector<std::thread> workers_;
+  std::vector<Range> ranges_;
+  std::tstring user_agent_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::map<std::size_t, Result> results_;
+  std::size_t next_ = 0;   // the next range a worker claims
+  std::size_t taken_ = 0;  // ranges taken so far
+  bool ending_ = false;
+};
