@@ -1,6 +1,8 @@
 #include "net/testing/scripted_server.h"
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 
 namespace net_testing {
@@ -63,13 +65,28 @@ std::vector<std::string> ScriptedServer::GetRequests() {
 // Each connection is answered on a thread of its own, so that a kept connection waiting for its
 // next request never holds up another client's.
 void ScriptedServer::Serve() {
-  std::vector<std::thread> answering;
+  struct Answering {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done = std::make_shared<std::atomic<bool>>(false);
+  };
+  std::vector<Answering> answering;
   while (!stop_) {
     platform::Socket connection = listener_.Accept(kPollMilliseconds);
+    // Threads that have answered are joined as the server goes on: a long-lived server (the fuzz
+    // target's) would otherwise gather them until no thread could be made.
+    std::erase_if(answering, [](Answering& each) {
+      if (!*each.done) return false;
+      each.thread.join();
+      return true;
+    });
     if (!connection.IsOpen()) continue;
-    answering.emplace_back([this, taken = std::move(connection)]() mutable { Answer(taken); });
+    Answering& next = answering.emplace_back();
+    next.thread = std::thread([this, done = next.done, taken = std::move(connection)]() mutable {
+      Answer(taken);
+      *done = true;
+    });
   }
-  for (std::thread& thread : answering) thread.join();
+  for (Answering& each : answering) each.thread.join();
 }
 
 int ScriptedServer::GetConnectionCount() {
