@@ -11,7 +11,8 @@
 #     pieces), change B (800 insertions and deletions of 1-8 KiB) and a dense change (one such edit
 #     in every 128 KiB): seconds and bytes sent, headers included.
 # Links: 50 ms / 100 Mbit/s and 150 ms / 20 Mbit/s, or the one given by --rtt MS and --mbit B.
-# --quick: 200 files of 32 MiB, a 256 MiB file; --files-only: parts 1 and 2 alone. Each goal prints PASS or MISS; the exit status is 0
+# --quick: 200 files of 32 MiB, a 256 MiB file; --files-only: parts 1 and 2 alone; --blocks-only:
+# part 3 alone. Each goal prints PASS or MISS; the exit status is 0
 # whatever happens. Figures taken while the machine compiles are noisy.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,14 +20,15 @@ source "$here/bench_lib.sh"
 source "$here/../net/relay_lib.sh"
 bin=${BIN:-$here/../../build-release/bin}
 
-files=2000 total=$((256 << 20)) size=$((1 << 30)) rtt='' mbit='' blocks=yes
+files=2000 total=$((256 << 20)) size=$((1 << 30)) rtt='' mbit='' blocks=yes many=yes
 while [ $# -gt 0 ]; do
   case $1 in
     --quick) files=200 total=$((32 << 20)) size=$((256 << 20)) ;;
     --rtt) rtt=$2 && shift ;;
     --mbit) mbit=$2 && shift ;;
     --files-only) blocks=no ;;
-    *) echo "usage: $0 [--quick] [--rtt MS] [--mbit B] [--files-only]" >&2 && exit 0 ;;
+    --blocks-only) many=no ;;
+    *) echo "usage: $0 [--quick] [--rtt MS] [--mbit B] [--files-only | --blocks-only]" >&2 && exit 0 ;;
   esac
   shift
 done
@@ -281,6 +283,7 @@ compare() {  # compare <label> <bytes factor>: the updater against zsync on the 
 change() {  # change <label> <bytes factor> <description>: publishes image/$name, runs each link
   echo "-- change $1: $3"
   publish
+  start_origin
   for link in "${links[@]}"; do
     read -r rtt mbit <<<"$link"
     echo "== $rtt ms round trip, $mbit Mbit/s each way"
@@ -306,6 +309,6 @@ block_updates() {
 echo "-- $(nproc) cores (load average $(cut -d' ' -f1 /proc/loadavg)); figures taken while the" \
   "machine is busy are noisy"
 install_references
-many_files
+[ "$many" = no ] || many_files
 [ "$blocks" = no ] || block_updates
 echo "-- $passed goals met, $missed missed"

@@ -12,9 +12,6 @@
 
 namespace {
 
-// Body and header bytes are received in blocks of this size; abort is also checked once per block.
-constexpr std::size_t kBlockSize = 64 * 1024;
-
 // Holds the body in the client's document buffer. The buffer grows with the bytes that really
 // arrive (geometrically, not once per block) and never beyond an announced length, so a server
 // that announces gigabytes and sends a few bytes costs a few bytes.
@@ -75,48 +72,7 @@ class Unlocked {
   CriticalSection& lock_;
 };
 
-// Hands a whole document, received as one range from its first byte, to a body sink.
-class BodyAsRange : public IHttpRangeSink {
- public:
-  explicit BodyAsRange(IHttpBodySink& sink) : sink_(sink) {}
-  void OnRangeData(std::uint64_t, const std::uint8_t* bytes, std::size_t size) override {
-    sink_.OnData(bytes, size);
-  }
-
- private:
-  IHttpBodySink& sink_;
-};
-
-// Anything thrown outside the exception family becomes "File Download Error.".
-template <typename Request>
-auto Guarded(Request request) -> decltype(request()) {
-  try {
-    return request();
-  } catch (const Exception&) {
-    throw;
-  } catch (...) {
-    throw Exception("File Download Error.", true);
-  }
-}
-
 }  // namespace
-
-// Where a request goes and what it asks for.
-struct HttpClient::Route {
-  std::tstring host;  // connected to: the URL's host, or the proxy's
-  int port = 80;
-  std::tstring target;  // the path, or the whole URL for a proxy
-  std::tstring server;  // the URL's host and port, which a proxy reaches for us
-  int server_port = 80;
-};
-
-// A request on a kept connection, from its header on.
-struct HttpClient::KeptReply {
-  Route route;
-  std::unique_ptr<HttpConnection> connection;
-  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kBlockSize);
-  std::string first_block;  // the body bytes that came with the header
-};
 
 HttpClient::HttpClient() = default;
 
@@ -222,7 +178,7 @@ int HttpClient::Run(const std::tstring& url, IHttpBodySink& sink, bool require_w
     std::vector<std::uint8_t> buffer(kBlockSize);
     {
       CriticalSectionLock data(data_lock_);
-      const std::string first_block = *ReceiveHeader(*connection, buffer, false);
+      const std::string first_block = *ReceiveHeader(*connection, buffer, false, {});
       ReceiveBody(*connection, buffer, first_block, sink, require_whole);
     }
     Notify(kStepClosing);
@@ -321,27 +277,30 @@ bool HttpClient::SendRequest(HttpConnection& connection, const std::tstring& tex
 
 std::optional<std::string> HttpClient::ReceiveHeader(HttpConnection& connection,
                                                      std::vector<std::uint8_t>& buffer,
-                                                     bool may_retry) {
+                                                     bool may_retry, std::string_view carried) {
   header_lines_.clear();
   connection.BeginReply();
   http_reply::HeaderCollector collector;
-  for (bool first = true;; first = false) {
-    if (!connection.AwaitBytes(*this)) {
-      Fail(kStepHeaderReceiveFailed,
-           HttpConnection::IdleFailure("header recv error : nothing received for "));
+  for (bool first = carried.empty();; first = false) {
+    if (carried.empty()) {
+      if (!connection.AwaitBytes(*this)) {
+        Fail(kStepHeaderReceiveFailed,
+             HttpConnection::IdleFailure("header recv error : nothing received for "));
+      }
+      const long n = connection.Receive(buffer.data(), buffer.size(), *this);
+      if (n <= 0 && first && may_retry) return std::nullopt;
+      if (n < 0) {
+        Fail(kStepHeaderReceiveFailed, HttpConnection::SocketFailure("header recv error : %d"));
+      }
+      // Without the empty line the reply is cut off; waiting on would wait for ever.
+      if (n == 0) {
+        Fail(kStepHeaderReceiveFailed,
+             "header recv error : connection closed before the header ended.");
+      }
+      carried = {reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(n)};
     }
-    const long n = connection.Receive(buffer.data(), buffer.size(), *this);
-    if (n <= 0 && first && may_retry) return std::nullopt;
-    if (n < 0) {
-      Fail(kStepHeaderReceiveFailed, HttpConnection::SocketFailure("header recv error : %d"));
-    }
-    // Without the empty line the reply is cut off; waiting on would wait for ever.
-    if (n == 0) {
-      Fail(kStepHeaderReceiveFailed,
-           "header recv error : connection closed before the header ended.");
-    }
-    const auto result =
-        collector.Add(reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(n));
+    const auto result = collector.Add(carried.data(), carried.size());
+    carried = {};
     header_lines_ = collector.GetLines();
     switch (result) {
       case http_reply::HeaderCollector::Result::kNeedMore:
@@ -428,129 +387,6 @@ void HttpClient::StoreBlock(const std::uint8_t* bytes, std::size_t size, IHttpBo
   }
   sink.OnData(bytes, size);
   received_ += static_cast<std::uint32_t>(size);
-}
-
-range_reply::Verdict HttpClient::RequestRange(std::tstring url, std::uint64_t first,
-                                              std::uint64_t last, IHttpRangeSink& sink) {
-  CriticalSectionLock settings(settings_lock_);
-  return Guarded([&] {
-    if (first > last) {
-      throw HttpClientException(
-          "range error : bytes " + std::to_string(first) + "-" + std::to_string(last), true);
-    }
-    KeptReply reply = ExchangeKept(
-        url, "Range: bytes=" + std::to_string(first) + "-" + std::to_string(last) + "\r\n");
-    range_reply::Verdict verdict;
-    const std::string problem = range_reply::Judge(header_lines_, first, last, verdict);
-    if (!problem.empty()) Fail(kStepHeaderRefused, "range reply error : " + problem);
-    Notify(kStepHeaderComplete);
-    if (verdict.served) ReceiveKept(reply, first, verdict, sink, "range reply error : ");
-    return verdict;
-  });
-}
-
-bool HttpClient::RequestKept(std::tstring url, IHttpBodySink& sink) {
-  CriticalSectionLock settings(settings_lock_);
-  return Guarded([&] {
-    KeptReply reply = ExchangeKept(url, "");
-    CheckStatus();
-    range_reply::Verdict verdict;
-    const std::string problem = range_reply::JudgeWhole(header_lines_, verdict);
-    if (!problem.empty()) Fail(kStepHeaderRefused, "document reply error : " + problem);
-    Notify(kStepHeaderComplete);
-    const auto length = static_cast<std::uint32_t>(verdict.length);
-    sink.OnBegin(true, length);
-    BodyAsRange body(sink);
-    ReceiveKept(reply, 0, verdict, body, "document reply error : ");
-    sink.OnEnd(length);
-    return verdict.keep_alive;
-  });
-}
-
-std::optional<std::string> HttpClient::Exchange(HttpConnection& connection,
-                                                const std::tstring& text,
-                                                std::vector<std::uint8_t>& buffer, bool may_retry) {
-  if (!SendRequest(connection, text, may_retry)) return std::nullopt;
-  CriticalSectionLock data(data_lock_);
-  return ReceiveHeader(connection, buffer, may_retry);
-}
-
-ConnectionPool& HttpClient::Pool() {
-  if (pool_ == nullptr) pool_ = std::make_shared<ConnectionPool>(1);
-  return *pool_;
-}
-
-// A proxy connection is kept per document server too, so that one request never reaches a server
-// it was not meant for.
-std::tstring HttpClient::KeptKey(const Route& route) const {
-  return route.host + ":" + std::to_string(route.port) + " " + route.server + ":" +
-         std::to_string(route.server_port);
-}
-
-HttpClient::KeptReply HttpClient::ExchangeKept(const std::tstring& url,
-                                               const std::tstring& fields) {
-  KeptReply reply;
-  reply.route = SplitUrl(url);
-  const std::tstring text = KeptRequestText(reply.route, fields);
-  reply.connection = Pool().Take(KeptKey(reply.route));
-  std::optional<std::string> received;
-  if (reply.connection != nullptr) received = Exchange(*reply.connection, text, reply.buffer, true);
-  if (!received) {
-    reply.connection.reset();
-    reply.connection = Connect(reply.route);
-    received = Exchange(*reply.connection, text, reply.buffer, false);
-  }
-  reply.first_block = std::move(*received);
-  return reply;
-}
-
-void HttpClient::ReceiveKept(KeptReply& reply, std::uint64_t offset, range_reply::Verdict& verdict,
-                             IHttpRangeSink& sink, const char* what) {
-  Notify(kStepReceivingBody);
-  ReceiveExactly(reply, offset, verdict, sink, what);
-  Notify(kStepBodyComplete);
-  if (verdict.keep_alive) Pool().Give(KeptKey(reply.route), std::move(reply.connection));
-}
-
-void HttpClient::ReceiveExactly(KeptReply& reply, std::uint64_t offset,
-                                range_reply::Verdict& verdict, IHttpRangeSink& sink,
-                                const char* what) {
-  HttpConnection& connection = *reply.connection;
-  std::vector<std::uint8_t>& buffer = reply.buffer;
-  const std::string_view first_block = reply.first_block;
-  std::uint64_t left = verdict.length;
-  // Bytes beyond the announced length answer no request of ours: the connection is not kept.
-  if (first_block.size() > left) verdict.keep_alive = false;
-  const std::size_t head =
-      static_cast<std::size_t>(std::min<std::uint64_t>(first_block.size(), left));
-  if (head != 0) {
-    sink.OnRangeData(offset, reinterpret_cast<const std::uint8_t*>(first_block.data()), head);
-    offset += head;
-    left -= head;
-  }
-  while (left != 0) {
-    ThrowIfAborted();
-    if (!connection.AwaitBytes(*this)) {
-      throw HttpClientException(
-          HttpConnection::IdleFailure("body recv error : nothing received for "), true);
-    }
-    // Never read past the body, so that the connection holds nothing of this reply afterwards.
-    const long n = connection.Receive(
-        buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)),
-        *this);
-    if (n < 0) {
-      throw HttpClientException(HttpConnection::SocketFailure("body recv error : %d"), true);
-    }
-    if (n == 0) {
-      throw HttpClientException(what + std::string("connection closed with ") +
-                                    std::to_string(left) + " of " + std::to_string(verdict.length) +
-                                    " bytes missing",
-                                true);
-    }
-    sink.OnRangeData(offset, buffer.data(), static_cast<std::size_t>(n));
-    offset += static_cast<std::uint64_t>(n);
-    left -= static_cast<std::uint64_t>(n);
-  }
 }
 
 void HttpClient::Fail(int step, const std::tstring& text) {

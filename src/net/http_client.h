@@ -20,8 +20,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -120,6 +122,24 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
   // lock.
   bool RequestKept(std::tstring url, IHttpBodySink& sink);
 
+  // One range of a document and where its bytes go.
+  struct RangeAsk {
+    std::uint64_t first = 0, last = 0;
+    IHttpRangeSink* sink = nullptr;
+  };
+  struct Batch {
+    std::size_t answered = 0;  // the ranges answered, from the first
+    bool served = true;        // false: the range after them was not served (see RequestRange)
+  };
+  // GETs several ranges of the url over one kept connection as RequestRange does one, every
+  // request sent before the first reply is read, so that one round trip carries them all.
+  // `answered(i)` is called once range i's bytes have all reached its sink; ranges are answered
+  // in order. Fewer are answered than asked when a reply was not a range, or when the server ended
+  // the connection after a reply, as it may: the caller asks for the rest again. Failures throw as
+  // RequestRange's do, and the ranges answered before them stay answered.
+  Batch RequestRanges(std::tstring url, std::span<const RangeAsk> asks,
+                      const std::function<void(std::size_t)>& answered);
+
   // The Content-Length, or the received total when the server sent none.
   std::uint32_t GetDataSize();
   std::uint32_t GetReceivedSize();
@@ -130,7 +150,18 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
   void ReadData(std::uint32_t size, void* destination);
 
  private:
-  struct Route;
+  // Body and header bytes are received in blocks of this size; abort is also checked once per
+  // block.
+  static constexpr std::size_t kBlockSize = 64 * 1024;
+
+  // Where a request goes and what it asks for.
+  struct Route {
+    std::tstring host;  // connected to: the URL's host, or the proxy's
+    int port = 80;
+    std::tstring target;  // the path, or the whole URL for a proxy
+    std::tstring server;  // the URL's host and port, which a proxy reaches for us
+    int server_port = 80;
+  };
   struct KeptReply;
 
   int Run(const std::tstring& url, IHttpBodySink& sink, bool require_whole);
@@ -142,25 +173,28 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
   // With may_retry, a connection failure before any byte of the reply returns false (send) or
   // nothing (header) instead of failing: the connection was a kept one the server has closed.
   bool SendRequest(HttpConnection& connection, const std::tstring& text, bool may_retry);
+  // `carried`: bytes of this reply received with the one before it.
   std::optional<std::string> ReceiveHeader(HttpConnection& connection,
-                                           std::vector<std::uint8_t>& buffer, bool may_retry);
+                                           std::vector<std::uint8_t>& buffer, bool may_retry,
+                                           std::string_view carried);
   std::optional<std::string> Exchange(HttpConnection& connection, const std::tstring& text,
                                       std::vector<std::uint8_t>& buffer, bool may_retry);
   ConnectionPool& Pool();
   std::tstring KeptKey(const Route& route) const;
-  // GETs the url with HTTP/1.1 (`fields` as whole lines after the User-Agent) over a quiet kept
-  // connection to its server, or over a new one when there is none or the server closed it before a
-  // byte of the reply. Returns with the reply's header received.
-  KeptReply ExchangeKept(const std::tstring& url, const std::tstring& fields);
-  // Receives the body that the verdict announces, handing it to the sink from `offset` on, and
-  // keeps the connection for the next request when the reply allows it. `what` begins the text of
-  // a body cut short.
-  void ReceiveKept(KeptReply& reply, std::uint64_t offset, range_reply::Verdict& verdict,
-                   IHttpRangeSink& sink, const char* what);
-  // Receives the verdict's length of body and not a byte more, so that nothing of the reply is
-  // left on the connection; bytes beyond it that came with the header take away keep_alive.
-  void ReceiveExactly(KeptReply& reply, std::uint64_t offset, range_reply::Verdict& verdict,
-                      IHttpRangeSink& sink, const char* what);
+  // GETs the url with HTTP/1.1, once for each of `fields` (whole lines after the User-Agent), over
+  // a quiet kept connection to its server, or over a new one when there is none or the server
+  // closed it before a byte of the reply. Returns with the first reply's header received.
+  KeptReply ExchangeKept(const std::tstring& url, const std::vector<std::tstring>& fields);
+  Batch Pipeline(const std::tstring& url, std::span<const RangeAsk> asks,
+                 const std::function<void(std::size_t)>& answered, range_reply::Verdict& verdict);
+  // Receives the verdict's length of body, handing it to the sink from `offset` on, and not a byte
+  // more from the connection. Returns the bytes beyond the body that came with the header: the
+  // start of the next reply. `what` begins the text of a body cut short.
+  std::string ReceiveKept(KeptReply& reply, std::uint64_t offset,
+                          const range_reply::Verdict& verdict, IHttpRangeSink& sink,
+                          const char* what);
+  std::string ReceiveExactly(KeptReply& reply, std::uint64_t offset, std::uint64_t length,
+                             IHttpRangeSink& sink, const char* what);
   void CheckStatus();
   std::uint32_t CheckHeader(bool& announced);
   void ReceiveBody(HttpConnection& connection, std::vector<std::uint8_t>& buffer,

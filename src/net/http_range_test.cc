@@ -145,6 +145,58 @@ TEST_F(HttpRangeTest, RequestTextDirectAndThroughAProxy) {
                                       text("http://h.example:8080/d/f", "h.example:8080")}));
 }
 
+// Ranges in flight on one connection: each reply is read where the last one ended, however the
+// replies come in reads; a server that ends the connection after a reply, or stops serving
+// ranges, ends the batch there, and a failure leaves the ranges before it answered.
+TEST_F(HttpRangeTest, RangesInFlightOnOneConnection) {
+  // Range n-n of the text, or what the case makes of the third request on a connection.
+  const auto handler = [](const std::string& third) {
+    return [third, count = 0](const std::string& request) mutable {
+      const std::string text = "0123456789abcdefghij";
+      const std::size_t n = std::stoul(request.substr(request.find("bytes=") + 6));
+      const std::string range = std::to_string(n) + "-" + std::to_string(n) + "/20";
+      if (++count != 3 || third.empty())
+        return Reply{{Partial(range, 1, "", text.substr(n, 1))}, 0, true};
+      if (third == "close") {
+        return Reply{{Partial(range, 1, "Connection: close\r\n", text.substr(n, 1))}, 0, true};
+      }
+      if (third == "whole")
+        return Reply{{"HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n" + text}, 0, true};
+      if (third == "cut") return Reply{{Partial(range, 1, "", "")}, 0, false};
+      return Reply{{}, 0, false};  // hangs up
+    };
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "01234567 served"},
+      {"close", "012 served"},
+      {"hang up", "01 served"},
+      {"whole", "01 not served"},
+      {"cut",
+       "HttpClient : range reply error : connection closed with 1 of 1 bytes missing after 01"},
+  };
+  for (const auto& [what, result] : cases) {
+    // A server and a client of its own: the server of the case before may still be answering the
+    // requests its client no longer waits for.
+    net_testing::ScriptedServer server;
+    server.SetHandler(handler(what));
+    HttpClient client;
+    client.SetDirectPort(server.GetPort());
+    std::vector<net_testing::RangeRecorder> recorders(8);
+    std::vector<HttpClient::RangeAsk> asks;
+    for (std::uint64_t n = 0; n < 8; ++n) asks.push_back({n, n, &recorders[n]});
+    std::string answered;
+    try {
+      const HttpClient::Batch batch = client.RequestRanges(
+          "http://127.0.0.1/f", asks, [&](std::size_t i) { answered += recorders[i].received; });
+      EXPECT_EQ(batch.answered, answered.size());
+      answered += batch.served ? " served" : " not served";
+    } catch (const Exception& failure) {
+      answered = failure.GetText() + " after " + answered;
+    }
+    EXPECT_EQ(answered, result) << what;
+  }
+}
+
 TEST_F(HttpRangeTest, AbortEndsAStalledBody) {
   server_.SetReplies({{{Partial("0-99/100", 100, "", "abc"), "rest"}, net_testing::kSilent}});
   auto aborted_at = std::chrono::steady_clock::now();

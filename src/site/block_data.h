@@ -42,8 +42,11 @@
 namespace block_data {
 
 constexpr std::uint32_t kMinCoarseSize = 1024;
-constexpr std::uint32_t kDefaultCoarseSize = 32 * 1024;
-constexpr std::uint32_t kDefaultFineSize = 2048;
+// The sizes a release is built with. Edits of a few KiB, one every 100 KiB or so, each cost a
+// coarse block's fine records and about one fine block beyond their own bytes; coarse blocks of
+// 16 KiB seldom hold two such edits, whose bytes between them would be fetched.
+constexpr std::uint32_t kDefaultCoarseSize = 16 * 1024;
+constexpr std::uint32_t kDefaultFineSize = 512;
 constexpr std::uint32_t kMaxFineSize = 64 * 1024;
 constexpr std::size_t kHeaderSize = 24;
 constexpr std::size_t kWeakSize = 4;

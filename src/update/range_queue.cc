@@ -44,37 +44,66 @@ std::optional<std::string> RangeQueue::Take(std::size_t i) {
   changed_.wait(hold, [&] { return results_.contains(i); });
   Result result = std::move(results_.at(i));
   results_.erase(i);
-  taken_ = i + 1;
+  ahead_ -= Length(i);
   hold.unlock();
   changed_.notify_all();
   if (result.failure) std::rethrow_exception(result.failure);
   return std::move(result.bytes);
 }
 
-std::optional<std::size_t> RangeQueue::Claim() {
+std::optional<RangeQueue::Span> RangeQueue::Claim() {
   std::unique_lock<std::mutex> hold(lock_);
-  changed_.wait(hold, [&] { return ending_ || next_ < taken_ + 2 * workers_wanted_; });
+  changed_.wait(hold, [&] { return ending_ || ahead_ < kAheadBytes; });
   if (ending_ || next_ >= ranges_.size()) return std::nullopt;
-  return next_++;
+  // At the end of the list the batches shrink, so that every worker has a share.
+  const Span span{next_, next_};
+  const std::size_t share = (ranges_.size() - span.begin + workers_wanted_ - 1) / workers_wanted_;
+  const std::size_t most = std::min(kBatchRanges, share);
+  std::uint64_t bytes = 0;
+  while (next_ < ranges_.size() && next_ - span.begin < most &&
+         ranges_[next_].url == ranges_[span.begin].url &&
+         (next_ == span.begin || bytes + Length(next_) <= kBatchBytes)) {
+    bytes += Length(next_++);
+  }
+  ahead_ += bytes;
+  return Span{span.begin, next_};
 }
 
 void RangeQueue::Work(HttpClient& client) {
   client.SetUserAgent(user_agent_);
-  while (const std::optional<std::size_t> i = Claim()) {
-    const Range& range = ranges_[*i];
-    Result result;
-    try {
-      RangeText sink;
-      if (client.RequestRange(range.url, range.first, range.last, sink).served) {
-        result.bytes = std::move(sink.text);
-      }
-    } catch (...) {
-      result.failure = std::current_exception();
-    }
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      results_.emplace(*i, std::move(result));
-    }
-    changed_.notify_all();
+  while (const std::optional<Span> span = Claim()) {
+    for (std::size_t from = span->begin; from < span->end;) from = Fetch(client, from, span->end);
   }
+}
+
+std::size_t RangeQueue::Fetch(HttpClient& client, std::size_t from, std::size_t end) {
+  std::vector<RangeText> texts(end - from);
+  std::vector<HttpClient::RangeAsk> asks;
+  for (std::size_t i = from; i < end; ++i) {
+    asks.push_back({ranges_[i].first, ranges_[i].last, &texts[i - from]});
+  }
+  std::size_t next = from;
+  Result unanswered;
+  try {
+    const HttpClient::Batch batch =
+        client.RequestRanges(ranges_[from].url, asks, [&](std::size_t i) {
+          Deliver(from + i, Result{std::move(texts[i].text), nullptr});
+          next = from + i + 1;
+        });
+    if (batch.served) return next;
+  } catch (...) {
+    unanswered.failure = std::current_exception();
+  }
+  // A failure, or a server that does not serve ranges here, ends the batch: the caller stops at
+  // the first such range.
+  for (; next < end; ++next) Deliver(next, unanswered);
+  return end;
+}
+
+void RangeQueue::Deliver(std::size_t i, Result result) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    results_.emplace(i, std::move(result));
+  }
+  changed_.notify_all();
 }

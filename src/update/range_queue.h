@@ -1,8 +1,9 @@
 // Byte ranges fetched side by side. Far from the server each range request costs a round trip, and
 // a changed file asks for hundreds; here several run at once, each worker on a client of its own
-// over the run's shared connections, while the caller takes each range's bytes in the order it
-// asked for them. Workers fetch at most twice their number ahead of the range taken last, so the
-// memory held is that many ranges at the most.
+// over the run's shared connections, and each worker asks for a few ranges of one document in
+// flight on its connection, while the caller takes each range's bytes in the order it asked for
+// them. Workers ask for at most kAheadBytes beyond the range taken last, so the memory held stays
+// within that and one batch.
 #pragma once
 
 #include <condition_variable>
@@ -59,9 +60,24 @@ class RangeQueue {
     std::optional<std::string> bytes;
     std::exception_ptr failure;
   };
+  struct Span {
+    std::size_t begin = 0, end = 0;
+  };
+  static constexpr std::uint64_t kAheadBytes = 16 << 20;
+  // A batch holds at most this many ranges and, beyond its first, this many bytes, so that a
+  // connection's replies arrive about as fast as the others'.
+  static constexpr std::size_t kBatchRanges = 8;
+  static constexpr std::uint64_t kBatchBytes = 256 << 10;
+
   void Work(HttpClient& client);
-  // The next range to fetch, waiting while the workers are far enough ahead; none at the end.
-  std::optional<std::size_t> Claim();
+  // The next ranges to fetch, of one document, waiting while the workers are far enough ahead;
+  // none at the end.
+  std::optional<Span> Claim();
+  // Asks for ranges [from, end) on one connection; returns the first one not answered, which is
+  // asked again.
+  std::size_t Fetch(HttpClient& client, std::size_t from, std::size_t end);
+  void Deliver(std::size_t i, Result result);
+  std::uint64_t Length(std::size_t i) const { return ranges_[i].last - ranges_[i].first + 1; }
 
   const ClientSetup setup_;
   const std::size_t workers_wanted_;
@@ -73,7 +89,7 @@ class RangeQueue {
   std::mutex lock_;
   std::condition_variable changed_;
   std::map<std::size_t, Result> results_;
-  std::size_t next_ = 0;   // the next range a worker claims
-  std::size_t taken_ = 0;  // ranges taken so far
+  std::size_t next_ = 0;     // the next range a worker claims
+  std::uint64_t ahead_ = 0;  // bytes claimed and not taken
   bool ending_ = false;
 };

@@ -173,10 +173,19 @@ TEST(BlockUpdateTest, ACutRunResumesFromBlocksCheckedAgainAndADamagedFileIsRepai
   const std::string part = "data/" + platform::ResumablePartName("big.bin");
   InstallFolder install;
   {
-    // Absent: every byte is fetched. The run is stopped half-way; the part keeps what came.
-    SiteServer server(release.site.GetPath());
-    const Outcome cut = RunUpdate(server.Url(), [](const Report& report) {
-      return report.size == 0 || report.received < report.size / 2;
+    // Absent: every byte is fetched. The second MiB stalls before its last byte, and the run is
+    // stopped once the part holds the first; the part keeps what came.
+    SiteServer server(release.site.GetPath(), [](const Ask& ask, const std::string& body) {
+      if (!IsDataRange(ask) || ask.first < kFileSize / 4) return std::optional<Reply>();
+      Reply reply = SiteServer::Partial(ask, body, kFileSize * 2);
+      std::string& whole = reply.pieces[0];
+      reply.pieces = {whole.substr(0, whole.size() - 1), whole.substr(whole.size() - 1)};
+      reply.pause_ms = net_testing::kSilent;
+      return std::optional<Reply>(reply);
+    });
+    const Outcome cut = RunUpdate(server.Url(), [&](const Report&) {
+      std::error_code error;
+      return fs::file_size(install.GetPath() / part, error) < kFileSize / 4 || error;
     });
     ASSERT_FALSE(cut.completed);
     // What came after the last whole block handed to the disk is lost with the stop.

@@ -57,8 +57,8 @@ class ReleaseToolTest : public testing::Test {
 
 // What each build lists and says: the packages written, kept and removed (the old release's stay
 // for the players who read its list just before, until the next build), the files' changes since
-// the release before, and what a player of that release fetches. A one-byte change inside a 32 KiB
-// block of a large file costs its 2 KiB fine block and the block's 16 fine records of 6 bytes.
+// the release before, and what a player of that release fetches. A one-byte change inside a 16 KiB
+// block of a large file costs its 512-byte fine block and the block's 32 fine records of 6 bytes.
 TEST_F(ReleaseToolTest, BuildListsEveryFileAndSummarizesWhatChanged) {
   std::mt19937_64 random(7);
   std::string big = block_data::testing::RandomBytes(10 * 32768, random);
@@ -100,7 +100,7 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndSummarizesWhatChanged) {
                       "since the release before: 1 added, 2 changed, 1 removed, 1 unchanged\n"
                       // c.txt whole, a.txt whole (no block of it is left), 2048 + 96 of big.bin,
                       // of 6 + 9 + 327680 + 5 bytes.
-                      "a player of the release before fetches 2155 bytes, 0.7% of the release\n");
+                      "a player of the release before fetches 715 bytes, 0.2% of the release\n");
   EXPECT_EQ(after.size(), 6u);
   EXPECT_EQ(Build(), "4 files, 327700 bytes: 0 packages written, 4 kept, 2 removed");
   EXPECT_EQ(Take(site_.GetPath() / "packages").size(), 4u);

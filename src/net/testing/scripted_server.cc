@@ -97,18 +97,22 @@ int ScriptedServer::GetConnectionCount() {
 // Reads up to the empty line that ends a request (or until the peer stops sending), so that
 // closing afterwards never discards unread bytes, which would reset the connection. The wait is
 // polled, so that a kept connection the client leaves open never holds up the server's end.
-std::string ScriptedServer::ReadRequest(platform::Socket& connection) {
-  std::string request;
+std::string ScriptedServer::ReadRequest(platform::Socket& connection, std::string& pending) {
   char buffer[4096];
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kReceiveTimeoutMilliseconds);
-  while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536 && !stop_ &&
+  while (pending.find("\r\n\r\n") == std::string::npos && pending.size() < 65536 && !stop_ &&
          std::chrono::steady_clock::now() < deadline) {
     if (connection.WaitReadable(kPollMilliseconds) != platform::SocketWait::kReady) continue;
     const long n = connection.Receive(buffer, sizeof buffer);
     if (n <= 0) break;
-    request.append(buffer, static_cast<std::size_t>(n));
+    pending.append(buffer, static_cast<std::size_t>(n));
   }
+  // Requests sent one after another without waiting for the replies are answered one at a time.
+  const std::size_t end = pending.find("\r\n\r\n");
+  const std::size_t length = end == std::string::npos ? pending.size() : end + 4;
+  std::string request = pending.substr(0, length);
+  pending.erase(0, length);
   return request;
 }
 
@@ -127,8 +131,9 @@ void ScriptedServer::Answer(platform::Socket& connection) {
     std::lock_guard hold(mutex_);
     ++connections_;
   }
+  std::string pending;
   for (bool first = true; !stop_; first = false) {
-    const std::string request = ReadRequest(connection);
+    const std::string request = ReadRequest(connection, pending);
     // A kept connection that the client closes asks for nothing more.
     if (!first && request.empty()) break;
     const Reply reply = NextReply(request);

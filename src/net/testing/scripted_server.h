@@ -50,8 +50,8 @@ class ScriptedServer {
   void Serve();
   void Answer(platform::Socket& connection);
   // The next request's bytes, or what came of them before the peer stopped sending, the server
-  // went or the time ran out.
-  std::string ReadRequest(platform::Socket& connection);
+  // went or the time ran out. `pending` holds the connection's bytes received beyond the request.
+  std::string ReadRequest(platform::Socket& connection, std::string& pending);
   Reply NextReply(const std::string& request);
   // Waits, false when the server is being destroyed.
   bool Pause(int milliseconds);
