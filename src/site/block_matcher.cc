@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <exception>
+#include <system_error>
+#include <thread>
 
 #include "base/exception.h"
 
@@ -62,49 +65,93 @@ bool BlockMatcher::MayHold(std::uint32_t weak) const {
   return (filter_[bit / 64] >> (bit % 64)) & 1;
 }
 
-// Where a block was found, the block after it is looked for right after it, by its strong hash
-// alone, before any rolling: regions that did not change cost one strong hash per block and no
-// weak checksum.
+// The old file is searched in two halves at once, one on another thread, when it holds this many
+// coarse blocks: the search reads and hashes every byte once, and costs about as much as the
+// transfer of a few changes.
+constexpr std::uint64_t kSplitSearchBlocks = 64;
+
 void BlockMatcher::Search() {
   const std::uint64_t window = data_.coarse_size;
   if (!index_.empty() && old_size_ >= window) {
-    const RollingSum rolling(data_.coarse_size);
-    Stream stream{std::vector<std::uint8_t>(std::max<std::size_t>(kBufferSize, 2 * window))};
-    std::uint64_t sum = 0;
-    std::uint64_t next = kNotFound;  // the block after the one found last
-    bool fresh = true;
-    for (std::uint64_t position = 0; position + window <= old_size_;) {
-      const std::uint8_t* bytes = BytesAt(stream, position, window + 1);
-      if (fresh && IsNext(next, position, bytes)) {
-        position += window;
-        ++next;
-        continue;
+    // Positions a block may start at; each half finds the blocks that start in it.
+    const std::uint64_t positions = old_size_ - window + 1;
+    const std::uint64_t middle = old_size_ >= kSplitSearchBlocks * window ? positions / 2 : 0;
+    Scan scans[2];
+    for (Scan& scan : scans) scan.found.assign(found_.size(), kNotFound);
+    std::exception_ptr failure;
+    std::thread other;
+    try {
+      if (middle > 0) {
+        other = std::thread([&] {
+          try {
+            SearchPart(scans[1], middle, positions);
+          } catch (...) {
+            failure = std::current_exception();
+          }
+        });
       }
-      if (fresh) sum = RollingSum::Of(bytes, window);
-      fresh = false;
-      const std::uint32_t weak = RollingSum::Weak(sum);
-      if (MayHold(weak) && (next = TryBlock(position, weak, bytes)) != kNotFound) {
-        position += window;
-        ++next;
-        fresh = true;
-      } else if (position + window < old_size_) {
-        sum = rolling.Roll(sum, bytes[0], bytes[window]);
-        ++position;
-      } else {
-        break;
-      }
+    } catch (const std::system_error&) {
+      scans[1].found.clear();  // no thread: this one searches the whole
+    }
+    try {
+      SearchPart(scans[0], 0, other.joinable() ? middle : positions);
+    } catch (...) {
+      if (other.joinable()) other.join();
+      throw;
+    }
+    if (other.joinable()) other.join();
+    if (failure) std::rethrow_exception(failure);
+    // A block found in both halves is taken where it lies first, as one pass would.
+    for (std::uint64_t block = 0; block < found_.size(); ++block) {
+      found_[block] = std::min(scans[0].found[block],
+                               scans[1].found.empty() ? kNotFound : scans[1].found[block]);
     }
   }
   ShareFound();
   MatchTail();
 }
 
-bool BlockMatcher::IsNext(std::uint64_t block, std::uint64_t position, const std::uint8_t* bytes) {
+// Where a block was found, the block after it is looked for right after it, by its strong hash
+// alone, before any rolling: regions that did not change cost one strong hash per block and no
+// weak checksum.
+void BlockMatcher::SearchPart(Scan& scan, std::uint64_t begin, std::uint64_t end) {
+  const std::uint64_t window = data_.coarse_size;
+  const RollingSum rolling(data_.coarse_size);
+  Stream stream{std::vector<std::uint8_t>(std::max<std::size_t>(kBufferSize, 2 * window)), begin,
+                0};
+  std::uint64_t sum = 0;
+  std::uint64_t next = kNotFound;  // the block after the one found last
+  bool fresh = true;
+  for (std::uint64_t position = begin; position < end;) {
+    const std::uint8_t* bytes = BytesAt(stream, position, window + 1);
+    if (fresh && IsNext(scan, next, position, bytes)) {
+      position += window;
+      ++next;
+      continue;
+    }
+    if (fresh) sum = RollingSum::Of(bytes, window);
+    fresh = false;
+    const std::uint32_t weak = RollingSum::Weak(sum);
+    if (MayHold(weak) && (next = TryBlock(scan, position, weak, bytes)) != kNotFound) {
+      position += window;
+      ++next;
+      fresh = true;
+    } else if (position + window < old_size_) {
+      sum = rolling.Roll(sum, bytes[0], bytes[window]);
+      ++position;
+    } else {
+      break;
+    }
+  }
+}
+
+bool BlockMatcher::IsNext(Scan& scan, std::uint64_t block, std::uint64_t position,
+                          const std::uint8_t* bytes) {
   if (block >= data_.BlockCount() || data_.BlockLength(block) != data_.coarse_size ||
-      StrongAt(bytes, data_.coarse_size) != data_.strong[block]) {
+      scan.hasher.Strong(bytes, data_.coarse_size, data_.fine_size) != data_.strong[block]) {
     return false;
   }
-  if (found_[block] == kNotFound) found_[block] = position;
+  if (scan.found[block] == kNotFound) scan.found[block] = position;
   return true;
 }
 
@@ -144,18 +191,18 @@ const std::uint8_t* BlockMatcher::BytesAt(Stream& stream, std::uint64_t position
 
 // Identical blocks of the new file share their records, so one confirmed offset serves them all.
 // Answers the first of the blocks found there, or kNotFound.
-std::uint64_t BlockMatcher::TryBlock(std::uint64_t offset, std::uint32_t weak,
+std::uint64_t BlockMatcher::TryBlock(Scan& scan, std::uint64_t offset, std::uint32_t weak,
                                      const std::uint8_t* bytes) {
   auto candidate =
       std::lower_bound(index_.begin(), index_.end(), std::make_pair(weak, std::uint64_t{0}));
   if (candidate == index_.end() || candidate->first != weak) return kNotFound;
-  const std::uint64_t strong = StrongAt(bytes, data_.coarse_size);
+  const std::uint64_t strong = scan.hasher.Strong(bytes, data_.coarse_size, data_.fine_size);
   std::uint64_t hit = kNotFound;
   for (; candidate != index_.end() && candidate->first == weak; ++candidate) {
     const std::uint64_t block = candidate->second;
     if (data_.strong[block] != strong) continue;
     hit = std::min(hit, block);
-    if (found_[block] == kNotFound) found_[block] = offset;
+    if (scan.found[block] == kNotFound) scan.found[block] = offset;
   }
   return hit;
 }
@@ -274,6 +321,8 @@ std::uint64_t BlockMatcher::FineLength(std::uint64_t fine) const {
 }
 
 void BlockMatcher::Read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
+  // The two halves of the search share the stream, whose reads may move one position.
+  std::lock_guard<std::mutex> hold(read_lock_);
   while (size > 0) {
     const std::int64_t got = old_.ReadAt(offset, buffer, size);
     if (got <= 0) throw DownloadManagerException("Old file read error.", true);

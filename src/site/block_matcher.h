@@ -6,11 +6,13 @@
 //      the coarse records and looks for the gap's fine blocks where the blocks on either side
 //      of the gap were found, so only the fine blocks that the changes touch are left.
 //   3. Plan: the new file in order, adjacent ranges of the same kind merged.
-// Every copy the plan names was confirmed by a strong hash of the old bytes. One thread at a time;
-// the old file must not change while a matcher reads it.
+// Every copy the plan names was confirmed by a strong hash of the old bytes. One thread at a time
+// (a large old file's search runs a second thread of its own, which reads the old stream at the
+// same time); the old file must not change while a matcher reads it.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -65,11 +67,20 @@ class BlockMatcher {
     std::uint64_t filled = 0;
   };
 
+  // What one thread of the search found, and the digest it uses.
+  struct Scan {
+    std::vector<std::uint64_t> found;  // old offset per coarse block, or kNotFound
+    BlockHasher hasher;
+  };
+
   void BuildIndex();
+  // Looks for the blocks that start at old offsets [begin, end).
+  void SearchPart(Scan& scan, std::uint64_t begin, std::uint64_t end);
   const std::uint8_t* BytesAt(Stream& stream, std::uint64_t position, std::uint64_t size);
   bool MayHold(std::uint32_t weak) const;
-  bool IsNext(std::uint64_t block, std::uint64_t position, const std::uint8_t* bytes);
-  std::uint64_t TryBlock(std::uint64_t offset, std::uint32_t weak, const std::uint8_t* bytes);
+  bool IsNext(Scan& scan, std::uint64_t block, std::uint64_t position, const std::uint8_t* bytes);
+  std::uint64_t TryBlock(Scan& scan, std::uint64_t offset, std::uint32_t weak,
+                         const std::uint8_t* bytes);
   void ShareFound();
   void MatchTail();
   bool ConfirmBlock(std::uint64_t block, std::uint64_t old_offset);
@@ -90,6 +101,7 @@ class BlockMatcher {
   unsigned filter_shift_ = 0;
   std::vector<FineMatch> fine_found_;
   BlockHasher hasher_;
+  std::mutex read_lock_;
 };
 
 PlanTotals TotalsOf(const std::vector<PlanRange>& plan);

@@ -10,9 +10,10 @@ namespace {
 
 using testing::RandomBytes;
 
+// Large enough that the old file is searched in two halves at once.
 std::string Base() {
   std::mt19937_64 random(7);
-  return RandomBytes(20 * kDefaultCoarseSize + 700, random);
+  return RandomBytes(70 * kDefaultCoarseSize + 700, random);
 }
 
 // The new file as the plan builds it: copies from the old file, the rest from the new one.
@@ -35,6 +36,8 @@ TEST(BlockMatcherTest, CopiesWhatTheOldFileHoldsAndFetchesOnlyTheRest) {
   std::string two_bytes_changed = base;  // 12 KB apart, so in the same gap
   two_bytes_changed[100000] ^= 1;
   two_bytes_changed[112000] ^= 1;
+  std::string middle_changed = base;  // where the halves of the search meet
+  middle_changed[base.size() / 2 - kDefaultCoarseSize / 2] ^= 1;
   const std::uint64_t fine = kDefaultFineSize;
   const std::uint64_t moved = 10 * kDefaultCoarseSize;
   const struct {
@@ -49,6 +52,7 @@ TEST(BlockMatcherTest, CopiesWhatTheOldFileHoldsAndFetchesOnlyTheRest) {
        .fetched = 3000 + 2 * fine},
       {.new_bytes = base.substr(moved) + base.substr(0, moved), .fetched = fine},
       {.new_bytes = two_bytes_changed, .fetched = 2 * fine},
+      {.new_bytes = middle_changed, .fetched = fine},
       {.new_bytes = block + block + block + base, .fetched = 0},
       {.new_bytes = base.substr(0, 1000), .fetched = 0},
       {.new_bytes = "", .fetched = 0},

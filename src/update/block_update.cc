@@ -69,11 +69,10 @@ std::optional<std::string> FetchBytes(HttpClient& client, const std::tstring& ur
   return std::move(sink.text);
 }
 
-// Reads the package's header and its one record by range. None when they do not describe the
-// listed file: its size, stored as it is, with the listed digest.
-std::optional<PackageData> ReadPackageStart(HttpClient& client, const std::tstring& url,
-                                            const ExpectedContent& expected) {
-  const std::optional<std::string> start = FetchBytes(client, url, 0, OneEntryStart::kSize);
+// The package's header and its one record, fetched by range. None when they were not served or
+// do not describe the listed file: its size, stored as it is, with the listed digest.
+std::optional<PackageData> PackageStartOf(const std::optional<std::string>& start,
+                                          const ExpectedContent& expected) {
   if (!start) return std::nullopt;
   const OneEntryStart package =
       OneEntryStart::Decode(reinterpret_cast<const std::uint8_t*>(start->data()));
@@ -328,15 +327,8 @@ bool BlockUpdater::LoadIndex() {
   return true;
 }
 
-std::optional<BlockData> BlockUpdater::FetchCoarse(const block_index::Entry& entry,
-                                                   std::uint64_t size) {
-  // No coarse document of a file this size is longer than one with the smallest blocks.
-  const std::uint64_t bound = block_data::kHeaderSize + block_data::kCoarseRecordSize *
-                                                            (size / block_data::kMinCoarseSize + 1);
-  if (entry.coarse_size == 0 || entry.coarse_size > bound) return std::nullopt;
-  const std::optional<std::string> document =
-      FetchBytes(client_, UrlBesideList(site_.list_url, BesideList::kBlocks), entry.coarse_offset,
-                 entry.coarse_size);
+std::optional<BlockData> BlockUpdater::CoarseOf(const block_index::Entry& entry, std::uint64_t size,
+                                                const std::optional<std::string>& document) {
   if (!document || platform::Sha256Of(*document) != entry.coarse_sha256) return std::nullopt;
   BlockData data = block_data::ParseBlockData(*document);
   if (data.file_size != size) return std::nullopt;
@@ -387,21 +379,37 @@ std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, con
   return matcher.Plan();
 }
 
+bool BlockUpdater::Describes(const block_index::Entry& entry, const ExpectedContent& expected) {
+  // No coarse document of a file this size is longer than one with the smallest blocks.
+  const std::uint64_t bound =
+      block_data::kHeaderSize +
+      block_data::kCoarseRecordSize * (*expected.size / block_data::kMinCoarseSize + 1);
+  return std::equal(expected.md5.begin(), expected.md5.end(), entry.md5.begin()) &&
+         entry.coarse_size != 0 && entry.coarse_size <= bound;
+}
+
 bool BlockUpdater::TryInstall(const FileJob& job) {
   if (!IndexReady()) return false;
   const block_index::Entry& entry = index_.entries[job.index];
   const ExpectedContent& expected = job.expected;
-  // The documents describe the listed version of the file, or another one.
-  if (!std::equal(expected.md5.begin(), expected.md5.end(), entry.md5.begin())) return false;
-  const std::optional<BlockData> data = FetchCoarse(entry, *expected.size);
-  if (!data) return false;
-  client_.SetUserAgent(job.user_agent);
-  const std::optional<PackageData> package = ReadPackageStart(client_, job.package_url, expected);
-  if (!package) return false;
+  if (!Describes(entry, expected)) return false;
+  // The coarse document and the package's start travel side by side; the start is used once the
+  // file is planned.
+  RangeQueue documents(fetchers_.setup, 2, stop_);
+  documents.Start({{UrlBesideList(site_.list_url, BesideList::kBlocks), entry.coarse_offset,
+                    entry.coarse_offset + entry.coarse_size - 1},
+                   {job.package_url, 0, OneEntryStart::kSize - 1}},
+                  job.user_agent);
+  const std::optional<BlockData> data = CoarseOf(entry, *expected.size, documents.Take(0));
+  return data && WritePart(job, entry, *data, documents);
+}
 
+bool BlockUpdater::WritePart(const FileJob& job, const block_index::Entry& entry,
+                             const BlockData& data, RangeQueue& documents) {
+  const ExpectedContent& expected = job.expected;
   platform::ResumableFile part;
   if (!part.Open(job.target)) return false;
-  PartWriter writer(part, *data, expected.sha256.has_value());
+  PartWriter writer(part, data, expected.sha256.has_value());
   const std::uint64_t resume = writer.Resume(stop_);
   {
     // Closed before the commit: a file that is open cannot be replaced on every system.
@@ -411,12 +419,13 @@ bool BlockUpdater::TryInstall(const FileJob& job) {
     StoppableStream old(
         has_old ? static_cast<ByteStream&>(old_file) : static_cast<ByteStream&>(nothing), stop_);
     std::vector<PlanRange> plan;
-    if (resume < data->file_size) {
-      plan = PlanFrom(PlanOf(entry, *data, old, resume, job.user_agent), resume);
+    if (resume < data.file_size) {
+      plan = PlanFrom(PlanOf(entry, data, old, resume, job.user_agent), resume);
       if (plan.empty()) return false;
     }
     writer.CheckFetched(plan);
-    if (!Write(job, *package, plan, old, writer)) return false;
+    const std::optional<PackageData> package = PackageStartOf(documents.Take(1), expected);
+    if (!package || !Write(job, *package, plan, old, writer)) return false;
   }
   if (!writer.Finish(expected)) {
     // Bytes that checked block by block but not as a whole: nothing of them is worth keeping.
