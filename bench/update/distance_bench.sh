@@ -7,7 +7,9 @@
 #     packages' bytes over the bandwidth): seconds and connections opened;
 #  2. a check of that install once current: seconds, requests, and the round trips it costs beyond
 #     the same check over loopback (the local digests);
-#  3. block updates of a 1 GiB file against zsync: change A (5 % rewritten in scattered 64 KiB
+#  3. on the first link, a fresh install held to a cap by the player's DownloadRateLimit (the
+#     packages' bytes over 75 s): the rate the server sent at over the minute from 5 s to 65 s;
+#  4. block updates of a 1 GiB file against zsync: change A (5 % rewritten in scattered 64 KiB
 #     pieces), change B (800 insertions and deletions of 1-8 KiB) and a dense change (one such edit
 #     in every 128 KiB): seconds and bytes sent, headers included.
 # Links: 50 ms / 100 Mbit/s and 150 ms / 20 Mbit/s, or the one given by --rtt MS and --mbit B.
@@ -92,7 +94,7 @@ goal() {  # goal <text> <awk condition> [<name>=<value>...]: the goal, then PASS
 # log line per request with its connection, so that connections opened can be counted.
 start_origin() {
   [ -f "$work/origin/nginx.pid" ] && return 0
-  start_nginx "$work/origin" 'log_format distance "$connection\t$bytes_sent\t$request";' \
+  start_nginx "$work/origin" 'log_format distance "$connection\t$bytes_sent\t$request\t$msec";' \
     "access_log $log distance;" "keepalive_requests 100000;" \
     "include $work/site/nginx-site.conf;" \
     "server { listen 127.0.0.1:$static_port; root $work/www; }"
@@ -225,6 +227,23 @@ current_check() {
     f="$failed"
 }
 
+# The cap holds across all connections: over a minute the server sends at the cap, give or take
+# 5 %. A minute from 5 s on leaves out the list and the first connections.
+capped_install() {
+  local cap=$((package_bytes / 75)) begun rate
+  echo "-- fresh install held to $cap bytes/s by DownloadRateLimit"
+  relay_to "$port"
+  rm -rf "$work/install" && mkdir "$work/install"
+  printf 'DownloadRateLimit=%d\r\n' "$cap" >"$work/install/RV7.conf"
+  begun=$(date +%s.%N)
+  run_updater "http://127.0.0.1:$relay_port/filelist"
+  rate=$(awk -F'\t' -v b="$begun" '$4 >= b + 5 && $4 < b + 65 {s += $2} END {printf "%.0f", s / 60}' "$log")
+  echo "updater  ${seconds} s, $rate bytes/s from 5 s to 65 s: $(ratio "$rate" "$cap") of the cap," \
+    "$(outcome "$(install_right)")"
+  goal "rate cap held within 5 % over a minute" "!f && r >= 0.95 * c && r <= 1.05 * c" r="$rate" \
+    c="$cap" f="$failed"
+}
+
 many_files() {
   make_image
   "$bin/varne-release" build "$work/image" "$work/site" --listen "127.0.0.1:$port" >/dev/null
@@ -235,6 +254,7 @@ many_files() {
     echo "== $rtt ms round trip, $mbit Mbit/s each way"
     fresh_install
     current_check
+    [ "$link" != "${links[0]}" ] || capped_install
   done
   rm -rf "$work/image" "$work/install" "$work/site/packages"
 }

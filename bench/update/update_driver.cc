@@ -1,10 +1,12 @@
-// Runs one update of the current folder against a list URL, as the updater's engine does, and
-// prints the outcome: a benchmark driver, without the window.
+// Runs one update of the current folder against a list URL, as the updater's engine does (with the
+// transfers and the rate cap the folder's settings give), and prints the outcome: a benchmark
+// driver, without the window.
 #include <cstdio>
 
 #include "base/exception.h"
 #include "net/http_client.h"
 #include "storage/varne_file_manager.h"
+#include "update/release_protocol.h"
 #include "update/update_run.h"
 
 int main(int argc, char** argv) {
@@ -15,13 +17,16 @@ int main(int argc, char** argv) {
   try {
     VarneFileManager files;
     HttpClient client;
-    const UpdateOutcome outcome = UpdateRun({.files = files,
-                                             .client = client,
-                                             .list_url = argv[1],
-                                             .public_key = argc == 3 ? argv[2] : "",
-                                             .stop = {},
-                                             .report = {}})
-                                      .Run();
+    UpdateContext context{.files = files,
+                          .client = client,
+                          .list_url = argv[1],
+                          .public_key = argc == 3 ? argv[2] : "",
+                          .stop = {},
+                          .report = {}};
+    const TransferLimits limits = ConfiguredLimits();
+    context.transfers = limits.transfers;
+    context.rate_cap = limits.rate_cap;
+    const UpdateOutcome outcome = UpdateRun(std::move(context)).Run();
     if (!outcome.completed) {
       std::fprintf(stderr, "%s\n", outcome.error.c_str());
       return 1;

@@ -24,8 +24,14 @@ std::unique_ptr<HttpConnection> ConnectionPool::Pop(const std::tstring& server) 
 
 void ConnectionPool::Give(const std::tstring& server, std::unique_ptr<HttpConnection> connection) {
   std::lock_guard hold(mutex_);
+  keeping_.insert(server);
   std::vector<std::unique_ptr<HttpConnection>>& idle = idle_[server];
   if (idle.size() < per_server_) idle.push_back(std::move(connection));
+}
+
+bool ConnectionPool::Keeps(const std::tstring& server) {
+  std::lock_guard hold(mutex_);
+  return keeping_.contains(server);
 }
 
 std::size_t ConnectionPool::IdleCount() {

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "base/tstring.h"
@@ -28,6 +29,8 @@ class ConnectionPool {
   // Keeps a connection whose last reply left no doubt where it ended; closes it instead when the
   // server has as many idle connections as the pool keeps.
   void Give(const std::tstring& server, std::unique_ptr<HttpConnection> connection);
+  // A connection to the server was given back once: it keeps connections.
+  bool Keeps(const std::tstring& server);
   // The idle connections kept, for every server together.
   std::size_t IdleCount();
 
@@ -37,4 +40,5 @@ class ConnectionPool {
   const std::size_t per_server_;
   std::mutex mutex_;
   std::map<std::tstring, std::vector<std::unique_ptr<HttpConnection>>> idle_;
+  std::set<std::tstring> keeping_;
 };

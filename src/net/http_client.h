@@ -187,6 +187,9 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
   KeptReply ExchangeKept(const std::tstring& url, const std::vector<std::tstring>& fields);
   Batch Pipeline(const std::tstring& url, std::span<const RangeAsk> asks,
                  const std::function<void(std::size_t)>& answered, range_reply::Verdict& verdict);
+  // Sends the requests a new connection held back, and receives the next reply's header; false
+  // when the server ended the connection before it.
+  bool NextReply(KeptReply& reply, std::string_view carried);
   // Receives the verdict's length of body, handing it to the sink from `offset` on, and not a byte
   // more from the connection. Returns the bytes beyond the body that came with the header: the
   // start of the next reply. `what` begins the text of a body cut short.

@@ -35,6 +35,10 @@ auto Guarded(Request request) -> decltype(request()) {
 }
 
 std::tstring RangeField(const HttpClient::RangeAsk& ask) {
+  if (ask.first > ask.last) {
+    throw HttpClientException(
+        "range error : bytes " + std::to_string(ask.first) + "-" + std::to_string(ask.last), true);
+  }
   return "Range: bytes=" + std::to_string(ask.first) + "-" + std::to_string(ask.last) + "\r\n";
 }
 
@@ -46,6 +50,10 @@ struct HttpClient::KeptReply {
   std::unique_ptr<HttpConnection> connection;
   std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kBlockSize);
   std::string first_block;  // the body bytes that came with the header
+  // Requests not sent yet. A new connection to a server not seen keeping one carries one request
+  // until its reply shows that the server keeps it: a server that closes with requests unread may
+  // reset the connection, and the reply with it.
+  std::tstring unsent;
 };
 
 range_reply::Verdict HttpClient::RequestRange(std::tstring url, std::uint64_t first,
@@ -68,14 +76,6 @@ HttpClient::Batch HttpClient::Pipeline(const std::tstring& url, std::span<const 
                                        range_reply::Verdict& verdict) {
   CriticalSectionLock settings(settings_lock_);
   return Guarded([&] {
-    std::tstring fields;
-    for (const RangeAsk& ask : asks) {
-      if (ask.first > ask.last) {
-        throw HttpClientException(
-            "range error : bytes " + std::to_string(ask.first) + "-" + std::to_string(ask.last),
-            true);
-      }
-    }
     std::vector<std::tstring> requests;
     for (const RangeAsk& ask : asks) requests.push_back(RangeField(ask));
     KeptReply reply = ExchangeKept(url, requests);
@@ -92,20 +92,30 @@ HttpClient::Batch HttpClient::Pipeline(const std::tstring& url, std::span<const 
       const std::string carried =
           ReceiveKept(reply, ask.first, verdict, *ask.sink, "range reply error : ");
       answered(batch.answered++);
-      if (batch.answered == asks.size() || !verdict.keep_alive) {
+      // Bytes beyond the only reply asked for so far answer nothing of ours.
+      const bool stray = !reply.unsent.empty() && !carried.empty();
+      if (batch.answered == asks.size() || !verdict.keep_alive || stray) {
         if (verdict.keep_alive && carried.empty()) {
           Pool().Give(KeptKey(reply.route), std::move(reply.connection));
         }
         return batch;
       }
-      // A server may end the connection after any reply; the ranges after it are asked again.
-      CriticalSectionLock data(data_lock_);
-      std::optional<std::string> rest =
-          ReceiveHeader(*reply.connection, reply.buffer, true, carried);
-      if (!rest) return batch;
-      reply.first_block = std::move(*rest);
+      if (!NextReply(reply, carried)) return batch;
     }
   });
+}
+
+bool HttpClient::NextReply(KeptReply& reply, std::string_view carried) {
+  if (!reply.unsent.empty()) {
+    SendRequest(*reply.connection, reply.unsent, false);
+    reply.unsent.clear();
+  }
+  // A server may end the connection after any reply; the ranges after it are asked again.
+  CriticalSectionLock data(data_lock_);
+  std::optional<std::string> rest = ReceiveHeader(*reply.connection, reply.buffer, true, carried);
+  if (!rest) return false;
+  reply.first_block = std::move(*rest);
+  return true;
 }
 
 bool HttpClient::RequestKept(std::tstring url, IHttpBodySink& sink) {
@@ -152,15 +162,19 @@ HttpClient::KeptReply HttpClient::ExchangeKept(const std::tstring& url,
                                                const std::vector<std::tstring>& fields) {
   KeptReply reply;
   reply.route = SplitUrl(url);
-  std::tstring text;
-  for (const std::tstring& each : fields) text += KeptRequestText(reply.route, each);
+  std::tstring all;
+  for (const std::tstring& each : fields) all += KeptRequestText(reply.route, each);
   reply.connection = Pool().Take(KeptKey(reply.route));
   std::optional<std::string> received;
-  if (reply.connection != nullptr) received = Exchange(*reply.connection, text, reply.buffer, true);
+  if (reply.connection != nullptr) received = Exchange(*reply.connection, all, reply.buffer, true);
   if (!received) {
     reply.connection.reset();
     reply.connection = Connect(reply.route);
-    received = Exchange(*reply.connection, text, reply.buffer, false);
+    const std::size_t first = Pool().Keeps(KeptKey(reply.route))
+                                  ? all.size()
+                                  : KeptRequestText(reply.route, fields.front()).size();
+    reply.unsent = all.substr(first);
+    received = Exchange(*reply.connection, all.substr(0, first), reply.buffer, false);
   }
   reply.first_block = std::move(*received);
   return reply;
