@@ -23,6 +23,7 @@ RangeQueue::~RangeQueue() {
 void RangeQueue::Start(std::vector<Range> ranges, const std::tstring& user_agent) {
   ranges_ = std::move(ranges);
   user_agent_ = user_agent;
+  started_ = Clock::now();
   // Made only as the ranges need them: a client starts the socket library.
   const std::size_t needed = std::min(workers_wanted_, ranges_.size());
   for (std::size_t i = 0; i < needed; ++i) {
@@ -45,6 +46,8 @@ std::optional<std::string> RangeQueue::Take(std::size_t i) {
   Result result = std::move(results_.at(i));
   results_.erase(i);
   ahead_ -= Length(i);
+  taken_bytes_ += Length(i);
+  Budget();
   hold.unlock();
   changed_.notify_all();
   if (result.failure) std::rethrow_exception(result.failure);
@@ -53,16 +56,19 @@ std::optional<std::string> RangeQueue::Take(std::size_t i) {
 
 std::optional<RangeQueue::Span> RangeQueue::Claim() {
   std::unique_lock<std::mutex> hold(lock_);
-  changed_.wait(hold, [&] { return ending_ || ahead_ < kAheadBytes; });
+  changed_.wait(hold, [&] { return ending_ || ahead_ < budget_; });
   if (ending_ || next_ >= ranges_.size()) return std::nullopt;
   // At the end of the list the batches shrink, so that every worker has a share.
   const Span span{next_, next_};
   const std::size_t share = (ranges_.size() - span.begin + workers_wanted_ - 1) / workers_wanted_;
   const std::size_t most = std::min(kBatchRanges, share);
+  // Beyond its first range a batch stays within the budget, so that what was asked and not taken
+  // passes the budget by one range at the most.
+  const std::uint64_t room = std::min(kBatchBytes, budget_ - ahead_);
   std::uint64_t bytes = 0;
   while (next_ < ranges_.size() && next_ - span.begin < most &&
          ranges_[next_].url == ranges_[span.begin].url &&
-         (next_ == span.begin || bytes + Length(next_) <= kBatchBytes)) {
+         (next_ == span.begin || bytes + Length(next_) <= room)) {
     bytes += Length(next_++);
   }
   ahead_ += bytes;
@@ -84,9 +90,11 @@ std::size_t RangeQueue::Fetch(HttpClient& client, std::size_t from, std::size_t 
   }
   std::size_t next = from;
   Result unanswered;
+  const Clock::time_point asked = Clock::now();
   try {
     const HttpClient::Batch batch =
         client.RequestRanges(ranges_[from].url, asks, [&](std::size_t i) {
+          if (i == 0) Answered(Clock::now() - asked);
           Deliver(from + i, Result{std::move(texts[i].text), nullptr});
           next = from + i + 1;
         });
@@ -98,6 +106,21 @@ std::size_t RangeQueue::Fetch(HttpClient& client, std::size_t from, std::size_t 
   // the first such range.
   for (; next < end; ++next) Deliver(next, unanswered);
   return end;
+}
+
+void RangeQueue::Answered(Clock::duration latency) {
+  std::lock_guard<std::mutex> hold(lock_);
+  latency_ = std::min(latency_.value_or(latency), latency);
+}
+
+void RangeQueue::Budget() {
+  // Measured from the start, the rate is low while the first replies come: the budget grows from
+  // its least as they do.
+  const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+  if (!latency_ || seconds <= 0) return;
+  const double rate = static_cast<double>(taken_bytes_) / seconds;
+  const double wanted = 4 * rate * std::chrono::duration<double>(*latency_).count();
+  budget_ = static_cast<std::uint64_t>(std::clamp<double>(wanted, kLeastAhead, kMostAhead));
 }
 
 void RangeQueue::Deliver(std::size_t i, Result result) {

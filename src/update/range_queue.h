@@ -2,10 +2,14 @@
 // a changed file asks for hundreds; here several run at once, each worker on a client of its own
 // over the run's shared connections, and each worker asks for a few ranges of one document in
 // flight on its connection, while the caller takes each range's bytes in the order it asked for
-// them. Workers ask for at most kAheadBytes beyond the range taken last, so the memory held stays
-// within that and one batch.
+// them. Workers ask for ranges ahead of the one taken last up to a budget: four times what the
+// caller takes in the time a batch's first reply takes to come, between kLeastAhead and kMostAhead.
+// Far from the server that keeps every connection busy; close to it, or when the caller takes
+// more slowly than the server sends, little waits to be taken, which is what a kill loses. The
+// memory held stays within the budget and one batch.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -63,7 +67,9 @@ class RangeQueue {
   struct Span {
     std::size_t begin = 0, end = 0;
   };
-  static constexpr std::uint64_t kAheadBytes = 16 << 20;
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::uint64_t kLeastAhead = 3 << 19;  // 1.5 MiB
+  static constexpr std::uint64_t kMostAhead = 16 << 20;
   // A batch holds at most this many ranges and, beyond its first, this many bytes, so that a
   // connection's replies arrive about as fast as the others'.
   static constexpr std::size_t kBatchRanges = 8;
@@ -77,6 +83,9 @@ class RangeQueue {
   // asked again.
   std::size_t Fetch(HttpClient& client, std::size_t from, std::size_t end);
   void Deliver(std::size_t i, Result result);
+  // A batch's first reply came this long after it was asked for.
+  void Answered(Clock::duration latency);
+  void Budget();
   std::uint64_t Length(std::size_t i) const { return ranges_[i].last - ranges_[i].first + 1; }
 
   const ClientSetup setup_;
@@ -91,5 +100,9 @@ class RangeQueue {
   std::map<std::size_t, Result> results_;
   std::size_t next_ = 0;     // the next range a worker claims
   std::uint64_t ahead_ = 0;  // bytes claimed and not taken
+  std::uint64_t budget_ = kLeastAhead;
+  std::uint64_t taken_bytes_ = 0;
+  Clock::time_point started_;
+  std::optional<Clock::duration> latency_;  // the shortest seen
   bool ending_ = false;
 };
