@@ -212,34 +212,29 @@ class PartWriter {
 
 namespace {
 
-// Takes a fetched range's bytes as they come, unscrambles them at their place in the file and
-// hands them to the writer.
-class DataSink final : public IHttpRangeSink {
+// Takes each fetched range's bytes, unscrambles them in place at their place in the file and hands
+// them to the writer.
+class FetchedData {
  public:
-  DataSink(const PackageData& package, PartWriter& writer,
-           const std::function<void(std::size_t)>& fetched)
+  FetchedData(const PackageData& package, PartWriter& writer,
+              const std::function<void(std::size_t)>& fetched)
       : package_(package), writer_(writer), fetched_(fetched) {}
 
-  // The next range starts at file offset `offset`; ranges come in file order.
-  void Start(std::uint64_t offset) {
-    if (!package_.scrambled) return;
-    if (offset < key_position_ || !keys_started_) {
-      keys_.SetPosition(package_.seed, offset);
-      keys_started_ = true;
-    } else {
-      keys_.Skip(offset - key_position_);
-    }
-    key_position_ = offset;
-  }
-
-  void OnRangeData(std::uint64_t, const std::uint8_t* bytes, std::size_t size) override {
-    buffer_.assign(bytes, bytes + size);
+  // The range's bytes start at file offset `offset`; ranges come in file order.
+  void Put(std::uint64_t offset, std::string& bytes) {
+    auto* data = reinterpret_cast<std::uint8_t*>(bytes.data());
     if (package_.scrambled) {
-      keys_.Apply(buffer_.data(), size);
-      key_position_ += size;
+      if (offset < key_position_ || !keys_started_) {
+        keys_.SetPosition(package_.seed, offset);
+        keys_started_ = true;
+      } else {
+        keys_.Skip(offset - key_position_);
+      }
+      keys_.Apply(data, bytes.size());
+      key_position_ = offset + bytes.size();
     }
-    writer_.Put(buffer_.data(), size);
-    fetched_(size);
+    writer_.Put(data, bytes.size());
+    fetched_(bytes.size());
   }
 
  private:
@@ -249,7 +244,6 @@ class DataSink final : public IHttpRangeSink {
   KeyStream keys_;
   bool keys_started_ = false;
   std::uint64_t key_position_ = 0;
-  std::vector<std::uint8_t> buffer_;
 };
 
 // The plan cut to what is still to be written after offset `from`.
@@ -444,7 +438,7 @@ bool BlockUpdater::Write(const FileJob& job, const PackageData& package,
     if (progress_) progress_(totals.fetched, fetched);
   };
   count(0);
-  DataSink sink(package, writer, count);
+  FetchedData sink(package, writer, count);
   // The ranges to fetch, cut to the longest asked for at once, are fetched ahead side by side
   // while the plan is written in file order.
   std::vector<RangeQueue::Range> ranges;
@@ -473,11 +467,9 @@ bool BlockUpdater::Write(const FileJob& job, const PackageData& package,
         writer.Put(buffer.data(), size);
         done += size;
       } else {
-        const std::optional<std::string> bytes = queue.Take(taken++);
+        std::optional<std::string> bytes = queue.Take(taken++);
         if (!bytes) return false;
-        sink.Start(offset);
-        sink.OnRangeData(offset, reinterpret_cast<const std::uint8_t*>(bytes->data()),
-                         bytes->size());
+        sink.Put(offset, *bytes);
         done += bytes->size();
       }
     }

@@ -86,6 +86,9 @@ std::size_t RangeQueue::Fetch(HttpClient& client, std::size_t from, std::size_t 
   std::vector<RangeText> texts(end - from);
   std::vector<HttpClient::RangeAsk> asks;
   for (std::size_t i = from; i < end; ++i) {
+    // A reply is never longer than asked: the room of a range up to 1 MiB is made once, and
+    // longer ones grow with what arrives.
+    texts[i - from].text.reserve(std::min<std::uint64_t>(Length(i), kReservedRange));
     asks.push_back({ranges_[i].first, ranges_[i].last, &texts[i - from]});
   }
   std::size_t next = from;

@@ -69,7 +69,8 @@ class RangeQueue {
   };
   using Clock = std::chrono::steady_clock;
   static constexpr std::uint64_t kLeastAhead = 3 << 19;  // 1.5 MiB
-  static constexpr std::uint64_t kMostAhead = 16 << 20;
+  static constexpr std::uint64_t kMostAhead = 8 << 20;
+  static constexpr std::uint64_t kReservedRange = 1 << 20;
   // A batch holds at most this many ranges and, beyond its first, this many bytes, so that a
   // connection's replies arrive about as fast as the others'.
   static constexpr std::size_t kBatchRanges = 8;
