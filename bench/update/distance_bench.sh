@@ -13,8 +13,8 @@
 #     pieces), change B (800 insertions and deletions of 1-8 KiB) and a dense change (one such edit
 #     in every 128 KiB): seconds and bytes sent, headers included.
 # Links: 50 ms / 100 Mbit/s and 150 ms / 20 Mbit/s, or the one given by --rtt MS and --mbit B.
-# --quick: 200 files of 32 MiB, a 256 MiB file; --files-only: parts 1 and 2 alone; --blocks-only:
-# part 3 alone. Each goal prints PASS or MISS; the exit status is 0
+# --quick: 200 files of 32 MiB, a 256 MiB file; --files-only: parts 1 to 3 alone; --blocks-only:
+# part 4 alone. Each goal prints PASS or MISS; the exit status is 0
 # whatever happens. Figures taken while the machine compiles are noisy.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

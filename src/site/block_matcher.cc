@@ -91,7 +91,7 @@ void BlockMatcher::Search() {
         });
       }
     } catch (const std::system_error&) {
-      scans[1].found.clear();  // no thread: this one searches the whole
+      // No thread: this one searches the whole, and the other half finds nothing.
     }
     try {
       SearchPart(scans[0], 0, other.joinable() ? middle : positions);
@@ -103,8 +103,7 @@ void BlockMatcher::Search() {
     if (failure) std::rethrow_exception(failure);
     // A block found in both halves is taken where it lies first, as one pass would.
     for (std::uint64_t block = 0; block < found_.size(); ++block) {
-      found_[block] = std::min(scans[0].found[block],
-                               scans[1].found.empty() ? kNotFound : scans[1].found[block]);
+      found_[block] = std::min(scans[0].found[block], scans[1].found[block]);
     }
   }
   ShareFound();

@@ -81,6 +81,27 @@ std::optional<PackageData> PackageStartOf(const std::optional<std::string>& star
   return PackageData{record.dataOffset, record.IsScrambled(), DataSeed(record)};
 }
 
+// The entry's documents describe the expected file, and its coarse document is not longer than
+// any of a file that size.
+bool Describes(const block_index::Entry& entry, const ExpectedContent& expected) {
+  // No coarse document of a file this size is longer than one with the smallest blocks.
+  const std::uint64_t bound =
+      block_data::kHeaderSize +
+      block_data::kCoarseRecordSize * (*expected.size / block_data::kMinCoarseSize + 1);
+  return std::equal(expected.md5.begin(), expected.md5.end(), entry.md5.begin()) &&
+         entry.coarse_size != 0 && entry.coarse_size <= bound;
+}
+
+// The coarse document fetched for entry, when it is the one the index names and describes a file
+// of this size.
+std::optional<BlockData> CoarseOf(const block_index::Entry& entry, std::uint64_t size,
+                                  const std::optional<std::string>& document) {
+  if (!document || platform::Sha256Of(*document) != entry.coarse_sha256) return std::nullopt;
+  BlockData data = block_data::ParseBlockData(*document);
+  if (data.file_size != size) return std::nullopt;
+  return data;
+}
+
 }  // namespace
 
 // Writes the new file into the part in file order. Each coarse block that holds fetched bytes is
@@ -321,14 +342,6 @@ bool BlockUpdater::LoadIndex() {
   return true;
 }
 
-std::optional<BlockData> BlockUpdater::CoarseOf(const block_index::Entry& entry, std::uint64_t size,
-                                                const std::optional<std::string>& document) {
-  if (!document || platform::Sha256Of(*document) != entry.coarse_sha256) return std::nullopt;
-  BlockData data = block_data::ParseBlockData(*document);
-  if (data.file_size != size) return std::nullopt;
-  return data;
-}
-
 std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, const BlockData& data,
                                             ByteStream& old, std::uint64_t resume,
                                             const std::tstring& user_agent) {
@@ -371,15 +384,6 @@ std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, con
     }
   }
   return matcher.Plan();
-}
-
-bool BlockUpdater::Describes(const block_index::Entry& entry, const ExpectedContent& expected) {
-  // No coarse document of a file this size is longer than one with the smallest blocks.
-  const std::uint64_t bound =
-      block_data::kHeaderSize +
-      block_data::kCoarseRecordSize * (*expected.size / block_data::kMinCoarseSize + 1);
-  return std::equal(expected.md5.begin(), expected.md5.end(), entry.md5.begin()) &&
-         entry.coarse_size != 0 && entry.coarse_size <= bound;
 }
 
 bool BlockUpdater::TryInstall(const FileJob& job) {

@@ -80,18 +80,10 @@ class BlockUpdater {
   bool IndexReady();
   bool LoadIndex();
   bool TryInstall(const FileJob& job);
-  // The entry's documents describe the expected file, and its coarse document is not longer than
-  // any of a file that size.
-  static bool Describes(const block_index::Entry& entry, const ExpectedContent& expected);
   // Plans the new file from the coarse data and the old file, writes it into the part and puts it
   // in place. documents holds the package's start as its second range.
   bool WritePart(const FileJob& job, const block_index::Entry& entry,
                  const block_data::BlockData& data, RangeQueue& documents);
-  // The coarse document fetched for entry, when it is the one the index names and describes a
-  // file of this size.
-  static std::optional<block_data::BlockData> CoarseOf(const block_index::Entry& entry,
-                                                       std::uint64_t size,
-                                                       const std::optional<std::string>& document);
   // The new file as copies from old and ranges to fetch; empty when the fine records are not
   // served. Their requests say user_agent.
   std::vector<block_data::PlanRange> PlanOf(const block_index::Entry& entry,
