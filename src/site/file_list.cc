@@ -89,11 +89,15 @@ FileEntry FileList::operator[](std::size_t index) const {
   std::string_view rest = std::string_view(text).substr(starts_[index], end - starts_[index]);
   const std::size_t path = TakeLength(rest);
   const std::size_t orgsize = TakeLength(rest);
+  const std::size_t spelling = TakeLength(rest);
   return {std::tstring(rest.substr(0, path)), std::tstring(rest.substr(path, orgsize)),
-          std::tstring(rest.substr(path + orgsize))};
+          std::tstring(rest.substr(path + orgsize + spelling)),
+          std::tstring(rest.substr(path + orgsize, spelling))};
 }
 
-void FileList::Add(std::string_view path, std::string_view orgsize, std::string_view md5) {
+void FileList::Add(std::string_view path, std::string_view orgsize, std::string_view md5,
+                   std::string_view spelling) {
+  if (spelling == path) spelling = {};
   if (blocks_.empty() || blocks_.back().size() >= kBlockBytes) {
     // A full block is cut to its size: growing it left up to as much again unused.
     if (!blocks_.empty()) blocks_.back().shrink_to_fit();
@@ -104,7 +108,8 @@ void FileList::Add(std::string_view path, std::string_view orgsize, std::string_
   starts_.push_back(static_cast<std::uint32_t>(block.size()));
   PutLength(block, path.size());
   PutLength(block, orgsize.size());
-  block.append(path).append(orgsize).append(md5);
+  PutLength(block, spelling.size());
+  block.append(path).append(orgsize).append(spelling).append(md5);
   block_ends_.back() = starts_.size();
 }
 
@@ -124,7 +129,6 @@ void ParseFileList(std::tstring text, FileList& list) {
   FileList parsed;
   // Growing the list entry by entry would move every entry made so far, again and again.
   parsed.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
-  CaseFoldedPaths paths;
   for (std::string_view rest(text); !rest.empty();) {
     const auto fields = SplitLine(TakeLine(rest));
     const bool complete =
@@ -133,11 +137,7 @@ void ParseFileList(std::tstring text, FileList& list) {
     if (!complete || !IsSafeRelativePath(path)) {
       throw DownloadManagerException("List file error.", true);
     }
-    if (const auto earlier = paths.Add(path)) {
-      throw DownloadManagerException(
-          "List file error(names differ only in case) : " + *earlier + ", " + path, true);
-    }
-    parsed.Add(path, fields[3], fields[4]);
+    parsed.Add(path, fields[3], fields[4], fields[2]);
   }
   list.Append(std::move(parsed));
 }

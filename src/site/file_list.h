@@ -15,9 +15,14 @@
 #include "base/tstring.h"
 
 struct FileEntry {
-  std::tstring path;
+  std::tstring path;  // the one spelling the install folder knows the file by
   std::tstring orgsize;
   std::tstring md5;
+  // The path as the list writes it, when that differs from path (".\\a" for "a"): the server
+  // knows the file by it.
+  std::tstring spelling = {};
+
+  const std::tstring& Listed() const { return spelling.empty() ? path : spelling; }
 };
 
 // The entries of a list, in list order. Entries are read back by value: the list keeps their
@@ -59,8 +64,11 @@ class FileList {
 
   // Room for this many entries in all, so that adding them never copies the offsets.
   void reserve(std::size_t entries) { starts_.reserve(entries); }
-  void push_back(const FileEntry& entry) { Add(entry.path, entry.orgsize, entry.md5); }
-  void Add(std::string_view path, std::string_view orgsize, std::string_view md5);
+  void push_back(const FileEntry& entry) {
+    Add(entry.path, entry.orgsize, entry.md5, entry.spelling);
+  }
+  void Add(std::string_view path, std::string_view orgsize, std::string_view md5,
+           std::string_view spelling = {});
   // Moves the entries of other to the end of this list; other is left empty.
   void Append(FileList&& other);
 
@@ -68,19 +76,18 @@ class FileList {
   // A block takes entries until it holds this many bytes; each entry then starts within 32 bits.
   static constexpr std::size_t kBlockBytes = 1 << 20;
 
-  // Each entry: the lengths of its path and size text (7 bits a byte, the high bit set on all
-  // but the last byte), then the path, the size text and the digest text, which runs to the
-  // entry's end.
+  // Each entry: the lengths of its path, size text and listed spelling (7 bits a byte, the high
+  // bit set on all but the last byte; a spelling that is the path's is empty), then the path, the
+  // size text, the spelling and the digest text, which runs to the entry's end.
   std::vector<std::string> blocks_;
   std::vector<std::size_t> block_ends_;  // the index after the last entry of each block
   std::vector<std::uint32_t> starts_;    // each entry's offset in its block
 };
 
 // Appends the entries of a whole list document to list, each path without "." components and
-// doubled separators (".\\a" is kept as "a"). A malformed line, or a path that IsSafeRelativePath
-// then refuses, throws DownloadManagerException "List file error." and appends
-// nothing; so do two paths of one file on Windows, which would replace each other's file there
-// and be fetched again on every run ("List file error(names differ only in case) : A, a").
+// doubled separators (".\\a" is kept as "a", with ".\\a" as its spelling). A malformed line, or a
+// path that IsSafeRelativePath then refuses, throws DownloadManagerException "List file error."
+// and appends nothing.
 void ParseFileList(std::tstring text, FileList& list);
 
 // The listed file's size in bytes: its size field as a number when the field is decimal digits,

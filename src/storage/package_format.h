@@ -27,6 +27,9 @@ struct PackageHeader {
   static PackageHeader Decode(const std::uint8_t (&bytes)[kPackageHeaderSize]);
 };
 
+// The failure to open a package file, with its path for %s.
+inline constexpr char kPackageCannotOpen[] = "Package File \"%s\" cannot open.";
+
 // The length of a package that holds only `name` (narrow text) with `size` bytes of data: the
 // header, one record, the name in UTF-16LE and the data. No valid one-entry package is longer.
 std::uint64_t OneEntryPackageSize(std::string_view name, std::uint64_t size);

@@ -37,8 +37,7 @@ int VarneFile::Open(const char* name, int /*mode*/) {
     const std::tstring path =
         entry_.inPackage ? entry_.containerPath : entry_.containerPath + given;
     if (!file->Open(path, platform::Share::kDenyWrite)) {
-      Fail(std::tstring::FormatNew("Package File \"%s\" cannot open.",
-                                   entry_.containerPath.c_str()));
+      Fail(std::tstring::FormatNew(kPackageCannotOpen, entry_.containerPath.c_str()));
     }
     stream_ = std::move(file);
   }

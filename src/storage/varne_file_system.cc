@@ -110,7 +110,7 @@ void VarneFileSystem::ReadPackage(const std::tstring& path) {
   package_path.ToBackslashes();
   FileStream stream;
   if (!stream.Open(package_path, platform::Share::kReadWrite)) {
-    Fail(PackageMessage("Package File \"%s\" cannot open.", package_path));
+    Fail(PackageMessage(kPackageCannotOpen, package_path));
   }
   Merge(package_path, stream, nullptr);
 }

@@ -301,10 +301,20 @@ BlockUpdater::BlockUpdater(HttpClient& client, Site site, std::stop_token stop,
 BlockUpdater::~BlockUpdater() = default;
 
 bool BlockUpdater::Install(const FileJob& job) {
+  held_part_ = false;
   try {
     return TryInstall(job);
   } catch (const Exception& failure) {
     // A stop is the one interruption that is no error: it ends the run, not only this way.
+    if (!failure.IsError()) throw;
+    return false;
+  }
+}
+
+bool BlockUpdater::VouchesForSizes() {
+  try {
+    return IndexReady();
+  } catch (const Exception& failure) {
     if (!failure.IsError()) throw;
     return false;
   }
@@ -407,6 +417,7 @@ bool BlockUpdater::WritePart(const FileJob& job, const block_index::Entry& entry
   const ExpectedContent& expected = job.expected;
   platform::ResumableFile part;
   if (!part.Open(job.target)) return false;
+  held_part_ = true;
   PartWriter writer(part, data, expected.sha256.has_value());
   const std::uint64_t resume = writer.Resume(stop_);
   {

@@ -75,6 +75,12 @@ class BlockUpdater {
   // The release's block data was read and checks out, so its server answers range requests.
   // Never fetches it: a release of small files asks for none.
   bool ServesRanges() const { return index_state_ == IndexState::kReady; }
+  // The release's block data, fetched when not asked for yet, is bound to this very list: the list
+  // is then the release tool's, whose size fields are the files' sizes.
+  bool VouchesForSizes();
+  // The last Install made the target's part or checked one that a cut run left: once the file is
+  // in place by another way, that part is of no use.
+  bool HeldPart() const { return held_part_; }
 
  private:
   bool IndexReady();
@@ -102,6 +108,7 @@ class BlockUpdater {
   enum class IndexState { kUnknown, kReady, kUnusable };
   std::atomic<IndexState> index_state_ = IndexState::kUnknown;
   block_index::Index index_;
+  bool held_part_ = false;
 };
 
 // The part name of a target, in the same folder and path form.

@@ -4,14 +4,6 @@
 
 #include "platform/file.h"
 
-namespace {
-
-// Smaller files come whole: by blocks they would cost four requests where the whole costs one,
-// to save at most their size, and a release of small files asks for no block data at all.
-constexpr std::uint64_t kSmallestBlockFile = 1 << 20;
-
-}  // namespace
-
 BlockWay::BlockWay(block_update::BlockUpdater& blocks, InstallFolder& folder, std::stop_token stop,
                    InstallWay& otherwise)
     : blocks_(blocks), folder_(folder), stop_(std::move(stop)), otherwise_(otherwise) {}
@@ -26,15 +18,21 @@ bool BlockWay::Takes(const InstallJob& job) const {
 void BlockWay::Install(const InstallJob& job) {
   ThrowIfStopped(stop_);
   folder_.Ready(job);
+  // The block data describes the file by its size, so only block data that checks out vouches for
+  // the list's size field as the file's size.
+  ExpectedContent expected = *job.expected;
+  if (!expected.size) expected.size = OrgSizeOf(job.entry);
   // The range requests report their own progress: the bytes fetched of those needed.
   if (blocks_.Install({.index = job.index,
                        .source = job.entry.path,
                        .target = job.target,
                        .package_url = job.package_url,
                        .user_agent = job.entry.md5,
-                       .expected = *job.expected})) {
+                       .expected = expected})) {
     folder_.Installed(job);
-  } else {
-    otherwise_.Install(job);
+    return;
   }
+  InstallJob whole = job;
+  whole.drop_part = blocks_.HeldPart();
+  otherwise_.Install(whole);
 }

@@ -2,11 +2,16 @@
 // the blocks cannot bring goes the way given as otherwise.
 #pragma once
 
+#include <cstdint>
 #include <stop_token>
 
 #include "update/block_update.h"
 #include "update/install_folder.h"
 #include "update/install_way.h"
+
+// Smaller files come whole: by blocks they would cost four requests where the whole costs one,
+// to save at most their size, and a release of small files asks for no block data at all.
+inline constexpr std::uint64_t kSmallestBlockFile = 1 << 20;
 
 class BlockWay : public InstallWay {
  public:

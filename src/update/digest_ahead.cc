@@ -40,12 +40,12 @@ DigestAhead::~DigestAhead() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-std::string DigestAhead::Take(std::size_t i) {
+std::optional<std::string> DigestAhead::Take(std::size_t i) {
   Digest digest;
   if (!workers_.empty()) {
     std::unique_lock<std::mutex> hold(lock_);
     Slot& slot = slots_[i % slots_.size()];
-    if (!WaitUntil(hold, [&] { return slot.index == i; })) return {};
+    if (!WaitUntil(hold, [&] { return slot.index == i; })) return std::string();
     digest = std::move(slot.digest);
     slot.index = kNone;
     ++taken_;
@@ -55,6 +55,11 @@ std::string DigestAhead::Take(std::size_t i) {
   if (digest.firm && platform::StampOf(list_[i].path) == digest.stamp) return digest.text;
   std::vector<std::uint8_t> block(kFileDigestBlockSize);
   return DigestFile(i, block).text;
+}
+
+std::string DigestAhead::ReadNow(std::size_t i) const {
+  std::vector<std::uint8_t> block(kFileDigestBlockSize);
+  return ReadDigest(list_[i], block, false).text.value_or("");
 }
 
 void DigestAhead::Work() {
@@ -91,7 +96,7 @@ bool DigestAhead::Claim(std::size_t* index) {
 
 DigestAhead::Digest DigestAhead::DigestFile(std::size_t index,
                                             std::vector<std::uint8_t>& block) const {
-  const Digest digest = ReadDigest(list_[index], block);
+  const Digest digest = ReadDigest(list_[index], block, true);
   // Told only once the file is closed again: on Windows a reader keeps writers out, and whoever
   // is told may change the file at once.
   if (options_.on_digest) options_.on_digest(index);
@@ -99,7 +104,7 @@ DigestAhead::Digest DigestAhead::DigestFile(std::size_t index,
 }
 
 DigestAhead::Digest DigestAhead::ReadDigest(const FileEntry& entry,
-                                            std::vector<std::uint8_t>& block) const {
+                                            std::vector<std::uint8_t>& block, bool by_size) const {
   const std::int64_t started = platform::FileClockNow();
   platform::SequentialFile file;
   const bool opened = file.Open(entry.path) == platform::SequentialOpen::kOpened;
@@ -107,7 +112,11 @@ DigestAhead::Digest DigestAhead::ReadDigest(const FileEntry& entry,
   digest.stamp = opened ? std::optional(file.Stamp()) : platform::StampOf(entry.path);
   digest.firm = !digest.stamp || digest.stamp->changed_ns < started - options_.settle.count();
   const std::optional<std::uint64_t> listed = OrgSizeOf(entry);
-  if (opened && listed && static_cast<std::uint64_t>(digest.stamp->size) != *listed) return digest;
+  if (by_size && opened && listed && *listed >= options_.unread_from &&
+      static_cast<std::uint64_t>(digest.stamp->size) != *listed) {
+    return digest;
+  }
+  digest.text.emplace();
   if (opened) {
     // Read as the release tool reads the files it lists, so that both give the same text.
     if (options_.sha256) {

@@ -6,8 +6,9 @@
 // does not grow with the list. A digest is only used when the file's stamp at its turn equals the
 // stamp taken before it was read; a file that changed in between is digested again at its turn.
 //
-// A file whose size is not the listed one cannot hold the listed bytes: its digest is left empty,
-// which no listed digest equals, without reading it.
+// The size field is the server's to mean, so every file is read, unless the caller knows what
+// vouches for the listed sizes: then a file whose size is another is not read
+// (Options::unread_from).
 #pragma once
 
 #include <atomic>
@@ -36,6 +37,10 @@ struct DigestAheadOptions {
   std::function<void(std::size_t)> on_digest;
   // Files are digested with SHA-256 instead of MD5, for a release that vouches for SHA-256.
   bool sha256 = false;
+  // A file listed with a size field of at least this many bytes whose size is another is not
+  // read: it cannot hold the listed bytes when the field is its size, which the caller then
+  // decides. 0: every such file (a signed release vouches for each size).
+  std::uint64_t unread_from = UINT64_MAX;
 };
 
 class DigestAhead {
@@ -53,12 +58,16 @@ class DigestAhead {
 
   // Entry i's MD5 text (with Options::sha256, its SHA-256 in lower-case hexadecimal), waiting
   // until it is ready. Empty when the file is missing, is not a regular file, cannot be read whole,
-  // or the check was stopped. One thread takes the entries, each once, in list order.
-  std::string Take(std::size_t i);
+  // or the check was stopped; nothing when it was not read for its size (Options::unread_from).
+  // One thread takes the entries, each once, in list order.
+  std::optional<std::string> Take(std::size_t i);
+  // Entry i's digest made now on this thread, the file read whatever its size: for an entry that
+  // Take left unread.
+  std::string ReadNow(std::size_t i) const;
 
  private:
   struct Digest {
-    std::string text;
+    std::optional<std::string> text;
     std::optional<platform::FileStamp> stamp;
     bool firm = false;  // the stamp would show any change made after it was taken
   };
@@ -71,7 +80,8 @@ class DigestAhead {
   void Work();
   bool Claim(std::size_t* index);
   Digest DigestFile(std::size_t index, std::vector<std::uint8_t>& block) const;
-  Digest ReadDigest(const FileEntry& entry, std::vector<std::uint8_t>& block) const;
+  // by_size: a file whose size rules it out (Options::unread_from) is not read.
+  Digest ReadDigest(const FileEntry& entry, std::vector<std::uint8_t>& block, bool by_size) const;
   bool Abandoned() const { return ending_ || stop_.stop_requested(); }
   template <typename Ready>
   bool WaitUntil(std::unique_lock<std::mutex>& hold, Ready ready);

@@ -184,8 +184,8 @@ void DownloadWindow::Transfer(Flight& flight) {
     const InstallJob& job = flight.job;
     flight.install = transfer.Fetch(job, flight.temporary, [&] {
       return std::make_unique<StreamedInstall>(
-          job.entry.path, job.target, *job.expected,
-          [ready = flight.target_ready] { return ready; }, slot.digests);
+          job.entry, job.target, *job.expected, [ready = flight.target_ready] { return ready; },
+          slot.digests);
     });
     // The digests end here, on this thread, which alone hands the slot's digest thread its blocks.
     flight.checked = flight.install && flight.install->Verify();

@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/exception.h"
 #include "site/install_names.h"
 #include "storage/folder_bounds.h"
@@ -44,16 +45,19 @@ void InstallFolder::Prepare(const FileList& list) {
 
 void InstallFolder::NoteListed(const FileList& list) {
   for (std::size_t i = 0; i < list.size(); ++i) {
-    const std::tstring name = FoldedName(list[i].path);
-    // The list's parse refuses two names of one file within each piece it reads; here the whole
-    // list is seen. Either would be fetched again on every run.
-    if (!listed_.insert(name).second) {
-      std::size_t earlier = 0;
-      while (FoldedName(list[earlier].path) != name) ++earlier;
-      throw DownloadManagerException("List file error(names differ only in case) : " +
-                                         list[earlier].path + ", " + list[i].path,
+    const FileEntry entry = list[i];
+    const auto [earlier, added] = listed_.try_emplace(FoldedName(entry.path), i);
+    if (added) continue;
+    // A line repeated, or a file named again in other letter case, asks for the same bytes: the
+    // first line installs them and the others find them current. With other bytes the two lines
+    // would replace each other on every run.
+    const FileEntry other = list[earlier->second];
+    if (ascii::Lowered(other.md5) != ascii::Lowered(entry.md5)) {
+      throw DownloadManagerException("List file error(one file listed with two digests) : " +
+                                         other.Listed() + ", " + entry.Listed(),
                                      true);
     }
+    repeats_.insert(i);
   }
 }
 
@@ -119,8 +123,9 @@ void InstallFolder::Installed(const InstallJob& job) {
   std::tstring name = job.entry.path;
   name.ToUpper();
   if (name == kGamePackageName) package_replaced_ = true;
-  // A part a cut run left for this file is of no use once the file is in place.
-  platform::RemoveFile(block_update::PartPathOf(job.target));
+  // A part of this file that the block path held is of no use once the file is in place; a file
+  // of that name that it did not hold is the game's.
+  if (job.drop_part) platform::RemoveFile(block_update::PartPathOf(job.target));
 }
 
 void InstallFolder::CommitIfFull() {

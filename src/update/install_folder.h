@@ -5,6 +5,7 @@
 
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "base/tstring.h"
@@ -15,10 +16,12 @@
 class InstallFolder {
  public:
   // Notes the listed paths and removes the temporary packages that a run which ended without
-  // cleaning up (killed, crashed) left. Throws when two listed paths name one file.
+  // cleaning up (killed, crashed) left. Throws when two lines name one file with two digests.
   void Prepare(const FileList& list);
   // path, in any spelling, is a listed path.
   bool Lists(const std::tstring& path) const;
+  // List line `index` names a file that an earlier line names with the same digest.
+  bool Repeats(std::size_t index) const { return repeats_.contains(index); }
   // A "file%d.dl" name, numbered from n, that no listed path and nothing on disk uses.
   std::tstring TemporaryName(int n) const;
 
@@ -49,7 +52,9 @@ class InstallFolder {
   void NoteListed(const FileList& list);
   void RemoveLeftovers();
 
-  std::unordered_set<std::string> listed_;  // lower case
+  // Each listed file's first line, by its name in lower case.
+  std::unordered_map<std::string, std::size_t> listed_;
+  std::unordered_set<std::size_t> repeats_;
   std::set<std::tstring> written_folders_;  // relative to the install folder; "" is the folder
   platform::ReplacementBatch batch_;
   bool package_replaced_ = false;

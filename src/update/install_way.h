@@ -18,12 +18,18 @@ struct InstallJob {
   FileEntry entry;        // a copy: the list hands out its entries by value
   std::size_t index = 0;  // its list line
   std::tstring target;    // where it goes: the updater's own file waits under the swap name
-  // What the file must be; none when the listed digest is no digest text, which no file matches.
+  // What the file must be; none when the listed digest is no digest text, which no file matches:
+  // the package's own record then says what its entry must be.
   std::optional<ExpectedContent> expected;
+  // What the publisher signed for the file's bytes, when the release is signed.
+  std::optional<platform::Sha256Digest> sha256 = {};
   std::tstring package_url;  // the file's one-entry package
   // The files done before it, which number its temporary package. They count a file whose verdict
   // is still to come, so that its package, kept until then, keeps a name of its own.
   int files_done = 0;
+  // The block path made the file's part or checked one a cut run left: once the file is in place,
+  // the part goes. Any other file of that name is the game's.
+  bool drop_part = false;
 };
 
 class InstallWay {

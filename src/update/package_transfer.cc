@@ -1,5 +1,6 @@
 #include "update/package_transfer.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "base/exception.h"
@@ -25,7 +26,14 @@ class TemporaryFileSink : public IHttpBodySink {
   }
   void OnBegin(bool announced, std::uint32_t length) override {
     if (announced && length > limit_) RefuseLength();
-    file_.Open(path_.c_str(), kOpenBinaryNewWriteOnly);
+    try {
+      file_.Open(path_.c_str(), kOpenBinaryNewWriteOnly);
+    } catch (const Exception&) {
+      // A package that could not be stored cannot be opened either, and that is what the player
+      // is told, whatever kept the file from being made.
+      throw VarneFileSystemException(std::tstring::FormatNew(kPackageCannotOpen, path_.c_str()),
+                                     true);
+    }
     created_ = true;
   }
   void OnData(const std::uint8_t* bytes, std::size_t size) override {
@@ -119,14 +127,22 @@ class ProgressHook {
   HttpClient& client_;
 };
 
-// What bounds the download of a file whose size field is no number: the server may mean anything
-// by that field, so the file is fetched all the same, up to a size no game file reaches.
+// What bounds the download of a file whose size field nothing vouches for: the server may mean
+// anything by that field, so the file is fetched all the same, up to a size no game file reaches.
 constexpr std::uint64_t kUnknownSizeCap = std::uint64_t{2} << 30;
 
-// The most a package of the listed file can hold: a one-entry package of its path and of its size
-// in bytes as the list builder writes it, or of the fixed cap for any other text.
-std::uint64_t LimitOf(const FileEntry& entry) {
-  return OneEntryPackageSize(entry.path, OrgSizeOf(entry).value_or(kUnknownSizeCap));
+// The most a package of the listed file can hold: a one-entry package of its name as the list
+// spells it (the longer spelling) and of its size where that is vouched for, otherwise of the
+// larger of the size field's number and the fixed cap.
+std::uint64_t LimitOf(const InstallJob& job, std::optional<std::uint64_t> vouched_size) {
+  const std::uint64_t size =
+      vouched_size.value_or(std::max(OrgSizeOf(job.entry).value_or(0), kUnknownSizeCap));
+  return OneEntryPackageSize(job.entry.Listed(), size);
+}
+
+// The limit of a whole download: the size is vouched for where the job expects one.
+std::uint64_t LimitOf(const InstallJob& job) {
+  return LimitOf(job, job.expected ? job.expected->size : std::nullopt);
 }
 
 }  // namespace
@@ -169,7 +185,9 @@ std::optional<std::unique_ptr<StreamedInstall>> PackageTransfer::Try(Way way, co
 
 bool PackageTransfer::FetchAsRange(const InstallJob& job, const std::tstring& temporary,
                                    StreamedInstall* feed) {
-  const std::uint64_t limit = LimitOf(job.entry);
+  // Only a server of the release's block data, bound to this very list, serves ranges: the list's
+  // size fields are sizes.
+  const std::uint64_t limit = LimitOf(job, OrgSizeOf(job.entry));
   TemporaryFileSink sink(temporary, limit, job.entry.path, feed);
   WholeRangeSink whole(sink, [this, limit](std::uint64_t received) { progress_(limit, received); });
   try {
@@ -185,7 +203,7 @@ bool PackageTransfer::FetchAsRange(const InstallJob& job, const std::tstring& te
 
 bool PackageTransfer::FetchKept(const InstallJob& job, const std::tstring& temporary,
                                 StreamedInstall* feed) {
-  TemporaryFileSink sink(temporary, LimitOf(job.entry), job.entry.path, feed);
+  TemporaryFileSink sink(temporary, LimitOf(job), job.entry.path, feed);
   ReportingSink reporting(sink, progress_);
   try {
     if (!client_.RequestKept(job.package_url, reporting)) {
@@ -205,7 +223,7 @@ bool PackageTransfer::FetchKept(const InstallJob& job, const std::tstring& tempo
 
 void PackageTransfer::FetchWhole(const InstallJob& job, const std::tstring& temporary,
                                  StreamedInstall* feed) {
-  TemporaryFileSink sink(temporary, LimitOf(job.entry), job.entry.path, feed);
+  TemporaryFileSink sink(temporary, LimitOf(job), job.entry.path, feed);
   const ProgressHook hook(client_, progress_);
   client_.Request(job.package_url, sink);
   sink.Keep();

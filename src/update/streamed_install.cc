@@ -26,15 +26,14 @@ constexpr std::size_t kHandOver = 64 << 10;
 
 class StreamedInstall::Stream {
  public:
-  Stream(const std::tstring& listed_name, const std::tstring& target,
-         const ExpectedContent& expected, std::function<bool()> prepare, InstallDigests& digests)
-      : listed_name_(VarneFileSystem::NormalizeName(listed_name)),
+  Stream(const FileEntry& entry, const std::tstring& target, const ExpectedContent& expected,
+         std::function<bool()> prepare, InstallDigests& digests)
+      : listed_name_(VarneFileSystem::NormalizeName(entry.Listed())),
+        path_name_(VarneFileSystem::NormalizeName(entry.path)),
         target_(target),
         expected_(expected),
         prepare_(std::move(prepare)),
-        digests_(digests) {
-    if (!expected_.size) state_ = State::kDeclined;
-  }
+        digests_(digests) {}
   // The worker must be done with this file's blocks before they and the digests go.
   ~Stream() { StopDigesting(); }
 
@@ -96,12 +95,13 @@ class StreamedInstall::Stream {
   }
 
   // The header and the one record must describe exactly the listed file, its name just after them
-  // and its data just after the name, stored as it is.
+  // and its data just after the name, stored as it is. Where nothing vouches for the listed size,
+  // the digest alone says which bytes are the file.
   void ReadStart() {
     const OneEntryStart start = OneEntryStart::Decode(gathered_.data());
     record_ = start.record;
-    if (!start.Holds(*expected_.size, expected_.md5) || !start.Packed() ||
-        record_.nameLength > 2 * (listed_name_.size() + 1)) {
+    if (!start.Holds(expected_.size.value_or(record_.sourceSize), expected_.md5) ||
+        !start.Packed() || record_.nameLength > 2 * (listed_name_.size() + 1)) {
       return Decline();
     }
     package_size_ = start.header.fileSize;
@@ -113,8 +113,8 @@ class StreamedInstall::Stream {
     std::vector<std::uint8_t> name(gathered_.begin() + kStartSize, gathered_.end());
     if (record_.IsScrambled()) KeyStream(NameSeed(record_)).Apply(name.data(), name.size());
     gathered_.clear();
-    if (VarneFileSystem::StoredName(name.data(), name.size()) != listed_name_ || !prepare_() ||
-        !file_.Create(target_)) {
+    const std::tstring stored = VarneFileSystem::StoredName(name.data(), name.size());
+    if ((stored != listed_name_ && stored != path_name_) || !prepare_() || !file_.Create(target_)) {
       return Decline();
     }
     if (record_.IsScrambled()) data_keys_.SetPosition(DataSeed(record_), 0);
@@ -164,7 +164,9 @@ class StreamedInstall::Stream {
     gathered_.shrink_to_fit();
   }
 
+  // The entry's name in the package: the list's spelling of the path, or its one spelling.
   const std::tstring listed_name_;
+  const std::tstring path_name_;
   const std::tstring target_;
   const ExpectedContent expected_;
   std::function<bool()> prepare_;
@@ -203,11 +205,10 @@ void InstallDigests::Submit(const Digest* digest, std::size_t size) {
   stage_.Submit(size);
 }
 
-StreamedInstall::StreamedInstall(const std::tstring& listed_name, const std::tstring& target,
+StreamedInstall::StreamedInstall(const FileEntry& entry, const std::tstring& target,
                                  const ExpectedContent& expected, std::function<bool()> prepare,
                                  InstallDigests& digests)
-    : stream_(
-          std::make_unique<Stream>(listed_name, target, expected, std::move(prepare), digests)) {}
+    : stream_(std::make_unique<Stream>(entry, target, expected, std::move(prepare), digests)) {}
 
 StreamedInstall::~StreamedInstall() = default;
 

@@ -19,6 +19,7 @@
 
 #include "base/tstring.h"
 #include "platform/file.h"
+#include "site/file_list.h"
 #include "storage/block_pipeline.h"
 #include "storage/i_file_manager.h"
 
@@ -42,9 +43,9 @@ class InstallDigests {
 
 class StreamedInstall {
  public:
-  // prepare readies the target's folders when the data begins, false when the file cannot be
-  // written there. One StreamedInstall at a time uses digests.
-  StreamedInstall(const std::tstring& listed_name, const std::tstring& target,
+  // entry is the listed file; prepare readies the target's folders when the data begins, false
+  // when the file cannot be written there. One StreamedInstall at a time uses digests.
+  StreamedInstall(const FileEntry& entry, const std::tstring& target,
                   const ExpectedContent& expected, std::function<bool()> prepare,
                   InstallDigests& digests);
   ~StreamedInstall();  // whatever was written and not committed goes

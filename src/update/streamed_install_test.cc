@@ -18,7 +18,7 @@ class StreamedInstallTest : public test_support::ScratchFolderTest {
   // Feeds the package in pieces of the given sizes (the rest in one), then completes.
   bool Install(const std::string& package, const ExpectedContent& expected,
                std::vector<std::size_t> pieces = {}, bool ready = true,
-               const std::string& listed = "Data\\Game.bin") {
+               const FileEntry& listed = {"Data\\Game.bin", "", ""}) {
     StreamedInstall install(
         listed, Path("game.bin"), expected, [ready] { return ready; }, digests_);
     std::size_t at = 0;
@@ -56,6 +56,12 @@ TEST_F(StreamedInstallTest, TheListedFilesPackageIsInstalledWhateverPiecesItCome
   signed_content.sha256 = platform::Sha256Of("x");
   EXPECT_TRUE(Install(TestPackage({{"Data\\Game.bin", "x"}}).Bytes(), signed_content, {3}));
   EXPECT_EQ(Read("game.bin"), "x");
+  // No size vouched for: the digest alone decides. The entry may bear the list's own spelling.
+  ExpectedContent any_size = ExpectedOf("y");
+  any_size.size.reset();
+  EXPECT_TRUE(Install(TestPackage({{".\\Data\\Game.bin", "y"}}).Bytes(), any_size, {}, true,
+                      {"Data\\Game.bin", "", "", ".\\Data\\Game.bin"}));
+  EXPECT_EQ(Read("game.bin"), "y");
   EXPECT_EQ(FilesLeft(), 1u);
 }
 
@@ -69,15 +75,12 @@ TEST_F(StreamedInstallTest, AnythingElseIsDeclinedLeavingTheFileAlone) {
   tampered[tampered.size() - 10] ^= 1;
   ExpectedContent wrong_sha256 = ExpectedOf(data);
   wrong_sha256.sha256 = platform::Sha256Of("other");
-  ExpectedContent unknown_size = ExpectedOf(data);
-  unknown_size.size.reset();
   EXPECT_FALSE(Install(package, ExpectedOf(data + "!")));  // the record holds another file
   EXPECT_FALSE(Install(tampered, ExpectedOf(data)));       // bytes that do not match it
   EXPECT_FALSE(Install(package, wrong_sha256));
-  EXPECT_FALSE(Install(package, unknown_size));
   EXPECT_FALSE(Install(package.substr(0, package.size() - 1), ExpectedOf(data)));
   EXPECT_FALSE(Install(package, ExpectedOf(data), {}, false));  // the target is not ready
-  EXPECT_FALSE(Install(package, ExpectedOf(data), {}, true, "Data\\Other.bin"));
+  EXPECT_FALSE(Install(package, ExpectedOf(data), {}, true, {"Data\\Other.bin", "", ""}));
   EXPECT_FALSE(
       Install(TestPackage({{"Data\\Game.bin", data}, {"b", "c"}}).Bytes(), ExpectedOf(data)));
   EXPECT_EQ(Read("game.bin"), "old");

@@ -1,6 +1,7 @@
 #include "update/update_run.h"
 
 #include <array>
+#include <iostream>
 #include <optional>
 #include <span>
 
@@ -34,12 +35,13 @@ bool ListedDigest(const FileEntry& entry, std::span<std::uint8_t> bytes) {
   return DecodeHex(ascii::Lowered(entry.md5), bytes);
 }
 
-// What the listed file must be: its size when the size field is a number, and its digest. None
-// when the digest field is no digest text, which no file can match.
-std::optional<ExpectedContent> ExpectedOf(const FileEntry& entry) {
+// What the listed file must be: its digest, and its size where the size field is vouched for as
+// one (the server may mean anything by it). None when the digest field is no digest text, which no
+// file can match.
+std::optional<ExpectedContent> ExpectedOf(const FileEntry& entry, bool sizes_vouched) {
   ExpectedContent expected;
   if (!ListedDigest(entry, expected.md5)) return std::nullopt;
-  expected.size = OrgSizeOf(entry);
+  if (sizes_vouched) expected.size = OrgSizeOf(entry);
   return expected;
 }
 
@@ -47,6 +49,21 @@ std::optional<ExpectedContent> ExpectedOf(const FileEntry& entry) {
 bool InstalledMatches(const std::tstring& digest, const FileEntry& entry) {
   std::array<std::uint8_t, 16> installed, listed;
   return DecodeHex(digest, installed) && ListedDigest(entry, listed) && installed == listed;
+}
+
+// The install's state. With no key of the publisher's configured, a file of the state's name that
+// does not read as one is the game's own (an older list may even list it): it is left alone, and
+// the run goes on unsigned as it always did. A state that reads and holds a root still signs it.
+InstallState StateOf(bool keyed) {
+  if (keyed) return ReadInstallState();
+  try {
+    return ReadInstallState();
+  } catch (const Exception&) {
+    std::cerr << kReleaseStateName
+              << " holds no state of signed releases: it is left as it is, and the update goes on "
+                 "without signatures.\n";
+    return {};
+  }
 }
 
 // Where the file goes: the running updater cannot be replaced, so its new version waits under the
@@ -74,7 +91,10 @@ class UpdateRun::Impl {
   void InstallFiles();
   // Checks list entry `index` with its digest from `digests`, and installs it when it differs.
   void Process(const FileEntry& entry, DigestAhead& digests, std::size_t index);
-  bool IsCurrent(const std::tstring& digest, const FileEntry& entry, std::size_t index) const;
+  // The installed copy is the listed file; its digest is read now when it was left unread for a
+  // size that nothing vouches for.
+  bool IsCurrent(DigestAhead& digests, const FileEntry& entry, std::size_t index);
+  bool Matches(const std::tstring& digest, const FileEntry& entry, std::size_t index) const;
   InstallJob JobFor(const FileEntry& entry, std::size_t index) const;
   InstallWay& WayFor(const InstallJob& job);
   void Finish();
@@ -163,8 +183,8 @@ UpdateOutcome UpdateRun::Impl::Run() noexcept {
 
 void UpdateRun::Impl::Steps() {
   ShareConnections(context_.client);
-  // Read first: a damaged state refuses the run before anything is fetched.
-  const InstallState state = ReadInstallState();
+  // Read first: with a key, a damaged state refuses the run before anything is fetched.
+  const InstallState state = StateOf(!context_.public_key.empty());
   const ListDigest list = FetchFileList(context_.client, context_.list_url, list_);
   if (state.root || !context_.public_key.empty()) VerifyRelease(state, list);
   folder_.Prepare(list_);
@@ -186,6 +206,9 @@ void UpdateRun::Impl::InstallFiles() {
   // in order; a stop ends the digests with the run.
   DigestAhead::Options options;
   options.sha256 = signed_.has_value();
+  // A signed list vouches for every size; a file large enough to come by blocks is judged at its
+  // turn, when the release's block data may vouch for the list's sizes.
+  options.unread_from = signed_ ? 0 : kSmallestBlockFile;
   DigestAhead digests(list_, context_.stop, options);
   for (std::size_t i = 0; i < list_.size(); ++i) {
     Process(list_[i], digests, i);
@@ -195,18 +218,15 @@ void UpdateRun::Impl::InstallFiles() {
 }
 
 void UpdateRun::Impl::Process(const FileEntry& entry, DigestAhead& digests, std::size_t index) {
-  task_text_ = entry.path;
+  task_text_ = entry.Listed();
   ways_->window.NextTask();
-  Report(entry.path);
+  Report(task_text_);
   // Opening a pipe or a device could wait for ever, and no download can be put in its place.
   if (platform::IsSpecialFile(entry.path)) {
     throw DownloadManagerException("Listed path is not a regular file : " + entry.path, true);
   }
-  const std::tstring digest = digests.Take(index);
-  // A stop seen at this file's turn ends the run before the file counts, whether its digest was
-  // made ahead or cut short by the stop.
-  ThrowIfStopped(context_.stop);
-  if (!IsCurrent(digest, entry, index)) {
+  // A line that names a file again with the same digest finds what its first line installed.
+  if (!IsCurrent(digests, entry, index) && !folder_.Repeats(index)) {
     const InstallJob job = JobFor(entry, index);
     WayFor(job).Install(job);
   }
@@ -216,8 +236,18 @@ void UpdateRun::Impl::Process(const FileEntry& entry, DigestAhead& digests, std:
   folder_.CommitIfFull();
 }
 
-bool UpdateRun::Impl::IsCurrent(const std::tstring& digest, const FileEntry& entry,
-                                std::size_t index) const {
+bool UpdateRun::Impl::IsCurrent(DigestAhead& digests, const FileEntry& entry, std::size_t index) {
+  std::optional<std::tstring> digest = digests.Take(index);
+  // A stop seen at this file's turn ends the run before the file counts, whether its digest was
+  // made ahead or cut short by the stop.
+  ThrowIfStopped(context_.stop);
+  if (!digest && !signed_ && !ways_->blocks.VouchesForSizes()) digest = digests.ReadNow(index);
+  ThrowIfStopped(context_.stop);
+  return digest && Matches(*digest, entry, index);
+}
+
+bool UpdateRun::Impl::Matches(const std::tstring& digest, const FileEntry& entry,
+                              std::size_t index) const {
   // A signed release vouches for each file's SHA-256, which no one can forge as MD5 can be; the
   // list line it signed comes from the same bytes.
   return signed_ ? digest == EncodeHex(signed_->release.files[index])
@@ -225,14 +255,16 @@ bool UpdateRun::Impl::IsCurrent(const std::tstring& digest, const FileEntry& ent
 }
 
 InstallJob UpdateRun::Impl::JobFor(const FileEntry& entry, std::size_t index) const {
+  // The server knows the file by the list's spelling of its path.
   InstallJob job{.entry = entry,
                  .index = index,
                  .target = TargetOf(entry),
-                 .expected = ExpectedOf(entry),
-                 .package_url = PackageUrl(context_.list_url, entry.path, entry.orgsize),
+                 .expected = ExpectedOf(entry, signed_.has_value()),
+                 .package_url = PackageUrl(context_.list_url, entry.Listed(), entry.orgsize),
                  .files_done = outcome_.files_done};
   // The signed release matches the list line for line.
-  if (job.expected && signed_) job.expected->sha256 = signed_->release.files[index];
+  if (signed_) job.sha256 = signed_->release.files[index];
+  if (job.expected) job.expected->sha256 = job.sha256;
   return job;
 }
 

@@ -157,12 +157,14 @@ TEST(UpdateRunTest, OnlyWhatTheListAllowsIsInstalled) {
     std::string list;
     Reply package;
     std::string error;      // empty: the run completes
-    const char* installed;  // the file's bytes after the run
+    std::string installed;  // the file's bytes after the run
   } cases[] = {
       {list("5"), Whole(hello, false), "", "hello"},
       // A server that holds the connection open after the whole package has sent all there is.
       {list("5"), SilentAfter(Answer(hello)), "", "hello"},
-      {list("5"), Whole(hello + "x", false), too_long, "old"},
+      // The size field may mean anything: a byte beyond the package is the package's fault.
+      {list("5"), Whole(hello + "x", false),
+       "VarneFileSystem : Package File \"file0.dl\" file size error.", "old"},
       {list("5"), {{lying + hello}}, too_long, "old"},
       {lying + "1::a:1:x\r\n",
        {},
@@ -173,19 +175,20 @@ TEST(UpdateRunTest, OnlyWhatTheListAllowsIsInstalled) {
        "HttpClient : Document data is shorter than the Content-Length.",
        "old"},
       {Answer(""), {}, "DownloadManager : List file error(Data size is zero).", "old"},
-      // A size field that is no number bounds the download by the fixed cap (2 GiB).
+      // A size field that is no number, or no size, bounds the download by the fixed cap (2 GiB).
       {list("5 "), Whole(hello), "", "hello"},
+      {list("70000", Md5Of(cut)), Whole(package(cut)), "", cut},
       {list("?"), {{lying + hello}}, too_long, "old"},
       // Only a file that must be downloaded needs its size.
       {list("?", Md5Of("old")), {}, "", "old"},
-      // The package holds the listed digest's bytes, one short of the listed size.
-      {list("70000", Md5Of(cut)), Whole(package(cut)), mismatch, "old"},
       // Digits in upper case are the same digest, for the installed file as for the package.
       {list("3", upper(Md5Of("old"))), {}, "", "old"},
-      // Two names of one file far enough apart to be parsed in different pieces of the list.
-      {Answer("1::Data/A.txt:1:x\r\n" + many_lines + "1::data\\a.TXT:1:x\r\n"),
+      // Two names of one file with two digests, far enough apart to be parsed in different pieces
+      // of the list.
+      {Answer("1::Data/A.txt:1:x\r\n" + many_lines + "1::data\\a.TXT:1:y\r\n"),
        {},
-       "DownloadManager : List file error(names differ only in case) : Data/A.txt, data\\a.TXT",
+       "DownloadManager : List file error(one file listed with two digests) : Data/A.txt, "
+       "data\\a.TXT",
        "old"},
       {list("5", upper(Md5Of("hello"))), Whole(hello), "", "hello"},
       {list("5", upper(Md5Of("hullo"))), Whole(hello), mismatch, "old"},
