@@ -151,7 +151,7 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
       {.name = "no configuration",
        .run_file = nullptr,
        .status = App::kFailed,
-       .box = kError + "VarneFileSystem : no file in this package.file : dlgconfig.conf",
+       .box = kError + "ConfigBase : File Open Error. : dlgconfig.conf",
        .dialogs = 0},
       {.name = "another copy",
        .status = App::kRefused,

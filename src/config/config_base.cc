@@ -26,13 +26,19 @@ CriticalSection& ConfigLock() {
 std::vector<unsigned char> ReadThroughFileManager(const std::tstring& name) {
   IFileManager* manager = Singleton<IFileManager>::GetInstance();
   if (manager == nullptr) throw ConfigBaseException("File Open Error. : " + name);
-  const OpenedFile file(*manager, name.c_str(), kOpenBinaryReadOnly);
-  if (!file) throw ConfigBaseException("File Open Error. : " + name);
-  const std::uint64_t size = manager->GetSize(file.handle());
+  // A name that no package holds is a file that cannot be opened, whatever the file manager says
+  // of it: the player is told which settings file is missing.
+  std::optional<OpenedFile> file;
+  try {
+    file.emplace(*manager, name.c_str(), kOpenBinaryReadOnly);
+  } catch (const Exception&) {
+  }
+  if (!file || !*file) throw ConfigBaseException("File Open Error. : " + name);
+  const std::uint64_t size = manager->GetSize(file->handle());
   if (size >> 32 != 0) throw ConfigBaseException("File read size error.");
   std::vector<unsigned char> bytes(size + 2, 0);
   std::uint32_t read = 0;
-  manager->Read(file.handle(), bytes.data(), static_cast<std::uint32_t>(size), &read);
+  manager->Read(file->handle(), bytes.data(), static_cast<std::uint32_t>(size), &read);
   if (read != size) throw ConfigBaseException("File read size error.");
   return bytes;
 }

@@ -20,10 +20,6 @@ struct ViewRect {
   bool operator==(const ViewRect&) const = default;
 };
 
-struct ViewSize {
-  int width, height;
-};
-
 // The task text's font: weight 400, no italic, underline or strike-out, default character set and
 // pitch, proof quality, no face name; only the cell height and width vary.
 struct FontRequest {
@@ -78,7 +74,9 @@ class IDialogView {
   virtual void AppendSystemMenuItem(unsigned command, const std::tstring& text) = 0;
   // What a system command that the dialog does not handle does in this view.
   virtual void DefaultSysCommand(unsigned command) = 0;
-  virtual ViewSize GetDesktopSize() const = 0;
+  // Where a window is centred: the screen, less what the system keeps for itself (a task bar)
+  // where the view knows it.
+  virtual ViewRect GetDesktopArea() const = 0;
   virtual void SetWindowRect(const ViewRect& rect) = 0;
   // The picture the window shows; it stays valid until the modal loop has ended.
   virtual void SetSkin(const DibSection* image) = 0;

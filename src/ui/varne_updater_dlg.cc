@@ -106,9 +106,9 @@ void CVarneUpdaterDlg::InitDialog() {
 void CVarneUpdaterDlg::PlaceWindow() {
   const int width = image_.GetWidth();
   const int height = image_.GetHeight();
-  const ViewSize desktop = view_.GetDesktopSize();
-  view_.SetWindowRect(
-      {desktop.width / 2 - width / 2, desktop.height / 2 - height / 2, width, height});
+  const ViewRect desktop = view_.GetDesktopArea();
+  view_.SetWindowRect({desktop.x + desktop.width / 2 - width / 2,
+                       desktop.y + desktop.height / 2 - height / 2, width, height});
   if (auto region = image_.CreateRegion(image_.GetKeyColor())) {
     region_ = std::move(*region);
     view_.SetWindowRegion(region_);

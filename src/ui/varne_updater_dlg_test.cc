@@ -128,7 +128,7 @@ TEST_F(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
                    "quit_btn_width=9\r\nmain_btn_y=10\r\nmain_btn_height=11\r\n");
     PlayedRun run;
     RecordingView view;
-    view.desktop = {1025, 768};
+    view.desktop = {100, 40, 1025, 768};  // a task bar on the left and at the top
     view.on_tick = [&run, &view](IDialogEvents&) {
       if (view.ticks > 0) run.status = {.state = RunState::kCompleted, .progress = {1, 1, ""}};
     };
@@ -149,7 +149,7 @@ TEST_F(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
               (Lines{"move 1000 1,2 3x4", "move 1001 5,0 0x6", "move 1003 0,7 100x15",
                      "move 1005 8,0 9x0", "move 1004 0,10 0x11"}));
     EXPECT_EQ(view.Calls("font "), Lines{"font 1003 13 6 400"});
-    EXPECT_EQ(view.Calls("window "), Lines{"window 510,383 4x2"});
+    EXPECT_EQ(view.Calls("window "), Lines{"window 610,423 4x2"});
     EXPECT_EQ(view.region.rects, (std::vector<RegionRect>{{1, 0, 4, 1}, {0, 1, 3, 2}}));
     EXPECT_EQ(view.Calls("menu "), Lines{"menu 16 バージョン情報 RV7Updater(&A)..."});
     EXPECT_EQ(view.Calls("start timer"), Lines{"start timer 0 10"});

@@ -4,6 +4,14 @@
 
 namespace platform {
 
+namespace {
+
+// The longest server value read, its terminating zero included. A longer value is no setting the
+// system's own dialog writes: it is read as none, a direct connection.
+constexpr DWORD kMaxServerBytes = 2048;
+
+}  // namespace
+
 std::optional<ProxySettings> ReadUserProxySettings() {
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_CURRENT_USER,
@@ -21,9 +29,10 @@ std::optional<ProxySettings> ReadUserProxySettings() {
     settings.enabled = enabled != 0;
   }
   size = 0;
-  // A proxy enabled with no server value at all is as good as none: a direct connection. An
-  // empty value names no server and is kept as the user wrote it.
-  if (RegQueryValueExA(key, "ProxyServer", nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+  // A proxy enabled with no server value at all, or one too long to read, is as good as none: a
+  // direct connection. An empty value names no server and is kept as the user wrote it.
+  if (RegQueryValueExA(key, "ProxyServer", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      size > kMaxServerBytes) {
     settings.enabled = false;
   } else if ((type == REG_SZ || type == REG_EXPAND_SZ) && size > 0) {
     std::string server(size, '\0');

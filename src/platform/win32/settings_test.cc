@@ -68,7 +68,12 @@ TEST(WindowsSettingsTest, ProxyFromTheRegistry) {
     const ProxySettings settings = ReadUserProxySettings().value();
     EXPECT_TRUE(settings.enabled && settings.server == server) << server;
   }
-  RegDeleteKeyValueA(HKEY_CURRENT_USER, key, "ProxyServer");  // no value: a direct connection
+  // Longer than the 2048 bytes read, or no value: a direct connection.
+  const std::string too_long = "http=" + std::string(2040, 'h') + ":8080";
+  RegSetKeyValueA(HKEY_CURRENT_USER, key, "ProxyServer", REG_SZ, too_long.c_str(),
+                  static_cast<DWORD>(too_long.size() + 1));
+  EXPECT_FALSE(ReadUserProxySettings().value().enabled);
+  RegDeleteKeyValueA(HKEY_CURRENT_USER, key, "ProxyServer");
   EXPECT_FALSE(ReadUserProxySettings().value().enabled);
   enable(0);
 }

@@ -35,7 +35,7 @@ class ConsoleView : public IDialogView {
   void SetIcon(int) override {}
   void AppendSystemMenuItem(unsigned, const std::tstring&) override {}
   void DefaultSysCommand(unsigned) override {}
-  ViewSize GetDesktopSize() const override { return {0, 0}; }
+  ViewRect GetDesktopArea() const override { return {0, 0, 0, 0}; }
   void SetWindowRect(const ViewRect&) override {}
   void SetSkin(const DibSection*) override {}
   void SetWindowRegion(const WindowRegion&) override {}

@@ -193,9 +193,9 @@ void GtkView::AppendSystemMenuItem(unsigned command, const std::tstring& text) {
 
 void GtkView::DefaultSysCommand(unsigned /*command*/) {}
 
-ViewSize GtkView::GetDesktopSize() const {
+ViewRect GtkView::GetDesktopArea() const {
   GdkWindow* root = gdk_screen_get_root_window(gdk_screen_get_default());
-  return {gdk_window_get_width(root), gdk_window_get_height(root)};
+  return {0, 0, gdk_window_get_width(root), gdk_window_get_height(root)};
 }
 
 void GtkView::SetWindowRect(const ViewRect& rect) {

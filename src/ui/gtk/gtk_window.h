@@ -34,7 +34,7 @@ class GtkView : public IDialogView {
   void SetIcon(int icon_id) override;
   void AppendSystemMenuItem(unsigned command, const std::tstring& text) override;
   void DefaultSysCommand(unsigned command) override;
-  ViewSize GetDesktopSize() const override;
+  ViewRect GetDesktopArea() const override;
   void SetWindowRect(const ViewRect& rect) override;
   void SetSkin(const DibSection* image) override;
   void SetWindowRegion(const WindowRegion& region) override;

@@ -48,7 +48,7 @@ class RecordingView : public IDialogView {
   void DefaultSysCommand(unsigned command) override {
     Record("default command " + std::to_string(command));
   }
-  ViewSize GetDesktopSize() const override { return desktop; }
+  ViewRect GetDesktopArea() const override { return desktop; }
   void SetWindowRect(const ViewRect& rect) override { Record("window " + Text(rect)); }
   void SetSkin(const DibSection*) override {}
   void SetWindowRegion(const WindowRegion& shape) override { region = shape; }
@@ -105,7 +105,7 @@ class RecordingView : public IDialogView {
   }
   void RemoveControl(int id) { controls_.erase(id); }
 
-  ViewSize desktop{1920, 1080};
+  ViewRect desktop{0, 0, 1920, 1080};
   std::function<void(IDialogEvents&)> on_tick;
   std::function<void(IDialogEvents&)> on_idle;
 

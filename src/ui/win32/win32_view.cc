@@ -102,11 +102,11 @@ void Win32View::DefaultSysCommand(unsigned /*command*/) {
 }
 
 // The work area: the screen less the task bar, where a window shows whole.
-ViewSize Win32View::GetDesktopSize() const {
+ViewRect Win32View::GetDesktopArea() const {
   RECT area{};
   if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0))
     GetWindowRect(GetDesktopWindow(), &area);
-  return {area.right - area.left, area.bottom - area.top};
+  return {area.left, area.top, area.right - area.left, area.bottom - area.top};
 }
 
 void Win32View::SetWindowRect(const ViewRect& rect) {
