@@ -18,6 +18,7 @@
 #include "platform/file.h"
 #include "res/strings.h"
 #include "site/release_state.h"
+#include "site/site_names.h"
 #include "site/testing/block_changes.h"
 #include "site/trust_root.h"
 #include "support/engine_harness.h"
@@ -245,6 +246,167 @@ TEST_F(UpdaterTest, KilledAtAnyMomentEachFileIsOldOrNew) {
   Snapshot installed = Take(install_);
   installed.erase(kReleaseStateName);
   EXPECT_EQ(installed, after);
+}
+
+// A server of the oldest kind: HTTP/1.0 only, every header ignored (Range included), each file
+// of its folder named by the raw query that asks for it ("list" for the list). It logs every
+// request as it came and, while a file named "slow" is there, sends half of each package and
+// then waits.
+constexpr char kOldServer[] = R"(import os, socketserver, sys, threading, time
+root, port = sys.argv[1], int(sys.argv[2])
+lock = threading.Lock()
+class Handler(socketserver.StreamRequestHandler):
+    def handle(self):
+        request = b""
+        while not request.endswith(b"\r\n\r\n"):
+            line = self.rfile.readline(65536)
+            if not line:
+                return
+            request += line
+        with lock, open(os.path.join(root, "requests.log"), "ab") as log:
+            log.write(request)
+        query = request.split(b" ")[1].decode().partition("?")[2]
+        path = os.path.join(root, "site", query or "list")
+        if not os.path.isfile(path):
+            self.wfile.write(b"HTTP/1.0 404 Not Found\r\n\r\n")
+            return
+        body = open(path, "rb").read()
+        head = b"HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body)
+        if query and os.path.exists(os.path.join(root, "slow")):
+            self.wfile.write(head + body[: len(body) // 2])
+            self.wfile.flush()
+            time.sleep(30)
+            return
+        self.wfile.write(head + body)
+socketserver.ThreadingTCPServer.allow_reuse_address = True
+socketserver.ThreadingTCPServer.daemon_threads = True
+socketserver.ThreadingTCPServer(("127.0.0.1", port), Handler).serve_forever()
+)";
+
+// The site of an older publisher's tool, served as above: a size field that is no size, a digest
+// field that is no digest, a line given twice, a game file named as the updater's state, a path
+// spelt with ".", a game file under a part's name. Each run completes where the list allows it,
+// asks exactly for the list and the packages by their listed spellings, and leaves nothing of its
+// own behind: completed, failed on a package that is not its file, or killed.
+TEST_F(UpdaterTest, ASiteOfTheOldestKindIsUpdatedAsItAlwaysWas) {
+  const fs::path server_root = root_.GetPath() / "old-server";
+  fs::create_directories(server_root / "site");
+  WriteFile(server_root / "server.py", kOldServer);
+  const Background server(server_root, "python3 server.py . " + std::to_string(port_), 300);
+  ASSERT_TRUE(WaitForPort(port_));
+  struct Line {
+    std::string path, size, digest, bytes;
+  };
+  std::vector<Line> lines = {
+      {"data\\level1.dat", "1000", Md5Of("level one"), "level one"},  // current, not 1000 bytes
+      {"data\\grown.dat", "7", Md5Of("grown up"), "grown up"},        // 8 bytes, listed as 7
+      {"a.txt", "1", Md5Of("a"), "a"},
+      {"a.txt", "1", Md5Of("a"), "a"},
+      {"notes.txt", "0", "no digest here", "notes"},  // fetched on every run
+      {"RV7.state", "9", Md5Of("game data"), "game data"},
+      {".\\data\\dot.txt", "3", Md5Of("dot"), "dot"},
+  };
+  const auto publish = [&] {
+    std::string list;
+    for (const Line& line : lines) {
+      list += "1::" + line.path + ":" + line.size + ":" + line.digest + "\r\n";
+      std::string entry = line.path;
+      std::replace(entry.begin(), entry.end(), '\\', '/');
+      WriteFile(server_root / "site" /
+                    ("file=" + EncodePathForQuery(line.path) + "&orgsize=" + line.size),
+                PackageOf(entry, line.bytes));
+    }
+    WriteFile(server_root / "site" / "list", list);
+    fs::remove(server_root / "requests.log");
+  };
+  const auto request = [](const std::string& target, const std::string& agent) {
+    return "GET /filelist" + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\nUser-Agent: " + agent +
+           "\r\nContent-Type: text/html; charset=UTF-8\r\n\r\n";
+  };
+  // The requests each run made, in the order they came in.
+  const auto requests = [&] {
+    std::vector<std::string> made;
+    const std::string log = ReadFile(server_root / "requests.log");
+    for (std::size_t at = 0, end; (end = log.find("\r\n\r\n", at)) != std::string::npos;
+         at = end + 4) {
+      made.push_back(log.substr(at, end + 4 - at));
+    }
+    std::sort(made.begin(), made.end());
+    return made;
+  };
+  const auto asked = [&](std::vector<std::size_t> downloaded) {
+    std::vector<std::string> expected{request("", "RovanSevenFileListClient")};
+    for (const std::size_t i : downloaded) {
+      expected.push_back(
+          request("?file=" + EncodePathForQuery(lines[i].path) + "&orgsize=" + lines[i].size,
+                  lines[i].digest));
+    }
+    std::sort(expected.begin(), expected.end());
+    return expected;
+  };
+  // The install's files but the updater's own, which stay as they are, and what the lines leave.
+  const Snapshot own = Take(install_);
+  const auto files = [&] {
+    Snapshot now = Take(install_);
+    for (const auto& [name, bytes] : own) {
+      if (now[name] == bytes) now.erase(name);
+    }
+    return now;
+  };
+  const std::string game_part = "data/" + platform::ResumablePartName("grown.dat");
+  WriteFile(install_ / game_part, "the game's own");
+  const auto installed = [&] {
+    Snapshot expected{{game_part, "the game's own"}};
+    for (const Line& line : lines) {
+      std::string name = line.path.substr(line.path.starts_with(".\\") ? 2 : 0);
+      std::replace(name.begin(), name.end(), '\\', '/');
+      if (own.contains(name) && own.at(name) == line.bytes) continue;
+      expected[name] = line.bytes;
+    }
+    return expected;
+  };
+
+  publish();
+  ProcessResult run = Update();
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(requests(), asked({1, 2, 4, 5, 6}));
+  EXPECT_EQ(files(), installed());
+  // The game's file under the state's name holds no state: without a key it is left alone.
+  publish();
+  run = Update();
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.err.find("RV7.state holds no state"), std::string::npos) << run.err;
+  EXPECT_EQ(requests(), asked({4}));
+  EXPECT_EQ(files(), installed());
+
+  // A package that holds the file before it changed, while the next file downloads beside it.
+  lines[2] = lines[3] = {"a.txt", "2", Md5Of("a2"), "a2"};
+  lines.insert(lines.begin() + 4, {"b.txt", "1", Md5Of("b"), "b"});
+  publish();
+  WriteFile(server_root / "site" / ("file=" + EncodePathForQuery("a.txt") + "&orgsize=2"),
+            PackageOf("a.txt", "a"));
+  const Snapshot before = files();
+  run = Update();
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find("does not match the list : a.txt"), std::string::npos) << run.out;
+  Snapshot after = files();
+  after.erase("b.txt");  // checked before the failure, and kept
+  EXPECT_EQ(after, before);
+
+  // Killed while packages arrive: what it leaves is the updater's own, and the next run clears it.
+  publish();
+  WriteFile(server_root / "slow", "");
+  {
+    const Background cut(install_, Runner() + "RV7WIN9XME.EXE --console");
+    ASSERT_TRUE(Eventually([&] { return requests().size() > 1; }, kWaitSeconds)) << cut.Output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    cut.KillChildren();
+    cut.Wait();
+  }
+  fs::remove(server_root / "slow");
+  run = Update();
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(files(), installed());
 }
 
 // An install of a site whose root trusts two of three keys, with a timestamp key of its own; the
