@@ -161,6 +161,8 @@ TEST(BlockUpdateTest, OnlyChangedBytesTravelAndEveryBadRangeReplyFallsBackToTheW
     ASSERT_TRUE(outcome.completed) << name << ": " << outcome.error;
     EXPECT_EQ(install.Read("data/big.bin"), release.new_bytes) << name;
     EXPECT_EQ(server.whole_packages, 1) << name;
+    // The part the block path made is of no use once the whole file is in place.
+    EXPECT_FALSE(install.Exists("data/" + platform::ResumablePartName("big.bin"))) << name;
     // The block path ends at the first bad reply it takes (the requests side by side with it go
     // unused); wrong bytes are caught by their block.
     EXPECT_GE(server.data_ranges, 1) << name;

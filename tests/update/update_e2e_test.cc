@@ -117,6 +117,23 @@ TEST(UpdateRunTest, TemporaryPackagesNeverTakeAListedOrExistingName) {
   EXPECT_TRUE(std::filesystem::is_symlink(install.GetPath() / "file1.dl"));
 }
 
+// A temporary package that cannot be made (here a folder takes its name once it is picked) is the
+// package that cannot be opened.
+TEST(UpdateRunTest, ATemporaryPackageThatCannotBeMadeCannotBeOpened) {
+  ScriptedServer server;
+  InstallFolder install;
+  server.SetReplies(ListThenPackages("1::x.txt:1:no digest\r\n", {PackageOf("x.txt", "x")}));
+  int reports = 0;
+  const Outcome outcome = RunInOrder(ListUrl(server), [&](const Report& report) {
+    // The file's own report, then its transfer's first.
+    if (report.text == "x.txt" && ++reports == 2) {
+      std::filesystem::create_directory(install.GetPath() / "file0.dl");
+    }
+    return true;
+  });
+  EXPECT_EQ(outcome.error, "VarneFileSystem : Package File \"file0.dl\" cannot open.");
+}
+
 // What a killed run left is removed by the next, in each folder it writes: its temporary package
 // (one that begins as a package, or is empty), and its new files marked as the updater's own
 // whose writer no longer runs (no process id is above the system's largest). A "file<n>.dl" that
