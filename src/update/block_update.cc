@@ -43,21 +43,28 @@ constexpr std::uint64_t kMaxRangeLength = 1 << 20;
 constexpr std::uint64_t kFineJoinBlocks = 4;
 constexpr std::size_t kCopyBuffer = 1 << 20;
 
-// Reads another stream, ending with a stop at the next read, so that the search of a large file
-// stops within one buffer.
+// Thrown when the verdict finds the installed file current while the file is being read.
+struct FoundCurrent {};
+
+// Reads another stream, ending at the next read with a stop, or once the verdict finds the file
+// current, so that the search of a large file ends within one buffer.
 class StoppableStream final : public ByteStream {
  public:
-  StoppableStream(ByteStream& inner, std::stop_token stop)
-      : inner_(inner), stop_(std::move(stop)) {}
+  StoppableStream(ByteStream& inner, std::stop_token stop, const Verdict* verdict)
+      : inner_(inner), stop_(std::move(stop)), verdict_(verdict) {}
   std::uint64_t Size() override { return inner_.Size(); }
   std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count) override {
     ThrowIfStopped(stop_);
+    if (verdict_ != nullptr && verdict_->Known() == false) throw FoundCurrent{};
     return inner_.ReadAt(offset, buffer, count);
   }
+  // The verdict no longer ends the reading: what the search found decided the file differs.
+  void Decided() { verdict_ = nullptr; }
 
  private:
   ByteStream& inner_;
   std::stop_token stop_;
+  const Verdict* verdict_;
 };
 
 // Bytes first .. first + length - 1 of url (length > 0); none when the server does not serve
@@ -300,13 +307,15 @@ BlockUpdater::BlockUpdater(HttpClient& client, Site site, std::stop_token stop,
 
 BlockUpdater::~BlockUpdater() = default;
 
-bool BlockUpdater::Install(const FileJob& job) {
+BlockUpdater::Outcome BlockUpdater::Install(const FileJob& job, Verdict* verdict) {
   try {
-    return TryInstall(job);
+    return TryInstall(job, verdict);
+  } catch (const FoundCurrent&) {
+    return Outcome::kCurrent;
   } catch (const Exception& failure) {
     // A stop is the one interruption that is no error: it ends the run, not only this way.
     if (!failure.IsError()) throw;
-    return false;
+    return Outcome::kNotThisWay;
   }
 }
 
@@ -343,11 +352,8 @@ bool BlockUpdater::LoadIndex() {
 }
 
 std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, const BlockData& data,
-                                            ByteStream& old, std::uint64_t resume,
+                                            block_data::BlockMatcher& matcher, std::uint64_t resume,
                                             const std::tstring& user_agent) {
-  if (old.Size() == 0) return {{.copy = false, .offset = 0, .length = data.file_size}};
-  block_data::BlockMatcher matcher(data, old);
-  matcher.Search();
   std::vector<block_data::BlockRun> gaps = matcher.Gaps();
   // The blocks a cut run already wrote need no fine records.
   std::erase_if(
@@ -386,11 +392,11 @@ std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, con
   return matcher.Plan();
 }
 
-bool BlockUpdater::TryInstall(const FileJob& job) {
-  if (!IndexReady()) return false;
+BlockUpdater::Outcome BlockUpdater::TryInstall(const FileJob& job, Verdict* verdict) {
+  if (!IndexReady()) return Outcome::kNotThisWay;
   const block_index::Entry& entry = index_.entries[job.index];
   const ExpectedContent& expected = job.expected;
-  if (!Describes(entry, expected)) return false;
+  if (!Describes(entry, expected)) return Outcome::kNotThisWay;
   // The coarse document and the package's start travel side by side; the start is used once the
   // file is planned.
   RangeQueue documents(fetchers_.setup, 2, stop_);
@@ -399,38 +405,57 @@ bool BlockUpdater::TryInstall(const FileJob& job) {
                    {job.package_url, 0, OneEntryStart::kSize - 1}},
                   job.user_agent);
   const std::optional<BlockData> data = CoarseOf(entry, *expected.size, documents.Take(0));
-  return data && WritePart(job, entry, *data, documents);
+  if (!data) return Outcome::kNotThisWay;
+  return WritePart(job, entry, *data, documents, verdict);
 }
 
-bool BlockUpdater::WritePart(const FileJob& job, const block_index::Entry& entry,
-                             const BlockData& data, RangeQueue& documents) {
+BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_index::Entry& entry,
+                                              const BlockData& data, RangeQueue& documents,
+                                              Verdict* verdict) {
   const ExpectedContent& expected = job.expected;
   platform::ResumableFile part;
-  if (!part.Open(job.target)) return false;
-  PartWriter writer(part, data, expected.sha256.has_value());
-  const std::uint64_t resume = writer.Resume(stop_);
+  std::optional<PartWriter> writer;
   {
     // Closed before the commit: a file that is open cannot be replaced on every system.
     FileStream old_file;
     MemoryStream nothing(std::make_shared<const std::string>());
     const bool has_old = old_file.Open(job.source, platform::Share::kReadWrite);
     StoppableStream old(
-        has_old ? static_cast<ByteStream&>(old_file) : static_cast<ByteStream&>(nothing), stop_);
+        has_old ? static_cast<ByteStream&>(old_file) : static_cast<ByteStream&>(nothing), stop_,
+        verdict);
+    block_data::BlockMatcher matcher(data, old);
+    if (old.Size() > 0) matcher.Search();
+    // A block the old file lacks anywhere shows that it differs; otherwise only its digest tells.
+    const bool differs = old.Size() != data.file_size || !matcher.Gaps().empty();
+    if (verdict != nullptr && differs) verdict->FoundDifferent();
+    if (verdict != nullptr && !differs && !verdict->Differs()) return Outcome::kCurrent;
+    old.Decided();
+    if (!part.Open(job.target)) return Outcome::kNotThisWay;
+    writer.emplace(part, data, expected.sha256.has_value());
+    const std::uint64_t resume = writer->Resume(stop_);
     std::vector<PlanRange> plan;
     if (resume < data.file_size) {
-      plan = PlanFrom(PlanOf(entry, data, old, resume, job.user_agent), resume);
-      if (plan.empty()) return false;
+      plan = old.Size() == 0
+                 ? std::vector<PlanRange>{{.copy = false, .offset = 0, .length = data.file_size}}
+                 : PlanOf(entry, data, matcher, resume, job.user_agent);
+      plan = PlanFrom(std::move(plan), resume);
+      if (plan.empty()) return Outcome::kNotThisWay;
     }
-    writer.CheckFetched(plan);
+    writer->CheckFetched(plan);
     const std::optional<PackageData> package = PackageStartOf(documents.Take(1), expected);
-    if (!package || !Write(job, *package, plan, old, writer)) return false;
+    if (!package || !Write(job, *package, plan, old, *writer)) return Outcome::kNotThisWay;
   }
-  if (!writer.Finish(expected)) {
+  if (!writer->Finish(expected)) {
     // Bytes that checked block by block but not as a whole: nothing of them is worth keeping.
     part.Remove();
-    return false;
+    return Outcome::kNotThisWay;
   }
-  return part.Commit();
+  if (verdict != nullptr && !verdict->Differs()) {
+    // The new file is the installed one: the part is of no use.
+    part.Remove();
+    return Outcome::kCurrent;
+  }
+  return part.Commit() ? Outcome::kInstalled : Outcome::kNotThisWay;
 }
 
 bool BlockUpdater::Write(const FileJob& job, const PackageData& package,

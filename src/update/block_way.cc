@@ -13,8 +13,12 @@ constexpr std::uint64_t kSmallestBlockFile = 1 << 20;
 }  // namespace
 
 BlockWay::BlockWay(block_update::BlockUpdater& blocks, InstallFolder& folder, std::stop_token stop,
-                   InstallWay& otherwise)
-    : blocks_(blocks), folder_(folder), stop_(std::move(stop)), otherwise_(otherwise) {}
+                   InstallWay& otherwise, std::uint64_t early_size)
+    : blocks_(blocks),
+      folder_(folder),
+      stop_(std::move(stop)),
+      otherwise_(otherwise),
+      early_size_(early_size) {}
 
 bool BlockWay::Takes(const InstallJob& job) const {
   const std::optional<std::uint64_t> size = OrgSizeOf(job.entry);
@@ -23,18 +27,45 @@ bool BlockWay::Takes(const InstallJob& job) const {
          !folder_.Lists(block_update::PartPathOf(job.target));
 }
 
+bool BlockWay::StartsBeforeVerdict(const InstallJob& job) const {
+  return Takes(job) && *OrgSizeOf(job.entry) >= early_size_;
+}
+
 void BlockWay::Install(const InstallJob& job) {
   ThrowIfStopped(stop_);
   folder_.Ready(job);
-  // The range requests report their own progress: the bytes fetched of those needed.
-  if (blocks_.Install({.index = job.index,
-                       .source = job.entry.path,
-                       .target = job.target,
-                       .package_url = job.package_url,
-                       .user_agent = job.entry.md5,
-                       .expected = *job.expected})) {
-    folder_.Installed(job);
-  } else {
-    otherwise_.Install(job);
+  using Outcome = block_update::BlockUpdater::Outcome;
+  if (InstallByBlocks(job, nullptr) != Outcome::kInstalled) otherwise_.Install(job);
+}
+
+void BlockWay::InstallBeforeVerdict(const InstallJob& job, Verdict& verdict) {
+  ThrowIfStopped(stop_);
+  // A target the run may not write is only an error when the file differs.
+  if (!folder_.TryReady(job.target)) {
+    if (verdict.Differs()) Install(job);
+    return;
   }
+  using Outcome = block_update::BlockUpdater::Outcome;
+  const Outcome outcome = InstallByBlocks(job, &verdict);
+  // A file found current while it changed is taken as the file it became.
+  if (outcome == Outcome::kInstalled || !verdict.Differs()) return;
+  if (outcome == Outcome::kNotThisWay) {
+    otherwise_.Install(job);
+  } else {
+    Install(job);
+  }
+}
+
+block_update::BlockUpdater::Outcome BlockWay::InstallByBlocks(const InstallJob& job,
+                                                              Verdict* verdict) {
+  // The range requests report their own progress: the bytes fetched of those needed.
+  const auto outcome = blocks_.Install({.index = job.index,
+                                        .source = job.entry.path,
+                                        .target = job.target,
+                                        .package_url = job.package_url,
+                                        .user_agent = job.entry.md5,
+                                        .expected = *job.expected},
+                                       verdict);
+  if (outcome == block_update::BlockUpdater::Outcome::kInstalled) folder_.Installed(job);
+  return outcome;
 }

@@ -55,6 +55,12 @@ class DigestAhead {
   // until it is ready. Empty when the file is missing, is not a regular file, cannot be read whole,
   // or the check was stopped. One thread takes the entries, each once, in list order.
   std::string Take(std::size_t i);
+  // Entry i's digest text when a worker has made it and it has not been taken yet, without
+  // waiting. Take still decides: the file may change before it is taken.
+  std::optional<std::string> Peek(std::size_t i);
+  // Entry i is not wanted: a worker reading it stops at its next block, and it counts as taken.
+  // Takes its place in the order as Take does.
+  void Discard(std::size_t i);
 
  private:
   struct Digest {
@@ -69,9 +75,11 @@ class DigestAhead {
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
   void Work();
+  // Waits for entry i's slot and empties it into digest; false when the check was abandoned.
+  bool TakeSlot(std::size_t i, Digest& digest);
   bool Claim(std::size_t* index);
   Digest DigestFile(std::size_t index, std::vector<std::uint8_t>& block) const;
-  Digest ReadDigest(const FileEntry& entry, std::vector<std::uint8_t>& block) const;
+  Digest ReadDigest(std::size_t index, std::vector<std::uint8_t>& block) const;
   bool Abandoned() const { return ending_ || stop_.stop_requested(); }
   template <typename Ready>
   bool WaitUntil(std::unique_lock<std::mutex>& hold, Ready ready);
@@ -82,6 +90,7 @@ class DigestAhead {
   // for when it is removed, and MinGW's library can lose that wake-up and hang for ever.
   const std::stop_token stop_;
   std::atomic<bool> ending_{false};  // set by the destructor
+  std::atomic<std::size_t> discarded_{kNone};
 
   std::mutex lock_;
   std::condition_variable changed_;

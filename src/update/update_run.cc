@@ -66,6 +66,7 @@ class UpdateRun::Impl {
 
  private:
   struct Ways;
+  class PendingVerdict;
 
   void Steps();
   // With a publisher's key, or once the install follows a trust root whatever its configuration
@@ -100,6 +101,45 @@ class UpdateRun::Impl {
   std::unique_ptr<Ways> ways_;  // after folder_, which the ways write into
 };
 
+// The verdict on an installed file while its digest may still be running.
+class UpdateRun::Impl::PendingVerdict final : public Verdict {
+ public:
+  PendingVerdict(const Impl& run, DigestAhead& digests, std::size_t index)
+      : run_(run), digests_(digests), index_(index) {}
+
+  std::optional<bool> Known() const override {
+    if (found_different_) return true;
+    const std::optional<std::string> digest = digest_ ? digest_ : digests_.Peek(index_);
+    if (!digest) return std::nullopt;
+    return !run_.IsCurrent(*digest, run_.list_[index_], index_);
+  }
+
+  bool Differs() override {
+    if (!digest_) {
+      digest_ = digests_.Take(index_);
+      // A stop seen at this file's turn ends the run before the file counts, whether its digest
+      // was made ahead or cut short by the stop.
+      ThrowIfStopped(run_.context_.stop);
+    }
+    return found_different_ || !run_.IsCurrent(*digest_, run_.list_[index_], index_);
+  }
+
+  void FoundDifferent() override {
+    if (digest_) return;
+    digests_.Discard(index_);
+    ThrowIfStopped(run_.context_.stop);
+    digest_.emplace();
+    found_different_ = true;
+  }
+
+ private:
+  const Impl& run_;
+  DigestAhead& digests_;
+  const std::size_t index_;
+  std::optional<std::string> digest_;  // once taken
+  bool found_different_ = false;
+};
+
 // The ways a run installs files by, and what they share; made once the list is known.
 struct UpdateRun::Impl::Ways {
   Ways(Impl& run, const ListDigest& list)
@@ -119,7 +159,8 @@ struct UpdateRun::Impl::Ways {
             run.TransferReport()),
         whole(transfer, window, run.context_.files, run.folder_),
         streamed(window),
-        by_blocks(blocks, run.folder_, run.context_.stop, streamed) {}
+        by_blocks(blocks, run.folder_, run.context_.stop, streamed, run.context_.early_block_size) {
+  }
 
   block_update::BlockUpdater blocks;
   PackageServer server;
@@ -202,14 +243,16 @@ void UpdateRun::Impl::Process(const FileEntry& entry, DigestAhead& digests, std:
   if (platform::IsSpecialFile(entry.path)) {
     throw DownloadManagerException("Listed path is not a regular file : " + entry.path, true);
   }
-  const std::tstring digest = digests.Take(index);
-  // A stop seen at this file's turn ends the run before the file counts, whether its digest was
-  // made ahead or cut short by the stop.
-  ThrowIfStopped(context_.stop);
-  if (!IsCurrent(digest, entry, index)) {
-    const InstallJob job = JobFor(entry, index);
+  PendingVerdict verdict(*this, digests, index);
+  const InstallJob job = JobFor(entry, index);
+  // A digest already made that finds the file current fetches nothing.
+  if (ways_->by_blocks.StartsBeforeVerdict(job) && verdict.Known() != false) {
+    ways_->by_blocks.InstallBeforeVerdict(job, verdict);
+  } else if (verdict.Differs()) {
     WayFor(job).Install(job);
   }
+  // Every digest is taken, in list order.
+  verdict.Differs();
   // A file whose verdict comes with the next file counts already: only a file that fails it is
   // taken back.
   ++outcome_.files_done;

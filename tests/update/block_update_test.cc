@@ -218,6 +218,31 @@ TEST(BlockUpdateTest, ACutRunResumesFromBlocksCheckedAgainAndADamagedFileIsRepai
   }
 }
 
+// A large file's block update starts before its digest is done: a changed file comes by blocks,
+// a current one is left as it is (whether its digest or its search ends first), and without block
+// data a changed file comes whole once its digest says it differs.
+TEST(BlockUpdateTest, AFileStartedBeforeItsDigestEndsAsTheDigestSays) {
+  const Release release;
+  const std::string part = "data/" + platform::ResumablePartName("big.bin");
+  const auto run = [&](const std::string& installed) {
+    SiteServer server(release.site.GetPath());
+    InstallFolder install;
+    install.Write("data/big.bin", installed);
+    const Outcome outcome = RunUpdate(server.Url(), nullptr, "", 16, kFileSize / 2);
+    EXPECT_TRUE(outcome.completed) << outcome.error;
+    EXPECT_EQ(install.Read("data/big.bin"), release.new_bytes);
+    EXPECT_FALSE(install.Exists(part));
+    return std::pair<int, int>(server.whole_packages, server.data_ranges);
+  };
+  const auto [changed_whole, changed_ranges] = run(release.old_bytes);
+  EXPECT_EQ(changed_whole, 0);
+  EXPECT_GT(changed_ranges, 0);
+  EXPECT_EQ(run(release.new_bytes), std::pair(0, 0));
+  fs::remove(release.site.GetPath() / "filelist.blocks");
+  EXPECT_EQ(run(release.old_bytes), std::pair(1, 0));
+  EXPECT_EQ(run(release.new_bytes), std::pair(0, 0));
+}
+
 // Under a key, block data is used while the signature beside it vouches for it: not once a byte of
 // that signature changed (the index's digest), nor with a coarse document that is not the one its
 // index names (a byte at the end of the file's).
