@@ -42,6 +42,8 @@ constexpr std::uint64_t kMaxRangeLength = 1 << 20;
 // headers cost more than the records between them.
 constexpr std::uint64_t kFineJoinBlocks = 4;
 constexpr std::size_t kCopyBuffer = 1 << 20;
+// The old file's blocks compared in place before its search, to show early that it differs.
+constexpr std::uint64_t kNearStartBytes = 16 << 20;
 
 // Thrown when the verdict finds the installed file current while the file is being read.
 struct FoundCurrent {};
@@ -107,6 +109,25 @@ std::optional<BlockData> CoarseOf(const block_index::Entry& entry, std::uint64_t
   BlockData data = block_data::ParseBlockData(*document);
   if (data.file_size != size) return std::nullopt;
   return data;
+}
+
+// Whether the old file has another size, or a block of the new file differs from the old file's
+// bytes at its offset among those in the first kNearStartBytes: most changed files show it there
+// long before their digest or the search would.
+bool DiffersNearStart(const BlockData& data, ByteStream& old) {
+  if (old.Size() != data.file_size) return true;
+  block_data::BlockHasher hasher;
+  std::vector<std::uint8_t> bytes(data.coarse_size);
+  for (std::uint64_t block = 0;
+       block < data.BlockCount() && data.BlockOffset(block) < kNearStartBytes; ++block) {
+    const std::uint64_t size = data.BlockLength(block);
+    if (old.ReadAt(data.BlockOffset(block), bytes.data(), size) !=
+        static_cast<std::int64_t>(size)) {
+      return false;
+    }
+    if (hasher.Strong(bytes.data(), size, data.fine_size) != data.strong[block]) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -423,12 +444,19 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
     StoppableStream old(
         has_old ? static_cast<ByteStream&>(old_file) : static_cast<ByteStream&>(nothing), stop_,
         verdict);
+    // Once the file is known to differ, its digest is not needed and leaves the search its core.
+    const bool differs_early = verdict != nullptr && DiffersNearStart(data, old);
+    if (differs_early) verdict->FoundDifferent();
     block_data::BlockMatcher matcher(data, old);
     if (old.Size() > 0) matcher.Search();
-    // A block the old file lacks anywhere shows that it differs; otherwise only its digest tells.
-    const bool differs = old.Size() != data.file_size || !matcher.Gaps().empty();
-    if (verdict != nullptr && differs) verdict->FoundDifferent();
-    if (verdict != nullptr && !differs && !verdict->Differs()) return Outcome::kCurrent;
+    if (verdict != nullptr && !differs_early) {
+      // A block the old file lacks anywhere shows that it differs; otherwise only its digest tells.
+      if (!matcher.Gaps().empty()) {
+        verdict->FoundDifferent();
+      } else if (!verdict->Differs()) {
+        return Outcome::kCurrent;
+      }
+    }
     old.Decided();
     if (!part.Open(job.target)) return Outcome::kNotThisWay;
     writer.emplace(part, data, expected.sha256.has_value());

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -228,15 +229,25 @@ TEST(BlockUpdateTest, AFileStartedBeforeItsDigestEndsAsTheDigestSays) {
     SiteServer server(release.site.GetPath());
     InstallFolder install;
     install.Write("data/big.bin", installed);
+    const fs::path path = install.GetPath() / "data/big.bin";
+    const auto written = fs::last_write_time(path) - std::chrono::hours(1);
+    fs::last_write_time(path, written);
     const Outcome outcome = RunUpdate(server.Url(), nullptr, "", 16, kFileSize / 2);
     EXPECT_TRUE(outcome.completed) << outcome.error;
     EXPECT_EQ(install.Read("data/big.bin"), release.new_bytes);
     EXPECT_FALSE(install.Exists(part));
+    // A current file is not written again.
+    EXPECT_EQ(fs::last_write_time(path) == written, installed == release.new_bytes);
     return std::pair<int, int>(server.whole_packages, server.data_ranges);
   };
-  const auto [changed_whole, changed_ranges] = run(release.old_bytes);
-  EXPECT_EQ(changed_whole, 0);
-  EXPECT_GT(changed_ranges, 0);
+  std::string damaged = release.new_bytes;
+  damaged[kFileSize / 2] ^= 1;
+  // Another size, and the same size with one block changed.
+  for (const std::string& installed : {release.old_bytes, damaged}) {
+    const auto [whole, ranges] = run(installed);
+    EXPECT_EQ(whole, 0);
+    EXPECT_GT(ranges, 0);
+  }
   EXPECT_EQ(run(release.new_bytes), std::pair(0, 0));
   fs::remove(release.site.GetPath() / "filelist.blocks");
   EXPECT_EQ(run(release.old_bytes), std::pair(1, 0));
