@@ -42,22 +42,31 @@ constexpr std::uint64_t kMaxRangeLength = 1 << 20;
 // headers cost more than the records between them.
 constexpr std::uint64_t kFineJoinBlocks = 4;
 constexpr std::size_t kCopyBuffer = 1 << 20;
+// The old file's blocks compared in place before its search, to show early that it differs.
+constexpr std::uint64_t kNearStartBytes = 16 << 20;
 
-// Reads another stream, ending with a stop at the next read, so that the search of a large file
-// stops within one buffer.
+// Thrown when the verdict finds the installed file current while the file is being read.
+struct FoundCurrent {};
+
+// Reads another stream, ending at the next read with a stop, or once the verdict finds the file
+// current, so that the search of a large file ends within one buffer.
 class StoppableStream final : public ByteStream {
  public:
-  StoppableStream(ByteStream& inner, std::stop_token stop)
-      : inner_(inner), stop_(std::move(stop)) {}
+  StoppableStream(ByteStream& inner, std::stop_token stop, const Verdict* verdict)
+      : inner_(inner), stop_(std::move(stop)), verdict_(verdict) {}
   std::uint64_t Size() override { return inner_.Size(); }
   std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count) override {
     ThrowIfStopped(stop_);
+    if (verdict_ != nullptr && verdict_->Known() == false) throw FoundCurrent{};
     return inner_.ReadAt(offset, buffer, count);
   }
+  // The verdict no longer ends the reading: what the search found decided the file differs.
+  void Decided() { verdict_ = nullptr; }
 
  private:
   ByteStream& inner_;
   std::stop_token stop_;
+  const Verdict* verdict_;
 };
 
 // Bytes first .. first + length - 1 of url (length > 0); none when the server does not serve
@@ -100,6 +109,25 @@ std::optional<BlockData> CoarseOf(const block_index::Entry& entry, std::uint64_t
   BlockData data = block_data::ParseBlockData(*document);
   if (data.file_size != size) return std::nullopt;
   return data;
+}
+
+// Whether the old file has another size, or a block of the new file differs from the old file's
+// bytes at its offset among those in the first kNearStartBytes: most changed files show it there
+// long before their digest or the search would.
+bool DiffersNearStart(const BlockData& data, ByteStream& old) {
+  if (old.Size() != data.file_size) return true;
+  block_data::BlockHasher hasher;
+  std::vector<std::uint8_t> bytes(data.coarse_size);
+  for (std::uint64_t block = 0;
+       block < data.BlockCount() && data.BlockOffset(block) < kNearStartBytes; ++block) {
+    const std::uint64_t size = data.BlockLength(block);
+    if (old.ReadAt(data.BlockOffset(block), bytes.data(), size) !=
+        static_cast<std::int64_t>(size)) {
+      return false;
+    }
+    if (hasher.Strong(bytes.data(), size, data.fine_size) != data.strong[block]) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -300,14 +328,16 @@ BlockUpdater::BlockUpdater(HttpClient& client, Site site, std::stop_token stop,
 
 BlockUpdater::~BlockUpdater() = default;
 
-bool BlockUpdater::Install(const FileJob& job) {
+BlockUpdater::Outcome BlockUpdater::Install(const FileJob& job, Verdict* verdict) {
   held_part_ = false;
   try {
-    return TryInstall(job);
+    return TryInstall(job, verdict);
+  } catch (const FoundCurrent&) {
+    return Outcome::kCurrent;
   } catch (const Exception& failure) {
     // A stop is the one interruption that is no error: it ends the run, not only this way.
     if (!failure.IsError()) throw;
-    return false;
+    return Outcome::kNotThisWay;
   }
 }
 
@@ -353,11 +383,8 @@ bool BlockUpdater::LoadIndex() {
 }
 
 std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, const BlockData& data,
-                                            ByteStream& old, std::uint64_t resume,
+                                            block_data::BlockMatcher& matcher, std::uint64_t resume,
                                             const std::tstring& user_agent) {
-  if (old.Size() == 0) return {{.copy = false, .offset = 0, .length = data.file_size}};
-  block_data::BlockMatcher matcher(data, old);
-  matcher.Search();
   std::vector<block_data::BlockRun> gaps = matcher.Gaps();
   // The blocks a cut run already wrote need no fine records.
   std::erase_if(
@@ -396,11 +423,11 @@ std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, con
   return matcher.Plan();
 }
 
-bool BlockUpdater::TryInstall(const FileJob& job) {
-  if (!IndexReady()) return false;
+BlockUpdater::Outcome BlockUpdater::TryInstall(const FileJob& job, Verdict* verdict) {
+  if (!IndexReady()) return Outcome::kNotThisWay;
   const block_index::Entry& entry = index_.entries[job.index];
   const ExpectedContent& expected = job.expected;
-  if (!Describes(entry, expected)) return false;
+  if (!Describes(entry, expected)) return Outcome::kNotThisWay;
   // The coarse document and the package's start travel side by side; the start is used once the
   // file is planned.
   RangeQueue documents(fetchers_.setup, 2, stop_);
@@ -409,39 +436,65 @@ bool BlockUpdater::TryInstall(const FileJob& job) {
                    {job.package_url, 0, OneEntryStart::kSize - 1}},
                   job.user_agent);
   const std::optional<BlockData> data = CoarseOf(entry, *expected.size, documents.Take(0));
-  return data && WritePart(job, entry, *data, documents);
+  if (!data) return Outcome::kNotThisWay;
+  return WritePart(job, entry, *data, documents, verdict);
 }
 
-bool BlockUpdater::WritePart(const FileJob& job, const block_index::Entry& entry,
-                             const BlockData& data, RangeQueue& documents) {
+BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_index::Entry& entry,
+                                              const BlockData& data, RangeQueue& documents,
+                                              Verdict* verdict) {
   const ExpectedContent& expected = job.expected;
   platform::ResumableFile part;
-  if (!part.Open(job.target)) return false;
-  held_part_ = true;
-  PartWriter writer(part, data, expected.sha256.has_value());
-  const std::uint64_t resume = writer.Resume(stop_);
+  std::optional<PartWriter> writer;
   {
     // Closed before the commit: a file that is open cannot be replaced on every system.
     FileStream old_file;
     MemoryStream nothing(std::make_shared<const std::string>());
     const bool has_old = old_file.Open(job.source, platform::Share::kReadWrite);
     StoppableStream old(
-        has_old ? static_cast<ByteStream&>(old_file) : static_cast<ByteStream&>(nothing), stop_);
+        has_old ? static_cast<ByteStream&>(old_file) : static_cast<ByteStream&>(nothing), stop_,
+        verdict);
+    // Once the file is known to differ, its digest is not needed and leaves the search its core.
+    const bool differs_early = verdict != nullptr && DiffersNearStart(data, old);
+    if (differs_early) verdict->FoundDifferent();
+    block_data::BlockMatcher matcher(data, old);
+    if (old.Size() > 0) matcher.Search();
+    if (verdict != nullptr && !differs_early) {
+      // A block the old file lacks anywhere shows that it differs; otherwise only its digest tells.
+      if (!matcher.Gaps().empty()) {
+        verdict->FoundDifferent();
+      } else if (!verdict->Differs()) {
+        return Outcome::kCurrent;
+      }
+    }
+    old.Decided();
+    if (!part.Open(job.target)) return Outcome::kNotThisWay;
+    held_part_ = true;
+    writer.emplace(part, data, expected.sha256.has_value());
+    const std::uint64_t resume = writer->Resume(stop_);
     std::vector<PlanRange> plan;
     if (resume < data.file_size) {
-      plan = PlanFrom(PlanOf(entry, data, old, resume, job.user_agent), resume);
-      if (plan.empty()) return false;
+      plan = old.Size() == 0
+                 ? std::vector<PlanRange>{{.copy = false, .offset = 0, .length = data.file_size}}
+                 : PlanOf(entry, data, matcher, resume, job.user_agent);
+      plan = PlanFrom(std::move(plan), resume);
+      if (plan.empty()) return Outcome::kNotThisWay;
     }
-    writer.CheckFetched(plan);
+    writer->CheckFetched(plan);
     const std::optional<PackageData> package = PackageStartOf(documents.Take(1), expected);
-    if (!package || !Write(job, *package, plan, old, writer)) return false;
+    if (!package || !Write(job, *package, plan, old, *writer)) return Outcome::kNotThisWay;
   }
-  if (!writer.Finish(expected)) {
+  if (!writer->Finish(expected)) {
     // Bytes that checked block by block but not as a whole: nothing of them is worth keeping.
     part.Remove();
-    return false;
+    return Outcome::kNotThisWay;
   }
-  return part.Commit();
+  if (verdict != nullptr && !verdict->Differs()) {
+    // The new file is the installed one: the part is of no use.
+    part.Remove();
+    return Outcome::kCurrent;
+  }
+  return part.Commit() ? Outcome::kInstalled : Outcome::kNotThisWay;
 }
 
 bool BlockUpdater::Write(const FileJob& job, const PackageData& package,

@@ -23,6 +23,7 @@
 #include "site/release_signature.h"
 #include "storage/byte_stream.h"
 #include "storage/i_file_manager.h"
+#include "update/install_way.h"
 
 class RangeQueue;
 
@@ -66,12 +67,22 @@ class BlockUpdater {
                Fetchers fetchers);
   ~BlockUpdater();
 
-  // Puts the new file in place and returns true; returns false when the file cannot take this way
-  // (no block data that checks out, ranges not served, a reply or a block that is not what was
-  // asked, a failure to read or write): the caller then downloads it whole. Nothing unchecked
-  // reaches the target. A stop throws; the part written so far is kept for the next run on every
-  // way out but success.
-  bool Install(const FileJob& job);
+  enum class Outcome {
+    kInstalled,
+    // The verdict came and the installed file is the listed one: nothing was put in place.
+    kCurrent,
+    // No block data that checks out, ranges not served, a reply or a block that is not what was
+    // asked, a failure to read or write: the caller downloads the file whole.
+    kNotThisWay,
+  };
+  // Puts the new file in place. Nothing unchecked reaches the target. A stop throws; the part
+  // written so far is kept for the next run on every way out but success.
+  //
+  // With a verdict still to come, the work starts before it: a block of the new file that the old
+  // one lacks shows that the file differs; otherwise the verdict is waited for before a part is
+  // made, and the new file is put in place only once the verdict says the installed one differs.
+  // The search ends as soon as the verdict says it is current.
+  Outcome Install(const FileJob& job, Verdict* verdict = nullptr);
   // The release's block data was read and checks out, so its server answers range requests.
   // Never fetches it: a release of small files asks for none.
   bool ServesRanges() const { return index_state_ == IndexState::kReady; }
@@ -85,16 +96,17 @@ class BlockUpdater {
  private:
   bool IndexReady();
   bool LoadIndex();
-  bool TryInstall(const FileJob& job);
+  Outcome TryInstall(const FileJob& job, Verdict* verdict);
   // Plans the new file from the coarse data and the old file, writes it into the part and puts it
   // in place. documents holds the package's start as its second range.
-  bool WritePart(const FileJob& job, const block_index::Entry& entry,
-                 const block_data::BlockData& data, RangeQueue& documents);
-  // The new file as copies from old and ranges to fetch; empty when the fine records are not
-  // served. Their requests say user_agent.
+  Outcome WritePart(const FileJob& job, const block_index::Entry& entry,
+                    const block_data::BlockData& data, RangeQueue& documents, Verdict* verdict);
+  // The new file as copies from the old file the matcher searched and ranges to fetch; empty when
+  // the fine records are not served. Their requests say user_agent.
   std::vector<block_data::PlanRange> PlanOf(const block_index::Entry& entry,
-                                            const block_data::BlockData& data, ByteStream& old,
-                                            std::uint64_t resume, const std::tstring& user_agent);
+                                            const block_data::BlockData& data,
+                                            block_data::BlockMatcher& matcher, std::uint64_t resume,
+                                            const std::tstring& user_agent);
   // Writes the plan; false when a range is not served or the old file no longer reads.
   bool Write(const FileJob& job, const PackageData& package,
              const std::vector<block_data::PlanRange>& plan, ByteStream& old, PartWriter& writer);

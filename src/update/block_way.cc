@@ -5,8 +5,12 @@
 #include "platform/file.h"
 
 BlockWay::BlockWay(block_update::BlockUpdater& blocks, InstallFolder& folder, std::stop_token stop,
-                   InstallWay& otherwise)
-    : blocks_(blocks), folder_(folder), stop_(std::move(stop)), otherwise_(otherwise) {}
+                   InstallWay& otherwise, std::uint64_t early_size)
+    : blocks_(blocks),
+      folder_(folder),
+      stop_(std::move(stop)),
+      otherwise_(otherwise),
+      early_size_(early_size) {}
 
 bool BlockWay::Takes(const InstallJob& job) const {
   const std::optional<std::uint64_t> size = OrgSizeOf(job.entry);
@@ -15,24 +19,55 @@ bool BlockWay::Takes(const InstallJob& job) const {
          !folder_.Lists(block_update::PartPathOf(job.target));
 }
 
+bool BlockWay::StartsBeforeVerdict(const InstallJob& job) const {
+  return Takes(job) && *OrgSizeOf(job.entry) >= early_size_;
+}
+
 void BlockWay::Install(const InstallJob& job) {
   ThrowIfStopped(stop_);
   folder_.Ready(job);
+  using Outcome = block_update::BlockUpdater::Outcome;
+  if (InstallByBlocks(job, nullptr) != Outcome::kInstalled) Otherwise(job);
+}
+
+void BlockWay::InstallBeforeVerdict(const InstallJob& job, Verdict& verdict) {
+  ThrowIfStopped(stop_);
+  // A target the run may not write is only an error when the file differs.
+  if (!folder_.TryReady(job.target)) {
+    if (verdict.Differs()) Install(job);
+    return;
+  }
+  using Outcome = block_update::BlockUpdater::Outcome;
+  const Outcome outcome = InstallByBlocks(job, &verdict);
+  // A file found current while it changed is taken as the file it became.
+  if (outcome == Outcome::kInstalled || !verdict.Differs()) return;
+  if (outcome == Outcome::kNotThisWay) {
+    Otherwise(job);
+  } else {
+    Install(job);
+  }
+}
+
+void BlockWay::Otherwise(const InstallJob& job) {
+  InstallJob whole = job;
+  whole.drop_part = blocks_.HeldPart();
+  otherwise_.Install(whole);
+}
+
+block_update::BlockUpdater::Outcome BlockWay::InstallByBlocks(const InstallJob& job,
+                                                              Verdict* verdict) {
   // The block data describes the file by its size, so only block data that checks out vouches for
   // the list's size field as the file's size.
   ExpectedContent expected = *job.expected;
   if (!expected.size) expected.size = OrgSizeOf(job.entry);
   // The range requests report their own progress: the bytes fetched of those needed.
-  if (blocks_.Install({.index = job.index,
-                       .source = job.entry.path,
-                       .target = job.target,
-                       .package_url = job.package_url,
-                       .user_agent = job.entry.md5,
-                       .expected = expected})) {
-    folder_.Installed(job);
-    return;
-  }
-  InstallJob whole = job;
-  whole.drop_part = blocks_.HeldPart();
-  otherwise_.Install(whole);
+  const auto outcome = blocks_.Install({.index = job.index,
+                                        .source = job.entry.path,
+                                        .target = job.target,
+                                        .package_url = job.package_url,
+                                        .user_agent = job.entry.md5,
+                                        .expected = expected},
+                                       verdict);
+  if (outcome == block_update::BlockUpdater::Outcome::kInstalled) folder_.Installed(job);
+  return outcome;
 }

@@ -15,18 +15,30 @@ inline constexpr std::uint64_t kSmallestBlockFile = 1 << 20;
 
 class BlockWay : public InstallWay {
  public:
+  // Files of early_size bytes or more start before their verdict.
   BlockWay(block_update::BlockUpdater& blocks, InstallFolder& folder, std::stop_token stop,
-           InstallWay& otherwise);
+           InstallWay& otherwise, std::uint64_t early_size);
   // The file may come by blocks. What cannot take this way fails or completes on the whole
   // download's, as it always did: a digest field that is no digest, a target that is no regular
   // file. Without a listed size nothing bounds the file; a listed file under the part's name stays
   // its own.
   bool Takes(const InstallJob& job) const;
+  // The file may come by blocks and is large enough to start before its verdict.
+  bool StartsBeforeVerdict(const InstallJob& job) const;
   void Install(const InstallJob& job) override;
+  // Installs the file when it differs, starting before its verdict comes (see
+  // BlockUpdater::Install); a file the blocks cannot bring goes the other way once the verdict
+  // says it differs.
+  void InstallBeforeVerdict(const InstallJob& job, Verdict& verdict);
 
  private:
+  block_update::BlockUpdater::Outcome InstallByBlocks(const InstallJob& job, Verdict* verdict);
+  // Hands the file to the other way; a part the block path held goes once the file is in place.
+  void Otherwise(const InstallJob& job);
+
   block_update::BlockUpdater& blocks_;
   InstallFolder& folder_;
   std::stop_token stop_;
   InstallWay& otherwise_;
+  std::uint64_t early_size_;
 };

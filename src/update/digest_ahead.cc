@@ -40,26 +40,42 @@ DigestAhead::~DigestAhead() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-std::optional<std::string> DigestAhead::Take(std::size_t i) {
+DigestAhead::Result DigestAhead::Take(std::size_t i) {
   Digest digest;
-  if (!workers_.empty()) {
-    std::unique_lock<std::mutex> hold(lock_);
-    Slot& slot = slots_[i % slots_.size()];
-    if (!WaitUntil(hold, [&] { return slot.index == i; })) return std::string();
-    digest = std::move(slot.digest);
-    slot.index = kNone;
-    ++taken_;
-    hold.unlock();
-    changed_.notify_all();
-  }
+  if (!workers_.empty() && !TakeSlot(i, digest)) return std::string();
   if (digest.firm && platform::StampOf(list_[i].path) == digest.stamp) return digest.text;
   std::vector<std::uint8_t> block(kFileDigestBlockSize);
   return DigestFile(i, block).text;
 }
 
+std::optional<DigestAhead::Result> DigestAhead::Peek(std::size_t i) {
+  std::lock_guard<std::mutex> hold(lock_);
+  const Slot& slot = slots_[i % slots_.size()];
+  if (slot.index != i) return std::nullopt;
+  return slot.digest.text;
+}
+
+void DigestAhead::Discard(std::size_t i) {
+  discarded_ = i;
+  Digest unwanted;
+  if (!workers_.empty()) TakeSlot(i, unwanted);
+}
+
+bool DigestAhead::TakeSlot(std::size_t i, Digest& digest) {
+  std::unique_lock<std::mutex> hold(lock_);
+  Slot& slot = slots_[i % slots_.size()];
+  if (!WaitUntil(hold, [&] { return slot.index == i; })) return false;
+  digest = std::move(slot.digest);
+  slot.index = kNone;
+  ++taken_;
+  hold.unlock();
+  changed_.notify_all();
+  return true;
+}
+
 std::string DigestAhead::ReadNow(std::size_t i) const {
   std::vector<std::uint8_t> block(kFileDigestBlockSize);
-  return ReadDigest(list_[i], block, false).text.value_or("");
+  return ReadDigest(i, block, false).text.value_or("");
 }
 
 void DigestAhead::Work() {
@@ -96,15 +112,17 @@ bool DigestAhead::Claim(std::size_t* index) {
 
 DigestAhead::Digest DigestAhead::DigestFile(std::size_t index,
                                             std::vector<std::uint8_t>& block) const {
-  const Digest digest = ReadDigest(list_[index], block, true);
+  const Digest digest = ReadDigest(index, block, true);
   // Told only once the file is closed again: on Windows a reader keeps writers out, and whoever
   // is told may change the file at once.
   if (options_.on_digest) options_.on_digest(index);
   return digest;
 }
 
-DigestAhead::Digest DigestAhead::ReadDigest(const FileEntry& entry,
-                                            std::vector<std::uint8_t>& block, bool by_size) const {
+DigestAhead::Digest DigestAhead::ReadDigest(std::size_t index, std::vector<std::uint8_t>& block,
+                                            bool by_size) const {
+  const FileEntry& entry = list_[index];
+  const auto abandoned = [this, index] { return Abandoned() || discarded_ == index; };
   const std::int64_t started = platform::FileClockNow();
   platform::SequentialFile file;
   const bool opened = file.Open(entry.path) == platform::SequentialOpen::kOpened;
@@ -122,13 +140,13 @@ DigestAhead::Digest DigestAhead::ReadDigest(const FileEntry& entry,
     if (options_.sha256) {
       platform::Sha256 sha;
       const bool read = ReadOpenFile(
-          file, block, [this] { return Abandoned(); },
+          file, block, abandoned,
           [&sha](const std::uint8_t* bytes, std::size_t size) { sha.Update(bytes, size); });
       if (read) digest.text = EncodeHex(sha.Final());
     } else {
-      digest.text = DigestOfOpenFile(file, block, [this] { return Abandoned(); });
+      digest.text = DigestOfOpenFile(file, block, abandoned);
     }
-    if (Abandoned()) digest.firm = false;
+    if (abandoned()) digest.firm = false;
   }
   return digest;
 }

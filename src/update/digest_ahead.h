@@ -58,9 +58,16 @@ class DigestAhead {
 
   // Entry i's MD5 text (with Options::sha256, its SHA-256 in lower-case hexadecimal), waiting
   // until it is ready. Empty when the file is missing, is not a regular file, cannot be read whole,
-  // or the check was stopped; nothing when it was not read for its size (Options::unread_from).
+  // or the check was stopped; nothing when it was left unread for its size (Options::unread_from).
   // One thread takes the entries, each once, in list order.
-  std::optional<std::string> Take(std::size_t i);
+  using Result = std::optional<std::string>;
+  Result Take(std::size_t i);
+  // Entry i's digest when a worker has made it (or left it unread) and it has not been taken yet,
+  // without waiting. Take still decides: the file may change before it is taken.
+  std::optional<Result> Peek(std::size_t i);
+  // Entry i is not wanted: a worker reading it stops at its next block, and it counts as taken.
+  // Takes its place in the order as Take does.
+  void Discard(std::size_t i);
   // Entry i's digest made now on this thread, the file read whatever its size: for an entry that
   // Take left unread.
   std::string ReadNow(std::size_t i) const;
@@ -78,10 +85,12 @@ class DigestAhead {
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
   void Work();
+  // Waits for entry i's slot and empties it into digest; false when the check was abandoned.
+  bool TakeSlot(std::size_t i, Digest& digest);
   bool Claim(std::size_t* index);
   Digest DigestFile(std::size_t index, std::vector<std::uint8_t>& block) const;
   // by_size: a file whose size rules it out (Options::unread_from) is not read.
-  Digest ReadDigest(const FileEntry& entry, std::vector<std::uint8_t>& block, bool by_size) const;
+  Digest ReadDigest(std::size_t index, std::vector<std::uint8_t>& block, bool by_size) const;
   bool Abandoned() const { return ending_ || stop_.stop_requested(); }
   template <typename Ready>
   bool WaitUntil(std::unique_lock<std::mutex>& hold, Ready ready);
@@ -92,6 +101,7 @@ class DigestAhead {
   // for when it is removed, and MinGW's library can lose that wake-up and hang for ever.
   const std::stop_token stop_;
   std::atomic<bool> ending_{false};  // set by the destructor
+  std::atomic<std::size_t> discarded_{kNone};
 
   std::mutex lock_;
   std::condition_variable changed_;

@@ -113,7 +113,9 @@ std::size_t RangeQueue::Fetch(HttpClient& client, std::size_t from, std::size_t 
 
 void RangeQueue::Answered(Clock::duration latency) {
   std::lock_guard<std::mutex> hold(lock_);
-  latency_ = std::min(latency_.value_or(latency), latency);
+  // Averaged over the recent batches: where the replies fill the link, each waits behind the
+  // others, and asking further ahead keeps it full.
+  latency_ = latency_ ? (*latency_ * 7 + latency) / 8 : latency;
 }
 
 void RangeQueue::Budget() {

@@ -3,7 +3,8 @@
 // over the run's shared connections, and each worker asks for a few ranges of one document in
 // flight on its connection, while the caller takes each range's bytes in the order it asked for
 // them. Workers ask for ranges ahead of the one taken last up to a budget: four times what the
-// caller takes in the time a batch's first reply takes to come, between kLeastAhead and kMostAhead.
+// caller takes in the time a batch's first reply takes to come (averaged over recent batches),
+// between kLeastAhead and kMostAhead.
 // Far from the server that keeps every connection busy; close to it, or when the caller takes
 // more slowly than the server sends, little waits to be taken, which is what a kill loses. The
 // memory held stays within the budget and one batch.
@@ -73,7 +74,7 @@ class RangeQueue {
   static constexpr std::uint64_t kReservedRange = 1 << 20;
   // A batch holds at most this many ranges and, beyond its first, this many bytes, so that a
   // connection's replies arrive about as fast as the others'.
-  static constexpr std::size_t kBatchRanges = 8;
+  static constexpr std::size_t kBatchRanges = 32;
   static constexpr std::uint64_t kBatchBytes = 256 << 10;
 
   void Work(HttpClient& client);
@@ -104,6 +105,6 @@ class RangeQueue {
   std::uint64_t budget_ = kLeastAhead;
   std::uint64_t taken_bytes_ = 0;
   Clock::time_point started_;
-  std::optional<Clock::duration> latency_;  // the shortest seen
+  std::optional<Clock::duration> latency_;  // a batch's first reply's, averaged
   bool ending_ = false;
 };

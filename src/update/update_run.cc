@@ -83,6 +83,7 @@ class UpdateRun::Impl {
 
  private:
   struct Ways;
+  class PendingVerdict;
 
   void Steps();
   // With a publisher's key, or once the install follows a trust root whatever its configuration
@@ -91,10 +92,12 @@ class UpdateRun::Impl {
   void InstallFiles();
   // Checks list entry `index` with its digest from `digests`, and installs it when it differs.
   void Process(const FileEntry& entry, DigestAhead& digests, std::size_t index);
-  // The installed copy is the listed file; its digest is read now when it was left unread for a
-  // size that nothing vouches for.
-  bool IsCurrent(DigestAhead& digests, const FileEntry& entry, std::size_t index);
-  bool Matches(const std::tstring& digest, const FileEntry& entry, std::size_t index) const;
+  bool IsCurrent(const std::tstring& digest, const FileEntry& entry, std::size_t index) const;
+  // Something vouches for the list's size fields as sizes: the signature, or the release's block
+  // data, fetched when not asked for yet.
+  bool SizesVouched();
+  // The same without fetching anything; any thread may ask.
+  bool SizesVouchedAlready() const;
   InstallJob JobFor(const FileEntry& entry, std::size_t index) const;
   InstallWay& WayFor(const InstallJob& job);
   void Finish();
@@ -120,6 +123,52 @@ class UpdateRun::Impl {
   std::unique_ptr<Ways> ways_;  // after folder_, which the ways write into
 };
 
+// The verdict on an installed file while its digest may still be running.
+class UpdateRun::Impl::PendingVerdict final : public Verdict {
+ public:
+  PendingVerdict(Impl& run, DigestAhead& digests, std::size_t index)
+      : run_(run), digests_(digests), index_(index) {}
+
+  std::optional<bool> Known() const override {
+    if (found_different_) return true;
+    const std::optional<DigestAhead::Result> digest = digest_ ? digest_ : digests_.Peek(index_);
+    if (!digest) return std::nullopt;
+    // Left unread for its size, it differs once something vouches for that size.
+    if (!*digest) return run_.SizesVouchedAlready() ? std::optional(true) : std::nullopt;
+    return !run_.IsCurrent(**digest, run_.list_[index_], index_);
+  }
+
+  bool Differs() override {
+    if (!digest_) {
+      digest_ = digests_.Take(index_);
+      // A stop seen at this file's turn ends the run before the file counts, whether its digest
+      // was made ahead or cut short by the stop.
+      ThrowIfStopped(run_.context_.stop);
+      // Left unread for a size that nothing vouches for: the server may mean anything by it.
+      if (!*digest_ && !run_.SizesVouched()) {
+        digest_ = DigestAhead::Result(digests_.ReadNow(index_));
+        ThrowIfStopped(run_.context_.stop);
+      }
+    }
+    return found_different_ || !*digest_ || !run_.IsCurrent(**digest_, run_.list_[index_], index_);
+  }
+
+  void FoundDifferent() override {
+    if (digest_) return;
+    digests_.Discard(index_);
+    ThrowIfStopped(run_.context_.stop);
+    digest_.emplace();
+    found_different_ = true;
+  }
+
+ private:
+  Impl& run_;
+  DigestAhead& digests_;
+  const std::size_t index_;
+  std::optional<DigestAhead::Result> digest_;  // once taken
+  bool found_different_ = false;
+};
+
 // The ways a run installs files by, and what they share; made once the list is known.
 struct UpdateRun::Impl::Ways {
   Ways(Impl& run, const ListDigest& list)
@@ -139,7 +188,8 @@ struct UpdateRun::Impl::Ways {
             run.TransferReport()),
         whole(transfer, window, run.context_.files, run.folder_),
         streamed(window),
-        by_blocks(blocks, run.folder_, run.context_.stop, streamed) {}
+        by_blocks(blocks, run.folder_, run.context_.stop, streamed, run.context_.early_block_size) {
+  }
 
   block_update::BlockUpdater blocks;
   PackageServer server;
@@ -225,29 +275,33 @@ void UpdateRun::Impl::Process(const FileEntry& entry, DigestAhead& digests, std:
   if (platform::IsSpecialFile(entry.path)) {
     throw DownloadManagerException("Listed path is not a regular file : " + entry.path, true);
   }
+  PendingVerdict verdict(*this, digests, index);
   // A line that names a file again with the same digest finds what its first line installed.
-  if (!IsCurrent(digests, entry, index) && !folder_.Repeats(index)) {
+  if (!folder_.Repeats(index)) {
     const InstallJob job = JobFor(entry, index);
-    WayFor(job).Install(job);
+    // A digest already made that finds the file current fetches nothing.
+    if (ways_->by_blocks.StartsBeforeVerdict(job) && verdict.Known() != false) {
+      ways_->by_blocks.InstallBeforeVerdict(job, verdict);
+    } else if (verdict.Differs()) {
+      WayFor(job).Install(job);
+    }
   }
+  // Every digest is taken, in list order.
+  verdict.Differs();
   // A file whose verdict comes with the next file counts already: only a file that fails it is
   // taken back.
   ++outcome_.files_done;
   folder_.CommitIfFull();
 }
 
-bool UpdateRun::Impl::IsCurrent(DigestAhead& digests, const FileEntry& entry, std::size_t index) {
-  std::optional<std::tstring> digest = digests.Take(index);
-  // A stop seen at this file's turn ends the run before the file counts, whether its digest was
-  // made ahead or cut short by the stop.
-  ThrowIfStopped(context_.stop);
-  if (!digest && !signed_ && !ways_->blocks.VouchesForSizes()) digest = digests.ReadNow(index);
-  ThrowIfStopped(context_.stop);
-  return digest && Matches(*digest, entry, index);
+bool UpdateRun::Impl::SizesVouched() { return signed_ || ways_->blocks.VouchesForSizes(); }
+
+bool UpdateRun::Impl::SizesVouchedAlready() const {
+  return signed_ || ways_->blocks.ServesRanges();
 }
 
-bool UpdateRun::Impl::Matches(const std::tstring& digest, const FileEntry& entry,
-                              std::size_t index) const {
+bool UpdateRun::Impl::IsCurrent(const std::tstring& digest, const FileEntry& entry,
+                                std::size_t index) const {
   // A signed release vouches for each file's SHA-256, which no one can forge as MD5 can be; the
   // list line it signed comes from the same bytes.
   return signed_ ? digest == EncodeHex(signed_->release.files[index])

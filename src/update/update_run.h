@@ -39,6 +39,10 @@ struct UpdateContext {
   int transfers = 16;
   // The most bytes per second the run receives over all its connections together; 0: no cap.
   std::uint64_t rate_cap = 0;
+  // A file at least this large that may come by blocks starts its block update while its digest
+  // is still running: far from the server its digest takes longer than its block documents take
+  // to come, so the update starts sooner, and a file found current costs nothing more.
+  std::uint64_t early_block_size = 256 << 20;
 };
 
 struct UpdateOutcome {

@@ -8,7 +8,8 @@
 namespace test_support {
 
 Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&)>& on_report,
-                  const std::string& public_key, int transfers) {
+                  const std::string& public_key, int transfers,
+                  std::optional<std::uint64_t> early_block_size) {
   HttpClient client;
   std::stop_source stop;
   Outcome outcome;
@@ -17,15 +18,15 @@ Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&
     outcome.reports.push_back({total, done, text, size, received});
     if (on_report && !on_report(outcome.reports.back())) stop.request_stop();
   };
-  static_cast<UpdateOutcome&>(outcome) =
-      UpdateRun({.files = *Singleton<VarneFileManager>::GetInstance(),
-                 .client = client,
-                 .list_url = url,
-                 .public_key = public_key,
-                 .stop = stop.get_token(),
-                 .report = report,
-                 .transfers = transfers})
-          .Run();
+  UpdateContext context{.files = *Singleton<VarneFileManager>::GetInstance(),
+                        .client = client,
+                        .list_url = url,
+                        .public_key = public_key,
+                        .stop = stop.get_token(),
+                        .report = report,
+                        .transfers = transfers};
+  if (early_block_size) context.early_block_size = *early_block_size;
+  static_cast<UpdateOutcome&>(outcome) = UpdateRun(std::move(context)).Run();
   return outcome;
 }
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,10 +29,11 @@ struct Outcome : UpdateOutcome {
 
 // One whole run against url, on this thread, with the install folder's file manager (and the
 // publisher's key, when given). on_report sees each report as it is made; answering false requests
-// the run's stop.
+// the run's stop. early_block_size, when given, replaces the run's.
 Outcome RunUpdate(const std::string& url,
                   const std::function<bool(const Report&)>& on_report = nullptr,
-                  const std::string& public_key = "", int transfers = 16);
+                  const std::string& public_key = "", int transfers = 16,
+                  std::optional<std::uint64_t> early_block_size = std::nullopt);
 // The same with one transfer at a time, for a scripted server whose replies follow the order of
 // the requests.
 inline Outcome RunInOrder(const std::string& url,

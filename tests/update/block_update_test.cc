@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -218,6 +219,41 @@ TEST(BlockUpdateTest, ACutRunResumesFromBlocksCheckedAgainAndADamagedFileIsRepai
     EXPECT_EQ(install.Read("data/big.bin"), release.new_bytes);
     EXPECT_LE(server.package_bytes, 3 * 2 * block_data::kDefaultFineSize + 200);
   }
+}
+
+// A large file's block update starts before its digest is done: a changed file comes by blocks,
+// a current one is left as it is (whether its digest or its search ends first), and without block
+// data a changed file comes whole once its digest says it differs.
+TEST(BlockUpdateTest, AFileStartedBeforeItsDigestEndsAsTheDigestSays) {
+  const Release release;
+  const std::string part = "data/" + platform::ResumablePartName("big.bin");
+  const auto run = [&](const std::string& installed) {
+    SiteServer server(release.site.GetPath());
+    InstallFolder install;
+    install.Write("data/big.bin", installed);
+    const fs::path path = install.GetPath() / "data/big.bin";
+    const auto written = fs::last_write_time(path) - std::chrono::hours(1);
+    fs::last_write_time(path, written);
+    const Outcome outcome = RunUpdate(server.Url(), nullptr, "", 16, kFileSize / 2);
+    EXPECT_TRUE(outcome.completed) << outcome.error;
+    EXPECT_EQ(install.Read("data/big.bin"), release.new_bytes);
+    EXPECT_FALSE(install.Exists(part));
+    // A current file is not written again.
+    EXPECT_EQ(fs::last_write_time(path) == written, installed == release.new_bytes);
+    return std::pair<int, int>(server.whole_packages, server.data_ranges);
+  };
+  std::string damaged = release.new_bytes;
+  damaged[kFileSize / 2] ^= 1;
+  // Another size, and the same size with one block changed.
+  for (const std::string& installed : {release.old_bytes, damaged}) {
+    const auto [whole, ranges] = run(installed);
+    EXPECT_EQ(whole, 0);
+    EXPECT_GT(ranges, 0);
+  }
+  EXPECT_EQ(run(release.new_bytes), std::pair(0, 0));
+  fs::remove(release.site.GetPath() / "filelist.blocks");
+  EXPECT_EQ(run(release.old_bytes), std::pair(1, 0));
+  EXPECT_EQ(run(release.new_bytes), std::pair(0, 0));
 }
 
 // Under a key, block data is used while the signature beside it vouches for it: not once a byte of
