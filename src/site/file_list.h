@@ -90,7 +90,8 @@ class FileList {
 // and appends nothing.
 void ParseFileList(std::tstring text, FileList& list);
 
-// The listed file's size in bytes: its size field as a number when the field is decimal digits,
-// at most 19 of them, so that every accepted field fits 64 bits (the builder writes sizes so, and
-// no file is as large as a 20-digit size). Nothing for any other text.
+// The size field as a number when it is decimal digits, at most 19 of them, so that every accepted
+// field fits 64 bits (no file is as large as a 20-digit size). Nothing for any other text. The
+// release builder writes the file's size in bytes; what another server means by the field is its
+// own, so a caller takes the number as a size only where something vouches for it.
 std::optional<std::uint64_t> OrgSizeOf(const FileEntry& entry);

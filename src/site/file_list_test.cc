@@ -72,7 +72,8 @@ TEST(FileListTest, RefusesMalformedLinesAndPathsThatCannotBeInstalled) {
             ".\\RV7.VPK|data\\\\.\\a.txt|x//y/./z");
 }
 
-// The size bounds a download and must equal the installed file's, so only plain digits count.
+// Where the size is vouched for it bounds a download and must equal the installed file's, so only
+// plain digits count.
 TEST(FileListTest, SizeFieldIsANumberOnlyWhenItIsAtMostNineteenDigits) {
   EXPECT_EQ(OrgSizeOf({"a", "0", "d"}), 0u);
   EXPECT_EQ(OrgSizeOf({"a", "0042", "d"}), 42u);
