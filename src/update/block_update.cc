@@ -45,28 +45,21 @@ constexpr std::size_t kCopyBuffer = 1 << 20;
 // The old file's blocks compared in place before its search, to show early that it differs.
 constexpr std::uint64_t kNearStartBytes = 16 << 20;
 
-// Thrown when the verdict finds the installed file current while the file is being read.
-struct FoundCurrent {};
-
-// Reads another stream, ending at the next read with a stop, or once the verdict finds the file
-// current, so that the search of a large file ends within one buffer.
+// Reads another stream, ending with a stop at the next read, so that the search of a large file
+// stops within one buffer.
 class StoppableStream final : public ByteStream {
  public:
-  StoppableStream(ByteStream& inner, std::stop_token stop, const Verdict* verdict)
-      : inner_(inner), stop_(std::move(stop)), verdict_(verdict) {}
+  StoppableStream(ByteStream& inner, std::stop_token stop)
+      : inner_(inner), stop_(std::move(stop)) {}
   std::uint64_t Size() override { return inner_.Size(); }
   std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count) override {
     ThrowIfStopped(stop_);
-    if (verdict_ != nullptr && verdict_->Known() == false) throw FoundCurrent{};
     return inner_.ReadAt(offset, buffer, count);
   }
-  // The verdict no longer ends the reading: what the search found decided the file differs.
-  void Decided() { verdict_ = nullptr; }
 
  private:
   ByteStream& inner_;
   std::stop_token stop_;
-  const Verdict* verdict_;
 };
 
 // Bytes first .. first + length - 1 of url (length > 0); none when the server does not serve
@@ -332,8 +325,6 @@ BlockUpdater::Outcome BlockUpdater::Install(const FileJob& job, Verdict* verdict
   held_part_ = false;
   try {
     return TryInstall(job, verdict);
-  } catch (const FoundCurrent&) {
-    return Outcome::kCurrent;
   } catch (const Exception& failure) {
     // A stop is the one interruption that is no error: it ends the run, not only this way.
     if (!failure.IsError()) throw;
@@ -452,22 +443,18 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
     MemoryStream nothing(std::make_shared<const std::string>());
     const bool has_old = old_file.Open(job.source, platform::Share::kReadWrite);
     StoppableStream old(
-        has_old ? static_cast<ByteStream&>(old_file) : static_cast<ByteStream&>(nothing), stop_,
-        verdict);
-    // Once the file is known to differ, its digest is not needed and leaves the search its core.
-    const bool differs_early = verdict != nullptr && DiffersNearStart(data, old);
-    if (differs_early) verdict->FoundDifferent();
-    block_data::BlockMatcher matcher(data, old);
-    if (old.Size() > 0) matcher.Search();
-    if (verdict != nullptr && !differs_early) {
-      // A block the old file lacks anywhere shows that it differs; otherwise only its digest tells.
-      if (!matcher.Gaps().empty()) {
+        has_old ? static_cast<ByteStream&>(old_file) : static_cast<ByteStream&>(nothing), stop_);
+    if (verdict != nullptr) {
+      // A file shown to differ needs its digest no more, which leaves the search its core; any
+      // other waits for its digest before the search, which a current file never needs.
+      if (DiffersNearStart(data, old)) {
         verdict->FoundDifferent();
       } else if (!verdict->Differs()) {
         return Outcome::kCurrent;
       }
     }
-    old.Decided();
+    block_data::BlockMatcher matcher(data, old);
+    if (old.Size() > 0) matcher.Search();
     if (!part.Open(job.target)) return Outcome::kNotThisWay;
     held_part_ = true;
     writer.emplace(part, data, expected.sha256.has_value());
@@ -488,11 +475,6 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
     // Bytes that checked block by block but not as a whole: nothing of them is worth keeping.
     part.Remove();
     return Outcome::kNotThisWay;
-  }
-  if (verdict != nullptr && !verdict->Differs()) {
-    // The new file is the installed one: the part is of no use.
-    part.Remove();
-    return Outcome::kCurrent;
   }
   return part.Commit() ? Outcome::kInstalled : Outcome::kNotThisWay;
 }

@@ -78,10 +78,10 @@ class BlockUpdater {
   // Puts the new file in place. Nothing unchecked reaches the target. A stop throws; the part
   // written so far is kept for the next run on every way out but success.
   //
-  // With a verdict still to come, the work starts before it: a block of the new file that the old
-  // one lacks shows that the file differs; otherwise the verdict is waited for before a part is
-  // made, and the new file is put in place only once the verdict says the installed one differs.
-  // The search ends as soon as the verdict says it is current.
+  // With a verdict still to come, the documents are fetched before it; a file of another size, or
+  // with a block near its start that differs from the installed bytes there, is shown to differ
+  // and goes on at once; any other waits for the verdict before its search. The new file is put in
+  // place only once the verdict says the installed one differs.
   Outcome Install(const FileJob& job, Verdict* verdict = nullptr);
   // The release's block data was read and checks out, so its server answers range requests.
   // Never fetches it: a release of small files asks for none.

@@ -38,13 +38,8 @@ void BlockWay::InstallBeforeVerdict(const InstallJob& job, Verdict& verdict) {
     return;
   }
   using Outcome = block_update::BlockUpdater::Outcome;
-  const Outcome outcome = InstallByBlocks(job, &verdict);
-  // A file found current while it changed is taken as the file it became.
-  if (outcome == Outcome::kInstalled || !verdict.Differs()) return;
-  if (outcome == Outcome::kNotThisWay) {
+  if (InstallByBlocks(job, &verdict) == Outcome::kNotThisWay && verdict.Differs()) {
     Otherwise(job);
-  } else {
-    Install(job);
   }
 }
 

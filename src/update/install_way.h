@@ -33,16 +33,17 @@ struct InstallJob {
 };
 
 // Whether an installed file differs from the listed one, asked while its digest may still be
-// running: a large file's way can start on the file before its verdict comes.
+// running: a large file's way can start on the file before its verdict comes. The run's thread
+// alone.
 class Verdict {
  public:
   virtual ~Verdict() = default;
   // What is known so far: true when the file differs, false when it is current, none while its
-  // digest runs. Any thread may ask.
+  // digest runs.
   virtual std::optional<bool> Known() const = 0;
-  // Waits for the digest: true when the file differs. The run's thread alone.
+  // Waits for the digest: true when the file differs.
   virtual bool Differs() = 0;
-  // The way found that the file differs: its digest is no longer needed. The run's thread alone.
+  // The way found that the file differs: its digest is no longer needed.
   virtual void FoundDifferent() = 0;
 };
 
