@@ -96,7 +96,7 @@ class UpdateRun::Impl {
   // Something vouches for the list's size fields as sizes: the signature, or the release's block
   // data, fetched when not asked for yet.
   bool SizesVouched();
-  // The same without fetching anything; any thread may ask.
+  // The same without fetching anything.
   bool SizesVouchedAlready() const;
   InstallJob JobFor(const FileEntry& entry, std::size_t index) const;
   InstallWay& WayFor(const InstallJob& job);
