@@ -73,6 +73,12 @@ TEST(ServeTest, RangesAndConnectionsAsHttpAnswersThem) {
             "/filelist?file=" + EncodePathForQuery("a.txt") + "&orgsize=5")},
        false},
       {{Ask("Connection: Keep-Alive, close\r\n", "200 OK", "Connection: close\r\n", list)}, true},
+      // A body is skipped, never taken for the next request; one of no stated length ends it.
+      {{{Ask("Content-Length: 22\r\n", "200 OK", "", list).first + "GET /none HTTP/1.1\r\n\r\n",
+         whole("").second},
+        first},
+       false},
+      {{Ask("Transfer-Encoding: chunked\r\n", "200 OK", "Connection: close\r\n", list)}, true},
       // The updater's own request.
       {{{"GET /filelist HTTP/1.0\r\nUser-Agent: x\r\n\r\n",
          "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " + n +
@@ -129,6 +135,50 @@ TEST(ServeTest, SlowAndIdleClientsHoldNoWorker) {
     EXPECT_EQ(connection.WaitReadable(0), platform::SocketWait::kReady);
     EXPECT_LE(connection.Receive(&byte, 1), 0);
   }
+}
+
+// Clients that take their replies slowly or not at all hold no worker: among many of them, once
+// their connections' buffers have filled, a probe is answered within 50 ms. Beyond its capacity of
+// connections the server answers "503" at once.
+TEST(ServeTest, ReadersThatDoNotReadAndCrowdsBeyondCapacity) {
+  TempFolder image("varne-image"), site("varne-site");
+  WriteFile(image.GetPath() / "a.txt", "hello");
+  const std::uint16_t port = net_testing::FindFreePort();
+  BuildSite(image.GetPath(), site.GetPath(), port);
+  std::filesystem::resize_file(site.GetPath() / "packages" / EncodePathForQuery("a.txt") / "5.vpk",
+                               20 << 20);
+  const ReleaseServer server(site.GetPath(), port);
+  const std::string package =
+      "GET /filelist?file=" + EncodePathForQuery("a.txt") + "&orgsize=5 HTTP/1.0\r\n\r\n";
+  std::vector<platform::Socket> crowd(200);  // the even ones read a little now and then
+  for (platform::Socket& connection : crowd) {
+    ASSERT_TRUE(connection.Create() && connection.Connect(platform::kLoopbackAddress, port));
+    connection.Send(package.data(), package.size());
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  using Clock = std::chrono::steady_clock;
+  const std::string probe_request = "GET /filelist HTTP/1.0\r\n\r\n";
+  for (int round = 0; round < 20; ++round) {
+    char taken[1000];
+    for (std::size_t i = 0; i < crowd.size(); i += 2) {
+      if (crowd[i].WaitReadable(0) == platform::SocketWait::kReady) crowd[i].Receive(taken, 1000);
+    }
+    platform::Socket probe;
+    ASSERT_TRUE(probe.Create() && probe.Connect(platform::kLoopbackAddress, port));
+    probe.SetReceiveTimeout(1000);
+    const Clock::time_point asked = Clock::now();
+    probe.Send(probe_request.data(), probe_request.size());
+    EXPECT_EQ(ReceiveBytes(probe, 15), "HTTP/1.0 200 OK") << round;
+    EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(50)) << round;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  crowd.resize(16384 + 10);
+  for (std::size_t i = 200; i < crowd.size(); ++i) {
+    ASSERT_TRUE(crowd[i].Create() && crowd[i].Connect(platform::kLoopbackAddress, port)) << i;
+  }
+  platform::Socket& beyond = crowd.back();
+  beyond.SetReceiveTimeout(1000);
+  EXPECT_EQ(ReceiveBytes(beyond, 12), "HTTP/1.0 503");
 }
 
 }  // namespace
