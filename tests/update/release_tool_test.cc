@@ -132,6 +132,41 @@ TEST_F(ReleaseToolTest, BuildRefusesImagesThatPlayersCannotInstall) {
   }
 }
 
+// Links that lead out of the image would publish that machine's files: build and pack refuse
+// each, naming it, and change nothing; --follow-links publishes a file link on purpose. A link
+// that stays inside is published as the file it leads to.
+TEST_F(ReleaseToolTest, LinksThatLeaveTheImageAreRefusedByName) {
+  const TempFolder outside("varne-outside");
+  WriteFile(outside.GetPath() / "secret.txt", "secret");
+  std::filesystem::create_symlink("../a.txt", image_.GetPath() / "data" / "same.txt");
+  Build();
+  const Snapshot site = Take(site_.GetPath());
+  EXPECT_NE(site.at("filelist").find("1::data\\same.txt:5:"), std::string::npos);
+  const std::string out = outside.GetPath().filename().string();
+  const std::pair<std::string, std::filesystem::path> cases[] = {
+      {"data/secret.txt", outside.GetPath() / "secret.txt"},
+      {"data/outside", outside.GetPath()},
+      {"data/sub/relative.txt", "../../../" + out + "/secret.txt"},
+  };
+  for (const auto& [name, target] : cases) {
+    std::filesystem::create_symlink(target, image_.GetPath() / name);
+    const std::string said = "links lead outside the image: " + name;
+    const ProcessResult built = RunTool(BuildArguments(image_, site_));
+    EXPECT_EQ(built.status, 1) << name;
+    EXPECT_NE(built.err.find(said), std::string::npos) << built.err;
+    EXPECT_EQ(Take(site_.GetPath()), site) << name;
+    const ProcessResult packed =
+        RunIn(image_.GetPath(),
+              Program("vpk") + " pack . '" + (site_.GetPath() / "p.vpk").string() + "'");
+    EXPECT_NE(packed.status, 0) << name;
+    EXPECT_NE(packed.err.find(said), std::string::npos) << packed.err;
+    EXPECT_EQ(Take(site_.GetPath()), site) << name;
+    std::filesystem::remove(image_.GetPath() / name);
+  }
+  std::filesystem::create_symlink(cases[0].second, image_.GetPath() / cases[0].first);
+  Build("--follow-links");
+}
+
 TEST_F(ReleaseToolTest, SigningThatCannotBeDoneOrWouldLockPlayersOutChangesNothing) {
   TempFolder keys("varne-keys");
   const std::string key = "--sign '" + (keys.GetPath() / "publisher.key").string() + "'";
