@@ -6,6 +6,9 @@
 
 #include "demo_skin.h"
 #include "net/testing/scripted_server.h"
+#include "platform/file.h"
+#include "platform/named_mutex.h"
+#include "platform/path.h"
 #include "site/block_index.h"
 #include "site/testing/block_changes.h"
 #include "site/trust_root.h"
@@ -130,6 +133,25 @@ TEST_F(ReleaseToolTest, BuildRefusesImagesThatPlayersCannotInstall) {
     EXPECT_EQ(Take(site_.GetPath()), site) << name;
     if (!name.empty()) std::filesystem::remove(image_.GetPath() / name);
   }
+}
+
+// Two builds of one site at once would each remove the packages of the other's list: while one
+// writes the site, another is refused and changes nothing.
+TEST_F(ReleaseToolTest, ASecondWriterOfASiteIsRefused) {
+  Build();
+  const Snapshot site = Take(site_.GetPath());
+  platform::NamedMutex writing;
+  ASSERT_EQ(writing.Create("varne-release site " + platform::GetFullPath(platform::ToInternalPath(
+                                                       site_.GetPath().string()))),
+            platform::NamedMutex::kCreated);
+  const ProcessResult refused = RunTool(BuildArguments(image_, site_));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find(") is writing this site; run again when it has ended"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_EQ(Take(site_.GetPath()), site);
+  writing.Close();
+  Build();
 }
 
 // Links that lead out of the image would publish that machine's files: build and pack refuse

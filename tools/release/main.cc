@@ -24,6 +24,7 @@
 #include "site/site_names.h"
 #include "site_builder.h"
 #include "site_check.h"
+#include "site_files.h"
 #include "site_roots.h"
 #include "site_server.h"
 #include "site_signer.h"
@@ -215,6 +216,7 @@ int Build(const Arguments& args) {
   if (!args.timestamp_key.empty() && args.sign.empty()) {
     return Usage("--timestamp-key goes with --sign");
   }
+  const SiteLock lock(args.positional[1]);
   const std::uint64_t root = PrepareSigning(args, days, options);
   SiteSummary summary;
   {
