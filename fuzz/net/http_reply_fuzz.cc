@@ -1,58 +1,48 @@
-// Feeds arbitrary bytes as a server's reply to HttpClient over a loopback connection, once into
-// memory and once into a sink. Whatever the bytes, the client either fails with an Exception or
-// delivers the same document both ways; the sanitizers catch everything else.
+// Feeds arbitrary bytes as a server's reply to the rules HttpClient reads replies by, in process:
+// the header cut into lines from the bytes whole and from the bytes one at a time, then its status
+// line, fields and length, and the judges of a whole document's reply and of a range's. However
+// the bytes arrive, the header and the start of the body are the same; a reply the judges accept
+// frames its body as its verdict says. The sanitizers catch everything else.
 #include <cstdint>
 #include <cstdlib>
-#include <optional>
-#include <string>
+#include <string_view>
 
-#include "base/exception.h"
-#include "net/http_client.h"
-#include "net/testing/scripted_server.h"
+#include "net/http_reply.h"
+#include "net/range_reply.h"
 
 namespace {
 
-class StringSink : public IHttpBodySink {
- public:
-  void OnBegin(bool, std::uint32_t) override {}
-  void OnData(const std::uint8_t* bytes, std::size_t size) override {
-    body.append(reinterpret_cast<const char*>(bytes), size);
+using http_reply::HeaderCollector;
+
+void Judge(const std::vector<std::tstring>& lines) {
+  std::tstring code;
+  http_reply::GetStatusCode(lines.front(), code);
+  const auto fields = http_reply::GetFields(lines);
+  std::uint32_t length = 0;
+  if (const auto field = fields.find("content-length"); field != fields.end()) {
+    http_reply::ParseContentLength(field->second, length);
   }
-  void OnEnd(std::uint32_t) override {}
-  std::string body;
-};
-
-// Built once: one server thread and one client serve every input.
-struct Fixture {
-  net_testing::ScriptedServer server;
-  HttpClient client;
-  Fixture() { client.SetDirectPort(server.GetPort()); }
-};
-
-// The document held in memory, or the one given to a sink; none when the request failed.
-std::optional<std::string> Fetch(HttpClient& client, bool to_sink) {
-  StringSink sink;
-  try {
-    if (to_sink) {
-      client.Request("http://127.0.0.1/fuzz", sink);
-      return sink.body;
-    }
-    client.Request("http://127.0.0.1/fuzz");
-    std::string document(client.GetDataSize(), '\0');
-    client.ReadData(client.GetDataSize(), document.data());
-    return document;
-  } catch (const Exception&) {
-    return std::nullopt;
+  range_reply::Verdict whole, range;
+  if (range_reply::JudgeWhole(lines, whole).empty() && !whole.served) std::abort();
+  if (range_reply::Judge(lines, 10, 109, range).empty() && range.served && range.length != 100) {
+    std::abort();
   }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static Fixture* fixture = new Fixture;
-  fixture->server.SetReplies({{{std::string(reinterpret_cast<const char*>(data), size)}}});
-  // A document that is whole in memory arrives whole in the sink, byte for byte, and the other
-  // way round.
-  if (Fetch(fixture->client, false) != Fetch(fixture->client, true)) std::abort();
+  const char* bytes = reinterpret_cast<const char*>(data);
+  HeaderCollector at_once, dripped;
+  const HeaderCollector::Result result = at_once.Add(bytes, size);
+  HeaderCollector::Result dripped_result = HeaderCollector::Result::kNeedMore;
+  std::size_t taken = 0;
+  while (taken < size && dripped_result == HeaderCollector::Result::kNeedMore) {
+    dripped_result = dripped.Add(bytes + taken++, 1);
+  }
+  if (dripped_result != result || dripped.GetLines() != at_once.GetLines()) std::abort();
+  if (result != HeaderCollector::Result::kComplete) return 0;
+  if (at_once.GetRest() != std::string_view(bytes + taken, size - taken)) std::abort();
+  Judge(at_once.GetLines());
   return 0;
 }

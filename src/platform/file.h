@@ -228,11 +228,14 @@ bool RemoveFile(const std::string& internal);
 struct DirectoryItem {
   std::string name;
   bool is_directory;
+  bool is_link = false;  // a link (or junction) to the file or folder
 
   bool operator==(const DirectoryItem&) const = default;
 };
 // The files and folders in a folder, without "." and ".." and without pipes, sockets, devices and
-// links to folders, in the order the system lists them; false when the folder cannot be listed.
-bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items);
+// (unless asked for) links to folders, in the order the system lists them; false when the folder
+// cannot be listed.
+bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items,
+                   bool with_folder_links = false);
 
 }  // namespace platform

@@ -81,6 +81,9 @@ class Socket {
   bool SetReceiveTimeout(int milliseconds);
   // Sends fail with kSocketErrorTimedOut after this long without room to send (0: for ever).
   bool SetSendTimeout(int milliseconds);
+  // Sends and receives no longer wait: one that would fails with kSocketErrorTimedOut, so that
+  // one thread can serve many connections from a WaitForAny. False on failure.
+  bool SetNonBlocking();
   // Ends sending: the peer receives the end of the stream while this side can still receive.
   void ShutdownSend();
   void Close();

@@ -24,7 +24,10 @@ bool LeavesFolderOnDisk(const std::tstring& folder, const std::tstring& target) 
     if (existing.empty() || platform::IsDirectory(existing)) break;
   }
   const std::optional<std::string> base = RealFolder(folder), real = RealFolder(existing);
-  if (!base || !real) return true;
-  const std::string inside = base->ends_with('\\') ? *base : *base + "\\";
-  return *real != *base && !real->starts_with(inside);
+  return !base || !real || !IsAtOrBelow(*real, *base);
+}
+
+bool IsAtOrBelow(const std::string& real, const std::string& base) {
+  const std::string inside = base.ends_with('\\') ? base : base + "\\";
+  return real == base || real.starts_with(inside);
 }

@@ -3,6 +3,8 @@
 // writing through it would put files where the writer was never meant to reach.
 #pragma once
 
+#include <string>
+
 #include "base/tstring.h"
 
 // True when the deepest existing folder on target's way (target in the internal form, below
@@ -10,3 +12,6 @@
 // other than folder or a folder below it; also when either cannot be resolved. The folders still
 // missing are made afterwards as real folders inside the one checked.
 bool LeavesFolderOnDisk(const std::tstring& folder, const std::tstring& target);
+
+// True when `real` (a path as platform::RealPath gives it) is `base` or lies below it.
+bool IsAtOrBelow(const std::string& real, const std::string& base);

@@ -1,6 +1,6 @@
 // The updater against servers that misbehave on purpose: silent at each stage of a run until the
 // time limit, announcing or sending more than the list allows, or sending lists and packages that
-// do not match; and varne-release serve at its thread limit.
+// do not match.
 // Every network limit of this program is cut to kLimitMs.
 #include <gtest/gtest.h>
 
@@ -213,52 +213,6 @@ TEST(UpdateRunTest, OnlyWhatTheListAllowsIsInstalled) {
                                         "&orgsize=5 HTTP/1.0\r\n"));
     EXPECT_NE(requests[1].find("User-Agent: " + Md5Of("hello") + "\r\n"), std::string::npos);
   }
-}
-
-// RLIMIT_NPROC does not bind root, so the server runs as a user of its own, whose thread limit
-// is far below one thread per connection.
-TEST(HostileServerTest, ServeKeepsServingAtItsThreadLimit) {
-  TempFolder image("varne-image"), site("varne-site");
-  WriteFile(image.GetPath() / "a.txt", "hello");
-  const std::uint16_t port = net_testing::FindFreePort();
-  BuildSite(image.GetPath(), site.GetPath(), port);
-  // A package far larger than a connection's buffers, so that a client that does not read holds
-  // the worker that answers it.
-  std::filesystem::resize_file(site.GetPath() / "packages" / EncodePathForQuery("a.txt") / "5.vpk",
-                               1ull << 30);
-  const std::string user = std::to_string(40000 + port % 20000);
-  const ReleaseServer server(
-      site.GetPath(), port,
-      "setpriv --reuid=" + user + " --regid=" + user + " --clear-groups prlimit --nproc=8");
-  const std::string request =
-      "GET /filelist?file=" + EncodePathForQuery("a.txt") + "&orgsize=5 HTTP/1.0\r\n\r\n";
-  std::vector<platform::Socket> connections(260);
-  for (platform::Socket& connection : connections) {
-    ASSERT_TRUE(connection.Create() && connection.Connect(platform::kLoopbackAddress, port));
-    ASSERT_EQ(connection.Send(request.data(), request.size()), long(request.size()));
-  }
-  // Far beyond its workers (at most 16) and its queue (64), requests are refused at once. Which
-  // ones depends on when the workers first run, so the refusals are counted.
-  std::vector<bool> refused(connections.size());
-  const auto beyond_are_refused = [&] {
-    for (std::size_t i = 0; i < connections.size(); ++i) {
-      char reply[16] = {};
-      if (!refused[i] && connections[i].WaitReadable(0) == platform::SocketWait::kReady &&
-          connections[i].Receive(reply, 12) > 0) {
-        refused[i] = std::string(reply) == "HTTP/1.0 503";
-      }
-    }
-    return std::count(refused.begin(), refused.end(), true) >= 260 - 16 - 64;
-  };
-  ASSERT_TRUE(Eventually(beyond_are_refused, 10));
-  // Once the crowd has gone the server serves again, as soon as its workers have drained the
-  // closed connections still queued (each may be refused until then).
-  connections.clear();
-  HttpClient client;
-  const std::string list_url = "http://127.0.0.1:" + std::to_string(port) + "/filelist";
-  const auto served = [&] { return ErrorOf([&] { client.Request(list_url); }).empty(); };
-  ASSERT_TRUE(Eventually(served, 10));
-  EXPECT_EQ(client.GetDataSize(), ReadFile(site.GetPath() / "filelist").size());
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 
 #include "demo_skin.h"
 #include "net/testing/scripted_server.h"
+#include "platform/file.h"
+#include "platform/named_mutex.h"
+#include "platform/path.h"
 #include "site/block_index.h"
 #include "site/testing/block_changes.h"
 #include "site/trust_root.h"
@@ -130,6 +133,60 @@ TEST_F(ReleaseToolTest, BuildRefusesImagesThatPlayersCannotInstall) {
     EXPECT_EQ(Take(site_.GetPath()), site) << name;
     if (!name.empty()) std::filesystem::remove(image_.GetPath() / name);
   }
+}
+
+// Two builds of one site at once would each remove the packages of the other's list: while one
+// writes the site, another is refused and changes nothing.
+TEST_F(ReleaseToolTest, ASecondWriterOfASiteIsRefused) {
+  Build();
+  const Snapshot site = Take(site_.GetPath());
+  platform::NamedMutex writing;
+  ASSERT_EQ(writing.Create("varne-release site " + platform::GetFullPath(platform::ToInternalPath(
+                                                       site_.GetPath().string()))),
+            platform::NamedMutex::kCreated);
+  const ProcessResult refused = RunTool(BuildArguments(image_, site_));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find(") is writing this site; run again when it has ended"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_EQ(Take(site_.GetPath()), site);
+  writing.Close();
+  Build();
+}
+
+// Links that lead out of the image would publish that machine's files: build and pack refuse
+// each, naming it, and change nothing; --follow-links publishes a file link on purpose. A link
+// that stays inside is published as the file it leads to.
+TEST_F(ReleaseToolTest, LinksThatLeaveTheImageAreRefusedByName) {
+  const TempFolder outside("varne-outside");
+  WriteFile(outside.GetPath() / "secret.txt", "secret");
+  std::filesystem::create_symlink("../a.txt", image_.GetPath() / "data" / "same.txt");
+  Build();
+  const Snapshot site = Take(site_.GetPath());
+  EXPECT_NE(site.at("filelist").find("1::data\\same.txt:5:"), std::string::npos);
+  const std::string out = outside.GetPath().filename().string();
+  const std::pair<std::string, std::filesystem::path> cases[] = {
+      {"data/secret.txt", outside.GetPath() / "secret.txt"},
+      {"data/outside", outside.GetPath()},
+      {"data/sub/relative.txt", "../../../" + out + "/secret.txt"},
+  };
+  for (const auto& [name, target] : cases) {
+    std::filesystem::create_symlink(target, image_.GetPath() / name);
+    const std::string said = "links lead outside the image: " + name;
+    const ProcessResult built = RunTool(BuildArguments(image_, site_));
+    EXPECT_EQ(built.status, 1) << name;
+    EXPECT_NE(built.err.find(said), std::string::npos) << built.err;
+    EXPECT_EQ(Take(site_.GetPath()), site) << name;
+    const ProcessResult packed =
+        RunIn(image_.GetPath(),
+              Program("vpk") + " pack . '" + (site_.GetPath() / "p.vpk").string() + "'");
+    EXPECT_NE(packed.status, 0) << name;
+    EXPECT_NE(packed.err.find(said), std::string::npos) << packed.err;
+    EXPECT_EQ(Take(site_.GetPath()), site) << name;
+    std::filesystem::remove(image_.GetPath() / name);
+  }
+  std::filesystem::create_symlink(cases[0].second, image_.GetPath() / cases[0].first);
+  Build("--follow-links");
 }
 
 TEST_F(ReleaseToolTest, SigningThatCannotBeDoneOrWouldLockPlayersOutChangesNothing) {

@@ -20,6 +20,19 @@ std::string ReceiveBytes(platform::Socket& connection, std::size_t size) {
   return bytes.substr(0, got);
 }
 
+// How long a new connection's HTTP/1.0 request for the list waits for its status line, which must
+// say "200 OK".
+std::chrono::steady_clock::duration ProbeTime(std::uint16_t port) {
+  platform::Socket probe;
+  EXPECT_TRUE(probe.Create() && probe.Connect(platform::kLoopbackAddress, port));
+  probe.SetReceiveTimeout(1000);
+  const std::string request = "GET /filelist HTTP/1.0\r\n\r\n";
+  const auto asked = std::chrono::steady_clock::now();
+  probe.Send(request.data(), request.size());
+  EXPECT_EQ(ReceiveBytes(probe, 15), "HTTP/1.0 200 OK");
+  return std::chrono::steady_clock::now() - asked;
+}
+
 using Exchange = std::pair<std::string, std::string>;  // a request and its reply, byte for byte
 
 // An HTTP/1.1 request with header fields, and its reply: status, fields and body.
@@ -73,6 +86,12 @@ TEST(ServeTest, RangesAndConnectionsAsHttpAnswersThem) {
             "/filelist?file=" + EncodePathForQuery("a.txt") + "&orgsize=5")},
        false},
       {{Ask("Connection: Keep-Alive, close\r\n", "200 OK", "Connection: close\r\n", list)}, true},
+      // A body is skipped, never taken for the next request; one of no stated length ends it.
+      {{{Ask("Content-Length: 22\r\n", "200 OK", "", list).first + "GET /none HTTP/1.1\r\n\r\n",
+         whole("").second},
+        first},
+       false},
+      {{Ask("Transfer-Encoding: chunked\r\n", "200 OK", "Connection: close\r\n", list)}, true},
       // The updater's own request.
       {{{"GET /filelist HTTP/1.0\r\nUser-Agent: x\r\n\r\n",
          "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " + n +
@@ -109,17 +128,10 @@ TEST(ServeTest, SlowAndIdleClientsHoldNoWorker) {
   }
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
-  const std::string drip = "GET /filelist HTTP/1.1\r\nX-Slow: ",
-                    request = "GET /filelist HTTP/1.0\r\n\r\n";
+  const std::string drip = "GET /filelist HTTP/1.1\r\nX-Slow: ";
   for (std::size_t sent = 0; Clock::now() - start < std::chrono::seconds(6); ++sent) {
     for (std::size_t i = 0; i < 80; ++i) crowd[i].Send(&drip[std::min(sent, drip.size() - 1)], 1);
-    platform::Socket probe;
-    ASSERT_TRUE(probe.Create() && probe.Connect(platform::kLoopbackAddress, port));
-    probe.SetReceiveTimeout(1000);
-    const Clock::time_point asked = Clock::now();
-    probe.Send(request.data(), request.size());
-    EXPECT_EQ(ReceiveBytes(probe, 15), "HTTP/1.0 200 OK") << sent;
-    EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(500)) << sent;
+    EXPECT_LT(ProbeTime(port), std::chrono::milliseconds(500)) << sent;
     std::this_thread::sleep_for(std::chrono::seconds(1));
   }
   // Ten seconds after they came, every one of them has been closed without a reply.
@@ -128,6 +140,45 @@ TEST(ServeTest, SlowAndIdleClientsHoldNoWorker) {
     char byte;
     EXPECT_EQ(connection.WaitReadable(0), platform::SocketWait::kReady);
     EXPECT_LE(connection.Receive(&byte, 1), 0);
+  }
+}
+
+// Clients that take their replies slowly or not at all hold no worker: among many of them, once
+// their connections' buffers have filled, a probe is answered within 50 ms. Beyond its capacity of
+// connections the server answers "503" at once.
+TEST(ServeTest, ReadersThatDoNotReadAndCrowdsBeyondCapacity) {
+  TempFolder image("varne-image"), site("varne-site");
+  WriteFile(image.GetPath() / "a.txt", "hello");
+  const std::uint16_t port = net_testing::FindFreePort();
+  BuildSite(image.GetPath(), site.GetPath(), port);
+  std::filesystem::resize_file(site.GetPath() / "packages" / EncodePathForQuery("a.txt") / "5.vpk",
+                               20 << 20);
+  const ReleaseServer server(site.GetPath(), port);
+  {
+    std::vector<platform::Socket> idle(16384 + 10);
+    for (std::size_t i = 0; i < idle.size(); ++i) {
+      ASSERT_TRUE(idle[i].Create() && idle[i].Connect(platform::kLoopbackAddress, port)) << i;
+    }
+    // Refused as soon as the server reaches it among the connections before it, never left
+    // waiting until others end.
+    idle.back().SetReceiveTimeout(8000);
+    EXPECT_EQ(ReceiveBytes(idle.back(), 12), "HTTP/1.0 503");
+  }
+  const std::string package =
+      "GET /filelist?file=" + EncodePathForQuery("a.txt") + "&orgsize=5 HTTP/1.0\r\n\r\n";
+  std::vector<platform::Socket> crowd(200);  // the even ones read a little now and then
+  for (platform::Socket& connection : crowd) {
+    ASSERT_TRUE(connection.Create() && connection.Connect(platform::kLoopbackAddress, port));
+    connection.Send(package.data(), package.size());
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  for (int round = 0; round < 20; ++round) {
+    char taken[1000];
+    for (std::size_t i = 0; i < crowd.size(); i += 2) {
+      if (crowd[i].WaitReadable(0) == platform::SocketWait::kReady) crowd[i].Receive(taken, 1000);
+    }
+    EXPECT_LT(ProbeTime(port), std::chrono::milliseconds(50)) << round;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
 }
 

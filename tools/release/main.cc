@@ -24,6 +24,7 @@
 #include "site/site_names.h"
 #include "site_builder.h"
 #include "site_check.h"
+#include "site_files.h"
 #include "site_roots.h"
 #include "site_server.h"
 #include "site_signer.h"
@@ -46,14 +47,15 @@ const char kUsage[] =
     "      serverside_publickey, for the dlgconfig.conf of the next release's RV7.VPK\n"
     "  build <image-folder> <site-folder> [--listen <host:port>] [--path <url-path>]\n"
     "        [--sign <private-key-file>... [--expires <days>] [--timestamp-key <file>]]\n"
-    "        [--no-blocks] [--quiet]\n"
+    "        [--no-blocks] [--follow-links] [--quiet]\n"
     "      the list, one package per file, the files' block data (filelist.blocks and\n"
     "      filelist.fine, none with --no-blocks) and an nginx server block (nginx-site.conf);\n"
     "      with --sign also filelist.sig and filelist.blocks.sig, valid for --expires days\n"
     "      (30, at most 366); refused when the site's last serial is more than a day ahead of\n"
     "      this machine's clock; a site with a root needs --sign with k of its keys and\n"
     "      --timestamp-key, and also gets filelist.timestamp; the image's RV7.VPK must name\n"
-    "      the root's keys (without a root, keys that --sign signs for)\n"
+    "      the root's keys (without a root, keys that --sign signs for); links that lead\n"
+    "      outside the image are refused unless --follow-links is given\n"
     "      defaults: --listen 127.0.0.1:8080 --path /filelist\n"
     "      ends with what changed since the release the site published before and how many\n"
     "      bytes its players fetch\n"
@@ -91,6 +93,7 @@ struct Arguments {
   std::string timestamp_key;
   std::string hours;
   bool no_blocks = false;
+  bool follow_links = false;
   bool quiet = false;
   bool help = false;
 };
@@ -114,6 +117,8 @@ bool Parse(int argc, char** argv, Arguments& out) {
       out.help = true;
     } else if (arg == "--no-blocks") {
       out.no_blocks = true;
+    } else if (arg == "--follow-links") {
+      out.follow_links = true;
     } else if (arg == "--quiet") {
       out.quiet = true;
     } else if ((arg == "--sign" || arg == "--key") && i + 1 < argc) {
@@ -198,6 +203,7 @@ int Build(const Arguments& args) {
   if (!args.listen.empty()) options.listen = args.listen;
   if (!args.path.empty()) options.list_path = args.path;
   options.blocks = !args.no_blocks;
+  options.follow_links = args.follow_links;
   if (options.list_path.empty() || options.list_path[0] != '/')
     return Usage("--path must start with /");
   int days = 30;
@@ -210,6 +216,7 @@ int Build(const Arguments& args) {
   if (!args.timestamp_key.empty() && args.sign.empty()) {
     return Usage("--timestamp-key goes with --sign");
   }
+  const SiteLock lock(args.positional[1]);
   const std::uint64_t root = PrepareSigning(args, days, options);
   SiteSummary summary;
   {

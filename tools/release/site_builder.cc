@@ -189,9 +189,10 @@ bool IsUpdaterWorkName(const std::tstring& path) {
 using ProgressReport = std::function<void(const ProgressFigures&, const std::string&)>;
 
 std::vector<ImageFile> ScanImage(const fs::path& image, const PreviousBlocks* previous,
-                                 const ProgressReport& progress) {
+                                 const SiteOptions& options) {
+  const ProgressReport& progress = options.progress;
   const std::string folder = platform::ToInternalPath(Text(image));
-  const std::vector<std::tstring> paths = ListImageFiles(folder);
+  const std::vector<std::tstring> paths = ListImageFiles(folder, options.follow_links);
   if (paths.empty()) throw Exception("no file to publish in " + Text(image), true);
   const auto work = std::find_if(paths.begin(), paths.end(), IsUpdaterWorkName);
   if (work != paths.end()) {
@@ -367,7 +368,7 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
   const std::optional<PreviousBlocks> previous =
       options.blocks ? std::make_optional<PreviousBlocks>(site_folder) : std::nullopt;
   const std::vector<ImageFile> files =
-      ScanImage(image_folder, previous ? &*previous : nullptr, options.progress);
+      ScanImage(image_folder, previous ? &*previous : nullptr, options);
   const std::string list = ListDocument(files);
   const block_index::BlockFiles blocks =
       options.blocks ? BlockFilesFor(list, files) : block_index::BlockFiles{};

@@ -17,7 +17,8 @@
 struct SiteOptions {
   std::string listen = "127.0.0.1:8080";
   std::string list_path = "/filelist";
-  bool blocks = true;  // block data beside the list; without, stale block files are removed
+  bool blocks = true;         // block data beside the list; without, stale block files are removed
+  bool follow_links = false;  // publishes what links lead to outside the image
   // Signs the list and the block index (empty without block data) before anything of the build is
   // written; without, the site is unsigned and a signature of an earlier build is removed.
   std::function<SiteSignatures(const std::string& list, const std::string& blocks)> sign;

@@ -31,3 +31,11 @@ fs::path StageSiteFile(const fs::path& path, const std::string& bytes) {
 void WriteSiteFile(const fs::path& path, const std::string& bytes) {
   fs::rename(StageSiteFile(path, bytes), path);
 }
+
+SiteLock::SiteLock(const std::string& site) {
+  const std::string folder = platform::GetFullPath(platform::ToInternalPath(site));
+  if (mutex_.Create("varne-release site " + folder) != platform::NamedMutex::kExists) return;
+  throw Exception("another varne-release (process " + std::to_string(mutex_.HolderProcessId()) +
+                      ") is writing this site; run again when it has ended: " + site,
+                  true);
+}

@@ -6,8 +6,6 @@
 #include <map>
 #include <optional>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "base/ascii.h"
@@ -21,35 +19,25 @@ constexpr size_t kMaxRequestHeader = 16 * 1024;
 // A request's whole header must arrive within this time of its first byte (of the connection,
 // for its first request), however slowly it drips.
 constexpr auto kHeaderTime = std::chrono::seconds(10);
-// A client that takes no bytes for this long is given up, so that it frees its worker.
-constexpr int kSendTimeoutMs = 10000;
+// A reply is given up when the client takes none of it for this long.
+constexpr auto kSendTime = std::chrono::seconds(10);
 // A kept connection is closed when no next request begins within this time, and after this many
-// requests, so that the workers go round the clients.
+// requests.
 constexpr auto kKeptIdleTime = std::chrono::seconds(5);
 constexpr int kMaxRequestsPerConnection = 100;
-constexpr int kWorkers = 16;
-constexpr size_t kMaxQueued = 64;
-// Connections read at once; beyond them new ones wait in the system's backlog. Each costs a
-// descriptor and its pending bytes only.
-constexpr size_t kMaxWaiting = 16384;
+// Connections served at once; beyond them a new one is refused. Each costs a descriptor, two
+// while it is sent a file, and its pending bytes.
+constexpr size_t kMaxConnections = 16384;
 // When accepting fails (no descriptor left) the listener rests this long instead of spinning.
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
-// The reading thread looks at its deadlines at least this often, accepts at most this many
-// connections between two looks at the others, and gives the refusal it sends to a client that
-// does not read it at most this long.
+// The thread looks at its deadlines at least this often, and accepts at most this many
+// connections between two looks at the others. A round sends about this many blocks, shared
+// among the connections being sent replies (one each at least, this many at most), so that
+// clients that take all they are sent do not keep a new request waiting for long.
 constexpr auto kRoundTime = std::chrono::seconds(1);
 constexpr int kAcceptsPerRound = 64;
-constexpr int kRefusalSendTimeoutMs = 100;
-
-bool SendAll(platform::Socket& connection, const char* bytes, size_t size) {
-  while (size > 0) {
-    const long sent = connection.Send(bytes, size);
-    if (sent <= 0) return false;
-    bytes += sent;
-    size -= static_cast<size_t>(sent);
-  }
-  return true;
-}
+constexpr std::uint64_t kBlockSize = 64 * 1024;
+constexpr std::size_t kBlocksPerRound = 16;
 
 // Where a request's header ends, just after its empty line; npos until it has all arrived. Lines
 // may end with a bare line feed.
@@ -65,7 +53,21 @@ struct Request {
   bool http11 = false;
   bool close = true;  // whether the connection ends after the reply
   std::optional<std::string> range;
+  std::uint64_t body = 0;  // the length of the body that follows the header
 };
+
+// A decimal number, at most the largest value; nothing unless the text is all digits.
+std::optional<std::uint64_t> ParseDecimal(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+  }
+  return value;
+}
 
 // One header field of a request: the connection's end and the one Range field are kept. A second
 // Range field makes the request one for the whole file.
@@ -77,6 +79,13 @@ void ReadField(std::string_view line, Request& request, bool& range_seen) {
   if (ascii::EqualsIgnoringCase(name, "range")) {
     request.range = range_seen ? std::nullopt : std::optional<std::string>(value);
     range_seen = true;
+  } else if (ascii::EqualsIgnoringCase(name, "content-length")) {
+    // A length that is not a number leaves the body's end unknown: the connection ends.
+    const auto length = ParseDecimal(value);
+    request.body = length.value_or(0);
+    request.close = request.close || !length;
+  } else if (ascii::EqualsIgnoringCase(name, "transfer-encoding")) {
+    request.close = true;  // a body in chunks is not read here, so nothing after it is either
   } else if (ascii::EqualsIgnoringCase(name, "connection")) {
     for (size_t pos = 0; pos <= value.size();) {
       const size_t comma = std::min(value.find(',', pos), value.size());
@@ -110,19 +119,6 @@ Request ParseRequest(std::string_view header) {
     pos = end + 1;
   }
   return request;
-}
-
-// A decimal number, at most the largest value; nothing unless the text is all digits.
-std::optional<std::uint64_t> ParseDecimal(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
-  }
-  return value;
 }
 
 // The bytes of a file that a reply carries.
@@ -171,55 +167,42 @@ std::string ReplyHeader(const Request& request, const std::string& status, const
   return header + "Content-Length: " + std::to_string(length) + "\r\n\r\n";
 }
 
-bool SendText(platform::Socket& connection, const Request& request, const std::string& status,
-              const std::string& text, const std::string& content_range = "") {
-  const std::string reply =
-      ReplyHeader(request, status, "text/plain", text.size(), content_range) + text;
-  return SendAll(connection, reply.data(), reply.size());
+std::string TextReply(const Request& request, const std::string& status, const std::string& text,
+                      const std::string& content_range = "") {
+  return ReplyHeader(request, status, "text/plain", text.size(), content_range) + text;
 }
 
-// Sends the header and then `size` bytes of the file from `first` on, a block at a time; false
-// when the file or the connection fails before all were sent. The header goes out with the first
-// block: sent on its own, it would hold the body back until the peer acknowledged it (the
-// system's rule against small segments), which a peer that acknowledges late makes some 40 ms of
-// every reply on a kept connection.
-bool SendFilePart(platform::Socket& connection, std::string header, std::ifstream& file,
-                  std::uint64_t first, std::uint64_t size) {
-  file.seekg(static_cast<std::streamoff>(first));
-  std::vector<char> block(64 * 1024);
-  std::string out = std::move(header);
-  do {
-    const auto wanted = static_cast<std::streamsize>(std::min<std::uint64_t>(size, block.size()));
-    if (wanted > 0 && !file.read(block.data(), wanted)) return false;
-    out.append(block.data(), static_cast<size_t>(wanted));
-    if (!SendAll(connection, out.data(), out.size())) return false;
-    out.clear();
-    size -= static_cast<std::uint64_t>(wanted);
-  } while (size > 0);
-  return true;
-}
+// The reply to one request: its header, or all of it, and the part of the file that follows.
+struct Reply {
+  std::string head;
+  std::uint64_t first = 0;
+  std::uint64_t size = 0;
+};
 
-// Answers one request with the site file at `path` (system form; empty when none answers it).
-bool Reply(platform::Socket& connection, const Request& request, const std::string& path) {
-  std::ifstream file;
+// Opens the site file at `path` (system form; empty when none answers the request) without a
+// buffer of its own, so that each connection being sent a file costs little, and says what of
+// it answers the request.
+Reply ReplyFor(const Request& request, const std::string& path, std::ifstream& file) {
+  file = std::ifstream();
+  file.rdbuf()->pubsetbuf(nullptr, 0);
   if (!path.empty()) file.open(path, std::ios::binary);
   file.seekg(0, std::ios::end);
   const std::streamoff total = file.tellg();
-  if (total < 0) return SendText(connection, request, "404 Not Found", "Not Found\n");
+  if (total < 0) return {TextReply(request, "404 Not Found", "Not Found\n")};
   const auto size = static_cast<std::uint64_t>(total);
   const Part part = SelectPart(request.range, size);
   const std::string of_total = "/" + std::to_string(size);
   if (part.kind == Part::kUnsatisfiable) {
-    return SendText(connection, request, "416 Range Not Satisfiable", "Range Not Satisfiable\n",
-                    "bytes *" + of_total);
+    return {TextReply(request, "416 Range Not Satisfiable", "Range Not Satisfiable\n",
+                      "bytes *" + of_total)};
   }
-  const std::string header =
-      part.kind == Part::kWhole
-          ? ReplyHeader(request, "200 OK", "application/octet-stream", size)
-          : ReplyHeader(request, "206 Partial Content", "application/octet-stream", part.size,
-                        "bytes " + std::to_string(part.first) + "-" +
-                            std::to_string(part.first + part.size - 1) + of_total);
-  return SendFilePart(connection, header, file, part.first, part.size);
+  if (part.kind == Part::kWhole) {
+    return {ReplyHeader(request, "200 OK", "application/octet-stream", size), 0, size};
+  }
+  return {ReplyHeader(request, "206 Partial Content", "application/octet-stream", part.size,
+                      "bytes " + std::to_string(part.first) + "-" +
+                          std::to_string(part.first + part.size - 1) + of_total),
+          part.first, part.size};
 }
 
 std::map<std::string, std::string> ParseQuery(const std::string& query) {
@@ -242,51 +225,43 @@ SiteServer::SiteServer(std::string site, std::string list_path)
     : site_(std::move(site)), list_path_(std::move(list_path)) {}
 
 bool SiteServer::Listen(std::uint32_t address, std::uint16_t port) {
-  return listener_.Listen(address, port) && platform::ConnectedPair(wake_, woken_);
+  return listener_.Listen(address, port);
 }
 
 void SiteServer::Serve() {
-  // Without a single worker each request is answered on this thread, and its connection closed.
-  const bool pooled = StartWorkers() > 0;
-  for (;;) ReadRound(pooled);
+  for (;;) Round();
 }
 
-int SiteServer::StartWorkers() {
-  int started = 0;
-  try {
-    for (; started < kWorkers; ++started) std::thread(&SiteServer::Work, this).detach();
-  } catch (const std::system_error&) {
-    // The system's limit on threads: serve with the workers there are.
-  }
-  return started;
-}
-
-void SiteServer::ReadRound(bool pooled) {
+void SiteServer::Round() {
   const Clock::time_point now = Clock::now();
-  const bool paused = now < accept_paused_until_;
-  const bool accepting = waiting_.size() < kMaxWaiting && !paused;
-  std::vector<platform::SocketPoll> polls{{&woken_}};
+  const bool accepting = now >= accept_paused_until_;
+  std::vector<platform::SocketPoll> polls;
   if (accepting) polls.push_back({&listener_.Waitable()});
   const std::size_t first = polls.size();
-  Clock::time_point wake_at = paused ? accept_paused_until_ : now + kRoundTime;
-  for (const Connection& connection : waiting_) {
-    polls.push_back({&connection.socket});
+  Clock::time_point wake_at = accepting ? now + kRoundTime : accept_paused_until_;
+  std::size_t replying = 0;
+  for (const Connection& connection : connections_) {
+    polls.push_back({&connection.socket, connection.replying});
     wake_at = std::min(wake_at, connection.deadline);
+    replying += connection.replying;
   }
   const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake_at - now).count();
   if (platform::WaitForAny(polls, static_cast<int>(std::max<std::int64_t>(wait, 0))) < 0) return;
   const Clock::time_point after = Clock::now();
-  auto connection = waiting_.begin();
+  auto connection = connections_.begin();
+  // New connections go first: a client's request usually comes with its connection, and it is
+  // answered before this round's blocks to the others. Each is sent one block, as many may come.
+  blocks_per_send_ = 1;
+  if (accepting && polls[0].ready) Accept();
+  blocks_per_send_ = std::max<std::size_t>(kBlocksPerRound / std::max<std::size_t>(replying, 1), 1);
   for (std::size_t i = first; i < polls.size(); ++i) {
-    const bool keep = polls[i].ready ? ReadFrom(*connection, pooled) : after < connection->deadline;
-    connection = keep ? std::next(connection) : waiting_.erase(connection);
+    const bool keep = polls[i].ready ? Handle(*connection) : after < connection->deadline;
+    connection = keep ? std::next(connection) : connections_.erase(connection);
   }
-  if (polls[0].ready) TakeReturned();
-  if (accepting && polls[1].ready) Accept();
 }
 
 void SiteServer::Accept() {
-  for (int i = 0; i < kAcceptsPerRound && waiting_.size() < kMaxWaiting; ++i) {
+  for (int i = 0; i < kAcceptsPerRound; ++i) {
     platform::Socket socket = listener_.Accept(0);
     if (!socket.IsOpen()) {
       if (platform::LastSocketError() != platform::kSocketErrorTimedOut) {
@@ -294,94 +269,101 @@ void SiteServer::Accept() {
       }
       return;
     }
-    socket.SetSendTimeout(kSendTimeoutMs);
-    waiting_.push_back({std::move(socket), {}, 0, Clock::now() + kHeaderTime});
-  }
-}
-
-bool SiteServer::ReadFrom(Connection& connection, bool pooled) {
-  char buffer[4096];
-  const long received = connection.socket.Receive(buffer, sizeof buffer);
-  if (received <= 0) return false;
-  // The first byte of a kept connection's next request starts that request's time.
-  if (connection.pending.empty() && connection.served > 0) {
-    connection.deadline = Clock::now() + kHeaderTime;
-  }
-  connection.pending.append(buffer, static_cast<size_t>(received));
-  if (HeaderEnd(connection.pending) == std::string::npos) {
-    return connection.pending.size() <= kMaxRequestHeader;
-  }
-  if (!pooled) {
-    connection.served = kMaxRequestsPerConnection - 1;
-    AnswerSafely(std::move(connection));
-  } else if (!Enqueue(connection)) {
-    static const char kBusy[] =
-        "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\n"
-        "Content-Length: 5\r\n\r\nBusy\n";
-    connection.socket.SetSendTimeout(kRefusalSendTimeoutMs);
-    SendAll(connection.socket, kBusy, sizeof kBusy - 1);
-  }
-  return false;
-}
-
-void SiteServer::TakeReturned() {
-  char drained[256];
-  woken_.Receive(drained, sizeof drained);
-  std::lock_guard<std::mutex> hold(queue_mutex_);
-  for (Connection& connection : returned_) waiting_.push_back(std::move(connection));
-  returned_.clear();
-}
-
-bool SiteServer::Enqueue(Connection& connection) {
-  {
-    std::lock_guard<std::mutex> hold(queue_mutex_);
-    if (queue_.size() >= kMaxQueued) return false;
-    queue_.push_back(std::move(connection));
-  }
-  queued_.notify_one();
-  return true;
-}
-
-void SiteServer::Return(Connection connection) {
-  connection.deadline = Clock::now() + (connection.pending.empty() ? kKeptIdleTime : kHeaderTime);
-  std::lock_guard<std::mutex> hold(queue_mutex_);
-  // One byte per batch: the reading thread takes the whole batch when it wakes.
-  static const char kWake = 0;
-  if (returned_.empty()) wake_.Send(&kWake, 1);
-  returned_.push_back(std::move(connection));
-}
-
-void SiteServer::Work() {
-  for (;;) {
-    Connection connection;
-    {
-      std::unique_lock<std::mutex> hold(queue_mutex_);
-      queued_.wait(hold, [this] { return !queue_.empty(); });
-      connection = std::move(queue_.front());
-      queue_.pop_front();
+    if (!socket.SetNonBlocking()) continue;
+    if (connections_.size() >= kMaxConnections) {
+      // The refusal fits the room of a new connection, so one send gives it whole.
+      static const char kBusy[] =
+          "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\n"
+          "Content-Length: 5\r\n\r\nBusy\n";
+      socket.Send(kBusy, sizeof kBusy - 1);
+      continue;
     }
-    AnswerSafely(std::move(connection));
+    Connection& connection = connections_.emplace_front();
+    connection.socket = std::move(socket);
+    connection.deadline = Clock::now() + kHeaderTime;
+    if (!Handle(connection)) connections_.pop_front();
   }
 }
 
-void SiteServer::AnswerSafely(Connection connection) noexcept {
+bool SiteServer::Handle(Connection& connection) noexcept {
   try {
-    if (Answer(connection)) Return(std::move(connection));
+    return connection.replying ? SendTo(connection) : ReadFrom(connection);
   } catch (...) {
     // One request that could not be answered (memory, a name that does not convert) must not
     // end the server; closing the connection is the answer.
+    return false;
   }
 }
 
-bool SiteServer::Answer(Connection& connection) const {
-  for (size_t end; (end = HeaderEnd(connection.pending)) != std::string::npos;) {
-    Request request = ParseRequest(std::string_view(connection.pending).substr(0, end));
-    connection.pending.erase(0, end);
-    request.close = request.close || ++connection.served == kMaxRequestsPerConnection;
-    const std::string path = request.target.empty() ? std::string() : FileFor(request.target);
-    if (!Reply(connection.socket, request, path) || request.close) return false;
+bool SiteServer::ReadFrom(Connection& connection) {
+  char buffer[4096];
+  const long received = connection.socket.Receive(buffer, sizeof buffer);
+  // Nothing yet (a connection just accepted) is waited for; the end of the stream ends it.
+  if (received < 0) return platform::LastSocketError() == platform::kSocketErrorTimedOut;
+  if (received == 0) return false;
+  std::string_view bytes(buffer, static_cast<size_t>(received));
+  const auto skipped = std::min<std::uint64_t>(connection.body_left, bytes.size());
+  connection.body_left -= skipped;
+  bytes.remove_prefix(static_cast<size_t>(skipped));
+  // The first byte of a kept connection's next request starts that request's time.
+  if (connection.pending.empty() && !bytes.empty() && connection.served > 0) {
+    connection.deadline = Clock::now() + kHeaderTime;
+  }
+  connection.pending.append(bytes);
+  return StartReply(connection);
+}
+
+bool SiteServer::StartReply(Connection& connection) {
+  const size_t end = HeaderEnd(connection.pending);
+  if (end == std::string::npos) return connection.pending.size() <= kMaxRequestHeader;
+  const Request request = ParseRequest(std::string_view(connection.pending).substr(0, end));
+  const auto body = std::min<std::uint64_t>(request.body, connection.pending.size() - end);
+  connection.pending.erase(0, end + static_cast<size_t>(body));
+  connection.body_left = request.body - body;
+  connection.close_after = request.close || ++connection.served == kMaxRequestsPerConnection;
+  const std::string path = request.target.empty() ? std::string() : FileFor(request.target);
+  Reply reply = ReplyFor(request, path, connection.file);
+  connection.head = std::move(reply.head);
+  connection.next = reply.first;
+  connection.end = reply.first + reply.size;
+  connection.replying = true;
+  connection.deadline = Clock::now() + kSendTime;
+  return SendTo(connection);
+}
+
+bool SiteServer::SendTo(Connection& connection) {
+  for (std::size_t block = 0; block < blocks_per_send_; ++block) {
+    if (connection.head.empty() && connection.next == connection.end) return Finish(connection);
+    // The header goes out with the first block of the body: sent on its own, it would hold the
+    // body back until the peer acknowledged it (the system's rule against small segments), which
+    // a peer that acknowledges late makes some 40 ms of every reply on a kept connection.
+    const size_t head_size = connection.head.size();
+    const auto wanted = static_cast<size_t>(std::min(connection.end - connection.next, kBlockSize));
+    out_.assign(connection.head);
+    out_.resize(head_size + wanted);
+    if (wanted > 0 &&
+        !(connection.file.seekg(static_cast<std::streamoff>(connection.next)) &&
+          connection.file.read(&out_[head_size], static_cast<std::streamsize>(wanted)))) {
+      return false;
+    }
+    const long sent = connection.socket.Send(out_.data(), out_.size());
+    // A full connection is waited for; what it did not take is read again then.
+    if (sent < 0) return platform::LastSocketError() == platform::kSocketErrorTimedOut;
+    const size_t from_head = std::min(static_cast<size_t>(sent), head_size);
+    connection.head.erase(0, from_head);
+    connection.next += static_cast<std::uint64_t>(sent) - from_head;
+    connection.deadline = Clock::now() + kSendTime;
+    if (static_cast<size_t>(sent) < out_.size()) return true;
   }
   return true;
+}
+
+bool SiteServer::Finish(Connection& connection) {
+  connection.replying = false;
+  connection.file.close();
+  if (connection.close_after) return false;
+  connection.deadline = Clock::now() + (connection.pending.empty() ? kKeptIdleTime : kHeaderTime);
+  return StartReply(connection);
 }
 
 std::string SiteServer::FileFor(const std::string& target) const {

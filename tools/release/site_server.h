@@ -3,20 +3,18 @@
 // is answered once and its connection closed; an HTTP/1.1 connection is kept for further requests
 // until it idles, asks to close or reaches a number of requests.
 //
-// One thread reads the requests of every connection as their bytes arrive, so a client that sends
-// slowly or nothing at all holds a slot of that thread's wait, never a worker: its whole header
-// must arrive within a time limit. A fixed pool of workers answers the requests read; a few more
-// wait in a queue, and beyond that a request is answered "503 Service Unavailable". So the server
-// never needs a thread it cannot have, and a client that stops reading holds a worker only until
-// a time-out.
+// One thread serves every connection as its socket becomes ready: it reads requests as their bytes
+// arrive and writes replies as the client takes them, so a client that sends or reads slowly, or
+// not at all, holds a slot of that thread's wait and a descriptor, never a thread. A request's
+// whole header must arrive within a time limit, and a reply is given up when the client takes none
+// of it for a while. Beyond a number of connections a new one is answered "503 Service
+// Unavailable" at once.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
+#include <fstream>
 #include <list>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,47 +34,40 @@ class SiteServer {
  private:
   using Clock = std::chrono::steady_clock;
 
-  // A connection and what it has sent of requests not yet answered.
+  // A connection, what it has sent of requests not yet answered and the reply it is being sent.
   struct Connection {
     platform::Socket socket;
     std::string pending;
-    int served = 0;                // requests answered on it so far
-    Clock::time_point deadline{};  // when the reading thread gives it up
+    std::uint64_t body_left = 0;  // of the last request's body, skipped as it arrives
+    bool replying = false;
+    bool close_after = false;  // the connection ends with the reply being sent
+    std::string head;          // the reply's bytes not yet sent before those of `file`
+    std::ifstream file;
+    std::uint64_t next = 0, end = 0;  // the bytes of `file` still to send
+    int served = 0;                   // requests answered on it so far
+    Clock::time_point deadline{};     // when it is given up
   };
 
-  // Starts up to the pool's size of workers; fewer when the system has no more threads to give.
-  int StartWorkers();
-  [[noreturn]] void Work();
-  // One round of the reading thread: waits for the sockets, then accepts, reads and dispatches.
-  void ReadRound(bool pooled);
+  // One round: waits for the sockets, then accepts, reads and writes what they are ready for.
+  void Round();
   void Accept();
-  // Reads what arrived on a waiting connection and dispatches a request that has come whole;
-  // false when the connection waits here no more (dispatched, refused or closed).
-  bool ReadFrom(Connection& connection, bool pooled);
-  // Takes back the kept connections that the workers have finished answering.
-  void TakeReturned();
-  // Queues a connection whose next request has arrived; false when the queue is full.
-  bool Enqueue(Connection& connection);
-  // Hands a connection with no whole request pending back to the reading thread.
-  void Return(Connection connection);
-  // Answers the requests pending on a connection; hands it back when it is kept.
-  void AnswerSafely(Connection connection) noexcept;
-  // Answers every whole request pending; true when the connection is kept for more.
-  bool Answer(Connection& connection) const;
+  // Reads or writes what a ready connection allows; false when it ends.
+  bool Handle(Connection& connection) noexcept;
+  bool ReadFrom(Connection& connection);
+  // Begins the reply to the next whole request pending, if any; false when the connection ends.
+  bool StartReply(Connection& connection);
+  // Sends what the connection takes now of its reply; false when it ends.
+  bool SendTo(Connection& connection);
+  // Ends a reply that has been sent whole: closes the connection or begins the next reply.
+  bool Finish(Connection& connection);
   // The site file that answers a request target, empty for none.
   std::string FileFor(const std::string& target) const;
 
   std::string site_;
   std::string list_path_;
   platform::ListeningSocket listener_;
-  // Wakes the reading thread when a worker hands a connection back.
-  platform::Socket wake_, woken_;
-  // Used by the reading thread only.
-  std::list<Connection> waiting_;
+  std::list<Connection> connections_;
   Clock::time_point accept_paused_until_{};
-
-  std::mutex queue_mutex_;
-  std::condition_variable queued_;
-  std::deque<Connection> queue_;
-  std::vector<Connection> returned_;
+  std::size_t blocks_per_send_ = 1;  // blocks a connection is sent at most in this round
+  std::string out_;                  // the bytes of one send, kept to reuse its room
 };

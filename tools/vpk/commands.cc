@@ -99,11 +99,11 @@ ExpectedContent StoredContent(VarneFileManager& manager, const std::tstring& key
 
 }  // namespace
 
-int Pack(const std::string& folder, const std::string& package, bool plain,
+int Pack(const std::string& folder, const std::string& package, bool plain, bool follow_links,
          ProgressOutput progress) {
   // The package's directory keys its entries without regard to case and would keep one of two
   // such names; players on Windows could install neither.
-  ListImageFiles(Internal(folder));
+  ListImageFiles(Internal(folder), follow_links);
   VarneFileSystem system;
   system.LoadDirectory(Internal(folder), "");
   const std::vector<std::uint64_t> ends = DataEnds(system);

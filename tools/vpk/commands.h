@@ -12,7 +12,7 @@
 
 namespace vpk {
 
-int Pack(const std::string& folder, const std::string& package, bool plain,
+int Pack(const std::string& folder, const std::string& package, bool plain, bool follow_links,
          ProgressOutput progress);
 // One line per entry in key order: name, size, "scrambled" or "plain", MD5 (tab-separated).
 int List(const std::string& package, std::FILE* out);

@@ -23,9 +23,10 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"pack", "vpk pack <folder> <package> [--plain] [--quiet]",
+    {"pack", "vpk pack <folder> <package> [--plain] [--follow-links] [--quiet]",
      "Packs every file below <folder> into the new file <package>, names and data scrambled\n"
-     "unless --plain is given. Links to folders are not followed. An existing <package> is\n"
+     "unless --plain is given. Links to folders are not followed; links that lead outside\n"
+     "<folder> are refused unless --follow-links is given. An existing <package> is\n"
      "never replaced. On a terminal a line shows files and bytes done, the rate and the time\n"
      "left (also for extract and verify); --quiet prints errors only.",
      2, 2},
@@ -62,13 +63,14 @@ int UsageError(const std::string& text, const Command* command) {
 
 struct Flags {
   bool plain = false;
+  bool follow_links = false;
   bool quiet = false;
 };
 
 int Run(const Command& command, const std::vector<std::string>& args, Flags flags) {
   const std::string name = command.name;
   const ProgressOutput progress = ProgressOutputFor(flags.quiet);
-  if (name == "pack") return vpk::Pack(args[0], args[1], flags.plain, progress);
+  if (name == "pack") return vpk::Pack(args[0], args[1], flags.plain, flags.follow_links, progress);
   if (name == "list") return vpk::List(args[0], stdout);
   if (name == "extract") {
     return vpk::Extract(args[0], args[1], {args.begin() + 2, args.end()}, progress);
@@ -92,8 +94,11 @@ int Dispatch(const Command& command, int argc, char** argv) {
       std::printf("usage: %s\n\n%s\n", command.usage, command.help);
       return 0;
     }
-    if (arg == "--plain" && std::strcmp(command.name, "pack") == 0) {
+    const bool packing = std::strcmp(command.name, "pack") == 0;
+    if (arg == "--plain" && packing) {
       flags.plain = true;
+    } else if (arg == "--follow-links" && packing) {
+      flags.follow_links = true;
     } else if (arg == "--quiet" && TakesQuiet(command)) {
       flags.quiet = true;
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {

@@ -68,6 +68,19 @@ PKey KeyFromPem(const std::string& pem) {
   return PKey(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
 }
 
+// Documents are checked against the same few keys and a build signs many with one, and reading a
+// key costs far more than using it: each thread keeps the last key of each kind it read.
+template <typename Source>
+EVP_PKEY* LastKey(const Source& source, PKey (*read)(const Source&)) {
+  thread_local Source last_source;
+  thread_local PKey last;
+  if (!last || last_source != source) {
+    last = read(source);
+    last_source = source;
+  }
+  return last.get();
+}
+
 std::string PemOf(EVP_PKEY* key) {
   Bio bio(BIO_new(BIO_s_mem()));
   if (!bio ||
@@ -146,10 +159,10 @@ Sha256Digest Sha256::Final() {
 
 bool VerifyP256Digest(const std::vector<std::uint8_t>& public_key, const Sha256Digest& digest,
                       const std::vector<std::uint8_t>& signature) {
-  const PKey key = KeyFromPoint(public_key);
+  EVP_PKEY* key = LastKey(public_key, KeyFromPoint);
   const std::vector<std::uint8_t> der = DerFromRaw(signature);
   if (!key || der.empty()) return false;
-  PKeyContext context(EVP_PKEY_CTX_new(key.get(), nullptr));
+  PKeyContext context(EVP_PKEY_CTX_new(key, nullptr));
   return context && EVP_PKEY_verify_init(context.get()) == 1 &&
          EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) == 1 &&
          EVP_PKEY_verify(context.get(), der.data(), der.size(), digest.data(), digest.size()) == 1;
@@ -179,10 +192,10 @@ bool SavePrivateKey(const std::string& path, const std::string& private_pem) {
 }
 
 std::vector<std::uint8_t> SignP256(const std::string& private_pem, std::string_view message) {
-  const PKey key = KeyFromPem(private_pem);
+  EVP_PKEY* key = LastKey(private_pem, KeyFromPem);
   MdContext context(EVP_MD_CTX_new());
-  if (!key || PublicPoint(key.get()).empty() || !context ||
-      EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1) {
+  if (!key || PublicPoint(key).empty() || !context ||
+      EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key) != 1) {
     return {};
   }
   const auto* bytes = reinterpret_cast<const unsigned char*>(message.data());

@@ -157,18 +157,20 @@ bool MakeDirectory(const std::string& internal) {
   return ::mkdir(ResolvePath(internal).c_str(), 0777) == 0;
 }
 
-bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items) {
+bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items,
+                   bool with_folder_links) {
   std::error_code error;
   std::filesystem::directory_iterator it(ResolvePath(internal), error);
   if (error) return false;
   for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
     std::error_code kind_error;
     const bool folder = it->is_directory(kind_error);
+    const bool link = it->is_symlink(kind_error);
     // Pipes, sockets and devices hold no file contents; opening a pipe would block. A link to a
     // folder is not entered: it may lead back up the tree and list the same files for ever.
     if (!folder && !it->is_regular_file(kind_error)) continue;
-    if (folder && it->is_symlink(kind_error)) continue;
-    items->push_back({it->path().filename().string(), folder});
+    if (folder && link && !with_folder_links) continue;
+    items->push_back({it->path().filename().string(), folder, link});
   }
   return !error;
 }

@@ -157,10 +157,16 @@ bool Socket::Connect(std::uint32_t address, std::uint16_t port) {
   return true;
 }
 
-bool Socket::StartConnect(std::uint32_t address, std::uint16_t port) {
+bool Socket::SetNonBlocking() {
   const int fd = static_cast<int>(handle_);
   const int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return Failed(false, errno);
+  return true;
+}
+
+bool Socket::StartConnect(std::uint32_t address, std::uint16_t port) {
+  const int fd = static_cast<int>(handle_);
+  if (!SetNonBlocking()) return false;
   const sockaddr_in target = MakeAddress(address, port);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0 &&
       errno != EINPROGRESS) {

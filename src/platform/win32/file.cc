@@ -58,7 +58,8 @@ bool MakeDirectory(const std::string& internal) {
   return CreateDirectoryW(Wide(ResolvePath(internal)).c_str(), nullptr) != 0;
 }
 
-bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items) {
+bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* items,
+                   bool with_folder_links) {
   const std::string folder = ResolvePath(internal.empty() ? "." : internal);
   WIN32_FIND_DATAW entry;
   const HANDLE search = FindFirstFileExW(Wide(native::Join(folder, "*")).c_str(), FindExInfoBasic,
@@ -71,8 +72,8 @@ bool ListDirectory(const std::string& internal, std::vector<DirectoryItem>* item
     if (name == "." || name == "..") continue;
     // A link to a folder is not entered: it may lead back up the tree and list the same files for
     // ever.
-    if (is_folder && is_link) continue;
-    items->push_back({name, is_folder});
+    if (is_folder && is_link && !with_folder_links) continue;
+    items->push_back({name, is_folder, is_link});
   } while (FindNextFileW(search, &entry));
   const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
   FindClose(search);

@@ -149,9 +149,13 @@ bool Socket::Connect(std::uint32_t address, std::uint16_t port) {
   return true;
 }
 
-bool Socket::StartConnect(std::uint32_t address, std::uint16_t port) {
+bool Socket::SetNonBlocking() {
   u_long non_blocking = 1;
-  if (ioctlsocket(AsSocket(handle_), FIONBIO, &non_blocking) != 0) return Failed(false);
+  return ioctlsocket(AsSocket(handle_), FIONBIO, &non_blocking) == 0 || Failed(false);
+}
+
+bool Socket::StartConnect(std::uint32_t address, std::uint16_t port) {
+  if (!SetNonBlocking()) return false;
   const sockaddr_in target = MakeAddress(address, port);
   if (connect(AsSocket(handle_), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0 &&
       WSAGetLastError() != WSAEWOULDBLOCK) {
