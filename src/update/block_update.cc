@@ -104,6 +104,12 @@ std::optional<BlockData> CoarseOf(const block_index::Entry& entry, std::uint64_t
   return data;
 }
 
+// The bytes of a block of the new file agree with its strong hash.
+bool HoldsBlock(block_data::BlockHasher& hasher, const BlockData& data, std::uint64_t block,
+                const std::uint8_t* bytes) {
+  return hasher.Strong(bytes, data.BlockLength(block), data.fine_size) == data.strong[block];
+}
+
 // Whether the old file has another size, or a block of the new file differs from the old file's
 // bytes at its offset among those in the first kNearStartBytes: most changed files show it there
 // long before their digest or the search would.
@@ -118,7 +124,7 @@ bool DiffersNearStart(const BlockData& data, ByteStream& old) {
         static_cast<std::int64_t>(size)) {
       return false;
     }
-    if (hasher.Strong(bytes.data(), size, data.fine_size) != data.strong[block]) return true;
+    if (!HoldsBlock(hasher, data, block, bytes.data())) return true;
   }
   return false;
 }
@@ -235,7 +241,7 @@ class PartWriter {
 
   // A coarse block's bytes agree with its strong hash.
   bool BlockMatches(std::uint64_t block, const std::uint8_t* bytes) {
-    return hasher_.Strong(bytes, data_.BlockLength(block), data_.fine_size) == data_.strong[block];
+    return HoldsBlock(hasher_, data_, block, bytes);
   }
 
   platform::ResumableFile& part_;
