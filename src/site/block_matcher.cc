@@ -259,8 +259,17 @@ void BlockMatcher::Refine(const BlockRun& gap, std::string_view fine_records) {
     shifts.push_back(ShiftOf(gap.end));
   }
   std::vector<bool> matched(fine_records.size() / kFineRecordSize);
+  const std::size_t before = fine_found_.size();
   for (std::int64_t shift : shifts) {
     MatchFine(gap.first * data_.FinePerBlock(), fine_records, shift, matched);
+  }
+  // Kept in order, so that planning a part of the file finds its matches without a sort; gaps
+  // refined in file order only append.
+  const auto by_fine = [](const FineMatch& a, const FineMatch& b) { return a.fine < b.fine; };
+  const auto added = fine_found_.begin() + static_cast<std::ptrdiff_t>(before);
+  std::sort(added, fine_found_.end(), by_fine);
+  if (added != fine_found_.begin() && added != fine_found_.end() && by_fine(*added, added[-1])) {
+    std::inplace_merge(fine_found_.begin(), added, fine_found_.end(), by_fine);
   }
 }
 
@@ -332,28 +341,33 @@ void BlockMatcher::Read(std::uint64_t offset, std::uint8_t* buffer, std::size_t 
 }
 
 std::vector<PlanRange> BlockMatcher::Plan() const {
-  std::vector<FineMatch> fine_found = fine_found_;
-  std::sort(fine_found.begin(), fine_found.end(),
-            [](const FineMatch& a, const FineMatch& b) { return a.fine < b.fine; });
-  auto next_fine = fine_found.begin();
   std::vector<PlanRange> plan;
-  for (std::uint64_t block = 0; block < found_.size(); ++block) {
+  PlanBlocks(plan, 0, found_.size());
+  return plan;
+}
+
+void BlockMatcher::PlanBlocks(std::vector<PlanRange>& plan, std::uint64_t first,
+                              std::uint64_t end) const {
+  auto next_fine = std::lower_bound(
+      fine_found_.begin(), fine_found_.end(), data_.BlockOffset(first) / data_.fine_size,
+      [](const FineMatch& match, std::uint64_t fine) { return match.fine < fine; });
+  for (std::uint64_t block = first; block < end; ++block) {
     const std::uint64_t offset = data_.BlockOffset(block);
     if (found_[block] != kNotFound) {
       Append(plan, {true, offset, data_.BlockLength(block), found_[block]});
       continue;
     }
-    const std::uint64_t end = offset + data_.BlockLength(block);
-    for (std::uint64_t fine = offset / data_.fine_size; fine * data_.fine_size < end; ++fine) {
+    const std::uint64_t block_end = offset + data_.BlockLength(block);
+    for (std::uint64_t fine = offset / data_.fine_size; fine * data_.fine_size < block_end;
+         ++fine) {
       const PlanRange range{false, fine * data_.fine_size, FineLength(fine), 0};
-      if (next_fine != fine_found.end() && next_fine->fine == fine) {
+      if (next_fine != fine_found_.end() && next_fine->fine == fine) {
         Append(plan, {true, range.offset, range.length, (next_fine++)->old_offset});
       } else {
         Append(plan, range);
       }
     }
   }
-  return plan;
 }
 
 PlanTotals TotalsOf(const std::vector<PlanRange>& plan) {

@@ -5,7 +5,8 @@
 //      (BlockData::FineRecordsOffset/Length) and hands them to Refine, which checks them against
 //      the coarse records and looks for the gap's fine blocks where the blocks on either side
 //      of the gap were found, so only the fine blocks that the changes touch are left.
-//   3. Plan: the new file in order, adjacent ranges of the same kind merged.
+//   3. Plan: the new file in order, adjacent ranges of the same kind merged. Gaps refined in file
+//      order let the caller plan the blocks before the next gap while later gaps wait.
 // Every copy the plan names was confirmed by a strong hash of the old bytes. One thread at a time
 // (a large old file's search runs a second thread of its own, which reads the old stream at the
 // same time); the old file must not change while a matcher reads it.
@@ -52,6 +53,9 @@ class BlockMatcher {
   // with the coarse records throw DownloadManagerException "Block data error(...).".
   void Refine(const BlockRun& gap, std::string_view fine_records);
   std::vector<PlanRange> Plan() const;
+  // Appends the plan of blocks [first, end) to plan, lengthening its last range where the next
+  // continues it.
+  void PlanBlocks(std::vector<PlanRange>& plan, std::uint64_t first, std::uint64_t end) const;
 
  private:
   static constexpr std::uint64_t kNotFound = ~std::uint64_t{0};
@@ -99,7 +103,7 @@ class BlockMatcher {
   std::vector<std::pair<std::uint32_t, std::uint64_t>> index_;  // (weak, block), sorted
   std::vector<std::uint64_t> filter_;  // one bit per value of the weak's upper bits
   unsigned filter_shift_ = 0;
-  std::vector<FineMatch> fine_found_;
+  std::vector<FineMatch> fine_found_;  // by fine block
   BlockHasher hasher_;
   std::mutex read_lock_;
 };

@@ -295,7 +295,8 @@ class FetchedData {
 };
 
 // The plan cut to what is still to be written after offset `from`.
-std::vector<PlanRange> PlanFrom(std::vector<PlanRange> plan, std::uint64_t from) {
+std::vector<PlanRange> PlanFrom(std::span<const PlanRange> part, std::uint64_t from) {
+  std::vector<PlanRange> plan(part.begin(), part.end());
   std::erase_if(plan,
                 [from](const PlanRange& range) { return range.offset + range.length <= from; });
   if (!plan.empty() && plan.front().offset < from) {
@@ -305,6 +306,19 @@ std::vector<PlanRange> PlanFrom(std::vector<PlanRange> plan, std::uint64_t from)
     plan.front().length -= cut;
   }
   return plan;
+}
+
+// The requests for a plan's ranges to fetch, each cut to the longest asked for at once.
+std::vector<RangeQueue::Range> FetchesOf(std::span<const PlanRange> plan,
+                                         const PackageData& package, const std::tstring& url) {
+  std::vector<RangeQueue::Range> ranges;
+  for (const PlanRange& range : plan) {
+    for (std::uint64_t done = 0; !range.copy && done < range.length; done += kMaxRangeLength) {
+      const std::uint64_t first = package.offset + range.offset + done;
+      ranges.push_back({url, first, first + std::min(range.length - done, kMaxRangeLength) - 1});
+    }
+  }
+  return ranges;
 }
 
 }  // namespace
@@ -381,7 +395,8 @@ bool BlockUpdater::LoadIndex() {
 
 std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, const BlockData& data,
                                             block_data::BlockMatcher& matcher, std::uint64_t resume,
-                                            const std::tstring& user_agent) {
+                                            const std::tstring& user_agent,
+                                            const PlanPart& ready_part) {
   std::vector<block_data::BlockRun> gaps = matcher.Gaps();
   // The blocks a cut run already wrote need no fine records.
   std::erase_if(
@@ -406,6 +421,18 @@ std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, con
   }
   RangeQueue queue(fetchers_.setup, fetchers_.count, stop_);
   queue.Start(std::move(ranges), user_agent);
+  // Once a group is refined, the blocks up to the next group's first gap are planned for good;
+  // the plan's last range may still grow by the next part, so it is handed over with that one.
+  std::vector<PlanRange> plan;
+  std::uint64_t planned = 0;
+  std::size_t handed = 0;
+  const auto plan_to = [&](std::uint64_t end, bool last) {
+    matcher.PlanBlocks(plan, planned, end);
+    planned = end;
+    const std::size_t ready = last || plan.empty() ? plan.size() : plan.size() - 1;
+    if (ready > handed) ready_part(std::span(plan).subspan(handed, ready - handed));
+    handed = std::max(handed, ready);
+  };
   for (std::size_t i = 0; i < groups.size(); ++i) {
     const std::optional<std::string> records = queue.Take(i);
     if (!records) return {};
@@ -416,8 +443,10 @@ std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, con
       matcher.Refine(gaps[gap], std::string_view(*records).substr(
                                     at, data.FineRecordsLength(gaps[gap].first, gaps[gap].end)));
     }
+    if (i + 1 < groups.size()) plan_to(gaps[groups[i + 1].first].first, false);
   }
-  return matcher.Plan();
+  plan_to(data.BlockCount(), true);
+  return plan;
 }
 
 BlockUpdater::Outcome BlockUpdater::TryInstall(const FileJob& job, Verdict* verdict) {
@@ -465,17 +494,29 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
     held_part_ = true;
     writer.emplace(part, data, expected.sha256.has_value());
     const std::uint64_t resume = writer->Resume(stop_);
+    const std::optional<PackageData> package = PackageStartOf(documents.Take(1), expected);
+    if (!package) return Outcome::kNotThisWay;
+    // The data of each final part of the plan is asked for while later fine records still come.
+    RangeQueue fetches(fetchers_.setup, fetchers_.count, stop_);
+    fetches.Start({}, job.user_agent, RangeQueue::More::kYes);
+    const PlanPart ask = [&](std::span<const PlanRange> part) {
+      fetches.Add(FetchesOf(PlanFrom(part, resume), *package, job.package_url),
+                  RangeQueue::More::kYes);
+    };
     std::vector<PlanRange> plan;
     if (resume < data.file_size) {
-      plan = old.Size() == 0
-                 ? std::vector<PlanRange>{{.copy = false, .offset = 0, .length = data.file_size}}
-                 : PlanOf(entry, data, matcher, resume, job.user_agent);
-      plan = PlanFrom(std::move(plan), resume);
+      if (old.Size() == 0) {
+        plan = {{.copy = false, .offset = 0, .length = data.file_size}};
+        ask(plan);
+      } else {
+        plan = PlanOf(entry, data, matcher, resume, job.user_agent, ask);
+      }
+      plan = PlanFrom(plan, resume);
       if (plan.empty()) return Outcome::kNotThisWay;
     }
+    fetches.Add({}, RangeQueue::More::kNo);
     writer->CheckFetched(plan);
-    const std::optional<PackageData> package = PackageStartOf(documents.Take(1), expected);
-    if (!package || !Write(job, *package, plan, old, *writer)) return Outcome::kNotThisWay;
+    if (!Write(*package, plan, fetches, old, *writer)) return Outcome::kNotThisWay;
   }
   if (!writer->Finish(expected)) {
     // Bytes that checked block by block but not as a whole: nothing of them is worth keeping.
@@ -485,8 +526,8 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
   return part.Commit() ? Outcome::kInstalled : Outcome::kNotThisWay;
 }
 
-bool BlockUpdater::Write(const FileJob& job, const PackageData& package,
-                         const std::vector<PlanRange>& plan, ByteStream& old, PartWriter& writer) {
+bool BlockUpdater::Write(const PackageData& package, const std::vector<PlanRange>& plan,
+                         RangeQueue& data, ByteStream& old, PartWriter& writer) {
   const block_data::PlanTotals totals = block_data::TotalsOf(plan);
   std::uint64_t fetched = 0;
   const std::function<void(std::size_t)> count = [&](std::size_t size) {
@@ -495,18 +536,6 @@ bool BlockUpdater::Write(const FileJob& job, const PackageData& package,
   };
   count(0);
   FetchedData sink(package, writer, count);
-  // The ranges to fetch, cut to the longest asked for at once, are fetched ahead side by side
-  // while the plan is written in file order.
-  std::vector<RangeQueue::Range> ranges;
-  for (const PlanRange& range : plan) {
-    for (std::uint64_t done = 0; !range.copy && done < range.length; done += kMaxRangeLength) {
-      const std::uint64_t first = package.offset + range.offset + done;
-      ranges.push_back(
-          {job.package_url, first, first + std::min(range.length - done, kMaxRangeLength) - 1});
-    }
-  }
-  RangeQueue queue(fetchers_.setup, fetchers_.count, stop_);
-  queue.Start(std::move(ranges), job.user_agent);
   std::size_t taken = 0;
   std::vector<std::uint8_t> buffer;
   for (const PlanRange& range : plan) {
@@ -523,7 +552,7 @@ bool BlockUpdater::Write(const FileJob& job, const PackageData& package,
         writer.Put(buffer.data(), size);
         done += size;
       } else {
-        std::optional<std::string> bytes = queue.Take(taken++);
+        std::optional<std::string> bytes = data.Take(taken++);
         if (!bytes) return false;
         sink.Put(offset, *bytes);
         done += bytes->size();

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stop_token>
 #include <vector>
 
@@ -101,15 +102,20 @@ class BlockUpdater {
   // in place. documents holds the package's start as its second range.
   Outcome WritePart(const FileJob& job, const block_index::Entry& entry,
                     const block_data::BlockData& data, RangeQueue& documents, Verdict* verdict);
+  // Each part of the plan as it becomes final, in file order.
+  using PlanPart = std::function<void(std::span<const block_data::PlanRange>)>;
   // The new file as copies from the old file the matcher searched and ranges to fetch; empty when
-  // the fine records are not served. Their requests say user_agent.
+  // the fine records are not served. Their requests say user_agent. Each part of the plan goes to
+  // ready_part as soon as the fine records it depends on are in.
   std::vector<block_data::PlanRange> PlanOf(const block_index::Entry& entry,
                                             const block_data::BlockData& data,
                                             block_data::BlockMatcher& matcher, std::uint64_t resume,
-                                            const std::tstring& user_agent);
-  // Writes the plan; false when a range is not served or the old file no longer reads.
-  bool Write(const FileJob& job, const PackageData& package,
-             const std::vector<block_data::PlanRange>& plan, ByteStream& old, PartWriter& writer);
+                                            const std::tstring& user_agent,
+                                            const PlanPart& ready_part);
+  // Writes the plan, whose ranges to fetch data was asked for in order; false when a range is not
+  // served or the old file no longer reads.
+  bool Write(const PackageData& package, const std::vector<block_data::PlanRange>& plan,
+             RangeQueue& data, ByteStream& old, PartWriter& writer);
 
   HttpClient& client_;
   Site site_;

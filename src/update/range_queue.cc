@@ -20,20 +20,38 @@ RangeQueue::~RangeQueue() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-void RangeQueue::Start(std::vector<Range> ranges, const std::tstring& user_agent) {
-  ranges_ = std::move(ranges);
+void RangeQueue::Start(std::vector<Range> ranges, const std::tstring& user_agent, More more) {
   user_agent_ = user_agent;
   started_ = Clock::now();
-  // Made only as the ranges need them: a client starts the socket library.
-  const std::size_t needed = std::min(workers_wanted_, ranges_.size());
-  for (std::size_t i = 0; i < needed; ++i) {
-    HttpClient& client = *clients_.emplace_back(std::make_unique<HttpClient>());
-    setup_(client);
-    client.SetStop(stop_);
+  ranges_ = std::move(ranges);
+  more_ = more == More::kYes;
+  Hire();
+}
+
+void RangeQueue::Add(std::vector<Range> ranges, More more) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    ranges_.insert(ranges_.end(), std::make_move_iterator(ranges.begin()),
+                   std::make_move_iterator(ranges.end()));
+    more_ = more == More::kYes;
   }
+  changed_.notify_all();
+  Hire();
+}
+
+void RangeQueue::Hire() {
+  std::size_t needed = 0;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    needed = std::min(workers_wanted_, ranges_.size());
+  }
+  // Made only as the ranges need them: a client starts the socket library.
   try {
-    for (std::size_t i = 0; i < needed; ++i) {
-      workers_.emplace_back([this, &client = *clients_[i]] { Work(client); });
+    while (workers_.size() < needed) {
+      HttpClient& client = *clients_.emplace_back(std::make_unique<HttpClient>());
+      setup_(client);
+      client.SetStop(stop_);
+      workers_.emplace_back([this, &client] { Work(client); });
     }
   } catch (const std::system_error&) {
     throw DownloadManagerException("Failed thread create.", true);
@@ -54,60 +72,64 @@ std::optional<std::string> RangeQueue::Take(std::size_t i) {
   return std::move(result.bytes);
 }
 
-std::optional<RangeQueue::Span> RangeQueue::Claim() {
+std::optional<RangeQueue::Batch> RangeQueue::Claim() {
   std::unique_lock<std::mutex> hold(lock_);
-  changed_.wait(hold, [&] { return ending_ || ahead_ < budget_; });
+  changed_.wait(
+      hold, [&] { return ending_ || (ahead_ < budget_ && (next_ < ranges_.size() || !more_)); });
   if (ending_ || next_ >= ranges_.size()) return std::nullopt;
   // At the end of the list the batches shrink, so that every worker has a share.
-  const Span span{next_, next_};
-  const std::size_t share = (ranges_.size() - span.begin + workers_wanted_ - 1) / workers_wanted_;
+  const std::size_t begin = next_;
+  const std::size_t share = (ranges_.size() - begin + workers_wanted_ - 1) / workers_wanted_;
   const std::size_t most = std::min(kBatchRanges, share);
   // Beyond its first range a batch stays within the budget, so that what was asked and not taken
   // passes the budget by one range at the most.
   const std::uint64_t room = std::min(kBatchBytes, budget_ - ahead_);
   std::uint64_t bytes = 0;
-  while (next_ < ranges_.size() && next_ - span.begin < most &&
-         ranges_[next_].url == ranges_[span.begin].url &&
-         (next_ == span.begin || bytes + Length(next_) <= room)) {
+  while (next_ < ranges_.size() && next_ - begin < most &&
+         ranges_[next_].url == ranges_[begin].url &&
+         (next_ == begin || bytes + Length(next_) <= room)) {
     bytes += Length(next_++);
   }
   ahead_ += bytes;
-  return Span{span.begin, next_};
+  return Batch{begin, {ranges_.begin() + begin, ranges_.begin() + next_}};
 }
 
 void RangeQueue::Work(HttpClient& client) {
   client.SetUserAgent(user_agent_);
-  while (const std::optional<Span> span = Claim()) {
-    for (std::size_t from = span->begin; from < span->end;) from = Fetch(client, from, span->end);
+  while (const std::optional<Batch> batch = Claim()) {
+    for (std::size_t from = 0; from < batch->ranges.size();) from = Fetch(client, *batch, from);
   }
 }
 
-std::size_t RangeQueue::Fetch(HttpClient& client, std::size_t from, std::size_t end) {
+std::size_t RangeQueue::Fetch(HttpClient& client, const Batch& batch, std::size_t from) {
+  const std::size_t end = batch.ranges.size();
   std::vector<RangeText> texts(end - from);
   std::vector<HttpClient::RangeAsk> asks;
   for (std::size_t i = from; i < end; ++i) {
+    const Range& range = batch.ranges[i];
     // A reply is never longer than asked: the room of a range up to 1 MiB is made once, and
     // longer ones grow with what arrives.
-    texts[i - from].text.reserve(std::min<std::uint64_t>(Length(i), kReservedRange));
-    asks.push_back({ranges_[i].first, ranges_[i].last, &texts[i - from]});
+    texts[i - from].text.reserve(
+        std::min<std::uint64_t>(range.last - range.first + 1, kReservedRange));
+    asks.push_back({range.first, range.last, &texts[i - from]});
   }
   std::size_t next = from;
   Result unanswered;
   const Clock::time_point asked = Clock::now();
   try {
-    const HttpClient::Batch batch =
-        client.RequestRanges(ranges_[from].url, asks, [&](std::size_t i) {
+    const HttpClient::Batch reply =
+        client.RequestRanges(batch.ranges[from].url, asks, [&](std::size_t i) {
           if (i == 0) Answered(Clock::now() - asked);
-          Deliver(from + i, Result{std::move(texts[i].text), nullptr});
+          Deliver(batch.begin + from + i, Result{std::move(texts[i].text), nullptr});
           next = from + i + 1;
         });
-    if (batch.served) return next;
+    if (reply.served) return next;
   } catch (...) {
     unanswered.failure = std::current_exception();
   }
   // A failure, or a server that does not serve ranges here, ends the batch: the caller stops at
   // the first such range.
-  for (; next < end; ++next) Deliver(next, unanswered);
+  for (; next < end; ++next) Deliver(batch.begin + next, unanswered);
   return end;
 }
 

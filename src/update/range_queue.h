@@ -2,12 +2,12 @@
 // a changed file asks for hundreds; here several run at once, each worker on a client of its own
 // over the run's shared connections, and each worker asks for a few ranges of one document in
 // flight on its connection, while the caller takes each range's bytes in the order it asked for
-// them. Workers ask for ranges ahead of the one taken last up to a budget: four times what the
-// caller takes in the time a batch's first reply takes to come (averaged over recent batches),
-// between kLeastAhead and kMostAhead.
-// Far from the server that keeps every connection busy; close to it, or when the caller takes
-// more slowly than the server sends, little waits to be taken, which is what a kill loses. The
-// memory held stays within the budget and one batch.
+// them; the caller may add ranges while the first ones are fetched. Workers ask for ranges ahead of
+// the one taken last up to a budget: four times what the caller takes in the time a batch's first
+// reply takes to come (averaged over recent batches), between kLeastAhead and kMostAhead. Far from
+// the server that keeps every connection busy; close to it, or when the caller takes more slowly
+// than the server sends, little waits to be taken, which is what a kill loses. The memory held
+// stays within the budget and one batch.
 #pragma once
 
 #include <chrono>
@@ -54,8 +54,13 @@ class RangeQueue {
   RangeQueue(const RangeQueue&) = delete;
   RangeQueue& operator=(const RangeQueue&) = delete;
 
+  // Whether the caller adds ranges after the ones given.
+  enum class More { kNo, kYes };
+
   // Starts fetching the ranges, in order, with user_agent in their requests. Once per queue.
-  void Start(std::vector<Range> ranges, const std::tstring& user_agent);
+  void Start(std::vector<Range> ranges, const std::tstring& user_agent, More more = More::kNo);
+  // Fetches the ranges after those given so far; only while more were announced.
+  void Add(std::vector<Range> ranges, More more);
   // Range i's bytes, waiting for them; ranges are taken in order, each once. Nothing when the
   // server does not serve ranges there; throws the request's failure.
   std::optional<std::string> Take(std::size_t i);
@@ -65,8 +70,10 @@ class RangeQueue {
     std::optional<std::string> bytes;
     std::exception_ptr failure;
   };
-  struct Span {
-    std::size_t begin = 0, end = 0;
+  // Ranges [begin, begin + ranges.size()), copied: the list grows while workers fetch.
+  struct Batch {
+    std::size_t begin = 0;
+    std::vector<Range> ranges;
   };
   using Clock = std::chrono::steady_clock;
   static constexpr std::uint64_t kLeastAhead = 3 << 19;  // 1.5 MiB
@@ -78,12 +85,14 @@ class RangeQueue {
   static constexpr std::uint64_t kBatchBytes = 256 << 10;
 
   void Work(HttpClient& client);
-  // The next ranges to fetch, of one document, waiting while the workers are far enough ahead;
-  // none at the end.
-  std::optional<Span> Claim();
-  // Asks for ranges [from, end) on one connection; returns the first one not answered, which is
-  // asked again.
-  std::size_t Fetch(HttpClient& client, std::size_t from, std::size_t end);
+  // Starts workers up to one per range, at most as many as wanted.
+  void Hire();
+  // The next ranges to fetch, of one document, waiting while the workers are far enough ahead or
+  // ranges are still to come; none at the end.
+  std::optional<Batch> Claim();
+  // Asks for the batch's ranges from `from` on one connection; returns the first one not
+  // answered, which is asked again.
+  std::size_t Fetch(HttpClient& client, const Batch& batch, std::size_t from);
   void Deliver(std::size_t i, Result result);
   // A batch's first reply came this long after it was asked for.
   void Answered(Clock::duration latency);
@@ -106,5 +115,6 @@ class RangeQueue {
   std::uint64_t taken_bytes_ = 0;
   Clock::time_point started_;
   std::optional<Clock::duration> latency_;  // a batch's first reply's, averaged
+  bool more_ = false;                       // the caller adds ranges still
   bool ending_ = false;
 };
