@@ -64,8 +64,6 @@ std::optional<std::string> RangeQueue::Take(std::size_t i) {
   Result result = std::move(results_.at(i));
   results_.erase(i);
   ahead_ -= Length(i);
-  taken_bytes_ += Length(i);
-  Budget();
   hold.unlock();
   changed_.notify_all();
   if (result.failure) std::rethrow_exception(result.failure);
@@ -142,10 +140,11 @@ void RangeQueue::Answered(Clock::duration latency) {
 
 void RangeQueue::Budget() {
   // Measured from the start, the rate is low while the first replies come: the budget grows from
-  // its least as they do.
+  // its least as they do. What arrives, not what is taken: a caller busy elsewhere for a while
+  // (planning, while the first ranges come) would otherwise hold the budget at its least.
   const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
   if (!latency_ || seconds <= 0) return;
-  const double rate = static_cast<double>(taken_bytes_) / seconds;
+  const double rate = static_cast<double>(received_bytes_) / seconds;
   const double wanted = 4 * rate * std::chrono::duration<double>(*latency_).count();
   budget_ = static_cast<std::uint64_t>(std::clamp<double>(wanted, kLeastAhead, kMostAhead));
 }
@@ -153,7 +152,9 @@ void RangeQueue::Budget() {
 void RangeQueue::Deliver(std::size_t i, Result result) {
   {
     std::lock_guard<std::mutex> hold(lock_);
+    if (result.bytes) received_bytes_ += result.bytes->size();
     results_.emplace(i, std::move(result));
+    Budget();
   }
   changed_.notify_all();
 }

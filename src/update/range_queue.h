@@ -3,11 +3,10 @@
 // over the run's shared connections, and each worker asks for a few ranges of one document in
 // flight on its connection, while the caller takes each range's bytes in the order it asked for
 // them; the caller may add ranges while the first ones are fetched. Workers ask for ranges ahead of
-// the one taken last up to a budget: four times what the caller takes in the time a batch's first
-// reply takes to come (averaged over recent batches), between kLeastAhead and kMostAhead. Far from
-// the server that keeps every connection busy; close to it, or when the caller takes more slowly
-// than the server sends, little waits to be taken, which is what a kill loses. The memory held
-// stays within the budget and one batch.
+// the one taken last up to a budget: four times what arrives in the time a batch's first reply
+// takes to come (averaged over recent batches), between kLeastAhead and kMostAhead. Far from the
+// server that keeps every connection busy; close to it little waits to be taken, which is what a
+// kill loses. The memory held stays within the budget and one batch.
 #pragma once
 
 #include <chrono>
@@ -112,7 +111,7 @@ class RangeQueue {
   std::size_t next_ = 0;     // the next range a worker claims
   std::uint64_t ahead_ = 0;  // bytes claimed and not taken
   std::uint64_t budget_ = kLeastAhead;
-  std::uint64_t taken_bytes_ = 0;
+  std::uint64_t received_bytes_ = 0;
   Clock::time_point started_;
   std::optional<Clock::duration> latency_;  // a batch's first reply's, averaged
   bool more_ = false;                       // the caller adds ranges still
