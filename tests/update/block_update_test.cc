@@ -58,7 +58,10 @@ class SiteServer {
  private:
   Reply Answer(const std::string& request) {
     std::smatch match;
-    std::regex_search(request, match, std::regex("GET /([^ ?]*)(\\?)?"));
+    // A client that gives up a connection before its request (a stopped range queue) sends none.
+    if (!std::regex_search(request, match, std::regex("GET /([^ ?]*)(\\?)?"))) {
+      return {{"HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n"}};
+    }
     const bool package = match[2].matched;
     if (!package && !fs::exists(site_ / match[1].str())) {
       return {{"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n"}};
