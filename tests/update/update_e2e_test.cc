@@ -88,6 +88,35 @@ TEST(ReleaseTest, DirectlyAndThroughAProxy) {
   EXPECT_NE(proxy.GetLog().find("GET " + url), std::string::npos) << proxy.GetLog();
 }
 
+// Copies of the site named after the first server: one that never connects and one whose list
+// does not read are each left for the next, the first within seconds, and the copy that answers
+// serves the whole run; when none does, the failure names what each server did.
+TEST(UpdateRunTest, CopiesOfTheSiteStandInForServersThatFail) {
+  TempFolder image("varne-image"), site("varne-site");
+  WriteFile(image.GetPath() / "changed.bin", kRelease[2].second);
+  const std::uint16_t port = net_testing::FindFreePort();
+  BuildSite(image.GetPath(), site.GetPath(), port);
+  const ReleaseServer good(site.GetPath(), port);
+  const net_testing::UnansweredListener silent;
+  ScriptedServer unreadable;
+  unreadable.SetReplies({Whole("no list here\r\n", false)});
+  const std::string silent_url = "http://127.0.0.1:" + std::to_string(silent.GetPort()) + "/list";
+  const std::string unreadable_url = ListUrl(unreadable);
+  InstallFolder install;
+  install.Write("changed.bin", "old bytes");
+  const auto started = std::chrono::steady_clock::now();
+  const Outcome outcome =
+      RunUpdate(silent_url, nullptr, "", 16, std::nullopt,
+                {unreadable_url, "http://127.0.0.1:" + std::to_string(port) + "/filelist"});
+  ASSERT_TRUE(outcome.completed) << outcome.error;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  EXPECT_EQ(install.Read("changed.bin"), kRelease[2].second);
+  const Outcome none = RunUpdate(silent_url, nullptr, "", 16, std::nullopt, {unreadable_url});
+  EXPECT_EQ(none.error, "DownloadManager : No server answered / " + silent_url +
+                            " : HttpClient : connect error : no connection within 3 s. / " +
+                            unreadable_url + " : DownloadManager : List file error.");
+}
+
 TEST(UpdateRunTest, TemporaryPackagesNeverTakeAListedOrExistingName) {
   ScriptedServer server;
   InstallFolder install;
