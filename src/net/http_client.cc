@@ -285,7 +285,7 @@ std::optional<std::string> HttpClient::ReceiveHeader(HttpConnection& connection,
     if (carried.empty()) {
       if (!connection.AwaitBytes(*this)) {
         Fail(kStepHeaderReceiveFailed,
-             HttpConnection::IdleFailure("header recv error : nothing received for "));
+             HttpConnection::IdleFailure("header recv error : nothing received for ", *this));
       }
       const long n = connection.Receive(buffer.data(), buffer.size(), *this);
       if (n <= 0 && first && may_retry) return std::nullopt;
@@ -354,7 +354,7 @@ void HttpClient::ReceiveBody(HttpConnection& connection, std::vector<std::uint8_
       // all there is; anything less is cut short.
       if (announced_ && received_ == length_) break;
       throw HttpClientException(
-          HttpConnection::IdleFailure("body recv error : nothing received for "), true);
+          HttpConnection::IdleFailure("body recv error : nothing received for ", *this), true);
     }
     const long n = connection.Receive(buffer.data(), buffer.size(), *this);
     if (n == 0) break;

@@ -34,6 +34,7 @@
 #include "net/http_body_sink.h"
 #include "net/http_connection.h"
 #include "net/range_reply.h"
+#include "net/time_limits.h"
 #include "net/winsock_base.h"
 
 class ConnectionPool;
@@ -90,6 +91,9 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
   // Every receive of this client takes its bytes from the cap, shared with other clients. None:
   // no cap.
   void UseRateCap(std::shared_ptr<RateCap> cap);
+  // The connect and idle limits of this client's requests; none: the process's (net/time_limits.h).
+  // Set between requests.
+  void SetLimits(std::optional<net_limits::Limits> limits) { limits_ = limits; }
 
   // GETs the url and holds the document; returns 0. Throws Exception on any failure and then holds
   // no document.
@@ -211,6 +215,9 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
   bool Aborted() const override { return abort_ || stop_.stop_requested(); }
   RateCap* Cap() const override { return cap_.get(); }
   void Announce(HttpConnection::Failing failing) override;
+  const net_limits::Limits& Limits() const override {
+    return limits_ ? *limits_ : net_limits::Get();
+  }
 
   // Settings, under settings_lock_.
   int direct_port_ = 80;
@@ -224,6 +231,7 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
 
   std::atomic<bool> abort_ = false;
   std::stop_token stop_;
+  std::optional<net_limits::Limits> limits_;
 
   // Reply state, under data_lock_.
   std::vector<std::tstring> header_lines_;

@@ -108,7 +108,7 @@ void HttpConnection::Caller::ThrowIfAborted() const {
 HttpConnection::HttpConnection(const std::tstring& host, int port, Caller& caller)
     : floor_(NewRateFloor()) {
   if (!socket_.Create()) Fail(Failing::kConnect, SocketFailure("socket create error : %d"), caller);
-  const Clock::time_point deadline = After(net_limits::Get().connect_milliseconds);
+  const Clock::time_point deadline = After(caller.Limits().connect_milliseconds);
   std::uint32_t address = 0;
   const std::vector<std::uint32_t> addresses = platform::ParseIpv4Address(host, address)
                                                    ? std::vector<std::uint32_t>{address}
@@ -155,7 +155,7 @@ bool HttpConnection::ConnectTo(std::uint32_t address, int port, Clock::time_poin
 
 void HttpConnection::FailConnectTimeOut(Caller& caller) {
   Fail(Failing::kConnect,
-       "connect error : no connection within " + LimitText(net_limits::Get().connect_milliseconds) +
+       "connect error : no connection within " + LimitText(caller.Limits().connect_milliseconds) +
            ".",
        caller);
 }
@@ -169,9 +169,9 @@ bool HttpConnection::Send(std::string_view text, bool may_fail, Caller& caller) 
   // A send may take only part of the text; the rest goes in further sends.
   const auto writable = [this](int ms) { return socket_.WaitWritable(ms); };
   for (std::size_t sent = 0; sent < text.size();) {
-    if (Await(writable, After(net_limits::Get().idle_milliseconds), caller) ==
+    if (Await(writable, After(caller.Limits().idle_milliseconds), caller) ==
         SocketWait::kTimedOut) {
-      Fail(Failing::kSend, IdleFailure("request send error : nothing sent for "), caller);
+      Fail(Failing::kSend, IdleFailure("request send error : nothing sent for ", caller), caller);
     }
     const long n = socket_.Send(text.data() + sent, text.size() - sent);
     if (n <= 0 && may_fail) return false;
@@ -188,7 +188,7 @@ void HttpConnection::BeginReply() {
 
 bool HttpConnection::AwaitBytes(Caller& caller) {
   const auto wait = [this](int ms) { return socket_.WaitReadable(ms); };
-  return Await(wait, After(net_limits::Get().idle_milliseconds), caller) != SocketWait::kTimedOut;
+  return Await(wait, After(caller.Limits().idle_milliseconds), caller) != SocketWait::kTimedOut;
 }
 
 long HttpConnection::Receive(std::uint8_t* buffer, std::size_t size, Caller& caller) {
@@ -221,8 +221,8 @@ std::size_t HttpConnection::AwaitCap(RateCap& cap, std::size_t wanted, const Cal
 
 bool HttpConnection::IsQuiet() { return socket_.WaitReadable(0) == SocketWait::kTimedOut; }
 
-std::tstring HttpConnection::IdleFailure(const char* what) {
-  return std::tstring(what) + LimitText(net_limits::Get().idle_milliseconds) + ".";
+std::tstring HttpConnection::IdleFailure(const char* what, const Caller& caller) {
+  return std::tstring(what) + LimitText(caller.Limits().idle_milliseconds) + ".";
 }
 
 std::tstring HttpConnection::SocketFailure(const char* format) {

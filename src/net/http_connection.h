@@ -17,6 +17,7 @@
 
 #include "base/tstring.h"
 #include "net/rate_floor.h"
+#include "net/time_limits.h"
 #include "platform/socket.h"
 
 class RateCap;
@@ -36,6 +37,8 @@ class HttpConnection {
     // None: the receives are not capped.
     virtual RateCap* Cap() const = 0;
     virtual void Announce(Failing failing) = 0;
+    // The connect and idle limits of its waits.
+    virtual const net_limits::Limits& Limits() const = 0;
     // Throws "Abort by User." (marked as no error) once Aborted().
     void ThrowIfAborted() const;
 
@@ -63,8 +66,8 @@ class HttpConnection {
   // no reply of ours, and an end waiting means the server has closed the connection.
   bool IsQuiet();
 
-  // what + the idle limit + ".", the text of a wait that ran into it.
-  static std::tstring IdleFailure(const char* what);
+  // what + the caller's idle limit + ".", the text of a wait that ran into it.
+  static std::tstring IdleFailure(const char* what, const Caller& caller);
   // format with its one %d filled in with this thread's last socket error.
   static std::tstring SocketFailure(const char* format);
 

@@ -206,7 +206,7 @@ std::string HttpClient::ReceiveExactly(KeptReply& reply, std::uint64_t offset, s
     ThrowIfAborted();
     if (!connection.AwaitBytes(*this)) {
       throw HttpClientException(
-          HttpConnection::IdleFailure("body recv error : nothing received for "), true);
+          HttpConnection::IdleFailure("body recv error : nothing received for ", *this), true);
     }
     // Never read past the body, so that the connection holds nothing of this reply afterwards.
     const long n = connection.Receive(

@@ -49,6 +49,7 @@ void DownloadManager::Start(std::tstring url, std::tstring) {
       const TransferLimits limits = ConfiguredLimits();
       context.transfers = limits.transfers;
       context.rate_cap = limits.rate_cap;
+      context.mirror_urls = ConfiguredMirrors();
       WorkerMain(std::move(context));
     });
   } catch (const std::system_error&) {

@@ -148,6 +148,24 @@ TransferLimits ConfiguredLimits() {
   return limits;
 }
 
+std::vector<std::tstring> ConfiguredMirrors() {
+  std::vector<std::tstring> urls;
+  try {
+    DlgConfig dialog;
+    dialog.LoadFromPackfile(kDialogConfigName);
+    const std::string text = dialog.LoadString("serverside_mirrors", "");
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t begin = text.find_first_not_of(" ,\t", at);
+      if (begin == std::string::npos) break;
+      const std::size_t end = std::min(text.find_first_of(" ,\t", begin), text.size());
+      urls.emplace_back(text.substr(begin, end - begin));
+      at = end;
+    }
+  } catch (const Exception&) {
+  }
+  return urls;
+}
+
 ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& list) {
   client.SetUserAgent(kListUserAgent);
   ListSink document;

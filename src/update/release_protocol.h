@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "base/tstring.h"
 #include "net/http_client.h"
@@ -24,6 +25,9 @@ struct TransferLimits {
   std::uint64_t rate_cap = 0;
 };
 TransferLimits ConfiguredLimits();
+// The list URLs of the site's mirrors that "dlgconfig.conf" names in "serverside_mirrors"
+// (separated by spaces or commas), in order; none when it names none or cannot be read.
+std::vector<std::tstring> ConfiguredMirrors();
 
 // Fetches the list document at url and appends its entries to list; returns what arrived.
 ListDigest FetchFileList(HttpClient& client, const std::tstring& url, FileList& list);

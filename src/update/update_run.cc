@@ -29,6 +29,10 @@
 
 namespace {
 
+// How long a server may take to connect, or to send the list's next bytes, before the run turns to
+// the next copy of the site.
+constexpr int kMirrorPatienceMs = 3000;
+
 // The listed digest's bytes. The server may write its hexadecimal digits in either letter case;
 // the bytes are what every check compares.
 bool ListedDigest(const FileEntry& entry, std::span<std::uint8_t> bytes) {
@@ -88,6 +92,11 @@ class UpdateRun::Impl {
   void Steps();
   // With a publisher's key, or once the install follows a trust root whatever its configuration
   // now says, nothing is fetched before the release is known to be signed by the trusted keys.
+  // The list, and under a key its release verified: from the first copy of the site that serves
+  // them, which then serves the rest of the run.
+  ListDigest ReadRelease(const InstallState& state);
+  // read's result from the first server for which it succeeds.
+  ListDigest FromFirstServing(const std::function<ListDigest()>& read);
   void VerifyRelease(const InstallState& state, const ListDigest& list);
   void InstallFiles();
   // Checks list entry `index` with its digest from `digests`, and installs it when it differs.
@@ -235,13 +244,50 @@ void UpdateRun::Impl::Steps() {
   ShareConnections(context_.client);
   // Read first: with a key, a damaged state refuses the run before anything is fetched.
   const InstallState state = StateOf(!context_.public_key.empty());
-  const ListDigest list = FetchFileList(context_.client, context_.list_url, list_);
-  if (state.root || !context_.public_key.empty()) VerifyRelease(state, list);
+  const ListDigest list = ReadRelease(state);
   folder_.Prepare(list_);
   ways_ = std::make_unique<Ways>(*this, list);
   outcome_.total_files = static_cast<int>(list_.size());
   InstallFiles();
   Finish();
+}
+
+ListDigest UpdateRun::Impl::ReadRelease(const InstallState& state) {
+  const bool keyed = state.root || !context_.public_key.empty();
+  return FromFirstServing([&] {
+    // A copy refused after its list was read leaves nothing of it for the next.
+    list_ = FileList();
+    const ListDigest list = FetchFileList(context_.client, context_.list_url, list_);
+    if (keyed) VerifyRelease(state, list);
+    return list;
+  });
+}
+
+ListDigest UpdateRun::Impl::FromFirstServing(const std::function<ListDigest()>& read) {
+  if (context_.mirror_urls.empty()) return read();
+  std::vector<std::tstring> urls = {context_.list_url};
+  urls.insert(urls.end(), context_.mirror_urls.begin(), context_.mirror_urls.end());
+  // With another server to turn to, one that connects or sends nothing for a few seconds is left
+  // at once; the failure of each is kept for the message should none serve.
+  net_limits::Limits patient = net_limits::Get();
+  patient.connect_milliseconds = std::min(patient.connect_milliseconds, kMirrorPatienceMs);
+  patient.idle_milliseconds = std::min(patient.idle_milliseconds, kMirrorPatienceMs);
+  HttpClient& client = context_.client;
+  std::tstring failures;
+  for (const std::tstring& url : urls) {
+    context_.list_url = url;
+    client.SetLimits(patient);
+    try {
+      const ListDigest list = read();
+      client.SetLimits(std::nullopt);
+      return list;
+    } catch (const Exception& failure) {
+      client.SetLimits(std::nullopt);
+      if (!failure.IsError()) throw;
+      failures += " / " + url + " : " + failure.GetText();
+    }
+  }
+  throw DownloadManagerException("No server served the release" + failures, true);
 }
 
 void UpdateRun::Impl::VerifyRelease(const InstallState& state, const ListDigest& list) {

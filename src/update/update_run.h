@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <stop_token>
+#include <vector>
 
 #include "base/tstring.h"
 
@@ -43,6 +44,9 @@ struct UpdateContext {
   // is still running: far from the server its digest takes longer than its block documents take
   // to come, so the update starts sooner, and a file found current costs nothing more.
   std::uint64_t early_block_size = 256 << 20;
+  // Other copies of the site, tried in order when the one before does not answer in time or
+  // serves a list that does not read; the first that does serves the whole run.
+  std::vector<std::tstring> mirror_urls = {};
 };
 
 struct UpdateOutcome {

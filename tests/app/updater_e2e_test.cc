@@ -123,6 +123,20 @@ TEST_F(UpdaterTest, SwapsItsOwnExecutableAndRestartsAfterANewPackage) {
       kWaitSeconds));
 }
 
+// The game's configuration names copies of the site after its server: with the server gone, the
+// first copy that answers serves the run.
+TEST_F(UpdaterTest, CopiesOfTheSiteTheConfigurationNamesStandInForItsServer) {
+  const std::string gone = "http://127.0.0.1:" + std::to_string(net_testing::FindFreePort());
+  fs::remove_all(install_);
+  LayOutInstall(install_, gone + "/filelist",
+                "serverside_mirrors=" + gone + "/other, " + ListUrl() + "\r\n");
+  WriteFile(install_ / "data" / "level1.dat", "level one");
+  Publish({{"data/level1.dat", "level two"}});
+  const ProcessResult run = Update();
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level two");
+}
+
 // On a terminal, a folder without its package shows the error in Japanese. An argument the updater
 // does not know (a launcher's) is passed over, not an end with nothing shown.
 TEST_F(UpdaterTest, TheTerminalShowsTheErrorInJapanese) {

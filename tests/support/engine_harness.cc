@@ -9,7 +9,8 @@ namespace test_support {
 
 Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&)>& on_report,
                   const std::string& public_key, int transfers,
-                  std::optional<std::uint64_t> early_block_size) {
+                  std::optional<std::uint64_t> early_block_size,
+                  const std::vector<std::string>& mirrors) {
   HttpClient client;
   std::stop_source stop;
   Outcome outcome;
@@ -26,6 +27,7 @@ Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&
                         .report = report,
                         .transfers = transfers};
   if (early_block_size) context.early_block_size = *early_block_size;
+  context.mirror_urls.assign(mirrors.begin(), mirrors.end());
   static_cast<UpdateOutcome&>(outcome) = UpdateRun(std::move(context)).Run();
   return outcome;
 }

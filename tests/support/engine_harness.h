@@ -33,7 +33,8 @@ struct Outcome : UpdateOutcome {
 Outcome RunUpdate(const std::string& url,
                   const std::function<bool(const Report&)>& on_report = nullptr,
                   const std::string& public_key = "", int transfers = 16,
-                  std::optional<std::uint64_t> early_block_size = std::nullopt);
+                  std::optional<std::uint64_t> early_block_size = std::nullopt,
+                  const std::vector<std::string>& mirrors = {});
 // The same with one transfer at a time, for a scripted server whose replies follow the order of
 // the requests.
 inline Outcome RunInOrder(const std::string& url,

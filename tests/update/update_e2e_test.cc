@@ -88,6 +88,53 @@ TEST(ReleaseTest, DirectlyAndThroughAProxy) {
   EXPECT_NE(proxy.GetLog().find("GET " + url), std::string::npos) << proxy.GetLog();
 }
 
+// Copies of the site named after the first server: one that never connects, one whose list does
+// not read and, under a key, one whose release does not verify are each left for the next, the
+// first within seconds, and the copy that serves the release serves the whole run; when none does,
+// the failure names what each server did.
+TEST(UpdateRunTest, CopiesOfTheSiteStandInForServersThatFail) {
+  TempFolder keys("varne-keys"), image("varne-image"), site("varne-site");
+  TempFolder forged_image("varne-forged-image"), forged("varne-forged");
+  const auto keygen = [&](const std::string& name) {
+    const std::string key = (keys.GetPath() / name).string();
+    const ProcessResult made =
+        RunIn(keys.GetPath(), Program("varne-release") + " keygen '" + key + "'");
+    return std::pair(made.out.substr(0, made.out.find('\n')), "--sign '" + key + "'");
+  };
+  const auto [public_key, sign] = keygen("publisher.key");
+  WriteFile(image.GetPath() / "changed.bin", kRelease[2].second);
+  WriteFile(forged_image.GetPath() / "changed.bin", "forged bytes");
+  const std::uint16_t port = net_testing::FindFreePort(), forged_port = port + 1;
+  BuildSite(image.GetPath(), site.GetPath(), port, sign);
+  // Signed, but not by the publisher.
+  BuildSite(forged_image.GetPath(), forged.GetPath(), forged_port, keygen("thief.key").second);
+  const ReleaseServer good(site.GetPath(), port), bad(forged.GetPath(), forged_port);
+  const net_testing::UnansweredListener silent;
+  ScriptedServer unreadable;
+  unreadable.SetReplies({Whole("no list here\r\n", false)});
+  const auto url = [](std::uint16_t at) {
+    return "http://127.0.0.1:" + std::to_string(at) + "/filelist";
+  };
+  const std::string silent_url = url(silent.GetPort()), unreadable_url = ListUrl(unreadable);
+  const struct {
+    std::string key;
+    std::vector<std::string> mirrors;
+  } runs[] = {{"", {unreadable_url, url(port)}}, {public_key, {url(forged_port), url(port)}}};
+  for (const auto& run : runs) {
+    InstallFolder install;
+    install.Write("changed.bin", "old bytes");
+    const auto started = std::chrono::steady_clock::now();
+    const Outcome outcome = RunUpdate(silent_url, nullptr, run.key, 16, std::nullopt, run.mirrors);
+    ASSERT_TRUE(outcome.completed) << outcome.error;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(install.Read("changed.bin"), kRelease[2].second);
+  }
+  const Outcome none = RunUpdate(silent_url, nullptr, "", 16, std::nullopt, {unreadable_url});
+  EXPECT_EQ(none.error, "DownloadManager : No server served the release / " + silent_url +
+                            " : HttpClient : connect error : no connection within 3 s. / " +
+                            unreadable_url + " : DownloadManager : List file error.");
+}
+
 TEST(UpdateRunTest, TemporaryPackagesNeverTakeAListedOrExistingName) {
   ScriptedServer server;
   InstallFolder install;
