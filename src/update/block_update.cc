@@ -395,7 +395,7 @@ bool BlockUpdater::LoadIndex() {
 
 std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, const BlockData& data,
                                             block_data::BlockMatcher& matcher, std::uint64_t resume,
-                                            const std::tstring& user_agent,
+                                            const std::tstring& user_agent, RangeQueue& queue,
                                             const PlanPart& ready_part) {
   std::vector<block_data::BlockRun> gaps = matcher.Gaps();
   // The blocks a cut run already wrote need no fine records.
@@ -419,8 +419,7 @@ std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, con
     groups.emplace_back(first, last);
     first = last + 1;
   }
-  RangeQueue queue(fetchers_.setup, fetchers_.count, stop_);
-  queue.Start(std::move(ranges), user_agent);
+  queue.Start(std::move(ranges), user_agent, RangeQueue::More::kYes);
   // Once a group is refined, the blocks up to the next group's first gap are planned for good;
   // the plan's last range may still grow by the next part, so it is handed over with that one.
   std::vector<PlanRange> plan;
@@ -496,27 +495,30 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
     const std::uint64_t resume = writer->Resume(stop_);
     const std::optional<PackageData> package = PackageStartOf(documents.Take(1), expected);
     if (!package) return Outcome::kNotThisWay;
-    // The data of each final part of the plan is asked for while later fine records still come.
+    // One queue, on the run's connections, fetches the fine records first and then the data of
+    // each final part of the plan, asked for while later fine records still come.
     RangeQueue fetches(fetchers_.setup, fetchers_.count, stop_);
-    fetches.Start({}, job.user_agent, RangeQueue::More::kYes);
+    std::size_t first_data = 0;
     const PlanPart ask = [&](std::span<const PlanRange> part) {
       fetches.Add(FetchesOf(PlanFrom(part, resume), *package, job.package_url),
                   RangeQueue::More::kYes);
     };
     std::vector<PlanRange> plan;
-    if (resume < data.file_size) {
-      if (old.Size() == 0) {
+    if (resume < data.file_size && old.Size() > 0) {
+      plan = PlanOf(entry, data, matcher, resume, job.user_agent, fetches, ask);
+      first_data = fetches.Taken();
+    } else {
+      fetches.Start({}, job.user_agent, RangeQueue::More::kYes);
+      if (resume < data.file_size) {
         plan = {{.copy = false, .offset = 0, .length = data.file_size}};
         ask(plan);
-      } else {
-        plan = PlanOf(entry, data, matcher, resume, job.user_agent, ask);
       }
-      plan = PlanFrom(plan, resume);
-      if (plan.empty()) return Outcome::kNotThisWay;
     }
+    plan = PlanFrom(plan, resume);
+    if (resume < data.file_size && plan.empty()) return Outcome::kNotThisWay;
     fetches.Add({}, RangeQueue::More::kNo);
     writer->CheckFetched(plan);
-    if (!Write(*package, plan, fetches, old, *writer)) return Outcome::kNotThisWay;
+    if (!Write(*package, plan, fetches, first_data, old, *writer)) return Outcome::kNotThisWay;
   }
   if (!writer->Finish(expected)) {
     // Bytes that checked block by block but not as a whole: nothing of them is worth keeping.
@@ -527,7 +529,7 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
 }
 
 bool BlockUpdater::Write(const PackageData& package, const std::vector<PlanRange>& plan,
-                         RangeQueue& data, ByteStream& old, PartWriter& writer) {
+                         RangeQueue& data, std::size_t first, ByteStream& old, PartWriter& writer) {
   const block_data::PlanTotals totals = block_data::TotalsOf(plan);
   std::uint64_t fetched = 0;
   const std::function<void(std::size_t)> count = [&](std::size_t size) {
@@ -536,7 +538,7 @@ bool BlockUpdater::Write(const PackageData& package, const std::vector<PlanRange
   };
   count(0);
   FetchedData sink(package, writer, count);
-  std::size_t taken = 0;
+  std::size_t taken = first;
   std::vector<std::uint8_t> buffer;
   for (const PlanRange& range : plan) {
     for (std::uint64_t done = 0; done < range.length;) {

@@ -59,6 +59,7 @@ void RangeQueue::Hire() {
 }
 
 std::optional<std::string> RangeQueue::Take(std::size_t i) {
+  ++taken_;
   std::unique_lock<std::mutex> hold(lock_);
   changed_.wait(hold, [&] { return results_.contains(i); });
   Result result = std::move(results_.at(i));

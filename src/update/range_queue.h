@@ -63,6 +63,8 @@ class RangeQueue {
   // Range i's bytes, waiting for them; ranges are taken in order, each once. Nothing when the
   // server does not serve ranges there; throws the request's failure.
   std::optional<std::string> Take(std::size_t i);
+  // How many ranges were taken.
+  std::size_t Taken() const { return taken_; }
 
  private:
   struct Result {
@@ -109,6 +111,7 @@ class RangeQueue {
   std::condition_variable changed_;
   std::map<std::size_t, Result> results_;
   std::size_t next_ = 0;     // the next range a worker claims
+  std::size_t taken_ = 0;    // the caller's, not shared
   std::uint64_t ahead_ = 0;  // bytes claimed and not taken
   std::uint64_t budget_ = kLeastAhead;
   std::uint64_t received_bytes_ = 0;
