@@ -81,10 +81,18 @@ TrustRoot FollowRoots(std::string_view roots, TrustRoot current) {
   std::size_t next = 0;
   if (current.version == 0) {
     // Configured keys name no root: the newest root of those keys, signed by them, is the start.
+    // A configuration that names its game holds the first run to what every later run is held
+    // to: a root of that game, and so its timestamp; without, the keys alone may sign.
     const auto same_keys = [&](const TrustRoot& root) { return root.keys == current.keys; };
     const auto start = std::find_if(parsed.rbegin(), parsed.rend(), same_keys);
-    if (start == parsed.rend()) return current;
+    if (start == parsed.rend()) {
+      if (!current.game.empty()) Refuse("the site has no trust root of the configured keys.");
+      return current;
+    }
     next = static_cast<std::size_t>(parsed.rend() - start) - 1;
+    if (!current.game.empty() && parsed[next].game != current.game) {
+      Refuse("root is for another game.");
+    }
     if (!SignedBy(split[next], current.keys)) Refuse("root document does not verify.");
     current = parsed[next++];
   }

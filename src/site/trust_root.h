@@ -44,10 +44,13 @@ struct TrustRoot {
   bool operator==(const TrustRoot&) const = default;
 };
 
-// The root an install holds before any root document: the configured keys alone.
-inline TrustRoot RootOfKeys(KeySet keys) {
+// The root an install holds before any root document: the configured keys and, when the
+// configuration names it, the game (then only a root of that game is followed, never the keys
+// alone).
+inline TrustRoot RootOfKeys(KeySet keys, std::string game = {}) {
   TrustRoot root;
   root.keys = std::move(keys);
+  root.game = std::move(game);
   return root;
 }
 
@@ -67,7 +70,8 @@ std::string SignRoot(const TrustRoot& root, const std::vector<std::string>& priv
 
 // The root an install holding `current` moves to along a roots document: each later root must be
 // the next version, of the same game, signed by the keys before and by its own. From version 0 the
-// newest root whose keys are the configured ones, signed by them, comes first. Throws
+// newest root whose keys are the configured ones, signed by them, comes first; when version 0
+// names a game, that root must be of it, and a site without one is refused. Throws
 // DownloadManagerException for a root that follows but does not pass.
 TrustRoot FollowRoots(std::string_view roots, TrustRoot current);
 // The newest root of a roots document, unverified (the publisher's own); version 0 for none.

@@ -60,6 +60,12 @@ TEST(TrustRootTest, RootsFollowOnlyWhatBothKeySetsSign) {
       SignRoot(root1, first.Pems(2)) + SignRoot(root2, first.Pems(2) + second.Pems(1));
   EXPECT_EQ(FollowRoots(roots, RootOfKeys(second.Set(1))), root2);
   EXPECT_EQ(FollowRoots(roots, RootOfKeys(timestamp.Set(1))).version, 0u);  // none of its keys
+  // A configuration that names its game follows only a root of that game, from the first run on.
+  EXPECT_EQ(FollowRoots(roots, RootOfKeys(second.Set(1), "game")), root2);
+  EXPECT_THAT(ErrorOf([&] { FollowRoots(roots, RootOfKeys(second.Set(1), "other")); }),
+              HasSubstr("another game"));
+  EXPECT_THAT(ErrorOf([&] { FollowRoots("", RootOfKeys(second.Set(1), "game")); }),
+              HasSubstr("no trust root"));
 
   TrustRoot other_game = root2, skipped = root2;
   other_game.game = "other";
