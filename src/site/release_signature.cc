@@ -245,6 +245,14 @@ ReleaseSignature VerifyRelease(std::string_view document, const KeySet& keys) {
   return ParseSignedPart(VerifiedLines(document, keys, kMaxSignatureSize));
 }
 
+std::optional<ReleaseSignature> ReadRelease(std::string_view document) {
+  try {
+    return ParseSignedPart(DocumentLines(SplitSignatures(document, kMaxSignatureSize).signed_part));
+  } catch (const Exception&) {
+    return std::nullopt;
+  }
+}
+
 void CheckRelease(const ReleaseSignature& release, const ListDigest& list, std::size_t list_entries,
                   std::int64_t now, std::uint64_t installed_serial) {
   if (release.expires <= now) Refuse("release expired.");

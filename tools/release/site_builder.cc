@@ -49,6 +49,7 @@ std::string Text(const fs::path& path) { return platform::FilesystemPathText(pat
 // to its list; each is checked against the index before it is offered again.
 class PreviousBlocks {
  public:
+  PreviousBlocks() = default;  // none: every file's data is made anew
   explicit PreviousBlocks(const fs::path& site) {
     const auto read = [&site](const std::string& name) {
       return platform::ReadWholeFile(platform::ToInternalPath(Text(site / name)));
@@ -365,8 +366,10 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
   const fs::path image_folder = fs::absolute(platform::ToFilesystemPath(image)).lexically_normal();
   const fs::path site_folder = fs::absolute(platform::ToFilesystemPath(site)).lexically_normal();
   if (!fs::is_directory(image_folder)) throw Exception("not a folder: " + image, true);
-  const std::optional<PreviousBlocks> previous =
-      options.blocks ? std::make_optional<PreviousBlocks>(site_folder) : std::nullopt;
+  // A signed build vouches for every block document it publishes, so it makes each from the file
+  // it describes: a document left in the site folder is anyone's who could write there.
+  std::optional<PreviousBlocks> previous;
+  if (options.blocks) options.sign ? previous.emplace() : previous.emplace(site_folder);
   const std::vector<ImageFile> files =
       ScanImage(image_folder, previous ? &*previous : nullptr, options);
   const std::string list = ListDocument(files);

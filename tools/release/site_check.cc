@@ -7,11 +7,13 @@
 #include <iostream>
 #include <random>
 
+#include "base/exception.h"
 #include "base/progress_line.h"
 #include "net/error_words.h"
 #include "net/http_client.h"
 #include "site/file_list.h"
 #include "site/release_signature.h"
+#include "site/site_names.h"
 #include "site/trust_root.h"
 #include "storage/varne_file_manager.h"
 #include "update/release_protocol.h"
@@ -77,4 +79,24 @@ int CheckSite(const std::string& list_url, const std::string& public_key, bool q
                 static_cast<unsigned long long>(release.serial), UtcText(release.expires).c_str());
   }
   return InstallIntoScratchFolder(list_url, public_key, quiet);
+}
+
+SiteDocuments FetchSiteDocuments(const std::string& list_url) {
+  HttpClient client;
+  UseConfiguredProxy(client);
+  SiteDocuments documents;
+  // The list is read whole, as the signature covers it; its size is bounded as the updater's is.
+  documents.list = FetchSignatureDocument(client, list_url, std::size_t{256} << 20);
+  const auto beside = [&](BesideList which, std::size_t limit) -> std::optional<std::string> {
+    try {
+      return FetchSignatureDocument(client, UrlBesideList(list_url, which), limit);
+    } catch (const Exception& failure) {
+      if (!failure.IsError()) throw;
+      return std::nullopt;
+    }
+  };
+  documents.signature = beside(BesideList::kSignature, kMaxSignatureSize);
+  documents.roots = beside(BesideList::kRoots, kMaxRootsSize);
+  documents.timestamp = beside(BesideList::kTimestamp, kMaxTimestampSize);
+  return documents;
 }

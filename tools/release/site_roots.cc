@@ -7,6 +7,7 @@
 #include "key_files.h"
 #include "platform/file.h"
 #include "platform/path.h"
+#include "site/release_signature.h"
 #include "site/site_names.h"
 #include "site_files.h"
 
@@ -77,6 +78,25 @@ void CheckRootSignatures(const std::string& document, const TrustRoot& previous,
   }
 }
 
+// Installs start from the root whose keys their configuration names exactly. A site that already
+// publishes a signed release has players whose keys signed it: a first root that those keys do not
+// sign for is one that no install can follow, and each would refuse the next release.
+void CheckFirstRoot(const std::string& site, const TrustRoot& root) {
+  const std::optional<std::string> signature =
+      ReadSiteFile(site, SiteFileName(BesideList::kSignature));
+  if (root.version != 1 || !signature) return;
+  try {
+    VerifyRelease(*signature, root.keys);
+  } catch (const Exception&) {
+    throw Exception(
+        "the site's release is signed by keys that this first root does not hold: installs "
+        "configured with those keys cannot follow it. Make the first root with exactly the keys "
+        "of the players' serverside_publickey (--key and --threshold as that value names them), "
+        "then move to new keys with the next root",
+        true);
+  }
+}
+
 }  // namespace
 
 TrustRoot SiteRoot(const std::string& site) {
@@ -100,6 +120,7 @@ TrustRoot AppendRoot(const std::string& site, const RootRequest& request) {
   const std::string roots = ReadSiteFile(site, SiteFileName(BesideList::kRoots)).value_or("");
   const TrustRoot previous = NewestRoot(roots);
   const TrustRoot root = NextRoot(previous, request);
+  CheckFirstRoot(site, root);
   const std::string document = SignRoot(root, SigningKeys(request));
   CheckRootSignatures(document, previous, root);
   if (roots.size() + document.size() > kMaxRootsSize) {
@@ -117,8 +138,8 @@ std::string TimestampDocument(const TrustRoot& root, const std::string& signatur
       timestamp_pem);
 }
 
-void RenewTimestamp(const std::string& site, const std::string& timestamp_key_file, int hours,
-                    std::int64_t now) {
+ReleaseSignature RenewTimestamp(const std::string& site, const std::string& timestamp_key_file,
+                                int hours, std::int64_t now) {
   const TrustRoot root = SiteRoot(site);
   if (root.version == 0) {
     throw Exception("the site has no trust root (varne-release root makes one)", true);
@@ -127,14 +148,23 @@ void RenewTimestamp(const std::string& site, const std::string& timestamp_key_fi
   const std::optional<std::string> signature =
       ReadSiteFile(site, SiteFileName(BesideList::kSignature));
   if (!signature) throw Exception("the site has no signed release: build it with --sign", true);
+  ReleaseSignature release;
   try {
-    VerifyRelease(*signature, root.keys);
+    release = VerifyRelease(*signature, root.keys);
   } catch (const Exception&) {
     // A timestamp would only send players to a release that their new root refuses.
     throw Exception("the site's release is not signed by the keys of root " +
                         std::to_string(root.version) + ": build it again with them first",
                     true);
   }
+  // A timestamp of an expired release keeps nobody updating: the job that signs it must fail, so
+  // that whoever watches it learns that players are refused.
+  if (release.expires <= now) {
+    throw Exception("the site's release expired " + UtcText(release.expires) +
+                        ": every player refuses it; build it again with --sign",
+                    true);
+  }
   WriteSiteFile(SitePath(site, SiteFileName(BesideList::kTimestamp)),
                 TimestampDocument(root, *signature, pem, now + std::int64_t{hours} * 3600));
+  return release;
 }

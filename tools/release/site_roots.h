@@ -40,7 +40,8 @@ std::string TimestampDocument(const TrustRoot& root, const std::string& signatur
                               const std::string& timestamp_pem, std::int64_t expires);
 
 // Signs "filelist.timestamp" again for the site's current signature and newest root, valid for
-// `hours`, and touches nothing else. Throws Exception when the site has no root or no signature, or
-// the key is not the root's timestamp key.
-void RenewTimestamp(const std::string& site, const std::string& timestamp_key_file, int hours,
-                    std::int64_t now);
+// `hours`, touches nothing else, and returns the release it names. Throws Exception when the site
+// has no root or no signature, the release has expired, or the key is not the root's timestamp
+// key.
+ReleaseSignature RenewTimestamp(const std::string& site, const std::string& timestamp_key_file,
+                                int hours, std::int64_t now);
