@@ -525,6 +525,53 @@ TEST_F(ReleaseToolTest, TrustRootsSignReleasesAndRotate) {
   }
 }
 
+// check asks for the start of every package, as players will, and names each one they could not
+// take: one missing, one of another file, and all of them from a plain nginx that answers every
+// package URL with the list, whose players' updaters then name the file and its URL.
+TEST_F(ReleaseToolTest, CheckNamesEveryPackagePlayersCannotFetch) {
+  Build();
+  std::optional<ReleaseServer> server(std::in_place, site_.GetPath(), port_);
+  ProcessResult check = RunTool("check " + Url() + " --deep");
+  EXPECT_EQ(check.out, "3 files, 5014 bytes\nevery file matches its list line\n") << check.err;
+  const std::filesystem::path packages = site_.GetPath() / "packages";
+  const std::string a_txt = "%25%36%31%25%32%45%25%37%34%25%37%38%25%37%34";
+  std::filesystem::copy_file(packages / a_txt / "5.vpk", site_.GetPath() / "a.vpk");
+  std::filesystem::remove(packages / a_txt / "5.vpk");
+  for (const auto& item : std::filesystem::recursive_directory_iterator(packages)) {
+    if (item.path().filename() == "5000.vpk") {
+      std::filesystem::copy_file(site_.GetPath() / "a.vpk", item.path(),
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+  }
+  check = RunTool("check " + Url() + " --quiet");
+  EXPECT_EQ(check.status, 1);
+  const std::string missing = "players cannot fetch a.txt: ";
+  EXPECT_NE(check.err.find(missing), std::string::npos) << check.err;
+  EXPECT_NE(check.err.find("(" + Url("?file=" + a_txt + "&orgsize=5") + ")"), std::string::npos);
+  EXPECT_NE(check.err.find("players cannot fetch data\\sub\\b.bin: not the package of its list "
+                           "line (5000 bytes, MD5 " +
+                           Md5Of(std::string(5000, 'b')) + ")"),
+            std::string::npos)
+      << check.err;
+  EXPECT_NE(check.err.find("2 of 3 packages cannot be fetched as listed"), std::string::npos);
+  server.reset();
+  if (OnWine()) return;
+  const std::filesystem::path conf = site_.GetPath() / "plain.conf";
+  WriteFile(conf, "server {\n  listen 127.0.0.1:" + std::to_string(port_) +
+                      ";\n  location = /game/list { alias " +
+                      (site_.GetPath() / "filelist").string() + "; }\n}\n");
+  const Nginx nginx(port_, conf);
+  check = RunTool("check " + Url() + " --quiet");
+  EXPECT_EQ(check.status, 1);
+  EXPECT_NE(check.err.find("3 of 3 packages cannot be fetched"), std::string::npos) << check.err;
+  const InstallFolder install;
+  const Outcome outcome = RunUpdate(Url());
+  EXPECT_NE(
+      outcome.error.find("file readin error. : a.txt : " + Url("?file=" + a_txt + "&orgsize=5")),
+      std::string::npos)
+      << outcome.error;
+}
+
 // An expiry is said before players meet it: build prints the dates, the daily timestamp job warns
 // a week ahead even when quiet and fails once the release has expired, and status judges a site
 // (folder or URL) as players would, now and within 7 days.

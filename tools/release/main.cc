@@ -68,11 +68,13 @@ const char kUsage[] =
     "  status <site-folder or list-url> [--quiet]\n"
     "      the release (serial, expiry), its timestamp's expiry and the root (version,\n"
     "      threshold, game); exits with 1 when players refuse the site now or will within 7 days\n"
-    "  check <list-url> [--public-key <key-set>] [--quiet]\n"
-    "      fetches and parses a list as the updater does (proxy from RV7.conf or http_proxy);\n"
-    "      with --public-key (a serverside_publickey value) also verifies the release's\n"
-    "      signature, following the site's roots, and installs every file\n"
-    "      into an empty scratch folder as a signed update would, checking each one\n"
+    "  check <list-url> [--public-key <key-set>] [--deep] [--quiet]\n"
+    "      fetches and parses a list as the updater does (proxy from RV7.conf or http_proxy),\n"
+    "      then asks for the start of every package, side by side, and names each one that\n"
+    "      players could not take; with --public-key (a serverside_publickey value) also\n"
+    "      verifies the release's signature, following the site's roots; with either option\n"
+    "      installs every file into an empty scratch folder as an update would, checking each\n"
+    "      one\n"
     "\n"
     "On a terminal, build and check show files and bytes done, the rate and the time left;\n"
     "--quiet prints errors only.\n";
@@ -99,6 +101,7 @@ struct Arguments {
   bool no_blocks = false;
   bool follow_links = false;
   bool quiet = false;
+  bool deep = false;
   bool help = false;
 };
 
@@ -125,6 +128,8 @@ bool Parse(int argc, char** argv, Arguments& out) {
       out.follow_links = true;
     } else if (arg == "--quiet") {
       out.quiet = true;
+    } else if (arg == "--deep") {
+      out.deep = true;
     } else if ((arg == "--sign" || arg == "--key") && i + 1 < argc) {
       (arg == "--sign" ? out.sign : out.keys).push_back(argv[++i]);
     } else if (i + 1 < argc && Option(arg, out) != nullptr) {
@@ -358,7 +363,7 @@ int main(int argc, char** argv) {
     if (command == "status") return Status(args);
     if (command == "check") {
       if (args.positional.size() != 1) return Usage("check takes a list URL");
-      return CheckSite(args.positional[0], args.public_key, args.quiet);
+      return CheckSite(args.positional[0], args.public_key, args.deep, args.quiet);
     }
   } catch (const Exception& failure) {
     std::fprintf(stderr, "%s\n", ExplainedError(failure.GetText()).c_str());

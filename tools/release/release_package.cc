@@ -159,8 +159,8 @@ std::vector<std::string> CheckReleasePackage(const std::string& image,
   if (!read.unreadable.empty()) {
     // A signed build must know the keys it hands out; an unsigned one is told what players meet.
     if (expected.plan != nullptr) throw Exception(read.unreadable, true);
-    return {std::string(kGamePackageName) + " is not a package players' updaters read: " +
-            read.unreadable};
+    return {std::string(kGamePackageName) +
+            " is not a package players' updaters read: " + read.unreadable};
   }
   if (read.empty) {
     throw Exception(std::string(kGamePackageName) + "'s " + kDialogConfigName +
