@@ -253,6 +253,14 @@ std::optional<ReleaseSignature> ReadRelease(std::string_view document) {
   }
 }
 
+std::int64_t SigningTimeOf(const ReleaseSignature& release) {
+  // From 2001 to 2200: any other serial counts builds rather than seconds.
+  constexpr std::uint64_t kFirst = 1'000'000'000, kLast = 7'258'118'400;
+  return release.serial >= kFirst && release.serial <= kLast
+             ? static_cast<std::int64_t>(release.serial)
+             : 0;
+}
+
 void CheckRelease(const ReleaseSignature& release, const ListDigest& list, std::size_t list_entries,
                   std::int64_t now, std::uint64_t installed_serial) {
   if (release.expires <= now) Refuse("release expired.");

@@ -220,9 +220,13 @@ TrustedRelease FetchVerifiedRelease(HttpClient& client, const std::tstring& list
                                            kMaxSignatureSize, "signature missing : ");
   const std::int64_t now = Now();
   if (root.version > 0) {
+    // A build takes the clock's seconds as the serial: the release's signing date, unverified yet,
+    // for a player to compare with the date the PC shows.
+    const std::optional<ReleaseSignature> unverified = ReadRelease(document);
     CheckTimestamp(FetchBeside(client, UrlBesideList(list_url, BesideList::kTimestamp),
                                kMaxTimestampSize, "timestamp missing : "),
-                   root, {document.size(), platform::Sha256Of(document)}, now);
+                   root, {document.size(), platform::Sha256Of(document)}, now,
+                   unverified ? SigningTimeOf(*unverified) : 0);
   }
   const ReleaseSignature release = VerifyRelease(document, root.keys);
   // A rotation starts the serials over: that is how a publisher recovers from a runaway one.
