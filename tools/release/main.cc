@@ -42,10 +42,11 @@ const char kUsage[] =
     "      serverside_publickey in dlgconfig.conf\n"
     "  root <site-folder> --game <id> --key <private-key-file>... [--threshold <k>]\n"
     "        --timestamp-key <private-key-file> [--sign <private-key-file>...]\n"
-    "      appends the site's next trust root to filelist.roots: k of the --key keys (1 unless\n"
-    "      said) sign each release, the timestamp key signs filelist.timestamp; a rotation is\n"
-    "      signed with --sign by k of the keys of the root before; prints the new value of\n"
-    "      serverside_publickey, for the dlgconfig.conf of the next release's RV7.VPK\n"
+    "      prepares the site's next trust root, which the next build signed with its keys\n"
+    "      publishes: k of the --key keys (1 unless said) sign each release, the timestamp key\n"
+    "      signs filelist.timestamp; a rotation needs --sign with k of the keys of the root\n"
+    "      before; the same root twice is one; prints the serverside_game and\n"
+    "      serverside_publickey lines for the dlgconfig.conf of the next release's RV7.VPK\n"
     "  build <image-folder> <site-folder> [--listen <host:port>] [--path <url-path>]\n"
     "        [--sign <private-key-file>... [--expires <days>] [--timestamp-key <file>]]\n"
     "        [--no-blocks] [--follow-links] [--quiet]\n"
@@ -277,15 +278,24 @@ int Root(const Arguments& args) {
       !ParseNumber(args.threshold, std::size_t{1}, kMaxSignatures, request.threshold)) {
     return Usage("--threshold takes a number of keys");
   }
-  const TrustRoot root = AppendRoot(args.positional[0], request);
+  const std::string& site = args.positional[0];
+  const TrustRoot root = PrepareRoot(site, request);
+  const bool waits = PendingRoot(site).version == root.version;
   std::printf(
-      "root %llu of %s: releases need %zu of its %zu keys; build the site with them next\n"
-      "the dlgconfig.conf of the release's RV7.VPK names them, and binds new installs to the "
-      "game:\n"
-      "serverside_game=%s\n"
-      "serverside_publickey=%s\n",
+      "root %llu of %s: releases need %zu of its %zu keys; %s\n",
       static_cast<unsigned long long>(root.version), root.game.c_str(), root.keys.threshold,
-      root.keys.keys.size(), root.game.c_str(), KeySetText(root.keys).c_str());
+      root.keys.keys.size(),
+      waits ? "it waits, unseen by players, for the build that publishes it" : "published already");
+  if (waits) {
+    std::printf(
+        "next: build the site with --sign (%zu of its keys) and --timestamp-key (its timestamp "
+        "key), from an image whose RV7.VPK's dlgconfig.conf says the two lines below; that build "
+        "publishes the root, the release and its timestamp together; until then builds and "
+        "timestamps with the keys of today go on as before\n",
+        root.keys.threshold);
+  }
+  std::printf("serverside_game=%s\nserverside_publickey=%s\n", root.game.c_str(),
+              KeySetText(root.keys).c_str());
   return 0;
 }
 

@@ -104,9 +104,11 @@ void CheckKeys(const std::string& named, const SigningPlan* plan) {
   }
   const std::optional<KeySet> keys = KeySetOf(named);
   if (plan->root.version > 0 && keys != plan->root.keys) {
-    throw Exception(says + ", not the keys of the site's root " +
-                        std::to_string(plan->root.version) + " (" + KeySetText(plan->root.keys) +
-                        "): new keys need a root rotation first (varne-release root)",
+    throw Exception(says + ", not the keys of root " + std::to_string(plan->root.version) +
+                        ", which this build signs under: the line must read "
+                        "serverside_publickey=" +
+                        KeySetText(plan->root.keys) +
+                        " (new keys need a root rotation first (varne-release root))",
                     true);
   }
   if (plan->root.version == 0 && (!keys || KeysHeld(*keys, plan->keys) < keys->threshold)) {

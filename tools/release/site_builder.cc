@@ -25,6 +25,7 @@
 #include "site/release_state.h"
 #include "site/site_names.h"
 #include "site_files.h"
+#include "site_roots.h"
 #include "storage/block_pipeline.h"
 #include "storage/file_digest.h"
 #include "storage/image_files.h"
@@ -336,6 +337,7 @@ void SwitchList(const fs::path& site_folder, const std::string& list,
                 const SiteSignatures& signatures) {
   const std::pair<fs::path, const std::string*> documents[] = {
       {site_folder / kSiteListName, &list},
+      {site_folder / SiteFileName(BesideList::kRoots), &signatures.roots},
       {site_folder / SiteFileName(BesideList::kSignature), &signatures.list},
       {site_folder / SiteFileName(BesideList::kTimestamp), &signatures.timestamp},
   };
@@ -348,10 +350,12 @@ void SwitchList(const fs::path& site_folder, const std::string& list,
   for (std::size_t i = 0; i < std::size(documents); ++i) {
     if (staged[i]) {
       fs::rename(*staged[i], documents[i].first);
-    } else {
+    } else if (documents[i].second != &signatures.roots) {  // the roots stay unless one is added
       fs::remove(documents[i].first);
     }
   }
+  // The root published: nothing waits any more.
+  if (!signatures.roots.empty()) fs::remove(site_folder / kPendingRootName);
 }
 
 }  // namespace

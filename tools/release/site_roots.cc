@@ -60,16 +60,19 @@ TrustRoot NextRoot(const TrustRoot& previous, const RootRequest& request) {
   return root;
 }
 
+std::string RotationNeeds(const TrustRoot& previous) {
+  return "root " + std::to_string(previous.version + 1) + " needs the signatures of " +
+         std::to_string(previous.keys.threshold) + " keys of root " +
+         std::to_string(previous.version) +
+         ", which installs trust now: give their key files with --sign";
+}
+
 // The checks an install makes before it follows the new root, made before it is published.
 void CheckRootSignatures(const std::string& document, const TrustRoot& previous,
                          const TrustRoot& root) {
   const SignedDocument split = SplitSignatures(document, kMaxRootsSize);
   if (previous.version > 0 && !SignedBy(split, previous.keys)) {
-    throw Exception("root " + std::to_string(root.version) + " needs the signatures of " +
-                        std::to_string(previous.keys.threshold) + " keys of root " +
-                        std::to_string(previous.version) +
-                        ", which installs trust now: give their key files with --sign",
-                    true);
+    throw Exception(RotationNeeds(previous), true);
   }
   if (!SignedBy(split, root.keys)) {
     throw Exception("root " + std::to_string(root.version) + " is not signed by " +
@@ -116,18 +119,45 @@ std::string TimestampKeyOf(const TrustRoot& root, const std::string& key_file) {
   return std::move(key.private_pem);
 }
 
-TrustRoot AppendRoot(const std::string& site, const RootRequest& request) {
+TrustRoot PendingRoot(const std::string& site) {
+  return NewestRoot(ReadSiteFile(site, kPendingRootName).value_or(""));
+}
+
+std::string PublishedRoots(const std::string& site, const TrustRoot& root) {
+  const std::string roots = ReadSiteFile(site, SiteFileName(BesideList::kRoots)).value_or("");
+  if (root.version <= NewestRoot(roots).version) return {};
+  return roots + ReadSiteFile(site, kPendingRootName).value_or("");
+}
+
+TrustRoot PrepareRoot(const std::string& site, const RootRequest& request) {
   const std::string roots = ReadSiteFile(site, SiteFileName(BesideList::kRoots)).value_or("");
   const TrustRoot previous = NewestRoot(roots);
   const TrustRoot root = NextRoot(previous, request);
+  // The same request again changes nothing: the root is published already, or waits.
+  const auto same = [&root](TrustRoot other) {
+    other.version = root.version;
+    return other == root;
+  };
+  if (previous.version > 0 && same(previous)) return previous;
+  if (const TrustRoot pending = PendingRoot(site); pending.version > 0 && same(pending)) {
+    return pending;
+  }
   CheckFirstRoot(site, root);
+  // Any change of keys or threshold is the old root's to allow, even when the new keys overlap
+  // the old ones enough to sign for them: the publisher says so with --sign.
+  RootRequest signers;
+  signers.sign_files = request.sign_files;
+  if (previous.version > 0 &&
+      KeysHeld(previous.keys, SigningKeys(signers)) < previous.keys.threshold) {
+    throw Exception(RotationNeeds(previous), true);
+  }
   const std::string document = SignRoot(root, SigningKeys(request));
   CheckRootSignatures(document, previous, root);
   if (roots.size() + document.size() > kMaxRootsSize) {
     throw Exception("the site's roots would grow past what updaters read", true);
   }
   fs::create_directories(platform::ToFilesystemPath(site));
-  WriteSiteFile(SitePath(site, SiteFileName(BesideList::kRoots)), roots + document);
+  WriteSiteFile(SitePath(site, kPendingRootName), document);
   return root;
 }
 
