@@ -120,7 +120,9 @@ std::string TimestampKeyOf(const TrustRoot& root, const std::string& key_file) {
 }
 
 TrustRoot PendingRoot(const std::string& site) {
-  return NewestRoot(ReadSiteFile(site, kPendingRootName).value_or(""));
+  const TrustRoot pending = NewestRoot(ReadSiteFile(site, kPendingRootName).value_or(""));
+  // Only the root after the published one can wait: any other was left by hand, and is ignored.
+  return pending.version == SiteRoot(site).version + 1 ? pending : TrustRoot{};
 }
 
 std::string PublishedRoots(const std::string& site, const TrustRoot& root) {
