@@ -10,6 +10,7 @@
 
 #include "base/critical_section.h"
 #include "base/exception.h"
+#include "base/utf8string.h"
 #include "platform/file.h"
 #include "storage/i_file_manager.h"
 #include "storage/opened_file.h"
@@ -99,9 +100,35 @@ void ConfigBase::LoadFromPackfile(const std::tstring& name) {
   }
 }
 
+namespace {
+
+// A file saved as UTF-8, with or without its byte-order mark: no UTF-16 mark and no zero byte
+// before the zeros that end it. Every "=" of a UTF-16 text holds a zero byte, so a file read this
+// way would have given no entry as UTF-16: a UTF-16 file reads exactly as it always did.
+bool IsUtf8Text(const std::vector<unsigned char>& bytes) {
+  if (bytes.size() >= 2 &&
+      ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
+    return false;
+  }
+  const auto end = std::find_if(bytes.rbegin(), bytes.rend(), [](unsigned char b) { return b; });
+  return std::find(bytes.begin(), end.base(), 0) == end.base();
+}
+
+}  // namespace
+
 void ConfigBase::AddEntries(const std::vector<unsigned char>& bytes) {
   std::tstring text;
-  text.SetFromData(bytes.size(), bytes.data());
+  if (IsUtf8Text(bytes)) {
+    static constexpr unsigned char kMark[] = {0xEF, 0xBB, 0xBF};
+    const bool marked = bytes.size() >= 3 && std::equal(kMark, kMark + 3, bytes.begin());
+    const auto end = std::find(bytes.begin() + (marked ? 3 : 0), bytes.end(), 0);
+    utf8string utf8;
+    utf8.SetUtf8Data(reinterpret_cast<const char*>(bytes.data()) + (marked ? 3 : 0),
+                     static_cast<std::uint32_t>(end - bytes.begin() - (marked ? 3 : 0)));
+    text = utf8.GetString();
+  } else {
+    text.SetFromData(bytes.size(), bytes.data());
+  }
   std::tstring line;
   while (std::tstring::GetLine(text, line)) AddLine(line);
 }
@@ -109,6 +136,11 @@ void ConfigBase::AddEntries(const std::vector<unsigned char>& bytes) {
 std::tstring ConfigBase::LoadString(const std::tstring& key, const std::tstring& fallback) {
   CriticalSectionLock hold(ConfigLock());
   return entries_.try_emplace(key, fallback).first->second;
+}
+
+bool ConfigBase::Empty() const {
+  CriticalSectionLock hold(ConfigLock());
+  return entries_.empty();
 }
 
 int ConfigBase::LoadInt(const std::tstring& key, int fallback) {

@@ -24,6 +24,8 @@ class ConfigBase {
   // An absent key is added with the default, which later lookups then return.
   std::tstring LoadString(const std::tstring& key, const std::tstring& fallback);
   int LoadInt(const std::tstring& key, int fallback);
+  // True before any entry was read or looked up.
+  bool Empty() const;
 
  private:
   void AddLine(const std::tstring& line);

@@ -57,4 +57,25 @@ TEST(ConfigBaseTest, LoadingThroughTheFileManagerWhileAnotherThreadReads) {
   EXPECT_EQ(config.LoadString("key", ""), "value");
 }
 
+// "dlgconfig.conf" as editors save it: UTF-16 in either order with its mark, little-endian without,
+// and UTF-8 with or without its mark all give the same entries, Japanese values included.
+TEST(ConfigBaseTest, SettingsInEveryEncodingAnEditorSaves) {
+  const std::string text = "main_image=スキン.bmp\r\nrunfilename = game.exe\n";
+  std::u16string wide = u"main_image=スキン.bmp\r\nrunfilename = game.exe\n";
+  std::string le, be;
+  for (const char16_t c : wide) {
+    le += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    be += {static_cast<char>(c >> 8), static_cast<char>(c & 0xFF)};
+  }
+  for (const std::string& bytes :
+       {"\xFF\xFE" + le, le, "\xFE\xFF" + be, "\xEF\xBB\xBF" + text, text}) {
+    std::vector<unsigned char> file(bytes.begin(), bytes.end());
+    file.insert(file.end(), 2, 0);  // as the file manager's reading ends it
+    ConfigBase config;
+    config.AddEntries(file);
+    EXPECT_EQ(config.LoadString("main_image", ""), "スキン.bmp") << bytes;
+    EXPECT_EQ(config.LoadString("runfilename", ""), "game.exe") << bytes;
+  }
+}
+
 }  // namespace

@@ -25,6 +25,12 @@ inline constexpr char kQuitLabel[] = "終了";
 inline constexpr char kAboutCaption[] = "バージョン情報";
 inline constexpr char kAboutVersionLine[] = "RV7 Updater Version 1.0";
 inline constexpr char kAboutSecondLine[] = "ゲームのファイルを最新の版に更新します。";
+// After a refused timestamp whose times the player's clock may explain, followed by the date the
+// updater read and the date the release was signed.
+inline constexpr char kClockLooksWrong[] =
+    "PCの時計が正しくないようです。日付と時刻を合わせてから、もう一度更新してください。";
+inline constexpr char kClockReadAs[] = "PCの日時: ";
+inline constexpr char kReleaseSignedAt[] = "リリースの署名日時: ";
 
 // Message box captions.
 inline constexpr char kErrorCaption[] = "エラー";

@@ -245,6 +245,22 @@ ReleaseSignature VerifyRelease(std::string_view document, const KeySet& keys) {
   return ParseSignedPart(VerifiedLines(document, keys, kMaxSignatureSize));
 }
 
+std::optional<ReleaseSignature> ReadRelease(std::string_view document) {
+  try {
+    return ParseSignedPart(DocumentLines(SplitSignatures(document, kMaxSignatureSize).signed_part));
+  } catch (const Exception&) {
+    return std::nullopt;
+  }
+}
+
+std::int64_t SigningTimeOf(const ReleaseSignature& release) {
+  // From 2001 to 2200: any other serial counts builds rather than seconds.
+  constexpr std::uint64_t kFirst = 1'000'000'000, kLast = 7'258'118'400;
+  return release.serial >= kFirst && release.serial <= kLast
+             ? static_cast<std::int64_t>(release.serial)
+             : 0;
+}
+
 void CheckRelease(const ReleaseSignature& release, const ListDigest& list, std::size_t list_entries,
                   std::int64_t now, std::uint64_t installed_serial) {
   if (release.expires <= now) Refuse("release expired.");

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,6 +109,11 @@ std::string SignRelease(const ReleaseSignature& release,
 // Reads a document and checks that the key set signed it. Throws DownloadManagerException with a
 // text that says what was refused.
 ReleaseSignature VerifyRelease(std::string_view document, const KeySet& keys);
+// The document's content, unverified (the publisher's own); nothing when unreadable.
+std::optional<ReleaseSignature> ReadRelease(std::string_view document);
+// When the release was signed, as its serial says (a build takes the clock's seconds for it); 0
+// when the serial is no such time.
+std::int64_t SigningTimeOf(const ReleaseSignature& release);
 
 // Checks a verified release against the list document that came with it and the install's state.
 // Throws DownloadManagerException ("release expired.", "older release than installed.", ...).

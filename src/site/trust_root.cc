@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "base/exception.h"
+#include "res/strings.h"
 
 namespace {
 
@@ -81,10 +82,18 @@ TrustRoot FollowRoots(std::string_view roots, TrustRoot current) {
   std::size_t next = 0;
   if (current.version == 0) {
     // Configured keys name no root: the newest root of those keys, signed by them, is the start.
+    // A configuration that names its game holds the first run to what every later run is held
+    // to: a root of that game, and so its timestamp; without, the keys alone may sign.
     const auto same_keys = [&](const TrustRoot& root) { return root.keys == current.keys; };
     const auto start = std::find_if(parsed.rbegin(), parsed.rend(), same_keys);
-    if (start == parsed.rend()) return current;
+    if (start == parsed.rend()) {
+      if (!current.game.empty()) Refuse("the site has no trust root of the configured keys.");
+      return current;
+    }
     next = static_cast<std::size_t>(parsed.rend() - start) - 1;
+    if (!current.game.empty() && parsed[next].game != current.game) {
+      Refuse("root is for another game.");
+    }
     if (!SignedBy(split[next], current.keys)) Refuse("root document does not verify.");
     current = parsed[next++];
   }
@@ -117,6 +126,15 @@ std::string SignTimestamp(const Timestamp& timestamp, const std::string& private
 
 namespace {
 
+// A timestamp's times refused at the player's clock: a stale site or a wrong clock, which only the
+// player can tell apart, so both dates are shown.
+[[noreturn]] void RefuseForClock(const char* text, std::int64_t now, std::int64_t signed_at) {
+  std::string said =
+      std::string(text) + " " + kClockLooksWrong + " (" + kClockReadAs + UtcText(now);
+  if (signed_at > 0) said += std::string(", ") + kReleaseSignedAt + UtcText(signed_at);
+  throw DownloadManagerException(said + ")", true);
+}
+
 Timestamp ParseTimestamp(const std::vector<std::string_view>& lines) {
   if (lines.size() != 5 || lines[0] != kTimestampMagic) Refuse("timestamp is malformed.");
   return {std::string(ValueOf(lines[1], "game")), NumberOf(ValueOf(lines[2], "root")),
@@ -126,7 +144,7 @@ Timestamp ParseTimestamp(const std::vector<std::string_view>& lines) {
 }  // namespace
 
 Timestamp CheckTimestamp(std::string_view document, const TrustRoot& root,
-                         const ListDigest& release, std::int64_t now) {
+                         const ListDigest& release, std::int64_t now, std::int64_t signed_at) {
   // A timestamp of a newer root is signed with a key this install may not know yet: what it says
   // is read first, so that a withheld rotation is named as such. It is a refusal either way.
   const std::optional<Timestamp> unverified = ReadTimestamp(document);
@@ -137,8 +155,10 @@ Timestamp CheckTimestamp(std::string_view document, const TrustRoot& root,
       ParseTimestamp(VerifiedLines(document, KeySet{1, {root.timestamp_key}}, kMaxTimestampSize));
   if (timestamp.game != root.game) Refuse("release is for another game.");
   if (timestamp.root < root.version) Refuse("timestamp of an older root.");
-  if (timestamp.expires <= now) Refuse("timestamp expired.");
-  if (timestamp.expires - now > kMaxTimestampLife + kClockSkew) Refuse("timestamp lives too long.");
+  if (timestamp.expires <= now) RefuseForClock("timestamp expired.", now, signed_at);
+  if (timestamp.expires - now > kMaxTimestampLife + kClockSkew) {
+    RefuseForClock("timestamp lives too long.", now, signed_at);
+  }
   if (timestamp.release != release) Refuse("release is not the one the timestamp names.");
   return timestamp;
 }

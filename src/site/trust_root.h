@@ -44,19 +44,26 @@ struct TrustRoot {
   bool operator==(const TrustRoot&) const = default;
 };
 
-// The root an install holds before any root document: the configured keys alone.
-inline TrustRoot RootOfKeys(KeySet keys) {
+// The root an install holds before any root document: the configured keys and, when the
+// configuration names it, the game (then only a root of that game is followed, never the keys
+// alone).
+inline TrustRoot RootOfKeys(KeySet keys, std::string game = {}) {
   TrustRoot root;
   root.keys = std::move(keys);
+  root.game = std::move(game);
   return root;
 }
 
 // The largest roots and timestamp documents read.
 constexpr std::size_t kMaxRootsSize = 1u << 20;
 constexpr std::size_t kMaxTimestampSize = 4096;
-// The longest a timestamp may stay valid, and the clock difference allowed on top of it.
+// The longest a timestamp may stay valid, and how far a player's clock may lag behind the signer's:
+// a timestamp that expires more than their sum after the player's clock is refused. So a thief of
+// the timestamp key holds correct clocks on a release for at most 48 hours past the signing, and a
+// clock a day slow still takes a fresh timestamp. A clock ahead takes one while it has not expired
+// by that clock: as far ahead as the timestamp's remaining life (a day just after its renewal).
 constexpr std::int64_t kMaxTimestampLife = 86400;
-constexpr std::int64_t kClockSkew = 3600;
+constexpr std::int64_t kClockSkew = 86400;
 
 // A root's signed part, and its reading (also of the copy an install keeps). Throws
 // DownloadManagerException for text that is not one.
@@ -67,7 +74,8 @@ std::string SignRoot(const TrustRoot& root, const std::vector<std::string>& priv
 
 // The root an install holding `current` moves to along a roots document: each later root must be
 // the next version, of the same game, signed by the keys before and by its own. From version 0 the
-// newest root whose keys are the configured ones, signed by them, comes first. Throws
+// newest root whose keys are the configured ones, signed by them, comes first; when version 0
+// names a game, that root must be of it, and a site without one is refused. Throws
 // DownloadManagerException for a root that follows but does not pass.
 TrustRoot FollowRoots(std::string_view roots, TrustRoot current);
 // The newest root of a roots document, unverified (the publisher's own); version 0 for none.
@@ -82,9 +90,10 @@ struct Timestamp {
 
 std::string SignTimestamp(const Timestamp& timestamp, const std::string& private_pem);
 // Reads a timestamp document signed with the root's timestamp key and checks that it is the root's
-// game and version, current at `now` but not for longer than a day, and names `release`. Throws
-// DownloadManagerException.
+// game and version, current at `now` but not for longer than kMaxTimestampLife + kClockSkew, and
+// names `release`. Throws DownloadManagerException; when the clock may be what is wrong, the text
+// says so in Japanese with `now` and `signed_at` (when the release was signed; 0 when unknown).
 Timestamp CheckTimestamp(std::string_view document, const TrustRoot& root,
-                         const ListDigest& release, std::int64_t now);
+                         const ListDigest& release, std::int64_t now, std::int64_t signed_at = 0);
 // The timestamp document's content, unverified (the publisher's own); nothing when unreadable.
 std::optional<Timestamp> ReadTimestamp(std::string_view document);

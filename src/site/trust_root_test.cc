@@ -60,6 +60,12 @@ TEST(TrustRootTest, RootsFollowOnlyWhatBothKeySetsSign) {
       SignRoot(root1, first.Pems(2)) + SignRoot(root2, first.Pems(2) + second.Pems(1));
   EXPECT_EQ(FollowRoots(roots, RootOfKeys(second.Set(1))), root2);
   EXPECT_EQ(FollowRoots(roots, RootOfKeys(timestamp.Set(1))).version, 0u);  // none of its keys
+  // A configuration that names its game follows only a root of that game, from the first run on.
+  EXPECT_EQ(FollowRoots(roots, RootOfKeys(second.Set(1), "game")), root2);
+  EXPECT_THAT(ErrorOf([&] { FollowRoots(roots, RootOfKeys(second.Set(1), "other")); }),
+              HasSubstr("another game"));
+  EXPECT_THAT(ErrorOf([&] { FollowRoots("", RootOfKeys(second.Set(1), "game")); }),
+              HasSubstr("no trust root"));
 
   TrustRoot other_game = root2, skipped = root2;
   other_game.game = "other";
@@ -99,6 +105,29 @@ TEST(TrustRootTest, TimestampNamesTheReleaseOfThisGameForADay) {
   for (const auto& [document, error] : refused) {
     EXPECT_THAT(ErrorOf([&] { CheckTimestamp(document, root, release, kNow); }), HasSubstr(error));
   }
+
+  // A fresh timestamp at players' clocks: a day off either way is taken; a clock further behind,
+  // like a key thief's clock ten years ahead, is refused, the player told of the clock with the
+  // date it shows and the date the release was signed.
+  constexpr std::int64_t kHour = 3600;
+  const std::string fresh = SignTimestamp(good, pem);
+  for (const std::int64_t clock : {-24 * kHour, -23 * kHour, 23 * kHour, 24 * kHour - 1}) {
+    EXPECT_EQ(ErrorOf([&] { CheckTimestamp(fresh, root, release, kNow + clock); }), "") << clock;
+  }
+  const std::string clock_wrong = "PCの時計が正しくないようです。";
+  EXPECT_THAT(
+      ErrorOf([&] { CheckTimestamp(fresh, root, release, kNow - 24 * kHour - 1, kNow - kHour); }),
+      HasSubstr("lives too long. " + clock_wrong +
+                "日付と時刻を合わせてから、もう一度"
+                "更新してください。 (PCの日時: 2027-01-14T07:59:59Z, リリースの署名日時: "
+                "2027-01-15T07:00:00Z)"));
+  EXPECT_THAT(ErrorOf([&] { CheckTimestamp(fresh, root, release, kNow - 48 * kHour); }),
+              HasSubstr(clock_wrong));
+  EXPECT_THAT(ErrorOf([&] { CheckTimestamp(fresh, root, release, kNow + 24 * kHour); }),
+              HasSubstr("expired. " + clock_wrong));
+  const std::string thief = with([](Timestamp& t) { t.expires += 10 * 365 * 24 * kHour; });
+  EXPECT_THAT(ErrorOf([&] { CheckTimestamp(thief, root, release, kNow); }),
+              HasSubstr("lives too long"));
 }
 
 }  // namespace

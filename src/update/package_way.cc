@@ -82,7 +82,13 @@ void InstallFromPackage(VarneFileManager& files, InstallFolder& folder, const In
                         const std::tstring& temporary) {
   try {
     files.ClearFileList();
-    files.ReadPackage(temporary.c_str());
+    try {
+      files.ReadPackage(temporary.c_str());
+    } catch (const Exception& failure) {
+      // The temporary's name tells the player nothing: the listed file and its URL do.
+      throw Exception(failure.GetText() + " : " + job.entry.Listed() + " : " + job.package_url,
+                      true);
+    }
     Extract(files, folder, job);
     files.ClearFileList();
   } catch (...) {

@@ -207,6 +207,18 @@ std::string FetchBeside(HttpClient& client, const std::tstring& url, std::size_t
   return document.Take();
 }
 
+// The game the install's dialog settings bind it to ("serverside_game"); empty when they name none,
+// as settings made before roots existed do, or cannot be read.
+std::string ConfiguredGame() {
+  try {
+    DlgConfig dialog;
+    dialog.LoadFromPackfile(kDialogConfigName);
+    return dialog.LoadString("serverside_game", "");
+  } catch (const Exception&) {
+    return {};
+  }
+}
+
 std::int64_t Now() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   return std::chrono::duration_cast<std::chrono::seconds>(now).count();
@@ -217,7 +229,7 @@ std::int64_t Now() {
 TrustedRelease FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
                                     const ListDigest& list, std::size_t list_entries,
                                     const InstallState& state, const KeySet& configured) {
-  const TrustRoot installed = state.root.value_or(RootOfKeys(configured));
+  const TrustRoot installed = state.root.value_or(RootOfKeys(configured, ConfiguredGame()));
   // A site without root documents is signed by the configured keys alone.
   const TrustRoot root = FollowRoots(
       FetchBeside(client, UrlBesideList(list_url, BesideList::kRoots), kMaxRootsSize, nullptr),
@@ -226,9 +238,13 @@ TrustedRelease FetchVerifiedRelease(HttpClient& client, const std::tstring& list
                                            kMaxSignatureSize, "signature missing : ");
   const std::int64_t now = Now();
   if (root.version > 0) {
+    // A build takes the clock's seconds as the serial: the release's signing date, unverified yet,
+    // for a player to compare with the date the PC shows.
+    const std::optional<ReleaseSignature> unverified = ReadRelease(document);
     CheckTimestamp(FetchBeside(client, UrlBesideList(list_url, BesideList::kTimestamp),
                                kMaxTimestampSize, "timestamp missing : "),
-                   root, {document.size(), platform::Sha256Of(document)}, now);
+                   root, {document.size(), platform::Sha256Of(document)}, now,
+                   unverified ? SigningTimeOf(*unverified) : 0);
   }
   const ReleaseSignature release = VerifyRelease(document, root.keys);
   // A rotation starts the serials over: that is how a publisher recovers from a runaway one.

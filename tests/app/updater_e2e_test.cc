@@ -587,6 +587,40 @@ TEST_F(SignedReleaseTest, SignedReleasesInstallAndAttacksAreRefused) {
   }
 }
 
+// A fresh install whose configuration names its game takes its first signed release only from a
+// root of that game, with its timestamp; a configuration without the name (made before roots)
+// still takes one that its keys alone sign.
+TEST_F(SignedReleaseTest, AFirstRunIsBoundToTheGameItsConfigurationNames) {
+  ASSERT_EQ(MakeRoot(0, 3).status, 0);
+  Publish({{"data/level1.dat", "level two"}}, Sign(0, 1, 3));
+  const Snapshot site = Take(site_);
+  const struct {
+    std::string game;  // the configuration's serverside_game; empty: none
+    bool stripped;     // the site without its roots and timestamp
+    int status;
+    std::string said;
+  } rows[] = {
+      {"other", false, 1, "root is for another game."},
+      {"varne-test", true, 1, "no trust root"},
+      {"", true, 0, ""},
+      {"varne-test", false, 0, ""},
+  };
+  int fresh = 0;
+  for (const auto& row : rows) {
+    for (const auto& [name, bytes] : site) WriteFile(site_ / name, bytes);
+    if (row.stripped) {
+      for (const char* name : {"filelist.roots", "filelist.timestamp"}) fs::remove(site_ / name);
+    }
+    const fs::path install = root_.GetPath() / ("fresh" + std::to_string(fresh++));
+    LayOutInstall(install, ListUrl(),
+                  extra_config_ + (row.game.empty() ? "" : "serverside_game=" + row.game + "\r\n"));
+    const ProcessResult run = RunIn(install, Runner() + "RV7WIN9XME.EXE --console");
+    EXPECT_EQ(run.status, row.status) << row.game << run.out << run.err;
+    EXPECT_NE(run.out.find(row.said), std::string::npos) << row.game << run.out;
+    EXPECT_EQ(fs::exists(install / "data" / "level1.dat"), row.status == 0) << row.game;
+  }
+}
+
 // Two root keys and the timestamp key stolen: a release with the highest serial installs, and the
 // publisher's next build would sign below it. A rotation to new keys, which the old ones sign,
 // recovers every install; a mirror that withholds the rotation is seen, and the stolen keys sign

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <thread>
 
+#include "base/hex.h"
 #include "demo_skin.h"
 #include "net/testing/scripted_server.h"
 #include "platform/file.h"
@@ -132,6 +133,58 @@ TEST_F(ReleaseToolTest, BuildRefusesImagesThatPlayersCannotInstall) {
     EXPECT_NE(result.err.find(NativeSeparators(said)), std::string::npos) << result.err;
     EXPECT_EQ(Take(site_.GetPath()), site) << name;
     if (!name.empty()) std::filesystem::remove(image_.GetPath() / name);
+  }
+}
+
+// The release's own package checked against the site it is built for: what would strand every
+// player is refused with the site left as it was, what a server in front of the site could make
+// right is a warning. Settings saved as UTF-8 read as UTF-16 ones do.
+TEST_F(ReleaseToolTest, BuildChecksTheReleasesOwnPackage) {
+  Image("game.exe", "#!/bin/sh\n");
+  const TempFolder content("varne-package");
+  const auto package = [&](const std::string& settings, bool skin) {
+    std::filesystem::remove_all(content.GetPath());
+    std::filesystem::create_directories(content.GetPath());
+    if (!settings.empty()) content.Write("dlgconfig.conf", settings);
+    content.Write(skin ? "skin.bmp" : "other.bmp", "BM");
+    std::filesystem::remove(image_.GetPath() / "RV7.VPK");
+    test_support::Run(Program("vpk") + " pack '" + content.GetPath().string() + "' '" +
+                      (image_.GetPath() / "RV7.VPK").string() + "' >/dev/null");
+  };
+  const std::string url = "serverside_url=" + Url() + "\r\n";
+  const std::string rest = "main_image=skin.bmp\r\nrunfilename=game.exe\r\n";
+  const std::string other_port = "serverside_url=http://127.0.0.1:1/game/list\r\n";
+  const std::string warning = "varne-release: warning: RV7.VPK's ";
+  const struct {
+    std::string settings;
+    bool skin;
+    int status;
+    std::string said;  // on standard error; empty: nothing
+  } rows[] = {
+      {demo::Utf16LeFromAscii(url + rest), true, 0, ""},
+      {"\xEF\xBB\xBF" + url + rest, true, 0, ""},
+      {url + rest, true, 0, ""},
+      {other_port + rest, true, 0,
+       warning + "serverside_url \"http://127.0.0.1:1/game/list\" asks port 1"},
+      {"serverside_url=http://example.com/list\r\n" + rest, true, 0, "asks for the path /list"},
+      {url + rest, false, 0, warning + "main_image \"skin.bmp\" is neither in it nor in the image"},
+      {url + "main_image=skin.bmp\r\nrunfilename=gone.exe\r\n", true, 0,
+       warning + "runfilename \"gone.exe\" is not in the image"},
+      {url + rest + "serverside_publickey=" + std::string(88, 'A') + "\r\n", true, 1,
+       "but the build is unsigned"},
+      {"\xFF\xFE" + url + rest, true, 1, "dlgconfig.conf reads as empty"},
+      {"", true, 1, "RV7.VPK holds no dlgconfig.conf"},
+  };
+  for (const auto& row : rows) {
+    package(row.settings, row.skin);
+    const Snapshot before = Take(site_.GetPath());
+    const ProcessResult result = RunTool(BuildArguments(image_, site_));
+    EXPECT_EQ(result.status, row.status) << row.said << result.err;
+    EXPECT_EQ(result.err.empty(), row.said.empty()) << result.err;
+    EXPECT_NE(result.err.find(row.said), std::string::npos) << result.err;
+    if (row.status != 0) {
+      EXPECT_EQ(Take(site_.GetPath()), before) << row.said;
+    }
   }
 }
 
@@ -291,6 +344,25 @@ TEST_F(ReleaseToolTest, BlockDataMatchesTheListAndLeavesTheRestOfTheSiteAsItWas)
   }
   ExpectBlockDataMatches(site_.GetPath(), image_.GetPath());
 
+  // Documents planted in the site folder, bound to its list and to each file's size and MD5 but
+  // describing other bytes, are never signed: a signed build makes every document it signs.
+  const std::string list = ReadFile(site_.GetPath() / "filelist");
+  std::vector<block_index::FileBlocks> lies;
+  for (const char* name : {"a.txt", "c.txt", "data/sub/b.bin"}) {
+    const std::string bytes = ReadFile(image_.GetPath() / name);
+    lies.push_back({block_data::testing::DocumentsOf(std::string(bytes.size(), '?')), {}});
+    DecodeHex(Md5Of(bytes), lies.back().md5);
+  }
+  const block_index::BlockFiles planted =
+      block_index::MakeBlockFiles({list.size(), platform::Sha256Of(list)}, lies);
+  WriteFile(site_.GetPath() / "filelist.blocks", planted.blocks);
+  WriteFile(site_.GetPath() / "filelist.fine", planted.fine);
+  const TempFolder keys("varne-keys");
+  const std::string key = (keys.GetPath() / "publisher.key").string();
+  RunTool("keygen '" + key + "'");
+  Build("--sign '" + key + "'");
+  ExpectBlockDataMatches(site_.GetPath(), image_.GetPath());
+
   // Without block data, a rebuild leaves none behind.
   Build("--no-blocks");
   EXPECT_EQ(LegacyFiles(site_.GetPath(), false), LegacyFiles(fresh.GetPath(), true));
@@ -392,8 +464,15 @@ TEST_F(ReleaseToolTest, TrustRootsSignReleasesAndRotate) {
     EXPECT_EQ(checked.status, 0) << public_key << checked.err;
   };
 
-  const std::string first =
-      root(" --threshold 2 --key" + key("a") + " --key" + key("b") + " --key" + key("c"));
+  // Players configured with the key that signed the site so far cannot follow a first root of
+  // other keys.
+  const std::string three =
+      " --threshold 2 --key" + key("a") + " --key" + key("b") + " --key" + key("c");
+  Build("--sign" + key("n"));
+  refused("root" + site + " --game demo" + stamp + three,
+          "the site's release is signed by keys that this first root does not hold");
+  std::filesystem::remove(site_.GetPath() / "filelist.sig");
+  const std::string first = root(three);
   refused(BuildArguments(image_, site_, "--sign" + key("a") + stamp),
           "the --sign keys are 1 of the keys of root 1; its releases need 2");
   refused(
@@ -415,12 +494,23 @@ TEST_F(ReleaseToolTest, TrustRootsSignReleasesAndRotate) {
 
   // A serial published a week ahead, which no build may follow, is left behind by a rotation.
   const std::filesystem::path signature = site_.GetPath() / "filelist.sig";
-  WriteFile(signature, "varne-release-signature 1\nserial " +
-                           std::to_string(std::time(nullptr) + 7 * 86400) + "\n");
   refused("root" + site + " --game demo" + stamp + " --key" + key("n"),
           "root 2 needs the signatures of 2 keys of root 1");
-  const std::string second =
-      root(" --key" + key("n") + " --sign" + key("a") + " --sign" + key("b"));
+  // Keys that overlap the old ones enough to sign for them change the root only with --sign.
+  refused("root" + site + " --game demo" + stamp + " --threshold 2 --key" + key("a") + " --key" +
+              key("b") + " --key" + key("n"),
+          "root 2 needs the signatures of 2 keys of root 1");
+  // The next root waits unseen, however often it is asked for, while players update and the
+  // timestamp is renewed under the root they follow.
+  const std::string rotate = " --key" + key("n") + " --sign" + key("a") + " --sign" + key("b");
+  const std::string roots = ReadFile(site_.GetPath() / "filelist.roots");
+  const std::string second = root(rotate);
+  EXPECT_EQ(root(rotate), second);
+  EXPECT_EQ(ReadFile(site_.GetPath() / "filelist.roots"), roots);
+  ASSERT_EQ(RunTool("timestamp" + site + stamp).status, 0);
+  check(first);
+  WriteFile(signature, "varne-release-signature 1\nserial " +
+                           std::to_string(std::time(nullptr) + 7 * 86400) + "\n");
 
   // The game package names the keys that the install trusts after the update.
   const TempFolder content("varne-package");
@@ -443,6 +533,115 @@ TEST_F(ReleaseToolTest, TrustRootsSignReleasesAndRotate) {
   if (!OnWine()) {  // nginx hands out the roots and the timestamp alike
     const Nginx nginx(port_, site_.GetPath() / "nginx-site.conf");
     check(first);
+  }
+}
+
+// check asks for the start of every package, as players will, and names each one they could not
+// take: one missing, one of another file, and all of them from a plain nginx that answers every
+// package URL with the list, whose players' updaters then name the file and its URL.
+TEST_F(ReleaseToolTest, CheckNamesEveryPackagePlayersCannotFetch) {
+  Build();
+  std::optional<ReleaseServer> server(std::in_place, site_.GetPath(), port_);
+  ProcessResult check = RunTool("check " + Url() + " --deep");
+  EXPECT_EQ(check.out, "3 files, 5014 bytes\nevery file matches its list line\n") << check.err;
+  const std::filesystem::path packages = site_.GetPath() / "packages";
+  const std::string a_txt = "%25%36%31%25%32%45%25%37%34%25%37%38%25%37%34";
+  std::filesystem::copy_file(packages / a_txt / "5.vpk", site_.GetPath() / "a.vpk");
+  std::filesystem::remove(packages / a_txt / "5.vpk");
+  for (const auto& item : std::filesystem::recursive_directory_iterator(packages)) {
+    if (item.path().filename() == "5000.vpk") {
+      std::filesystem::copy_file(site_.GetPath() / "a.vpk", item.path(),
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+  }
+  check = RunTool("check " + Url() + " --quiet");
+  EXPECT_EQ(check.status, 1);
+  const std::string missing = "players cannot fetch a.txt: ";
+  EXPECT_NE(check.err.find(missing), std::string::npos) << check.err;
+  EXPECT_NE(check.err.find("(" + Url("?file=" + a_txt + "&orgsize=5") + ")"), std::string::npos);
+  EXPECT_NE(check.err.find("players cannot fetch data\\sub\\b.bin: not the package of its list "
+                           "line (5000 bytes, MD5 " +
+                           Md5Of(std::string(5000, 'b')) + ")"),
+            std::string::npos)
+      << check.err;
+  EXPECT_NE(check.err.find("2 of 3 packages cannot be fetched as listed"), std::string::npos);
+  server.reset();
+  if (OnWine()) return;
+  const std::filesystem::path conf = site_.GetPath() / "plain.conf";
+  WriteFile(conf, "server {\n  listen 127.0.0.1:" + std::to_string(port_) +
+                      ";\n  location = /game/list { alias " +
+                      (site_.GetPath() / "filelist").string() + "; }\n}\n");
+  const Nginx nginx(port_, conf);
+  check = RunTool("check " + Url() + " --quiet");
+  EXPECT_EQ(check.status, 1);
+  EXPECT_NE(check.err.find("3 of 3 packages cannot be fetched"), std::string::npos) << check.err;
+  const InstallFolder install;
+  const Outcome outcome = RunUpdate(Url());
+  EXPECT_NE(
+      outcome.error.find("file readin error. : a.txt : " + Url("?file=" + a_txt + "&orgsize=5")),
+      std::string::npos)
+      << outcome.error;
+}
+
+// An expiry is said before players meet it: build prints the dates, the daily timestamp job warns
+// a week ahead even when quiet and fails once the release has expired, and status judges a site
+// (folder or URL) as players would, now and within 7 days.
+TEST_F(ReleaseToolTest, ExpiriesAreSaidBeforePlayersMeetThem) {
+  TempFolder keys("varne-keys");
+  const auto key = [&](const char* name) { return (keys.GetPath() / name).string(); };
+  for (const char* name : {"a.key", "t.key"}) RunTool("keygen '" + key(name) + "'");
+  const std::string site = " '" + site_.GetPath().string() + "'";
+  const std::string sign = "--sign '" + key("a.key") + "' --timestamp-key '" + key("t.key") + "'";
+  ASSERT_EQ(RunTool("root" + site + " --game demo --key '" + key("a.key") + "' --timestamp-key '" +
+                    key("t.key") + "'")
+                .status,
+            0);
+  const ProcessResult built = RunTool(BuildArguments(image_, site_, sign + " --expires 3"));
+  ASSERT_EQ(built.status, 0) << built.err;
+  const std::int64_t now = std::time(nullptr);
+  const std::string expires = UtcText(now + 3 * 86400).substr(0, 13);  // to the hour
+  EXPECT_NE(built.out.find(", expires " + expires), std::string::npos) << built.out;
+  EXPECT_NE(built.out.find("timestamp: root 1, expires " + UtcText(now + 86400).substr(0, 13)),
+            std::string::npos)
+      << built.out;
+  const ReleaseServer server(site_.GetPath(), port_);
+  const std::string timestamp = "timestamp" + site + " --timestamp-key '" + key("t.key") + "'";
+  const struct {
+    std::int64_t release_life;  // re-signed with this life; 0: as built
+    int timestamp_status;
+    int status;
+    std::string said;
+  } rows[] = {
+      {0, 0, 1, "players refuse the site within 7 days: the release expires " + expires},
+      {30 * 86400, 0, 0, "players accept the site"},
+      // The timestamp still names the release before, which is what players meet first.
+      {-60, 1, 1, "(past)\nroot: version 1"},
+  };
+  for (const auto& row : rows) {
+    if (row.release_life != 0) {
+      ReleaseSignature release = ReadRelease(ReadFile(site_.GetPath() / "filelist.sig")).value();
+      release.expires = std::time(nullptr) + row.release_life;
+      WriteFile(site_.GetPath() / "filelist.sig",
+                SignRelease(release, {ReadFile(keys.GetPath() / "a.key")}));
+    }
+    const ProcessResult renewed = RunTool(timestamp + " --quiet");
+    EXPECT_EQ(renewed.status, row.timestamp_status) << renewed.err;
+    const bool warned =
+        renewed.err.find("warning: the site's release expires") != std::string::npos;
+    EXPECT_EQ(warned, row.release_life == 0) << renewed.err;
+    if (row.timestamp_status != 0) {
+      EXPECT_NE(renewed.err.find("the site's release expired"), std::string::npos) << renewed.err;
+    }
+    for (const std::string& where : {site, " " + Url()}) {
+      const ProcessResult status = RunTool("status" + where);
+      EXPECT_EQ(status.status, row.status) << where << status.out << status.err;
+      EXPECT_NE((status.out + status.err).find(row.said), std::string::npos)
+          << where << status.out << status.err;
+      EXPECT_NE(status.out.find("root: version 1, 1 of 1 keys, game demo\ntimestamp: root 1, "
+                                "expires "),
+                std::string::npos)
+          << status.out;
+    }
   }
 }
 

@@ -17,10 +17,10 @@
 #include "config/config_base.h"
 #include "key_files.h"
 #include "net/error_words.h"
-#include "packaged_keys.h"
 #include "platform/console.h"
 #include "platform/path.h"
 #include "platform/socket.h"
+#include "release_package.h"
 #include "site/site_names.h"
 #include "site_builder.h"
 #include "site_check.h"
@@ -28,6 +28,7 @@
 #include "site_roots.h"
 #include "site_server.h"
 #include "site_signer.h"
+#include "site_status.h"
 
 namespace {
 
@@ -41,10 +42,11 @@ const char kUsage[] =
     "      serverside_publickey in dlgconfig.conf\n"
     "  root <site-folder> --game <id> --key <private-key-file>... [--threshold <k>]\n"
     "        --timestamp-key <private-key-file> [--sign <private-key-file>...]\n"
-    "      appends the site's next trust root to filelist.roots: k of the --key keys (1 unless\n"
-    "      said) sign each release, the timestamp key signs filelist.timestamp; a rotation is\n"
-    "      signed with --sign by k of the keys of the root before; prints the new value of\n"
-    "      serverside_publickey, for the dlgconfig.conf of the next release's RV7.VPK\n"
+    "      prepares the site's next trust root, which the next build signed with its keys\n"
+    "      publishes: k of the --key keys (1 unless said) sign each release, the timestamp key\n"
+    "      signs filelist.timestamp; a rotation needs --sign with k of the keys of the root\n"
+    "      before; the same root twice is one; prints the serverside_game and\n"
+    "      serverside_publickey lines for the dlgconfig.conf of the next release's RV7.VPK\n"
     "  build <image-folder> <site-folder> [--listen <host:port>] [--path <url-path>]\n"
     "        [--sign <private-key-file>... [--expires <days>] [--timestamp-key <file>]]\n"
     "        [--no-blocks] [--follow-links] [--quiet]\n"
@@ -64,11 +66,16 @@ const char kUsage[] =
     "      24 unless said): run it daily, as a scheduled job, on a site with a root\n"
     "  serve <site-folder> [--listen <host:port>]\n"
     "      answers the site's URLs over HTTP until stopped (port 0: any free port)\n"
-    "  check <list-url> [--public-key <key-set>] [--quiet]\n"
-    "      fetches and parses a list as the updater does (proxy from RV7.conf or http_proxy);\n"
-    "      with --public-key (a serverside_publickey value) also verifies the release's\n"
-    "      signature, following the site's roots, and installs every file\n"
-    "      into an empty scratch folder as a signed update would, checking each one\n"
+    "  status <site-folder or list-url> [--quiet]\n"
+    "      the release (serial, expiry), its timestamp's expiry and the root (version,\n"
+    "      threshold, game); exits with 1 when players refuse the site now or will within 7 days\n"
+    "  check <list-url> [--public-key <key-set>] [--deep] [--quiet]\n"
+    "      fetches and parses a list as the updater does (proxy from RV7.conf or http_proxy),\n"
+    "      then asks for the start of every package, side by side, and names each one that\n"
+    "      players could not take; with --public-key (a serverside_publickey value) also\n"
+    "      verifies the release's signature, following the site's roots; with either option\n"
+    "      installs every file into an empty scratch folder as an update would, checking each\n"
+    "      one\n"
     "\n"
     "On a terminal, build and check show files and bytes done, the rate and the time left;\n"
     "--quiet prints errors only.\n";
@@ -95,6 +102,7 @@ struct Arguments {
   bool no_blocks = false;
   bool follow_links = false;
   bool quiet = false;
+  bool deep = false;
   bool help = false;
 };
 
@@ -121,6 +129,8 @@ bool Parse(int argc, char** argv, Arguments& out) {
       out.follow_links = true;
     } else if (arg == "--quiet") {
       out.quiet = true;
+    } else if (arg == "--deep") {
+      out.deep = true;
     } else if ((arg == "--sign" || arg == "--key") && i + 1 < argc) {
       (arg == "--sign" ? out.sign : out.keys).push_back(argv[++i]);
     } else if (i + 1 < argc && Option(arg, out) != nullptr) {
@@ -176,9 +186,9 @@ bool ParseNumber(const std::string& text, Number least, Number most, Number& num
          number <= most;
 }
 
-// Signing is planned, and the image's keys checked, before the build writes anything. Returns the
-// root the release is signed under, 0 for none.
-std::uint64_t PrepareSigning(const Arguments& args, int days, SiteOptions& options) {
+// Signing is planned before the build writes anything. Returns the plan; an empty one for an
+// unsigned build.
+SigningPlan PrepareSigning(const Arguments& args, int days, SiteOptions& options) {
   const std::string& image = args.positional[0];
   const std::string& site = args.positional[1];
   if (args.sign.empty()) {
@@ -186,15 +196,14 @@ std::uint64_t PrepareSigning(const Arguments& args, int days, SiteOptions& optio
     if (SiteRoot(site).version > 0) {
       throw Exception("the site has a trust root: sign with --sign and --timestamp-key", true);
     }
-    return 0;
+    return {};
   }
   const SigningPlan plan =
       PlanSigning(site, args.sign, args.timestamp_key, days, std::time(nullptr));
-  CheckPackagedKeys(image, plan);
   options.sign = [image, plan](const std::string& list, const std::string& blocks) {
     return SignSite(image, list, blocks, plan);
   };
-  return plan.root.version;
+  return plan;
 }
 
 int Build(const Arguments& args) {
@@ -217,7 +226,12 @@ int Build(const Arguments& args) {
     return Usage("--timestamp-key goes with --sign");
   }
   const SiteLock lock(args.positional[1]);
-  const std::uint64_t root = PrepareSigning(args, days, options);
+  const SigningPlan plan = PrepareSigning(args, days, options);
+  for (const std::string& warning : CheckReleasePackage(
+           args.positional[0],
+           {options.listen, options.list_path, args.sign.empty() ? nullptr : &plan})) {
+    std::fprintf(stderr, "varne-release: warning: %s\n", warning.c_str());
+  }
   SiteSummary summary;
   {
     ProgressLine line(std::cerr, ProgressOutputFor(args.quiet));
@@ -234,13 +248,14 @@ int Build(const Arguments& args) {
     std::printf("block data: %llu bytes\n", static_cast<unsigned long long>(summary.block_bytes));
   }
   if (summary.serial != 0) {
-    std::printf("signed: serial %llu, expires in %d days\n",
-                static_cast<unsigned long long>(summary.serial), days);
+    std::printf("signed: serial %llu, expires %s (in %d days)\n",
+                static_cast<unsigned long long>(summary.serial), UtcText(plan.expires).c_str(),
+                days);
   }
-  if (root != 0) {
-    std::printf(
-        "timestamp: root %llu, expires in 24 hours (renew it daily: varne-release timestamp)\n",
-        static_cast<unsigned long long>(root));
+  if (plan.root.version != 0) {
+    std::printf("timestamp: root %llu, expires %s (renew it daily: varne-release timestamp)\n",
+                static_cast<unsigned long long>(plan.root.version),
+                UtcText(plan.timestamp_expires).c_str());
   }
   std::printf("list URL: http://%s%s\n", options.listen.c_str(), options.list_path.c_str());
   PrintChanges(summary, options.blocks);
@@ -263,12 +278,24 @@ int Root(const Arguments& args) {
       !ParseNumber(args.threshold, std::size_t{1}, kMaxSignatures, request.threshold)) {
     return Usage("--threshold takes a number of keys");
   }
-  const TrustRoot root = AppendRoot(args.positional[0], request);
+  const std::string& site = args.positional[0];
+  const TrustRoot root = PrepareRoot(site, request);
+  const bool waits = PendingRoot(site).version == root.version;
   std::printf(
-      "root %llu of %s: releases need %zu of its %zu keys; build the site with them next\n"
-      "serverside_publickey=%s\n",
+      "root %llu of %s: releases need %zu of its %zu keys; %s\n",
       static_cast<unsigned long long>(root.version), root.game.c_str(), root.keys.threshold,
-      root.keys.keys.size(), KeySetText(root.keys).c_str());
+      root.keys.keys.size(),
+      waits ? "it waits, unseen by players, for the build that publishes it" : "published already");
+  if (waits) {
+    std::printf(
+        "next: build the site with --sign (%zu of its keys) and --timestamp-key (its timestamp "
+        "key), from an image whose RV7.VPK's dlgconfig.conf says the two lines below; that build "
+        "publishes the root, the release and its timestamp together; until then builds and "
+        "timestamps with the keys of today go on as before\n",
+        root.keys.threshold);
+  }
+  std::printf("serverside_game=%s\nserverside_publickey=%s\n", root.game.c_str(),
+              KeySetText(root.keys).c_str());
   return 0;
 }
 
@@ -279,9 +306,29 @@ int TimestampCommand(const Arguments& args) {
   if (!args.hours.empty() && !ParseNumber(args.hours, 1, kMaxHours, hours)) {
     return Usage("--hours takes 1 to 24");
   }
-  RenewTimestamp(args.positional[0], args.timestamp_key, hours, std::time(nullptr));
-  if (!args.quiet) std::printf("timestamp signed, expires in %d hours\n", hours);
+  const std::int64_t now = std::time(nullptr);
+  const ReleaseSignature release =
+      RenewTimestamp(args.positional[0], args.timestamp_key, hours, now);
+  if (!args.quiet) {
+    std::printf("timestamp signed, expires %s\n",
+                UtcText(now + std::int64_t{hours} * 3600).c_str());
+  }
+  // Said under --quiet too: the daily job is where a publisher would otherwise miss it.
+  if (release.expires - now <= kExpiryWarning) {
+    std::fprintf(stderr,
+                 "varne-release: warning: the site's release expires %s; every player refuses it "
+                 "from then on: build it again with --sign before\n",
+                 UtcText(release.expires).c_str());
+  }
   return 0;
+}
+
+int Status(const Arguments& args) {
+  if (args.positional.size() != 1) return Usage("status takes a site folder or a list URL");
+  const std::string& where = args.positional[0];
+  const SiteDocuments documents =
+      where.starts_with("http://") ? FetchSiteDocuments(where) : ReadSiteDocuments(where);
+  return PrintSiteStatus(JudgeSite(documents, std::time(nullptr)), args.quiet);
 }
 
 int Serve(const Arguments& args) {
@@ -323,9 +370,10 @@ int main(int argc, char** argv) {
     if (command == "build") return Build(args);
     if (command == "timestamp") return TimestampCommand(args);
     if (command == "serve") return Serve(args);
+    if (command == "status") return Status(args);
     if (command == "check") {
       if (args.positional.size() != 1) return Usage("check takes a list URL");
-      return CheckSite(args.positional[0], args.public_key, args.quiet);
+      return CheckSite(args.positional[0], args.public_key, args.deep, args.quiet);
     }
   } catch (const Exception& failure) {
     std::fprintf(stderr, "%s\n", ExplainedError(failure.GetText()).c_str());

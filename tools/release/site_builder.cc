@@ -25,6 +25,7 @@
 #include "site/release_state.h"
 #include "site/site_names.h"
 #include "site_files.h"
+#include "site_roots.h"
 #include "storage/block_pipeline.h"
 #include "storage/file_digest.h"
 #include "storage/image_files.h"
@@ -49,6 +50,7 @@ std::string Text(const fs::path& path) { return platform::FilesystemPathText(pat
 // to its list; each is checked against the index before it is offered again.
 class PreviousBlocks {
  public:
+  PreviousBlocks() = default;  // none: every file's data is made anew
   explicit PreviousBlocks(const fs::path& site) {
     const auto read = [&site](const std::string& name) {
       return platform::ReadWholeFile(platform::ToInternalPath(Text(site / name)));
@@ -335,6 +337,7 @@ void SwitchList(const fs::path& site_folder, const std::string& list,
                 const SiteSignatures& signatures) {
   const std::pair<fs::path, const std::string*> documents[] = {
       {site_folder / kSiteListName, &list},
+      {site_folder / SiteFileName(BesideList::kRoots), &signatures.roots},
       {site_folder / SiteFileName(BesideList::kSignature), &signatures.list},
       {site_folder / SiteFileName(BesideList::kTimestamp), &signatures.timestamp},
   };
@@ -347,10 +350,12 @@ void SwitchList(const fs::path& site_folder, const std::string& list,
   for (std::size_t i = 0; i < std::size(documents); ++i) {
     if (staged[i]) {
       fs::rename(*staged[i], documents[i].first);
-    } else {
+    } else if (documents[i].second != &signatures.roots) {  // the roots stay unless one is added
       fs::remove(documents[i].first);
     }
   }
+  // The root published: nothing waits any more.
+  if (!signatures.roots.empty()) fs::remove(site_folder / kPendingRootName);
 }
 
 }  // namespace
@@ -365,8 +370,10 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
   const fs::path image_folder = fs::absolute(platform::ToFilesystemPath(image)).lexically_normal();
   const fs::path site_folder = fs::absolute(platform::ToFilesystemPath(site)).lexically_normal();
   if (!fs::is_directory(image_folder)) throw Exception("not a folder: " + image, true);
-  const std::optional<PreviousBlocks> previous =
-      options.blocks ? std::make_optional<PreviousBlocks>(site_folder) : std::nullopt;
+  // A signed build vouches for every block document it publishes, so it makes each from the file
+  // it describes: a document left in the site folder is anyone's who could write there.
+  std::optional<PreviousBlocks> previous;
+  if (options.blocks) options.sign ? previous.emplace() : previous.emplace(site_folder);
   const std::vector<ImageFile> files =
       ScanImage(image_folder, previous ? &*previous : nullptr, options);
   const std::string list = ListDocument(files);

@@ -1,18 +1,25 @@
 #include "site_check.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <random>
+#include <thread>
+#include <vector>
 
+#include "base/exception.h"
+#include "base/hex.h"
 #include "base/progress_line.h"
 #include "net/error_words.h"
 #include "net/http_client.h"
 #include "site/file_list.h"
 #include "site/release_signature.h"
+#include "site/site_names.h"
 #include "site/trust_root.h"
+#include "storage/one_entry_package.h"
 #include "storage/varne_file_manager.h"
 #include "update/release_protocol.h"
 #include "update/update_run.h"
@@ -54,13 +61,98 @@ int InstallIntoScratchFolder(const std::string& url, const std::string& public_k
     std::fprintf(stderr, "%s\n", ExplainedError(outcome.error).c_str());
     return 1;
   }
-  if (!quiet) std::printf("every file matches its list line and its signature\n");
+  if (!quiet) {
+    std::printf(public_key.empty() ? "every file matches its list line\n"
+                                   : "every file matches its list line and its signature\n");
+  }
   return 0;
+}
+
+// How many packages' starts are asked for side by side, each over a connection of its own.
+constexpr std::size_t kStartFetchers = 8;
+
+// Keeps a package's first bytes, from a range reply or from the start of a whole one, which it
+// ends once it has them.
+class StartSink : public IHttpRangeSink, public IHttpBodySink {
+ public:
+  void OnRangeData(std::uint64_t, const std::uint8_t* bytes, std::size_t size) override {
+    Keep(bytes, size);
+  }
+  void OnBegin(bool, std::uint32_t) override {}
+  void OnData(const std::uint8_t* bytes, std::size_t size) override {
+    Keep(bytes, size);
+    if (bytes_.size() == OneEntryStart::kSize) {
+      enough_ = true;
+      throw DownloadManagerException("enough.", true);
+    }
+  }
+  void OnEnd(std::uint32_t) override {}
+
+  bool Enough() const { return enough_; }
+  const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
+
+ private:
+  void Keep(const std::uint8_t* bytes, std::size_t size) {
+    size = std::min(size, OneEntryStart::kSize - bytes_.size());
+    bytes_.insert(bytes_.end(), bytes, bytes + size);
+  }
+
+  std::vector<std::uint8_t> bytes_;
+  bool enough_ = false;
+};
+
+// Why a player's updater could not take the listed file's package from its start; empty when it
+// could. A server that ignores ranges is asked for the whole package, as players' updaters ask.
+std::string PackageStartFault(HttpClient& client, const std::string& url, const FileEntry& entry) {
+  StartSink sink;
+  try {
+    if (!client.RequestRange(url, 0, OneEntryStart::kSize - 1, sink).served) {
+      client.Request(url, static_cast<IHttpBodySink&>(sink));
+    }
+  } catch (const Exception& failure) {
+    if (!sink.Enough()) return ExplainedError(failure.GetText());
+  }
+  const std::optional<std::uint64_t> size = OrgSizeOf(entry);
+  MD5Bytes md5{};
+  if (sink.Bytes().size() < OneEntryStart::kSize || !size || !DecodeHex(entry.md5, md5) ||
+      !OneEntryStart::Decode(sink.Bytes().data()).Holds(*size, md5)) {
+    return "not the package of its list line (" + entry.orgsize + " bytes, MD5 " + entry.md5 + ")";
+  }
+  return {};
+}
+
+// Asks for the start of every listed file's package, side by side, and names on standard error
+// each one that players could not take. Returns how many.
+std::size_t CheckPackageStarts(const std::string& list_url, const FileList& list) {
+  std::vector<std::string> faults(list.size());
+  std::atomic<std::size_t> next{0};
+  const auto fetcher = [&] {
+    HttpClient client;
+    UseConfiguredProxy(client);
+    for (std::size_t i; (i = next++) < list.size();) {
+      const FileEntry entry = list[i];
+      const std::string url = PackageUrl(list_url, entry.Listed(), entry.orgsize);
+      const std::string fault = PackageStartFault(client, url, entry);
+      if (!fault.empty()) faults[i] = entry.Listed() + ": " + fault + " (" + url + ")";
+    }
+  };
+  std::vector<std::thread> fetchers;
+  for (std::size_t i = 0; i < std::min(kStartFetchers, list.size()); ++i) {
+    fetchers.emplace_back(fetcher);
+  }
+  for (std::thread& thread : fetchers) thread.join();
+  std::size_t failed = 0;
+  for (const std::string& fault : faults) {
+    if (fault.empty()) continue;
+    std::fprintf(stderr, "players cannot fetch %s\n", fault.c_str());
+    ++failed;
+  }
+  return failed;
 }
 
 }  // namespace
 
-int CheckSite(const std::string& list_url, const std::string& public_key, bool quiet) {
+int CheckSite(const std::string& list_url, const std::string& public_key, bool deep, bool quiet) {
   HttpClient client;
   UseConfiguredProxy(client);
   FileList list;
@@ -68,7 +160,11 @@ int CheckSite(const std::string& list_url, const std::string& public_key, bool q
   unsigned long long bytes = 0;
   for (const FileEntry& entry : list) bytes += OrgSizeOf(entry).value_or(0);
   if (!quiet) std::printf("%zu files, %llu bytes\n", list.size(), bytes);
-  if (public_key.empty()) return 0;
+  if (const std::size_t failed = CheckPackageStarts(list_url, list); failed > 0) {
+    std::fprintf(stderr, "%zu of %zu packages cannot be fetched as listed\n", failed, list.size());
+    return 1;
+  }
+  if (public_key.empty()) return deep ? InstallIntoScratchFolder(list_url, "", quiet) : 0;
   const ReleaseSignature release =
       FetchVerifiedRelease(client, list_url, digest, list.size(), {}, ParseKeySet(public_key))
           .release;
@@ -77,4 +173,24 @@ int CheckSite(const std::string& list_url, const std::string& public_key, bool q
                 static_cast<unsigned long long>(release.serial), UtcText(release.expires).c_str());
   }
   return InstallIntoScratchFolder(list_url, public_key, quiet);
+}
+
+SiteDocuments FetchSiteDocuments(const std::string& list_url) {
+  HttpClient client;
+  UseConfiguredProxy(client);
+  SiteDocuments documents;
+  // The list is read whole, as the signature covers it; its size is bounded as the updater's is.
+  documents.list = FetchSignatureDocument(client, list_url, std::size_t{256} << 20);
+  const auto beside = [&](BesideList which, std::size_t limit) -> std::optional<std::string> {
+    try {
+      return FetchSignatureDocument(client, UrlBesideList(list_url, which), limit);
+    } catch (const Exception& failure) {
+      if (!failure.IsError()) throw;
+      return std::nullopt;
+    }
+  };
+  documents.signature = beside(BesideList::kSignature, kMaxSignatureSize);
+  documents.roots = beside(BesideList::kRoots, kMaxRootsSize);
+  documents.timestamp = beside(BesideList::kTimestamp, kMaxTimestampSize);
+  return documents;
 }

@@ -4,7 +4,16 @@
 
 #include <string>
 
-// Fetches the list at list_url and prints its files and bytes (unless quiet); with a public key,
-// also verifies the signed release and installs every file into a scratch folder, checked as an
-// updater checks it. Returns the exit status; throws Exception when the list cannot be had.
-int CheckSite(const std::string& list_url, const std::string& public_key, bool quiet);
+#include "site_status.h"
+
+// Fetches the list at list_url and prints its files and bytes (unless quiet), then asks for the
+// start of every package side by side and names each one that players could not take (none there,
+// or not the package of its list line). With a public key, or `deep`, also installs every file
+// into a scratch folder as an updater does, checking each one (with a key, the signed release is
+// verified first, following the site's roots). Returns the exit status; throws Exception when the
+// list cannot be had.
+int CheckSite(const std::string& list_url, const std::string& public_key, bool deep, bool quiet);
+
+// The documents a site serves beside the list at list_url, as players fetch them; a document the
+// server does not hand out is none. Throws the list's failure.
+SiteDocuments FetchSiteDocuments(const std::string& list_url);

@@ -29,18 +29,31 @@ struct RootRequest {
   std::vector<std::string> sign_files;  // keys of the root before, which a rotation needs
 };
 
-// Appends the site's next root (version 1 for its first), signed with every key file of the
-// request. Throws Exception, having written nothing, when the game is not the roots' game, the
-// threshold does not fit the keys, or the new document is not signed by the threshold of the root
-// before and of its own keys.
-TrustRoot AppendRoot(const std::string& site, const RootRequest& request);
+// The file a prepared root waits in, never served, until the build signed by its keys publishes it
+// with the release, its signature and its timestamp: a root on the site before them would cut
+// every player off ("timestamp of an older root.").
+inline constexpr char kPendingRootName[] = "filelist.roots.pending";
+
+// Prepares the site's next root (version 1 for its first), signed with every key file of the
+// request, in kPendingRootName; returns it. The same request again, for the newest root or the one
+// waiting, changes nothing. Throws Exception, having written nothing, when the game is not the
+// roots' game, the threshold does not fit the keys, a change of root lacks --sign keys reaching the
+// threshold of the root before, the new document is not signed by the threshold of the root before
+// and of its own keys, or a first root's keys do not sign the site's current release.
+TrustRoot PrepareRoot(const std::string& site, const RootRequest& request);
+// The root waiting to be published; version 0 when none.
+TrustRoot PendingRoot(const std::string& site);
+// The roots document that publishes `root` when it is the one waiting: the published roots and
+// it. Empty when `root` is published already.
+std::string PublishedRoots(const std::string& site, const TrustRoot& root);
 
 // The timestamp of a signature document under a root, valid until `expires`.
 std::string TimestampDocument(const TrustRoot& root, const std::string& signature,
                               const std::string& timestamp_pem, std::int64_t expires);
 
 // Signs "filelist.timestamp" again for the site's current signature and newest root, valid for
-// `hours`, and touches nothing else. Throws Exception when the site has no root or no signature, or
-// the key is not the root's timestamp key.
-void RenewTimestamp(const std::string& site, const std::string& timestamp_key_file, int hours,
-                    std::int64_t now);
+// `hours`, touches nothing else, and returns the release it names. Throws Exception when the site
+// has no root or no signature, the release has expired, or the key is not the root's timestamp
+// key.
+ReleaseSignature RenewTimestamp(const std::string& site, const std::string& timestamp_key_file,
+                                int hours, std::int64_t now);

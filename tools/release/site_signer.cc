@@ -77,6 +77,20 @@ std::uint64_t PickSerial(const std::string& site, const TrustRoot& root, std::in
   return serial;
 }
 
+// A root waiting to be published is signed under, and so published, by a build whose keys reach
+// its threshold. Until then a build whose keys reach the published root's keeps the site on it; any
+// other is refused by the waiting root's rule.
+TrustRoot RootToSignUnder(const std::string& site, const std::vector<std::string>& keys) {
+  const TrustRoot published = SiteRoot(site);
+  const TrustRoot pending = PendingRoot(site);
+  if (pending.version == 0 || KeysHeld(pending.keys, keys) >= pending.keys.threshold) {
+    return pending.version == 0 ? published : pending;
+  }
+  return published.version > 0 && KeysHeld(published.keys, keys) >= published.keys.threshold
+             ? published
+             : pending;
+}
+
 // A site with a root signs with a threshold of its keys and its timestamp key; a timestamp key
 // for a site without one is a mistake, not something to ignore.
 void CheckRootKeys(SigningPlan& plan, const std::string& timestamp_key_file) {
@@ -113,7 +127,8 @@ SigningPlan PlanSigning(const std::string& site, const std::vector<std::string>&
   for (const std::string& key_file : key_files) {
     plan.keys.push_back(ReadKeyFile(key_file).private_pem);
   }
-  plan.root = SiteRoot(site);
+  plan.root = RootToSignUnder(site, plan.keys);
+  plan.roots = PublishedRoots(site, plan.root);
   CheckRootKeys(plan, timestamp_key_file);
   plan.serial = PickSerial(site, plan.root, now);
   plan.expires = now + std::int64_t{expires_days} * 86400;
@@ -141,7 +156,8 @@ SiteSignatures SignSite(const std::string& image, const std::string& list_docume
   SiteSignatures signatures{release.serial,
                             SignRelease(release, plan.keys),
                             SignBlocks(blocks, {release.list_size, release.list_sha256}, plan.keys),
-                            {}};
+                            {},
+                            plan.roots};
   if (plan.root.version > 0) {
     signatures.timestamp =
         TimestampDocument(plan.root, signatures.list, plan.timestamp_key, plan.timestamp_expires);

@@ -26,7 +26,8 @@ struct SigningPlan {
   std::vector<std::string> keys;  // private key texts, more than one while a key is rotated
   std::uint64_t serial = 0;
   std::int64_t expires = 0;
-  TrustRoot root;             // the site's newest root; version 0 when it has none
+  TrustRoot root;             // the root signed under; version 0 when the site has none
+  std::string roots;          // the roots document that publishes `root`; empty: published already
   std::string timestamp_key;  // the root's timestamp key (private key text); empty without a root
   std::int64_t timestamp_expires = 0;
 };
@@ -46,6 +47,7 @@ struct SiteSignatures {
   std::string list;       // "filelist.sig"
   std::string blocks;     // "filelist.blocks.sig"; empty when the release has no block data
   std::string timestamp;  // "filelist.timestamp"; empty for a site without a root
+  std::string roots;      // "filelist.roots" with the root this release publishes; empty: as it is
 };
 
 // Signs a list document made from `image` and the block data bound to it (`blocks`, the index

@@ -1,0 +1,102 @@
+#include "site_status.h"
+
+#include <cstdio>
+
+#include "base/exception.h"
+#include "base/utf8string.h"
+#include "site/file_list.h"
+#include "site/release_signature.h"
+#include "site/site_names.h"
+#include "site/trust_root.h"
+#include "site_files.h"
+
+namespace {
+
+// The list as updaters read it: its digest and how many entries it has.
+std::size_t ListEntries(const std::string& document) {
+  utf8string text;
+  text.SetUtf8Data(document.data(), static_cast<std::uint32_t>(document.size()));
+  FileList list;
+  ParseFileList(text.GetString(), list);
+  return list.size();
+}
+
+std::string Days(std::int64_t seconds) {
+  if (seconds <= 0) return "past";
+  return seconds >= 86400 ? "in " + std::to_string(seconds / 86400) + " days"
+                          : "in " + std::to_string(seconds / 3600) + " hours";
+}
+
+// The checks an install that follows the site's newest root makes, in its order; fills `status`.
+void JudgeSigned(const SiteDocuments& documents, std::int64_t now, SiteStatus& status) {
+  const TrustRoot root = NewestRoot(documents.roots.value_or(""));
+  const ListDigest list{documents.list.size(), platform::Sha256Of(documents.list)};
+  if (!documents.signature) {
+    status.lines.push_back("release: unsigned, " + std::to_string(ListEntries(documents.list)) +
+                           " files");
+    if (root.version > 0) status.refused_now = "the site has a trust root but no signature";
+    return;
+  }
+  const std::optional<ReleaseSignature> release = ReadRelease(*documents.signature);
+  if (!release) throw DownloadManagerException("signature document is malformed.", true);
+  status.lines.push_back("release: serial " + std::to_string(release->serial) + ", " +
+                         std::to_string(release->files.size()) + " files, expires " +
+                         UtcText(release->expires) + " (" + Days(release->expires - now) + ")");
+  if (root.version > 0) {
+    status.lines.push_back("root: version " + std::to_string(root.version) + ", " +
+                           std::to_string(root.keys.threshold) + " of " +
+                           std::to_string(root.keys.keys.size()) + " keys, game " + root.game);
+    const std::optional<Timestamp> timestamp = ReadTimestamp(documents.timestamp.value_or(""));
+    status.lines.push_back(timestamp ? "timestamp: root " + std::to_string(timestamp->root) +
+                                           ", expires " + UtcText(timestamp->expires) + " (" +
+                                           Days(timestamp->expires - now) + ")"
+                                     : "timestamp: none");
+    VerifyRelease(*documents.signature, root.keys);
+    if (!documents.timestamp) throw DownloadManagerException("timestamp missing.", true);
+    const std::string& signature = *documents.signature;
+    CheckTimestamp(*documents.timestamp, root, {signature.size(), platform::Sha256Of(signature)},
+                   now);
+  }
+  CheckRelease(*release, list, ListEntries(documents.list), now, 0);
+  if (release->expires - now <= kExpiryWarning) {
+    status.refused_soon = "the release expires " + UtcText(release->expires) +
+                          ": sign it again (varne-release build --sign) before then";
+  }
+}
+
+}  // namespace
+
+SiteStatus JudgeSite(const SiteDocuments& documents, std::int64_t now) {
+  SiteStatus status;
+  try {
+    JudgeSigned(documents, now, status);
+  } catch (const Exception& failure) {
+    status.refused_now = failure.GetText();
+  }
+  return status;
+}
+
+SiteDocuments ReadSiteDocuments(const std::string& site) {
+  std::optional<std::string> list = ReadSiteFile(site, kSiteListName);
+  if (!list) throw Exception("no list in " + site + " (varne-release build makes one)", true);
+  return {std::move(*list), ReadSiteFile(site, SiteFileName(BesideList::kSignature)),
+          ReadSiteFile(site, SiteFileName(BesideList::kRoots)),
+          ReadSiteFile(site, SiteFileName(BesideList::kTimestamp))};
+}
+
+int PrintSiteStatus(const SiteStatus& status, bool quiet) {
+  if (!quiet) {
+    for (const std::string& line : status.lines) std::printf("%s\n", line.c_str());
+  }
+  if (!status.refused_now.empty()) {
+    std::fprintf(stderr, "players refuse the site now: %s\n", status.refused_now.c_str());
+    return 1;
+  }
+  if (!status.refused_soon.empty()) {
+    std::fprintf(stderr, "players refuse the site within 7 days: %s\n",
+                 status.refused_soon.c_str());
+    return 1;
+  }
+  if (!quiet) std::printf("players accept the site\n");
+  return 0;
+}
