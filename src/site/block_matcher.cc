@@ -22,8 +22,10 @@ constexpr std::size_t kBufferSize = 4 * 1024 * 1024;
 constexpr std::uint64_t kFilterBitsPerBlock = 32;
 constexpr unsigned kMinFilterBits = 16;
 constexpr unsigned kMaxFilterBits = 26;
-// Strong hashes that find nothing may cost the search about one pass over the old file, and at
-// least this much: a weak checksum that matches by chance now and then is the search's lot.
+// Strong hashes that find nothing may cost the search about half a pass over the old file, and at
+// least this much. A weak checksum matches by chance at about one rolled offset in 2^32 / (new
+// size / block size), which hashes about rolled bytes * new size / 2^32 in vain: a file of 2 GiB
+// rolled through entirely stays within the bound, and beyond it the old file has little to copy.
 constexpr std::uint64_t kMinVainBytes = 8 << 20;
 constexpr std::uint64_t kMinVainWindows = 4;
 
@@ -132,7 +134,8 @@ void BlockMatcher::SearchPart(Scan& scan, std::uint64_t begin, std::uint64_t end
   const RollingSum rolling(data_.coarse_size);
   Stream stream{std::vector<std::uint8_t>(std::max<std::size_t>(kBufferSize, 2 * window)), begin,
                 0};
-  scan.budget = end - begin + std::max<std::uint64_t>(kMinVainBytes, kMinVainWindows * window);
+  scan.budget =
+      (end - begin) / 2 + std::max<std::uint64_t>(kMinVainBytes, kMinVainWindows * window);
   std::uint64_t sum = 0;
   std::uint64_t next = kNotFound;  // the block after the one found last
   bool fresh = true;
@@ -165,8 +168,16 @@ void BlockMatcher::SearchPart(Scan& scan, std::uint64_t begin, std::uint64_t end
       }
       scan.uniform_miss = false;
     }
-    sum = rolling.Roll(sum, bytes[0], bytes[window]);
-    ++position;
+    // Rolls on over the buffered bytes to the next window that the filter lets through.
+    const std::uint64_t rolls = std::min(
+        end - position, std::min(old_size_, stream.base + stream.filled) - (position + window));
+    std::uint64_t rolled = 0;
+    while (rolled < rolls) {
+      sum = rolling.Roll(sum, bytes[rolled], bytes[rolled + window]);
+      ++rolled;
+      if (MayHold(RollingSum::Weak(sum))) break;
+    }
+    position += rolled;
   }
 }
 

@@ -4,7 +4,7 @@
 //      work is bounded by the old file's size, whatever the block data claims: each offset costs at
 //      most one strong hash and one lookup, a window of one repeated byte is hashed once however
 //      long the run, identical blocks of the new file are one entry, and the strong hashes that
-//      find nothing may cost about one pass over the old file. Beyond that the block data is not
+//      find nothing may cost about half a pass over the old file. Beyond that the block data is not
 //      worth searching for (a hostile mirror's, or a file unlike the old one): the search gives
 //      up, and the plan fetches the whole file.
 //   2. For each gap (a run of coarse blocks not found) the caller fetches the gap's fine records
