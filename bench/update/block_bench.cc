@@ -2,10 +2,15 @@
 // against our MD5 of the same bytes in the same iteration (target: ratio at most 1.2). The matcher
 // updates a 256 MiB file after change A (5 % rewritten in 64 KiB pieces) and change B (200
 // insertions and deletions of 1 to 8 KiB): time, and what the update moves (block data, fine
-// records, fetched bytes and 400 bytes per request) as a share of the file.
+// records, fetched bytes and 400 bytes per request) as a share of the file. The matcher's worst
+// cases (an old file of one repeated byte, one with long zero runs, one that repeats a short
+// pattern, each against honest and hostile block data) are timed beside a plain match of change A
+// and the MD5 of their own old file, all of the same size and in the same iteration (targets:
+// worst/plain at most 4, worst - md5 at most 1 s).
 #include <benchmark/benchmark.h>
 
 #include <ctime>
+#include <functional>
 
 #include "site/testing/block_changes.h"
 #include "storage/md5.h"
@@ -13,6 +18,7 @@
 namespace {
 
 using block_data::testing::Transfer;
+namespace testing = block_data::testing;
 
 constexpr std::size_t kFileSize = 256 << 20;
 constexpr std::size_t kPieceSize = 1 << 20;  // what one read of the release tool hands over
@@ -73,6 +79,91 @@ void Update(benchmark::State& state, const block_data::testing::ChangedFile& cha
   state.counters["new_bytes_%"] = 100.0 * changed.new_bytes / size;
 }
 
+// Processor time of both threads of the search.
+double SecondsOf(const std::function<void()>& work) {
+  const std::clock_t start = std::clock();
+  work();
+  return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+}
+
+// An old file, and the block data of the new file that updates it.
+struct Case {
+  std::shared_ptr<const std::string> old_bytes;
+  block_data::BlockDocuments documents;
+};
+
+std::string Repeated(const std::string& pattern, std::size_t size) {
+  std::string bytes;
+  bytes.reserve(size);
+  while (bytes.size() < size)
+    bytes.append(pattern, 0, std::min(pattern.size(), size - bytes.size()));
+  return bytes;
+}
+
+// 1 MiB of random bytes, then 1 MiB of zeros, and so on.
+std::string ZeroRuns() {
+  std::string bytes = *OldFile();
+  for (std::size_t at = 1 << 20; at < bytes.size(); at += 2 << 20) {
+    std::fill_n(bytes.begin() + at, 1 << 20, '\0');
+  }
+  return bytes;
+}
+
+Case Honest(std::string old_bytes) {
+  const testing::ChangedFile changed =
+      testing::Changed(old_bytes, testing::Change::kRewrite, 205, 4);
+  return {std::make_shared<const std::string>(std::move(old_bytes)),
+          testing::DocumentsOf(changed.bytes)};
+}
+
+// Block data whose weak checksums are those of the old file's windows at the given offsets.
+Case Hostile(std::string old_bytes, const std::vector<std::size_t>& offsets) {
+  std::vector<std::uint32_t> weaks;
+  for (std::size_t offset : offsets) {
+    weaks.push_back(testing::WeakAt(old_bytes, offset, block_data::kDefaultCoarseSize));
+  }
+  const std::uint64_t size = old_bytes.size();
+  return {std::make_shared<const std::string>(std::move(old_bytes)),
+          testing::HostileDocuments(size, weaks, 5)};
+}
+
+std::vector<std::size_t> Offsets(std::size_t count, std::size_t step) {
+  std::vector<std::size_t> offsets(count);
+  for (std::size_t i = 0; i < count; ++i) offsets[i] = i * step;
+  return offsets;
+}
+
+void Worst(benchmark::State& state, const std::function<Case()>& make) {
+  const Case worst = make();
+  const block_data::BlockDocuments plain_documents =
+      testing::DocumentsOf(testing::Changed(*OldFile(), testing::Change::kRewrite, 205, 2).bytes);
+  double plain_seconds = 0;
+  double worst_seconds = 0;
+  double md5_seconds = 0;
+  Transfer transfer;
+  for (auto _ : state) {
+    plain_seconds += SecondsOf([&] { testing::Match(OldFile(), plain_documents); });
+    MD5Context md5;
+    md5_seconds += SecondsFor(
+        *worst.old_bytes, [&md5](const char* data, std::size_t size) { md5.Update(data, size); });
+    benchmark::DoNotOptimize(md5.Final());
+    worst_seconds +=
+        SecondsOf([&] { transfer = testing::Match(worst.old_bytes, worst.documents); });
+  }
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["plain_s"] = plain_seconds / iterations;
+  state.counters["worst_s"] = worst_seconds / iterations;
+  state.counters["worst/plain"] = worst_seconds / plain_seconds;
+  state.counters["worst-md5_s"] = (worst_seconds - md5_seconds) / iterations;
+  state.counters["fetched_%"] = 100.0 * transfer.fetched / worst.old_bytes->size();
+}
+
+void RegisterWorst(const char* name, std::function<Case()> make) {
+  benchmark::RegisterBenchmark(name, Worst, std::move(make))
+      ->Iterations(2)
+      ->Unit(benchmark::kMillisecond);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,6 +176,21 @@ int main(int argc, char** argv) {
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("Match/256MiB/A", Update, change_a)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("Match/256MiB/B", Update, change_b)->Unit(benchmark::kMillisecond);
+  constexpr std::size_t kWindow = block_data::kDefaultCoarseSize;
+  const std::size_t blocks = kFileSize / kWindow;
+  RegisterWorst("Worst/OneByte/honest", [] { return Honest(std::string(kFileSize, 'x')); });
+  RegisterWorst("Worst/OneByte/hostile",
+                [] { return Hostile(std::string(kFileSize, 'x'), Offsets(1, 0)); });
+  RegisterWorst("Worst/ZeroRuns/honest", [] { return Honest(ZeroRuns()); });
+  RegisterWorst("Worst/ZeroRuns/hostile",
+                [] { return Hostile(ZeroRuns(), {std::size_t{1} << 20}); });
+  // Every offset of the old file sums to one of the records' weaks.
+  RegisterWorst("Worst/Pattern/hostile", [] {
+    return Hostile(Repeated(OldFile()->substr(0, 127), kFileSize), Offsets(127, 1));
+  });
+  // One record per window the old file holds, each leading to a strong hash that finds nothing.
+  RegisterWorst("Worst/Random/hostile",
+                [blocks] { return Hostile(*OldFile(), Offsets(blocks, kFileSize / blocks - 1)); });
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -54,6 +54,8 @@ TEST_F(HttpRangeTest, RepliesJudgedBeforeTheSinkSeesThem) {
        body},
       {{{Partial("0-9/100", 10, "", body)}}, e + "Content-Range bytes 0-9/100 for bytes 10-19"},
       {{{Partial("10-19/19", 10, "", body)}}, e + "Content-Range bytes 10-19/19 for bytes 10-19"},
+      // The right first byte and another last one.
+      {{{Partial("10-18/100", 10, "", body)}}, e + "Content-Range bytes 10-18/100 for bytes 10-19"},
       {{{Partial("10-19/100", 11, "", body + "k")}}, e + "Content-Length 11 for 10 bytes"},
       {{{Partial("10-19/100", 10, "Content-Length: 10\r\n", body)}}, e + "repeated content-length"},
       {{{Partial("10-19/100", 10, "Content-Type: Multipart/byteranges; boundary=b\r\n", body)}},

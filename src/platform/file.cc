@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string_view>
 #include <utility>
 
 #include "platform/file_faults.h"
@@ -217,13 +218,19 @@ bool ReplacementBatch::Commit(std::string& failed) {
   return committed;
 }
 
+// The mark of the replacements' names, with ".part" where theirs end in ".tmp": the clean-up of
+// abandoned replacements never takes a part for one, and an unmarked ".<name>.part" is not ours.
+constexpr std::string_view kPartSuffix = ".rv7new.part";
+
 std::string ResumablePartName(const std::string& name) {
-  // ".part" where a replacement's name ends in ".tmp": the clean-up of abandoned replacements
-  // never takes a part for one, whoever wrote it.
   std::string hidden = ".";
   hidden += name;
-  hidden += ".part";
+  hidden += kPartSuffix;
   return hidden;
+}
+
+bool IsResumablePartName(const std::string& name) {
+  return name.size() > kPartSuffix.size() + 1 && name[0] == '.' && name.ends_with(kPartSuffix);
 }
 
 ResumableFile::~ResumableFile() = default;
@@ -235,7 +242,15 @@ bool ResumableFile::Open(const std::string& destination) {
   if (!native::IsPlainOrAbsent(target_)) return false;
   std::string part =
       native::Join(native::FolderOf(target_), ResumablePartName(native::NameOf(target_)));
-  file_.handle_ = native::OpenPlain(part);
+  bool foreign = false;
+  file_.handle_ = native::OpenPlain(part, foreign);
+  // What stands under the part's name but is no file of this code's (a hard or symbolic link to a
+  // file elsewhere, a pipe) goes by its name, never through it, and the part starts anew. A folder
+  // is not removed: the open fails.
+  if (foreign && native::Remove(part)) {
+    bool exists = false;
+    file_.handle_ = native::CreateNew(part, exists);
+  }
   if (!file_.IsOpen() || file_.Seek(0, SeekFrom::kEnd) < 0) {
     file_.Close();
     return false;

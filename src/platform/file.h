@@ -142,9 +142,12 @@ class ReplacementBatch {
 };
 
 // The fixed hidden name under which a resumable new version of `name` (a file name, no folder)
-// is kept beside it: ".<name>.part". Never a name that ReplacementName makes, so the clean-up of
-// abandoned replacements leaves it alone.
+// is kept beside it: ".<name>.rv7new.part", marked as the replacements' names are, so that a
+// game's own ".<name>.part" is never taken for one. Never a name that ReplacementName makes, so
+// the clean-up of abandoned replacements leaves it alone.
 std::string ResumablePartName(const std::string& name);
+// name (no folder) is one that ResumablePartName makes.
+bool IsResumablePartName(const std::string& name);
 
 // A new version of a file built over one or more runs: kept under ResumablePartName beside the
 // destination, which stays untouched until Commit. Unlike ReplacementFile, the part file is KEPT
@@ -160,9 +163,10 @@ class ResumableFile {
   ResumableFile& operator=(const ResumableFile&) = delete;
 
   // Opens the part file of destination (internal path form, as ReplacementFile::Create takes),
-  // creating it empty when there is none, for reading and writing. false when it cannot be opened
-  // or created, when destination or the part name is a pipe, device, socket, folder or a link
-  // (never write through a link planted under the part's name).
+  // creating it empty when there is none, for reading and writing. A link (hard or symbolic), pipe,
+  // device or socket under the part's name is removed, never written through, and an empty part
+  // made in its place. false when it cannot be opened or created, when a folder stands under the
+  // part's name, or when destination is a pipe, device, socket, folder or link.
   bool Open(const std::string& destination);
   std::uint64_t Length() const;  // the part's current length in bytes (0 when not open)
   // Reads up to count bytes at offset, fewer only at the end; the bytes read (0 at the end), -1 on

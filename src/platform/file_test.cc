@@ -124,8 +124,23 @@ TEST_F(FileTest, ResumablePartsOutliveTheirRunsUntilCommittedOrRemoved) {
   ASSERT_TRUE(unwanted.Open(destination));
   unwanted.Remove();
   EXPECT_FALSE(PathExists(Path(part)));
-  std::filesystem::create_directories(Native(part));
-  EXPECT_FALSE(ResumableFile().Open(destination));
+}
+
+// A second name of a file elsewhere on the volume, planted under a part's name, is no part: it is
+// made anew, and the file it shares bytes with keeps them. A folder there is left, and refused.
+TEST_F(FileTest, APartIsNeverWrittenThroughAnotherName) {
+  Write("outside.dat", "keep");
+  std::filesystem::create_hard_link(Native("outside.dat"), Native(ResumablePartName("game.pak")));
+  ResumableFile file;
+  ASSERT_TRUE(file.Open(Path("game.pak")));
+  EXPECT_EQ(file.Length(), 0u);
+  ASSERT_EQ(file.Write("new", 3), 3u);
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(Read("game.pak"), "new");
+  EXPECT_EQ(Read("outside.dat"), "keep");
+  std::filesystem::create_directories(Native(ResumablePartName("other.pak")));
+  EXPECT_FALSE(ResumableFile().Open(Path("other.pak")));
+  EXPECT_TRUE(IsDirectory(Path(ResumablePartName("other.pak"))));
 }
 
 TEST_F(FileTest, AbandonedReplacementsOfEndedWritersGo) {

@@ -32,9 +32,10 @@ NativeHandle Open(const std::string& path, Access access, Share share, Dispositi
 // A new file for reading and writing that nobody else may write; exists tells whether the name
 // was taken, when nothing was created.
 NativeHandle CreateNew(const std::string& path, bool& exists);
-// Opens the file at path for reading and writing, creating it empty when absent; refused when a
-// link, a folder or anything but a plain file stands there (the link itself is never followed).
-NativeHandle OpenPlain(const std::string& path);
+// Opens the file at path for reading and writing, creating it empty when absent. Only a plain file
+// of one name is opened: anything else there (a link of either kind, a pipe, a device, a folder)
+// is refused without being followed or acted on, and foreign tells when such a thing stands there.
+NativeHandle OpenPlain(const std::string& path, bool& foreign);
 
 // One read or write of at most count bytes: what was moved, 0 at the end of a read, -1 on failure.
 std::int64_t ReadSome(const NativeHandle& file, void* buffer, std::size_t count);

@@ -6,6 +6,7 @@
 #include <exception>
 #include <system_error>
 #include <thread>
+#include <tuple>
 
 #include "base/exception.h"
 
@@ -21,6 +22,12 @@ constexpr std::size_t kBufferSize = 4 * 1024 * 1024;
 constexpr std::uint64_t kFilterBitsPerBlock = 32;
 constexpr unsigned kMinFilterBits = 16;
 constexpr unsigned kMaxFilterBits = 26;
+// Strong hashes that find nothing may cost the search about half a pass over the old file, and at
+// least this much. A weak checksum matches by chance at about one rolled offset in 2^32 / (new
+// size / block size), which hashes about rolled bytes * new size / 2^32 in vain: a file of 2 GiB
+// rolled through entirely stays within the bound, and beyond it the old file has little to copy.
+constexpr std::uint64_t kMinVainBytes = 8 << 20;
+constexpr std::uint64_t kMinVainWindows = 4;
 
 void Append(std::vector<PlanRange>& plan, const PlanRange& range) {
   if (!plan.empty()) {
@@ -42,20 +49,28 @@ BlockMatcher::BlockMatcher(const BlockData& data, ByteStream& old)
 }
 
 // Only whole blocks are searched by the rolling sum; a short last block is looked for where it is
-// likely to be (MatchTail).
+// likely to be (MatchTail). Identical blocks are one candidate, the first of them: ShareFound gives
+// the others its offset.
 void BlockMatcher::BuildIndex() {
   for (std::uint64_t block = 0; block < data_.BlockCount(); ++block) {
     if (data_.BlockLength(block) == data_.coarse_size)
-      index_.emplace_back(data_.weak[block], block);
+      index_.push_back({data_.weak[block], data_.strong[block], block});
   }
-  std::sort(index_.begin(), index_.end());
+  const auto key = [](const Candidate& c) { return std::tie(c.weak, c.strong, c.block); };
+  std::sort(index_.begin(), index_.end(),
+            [&](const Candidate& a, const Candidate& b) { return key(a) < key(b); });
+  index_.erase(std::unique(index_.begin(), index_.end(),
+                           [](const Candidate& a, const Candidate& b) {
+                             return a.weak == b.weak && a.strong == b.strong;
+                           }),
+               index_.end());
   const std::uint64_t wanted = std::max<std::uint64_t>(1, index_.size() * kFilterBitsPerBlock);
   const unsigned bits =
       std::clamp<unsigned>(std::bit_width(wanted - 1), kMinFilterBits, kMaxFilterBits);
   filter_shift_ = 32 - bits;
   filter_.assign((std::uint64_t{1} << bits) / 64, 0);
-  for (const auto& [weak, block] : index_) {
-    const std::uint32_t bit = weak >> filter_shift_;
+  for (const Candidate& candidate : index_) {
+    const std::uint32_t bit = candidate.weak >> filter_shift_;
     filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
   }
 }
@@ -101,6 +116,7 @@ void BlockMatcher::Search() {
     }
     if (other.joinable()) other.join();
     if (failure) std::rethrow_exception(failure);
+    if (gave_up_) return;
     // A block found in both halves is taken where it lies first, as one pass would.
     for (std::uint64_t block = 0; block < found_.size(); ++block) {
       found_[block] = std::min(scans[0].found[block], scans[1].found[block]);
@@ -118,6 +134,8 @@ void BlockMatcher::SearchPart(Scan& scan, std::uint64_t begin, std::uint64_t end
   const RollingSum rolling(data_.coarse_size);
   Stream stream{std::vector<std::uint8_t>(std::max<std::size_t>(kBufferSize, 2 * window)), begin,
                 0};
+  scan.budget =
+      (end - begin) / 2 + std::max<std::uint64_t>(kMinVainBytes, kMinVainWindows * window);
   std::uint64_t sum = 0;
   std::uint64_t next = kNotFound;  // the block after the one found last
   bool fresh = true;
@@ -131,16 +149,35 @@ void BlockMatcher::SearchPart(Scan& scan, std::uint64_t begin, std::uint64_t end
     if (fresh) sum = RollingSum::Of(bytes, window);
     fresh = false;
     const std::uint32_t weak = RollingSum::Weak(sum);
-    if (MayHold(weak) && (next = TryBlock(scan, position, weak, bytes)) != kNotFound) {
+    const bool tried = !scan.uniform_miss && MayHold(weak);
+    if (tried && (next = TryBlock(scan, position, weak, bytes)) != kNotFound) {
       position += window;
       ++next;
       fresh = true;
-    } else if (position + window < old_size_) {
-      sum = rolling.Roll(sum, bytes[0], bytes[window]);
-      ++position;
-    } else {
-      break;
+      continue;
     }
+    if (tried && gave_up_) return;
+    if (position + window >= old_size_) break;
+    if (scan.uniform_miss) {
+      // The window holds one byte value, hashed in vain: while that value goes on, the window
+      // moves onto the same bytes and keeps its sum, so the search moves to where the run ends.
+      const std::uint64_t same = SameBytesFrom(stream, position + window, bytes[0]);
+      if (same > 0) {
+        position += same;
+        continue;
+      }
+      scan.uniform_miss = false;
+    }
+    // Rolls on over the buffered bytes to the next window that the filter lets through.
+    const std::uint64_t rolls = std::min(
+        end - position, std::min(old_size_, stream.base + stream.filled) - (position + window));
+    std::uint64_t rolled = 0;
+    while (rolled < rolls) {
+      sum = rolling.Roll(sum, bytes[rolled], bytes[rolled + window]);
+      ++rolled;
+      if (MayHold(RollingSum::Weak(sum))) break;
+    }
+    position += rolled;
   }
 }
 
@@ -154,20 +191,35 @@ bool BlockMatcher::IsNext(Scan& scan, std::uint64_t block, std::uint64_t positio
   return true;
 }
 
-// Identical blocks of the new file share their records, so one confirmed offset serves them all;
-// a block found as the next one was not looked up among the others.
+// Identical blocks of the new file share their records, so one confirmed offset serves them all:
+// the candidate stood for all of them, and a block found as the next one was not looked up.
 void BlockMatcher::ShareFound() {
   std::vector<std::pair<std::uint64_t, std::uint64_t>> offsets;  // (strong, old offset), sorted
-  for (const auto& [weak, block] : index_) {
+  for (std::uint64_t block = 0; block < found_.size(); ++block) {
     if (found_[block] != kNotFound) offsets.emplace_back(data_.strong[block], found_[block]);
   }
   std::sort(offsets.begin(), offsets.end());
-  for (const auto& [weak, block] : index_) {
-    if (found_[block] != kNotFound) continue;
+  for (std::uint64_t block = 0; block < found_.size(); ++block) {
+    if (found_[block] != kNotFound || data_.BlockLength(block) != data_.coarse_size) continue;
     const auto same = std::lower_bound(offsets.begin(), offsets.end(),
                                        std::make_pair(data_.strong[block], std::uint64_t{0}));
     if (same != offsets.end() && same->first == data_.strong[block]) found_[block] = same->second;
   }
+}
+
+// How many of the buffered bytes from old offset `from` on hold value, eight at a time.
+std::uint64_t BlockMatcher::SameBytesFrom(const Stream& stream, std::uint64_t from,
+                                          std::uint8_t value) {
+  const std::uint8_t* const begin = stream.buffer.data() + (from - stream.base);
+  const std::uint8_t* const end = stream.buffer.data() + stream.filled;
+  const std::uint64_t repeated = 0x0101010101010101ull * value;
+  const std::uint8_t* at = begin;
+  for (std::uint64_t word = 0; end - at >= 8; at += 8) {
+    std::memcpy(&word, at, 8);
+    if (word != repeated) break;
+  }
+  while (at != end && *at == value) ++at;
+  return static_cast<std::uint64_t>(at - begin);
 }
 
 // The old bytes from position on, at least size of them unless the file ends first. The search
@@ -188,22 +240,32 @@ const std::uint8_t* BlockMatcher::BytesAt(Stream& stream, std::uint64_t position
   return stream.buffer.data() + at;
 }
 
-// Identical blocks of the new file share their records, so one confirmed offset serves them all.
-// Answers the first of the blocks found there, or kNotFound.
+// The block whose bytes the window holds, or kNotFound: one strong hash, and one lookup whatever
+// the number of blocks that claim this weak checksum. A hash that finds nothing is charged to the
+// scan's budget; past it, the search gives up.
 std::uint64_t BlockMatcher::TryBlock(Scan& scan, std::uint64_t offset, std::uint32_t weak,
                                      const std::uint8_t* bytes) {
-  auto candidate =
-      std::lower_bound(index_.begin(), index_.end(), std::make_pair(weak, std::uint64_t{0}));
-  if (candidate == index_.end() || candidate->first != weak) return kNotFound;
-  const std::uint64_t strong = scan.hasher.Strong(bytes, data_.coarse_size, data_.fine_size);
-  std::uint64_t hit = kNotFound;
-  for (; candidate != index_.end() && candidate->first == weak; ++candidate) {
-    const std::uint64_t block = candidate->second;
-    if (data_.strong[block] != strong) continue;
-    hit = std::min(hit, block);
-    if (scan.found[block] == kNotFound) scan.found[block] = offset;
+  const auto by_checksums = [](const Candidate& c, std::pair<std::uint32_t, std::uint64_t> key) {
+    return std::make_pair(c.weak, c.strong) < key;
+  };
+  const auto first = std::lower_bound(index_.begin(), index_.end(),
+                                      std::make_pair(weak, std::uint64_t{0}), by_checksums);
+  if (first == index_.end() || first->weak != weak) return kNotFound;
+  const std::uint64_t window = data_.coarse_size;
+  const std::uint64_t strong = scan.hasher.Strong(bytes, window, data_.fine_size);
+  const auto hit =
+      std::lower_bound(first, index_.end(), std::make_pair(weak, strong), by_checksums);
+  if (hit != index_.end() && hit->weak == weak && hit->strong == strong) {
+    if (scan.found[hit->block] == kNotFound) scan.found[hit->block] = offset;
+    return hit->block;
   }
-  return hit;
+  if (gave_up_ || scan.budget < window) {
+    gave_up_ = true;
+    return kNotFound;
+  }
+  scan.budget -= window;
+  scan.uniform_miss = std::memcmp(bytes, bytes + 1, window - 1) == 0;
+  return kNotFound;
 }
 
 // A short last block is where the block before it ended, where it was in the new file, or at the
@@ -237,6 +299,7 @@ std::uint64_t BlockMatcher::StrongAt(const std::uint8_t* bytes, std::uint64_t le
 
 std::vector<BlockRun> BlockMatcher::Gaps() const {
   std::vector<BlockRun> gaps;
+  if (gave_up_) return gaps;
   for (std::uint64_t block = 0; block < found_.size(); ++block) {
     if (found_[block] != kNotFound) continue;
     if (!gaps.empty() && gaps.back().end == block) {

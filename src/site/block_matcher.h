@@ -1,6 +1,12 @@
 // Finds the blocks of a new file in the old file it replaces, and plans the new file as ranges
 // copied from the old file and ranges to fetch. Steps, in this order:
-//   1. Search: one streaming pass over the old file finds the coarse blocks at any offset.
+//   1. Search: one streaming pass over the old file finds the coarse blocks at any offset. Its
+//      work is bounded by the old file's size, whatever the block data claims: each offset costs at
+//      most one strong hash and one lookup, a window of one repeated byte is hashed once however
+//      long the run, identical blocks of the new file are one entry, and the strong hashes that
+//      find nothing may cost about half a pass over the old file. Beyond that the block data is not
+//      worth searching for (a hostile mirror's, or a file unlike the old one): the search gives
+//      up, and the plan fetches the whole file.
 //   2. For each gap (a run of coarse blocks not found) the caller fetches the gap's fine records
 //      (BlockData::FineRecordsOffset/Length) and hands them to Refine, which checks them against
 //      the coarse records and looks for the gap's fine blocks where the blocks on either side
@@ -12,6 +18,7 @@
 // same time); the old file must not change while a matcher reads it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string_view>
@@ -48,6 +55,9 @@ class BlockMatcher {
 
   // Throws DownloadManagerException when the old file cannot be read.
   void Search();
+  // The search found its work past its bound and kept nothing: there are no gaps to refine, and
+  // the plan fetches the whole file.
+  bool GaveUp() const { return gave_up_; }
   std::vector<BlockRun> Gaps() const;
   // fine_records are the gap's records as the fine document holds them; records that do not agree
   // with the coarse records throw DownloadManagerException "Block data error(...).".
@@ -71,16 +81,27 @@ class BlockMatcher {
     std::uint64_t filled = 0;
   };
 
+  // A whole block of the new file by its checksums; identical blocks share one, the first.
+  struct Candidate {
+    std::uint32_t weak = 0;
+    std::uint64_t strong = 0;
+    std::uint64_t block = 0;
+  };
+
   // What one thread of the search found, and the digest it uses.
   struct Scan {
     std::vector<std::uint64_t> found;  // old offset per coarse block, or kNotFound
     BlockHasher hasher;
+    std::uint64_t budget = 0;  // the bytes it may still hash in vain
+    // The window holds one byte value repeated, and its strong hash found nothing.
+    bool uniform_miss = false;
   };
 
   void BuildIndex();
   // Looks for the blocks that start at old offsets [begin, end).
   void SearchPart(Scan& scan, std::uint64_t begin, std::uint64_t end);
   const std::uint8_t* BytesAt(Stream& stream, std::uint64_t position, std::uint64_t size);
+  static std::uint64_t SameBytesFrom(const Stream& stream, std::uint64_t from, std::uint8_t value);
   bool MayHold(std::uint32_t weak) const;
   bool IsNext(Scan& scan, std::uint64_t block, std::uint64_t position, const std::uint8_t* bytes);
   std::uint64_t TryBlock(Scan& scan, std::uint64_t offset, std::uint32_t weak,
@@ -99,13 +120,14 @@ class BlockMatcher {
   const BlockData& data_;
   ByteStream& old_;
   std::uint64_t old_size_;
-  std::vector<std::uint64_t> found_;  // old offset per coarse block, or kNotFound
-  std::vector<std::pair<std::uint32_t, std::uint64_t>> index_;  // (weak, block), sorted
+  std::vector<std::uint64_t> found_;   // old offset per coarse block, or kNotFound
+  std::vector<Candidate> index_;       // by weak, then strong
   std::vector<std::uint64_t> filter_;  // one bit per value of the weak's upper bits
   unsigned filter_shift_ = 0;
   std::vector<FineMatch> fine_found_;  // by fine block
   BlockHasher hasher_;
   std::mutex read_lock_;
+  std::atomic<bool> gave_up_{false};
 };
 
 PlanTotals TotalsOf(const std::vector<PlanRange>& plan);

@@ -40,6 +40,7 @@ TEST(BlockMatcherTest, CopiesWhatTheOldFileHoldsAndFetchesOnlyTheRest) {
   middle_changed[base.size() / 2 - kDefaultCoarseSize / 2] ^= 1;
   const std::uint64_t fine = kDefaultFineSize;
   const std::uint64_t moved = 10 * kDefaultCoarseSize;
+  const std::string x_blocks(3 * kDefaultCoarseSize, 'x');
   const struct {
     std::string new_bytes;
     std::uint64_t fetched;  // at most
@@ -54,6 +55,10 @@ TEST(BlockMatcherTest, CopiesWhatTheOldFileHoldsAndFetchesOnlyTheRest) {
       {.new_bytes = two_bytes_changed, .fetched = 2 * fine},
       {.new_bytes = middle_changed, .fetched = fine},
       {.new_bytes = block + block + block + base, .fetched = 0},
+      // Identical blocks, one of them found: all copied from there.
+      {.new_bytes = x_blocks + base + x_blocks,
+       .fetched = 0,
+       .old_bytes = base + x_blocks.substr(0, 2 * kDefaultCoarseSize)},
       {.new_bytes = base.substr(0, 1000), .fetched = 0},
       {.new_bytes = "", .fetched = 0},
       {.new_bytes = last_byte_changed, .fetched = 700},
@@ -82,6 +87,47 @@ TEST(BlockMatcherTest, RefusesFineRecordsThatDoNotAgreeWithTheirBlock) {
   tampered.fine.pop_back();
   EXPECT_EQ(ErrorOf([&] { testing::Match(old_bytes, tampered); }),
             "DownloadManager : Block data error(fine records of the wrong length).");
+}
+
+// Block data that claims the weak checksums of the old file's repetitive stretches, as a mirror
+// without the key may serve it, costs a bounded search: a run of one byte value is hashed once,
+// and a pattern whose every offset matches a claimed weak checksum ends the search, which fetches
+// the whole file without asking for a fine record.
+TEST(BlockMatcherTest, ClaimsOnRepetitiveOldBytesCostTheSearchLittle) {
+  std::mt19937_64 random(3);
+  const std::string kept = RandomBytes(16 * kDefaultCoarseSize, random);
+  const std::string pattern = RandomBytes(127, random);
+  std::string repeated;
+  while (repeated.size() < (4 << 20)) repeated += pattern;
+  const struct {
+    std::string old_bytes;
+    std::uint64_t claimed_offset;  // of the window whose weak checksum the changed blocks claim
+    std::uint64_t claimed_windows;
+    bool gives_up;
+  } cases[] = {
+      {std::string(3 << 20, 'x') + kept, 0, 1, false},
+      {std::string(1 << 20, 'x') + kept + std::string(2 << 20, '\0'), 2 << 20, 1, false},
+      {repeated + kept, 0, pattern.size(), true},
+  };
+  for (const auto& test : cases) {
+    // The new file: the kept bytes after as many changed ones as the old file has before them.
+    const std::uint64_t changed = test.old_bytes.find(kept);
+    const std::string new_bytes = RandomBytes(changed, random) + kept;
+    BlockDocuments documents = testing::DocumentsOf(new_bytes);
+    for (std::uint64_t block = 0; block < changed / kDefaultCoarseSize; ++block) {
+      const std::uint32_t weak = testing::WeakAt(
+          test.old_bytes, test.claimed_offset + block % test.claimed_windows, kDefaultCoarseSize);
+      for (std::size_t i = 0; i < kWeakSize; ++i) {
+        documents.coarse[kHeaderSize + block * kCoarseRecordSize + i] =
+            static_cast<char>(weak >> (8 * i));
+      }
+    }
+    const testing::Transfer transfer =
+        testing::Match(std::make_shared<const std::string>(test.old_bytes), documents);
+    EXPECT_EQ(Rebuild(test.old_bytes, new_bytes, transfer.plan), new_bytes) << &test - cases;
+    EXPECT_EQ(transfer.fetched, test.gives_up ? new_bytes.size() : changed) << &test - cases;
+    EXPECT_EQ(transfer.fine_records == 0, test.gives_up) << &test - cases;
+  }
 }
 
 // Per GiB, change A rewrites about 820 scattered 64 KiB pieces (5 % of the file) and change B makes

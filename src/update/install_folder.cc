@@ -135,6 +135,33 @@ void InstallFolder::CommitIfFull() {
 void InstallFolder::Commit() {
   IFileManager::CommitBatch(batch_);
   for (const std::tstring& folder : written_folders_) platform::SyncFolder(folder);
+  RemoveLeftoverParts();
+}
+
+// A part whose file is current, or no longer listed, waits for nothing: a run that completes
+// leaves none. Only the folders of listed files are looked at, and none that leads out of the
+// install.
+void InstallFolder::RemoveLeftoverParts() const {
+  std::set<std::tstring> folders;
+  for (const auto& [name, line] : listed_) {
+    const std::size_t slash = name.rfind('\\');
+    folders.insert(slash == std::string::npos ? std::tstring()
+                                              : std::tstring(name.substr(0, slash)));
+  }
+  for (const std::tstring& folder : folders) {
+    const std::tstring prefix = folder.empty() ? std::tstring() : folder + "\\";
+    std::vector<platform::DirectoryItem> items;
+    if (LeavesFolderOnDisk("", prefix + "x") ||
+        !platform::ListDirectory(folder.empty() ? "." : folder, &items)) {
+      continue;
+    }
+    for (const platform::DirectoryItem& item : items) {
+      const std::tstring path = prefix + item.name;
+      if (!item.is_directory && platform::IsResumablePartName(item.name) && !Lists(path)) {
+        platform::RemoveFile(path);
+      }
+    }
+  }
 }
 
 void InstallFolder::KeepChecked() {

@@ -42,7 +42,9 @@ class InstallFolder {
   platform::ReplacementBatch& Batch() { return batch_; }
   void CommitIfFull();
   // Puts the batch in place and syncs every folder written, so that the new names survive a
-  // power loss before the run says it has completed.
+  // power loss before the run says it has completed. Then, every listed file being in place, the
+  // parts that cut runs left beside the listed files (ResumablePartName) are of no more use and
+  // go; a listed file of such a name is the game's and stays.
   void Commit();
   // On the way out of a failed run: the files checked so far are put in place all the same, and a
   // failure to do so is not reported.
@@ -51,6 +53,7 @@ class InstallFolder {
  private:
   void NoteListed(const FileList& list);
   void RemoveLeftovers();
+  void RemoveLeftoverParts() const;
 
   // Each listed file's first line, by its name in lower case.
   std::unordered_map<std::string, std::size_t> listed_;

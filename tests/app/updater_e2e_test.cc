@@ -299,9 +299,9 @@ socketserver.ThreadingTCPServer(("127.0.0.1", port), Handler).serve_forever()
 
 // The site of an older publisher's tool, served as above: a size field that is no size, a digest
 // field that is no digest, a line given twice, a game file named as the updater's state, a path
-// spelt with ".", a game file under a part's name. Each run completes where the list allows it,
-// asks exactly for the list and the packages by their listed spellings, and leaves nothing of its
-// own behind: completed, failed on a package that is not its file, or killed.
+// spelt with ".", a game file under an older part's name. Each run completes where the list allows
+// it, asks exactly for the list and the packages by their listed spellings, and leaves nothing of
+// its own behind: completed, failed on a package that is not its file, or killed.
 TEST_F(UpdaterTest, ASiteOfTheOldestKindIsUpdatedAsItAlwaysWas) {
   const fs::path server_root = root_.GetPath() / "old-server";
   fs::create_directories(server_root / "site");
@@ -367,8 +367,13 @@ TEST_F(UpdaterTest, ASiteOfTheOldestKindIsUpdatedAsItAlwaysWas) {
     }
     return now;
   };
-  const std::string game_part = "data/" + platform::ResumablePartName("grown.dat");
+  // A game's file under the name that older updaters gave their parts, and the updater's own parts
+  // that cut runs left beside a file no longer listed and beside one found current: those go.
+  const std::string game_part = "data/.grown.dat.part";
   WriteFile(install_ / game_part, "the game's own");
+  for (const char* name : {"gone.dat", "level1.dat"}) {
+    WriteFile(install_ / "data" / platform::ResumablePartName(name), "left by a cut run");
+  }
   const auto installed = [&] {
     Snapshot expected{{game_part, "the game's own"}};
     for (const Line& line : lines) {

@@ -205,8 +205,8 @@ TEST(UpdateRunTest, OnlyTheUpdatersOwnLeftoversAreRemoved) {
 }
 
 // A folder of the install that is a link to elsewhere is never written through: the run fails
-// before anything lands outside, at any depth. Links that stay inside the install, and real
-// folders, are written as usual.
+// before anything lands outside, at any depth, also in a sibling folder whose name begins with the
+// install folder's. Links that stay inside the install, and real folders, are written as usual.
 TEST(UpdateRunTest, FoldersLinkedOutsideTheInstallAreNeverWrittenThrough) {
   const std::string leaves = "DownloadManager : Listed path leaves the install folder : ";
   const struct {
@@ -215,6 +215,8 @@ TEST(UpdateRunTest, FoldersLinkedOutsideTheInstallAreNeverWrittenThrough) {
     std::string written;  // where the file lands in the install, when the run completes
   } cases[] = {
       {"real\\deep\\out\\new\\b.txt", leaves + "real\\deep\\out\\new\\b.txt", ""},
+      // A sibling whose name begins with the install folder's is outside all the same.
+      {"sibling\\d.txt", leaves + "sibling\\d.txt", ""},
       {"inside\\c.txt", "", "real/c.txt"},
   };
   for (const auto& c : cases) {
@@ -225,12 +227,17 @@ TEST(UpdateRunTest, FoldersLinkedOutsideTheInstallAreNeverWrittenThrough) {
     std::filesystem::create_directory_symlink(outside.GetPath(),
                                               install.GetPath() / "real/deep/out");
     std::filesystem::create_directory_symlink("real", install.GetPath() / "inside");
+    const std::filesystem::path sibling = install.GetPath().string() + "-other";
+    std::filesystem::create_directories(sibling);
+    std::filesystem::create_directory_symlink(sibling, install.GetPath() / "sibling");
     std::string entry = c.path;
     std::replace(entry.begin(), entry.end(), '\\', '/');
     server.SetReplies(ListThenPackages("1::" + c.path + ":5:" + Md5Of("bytes") + "\r\n",
                                        {PackageOf(entry, "bytes")}));
     EXPECT_EQ(RunInOrder(ListUrl(server)).error, c.error) << c.path;
     EXPECT_EQ(Take(outside.GetPath()), Snapshot{}) << c.path;
+    EXPECT_EQ(Take(sibling), Snapshot{}) << c.path;
+    std::filesystem::remove_all(sibling);
     if (!c.written.empty()) {
       EXPECT_EQ(install.Read(c.written), "bytes") << c.path;
     }

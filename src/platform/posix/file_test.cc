@@ -2,6 +2,7 @@
 #include "platform/file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -43,7 +44,7 @@ TEST_F(PosixFileTest, NamesAreFoundWithoutRegardToCase) {
 
 // A replacement of plain text is not made executable and a part keeps the mode of the file it
 // replaces (kept modes and new programs' execute bits of replacements are the update run's tests,
-// update_test); a part is never written through a link.
+// update_test); a part is never written through a link or into a pipe planted under its name.
 TEST_F(PosixFileTest, CommittedModesAndNoPartWrittenThroughALink) {
   ReplacementFile text;
   ASSERT_TRUE(text.Create(Path("notes.txt")));
@@ -57,16 +58,22 @@ TEST_F(PosixFileTest, CommittedModesAndNoPartWrittenThroughALink) {
   ASSERT_TRUE(file.Commit());
   EXPECT_EQ(fs::status(Native("run.sh")).permissions(), mode);
 
-  // Links planted under the part's name (one leads nowhere) or standing at the destination.
+  // Links planted under the part's name (one leads nowhere) and a pipe: each part made anew.
   Write("victim", "keep");
   fs::create_symlink(Native("victim"), Native(ResumablePartName("run.sh")));
   fs::create_symlink(Native("nowhere"), Native(ResumablePartName("new.bin")));
-  fs::create_symlink(Native("victim"), Native("link"));
-  for (const char* name : {"run.sh", "new.bin", "link"}) {
-    EXPECT_FALSE(ResumableFile().Open(Path(name))) << name;
+  ASSERT_EQ(::mkfifo(Native(ResumablePartName("piped.bin")).c_str(), 0600), 0);
+  for (const char* name : {"run.sh", "new.bin", "piped.bin"}) {
+    ResumableFile part;
+    ASSERT_TRUE(part.Open(Path(name))) << name;
+    EXPECT_EQ(part.Write("new", 3), 3u) << name;
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Native(ResumablePartName(name))))) << name;
   }
   EXPECT_EQ(Read("victim"), "keep");
   EXPECT_FALSE(fs::exists(Native("nowhere")));
+  // A link at the destination itself is refused.
+  fs::create_symlink(Native("victim"), Native("link"));
+  EXPECT_FALSE(ResumableFile().Open(Path("link")));
 }
 
 }  // namespace

@@ -88,11 +88,27 @@ NativeHandle CreateNew(const std::string& path, bool& exists) {
   return file;
 }
 
-NativeHandle OpenPlain(const std::string& path) {
+NativeHandle OpenPlain(const std::string& path, bool& foreign) {
+  // A hard link is a second name of a file that may lie anywhere on the volume: a file of more
+  // than one name is another's as much as a symbolic link is. Looked at before the open as well,
+  // which would act on a device.
+  const auto own = [](const struct stat& info) {
+    return S_ISREG(info.st_mode) && info.st_nlink == 1;
+  };
+  struct stat info;
+  foreign = ::lstat(path.c_str(), &info) == 0 && !own(info);
+  if (foreign) return {};
   // O_NOFOLLOW: a link planted under the name would have the bytes written where it leads.
   NativeHandle file(
       ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
-  if (file.Valid() && !KeepsRegularFile(file.Get())) file.Reset();
+  if (!file.Valid()) {
+    foreign = errno == ELOOP;
+  } else if (::fstat(file.Get(), &info) != 0 || !own(info)) {
+    foreign = true;
+    file.Reset();
+  } else if (!KeepsRegularFile(file.Get())) {
+    file.Reset();
+  }
   return file;
 }
 

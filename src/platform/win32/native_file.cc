@@ -127,18 +127,17 @@ NativeHandle CreateNew(const std::string& path, bool& exists) {
   return file;
 }
 
-NativeHandle OpenPlain(const std::string& path) {
+NativeHandle OpenPlain(const std::string& path, bool& foreign) {
   // A link under the name is opened itself, not followed, and refused below: the bytes must never
-  // go where it leads.
+  // go where it leads. A file of more than one name (a hard link) is another's file too.
   NativeHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                 nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
-  if (file.Valid() &&
-      (GetFileType(file.Get()) != FILE_TYPE_DISK ||
-       !GetFileInformationByHandle(file.Get(), &info) || !IsPlainFile(info.dwFileAttributes))) {
-    file.Reset();
-  }
+  foreign = file.Valid() && (GetFileType(file.Get()) != FILE_TYPE_DISK ||
+                             !GetFileInformationByHandle(file.Get(), &info) ||
+                             !IsPlainFile(info.dwFileAttributes) || info.nNumberOfLinks != 1);
+  if (foreign) file.Reset();
   return file;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "site/block_matcher.h"
 
 namespace block_data::testing {
@@ -60,6 +61,39 @@ inline BlockDocuments DocumentsOf(const std::string& new_bytes,
   BlockDataWriter writer(coarse_size, fine_size);
   writer.Update(new_bytes.data(), new_bytes.size());
   return writer.Finish();
+}
+
+// The weak checksum of the window of window bytes at offset of bytes.
+inline std::uint32_t WeakAt(const std::string& bytes, std::size_t offset, std::uint32_t window) {
+  return RollingSum::Weak(
+      RollingSum::Of(reinterpret_cast<const std::uint8_t*>(bytes.data()) + offset, window));
+}
+
+// Documents that a mirror without the key could serve for a file of size bytes: whole blocks that
+// claim the given weak checksums in turn, and fine records of no real bytes that agree with their
+// strong hashes, so that every offset whose window sums to one of those weaks costs the search a
+// strong hash that finds nothing.
+inline BlockDocuments HostileDocuments(std::uint64_t size, const std::vector<std::uint32_t>& weaks,
+                                       std::uint64_t seed) {
+  std::mt19937_64 random(seed);
+  const std::uint64_t blocks = (size + kDefaultCoarseSize - 1) / kDefaultCoarseSize;
+  const std::uint64_t per_block = kDefaultCoarseSize / kDefaultFineSize * kFineRecordSize;
+  BlockDocuments documents;
+  documents.coarse = "VBLK";
+  little_endian::Append(documents.coarse, 1, 4);
+  little_endian::Append(documents.coarse, size, 8);
+  little_endian::Append(documents.coarse, kDefaultCoarseSize, 4);
+  little_endian::Append(documents.coarse, kDefaultFineSize, 4);
+  documents.fine =
+      RandomBytes((size + kDefaultFineSize - 1) / kDefaultFineSize * kFineRecordSize, random);
+  for (std::uint64_t block = 0; block < blocks; ++block) {
+    little_endian::Append(documents.coarse, weaks[block % weaks.size()], kWeakSize);
+    little_endian::Append(
+        documents.coarse,
+        StrongOf(std::string_view(documents.fine).substr(block * per_block, per_block)),
+        kStrongSize);
+  }
+  return documents;
 }
 
 struct Transfer {
