@@ -41,6 +41,14 @@ struct DigestAheadOptions {
   // read: it cannot hold the listed bytes when the field is its size, which the caller then
   // decides. 0: every such file (a signed release vouches for each size).
   std::uint64_t unread_from = UINT64_MAX;
+  // Asked, before a file is opened, with its stamp: the digest text that the stamp vouches for,
+  // when it does; the file is then not read. On any thread.
+  std::function<std::optional<std::string>(std::size_t, const platform::FileStamp&)> vouched = {};
+  // Told each digest made of a whole file, with the file's stamp when it was opened and the clock
+  // just before. On any thread, for one entry at a time.
+  std::function<void(std::size_t, const platform::FileStamp&, std::int64_t taken_ns,
+                     const std::string& digest)>
+      stamped = {};
 };
 
 class DigestAhead {
@@ -70,13 +78,17 @@ class DigestAhead {
   void Discard(std::size_t i);
   // Entry i's digest made now on this thread, the file read whatever its size: for an entry that
   // Take left unread.
-  std::string ReadNow(std::size_t i) const;
+  std::string ReadNow(std::size_t i);
+  // How many of the entries taken so far had their file read (each counted once).
+  std::size_t FilesRead() const { return files_read_; }
 
  private:
   struct Digest {
     std::optional<std::string> text;
     std::optional<platform::FileStamp> stamp;
-    bool firm = false;  // the stamp would show any change made after it was taken
+    bool firm = false;     // the stamp would show any change made after it was taken
+    bool vouched = false;  // the stamp gave the digest; the file was not read
+    bool read = false;     // the file was opened and read
   };
   struct Slot {
     std::size_t index = kNone;
@@ -91,6 +103,7 @@ class DigestAhead {
   Digest DigestFile(std::size_t index, std::vector<std::uint8_t>& block) const;
   // by_size: a file whose size rules it out (Options::unread_from) is not read.
   Digest ReadDigest(std::size_t index, std::vector<std::uint8_t>& block, bool by_size) const;
+  std::optional<Digest> VouchedDigest(const FileEntry& entry, std::size_t index) const;
   bool Abandoned() const { return ending_ || stop_.stop_requested(); }
   template <typename Ready>
   bool WaitUntil(std::unique_lock<std::mutex>& hold, Ready ready);
@@ -102,6 +115,7 @@ class DigestAhead {
   const std::stop_token stop_;
   std::atomic<bool> ending_{false};  // set by the destructor
   std::atomic<std::size_t> discarded_{kNone};
+  std::atomic<std::size_t> files_read_{0};
 
   std::mutex lock_;
   std::condition_variable changed_;

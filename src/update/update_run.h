@@ -10,6 +10,7 @@
 #include <stop_token>
 
 #include "base/tstring.h"
+#include "update/file_stamps.h"
 
 class HttpClient;
 class VarneFileManager;
@@ -43,6 +44,8 @@ struct UpdateContext {
   // is still running: far from the server its digest takes longer than its block documents take
   // to come, so the update starts sooner, and a file found current costs nothing more.
   std::uint64_t early_block_size = 256 << 20;
+  // Whether files may count as current by their stamps, and when every file is digested anyway.
+  CheckPolicy check = {};
 };
 
 struct UpdateOutcome {
@@ -51,6 +54,7 @@ struct UpdateOutcome {
   int total_files = 0;
   int files_done = 0;
   bool package_replaced = false;  // the game's package file was written
+  int files_read = 0;             // the installed files whose content the check read
 };
 
 class UpdateRun {
