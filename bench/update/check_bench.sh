@@ -26,6 +26,7 @@ best_of_three() {  # prints the best wall time of a command, in seconds
 settings() {  # settings <lines>: the package in the install folder with those settings
   rm -rf "$work/package" && mkdir "$work/package"
   printf '%s\r\n' "$@" | iconv -f UTF-8 -t UTF-16LE >"$work/package/dlgconfig.conf"
+  rm -f "$install/RV7.VPK"
   "$bin/vpk" pack "$work/package" "$install/RV7.VPK" --quiet
 }
 

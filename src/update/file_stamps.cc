@@ -171,7 +171,7 @@ bool FileStamps::Parse(const std::string& whole) {
 }
 
 bool FileStamps::Vouched(std::size_t index, const platform::FileStamp& now,
-                         const std::string& expected) {
+                         const std::string& expected) const {
   if (!enabled_ || full_check_) return false;
   const auto found = loaded_.find(list_[index].path);
   if (found == loaded_.end()) return false;
@@ -181,7 +181,7 @@ bool FileStamps::Vouched(std::size_t index, const platform::FileStamp& now,
       record.taken_ns - now.modified_ns <= settle) {
     return false;
   }
-  records_[index] = record;
+  // Saved as loaded: a file without a new record keeps the one it had.
   return true;
 }
 

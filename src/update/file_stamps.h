@@ -66,7 +66,8 @@ class FileStamps {
 
   // True when entry `index`, whose file has the stamp `now`, may count as current with the digest
   // text `expected` without being read.
-  bool Vouched(std::size_t index, const platform::FileStamp& now, const std::string& expected);
+  bool Vouched(std::size_t index, const platform::FileStamp& now,
+               const std::string& expected) const;
   // Entry `index` was digested whole: its file had `stamp` when it was opened, taken just after
   // the moment taken_ns.
   void Record(std::size_t index, const platform::FileStamp& stamp, std::int64_t taken_ns,

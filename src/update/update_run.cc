@@ -285,11 +285,10 @@ void UpdateRun::Impl::UseStamps(DigestAhead::Options& options) {
       list_, context_.check, std::chrono::duration_cast<std::chrono::seconds>(now).count());
   FileStamps& stamps = *stamps_;
   if (!stamps.FullCheck()) {
-    options.vouched = [this, &stamps](std::size_t i, const platform::FileStamp& stamp) {
-      std::optional<std::string> expected = ExpectedText(i);
-      if (!stamps.Vouched(i, stamp, *expected)) expected.reset();
-      return expected;
+    options.vouches = [this, &stamps](std::size_t i, const platform::FileStamp& stamp) {
+      return stamps.Vouched(i, stamp, ExpectedText(i));
     };
+    options.expected = [this](std::size_t i) { return ExpectedText(i); };
   }
   options.stamped = [&stamps](std::size_t i, const platform::FileStamp& stamp,
                               std::int64_t taken_ns, const std::string& digest) {
