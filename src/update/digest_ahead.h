@@ -74,6 +74,8 @@ class DigestAhead {
   // One thread takes the entries, each once, in list order.
   using Result = std::optional<std::string>;
   Result Take(std::size_t i);
+  // Entry i's stamp vouched for it: Take gives Options::expected(i) at once.
+  bool Vouched(std::size_t i) const { return !vouched_.empty() && vouched_[i]; }
   // Entry i's digest when a worker has made it (or left it unread) and it has not been taken yet,
   // without waiting. Take still decides: the file may change before it is taken.
   std::optional<Result> Peek(std::size_t i);

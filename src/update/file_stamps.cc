@@ -160,6 +160,7 @@ bool FileStamps::Parse(const std::string& whole) {
   if (!TakeField(text, ' ', key) || key != kFullKey || !TakeNumber(text, '\n', last_full_s_)) {
     return false;
   }
+  loaded_.reserve(list_.size());
   std::string path;
   std::string_view line;
   while (TakeField(text, '\n', line)) {
