@@ -12,16 +12,6 @@ source "$(dirname "$0")/bench_lib.sh"
 trap 'stop_nginx "$work/nginx"; rm -rf "$work"' EXIT
 install=$work/install
 
-best_of_three() {  # prints the best wall time of a command, in seconds
-  local best=
-  for _ in 1 2 3; do
-    local start end
-    start=$(date +%s.%N); "$@" >/dev/null; end=$(date +%s.%N)
-    best=$(echo "$start $end ${best:-1e9}" | awk '{t = $2 - $1; print (t < $3) ? t : $3}')
-  done
-  echo "$best"
-}
-
 # The game's package, holding its settings; not listed, so that each measurement may swap it.
 settings() {  # settings <lines>: the package in the install folder with those settings
   rm -rf "$work/package" && mkdir "$work/package"
