@@ -36,3 +36,14 @@ stop_nginx() {
   nginx -p "$1" -c "$1/nginx.conf" -s stop 2>/dev/null || true
   sleep 0.5
 }
+
+# best_of_three <command...>: prints the best wall time of three runs of the command, in seconds.
+best_of_three() {
+  local best=
+  for _ in 1 2 3; do
+    local start end
+    start=$(date +%s.%N); "$@" >/dev/null; end=$(date +%s.%N)
+    best=$(echo "$start $end ${best:-1e9}" | awk '{t = $2 - $1; print (t < $3) ? t : $3}')
+  done
+  echo "$best"
+}

@@ -13,16 +13,6 @@ work=$(mktemp -d /tmp/varne-update-bench.XXXXXX)
 source "$(dirname "$0")/bench_lib.sh"
 trap 'stop_nginx "$work/nginx"; rm -rf "$work"' EXIT
 
-best_of_three() {  # prints the best wall time of a command, in seconds
-  local best=
-  for _ in 1 2 3; do
-    local start end
-    start=$(date +%s.%N); "$@" >/dev/null; end=$(date +%s.%N)
-    best=$(echo "$start $end ${best:-1e9}" | awk '{t = $2 - $1; print (t < $3) ? t : $3}')
-  done
-  echo "$best"
-}
-
 port=$((20000 + RANDOM % 20000))
 
 echo "-- check of 2,000 current files, 1 GiB"

@@ -20,10 +20,11 @@
 namespace {
 
 const char kUsage[] =
-    "usage: RV7WIN9XME.EXE [--console] [--start-game] [--quiet]\n"
+    "usage: RV7WIN9XME.EXE [--console] [--start-game] [--quiet] [--verify]\n"
     "  --console     use the terminal even when a display is there\n"
     "  --quiet       on the terminal, show no progress: messages and errors only\n"
-    "  --start-game  start the game after a successful update without asking\n";
+    "  --start-game  start the game after a successful update without asking\n"
+    "  --verify      read every installed file, even those that their stamps show unchanged\n";
 
 // Once asked to end (the quit button, the window's close, a termination request), the process
 // ends within this time, stopped run or not.
@@ -32,15 +33,16 @@ constexpr std::chrono::milliseconds kEndingGrace{500};
 // Start-up's user interface: the boxes of the view, and the main dialog run in it.
 class DialogStartupUi : public IStartupUi {
  public:
-  DialogStartupUi(IDialogView& view, IProcessLauncher& processes, ExitDeadline& deadline)
-      : view_(view), processes_(processes), deadline_(deadline) {}
+  DialogStartupUi(IDialogView& view, IProcessLauncher& processes, ExitDeadline& deadline,
+                  bool verify)
+      : view_(view), processes_(processes), deadline_(deadline), verify_(verify) {}
 
   void ShowMessageBox(const std::tstring& caption, const std::tstring& text) override {
     view_.ShowMessageBox(caption, text);
   }
 
   void RunDialog() override {
-    DownloadManagerDriver run;
+    DownloadManagerDriver run(verify_);
     CVarneUpdaterDlg dialog(view_, run, processes_);
     dialog.SetQuitListener([this] { deadline_.Arm(); });
     try {
@@ -64,6 +66,7 @@ class DialogStartupUi : public IStartupUi {
   IDialogView& view_;
   IProcessLauncher& processes_;
   ExitDeadline& deadline_;
+  const bool verify_;
   bool run_completed_ = false;
   bool error_shown_ = false;
 };
@@ -87,6 +90,7 @@ int main(int argc, char** argv) {
   bool start_game = false;
   bool console = false;
   bool quiet = false;
+  bool verify = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--start-game") == 0) {
       start_game = true;
@@ -94,6 +98,8 @@ int main(int argc, char** argv) {
       console = true;
     } else if (std::strcmp(argv[i], "--quiet") == 0) {
       quiet = true;
+    } else if (std::strcmp(argv[i], "--verify") == 0) {
+      verify = true;
     } else if (std::strcmp(argv[i], "--help") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
@@ -106,7 +112,7 @@ int main(int argc, char** argv) {
   const std::unique_ptr<IDialogView> view = CreateView(console, start_game, quiet);
   ExitDeadline deadline(kEndingGrace, CVarneUpdaterApp::kFailed);
   SystemProcesses processes;
-  DialogStartupUi ui(*view, processes, deadline);
+  DialogStartupUi ui(*view, processes, deadline, verify);
   // Asked to end from outside, the updater ends as when its window is closed: whatever it waits
   // for (a start-up wait, a box, the run's stop) has the grace period, then the process ends.
   const platform::TerminationRequests requests([&] {

@@ -9,6 +9,7 @@
 #include "platform/file_faults.h"
 #include "platform/file_stamp.h"
 #include "platform/native_file.h"
+#include "platform/path.h"
 #include "platform/process_list.h"
 #include "platform/replacement_name.h"
 
@@ -323,7 +324,10 @@ bool IsRegularFile(const std::string& internal) {
 }
 
 bool IsSpecialFile(const std::string& internal) {
-  return native::KindOf(ResolvePath(internal)) == native::Kind::kSpecial;
+  // A name that stands as spelled is what ResolvePath gives, without its look-up.
+  native::Kind kind = native::KindOf(ToNativePath(internal));
+  if (kind == native::Kind::kNothing) kind = native::KindOf(ResolvePath(internal));
+  return kind == native::Kind::kSpecial;
 }
 
 bool RemoveFile(const std::string& internal) { return native::Remove(ResolvePath(internal)); }

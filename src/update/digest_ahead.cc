@@ -24,6 +24,7 @@ DigestAhead::DigestAhead(const FileList& list, std::stop_token stop, Options opt
     : list_(list), options_(std::move(options)), stop_(std::move(stop)) {
   const unsigned workers = WorkerCount(options_.workers, list_.size());
   slots_.resize(std::max<std::size_t>(1, workers * kFilesInFlightPerWorker));
+  if (options_.vouches) FindVouched(workers);
   try {
     for (unsigned i = 0; i < workers; ++i) workers_.emplace_back(&DigestAhead::Work, this);
   } catch (const std::system_error&) {
@@ -41,14 +42,28 @@ DigestAhead::~DigestAhead() {
 }
 
 DigestAhead::Result DigestAhead::Take(std::size_t i) {
+  if (!vouched_.empty() && vouched_[i]) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      ++taken_;
+    }
+    changed_.notify_all();
+    return options_.expected(i);
+  }
   Digest digest;
   if (!workers_.empty() && !TakeSlot(i, digest)) return std::string();
-  if (digest.firm && platform::StampOf(list_[i].path) == digest.stamp) return digest.text;
-  std::vector<std::uint8_t> block(kFileDigestBlockSize);
-  return DigestFile(i, block).text;
+  if (!digest.firm || platform::StampOf(list_[i].path) != digest.stamp) {
+    std::vector<std::uint8_t> block(kFileDigestBlockSize);
+    const bool read_before = digest.read;
+    digest = DigestFile(i, block);
+    digest.read |= read_before;
+  }
+  if (digest.read) ++files_read_;
+  return digest.text;
 }
 
 std::optional<DigestAhead::Result> DigestAhead::Peek(std::size_t i) {
+  if (!vouched_.empty() && vouched_[i]) return options_.expected(i);
   std::lock_guard<std::mutex> hold(lock_);
   const Slot& slot = slots_[i % slots_.size()];
   if (slot.index != i) return std::nullopt;
@@ -56,9 +71,33 @@ std::optional<DigestAhead::Result> DigestAhead::Peek(std::size_t i) {
 }
 
 void DigestAhead::Discard(std::size_t i) {
+  if (!vouched_.empty() && vouched_[i]) {
+    Take(i);
+    return;
+  }
   discarded_ = i;
   Digest unwanted;
   if (!workers_.empty()) TakeSlot(i, unwanted);
+}
+
+void DigestAhead::FindVouched(unsigned workers) {
+  vouched_.assign(list_.size(), 0);
+  std::vector<std::thread> finders;
+  try {
+    for (unsigned i = 1; i < workers; ++i) {
+      finders.emplace_back(&DigestAhead::FindVouchedFrom, this, i, workers);
+    }
+  } catch (const std::system_error&) {
+  }
+  FindVouchedFrom(0, finders.size() + 1);
+  for (std::thread& finder : finders) finder.join();
+}
+
+void DigestAhead::FindVouchedFrom(std::size_t first, std::size_t step) {
+  for (std::size_t i = first; i < list_.size() && !Abandoned(); i += step) {
+    const std::optional<platform::FileStamp> stamp = platform::StampOf(list_[i].path);
+    vouched_[i] = stamp && options_.vouches(i, *stamp);
+  }
 }
 
 bool DigestAhead::TakeSlot(std::size_t i, Digest& digest) {
@@ -73,9 +112,11 @@ bool DigestAhead::TakeSlot(std::size_t i, Digest& digest) {
   return true;
 }
 
-std::string DigestAhead::ReadNow(std::size_t i) const {
+std::string DigestAhead::ReadNow(std::size_t i) {
   std::vector<std::uint8_t> block(kFileDigestBlockSize);
-  return ReadDigest(i, block, false).text.value_or("");
+  const Digest digest = ReadDigest(i, block, false);
+  if (digest.read) ++files_read_;
+  return digest.text.value_or("");
 }
 
 void DigestAhead::Work() {
@@ -104,6 +145,8 @@ bool DigestAhead::WaitUntil(std::unique_lock<std::mutex>& hold, Ready ready) {
 // Waits until the next entry has a free slot; false when there is nothing more to digest.
 bool DigestAhead::Claim(std::size_t* index) {
   std::unique_lock<std::mutex> hold(lock_);
+  // Entries that their stamps vouch for are not digested and take no slot.
+  while (next_ < vouched_.size() && vouched_[next_]) ++next_;
   WaitUntil(hold, [this] { return next_ >= list_.size() || next_ < taken_ + slots_.size(); });
   if (Abandoned() || next_ >= list_.size()) return false;
   *index = next_++;
@@ -136,6 +179,7 @@ DigestAhead::Digest DigestAhead::ReadDigest(std::size_t index, std::vector<std::
   }
   digest.text.emplace();
   if (opened) {
+    digest.read = true;
     // Read as the release tool reads the files it lists, so that both give the same text.
     if (options_.sha256) {
       platform::Sha256 sha;
@@ -146,7 +190,11 @@ DigestAhead::Digest DigestAhead::ReadDigest(std::size_t index, std::vector<std::
     } else {
       digest.text = DigestOfOpenFile(file, block, abandoned);
     }
-    if (abandoned()) digest.firm = false;
+    if (abandoned()) {
+      digest.firm = false;
+    } else if (options_.stamped && !digest.text->empty()) {
+      options_.stamped(index, *digest.stamp, started, *digest.text);
+    }
   }
   return digest;
 }

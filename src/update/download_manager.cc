@@ -21,6 +21,11 @@ void DownloadManager::SetPublicKey(std::tstring key) {
   if (state_ != State::kRunning) public_key_ = std::move(key);
 }
 
+void DownloadManager::SetVerify(bool verify) {
+  std::lock_guard hold(lock_);
+  if (state_ != State::kRunning) verify_ = verify;
+}
+
 void DownloadManager::Start(std::tstring url, std::tstring) {
   {
     std::lock_guard hold(lock_);
@@ -50,6 +55,7 @@ void DownloadManager::Start(std::tstring url, std::tstring) {
       context.transfers = limits.transfers;
       context.rate_cap = limits.rate_cap;
       context.mirror_urls = ConfiguredMirrors();
+      context.check = ConfiguredCheck(verify_);
       WorkerMain(std::move(context));
     });
   } catch (const std::system_error&) {

@@ -40,6 +40,9 @@ class DownloadManager {
   // The publisher's public key (base64) that the runs check releases with; empty: none. Ignored
   // while a run is running.
   void SetPublicKey(std::tstring key);
+  // The runs digest every installed file, whatever their stamps say. Ignored while a run is
+  // running.
+  void SetVerify(bool verify);
   // Starts a run against the list at url unless one is running. The second argument is not used.
   // The process's VarneFileManager must exist.
   void Start(std::tstring url, std::tstring reserved);
@@ -64,6 +67,7 @@ class DownloadManager {
   ProgressCallback callback_ = nullptr;
   void* callback_user_ = nullptr;
   std::tstring public_key_;
+  bool verify_ = false;
   HttpClient client_;
 
   // The run's state, shared with the worker.

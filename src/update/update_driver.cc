@@ -8,6 +8,7 @@ void DownloadManagerDriver::Start(const std::tstring& url, const std::tstring& p
   if (manager_ == nullptr) manager_ = new DownloadManager();
   manager_->SetProgressCallback(&Keep, this);
   manager_->SetPublicKey(public_key);
+  manager_->SetVerify(verify_);
   // The manager's second argument is kept for its callers' sake and never read.
   manager_->Start(url, "null");
 }

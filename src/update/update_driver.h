@@ -53,7 +53,8 @@ class DownloadManager;
 // by a raw owning pointer because its destructor may throw.
 class DownloadManagerDriver : public IUpdateDriver {
  public:
-  DownloadManagerDriver() = default;
+  // verify: the run digests every installed file, whatever their stamps say.
+  explicit DownloadManagerDriver(bool verify = false) : verify_(verify) {}
   ~DownloadManagerDriver() noexcept(false) { Stop(); }
   DownloadManagerDriver(const DownloadManagerDriver&) = delete;
   DownloadManagerDriver& operator=(const DownloadManagerDriver&) = delete;
@@ -69,6 +70,7 @@ class DownloadManagerDriver : public IUpdateDriver {
   static void Keep(int total, int done, const std::tstring* text, std::uint64_t size,
                    std::uint64_t received, void* user);
 
+  const bool verify_;
   DownloadManager* manager_ = nullptr;  // owned
   mutable std::mutex progress_lock_;
   RunProgress progress_;  // guarded by progress_lock_

@@ -1,6 +1,7 @@
 #include "update/update_run.h"
 
 #include <array>
+#include <chrono>
 #include <iostream>
 #include <optional>
 #include <span>
@@ -102,6 +103,12 @@ class UpdateRun::Impl {
   // Checks list entry `index` with its digest from `digests`, and installs it when it differs.
   void Process(const FileEntry& entry, DigestAhead& digests, std::size_t index);
   bool IsCurrent(const std::tstring& digest, const FileEntry& entry, std::size_t index) const;
+  // The digest text a current file of entry `index` has, as IsCurrent compares it.
+  std::string ExpectedText(std::size_t index) const;
+  // Has the digests ahead count files as current by their stamps, and stamp the files they read,
+  // when the check's policy allows it.
+  void UseStamps(DigestAhead::Options& options);
+  void SaveStamps(bool completed) noexcept;
   // Something vouches for the list's size fields as sizes: the signature, or the release's block
   // data, fetched when not asked for yet.
   bool SizesVouched();
@@ -130,6 +137,7 @@ class UpdateRun::Impl {
   std::shared_ptr<ConnectionPool> pool_;
   std::shared_ptr<RateCap> cap_;
   std::unique_ptr<Ways> ways_;  // after folder_, which the ways write into
+  std::unique_ptr<FileStamps> stamps_;
 };
 
 // The verdict on an installed file while its digest may still be running.
@@ -305,18 +313,55 @@ void UpdateRun::Impl::InstallFiles() {
   // A signed list vouches for every size; a file large enough to come by blocks is judged at its
   // turn, when the release's block data may vouch for the list's sizes.
   options.unread_from = signed_ ? 0 : kSmallestBlockFile;
+  UseStamps(options);
   DigestAhead digests(list_, context_.stop, options);
   for (std::size_t i = 0; i < list_.size(); ++i) {
     Process(list_[i], digests, i);
     ThrowIfStopped(context_.stop);
   }
   ways_->window.Drain();
+  outcome_.files_read = static_cast<int>(digests.FilesRead());
+}
+
+void UpdateRun::Impl::UseStamps(DigestAhead::Options& options) {
+  // A list that names the stamp file makes it one of the game's files, which the run may replace.
+  if (!context_.check.stamps_allowed || folder_.Lists(kFileStampsName)) return;
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  stamps_ = std::make_unique<FileStamps>(
+      list_, context_.check, std::chrono::duration_cast<std::chrono::seconds>(now).count());
+  FileStamps& stamps = *stamps_;
+  if (!stamps.FullCheck()) {
+    options.vouches = [this, &stamps](std::size_t i, const platform::FileStamp& stamp) {
+      return stamps.Vouched(i, stamp, ExpectedText(i));
+    };
+    options.expected = [this](std::size_t i) { return ExpectedText(i); };
+  }
+  options.stamped = [&stamps](std::size_t i, const platform::FileStamp& stamp,
+                              std::int64_t taken_ns, const std::string& digest) {
+    stamps.Record(i, stamp, taken_ns, digest);
+  };
+}
+
+void UpdateRun::Impl::SaveStamps(bool completed) noexcept {
+  // The stamps only spare a later check reading: one that cannot be saved costs no more than that.
+  try {
+    if (stamps_ && !stamps_->Save(completed)) {
+      std::cerr << kFileStampsName << " could not be written: the next check reads every file.\n";
+    }
+  } catch (...) {
+  }
 }
 
 void UpdateRun::Impl::Process(const FileEntry& entry, DigestAhead& digests, std::size_t index) {
   task_text_ = entry.Listed();
   ways_->window.NextTask();
   Report(task_text_);
+  // A file whose stamp vouches for it is current: nothing about it is looked up or fetched.
+  if (digests.Vouched(index)) {
+    digests.Take(index);
+    ++outcome_.files_done;
+    return;
+  }
   // Opening a pipe or a device could wait for ever, and no download can be put in its place.
   if (platform::IsSpecialFile(entry.path)) {
     throw DownloadManagerException("Listed path is not a regular file : " + entry.path, true);
@@ -338,6 +383,10 @@ void UpdateRun::Impl::Process(const FileEntry& entry, DigestAhead& digests, std:
   // taken back.
   ++outcome_.files_done;
   folder_.CommitIfFull();
+}
+
+std::string UpdateRun::Impl::ExpectedText(std::size_t index) const {
+  return signed_ ? EncodeHex(signed_->release.files[index]) : ascii::Lowered(list_[index].md5);
 }
 
 bool UpdateRun::Impl::SizesVouched() { return signed_ || ways_->blocks.VouchesForSizes(); }
@@ -380,6 +429,7 @@ void UpdateRun::Impl::Finish() {
   // when no file of this run went into the install folder.
   if (signed_) folder_.PrepareFolderOf(kReleaseStateName);
   folder_.Commit();
+  SaveStamps(true);
   if (signed_ && !RecordInstallState({signed_->release.serial, signed_->root})) {
     throw DownloadManagerException("Cannot record the installed release.", true);
   }
@@ -394,6 +444,7 @@ void UpdateRun::Impl::KeepChecked() noexcept {
   } catch (...) {
   }
   folder_.KeepChecked();
+  if (!outcome_.completed) SaveStamps(false);
 }
 
 void UpdateRun::Impl::Report(const std::tstring& text, std::uint64_t size, std::uint64_t received) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/tstring.h"
+#include "update/file_stamps.h"
 
 class HttpClient;
 class VarneFileManager;
@@ -45,8 +46,11 @@ struct UpdateContext {
   // to come, so the update starts sooner, and a file found current costs nothing more.
   std::uint64_t early_block_size = 256 << 20;
   // Other copies of the site, tried in order when the one before does not answer in time or
-  // serves a list that does not read; the first that does serves the whole run.
+  // serves a list that does not read (or, under a key, a release that does not verify); the first
+  // that serves the release serves the whole run.
   std::vector<std::tstring> mirror_urls = {};
+  // Whether files may count as current by their stamps, and when every file is digested anyway.
+  CheckPolicy check = {};
 };
 
 struct UpdateOutcome {
@@ -55,6 +59,7 @@ struct UpdateOutcome {
   int total_files = 0;
   int files_done = 0;
   bool package_replaced = false;  // the game's package file was written
+  int files_read = 0;             // the installed files whose content the check read
 };
 
 class UpdateRun {

@@ -1,8 +1,10 @@
 #include "commands.h"
 
 #include <algorithm>
+#include <future>
 #include <iostream>
 #include <memory>
+#include <system_error>
 
 #include "base/exception.h"
 #include "base/relative_path.h"
@@ -146,6 +148,44 @@ std::uint64_t ExtractEntry(VarneFileManager& manager, const std::tstring& base,
   return size;
 }
 
+// Makes batches durable and puts them in place on a thread of its own, one batch at a time and in
+// order, while the extraction goes on: the disk writes a large file out while the small files
+// after it are extracted, as tar's writes and the sync after them overlap.
+class BatchCommits {
+ public:
+  BatchCommits() = default;
+  // On the way out of a failure: the batch in flight still completes, and its failure is not
+  // reported over the first.
+  ~BatchCommits() {
+    try {
+      Finish();
+    } catch (...) {
+    }
+  }
+  BatchCommits(const BatchCommits&) = delete;
+  BatchCommits& operator=(const BatchCommits&) = delete;
+
+  // Waits for the batch before (throwing its failure, when batch stays the caller's), then takes
+  // batch and starts committing it.
+  void Start(std::unique_ptr<platform::ReplacementBatch>& batch) {
+    Finish();
+    const std::shared_ptr<platform::ReplacementBatch> taken = std::move(batch);
+    try {
+      pending_ = std::async(std::launch::async, [taken] { IFileManager::CommitBatch(*taken); });
+    } catch (const std::system_error&) {
+      // No thread to spare: the batch is committed here, as it would be without one.
+      IFileManager::CommitBatch(*taken);
+    }
+  }
+  // Waits for the batch in flight; throws its failure.
+  void Finish() {
+    if (pending_.valid()) pending_.get();
+  }
+
+ private:
+  std::future<void> pending_;
+};
+
 int Extract(const std::string& package, const std::string& folder,
             const std::vector<std::string>& names, ProgressOutput progress) {
   VarneFileManager manager;
@@ -161,21 +201,31 @@ int Extract(const std::string& package, const std::string& folder,
   }
   ProgressLine line(std::cerr, progress);
   // The files are made durable a batch at a time rather than one by one.
-  platform::ReplacementBatch batch;
+  auto batch = std::make_unique<platform::ReplacementBatch>();
+  BatchCommits commits;
   try {
     for (const std::tstring& key : keys) {
       line.Update(figures, key);
-      figures.bytes_done += ExtractEntry(manager, base, key, batch);
+      figures.bytes_done += ExtractEntry(manager, base, key, *batch);
       ++figures.files_done;
-      if (batch.Full()) IFileManager::CommitBatch(batch);
+      if (batch->Full()) {
+        commits.Start(batch);
+        batch = std::make_unique<platform::ReplacementBatch>();
+      }
     }
   } catch (...) {
-    // The entries checked before the failure are kept, as they would be one by one.
+    // The entries checked before the failure are kept, as they would be one by one, after those
+    // before them.
+    try {
+      commits.Finish();
+    } catch (...) {
+    }
     std::string failed;
-    batch.Commit(failed);
+    batch->Commit(failed);
     throw;
   }
-  IFileManager::CommitBatch(batch);
+  commits.Start(batch);
+  commits.Finish();
   line.Update(figures);
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/file.h"
+#include "platform/path.h"
 
 namespace platform {
 namespace {
@@ -31,7 +32,12 @@ FileStamp StampFrom(const struct stat& info) {
 
 std::optional<FileStamp> StampOf(const std::string& internal) {
   struct stat info;
-  if (::stat(ResolvePath(internal).c_str(), &info) != 0) return std::nullopt;
+  // A name that stands as spelled is what ResolvePath gives, without its look-up: a check of an
+  // unchanged install costs one look per file.
+  if (::stat(ToNativePath(internal).c_str(), &info) != 0 &&
+      ::stat(ResolvePath(internal).c_str(), &info) != 0) {
+    return std::nullopt;
+  }
   return StampFrom(info);
 }
 
