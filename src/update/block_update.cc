@@ -1,7 +1,6 @@
 #include "update/block_update.h"
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,12 +11,11 @@
 #include "site/block_data.h"
 #include "site/block_matcher.h"
 #include "site/site_names.h"
-#include "storage/block_pipeline.h"
 #include "storage/byte_stream.h"
-#include "storage/md5.h"
 #include "storage/one_entry_package.h"
 #include "storage/package_format.h"
 #include "update/install_way.h"
+#include "update/part_writer.h"
 #include "update/range_queue.h"
 #include "update/release_protocol.h"
 
@@ -104,12 +102,6 @@ std::optional<BlockData> CoarseOf(const block_index::Entry& entry, std::uint64_t
   return data;
 }
 
-// The bytes of a block of the new file agree with its strong hash.
-bool HoldsBlock(block_data::BlockHasher& hasher, const BlockData& data, std::uint64_t block,
-                const std::uint8_t* bytes) {
-  return hasher.Strong(bytes, data.BlockLength(block), data.fine_size) == data.strong[block];
-}
-
 // Whether the old file has another size, or a block of the new file differs from the old file's
 // bytes at its offset among those in the first kNearStartBytes: most changed files show it there
 // long before their digest or the search would.
@@ -128,137 +120,6 @@ bool DiffersNearStart(const BlockData& data, ByteStream& old) {
   }
   return false;
 }
-
-}  // namespace
-
-// Writes the new file into the part in file order. Each coarse block that holds fetched bytes is
-// checked against its strong hash once it is whole (copied bytes were checked when they were
-// found); the whole file is digested on the stage's worker while this thread writes the same
-// blocks: each of the two costs about as much as reading the old file and fetching together.
-class PartWriter {
- public:
-  PartWriter(platform::ResumableFile& part, const BlockData& data, bool with_sha256)
-      : part_(part),
-        data_(data),
-        with_sha256_(with_sha256),
-        stage_([this](const std::uint8_t* bytes, std::size_t size) { Digest(bytes, size); }) {}
-
-  // Checks the part a cut run left, block by block from its start, and cuts it after the last
-  // block that is right; the writing goes on from there. Nothing of it is taken unchecked.
-  std::uint64_t Resume(const std::stop_token& stop) {
-    const std::uint64_t length = std::min(part_.Length(), data_.file_size);
-    std::vector<std::uint8_t> buffer(data_.coarse_size);
-    std::uint64_t good = 0;
-    for (std::uint64_t block = 0; good < length; ++block) {
-      ThrowIfStopped(stop);
-      const std::uint64_t size = data_.BlockLength(block);
-      if (size > length - good ||
-          part_.ReadAt(good, buffer.data(), size) != static_cast<std::int64_t>(size) ||
-          !BlockMatches(block, buffer.data())) {
-        break;
-      }
-      Digest(buffer.data(), size);
-      good += size;
-    }
-    if (!part_.Truncate(good)) throw DownloadManagerException("Temp File Error.", true);
-    position_ = good;
-    stage_.SetThreaded(data_.file_size - good >= kPipelineThreadedSize);
-    return good;
-  }
-
-  // Marks the coarse blocks that fetched bytes go into.
-  void CheckFetched(const std::vector<PlanRange>& plan) {
-    checked_.assign(data_.BlockCount(), false);
-    for (const PlanRange& range : plan) {
-      if (range.copy || range.length == 0) continue;
-      const std::uint64_t last = (range.offset + range.length - 1) / data_.coarse_size;
-      for (std::uint64_t block = range.offset / data_.coarse_size; block <= last; ++block) {
-        checked_[block] = true;
-      }
-    }
-  }
-
-  void Put(const std::uint8_t* bytes, std::size_t size) {
-    while (size > 0) {
-      const std::uint64_t block = position_ / data_.coarse_size;
-      const std::uint64_t in_block = position_ - data_.BlockOffset(block);
-      const std::size_t taken = static_cast<std::size_t>(
-          std::min<std::uint64_t>(size, data_.BlockLength(block) - in_block));
-      if (checked_[block]) Check(block, in_block, bytes, taken);
-      Stage(bytes, taken);
-      position_ += taken;
-      bytes += taken;
-      size -= taken;
-    }
-  }
-
-  // Every byte written; true when the file is the expected one.
-  bool Finish(const ExpectedContent& expected) {
-    if (filled_ > 0) HandOver();
-    stage_.Finish();
-    if (position_ != data_.file_size || md5_.Final() != expected.md5) return false;
-    return !with_sha256_ || sha256_.Final() == *expected.sha256;
-  }
-
- private:
-  void Digest(const std::uint8_t* bytes, std::size_t size) {
-    md5_.Update(bytes, size);
-    if (with_sha256_) sha256_.Update(bytes, size);
-  }
-
-  void Check(std::uint64_t block, std::uint64_t in_block, const std::uint8_t* bytes,
-             std::size_t size) {
-    block_bytes_.resize(data_.BlockLength(block));
-    std::memcpy(block_bytes_.data() + in_block, bytes, size);
-    if (in_block + size == block_bytes_.size() && !BlockMatches(block, block_bytes_.data())) {
-      throw DownloadManagerException("Block data error(fetched block does not match).", true);
-    }
-  }
-
-  void Stage(const std::uint8_t* bytes, std::size_t size) {
-    while (size > 0) {
-      if (stage_block_ == nullptr) {
-        stage_block_ = stage_.Next();
-        filled_ = 0;
-      }
-      const std::size_t taken = std::min(size, kPipelineBlockSize - filled_);
-      std::memcpy(stage_block_ + filled_, bytes, taken);
-      filled_ += taken;
-      bytes += taken;
-      size -= taken;
-      if (filled_ == kPipelineBlockSize) HandOver();
-    }
-  }
-
-  void HandOver() {
-    stage_.Submit(filled_);
-    if (part_.Write(stage_block_, filled_) != filled_) {
-      throw DownloadManagerException("Temp File Error.", true);
-    }
-    stage_block_ = nullptr;
-    filled_ = 0;
-  }
-
-  // A coarse block's bytes agree with its strong hash.
-  bool BlockMatches(std::uint64_t block, const std::uint8_t* bytes) {
-    return HoldsBlock(hasher_, data_, block, bytes);
-  }
-
-  platform::ResumableFile& part_;
-  const BlockData& data_;
-  bool with_sha256_;
-  block_data::BlockHasher hasher_;
-  MD5Context md5_;
-  platform::Sha256 sha256_;
-  std::vector<bool> checked_;
-  std::vector<std::uint8_t> block_bytes_;
-  std::uint64_t position_ = 0;
-  std::uint8_t* stage_block_ = nullptr;
-  std::size_t filled_ = 0;
-  SideStage stage_;  // last: its worker stops before the members it uses go
-};
-
-namespace {
 
 // Takes each fetched range's bytes, unscrambles them in place at their place in the file and hands
 // them to the writer.
