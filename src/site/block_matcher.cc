@@ -85,14 +85,17 @@ bool BlockMatcher::MayHold(std::uint32_t weak) const {
 // transfer of a few changes.
 constexpr std::uint64_t kSplitSearchBlocks = 64;
 
-void BlockMatcher::Search() {
+void BlockMatcher::Search(const PassedOver& passed_over) {
   const std::uint64_t window = data_.coarse_size;
   if (!index_.empty() && old_size_ >= window) {
     // Positions a block may start at; each half finds the blocks that start in it.
     const std::uint64_t positions = old_size_ - window + 1;
     const std::uint64_t middle = old_size_ >= kSplitSearchBlocks * window ? positions / 2 : 0;
     Scan scans[2];
-    for (Scan& scan : scans) scan.found.assign(found_.size(), kNotFound);
+    for (Scan& scan : scans) {
+      scan.found.assign(found_.size(), kNotFound);
+      if (passed_over) scan.passed_over = &passed_over;
+    }
     std::exception_ptr failure;
     std::thread other;
     try {
@@ -151,6 +154,7 @@ void BlockMatcher::SearchPart(Scan& scan, std::uint64_t begin, std::uint64_t end
     const std::uint32_t weak = RollingSum::Weak(sum);
     const bool tried = !scan.uniform_miss && MayHold(weak);
     if (tried && (next = TryBlock(scan, position, weak, bytes)) != kNotFound) {
+      NoteFound(scan, next, position);
       position += window;
       ++next;
       fresh = true;
@@ -188,7 +192,23 @@ bool BlockMatcher::IsNext(Scan& scan, std::uint64_t block, std::uint64_t positio
     return false;
   }
   if (scan.found[block] == kNotFound) scan.found[block] = position;
+  NoteFound(scan, block, position);
   return true;
+}
+
+void BlockMatcher::NoteFound(Scan& scan, std::uint64_t block, std::uint64_t position) {
+  const std::uint64_t last = scan.last_block;
+  scan.last_block = block;
+  const std::uint64_t last_position = std::exchange(scan.last_position, position);
+  if (scan.passed_over == nullptr || last == kNotFound || block <= last + 1 ||
+      block - last - 1 > kMostPassedBlocks) {
+    return;
+  }
+  const std::uint64_t apart = data_.BlockOffset(block) - data_.BlockOffset(last);
+  const std::uint64_t moved = position - last_position;
+  if ((moved > apart ? moved - apart : apart - moved) <= kMostPassedBlocks * data_.coarse_size) {
+    (*scan.passed_over)({last + 1, block});
+  }
 }
 
 // Identical blocks of the new file share their records, so one confirmed offset serves them all:

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string_view>
 #include <utility>
@@ -53,8 +54,15 @@ class BlockMatcher {
   // data and old must outlive the matcher.
   BlockMatcher(const BlockData& data, ByteStream& old);
 
+  // Told, from the search's own threads and while it runs, of each run of blocks it passed over
+  // between two blocks it found about where the new file has them (a run of at most
+  // kMostPassedBlocks, the two found blocks that far apart in both files give or take as much):
+  // such a run is most likely a gap, which a caller may start refining before the search ends.
+  using PassedOver = std::function<void(const BlockRun&)>;
+  static constexpr std::uint64_t kMostPassedBlocks = 64;
+
   // Throws DownloadManagerException when the old file cannot be read.
-  void Search();
+  void Search(const PassedOver& passed_over = nullptr);
   // The search found its work past its bound and kept nothing: there are no gaps to refine, and
   // the plan fetches the whole file.
   bool GaveUp() const { return gave_up_; }
@@ -95,6 +103,9 @@ class BlockMatcher {
     std::uint64_t budget = 0;  // the bytes it may still hash in vain
     // The window holds one byte value repeated, and its strong hash found nothing.
     bool uniform_miss = false;
+    const PassedOver* passed_over = nullptr;
+    std::uint64_t last_block = kNotFound;  // the block found last, and where
+    std::uint64_t last_position = 0;
   };
 
   void BuildIndex();
@@ -103,6 +114,7 @@ class BlockMatcher {
   const std::uint8_t* BytesAt(Stream& stream, std::uint64_t position, std::uint64_t size);
   static std::uint64_t SameBytesFrom(const Stream& stream, std::uint64_t from, std::uint8_t value);
   bool MayHold(std::uint32_t weak) const;
+  void NoteFound(Scan& scan, std::uint64_t block, std::uint64_t position);
   bool IsNext(Scan& scan, std::uint64_t block, std::uint64_t position, const std::uint8_t* bytes);
   std::uint64_t TryBlock(Scan& scan, std::uint64_t offset, std::uint32_t weak,
                          const std::uint8_t* bytes);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <mutex>
+
 #include "site/testing/block_changes.h"
 #include "storage/testing/storage_test_util.h"
 
@@ -72,6 +75,41 @@ TEST(BlockMatcherTest, CopiesWhatTheOldFileHoldsAndFetchesOnlyTheRest) {
     EXPECT_EQ(Rebuild(test.old_bytes, test.new_bytes, transfer.plan), test.new_bytes)
         << &test - cases;
     EXPECT_LE(transfer.fetched, test.fetched) << &test - cases;
+  }
+}
+
+// The runs told while the search goes hold the gaps that changes in place or small shifts leave
+// (all but one before the first block each half of the search finds), and a block the same as one
+// far after it, told as a guess, is found all the same.
+TEST(BlockMatcherTest, TellsOfThePassedOverRunsThatHoldTheGaps) {
+  const std::string old_bytes = Base();
+  for (const auto kind : {testing::Change::kRewrite, testing::Change::kInsertOrDelete}) {
+    std::string new_bytes = testing::Changed(old_bytes, kind, 4, 5).bytes;
+    const auto block = [&](std::size_t i) {
+      return new_bytes.substr(i * kDefaultCoarseSize, kDefaultCoarseSize);
+    };
+    std::size_t far = 60;
+    while (old_bytes.find(block(far)) == std::string::npos) --far;  // one the changes left
+    new_bytes.replace(10 * kDefaultCoarseSize, kDefaultCoarseSize, block(far));
+    const BlockData data = ParseBlockData(testing::DocumentsOf(new_bytes).coarse);
+    MemoryStream old(std::make_shared<const std::string>(old_bytes));
+    BlockMatcher matcher(data, old);
+    std::mutex lock;
+    std::vector<BlockRun> told;
+    matcher.Search([&](const BlockRun& run) {
+      std::lock_guard<std::mutex> hold(lock);
+      told.push_back(run);
+    });
+    const std::vector<BlockRun> gaps = matcher.Gaps();
+    const auto held = [&](const BlockRun& gap) {
+      return std::any_of(told.begin(), told.end(), [&](const BlockRun& run) {
+        return run.first <= gap.first && gap.end <= run.end;
+      });
+    };
+    EXPECT_GE(std::count_if(gaps.begin(), gaps.end(), held) + 2, gaps.size());
+    EXPECT_TRUE(held({10, 11}));
+    EXPECT_TRUE(std::none_of(gaps.begin(), gaps.end(),
+                             [](const BlockRun& gap) { return gap.first <= 10 && 10 < gap.end; }));
   }
 }
 

@@ -14,6 +14,7 @@
 #include "storage/byte_stream.h"
 #include "storage/one_entry_package.h"
 #include "storage/package_format.h"
+#include "update/early_records.h"
 #include "update/install_way.h"
 #include "update/part_writer.h"
 #include "update/range_queue.h"
@@ -182,6 +183,44 @@ std::vector<RangeQueue::Range> FetchesOf(std::span<const PlanRange> plan,
   return ranges;
 }
 
+// Gaps refined together, by records asked for early or by one request.
+struct FineGroup {
+  std::size_t first = 0, last = 0;  // gaps
+  bool early = false;
+};
+
+// The gaps in groups; the requests of those whose records are not in yet are appended to ranges.
+std::vector<FineGroup> GroupsOf(const block_index::Entry& entry, const BlockData& data,
+                                const std::vector<block_data::BlockRun>& gaps,
+                                const EarlyRecords& early, const std::tstring& fine_url,
+                                std::vector<RangeQueue::Range>& ranges) {
+  std::vector<FineGroup> groups;
+  for (std::size_t first = 0; first < gaps.size();) {
+    if (early.Holds(gaps[first])) {
+      groups.push_back({first, first, true});
+      ++first;
+      continue;
+    }
+    // Gaps whose records lie close share a request; the requests run side by side.
+    std::size_t last = first;
+    while (last + 1 < gaps.size() && gaps[last + 1].first - gaps[last].end < kFineJoinBlocks &&
+           !early.Holds(gaps[last + 1])) {
+      ++last;
+    }
+    const std::uint64_t offset = data.FineRecordsOffset(gaps[first].first);
+    const std::uint64_t length = data.FineRecordsLength(gaps[first].first, gaps[last].end);
+    if (length > entry.fine_size || offset > entry.fine_size - length) {
+      throw DownloadManagerException("Block data error(fine records outside their document).",
+                                     true);
+    }
+    const std::uint64_t at = entry.fine_offset + offset;
+    ranges.push_back({fine_url, at, at + length - 1});
+    groups.push_back({first, last, false});
+    first = last + 1;
+  }
+  return groups;
+}
+
 }  // namespace
 
 std::tstring PartPathOf(const std::tstring& target) {
@@ -256,31 +295,17 @@ bool BlockUpdater::LoadIndex() {
 
 std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, const BlockData& data,
                                             block_data::BlockMatcher& matcher, std::uint64_t resume,
-                                            const std::tstring& user_agent, RangeQueue& queue,
+                                            EarlyRecords& early, RangeQueue& queue,
                                             const PlanPart& ready_part) {
+  std::size_t request = early.SearchEnded();
   std::vector<block_data::BlockRun> gaps = matcher.Gaps();
   // The blocks a cut run already wrote need no fine records.
   std::erase_if(
       gaps, [&](const block_data::BlockRun& gap) { return data.BlockOffset(gap.end) <= resume; });
-  // Gaps whose records lie close share a request; the requests run side by side.
-  std::vector<std::pair<std::size_t, std::size_t>> groups;
   std::vector<RangeQueue::Range> ranges;
-  for (std::size_t first = 0; first < gaps.size();) {
-    std::size_t last = first;
-    while (last + 1 < gaps.size() && gaps[last + 1].first - gaps[last].end < kFineJoinBlocks)
-      ++last;
-    const std::uint64_t offset = data.FineRecordsOffset(gaps[first].first);
-    const std::uint64_t length = data.FineRecordsLength(gaps[first].first, gaps[last].end);
-    if (length > entry.fine_size || offset > entry.fine_size - length) {
-      throw DownloadManagerException("Block data error(fine records outside their document).",
-                                     true);
-    }
-    const std::uint64_t at = entry.fine_offset + offset;
-    ranges.push_back({UrlBesideList(site_.list_url, BesideList::kFine), at, at + length - 1});
-    groups.emplace_back(first, last);
-    first = last + 1;
-  }
-  queue.Start(std::move(ranges), user_agent, RangeQueue::More::kYes);
+  const std::vector<FineGroup> groups =
+      GroupsOf(entry, data, gaps, early, UrlBesideList(site_.list_url, BesideList::kFine), ranges);
+  queue.Add(std::move(ranges), RangeQueue::More::kYes);
   // Once a group is refined, the blocks up to the next group's first gap are planned for good;
   // the plan's last range may still grow by the next part, so it is handed over with that one.
   std::vector<PlanRange> plan;
@@ -294,18 +319,25 @@ std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, con
     handed = std::max(handed, ready);
   };
   for (std::size_t i = 0; i < groups.size(); ++i) {
-    const std::optional<std::string> records = queue.Take(i);
+    const FineGroup& group = groups[i];
+    std::optional<std::string> fetched;
+    std::optional<std::string_view> records;
+    if (group.early) {
+      records = early.Take(gaps[group.first]);
+    } else if ((fetched = queue.Take(request++))) {
+      records = *fetched;
+    }
     if (!records) return {};
-    const auto [first, last] = groups[i];
-    const std::uint64_t offset = data.FineRecordsOffset(gaps[first].first);
-    for (std::size_t gap = first; gap <= last; ++gap) {
+    const std::uint64_t offset = data.FineRecordsOffset(gaps[group.first].first);
+    for (std::size_t gap = group.first; gap <= group.last; ++gap) {
       const std::uint64_t at = data.FineRecordsOffset(gaps[gap].first) - offset;
-      matcher.Refine(gaps[gap], std::string_view(*records).substr(
-                                    at, data.FineRecordsLength(gaps[gap].first, gaps[gap].end)));
+      matcher.Refine(gaps[gap],
+                     records->substr(at, data.FineRecordsLength(gaps[gap].first, gaps[gap].end)));
     }
     if (i + 1 < groups.size()) plan_to(gaps[groups[i + 1].first].first, false);
   }
   plan_to(data.BlockCount(), true);
+  early.TakeRest();
   return plan;
 }
 
@@ -348,17 +380,19 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
         return Outcome::kCurrent;
       }
     }
+    // One queue, on the run's connections, fetches the fine records (some while the search runs)
+    // and then the data of each final part of the plan, asked for while later fine records come.
+    RangeQueue fetches(fetchers_.setup, fetchers_.count, stop_);
+    fetches.Start({}, job.user_agent, RangeQueue::More::kYes);
+    EarlyRecords early(entry, data, UrlBesideList(site_.list_url, BesideList::kFine), fetches);
     block_data::BlockMatcher matcher(data, old);
-    if (old.Size() > 0) matcher.Search();
+    if (old.Size() > 0) matcher.Search([&](const block_data::BlockRun& run) { early.Ask(run); });
     if (!part.Open(job.target)) return Outcome::kNotThisWay;
     held_part_ = true;
     writer.emplace(part, data, expected.sha256.has_value());
     const std::uint64_t resume = writer->Resume(stop_);
     const std::optional<PackageData> package = PackageStartOf(documents.Take(1), expected);
     if (!package) return Outcome::kNotThisWay;
-    // One queue, on the run's connections, fetches the fine records first and then the data of
-    // each final part of the plan, asked for while later fine records still come.
-    RangeQueue fetches(fetchers_.setup, fetchers_.count, stop_);
     std::size_t first_data = 0;
     const PlanPart ask = [&](std::span<const PlanRange> part) {
       fetches.Add(FetchesOf(PlanFrom(part, resume), *package, job.package_url),
@@ -366,14 +400,11 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
     };
     std::vector<PlanRange> plan;
     if (resume < data.file_size && old.Size() > 0) {
-      plan = PlanOf(entry, data, matcher, resume, job.user_agent, fetches, ask);
+      plan = PlanOf(entry, data, matcher, resume, early, fetches, ask);
       first_data = fetches.Taken();
-    } else {
-      fetches.Start({}, job.user_agent, RangeQueue::More::kYes);
-      if (resume < data.file_size) {
-        plan = {{.copy = false, .offset = 0, .length = data.file_size}};
-        ask(plan);
-      }
+    } else if (resume < data.file_size) {
+      plan = {{.copy = false, .offset = 0, .length = data.file_size}};
+      ask(plan);
     }
     plan = PlanFrom(plan, resume);
     if (resume < data.file_size && plan.empty()) return Outcome::kNotThisWay;

@@ -59,6 +59,7 @@ struct Fetchers {
 
 struct PackageData;
 class PartWriter;
+class EarlyRecords;
 
 class BlockUpdater {
  public:
@@ -105,13 +106,13 @@ class BlockUpdater {
   // Each part of the plan as it becomes final, in file order.
   using PlanPart = std::function<void(std::span<const block_data::PlanRange>)>;
   // The new file as copies from the old file the matcher searched and ranges to fetch; empty when
-  // the fine records are not served. The fine records are the queue's first ranges (it is started
-  // here), their requests saying user_agent. Each part of the plan goes to ready_part as soon as
-  // the fine records it depends on are in.
+  // the fine records are not served. The fine records are the queue's first ranges: those asked
+  // for early, then the rest. Each part of the plan goes to ready_part as soon as the fine records
+  // it depends on are in.
   std::vector<block_data::PlanRange> PlanOf(const block_index::Entry& entry,
                                             const block_data::BlockData& data,
                                             block_data::BlockMatcher& matcher, std::uint64_t resume,
-                                            const std::tstring& user_agent, RangeQueue& queue,
+                                            EarlyRecords& early, RangeQueue& queue,
                                             const PlanPart& ready_part);
   // Writes the plan, whose ranges to fetch data asked for in order from its range `first`; false
   // when a range is not served or the old file no longer reads.

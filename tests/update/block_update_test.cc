@@ -98,7 +98,7 @@ class SiteServer {
   net_testing::ScriptedServer server_;
 };
 
-// A release of one 1 MiB file and its previous version: rewritten pieces and shifted data.
+// A release of one 2 MiB file and its previous version: shifted data and a moved block.
 struct Release {
   Release(const std::string& options = "") {
     std::mt19937_64 random(7);
@@ -106,6 +106,9 @@ struct Release {
     new_bytes =
         block_data::testing::Changed(old_bytes, block_data::testing::Change::kInsertOrDelete, 6, 11)
             .bytes;
+    // A block the same as one far after it, which the search passes over before it finds it.
+    constexpr std::size_t kBlock = block_data::kDefaultCoarseSize;
+    new_bytes.replace(20 * kBlock, kBlock, new_bytes.substr(100 * kBlock, kBlock));
     image.Write("data/big.bin", new_bytes);
     BuildSite(image.GetPath(), site.GetPath(), 8080, options);
   }
