@@ -40,8 +40,10 @@ class EarlyRecords {
   void TakeRest();
 
  private:
-  // The records held at once while the search runs stay within this.
-  static constexpr std::uint64_t kMostBytes = 2 << 20;
+  // The records asked for early stay within this. They are taken in file order, not in the order
+  // asked, so they must never fill what the queue asks ahead: the ranges asked after them (taken
+  // between them) could not be claimed.
+  static constexpr std::uint64_t kMostBytes = RangeQueue::kLeastAhead / 2;
 
   struct Run {
     block_data::BlockRun blocks;

@@ -43,6 +43,8 @@ class RangeQueue {
     std::tstring url;
     std::uint64_t first = 0, last = 0;
   };
+  // The least the workers ask for ahead of the range taken last.
+  static constexpr std::uint64_t kLeastAhead = 3 << 19;  // 1.5 MiB
   // Prepares each worker's client (proxy, shared connections, rate cap).
   using ClientSetup = std::function<void(HttpClient&)>;
 
@@ -77,7 +79,6 @@ class RangeQueue {
     std::vector<Range> ranges;
   };
   using Clock = std::chrono::steady_clock;
-  static constexpr std::uint64_t kLeastAhead = 3 << 19;  // 1.5 MiB
   static constexpr std::uint64_t kMostAhead = 8 << 20;
   static constexpr std::uint64_t kReservedRange = 1 << 20;
   // A batch holds at most this many ranges and, beyond its first, this many bytes, so that a
