@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -57,8 +58,12 @@ class BlockMatcher {
   // Told, from the search's own threads and while it runs, of each run of blocks it passed over
   // between two blocks it found about where the new file has them (a run of at most
   // kMostPassedBlocks, the two found blocks that far apart in both files give or take as much):
-  // such a run is most likely a gap, which a caller may start refining before the search ends.
-  using PassedOver = std::function<void(const BlockRun&)>;
+  // such a run is most likely a gap, which a caller may start planning before the search ends.
+  struct PassedRun {
+    BlockRun blocks;
+    std::int64_t shifts[2] = {0, 0};  // old offset less new offset of the blocks either side
+  };
+  using PassedOver = std::function<void(const PassedRun&)>;
   static constexpr std::uint64_t kMostPassedBlocks = 64;
 
   // Throws DownloadManagerException when the old file cannot be read.
@@ -71,6 +76,10 @@ class BlockMatcher {
   // with the coarse records throw DownloadManagerException "Block data error(...).".
   void Refine(const BlockRun& gap, std::string_view fine_records);
   std::vector<PlanRange> Plan() const;
+  // The plan of a passed-over run as if it were a gap refined with fine_records: its fine blocks
+  // looked for at the shifts of the blocks either side. Empty when the records do not agree with
+  // the blocks. Any thread, also while the search runs.
+  std::vector<PlanRange> PlanRun(const PassedRun& run, std::string_view fine_records) const;
   // Appends the plan of blocks [first, end) to plan, lengthening its last range where the next
   // continues it.
   void PlanBlocks(std::vector<PlanRange>& plan, std::uint64_t first, std::uint64_t end) const;
@@ -122,11 +131,17 @@ class BlockMatcher {
   void MatchTail();
   bool ConfirmBlock(std::uint64_t block, std::uint64_t old_offset);
   std::uint64_t StrongAt(const std::uint8_t* bytes, std::uint64_t length);
-  void CheckFineRecords(const BlockRun& gap, std::string_view fine_records) const;
+  bool RecordsAgree(const BlockRun& gap, std::string_view fine_records) const;
   std::int64_t ShiftOf(std::uint64_t block) const;
-  void MatchFine(std::uint64_t first, std::string_view records, std::int64_t shift,
-                 std::vector<bool>& matched);
-  void Read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size);
+  // Finds the fine blocks of records, from fine block `first` on, in the old file at each shift.
+  void MatchFine(BlockHasher& hasher, std::uint64_t first, std::string_view records,
+                 std::span<const std::int64_t> shifts, std::vector<FineMatch>& found) const;
+  // Appends the ranges of a block not found: its fine blocks, copied where found (from `next` on,
+  // which moves past them) and fetched elsewhere.
+  void PlanFine(std::vector<PlanRange>& plan, std::uint64_t block,
+                std::vector<FineMatch>::const_iterator& next,
+                std::vector<FineMatch>::const_iterator end) const;
+  void Read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) const;
   std::uint64_t FineLength(std::uint64_t fine) const;
 
   const BlockData& data_;
@@ -138,7 +153,7 @@ class BlockMatcher {
   unsigned filter_shift_ = 0;
   std::vector<FineMatch> fine_found_;  // by fine block
   BlockHasher hasher_;
-  std::mutex read_lock_;
+  mutable std::mutex read_lock_;
   std::atomic<bool> gave_up_{false};
 };
 

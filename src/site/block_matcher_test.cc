@@ -91,25 +91,56 @@ TEST(BlockMatcherTest, TellsOfThePassedOverRunsThatHoldTheGaps) {
     std::size_t far = 60;
     while (old_bytes.find(block(far)) == std::string::npos) --far;  // one the changes left
     new_bytes.replace(10 * kDefaultCoarseSize, kDefaultCoarseSize, block(far));
-    const BlockData data = ParseBlockData(testing::DocumentsOf(new_bytes).coarse);
+    const BlockDocuments documents = testing::DocumentsOf(new_bytes);
+    const BlockData data = ParseBlockData(documents.coarse);
+    const auto records = [&](const BlockRun& run) {
+      return std::string_view(documents.fine)
+          .substr(data.FineRecordsOffset(run.first), data.FineRecordsLength(run.first, run.end));
+    };
     MemoryStream old(std::make_shared<const std::string>(old_bytes));
     BlockMatcher matcher(data, old);
     std::mutex lock;
-    std::vector<BlockRun> told;
-    matcher.Search([&](const BlockRun& run) {
+    std::vector<BlockMatcher::PassedRun> told;
+    matcher.Search([&](const BlockMatcher::PassedRun& run) {
       std::lock_guard<std::mutex> hold(lock);
       told.push_back(run);
     });
     const std::vector<BlockRun> gaps = matcher.Gaps();
     const auto held = [&](const BlockRun& gap) {
-      return std::any_of(told.begin(), told.end(), [&](const BlockRun& run) {
-        return run.first <= gap.first && gap.end <= run.end;
+      return std::any_of(told.begin(), told.end(), [&](const BlockMatcher::PassedRun& run) {
+        return run.blocks.first <= gap.first && gap.end <= run.blocks.end;
       });
     };
     EXPECT_GE(std::count_if(gaps.begin(), gaps.end(), held) + 2, gaps.size());
     EXPECT_TRUE(held({10, 11}));
     EXPECT_TRUE(std::none_of(gaps.begin(), gaps.end(),
                              [](const BlockRun& gap) { return gap.first <= 10 && 10 < gap.end; }));
+    // A run that proves a gap plans to fetch what the whole plan fetches there.
+    for (const BlockRun& gap : gaps) matcher.Refine(gap, records(gap));
+    const std::vector<PlanRange> plan = matcher.Plan();
+    const auto fetches = [](const std::vector<PlanRange>& ranges, std::uint64_t from,
+                            std::uint64_t to) {
+      std::vector<std::pair<std::uint64_t, std::uint64_t>> fetched;
+      for (const PlanRange& range : ranges) {
+        if (!range.copy && range.offset >= from && range.offset < to)
+          fetched.emplace_back(range.offset, range.length);
+      }
+      return fetched;
+    };
+    int compared = 0;
+    for (const BlockMatcher::PassedRun& run : told) {
+      if (std::find_if(gaps.begin(), gaps.end(), [&](const BlockRun& gap) {
+            return gap.first == run.blocks.first && gap.end == run.blocks.end;
+          }) == gaps.end()) {
+        continue;
+      }
+      const std::uint64_t from = data.BlockOffset(run.blocks.first);
+      const std::uint64_t to = data.BlockOffset(run.blocks.end);
+      EXPECT_EQ(fetches(matcher.PlanRun(run, records(run.blocks)), from, to),
+                fetches(plan, from, to));
+      ++compared;
+    }
+    EXPECT_GE(compared, 1);
   }
 }
 

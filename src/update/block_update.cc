@@ -1,8 +1,11 @@
 #include "update/block_update.h"
 
 #include <algorithm>
+#include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/exception.h"
@@ -14,7 +17,7 @@
 #include "storage/byte_stream.h"
 #include "storage/one_entry_package.h"
 #include "storage/package_format.h"
-#include "update/early_records.h"
+#include "update/early_fetches.h"
 #include "update/install_way.h"
 #include "update/part_writer.h"
 #include "update/range_queue.h"
@@ -183,6 +186,53 @@ std::vector<RangeQueue::Range> FetchesOf(std::span<const PlanRange> plan,
   return ranges;
 }
 
+// The package's start, taken from the documents' queue once, by whichever thread needs it first.
+class PackageStart {
+ public:
+  PackageStart(RangeQueue& documents, const ExpectedContent& expected)
+      : documents_(documents), expected_(expected) {}
+
+  const std::optional<PackageData>& Get() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!std::exchange(taken_, true)) {
+      try {
+        data_ = PackageStartOf(documents_.Take(1), expected_);
+      } catch (...) {
+        failure_ = std::current_exception();
+      }
+    }
+    if (failure_) std::rethrow_exception(failure_);
+    return data_;
+  }
+
+ private:
+  RangeQueue& documents_;
+  const ExpectedContent& expected_;
+  std::mutex lock_;
+  bool taken_ = false;
+  std::optional<PackageData> data_;
+  std::exception_ptr failure_;
+};
+
+// Asks for the given ranges of a plan's part, in file order: those asked for early are taken where
+// they are, the others added to the queue. Appends to indices each range's place in the queue.
+void AskInOrder(std::vector<RangeQueue::Range> ranges, EarlyFetches& early, RangeQueue& queue,
+                std::vector<std::size_t>& indices) {
+  std::vector<RangeQueue::Range> fresh;
+  std::vector<std::size_t> fresh_at;
+  for (RangeQueue::Range& range : ranges) {
+    if (const std::optional<std::size_t> early_range = early.DataRange(range)) {
+      indices.push_back(*early_range);
+      continue;
+    }
+    fresh_at.push_back(indices.size());
+    indices.push_back(0);
+    fresh.push_back(std::move(range));
+  }
+  const std::size_t first = queue.Add(std::move(fresh), RangeQueue::More::kYes);
+  for (std::size_t k = 0; k < fresh_at.size(); ++k) indices[fresh_at[k]] = first + k;
+}
+
 // Gaps refined together, by records asked for early or by one request.
 struct FineGroup {
   std::size_t first = 0, last = 0;  // gaps
@@ -192,7 +242,7 @@ struct FineGroup {
 // The gaps in groups; the requests of those whose records are not in yet are appended to ranges.
 std::vector<FineGroup> GroupsOf(const block_index::Entry& entry, const BlockData& data,
                                 const std::vector<block_data::BlockRun>& gaps,
-                                const EarlyRecords& early, const std::tstring& fine_url,
+                                const EarlyFetches& early, const std::tstring& fine_url,
                                 std::vector<RangeQueue::Range>& ranges) {
   std::vector<FineGroup> groups;
   for (std::size_t first = 0; first < gaps.size();) {
@@ -295,9 +345,9 @@ bool BlockUpdater::LoadIndex() {
 
 std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, const BlockData& data,
                                             block_data::BlockMatcher& matcher, std::uint64_t resume,
-                                            EarlyRecords& early, RangeQueue& queue,
+                                            EarlyFetches& early, RangeQueue& queue,
                                             const PlanPart& ready_part) {
-  std::size_t request = early.SearchEnded();
+  early.SearchEnded();
   std::vector<block_data::BlockRun> gaps = matcher.Gaps();
   // The blocks a cut run already wrote need no fine records.
   std::erase_if(
@@ -305,7 +355,7 @@ std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, con
   std::vector<RangeQueue::Range> ranges;
   const std::vector<FineGroup> groups =
       GroupsOf(entry, data, gaps, early, UrlBesideList(site_.list_url, BesideList::kFine), ranges);
-  queue.Add(std::move(ranges), RangeQueue::More::kYes);
+  std::size_t request = queue.Add(std::move(ranges), RangeQueue::More::kYes);
   // Once a group is refined, the blocks up to the next group's first gap are planned for good;
   // the plan's last range may still grow by the next part, so it is handed over with that one.
   std::vector<PlanRange> plan;
@@ -380,28 +430,33 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
         return Outcome::kCurrent;
       }
     }
-    // One queue, on the run's connections, fetches the fine records (some while the search runs)
-    // and then the data of each final part of the plan, asked for while later fine records come.
-    RangeQueue fetches(fetchers_.setup, fetchers_.count, stop_);
-    fetches.Start({}, job.user_agent, RangeQueue::More::kYes);
-    EarlyRecords early(entry, data, UrlBesideList(site_.list_url, BesideList::kFine), fetches);
-    block_data::BlockMatcher matcher(data, old);
-    if (old.Size() > 0) matcher.Search([&](const block_data::BlockRun& run) { early.Ask(run); });
     if (!part.Open(job.target)) return Outcome::kNotThisWay;
     held_part_ = true;
     writer.emplace(part, data, expected.sha256.has_value());
     const std::uint64_t resume = writer->Resume(stop_);
-    const std::optional<PackageData> package = PackageStartOf(documents.Take(1), expected);
-    if (!package) return Outcome::kNotThisWay;
-    std::size_t first_data = 0;
+    PackageStart package(documents, expected);
+    const EarlyFetches::DataRanges data_ranges = [&](std::span<const PlanRange> part) {
+      const std::optional<PackageData>& start = package.Get();
+      return start ? FetchesOf(PlanFrom(part, resume), *start, job.package_url)
+                   : std::vector<RangeQueue::Range>{};
+    };
+    // One queue, on the run's connections, fetches the fine records and data asked for while the
+    // search runs, then the rest of the fine records, then the data of each final part of the
+    // plan, asked for while later fine records come.
+    RangeQueue fetches(fetchers_.setup, fetchers_.count, stop_);
+    fetches.Start({}, job.user_agent, RangeQueue::More::kYes);
+    block_data::BlockMatcher matcher(data, old);
+    EarlyFetches early(entry, matcher, data, UrlBesideList(site_.list_url, BesideList::kFine),
+                       fetches, data_ranges);
+    if (old.Size() > 0) matcher.Search([&](const auto& run) { early.Ask(run); });
+    if (!package.Get()) return Outcome::kNotThisWay;
+    std::vector<std::size_t> data_indices;
     const PlanPart ask = [&](std::span<const PlanRange> part) {
-      fetches.Add(FetchesOf(PlanFrom(part, resume), *package, job.package_url),
-                  RangeQueue::More::kYes);
+      AskInOrder(data_ranges(part), early, fetches, data_indices);
     };
     std::vector<PlanRange> plan;
     if (resume < data.file_size && old.Size() > 0) {
       plan = PlanOf(entry, data, matcher, resume, early, fetches, ask);
-      first_data = fetches.Taken();
     } else if (resume < data.file_size) {
       plan = {{.copy = false, .offset = 0, .length = data.file_size}};
       ask(plan);
@@ -410,7 +465,9 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
     if (resume < data.file_size && plan.empty()) return Outcome::kNotThisWay;
     fetches.Add({}, RangeQueue::More::kNo);
     writer->CheckFetched(plan);
-    if (!Write(*package, plan, fetches, first_data, old, *writer)) return Outcome::kNotThisWay;
+    if (!Write(*package.Get(), plan, fetches, data_indices, old, *writer)) {
+      return Outcome::kNotThisWay;
+    }
   }
   if (!writer->Finish(expected)) {
     // Bytes that checked block by block but not as a whole: nothing of them is worth keeping.
@@ -421,7 +478,8 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
 }
 
 bool BlockUpdater::Write(const PackageData& package, const std::vector<PlanRange>& plan,
-                         RangeQueue& data, std::size_t first, ByteStream& old, PartWriter& writer) {
+                         RangeQueue& data, const std::vector<std::size_t>& ranges, ByteStream& old,
+                         PartWriter& writer) {
   const block_data::PlanTotals totals = block_data::TotalsOf(plan);
   std::uint64_t fetched = 0;
   const std::function<void(std::size_t)> count = [&](std::size_t size) {
@@ -430,7 +488,7 @@ bool BlockUpdater::Write(const PackageData& package, const std::vector<PlanRange
   };
   count(0);
   FetchedData sink(package, writer, count);
-  std::size_t taken = first;
+  std::size_t taken = 0;
   std::vector<std::uint8_t> buffer;
   for (const PlanRange& range : plan) {
     for (std::uint64_t done = 0; done < range.length;) {
@@ -446,7 +504,8 @@ bool BlockUpdater::Write(const PackageData& package, const std::vector<PlanRange
         writer.Put(buffer.data(), size);
         done += size;
       } else {
-        std::optional<std::string> bytes = data.Take(taken++);
+        if (taken >= ranges.size()) return false;
+        std::optional<std::string> bytes = data.Take(ranges[taken++]);
         if (!bytes) return false;
         sink.Put(offset, *bytes);
         done += bytes->size();

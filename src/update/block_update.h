@@ -59,7 +59,7 @@ struct Fetchers {
 
 struct PackageData;
 class PartWriter;
-class EarlyRecords;
+class EarlyFetches;
 
 class BlockUpdater {
  public:
@@ -112,12 +112,13 @@ class BlockUpdater {
   std::vector<block_data::PlanRange> PlanOf(const block_index::Entry& entry,
                                             const block_data::BlockData& data,
                                             block_data::BlockMatcher& matcher, std::uint64_t resume,
-                                            EarlyRecords& early, RangeQueue& queue,
+                                            EarlyFetches& early, RangeQueue& queue,
                                             const PlanPart& ready_part);
-  // Writes the plan, whose ranges to fetch data asked for in order from its range `first`; false
+  // Writes the plan, whose ranges to fetch are the queue's ranges at `ranges`, in order; false
   // when a range is not served or the old file no longer reads.
   bool Write(const PackageData& package, const std::vector<block_data::PlanRange>& plan,
-             RangeQueue& data, std::size_t first, ByteStream& old, PartWriter& writer);
+             RangeQueue& data, const std::vector<std::size_t>& ranges, ByteStream& old,
+             PartWriter& writer);
 
   HttpClient& client_;
   Site site_;

@@ -11,13 +11,17 @@ RangeQueue::RangeQueue(ClientSetup setup, int workers, std::stop_token stop)
       stop_(std::move(stop)) {}
 
 RangeQueue::~RangeQueue() {
+  Stop();
+  for (std::thread& worker : workers_) worker.join();
+}
+
+void RangeQueue::Stop() {
   {
     std::lock_guard<std::mutex> hold(lock_);
     ending_ = true;
+    for (const auto& client : clients_) client->SetAbort(true);
   }
   changed_.notify_all();
-  for (const auto& client : clients_) client->SetAbort(true);
-  for (std::thread& worker : workers_) worker.join();
 }
 
 void RangeQueue::Start(std::vector<Range> ranges, const std::tstring& user_agent, More more) {
@@ -28,18 +32,26 @@ void RangeQueue::Start(std::vector<Range> ranges, const std::tstring& user_agent
   Hire();
 }
 
-void RangeQueue::Add(std::vector<Range> ranges, More more) {
+std::size_t RangeQueue::Add(std::vector<Range> ranges, More more, Ahead ahead) {
+  std::size_t first = 0;
   {
     std::lock_guard<std::mutex> hold(lock_);
+    first = ranges_.size();
+    for (std::size_t i = 0; ahead == Ahead::kBeyond && i < ranges.size(); ++i) {
+      beyond_.insert(first + i);
+    }
     ranges_.insert(ranges_.end(), std::make_move_iterator(ranges.begin()),
                    std::make_move_iterator(ranges.end()));
     more_ = more == More::kYes;
   }
   changed_.notify_all();
   Hire();
+  return first;
 }
 
 void RangeQueue::Hire() {
+  // Any thread that adds ranges may hire.
+  std::lock_guard<std::mutex> hiring(hire_lock_);
   std::size_t needed = 0;
   {
     std::lock_guard<std::mutex> hold(lock_);
@@ -48,23 +60,39 @@ void RangeQueue::Hire() {
   // Made only as the ranges need them: a client starts the socket library.
   try {
     while (workers_.size() < needed) {
-      HttpClient& client = *clients_.emplace_back(std::make_unique<HttpClient>());
-      setup_(client);
-      client.SetStop(stop_);
-      workers_.emplace_back([this, &client] { Work(client); });
+      auto client = std::make_unique<HttpClient>();
+      setup_(*client);
+      client->SetStop(stop_);
+      HttpClient& worker_client = *client;
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        clients_.push_back(std::move(client));
+      }
+      workers_.emplace_back([this, &worker_client] { Work(worker_client); });
     }
   } catch (const std::system_error&) {
     throw DownloadManagerException("Failed thread create.", true);
   }
 }
 
+bool RangeQueue::Ready(std::size_t i) {
+  std::lock_guard<std::mutex> hold(lock_);
+  return results_.contains(i);
+}
+
 std::optional<std::string> RangeQueue::Take(std::size_t i) {
-  ++taken_;
   std::unique_lock<std::mutex> hold(lock_);
-  changed_.wait(hold, [&] { return results_.contains(i); });
+  if (!results_.contains(i) && i >= next_) {
+    waited_.insert(i);
+    changed_.notify_all();
+  }
+  changed_.wait(hold, [&] { return results_.contains(i) || ending_; });
+  waited_.erase(i);
+  if (!results_.contains(i)) throw HttpClientException("Abort by User.", false);
   Result result = std::move(results_.at(i));
   results_.erase(i);
-  ahead_ -= Length(i);
+  ahead_ -= Counted(i);
+  beyond_.erase(i);
   hold.unlock();
   changed_.notify_all();
   if (result.failure) std::rethrow_exception(result.failure);
@@ -73,8 +101,12 @@ std::optional<std::string> RangeQueue::Take(std::size_t i) {
 
 std::optional<RangeQueue::Batch> RangeQueue::Claim() {
   std::unique_lock<std::mutex> hold(lock_);
-  changed_.wait(
-      hold, [&] { return ending_ || (ahead_ < budget_ && (next_ < ranges_.size() || !more_)); });
+  // A range waited for and not claimed yet lets the next one be claimed beyond the budget.
+  const auto room_ahead = [&] {
+    return ahead_ < budget_ || (!waited_.empty() && *waited_.rbegin() >= next_);
+  };
+  changed_.wait(hold,
+                [&] { return ending_ || (room_ahead() && (next_ < ranges_.size() || !more_)); });
   if (ending_ || next_ >= ranges_.size()) return std::nullopt;
   // At the end of the list the batches shrink, so that every worker has a share.
   const std::size_t begin = next_;
@@ -82,12 +114,12 @@ std::optional<RangeQueue::Batch> RangeQueue::Claim() {
   const std::size_t most = std::min(kBatchRanges, share);
   // Beyond its first range a batch stays within the budget, so that what was asked and not taken
   // passes the budget by one range at the most.
-  const std::uint64_t room = std::min(kBatchBytes, budget_ - ahead_);
+  const std::uint64_t room = ahead_ < budget_ ? std::min(kBatchBytes, budget_ - ahead_) : 0;
   std::uint64_t bytes = 0;
   while (next_ < ranges_.size() && next_ - begin < most &&
          ranges_[next_].url == ranges_[begin].url &&
-         (next_ == begin || bytes + Length(next_) <= room)) {
-    bytes += Length(next_++);
+         (next_ == begin || bytes + Counted(next_) <= room)) {
+    bytes += Counted(next_++);
   }
   ahead_ += bytes;
   return Batch{begin, {ranges_.begin() + begin, ranges_.begin() + next_}};

@@ -1,12 +1,12 @@
 // Byte ranges fetched side by side. Far from the server each range request costs a round trip, and
 // a changed file asks for hundreds; here several run at once, each worker on a client of its own
 // over the run's shared connections, and each worker asks for a few ranges of one document in
-// flight on its connection, while the caller takes each range's bytes in the order it asked for
-// them; the caller may add ranges while the first ones are fetched. Workers ask for ranges ahead of
-// the one taken last up to a budget: four times what arrives in the time a batch's first reply
-// takes to come (averaged over recent batches), between kLeastAhead and kMostAhead. Far from the
-// server that keeps every connection busy; close to it little waits to be taken, which is what a
-// kill loses. The memory held stays within the budget and one batch.
+// flight on its connection, while callers take each range's bytes; ranges may be added while the
+// first ones are fetched. Workers ask for ranges ahead of those taken up to a budget: four times
+// what arrives in the time a batch's first reply takes to come (averaged over recent batches),
+// between kLeastAhead and kMostAhead. Far from the server that keeps every connection busy; close
+// to it little waits to be taken, which is what a kill loses. The memory held stays within the
+// budget and one batch, besides the ranges added beyond the budget, which their caller bounds.
 #pragma once
 
 #include <chrono>
@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -60,13 +61,21 @@ class RangeQueue {
 
   // Starts fetching the ranges, in order, with user_agent in their requests. Once per queue.
   void Start(std::vector<Range> ranges, const std::tstring& user_agent, More more = More::kNo);
-  // Fetches the ranges after those given so far; only while more were announced.
-  void Add(std::vector<Range> ranges, More more);
-  // Range i's bytes, waiting for them; ranges are taken in order, each once. Nothing when the
-  // server does not serve ranges there; throws the request's failure.
+  // Whether ranges count in the budget of what is asked ahead. Ranges fetched before they are
+  // wanted, taken in another order and bounded by their caller, do not: they would hold the room
+  // the ranges wanted next need.
+  enum class Ahead { kCounted, kBeyond };
+  // Fetches the ranges after those given so far; only while more were announced. Returns the
+  // index of the first of them.
+  std::size_t Add(std::vector<Range> ranges, More more, Ahead ahead = Ahead::kCounted);
+  // Range i's bytes, waiting for them; each range is taken once, by any thread. Nothing when the
+  // server does not serve ranges there; throws the request's failure. A range waited for is asked
+  // for even beyond the budget, so ranges taken in another order than asked never wait for ever.
   std::optional<std::string> Take(std::size_t i);
-  // How many ranges were taken.
-  std::size_t Taken() const { return taken_; }
+  // Whether range i's bytes (or its failure) are in, to be taken.
+  bool Ready(std::size_t i);
+  // Ends the requests in flight; a Take that waits, or comes later, throws "Abort by User.".
+  void Stop();
 
  private:
   struct Result {
@@ -100,6 +109,8 @@ class RangeQueue {
   void Answered(Clock::duration latency);
   void Budget();
   std::uint64_t Length(std::size_t i) const { return ranges_[i].last - ranges_[i].first + 1; }
+  // What range i counts in the budget.
+  std::uint64_t Counted(std::size_t i) const { return beyond_.contains(i) ? 0 : Length(i); }
 
   const ClientSetup setup_;
   const std::size_t workers_wanted_;
@@ -108,12 +119,14 @@ class RangeQueue {
   std::vector<std::thread> workers_;
   std::vector<Range> ranges_;
   std::tstring user_agent_;
+  std::mutex hire_lock_;
   std::mutex lock_;
   std::condition_variable changed_;
   std::map<std::size_t, Result> results_;
-  std::size_t next_ = 0;     // the next range a worker claims
-  std::size_t taken_ = 0;    // the caller's, not shared
-  std::uint64_t ahead_ = 0;  // bytes claimed and not taken
+  std::size_t next_ = 0;          // the next range a worker claims
+  std::set<std::size_t> waited_;  // ranges a Take waits for
+  std::set<std::size_t> beyond_;  // ranges beyond the budget, until taken
+  std::uint64_t ahead_ = 0;       // bytes claimed and not taken
   std::uint64_t budget_ = kLeastAhead;
   std::uint64_t received_bytes_ = 0;
   Clock::time_point started_;

@@ -59,7 +59,9 @@ class ReleaseServer : public Background {
   ReleaseServer(const std::filesystem::path& site, std::uint16_t port,
                 const std::string& wrapper = "")
       : Background(site, wrapper + " " VARNE_BINARY_DIR "/bin/varne-release serve .", 300) {
-    if (!WaitForPort(port)) throw std::runtime_error("varne-release serve did not start");
+    if (!WaitForPort(port)) {
+      throw std::runtime_error("varne-release serve did not start: " + Output());
+    }
   }
 };
 
