@@ -51,3 +51,16 @@ struct TrustedRelease {
 TrustedRelease FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
                                     const ListDigest& list, std::size_t list_entries,
                                     const InstallState& state, const KeySet& configured);
+
+// The list document at list_url and its release, verified as FetchVerifiedRelease does; `list`
+// takes the list's entries once they are. The publisher switches the list, the roots, the signature
+// and the timestamp by renames back to back, so a read may meet some documents of one release and
+// some of the next: a set whose documents name one another otherwise (a signature over another
+// list, a timestamp of another root or of another signature) is read again, a few times at most,
+// and the set finally read is checked in full.
+struct SignedList {
+  ListDigest list;
+  TrustedRelease trusted;
+};
+SignedList FetchSignedList(HttpClient& client, const std::tstring& list_url, FileList& list,
+                           const InstallState& state, const KeySet& configured);
