@@ -507,6 +507,10 @@ TEST_F(ReleaseToolTest, TrustRootsSignReleasesAndRotate) {
   const std::string second = root(rotate);
   EXPECT_EQ(root(rotate), second);
   EXPECT_EQ(ReadFile(site_.GetPath() / "filelist.roots"), roots);
+  const auto status = [&] { return RunTool("status" + site).out; };
+  EXPECT_NE(status().find("\npending root: version 2, 1 of 1 keys, game demo, not published yet"),
+            std::string::npos)
+      << status();
   ASSERT_EQ(RunTool("timestamp" + site + stamp).status, 0);
   check(first);
   WriteFile(signature, "varne-release-signature 1\nserial " +
@@ -529,6 +533,7 @@ TEST_F(ReleaseToolTest, TrustRootsSignReleasesAndRotate) {
   Build("--sign" + key("n") + stamp);
   const std::string serial = ReadFile(signature).substr(33);
   EXPECT_NEAR(std::stoll(serial), clock, 5);
+  EXPECT_EQ(status().find("pending"), std::string::npos) << status();
   server.reset();
   if (!OnWine()) {  // nginx hands out the roots and the timestamp alike
     const Nginx nginx(port_, site_.GetPath() / "nginx-site.conf");
