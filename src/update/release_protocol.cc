@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <thread>
+#include <utility>
 
 #include "base/exception.h"
 #include "base/utf8string.h"
@@ -228,8 +230,11 @@ std::int64_t Now() {
 
 namespace {
 
-// How many times a set of release documents that disagree with one another is read in all.
-constexpr int kReadsOfMixedSet = 3;
+// How many times a set of release documents that disagree with one another is read in all, and
+// the pause before the first read again, five times longer before each later one: a publisher's
+// renames come back to back, but a busy server may hold its process between two of them.
+constexpr int kReadsOfMixedSet = 4;
+constexpr std::chrono::milliseconds kFirstPauseBeforeReadingAgain{20};
 
 // A release's documents as one read of the site found them.
 struct ReleaseDocuments {
@@ -299,7 +304,9 @@ TrustedRelease FetchVerifiedRelease(HttpClient& client, const std::tstring& list
 
 SignedList FetchSignedList(HttpClient& client, const std::tstring& list_url, FileList& list,
                            const InstallState& state, const KeySet& configured) {
+  auto pause = kFirstPauseBeforeReadingAgain;
   for (int reads = 1;; ++reads) {
+    if (reads > 1) std::this_thread::sleep_for(std::exchange(pause, pause * 5));
     FileList read_list;
     const ListDigest digest = FetchFileList(client, list_url, read_list);
     const ReleaseDocuments read = FetchReleaseDocuments(client, list_url, state, configured);

@@ -98,7 +98,7 @@ TEST(FetchSignedListTest, AReadBetweenThePublishersRenamesIsReadAgain) {
   for (const int at : {1, 2, 3}) EXPECT_EQ(read(at), Read("b", 8, "")) << at;
   EXPECT_EQ(read(0), Read("b", 4, ""));
   const auto [kept, reads, error] = read(-1);
-  EXPECT_EQ(std::pair(kept, reads), std::pair(std::string("kept"), 12));
+  EXPECT_EQ(std::pair(kept, reads), std::pair(std::string("kept"), 16));
   EXPECT_NE(error, "");
   // Every document agrees, but the install holds a later release of that root.
   EXPECT_EQ(read(99, ~std::uint64_t{0}),

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <regex>
 #include <thread>
 
 #include "base/hex.h"
@@ -738,6 +739,81 @@ TEST_F(ReleaseToolTest, RebuildsWhileServedNeverMixTwoReleases) {
   player.join();
   WriteFile(script.GetPath() / "stop", "");
   EXPECT_EQ(rebuilding.Wait(120), 0);
+}
+
+// The publisher's routine while a player updates from stock nginx in a loop: a 2-of-3 root, signed
+// builds, timestamps, a rotation to three other keys (and another timestamp key), builds under it,
+// a few moments apart. Every run of the player succeeds, and the run after the routine installs its
+// last release. The routine again makes the same site, but for what names a time (serials and
+// expiries) and what signing draws at random (ECDSA signatures, and the timestamp's digest of one).
+TEST_F(ReleaseToolTest, PlayersUpdateThroughThePublishersRoutine) {
+  if (OnWine())
+    GTEST_SKIP() << "the routine's many runs of the Windows tool take minutes under Wine";
+  const TempFolder routine("varne-routine");
+  const auto path = [&](const std::string& name) { return (routine.GetPath() / name).string(); };
+  const std::string tool = Program("varne-release") + " ";
+  for (const char* name : {"a", "b", "c", "d", "e", "f", "t", "u"}) {
+    RunIn(routine.GetPath(), tool + "keygen " + name);
+  }
+  const std::string site = " '" + site_.GetPath().string() + "'";
+  const std::string steps = "set -e\nbuild() { printf x >>'" +
+                            (image_.GetPath() / "grows.txt").string() + "'; " + tool +
+                            BuildArguments(image_, site_, "\"$@\" >/dev/null; }\nstamp() { ") +
+                            tool + "timestamp" + site + " --timestamp-key $1; }\nroot() { " + tool +
+                            "root" + site + " --game demo --threshold 2 \"$@\"; }\n";
+  WriteFile(routine.GetPath() / "first.sh", steps +
+                                                "root --key a --key b --key c --timestamp-key t\n"
+                                                "build --sign a --sign b --timestamp-key t\n");
+  WriteFile(routine.GetPath() / "rest.sh",
+            steps +
+                "sleep 1; build --sign a --sign c --timestamp-key t\n"
+                "sleep 1; stamp t; root --key d --key e --key f --timestamp-key u --sign a "
+                "--sign b\nbuild --sign d --sign e --timestamp-key u\n"
+                "sleep 1; stamp u\nsleep 1; build --sign e --sign f --timestamp-key u\n"
+                "touch done\n");
+  const ProcessResult first_build = RunIn(routine.GetPath(), "sh first.sh");
+  ASSERT_EQ(first_build.status, 0) << first_build.err;
+  const std::size_t key = first_build.out.find("serverside_publickey=") + 21;
+  const std::string keys = first_build.out.substr(key, first_build.out.find('\n', key) - key);
+  int runs = 0;
+  {
+    const Nginx nginx(port_, site_.GetPath() / "nginx-site.conf");
+    const Background publishing(routine.GetPath(), "sh rest.sh");
+    const InstallFolder install;
+    for (bool last = false; !last && runs < 3000; ++runs) {
+      last = std::filesystem::exists(path("done"));
+      const Outcome outcome = RunUpdate(Url(), nullptr, keys);
+      ASSERT_TRUE(outcome.completed) << runs << ": " << outcome.error;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(std::filesystem::exists(path("done")));
+    EXPECT_EQ(publishing.Wait(60), 0);
+    for (const auto& [name, bytes] : Take(image_.GetPath())) EXPECT_EQ(install.Read(name), bytes);
+  }
+  EXPECT_GT(runs, 5);
+
+  // The same routine from the same image into a site of the same path. What a build draws from the
+  // clock or at random is left out: serials and expiries, the ECDSA signatures (and the timestamp's
+  // digest of one), and the seed that scrambles each package, taken from the clock when it is
+  // packed (its size is kept).
+  const auto settled = [](Snapshot site) {
+    static const std::regex kDrawn("\n(signature|serial|expires|release) [^\n]*");
+    for (auto& [name, bytes] : site) {
+      bytes = name.starts_with("packages") ? std::to_string(bytes.size())
+                                           : std::regex_replace(bytes, kDrawn, "");
+    }
+    return site;
+  };
+  const Snapshot first = settled(Take(site_.GetPath()));
+  std::filesystem::remove_all(site_.GetPath());
+  std::filesystem::remove(path("done"));
+  WriteFile(image_.GetPath() / "grows.txt", "");
+  ASSERT_EQ(RunIn(routine.GetPath(), "sh first.sh && sh rest.sh").status, 0);
+  const Snapshot second = settled(Take(site_.GetPath()));
+  for (const auto& [name, bytes] : first) {
+    EXPECT_TRUE(second.contains(name) && second.at(name) == bytes) << name;
+  }
+  EXPECT_EQ(second.size(), first.size());
 }
 
 }  // namespace
