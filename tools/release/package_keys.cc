@@ -92,8 +92,9 @@ std::vector<unsigned char> WithKeys(std::vector<unsigned char> bytes, const std:
 bool WritePackagedKeys(const std::string& image, const KeySet& keys) {
   const std::optional<fs::path> package = GamePackage(image);
   if (!package) throw Exception("the image has no " + std::string(kGamePackageName), true);
-  const fs::path scratch = fs::path(package->string() + ".varne-settings");
-  const fs::path written = fs::path(package->string() + ".varne-new");
+  fs::path scratch = *package, written = *package;
+  scratch += ".varne-settings";
+  written += ".varne-new";
   try {
     {
       VarneFileSystem system;
