@@ -747,8 +747,7 @@ TEST_F(ReleaseToolTest, RebuildsWhileServedNeverMixTwoReleases) {
 // last release. The routine again makes the same site, but for what names a time (serials and
 // expiries) and what signing draws at random (ECDSA signatures, and the timestamp's digest of one).
 TEST_F(ReleaseToolTest, PlayersUpdateThroughThePublishersRoutine) {
-  if (OnWine())
-    GTEST_SKIP() << "the routine's many runs of the Windows tool take minutes under Wine";
+  if (OnWine()) GTEST_SKIP() << "the Windows tool's nginx configuration names Windows paths";
   const TempFolder routine("varne-routine");
   const auto path = [&](const std::string& name) { return (routine.GetPath() / name).string(); };
   const std::string tool = Program("varne-release") + " ";
