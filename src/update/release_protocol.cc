@@ -295,13 +295,6 @@ TrustedRelease Verified(const ReleaseDocuments& read, const ListDigest& list,
 
 }  // namespace
 
-TrustedRelease FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
-                                    const ListDigest& list, std::size_t list_entries,
-                                    const InstallState& state, const KeySet& configured) {
-  return Verified(FetchReleaseDocuments(client, list_url, state, configured), list, list_entries,
-                  state);
-}
-
 SignedList FetchSignedList(HttpClient& client, const std::tstring& list_url, FileList& list,
                            const InstallState& state, const KeySet& configured) {
   auto pause = kFirstPauseBeforeReadingAgain;
