@@ -68,9 +68,12 @@ std::vector<unsigned char> WithKeys(std::vector<unsigned char> bytes, const std:
   const bool big = bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF;
   if (std::find(bytes.begin(), bytes.end(), 0) == bytes.end() && !big &&
       !(bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE)) {
-    const std::string text =
-        WithLine<char>({bytes.begin(), bytes.end()}, kKeysSetting, line);  // UTF-8, mark and all
-    return {text.begin(), text.end()};
+    // UTF-8: its mark, when it has one, stays before the first line.
+    const std::string mark = "\xEF\xBB\xBF", text(bytes.begin(), bytes.end());
+    const std::size_t body = text.starts_with(mark) ? mark.size() : 0;
+    const std::string changed =
+        text.substr(0, body) + WithLine<char>(text.substr(body), kKeysSetting, line);
+    return {changed.begin(), changed.end()};
   }
   if (bytes.size() % 2 != 0) bytes.push_back(0);  // the high byte of a final unit cut off
   std::u16string units(bytes.size() / 2, u'\0');
