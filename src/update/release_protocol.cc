@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <thread>
+#include <utility>
 
 #include "base/exception.h"
 #include "base/utf8string.h"
@@ -226,29 +228,85 @@ std::int64_t Now() {
 
 }  // namespace
 
-TrustedRelease FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
-                                    const ListDigest& list, std::size_t list_entries,
-                                    const InstallState& state, const KeySet& configured) {
-  const TrustRoot installed = state.root.value_or(RootOfKeys(configured, ConfiguredGame()));
+namespace {
+
+// How many times a set of release documents that disagree with one another is read in all, and
+// the pause before the first read again, five times longer before each later one: a publisher's
+// renames come back to back, but a busy server may hold its process between two of them.
+constexpr int kReadsOfMixedSet = 4;
+constexpr std::chrono::milliseconds kFirstPauseBeforeReadingAgain{20};
+
+// A release's documents as one read of the site found them.
+struct ReleaseDocuments {
+  TrustRoot installed;  // the root the install starts from
+  TrustRoot root;       // the newest the site's roots lead to from there
+  std::string signature;
+  std::string timestamp;  // under a root document only
+};
+
+ReleaseDocuments FetchReleaseDocuments(HttpClient& client, const std::tstring& list_url,
+                                       const InstallState& state, const KeySet& configured) {
+  ReleaseDocuments read;
+  read.installed = state.root.value_or(RootOfKeys(configured, ConfiguredGame()));
   // A site without root documents is signed by the configured keys alone.
-  const TrustRoot root = FollowRoots(
+  read.root = FollowRoots(
       FetchBeside(client, UrlBesideList(list_url, BesideList::kRoots), kMaxRootsSize, nullptr),
-      installed);
-  const std::string document = FetchBeside(client, UrlBesideList(list_url, BesideList::kSignature),
-                                           kMaxSignatureSize, "signature missing : ");
+      read.installed);
+  read.signature = FetchBeside(client, UrlBesideList(list_url, BesideList::kSignature),
+                               kMaxSignatureSize, "signature missing : ");
+  if (read.root.version > 0) {
+    read.timestamp = FetchBeside(client, UrlBesideList(list_url, BesideList::kTimestamp),
+                                 kMaxTimestampSize, "timestamp missing : ");
+  }
+  return read;
+}
+
+// Whether the documents, as they say before any is verified, name one another as the documents of
+// one publication do: the signature the list read, the timestamp the root and the signature read.
+// One that cannot be read at all is no sign of a publication under way.
+bool NameOneAnother(const ReleaseDocuments& read, const ListDigest& list) {
+  const std::optional<ReleaseSignature> release = ReadRelease(read.signature);
+  if (release && (release->list_size != list.size || release->list_sha256 != list.sha256)) {
+    return false;
+  }
+  if (read.root.version == 0) return true;
+  const std::optional<Timestamp> timestamp = ReadTimestamp(read.timestamp);
+  const ListDigest signature{read.signature.size(), platform::Sha256Of(read.signature)};
+  return !timestamp || (timestamp->root == read.root.version && timestamp->release == signature);
+}
+
+TrustedRelease Verified(const ReleaseDocuments& read, const ListDigest& list,
+                        std::size_t list_entries, const InstallState& state) {
   const std::int64_t now = Now();
-  if (root.version > 0) {
+  if (read.root.version > 0) {
     // A build takes the clock's seconds as the serial: the release's signing date, unverified yet,
     // for a player to compare with the date the PC shows.
-    const std::optional<ReleaseSignature> unverified = ReadRelease(document);
-    CheckTimestamp(FetchBeside(client, UrlBesideList(list_url, BesideList::kTimestamp),
-                               kMaxTimestampSize, "timestamp missing : "),
-                   root, {document.size(), platform::Sha256Of(document)}, now,
+    const std::optional<ReleaseSignature> unverified = ReadRelease(read.signature);
+    CheckTimestamp(read.timestamp, read.root,
+                   {read.signature.size(), platform::Sha256Of(read.signature)}, now,
                    unverified ? SigningTimeOf(*unverified) : 0);
   }
-  const ReleaseSignature release = VerifyRelease(document, root.keys);
+  const ReleaseSignature release = VerifyRelease(read.signature, read.root.keys);
   // A rotation starts the serials over: that is how a publisher recovers from a runaway one.
   CheckRelease(release, list, list_entries, now,
-               root.version == installed.version ? state.serial : 0);
-  return {root, release};
+               read.root.version == read.installed.version ? state.serial : 0);
+  return {read.root, release};
+}
+
+}  // namespace
+
+SignedList FetchSignedList(HttpClient& client, const std::tstring& list_url, FileList& list,
+                           const InstallState& state, const KeySet& configured) {
+  auto pause = kFirstPauseBeforeReadingAgain;
+  for (int reads = 1;; ++reads) {
+    if (reads > 1) std::this_thread::sleep_for(std::exchange(pause, pause * 5));
+    FileList read_list;
+    const ListDigest digest = FetchFileList(client, list_url, read_list);
+    const ReleaseDocuments read = FetchReleaseDocuments(client, list_url, state, configured);
+    // Read between two of the publisher's renames: the set of either release is there to read.
+    if (reads < kReadsOfMixedSet && !NameOneAnother(read, digest)) continue;
+    SignedList verified{digest, Verified(read, digest, read_list.size(), state)};
+    list = std::move(read_list);
+    return verified;
+  }
 }

@@ -42,12 +42,21 @@ struct TrustedRelease {
   ReleaseSignature release;
 };
 
-// Follows the site's root documents from the install's root (or, before it has one, from the
-// configured keys), then fetches the release's signature document beside the list (its URL with
-// ".sig" appended) and, under a root document, the timestamp naming it; verifies both and checks
-// the release with CheckRelease against the clock and the install's serial, which a newer root
-// resets. Throws DownloadManagerException; "signature missing : ..." when the document cannot be
-// had. An abort stays the client's "Abort by User.".
-TrustedRelease FetchVerifiedRelease(HttpClient& client, const std::tstring& list_url,
-                                    const ListDigest& list, std::size_t list_entries,
-                                    const InstallState& state, const KeySet& configured);
+// Fetches the list document at list_url and its release: follows the site's root documents from
+// the install's root (or, before it has one, from the configured keys), then fetches the release's
+// signature document beside the list (its URL with ".sig" appended) and, under a root document, the
+// timestamp naming it; verifies both and checks the release with CheckRelease against the list, the
+// clock and the install's serial, which a newer root resets. `list` takes the list's entries once
+// they verify. The publisher switches the list, the roots, the signature and the timestamp by
+// renames back to back, so a read may meet some documents of one release and some of the next: a
+// set whose documents name one another otherwise (a signature over another list, a timestamp of
+// another root or of another signature) is read again, a few times at most and after a short pause
+// that grows, and the set finally read is checked in full. Throws DownloadManagerException;
+// "signature missing : ..." when the document cannot be had. An abort stays the client's "Abort by
+// User.".
+struct SignedList {
+  ListDigest list;
+  TrustedRelease trusted;
+};
+SignedList FetchSignedList(HttpClient& client, const std::tstring& list_url, FileList& list,
+                           const InstallState& state, const KeySet& configured);

@@ -98,7 +98,8 @@ class UpdateRun::Impl {
   ListDigest ReadRelease(const InstallState& state);
   // read's result from the first server for which it succeeds.
   ListDigest FromFirstServing(const std::function<ListDigest()>& read);
-  void VerifyRelease(const InstallState& state, const ListDigest& list);
+  // The list, into list_, and its release verified, into signed_.
+  ListDigest ReadSignedList(const InstallState& state);
   void InstallFiles();
   // Checks list entry `index` with its digest from `digests`, and installs it when it differs.
   void Process(const FileEntry& entry, DigestAhead& digests, std::size_t index);
@@ -265,9 +266,8 @@ ListDigest UpdateRun::Impl::ReadRelease(const InstallState& state) {
   return FromFirstServing([&] {
     // A copy refused after its list was read leaves nothing of it for the next.
     list_ = FileList();
-    const ListDigest list = FetchFileList(context_.client, context_.list_url, list_);
-    if (keyed) VerifyRelease(state, list);
-    return list;
+    if (!keyed) return FetchFileList(context_.client, context_.list_url, list_);
+    return ReadSignedList(state);
   });
 }
 
@@ -298,11 +298,12 @@ ListDigest UpdateRun::Impl::FromFirstServing(const std::function<ListDigest()>& 
   throw DownloadManagerException("No server served the release" + failures, true);
 }
 
-void UpdateRun::Impl::VerifyRelease(const InstallState& state, const ListDigest& list) {
+ListDigest UpdateRun::Impl::ReadSignedList(const InstallState& state) {
   const KeySet configured =
       context_.public_key.empty() ? KeySet{} : ParseKeySet(context_.public_key);
-  signed_ = FetchVerifiedRelease(context_.client, context_.list_url, list, list_.size(), state,
-                                 configured);
+  SignedList read = FetchSignedList(context_.client, context_.list_url, list_, state, configured);
+  signed_ = std::move(read.trusted);
+  return read.list;
 }
 
 void UpdateRun::Impl::InstallFiles() {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <regex>
 #include <thread>
 
 #include "base/hex.h"
@@ -507,12 +508,17 @@ TEST_F(ReleaseToolTest, TrustRootsSignReleasesAndRotate) {
   const std::string second = root(rotate);
   EXPECT_EQ(root(rotate), second);
   EXPECT_EQ(ReadFile(site_.GetPath() / "filelist.roots"), roots);
+  const auto status = [&] { return RunTool("status" + site).out; };
+  EXPECT_NE(status().find("\npending root: version 2, 1 of 1 keys, game demo, not published yet"),
+            std::string::npos)
+      << status();
   ASSERT_EQ(RunTool("timestamp" + site + stamp).status, 0);
   check(first);
   WriteFile(signature, "varne-release-signature 1\nserial " +
                            std::to_string(std::time(nullptr) + 7 * 86400) + "\n");
 
-  // The game package names the keys that the install trusts after the update.
+  // The game package names the keys that the install trusts after the update: the rotation's
+  // build writes them into it.
   const TempFolder content("varne-package");
   const auto package = [&](const std::string& public_key) {
     content.Write("dlgconfig.conf",
@@ -524,11 +530,11 @@ TEST_F(ReleaseToolTest, TrustRootsSignReleasesAndRotate) {
   package(first);
   refused(BuildArguments(image_, site_, "--sign" + key("n") + stamp),
           "new keys need a root rotation first (varne-release root)");
-  package(second);
   const std::int64_t clock = std::time(nullptr);
-  Build("--sign" + key("n") + stamp);
+  Build("--sign" + key("n") + stamp + " --write-keys");
   const std::string serial = ReadFile(signature).substr(33);
   EXPECT_NEAR(std::stoll(serial), clock, 5);
+  EXPECT_EQ(status().find("pending"), std::string::npos) << status();
   server.reset();
   if (!OnWine()) {  // nginx hands out the roots and the timestamp alike
     const Nginx nginx(port_, site_.GetPath() / "nginx-site.conf");
@@ -733,6 +739,80 @@ TEST_F(ReleaseToolTest, RebuildsWhileServedNeverMixTwoReleases) {
   player.join();
   WriteFile(script.GetPath() / "stop", "");
   EXPECT_EQ(rebuilding.Wait(120), 0);
+}
+
+// The publisher's routine while a player updates from stock nginx in a loop: a 2-of-3 root, signed
+// builds, timestamps, a rotation to three other keys (and another timestamp key), builds under it,
+// a few moments apart. Every run of the player succeeds, and the run after the routine installs its
+// last release. The routine again makes the same site, but for what names a time (serials and
+// expiries) and what signing draws at random (ECDSA signatures, and the timestamp's digest of one).
+TEST_F(ReleaseToolTest, PlayersUpdateThroughThePublishersRoutine) {
+  if (OnWine()) GTEST_SKIP() << "the Windows tool's nginx configuration names Windows paths";
+  const TempFolder routine("varne-routine");
+  const auto path = [&](const std::string& name) { return (routine.GetPath() / name).string(); };
+  const std::string tool = Program("varne-release") + " ";
+  for (const char* name : {"a", "b", "c", "d", "e", "f", "t", "u"}) {
+    RunIn(routine.GetPath(), tool + "keygen " + name);
+  }
+  const std::string site = " '" + site_.GetPath().string() + "'";
+  const std::string steps = "set -e\nbuild() { printf x >>'" +
+                            (image_.GetPath() / "grows.txt").string() + "'; " + tool +
+                            BuildArguments(image_, site_, "\"$@\" >/dev/null; }\nstamp() { ") +
+                            tool + "timestamp" + site + " --timestamp-key $1; }\nroot() { " + tool +
+                            "root" + site + " --game demo --threshold 2 \"$@\"; }\n";
+  WriteFile(routine.GetPath() / "first.sh", steps +
+                                                "root --key a --key b --key c --timestamp-key t\n"
+                                                "build --sign a --sign b --timestamp-key t\n");
+  WriteFile(routine.GetPath() / "rest.sh",
+            steps +
+                "sleep 1; build --sign a --sign c --timestamp-key t\n"
+                "sleep 1; stamp t; root --key d --key e --key f --timestamp-key u --sign a "
+                "--sign b\nbuild --sign d --sign e --timestamp-key u\n"
+                "sleep 1; stamp u\nsleep 1; build --sign e --sign f --timestamp-key u\n"
+                "touch done\n");
+  const ProcessResult first_build = RunIn(routine.GetPath(), "sh first.sh");
+  ASSERT_EQ(first_build.status, 0) << first_build.err;
+  const std::size_t key = first_build.out.find("serverside_publickey=") + 21;
+  const std::string keys = first_build.out.substr(key, first_build.out.find('\n', key) - key);
+  int runs = 0;
+  {
+    const Nginx nginx(port_, site_.GetPath() / "nginx-site.conf");
+    const Background publishing(routine.GetPath(), "sh rest.sh");
+    const InstallFolder install;
+    for (bool last = false; !last && runs < 3000; ++runs) {
+      last = std::filesystem::exists(path("done"));
+      const Outcome outcome = RunUpdate(Url(), nullptr, keys);
+      ASSERT_TRUE(outcome.completed) << runs << ": " << outcome.error;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(std::filesystem::exists(path("done")));
+    EXPECT_EQ(publishing.Wait(60), 0);
+    for (const auto& [name, bytes] : Take(image_.GetPath())) EXPECT_EQ(install.Read(name), bytes);
+  }
+  EXPECT_GT(runs, 5);
+
+  // The same routine from the same image into a site of the same path. What a build draws from the
+  // clock or at random is left out: serials and expiries, the ECDSA signatures (and the timestamp's
+  // digest of one), and the seed that scrambles each package, taken from the clock when it is
+  // packed (its size is kept).
+  const auto settled = [](Snapshot site) {
+    static const std::regex kDrawn("\n(signature|serial|expires|release) [^\n]*");
+    for (auto& [name, bytes] : site) {
+      bytes = name.starts_with("packages") ? std::to_string(bytes.size())
+                                           : std::regex_replace(bytes, kDrawn, "");
+    }
+    return site;
+  };
+  const Snapshot first = settled(Take(site_.GetPath()));
+  std::filesystem::remove_all(site_.GetPath());
+  std::filesystem::remove(path("done"));
+  WriteFile(image_.GetPath() / "grows.txt", "");
+  ASSERT_EQ(RunIn(routine.GetPath(), "sh first.sh && sh rest.sh").status, 0);
+  const Snapshot second = settled(Take(site_.GetPath()));
+  for (const auto& [name, bytes] : first) {
+    EXPECT_TRUE(second.contains(name) && second.at(name) == bytes) << name;
+  }
+  EXPECT_EQ(second.size(), first.size());
 }
 
 }  // namespace

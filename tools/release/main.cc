@@ -17,10 +17,12 @@
 #include "config/config_base.h"
 #include "key_files.h"
 #include "net/error_words.h"
+#include "package_keys.h"
 #include "platform/console.h"
 #include "platform/path.h"
 #include "platform/socket.h"
 #include "release_package.h"
+#include "site/install_names.h"
 #include "site/site_names.h"
 #include "site_builder.h"
 #include "site_check.h"
@@ -48,15 +50,16 @@ const char kUsage[] =
     "      before; the same root twice is one; prints the serverside_game and\n"
     "      serverside_publickey lines for the dlgconfig.conf of the next release's RV7.VPK\n"
     "  build <image-folder> <site-folder> [--listen <host:port>] [--path <url-path>]\n"
-    "        [--sign <private-key-file>... [--expires <days>] [--timestamp-key <file>]]\n"
-    "        [--no-blocks] [--follow-links] [--quiet]\n"
+    "        [--sign <private-key-file>... [--expires <days>] [--timestamp-key <file>]\n"
+    "        [--write-keys]] [--no-blocks] [--follow-links] [--quiet]\n"
     "      the list, one package per file, the files' block data (filelist.blocks and\n"
     "      filelist.fine, none with --no-blocks) and an nginx server block (nginx-site.conf);\n"
     "      with --sign also filelist.sig and filelist.blocks.sig, valid for --expires days\n"
     "      (30, at most 366); refused when the site's last serial is more than a day ahead of\n"
     "      this machine's clock; a site with a root needs --sign with k of its keys and\n"
     "      --timestamp-key, and also gets filelist.timestamp; the image's RV7.VPK must name\n"
-    "      the root's keys (without a root, keys that --sign signs for); links that lead\n"
+    "      the root's keys (without a root, keys that --sign signs for), which --write-keys\n"
+    "      writes into its dlgconfig.conf first; links that lead\n"
     "      outside the image are refused unless --follow-links is given\n"
     "      defaults: --listen 127.0.0.1:8080 --path /filelist\n"
     "      ends with what changed since the release the site published before and how many\n"
@@ -101,6 +104,7 @@ struct Arguments {
   std::string hours;
   bool no_blocks = false;
   bool follow_links = false;
+  bool write_keys = false;
   bool quiet = false;
   bool deep = false;
   bool help = false;
@@ -127,6 +131,8 @@ bool Parse(int argc, char** argv, Arguments& out) {
       out.no_blocks = true;
     } else if (arg == "--follow-links") {
       out.follow_links = true;
+    } else if (arg == "--write-keys") {
+      out.write_keys = true;
     } else if (arg == "--quiet") {
       out.quiet = true;
     } else if (arg == "--deep") {
@@ -206,6 +212,20 @@ SigningPlan PrepareSigning(const Arguments& args, int days, SiteOptions& options
   return plan;
 }
 
+// Names the keys the build signs under in the image's RV7.VPK.
+void WriteKeys(const std::string& image, const SigningPlan& plan) {
+  if (plan.root.version == 0) {
+    throw Exception(
+        "--write-keys writes the keys of the site's trust root: this site has none "
+        "(varne-release root makes one)",
+        true);
+  }
+  if (WritePackagedKeys(image, plan.root.keys)) {
+    std::fprintf(stderr, "varne-release: %s: dlgconfig.conf now says serverside_publickey=%s\n",
+                 kGamePackageName, KeySetText(plan.root.keys).c_str());
+  }
+}
+
 int Build(const Arguments& args) {
   if (args.positional.size() != 2) return Usage("build takes an image folder and a site folder");
   SiteOptions options;
@@ -222,11 +242,12 @@ int Build(const Arguments& args) {
         "--expires takes 1 to " + std::to_string(kMaxExpiresDays) + " days, with --sign";
     return Usage(complaint.c_str());
   }
-  if (!args.timestamp_key.empty() && args.sign.empty()) {
-    return Usage("--timestamp-key goes with --sign");
+  if ((!args.timestamp_key.empty() || args.write_keys) && args.sign.empty()) {
+    return Usage("--timestamp-key and --write-keys go with --sign");
   }
   const SiteLock lock(args.positional[1]);
   const SigningPlan plan = PrepareSigning(args, days, options);
+  if (args.write_keys) WriteKeys(args.positional[0], plan);
   for (const std::string& warning : CheckReleasePackage(
            args.positional[0],
            {options.listen, options.list_path, args.sign.empty() ? nullptr : &plan})) {

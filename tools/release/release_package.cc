@@ -21,36 +21,6 @@ namespace {
 // Far above any settings file; a larger entry is not one.
 constexpr std::uint64_t kMaxSettingsSize = 1 << 20;
 
-// The game package at the top of the image, under any case of its name.
-std::optional<fs::path> GamePackage(const std::string& image) {
-  const std::string name = ascii::Lowered(kGamePackageName);
-  for (const fs::directory_entry& entry :
-       fs::directory_iterator(platform::ToFilesystemPath(image))) {
-    if (entry.is_regular_file() &&
-        ascii::EqualsIgnoringCase(platform::FilesystemPathText(entry.path().filename()), name)) {
-      return entry.path();
-    }
-  }
-  return std::nullopt;
-}
-
-std::vector<unsigned char> ReadEntry(VarneFileSystem& system, const char* name) {
-  IFile* file = system.OpenFile(name);
-  try {
-    const std::uint64_t size = file->GetSize();
-    if (size > kMaxSettingsSize) throw Exception(std::string("too large: ") + name, true);
-    std::vector<unsigned char> bytes(size);
-    std::uint32_t read = 0;
-    file->Read(bytes.data(), static_cast<std::uint32_t>(size), &read);
-    if (read != size) throw Exception(std::string("cannot read ") + name, true);
-    system.CloseFile(file);
-    return bytes;
-  } catch (...) {
-    system.CloseFile(file);
-    throw;
-  }
-}
-
 // The package's dialog settings as the updater reads them, and whether the package holds the skin
 // image they name, or why it cannot be read at all. Throws Exception when it holds no settings.
 struct PackagedSettings {
@@ -108,7 +78,8 @@ void CheckKeys(const std::string& named, const SigningPlan* plan) {
                         ", which this build signs under: the line must read "
                         "serverside_publickey=" +
                         KeySetText(plan->root.keys) +
-                        " (new keys need a root rotation first (varne-release root))",
+                        " (new keys need a root rotation first (varne-release root); build "
+                        "--write-keys writes the line)",
                     true);
   }
   if (plan->root.version == 0 && (!keys || KeysHeld(*keys, plan->keys) < keys->threshold)) {
@@ -152,6 +123,35 @@ void CheckListUrl(const std::string& url, const PackageExpectations& expected,
 }
 
 }  // namespace
+
+std::optional<fs::path> GamePackage(const std::string& image) {
+  const std::string name = ascii::Lowered(kGamePackageName);
+  for (const fs::directory_entry& entry :
+       fs::directory_iterator(platform::ToFilesystemPath(image))) {
+    if (entry.is_regular_file() &&
+        ascii::EqualsIgnoringCase(platform::FilesystemPathText(entry.path().filename()), name)) {
+      return entry.path();
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<unsigned char> ReadEntry(VarneFileSystem& system, const char* name) {
+  IFile* file = system.OpenFile(name);
+  try {
+    const std::uint64_t size = file->GetSize();
+    if (size > kMaxSettingsSize) throw Exception(std::string("too large: ") + name, true);
+    std::vector<unsigned char> bytes(size);
+    std::uint32_t read = 0;
+    file->Read(bytes.data(), static_cast<std::uint32_t>(size), &read);
+    if (read != size) throw Exception(std::string("cannot read ") + name, true);
+    system.CloseFile(file);
+    return bytes;
+  } catch (...) {
+    system.CloseFile(file);
+    throw;
+  }
+}
 
 std::vector<std::string> CheckReleasePackage(const std::string& image,
                                              const PackageExpectations& expected) {

@@ -4,10 +4,14 @@
 // player is seen before anything is published.
 #pragma once
 
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "site_signer.h"
+
+class VarneFileSystem;
 
 struct PackageExpectations {
   std::string listen;       // the site's --listen, "host:port"
@@ -23,3 +27,8 @@ struct PackageExpectations {
 // or path, and a runfilename or main_image that the release does not hold.
 std::vector<std::string> CheckReleasePackage(const std::string& image,
                                              const PackageExpectations& expected);
+
+// The game package at the top of the image, under any case of its name; none when it has none.
+std::optional<std::filesystem::path> GamePackage(const std::string& image);
+// A settings-sized entry of a package (at most 1 MiB), read whole. Throws Exception.
+std::vector<unsigned char> ReadEntry(VarneFileSystem& system, const char* name);

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -156,7 +157,13 @@ int CheckSite(const std::string& list_url, const std::string& public_key, bool d
   HttpClient client;
   UseConfiguredProxy(client);
   FileList list;
-  const ListDigest digest = FetchFileList(client, list_url, list);
+  // Read as players read it: a list met between the publisher's renames is read again.
+  std::optional<ReleaseSignature> release;
+  if (public_key.empty()) {
+    FetchFileList(client, list_url, list);
+  } else {
+    release = FetchSignedList(client, list_url, list, {}, ParseKeySet(public_key)).trusted.release;
+  }
   unsigned long long bytes = 0;
   for (const FileEntry& entry : list) bytes += OrgSizeOf(entry).value_or(0);
   if (!quiet) std::printf("%zu files, %llu bytes\n", list.size(), bytes);
@@ -165,12 +172,10 @@ int CheckSite(const std::string& list_url, const std::string& public_key, bool d
     return 1;
   }
   if (public_key.empty()) return deep ? InstallIntoScratchFolder(list_url, "", quiet) : 0;
-  const ReleaseSignature release =
-      FetchVerifiedRelease(client, list_url, digest, list.size(), {}, ParseKeySet(public_key))
-          .release;
   if (!quiet) {
     std::printf("signed: serial %llu, expires %s\n",
-                static_cast<unsigned long long>(release.serial), UtcText(release.expires).c_str());
+                static_cast<unsigned long long>(release->serial),
+                UtcText(release->expires).c_str());
   }
   return InstallIntoScratchFolder(list_url, public_key, quiet);
 }

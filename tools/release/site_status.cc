@@ -9,6 +9,7 @@
 #include "site/site_names.h"
 #include "site/trust_root.h"
 #include "site_files.h"
+#include "site_roots.h"
 
 namespace {
 
@@ -27,6 +28,25 @@ std::string Days(std::int64_t seconds) {
                           : "in " + std::to_string(seconds / 3600) + " hours";
 }
 
+std::string RootSummary(const TrustRoot& root) {
+  return "version " + std::to_string(root.version) + ", " + std::to_string(root.keys.threshold) +
+         " of " + std::to_string(root.keys.keys.size()) + " keys, game " + root.game;
+}
+
+// The root that `root` prepared and the next build signed by its keys publishes: players do not
+// see it yet, and judge the site without it.
+void ShowPendingRoot(const SiteDocuments& documents, SiteStatus& status) {
+  if (!documents.pending_roots) return;
+  try {
+    const TrustRoot pending = NewestRoot(*documents.pending_roots);
+    if (pending.version != NewestRoot(documents.roots.value_or("")).version + 1) return;
+    status.lines.push_back("pending root: " + RootSummary(pending) +
+                           ", not published yet (the next build signed by its keys publishes it)");
+  } catch (const Exception& failure) {
+    status.lines.push_back("pending root: unreadable, " + failure.GetText());
+  }
+}
+
 // The checks an install that follows the site's newest root makes, in its order; fills `status`.
 void JudgeSigned(const SiteDocuments& documents, std::int64_t now, SiteStatus& status) {
   const TrustRoot root = NewestRoot(documents.roots.value_or(""));
@@ -43,9 +63,7 @@ void JudgeSigned(const SiteDocuments& documents, std::int64_t now, SiteStatus& s
                          std::to_string(release->files.size()) + " files, expires " +
                          UtcText(release->expires) + " (" + Days(release->expires - now) + ")");
   if (root.version > 0) {
-    status.lines.push_back("root: version " + std::to_string(root.version) + ", " +
-                           std::to_string(root.keys.threshold) + " of " +
-                           std::to_string(root.keys.keys.size()) + " keys, game " + root.game);
+    status.lines.push_back("root: " + RootSummary(root));
     const std::optional<Timestamp> timestamp = ReadTimestamp(documents.timestamp.value_or(""));
     status.lines.push_back(timestamp ? "timestamp: root " + std::to_string(timestamp->root) +
                                            ", expires " + UtcText(timestamp->expires) + " (" +
@@ -73,6 +91,7 @@ SiteStatus JudgeSite(const SiteDocuments& documents, std::int64_t now) {
   } catch (const Exception& failure) {
     status.refused_now = failure.GetText();
   }
+  ShowPendingRoot(documents, status);
   return status;
 }
 
@@ -81,7 +100,8 @@ SiteDocuments ReadSiteDocuments(const std::string& site) {
   if (!list) throw Exception("no list in " + site + " (varne-release build makes one)", true);
   return {std::move(*list), ReadSiteFile(site, SiteFileName(BesideList::kSignature)),
           ReadSiteFile(site, SiteFileName(BesideList::kRoots)),
-          ReadSiteFile(site, SiteFileName(BesideList::kTimestamp))};
+          ReadSiteFile(site, SiteFileName(BesideList::kTimestamp)),
+          ReadSiteFile(site, kPendingRootName)};
 }
 
 int PrintSiteStatus(const SiteStatus& status, bool quiet) {

@@ -14,6 +14,8 @@ struct SiteDocuments {
   std::optional<std::string> signature;
   std::optional<std::string> roots;
   std::optional<std::string> timestamp;
+  // The next root, prepared in a site folder and not yet published; no server hands it out.
+  std::optional<std::string> pending_roots = {};
 };
 
 // How long before an expiry the publisher is told: a weekly look, or a daily job, still sees it
