@@ -41,8 +41,8 @@ std::string MegabytesShort(std::uint64_t needed) {
 void RequireSpace(std::uint64_t needed) {
   const std::string short_by = MegabytesShort(needed);
   if (short_by.empty()) return;
-  throw Caused(DownloadManagerException("Not enough free disk space : " +
-                                            std::to_string(needed) + " bytes needed.",
-                                        true),
-               ErrorCause::kDisk, {platform::VolumeOf("."), short_by});
+  throw Caused(
+      DownloadManagerException(
+          "Not enough free disk space : " + std::to_string(needed) + " bytes needed.", true),
+      ErrorCause::kDisk, {platform::VolumeOf("."), short_by});
 }

@@ -12,8 +12,8 @@
 // The most the run may hold on disk at once, from the list and the installed files' sizes alone: a
 // listed file that is missing or of another size comes as a new file beside the old (a temporary,
 // or a part built over runs), and the old one goes only when its batch is committed, so every such
-// file counts whole, less what its kept part holds already; the largest of them counts once more for
-// the package it may come in. A file of the listed size counts nothing: the check may find it
+// file counts whole, less what its kept part holds already; the largest of them counts once more
+// for the package it may come in. A file of the listed size counts nothing: the check may find it
 // current. target maps a listed file to the path it is written to.
 std::uint64_t SpaceNeeded(const FileList& list,
                           const std::function<std::tstring(const FileEntry&)>& target);
