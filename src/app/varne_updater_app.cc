@@ -19,7 +19,7 @@ void ShowFailure(IStartupUi& ui) {
   try {
     throw;
   } catch (const Exception& e) {
-    ui.ShowMessageBox(kErrorCaption, kErrorLead + e.GetText());
+    ui.ShowMessageBox(kErrorCaption, kErrorLead + e.GetText() + CauseParagraphOf(e));
   } catch (...) {
     ui.ShowMessageBox(kErrorCaption, kUnknownError);
   }
@@ -80,7 +80,7 @@ void CVarneUpdaterApp::RunGuarded(IStartupUi& ui) {
   CleanUpSwapProgram(processes_, folder + kSwapProgramName, retry_delay_);
   OpenPackage();
   DlgConfig config;
-  config.LoadFromPackfile(kDialogConfigName);
+  ReadingOwnFile(kDialogConfigName, [&] { config.LoadFromPackfile(kDialogConfigName); });
   const std::tstring game = folder + config.LoadString("runfilename", "");
   if (IsGameRunning(ui, game)) {
     exit_status_ = kRefused;
@@ -98,7 +98,7 @@ void CVarneUpdaterApp::OpenPackage() {
   if (Singleton<IFileManager>::GetInstance() != nullptr) return;
   auto* files = new VarneFileManager();
   singletons_.Register(files);
-  files->ReadPackage(kGamePackagePath);
+  ReadingOwnFile(kGamePackagePath, [&] { files->ReadPackage(kGamePackagePath); });
 }
 
 // Without a desktop no process has a window; the game then counts as running when a process runs

@@ -151,7 +151,8 @@ TEST_F(StartupTest, OutcomesAndTheirBoxes) {
       {.name = "no configuration",
        .run_file = nullptr,
        .status = App::kFailed,
-       .box = kError + "ConfigBase : File Open Error. : dlgconfig.conf",
+       .box = kError + "ConfigBase : File Open Error. : dlgconfig.conf" +
+              CauseParagraph(ErrorCause::kInstall, {"dlgconfig.conf", {}}),
        .dialogs = 0},
       {.name = "another copy",
        .status = App::kRefused,

@@ -2,9 +2,15 @@
 // errors, false for warnings and expected interruptions such as an abort). Each class that can fail
 // has its own exception class that puts "<Class> : " before the message. Throw by value; catch by
 // reference to Exception only.
+//
+// A failure may also carry its cause (the network, the disk, ...), set where it is raised, so that
+// the box that shows it can say what the player can do; copies keep it.
 #pragma once
 
+#include <utility>
+
 #include "base/tstring.h"
+#include "res/error_causes.h"
 
 class Exception {
  public:
@@ -16,10 +22,42 @@ class Exception {
   virtual std::tstring GetText() const { return text_; }
   virtual bool IsError() const { return error_; }
 
+  ErrorCause Cause() const { return cause_; }
+  const CauseSubjects& Subjects() const { return subjects_; }
+  void SetCause(ErrorCause cause, CauseSubjects subjects = {}) {
+    cause_ = cause;
+    subjects_ = std::move(subjects);
+  }
+
  private:
   std::tstring text_;
   bool error_;
+  ErrorCause cause_ = ErrorCause::kUnknown;
+  CauseSubjects subjects_;
 };
+
+// failure, of its own class still, with the cause set: for `throw Caused(XException(...), ...)`.
+template <typename Failure>
+Failure Caused(Failure failure, ErrorCause cause, CauseSubjects subjects = {}) {
+  failure.SetCause(cause, std::move(subjects));
+  return failure;
+}
+
+// Runs read, a read of one of the updater's own files (name): its failure, whatever the reader's
+// own cause, is a damaged or missing install.
+template <typename Read>
+decltype(auto) ReadingOwnFile(const std::tstring& name, Read read) {
+  try {
+    return read();
+  } catch (const Exception& failure) {
+    throw Caused(Exception(failure), ErrorCause::kInstall, {name, {}});
+  }
+}
+
+// The paragraph of failure's cause that follows its text in an error box (empty: none).
+inline std::string CauseParagraphOf(const Exception& failure) {
+  return CauseParagraph(failure.Cause(), failure.Subjects());
+}
 
 // An empty text becomes "runtime exception.".
 class RuntimeException : public Exception {

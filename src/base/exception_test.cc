@@ -53,4 +53,43 @@ TEST(ExceptionTest, EveryBaseFailureWithItsText) {
   }
 }
 
+// What each cause adds to a box, pinned once: its subjects put in, a clause whose subject is
+// unknown left out whole.
+TEST(ExceptionTest, CausesAddWhatThePlayerCanDo) {
+  const std::string again = "もう一度アップデートしてください。";
+  const struct {
+    ErrorCause cause;
+    CauseSubjects subjects;
+    std::string paragraph;
+  } rows[] = {
+      {ErrorCause::kNetwork,
+       {"127.0.0.1:80", {}},
+       "サーバー 127.0.0.1:80 "
+       "と通信できませんでした。インターネットに接続されているかを確かめてから、" +
+           again},
+      {ErrorCause::kDisk,
+       {"D:\\", "12"},
+       "ディスクの空き容量が足りません。ドライブ D:\\ に12 MB 以上の空きを作ってから、" + again},
+      {ErrorCause::kDisk,
+       {"/", {}},
+       "ディスクの空き容量が足りません。ドライブ / に空きを作ってから"},
+      {ErrorCause::kClock,
+       {"2027-01-14T07:59:59Z", "2027-01-15T07:00:00Z"},
+       "PCの時計が正しくないようです。日付と時刻を合わせてから、もう一度更新してください。\r\n"
+       "PCの日時: 2027-01-14T07:59:59Z\r\nリリースの署名日時: 2027-01-15T07:00:00Z"},
+      {ErrorCause::kInstall,
+       {"RV7.state", {}},
+       "アップデータのファイル RV7.state "
+       "が壊れているか、見つかりません。ゲームをインストールし直してください。"},
+      {ErrorCause::kPublisher,
+       {},
+       "配信されているリリースが期限切れか、署名されていません。待っても直りません。ゲームの配信元"
+       "にお問い合わせください。"},
+  };
+  for (const auto& row : rows) {
+    const std::string said = CauseParagraph(row.cause, row.subjects);
+    EXPECT_EQ(said.substr(0, 4 + row.paragraph.size()), "\r\n\r\n" + row.paragraph);
+  }
+}
+
 }  // namespace

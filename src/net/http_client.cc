@@ -353,8 +353,8 @@ void HttpClient::ReceiveBody(HttpConnection& connection, std::vector<std::uint8_
       // A server that keeps the connection open after the whole announced document has sent
       // all there is; anything less is cut short.
       if (announced_ && received_ == length_) break;
-      throw HttpClientException(
-          HttpConnection::IdleFailure("body recv error : nothing received for ", *this), true);
+      throw HttpConnection::NetworkFailure(
+          HttpConnection::IdleFailure("body recv error : nothing received for ", *this));
     }
     const long n = connection.Receive(buffer.data(), buffer.size(), *this);
     if (n == 0) break;
@@ -362,7 +362,7 @@ void HttpClient::ReceiveBody(HttpConnection& connection, std::vector<std::uint8_
     // document would be cut short without anyone knowing.
     if (n < 0) {
       if (!announced_ || received_ < length_) {
-        throw HttpClientException(HttpConnection::SocketFailure("body recv error : %d"), true);
+        throw HttpConnection::NetworkFailure(HttpConnection::SocketFailure("body recv error : %d"));
       }
       break;
     }
@@ -370,7 +370,7 @@ void HttpClient::ReceiveBody(HttpConnection& connection, std::vector<std::uint8_
     size = static_cast<std::size_t>(n);
   }
   if (require_whole && announced_ && received_ < length_) {
-    throw HttpClientException("Document data is shorter than the Content-Length.", true);
+    throw HttpConnection::NetworkFailure("Document data is shorter than the Content-Length.");
   }
   if (!announced_) length_ = received_;
   sink.OnEnd(received_);

@@ -101,6 +101,10 @@ bool AwaitLookup(Lookup& lookup, Clock::time_point deadline, const HttpConnectio
 
 }  // namespace
 
+HttpClientException HttpConnection::NetworkFailure(const std::tstring& text) {
+  return Caused(HttpClientException(text, true), ErrorCause::kNetwork);
+}
+
 void HttpConnection::Caller::ThrowIfAborted() const {
   if (Aborted()) throw HttpClientException("Abort by User.", false);
 }
@@ -133,7 +137,7 @@ std::vector<std::uint32_t> HttpConnection::Resolve(const std::tstring& host,
     if (lookup->error == platform::kSocketErrorHostNotFound) {
       Fail(Failing::kConnect, "host not found : " + host, caller);
     }
-    throw HttpClientException("unknown host error : " + host, true);
+    throw NetworkFailure("unknown host error : " + host);
   }
   return lookup->addresses;
 }
@@ -162,7 +166,7 @@ void HttpConnection::FailConnectTimeOut(Caller& caller) {
 
 void HttpConnection::Fail(Failing failing, const std::tstring& text, Caller& caller) {
   caller.Announce(failing);
-  throw HttpClientException(text, true);
+  throw NetworkFailure(text);
 }
 
 bool HttpConnection::Send(std::string_view text, bool may_fail, Caller& caller) {
@@ -198,10 +202,9 @@ long HttpConnection::Receive(std::uint8_t* buffer, std::size_t size, Caller& cal
   const std::size_t received = n > 0 ? static_cast<std::size_t>(n) : 0;
   if (cap != nullptr) cap->GiveBack(size - received);
   if (n > 0 && !floor_.Add(received, Clock::now() - held_)) {
-    throw HttpClientException(std::tstring::FormatNew("transfer too slow : under %d bytes/s for ",
-                                                      net_limits::kRateFloorBytesPerSecond) +
-                                  LimitText(net_limits::Get().rate_window_milliseconds) + ".",
-                              true);
+    throw NetworkFailure(std::tstring::FormatNew("transfer too slow : under %d bytes/s for ",
+                                                 net_limits::kRateFloorBytesPerSecond) +
+                         LimitText(net_limits::Get().rate_window_milliseconds) + ".");
   }
   return n;
 }

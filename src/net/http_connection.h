@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/exception.h"
 #include "base/tstring.h"
 #include "net/rate_floor.h"
 #include "net/time_limits.h"
@@ -70,6 +71,9 @@ class HttpConnection {
   static std::tstring IdleFailure(const char* what, const Caller& caller);
   // format with its one %d filled in with this thread's last socket error.
   static std::tstring SocketFailure(const char* format);
+  // The failure of a connection that could not be made or kept: the network's, whatever the
+  // server.
+  static HttpClientException NetworkFailure(const std::tstring& text);
 
  private:
   [[noreturn]] static void Fail(Failing failing, const std::tstring& text, Caller& caller);

@@ -205,21 +205,20 @@ std::string HttpClient::ReceiveExactly(KeptReply& reply, std::uint64_t offset, s
   while (left != 0) {
     ThrowIfAborted();
     if (!connection.AwaitBytes(*this)) {
-      throw HttpClientException(
-          HttpConnection::IdleFailure("body recv error : nothing received for ", *this), true);
+      throw HttpConnection::NetworkFailure(
+          HttpConnection::IdleFailure("body recv error : nothing received for ", *this));
     }
     // Never read past the body, so that the connection holds nothing of this reply afterwards.
     const long n = connection.Receive(
         buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)),
         *this);
     if (n < 0) {
-      throw HttpClientException(HttpConnection::SocketFailure("body recv error : %d"), true);
+      throw HttpConnection::NetworkFailure(HttpConnection::SocketFailure("body recv error : %d"));
     }
     if (n == 0) {
-      throw HttpClientException(what + std::string("connection closed with ") +
-                                    std::to_string(left) + " of " + std::to_string(length) +
-                                    " bytes missing",
-                                true);
+      throw HttpConnection::NetworkFailure(what + std::string("connection closed with ") +
+                                           std::to_string(left) + " of " + std::to_string(length) +
+                                           " bytes missing");
     }
     sink.OnRangeData(offset, buffer.data(), static_cast<std::size_t>(n));
     offset += static_cast<std::uint64_t>(n);

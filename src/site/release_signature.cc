@@ -263,7 +263,9 @@ std::int64_t SigningTimeOf(const ReleaseSignature& release) {
 
 void CheckRelease(const ReleaseSignature& release, const ListDigest& list, std::size_t list_entries,
                   std::int64_t now, std::uint64_t installed_serial) {
-  if (release.expires <= now) Refuse("release expired.");
+  if (release.expires <= now) {
+    throw Caused(DownloadManagerException("release expired.", true), ErrorCause::kPublisher);
+  }
   if (release.serial < installed_serial) Refuse("older release than installed.");
   if (release.list_size != list.size || release.list_sha256 != list.sha256 ||
       release.files.size() != list_entries) {

@@ -19,10 +19,11 @@ constexpr std::string_view kKeysKey = "TrustedKeys=";
 constexpr std::string_view kLineEnd = "\r\n";
 
 [[noreturn]] void RefuseDamaged() {
-  throw DownloadManagerException(
-      "Cannot read the installed release (RV7.state is damaged); signed updates stay refused "
-      "until it is removed.",
-      true);
+  throw Caused(DownloadManagerException(
+                   "Cannot read the installed release (RV7.state is damaged); signed updates "
+                   "stay refused until it is removed.",
+                   true),
+               ErrorCause::kInstall, {kReleaseStateName, {}});
 }
 
 // The value of a "<key><value>\r\n" line at the start of text, which then starts after it. The

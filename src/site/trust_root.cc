@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "base/exception.h"
-#include "res/strings.h"
 
 namespace {
 
@@ -87,7 +86,11 @@ TrustRoot FollowRoots(std::string_view roots, TrustRoot current) {
     const auto same_keys = [&](const TrustRoot& root) { return root.keys == current.keys; };
     const auto start = std::find_if(parsed.rbegin(), parsed.rend(), same_keys);
     if (start == parsed.rend()) {
-      if (!current.game.empty()) Refuse("the site has no trust root of the configured keys.");
+      if (!current.game.empty()) {
+        throw Caused(
+            DownloadManagerException("the site has no trust root of the configured keys.", true),
+            ErrorCause::kPublisher);
+      }
       return current;
     }
     next = static_cast<std::size_t>(parsed.rend() - start) - 1;
@@ -127,12 +130,10 @@ std::string SignTimestamp(const Timestamp& timestamp, const std::string& private
 namespace {
 
 // A timestamp's times refused at the player's clock: a stale site or a wrong clock, which only the
-// player can tell apart, so both dates are shown.
+// player can tell apart, so the clock's paragraph shows both dates.
 [[noreturn]] void RefuseForClock(const char* text, std::int64_t now, std::int64_t signed_at) {
-  std::string said =
-      std::string(text) + " " + kClockLooksWrong + " (" + kClockReadAs + UtcText(now);
-  if (signed_at > 0) said += std::string(", ") + kReleaseSignedAt + UtcText(signed_at);
-  throw DownloadManagerException(said + ")", true);
+  throw Caused(DownloadManagerException(text, true), ErrorCause::kClock,
+               {UtcText(now), signed_at > 0 ? UtcText(signed_at) : std::string()});
 }
 
 Timestamp ParseTimestamp(const std::vector<std::string_view>& lines) {

@@ -45,7 +45,7 @@ bool IFileManager::Extract(FileHandle handle, const std::tstring& destination,
     }
     if (expected) digest.Submit(got);
     if (replacement.Write(block, got) != got) {
-      throw IFileManagerException("File write error. : " + path);
+      throw Caused(IFileManagerException("File write error. : " + path), ErrorCause::kDisk);
     }
     if (signed_content) sha256.Update(block, got);
     left -= got;

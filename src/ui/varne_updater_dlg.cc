@@ -61,7 +61,7 @@ bool CVarneUpdaterDlg::OnCreate() {
     StartRun();
     return true;
   } catch (const Exception& failure) {
-    ShowError(failure.GetText());
+    ShowError(failure.GetText() + CauseParagraphOf(failure));
   } catch (...) {
     ShowError("不明なエラー(OnCreate)");
   }
@@ -69,7 +69,7 @@ bool CVarneUpdaterDlg::OnCreate() {
 }
 
 void CVarneUpdaterDlg::StartRun() {
-  config_.LoadFromPackfile(kDialogConfigName);
+  ReadingOwnFile(kDialogConfigName, [&] { config_.LoadFromPackfile(kDialogConfigName); });
   run_.Start(config_.LoadString("serverside_url", ""),
              config_.LoadString("serverside_publickey", ""));
   view_.StartTimer(kTimerId, kTimerPeriodMs);
@@ -80,7 +80,7 @@ bool CVarneUpdaterDlg::OnInitDialog() {
     InitDialog();
     return true;
   } catch (const Exception& failure) {
-    ShowError(failure.GetText());
+    ShowError(failure.GetText() + CauseParagraphOf(failure));
   } catch (...) {
     ShowError("不明なエラー(OnInitDialog)");
   }
@@ -96,7 +96,8 @@ void CVarneUpdaterDlg::InitDialog() {
   view_.SetBarRange(IDC_MAIN_PROGRESS, 0, 0);
   view_.SetBarRange(IDC_TASK_PROGRESS, 0, 0);
   view_.SetControlText(IDC_TASK_EDIT, "no tasks.");
-  image_.Load(config_.LoadString("main_image", ""), true);
+  const std::tstring image = config_.LoadString("main_image", "");
+  ReadingOwnFile(image, [&] { image_.Load(image, true); });
   view_.SetSkin(&image_);
   PlaceWindow();
   run_file_name_ = config_.LoadString("runfilename", "");
@@ -139,7 +140,7 @@ void CVarneUpdaterDlg::OnTimer(int timer_id) {
   try {
     Tick();
   } catch (const Exception& failure) {
-    EndWithError(kErrorLead + failure.GetText());
+    EndWithError(kErrorLead + failure.GetText() + CauseParagraphOf(failure));
   } catch (...) {
     EndWithError(kUnknownError);
   }
@@ -148,7 +149,7 @@ void CVarneUpdaterDlg::OnTimer(int timer_id) {
 void CVarneUpdaterDlg::Tick() {
   const RunStatus status = run_.Poll();
   ShowProgress(status);
-  if (status.state == RunState::kFailed) throw Exception(run_.GetErrorMessage(), true);
+  if (status.state == RunState::kFailed) throw run_.GetFailure();
   if (status.state == RunState::kRunning) return;
   run_completed_ = true;
   view_.StopTimer(kTimerId);

@@ -34,6 +34,9 @@ struct PlayedRun : IUpdateDriver {
   void Stop() override { stopped = true; }
   RunStatus Poll() override { return status; }
   std::tstring GetErrorMessage() const override { return "DownloadManager : List file error."; }
+  Exception GetFailure() const override {
+    return Caused(Exception(GetErrorMessage(), true), ErrorCause::kNetwork, {"updates", {}});
+  }
   bool IsPackageReplaced() const override { return package_replaced; }
 
   std::tstring url, key;
@@ -161,10 +164,11 @@ TEST_F(UpdaterDialogTest, ACompletedRunEnablesTheStartButton) {
 }
 
 // How the dialog ends on its own. Failures before it runs end it at once with the error box; the
-// run's failure, and a new updater left behind when the package holds no swap program, once the
-// timer stopped. A completed run hands a new updater over to the swap program, written beside the
-// updater (in a folder with a blank) and started in the install folder, or restarts the updater
-// after it replaced the package, each after a box. Either way the run is stopped.
+// run's failure (its cause's paragraph after its text; none for a failure of no known cause, as
+// the missing swap program), and a new updater left behind when the package holds no swap program,
+// once the timer stopped. A completed run hands a new updater over to the swap program, written
+// beside the updater (in a folder with a blank) and started in the install folder, or restarts the
+// updater after it replaced the package, each after a box. Either way the run is stopped.
 TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
   const fs::path updater_folder = install_->GetPath() / "updater folder";
   fs::create_directory(updater_folder);
@@ -183,12 +187,15 @@ TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
       {.settings = "main_image=broken.bmp\r\n",
        .state = kRunning,
        .result = 1,
-       .box = "エラー: DibSection : Image Load Error : broken.bmp"},
+       .box = "エラー: DibSection : Image Load Error : broken.bmp" +
+              CauseParagraph(ErrorCause::kInstall, {"broken.bmp", {}})},
       {.start_button = false,
        .state = kRunning,
        .result = 1,
        .box = "エラー: 初期化失敗 : NULL Window"},
-      {.state = RunState::kFailed, .box = error + "DownloadManager : List file error."},
+      {.state = RunState::kFailed,
+       .box = error + "DownloadManager : List file error." +
+              CauseParagraph(ErrorCause::kNetwork, {"updates", {}})},
       {.swap_left = true,
        .box = error + "VarneFileSystem : no file in this package.file : rv7swap_ansi.exe"},
       {.swap_left = true,

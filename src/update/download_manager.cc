@@ -87,6 +87,11 @@ std::tstring DownloadManager::GetErrorMessage() const {
   return error_text_;
 }
 
+Exception DownloadManager::GetFailure() const {
+  std::lock_guard hold(lock_);
+  return Caused(Exception(error_text_, true), error_cause_, error_subjects_);
+}
+
 bool DownloadManager::IsPackageReplaced() const {
   std::lock_guard hold(lock_);
   return package_replaced_;
@@ -106,7 +111,11 @@ void DownloadManager::WorkerMain(UpdateContext context) {
   {
     std::lock_guard hold(lock_);
     state_ = outcome.completed ? State::kCompleted : State::kFailed;
-    if (!outcome.completed) error_text_ = outcome.error;
+    if (!outcome.completed) {
+      error_text_ = outcome.error;
+      error_cause_ = outcome.cause;
+      error_subjects_ = outcome.subjects;
+    }
     if (outcome.package_replaced) package_replaced_ = true;
   }
   ended_.notify_all();

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "base/exception.h"
 #include "base/tstring.h"
 #include "net/http_client.h"
 #include "update/update_run.h"
@@ -55,6 +56,8 @@ class DownloadManager {
 
   // The message of the failure that ended the last run.
   std::tstring GetErrorMessage() const;
+  // That failure with its cause.
+  Exception GetFailure() const;
   // A run has written the game's package file.
   bool IsPackageReplaced() const;
 
@@ -75,6 +78,8 @@ class DownloadManager {
   std::condition_variable ended_;  // the state left kRunning
   State state_ = State::kNeverRun;
   std::tstring error_text_;
+  ErrorCause error_cause_ = ErrorCause::kUnknown;
+  CauseSubjects error_subjects_;
   bool package_replaced_ = false;
 
   // Last, so that it is stopped and joined before anything it uses goes.

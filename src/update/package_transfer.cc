@@ -41,7 +41,7 @@ class TemporaryFileSink : public IHttpBodySink {
     written_ += size;
     // A short write (a full disk) must not leave a cut package to be installed.
     if (file_.Write(bytes, static_cast<std::uint32_t>(size)) != kResultOk) {
-      throw DownloadManagerException("Temp File Error.", true);
+      throw Caused(DownloadManagerException("Temp File Error.", true), ErrorCause::kDisk);
     }
     if (install_ != nullptr) install_->Feed(bytes, size);
   }

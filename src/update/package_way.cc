@@ -86,8 +86,9 @@ void InstallFromPackage(VarneFileManager& files, InstallFolder& folder, const In
       files.ReadPackage(temporary.c_str());
     } catch (const Exception& failure) {
       // The temporary's name tells the player nothing: the listed file and its URL do.
-      throw Exception(failure.GetText() + " : " + job.entry.Listed() + " : " + job.package_url,
-                      true);
+      throw Caused(
+          Exception(failure.GetText() + " : " + job.entry.Listed() + " : " + job.package_url, true),
+          failure.Cause(), failure.Subjects());
     }
     Extract(files, folder, job);
     files.ClearFileList();

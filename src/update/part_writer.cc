@@ -106,7 +106,7 @@ void PartWriter::Stage(const std::uint8_t* bytes, std::size_t size) {
 void PartWriter::HandOver() {
   stage_.Submit(filled_);
   if (part_.Write(stage_block_, filled_) != filled_) {
-    throw DownloadManagerException("Temp File Error.", true);
+    throw Caused(DownloadManagerException("Temp File Error.", true), ErrorCause::kDisk);
   }
   stage_block_ = nullptr;
   filled_ = 0;

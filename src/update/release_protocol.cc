@@ -204,7 +204,11 @@ std::string FetchBeside(HttpClient& client, const std::tstring& url, std::size_t
   } catch (const Exception& failure) {
     if (!failure.IsError() || document.Refused()) throw;
     if (missing == nullptr) return {};
-    throw DownloadManagerException(missing + failure.GetText(), true);
+    // A server that answered without the document: the publisher left it out. A network failure
+    // stays the network's.
+    const bool network = failure.Cause() == ErrorCause::kNetwork;
+    throw Caused(DownloadManagerException(missing + failure.GetText(), true),
+                 network ? ErrorCause::kNetwork : ErrorCause::kPublisher, failure.Subjects());
   }
   return document.Take();
 }

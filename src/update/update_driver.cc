@@ -43,6 +43,10 @@ std::tstring DownloadManagerDriver::GetErrorMessage() const {
   return manager_ != nullptr ? manager_->GetErrorMessage() : std::tstring();
 }
 
+Exception DownloadManagerDriver::GetFailure() const {
+  return manager_ != nullptr ? manager_->GetFailure() : Exception(std::tstring(), true);
+}
+
 bool DownloadManagerDriver::IsPackageReplaced() const {
   return manager_ != nullptr && manager_->IsPackageReplaced();
 }

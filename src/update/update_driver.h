@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "base/exception.h"
 #include "base/tstring.h"
 
 // What the run last reported: the files listed and done, the current task's text, and the
@@ -39,6 +40,8 @@ class IUpdateDriver {
   virtual RunStatus Poll() = 0;
   // The message of the failure that ended the run.
   virtual std::tstring GetErrorMessage() const = 0;
+  // That failure with its cause, which a run that tells none leaves unknown.
+  virtual Exception GetFailure() const { return Exception(GetErrorMessage(), true); }
   // The completed run wrote the game's package file.
   virtual bool IsPackageReplaced() const = 0;
 
@@ -63,6 +66,7 @@ class DownloadManagerDriver : public IUpdateDriver {
   void Stop() override;
   RunStatus Poll() override;
   std::tstring GetErrorMessage() const override;
+  Exception GetFailure() const override;
   bool IsPackageReplaced() const override;
 
  private:

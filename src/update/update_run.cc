@@ -13,6 +13,7 @@
 #include "net/http_client.h"
 #include "net/rate_cap.h"
 #include "platform/file.h"
+#include "platform/folder_access.h"
 #include "site/install_names.h"
 #include "site/release_state.h"
 #include "site/site_names.h"
@@ -21,6 +22,7 @@
 #include "update/block_way.h"
 #include "update/digest_ahead.h"
 #include "update/download_window.h"
+#include "update/free_space.h"
 #include "update/install_folder.h"
 #include "update/install_way.h"
 #include "update/package_transfer.h"
@@ -69,6 +71,13 @@ InstallState StateOf(bool keyed) {
                  "without signatures.\n";
     return {};
   }
+}
+
+// The server a URL names, as "host" or "host:port".
+std::tstring ServerOf(const std::tstring& url) {
+  const std::size_t scheme = url.find("://");
+  const std::size_t start = scheme == std::tstring::npos ? 0 : scheme + 3;
+  return url.substr(start, url.find('/', start) - start);
 }
 
 // Where the file goes: the running updater cannot be replaced, so its new version waits under the
@@ -120,6 +129,9 @@ class UpdateRun::Impl {
   void Finish();
   // The files checked before a failure or a stop are kept: the next run need not fetch them.
   void KeepChecked() noexcept;
+  // The failure's cause for the box, with what the raising code could not name: the run's server,
+  // the install's drive.
+  void KeepCause(const Exception& failure);
   void Report(const std::tstring& text, std::uint64_t size = 0, std::uint64_t received = 0);
   // Reports the current file's transfer.
   TransferProgress TransferReport();
@@ -139,6 +151,7 @@ class UpdateRun::Impl {
   std::shared_ptr<RateCap> cap_;
   std::unique_ptr<Ways> ways_;  // after folder_, which the ways write into
   std::unique_ptr<FileStamps> stamps_;
+  std::uint64_t space_needed_ = 0;  // on the install folder's volume, once the list is known
 };
 
 // The verdict on an installed file while its digest may still be running.
@@ -237,6 +250,7 @@ UpdateOutcome UpdateRun::Impl::Run() noexcept {
     outcome_.completed = true;
   } catch (const Exception& failure) {
     outcome_.error = failure.GetText();
+    KeepCause(failure);
   } catch (...) {
     outcome_.error = "Unknown Error.";
   }
@@ -255,6 +269,10 @@ void UpdateRun::Impl::Steps() {
   const InstallState state = StateOf(!context_.public_key.empty());
   const ListDigest list = ReadRelease(state);
   folder_.Prepare(list_);
+  // Before the first file's byte is fetched: a disk without room refuses the run with nothing
+  // written.
+  space_needed_ = SpaceNeeded(list_, TargetOf);
+  RequireSpace(space_needed_);
   ways_ = std::make_unique<Ways>(*this, list);
   outcome_.total_files = static_cast<int>(list_.size());
   InstallFiles();
@@ -281,7 +299,8 @@ ListDigest UpdateRun::Impl::FromFirstServing(const std::function<ListDigest()>& 
   patient.connect_milliseconds = std::min(patient.connect_milliseconds, kMirrorPatienceMs);
   patient.idle_milliseconds = std::min(patient.idle_milliseconds, kMirrorPatienceMs);
   HttpClient& client = context_.client;
-  std::tstring failures;
+  std::tstring failures, servers;
+  bool all_network = true;
   for (const std::tstring& url : urls) {
     context_.list_url = url;
     client.SetLimits(patient);
@@ -293,9 +312,13 @@ ListDigest UpdateRun::Impl::FromFirstServing(const std::function<ListDigest()>& 
       client.SetLimits(std::nullopt);
       if (!failure.IsError()) throw;
       failures += " / " + url + " : " + failure.GetText();
+      servers += (servers.empty() ? "" : ", ") + ServerOf(url);
+      all_network = all_network && failure.Cause() == ErrorCause::kNetwork;
     }
   }
-  throw DownloadManagerException("No server served the release" + failures, true);
+  DownloadManagerException none("No server served the release" + failures, true);
+  if (all_network) none.SetCause(ErrorCause::kNetwork, {servers, {}});
+  throw none;
 }
 
 ListDigest UpdateRun::Impl::ReadSignedList(const InstallState& state) {
@@ -446,6 +469,19 @@ void UpdateRun::Impl::KeepChecked() noexcept {
   }
   folder_.KeepChecked();
   if (!outcome_.completed) SaveStamps(false);
+}
+
+void UpdateRun::Impl::KeepCause(const Exception& failure) {
+  outcome_.cause = failure.Cause();
+  outcome_.subjects = failure.Subjects();
+  CauseSubjects& subjects = outcome_.subjects;
+  if (outcome_.cause == ErrorCause::kNetwork && subjects.first.empty()) {
+    subjects.first = ServerOf(context_.list_url);
+  }
+  if (outcome_.cause == ErrorCause::kDisk && subjects.first.empty()) {
+    subjects.first = platform::VolumeOf(".");
+    subjects.second = MegabytesShort(space_needed_);
+  }
 }
 
 void UpdateRun::Impl::Report(const std::tstring& text, std::uint64_t size, std::uint64_t received) {

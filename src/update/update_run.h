@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/tstring.h"
+#include "res/error_causes.h"
 #include "update/file_stamps.h"
 
 class HttpClient;
@@ -56,6 +57,9 @@ struct UpdateContext {
 struct UpdateOutcome {
   bool completed = false;
   std::tstring error;  // the failure's text when not completed
+  // The failure's cause and what its paragraph names.
+  ErrorCause cause = ErrorCause::kUnknown;
+  CauseSubjects subjects;
   int total_files = 0;
   int files_done = 0;
   bool package_replaced = false;  // the game's package file was written

@@ -16,6 +16,7 @@
 #include "base/base64.h"
 #include "net/testing/scripted_server.h"
 #include "platform/file.h"
+#include "res/error_causes.h"
 #include "res/strings.h"
 #include "site/release_state.h"
 #include "site/site_names.h"
@@ -661,6 +662,81 @@ TEST_F(SignedReleaseTest, ARootRotationRecoversFromAFastForward) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("does not verify"), std::string::npos) << run.out;
   EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level three");
+}
+
+// Each cause of a failure the player can act on is said in the box after the failure's own text,
+// with what to do; the run ends with status 1 and the install as it was. A small file system
+// refuses an update that cannot fit before anything is written, and one that fills anyway leaves
+// only what a resume needs.
+TEST_F(SignedReleaseTest, EachCauseSaysWhatThePlayerCanDo) {
+  ASSERT_EQ(MakeRoot(0, 3).status, 0);
+  Publish({{"data/level1.dat", "level two"}}, Sign(0, 1, 3));
+  ASSERT_EQ(Update().status, 0);
+  const std::string state = ReadFile(install_ / kReleaseStateName);
+  Publish({{"data/level1.dat", "level three"}}, Sign(0, 1, 3));
+  const Snapshot site = Take(site_);
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    std::string paragraph;  // its first line is checked: a terminal may end lines its own way
+  } rows[] = {
+      {"no network", [&] { server_.reset(); },
+       CauseParagraph(ErrorCause::kNetwork, {"127.0.0.1:" + std::to_string(port_), {}})},
+      {"a clock a day behind", [&] { Restamp(-60); }, CauseParagraph(ErrorCause::kClock, {})},
+      {"an unsigned release", [&] { fs::remove(site_ / "filelist.sig"); },
+       CauseParagraph(ErrorCause::kPublisher, {})},
+      {"a damaged state", [&] { WriteFile(install_ / kReleaseStateName, "garbage"); },
+       CauseParagraph(ErrorCause::kInstall, {kReleaseStateName, {}})},
+  };
+  for (const auto& row : rows) {
+    for (const auto& [name, bytes] : site) WriteFile(site_ / name, bytes);
+    WriteFile(install_ / kReleaseStateName, state);
+    if (!server_) server_ = std::make_unique<ReleaseServer>(site_, port_);
+    row.arrange();
+    const Snapshot before = Take(install_);
+    const ProcessResult run = Update();
+    EXPECT_EQ(run.status, 1) << row.name << "\n" << run.out << run.err;
+    EXPECT_NE(run.out.find(FirstLine(row.paragraph.substr(4))), std::string::npos)
+        << row.name << "\n"
+        << run.out;
+    EXPECT_EQ(Take(install_), before) << row.name;
+  }
+}
+
+TEST_F(UpdaterTest, ASmallDiskIsRefusedBeforeAnythingIsWritten) {
+  std::mt19937_64 random(5);
+  WriteFile(install_ / "data" / "big.bin", block_data::testing::RandomBytes(3 << 20, random));
+  const Snapshot installed = Take(install_);
+  fs::copy(install_, image_, fs::copy_options::recursive);
+  std::uint64_t used = 2 << 20;  // the install moved onto a file system with 2 MiB to spare
+  for (const auto& [name, bytes] : installed) used += bytes.size();
+  const std::string folder = "'" + install_.string() + "'", size = std::to_string(used >> 10);
+  if (std::system(
+          ("mount -t tmpfs -o size=" + size + "k none " + folder + " 2>/dev/null").c_str())) {
+    GTEST_SKIP() << "no mount allowed here";
+  }
+  const std::unique_ptr<void, std::function<void(void*)>> mounted(
+      this, [&](void*) { std::system(("umount " + folder).c_str()); });
+  fs::copy(image_, install_, fs::copy_options::recursive);
+  const std::string disk_full = "ディスクの空き容量が足りません。ドライブ ";
+
+  Publish({{"data/new.bin", block_data::testing::RandomBytes(8 << 20, random)}});
+  ProcessResult run = Update();
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find("Not enough free disk space"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(" MB 以上の空きを作ってから"), std::string::npos) << run.out;
+  EXPECT_EQ(Take(install_), installed);
+
+  // A file of the same size counts nothing beforehand: its new bytes then find the disk full.
+  Publish({{"data/big.bin", block_data::testing::RandomBytes(3 << 20, random)}});
+  run = Update();
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find(disk_full), std::string::npos) << run.out;
+  Snapshot after = Take(install_);
+  std::erase_if(after, [](const auto& file) {
+    return file.first == fs::path("data") / platform::ResumablePartName("big.bin");
+  });
+  EXPECT_EQ(after, installed);
 }
 
 }  // namespace

@@ -43,4 +43,18 @@ bool IsFolderWritable(const std::string& internal) {
   return !OnReadOnlyVolume(folder) && CanCreateFileIn(folder);
 }
 
+std::optional<std::uint64_t> FreeBytesOf(const std::string& internal) {
+  ULARGE_INTEGER available;
+  const std::wstring folder = Wide(ResolvePath(internal.empty() ? "." : internal));
+  if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return std::nullopt;
+  return available.QuadPart;
+}
+
+std::string VolumeOf(const std::string& internal) {
+  const std::string full = GetFullPath(internal.empty() ? "." : internal);
+  wchar_t volume[MAX_PATH + 1];
+  if (!GetVolumePathNameW(Wide(ResolvePath(full)).c_str(), volume, MAX_PATH + 1)) return full;
+  return Narrow(volume);
+}
+
 }  // namespace platform
