@@ -34,7 +34,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 stage "unit tests under ThreadSanitizer (the engine's threads, the client's abort, the servers)"
 scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNE_SANITIZE=thread -DVARNE_BENCH=OFF
-TSAN_OPTIONS=second_deadlock_stack=1 \
+TSAN_OPTIONS="second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp" \
   ctest --test-dir build-tsan -L unit -j "$(nproc)" --output-on-failure --timeout 600
 
 stage "the Windows programs, built with MinGW-w64 and tested under Wine"
