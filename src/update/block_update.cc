@@ -214,25 +214,6 @@ class PackageStart {
   std::exception_ptr failure_;
 };
 
-// Asks for the given ranges of a plan's part, in file order: those asked for early are taken where
-// they are, the others added to the queue. Appends to indices each range's place in the queue.
-void AskInOrder(std::vector<RangeQueue::Range> ranges, EarlyFetches& early, RangeQueue& queue,
-                std::vector<std::size_t>& indices) {
-  std::vector<RangeQueue::Range> fresh;
-  std::vector<std::size_t> fresh_at;
-  for (RangeQueue::Range& range : ranges) {
-    if (const std::optional<std::size_t> early_range = early.DataRange(range)) {
-      indices.push_back(*early_range);
-      continue;
-    }
-    fresh_at.push_back(indices.size());
-    indices.push_back(0);
-    fresh.push_back(std::move(range));
-  }
-  const std::size_t first = queue.Add(std::move(fresh), RangeQueue::More::kYes);
-  for (std::size_t k = 0; k < fresh_at.size(); ++k) indices[fresh_at[k]] = first + k;
-}
-
 // Gaps refined together, by records asked for early or by one request.
 struct FineGroup {
   std::size_t first = 0, last = 0;  // gaps
@@ -452,7 +433,7 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
     if (!package.Get()) return Outcome::kNotThisWay;
     std::vector<std::size_t> data_indices;
     const PlanPart ask = [&](std::span<const PlanRange> part) {
-      AskInOrder(data_ranges(part), early, fetches, data_indices);
+      early.AskInOrder(data_ranges(part), data_indices);
     };
     std::vector<PlanRange> plan;
     if (resume < data.file_size && old.Size() > 0) {

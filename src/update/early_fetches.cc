@@ -180,6 +180,23 @@ std::optional<std::size_t> EarlyFetches::DataRange(const RangeQueue::Range& rang
   return found->second.range;
 }
 
+void EarlyFetches::AskInOrder(std::vector<RangeQueue::Range> ranges,
+                              std::vector<std::size_t>& indices) {
+  std::vector<RangeQueue::Range> fresh;
+  std::vector<std::size_t> fresh_at;
+  for (RangeQueue::Range& range : ranges) {
+    if (const std::optional<std::size_t> early = DataRange(range)) {
+      indices.push_back(*early);
+      continue;
+    }
+    fresh_at.push_back(indices.size());
+    indices.push_back(0);
+    fresh.push_back(std::move(range));
+  }
+  const std::size_t first = queue_.Add(std::move(fresh), RangeQueue::More::kYes);
+  for (std::size_t k = 0; k < fresh_at.size(); ++k) indices[fresh_at[k]] = first + k;
+}
+
 void EarlyFetches::TakeRest() {
   if (planner_.joinable()) planner_.join();
   if (failure_) std::rethrow_exception(failure_);

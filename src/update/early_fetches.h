@@ -54,8 +54,10 @@ class EarlyFetches {
   // The records of a gap a run holds, waiting for them; none when the server did not serve them
   // whole.
   std::optional<std::string_view> Take(const block_data::BlockRun& gap);
-  // The queue's range asked for early with exactly range's bytes, once; none otherwise.
-  std::optional<std::size_t> DataRange(const RangeQueue::Range& range);
+  // Asks for the ranges of a part of the plan, in file order: those asked for early are taken
+  // where they are, the others added to the queue. Appends each range's place in the queue to
+  // indices.
+  void AskInOrder(std::vector<RangeQueue::Range> ranges, std::vector<std::size_t>& indices);
   // Waits for the planner and takes the early data the plan did not use, so that it holds no
   // room of what the queue asks ahead.
   void TakeRest();
@@ -86,6 +88,8 @@ class EarlyFetches {
   // Adds the records and data asked for since the last time to the queue.
   void AddRecords();
   void AddData();
+  // The queue's range asked for early with exactly range's bytes, once; none otherwise.
+  std::optional<std::size_t> DataRange(const RangeQueue::Range& range);
   // The run that holds gap, or runs_.size().
   std::size_t RunOf(const block_data::BlockRun& gap) const;
 
