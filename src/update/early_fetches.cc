@@ -105,6 +105,8 @@ void EarlyFetches::PlanRun(Run& run, std::size_t next) {
     std::lock_guard<std::mutex> hold(lock_);
     planning = !search_ended_ && data_bytes_ < kMostData;
   }
+  const std::optional<std::chrono::steady_clock::duration> latency = queue_.Latency();
+  planning = planning && latency && *latency >= kFar;
   if (planning && records) ranges = data_ranges_(matcher_.PlanRun(run.passed, *records));
   {
     std::lock_guard<std::mutex> hold(lock_);

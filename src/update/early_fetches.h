@@ -6,6 +6,7 @@
 // that range, and every other is taken and dropped.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -66,6 +67,9 @@ class EarlyFetches {
   // What is asked for early stays within these, besides what the queue asks ahead.
   static constexpr std::uint64_t kMostRecords = 1 << 20;
   static constexpr std::uint64_t kMostData = 4 << 20;
+  // Data is asked for early only from a server at least this far: nearer, the link is not what the
+  // update waits for, and the search needs the cores more than the fetches do.
+  static constexpr std::chrono::milliseconds kFar{10};
   // Ranges are added to the queue this many at a time.
   static constexpr std::size_t kTogether = 16;
 

@@ -75,6 +75,11 @@ void RangeQueue::Hire() {
   }
 }
 
+std::optional<RangeQueue::Clock::duration> RangeQueue::Latency() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return latency_;
+}
+
 bool RangeQueue::Ready(std::size_t i) {
   std::lock_guard<std::mutex> hold(lock_);
   return results_.contains(i);

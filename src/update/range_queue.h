@@ -72,6 +72,9 @@ class RangeQueue {
   // server does not serve ranges there; throws the request's failure. A range waited for is asked
   // for even beyond the budget, so ranges taken in another order than asked never wait for ever.
   std::optional<std::string> Take(std::size_t i);
+  // How long a batch's first reply has taken to come, averaged over the recent batches; none
+  // before the first.
+  std::optional<std::chrono::steady_clock::duration> Latency();
   // Whether range i's bytes (or its failure) are in, to be taken.
   bool Ready(std::size_t i);
   // Ends the requests in flight; a Take that waits, or comes later, throws "Abort by User.".
