@@ -44,7 +44,8 @@ TEST(RangeQueueTest, RangesTakenInAnyOrderComeAndAStopEndsEveryWait) {
   EXPECT_EQ(queue.Take(0)->size(), kLong);
 
   net_testing::ScriptedServer silent;
-  silent.SetReplies({{{"HTTP/1.1 206 Partial Content\r\n"}, net_testing::kSilent}});
+  // The header begun, then nothing until the server goes.
+  silent.SetReplies({{{"HTTP/1.1 206 Partial Content\r\n", ""}, net_testing::kSilent}});
   const std::tstring silent_url("http://127.0.0.1:" + std::to_string(silent.GetPort()) + "/d");
   std::future<void> waiting;
   RangeQueue stopped([](HttpClient&) {}, 1, {});
