@@ -44,8 +44,10 @@ class UpdaterTest : public testing::Test {
     WriteFile(install_ / "data" / "level1.dat", "level one");
   }
   void TearDown() override {
-    // Under Wine the restarted copy has a window, which waits for its user.
-    if (OnWine()) std::system("wineserver -k; wineserver -w");
+    // Under Wine the restarted copy has a window, which waits for its user. The server is
+    // started again to stay: a server that ends itself a few seconds after its last program
+    // can be ending just as the next test's program connects, which then dies.
+    if (OnWine()) std::system("wineserver -k; wineserver -w; wineserver -p");
   }
 
   // A release whose files are the install's with `changes` applied, built with `options` (such as
