@@ -104,7 +104,9 @@ TEST(UpdateRunTest, CopiesOfTheSiteStandInForServersThatFail) {
   const auto [public_key, sign] = keygen("publisher.key");
   WriteFile(image.GetPath() / "changed.bin", kRelease[2].second);
   WriteFile(forged_image.GetPath() / "changed.bin", "forged bytes");
-  const std::uint16_t port = net_testing::FindFreePort(), forged_port = port + 1;
+  const std::uint16_t port = net_testing::FindFreePort();
+  std::uint16_t forged_port = port;
+  while (forged_port == port) forged_port = net_testing::FindFreePort();
   BuildSite(image.GetPath(), site.GetPath(), port, sign);
   // Signed, but not by the publisher.
   BuildSite(forged_image.GetPath(), forged.GetPath(), forged_port, keygen("thief.key").second);
