@@ -274,11 +274,14 @@ BlockUpdater::~BlockUpdater() = default;
 
 BlockUpdater::Outcome BlockUpdater::Install(const FileJob& job, Verdict* verdict) {
   held_part_ = false;
+  failure_.reset();
+  copy_url_ = job.list_url.empty() ? site_.list_url : job.list_url;
   try {
     return TryInstall(job, verdict);
   } catch (const Exception& failure) {
     // A stop is the one interruption that is no error: it ends the run, not only this way.
     if (!failure.IsError()) throw;
+    failure_ = failure;
     return Outcome::kNotThisWay;
   }
 }
@@ -335,7 +338,7 @@ std::vector<PlanRange> BlockUpdater::PlanOf(const block_index::Entry& entry, con
       gaps, [&](const block_data::BlockRun& gap) { return data.BlockOffset(gap.end) <= resume; });
   std::vector<RangeQueue::Range> ranges;
   const std::vector<FineGroup> groups =
-      GroupsOf(entry, data, gaps, early, UrlBesideList(site_.list_url, BesideList::kFine), ranges);
+      GroupsOf(entry, data, gaps, early, UrlBesideList(copy_url_, BesideList::kFine), ranges);
   std::size_t request = queue.Add(std::move(ranges), RangeQueue::More::kYes);
   // Once a group is refined, the blocks up to the next group's first gap are planned for good;
   // the plan's last range may still grow by the next part, so it is handed over with that one.
@@ -380,7 +383,7 @@ BlockUpdater::Outcome BlockUpdater::TryInstall(const FileJob& job, Verdict* verd
   // The coarse document and the package's start travel side by side; the start is used once the
   // file is planned.
   RangeQueue documents(fetchers_.setup, 2, stop_);
-  documents.Start({{UrlBesideList(site_.list_url, BesideList::kBlocks), entry.coarse_offset,
+  documents.Start({{UrlBesideList(copy_url_, BesideList::kBlocks), entry.coarse_offset,
                     entry.coarse_offset + entry.coarse_size - 1},
                    {job.package_url, 0, OneEntryStart::kSize - 1}},
                   job.user_agent);
@@ -427,7 +430,7 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
     RangeQueue fetches(fetchers_.setup, fetchers_.count, stop_);
     fetches.Start({}, job.user_agent, RangeQueue::More::kYes);
     block_data::BlockMatcher matcher(data, old);
-    EarlyFetches early(entry, matcher, data, UrlBesideList(site_.list_url, BesideList::kFine),
+    EarlyFetches early(entry, matcher, data, UrlBesideList(copy_url_, BesideList::kFine),
                        fetches, data_ranges);
     if (old.Size() > 0) matcher.Search([&](const auto& run) { early.Ask(run); });
     if (!package.Get()) return Outcome::kNotThisWay;

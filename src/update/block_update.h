@@ -16,6 +16,7 @@
 #include <stop_token>
 #include <vector>
 
+#include "base/exception.h"
 #include "base/tstring.h"
 #include "net/http_client.h"
 #include "site/block_data.h"
@@ -36,6 +37,9 @@ struct FileJob {
   std::tstring source;       // the installed file whose blocks are reused; may be absent
   std::tstring target;       // where the new file goes; its folder exists
   std::tstring package_url;  // the file's one-entry package
+  // The list URL of the copy of the site the file's documents and package come from; empty: the
+  // site's own.
+  std::tstring list_url = {};
   std::tstring user_agent;   // what the package's requests say, as the whole download's does
   ExpectedContent expected;  // a size is required
 };
@@ -94,6 +98,9 @@ class BlockUpdater {
   // The last Install made the target's part or checked one that a cut run left: once the file is
   // in place by another way, that part is of no use.
   bool HeldPart() const { return held_part_; }
+  // What ended the last Install on its way when that was a failure rather than what the file or
+  // the block data are; none otherwise.
+  const std::optional<Exception>& Failure() const { return failure_; }
 
  private:
   bool IndexReady();
@@ -130,6 +137,8 @@ class BlockUpdater {
   std::atomic<IndexState> index_state_ = IndexState::kUnknown;
   block_index::Index index_;
   bool held_part_ = false;
+  std::optional<Exception> failure_;
+  std::tstring copy_url_;  // the list URL of the copy the current Install fetches from
 };
 
 // The part name of a target, in the same folder and path form.

@@ -3,14 +3,17 @@
 #include <optional>
 
 #include "platform/file.h"
+#include "site/site_names.h"
+#include "update/site_copies.h"
 
 BlockWay::BlockWay(block_update::BlockUpdater& blocks, InstallFolder& folder, std::stop_token stop,
-                   InstallWay& otherwise, std::uint64_t early_size)
+                   InstallWay& otherwise, std::uint64_t early_size, SiteCopies* copies)
     : blocks_(blocks),
       folder_(folder),
       stop_(std::move(stop)),
       otherwise_(otherwise),
-      early_size_(early_size) {}
+      early_size_(early_size),
+      copies_(copies) {}
 
 bool BlockWay::Takes(const InstallJob& job) const {
   const std::optional<std::uint64_t> size = OrgSizeOf(job.entry);
@@ -56,13 +59,32 @@ block_update::BlockUpdater::Outcome BlockWay::InstallByBlocks(const InstallJob& 
   ExpectedContent expected = *job.expected;
   if (!expected.size) expected.size = OrgSizeOf(job.entry);
   // The range requests report their own progress: the bytes fetched of those needed.
-  const auto outcome = blocks_.Install({.index = job.index,
-                                        .source = job.entry.path,
-                                        .target = job.target,
-                                        .package_url = job.package_url,
-                                        .user_agent = job.entry.md5,
-                                        .expected = expected},
-                                       verdict);
+  const auto outcome = FromCopies({.index = job.index,
+                                   .source = job.entry.path,
+                                   .target = job.target,
+                                   .package_url = job.package_url,
+                                   .user_agent = job.entry.md5,
+                                   .expected = expected},
+                                  job.entry, verdict);
   if (outcome == block_update::BlockUpdater::Outcome::kInstalled) folder_.Installed(job);
   return outcome;
+}
+
+block_update::BlockUpdater::Outcome BlockWay::FromCopies(block_update::FileJob job,
+                                                         const FileEntry& entry,
+                                                         Verdict* verdict) {
+  using Outcome = block_update::BlockUpdater::Outcome;
+  if (copies_ == nullptr || !copies_->Several()) return blocks_.Install(job, verdict);
+  // With no copy left the file goes the other way, which tries the copies again for the whole.
+  while (const std::optional<SiteCopies::Use> use = copies_->Pick()) {
+    job.list_url = copies_->ListUrl(use->copy);
+    job.package_url = PackageUrl(job.list_url, entry.Listed(), entry.orgsize);
+    const Outcome outcome = blocks_.Install(job, verdict);
+    copies_->Ended(*use, 0);
+    const std::optional<Exception>& failure = blocks_.Failure();
+    if (outcome != Outcome::kNotThisWay || !failure || !copies_->Blame(*use, *failure)) {
+      return outcome;
+    }
+  }
+  return Outcome::kNotThisWay;
 }

@@ -13,11 +13,14 @@
 // to save at most their size, and a release of small files asks for no block data at all.
 inline constexpr std::uint64_t kSmallestBlockFile = 1 << 20;
 
+class SiteCopies;
+
 class BlockWay : public InstallWay {
  public:
   // Files of early_size bytes or more start before their verdict.
+  // copies: the copies of the site a file may come from, one after another; null: the site's own.
   BlockWay(block_update::BlockUpdater& blocks, InstallFolder& folder, std::stop_token stop,
-           InstallWay& otherwise, std::uint64_t early_size);
+           InstallWay& otherwise, std::uint64_t early_size, SiteCopies* copies = nullptr);
   // The file may come by blocks. What cannot take this way fails or completes on the whole
   // download's, as it always did: a digest field that is no digest, a target that is no regular
   // file. Without a listed size nothing bounds the file; a listed file under the part's name stays
@@ -33,6 +36,10 @@ class BlockWay : public InstallWay {
 
  private:
   block_update::BlockUpdater::Outcome InstallByBlocks(const InstallJob& job, Verdict* verdict);
+  // Has the blocks install the file from one copy after another while a copy's failure ends the
+  // install: the part keeps what each copy brought, so the next copy goes on from there.
+  block_update::BlockUpdater::Outcome FromCopies(block_update::FileJob job,
+                                                 const FileEntry& entry, Verdict* verdict);
   // Hands the file to the other way; a part the block path held goes once the file is in place.
   void Otherwise(const InstallJob& job);
 
@@ -41,4 +48,5 @@ class BlockWay : public InstallWay {
   std::stop_token stop_;
   InstallWay& otherwise_;
   std::uint64_t early_size_;
+  SiteCopies* copies_;
 };

@@ -12,6 +12,7 @@
 #include "platform/file.h"
 #include "update/package_transfer.h"
 #include "update/package_way.h"
+#include "update/site_copies.h"
 #include "update/streamed_install.h"
 
 namespace {
@@ -45,6 +46,7 @@ struct DownloadWindow::Flight {
   std::shared_ptr<Counters> counters = std::make_shared<Counters>();
   // Written by the transfer's thread, read by the run's once ended is set under the lock.
   std::unique_ptr<StreamedInstall> install;
+  std::optional<SiteCopies::Use> copy;  // the copy of the site that brought the package
   bool checked = false;
   std::exception_ptr failure;
   bool ended = false;
@@ -182,11 +184,12 @@ void DownloadWindow::Transfer(Flight& flight) {
                                counters.received = received;
                              });
     const InstallJob& job = flight.job;
-    flight.install = transfer.Fetch(job, flight.temporary, [&] {
+    flight.install = transfer.FetchFromCopies(flight.job, flight.temporary, [&] {
       return std::make_unique<StreamedInstall>(
           job.entry, job.target, *job.expected, [ready = flight.target_ready] { return ready; },
           slot.digests);
     });
+    flight.copy = transfer.Copy();
     // The digests end here, on this thread, which alone hands the slot's digest thread its blocks.
     flight.checked = flight.install && flight.install->Verify();
     if (!flight.checked) flight.install.reset();
@@ -228,8 +231,36 @@ void DownloadWindow::Settle(Flight& flight) {
   }
   flight.install.reset();
   --files_done_;
-  InstallFromPackage(files_, folder_, flight.job, flight.temporary);
+  InstallFromCopies(flight);
   ++files_done_;
+}
+
+void DownloadWindow::InstallFromCopies(Flight& flight) {
+  for (;;) {
+    try {
+      InstallFromPackage(files_, folder_, flight.job, flight.temporary);
+      return;
+    } catch (const Exception& failure) {
+      // A package that does not install is the copy's fault unless the disk failed: nothing of
+      // that copy is taken again, and another copy brings the package.
+      if (!flight.copy || !server_.copies->Blame(*flight.copy, failure)) throw;
+    }
+    Slot& slot = FreeSlot();
+    try {
+      PackageTransfer transfer(slot.client, server_, stop_, {});
+      transfer.FetchFromCopies(flight.job, flight.temporary, nullptr);
+      flight.copy = transfer.Copy();
+    } catch (...) {
+      Release(slot);
+      throw;
+    }
+    Release(slot);
+  }
+}
+
+void DownloadWindow::Release(Slot& slot) {
+  std::lock_guard<std::mutex> hold(lock_);
+  slot.busy = false;
 }
 
 void DownloadWindow::AbortAll() {

@@ -75,6 +75,10 @@ class DownloadWindow {
   // Waits for the oldest flight's end, reporting the progress meanwhile, and removes it.
   std::unique_ptr<Flight> TakeOldest();
   void Settle(Flight& flight);
+  // Installs the flight's downloaded package; one that fails to install for what its copy of the
+  // site sent is fetched again from another copy.
+  void InstallFromCopies(Flight& flight);
+  void Release(Slot& slot);
   void AbortAll();
   void ReportProgress();
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "base/exception.h"
+#include "site/site_names.h"
 #include "storage/default_file.h"
 #include "storage/package_format.h"
 #include "update/streamed_install.h"
@@ -149,7 +150,39 @@ std::uint64_t LimitOf(const InstallJob& job) {
 
 PackageTransfer::PackageTransfer(HttpClient& client, PackageServer& server, std::stop_token stop,
                                  TransferProgress progress)
-    : client_(client), server_(server), stop_(std::move(stop)), progress_(std::move(progress)) {}
+    : client_(client),
+      server_(server),
+      stop_(std::move(stop)),
+      progress_([this, progress = std::move(progress)](std::uint64_t size, std::uint64_t received) {
+        received_ = received;
+        if (progress) progress(size, received);
+      }) {}
+
+std::unique_ptr<StreamedInstall> PackageTransfer::FetchFromCopies(InstallJob& job,
+                                                                  const std::tstring& temporary,
+                                                                  const Feed& feed) {
+  SiteCopies* copies = server_.copies;
+  if (copies == nullptr || !copies->Several()) return Fetch(job, temporary, feed);
+  ErrorCause last = ErrorCause::kUnknown;
+  while (const std::optional<SiteCopies::Use> use = copies->Pick()) {
+    job.package_url =
+        PackageUrl(copies->ListUrl(use->copy), job.entry.Listed(), job.entry.orgsize);
+    received_ = 0;
+    try {
+      std::unique_ptr<StreamedInstall> install = Fetch(job, temporary, feed);
+      copies->Ended(*use, received_);
+      copy_ = use;
+      return install;
+    } catch (const Exception& failure) {
+      copies->Ended(*use, received_);
+      if (!copies->Blame(*use, failure)) throw;
+      last = failure.Cause();
+    }
+  }
+  throw Caused(DownloadManagerException(
+                   "No copy of the site served " + job.entry.path + copies->Account(), true),
+               last);
+}
 
 std::unique_ptr<StreamedInstall> PackageTransfer::Fetch(const InstallJob& job,
                                                         const std::tstring& temporary,

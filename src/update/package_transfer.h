@@ -12,6 +12,7 @@
 #include "base/tstring.h"
 #include "net/http_client.h"
 #include "update/install_way.h"
+#include "update/site_copies.h"
 
 class StreamedInstall;
 
@@ -24,6 +25,8 @@ struct PackageServer {
   // closes them after each reply, or does not frame a package as such a server does.
   enum class Connections { kUnknown, kKept, kClosed };
   std::atomic<Connections> connections{Connections::kUnknown};
+  // The copies of the site a package may come from; null: the list's own site alone.
+  SiteCopies* copies = nullptr;
 };
 
 class PackageTransfer {
@@ -45,6 +48,13 @@ class PackageTransfer {
   // temporary file.
   std::unique_ptr<StreamedInstall> Fetch(const InstallJob& job, const std::tstring& temporary,
                                          const Feed& feed);
+  // The same from the server's copies, one after another while a copy fails in a way another
+  // copy may not (see SiteCopies::Blame), each attempt afresh; job's package URL becomes that of
+  // the copy that brought the package. Throws when every copy is left, naming what each did.
+  std::unique_ptr<StreamedInstall> FetchFromCopies(InstallJob& job, const std::tstring& temporary,
+                                                   const Feed& feed);
+  // The copy the last FetchFromCopies brought the package from; none without copies.
+  const std::optional<SiteCopies::Use>& Copy() const { return copy_; }
 
  private:
   // One way of fetching the package: false when it did not bring it.
@@ -64,4 +74,6 @@ class PackageTransfer {
   PackageServer& server_;
   std::stop_token stop_;
   TransferProgress progress_;
+  std::uint64_t received_ = 0;  // by the current attempt
+  std::optional<SiteCopies::Use> copy_;
 };

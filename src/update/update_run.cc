@@ -5,6 +5,7 @@
 #include <iostream>
 #include <optional>
 #include <span>
+#include <thread>
 
 #include "base/ascii.h"
 #include "base/exception.h"
@@ -28,13 +29,10 @@
 #include "update/package_transfer.h"
 #include "update/package_way.h"
 #include "update/release_protocol.h"
+#include "update/site_copies.h"
 #include "update/streamed_way.h"
 
 namespace {
-
-// How long a server may take to connect, or to send the list's next bytes, before the run turns to
-// the next copy of the site.
-constexpr int kMirrorPatienceMs = 3000;
 
 // The listed digest's bytes. The server may write its hexadecimal digits in either letter case;
 // the bytes are what every check compares.
@@ -102,13 +100,18 @@ class UpdateRun::Impl {
   void Steps();
   // With a publisher's key, or once the install follows a trust root whatever its configuration
   // now says, nothing is fetched before the release is known to be signed by the trusted keys.
-  // The list, and under a key its release verified: from the first copy of the site that serves
-  // them, which then serves the rest of the run.
+  struct CopyRead;
+  // The list, and under a key its release verified: from the site, or with copies of the site
+  // from every copy at once, taking the first copy's in order that serves it, or under a key the
+  // newest release any copy serves; the copies that serve that very list serve the rest of the
+  // run.
   ListDigest ReadRelease(const InstallState& state);
-  // read's result from the first server for which it succeeds.
-  ListDigest FromFirstServing(const std::function<ListDigest()>& read);
-  // The list, into list_, and its release verified, into signed_.
-  ListDigest ReadSignedList(const InstallState& state);
+  ListDigest ReadFromCopies(const InstallState& state);
+  // Reads the copy's release on the client; throws its failure.
+  void ReadCopy(HttpClient& client, CopyRead& read, const InstallState& state) const;
+  // The read the run takes: the first that served, or under a key the newest release.
+  const CopyRead& Chosen(const std::vector<CopyRead>& reads) const;
+  bool Keyed(const InstallState& state) const;
   void InstallFiles();
   // Checks list entry `index` with its digest from `digests`, and installs it when it differs.
   void Process(const FileEntry& entry, DigestAhead& digests, std::size_t index);
@@ -151,6 +154,7 @@ class UpdateRun::Impl {
   std::shared_ptr<RateCap> cap_;
   std::unique_ptr<Ways> ways_;  // after folder_, which the ways write into
   std::unique_ptr<FileStamps> stamps_;
+  std::unique_ptr<SiteCopies> copies_;  // with copies of the site configured, once one served
   std::uint64_t space_needed_ = 0;  // on the install folder's volume, once the list is known
 };
 
@@ -219,7 +223,9 @@ struct UpdateRun::Impl::Ways {
             run.TransferReport()),
         whole(transfer, window, run.context_.files, run.folder_),
         streamed(window),
-        by_blocks(blocks, run.folder_, run.context_.stop, streamed, run.context_.early_block_size) {
+        by_blocks(blocks, run.folder_, run.context_.stop, streamed, run.context_.early_block_size,
+                  run.copies_.get()) {
+    server.copies = run.copies_.get();
   }
 
   block_update::BlockUpdater blocks;
@@ -260,6 +266,7 @@ UpdateOutcome UpdateRun::Impl::Run() noexcept {
   context_.client.SetStop({});
   context_.client.UsePool(nullptr);
   context_.client.UseRateCap(nullptr);
+  context_.client.SetLimits(std::nullopt);
   return outcome_;
 }
 
@@ -279,54 +286,103 @@ void UpdateRun::Impl::Steps() {
   Finish();
 }
 
-ListDigest UpdateRun::Impl::ReadRelease(const InstallState& state) {
-  const bool keyed = state.root || !context_.public_key.empty();
-  return FromFirstServing([&] {
-    // A copy refused after its list was read leaves nothing of it for the next.
-    list_ = FileList();
-    if (!keyed) return FetchFileList(context_.client, context_.list_url, list_);
-    return ReadSignedList(state);
-  });
+// What one copy of the site served when asked for the release.
+struct UpdateRun::Impl::CopyRead {
+  std::tstring url;
+  FileList list = {};
+  std::optional<ListDigest> digest = {};  // once the list was read, and under a key verified
+  std::optional<TrustedRelease> trusted = {};
+  std::optional<Exception> failure = {};
+};
+
+bool UpdateRun::Impl::Keyed(const InstallState& state) const {
+  return state.root || !context_.public_key.empty();
 }
 
-ListDigest UpdateRun::Impl::FromFirstServing(const std::function<ListDigest()>& read) {
-  if (context_.mirror_urls.empty()) return read();
-  std::vector<std::tstring> urls = {context_.list_url};
-  urls.insert(urls.end(), context_.mirror_urls.begin(), context_.mirror_urls.end());
-  // With another server to turn to, one that connects or sends nothing for a few seconds is left
-  // at once; the failure of each is kept for the message should none serve.
-  net_limits::Limits patient = net_limits::Get();
-  patient.connect_milliseconds = std::min(patient.connect_milliseconds, kMirrorPatienceMs);
-  patient.idle_milliseconds = std::min(patient.idle_milliseconds, kMirrorPatienceMs);
-  HttpClient& client = context_.client;
+ListDigest UpdateRun::Impl::ReadRelease(const InstallState& state) {
+  if (!context_.mirror_urls.empty()) return ReadFromCopies(state);
+  CopyRead read{.url = context_.list_url};
+  ReadCopy(context_.client, read, state);
+  list_ = std::move(read.list);
+  signed_ = std::move(read.trusted);
+  return *read.digest;
+}
+
+ListDigest UpdateRun::Impl::ReadFromCopies(const InstallState& state) {
+  std::vector<CopyRead> reads(1 + context_.mirror_urls.size());
+  reads[0].url = context_.list_url;
+  for (std::size_t i = 1; i < reads.size(); ++i) reads[i].url = context_.mirror_urls[i - 1];
+  {
+    // Side by side, each with a client of its own: a copy that connects or sends nothing for a
+    // few seconds costs those seconds once, whichever copy it is.
+    std::vector<std::unique_ptr<HttpClient>> clients;
+    std::vector<std::jthread> threads;
+    for (CopyRead& read : reads) {
+      HttpClient& client = *clients.emplace_back(std::make_unique<HttpClient>());
+      ShareConnections(client);
+      client.SetStop(context_.stop);
+      client.SetLimits(SiteCopies::Patient());
+      threads.emplace_back([this, &client, &read, &state] {
+        try {
+          ReadCopy(client, read, state);
+        } catch (const Exception& failure) {
+          read.failure = failure;
+        } catch (...) {
+          read.failure = DownloadManagerException("Unknown Error.", true);
+        }
+      });
+    }
+  }
+  ThrowIfStopped(context_.stop);
+  const CopyRead& chosen = Chosen(reads);
+  std::vector<std::tstring> serving = {chosen.url};
+  for (const CopyRead& read : reads) {
+    if (&read != &chosen && read.digest == chosen.digest) serving.push_back(read.url);
+  }
+  copies_ = std::make_unique<SiteCopies>(std::move(serving));
+  context_.list_url = chosen.url;
+  list_ = chosen.list;
+  signed_ = chosen.trusted;
+  // A server that connects or sends nothing for a few seconds is left for another copy.
+  if (copies_->Several()) context_.client.SetLimits(SiteCopies::Patient());
+  return *chosen.digest;
+}
+
+void UpdateRun::Impl::ReadCopy(HttpClient& client, CopyRead& read,
+                               const InstallState& state) const {
+  if (!Keyed(state)) {
+    read.digest = FetchFileList(client, read.url, read.list);
+    return;
+  }
+  const KeySet configured =
+      context_.public_key.empty() ? KeySet{} : ParseKeySet(context_.public_key);
+  SignedList served = FetchSignedList(client, read.url, read.list, state, configured);
+  read.trusted = std::move(served.trusted);
+  read.digest = served.list;
+}
+
+const UpdateRun::Impl::CopyRead& UpdateRun::Impl::Chosen(const std::vector<CopyRead>& reads) const {
+  const CopyRead* chosen = nullptr;
+  for (const CopyRead& read : reads) {
+    if (!read.digest) continue;
+    // Under a key a copy that serves an older release, still validly signed, cannot hold the
+    // player on it: the newest release any copy serves is taken.
+    if (!chosen || (read.trusted && chosen->trusted &&
+                    read.trusted->release.serial > chosen->trusted->release.serial)) {
+      chosen = &read;
+    }
+  }
+  if (chosen != nullptr) return *chosen;
   std::tstring failures, servers;
   bool all_network = true;
-  for (const std::tstring& url : urls) {
-    context_.list_url = url;
-    client.SetLimits(patient);
-    try {
-      const ListDigest list = read();
-      client.SetLimits(std::nullopt);
-      return list;
-    } catch (const Exception& failure) {
-      client.SetLimits(std::nullopt);
-      if (!failure.IsError()) throw;
-      failures += " / " + url + " : " + failure.GetText();
-      servers += (servers.empty() ? "" : ", ") + ServerOf(url);
-      all_network = all_network && failure.Cause() == ErrorCause::kNetwork;
-    }
+  for (const CopyRead& read : reads) {
+    failures += " / " + read.url + " : " + read.failure->GetText();
+    servers += (servers.empty() ? "" : ", ") + ServerOf(read.url);
+    all_network = all_network && read.failure->Cause() == ErrorCause::kNetwork;
   }
   DownloadManagerException none("No server served the release" + failures, true);
   if (all_network) none.SetCause(ErrorCause::kNetwork, {servers, {}});
   throw none;
-}
-
-ListDigest UpdateRun::Impl::ReadSignedList(const InstallState& state) {
-  const KeySet configured =
-      context_.public_key.empty() ? KeySet{} : ParseKeySet(context_.public_key);
-  SignedList read = FetchSignedList(context_.client, context_.list_url, list_, state, configured);
-  signed_ = std::move(read.trusted);
-  return read.list;
 }
 
 void UpdateRun::Impl::InstallFiles() {
@@ -494,6 +550,7 @@ void UpdateRun::Impl::ShareConnections(HttpClient& client) {
   UseConfiguredProxy(client);
   client.UsePool(pool_);
   if (cap_) client.UseRateCap(cap_);
+  if (copies_ && copies_->Several()) client.SetLimits(SiteCopies::Patient());
 }
 
 TransferProgress UpdateRun::Impl::TransferReport() {

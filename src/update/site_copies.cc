@@ -1,0 +1,87 @@
+#include "update/site_copies.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+// How long a copy may take to connect, or to send a transfer's next bytes, while another copy can
+// take the transfer over.
+constexpr int kPatienceMs = 3000;
+// A copy that fails this many transfers is not asked again in the run.
+constexpr int kFailuresToLeave = 3;
+// Below this much, a transfer says little about a copy's rate: the round trips dominate it.
+constexpr std::uint64_t kMeasuredBytes = 64 << 10;
+
+}  // namespace
+
+SiteCopies::SiteCopies(std::vector<std::tstring> list_urls) {
+  for (std::tstring& url : list_urls) copies_.push_back({.list_url = std::move(url)});
+}
+
+net_limits::Limits SiteCopies::Patient() {
+  net_limits::Limits patient = net_limits::Get();
+  patient.connect_milliseconds = std::min(patient.connect_milliseconds, kPatienceMs);
+  patient.idle_milliseconds = std::min(patient.idle_milliseconds, kPatienceMs);
+  return patient;
+}
+
+std::optional<SiteCopies::Use> SiteCopies::Pick() {
+  std::lock_guard<std::mutex> hold(lock_);
+  std::optional<std::size_t> best;
+  for (std::size_t i = 0; i < copies_.size(); ++i) {
+    const Copy& copy = copies_[i];
+    if (!Usable(copy)) continue;
+    if (!best || copy.failures < copies_[*best].failures ||
+        (copy.failures == copies_[*best].failures && Share(copy) > Share(copies_[*best]))) {
+      best = i;
+    }
+  }
+  if (!best) return std::nullopt;
+  ++copies_[*best].in_use;
+  return Use{*best, copies_[*best].failures, std::chrono::steady_clock::now()};
+}
+
+void SiteCopies::Ended(const Use& use, std::uint64_t bytes) {
+  std::lock_guard<std::mutex> hold(lock_);
+  Copy& ended = copies_[use.copy];
+  --ended.in_use;
+  ended.bytes += bytes;
+  if (bytes > 0) {
+    ended.seconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - use.started).count();
+  }
+}
+
+bool SiteCopies::Blame(const Use& use, const Exception& failure) {
+  if (!failure.IsError() || failure.Cause() == ErrorCause::kDisk) return false;
+  std::lock_guard<std::mutex> hold(lock_);
+  Copy& copy = copies_[use.copy];
+  copy.why = failure.GetText();
+  if (failure.Cause() != ErrorCause::kNetwork) {
+    copy.dropped = true;
+  } else if (copy.failures == use.failures_seen) {
+    ++copy.failures;
+  }
+  return true;
+}
+
+std::tstring SiteCopies::Account() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  std::tstring account;
+  for (const Copy& copy : copies_) {
+    if (!copy.why.empty()) account += " / " + copy.list_url + " : " + copy.why;
+  }
+  return account;
+}
+
+bool SiteCopies::Usable(const Copy& copy) const {
+  return !copy.dropped && copy.failures < kFailuresToLeave;
+}
+
+double SiteCopies::Share(const Copy& copy) const {
+  // A copy not measured yet is given the best rate of all, so that each copy is tried early.
+  double rate = std::numeric_limits<double>::max();
+  if (copy.bytes >= kMeasuredBytes && copy.seconds > 0) rate = copy.bytes / copy.seconds;
+  return rate / (copy.in_use + 1);
+}
