@@ -430,8 +430,8 @@ BlockUpdater::Outcome BlockUpdater::WritePart(const FileJob& job, const block_in
     RangeQueue fetches(fetchers_.setup, fetchers_.count, stop_);
     fetches.Start({}, job.user_agent, RangeQueue::More::kYes);
     block_data::BlockMatcher matcher(data, old);
-    EarlyFetches early(entry, matcher, data, UrlBesideList(copy_url_, BesideList::kFine),
-                       fetches, data_ranges);
+    EarlyFetches early(entry, matcher, data, UrlBesideList(copy_url_, BesideList::kFine), fetches,
+                       data_ranges);
     if (old.Size() > 0) matcher.Search([&](const auto& run) { early.Ask(run); });
     if (!package.Get()) return Outcome::kNotThisWay;
     std::vector<std::size_t> data_indices;

@@ -71,8 +71,7 @@ block_update::BlockUpdater::Outcome BlockWay::InstallByBlocks(const InstallJob& 
 }
 
 block_update::BlockUpdater::Outcome BlockWay::FromCopies(block_update::FileJob job,
-                                                         const FileEntry& entry,
-                                                         Verdict* verdict) {
+                                                         const FileEntry& entry, Verdict* verdict) {
   using Outcome = block_update::BlockUpdater::Outcome;
   if (copies_ == nullptr || !copies_->Several()) return blocks_.Install(job, verdict);
   // With no copy left the file goes the other way, which tries the copies again for the whole.

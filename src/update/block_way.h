@@ -38,8 +38,8 @@ class BlockWay : public InstallWay {
   block_update::BlockUpdater::Outcome InstallByBlocks(const InstallJob& job, Verdict* verdict);
   // Has the blocks install the file from one copy after another while a copy's failure ends the
   // install: the part keeps what each copy brought, so the next copy goes on from there.
-  block_update::BlockUpdater::Outcome FromCopies(block_update::FileJob job,
-                                                 const FileEntry& entry, Verdict* verdict);
+  block_update::BlockUpdater::Outcome FromCopies(block_update::FileJob job, const FileEntry& entry,
+                                                 Verdict* verdict);
   // Hands the file to the other way; a part the block path held goes once the file is in place.
   void Otherwise(const InstallJob& job);
 

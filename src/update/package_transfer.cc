@@ -165,8 +165,7 @@ std::unique_ptr<StreamedInstall> PackageTransfer::FetchFromCopies(InstallJob& jo
   if (copies == nullptr || !copies->Several()) return Fetch(job, temporary, feed);
   ErrorCause last = ErrorCause::kUnknown;
   while (const std::optional<SiteCopies::Use> use = copies->Pick()) {
-    job.package_url =
-        PackageUrl(copies->ListUrl(use->copy), job.entry.Listed(), job.entry.orgsize);
+    job.package_url = PackageUrl(copies->ListUrl(use->copy), job.entry.Listed(), job.entry.orgsize);
     received_ = 0;
     try {
       std::unique_ptr<StreamedInstall> install = Fetch(job, temporary, feed);

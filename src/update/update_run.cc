@@ -155,7 +155,7 @@ class UpdateRun::Impl {
   std::unique_ptr<Ways> ways_;  // after folder_, which the ways write into
   std::unique_ptr<FileStamps> stamps_;
   std::unique_ptr<SiteCopies> copies_;  // with copies of the site configured, once one served
-  std::uint64_t space_needed_ = 0;  // on the install folder's volume, once the list is known
+  std::uint64_t space_needed_ = 0;      // on the install folder's volume, once the list is known
 };
 
 // The verdict on an installed file while its digest may still be running.
