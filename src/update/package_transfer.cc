@@ -215,6 +215,11 @@ std::optional<std::unique_ptr<StreamedInstall>> PackageTransfer::Try(Way way, co
   return std::nullopt;
 }
 
+bool PackageTransfer::AnotherCopyTakesOver(const Exception& failure) const {
+  return server_.copies != nullptr && server_.copies->Several() &&
+         failure.Cause() == ErrorCause::kNetwork;
+}
+
 bool PackageTransfer::FetchAsRange(const InstallJob& job, const std::tstring& temporary,
                                    StreamedInstall* feed) {
   // Only a server of the release's block data, bound to this very list, serves ranges: the list's
@@ -226,7 +231,7 @@ bool PackageTransfer::FetchAsRange(const InstallJob& job, const std::tstring& te
     if (!client_.RequestRange(job.package_url, 0, limit - 1, whole).served) return false;
   } catch (const Exception& failure) {
     // Anything unexpected on the block path, the bytes included, leaves it to the usual request.
-    if (!failure.IsError()) throw;
+    if (!failure.IsError() || AnotherCopyTakesOver(failure)) throw;
     return false;
   }
   sink.Keep();
@@ -245,7 +250,7 @@ bool PackageTransfer::FetchKept(const InstallJob& job, const std::tstring& tempo
     // A reply not framed as a server that keeps its connections frames one (or a refusal, which
     // the usual request reports as it always did): the server is asked as ever from now on. What
     // the package's bytes are refused for stays the failure.
-    if (!failure.IsError()) throw;
+    if (!failure.IsError() || AnotherCopyTakesOver(failure)) throw;
     server_.connections = PackageServer::Connections::kClosed;
     return false;
   }

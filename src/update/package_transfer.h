@@ -64,6 +64,9 @@ class PackageTransfer {
   std::optional<std::unique_ptr<StreamedInstall>> Try(Way way, const InstallJob& job,
                                                       const std::tstring& temporary,
                                                       const Feed& feed);
+  // A server that does not answer in time is left for another copy of the site, rather than
+  // asked again another way.
+  bool AnotherCopyTakesOver(const Exception& failure) const;
   // False when the server does not serve the range.
   bool FetchAsRange(const InstallJob& job, const std::tstring& temporary, StreamedInstall* feed);
   // Over a kept connection; notes a server that closes its connections.

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <functional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -664,6 +665,76 @@ TEST_F(SignedReleaseTest, ARootRotationRecoversFromAFastForward) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("does not verify"), std::string::npos) << run.out;
   EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level three");
+}
+
+// Three copies of the site, each behind a stock nginx: the first stops answering while it sends
+// (its worker held for a few seconds), the second damages every package it serves, whole or by
+// blocks, the third serves the release before. The player ends on the newest release byte for
+// byte; a player whose configured server lags a release behind still gets the newest.
+TEST_F(SignedReleaseTest, CopiesThatStallDamageOrLagCostThePlayerNothing) {
+  ASSERT_EQ(MakeRoot(0, 3).status, 0);
+  const auto copy_of = [&](const fs::path& copy, std::uint16_t port) {
+    fs::copy(site_, copy, fs::copy_options::recursive);
+    std::string conf = ReadFile(site_ / "nginx-site.conf");
+    for (std::size_t at; (at = conf.find(site_.string())) != std::string::npos;) {
+      conf.replace(at, site_.string().size(), copy.string());
+    }
+    const std::string listen = "127.0.0.1:" + std::to_string(port_);
+    conf.replace(conf.find(listen), listen.size(), "127.0.0.1:" + std::to_string(port));
+    conf.insert(conf.find("server {") + 8, "\n  limit_rate 2m;\n");
+    WriteFile(copy / "copy.conf", conf);
+    return std::make_unique<Nginx>(port, copy / "copy.conf");
+  };
+  const std::uint16_t ports[] = {net_testing::FindFreePort(), net_testing::FindFreePort(),
+                                 net_testing::FindFreePort()};
+  const auto url = [](std::uint16_t port) {
+    return "http://127.0.0.1:" + std::to_string(port) + "/filelist";
+  };
+  Publish({{"data/level1.dat", "level two"}}, Sign(0, 1, 3), false);
+  const auto lagging = copy_of(root_.GetPath() / "lagging", ports[2]);
+  std::mt19937_64 random(11);
+  Snapshot newest;
+  for (int i = 0; i < 16; ++i) {
+    newest["data/file" + std::to_string(i) + ".bin"] =
+        block_data::testing::RandomBytes(i < 4 ? 3 << 20 : 300 << 10, random);
+  }
+  Publish(newest, Sign(0, 1, 3), false);
+  const auto stalling = copy_of(root_.GetPath() / "stalling", ports[0]);
+  const auto damaged = copy_of(root_.GetPath() / "damaged", ports[1]);
+  for (const auto& file : fs::recursive_directory_iterator(root_.GetPath() / "damaged")) {
+    if (file.path().extension() != ".vpk") continue;
+    std::string bytes = ReadFile(file.path());
+    bytes[bytes.size() / 2] ^= 1;
+    WriteFile(file.path(), bytes);
+  }
+  const auto expect_newest = [&](const ProcessResult& run) {
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    for (const auto& [name, bytes] : newest)
+      EXPECT_TRUE(ReadFile(install_ / name) == bytes) << name;
+  };
+  const auto lay_out = [&](std::uint16_t first, const std::string& mirrors) {
+    fs::remove_all(install_);
+    LayOutInstall(install_, url(first), extra_config_ + "serverside_mirrors=" + mirrors + "\r\n");
+  };
+  lay_out(ports[0], url(ports[1]) + ", " + url(ports[2]));
+  {
+    const Background run(install_, Runner() + "RV7WIN9XME.EXE --console");
+    ASSERT_TRUE(Eventually([&] { return fs::exists(install_ / "data"); }, kWaitSeconds))
+        << run.Output();
+    stalling->Hold(true);
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    stalling->Hold(false);
+    ASSERT_EQ(run.Wait(60), 0) << run.Output();
+    expect_newest({0, run.Out(), run.Err()});
+  }
+  // The large files are in place already: the small ones are spread over the damaged copy, which
+  // the newest release is read from, and the good one.
+  lay_out(ports[2], url(ports[1]) + ", " + url(ports[0]));
+  for (int i = 0; i < 4; ++i) {
+    const std::string name = "data/file" + std::to_string(i) + ".bin";
+    WriteFile(install_ / name, newest[name]);
+  }
+  expect_newest(Update());
 }
 
 // Each cause of a failure the player can act on is said in the box after the failure's own text,

@@ -70,6 +70,11 @@ Nginx::~Nginx() {
   WaitForClose(port_);
 }
 
+void Nginx::Hold(bool held) const {
+  Run(std::string("pkill -") + (held ? "STOP" : "CONT") + " -P $(cat " +
+      (folder_.GetPath() / "nginx.pid").string() + ")");
+}
+
 TinyProxy::TinyProxy() {
   const std::string dir = folder_.GetPath().string();
   port_ = FindFreePort();

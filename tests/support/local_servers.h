@@ -19,6 +19,9 @@ class Nginx {
   ~Nginx();
   Nginx(const Nginx&) = delete;
   Nginx& operator=(const Nginx&) = delete;
+  // Holds the server's worker (SIGSTOP), or lets it go on: a server that stops answering without
+  // closing its connections.
+  void Hold(bool held) const;
 
  private:
   TempFolder folder_{"varne-nginx"};
