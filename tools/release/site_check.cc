@@ -226,6 +226,31 @@ ListCheck CheckListRead(const std::string& list_url, const ListRead& read,
   return check;
 }
 
+// Reads a copy's list as CheckCopies does; says on standard error why it cannot, and then gives
+// none.
+std::optional<ListRead> ReadCopy(const std::string& name, const std::string& list_url,
+                                 const std::string& public_key) {
+  try {
+    return ReadList(list_url, public_key, true);
+  } catch (const Exception& failure) {
+    std::fprintf(stderr, "%s%s: %s\n", name.c_str(),
+                 public_key.empty() ? "unreachable" : "unreachable or refused",
+                 ExplainedError(failure.GetText()).c_str());
+    return std::nullopt;
+  }
+}
+
+// A copy's one line: its release and what players cannot take of it; on standard error when the
+// copy fails. Returns whether it passed.
+bool SayCopyChecked(const std::string& release, const std::string& fault, bool same, bool quiet) {
+  const bool passed = same && fault.empty();
+  const std::string line =
+      release + (fault.empty() ? "; players can fetch every package" : "; " + fault);
+  std::fflush(stdout);
+  if (!passed || !quiet) std::fprintf(passed ? stdout : stderr, "%s\n", line.c_str());
+  return passed;
+}
+
 }  // namespace
 
 int CheckSite(const std::string& list_url, const std::string& public_key, bool deep, bool quiet) {
@@ -244,13 +269,8 @@ int CheckCopies(const std::vector<std::string>& list_urls, const std::string& pu
     const std::string name = "copy " + std::to_string(i + 1) + ": ";
     if (!quiet) std::printf("%s%s\n", name.c_str(), list_urls[i].c_str());
     std::fflush(stdout);  // each copy's lines stay under its name where both streams meet
-    std::optional<ListRead> read;
-    try {
-      read = ReadList(list_urls[i], public_key, true);
-    } catch (const Exception& failure) {
-      std::fprintf(stderr, "%s%s: %s\n", name.c_str(),
-                   public_key.empty() ? "unreachable" : "unreachable or refused",
-                   ExplainedError(failure.GetText()).c_str());
+    const std::optional<ListRead> read = ReadCopy(name, list_urls[i], public_key);
+    if (!read) {
       status = 1;
       continue;
     }
@@ -262,15 +282,9 @@ int CheckCopies(const std::vector<std::string>& list_urls, const std::string& pu
       first = i;
       first_release = read->identity;
     }
-    const std::string line =
-        name +
-        (reference ? std::string("the release the other copies are compared with")
-                   : Likeness(read->identity, first_release, *first)) +
-        (fault.empty() ? "; players can fetch every package" : "; " + fault);
-    const bool passed = fault.empty() && read->identity == first_release;
-    std::fflush(stdout);
-    if (!passed || !quiet) std::fprintf(passed ? stdout : stderr, "%s\n", line.c_str());
-    if (!passed) status = 1;
+    const std::string release = reference ? "the release the other copies are compared with"
+                                          : Likeness(read->identity, first_release, *first);
+    if (!SayCopyChecked(name + release, fault, read->identity == first_release, quiet)) status = 1;
   }
   return status;
 }
