@@ -1,4 +1,4 @@
-#include "site_copies.h"
+#include "release_copies.h"
 
 #include <cstdio>
 
