@@ -651,6 +651,82 @@ TEST_F(ReleaseToolTest, ExpiriesAreSaidBeforePlayersMeetThem) {
   }
 }
 
+// Copies of a site (mirrors) said apart, each on its own port: a good one, one of the release
+// before, one that lacks a package, and a port where nothing listens. status judges releases only
+// and wants the newest everywhere; check also wants every package, and the first copy's release.
+TEST_F(ReleaseToolTest, CopiesOfTheSiteAreJudgedOneByOne) {
+  const TempFolder keys("varne-keys"), older("varne-older"), lacking("varne-lacking");
+  const std::string key = "--sign '" + (keys.GetPath() / "publisher.key").string() + "'";
+  RunTool("keygen '" + (keys.GetPath() / "publisher.key").string() + "'");
+  Build(key);
+  std::filesystem::copy(site_.GetPath(), older.GetPath(), std::filesystem::copy_options::recursive);
+  Image("a.txt", "alpha, newer");
+  Build(key);
+  std::filesystem::copy(site_.GetPath(), lacking.GetPath(),
+                        std::filesystem::copy_options::recursive);
+  for (const auto& item : std::filesystem::recursive_directory_iterator(lacking.GetPath())) {
+    if (item.path().filename() == "5000.vpk") std::filesystem::remove(item.path());
+  }
+  const ReleaseServer good(site_.GetPath(), port_);
+  std::vector<std::unique_ptr<Background>> copies;
+  std::string urls[] = {Url(), "", "", ""};
+  for (int i : {1, 2, 3}) {
+    const std::uint16_t port = net_testing::FindFreePort();
+    urls[i] = "http://127.0.0.1:" + std::to_string(port) + "/game/list";
+    if (i == 3) break;  // nothing listens there
+    copies.push_back(std::make_unique<Background>(
+        (i == 1 ? older : lacking).GetPath(),
+        Program("varne-release") + " serve . --listen 127.0.0.1:" + std::to_string(port)));
+    ASSERT_TRUE(WaitForPort(port));
+  }
+  const auto run = [&](const std::string& command, std::initializer_list<int> which) {
+    std::string arguments = command;
+    for (int i : which) arguments += " " + urls[i];
+    return RunTool(arguments);
+  };
+  const auto said = [](const ProcessResult& result, const std::string& line) {
+    return (result.out + result.err).find(line) != std::string::npos;
+  };
+  const auto older_line = [](const std::string& rest) {
+    return std::regex(
+        "copy 2: an older release than copy 1 \\(serial \\d+, list [0-9a-f]{12} "
+        "against serial \\d+, list [0-9a-f]{12}\\)" +
+        rest);
+  };
+  ProcessResult result = run("status", {0, 1, 2, 3});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(std::regex_search(result.out, older_line("\n"))) << result.out;
+  EXPECT_TRUE(said(result, "copy 3: the same release as copy 1\n")) << result.out;
+  EXPECT_TRUE(said(result, "copy 4: unreachable: HttpClient : ")) << result.err;
+  EXPECT_TRUE(said(result, "copy 2: not the newest release seen, copy 1's (serial ")) << result.err;
+  // The first copy read is the one compared with, and is wrong itself when another is newer.
+  result = run("status --quiet", {1, 0});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_TRUE(said(result, "copy 1: not the newest release seen, copy 2's")) << result.err;
+  EXPECT_EQ(run("status", {0, 2}).status, 0);
+
+  result = run("check", {0, 1, 2, 3});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(said(result,
+                   "copy 1: the release the other copies are compared with; players can "
+                   "fetch every package\n"))
+      << result.out;
+  EXPECT_TRUE(std::regex_search(result.err, older_line("; players can fetch every package\n")))
+      << result.err;
+  EXPECT_TRUE(said(result, "players cannot fetch data\\sub\\b.bin: ")) << result.err;
+  EXPECT_TRUE(said(result, "(" + urls[2] + "?file=")) << result.err;
+  EXPECT_TRUE(said(result,
+                   "copy 3: the same release as copy 1; 1 of 3 packages cannot be fetched "
+                   "as listed\n"))
+      << result.err;
+  EXPECT_TRUE(said(result, "copy 4: unreachable: HttpClient : ")) << result.err;
+  result = run("check", {0, 0});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(
+      said(result, "copy 2: the same release as copy 1; players can fetch every package\n"));
+}
+
 // Long work draws one line redrawn in place on a terminal; on a pipe it prints only its plain
 // lines, and with --quiet nothing but errors.
 TEST_F(ReleaseToolTest, ProgressLineOnATerminalOnly) {

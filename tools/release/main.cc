@@ -21,6 +21,7 @@
 #include "platform/console.h"
 #include "platform/path.h"
 #include "platform/socket.h"
+#include "release_copies.h"
 #include "release_package.h"
 #include "site/install_names.h"
 #include "site/site_names.h"
@@ -69,16 +70,22 @@ const char kUsage[] =
     "      24 unless said): run it daily, as a scheduled job, on a site with a root\n"
     "  serve <site-folder> [--listen <host:port>]\n"
     "      answers the site's URLs over HTTP until stopped (port 0: any free port)\n"
-    "  status <site-folder or list-url> [--quiet]\n"
+    "  status <site-folder or list-url>... [--quiet]\n"
     "      the release (serial, expiry), its timestamp's expiry and the root (version,\n"
-    "      threshold, game); exits with 1 when players refuse the site now or will within 7 days\n"
-    "  check <list-url> [--public-key <key-set>] [--deep] [--quiet]\n"
+    "      threshold, game); exits with 1 when players refuse the site now or will within 7 days;\n"
+    "      given several copies of the site (mirrors), judges each and says whether it serves\n"
+    "      the first's release (same, older, newer, different) or is unreachable, and exits\n"
+    "      with 1 also when one cannot be read or does not serve the newest release seen\n"
+    "  check <list-url>... [--public-key <key-set>] [--deep] [--quiet]\n"
     "      fetches and parses a list as the updater does (proxy from RV7.conf or http_proxy),\n"
     "      then asks for the start of every package, side by side, and names each one that\n"
     "      players could not take; with --public-key (a serverside_publickey value) also\n"
     "      verifies the release's signature, following the site's roots; with either option\n"
     "      installs every file into an empty scratch folder as an update would, checking each\n"
-    "      one\n"
+    "      one; given several copies' list URLs (mirrors), checks each copy's packages against\n"
+    "      its own list and says per copy whether it serves the first's release and whether\n"
+    "      players can fetch every package, exiting with 1 when any copy fails; --public-key\n"
+    "      verifies every copy's release, the scratch install is the first copy's alone\n"
     "\n"
     "On a terminal, build and check show files and bytes done, the rate and the time left;\n"
     "--quiet prints errors only.\n";
@@ -344,12 +351,32 @@ int TimestampCommand(const Arguments& args) {
   return 0;
 }
 
+SiteDocuments ReadSite(const std::string& where) {
+  return where.starts_with("http://") ? FetchSiteDocuments(where) : ReadSiteDocuments(where);
+}
+
 int Status(const Arguments& args) {
-  if (args.positional.size() != 1) return Usage("status takes a site folder or a list URL");
-  const std::string& where = args.positional[0];
-  const SiteDocuments documents =
-      where.starts_with("http://") ? FetchSiteDocuments(where) : ReadSiteDocuments(where);
-  return PrintSiteStatus(JudgeSite(documents, std::time(nullptr)), args.quiet);
+  if (args.positional.empty()) return Usage("status takes site folders or list URLs");
+  if (args.positional.size() == 1) {
+    return PrintSiteStatus(JudgeSite(ReadSite(args.positional[0]), std::time(nullptr)), args.quiet);
+  }
+  // A copy that cannot be read is one copy's fault, said in words among the others.
+  const auto read = [](const std::string& where) {
+    try {
+      return ReadSite(where);
+    } catch (const Exception& failure) {
+      throw Exception(ExplainedError(failure.GetText()), true);
+    }
+  };
+  return PrintCopiesStatus(args.positional, read, std::time(nullptr), args.quiet);
+}
+
+int Check(const Arguments& args) {
+  if (args.positional.empty()) return Usage("check takes list URLs");
+  if (args.positional.size() == 1) {
+    return CheckSite(args.positional[0], args.public_key, args.deep, args.quiet);
+  }
+  return CheckCopies(args.positional, args.public_key, args.deep, args.quiet);
 }
 
 int Serve(const Arguments& args) {
@@ -392,10 +419,7 @@ int main(int argc, char** argv) {
     if (command == "timestamp") return TimestampCommand(args);
     if (command == "serve") return Serve(args);
     if (command == "status") return Status(args);
-    if (command == "check") {
-      if (args.positional.size() != 1) return Usage("check takes a list URL");
-      return CheckSite(args.positional[0], args.public_key, args.deep, args.quiet);
-    }
+    if (command == "check") return Check(args);
   } catch (const Exception& failure) {
     std::fprintf(stderr, "%s\n", ExplainedError(failure.GetText()).c_str());
     return 1;

@@ -16,6 +16,7 @@
 #include "base/progress_line.h"
 #include "net/error_words.h"
 #include "net/http_client.h"
+#include "release_copies.h"
 #include "site/file_list.h"
 #include "site/release_signature.h"
 #include "site/site_names.h"
@@ -143,6 +144,7 @@ std::size_t CheckPackageStarts(const std::string& list_url, const FileList& list
   }
   for (std::thread& thread : fetchers) thread.join();
   std::size_t failed = 0;
+  std::fflush(stdout);
   for (const std::string& fault : faults) {
     if (fault.empty()) continue;
     std::fprintf(stderr, "players cannot fetch %s\n", fault.c_str());
@@ -151,33 +153,140 @@ std::size_t CheckPackageStarts(const std::string& list_url, const FileList& list
   return failed;
 }
 
+// A document beside the list at list_url; none when the server does not hand it out.
+std::optional<std::string> FetchBeside(HttpClient& client, const std::string& list_url,
+                                       BesideList which, std::size_t limit) {
+  try {
+    return FetchSignatureDocument(client, UrlBesideList(list_url, which), limit);
+  } catch (const Exception& failure) {
+    if (!failure.IsError()) throw;
+    return std::nullopt;
+  }
+}
+
+// A list as players read it, and the release it belongs to.
+struct ListRead {
+  FileList list;
+  ReleaseIdentity identity;
+  std::optional<ReleaseSignature> release;  // verified: read with a public key
+};
+
+// Reads the list at list_url as players read it: with a public key, its release verified first (a
+// list met between the publisher's renames is read again). Without one, `identify` also reads the
+// serial that the signature document beside the list says.
+ListRead ReadList(const std::string& list_url, const std::string& public_key, bool identify) {
+  HttpClient client;
+  UseConfiguredProxy(client);
+  ListRead read;
+  if (public_key.empty()) {
+    const ListDigest digest = FetchFileList(client, list_url, read.list);
+    read.identity = IdentityOf(
+        digest, identify ? FetchBeside(client, list_url, BesideList::kSignature, kMaxSignatureSize)
+                         : std::nullopt);
+  } else {
+    const SignedList signed_list =
+        FetchSignedList(client, list_url, read.list, {}, ParseKeySet(public_key));
+    read.release = signed_list.trusted.release;
+    read.identity = {signed_list.list, read.release->serial};
+  }
+  return read;
+}
+
+// What players would fail to take of a list: packages they cannot fetch, or (when installed into a
+// scratch folder) files that do not install as listed.
+struct ListCheck {
+  std::size_t files = 0;
+  std::size_t unfetchable = 0;
+  bool installs = true;
+
+  std::string Fault() const {
+    if (unfetchable > 0) {
+      return std::to_string(unfetchable) + " of " + std::to_string(files) +
+             " packages cannot be fetched as listed";
+    }
+    return installs ? "" : "its files do not install as listed";
+  }
+};
+
+// Asks for the start of every package of a list read and, with `install` and every package there,
+// installs every file into a scratch folder. Says each fault found as it goes.
+ListCheck CheckListRead(const std::string& list_url, const ListRead& read,
+                        const std::string& public_key, bool install, bool quiet) {
+  unsigned long long bytes = 0;
+  for (const FileEntry& entry : read.list) bytes += OrgSizeOf(entry).value_or(0);
+  if (!quiet) std::printf("%zu files, %llu bytes\n", read.list.size(), bytes);
+  ListCheck check{read.list.size(), CheckPackageStarts(list_url, read.list)};
+  if (check.unfetchable > 0) return check;
+  if (read.release && !quiet) {
+    std::printf("signed: serial %llu, expires %s\n",
+                static_cast<unsigned long long>(read.release->serial),
+                UtcText(read.release->expires).c_str());
+  }
+  check.installs = !install || InstallIntoScratchFolder(list_url, public_key, quiet) == 0;
+  return check;
+}
+
+// Reads a copy's list as CheckCopies does; says on standard error why it cannot, and then gives
+// none.
+std::optional<ListRead> ReadCopy(const std::string& name, const std::string& list_url,
+                                 const std::string& public_key) {
+  try {
+    return ReadList(list_url, public_key, true);
+  } catch (const Exception& failure) {
+    std::fprintf(stderr, "%s%s: %s\n", name.c_str(),
+                 public_key.empty() ? "unreachable" : "unreachable or refused",
+                 ExplainedError(failure.GetText()).c_str());
+    return std::nullopt;
+  }
+}
+
+// A copy's one line: its release and what players cannot take of it; on standard error when the
+// copy fails. Returns whether it passed.
+bool SayCopyChecked(const std::string& release, const std::string& fault, bool same, bool quiet) {
+  const bool passed = same && fault.empty();
+  const std::string line =
+      release + (fault.empty() ? "; players can fetch every package" : "; " + fault);
+  std::fflush(stdout);
+  if (!passed || !quiet) std::fprintf(passed ? stdout : stderr, "%s\n", line.c_str());
+  return passed;
+}
+
 }  // namespace
 
 int CheckSite(const std::string& list_url, const std::string& public_key, bool deep, bool quiet) {
-  HttpClient client;
-  UseConfiguredProxy(client);
-  FileList list;
-  // Read as players read it: a list met between the publisher's renames is read again.
-  std::optional<ReleaseSignature> release;
-  if (public_key.empty()) {
-    FetchFileList(client, list_url, list);
-  } else {
-    release = FetchSignedList(client, list_url, list, {}, ParseKeySet(public_key)).trusted.release;
+  const ListCheck check = CheckListRead(list_url, ReadList(list_url, public_key, false), public_key,
+                                        deep || !public_key.empty(), quiet);
+  if (check.unfetchable > 0) std::fprintf(stderr, "%s\n", check.Fault().c_str());
+  return check.Fault().empty() ? 0 : 1;
+}
+
+int CheckCopies(const std::vector<std::string>& list_urls, const std::string& public_key, bool deep,
+                bool quiet) {
+  std::optional<std::size_t> first;
+  ReleaseIdentity first_release;
+  int status = 0;
+  for (std::size_t i = 0; i < list_urls.size(); ++i) {
+    const std::string name = "copy " + std::to_string(i + 1) + ": ";
+    if (!quiet) std::printf("%s%s\n", name.c_str(), list_urls[i].c_str());
+    std::fflush(stdout);  // each copy's lines stay under its name where both streams meet
+    const std::optional<ListRead> read = ReadCopy(name, list_urls[i], public_key);
+    if (!read) {
+      status = 1;
+      continue;
+    }
+    const bool install = i == 0 && (deep || !public_key.empty());
+    const std::string fault =
+        CheckListRead(list_urls[i], *read, public_key, install, quiet).Fault();
+    const bool reference = !first;
+    if (reference) {
+      first = i;
+      first_release = read->identity;
+    }
+    const std::string release = reference ? "the release the other copies are compared with"
+                                          : Likeness(read->identity, first_release, *first);
+    if (!SayCopyChecked(name + release, fault, read->identity == first_release, quiet)) status = 1;
   }
-  unsigned long long bytes = 0;
-  for (const FileEntry& entry : list) bytes += OrgSizeOf(entry).value_or(0);
-  if (!quiet) std::printf("%zu files, %llu bytes\n", list.size(), bytes);
-  if (const std::size_t failed = CheckPackageStarts(list_url, list); failed > 0) {
-    std::fprintf(stderr, "%zu of %zu packages cannot be fetched as listed\n", failed, list.size());
-    return 1;
-  }
-  if (public_key.empty()) return deep ? InstallIntoScratchFolder(list_url, "", quiet) : 0;
-  if (!quiet) {
-    std::printf("signed: serial %llu, expires %s\n",
-                static_cast<unsigned long long>(release->serial),
-                UtcText(release->expires).c_str());
-  }
-  return InstallIntoScratchFolder(list_url, public_key, quiet);
+  return status;
 }
 
 SiteDocuments FetchSiteDocuments(const std::string& list_url) {
@@ -186,16 +295,8 @@ SiteDocuments FetchSiteDocuments(const std::string& list_url) {
   SiteDocuments documents;
   // The list is read whole, as the signature covers it; its size is bounded as the updater's is.
   documents.list = FetchSignatureDocument(client, list_url, std::size_t{256} << 20);
-  const auto beside = [&](BesideList which, std::size_t limit) -> std::optional<std::string> {
-    try {
-      return FetchSignatureDocument(client, UrlBesideList(list_url, which), limit);
-    } catch (const Exception& failure) {
-      if (!failure.IsError()) throw;
-      return std::nullopt;
-    }
-  };
-  documents.signature = beside(BesideList::kSignature, kMaxSignatureSize);
-  documents.roots = beside(BesideList::kRoots, kMaxRootsSize);
-  documents.timestamp = beside(BesideList::kTimestamp, kMaxTimestampSize);
+  documents.signature = FetchBeside(client, list_url, BesideList::kSignature, kMaxSignatureSize);
+  documents.roots = FetchBeside(client, list_url, BesideList::kRoots, kMaxRootsSize);
+  documents.timestamp = FetchBeside(client, list_url, BesideList::kTimestamp, kMaxTimestampSize);
   return documents;
 }

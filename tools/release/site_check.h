@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "site_status.h"
 
@@ -13,6 +14,15 @@
 // verified first, following the site's roots). Returns the exit status; throws Exception when the
 // list cannot be had.
 int CheckSite(const std::string& list_url, const std::string& public_key, bool deep, bool quiet);
+
+// Checks several copies of a site (mirrors), each under a line naming it: reads each copy's list
+// (with a public key, verifying its release), asks for the start of each of its packages, and ends
+// with one line per copy saying whether it serves the release of the first copy read and whether
+// players can fetch every package. Only the first copy is installed into a scratch folder (with a
+// key or `deep`). Returns 1 when any copy cannot be read, serves another release or lacks a
+// package; a copy that cannot be read is said, not thrown.
+int CheckCopies(const std::vector<std::string>& list_urls, const std::string& public_key, bool deep,
+                bool quiet);
 
 // The documents a site serves beside the list at list_url, as players fetch them; a document the
 // server does not hand out is none. Throws the list's failure.

@@ -104,16 +104,18 @@ SiteDocuments ReadSiteDocuments(const std::string& site) {
           ReadSiteFile(site, kPendingRootName)};
 }
 
-int PrintSiteStatus(const SiteStatus& status, bool quiet) {
+int PrintSiteStatus(const SiteStatus& status, bool quiet, const std::string& copy) {
   if (!quiet) {
     for (const std::string& line : status.lines) std::printf("%s\n", line.c_str());
   }
+  std::fflush(stdout);  // a refusal follows the lines it concerns, also where both streams meet
   if (!status.refused_now.empty()) {
-    std::fprintf(stderr, "players refuse the site now: %s\n", status.refused_now.c_str());
+    std::fprintf(stderr, "%splayers refuse the site now: %s\n", copy.c_str(),
+                 status.refused_now.c_str());
     return 1;
   }
   if (!status.refused_soon.empty()) {
-    std::fprintf(stderr, "players refuse the site within 7 days: %s\n",
+    std::fprintf(stderr, "%splayers refuse the site within 7 days: %s\n", copy.c_str(),
                  status.refused_soon.c_str());
     return 1;
   }

@@ -35,4 +35,5 @@ SiteStatus JudgeSite(const SiteDocuments& documents, std::int64_t now);
 SiteDocuments ReadSiteDocuments(const std::string& site);
 
 // Prints the status and returns the exit status: 1 when players refuse the site now or soon.
-int PrintSiteStatus(const SiteStatus& status, bool quiet);
+// `copy` goes before each refusal, which is said on standard error apart from the other lines.
+int PrintSiteStatus(const SiteStatus& status, bool quiet, const std::string& copy = "");
