@@ -40,6 +40,8 @@ std::string_view SuffixOf(BesideList document) {
       return ".roots";
     case BesideList::kTimestamp:
       return ".timestamp";
+    case BesideList::kMirrors:
+      return ".mirrors";
   }
   return {};
 }

@@ -28,11 +28,20 @@ inline constexpr char kSiteNginxName[] = "nginx-site.conf";
 
 // The documents beside the list: the release's signature, the files' block data (coarse index and
 // documents, fine documents) and its signature, the trust roots the site made (oldest first), and
-// the timestamp signed again at least daily.
-enum class BesideList { kSignature, kBlocks, kFine, kBlocksSignature, kRoots, kTimestamp };
+// the timestamp signed again at least daily, and the other copies of the site its publisher names.
+enum class BesideList {
+  kSignature,
+  kBlocks,
+  kFine,
+  kBlocksSignature,
+  kRoots,
+  kTimestamp,
+  kMirrors
+};
 inline constexpr BesideList kBesideList[] = {
     BesideList::kSignature,       BesideList::kBlocks, BesideList::kFine,
     BesideList::kBlocksSignature, BesideList::kRoots,  BesideList::kTimestamp,
+    BesideList::kMirrors,
 };
 
 // What the document's name adds to the list's: ".sig", ".blocks", ...
