@@ -11,6 +11,7 @@
 #include "config/config_base.h"
 #include "platform/crypto.h"
 #include "site/install_names.h"
+#include "site/mirror_list.h"
 #include "site/site_names.h"
 #include "update/proxy_discovery.h"
 
@@ -313,4 +314,21 @@ SignedList FetchSignedList(HttpClient& client, const std::tstring& list_url, Fil
     list = std::move(read_list);
     return verified;
   }
+}
+
+std::vector<std::tstring> FetchPublishedCopies(HttpClient& client, const std::tstring& list_url,
+                                               const SignedList& release) {
+  std::vector<std::tstring> urls;
+  try {
+    const std::string document = FetchBeside(client, UrlBesideList(list_url, BesideList::kMirrors),
+                                             kMaxMirrorListSize, nullptr);
+    if (document.empty()) return urls;
+    for (const std::string& url :
+         VerifyMirrorList(document, release.trusted.root.keys, release.list)) {
+      urls.emplace_back(url);
+    }
+  } catch (const Exception& failure) {
+    if (!failure.IsError()) throw;
+  }
+  return urls;
 }

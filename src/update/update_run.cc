@@ -1,8 +1,10 @@
 #include "update/update_run.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <thread>
@@ -102,11 +104,16 @@ class UpdateRun::Impl {
   // now says, nothing is fetched before the release is known to be signed by the trusted keys.
   struct CopyRead;
   // The list, and under a key its release verified: from the site, or with copies of the site
-  // from every copy at once, taking the first copy's in order that serves it, or under a key the
-  // newest release any copy serves; the copies that serve that very list serve the rest of the
-  // run.
+  // (configured, or under a key named by the site's publisher) from every copy at once, taking
+  // the first copy's in order that serves it, or under a key the newest release any copy serves;
+  // the copies that serve that very list serve the rest of the run.
   ListDigest ReadRelease(const InstallState& state);
-  ListDigest ReadFromCopies(const InstallState& state);
+  // Reads every copy's release, side by side.
+  void ReadSideBySide(std::vector<CopyRead>& reads, const InstallState& state);
+  // Reads the releases of the copies the publisher names beside the release read.
+  void FollowPublishedCopies(std::vector<CopyRead>& reads, const InstallState& state);
+  // Takes the chosen release, and the copies that serve it for the rest of the run.
+  ListDigest Take(const std::vector<CopyRead>& reads);
   // Reads the copy's release on the client; throws its failure.
   void ReadCopy(HttpClient& client, CopyRead& read, const InstallState& state) const;
   // The read the run takes: the first that served, or under a key the newest release.
@@ -300,40 +307,59 @@ bool UpdateRun::Impl::Keyed(const InstallState& state) const {
 }
 
 ListDigest UpdateRun::Impl::ReadRelease(const InstallState& state) {
-  if (!context_.mirror_urls.empty()) return ReadFromCopies(state);
-  CopyRead read{.url = context_.list_url};
-  ReadCopy(context_.client, read, state);
-  list_ = std::move(read.list);
-  signed_ = std::move(read.trusted);
-  return *read.digest;
-}
-
-ListDigest UpdateRun::Impl::ReadFromCopies(const InstallState& state) {
   std::vector<CopyRead> reads(1 + context_.mirror_urls.size());
   reads[0].url = context_.list_url;
   for (std::size_t i = 1; i < reads.size(); ++i) reads[i].url = context_.mirror_urls[i - 1];
-  {
-    // Side by side, each with a client of its own: a copy that connects or sends nothing for a
-    // few seconds costs those seconds once, whichever copy it is.
-    std::vector<std::unique_ptr<HttpClient>> clients;
-    std::vector<std::jthread> threads;
-    for (CopyRead& read : reads) {
-      HttpClient& client = *clients.emplace_back(std::make_unique<HttpClient>());
-      ShareConnections(client);
-      client.SetStop(context_.stop);
-      client.SetLimits(SiteCopies::Patient());
-      threads.emplace_back([this, &client, &read, &state] {
-        try {
-          ReadCopy(client, read, state);
-        } catch (const Exception& failure) {
-          read.failure = failure;
-        } catch (...) {
-          read.failure = DownloadManagerException("Unknown Error.", true);
-        }
-      });
+  if (reads.size() == 1) {
+    ReadCopy(context_.client, reads[0], state);
+  } else {
+    ReadSideBySide(reads, state);
+  }
+  if (Keyed(state)) FollowPublishedCopies(reads, state);
+  return Take(reads);
+}
+
+void UpdateRun::Impl::ReadSideBySide(std::vector<CopyRead>& reads, const InstallState& state) {
+  // Each with a client of its own: a copy that connects or sends nothing for a few seconds costs
+  // those seconds once, whichever copy it is.
+  std::vector<std::unique_ptr<HttpClient>> clients;
+  std::vector<std::jthread> threads;
+  for (CopyRead& read : reads) {
+    HttpClient& client = *clients.emplace_back(std::make_unique<HttpClient>());
+    ShareConnections(client);
+    client.SetStop(context_.stop);
+    client.SetLimits(SiteCopies::Patient());
+    threads.emplace_back([this, &client, &read, &state] {
+      try {
+        ReadCopy(client, read, state);
+      } catch (const Exception& failure) {
+        read.failure = failure;
+      } catch (...) {
+        read.failure = DownloadManagerException("Unknown Error.", true);
+      }
+    });
+  }
+  threads.clear();
+  ThrowIfStopped(context_.stop);
+}
+
+void UpdateRun::Impl::FollowPublishedCopies(std::vector<CopyRead>& reads,
+                                            const InstallState& state) {
+  const CopyRead& chosen = Chosen(reads);
+  std::vector<CopyRead> more;
+  for (const std::tstring& url : FetchPublishedCopies(
+           context_.client, chosen.url, {.list = *chosen.digest, .trusted = *chosen.trusted})) {
+    const auto same = [&url](const CopyRead& read) { return read.url == url; };
+    if (std::ranges::none_of(reads, same) && std::ranges::none_of(more, same)) {
+      more.push_back({.url = url});
     }
   }
-  ThrowIfStopped(context_.stop);
+  if (more.empty()) return;
+  ReadSideBySide(more, state);
+  std::ranges::move(more, std::back_inserter(reads));
+}
+
+ListDigest UpdateRun::Impl::Take(const std::vector<CopyRead>& reads) {
   const CopyRead& chosen = Chosen(reads);
   std::vector<std::tstring> serving = {chosen.url};
   for (const CopyRead& read : reads) {

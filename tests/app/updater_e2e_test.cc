@@ -19,6 +19,7 @@
 #include "platform/file.h"
 #include "res/error_causes.h"
 #include "res/strings.h"
+#include "site/mirror_list.h"
 #include "site/release_state.h"
 #include "site/site_names.h"
 #include "site/testing/block_changes.h"
@@ -670,7 +671,8 @@ TEST_F(SignedReleaseTest, ARootRotationRecoversFromAFastForward) {
 // Three copies of the site, each behind a stock nginx: the first stops answering while it sends
 // (its worker held for a few seconds), the second damages every package it serves, whole or by
 // blocks, the third serves the release before. The player ends on the newest release byte for
-// byte; a player whose configured server lags a release behind still gets the newest.
+// byte; a player whose configured server lags a release behind still gets the newest from the
+// copies that server's signed release names.
 TEST_F(SignedReleaseTest, CopiesThatStallDamageOrLagCostThePlayerNothing) {
   ASSERT_EQ(MakeRoot(0, 3).status, 0);
   const auto copy_of = [&](const fs::path& copy, std::uint16_t port) {
@@ -691,6 +693,11 @@ TEST_F(SignedReleaseTest, CopiesThatStallDamageOrLagCostThePlayerNothing) {
     return "http://127.0.0.1:" + std::to_string(port) + "/filelist";
   };
   Publish({{"data/level1.dat", "level two"}}, Sign(0, 1, 3), false);
+  // The release before names the other copies, as its publisher signed them.
+  const std::string list = ReadFile(site_ / "filelist");
+  WriteFile(site_ / "filelist.mirrors",
+            SignMirrorList({url(ports[1]), url(ports[0])}, {list.size(), platform::Sha256Of(list)},
+                           {keys_[0].private_pem, keys_[1].private_pem}));
   const auto lagging = copy_of(root_.GetPath() / "lagging", ports[2]);
   std::mt19937_64 random(11);
   Snapshot newest;
@@ -701,8 +708,13 @@ TEST_F(SignedReleaseTest, CopiesThatStallDamageOrLagCostThePlayerNothing) {
   Publish(newest, Sign(0, 1, 3), false);
   const auto stalling = copy_of(root_.GetPath() / "stalling", ports[0]);
   const auto damaged = copy_of(root_.GetPath() / "damaged", ports[1]);
+  // Every package of the game's data: the game's own package file, which comes first, is left
+  // whole, so that the damage is met on both ways of fetching.
   for (const auto& file : fs::recursive_directory_iterator(root_.GetPath() / "damaged")) {
-    if (file.path().extension() != ".vpk") continue;
+    if (file.path().string().find(EncodePathForQuery("data")) == std::string::npos ||
+        file.path().extension() != ".vpk") {
+      continue;
+    }
     std::string bytes = ReadFile(file.path());
     bytes[bytes.size() / 2] ^= 1;
     WriteFile(file.path(), bytes);
@@ -714,7 +726,9 @@ TEST_F(SignedReleaseTest, CopiesThatStallDamageOrLagCostThePlayerNothing) {
   };
   const auto lay_out = [&](std::uint16_t first, const std::string& mirrors) {
     fs::remove_all(install_);
-    LayOutInstall(install_, url(first), extra_config_ + "serverside_mirrors=" + mirrors + "\r\n");
+    LayOutInstall(
+        install_, url(first),
+        extra_config_ + (mirrors.empty() ? "" : "serverside_mirrors=" + mirrors + "\r\n"));
   };
   lay_out(ports[0], url(ports[1]) + ", " + url(ports[2]));
   {
@@ -727,9 +741,9 @@ TEST_F(SignedReleaseTest, CopiesThatStallDamageOrLagCostThePlayerNothing) {
     ASSERT_EQ(run.Wait(60), 0) << run.Output();
     expect_newest({0, run.Out(), run.Err()});
   }
-  // The large files are in place already: the small ones are spread over the damaged copy, which
-  // the newest release is read from, and the good one.
-  lay_out(ports[2], url(ports[1]) + ", " + url(ports[0]));
+  // The lagging server names the others: the newest release is read from the damaged copy, and
+  // the small files (the large ones are in place already) are spread over it and the good one.
+  lay_out(ports[2], "");
   for (int i = 0; i < 4; ++i) {
     const std::string name = "data/file" + std::to_string(i) + ".bin";
     WriteFile(install_ / name, newest[name]);
