@@ -1,12 +1,14 @@
 // Runs one update of the current folder against a list URL, as the updater's engine does (with the
 // transfers, the rate cap and the check the folder's settings give), and prints the outcome: a
 // benchmark driver, without the window. --verify reads every file, as the updater's option does;
-// --io prints what the process read.
+// --io prints what the process read; --mirror names a copy of the site in place of those the
+// game's settings name.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "base/exception.h"
 #include "net/http_client.h"
@@ -35,12 +37,16 @@ void PrintReading() {
 
 int main(int argc, char** argv) {
   bool verify = false, io = false;
+  std::vector<std::tstring> mirrors;
   for (; argc > 1 && argv[1][0] == '-'; --argc, ++argv) {
     verify |= std::strcmp(argv[1], "--verify") == 0;
     io |= std::strcmp(argv[1], "--io") == 0;
+    if (std::strncmp(argv[1], "--mirror=", 9) == 0) mirrors.emplace_back(argv[1] + 9);
   }
   if (argc != 2 && argc != 3) {
-    std::fprintf(stderr, "usage: update_driver [--verify] [--io] <list-url> [<public-key>]\n");
+    std::fprintf(stderr,
+                 "usage: update_driver [--verify] [--io] [--mirror=<list-url>]... <list-url> "
+                 "[<public-key>]\n");
     return 2;
   }
   try {
@@ -58,6 +64,7 @@ int main(int argc, char** argv) {
     context.transfers = limits.transfers;
     context.rate_cap = limits.rate_cap;
     context.check = ConfiguredCheck(verify);
+    context.mirror_urls = mirrors.empty() ? ConfiguredMirrors() : mirrors;
     const UpdateOutcome outcome = UpdateRun(std::move(context)).Run();
     if (!outcome.completed) {
       std::fprintf(stderr, "%s\n", outcome.error.c_str());

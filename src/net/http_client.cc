@@ -284,18 +284,17 @@ std::optional<std::string> HttpClient::ReceiveHeader(HttpConnection& connection,
   for (bool first = carried.empty();; first = false) {
     if (carried.empty()) {
       if (!connection.AwaitBytes(*this)) {
-        Fail(kStepHeaderReceiveFailed,
-             HttpConnection::IdleFailure("header recv error : nothing received for ", *this));
+        FailToReceive(
+            HttpConnection::IdleFailure("header recv error : nothing received for ", *this));
       }
       const long n = connection.Receive(buffer.data(), buffer.size(), *this);
       if (n <= 0 && first && may_retry) return std::nullopt;
       if (n < 0) {
-        Fail(kStepHeaderReceiveFailed, HttpConnection::SocketFailure("header recv error : %d"));
+        FailToReceive(HttpConnection::SocketFailure("header recv error : %d"));
       }
       // Without the empty line the reply is cut off; waiting on would wait for ever.
       if (n == 0) {
-        Fail(kStepHeaderReceiveFailed,
-             "header recv error : connection closed before the header ended.");
+        FailToReceive("header recv error : connection closed before the header ended.");
       }
       carried = {reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(n)};
     }
@@ -392,6 +391,11 @@ void HttpClient::StoreBlock(const std::uint8_t* bytes, std::size_t size, IHttpBo
 void HttpClient::Fail(int step, const std::tstring& text) {
   Notify(step);
   throw HttpClientException(text, true);
+}
+
+void HttpClient::FailToReceive(const std::tstring& text) {
+  Notify(kStepHeaderReceiveFailed);
+  throw HttpConnection::NetworkFailure(text);
 }
 
 // From the header on the data lock is held; the hook runs with it released, so a hook that reads

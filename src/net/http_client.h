@@ -208,6 +208,8 @@ class HttpClient : public WinsockBase, private HttpConnection::Caller {
                    const std::string& first_block, IHttpBodySink& sink, bool require_whole);
   void StoreBlock(const std::uint8_t* bytes, std::size_t size, IHttpBodySink& sink);
   [[noreturn]] void Fail(int step, const std::tstring& text);
+  // A reply's header that did not come: the network's failure.
+  [[noreturn]] void FailToReceive(const std::tstring& text);
   void Notify(int step);
   void CallHook(int step);
 

@@ -274,6 +274,7 @@ BlockUpdater::~BlockUpdater() = default;
 
 BlockUpdater::Outcome BlockUpdater::Install(const FileJob& job, Verdict* verdict) {
   held_part_ = false;
+  fetched_ = 0;
   failure_.reset();
   copy_url_ = job.list_url.empty() ? site_.list_url : job.list_url;
   try {
@@ -465,10 +466,9 @@ bool BlockUpdater::Write(const PackageData& package, const std::vector<PlanRange
                          RangeQueue& data, const std::vector<std::size_t>& ranges, ByteStream& old,
                          PartWriter& writer) {
   const block_data::PlanTotals totals = block_data::TotalsOf(plan);
-  std::uint64_t fetched = 0;
   const std::function<void(std::size_t)> count = [&](std::size_t size) {
-    fetched += size;
-    if (progress_) progress_(totals.fetched, fetched);
+    fetched_ += size;
+    if (progress_) progress_(totals.fetched, fetched_);
   };
   count(0);
   FetchedData sink(package, writer, count);

@@ -98,6 +98,8 @@ class BlockUpdater {
   // The last Install made the target's part or checked one that a cut run left: once the file is
   // in place by another way, that part is of no use.
   bool HeldPart() const { return held_part_; }
+  // The bytes of the new file the last Install fetched.
+  std::uint64_t Fetched() const { return fetched_; }
   // What ended the last Install on its way when that was a failure rather than what the file or
   // the block data are; none otherwise.
   const std::optional<Exception>& Failure() const { return failure_; }
@@ -137,6 +139,7 @@ class BlockUpdater {
   std::atomic<IndexState> index_state_ = IndexState::kUnknown;
   block_index::Index index_;
   bool held_part_ = false;
+  std::uint64_t fetched_ = 0;
   std::optional<Exception> failure_;
   std::tstring copy_url_;  // the list URL of the copy the current Install fetches from
 };

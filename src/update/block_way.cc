@@ -79,7 +79,7 @@ block_update::BlockUpdater::Outcome BlockWay::FromCopies(block_update::FileJob j
     job.list_url = copies_->ListUrl(use->copy);
     job.package_url = PackageUrl(job.list_url, entry.Listed(), entry.orgsize);
     const Outcome outcome = blocks_.Install(job, verdict);
-    copies_->Ended(*use, 0);
+    copies_->Ended(*use, blocks_.Fetched());
     const std::optional<Exception>& failure = blocks_.Failure();
     if (outcome != Outcome::kNotThisWay || !failure || !copies_->Blame(*use, *failure)) {
       return outcome;

@@ -154,6 +154,7 @@ PackageTransfer::PackageTransfer(HttpClient& client, PackageServer& server, std:
       server_(server),
       stop_(std::move(stop)),
       progress_([this, progress = std::move(progress)](std::uint64_t size, std::uint64_t received) {
+        if (received > received_ && use_ != nullptr) server_.copies->Heard(*use_);
         received_ = received;
         if (progress) progress(size, received);
       }) {}
@@ -167,12 +168,15 @@ std::unique_ptr<StreamedInstall> PackageTransfer::FetchFromCopies(InstallJob& jo
   while (const std::optional<SiteCopies::Use> use = copies->Pick()) {
     job.package_url = PackageUrl(copies->ListUrl(use->copy), job.entry.Listed(), job.entry.orgsize);
     received_ = 0;
+    use_ = &*use;
     try {
       std::unique_ptr<StreamedInstall> install = Fetch(job, temporary, feed);
+      use_ = nullptr;
       copies->Ended(*use, received_);
       copy_ = use;
       return install;
     } catch (const Exception& failure) {
+      use_ = nullptr;
       copies->Ended(*use, received_);
       if (!copies->Blame(*use, failure)) throw;
       last = failure.Cause();

@@ -77,6 +77,7 @@ class PackageTransfer {
   PackageServer& server_;
   std::stop_token stop_;
   TransferProgress progress_;
-  std::uint64_t received_ = 0;  // by the current attempt
+  std::uint64_t received_ = 0;            // by the current attempt
+  const SiteCopies::Use* use_ = nullptr;  // the copy the current attempt is on
   std::optional<SiteCopies::Use> copy_;
 };

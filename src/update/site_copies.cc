@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <tuple>
 
 namespace {
 
@@ -10,6 +11,9 @@ namespace {
 constexpr int kPatienceMs = 3000;
 // A copy that fails this many transfers is not asked again in the run.
 constexpr int kFailuresToLeave = 3;
+// A copy with attempts in flight that has sent nothing for this long is passed over while another
+// is not.
+constexpr auto kQuiet = std::chrono::seconds(1);
 // Below this much, a transfer says little about a copy's rate: the round trips dominate it.
 constexpr std::uint64_t kMeasuredBytes = 64 << 10;
 
@@ -28,18 +32,23 @@ net_limits::Limits SiteCopies::Patient() {
 
 std::optional<SiteCopies::Use> SiteCopies::Pick() {
   std::lock_guard<std::mutex> hold(lock_);
+  const Clock::time_point now = Clock::now();
+  const auto rank = [&](const Copy& copy) {
+    return std::tuple(-copy.failures, !Quiet(copy, now), Share(copy));
+  };
   std::optional<std::size_t> best;
   for (std::size_t i = 0; i < copies_.size(); ++i) {
-    const Copy& copy = copies_[i];
-    if (!Usable(copy)) continue;
-    if (!best || copy.failures < copies_[*best].failures ||
-        (copy.failures == copies_[*best].failures && Share(copy) > Share(copies_[*best]))) {
-      best = i;
-    }
+    if (Usable(copies_[i]) && (!best || rank(copies_[i]) > rank(copies_[*best]))) best = i;
   }
   if (!best) return std::nullopt;
-  ++copies_[*best].in_use;
-  return Use{*best, copies_[*best].failures, std::chrono::steady_clock::now()};
+  Copy& picked = copies_[*best];
+  if (picked.in_use++ == 0) picked.heard = now;
+  return Use{*best, picked.failures, now};
+}
+
+void SiteCopies::Heard(const Use& use) {
+  std::lock_guard<std::mutex> hold(lock_);
+  copies_[use.copy].heard = Clock::now();
 }
 
 void SiteCopies::Ended(const Use& use, std::uint64_t bytes) {
@@ -48,8 +57,7 @@ void SiteCopies::Ended(const Use& use, std::uint64_t bytes) {
   --ended.in_use;
   ended.bytes += bytes;
   if (bytes > 0) {
-    ended.seconds +=
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - use.started).count();
+    ended.seconds += std::chrono::duration<double>(Clock::now() - use.started).count();
   }
 }
 
@@ -77,6 +85,10 @@ std::tstring SiteCopies::Account() const {
 
 bool SiteCopies::Usable(const Copy& copy) const {
   return !copy.dropped && copy.failures < kFailuresToLeave;
+}
+
+bool SiteCopies::Quiet(const Copy& copy, Clock::time_point now) const {
+  return copy.in_use > 0 && now - copy.heard > kQuiet;
 }
 
 double SiteCopies::Share(const Copy& copy) const {

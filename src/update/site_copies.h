@@ -34,11 +34,14 @@ class SiteCopies {
     int failures_seen = 0;  // the copy's failures when it was picked
     std::chrono::steady_clock::time_point started;
   };
-  // The copy an attempt is to use: one that failed least, then the one whose rate, shared with
-  // the attempts in flight on it, is largest, then the first in order. None when every copy is
-  // left.
+  // The copy an attempt is to use: one that failed least, then one that is not quiet (nothing
+  // heard for a second while attempts are in flight on it: it may be failing them all), then the
+  // one whose rate, shared with the attempts in flight on it, is largest, then the first in order.
+  // None when every copy is left.
   std::optional<Use> Pick();
   const std::tstring& ListUrl(std::size_t copy) const { return copies_[copy].list_url; }
+  // Bytes came for the attempt.
+  void Heard(const Use& use);
   // The attempt has ended, having brought `bytes`.
   void Ended(const Use& use, std::uint64_t bytes);
   // Counts the attempt's failure against its copy: a failure of the network as one of its
@@ -60,8 +63,12 @@ class SiteCopies {
     std::uint64_t bytes = 0;
     double seconds = 0;
     std::tstring why = {};  // the last failure
+    // When bytes last came for an attempt on it, or it was last picked with none in flight.
+    std::chrono::steady_clock::time_point heard = {};
   };
+  using Clock = std::chrono::steady_clock;
   bool Usable(const Copy& copy) const;
+  bool Quiet(const Copy& copy, Clock::time_point now) const;
   // How much a new transfer on the copy is likely to get: its rate shared with those in flight.
   double Share(const Copy& copy) const;
 
