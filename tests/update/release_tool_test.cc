@@ -12,6 +12,7 @@
 #include "platform/named_mutex.h"
 #include "platform/path.h"
 #include "site/block_index.h"
+#include "site/mirror_list.h"
 #include "site/testing/block_changes.h"
 #include "site/trust_root.h"
 #include "support/engine_harness.h"
@@ -725,6 +726,42 @@ TEST_F(ReleaseToolTest, CopiesOfTheSiteAreJudgedOneByOne) {
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_TRUE(
       said(result, "copy 2: the same release as copy 1; players can fetch every package\n"));
+}
+
+// The copies a signed site names: signed with the release's keys for its list, named again by later
+// signed builds until told otherwise, and refused where players could not trust them.
+TEST_F(ReleaseToolTest, SignedSitesNameTheirCopies) {
+  const TempFolder keys("varne-keys");
+  const std::string key_file = (keys.GetPath() / "publisher.key").string();
+  const std::string keygen = RunTool("keygen '" + key_file + "'").out;
+  const std::string sign = "--sign '" + key_file + "' ";
+  const std::vector<std::string> copies = {"http://cdn.example/list", "http://127.0.0.2:81/l"};
+  const std::filesystem::path document = site_.GetPath() / "filelist.mirrors";
+  const auto named = [&] {  // as a keyed install verifies them
+    const std::string list = ReadFile(site_.GetPath() / "filelist");
+    return VerifyMirrorList(ReadFile(document), ParseKeySet(keygen.substr(0, keygen.find('\n'))),
+                            {list.size(), platform::Sha256Of(list)});
+  };
+  Build(sign + "--mirror " + copies[0] + " --mirror " + copies[1]);
+  EXPECT_EQ(named(), copies);
+  const ReleaseServer server(site_.GetPath(), port_);
+  const std::string status = RunTool("status " + Url()).out;
+  EXPECT_NE(status.find("\ncopies: " + copies[0] + " " + copies[1] + "\n"), std::string::npos);
+  Image("a.txt", "alpha, changed");
+  Build();  // an unsigned release names none
+  EXPECT_FALSE(std::filesystem::exists(document));
+  Build(sign);
+  EXPECT_EQ(named(), copies);
+  const Snapshot before = Take(site_.GetPath());
+  for (const auto& [options, said] :
+       {std::pair{"--mirror " + copies[0], "--mirror goes with --sign"},
+        {sign + "--mirror https://a/l", "list URL without blanks: https://a/l"}}) {
+    EXPECT_NE(RunTool(BuildArguments(image_, site_, options)).err.find(said), std::string::npos);
+    EXPECT_EQ(Take(site_.GetPath()), before) << options;
+  }
+  Build(sign + "--no-mirrors");
+  Build(sign);
+  EXPECT_FALSE(std::filesystem::exists(document));
 }
 
 // Long work draws one line redrawn in place on a terminal; on a pipe it prints only its plain

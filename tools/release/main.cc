@@ -24,6 +24,7 @@
 #include "release_copies.h"
 #include "release_package.h"
 #include "site/install_names.h"
+#include "site/mirror_list.h"
 #include "site/site_names.h"
 #include "site_builder.h"
 #include "site_check.h"
@@ -52,7 +53,8 @@ const char kUsage[] =
     "      serverside_publickey lines for the dlgconfig.conf of the next release's RV7.VPK\n"
     "  build <image-folder> <site-folder> [--listen <host:port>] [--path <url-path>]\n"
     "        [--sign <private-key-file>... [--expires <days>] [--timestamp-key <file>]\n"
-    "        [--write-keys]] [--no-blocks] [--follow-links] [--quiet]\n"
+    "        [--write-keys] [--mirror <list-url>... | --no-mirrors]] [--no-blocks]\n"
+    "        [--follow-links] [--quiet]\n"
     "      the list, one package per file, the files' block data (filelist.blocks and\n"
     "      filelist.fine, none with --no-blocks) and an nginx server block (nginx-site.conf);\n"
     "      with --sign also filelist.sig and filelist.blocks.sig, valid for --expires days\n"
@@ -60,8 +62,10 @@ const char kUsage[] =
     "      this machine's clock; a site with a root needs --sign with k of its keys and\n"
     "      --timestamp-key, and also gets filelist.timestamp; the image's RV7.VPK must name\n"
     "      the root's keys (without a root, keys that --sign signs for), which --write-keys\n"
-    "      writes into its dlgconfig.conf first; links that lead\n"
-    "      outside the image are refused unless --follow-links is given\n"
+    "      writes into its dlgconfig.conf first; --mirror names the site's copies (at most 16,\n"
+    "      in the order players try them) in filelist.mirrors, signed with the release; later\n"
+    "      signed builds name the same copies until --mirror names others or --no-mirrors none;\n"
+    "      links that lead outside the image are refused unless --follow-links is given\n"
     "      defaults: --listen 127.0.0.1:8080 --path /filelist\n"
     "      ends with what changed since the release the site published before and how many\n"
     "      bytes its players fetch\n"
@@ -72,10 +76,11 @@ const char kUsage[] =
     "      answers the site's URLs over HTTP until stopped (port 0: any free port)\n"
     "  status <site-folder or list-url>... [--quiet]\n"
     "      the release (serial, expiry), its timestamp's expiry and the root (version,\n"
-    "      threshold, game); exits with 1 when players refuse the site now or will within 7 days;\n"
-    "      given several copies of the site (mirrors), judges each and says whether it serves\n"
-    "      the first's release (same, older, newer, different) or is unreachable, and exits\n"
-    "      with 1 also when one cannot be read or does not serve the newest release seen\n"
+    "      threshold, game) and the copies the site names; exits with 1 when players refuse\n"
+    "      the site now or will within 7 days; given several copies of the site (mirrors),\n"
+    "      judges each and says whether it serves the first's release (same, older, newer,\n"
+    "      different) or is unreachable, and exits with 1 also when one cannot be read or\n"
+    "      does not serve the newest release seen\n"
     "  check <list-url>... [--public-key <key-set>] [--deep] [--quiet]\n"
     "      fetches and parses a list as the updater does (proxy from RV7.conf or http_proxy),\n"
     "      then asks for the start of every package, side by side, and names each one that\n"
@@ -103,6 +108,7 @@ struct Arguments {
   std::string path;
   std::vector<std::string> sign;
   std::vector<std::string> keys;
+  std::vector<std::string> mirrors;
   std::string expires;
   std::string public_key;
   std::string game;
@@ -112,6 +118,7 @@ struct Arguments {
   bool no_blocks = false;
   bool follow_links = false;
   bool write_keys = false;
+  bool no_mirrors = false;
   bool quiet = false;
   bool deep = false;
   bool help = false;
@@ -140,6 +147,10 @@ bool Parse(int argc, char** argv, Arguments& out) {
       out.follow_links = true;
     } else if (arg == "--write-keys") {
       out.write_keys = true;
+    } else if (arg == "--no-mirrors") {
+      out.no_mirrors = true;
+    } else if (arg == "--mirror" && i + 1 < argc) {
+      out.mirrors.push_back(argv[++i]);
     } else if (arg == "--quiet") {
       out.quiet = true;
     } else if (arg == "--deep") {
@@ -211,8 +222,8 @@ SigningPlan PrepareSigning(const Arguments& args, int days, SiteOptions& options
     }
     return {};
   }
-  const SigningPlan plan =
-      PlanSigning(site, args.sign, args.timestamp_key, days, std::time(nullptr));
+  SigningPlan plan = PlanSigning(site, args.sign, args.timestamp_key, days, std::time(nullptr));
+  plan.mirrors = options.mirrors;
   options.sign = [image, plan](const std::string& list, const std::string& blocks) {
     return SignSite(image, list, blocks, plan);
   };
@@ -231,6 +242,21 @@ void WriteKeys(const std::string& image, const SigningPlan& plan) {
     std::fprintf(stderr, "varne-release: %s: dlgconfig.conf now says serverside_publickey=%s\n",
                  kGamePackageName, KeySetText(plan.root.keys).c_str());
   }
+}
+
+// Why the build's copies are refused; empty when they are not.
+std::string MirrorOptionsFault(const Arguments& args) {
+  if (args.mirrors.empty()) return {};
+  if (args.no_mirrors) return "--mirror and --no-mirrors exclude each other";
+  // Only a key tells the publisher's list of copies from anyone's.
+  if (args.sign.empty()) {
+    return "--mirror goes with --sign: players follow only copies that the release's keys name";
+  }
+  if (args.mirrors.size() > kMaxMirrors) return "--mirror names at most 16 copies";
+  for (const std::string& url : args.mirrors) {
+    if (!IsMirrorUrl(url)) return "--mirror takes an http:// list URL without blanks: " + url;
+  }
+  return {};
 }
 
 int Build(const Arguments& args) {
@@ -252,8 +278,19 @@ int Build(const Arguments& args) {
   if ((!args.timestamp_key.empty() || args.write_keys) && args.sign.empty()) {
     return Usage("--timestamp-key and --write-keys go with --sign");
   }
+  if (const std::string fault = MirrorOptionsFault(args); !fault.empty()) {
+    return Usage(fault.c_str());
+  }
   const SiteLock lock(args.positional[1]);
+  options.mirrors = !args.mirrors.empty() || args.no_mirrors
+                        ? args.mirrors
+                        : RememberedMirrors(args.positional[1]);
   const SigningPlan plan = PrepareSigning(args, days, options);
+  if (args.sign.empty() && !options.mirrors.empty()) {
+    std::fprintf(stderr,
+                 "varne-release: warning: an unsigned release names no copies; the site's next "
+                 "signed build names them again (--no-mirrors forgets them)\n");
+  }
   if (args.write_keys) WriteKeys(args.positional[0], plan);
   for (const std::string& warning : CheckReleasePackage(
            args.positional[0],
@@ -280,6 +317,7 @@ int Build(const Arguments& args) {
                 static_cast<unsigned long long>(summary.serial), UtcText(plan.expires).c_str(),
                 days);
   }
+  if (!plan.mirrors.empty()) std::printf("%s\n", CopiesLine(plan.mirrors).c_str());
   if (plan.root.version != 0) {
     std::printf("timestamp: root %llu, expires %s (renew it daily: varne-release timestamp)\n",
                 static_cast<unsigned long long>(plan.root.version),

@@ -9,6 +9,7 @@
 #include <optional>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "base/exception.h"
 #include "base/hex.h"
 #include "base/utf8string.h"
+#include "config/config_base.h"
 #include "nginx_config.h"
 #include "platform/file.h"
 #include "platform/file_stamp.h"
@@ -329,10 +331,10 @@ void Publish(const fs::path& path, const std::string& bytes) {
   }
 }
 
-// Puts the list, its signature and the timestamp that names it in place, removing those the release
-// has none of. All are written out before any is renamed, so that a player can meet the new list
-// beside the old signature or timestamp only between renames back to back, however large the
-// documents.
+// Puts the list, its signature, the timestamp that names it and the copies bound to it in place,
+// removing those the release has none of. All are written out before any is renamed, so that a
+// player can meet the new list beside the old signature or timestamp only between renames back to
+// back, however large the documents.
 void SwitchList(const fs::path& site_folder, const std::string& list,
                 const SiteSignatures& signatures) {
   const std::pair<fs::path, const std::string*> documents[] = {
@@ -340,6 +342,7 @@ void SwitchList(const fs::path& site_folder, const std::string& list,
       {site_folder / SiteFileName(BesideList::kRoots), &signatures.roots},
       {site_folder / SiteFileName(BesideList::kSignature), &signatures.list},
       {site_folder / SiteFileName(BesideList::kTimestamp), &signatures.timestamp},
+      {site_folder / SiteFileName(BesideList::kMirrors), &signatures.mirrors},
   };
   std::optional<fs::path> staged[std::size(documents)];
   for (std::size_t i = 0; i < std::size(documents); ++i) {
@@ -358,7 +361,27 @@ void SwitchList(const fs::path& site_folder, const std::string& list,
   if (!signatures.roots.empty()) fs::remove(site_folder / kPendingRootName);
 }
 
+constexpr char kMirrorsSetting[] = "mirrors";
+
+// A list URL holds no blank, so the copies share one line, blank-separated, in their order.
+std::string SettingsText(const SiteOptions& options) {
+  std::string text = "listen=" + options.listen + "\r\npath=" + options.list_path + "\r\n";
+  if (options.mirrors.empty()) return text;
+  text += std::string(kMirrorsSetting) + "=";
+  for (const std::string& url : options.mirrors) {
+    text += url + (&url == &options.mirrors.back() ? "\r\n" : " ");
+  }
+  return text;
+}
+
 }  // namespace
+
+std::vector<std::string> RememberedMirrors(const std::string& site) {
+  ConfigBase settings;
+  settings.Load(platform::ToInternalPath(Text(SitePath(site, kSiteSettingsName))));
+  std::istringstream line(settings.LoadString(kMirrorsSetting, ""));
+  return {std::istream_iterator<std::string>(line), std::istream_iterator<std::string>()};
+}
 
 // Players see the release before or the one after, never a mix: the documents are made and signed
 // before anything is written, so a signing that fails leaves the site as it was; every package of
@@ -411,8 +434,7 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   WriteSiteFile(site_folder / kSiteNginxName,
                 MakeNginxServerBlock(options.listen, options.list_path, folder));
-  WriteSiteFile(site_folder / kSiteSettingsName,
-                "listen=" + options.listen + "\r\npath=" + options.list_path + "\r\n");
+  WriteSiteFile(site_folder / kSiteSettingsName, SettingsText(options));
   Publish(site_folder / SiteFileName(BesideList::kFine), blocks.fine);
   Publish(site_folder / SiteFileName(BesideList::kBlocks), blocks.blocks);
   Publish(site_folder / SiteFileName(BesideList::kBlocksSignature), signatures.blocks);

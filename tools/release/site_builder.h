@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/progress_line.h"
 #include "release_changes.h"
@@ -19,6 +20,9 @@ struct SiteOptions {
   std::string list_path = "/filelist";
   bool blocks = true;         // block data beside the list; without, stale block files are removed
   bool follow_links = false;  // publishes what links lead to outside the image
+  // The site's copies, remembered in its settings for the next build; a signed build publishes
+  // them (the sign function signs them, from its own plan), an unsigned one names none.
+  std::vector<std::string> mirrors;
   // Signs the list and the block index (empty without block data) before anything of the build is
   // written; without, the site is unsigned and a signature of an earlier build is removed.
   std::function<SiteSignatures(const std::string& list, const std::string& blocks)> sign;
@@ -44,3 +48,6 @@ struct SiteSummary {
 // build after the one that stopped listing them.
 SiteSummary BuildSite(const std::string& image, const std::string& site,
                       const SiteOptions& options);
+
+// The copies the site's last build remembered in its settings; none when it names none.
+std::vector<std::string> RememberedMirrors(const std::string& site);

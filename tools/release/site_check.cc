@@ -18,6 +18,7 @@
 #include "net/http_client.h"
 #include "release_copies.h"
 #include "site/file_list.h"
+#include "site/mirror_list.h"
 #include "site/release_signature.h"
 #include "site/site_names.h"
 #include "site/trust_root.h"
@@ -298,5 +299,6 @@ SiteDocuments FetchSiteDocuments(const std::string& list_url) {
   documents.signature = FetchBeside(client, list_url, BesideList::kSignature, kMaxSignatureSize);
   documents.roots = FetchBeside(client, list_url, BesideList::kRoots, kMaxRootsSize);
   documents.timestamp = FetchBeside(client, list_url, BesideList::kTimestamp, kMaxTimestampSize);
+  documents.mirrors = FetchBeside(client, list_url, BesideList::kMirrors, kMaxMirrorListSize);
   return documents;
 }

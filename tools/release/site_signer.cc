@@ -12,6 +12,7 @@
 #include "platform/path.h"
 #include "site/block_index.h"
 #include "site/file_list.h"
+#include "site/mirror_list.h"
 #include "site/release_signature.h"
 #include "site/site_names.h"
 #include "site_files.h"
@@ -153,11 +154,15 @@ SiteSignatures SignSite(const std::string& image, const std::string& list_docume
         Sha256OfFile(platform::ToFilesystemPath(image) /
                      platform::ToFilesystemPath(platform::ToNativePath(entry.path))));
   }
+  const ListDigest digest{release.list_size, release.list_sha256};
   SiteSignatures signatures{release.serial,
                             SignRelease(release, plan.keys),
-                            SignBlocks(blocks, {release.list_size, release.list_sha256}, plan.keys),
+                            SignBlocks(blocks, digest, plan.keys),
                             {},
                             plan.roots};
+  // Signed by the keys that sign the release, so that players trust the copies as far as they
+  // trust the release itself.
+  if (!plan.mirrors.empty()) signatures.mirrors = SignMirrorList(plan.mirrors, digest, plan.keys);
   if (plan.root.version > 0) {
     signatures.timestamp =
         TimestampDocument(plan.root, signatures.list, plan.timestamp_key, plan.timestamp_expires);

@@ -30,6 +30,7 @@ struct SigningPlan {
   std::string roots;          // the roots document that publishes `root`; empty: published already
   std::string timestamp_key;  // the root's timestamp key (private key text); empty without a root
   std::int64_t timestamp_expires = 0;
+  std::vector<std::string> mirrors;  // the site's copies, named with the release; none: no copies
 };
 
 // Reads the key files and picks the serial: above the one the site's current signature carries,
@@ -48,10 +49,11 @@ struct SiteSignatures {
   std::string blocks;     // "filelist.blocks.sig"; empty when the release has no block data
   std::string timestamp;  // "filelist.timestamp"; empty for a site without a root
   std::string roots;      // "filelist.roots" with the root this release publishes; empty: as it is
+  std::string mirrors = {};  // "filelist.mirrors"; empty when the release names no copies
 };
 
 // Signs a list document made from `image` and the block data bound to it (`blocks`, the index
-// document; empty for none) as planned, and, under a root, the timestamp that names the release.
-// Throws Exception on failure.
+// document; empty for none) as planned, under a root the timestamp that names the release, and the
+// site's copies, bound to the list. Throws Exception on failure.
 SiteSignatures SignSite(const std::string& image, const std::string& list_document,
                         const std::string& blocks, const SigningPlan& plan);

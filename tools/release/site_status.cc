@@ -5,6 +5,7 @@
 #include "base/exception.h"
 #include "base/utf8string.h"
 #include "site/file_list.h"
+#include "site/mirror_list.h"
 #include "site/release_signature.h"
 #include "site/site_names.h"
 #include "site/trust_root.h"
@@ -82,7 +83,40 @@ void JudgeSigned(const SiteDocuments& documents, std::int64_t now, SiteStatus& s
   }
 }
 
+// The copies the document names for the list. Under a root, as the installs that follow it verify
+// them; without, no key is known here, and the publisher's own document is read as it stands.
+std::vector<std::string> CopiesNamed(const SiteDocuments& documents) {
+  const ListDigest list{documents.list.size(), platform::Sha256Of(documents.list)};
+  const TrustRoot root = NewestRoot(documents.roots.value_or(""));
+  if (root.version > 0) return VerifyMirrorList(*documents.mirrors, root.keys, list);
+  const SignedDocument document = SplitSignatures(*documents.mirrors, kMaxMirrorListSize);
+  const std::vector<std::string_view> lines = DocumentLines(document.signed_part);
+  if (lines.size() < 2 || !(SizeAndDigestOf(lines[1], "list") == list)) {
+    throw DownloadManagerException("mirror list is of another release.", true);
+  }
+  std::vector<std::string> urls;
+  for (std::size_t i = 2; i < lines.size(); ++i) urls.emplace_back(ValueOf(lines[i], "mirror"));
+  return urls;
+}
+
+// Players who cannot follow the copies still take the release from the site itself, so a list of
+// copies they refuse is said, not a refusal of the site.
+void ShowCopies(const SiteDocuments& documents, SiteStatus& status) {
+  if (!documents.mirrors) return;
+  try {
+    status.lines.push_back(CopiesLine(CopiesNamed(documents)));
+  } catch (const Exception& failure) {
+    status.lines.push_back("copies: none that players follow, " + failure.GetText());
+  }
+}
+
 }  // namespace
+
+std::string CopiesLine(const std::vector<std::string>& urls) {
+  std::string line = "copies:";
+  for (const std::string& url : urls) line += " " + url;
+  return line;
+}
 
 SiteStatus JudgeSite(const SiteDocuments& documents, std::int64_t now) {
   SiteStatus status;
@@ -91,6 +125,7 @@ SiteStatus JudgeSite(const SiteDocuments& documents, std::int64_t now) {
   } catch (const Exception& failure) {
     status.refused_now = failure.GetText();
   }
+  ShowCopies(documents, status);
   ShowPendingRoot(documents, status);
   return status;
 }
@@ -98,10 +133,12 @@ SiteStatus JudgeSite(const SiteDocuments& documents, std::int64_t now) {
 SiteDocuments ReadSiteDocuments(const std::string& site) {
   std::optional<std::string> list = ReadSiteFile(site, kSiteListName);
   if (!list) throw Exception("no list in " + site + " (varne-release build makes one)", true);
-  return {std::move(*list), ReadSiteFile(site, SiteFileName(BesideList::kSignature)),
+  return {std::move(*list),
+          ReadSiteFile(site, SiteFileName(BesideList::kSignature)),
           ReadSiteFile(site, SiteFileName(BesideList::kRoots)),
           ReadSiteFile(site, SiteFileName(BesideList::kTimestamp)),
-          ReadSiteFile(site, kPendingRootName)};
+          ReadSiteFile(site, kPendingRootName),
+          ReadSiteFile(site, SiteFileName(BesideList::kMirrors))};
 }
 
 int PrintSiteStatus(const SiteStatus& status, bool quiet, const std::string& copy) {

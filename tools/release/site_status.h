@@ -16,6 +16,7 @@ struct SiteDocuments {
   std::optional<std::string> timestamp;
   // The next root, prepared in a site folder and not yet published; no server hands it out.
   std::optional<std::string> pending_roots = {};
+  std::optional<std::string> mirrors = {};
 };
 
 // How long before an expiry the publisher is told: a weekly look, or a daily job, still sees it
@@ -23,10 +24,13 @@ struct SiteDocuments {
 constexpr std::int64_t kExpiryWarning = 7 * 86400;
 
 struct SiteStatus {
-  std::vector<std::string> lines;  // release, timestamp and root, one line each
+  std::vector<std::string> lines;  // release, timestamp, root and copies, one line each
   std::string refused_now;         // why players refuse the site at `now`; empty when they do not
   std::string refused_soon;        // why they will within kExpiryWarning; empty when they will not
 };
+
+// The copies a site names, as said on one line.
+std::string CopiesLine(const std::vector<std::string>& urls);
 
 // Judges the documents at `now`. Never throws: what cannot be read is a refusal.
 SiteStatus JudgeSite(const SiteDocuments& documents, std::int64_t now);
