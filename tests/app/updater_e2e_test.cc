@@ -19,7 +19,6 @@
 #include "platform/file.h"
 #include "res/error_causes.h"
 #include "res/strings.h"
-#include "site/mirror_list.h"
 #include "site/release_state.h"
 #include "site/site_names.h"
 #include "site/testing/block_changes.h"
@@ -692,12 +691,9 @@ TEST_F(SignedReleaseTest, CopiesThatStallDamageOrLagCostThePlayerNothing) {
   const auto url = [](std::uint16_t port) {
     return "http://127.0.0.1:" + std::to_string(port) + "/filelist";
   };
-  Publish({{"data/level1.dat", "level two"}}, Sign(0, 1, 3), false);
   // The release before names the other copies, as its publisher signed them.
-  const std::string list = ReadFile(site_ / "filelist");
-  WriteFile(site_ / "filelist.mirrors",
-            SignMirrorList({url(ports[1]), url(ports[0])}, {list.size(), platform::Sha256Of(list)},
-                           {keys_[0].private_pem, keys_[1].private_pem}));
+  Publish({{"data/level1.dat", "level two"}},
+          Sign(0, 1, 3) + " --mirror " + url(ports[1]) + " --mirror " + url(ports[0]), false);
   const auto lagging = copy_of(root_.GetPath() / "lagging", ports[2]);
   std::mt19937_64 random(11);
   Snapshot newest;
