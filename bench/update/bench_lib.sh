@@ -47,3 +47,17 @@ best_of_three() {
   done
   echo "$best"
 }
+
+# goal <text> <awk condition> [<name>=<value>...]: prints the goal, then PASS or MISS, and counts
+# it in passed or missed.
+passed=0 missed=0
+goal() {
+  local text=$1 condition=$2 values=()
+  shift 2
+  for value in "$@"; do values+=(-v "$value"); done
+  if awk "${values[@]}" "BEGIN {exit !($condition)}"; then
+    echo "goal $text: PASS" && passed=$((passed + 1))
+  else
+    echo "goal $text: MISS" && missed=$((missed + 1))
+  fi
+}

@@ -89,19 +89,6 @@ reference_run() {  # reference_run <command...>: sets sent, seconds and multi fo
   read -r seconds _ < <(time_figures)
 }
 
-goal() {  # goal <text> <awk condition> [<name>=<value>...]: the goal, then PASS or MISS
-  local text=$1 condition=$2 values=()
-  shift 2
-  for value in "$@"; do values+=(-v "$value"); done
-  if awk "${values[@]}" "BEGIN {exit !($condition)}"; then
-    echo "goal $text: PASS"
-    passed=$((passed + 1))
-  else
-    echo "goal $text: MISS"
-    missed=$((missed + 1))
-  fi
-}
-passed=0 missed=0
 right() { [ "$1" = "$new_md5" ] && echo 1 || echo 0; }  # whether an md5 is the new file's
 verdict() { [ "$1" = "$new_md5" ] && echo "md5 right" || echo "md5 WRONG"; }
 percent() { awk -v b="$1" -v s="$size" 'BEGIN {printf "%.2f %% of the file", 100 * b / s}'; }

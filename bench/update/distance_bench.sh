@@ -77,17 +77,6 @@ mib() { awk -v b="$1" 'BEGIN {printf "%.1f MiB", b / 1048576}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 floor_seconds() { awk -v b="$1" -v m="$mbit" 'BEGIN {printf "%.3f", b * 8 / (m * 1e6)}'; }
 
-passed=0 missed=0
-goal() {  # goal <text> <awk condition> [<name>=<value>...]: the goal, then PASS or MISS
-  local text=$1 condition=$2 values=()
-  shift 2
-  for value in "$@"; do values+=(-v "$value"); done
-  if awk "${values[@]}" "BEGIN {exit !($condition)}"; then
-    echo "goal $text: PASS" && passed=$((passed + 1))
-  else
-    echo "goal $text: MISS" && missed=$((missed + 1))
-  fi
-}
 
 # One nginx: the release site's server block (nginx opens each file per request, so a site rebuilt
 # in place is served without a restart) and, on the next port, the zsync files of $work/www; one

@@ -46,17 +46,6 @@ finish() {
 trap finish EXIT
 trap 'exit 1' INT TERM
 
-passed=0 missed=0
-goal() {  # goal <text> <awk condition> [<name>=<value>...]: the goal, then PASS or MISS
-  local text=$1 condition=$2 values=()
-  shift 2
-  for value in "$@"; do values+=(-v "$value"); done
-  if awk "${values[@]}" "BEGIN {exit !($condition)}"; then
-    echo "goal $text: PASS" && passed=$((passed + 1))
-  else
-    echo "goal $text: MISS" && missed=$((missed + 1))
-  fi
-}
 
 # The image: $files files of about $small_total bytes together (each under 1 MiB, so each comes as
 # one package) and $large files that come by ranges of their packages.
