@@ -1,13 +1,10 @@
 #include "update/update_run.h"
 
-#include <algorithm>
 #include <array>
 #include <chrono>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <span>
-#include <thread>
 
 #include "base/ascii.h"
 #include "base/exception.h"
@@ -31,6 +28,7 @@
 #include "update/package_transfer.h"
 #include "update/package_way.h"
 #include "update/release_protocol.h"
+#include "update/release_reads.h"
 #include "update/site_copies.h"
 #include "update/streamed_way.h"
 
@@ -73,13 +71,6 @@ InstallState StateOf(bool keyed) {
   }
 }
 
-// The server a URL names, as "host" or "host:port".
-std::tstring ServerOf(const std::tstring& url) {
-  const std::size_t scheme = url.find("://");
-  const std::size_t start = scheme == std::tstring::npos ? 0 : scheme + 3;
-  return url.substr(start, url.find('/', start) - start);
-}
-
 // Where the file goes: the running updater cannot be replaced, so its new version waits under the
 // swap name.
 std::tstring TargetOf(const FileEntry& entry) {
@@ -102,23 +93,8 @@ class UpdateRun::Impl {
   void Steps();
   // With a publisher's key, or once the install follows a trust root whatever its configuration
   // now says, nothing is fetched before the release is known to be signed by the trusted keys.
-  struct CopyRead;
-  // The list, and under a key its release verified: from the site, or with copies of the site
-  // (configured, or under a key named by the site's publisher) from every copy at once, taking
-  // the first copy's in order that serves it, or under a key the newest release any copy serves;
-  // the copies that serve that very list serve the rest of the run.
+  // The list goes into list_, the release into signed_, the copies that serve it into copies_.
   ListDigest ReadRelease(const InstallState& state);
-  // Reads every copy's release, side by side.
-  void ReadSideBySide(std::vector<CopyRead>& reads, const InstallState& state);
-  // Reads the releases of the copies the publisher names beside the release read.
-  void FollowPublishedCopies(std::vector<CopyRead>& reads, const InstallState& state);
-  // Takes the chosen release, and the copies that serve it for the rest of the run.
-  ListDigest Take(const std::vector<CopyRead>& reads);
-  // Reads the copy's release on the client; throws its failure.
-  void ReadCopy(HttpClient& client, CopyRead& read, const InstallState& state) const;
-  // The read the run takes: the first that served, or under a key the newest release.
-  const CopyRead& Chosen(const std::vector<CopyRead>& reads) const;
-  bool Keyed(const InstallState& state) const;
   void InstallFiles();
   // Checks list entry `index` with its digest from `digests`, and installs it when it differs.
   void Process(const FileEntry& entry, DigestAhead& digests, std::size_t index);
@@ -293,122 +269,24 @@ void UpdateRun::Impl::Steps() {
   Finish();
 }
 
-// What one copy of the site served when asked for the release.
-struct UpdateRun::Impl::CopyRead {
-  std::tstring url;
-  FileList list = {};
-  std::optional<ListDigest> digest = {};  // once the list was read, and under a key verified
-  std::optional<TrustedRelease> trusted = {};
-  std::optional<Exception> failure = {};
-};
-
-bool UpdateRun::Impl::Keyed(const InstallState& state) const {
-  return state.root || !context_.public_key.empty();
-}
-
 ListDigest UpdateRun::Impl::ReadRelease(const InstallState& state) {
-  std::vector<CopyRead> reads(1 + context_.mirror_urls.size());
-  reads[0].url = context_.list_url;
-  for (std::size_t i = 1; i < reads.size(); ++i) reads[i].url = context_.mirror_urls[i - 1];
-  if (reads.size() == 1) {
-    ReadCopy(context_.client, reads[0], state);
-  } else {
-    ReadSideBySide(reads, state);
-  }
-  if (Keyed(state)) FollowPublishedCopies(reads, state);
-  return Take(reads);
-}
-
-void UpdateRun::Impl::ReadSideBySide(std::vector<CopyRead>& reads, const InstallState& state) {
-  // Each with a client of its own: a copy that connects or sends nothing for a few seconds costs
-  // those seconds once, whichever copy it is.
-  std::vector<std::unique_ptr<HttpClient>> clients;
-  std::vector<std::jthread> threads;
-  for (CopyRead& read : reads) {
-    HttpClient& client = *clients.emplace_back(std::make_unique<HttpClient>());
-    ShareConnections(client);
-    client.SetStop(context_.stop);
-    client.SetLimits(SiteCopies::Patient());
-    threads.emplace_back([this, &client, &read, &state] {
-      try {
-        ReadCopy(client, read, state);
-      } catch (const Exception& failure) {
-        read.failure = failure;
-      } catch (...) {
-        read.failure = DownloadManagerException("Unknown Error.", true);
-      }
-    });
-  }
-  threads.clear();
-  ThrowIfStopped(context_.stop);
-}
-
-void UpdateRun::Impl::FollowPublishedCopies(std::vector<CopyRead>& reads,
-                                            const InstallState& state) {
-  const CopyRead& chosen = Chosen(reads);
-  std::vector<CopyRead> more;
-  for (const std::tstring& url : FetchPublishedCopies(
-           context_.client, chosen.url, {.list = *chosen.digest, .trusted = *chosen.trusted})) {
-    const auto same = [&url](const CopyRead& read) { return read.url == url; };
-    if (std::ranges::none_of(reads, same) && std::ranges::none_of(more, same)) {
-      more.push_back({.url = url});
-    }
-  }
-  if (more.empty()) return;
-  ReadSideBySide(more, state);
-  std::ranges::move(more, std::back_inserter(reads));
-}
-
-ListDigest UpdateRun::Impl::Take(const std::vector<CopyRead>& reads) {
-  const CopyRead& chosen = Chosen(reads);
-  std::vector<std::tstring> serving = {chosen.url};
-  for (const CopyRead& read : reads) {
-    if (&read != &chosen && read.digest == chosen.digest) serving.push_back(read.url);
-  }
-  copies_ = std::make_unique<SiteCopies>(std::move(serving));
-  context_.list_url = chosen.url;
-  list_ = chosen.list;
-  signed_ = chosen.trusted;
+  std::vector<std::tstring> urls = {context_.list_url};
+  urls.insert(urls.end(), context_.mirror_urls.begin(), context_.mirror_urls.end());
+  ReleaseRead read =
+      ::ReadRelease({.urls = std::move(urls),
+                     .public_key = context_.public_key,
+                     .keyed = state.root || !context_.public_key.empty(),
+                     .client = context_.client,
+                     .setup = [this](HttpClient& client) { ShareConnections(client); },
+                     .stop = context_.stop},
+                    state);
+  context_.list_url = read.list_url;
+  list_ = std::move(read.list);
+  signed_ = std::move(read.trusted);
+  copies_ = std::make_unique<SiteCopies>(std::move(read.serving));
   // A server that connects or sends nothing for a few seconds is left for another copy.
   if (copies_->Several()) context_.client.SetLimits(SiteCopies::Patient());
-  return *chosen.digest;
-}
-
-void UpdateRun::Impl::ReadCopy(HttpClient& client, CopyRead& read,
-                               const InstallState& state) const {
-  if (!Keyed(state)) {
-    read.digest = FetchFileList(client, read.url, read.list);
-    return;
-  }
-  const KeySet configured =
-      context_.public_key.empty() ? KeySet{} : ParseKeySet(context_.public_key);
-  SignedList served = FetchSignedList(client, read.url, read.list, state, configured);
-  read.trusted = std::move(served.trusted);
-  read.digest = served.list;
-}
-
-const UpdateRun::Impl::CopyRead& UpdateRun::Impl::Chosen(const std::vector<CopyRead>& reads) const {
-  const CopyRead* chosen = nullptr;
-  for (const CopyRead& read : reads) {
-    if (!read.digest) continue;
-    // Under a key a copy that serves an older release, still validly signed, cannot hold the
-    // player on it: the newest release any copy serves is taken.
-    if (!chosen || (read.trusted && chosen->trusted &&
-                    read.trusted->release.serial > chosen->trusted->release.serial)) {
-      chosen = &read;
-    }
-  }
-  if (chosen != nullptr) return *chosen;
-  std::tstring failures, servers;
-  bool all_network = true;
-  for (const CopyRead& read : reads) {
-    failures += " / " + read.url + " : " + read.failure->GetText();
-    servers += (servers.empty() ? "" : ", ") + ServerOf(read.url);
-    all_network = all_network && read.failure->Cause() == ErrorCause::kNetwork;
-  }
-  DownloadManagerException none("No server served the release" + failures, true);
-  if (all_network) none.SetCause(ErrorCause::kNetwork, {servers, {}});
-  throw none;
+  return read.digest;
 }
 
 void UpdateRun::Impl::InstallFiles() {

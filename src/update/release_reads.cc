@@ -1,0 +1,145 @@
+#include "update/release_reads.h"
+
+#include <algorithm>
+#include <iterator>
+#include <memory>
+#include <thread>
+
+#include "base/exception.h"
+#include "net/http_client.h"
+#include "update/install_way.h"
+#include "update/site_copies.h"
+
+namespace {
+
+// What one copy of the site served when asked for the release.
+struct CopyRead {
+  std::tstring url;
+  FileList list = {};
+  std::optional<ListDigest> digest = {};  // once the list was read, and under a key verified
+  std::optional<TrustedRelease> trusted = {};
+  std::optional<Exception> failure = {};
+};
+
+class Reader {
+ public:
+  Reader(const ReleaseSource& source, const InstallState& state) : source_(source), state_(state) {}
+
+  ReleaseRead Read() {
+    std::vector<CopyRead> reads;
+    for (const std::tstring& url : source_.urls) reads.push_back({.url = url});
+    if (reads.size() == 1) {
+      ReadCopy(source_.client, reads[0]);
+    } else {
+      ReadSideBySide(reads);
+    }
+    if (source_.keyed) FollowPublishedCopies(reads);
+    return Take(reads);
+  }
+
+ private:
+  // Reads the copy's release on the client; throws its failure.
+  void ReadCopy(HttpClient& client, CopyRead& read) const {
+    if (!source_.keyed) {
+      read.digest = FetchFileList(client, read.url, read.list);
+      return;
+    }
+    const KeySet configured =
+        source_.public_key.empty() ? KeySet{} : ParseKeySet(source_.public_key);
+    SignedList served = FetchSignedList(client, read.url, read.list, state_, configured);
+    read.trusted = std::move(served.trusted);
+    read.digest = served.list;
+  }
+
+  // Each with a client of its own: a copy that connects or sends nothing for a few seconds costs
+  // those seconds once, whichever copy it is.
+  void ReadSideBySide(std::vector<CopyRead>& reads) const {
+    std::vector<std::unique_ptr<HttpClient>> clients;
+    std::vector<std::jthread> threads;
+    for (CopyRead& read : reads) {
+      HttpClient& client = *clients.emplace_back(std::make_unique<HttpClient>());
+      source_.setup(client);
+      client.SetStop(source_.stop);
+      client.SetLimits(SiteCopies::Patient());
+      threads.emplace_back([this, &client, &read] {
+        try {
+          ReadCopy(client, read);
+        } catch (const Exception& failure) {
+          read.failure = failure;
+        } catch (...) {
+          read.failure = DownloadManagerException("Unknown Error.", true);
+        }
+      });
+    }
+    threads.clear();
+    ThrowIfStopped(source_.stop);
+  }
+
+  // Reads the releases of the copies the publisher names beside the release read.
+  void FollowPublishedCopies(std::vector<CopyRead>& reads) const {
+    const CopyRead& chosen = reads[Chosen(reads)];
+    std::vector<CopyRead> more;
+    for (const std::tstring& url : FetchPublishedCopies(
+             source_.client, chosen.url, {.list = *chosen.digest, .trusted = *chosen.trusted})) {
+      const auto same = [&url](const CopyRead& read) { return read.url == url; };
+      if (std::ranges::none_of(reads, same) && std::ranges::none_of(more, same)) {
+        more.push_back({.url = url});
+      }
+    }
+    if (more.empty()) return;
+    ReadSideBySide(more);
+    std::ranges::move(more, std::back_inserter(reads));
+  }
+
+  ReleaseRead Take(std::vector<CopyRead>& reads) const {
+    CopyRead& chosen = reads[Chosen(reads)];
+    ReleaseRead taken{.list_url = chosen.url,
+                      .list = std::move(chosen.list),
+                      .digest = *chosen.digest,
+                      .trusted = std::move(chosen.trusted),
+                      .serving = {chosen.url}};
+    for (const CopyRead& read : reads) {
+      if (&read != &chosen && read.digest == chosen.digest) taken.serving.push_back(read.url);
+    }
+    return taken;
+  }
+
+  // The read the run takes: the first that served, or under a key the newest release.
+  static std::size_t Chosen(const std::vector<CopyRead>& reads) {
+    std::optional<std::size_t> chosen;
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+      const CopyRead& read = reads[i];
+      if (!read.digest) continue;
+      if (!chosen || (read.trusted && reads[*chosen].trusted &&
+                      read.trusted->release.serial > reads[*chosen].trusted->release.serial)) {
+        chosen = i;
+      }
+    }
+    if (chosen) return *chosen;
+    std::tstring failures, servers;
+    bool all_network = true;
+    for (const CopyRead& read : reads) {
+      failures += " / " + read.url + " : " + read.failure->GetText();
+      servers += (servers.empty() ? "" : ", ") + ServerOf(read.url);
+      all_network = all_network && read.failure->Cause() == ErrorCause::kNetwork;
+    }
+    DownloadManagerException none("No server served the release" + failures, true);
+    if (all_network) none.SetCause(ErrorCause::kNetwork, {servers, {}});
+    throw none;
+  }
+
+  const ReleaseSource& source_;
+  const InstallState& state_;
+};
+
+}  // namespace
+
+ReleaseRead ReadRelease(const ReleaseSource& source, const InstallState& state) {
+  return Reader(source, state).Read();
+}
+
+std::tstring ServerOf(const std::tstring& url) {
+  const std::size_t scheme = url.find("://");
+  const std::size_t start = scheme == std::tstring::npos ? 0 : scheme + 3;
+  return url.substr(start, url.find('/', start) - start);
+}
