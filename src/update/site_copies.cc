@@ -34,7 +34,7 @@ std::optional<SiteCopies::Use> SiteCopies::Pick() {
   std::lock_guard<std::mutex> hold(lock_);
   const Clock::time_point now = Clock::now();
   const auto rank = [&](const Copy& copy) {
-    return std::tuple(-copy.failures, !Quiet(copy, now), Share(copy));
+    return std::tuple(-copy.failures, !Quiet(copy, now), Share(copy), !RateOf(copy));
   };
   std::optional<std::size_t> best;
   for (std::size_t i = 0; i < copies_.size(); ++i) {
@@ -91,9 +91,18 @@ bool SiteCopies::Quiet(const Copy& copy, Clock::time_point now) const {
   return copy.in_use > 0 && now - copy.heard > kQuiet;
 }
 
+std::optional<double> SiteCopies::RateOf(const Copy& copy) {
+  if (copy.bytes < kMeasuredBytes || copy.seconds <= 0) return std::nullopt;
+  return copy.bytes / copy.seconds;
+}
+
 double SiteCopies::Share(const Copy& copy) const {
-  // A copy not measured yet is given the best rate of all, so that each copy is tried early.
-  double rate = std::numeric_limits<double>::max();
-  if (copy.bytes >= kMeasuredBytes && copy.seconds > 0) rate = copy.bytes / copy.seconds;
-  return rate / (copy.in_use + 1);
+  // A copy not measured yet is given the best rate measured, so that it is tried early and then
+  // shares the attempts as a copy of that rate would.
+  std::optional<double> rate = RateOf(copy);
+  for (const Copy& other : copies_) {
+    const std::optional<double> measured = RateOf(other);
+    if (!RateOf(copy) && measured && (!rate || *measured > *rate)) rate = measured;
+  }
+  return rate.value_or(std::numeric_limits<double>::max()) / (copy.in_use + 1);
 }

@@ -36,8 +36,9 @@ class SiteCopies {
   };
   // The copy an attempt is to use: one that failed least, then one that is not quiet (nothing
   // heard for a second while attempts are in flight on it: it may be failing them all), then the
-  // one whose rate, shared with the attempts in flight on it, is largest, then the first in order.
-  // None when every copy is left.
+  // one whose rate, shared with the attempts in flight on it, is largest (a copy not measured yet
+  // counts at the best rate measured, and wins a tie), then the first in order. None when every
+  // copy is left.
   std::optional<Use> Pick();
   const std::tstring& ListUrl(std::size_t copy) const { return copies_[copy].list_url; }
   // Bytes came for the attempt.
@@ -69,6 +70,8 @@ class SiteCopies {
   using Clock = std::chrono::steady_clock;
   bool Usable(const Copy& copy) const;
   bool Quiet(const Copy& copy, Clock::time_point now) const;
+  // The copy's rate once enough bytes measure it.
+  static std::optional<double> RateOf(const Copy& copy);
   // How much a new transfer on the copy is likely to get: its rate shared with those in flight.
   double Share(const Copy& copy) const;
 
