@@ -26,6 +26,15 @@ constexpr unsigned kMinFilterWords = 1 << 10;
 constexpr unsigned kMaxFilterWords = 1 << 17;
 constexpr std::uint64_t kFactor2 = RollingSum::kFactor * RollingSum::kFactor;
 
+// Windows rolled over at a time, their filter words fetched together.
+constexpr std::uint64_t kRollBatch = 64;
+
+inline void Prefetch(const void* address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address);
+#endif
+}
+
 // Keeps the compiler from folding the terms of value into a longer chain of additions after a
 // multiplication that waits for the previous sum.
 inline void KeepApart(std::uint64_t& value) {
@@ -189,37 +198,43 @@ void BlockMatcher::SearchPart(Scan& scan, std::uint64_t begin, std::uint64_t end
 }
 
 // Rolls sum, the window's at bytes, on over at most rolls bytes to the next window that the filter
-// lets through, and returns how far it went. Two bytes a step: the sum two bytes on takes one
-// multiplication of the sum now, so the chain of multiplications that wait for each other is half
-// as long as rolling byte by byte, and the sum between comes off that chain.
+// lets through, and returns how far it went. A batch of windows at a time: their sums first, each
+// filter word asked of the cache as soon as its sum is known, then the filter's answers, so that
+// the words of a large filter arrive side by side instead of each holding up the next. Two sums a
+// step: the sum two bytes on takes one multiplication of the sum now, so the chain of
+// multiplications that wait for each other is half as long as rolling byte by byte.
 std::uint64_t BlockMatcher::RollOn(const RollingSum& rolling, std::uint64_t& sum,
                                    const std::uint8_t* bytes, std::uint64_t rolls) const {
   const std::uint8_t* const in = bytes + data_.coarse_size;
   const std::uint64_t* const filter = filter_.data();
   const std::uint32_t mask = filter_mask_;
-  const auto may_hold = [filter, mask](std::uint64_t sum) {
-    return MayHold(filter, mask, RollingSum::Weak(sum));
-  };
-  std::uint64_t now = sum;
+  std::uint64_t sums[kRollBatch];
   std::uint64_t rolled = 0;
-  for (; rolled + 2 <= rolls; rolled += 2) {
-    const std::uint64_t step = rolling.Step(bytes[rolled], in[rolled]);
-    std::uint64_t steps =
-        step * RollingSum::kFactor + rolling.Step(bytes[rolled + 1], in[rolled + 1]);
-    KeepApart(steps);
-    const std::uint64_t one = now * RollingSum::kFactor + step;
-    const std::uint64_t two = now * kFactor2 + steps;
-    if (may_hold(one) | may_hold(two)) {
-      const bool first = may_hold(one);
-      sum = first ? one : two;
-      return rolled + (first ? 1 : 2);
+  for (; rolls - rolled >= kRollBatch; rolled += kRollBatch) {
+    std::uint64_t now = sum;
+    for (std::uint64_t i = 0; i < kRollBatch; i += 2) {
+      const std::uint64_t at = rolled + i;
+      const std::uint64_t step = rolling.Step(bytes[at], in[at]);
+      std::uint64_t steps = step * RollingSum::kFactor + rolling.Step(bytes[at + 1], in[at + 1]);
+      KeepApart(steps);
+      sums[i] = now * RollingSum::kFactor + step;
+      now = now * kFactor2 + steps;
+      sums[i + 1] = now;
+      Prefetch(&filter[RollingSum::Weak(sums[i]) & mask]);
+      Prefetch(&filter[RollingSum::Weak(now) & mask]);
     }
-    now = two;
+    for (std::uint64_t i = 0; i < kRollBatch; ++i) {
+      if (MayHold(filter, mask, RollingSum::Weak(sums[i]))) {
+        sum = sums[i];
+        return rolled + i + 1;
+      }
+    }
+    sum = now;
   }
-  sum = now;
-  if (rolled < rolls) {
+  while (rolled < rolls) {
     sum = rolling.Roll(sum, bytes[rolled], in[rolled]);
     ++rolled;
+    if (MayHold(filter, mask, RollingSum::Weak(sum))) break;
   }
   return rolled;
 }
