@@ -3,14 +3,17 @@
 // updates a 256 MiB file after change A (5 % rewritten in 64 KiB pieces) and change B (200
 // insertions and deletions of 1 to 8 KiB): time, and what the update moves (block data, fine
 // records, fetched bytes and 400 bytes per request) as a share of the file. The matcher's worst
-// cases (an old file of one repeated byte, one with long zero runs, one that repeats a short
-// pattern, each against honest and hostile block data) are timed beside a plain match of change A
-// and the MD5 of their own old file, all of the same size and in the same iteration (targets:
-// worst/plain at most 4, worst - md5 at most 1 s).
+// cases at 1 GiB and 2 GiB (an old file that shares nothing with the new one or only its second
+// half, one of one repeated byte, one with long zero runs, one that repeats a short pattern, each
+// against honest or hostile block data) are timed beside a plain match of change A and the MD5 of
+// their own old file, all of the same size and in the same iteration (targets: worst/plain at most
+// 4, worst - md5 at most 1 s). --benchmark_filter=1GiB runs one size.
 #include <benchmark/benchmark.h>
 
+#include <cstring>
 #include <ctime>
 #include <functional>
+#include <map>
 
 #include "site/testing/block_changes.h"
 #include "storage/md5.h"
@@ -20,15 +23,27 @@ namespace {
 using block_data::testing::Transfer;
 namespace testing = block_data::testing;
 
-constexpr std::size_t kFileSize = 256 << 20;
-constexpr std::size_t kPieceSize = 1 << 20;  // what one read of the release tool hands over
+constexpr std::size_t kMiB = 1 << 20;
+constexpr std::size_t kFileSize = 256 * kMiB;
+constexpr std::size_t kPieceSize = kMiB;  // what one read of the release tool hands over
 
-const std::shared_ptr<const std::string>& OldFile() {
-  static const auto bytes = [] {
-    std::mt19937_64 random(1);
-    return std::make_shared<const std::string>(block_data::testing::RandomBytes(kFileSize, random));
-  }();
+// Random bytes, eight from each draw, so that files of gigabytes are made in seconds.
+std::string RandomFile(std::size_t size, std::uint64_t seed) {
+  std::mt19937_64 random(seed);
+  std::string bytes(size, '\0');
+  for (std::size_t at = 0; at < size; at += 8) {
+    const std::uint64_t word = random();
+    std::memcpy(bytes.data() + at, &word, std::min<std::size_t>(8, size - at));
+  }
   return bytes;
+}
+
+// The random old file of each size, made when first asked for.
+const std::shared_ptr<const std::string>& OldFile(std::size_t size = kFileSize) {
+  static std::map<std::size_t, std::shared_ptr<const std::string>> files;
+  auto& file = files[size];
+  if (!file) file = std::make_shared<const std::string>(RandomFile(size, 1));
+  return file;
 }
 
 // Processor time, not wall time: the machines that run this are shared, and both passes are
@@ -101,17 +116,20 @@ std::string Repeated(const std::string& pattern, std::size_t size) {
 }
 
 // 1 MiB of random bytes, then 1 MiB of zeros, and so on.
-std::string ZeroRuns() {
-  std::string bytes = *OldFile();
-  for (std::size_t at = 1 << 20; at < bytes.size(); at += 2 << 20) {
-    std::fill_n(bytes.begin() + at, 1 << 20, '\0');
+std::string ZeroRuns(std::size_t size) {
+  std::string bytes = *OldFile(size);
+  for (std::size_t at = kMiB; at < bytes.size(); at += 2 * kMiB) {
+    std::fill_n(bytes.begin() + at, std::min(kMiB, bytes.size() - at), '\0');
   }
   return bytes;
 }
 
+// Change A's count of pieces for a file of size bytes: 205 per 256 MiB.
+int PiecesFor(std::size_t size) { return static_cast<int>(205 * (size / kFileSize)); }
+
 Case Honest(std::string old_bytes) {
   const testing::ChangedFile changed =
-      testing::Changed(old_bytes, testing::Change::kRewrite, 205, 4);
+      testing::Changed(old_bytes, testing::Change::kRewrite, PiecesFor(old_bytes.size()), 4);
   return {std::make_shared<const std::string>(std::move(old_bytes)),
           testing::DocumentsOf(changed.bytes)};
 }
@@ -133,16 +151,17 @@ std::vector<std::size_t> Offsets(std::size_t count, std::size_t step) {
   return offsets;
 }
 
-void Worst(benchmark::State& state, const std::function<Case()>& make) {
-  const Case worst = make();
-  const block_data::BlockDocuments plain_documents =
-      testing::DocumentsOf(testing::Changed(*OldFile(), testing::Change::kRewrite, 205, 2).bytes);
+void Worst(benchmark::State& state, std::size_t size,
+           const std::function<Case(std::size_t)>& make) {
+  const Case worst = make(size);
+  const block_data::BlockDocuments plain_documents = testing::DocumentsOf(
+      testing::Changed(*OldFile(size), testing::Change::kRewrite, PiecesFor(size), 2).bytes);
   double plain_seconds = 0;
   double worst_seconds = 0;
   double md5_seconds = 0;
   Transfer transfer;
   for (auto _ : state) {
-    plain_seconds += SecondsOf([&] { testing::Match(OldFile(), plain_documents); });
+    plain_seconds += SecondsOf([&] { testing::Match(OldFile(size), plain_documents); });
     MD5Context md5;
     md5_seconds += SecondsFor(
         *worst.old_bytes, [&md5](const char* data, std::size_t size) { md5.Update(data, size); });
@@ -152,16 +171,21 @@ void Worst(benchmark::State& state, const std::function<Case()>& make) {
   }
   const double iterations = static_cast<double>(state.iterations());
   state.counters["plain_s"] = plain_seconds / iterations;
+  state.counters["md5_s"] = md5_seconds / iterations;
   state.counters["worst_s"] = worst_seconds / iterations;
   state.counters["worst/plain"] = worst_seconds / plain_seconds;
   state.counters["worst-md5_s"] = (worst_seconds - md5_seconds) / iterations;
   state.counters["fetched_%"] = 100.0 * transfer.fetched / worst.old_bytes->size();
 }
 
-void RegisterWorst(const char* name, std::function<Case()> make) {
-  benchmark::RegisterBenchmark(name, Worst, std::move(make))
-      ->Iterations(2)
-      ->Unit(benchmark::kMillisecond);
+void RegisterWorst(const char* name, const std::function<Case(std::size_t)>& make) {
+  for (const std::size_t size : {1024 * kMiB, 2048 * kMiB}) {
+    const std::string full =
+        std::string("Worst/") + name + "/" + std::to_string(size >> 30) + "GiB";
+    benchmark::RegisterBenchmark(full.c_str(), Worst, size, make)
+        ->Iterations(2)
+        ->Unit(benchmark::kMillisecond);
+  }
 }
 
 }  // namespace
@@ -177,20 +201,34 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("Match/256MiB/A", Update, change_a)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("Match/256MiB/B", Update, change_b)->Unit(benchmark::kMillisecond);
   constexpr std::size_t kWindow = block_data::kDefaultCoarseSize;
-  const std::size_t blocks = kFileSize / kWindow;
-  RegisterWorst("Worst/OneByte/honest", [] { return Honest(std::string(kFileSize, 'x')); });
-  RegisterWorst("Worst/OneByte/hostile",
-                [] { return Hostile(std::string(kFileSize, 'x'), Offsets(1, 0)); });
-  RegisterWorst("Worst/ZeroRuns/honest", [] { return Honest(ZeroRuns()); });
-  RegisterWorst("Worst/ZeroRuns/hostile",
-                [] { return Hostile(ZeroRuns(), {std::size_t{1} << 20}); });
+  // A new file of other random bytes: every offset of the old file is rolled over, and only the
+  // filter's and the index's false alarms are looked up.
+  RegisterWorst("Unrelated/honest", [](std::size_t size) {
+    return Case{OldFile(size), testing::DocumentsOf(RandomFile(size, 11))};
+  });
+  // The same, but the old file's second half is the new file's: what the search finds there must
+  // not be lost to the strong hashes the first half costs in vain.
+  RegisterWorst("HalfShared/honest", [](std::size_t size) {
+    const std::string new_bytes = RandomFile(size, 11);
+    return Case{
+        std::make_shared<const std::string>(RandomFile(size / 2, 12) + new_bytes.substr(size / 2)),
+        testing::DocumentsOf(new_bytes)};
+  });
+  RegisterWorst("OneByte/honest", [](std::size_t size) { return Honest(std::string(size, 'x')); });
+  RegisterWorst("OneByte/hostile",
+                [](std::size_t size) { return Hostile(std::string(size, 'x'), Offsets(1, 0)); });
+  RegisterWorst("ZeroRuns/honest", [](std::size_t size) { return Honest(ZeroRuns(size)); });
+  RegisterWorst("ZeroRuns/hostile",
+                [](std::size_t size) { return Hostile(ZeroRuns(size), {kMiB}); });
   // Every offset of the old file sums to one of the records' weaks.
-  RegisterWorst("Worst/Pattern/hostile", [] {
-    return Hostile(Repeated(OldFile()->substr(0, 127), kFileSize), Offsets(127, 1));
+  RegisterWorst("Pattern/hostile", [](std::size_t size) {
+    return Hostile(Repeated(OldFile(size)->substr(0, 127), size), Offsets(127, 1));
   });
   // One record per window the old file holds, each leading to a strong hash that finds nothing.
-  RegisterWorst("Worst/Random/hostile",
-                [blocks] { return Hostile(*OldFile(), Offsets(blocks, kFileSize / blocks - 1)); });
+  RegisterWorst("Random/hostile", [](std::size_t size) {
+    const std::size_t blocks = size / kWindow;
+    return Hostile(*OldFile(size), Offsets(blocks, size / blocks - 1));
+  });
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

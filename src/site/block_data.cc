@@ -44,7 +44,10 @@ std::uint64_t CeilDivide(std::uint64_t a, std::uint64_t b) { return a / b + (a %
 
 RollingSum::RollingSum(std::uint32_t window) {
   const std::uint64_t leaving = Power(kFactor, window);
-  for (int v = 0; v < 256; ++v) leaving_[v] = Table()[v] * leaving;
+  for (int v = 0; v < 256; ++v) {
+    entering_[v] = Table()[v];
+    leaving_[v] = Table()[v] * leaving;
+  }
 }
 
 const std::uint64_t* RollingSum::Table() {

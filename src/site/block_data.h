@@ -65,15 +65,21 @@ class RollingSum {
   static std::uint64_t Append(std::uint64_t a, std::uint64_t b, std::size_t b_size);
   static std::uint32_t Weak(std::uint64_t sum) { return static_cast<std::uint32_t>(sum >> 32); }
 
-  // The sum of the window moved on by one byte: out leaves at the front, in joins at the back.
+  // What moving the window on by one byte adds to sum * kFactor: out leaves at the front, in joins
+  // at the back. It does not depend on the sum, so it is worked out beside the multiplication.
+  std::uint64_t Step(std::uint8_t out, std::uint8_t in) const {
+    return entering_[in] - leaving_[out];
+  }
+  // The sum of the window moved on by one byte.
   std::uint64_t Roll(std::uint64_t sum, std::uint8_t out, std::uint8_t in) const {
-    return sum * kFactor - leaving_[out] + Table()[in];
+    return sum * kFactor + Step(out, in);
   }
 
   static constexpr std::uint64_t kFactor = 0x9E3779B97F4A7C15ull;
 
  private:
   static const std::uint64_t* Table();
+  std::uint64_t entering_[256];
   std::uint64_t leaving_[256];
 };
 

@@ -18,11 +18,30 @@ namespace {
 // The old file streams through a buffer of this size (or two coarse blocks, if larger), so the
 // search's memory does not grow with the file.
 constexpr std::size_t kBufferSize = 4 * 1024 * 1024;
-// The filter has about this many bits per indexed block, so that one rolled offset in 30 or so
-// goes on to the sorted index; between these bounds whatever the file's size.
-constexpr std::uint64_t kFilterBitsPerBlock = 32;
-constexpr unsigned kMinFilterBits = 16;
-constexpr unsigned kMaxFilterBits = 26;
+// The filter has about this many bits per indexed block, two of them set for each, so that one
+// window in several hundred that holds none of the blocks goes on to the index; at most 1 MiB, so
+// that it stays in the processor's cache beside the bytes being searched.
+constexpr std::uint64_t kFilterBitsPerBlock = 64;
+constexpr unsigned kMinFilterWords = 1 << 10;
+constexpr unsigned kMaxFilterWords = 1 << 17;
+constexpr std::uint64_t kFactor2 = RollingSum::kFactor * RollingSum::kFactor;
+
+// Windows rolled over at a time, their filter words fetched together.
+constexpr std::uint64_t kRollBatch = 64;
+
+inline void Prefetch(const void* address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address);
+#endif
+}
+
+// Keeps the compiler from folding the terms of value into a longer chain of additions after a
+// multiplication that waits for the previous sum.
+inline void KeepApart(std::uint64_t& value) {
+#if defined(__GNUC__)
+  asm("" : "+r"(value));
+#endif
+}
 // Strong hashes that find nothing may cost the search about half a pass over the old file, and at
 // least this much. A weak checksum matches by chance at about one rolled offset in 2^32 / (new
 // size / block size), which hashes about rolled bytes * new size / 2^32 in vain: a file of 2 GiB
@@ -65,20 +84,19 @@ void BlockMatcher::BuildIndex() {
                              return a.weak == b.weak && a.strong == b.strong;
                            }),
                index_.end());
-  const std::uint64_t wanted = std::max<std::uint64_t>(1, index_.size() * kFilterBitsPerBlock);
-  const unsigned bits =
-      std::clamp<unsigned>(std::bit_width(wanted - 1), kMinFilterBits, kMaxFilterBits);
-  filter_shift_ = 32 - bits;
-  filter_.assign((std::uint64_t{1} << bits) / 64, 0);
-  for (const Candidate& candidate : index_) {
-    const std::uint32_t bit = candidate.weak >> filter_shift_;
-    filter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  const std::uint64_t words = std::clamp<std::uint64_t>(
+      std::bit_ceil(index_.size() * kFilterBitsPerBlock / 64), kMinFilterWords, kMaxFilterWords);
+  bucket_shift_ = 32 - std::min(24u, static_cast<unsigned>(std::bit_width(index_.size())));
+  buckets_.assign((std::uint64_t{1} << (32 - bucket_shift_)) + 1, 0);
+  for (const Candidate& candidate : index_) ++buckets_[(candidate.weak >> bucket_shift_) + 1];
+  for (std::size_t bucket = 1; bucket < buckets_.size(); ++bucket) {
+    buckets_[bucket] += buckets_[bucket - 1];
   }
-}
-
-bool BlockMatcher::MayHold(std::uint32_t weak) const {
-  const std::uint32_t bit = weak >> filter_shift_;
-  return (filter_[bit / 64] >> (bit % 64)) & 1;
+  filter_mask_ = static_cast<std::uint32_t>(words - 1);
+  filter_.assign(words, 0);
+  for (const Candidate& candidate : index_) {
+    filter_[candidate.weak & filter_mask_] |= FilterBits(candidate.weak);
+  }
 }
 
 // The old file is searched in two halves at once, one on another thread, when it holds this many
@@ -173,17 +191,52 @@ void BlockMatcher::SearchPart(Scan& scan, std::uint64_t begin, std::uint64_t end
       }
       scan.uniform_miss = false;
     }
-    // Rolls on over the buffered bytes to the next window that the filter lets through.
     const std::uint64_t rolls = std::min(
         end - position, std::min(old_size_, stream.base + stream.filled) - (position + window));
-    std::uint64_t rolled = 0;
-    while (rolled < rolls) {
-      sum = rolling.Roll(sum, bytes[rolled], bytes[rolled + window]);
-      ++rolled;
-      if (MayHold(RollingSum::Weak(sum))) break;
-    }
-    position += rolled;
+    position += RollOn(rolling, sum, bytes, rolls);
   }
+}
+
+// Rolls sum, the window's at bytes, on over at most rolls bytes to the next window that the filter
+// lets through, and returns how far it went. A batch of windows at a time: their sums first, each
+// filter word asked of the cache as soon as its sum is known, then the filter's answers, so that
+// the words of a large filter arrive side by side instead of each holding up the next. Two sums a
+// step: the sum two bytes on takes one multiplication of the sum now, so the chain of
+// multiplications that wait for each other is half as long as rolling byte by byte.
+std::uint64_t BlockMatcher::RollOn(const RollingSum& rolling, std::uint64_t& sum,
+                                   const std::uint8_t* bytes, std::uint64_t rolls) const {
+  const std::uint8_t* const in = bytes + data_.coarse_size;
+  const std::uint64_t* const filter = filter_.data();
+  const std::uint32_t mask = filter_mask_;
+  std::uint64_t sums[kRollBatch];
+  std::uint64_t rolled = 0;
+  for (; rolls - rolled >= kRollBatch; rolled += kRollBatch) {
+    std::uint64_t now = sum;
+    for (std::uint64_t i = 0; i < kRollBatch; i += 2) {
+      const std::uint64_t at = rolled + i;
+      const std::uint64_t step = rolling.Step(bytes[at], in[at]);
+      std::uint64_t steps = step * RollingSum::kFactor + rolling.Step(bytes[at + 1], in[at + 1]);
+      KeepApart(steps);
+      sums[i] = now * RollingSum::kFactor + step;
+      now = now * kFactor2 + steps;
+      sums[i + 1] = now;
+      Prefetch(&filter[RollingSum::Weak(sums[i]) & mask]);
+      Prefetch(&filter[RollingSum::Weak(now) & mask]);
+    }
+    for (std::uint64_t i = 0; i < kRollBatch; ++i) {
+      if (MayHold(filter, mask, RollingSum::Weak(sums[i]))) {
+        sum = sums[i];
+        return rolled + i + 1;
+      }
+    }
+    sum = now;
+  }
+  while (rolled < rolls) {
+    sum = rolling.Roll(sum, bytes[rolled], in[rolled]);
+    ++rolled;
+    if (MayHold(filter, mask, RollingSum::Weak(sum))) break;
+  }
+  return rolled;
 }
 
 bool BlockMatcher::IsNext(Scan& scan, std::uint64_t block, std::uint64_t position,
@@ -272,8 +325,12 @@ std::uint64_t BlockMatcher::TryBlock(Scan& scan, std::uint64_t offset, std::uint
   const auto by_checksums = [](const Candidate& c, std::pair<std::uint32_t, std::uint64_t> key) {
     return std::make_pair(c.weak, c.strong) < key;
   };
-  const auto first = std::lower_bound(index_.begin(), index_.end(),
-                                      std::make_pair(weak, std::uint64_t{0}), by_checksums);
+  // The candidates that share the weak's upper bits, about one, come from the directory: a search
+  // of the whole index would take a dozen reads from memory for every window the filter lets by.
+  const std::uint32_t bucket = weak >> bucket_shift_;
+  const auto first =
+      std::lower_bound(index_.begin() + buckets_[bucket], index_.begin() + buckets_[bucket + 1],
+                       std::make_pair(weak, std::uint64_t{0}), by_checksums);
   if (first == index_.end() || first->weak != weak) return kNotFound;
   const std::uint64_t window = data_.coarse_size;
   const std::uint64_t strong = scan.hasher.Strong(bytes, window, data_.fine_size);

@@ -122,7 +122,19 @@ class BlockMatcher {
   void SearchPart(Scan& scan, std::uint64_t begin, std::uint64_t end);
   const std::uint8_t* BytesAt(Stream& stream, std::uint64_t position, std::uint64_t size);
   static std::uint64_t SameBytesFrom(const Stream& stream, std::uint64_t from, std::uint8_t value);
-  bool MayHold(std::uint32_t weak) const;
+  // The word's index comes from the weak's lower bits and its two bits from the upper twelve, which
+  // the index never uses while the filter has at most 2^20 words. Constant shifts and one mask keep
+  // the test a few instructions long.
+  static bool MayHold(const std::uint64_t* filter, std::uint32_t mask, std::uint32_t weak) {
+    const std::uint64_t word = filter[weak & mask];
+    return (word >> (weak >> 26)) & (word >> ((weak >> 20) & 63)) & 1;
+  }
+  static std::uint64_t FilterBits(std::uint32_t weak) {
+    return (std::uint64_t{1} << (weak >> 26)) | (std::uint64_t{1} << ((weak >> 20) & 63));
+  }
+  bool MayHold(std::uint32_t weak) const { return MayHold(filter_.data(), filter_mask_, weak); }
+  std::uint64_t RollOn(const RollingSum& rolling, std::uint64_t& sum, const std::uint8_t* bytes,
+                       std::uint64_t rolls) const;
   void NoteFound(Scan& scan, std::uint64_t block, std::uint64_t position);
   bool IsNext(Scan& scan, std::uint64_t block, std::uint64_t position, const std::uint8_t* bytes);
   std::uint64_t TryBlock(Scan& scan, std::uint64_t offset, std::uint32_t weak,
@@ -147,10 +159,15 @@ class BlockMatcher {
   const BlockData& data_;
   ByteStream& old_;
   std::uint64_t old_size_;
-  std::vector<std::uint64_t> found_;   // old offset per coarse block, or kNotFound
-  std::vector<Candidate> index_;       // by weak, then strong
-  std::vector<std::uint64_t> filter_;  // one bit per value of the weak's upper bits
-  unsigned filter_shift_ = 0;
+  std::vector<std::uint64_t> found_;  // old offset per coarse block, or kNotFound
+  std::vector<Candidate> index_;      // by weak, then strong
+  // Where in the index the weaks of each value of the upper bits begin, and where the last ends.
+  std::vector<std::uint32_t> buckets_;
+  unsigned bucket_shift_ = 32;
+  // A Bloom filter of the indexed weaks: two bits of one word per weak, so that a window costs one
+  // load from the cache before any lookup.
+  std::vector<std::uint64_t> filter_;
+  std::uint32_t filter_mask_ = 0;
   std::vector<FineMatch> fine_found_;  // by fine block
   BlockHasher hasher_;
   mutable std::mutex read_lock_;

@@ -44,6 +44,13 @@ TEST(BlockMatcherTest, CopiesWhatTheOldFileHoldsAndFetchesOnlyTheRest) {
   const std::uint64_t fine = kDefaultFineSize;
   const std::uint64_t moved = 10 * kDefaultCoarseSize;
   const std::string x_blocks(3 * kDefaultCoarseSize, 'x');
+  // Windows of the old file a few bytes apart, in the other order: each block is found only by
+  // rolling to it, from any offset of a batch of windows.
+  std::string scattered;
+  for (std::size_t i = 0, offset = 0; i < 40;
+       ++i, offset += kDefaultCoarseSize + 1 + i * 37 % 150) {
+    scattered.insert(0, base.substr(offset, kDefaultCoarseSize));
+  }
   const struct {
     std::string new_bytes;
     std::uint64_t fetched;  // at most
@@ -58,6 +65,7 @@ TEST(BlockMatcherTest, CopiesWhatTheOldFileHoldsAndFetchesOnlyTheRest) {
       {.new_bytes = two_bytes_changed, .fetched = 2 * fine},
       {.new_bytes = middle_changed, .fetched = fine},
       {.new_bytes = block + block + block + base, .fetched = 0},
+      {.new_bytes = scattered, .fetched = 0},
       // Identical blocks, one of them found: all copied from there.
       {.new_bytes = x_blocks + base + x_blocks,
        .fetched = 0,
