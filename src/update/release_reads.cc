@@ -1,8 +1,11 @@
 #include "update/release_reads.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "base/exception.h"
@@ -11,6 +14,11 @@
 #include "update/site_copies.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Once a copy has served, the others are waited for at least this long.
+constexpr auto kLeastGrace = std::chrono::seconds(1);
 
 // What one copy of the site served when asked for the release.
 struct CopyRead {
@@ -52,27 +60,52 @@ class Reader {
   }
 
   // Each with a client of its own: a copy that connects or sends nothing for a few seconds costs
-  // those seconds once, whichever copy it is.
+  // those seconds once, whichever copy it is. Once a copy has served, the others are waited for
+  // as long again as it took, and at least a second; those still reading then are left, so that a
+  // copy that stalls costs a run little more than the copies that answer take.
   void ReadSideBySide(std::vector<CopyRead>& reads) const {
     std::vector<std::unique_ptr<HttpClient>> clients;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::size_t ended = 0;
+    std::optional<Clock::time_point> first_served;
+    const Clock::time_point started = Clock::now();
     std::vector<std::jthread> threads;
     for (CopyRead& read : reads) {
       HttpClient& client = *clients.emplace_back(std::make_unique<HttpClient>());
       source_.setup(client);
       client.SetStop(source_.stop);
       client.SetLimits(SiteCopies::Patient());
-      threads.emplace_back([this, &client, &read] {
-        try {
-          ReadCopy(client, read);
-        } catch (const Exception& failure) {
-          read.failure = failure;
-        } catch (...) {
-          read.failure = DownloadManagerException("Unknown Error.", true);
-        }
+      threads.emplace_back([&, this] {
+        ReadGuarded(client, read);
+        const std::lock_guard<std::mutex> hold(lock);
+        ++ended;
+        if (read.digest && !first_served) first_served = Clock::now();
+        changed.notify_all();
       });
     }
+    {
+      std::unique_lock<std::mutex> hold(lock);
+      const auto all_ended = [&] { return ended == reads.size(); };
+      changed.wait(hold, [&] { return all_ended() || first_served; });
+      if (!all_ended()) {
+        const auto grace = std::max<Clock::duration>(*first_served - started, kLeastGrace);
+        changed.wait_until(hold, *first_served + grace, all_ended);
+      }
+    }
+    for (const auto& client : clients) client->SetAbort(true);
     threads.clear();
     ThrowIfStopped(source_.stop);
+  }
+
+  void ReadGuarded(HttpClient& client, CopyRead& read) const noexcept {
+    try {
+      ReadCopy(client, read);
+    } catch (const Exception& failure) {
+      read.failure = failure;
+    } catch (...) {
+      read.failure = DownloadManagerException("Unknown Error.", true);
+    }
   }
 
   // Reads the releases of the copies the publisher names beside the release read.
