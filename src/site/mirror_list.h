@@ -9,6 +9,7 @@
 //   signature <base64>         as in every signed document of a release
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,7 +28,7 @@ bool IsMirrorUrl(std::string_view url);
 std::string SignMirrorList(const std::vector<std::string>& urls, const ListDigest& list,
                            const std::vector<std::string>& private_pems);
 
-// The copies the document names, once the key set signed it and it goes with the list. Throws
-// DownloadManagerException otherwise.
+// The copies the document names, once the key set signed it and it goes with the list (none: with
+// whatever list). Throws DownloadManagerException otherwise.
 std::vector<std::string> VerifyMirrorList(std::string_view document, const KeySet& keys,
-                                          const ListDigest& list);
+                                          const std::optional<ListDigest>& list);

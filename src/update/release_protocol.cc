@@ -317,14 +317,14 @@ SignedList FetchSignedList(HttpClient& client, const std::tstring& list_url, Fil
 }
 
 std::vector<std::tstring> FetchPublishedCopies(HttpClient& client, const std::tstring& list_url,
-                                               const SignedList& release) {
+                                               const KeySet& keys,
+                                               const std::optional<ListDigest>& list) {
   std::vector<std::tstring> urls;
   try {
     const std::string document = FetchBeside(client, UrlBesideList(list_url, BesideList::kMirrors),
                                              kMaxMirrorListSize, nullptr);
     if (document.empty()) return urls;
-    for (const std::string& url :
-         VerifyMirrorList(document, release.trusted.root.keys, release.list)) {
+    for (const std::string& url : VerifyMirrorList(document, keys, list)) {
       urls.emplace_back(url);
     }
   } catch (const Exception& failure) {

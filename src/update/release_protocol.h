@@ -61,9 +61,10 @@ struct SignedList {
 SignedList FetchSignedList(HttpClient& client, const std::tstring& list_url, FileList& list,
                            const InstallState& state, const KeySet& configured);
 
-// The other copies of the site its publisher names beside the list for this release, signed by
-// the release's keys; none when the site names none, or when the document cannot be had or does
-// not verify for this very release: a copy can add no copies of its own. An abort stays the
+// The other copies of the site its publisher names beside the list, signed by the keys and for the
+// list given (none: for whatever list); none when the site names none, or when the document
+// cannot be had or does not verify: a copy can add no copies of its own. An abort stays the
 // client's.
 std::vector<std::tstring> FetchPublishedCopies(HttpClient& client, const std::tstring& list_url,
-                                               const SignedList& release);
+                                               const KeySet& keys,
+                                               const std::optional<ListDigest>& list);

@@ -36,12 +36,20 @@ class Reader {
   ReleaseRead Read() {
     std::vector<CopyRead> reads;
     for (const std::tstring& url : source_.urls) reads.push_back({.url = url});
-    if (reads.size() == 1) {
+    if (reads.size() > 1) {
+      ReadSideBySide(reads);
+    } else if (!source_.keyed) {
       ReadCopy(source_.client, reads[0]);
     } else {
-      ReadSideBySide(reads);
+      ReadGuarded(source_.client, reads[0]);
+      if (reads[0].failure && !reads[0].failure->IsError()) throw *reads[0].failure;
     }
     if (source_.keyed) FollowPublishedCopies(reads);
+    // The site alone says what went wrong in its own words, when its copies did not serve either.
+    if (source_.urls.size() == 1 && reads[0].failure &&
+        std::ranges::none_of(reads, [](const CopyRead& read) { return read.digest.has_value(); })) {
+      throw *reads[0].failure;
+    }
     return Take(reads);
   }
 
@@ -108,12 +116,21 @@ class Reader {
     }
   }
 
-  // Reads the releases of the copies the publisher names beside the release read.
+  // Reads the releases of the copies the publisher names beside the release read, signed by its
+  // keys for its list. When no copy served one that the install takes (an older release than the
+  // one installed, say), those the first copy names under the install's own keys, for whatever
+  // list: each copy's release is then held to every check all the same.
   void FollowPublishedCopies(std::vector<CopyRead>& reads) const {
-    const CopyRead& chosen = reads[Chosen(reads)];
+    std::vector<std::tstring> named;
+    if (std::ranges::any_of(reads, [](const CopyRead& read) { return read.digest.has_value(); })) {
+      const CopyRead& chosen = reads[Chosen(reads)];
+      named = FetchPublishedCopies(source_.client, chosen.url, chosen.trusted->root.keys,
+                                   chosen.digest);
+    } else if (const std::optional<KeySet> keys = InstallKeys()) {
+      named = FetchPublishedCopies(source_.client, reads[0].url, *keys, std::nullopt);
+    }
     std::vector<CopyRead> more;
-    for (const std::tstring& url : FetchPublishedCopies(
-             source_.client, chosen.url, {.list = *chosen.digest, .trusted = *chosen.trusted})) {
+    for (const std::tstring& url : named) {
       const auto same = [&url](const CopyRead& read) { return read.url == url; };
       if (std::ranges::none_of(reads, same) && std::ranges::none_of(more, same)) {
         more.push_back({.url = url});
@@ -122,6 +139,13 @@ class Reader {
     if (more.empty()) return;
     ReadSideBySide(more);
     std::ranges::move(more, std::back_inserter(reads));
+  }
+
+  // The keys the install trusts now: its root's, or before it has one the configured ones.
+  std::optional<KeySet> InstallKeys() const {
+    if (state_.root) return state_.root->keys;
+    if (source_.public_key.empty()) return std::nullopt;
+    return ParseKeySet(source_.public_key);
   }
 
   ReleaseRead Take(std::vector<CopyRead>& reads) const {

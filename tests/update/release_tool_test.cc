@@ -740,7 +740,7 @@ TEST_F(ReleaseToolTest, SignedSitesNameTheirCopies) {
   const auto named = [&] {  // as a keyed install verifies them
     const std::string list = ReadFile(site_.GetPath() / "filelist");
     return VerifyMirrorList(ReadFile(document), ParseKeySet(keygen.substr(0, keygen.find('\n'))),
-                            {list.size(), platform::Sha256Of(list)});
+                            ListDigest{list.size(), platform::Sha256Of(list)});
   };
   Build(sign + "--mirror " + copies[0] + " --mirror " + copies[1]);
   EXPECT_EQ(named(), copies);
