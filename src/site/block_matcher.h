@@ -85,6 +85,9 @@ class BlockMatcher {
   void PlanBlocks(std::vector<PlanRange>& plan, std::uint64_t first, std::uint64_t end) const;
 
  private:
+  // The old file streams through a buffer of this size (or two coarse blocks, if larger), and the
+  // refinement reads it in pieces of this size, so memory does not grow with the file.
+  static constexpr std::size_t kBufferSize = 4 * 1024 * 1024;
   static constexpr std::uint64_t kNotFound = ~std::uint64_t{0};
 
   struct FineMatch {
