@@ -137,7 +137,7 @@ class UpdateRun::Impl {
   std::shared_ptr<RateCap> cap_;
   std::unique_ptr<Ways> ways_;  // after folder_, which the ways write into
   std::unique_ptr<FileStamps> stamps_;
-  std::unique_ptr<SiteCopies> copies_;  // with copies of the site configured, once one served
+  std::unique_ptr<SiteCopies> copies_;  // the copies serving the release taken, once it is read
   std::uint64_t space_needed_ = 0;      // on the install folder's volume, once the list is known
 };
 
