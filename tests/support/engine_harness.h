@@ -57,8 +57,9 @@ void BuildSite(const std::filesystem::path& image, const std::filesystem::path& 
 class ReleaseServer : public Background {
  public:
   ReleaseServer(const std::filesystem::path& site, std::uint16_t port,
-                const std::string& wrapper = "")
-      : Background(site, wrapper + " " VARNE_BINARY_DIR "/bin/varne-release serve .", 300) {
+                const std::string& wrapper = "", const std::string& options = "")
+      : Background(site, wrapper + " " VARNE_BINARY_DIR "/bin/varne-release serve . " + options,
+                   300) {
     if (!WaitForPort(port)) {
       throw std::runtime_error("varne-release serve did not start: " + Output());
     }

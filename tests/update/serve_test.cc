@@ -144,8 +144,8 @@ TEST(ServeTest, SlowAndIdleClientsHoldNoWorker) {
 }
 
 // Clients that take their replies slowly or not at all hold no worker: among many of them, once
-// their connections' buffers have filled, a probe is answered within 50 ms. Beyond its capacity of
-// connections the server answers "503" at once.
+// their connections' buffers have filled, a probe is answered within 50 ms. Beyond the connections
+// it was told to serve the server answers "503" at once.
 TEST(ServeTest, ReadersThatDoNotReadAndCrowdsBeyondCapacity) {
   TempFolder image("varne-image"), site("varne-site");
   WriteFile(image.GetPath() / "a.txt", "hello");
@@ -153,9 +153,9 @@ TEST(ServeTest, ReadersThatDoNotReadAndCrowdsBeyondCapacity) {
   BuildSite(image.GetPath(), site.GetPath(), port);
   std::filesystem::resize_file(site.GetPath() / "packages" / EncodePathForQuery("a.txt") / "5.vpk",
                                20 << 20);
-  const ReleaseServer server(site.GetPath(), port);
+  const ReleaseServer server(site.GetPath(), port, "", "--connections 500");
   {
-    std::vector<platform::Socket> idle(16384 + 10);
+    std::vector<platform::Socket> idle(500 + 10);
     for (std::size_t i = 0; i < idle.size(); ++i) {
       ASSERT_TRUE(idle[i].Create() && idle[i].Connect(platform::kLoopbackAddress, port)) << i;
     }

@@ -72,8 +72,9 @@ const char kUsage[] =
     "  timestamp <site-folder> --timestamp-key <private-key-file> [--hours <h>]\n"
     "      signs filelist.timestamp again for the site's release, valid for h hours (1 to 24,\n"
     "      24 unless said): run it daily, as a scheduled job, on a site with a root\n"
-    "  serve <site-folder> [--listen <host:port>]\n"
-    "      answers the site's URLs over HTTP until stopped (port 0: any free port)\n"
+    "  serve <site-folder> [--listen <host:port>] [--connections <n>]\n"
+    "      answers the site's URLs over HTTP until stopped (port 0: any free port), at most\n"
+    "      n connections at once (16384 unless said), a new one beyond them answered 503\n"
     "  status <site-folder or list-url>... [--quiet]\n"
     "      the release (serial, expiry), its timestamp's expiry and the root (version,\n"
     "      threshold, game) and the copies the site names; exits with 1 when players refuse\n"
@@ -115,6 +116,7 @@ struct Arguments {
   std::string threshold;
   std::string timestamp_key;
   std::string hours;
+  std::string connections;
   bool no_blocks = false;
   bool follow_links = false;
   bool write_keys = false;
@@ -133,6 +135,7 @@ std::string* Option(const std::string& name, Arguments& out) {
   if (name == "--threshold") return &out.threshold;
   if (name == "--timestamp-key") return &out.timestamp_key;
   if (name == "--hours") return &out.hours;
+  if (name == "--connections") return &out.connections;
   return nullptr;
 }
 
@@ -428,7 +431,12 @@ int Serve(const Arguments& args) {
   std::uint32_t address = 0;
   std::uint16_t port = 0;
   if (!SplitListen(listen, address, port)) return Usage("--listen takes <host:port>");
-  SiteServer server(site, path);
+  std::size_t connections = SiteServer::kMaxConnections;
+  if (!args.connections.empty() &&
+      !ParseNumber<std::size_t>(args.connections, 1, SiteServer::kMaxConnections, connections)) {
+    return Usage("--connections takes 1 to 16384");
+  }
+  SiteServer server(site, path, connections);
   if (!server.Listen(address, port)) {
     std::fprintf(stderr, "varne-release: cannot listen on %s\n", listen.c_str());
     return 1;

@@ -25,9 +25,6 @@ constexpr auto kSendTime = std::chrono::seconds(10);
 // requests.
 constexpr auto kKeptIdleTime = std::chrono::seconds(5);
 constexpr int kMaxRequestsPerConnection = 100;
-// Connections served at once; beyond them a new one is refused. Each costs a descriptor, two
-// while it is sent a file, and its pending bytes.
-constexpr size_t kMaxConnections = 16384;
 // When accepting fails (no descriptor left) the listener rests this long instead of spinning.
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 // The thread looks at its deadlines at least this often, and accepts at most this many
@@ -221,8 +218,10 @@ std::map<std::string, std::string> ParseQuery(const std::string& query) {
 
 }  // namespace
 
-SiteServer::SiteServer(std::string site, std::string list_path)
-    : site_(std::move(site)), list_path_(std::move(list_path)) {}
+SiteServer::SiteServer(std::string site, std::string list_path, std::size_t connections)
+    : site_(std::move(site)),
+      list_path_(std::move(list_path)),
+      max_connections_(std::clamp<std::size_t>(connections, 1, kMaxConnections)) {}
 
 bool SiteServer::Listen(std::uint32_t address, std::uint16_t port) {
   return listener_.Listen(address, port);
@@ -270,7 +269,7 @@ void SiteServer::Accept() {
       return;
     }
     if (!socket.SetNonBlocking()) continue;
-    if (connections_.size() >= kMaxConnections) {
+    if (connections_.size() >= max_connections_) {
       // The refusal fits the room of a new connection, so one send gives it whole.
       static const char kBusy[] =
           "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\n"

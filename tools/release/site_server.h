@@ -12,6 +12,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <list>
@@ -22,8 +23,13 @@
 
 class SiteServer {
  public:
-  // site: the site folder (system form); list_path: the URL path of the list.
-  SiteServer(std::string site, std::string list_path);
+  // Connections served at once unless told fewer; beyond them a new one is refused. Each costs a
+  // descriptor, two while it is sent a file, and its pending bytes.
+  static constexpr std::size_t kMaxConnections = 16384;
+
+  // site: the site folder (system form); list_path: the URL path of the list; connections: how
+  // many are served at once (1 to kMaxConnections).
+  SiteServer(std::string site, std::string list_path, std::size_t connections = kMaxConnections);
 
   // False when the address cannot be listened on.
   bool Listen(std::uint32_t address, std::uint16_t port);
@@ -65,6 +71,7 @@ class SiteServer {
 
   std::string site_;
   std::string list_path_;
+  std::size_t max_connections_;
   platform::ListeningSocket listener_;
   std::list<Connection> connections_;
   Clock::time_point accept_paused_until_{};
