@@ -83,8 +83,9 @@ TEST(ExceptionTest, CausesAddWhatThePlayerCanDo) {
        "が壊れているか、見つかりません。ゲームをインストールし直してください。"},
       {ErrorCause::kPublisher,
        {},
-       "配信されているリリースが期限切れか、署名されていません。待っても直りません。ゲームの配信元"
-       "にお問い合わせください。"},
+       "ゲームの配信元のサーバーが、アップデートを正しく配信していません（リリースの期限切れ、"
+       "署名やファイルの欠落など）。もう一度アップデートしても直らないときは、ゲームの配信元に"
+       "お問い合わせください。"},
   };
   for (const auto& row : rows) {
     const std::string said = CauseParagraph(row.cause, row.subjects);

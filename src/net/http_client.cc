@@ -319,7 +319,12 @@ void HttpClient::CheckStatus() {
   std::tstring code;
   if (!http_reply::GetStatusCode(status, code))
     Fail(kStepHeaderRefused, "HTTP header error : " + status);
-  if (code != "200") throw HttpClientException("Receive error code : " + code, true);
+  if (code == "200") return;
+  // A server that answers that it has no such document, or will not hand it out, serves the site
+  // as its publisher left it: the player's connection is fine, and only the publisher can mend it.
+  const bool site_says_no = code == "403" || code == "404" || code == "410";
+  throw Caused(HttpClientException("Receive error code : " + code, true),
+               site_says_no ? ErrorCause::kPublisher : ErrorCause::kUnknown);
 }
 
 std::uint32_t HttpClient::CheckHeader(bool& announced) {

@@ -38,8 +38,9 @@ inline constexpr Row kRows[] = {
      "アップデータのファイル[ %1 ]が壊れているか、見つかりません。"
      "ゲームをインストールし直してください。"},
     {ErrorCause::kPublisher,
-     "配信されているリリースが期限切れか、署名されていません。"
-     "待っても直りません。ゲームの配信元にお問い合わせください。"},
+     "ゲームの配信元のサーバーが、アップデートを正しく配信していません"
+     "（リリースの期限切れ、署名やファイルの欠落など）。"
+     "もう一度アップデートしても直らないときは、ゲームの配信元にお問い合わせください。"},
 };
 
 // The row's text with its subjects put in, and each bracketed clause kept only when its subject

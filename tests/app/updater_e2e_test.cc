@@ -773,6 +773,8 @@ TEST_F(SignedReleaseTest, EachCauseSaysWhatThePlayerCanDo) {
       {"a clock a day behind", [&] { Restamp(-60); }, CauseParagraph(ErrorCause::kClock, {})},
       {"an unsigned release", [&] { fs::remove(site_ / "filelist.sig"); },
        CauseParagraph(ErrorCause::kPublisher, {})},
+      {"a site without its list", [&] { fs::remove(site_ / "filelist"); },
+       CauseParagraph(ErrorCause::kPublisher, {})},
       {"a damaged state", [&] { WriteFile(install_ / kReleaseStateName, "garbage"); },
        CauseParagraph(ErrorCause::kInstall, {kReleaseStateName, {}})},
   };
