@@ -133,7 +133,7 @@ TEST(UpdateRunTest, CopiesOfTheSiteStandInForServersThatFail) {
   }
   const Outcome none = RunUpdate(silent_url, nullptr, "", 16, std::nullopt, {unreadable_url});
   EXPECT_EQ(none.error, "DownloadManager : No server served the release / " + silent_url +
-                            " : HttpClient : connect error : no connection within 3 s. / " +
+                            " : HttpClient : connect error : no connection within 2500 ms. / " +
                             unreadable_url + " : DownloadManager : List file error.");
 }
 
