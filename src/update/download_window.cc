@@ -47,6 +47,7 @@ struct DownloadWindow::Flight {
   // Written by the transfer's thread, read by the run's once ended is set under the lock.
   std::unique_ptr<StreamedInstall> install;
   std::optional<SiteCopies::Use> copy;  // the copy of the site that brought the package
+  bool resumed = false;                 // the package came from more than one copy
   bool checked = false;
   std::exception_ptr failure;
   bool ended = false;
@@ -190,6 +191,7 @@ void DownloadWindow::Transfer(Flight& flight) {
           slot.digests);
     });
     flight.copy = transfer.Copy();
+    flight.resumed = transfer.Resumed();
     // The digests end here, on this thread, which alone hands the slot's digest thread its blocks.
     flight.checked = flight.install && flight.install->Verify();
     if (!flight.checked) flight.install.reset();
@@ -242,14 +244,20 @@ void DownloadWindow::InstallFromCopies(Flight& flight) {
       return;
     } catch (const Exception& failure) {
       // A package that does not install is the copy's fault unless the disk failed: nothing of
-      // that copy is taken again, and another copy brings the package.
-      if (!flight.copy || !server_.copies->Blame(*flight.copy, failure)) throw;
+      // that copy is taken again, and another copy brings the package. One pieced together from
+      // two copies names neither: it is fetched again, and no copy is left for it.
+      const bool resumed = std::exchange(flight.resumed, false);
+      if (!flight.copy || !(resumed ? SiteCopies::OfACopy(failure)
+                                    : server_.copies->Blame(*flight.copy, failure))) {
+        throw;
+      }
     }
     Slot& slot = FreeSlot();
     try {
       PackageTransfer transfer(slot.client, server_, stop_, {});
       transfer.FetchFromCopies(flight.job, flight.temporary, nullptr);
       flight.copy = transfer.Copy();
+      flight.resumed = transfer.Resumed();
     } catch (...) {
       Release(slot);
       throw;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "base/exception.h"
 #include "site/site_names.h"
@@ -9,26 +10,44 @@
 #include "storage/package_format.h"
 #include "update/streamed_install.h"
 
+// A package as the attempts on the site's copies bring it: its temporary file, kept open between
+// the attempts so that no other file can take its place, and what it holds.
+struct PackagePart {
+  DefaultFile file;
+  bool made = false;       // the file is the transfer's own, to be removed when dropped
+  std::uint64_t held = 0;  // the package's first bytes, in the file
+  std::optional<std::uint64_t> length;  // the package's, as the copy that began it framed it
+};
+
 namespace {
 
 // Writes a downloaded package to the temporary file as it arrives, and hands the bytes to the
 // install that writes the file meanwhile. The file goes with the sink unless kept; a name that
-// another file took in the meantime is never removed.
+// another file took in the meantime is never removed. With a part, the file and its bytes are
+// the part's: a sink not kept leaves them to the transfer, which goes on from them or drops them,
+// and a sink of a part that holds bytes goes on after them.
 class TemporaryFileSink : public IHttpBodySink {
  public:
   // No package of the listed file is longer than limit: a longer download is cut off there, so
   // that a server cannot fill the disk.
   TemporaryFileSink(const std::tstring& path, std::uint64_t limit, const std::tstring& listed_path,
-                    StreamedInstall* install)
-      : path_(path), limit_(limit), listed_path_(listed_path), install_(install) {}
+                    StreamedInstall* install, PackagePart* part)
+      : path_(path),
+        part_(part),
+        limit_(limit),
+        written_(part != nullptr ? part->held : 0),
+        listed_path_(listed_path),
+        install_(install) {}
   ~TemporaryFileSink() noexcept(false) override {
-    file_.Close();
+    if (part_ != nullptr && !kept_) return;
+    File().Close();
     if (created_ && !kept_) platform::RemoveFile(path_);
   }
   void OnBegin(bool announced, std::uint32_t length) override {
     if (announced && length > limit_) RefuseLength();
+    if (part_ != nullptr && part_->file.IsOpen()) return;
     try {
-      file_.Open(path_.c_str(), kOpenBinaryNewWriteOnly);
+      File().Open(path_.c_str(), kOpenBinaryNewWriteOnly);
     } catch (const Exception&) {
       // A package that could not be stored cannot be opened either, and that is what the player
       // is told, whatever kept the file from being made.
@@ -36,17 +55,22 @@ class TemporaryFileSink : public IHttpBodySink {
                                      true);
     }
     created_ = true;
+    if (part_ != nullptr) {
+      part_->made = true;
+      if (announced) part_->length = length;
+    }
   }
   void OnData(const std::uint8_t* bytes, std::size_t size) override {
     if (size > limit_ - written_) RefuseLength();
-    written_ += size;
     // A short write (a full disk) must not leave a cut package to be installed.
-    if (file_.Write(bytes, static_cast<std::uint32_t>(size)) != kResultOk) {
+    if (File().Write(bytes, static_cast<std::uint32_t>(size)) != kResultOk) {
       throw Caused(DownloadManagerException("Temp File Error.", true), ErrorCause::kDisk);
     }
+    written_ += size;
+    if (part_ != nullptr) part_->held = written_;
     if (install_ != nullptr) install_->Feed(bytes, size);
   }
-  void OnEnd(std::uint32_t) override { file_.Close(); }
+  void OnEnd(std::uint32_t) override { File().Close(); }
   // The whole package is in: it stays for the install.
   void Keep() { kept_ = true; }
 
@@ -54,24 +78,28 @@ class TemporaryFileSink : public IHttpBodySink {
   [[noreturn]] void RefuseLength() const {
     throw DownloadManagerException("Package data exceed the listed size : " + listed_path_, true);
   }
+  DefaultFile& File() { return part_ != nullptr ? part_->file : file_; }
 
   std::tstring path_;
   DefaultFile file_;
+  PackagePart* part_;
   std::uint64_t limit_;
-  std::uint64_t written_ = 0;
+  std::uint64_t written_;
   std::tstring listed_path_;
   StreamedInstall* install_;
   bool created_ = false;
   bool kept_ = false;
 };
 
-// Hands a whole package fetched as one range to the temporary file's sink, with its progress.
+// Hands a package, or its rest, fetched as one range to the temporary file's sink, with its
+// progress: the package's bytes so far, from `from`.
 class WholeRangeSink : public IHttpRangeSink {
  public:
-  WholeRangeSink(TemporaryFileSink& sink, std::function<void(std::uint64_t)> progress)
-      : sink_(sink), progress_(std::move(progress)) {}
+  WholeRangeSink(TemporaryFileSink& sink, std::uint64_t from,
+                 std::function<void(std::uint64_t)> progress)
+      : sink_(sink), progress_(std::move(progress)), received_(from) {}
   void OnRangeData(std::uint64_t, const std::uint8_t* bytes, std::size_t size) override {
-    if (received_ == 0) sink_.OnBegin(false, 0);
+    if (!std::exchange(begun_, true)) sink_.OnBegin(false, 0);
     sink_.OnData(bytes, size);
     received_ += size;
     progress_(received_);
@@ -80,7 +108,8 @@ class WholeRangeSink : public IHttpRangeSink {
  private:
   TemporaryFileSink& sink_;
   std::function<void(std::uint64_t)> progress_;
-  std::uint64_t received_ = 0;
+  std::uint64_t received_;
+  bool begun_ = false;
 };
 
 // Hands a package's body to the temporary file's sink, and reports its progress.
@@ -154,37 +183,86 @@ PackageTransfer::PackageTransfer(HttpClient& client, PackageServer& server, std:
       server_(server),
       stop_(std::move(stop)),
       progress_([this, progress = std::move(progress)](std::uint64_t size, std::uint64_t received) {
-        if (received > received_ && use_ != nullptr) server_.copies->Heard(*use_);
-        received_ = received;
+        // Only what this attempt brought counts for its copy.
+        const std::uint64_t brought = received - std::min(received, base_);
+        if (brought > received_ && use_ != nullptr) server_.copies->Heard(*use_);
+        received_ = brought;
         if (progress) progress(size, received);
       }) {}
+
+PackageTransfer::~PackageTransfer() = default;
 
 std::unique_ptr<StreamedInstall> PackageTransfer::FetchFromCopies(InstallJob& job,
                                                                   const std::tstring& temporary,
                                                                   const Feed& feed) {
   SiteCopies* copies = server_.copies;
   if (copies == nullptr || !copies->Several()) return Fetch(job, temporary, feed);
+  part_ = std::make_unique<PackagePart>();
+  resumed_ = false;
   ErrorCause last = ErrorCause::kUnknown;
   while (const std::optional<SiteCopies::Use> use = copies->Pick()) {
     job.package_url = PackageUrl(copies->ListUrl(use->copy), job.entry.Listed(), job.entry.orgsize);
+    base_ = part_->held;
     received_ = 0;
     use_ = &*use;
     try {
-      std::unique_ptr<StreamedInstall> install = Fetch(job, temporary, feed);
+      std::unique_ptr<StreamedInstall> install =
+          base_ > 0 ? FetchRest(job, temporary, feed) : Fetch(job, temporary, feed);
       use_ = nullptr;
       copies->Ended(*use, received_);
       copy_ = use;
+      part_.reset();
       return install;
     } catch (const Exception& failure) {
       use_ = nullptr;
       copies->Ended(*use, received_);
-      if (!copies->Blame(*use, failure)) throw;
+      const bool blamed = copies->Blame(*use, failure);
+      if (!blamed || !Resumable(failure)) DropPart(temporary);
+      if (!blamed) {
+        part_.reset();
+        throw;
+      }
       last = failure.Cause();
     }
   }
+  DropPart(temporary);
+  part_.reset();
   throw Caused(DownloadManagerException(
                    "No copy of the site served " + job.entry.path + copies->Account(), true),
                last);
+}
+
+std::unique_ptr<StreamedInstall> PackageTransfer::FetchRest(const InstallJob& job,
+                                                            const std::tstring& temporary,
+                                                            const Feed& feed) {
+  ThrowIfStopped(stop_);
+  client_.SetUserAgent(job.entry.md5);
+  const std::uint64_t length = *part_->length;
+  {
+    TemporaryFileSink sink(temporary, LimitOf(job), job.entry.path, nullptr, part_.get());
+    WholeRangeSink rest(sink, part_->held,
+                        [this, length](std::uint64_t received) { progress_(length, received); });
+    if (client_.RequestRange(job.package_url, part_->held, length - 1, rest).served) {
+      sink.Keep();
+      resumed_ = true;
+      return nullptr;
+    }
+  }
+  DropPart(temporary);
+  base_ = 0;
+  return Fetch(job, temporary, feed);
+}
+
+bool PackageTransfer::Resumable(const Exception& failure) const {
+  return failure.Cause() == ErrorCause::kNetwork && part_->file.IsOpen() && part_->length &&
+         part_->held > 0 && part_->held < *part_->length;
+}
+
+void PackageTransfer::DropPart(const std::tstring& temporary) {
+  part_->file.Close();
+  if (std::exchange(part_->made, false)) platform::RemoveFile(temporary);
+  part_->held = 0;
+  part_->length.reset();
 }
 
 std::unique_ptr<StreamedInstall> PackageTransfer::Fetch(const InstallJob& job,
@@ -216,6 +294,8 @@ std::optional<std::unique_ptr<StreamedInstall>> PackageTransfer::Try(Way way, co
                                                                      const Feed& feed) {
   std::unique_ptr<StreamedInstall> install = feed ? feed() : nullptr;
   if ((this->*way)(job, temporary, install.get())) return install;
+  // The usual request fetches the package afresh.
+  if (part_ != nullptr) DropPart(temporary);
   return std::nullopt;
 }
 
@@ -229,8 +309,11 @@ bool PackageTransfer::FetchAsRange(const InstallJob& job, const std::tstring& te
   // Only a server of the release's block data, bound to this very list, serves ranges: the list's
   // size fields are sizes.
   const std::uint64_t limit = LimitOf(job, OrgSizeOf(job.entry));
-  TemporaryFileSink sink(temporary, limit, job.entry.path, feed);
-  WholeRangeSink whole(sink, [this, limit](std::uint64_t received) { progress_(limit, received); });
+  TemporaryFileSink sink(temporary, limit, job.entry.path, feed, part_.get());
+  // The range asked for is the package's whole length: the reply is judged to hold exactly it.
+  if (part_ != nullptr) part_->length = limit;
+  WholeRangeSink whole(sink, 0,
+                       [this, limit](std::uint64_t received) { progress_(limit, received); });
   try {
     if (!client_.RequestRange(job.package_url, 0, limit - 1, whole).served) return false;
   } catch (const Exception& failure) {
@@ -244,7 +327,7 @@ bool PackageTransfer::FetchAsRange(const InstallJob& job, const std::tstring& te
 
 bool PackageTransfer::FetchKept(const InstallJob& job, const std::tstring& temporary,
                                 StreamedInstall* feed) {
-  TemporaryFileSink sink(temporary, LimitOf(job), job.entry.path, feed);
+  TemporaryFileSink sink(temporary, LimitOf(job), job.entry.path, feed, part_.get());
   ReportingSink reporting(sink, progress_);
   try {
     if (!client_.RequestKept(job.package_url, reporting)) {
@@ -264,7 +347,7 @@ bool PackageTransfer::FetchKept(const InstallJob& job, const std::tstring& tempo
 
 void PackageTransfer::FetchWhole(const InstallJob& job, const std::tstring& temporary,
                                  StreamedInstall* feed) {
-  TemporaryFileSink sink(temporary, LimitOf(job), job.entry.path, feed);
+  TemporaryFileSink sink(temporary, LimitOf(job), job.entry.path, feed, part_.get());
   const ProgressHook hook(client_, progress_);
   client_.Request(job.package_url, sink);
   sink.Keep();

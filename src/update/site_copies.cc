@@ -64,7 +64,7 @@ void SiteCopies::Ended(const Use& use, std::uint64_t bytes) {
 }
 
 bool SiteCopies::Blame(const Use& use, const Exception& failure) {
-  if (!failure.IsError() || failure.Cause() == ErrorCause::kDisk) return false;
+  if (!OfACopy(failure)) return false;
   std::lock_guard<std::mutex> hold(lock_);
   Copy& copy = copies_[use.copy];
   copy.why = failure.GetText();

@@ -51,6 +51,11 @@ class SiteCopies {
   // check) as a reason to leave it. False, counting nothing, when the failure is the run's own (a
   // stop, the disk): no other copy would do better.
   bool Blame(const Use& use, const Exception& failure);
+  // The failure is of a copy, of the network to it or of what it served, rather than the run's
+  // own: another copy might do better.
+  static bool OfACopy(const Exception& failure) {
+    return failure.IsError() && failure.Cause() != ErrorCause::kDisk;
+  }
   // What each copy did that was not asked of it, for the message of a run that no copy could
   // serve: " / <list URL> : <why>" per copy that failed.
   std::tstring Account() const;

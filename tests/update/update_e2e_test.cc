@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -135,6 +136,43 @@ TEST(UpdateRunTest, CopiesOfTheSiteStandInForServersThatFail) {
   EXPECT_EQ(none.error, "DownloadManager : No server served the release / " + silent_url +
                             " : HttpClient : connect error : no connection within 2500 ms. / " +
                             unreadable_url + " : DownloadManager : List file error.");
+}
+
+// A site without block data sends a large file as one package; the copy asked first stops sending
+// it halfway (stalls, or closes), and the other is asked for the rest alone. A package so pieced
+// together that fails its check (the first half damaged) is fetched whole; no copy is left for it.
+TEST(UpdateRunTest, APackageCutOffOnOneCopyGoesOnFromItsPartOnTheNext) {
+  std::string bytes(3 << 20, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 % 251);
+  const std::string package = PackageOf("big.bin", bytes), whole = Answer(package);
+  const std::string list = "1::big.bin:3145728:" + Md5Of(bytes) + "\r\n";
+  const std::size_t size = package.size(), half = size / 2;
+  const std::string rest = std::to_string(half) + "-" + std::to_string(size - 1);
+  const std::string partial =
+      "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + rest + "/" + std::to_string(size) +
+      "\r\nContent-Length: " + std::to_string(size - half) + "\r\n\r\n" + package.substr(half);
+  for (const bool damaged : {false, true}) {
+    std::string cut = whole.substr(0, whole.size() - (size - half));
+    cut[cut.size() - half / 2] ^= damaged;
+    std::atomic<std::size_t> sent = 0;  // of the package, by both copies
+    const auto copy = [&](const std::string& request) -> net_testing::Reply {
+      if (request.starts_with("GET /list ")) return Whole(list);
+      if (!request.starts_with("GET /list?")) return {{"HTTP/1.0 404 Not Found\r\n\r\n"}};
+      const bool cuts = sent == 0;  // the package is asked for once at a time
+      const bool ranged = request.find("Range: bytes=" + rest + "\r\n") != std::string::npos;
+      sent += cuts ? half : ranged ? size - half : size;
+      if (cuts) return damaged ? net_testing::Reply{{cut}} : SilentAfter(cut);
+      return {{ranged ? partial : whole}};
+    };
+    ScriptedServer first, second;
+    first.SetHandler(copy);
+    second.SetHandler(copy);
+    InstallFolder install;
+    const Outcome outcome = RunUpdate(ListUrl(first), nullptr, "", 16, {}, {ListUrl(second)});
+    ASSERT_TRUE(outcome.completed) << outcome.error;
+    EXPECT_TRUE(install.Read("big.bin") == bytes);
+    EXPECT_EQ(sent, (damaged ? 2 : 1) * size);
+  }
 }
 
 TEST(UpdateRunTest, TemporaryPackagesNeverTakeAListedOrExistingName) {
