@@ -69,7 +69,8 @@ TEST(HostileServerTest, AStalledServerNeverHoldsTheRun) {
        "HttpClient : header recv error : nothing received for 700 ms.",
        false},
       {"inside the body",
-       {whole_list, one, SilentAfter(half_of_two)},
+       {whole_list, Reply{{"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n"}}, one,
+        SilentAfter(half_of_two)},
        "HttpClient : body recv error : nothing received for 700 ms.",
        true},
   };
