@@ -46,8 +46,7 @@ class FilesOnDisk {
  private:
   using Key = std::pair<std::uint64_t, std::string>;  // size and MD5 hex
   void Note(const std::tstring& path, std::uint64_t size, const std::string& md5);
-  bool CopyChecked(const std::tstring& source, const InstallJob& job,
-                   InstallFolder& folder) const;
+  bool CopyChecked(const std::tstring& source, const InstallJob& job, InstallFolder& folder) const;
   bool HoldsRemoved(const RemovedFile& file) const;
 
   std::map<Key, std::vector<std::tstring>> by_content_;
