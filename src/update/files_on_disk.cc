@@ -36,12 +36,12 @@ bool IsPlainInstallFile(const std::tstring& path) {
 // The updater's own files at the top of the install: a release that stops listing its package or
 // its program leaves them to the install, which cannot start without them.
 bool IsUpdatersOwn(const std::tstring& path) {
-  static const std::string kOwn[] = {kGamePackageName,  kUpdaterName,      kUpdaterSwapName,
-                                     kSwapProgramName,  kProxyConfigName,  kReleaseStateName,
+  static const std::string kOwn[] = {kGamePackageName, kUpdaterName,     kUpdaterSwapName,
+                                     kSwapProgramName, kProxyConfigName, kReleaseStateName,
                                      kFileStampsName};
   const std::string name = ascii::Lowered(path);
-  return std::ranges::any_of(kOwn,
-                             [&name](const std::string& own) { return name == ascii::Lowered(own); });
+  return std::ranges::any_of(
+      kOwn, [&name](const std::string& own) { return name == ascii::Lowered(own); });
 }
 
 struct Digests {
@@ -127,8 +127,8 @@ bool FilesOnDisk::CopyChecked(const std::tstring& source, const InstallJob& job,
   std::tstring target = job.target;
   target.ToBackslashes();
   if (!copy.Create(platform::GetFullPath(target))) return false;
-  const std::optional<Digests> digests = DigestsOf(
-      source, *OrgSizeOf(job.entry), job.expected->sha256.has_value(), stop_, &copy);
+  const std::optional<Digests> digests =
+      DigestsOf(source, *OrgSizeOf(job.entry), job.expected->sha256.has_value(), stop_, &copy);
   if (!digests || digests->md5 != job.expected->md5 || digests->sha256 != job.expected->sha256) {
     return false;  // the copy goes with its object
   }
