@@ -66,9 +66,8 @@ std::string RemovedFilesText(const RemovedFiles& removed) {
 
 RemovedFiles ReadRemovedFiles(std::string_view document, const KeySet* keys) {
   const std::vector<std::string_view> lines =
-      keys != nullptr
-          ? VerifiedLines(document, *keys, kMaxRemovedFilesSize)
-          : DocumentLines(SplitSignatures(document, kMaxRemovedFilesSize).signed_part);
+      keys != nullptr ? VerifiedLines(document, *keys, kMaxRemovedFilesSize)
+                      : DocumentLines(SplitSignatures(document, kMaxRemovedFilesSize).signed_part);
   if (lines.size() < 2 || lines[0] != kMagic) Refuse("is malformed.");
   RemovedFiles removed{SizeAndDigestOf(lines[1], "list"), {}};
   removed.files.reserve(lines.size() - 2);
