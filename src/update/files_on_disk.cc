@@ -81,37 +81,49 @@ std::optional<Digests> DigestsOf(const std::tstring& path, std::uint64_t size, b
 
 FilesOnDisk::FilesOnDisk(const FileList& list, std::optional<RemovedFiles> removed, bool sha256,
                          std::stop_token stop)
-    : sha256_(sha256), stop_(std::move(stop)) {
+    : list_(list), sha256_(sha256), stop_(std::move(stop)) {
   if (removed) removed_ = std::move(removed->files);
+}
+
+// Made at the first file that differs, so a run that finds every file current costs nothing; a
+// few dozen bytes a line, where the list keeps its paths packed.
+void FilesOnDisk::Index() {
+  if (indexed_) return;
+  indexed_ = true;
+  for (std::size_t i = 0; i < removed_.size(); ++i) {
+    sources_.push_back({removed_[i].size, removed_[i].md5, false, i});
+  }
+  for (std::size_t i = 0; i < list_.size(); ++i) {
+    const FileEntry entry = list_[i];
+    const std::optional<std::uint64_t> size = OrgSizeOf(entry);
+    Source source{size.value_or(0), {}, true, i};
+    if (size && DecodeHex(ascii::Lowered(entry.md5), source.md5)) sources_.push_back(source);
+  }
   // A file the release before removed comes first: it holds its bytes unless a player changed
   // it, while a listed file may be the next one this run replaces.
-  for (const RemovedFile& file : removed_) Note(file.path, file.size, EncodeHex(file.md5));
-  for (const FileEntry& entry : list) {
-    const std::optional<std::uint64_t> size = OrgSizeOf(entry);
-    if (size) Note(entry.path, *size, ascii::Lowered(entry.md5));
-  }
+  std::ranges::sort(sources_, {}, &Source::Key);
 }
 
-void FilesOnDisk::Note(const std::tstring& path, std::uint64_t size, const std::string& md5) {
-  std::vector<std::tstring>& paths = by_content_[{size, md5}];
-  if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
-}
-
-std::vector<std::tstring> FilesOnDisk::SourcesOf(const InstallJob& job) const {
+std::vector<std::tstring> FilesOnDisk::SourcesOf(const InstallJob& job) {
   std::vector<std::tstring> sources;
   const std::optional<std::uint64_t> size = OrgSizeOf(job.entry);
-  const auto found = by_content_.find({size.value_or(0), ascii::Lowered(job.entry.md5)});
-  if (!size || !job.expected || found == by_content_.end()) return sources;
-  for (const std::tstring& path : found->second) {
-    if (ascii::Lowered(path) != ascii::Lowered(job.entry.path) &&
-        ascii::Lowered(path) != ascii::Lowered(job.target) && IsPlainInstallFile(path)) {
-      sources.push_back(path);
+  MD5Bytes md5;
+  if (!size || !job.expected || !DecodeHex(ascii::Lowered(job.entry.md5), md5)) return sources;
+  Index();
+  const Source wanted{*size, md5, false, 0};
+  auto at = std::ranges::lower_bound(sources_, wanted.Key(), {}, &Source::Key);
+  for (; at != sources_.end() && at->size == *size && at->md5 == md5; ++at) {
+    std::tstring path = at->listed ? list_[at->at].path : removed_[at->at].path;
+    const std::string folded = ascii::Lowered(path);
+    if (folded != ascii::Lowered(job.entry.path) && folded != ascii::Lowered(job.target) &&
+        std::ranges::find(sources, path) == sources.end() && IsPlainInstallFile(path)) {
+      sources.push_back(std::move(path));
     }
   }
   return sources;
 }
 
-bool FilesOnDisk::Install(const InstallJob& job, InstallFolder& folder) const {
+bool FilesOnDisk::Install(const InstallJob& job, InstallFolder& folder) {
   for (const std::tstring& source : SourcesOf(job)) {
     if (CopyChecked(source, job, folder)) return true;
   }
