@@ -42,6 +42,8 @@ std::string_view SuffixOf(BesideList document) {
       return ".timestamp";
     case BesideList::kMirrors:
       return ".mirrors";
+    case BesideList::kRemoved:
+      return ".removed";
   }
   return {};
 }

@@ -28,7 +28,8 @@ inline constexpr char kSiteNginxName[] = "nginx-site.conf";
 
 // The documents beside the list: the release's signature, the files' block data (coarse index and
 // documents, fine documents) and its signature, the trust roots the site made (oldest first), and
-// the timestamp signed again at least daily, and the other copies of the site its publisher names.
+// the timestamp signed again at least daily, the other copies of the site its publisher names, and
+// the files that earlier releases listed and this one does not.
 enum class BesideList {
   kSignature,
   kBlocks,
@@ -36,12 +37,13 @@ enum class BesideList {
   kBlocksSignature,
   kRoots,
   kTimestamp,
-  kMirrors
+  kMirrors,
+  kRemoved
 };
 inline constexpr BesideList kBesideList[] = {
-    BesideList::kSignature,       BesideList::kBlocks, BesideList::kFine,
-    BesideList::kBlocksSignature, BesideList::kRoots,  BesideList::kTimestamp,
-    BesideList::kMirrors,
+    BesideList::kSignature,       BesideList::kBlocks,  BesideList::kFine,
+    BesideList::kBlocksSignature, BesideList::kRoots,   BesideList::kTimestamp,
+    BesideList::kMirrors,         BesideList::kRemoved,
 };
 
 // What the document's name adds to the list's: ".sig", ".blocks", ...

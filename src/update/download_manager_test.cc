@@ -55,6 +55,7 @@ TEST(DownloadManagerTest, RunAfterRunAndAStopWhereverTheRunIs) {
   const std::string huge_list = Line("a.txt", "a") + "1::huge.bin:4294967296:" + Md5Of("") + "\r\n",
                     game = kGamePackageName;
   const std::string not_found = "HttpClient : Receive error code : 404";
+  const Reply no_removed_files{{"HTTP/1.0 404 Not Found\r\n\r\n"}};
   const std::string key = EncodeBase64(platform::GenerateP256Key().public_key);
   const struct {
     const char* stage;
@@ -67,11 +68,23 @@ TEST(DownloadManagerTest, RunAfterRunAndAStopWhereverTheRunIs) {
   } runs[] = {
       {"list fetch", {SilentAfter("HTTP/1.0 200 OK\r\nContent-Le")}, "", "", 1, kAbortByUser, 0},
       {"signed documents", {Whole(list), SilentAfter("HTTP/1.0 200")}, key, "", 2, kAbortByUser, 0},
-      {"transfer", {Whole(list), SilentAfter(half_of_b)}, "", "b.bin", 2, kAbortByUser, 1},
+      {"transfer",
+       {Whole(list), no_removed_files, SilentAfter(half_of_b)},
+       "",
+       "b.bin",
+       3,
+       kAbortByUser,
+       1},
       // A file this large asks for block data while it is digested.
-      {"file check", {Whole(huge_list)}, "", "huge.bin", 2, kTaskAborted, 1},
+      {"file check", {Whole(huge_list), no_removed_files}, "", "huge.bin", 3, kTaskAborted, 1},
       {"failure", {{{"HTTP/1.0 404 Not Found\r\n\r\n"}}}, "", nullptr, 1, not_found, 0},
-      {"completion", {Whole(Line(game, "p")), Whole(PackageOf(game, "p"))}, "", nullptr, 2, "", 1},
+      {"completion",
+       {Whole(Line(game, "p")), no_removed_files, Whole(PackageOf(game, "p"))},
+       "",
+       nullptr,
+       3,
+       "",
+       1},
   };
   LastReport log;
   DownloadManager manager;

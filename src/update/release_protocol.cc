@@ -332,3 +332,17 @@ std::vector<std::tstring> FetchPublishedCopies(HttpClient& client, const std::ts
   }
   return urls;
 }
+
+std::optional<RemovedFiles> FetchRemovedFiles(HttpClient& client, const std::tstring& list_url,
+                                              const KeySet* keys, const ListDigest& list) {
+  try {
+    const std::string document = FetchBeside(client, UrlBesideList(list_url, BesideList::kRemoved),
+                                             kMaxRemovedFilesSize, nullptr);
+    if (document.empty()) return std::nullopt;
+    RemovedFiles removed = ReadRemovedFiles(document, keys);
+    if (removed.list == list) return removed;
+  } catch (const Exception& failure) {
+    if (!failure.IsError()) throw;
+  }
+  return std::nullopt;
+}

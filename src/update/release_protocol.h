@@ -11,6 +11,7 @@
 #include "site/file_list.h"
 #include "site/release_signature.h"
 #include "site/release_state.h"
+#include "site/removed_files.h"
 #include "site/trust_root.h"
 
 // Points the client at the proxy that "RV7.conf" and the user's settings choose.
@@ -68,3 +69,11 @@ SignedList FetchSignedList(HttpClient& client, const std::tstring& list_url, Fil
 std::vector<std::tstring> FetchPublishedCopies(HttpClient& client, const std::tstring& list_url,
                                                const KeySet& keys,
                                                const std::optional<ListDigest>& list);
+
+// The files earlier releases listed and this one does not, as the site publishes them beside the
+// list, bound to the list given; under a key (keys not null) only when that key set signed them.
+// None when the site has no such document (an older release tool) or it cannot be had, does not
+// verify or goes with another list: a run without it removes nothing and copies only what its own
+// list names. An abort stays the client's.
+std::optional<RemovedFiles> FetchRemovedFiles(HttpClient& client, const std::tstring& list_url,
+                                              const KeySet* keys, const ListDigest& list);

@@ -22,6 +22,7 @@
 #include "update/block_way.h"
 #include "update/digest_ahead.h"
 #include "update/download_window.h"
+#include "update/files_on_disk.h"
 #include "update/free_space.h"
 #include "update/install_folder.h"
 #include "update/install_way.h"
@@ -111,6 +112,8 @@ class UpdateRun::Impl {
   // The same without fetching anything.
   bool SizesVouchedAlready() const;
   InstallJob JobFor(const FileEntry& entry, std::size_t index) const;
+  // Reads what the release's site says earlier releases removed, for the files on disk.
+  void ReadRemoved(const ListDigest& list);
   InstallWay& WayFor(const InstallJob& job);
   void Finish();
   // The files checked before a failure or a stop are kept: the next run need not fetch them.
@@ -137,8 +140,9 @@ class UpdateRun::Impl {
   std::shared_ptr<RateCap> cap_;
   std::unique_ptr<Ways> ways_;  // after folder_, which the ways write into
   std::unique_ptr<FileStamps> stamps_;
-  std::unique_ptr<SiteCopies> copies_;  // the copies serving the release taken, once it is read
-  std::uint64_t space_needed_ = 0;      // on the install folder's volume, once the list is known
+  std::unique_ptr<SiteCopies> copies_;    // the copies serving the release taken, once it is read
+  std::unique_ptr<FilesOnDisk> on_disk_;  // once the release is read
+  std::uint64_t space_needed_ = 0;        // on the install folder's volume, once the list is known
 };
 
 // The verdict on an installed file while its digest may still be running.
@@ -259,6 +263,7 @@ void UpdateRun::Impl::Steps() {
   const InstallState state = StateOf(!context_.public_key.empty());
   const ListDigest list = ReadRelease(state);
   folder_.Prepare(list_);
+  ReadRemoved(list);
   // Before the first file's byte is fetched: a disk without room refuses the run with nothing
   // written.
   space_needed_ = SpaceNeeded(list_, TargetOf);
@@ -355,9 +360,11 @@ void UpdateRun::Impl::Process(const FileEntry& entry, DigestAhead& digests, std:
   if (!folder_.Repeats(index)) {
     const InstallJob job = JobFor(entry, index);
     // A digest already made that finds the file current fetches nothing.
-    if (ways_->by_blocks.StartsBeforeVerdict(job) && verdict.Known() != false) {
+    // A file whose bytes stand on disk under another name is copied from there, not fetched.
+    if (ways_->by_blocks.StartsBeforeVerdict(job) && verdict.Known() != false &&
+        on_disk_->SourcesOf(job).empty()) {
       ways_->by_blocks.InstallBeforeVerdict(job, verdict);
-    } else if (verdict.Differs()) {
+    } else if (verdict.Differs() && !on_disk_->Install(job, folder_)) {
       WayFor(job).Install(job);
     }
   }
@@ -371,6 +378,13 @@ void UpdateRun::Impl::Process(const FileEntry& entry, DigestAhead& digests, std:
 
 std::string UpdateRun::Impl::ExpectedText(std::size_t index) const {
   return signed_ ? EncodeHex(signed_->release.files[index]) : ascii::Lowered(list_[index].md5);
+}
+
+void UpdateRun::Impl::ReadRemoved(const ListDigest& list) {
+  const KeySet* keys = signed_ ? &signed_->root.keys : nullptr;
+  on_disk_ = std::make_unique<FilesOnDisk>(
+      list_, FetchRemovedFiles(context_.client, context_.list_url, keys, list), keys != nullptr,
+      context_.stop);
 }
 
 bool UpdateRun::Impl::SizesVouched() { return signed_ || ways_->blocks.VouchesForSizes(); }
@@ -417,6 +431,8 @@ void UpdateRun::Impl::Finish() {
   if (signed_ && !RecordInstallState({signed_->release.serial, signed_->root})) {
     throw DownloadManagerException("Cannot record the installed release.", true);
   }
+  // Every new file is in place, and those copied from a removed file have their bytes.
+  on_disk_->RemoveDropped(folder_);
   Report("完了.");
 }
 

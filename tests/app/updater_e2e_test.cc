@@ -72,9 +72,14 @@ class UpdaterTest : public testing::Test {
   // 1 MiB/s a connection (so that a run can be killed half-way), logging to access_log_.
   std::unique_ptr<Nginx> PublishThrottled(const Snapshot& changes) {
     Publish(changes, "", false);
+    return ServeLogged("\n  limit_rate 1m;");
+  }
+
+  // The site as it is, served by a stock nginx with `settings` added to its server block.
+  std::unique_ptr<Nginx> ServeLogged(const std::string& settings) {
     std::string conf = ReadFile(site_ / "nginx-site.conf");
     conf.insert(conf.find("server {") + 8,
-                "\n  limit_rate 1m;\n  access_log " + access_log_.string() + " blocks;\n");
+                settings + "\n  access_log " + access_log_.string() + " blocks;\n");
     WriteFile(root_.GetPath() / "site.conf",
               "log_format blocks '$request_uri $bytes_sent \"$http_range\"';\n" + conf);
     return std::make_unique<Nginx>(port_, root_.GetPath() / "site.conf");
@@ -353,7 +358,9 @@ TEST_F(UpdaterTest, ASiteOfTheOldestKindIsUpdatedAsItAlwaysWas) {
     return made;
   };
   const auto asked = [&](std::vector<std::size_t> downloaded) {
-    std::vector<std::string> expected{request("", "RovanSevenFileListClient")};
+    // The removed files' document, which such a site does not have (a 404).
+    std::vector<std::string> expected{request("", "RovanSevenFileListClient"),
+                                      request(".removed", "RovanSevenFileListClient")};
     for (const std::size_t i : downloaded) {
       expected.push_back(
           request("?file=" + EncodePathForQuery(lines[i].path) + "&orgsize=" + lines[i].size,
@@ -665,6 +672,44 @@ TEST_F(SignedReleaseTest, ARootRotationRecoversFromAFastForward) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("does not verify"), std::string::npos) << run.out;
   EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level three");
+}
+
+// A release renames a large file into another folder, copies another and removes two, one of which
+// the player edited: the player's run takes the bytes it holds from disk and fetches almost
+// nothing, the removed files go, and the edited one stays.
+TEST_F(SignedReleaseTest, RenamedAndCopiedFilesComeFromDiskAndRemovedOnesGo) {
+  std::mt19937_64 random(43);
+  const std::string movie = block_data::testing::RandomBytes(100 << 20, random);
+  const std::string shared = block_data::testing::RandomBytes(3 << 20, random);
+  const Snapshot first = {{"movies/intro.bin", movie},
+                          {"data/shared.bin", shared},
+                          {"old/a.txt", "removed a"},
+                          {"old/b.txt", "removed b"}};
+  for (const auto& [name, bytes] : first) WriteFile(install_ / name, bytes);
+  ASSERT_EQ(MakeRoot(0, 3).status, 0);
+  Publish({}, Sign(0, 1, 3), false);
+  const auto nginx = ServeLogged("");
+  ProcessResult run = Update();
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+
+  for (const char* gone : {"movies/intro.bin", "old/a.txt", "old/b.txt"}) fs::remove(image_ / gone);
+  WriteFile(image_ / "video" / "intro.bin", movie);
+  WriteFile(image_ / "data" / "shared copy.bin", shared);
+  BuildSite(image_, site_, port_, Sign(0, 1, 3));
+  WriteFile(install_ / "old" / "b.txt", "edited by the player");
+  const std::uintmax_t logged = fs::file_size(access_log_);
+  run = Update();
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(ReadFile(install_ / "video" / "intro.bin") == movie);
+  EXPECT_TRUE(ReadFile(install_ / "data" / "shared copy.bin") == shared);
+  EXPECT_TRUE(ReadFile(install_ / "data" / "shared.bin") == shared);
+  EXPECT_FALSE(fs::exists(install_ / "movies" / "intro.bin"));
+  EXPECT_FALSE(fs::exists(install_ / "old" / "a.txt"));
+  EXPECT_EQ(ReadFile(install_ / "old" / "b.txt"), "edited by the player");
+  std::uint64_t sent = 0;
+  std::istringstream lines(ReadFile(access_log_).substr(logged));
+  for (std::string uri, bytes, range; lines >> uri >> bytes >> range;) sent += std::stoull(bytes);
+  EXPECT_LT(sent, 1u << 20);
 }
 
 // Three copies of the site, each behind a stock nginx: the game's server serves the release

@@ -34,7 +34,8 @@ Outcome RunUpdate(const std::string& url, const std::function<bool(const Report&
 
 std::vector<net_testing::Reply> ListThenPackages(const std::string& list,
                                                  const std::vector<std::string>& packages) {
-  std::vector<net_testing::Reply> replies = {{{Answer(list, false)}}};
+  std::vector<net_testing::Reply> replies = {{{Answer(list, false)}},
+                                             {{"HTTP/1.0 404 Not Found\r\n\r\n"}}};
   for (const std::string& package : packages) replies.push_back({{Answer(package)}});
   return replies;
 }

@@ -42,7 +42,8 @@ inline Outcome RunInOrder(const std::string& url,
   return RunUpdate(url, on_report, "", 1);
 }
 
-// A scripted update server: the list document, then one package answer per connection.
+// A scripted update server: the list document, a 404 for the removed files' document, then one
+// package answer per connection.
 std::vector<net_testing::Reply> ListThenPackages(const std::string& list,
                                                  const std::vector<std::string>& packages = {});
 

@@ -13,6 +13,7 @@
 #include "platform/path.h"
 #include "site/block_index.h"
 #include "site/mirror_list.h"
+#include "site/removed_files.h"
 #include "site/testing/block_changes.h"
 #include "site/trust_root.h"
 #include "support/engine_harness.h"
@@ -61,6 +62,50 @@ class ReleaseToolTest : public testing::Test {
   std::uint16_t port_ = net_testing::FindFreePort();
 };
 
+// What the release before listed and a build does not goes into "filelist.removed", bound to the
+// new list, and stays there for eight releases (a rebuild of the same list is no release); a path
+// listed again in any letter case leaves it, and a signed build signs it.
+TEST_F(ReleaseToolTest, RemovedFilesAreNamedForEightReleases) {
+  const auto removed = [this](const KeySet* keys = nullptr) {
+    const std::string list = ReadFile(site_.GetPath() / "filelist");
+    const RemovedFiles read =
+        ReadRemovedFiles(ReadFile(site_.GetPath() / "filelist.removed"), keys);
+    EXPECT_EQ(read.list, (ListDigest{list.size(), platform::Sha256Of(list)}));
+    std::map<std::string, unsigned> ages;
+    for (const RemovedFile& file : read.files) ages[file.path] = file.age;
+    return ages;
+  };
+  Build();
+  EXPECT_TRUE(removed().empty());
+  std::filesystem::remove(image_.GetPath() / "a.txt");
+  std::filesystem::remove_all(image_.GetPath() / "data/sub");
+  Build();
+  Build();
+  const std::map<std::string, unsigned> first = {{"a.txt", 0}, {"data\\sub\\b.bin", 0}};
+  EXPECT_EQ(removed(), first);
+  Image("data/Sub/B.BIN", "back again");
+  for (int release = 1; release < 8; ++release) {
+    Image("counter.txt", std::to_string(release));
+    Build();
+    EXPECT_EQ(removed(), (std::map<std::string, unsigned>{{"a.txt", release}})) << release;
+  }
+  TempFolder keys("varne-keys");
+  const std::string key_file = (keys.GetPath() / "publisher.key").string();
+  std::string public_key = RunTool("keygen '" + key_file + "'").out;
+  public_key.pop_back();
+  const KeySet key_set = ParseKeySet(public_key);
+  Image("counter.txt", "last");
+  Build("--sign '" + key_file + "'");
+  EXPECT_TRUE(removed(&key_set).empty());
+  std::filesystem::remove(image_.GetPath() / "counter.txt");
+  Build("--sign '" + key_file + "'");
+  EXPECT_EQ(removed(&key_set), (std::map<std::string, unsigned>{{"counter.txt", 0}}));
+  EXPECT_EQ(ReadRemovedFiles(ReadFile(site_.GetPath() / "filelist.removed"), &key_set)
+                .files.front()
+                .sha256,
+            platform::Sha256Of("last"));
+}
+
 // What each build lists and says: the packages written, kept and removed (the old release's stay
 // for the players who read its list just before, until the next build), the files' changes since
 // the release before, and what a player of that release fetches. A one-byte change inside a 16 KiB
@@ -104,6 +149,7 @@ TEST_F(ReleaseToolTest, BuildListsEveryFileAndSummarizesWhatChanged) {
                       std::to_string(written) +
                       " bytes\n"
                       "since the release before: 1 added, 2 changed, 1 removed, 1 unchanged\n"
+                      "removed files named for players to remove (the last 8 releases): 1\n"
                       // c.txt whole, a.txt whole (no block of it is left), 2048 + 96 of big.bin,
                       // of 6 + 9 + 327680 + 5 bytes.
                       "a player of the release before fetches 715 bytes, 0.2% of the release\n");
@@ -295,7 +341,8 @@ Snapshot LegacyFiles(const std::filesystem::path& site, bool with_blocks) {
   for (const char* name : {"filelist.blocks", "filelist.fine"}) {
     EXPECT_EQ(files.erase(name), with_blocks ? 1u : 0u) << site << name;
   }
-  files.erase("nginx-site.conf");  // names the site's own folder
+  files.erase("nginx-site.conf");   // names the site's own folder
+  files.erase("filelist.removed");  // names what the site's earlier releases listed
   for (auto& [name, bytes] : files) {
     if (name.starts_with("packages/")) bytes.clear();
   }

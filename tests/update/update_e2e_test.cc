@@ -332,7 +332,7 @@ TEST(UpdateRunTest, AStopAtAFilesTurnEndsTheRunBeforeItCounts) {
   });
   EXPECT_EQ(outcome.error, "DownloadManager : Task Aborted.");
   EXPECT_EQ(outcome.files_done, 0);
-  EXPECT_EQ(server.GetRequests().size(), 1u);
+  EXPECT_EQ(server.GetRequests().size(), 2u);  // the list and the removed files' document
 }
 
 // A full disk, or a batch of new files that cannot be made durable: the run fails, each file stays

@@ -25,6 +25,7 @@
 #include "release_package.h"
 #include "site/install_names.h"
 #include "site/mirror_list.h"
+#include "site/removed_files.h"
 #include "site/site_names.h"
 #include "site_builder.h"
 #include "site_check.h"
@@ -196,6 +197,8 @@ void PrintChanges(const SiteSummary& summary, bool blocks) {
   }
   std::printf("since the release before: %d added, %d changed, %d removed, %d unchanged\n",
               changes.added, changes.changed, changes.removed, changes.unchanged);
+  std::printf("removed files named for players to remove (the last %u releases): %d\n",
+              kRemovedKeptReleases, summary.removed_named);
   const double share = changes.release_bytes == 0
                            ? 0
                            : 100.0 * static_cast<double>(changes.patch_bytes) /
@@ -227,8 +230,9 @@ SigningPlan PrepareSigning(const Arguments& args, int days, SiteOptions& options
   }
   SigningPlan plan = PlanSigning(site, args.sign, args.timestamp_key, days, std::time(nullptr));
   plan.mirrors = options.mirrors;
-  options.sign = [image, plan](const std::string& list, const std::string& blocks) {
-    return SignSite(image, list, blocks, plan);
+  options.sign = [image, plan](const std::string& list, const std::string& blocks,
+                               const std::string& removed) {
+    return SignSite(image, list, blocks, removed, plan);
   };
   return plan;
 }

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string_view>
+#include <utility>
 
+#include "base/ascii.h"
 #include "base/exception.h"
 #include "base/utf8string.h"
 #include "platform/file.h"
@@ -96,16 +99,23 @@ std::optional<FileList> PublishedList(const fs::path& site) {
 ReleaseChanges CompareWithPublished(const fs::path& site, const std::vector<ReleaseFile>& files) {
   ReleaseChanges changes;
   std::map<std::tstring, FileEntry> before;
+  std::set<std::pair<std::uint64_t, std::string>> on_disk;  // size and MD5 of each file before
   if (const std::optional<FileList> list = PublishedList(site)) {
     changes.previous = true;
-    for (const FileEntry& entry : *list) before.emplace(entry.path, entry);
+    for (const FileEntry& entry : *list) {
+      before.emplace(entry.path, entry);
+      on_disk.emplace(OrgSizeOf(entry).value_or(0), ascii::Lowered(entry.md5));
+    }
   }
   for (const ReleaseFile& file : files) {
     changes.release_bytes += file.size;
     const auto found = before.find(*file.path);
     if (found == before.end()) {
       ++changes.added;
-      changes.patch_bytes += file.size;
+      // A renamed, moved or copied file: the updater takes its bytes from the player's disk.
+      if (!on_disk.contains({file.size, ascii::Lowered(*file.md5)})) {
+        changes.patch_bytes += file.size;
+      }
       continue;
     }
     if (OrgSizeOf(found->second) == file.size && found->second.md5 == *file.md5) {

@@ -27,8 +27,9 @@ struct ReleaseChanges {
   int removed = 0;
   int unchanged = 0;
   std::uint64_t release_bytes = 0;  // of every file of the new release
-  // What a player of the previous release fetches: every added file whole, and of each changed
-  // file what it lacks (see CompareWithPublished).
+  // What a player of the previous release fetches: every added file whole unless the previous
+  // release holds its bytes under another name, and of each changed file what it lacks (see
+  // CompareWithPublished).
   std::uint64_t patch_bytes = 0;
 };
 

@@ -22,6 +22,7 @@
 #include "platform/file.h"
 #include "platform/file_stamp.h"
 #include "platform/path.h"
+#include "removed_document.h"
 #include "site/block_index.h"
 #include "site/file_list.h"
 #include "site/release_state.h"
@@ -331,18 +332,19 @@ void Publish(const fs::path& path, const std::string& bytes) {
   }
 }
 
-// Puts the list, its signature, the timestamp that names it and the copies bound to it in place,
-// removing those the release has none of. All are written out before any is renamed, so that a
-// player can meet the new list beside the old signature or timestamp only between renames back to
-// back, however large the documents.
+// Puts the list, its signature, the timestamp that names it and the copies and the removed files
+// bound to it in place, removing those the release has none of. All are written out before any is
+// renamed, so that a player can meet the new list beside the old signature or timestamp only
+// between renames back to back, however large the documents.
 void SwitchList(const fs::path& site_folder, const std::string& list,
-                const SiteSignatures& signatures) {
+                const SiteSignatures& signatures, const std::string& removed) {
   const std::pair<fs::path, const std::string*> documents[] = {
       {site_folder / kSiteListName, &list},
       {site_folder / SiteFileName(BesideList::kRoots), &signatures.roots},
       {site_folder / SiteFileName(BesideList::kSignature), &signatures.list},
       {site_folder / SiteFileName(BesideList::kTimestamp), &signatures.timestamp},
       {site_folder / SiteFileName(BesideList::kMirrors), &signatures.mirrors},
+      {site_folder / SiteFileName(BesideList::kRemoved), &removed},
   };
   std::optional<fs::path> staged[std::size(documents)];
   for (std::size_t i = 0; i < std::size(documents); ++i) {
@@ -402,8 +404,11 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
   const std::string list = ListDocument(files);
   const block_index::BlockFiles blocks =
       options.blocks ? BlockFilesFor(list, files) : block_index::BlockFiles{};
+  // Read from the documents the site publishes now, before any of them is replaced.
+  const RemovedFiles removed = RemovedSince(site, list);
+  const std::string removed_text = RemovedFilesText(removed);
   const SiteSignatures signatures =
-      options.sign ? options.sign(list, blocks.blocks) : SiteSignatures{};
+      options.sign ? options.sign(list, blocks.blocks, removed_text) : SiteSignatures{};
   fs::create_directories(site_folder / kSitePackagesFolder);
 
   SiteSummary summary;
@@ -438,7 +443,8 @@ SiteSummary BuildSite(const std::string& image, const std::string& site,
   Publish(site_folder / SiteFileName(BesideList::kFine), blocks.fine);
   Publish(site_folder / SiteFileName(BesideList::kBlocks), blocks.blocks);
   Publish(site_folder / SiteFileName(BesideList::kBlocksSignature), signatures.blocks);
-  SwitchList(site_folder, list, signatures);
+  summary.removed_named = static_cast<int>(removed.files.size());
+  SwitchList(site_folder, list, signatures, options.sign ? signatures.removed : removed_text);
   summary.packages_removed =
       RemoveStalePackages(platform::ToInternalPath(Text(site_folder / kSitePackagesFolder)), keep);
   return summary;

@@ -23,9 +23,12 @@ struct SiteOptions {
   // The site's copies, remembered in its settings for the next build; a signed build publishes
   // them (the sign function signs them, from its own plan), an unsigned one names none.
   std::vector<std::string> mirrors;
-  // Signs the list and the block index (empty without block data) before anything of the build is
-  // written; without, the site is unsigned and a signature of an earlier build is removed.
-  std::function<SiteSignatures(const std::string& list, const std::string& blocks)> sign;
+  // Signs the list, the block index (empty without block data) and the removed files' document
+  // before anything of the build is written; without, the site is unsigned, a signature of an
+  // earlier build is removed and the removed files' document is published unsigned.
+  std::function<SiteSignatures(const std::string& list, const std::string& blocks,
+                               const std::string& removed)>
+      sign;
   // Told, file by file, how far the reading of the image and then the writing of packages stand,
   // and which file is at work.
   std::function<void(const ProgressFigures& figures, const std::string& text)> progress;
@@ -41,6 +44,7 @@ struct SiteSummary {
   std::uint64_t serial = 0;         // of the signature; 0 when unsigned
   std::uint64_t package_bytes = 0;  // of the packages written
   ReleaseChanges changes;           // against the release the site published before
+  int removed_named = 0;  // files "filelist.removed" names, of this release and those before
 };
 
 // Folders in the system's form. Throws Exception on failure; the documents are switched last, so a

@@ -138,7 +138,8 @@ SigningPlan PlanSigning(const std::string& site, const std::vector<std::string>&
 }
 
 SiteSignatures SignSite(const std::string& image, const std::string& list_document,
-                        const std::string& blocks, const SigningPlan& plan) {
+                        const std::string& blocks, const std::string& removed,
+                        const SigningPlan& plan) {
   utf8string text;
   text.SetUtf8Data(list_document.data(), list_document.size());
   FileList list;
@@ -163,6 +164,7 @@ SiteSignatures SignSite(const std::string& image, const std::string& list_docume
   // Signed by the keys that sign the release, so that players trust the copies as far as they
   // trust the release itself.
   if (!plan.mirrors.empty()) signatures.mirrors = SignMirrorList(plan.mirrors, digest, plan.keys);
+  signatures.removed = SignDocument(removed, plan.keys);
   if (plan.root.version > 0) {
     signatures.timestamp =
         TimestampDocument(plan.root, signatures.list, plan.timestamp_key, plan.timestamp_expires);

@@ -50,10 +50,13 @@ struct SiteSignatures {
   std::string timestamp;  // "filelist.timestamp"; empty for a site without a root
   std::string roots;      // "filelist.roots" with the root this release publishes; empty: as it is
   std::string mirrors = {};  // "filelist.mirrors"; empty when the release names no copies
+  std::string removed = {};  // "filelist.removed", signed
 };
 
 // Signs a list document made from `image` and the block data bound to it (`blocks`, the index
 // document; empty for none) as planned, under a root the timestamp that names the release, and the
-// site's copies, bound to the list. Throws Exception on failure.
+// site's copies, bound to the list, and the removed files' document (its text, bound to the list).
+// Throws Exception on failure.
 SiteSignatures SignSite(const std::string& image, const std::string& list_document,
-                        const std::string& blocks, const SigningPlan& plan);
+                        const std::string& blocks, const std::string& removed,
+                        const SigningPlan& plan);
