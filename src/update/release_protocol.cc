@@ -335,6 +335,8 @@ std::vector<std::tstring> FetchPublishedCopies(HttpClient& client, const std::ts
 
 std::optional<RemovedFiles> FetchRemovedFiles(HttpClient& client, const std::tstring& list_url,
                                               const KeySet* keys, const ListDigest& list) {
+  // Asked for as the list is, on whichever client.
+  client.SetUserAgent(kListUserAgent);
   try {
     const std::string document = FetchBeside(client, UrlBesideList(list_url, BesideList::kRemoved),
                                              kMaxRemovedFilesSize, nullptr);

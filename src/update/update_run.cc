@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <future>
 #include <iostream>
 #include <optional>
 #include <span>
@@ -112,8 +113,11 @@ class UpdateRun::Impl {
   // The same without fetching anything.
   bool SizesVouchedAlready() const;
   InstallJob JobFor(const FileEntry& entry, std::size_t index) const;
-  // Reads what the release's site says earlier releases removed, for the files on disk.
+  // Asks the release's site what earlier releases removed, on a client of its own while the run
+  // checks the installed files: a current install waits for no more round trips than the list's.
   void ReadRemoved(const ListDigest& list);
+  // The files on disk, once the document of the removed files has come (or is known missing).
+  FilesOnDisk& OnDisk();
   InstallWay& WayFor(const InstallJob& job);
   void Finish();
   // The files checked before a failure or a stop are kept: the next run need not fetch them.
@@ -141,7 +145,9 @@ class UpdateRun::Impl {
   std::unique_ptr<Ways> ways_;  // after folder_, which the ways write into
   std::unique_ptr<FileStamps> stamps_;
   std::unique_ptr<SiteCopies> copies_;    // the copies serving the release taken, once it is read
-  std::unique_ptr<FilesOnDisk> on_disk_;  // once the release is read
+  HttpClient removed_client_;                         // asks for it beside the run's client
+  std::future<std::optional<RemovedFiles>> removed_;  // the document, while it comes
+  std::unique_ptr<FilesOnDisk> on_disk_;               // once it has come
   std::uint64_t space_needed_ = 0;        // on the install folder's volume, once the list is known
 };
 
@@ -248,6 +254,11 @@ UpdateOutcome UpdateRun::Impl::Run() noexcept {
     outcome_.error = "Unknown Error.";
   }
   KeepChecked();
+  // A run that ended before it needed the removed files does not wait for them.
+  if (removed_.valid()) {
+    removed_client_.SetAbort(true);
+    removed_.wait();
+  }
   outcome_.package_replaced = folder_.PackageReplaced();
   // The next run has its own stop, connections and cap.
   context_.client.SetStop({});
@@ -362,9 +373,9 @@ void UpdateRun::Impl::Process(const FileEntry& entry, DigestAhead& digests, std:
     // A digest already made that finds the file current fetches nothing.
     // A file whose bytes stand on disk under another name is copied from there, not fetched.
     if (ways_->by_blocks.StartsBeforeVerdict(job) && verdict.Known() != false &&
-        on_disk_->SourcesOf(job).empty()) {
+        OnDisk().SourcesOf(job).empty()) {
       ways_->by_blocks.InstallBeforeVerdict(job, verdict);
-    } else if (verdict.Differs() && !on_disk_->Install(job, folder_)) {
+    } else if (verdict.Differs() && !OnDisk().Install(job, folder_)) {
       WayFor(job).Install(job);
     }
   }
@@ -382,9 +393,25 @@ std::string UpdateRun::Impl::ExpectedText(std::size_t index) const {
 
 void UpdateRun::Impl::ReadRemoved(const ListDigest& list) {
   const KeySet* keys = signed_ ? &signed_->root.keys : nullptr;
-  on_disk_ = std::make_unique<FilesOnDisk>(
-      list_, FetchRemovedFiles(context_.client, context_.list_url, keys, list), keys != nullptr,
-      context_.stop);
+  ShareConnections(removed_client_);
+  removed_client_.SetStop(context_.stop);
+  const auto fetch = [this, keys, list] {
+    return FetchRemovedFiles(removed_client_, context_.list_url, keys, list);
+  };
+  try {
+    removed_ = std::async(std::launch::async, fetch);
+  } catch (const std::system_error&) {
+    // No thread to spare: it is asked for when first needed.
+    removed_ = std::async(std::launch::deferred, fetch);
+  }
+}
+
+FilesOnDisk& UpdateRun::Impl::OnDisk() {
+  if (!on_disk_) {
+    const bool sha256 = signed_.has_value();
+    on_disk_ = std::make_unique<FilesOnDisk>(list_, removed_.get(), sha256, context_.stop);
+  }
+  return *on_disk_;
 }
 
 bool UpdateRun::Impl::SizesVouched() { return signed_ || ways_->blocks.VouchesForSizes(); }
@@ -432,7 +459,7 @@ void UpdateRun::Impl::Finish() {
     throw DownloadManagerException("Cannot record the installed release.", true);
   }
   // Every new file is in place, and those copied from a removed file have their bytes.
-  on_disk_->RemoveDropped(folder_);
+  OnDisk().RemoveDropped(folder_);
   Report("完了.");
 }
 
