@@ -46,6 +46,16 @@ void PutLength(std::string& block, std::size_t length) {
   block += static_cast<char>(length);
 }
 
+// A size field's number: digits only, few enough for 64 bits.
+std::optional<std::uint64_t> SizeOf(std::string_view text) {
+  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != text.npos) {
+    return std::nullopt;
+  }
+  std::uint64_t size = 0;
+  std::from_chars(text.data(), text.data() + text.size(), size);
+  return size;
+}
+
 std::size_t TakeLength(std::string_view& rest) {
   std::size_t length = 0;
   for (int shift = 0;; shift += 7) {
@@ -81,12 +91,32 @@ FileList::FileList(std::initializer_list<FileEntry> entries) {
   for (const FileEntry& entry : entries) push_back(entry);
 }
 
-FileEntry FileList::operator[](std::size_t index) const {
+std::string_view FileList::Stored(std::size_t index) const {
   const std::size_t block = static_cast<std::size_t>(
       std::upper_bound(block_ends_.begin(), block_ends_.end(), index) - block_ends_.begin());
   const std::string& text = blocks_[block];
   const std::size_t end = index + 1 < block_ends_[block] ? starts_[index + 1] : text.size();
-  std::string_view rest = std::string_view(text).substr(starts_[index], end - starts_[index]);
+  return std::string_view(text).substr(starts_[index], end - starts_[index]);
+}
+
+std::optional<std::uint64_t> FileList::OrgSizeAt(std::size_t index) const {
+  std::string_view rest = Stored(index);
+  const std::size_t path = TakeLength(rest);
+  const std::size_t orgsize = TakeLength(rest);
+  TakeLength(rest);
+  return SizeOf(rest.substr(path, orgsize));
+}
+
+std::string_view FileList::PathAt(std::size_t index) const {
+  std::string_view rest = Stored(index);
+  const std::size_t path = TakeLength(rest);
+  TakeLength(rest);
+  TakeLength(rest);
+  return rest.substr(0, path);
+}
+
+FileEntry FileList::operator[](std::size_t index) const {
+  std::string_view rest = Stored(index);
   const std::size_t path = TakeLength(rest);
   const std::size_t orgsize = TakeLength(rest);
   const std::size_t spelling = TakeLength(rest);
@@ -142,12 +172,4 @@ void ParseFileList(std::tstring text, FileList& list) {
   list.Append(std::move(parsed));
 }
 
-std::optional<std::uint64_t> OrgSizeOf(const FileEntry& entry) {
-  const std::tstring& text = entry.orgsize;
-  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != text.npos) {
-    return std::nullopt;
-  }
-  std::uint64_t size = 0;
-  std::from_chars(text.data(), text.data() + text.size(), size);
-  return size;
-}
+std::optional<std::uint64_t> OrgSizeOf(const FileEntry& entry) { return SizeOf(entry.orgsize); }

@@ -59,6 +59,10 @@ class FileList {
   std::size_t size() const { return starts_.size(); }
   bool empty() const { return starts_.empty(); }
   FileEntry operator[](std::size_t index) const;
+  // Entry index's path, without copying it: valid while the list is.
+  std::string_view PathAt(std::size_t index) const;
+  // OrgSizeOf(entry index), without copying the entry.
+  std::optional<std::uint64_t> OrgSizeAt(std::size_t index) const;
   Iterator begin() const { return {this, 0}; }
   Iterator end() const { return {this, size()}; }
 
@@ -75,6 +79,9 @@ class FileList {
  private:
   // A block takes entries until it holds this many bytes; each entry then starts within 32 bits.
   static constexpr std::size_t kBlockBytes = 1 << 20;
+
+  // Entry index's bytes as stored.
+  std::string_view Stored(std::size_t index) const;
 
   // Each entry: the lengths of its path, size text and listed spelling (7 bits a byte, the high
   // bit set on all but the last byte; a spelling that is the path's is empty), then the path, the

@@ -24,7 +24,6 @@ DigestAhead::DigestAhead(const FileList& list, std::stop_token stop, Options opt
     : list_(list), options_(std::move(options)), stop_(std::move(stop)) {
   const unsigned workers = WorkerCount(options_.workers, list_.size());
   slots_.resize(std::max<std::size_t>(1, workers * kFilesInFlightPerWorker));
-  if (options_.vouches) FindVouched(workers);
   try {
     for (unsigned i = 0; i < workers; ++i) workers_.emplace_back(&DigestAhead::Work, this);
   } catch (const std::system_error&) {
@@ -42,7 +41,7 @@ DigestAhead::~DigestAhead() {
 }
 
 DigestAhead::Result DigestAhead::Take(std::size_t i) {
-  if (!vouched_.empty() && vouched_[i]) {
+  if (Vouched(i)) {
     {
       std::lock_guard<std::mutex> hold(lock_);
       ++taken_;
@@ -63,7 +62,7 @@ DigestAhead::Result DigestAhead::Take(std::size_t i) {
 }
 
 std::optional<DigestAhead::Result> DigestAhead::Peek(std::size_t i) {
-  if (!vouched_.empty() && vouched_[i]) return options_.expected(i);
+  if (Vouched(i)) return options_.expected(i);
   std::lock_guard<std::mutex> hold(lock_);
   const Slot& slot = slots_[i % slots_.size()];
   if (slot.index != i) return std::nullopt;
@@ -71,33 +70,13 @@ std::optional<DigestAhead::Result> DigestAhead::Peek(std::size_t i) {
 }
 
 void DigestAhead::Discard(std::size_t i) {
-  if (!vouched_.empty() && vouched_[i]) {
+  if (Vouched(i)) {
     Take(i);
     return;
   }
   discarded_ = i;
   Digest unwanted;
   if (!workers_.empty()) TakeSlot(i, unwanted);
-}
-
-void DigestAhead::FindVouched(unsigned workers) {
-  vouched_.assign(list_.size(), 0);
-  std::vector<std::thread> finders;
-  try {
-    for (unsigned i = 1; i < workers; ++i) {
-      finders.emplace_back(&DigestAhead::FindVouchedFrom, this, i, workers);
-    }
-  } catch (const std::system_error&) {
-  }
-  FindVouchedFrom(0, finders.size() + 1);
-  for (std::thread& finder : finders) finder.join();
-}
-
-void DigestAhead::FindVouchedFrom(std::size_t first, std::size_t step) {
-  for (std::size_t i = first; i < list_.size() && !Abandoned(); i += step) {
-    const std::optional<platform::FileStamp> stamp = platform::StampOf(list_[i].path);
-    vouched_[i] = stamp && options_.vouches(i, *stamp);
-  }
 }
 
 bool DigestAhead::TakeSlot(std::size_t i, Digest& digest) {
@@ -146,7 +125,7 @@ bool DigestAhead::WaitUntil(std::unique_lock<std::mutex>& hold, Ready ready) {
 bool DigestAhead::Claim(std::size_t* index) {
   std::unique_lock<std::mutex> hold(lock_);
   // Entries that their stamps vouch for are not digested and take no slot.
-  while (next_ < vouched_.size() && vouched_[next_]) ++next_;
+  while (next_ < options_.vouched.size() && options_.vouched[next_]) ++next_;
   WaitUntil(hold, [this] { return next_ >= list_.size() || next_ < taken_ + slots_.size(); });
   if (Abandoned() || next_ >= list_.size()) return false;
   *index = next_++;

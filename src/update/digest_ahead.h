@@ -6,8 +6,8 @@
 // does not grow with the list. A digest is only used when the file's stamp at its turn equals the
 // stamp taken before it was read; a file that changed in between is digested again at its turn.
 //
-// Files whose stamps vouch for them (Options::vouches) are looked at before any file is read, each
-// once, on every core, and then neither read nor handed between threads.
+// Files whose stamps vouched for them before (Options::vouched) are neither read nor handed
+// between threads.
 //
 // The size field is the server's to mean, so every file is read, unless the caller knows what
 // vouches for the listed sizes: then a file whose size is another is not read
@@ -44,9 +44,9 @@ struct DigestAheadOptions {
   // read: it cannot hold the listed bytes when the field is its size, which the caller then
   // decides. 0: every such file (a signed release vouches for each size).
   std::uint64_t unread_from = UINT64_MAX;
-  // Asked first, for every entry, with its file's stamp: true when the stamp vouches that the file
-  // holds what it must (then it is not read, and its digest is expected(index)). On any thread.
-  std::function<bool(std::size_t, const platform::FileStamp&)> vouches = {};
+  // By entry, when not empty: its file's stamp vouched that it holds what it must, so it is not
+  // read, and its digest is expected(index).
+  std::vector<char> vouched = {};
   std::function<std::string(std::size_t)> expected = {};
   // Told each digest made of a whole file, with the file's stamp when it was opened and the clock
   // just before. On any thread, for one entry at a time.
@@ -75,7 +75,7 @@ class DigestAhead {
   using Result = std::optional<std::string>;
   Result Take(std::size_t i);
   // Entry i's stamp vouched for it: Take gives Options::expected(i) at once.
-  bool Vouched(std::size_t i) const { return !vouched_.empty() && vouched_[i]; }
+  bool Vouched(std::size_t i) const { return !options_.vouched.empty() && options_.vouched[i]; }
   // Entry i's digest when a worker has made it (or left it unread) and it has not been taken yet,
   // without waiting. Take still decides: the file may change before it is taken.
   std::optional<Result> Peek(std::size_t i);
@@ -108,9 +108,6 @@ class DigestAhead {
   Digest DigestFile(std::size_t index, std::vector<std::uint8_t>& block) const;
   // by_size: a file whose size rules it out (Options::unread_from) is not read.
   Digest ReadDigest(std::size_t index, std::vector<std::uint8_t>& block, bool by_size) const;
-  // Marks the entries whose stamps vouch for them, on every worker at once.
-  void FindVouched(unsigned workers);
-  void FindVouchedFrom(std::size_t first, std::size_t step);
   bool Abandoned() const { return ending_ || stop_.stop_requested(); }
   template <typename Ready>
   bool WaitUntil(std::unique_lock<std::mutex>& hold, Ready ready);
@@ -126,9 +123,8 @@ class DigestAhead {
 
   std::mutex lock_;
   std::condition_variable changed_;
-  std::vector<Slot> slots_;    // entry i's digest waits in slot i % size
-  std::size_t next_ = 0;       // the next entry a worker claims
-  std::vector<char> vouched_;  // by entry: its stamp vouched for it; empty without Options::vouches
-  std::size_t taken_ = 0;      // entries taken so far
+  std::vector<Slot> slots_;  // entry i's digest waits in slot i % size
+  std::size_t next_ = 0;     // the next entry a worker claims
+  std::size_t taken_ = 0;    // entries taken so far
   std::vector<std::thread> workers_;
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "base/exception.h"
 #include "config/config_base.h"
@@ -52,32 +54,22 @@ bool IsDigestText(std::string_view text) {
                      [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-bool ParseRecord(std::string_view line, std::string& path, StampRecord& record) {
-  platform::FileStamp& stamp = record.stamp;
-  std::string_view digest;
-  if (!TakeNumber(line, ' ', record.taken_ns) || !TakeNumber(line, ' ', stamp.size) ||
-      !TakeNumber(line, ' ', stamp.modified_ns) || !TakeNumber(line, ' ', stamp.changed_ns) ||
-      !TakeNumber(line, ' ', stamp.device) || !TakeNumber(line, ' ', stamp.file_id) ||
-      !TakeField(line, ' ', digest) || !IsDigestText(digest) || line.empty()) {
-    return false;
-  }
-  record.digest = digest;
-  path = line;
-  return true;
+template <typename Number>
+void AppendNumber(std::string& text, Number number) {
+  char digits[24];
+  const auto [end, error] = std::to_chars(std::begin(digits), std::end(digits), number);
+  text.append(digits, end);
+  text += ' ';
 }
 
-void AppendRecord(std::string& text, const std::string& path, const StampRecord& record) {
-  const platform::FileStamp& stamp = record.stamp;
-  for (const std::int64_t number :
-       {record.taken_ns, stamp.size, stamp.modified_ns, stamp.changed_ns}) {
-    text += std::to_string(number);
-    text += ' ';
+void AppendRecord(std::string& text, std::string_view path, const platform::FileStamp& stamp,
+                  std::int64_t taken_ns, std::string_view digest) {
+  for (const std::int64_t number : {taken_ns, stamp.size, stamp.modified_ns, stamp.changed_ns}) {
+    AppendNumber(text, number);
   }
-  for (const std::uint64_t number : {stamp.device, stamp.file_id}) {
-    text += std::to_string(number);
-    text += ' ';
-  }
-  text += record.digest;
+  AppendNumber(text, stamp.device);
+  AppendNumber(text, stamp.file_id);
+  text += digest;
   text += ' ';
   text += path;
   text += '\n';
@@ -126,6 +118,31 @@ CheckPolicy ConfiguredCheck(bool verify) {
   return policy;
 }
 
+void LookAtListed(
+    const FileList& list, std::stop_token stop,
+    const std::function<void(std::size_t, const std::optional<platform::FileStamp>&)>& each) {
+  // Entries are claimed a run at a time, so that a core the machine gives to something else holds
+  // up no more than its run.
+  constexpr std::size_t kRun = 256;
+  std::atomic<std::size_t> next{0};
+  const auto look = [&] {
+    for (std::size_t first;
+         !stop.stop_requested() && (first = next.fetch_add(kRun)) < list.size();) {
+      for (std::size_t i = first; i < std::min(first + kRun, list.size()); ++i) {
+        each(i, platform::StampOf(std::string(list.PathAt(i))));
+      }
+    }
+  };
+  std::vector<std::thread> helpers;
+  try {
+    for (unsigned i = 1; i < std::thread::hardware_concurrency(); ++i) helpers.emplace_back(look);
+  } catch (const std::system_error&) {
+    // Fewer helpers only take longer.
+  }
+  look();
+  for (std::thread& helper : helpers) helper.join();
+}
+
 FileStamps::FileStamps(const FileList& list, const CheckPolicy& policy, std::int64_t now_s)
     : list_(list), enabled_(policy.stamps_allowed), now_s_(now_s) {
   if (!enabled_) return;
@@ -135,20 +152,22 @@ FileStamps::FileStamps(const FileList& list, const CheckPolicy& policy, std::int
 
 void FileStamps::Load(std::int64_t now_s, int full_check_days) {
   std::size_t limit = kFileRoom;
-  for (const FileEntry& entry : list_) limit += kLineRoom + entry.path.size();
-  const std::optional<std::string> text = ReadStampFile(limit);
-  if (!text || !Parse(*text)) {
+  for (std::size_t i = 0; i < list_.size(); ++i) limit += kLineRoom + list_.PathAt(i).size();
+  std::optional<std::string> text = ReadStampFile(limit);
+  if (!text) return;
+  text_ = std::move(*text);
+  if (!Parse(text_)) {
     loaded_.clear();
     return;
   }
+  SortUnlessListed();
   const std::int64_t period = std::int64_t{full_check_days} * kSecondsPerDay;
   // A last check in the future means a clock that was wrong, then or now: the check is due.
   full_check_ = full_check_days > 0 &&
                 (now_s - last_full_s_ >= period || last_full_s_ > now_s + kSecondsPerDay);
 }
 
-bool FileStamps::Parse(const std::string& whole) {
-  std::string_view text = whole;
+bool FileStamps::Parse(std::string_view text) {
   if (!text.starts_with(kHeader)) return false;
   const std::size_t check = text.rfind(kCheckKey);
   if (check == std::string_view::npos ||
@@ -161,25 +180,53 @@ bool FileStamps::Parse(const std::string& whole) {
     return false;
   }
   loaded_.reserve(list_.size());
-  std::string path;
   std::string_view line;
   while (TakeField(text, '\n', line)) {
-    StampRecord record;
-    if (!ParseRecord(line, path, record)) return false;
-    loaded_.insert_or_assign(std::move(path), std::move(record));
+    Loaded& record = loaded_.emplace_back();
+    platform::FileStamp& stamp = record.stamp;
+    if (!TakeNumber(line, ' ', record.taken_ns) || !TakeNumber(line, ' ', stamp.size) ||
+        !TakeNumber(line, ' ', stamp.modified_ns) || !TakeNumber(line, ' ', stamp.changed_ns) ||
+        !TakeNumber(line, ' ', stamp.device) || !TakeNumber(line, ' ', stamp.file_id) ||
+        !TakeField(line, ' ', record.digest) || !IsDigestText(record.digest) || line.empty()) {
+      return false;
+    }
+    record.path = line;
   }
   return text.empty();
 }
 
+// The stamps were written in the order of the list they were taken for; a list of another
+// release finds its paths by a search.
+void FileStamps::SortUnlessListed() {
+  bool listed = loaded_.size() == list_.size();
+  for (std::size_t i = 0; listed && i < loaded_.size(); ++i) {
+    listed = loaded_[i].path == list_.PathAt(i);
+  }
+  if (listed) return;
+  by_path_.resize(loaded_.size());
+  for (std::size_t i = 0; i < by_path_.size(); ++i) by_path_[i] = static_cast<std::uint32_t>(i);
+  std::stable_sort(by_path_.begin(), by_path_.end(), [this](std::uint32_t a, std::uint32_t b) {
+    return loaded_[a].path < loaded_[b].path;
+  });
+}
+
+const FileStamps::Loaded* FileStamps::LoadedFor(std::size_t index) const {
+  const std::string_view path = list_.PathAt(index);
+  if (by_path_.empty()) return index < loaded_.size() ? &loaded_[index] : nullptr;
+  const auto found = std::lower_bound(
+      by_path_.begin(), by_path_.end(), path,
+      [this](std::uint32_t at, std::string_view key) { return loaded_[at].path < key; });
+  return found != by_path_.end() && loaded_[*found].path == path ? &loaded_[*found] : nullptr;
+}
+
 bool FileStamps::Vouched(std::size_t index, const platform::FileStamp& now,
-                         const std::string& expected) const {
+                         std::string_view expected) const {
   if (!enabled_ || full_check_) return false;
-  const auto found = loaded_.find(list_[index].path);
-  if (found == loaded_.end()) return false;
-  const StampRecord& record = found->second;
+  const Loaded* const record = LoadedFor(index);
+  if (record == nullptr) return false;
   const auto settle = std::chrono::nanoseconds(kSettle).count();
-  if (record.digest != expected || record.stamp != now ||
-      record.taken_ns - now.modified_ns <= settle) {
+  if (record->digest != expected || record->stamp != now ||
+      record->taken_ns - now.modified_ns <= settle) {
     return false;
   }
   // Saved as loaded: a file without a new record keeps the one it had.
@@ -189,7 +236,7 @@ bool FileStamps::Vouched(std::size_t index, const platform::FileStamp& now,
 void FileStamps::Record(std::size_t index, const platform::FileStamp& stamp, std::int64_t taken_ns,
                         const std::string& digest) {
   if (!enabled_) return;
-  records_[index] = StampRecord{stamp, taken_ns, digest};
+  records_[index] = std::make_unique<StampRecord>(StampRecord{stamp, taken_ns, digest});
   changed_ = true;
 }
 
@@ -216,14 +263,15 @@ std::string FileStamps::Text() const {
   text += ' ';
   text += std::to_string(last_full_s_);
   text += '\n';
+  text.reserve(text_.size());
   for (std::size_t i = 0; i < list_.size(); ++i) {
-    const std::string path = list_[i].path;
+    const std::string_view path = list_.PathAt(i);
     // A file this run did not come to keeps the stamp it had: that still has to match.
-    const auto loaded = loaded_.find(path);
-    const StampRecord* record = records_[i]               ? &*records_[i]
-                                : loaded != loaded_.end() ? &loaded->second
-                                                          : nullptr;
-    if (record != nullptr) AppendRecord(text, path, *record);
+    if (const std::unique_ptr<StampRecord>& record = records_[i]) {
+      AppendRecord(text, path, record->stamp, record->taken_ns, record->digest);
+    } else if (const Loaded* const loaded = LoadedFor(i)) {
+      AppendRecord(text, path, loaded->stamp, loaded->taken_ns, loaded->digest);
+    }
   }
   const std::string check = CheckText(text);
   text += kCheckKey;

@@ -19,12 +19,13 @@ std::uint64_t SizeOnDisk(const std::tstring& path) {
 }  // namespace
 
 std::uint64_t SpaceNeeded(const FileList& list,
+                          const std::vector<std::optional<std::uint64_t>>& installed,
                           const std::function<std::tstring(const FileEntry&)>& target) {
   std::uint64_t total = 0, largest = 0;
-  for (const FileEntry& entry : list) {
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (installed[i] && list.OrgSizeAt(i) == installed[i]) continue;
+    const FileEntry entry = list[i];
     const std::uint64_t size = OrgSizeOf(entry).value_or(0);
-    const std::optional<platform::FileStamp> installed = platform::StampOf(entry.path);
-    if (installed && static_cast<std::uint64_t>(installed->size) == size) continue;
     const std::uint64_t kept = SizeOnDisk(block_update::PartPathOf(target(entry)));
     total += size - std::min(size, kept);
     largest = std::max(largest, size);

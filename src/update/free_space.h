@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "site/file_list.h"
 
@@ -14,8 +15,10 @@
 // or a part built over runs), and the old one goes only when its batch is committed, so every such
 // file counts whole, less what its kept part holds already; the largest of them counts once more
 // for the package it may come in. A file of the listed size counts nothing: the check may find it
-// current. target maps a listed file to the path it is written to.
+// current. installed gives each listed file's size on disk (nothing when it is missing); target
+// maps a listed file to the path it is written to.
 std::uint64_t SpaceNeeded(const FileList& list,
+                          const std::vector<std::optional<std::uint64_t>>& installed,
                           const std::function<std::tstring(const FileEntry&)>& target);
 
 // Throws the disk's failure, naming the volume and the megabytes to free, when the install folder's

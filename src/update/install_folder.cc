@@ -45,9 +45,9 @@ void InstallFolder::Prepare(const FileList& list) {
 
 void InstallFolder::NoteListed(const FileList& list) {
   for (std::size_t i = 0; i < list.size(); ++i) {
-    const FileEntry entry = list[i];
-    const auto [earlier, added] = listed_.try_emplace(FoldedName(entry.path), i);
+    const auto [earlier, added] = listed_.try_emplace(FoldedName(std::string(list.PathAt(i))), i);
     if (added) continue;
+    const FileEntry entry = list[i];
     // A line repeated, or a file named again in other letter case, asks for the same bytes: the
     // first line installs them and the others find them current. With other bytes the two lines
     // would replace each other on every run.
@@ -142,13 +142,15 @@ void InstallFolder::Commit() {
 // leaves none. Only the folders of listed files are looked at, and none that leads out of the
 // install.
 void InstallFolder::RemoveLeftoverParts() const {
-  std::set<std::tstring> folders;
+  // Views of the listed names, which outlive them: a copy of each name would cost more than the
+  // listing of its folder.
+  std::set<std::string_view> folders;
   for (const auto& [name, line] : listed_) {
     const std::size_t slash = name.rfind('\\');
-    folders.insert(slash == std::string::npos ? std::tstring()
-                                              : std::tstring(name.substr(0, slash)));
+    folders.insert(std::string_view(name).substr(0, slash == std::string::npos ? 0 : slash));
   }
-  for (const std::tstring& folder : folders) {
+  for (const std::string_view name : folders) {
+    const std::tstring folder{std::string(name)};
     const std::tstring prefix = folder.empty() ? std::tstring() : folder + "\\";
     std::vector<platform::DirectoryItem> items;
     if (LeavesFolderOnDisk("", prefix + "x") ||

@@ -64,6 +64,12 @@ class ListSink : public IHttpBodySink {
 };
 
 void ParseListPiece(const std::string& bytes, FileList& list) {
+  // Plain ASCII reads the same in every narrow character set: the conversion would give it back
+  // unchanged, a copy at a time.
+  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return c > 0 && c < 0x7F; })) {
+    ParseFileList(bytes, list);
+    return;
+  }
   utf8string text;
   text.SetUtf8Data(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
   ParseFileList(text.GetString(), list);

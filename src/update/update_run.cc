@@ -103,8 +103,10 @@ class UpdateRun::Impl {
   bool IsCurrent(const std::tstring& digest, const FileEntry& entry, std::size_t index) const;
   // The digest text a current file of entry `index` has, as IsCurrent compares it.
   std::string ExpectedText(std::size_t index) const;
-  // Has the digests ahead count files as current by their stamps, and stamp the files they read,
-  // when the check's policy allows it.
+  // Looks at every listed file once, before any is read: its stamp may vouch for it (into
+  // vouched_, when the check's policy allows stamps). Gives each installed file's size.
+  std::vector<std::optional<std::uint64_t>> LookAtFiles();
+  // Has the digests ahead count the vouched files as current, and stamp the files they read.
   void UseStamps(DigestAhead::Options& options);
   void SaveStamps(bool completed) noexcept;
   // Something vouches for the list's size fields as sizes: the signature, or the release's block
@@ -144,11 +146,12 @@ class UpdateRun::Impl {
   std::shared_ptr<RateCap> cap_;
   std::unique_ptr<Ways> ways_;  // after folder_, which the ways write into
   std::unique_ptr<FileStamps> stamps_;
-  std::unique_ptr<SiteCopies> copies_;    // the copies serving the release taken, once it is read
-  HttpClient removed_client_;                         // asks for it beside the run's client
+  std::vector<char> vouched_;           // by entry, until the digests ahead take it
+  std::unique_ptr<SiteCopies> copies_;  // the copies serving the release taken, once it is read
+  HttpClient removed_client_;           // asks for it beside the run's client
   std::future<std::optional<RemovedFiles>> removed_;  // the document, while it comes
-  std::unique_ptr<FilesOnDisk> on_disk_;               // once it has come
-  std::uint64_t space_needed_ = 0;        // on the install folder's volume, once the list is known
+  std::unique_ptr<FilesOnDisk> on_disk_;              // once it has come
+  std::uint64_t space_needed_ = 0;  // on the install folder's volume, once the list is known
 };
 
 // The verdict on an installed file while its digest may still be running.
@@ -277,7 +280,7 @@ void UpdateRun::Impl::Steps() {
   ReadRemoved(list);
   // Before the first file's byte is fetched: a disk without room refuses the run with nothing
   // written.
-  space_needed_ = SpaceNeeded(list_, TargetOf);
+  space_needed_ = SpaceNeeded(list_, LookAtFiles(), TargetOf);
   RequireSpace(space_needed_);
   ways_ = std::make_unique<Ways>(*this, list);
   outcome_.total_files = static_cast<int>(list_.size());
@@ -323,19 +326,31 @@ void UpdateRun::Impl::InstallFiles() {
   outcome_.files_read = static_cast<int>(digests.FilesRead());
 }
 
-void UpdateRun::Impl::UseStamps(DigestAhead::Options& options) {
+std::vector<std::optional<std::uint64_t>> UpdateRun::Impl::LookAtFiles() {
   // A list that names the stamp file makes it one of the game's files, which the run may replace.
-  if (!context_.check.stamps_allowed || folder_.Lists(kFileStampsName)) return;
-  const auto now = std::chrono::system_clock::now().time_since_epoch();
-  stamps_ = std::make_unique<FileStamps>(
-      list_, context_.check, std::chrono::duration_cast<std::chrono::seconds>(now).count());
-  FileStamps& stamps = *stamps_;
-  if (!stamps.FullCheck()) {
-    options.vouches = [this, &stamps](std::size_t i, const platform::FileStamp& stamp) {
-      return stamps.Vouched(i, stamp, ExpectedText(i));
-    };
-    options.expected = [this](std::size_t i) { return ExpectedText(i); };
+  if (context_.check.stamps_allowed && !folder_.Lists(kFileStampsName)) {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    stamps_ = std::make_unique<FileStamps>(
+        list_, context_.check, std::chrono::duration_cast<std::chrono::seconds>(now).count());
   }
+  const bool vouching = stamps_ && !stamps_->FullCheck();
+  if (vouching) vouched_.assign(list_.size(), 0);
+  std::vector<std::optional<std::uint64_t>> sizes(list_.size());
+  LookAtListed(list_, context_.stop,
+               [&](std::size_t i, const std::optional<platform::FileStamp>& stamp) {
+                 if (!stamp) return;
+                 sizes[i] = static_cast<std::uint64_t>(stamp->size);
+                 if (vouching) vouched_[i] = stamps_->Vouched(i, *stamp, ExpectedText(i));
+               });
+  ThrowIfStopped(context_.stop);
+  return sizes;
+}
+
+void UpdateRun::Impl::UseStamps(DigestAhead::Options& options) {
+  if (!stamps_) return;
+  FileStamps& stamps = *stamps_;
+  options.vouched = std::move(vouched_);
+  options.expected = [this](std::size_t i) { return ExpectedText(i); };
   options.stamped = [&stamps](std::size_t i, const platform::FileStamp& stamp,
                               std::int64_t taken_ns, const std::string& digest) {
     stamps.Record(i, stamp, taken_ns, digest);
