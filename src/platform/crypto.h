@@ -1,4 +1,4 @@
-// The system's cryptography: SHA-256 digests and ECDSA signatures on the P-256 curve with SHA-256.
+// The system's cryptography: MD5 and SHA-256 digests and ECDSA signatures on the P-256 curve with SHA-256.
 // Nothing here is written by hand; each platform hands the work to its own crypto library.
 //
 // Keys and signatures travel in their raw forms, which every crypto library can take in: a public
@@ -18,21 +18,49 @@ namespace platform {
 
 using Sha256Digest = std::array<std::uint8_t, 32>;
 
-// An incremental SHA-256. One thread at a time. Final starts it over, so that a caller digesting
-// many small pieces keeps one: setting a digest up costs about what 2 KiB cost to digest.
-class Sha256 {
+using Md5Digest = std::array<std::uint8_t, 16>;
+
+enum class HashKind { kMd5, kSha256 };
+
+// An incremental digest. One thread at a time. Each Final starts it over, so that a caller
+// digesting many small pieces keeps one: setting a digest up costs about what 2 KiB cost to digest.
+class Hash {
  public:
-  Sha256();
-  ~Sha256();
-  Sha256(Sha256&&) noexcept;
-  Sha256& operator=(Sha256&&) noexcept;
+  explicit Hash(HashKind kind);
+  ~Hash();
+  Hash(Hash&&) noexcept;
+  Hash& operator=(Hash&&) noexcept;
 
   void Update(const void* bytes, std::size_t size);
-  Sha256Digest Final();
+
+ protected:
+  // Writes the digest of everything given since the last start, size bytes, and starts over.
+  void FinishInto(std::uint8_t* digest, std::size_t size);
 
  private:
   struct State;
   std::unique_ptr<State> state_;
+};
+
+class Sha256 : public Hash {
+ public:
+  Sha256() : Hash(HashKind::kSha256) {}
+  Sha256Digest Final() {
+    Sha256Digest digest{};
+    FinishInto(digest.data(), digest.size());
+    return digest;
+  }
+};
+
+// The digest the file lists name every file by.
+class Md5 : public Hash {
+ public:
+  Md5() : Hash(HashKind::kMd5) {}
+  Md5Digest Final() {
+    Md5Digest digest{};
+    FinishInto(digest.data(), digest.size());
+    return digest;
+  }
 };
 
 Sha256Digest Sha256Of(std::string_view bytes);

@@ -1,5 +1,5 @@
-// MD5 digests (RFC 1321). MD5Context digests data that arrives in pieces; MD5 digests one block of
-// memory. Both give the same 16 bytes for the same data.
+// MD5 digests. MD5Context digests data that arrives in pieces; MD5 digests one block of memory.
+// Both give the same 16 bytes for the same data.
 #pragma once
 
 #include <array>
@@ -7,26 +7,25 @@
 #include <cstdint>
 #include <string>
 
-using MD5Bytes = std::array<std::uint8_t, 16>;
+#include "platform/crypto.h"
 
+using MD5Bytes = platform::Md5Digest;
+
+// The system's MD5 (platform/crypto.h), under the names the engine has always used.
 class MD5Context {
  public:
-  MD5Context() { Reset(); }
-  void Reset();
-  void Update(const void* data, std::size_t length);
-  // The digest of everything given since the last Reset; the context is reset afterwards.
-  MD5Bytes Final();
+  void Update(const void* data, std::size_t length) {
+    // An empty block may come with a null pointer, which the crypto library must never see.
+    if (length != 0) digest_.Update(data, length);
+  }
+  // The digest of everything given since the last Final.
+  MD5Bytes Final() { return digest_.Final(); }
 
   // 32 lower-case hexadecimal digits.
   static std::string ToText(const MD5Bytes& digest);
 
  private:
-  void Transform(const std::uint8_t* block);
-
-  std::uint32_t state_[4];
-  std::uint64_t length_ = 0;
-  std::uint8_t pending_[64];
-  std::size_t pending_length_ = 0;
+  platform::Md5 digest_;
 };
 
 // Keeps no state between calls but the text of the last DigestText.

@@ -124,37 +124,36 @@ std::vector<std::uint8_t> DerFromRaw(const std::vector<std::uint8_t>& raw) {
 
 }  // namespace
 
-struct Sha256::State {
+struct Hash::State {
   MdContext context{EVP_MD_CTX_new()};
 };
 
 namespace {
 
 // Fetched once: a digest named by EVP_sha256() is looked up again, under a lock, at every start.
-const EVP_MD* Sha256Method() {
-  static EVP_MD* const method = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-  return method;
+const EVP_MD* MethodOf(HashKind kind) {
+  static EVP_MD* const md5 = EVP_MD_fetch(nullptr, "MD5", nullptr);
+  static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  return kind == HashKind::kMd5 ? md5 : sha256;
 }
 
 }  // namespace
 
-Sha256::Sha256() : state_(std::make_unique<State>()) {
-  EVP_DigestInit_ex2(state_->context.get(), Sha256Method(), nullptr);
+Hash::Hash(HashKind kind) : state_(std::make_unique<State>()) {
+  EVP_DigestInit_ex2(state_->context.get(), MethodOf(kind), nullptr);
 }
 
-Sha256::~Sha256() = default;
-Sha256::Sha256(Sha256&&) noexcept = default;
-Sha256& Sha256::operator=(Sha256&&) noexcept = default;
+Hash::~Hash() = default;
+Hash::Hash(Hash&&) noexcept = default;
+Hash& Hash::operator=(Hash&&) noexcept = default;
 
-void Sha256::Update(const void* bytes, std::size_t size) {
+void Hash::Update(const void* bytes, std::size_t size) {
   EVP_DigestUpdate(state_->context.get(), bytes, size);
 }
 
-Sha256Digest Sha256::Final() {
-  Sha256Digest digest{};
-  EVP_DigestFinal_ex(state_->context.get(), digest.data(), nullptr);
+void Hash::FinishInto(std::uint8_t* digest, std::size_t) {
+  EVP_DigestFinal_ex(state_->context.get(), digest, nullptr);
   EVP_DigestInit_ex2(state_->context.get(), nullptr, nullptr);
-  return digest;
 }
 
 bool VerifyP256Digest(const std::vector<std::uint8_t>& public_key, const Sha256Digest& digest,

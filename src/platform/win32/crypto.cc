@@ -220,34 +220,40 @@ std::string PemOf(const KeyParts& key) {
 
 }  // namespace
 
-struct Sha256::State {
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  ~State() {
-    if (hash != nullptr) BCryptDestroyHash(hash);
-  }
-};
-
 namespace {
 
-// A finished hash object cannot be used again (reusable ones need Windows 8), so Final makes the
-// next one.
-void StartHash(BCRYPT_HASH_HANDLE& hash) {
-  if (hash != nullptr) BCryptDestroyHash(hash);
-  hash = nullptr;
-  if (Sha256Provider() != nullptr) {
-    BCryptCreateHash(Sha256Provider(), &hash, nullptr, 0, nullptr, 0, 0);
-  }
+BCRYPT_ALG_HANDLE ProviderOf(HashKind kind) {
+  static const BCRYPT_ALG_HANDLE md5 = Provider(BCRYPT_MD5_ALGORITHM);
+  return kind == HashKind::kMd5 ? md5 : Sha256Provider();
 }
 
 }  // namespace
 
-Sha256::Sha256() : state_(std::make_unique<State>()) { StartHash(state_->hash); }
+struct Hash::State {
+  BCRYPT_ALG_HANDLE provider = nullptr;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  ~State() {
+    if (hash != nullptr) BCryptDestroyHash(hash);
+  }
+  // A finished hash object cannot be used again (reusable ones need Windows 8), so each finish
+  // makes the next one.
+  void Start() {
+    if (hash != nullptr) BCryptDestroyHash(hash);
+    hash = nullptr;
+    if (provider != nullptr) BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0);
+  }
+};
 
-Sha256::~Sha256() = default;
-Sha256::Sha256(Sha256&&) noexcept = default;
-Sha256& Sha256::operator=(Sha256&&) noexcept = default;
+Hash::Hash(HashKind kind) : state_(std::make_unique<State>()) {
+  state_->provider = ProviderOf(kind);
+  state_->Start();
+}
 
-void Sha256::Update(const void* bytes, std::size_t size) {
+Hash::~Hash() = default;
+Hash::Hash(Hash&&) noexcept = default;
+Hash& Hash::operator=(Hash&&) noexcept = default;
+
+void Hash::Update(const void* bytes, std::size_t size) {
   auto* data = static_cast<PUCHAR>(const_cast<void*>(bytes));
   while (size > 0 && state_->hash != nullptr) {
     const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(size, 1u << 30));
@@ -257,13 +263,11 @@ void Sha256::Update(const void* bytes, std::size_t size) {
   }
 }
 
-Sha256Digest Sha256::Final() {
-  Sha256Digest digest{};
+void Hash::FinishInto(std::uint8_t* digest, std::size_t size) {
   if (state_->hash != nullptr) {
-    BCryptFinishHash(state_->hash, digest.data(), static_cast<ULONG>(digest.size()), 0);
+    BCryptFinishHash(state_->hash, digest, static_cast<ULONG>(size), 0);
   }
-  StartHash(state_->hash);
-  return digest;
+  state_->Start();
 }
 
 bool VerifyP256Digest(const std::vector<std::uint8_t>& public_key, const Sha256Digest& digest,
