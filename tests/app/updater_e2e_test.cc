@@ -10,6 +10,7 @@
 #include <ctime>
 #include <functional>
 #include <random>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -90,20 +91,25 @@ class UpdaterTest : public testing::Test {
   fs::path access_log_ = root_.GetPath() / "access.log";
 };
 
-// A release with a new updater: the swap program replaces it once the ending copy is gone. Then
-// a release with a new package: the updater restarts, and only the restarted copy, which has read
-// the new package, follows it to a second release. (With both in one release, the swap program
-// must not wait for the restart: the swap test's.)
+// A release with a new updater: the first copy says that it replaces itself and will start
+// again, the swap program replaces it once that copy is gone, and starts the new one with the
+// same options, which goes on to the end (here: starting the game). Then a release with a new
+// package: the updater restarts, and only the restarted copy, which has read the new package,
+// follows it to a second release. (With both in one release, the swap program must not wait for
+// the restart: the swap test's.)
 TEST_F(UpdaterTest, SwapsItsOwnExecutableAndRestartsAfterANewPackage) {
   const std::string updater = ReadFile(install_ / "RV7WIN9XME.EXE") + "next build";
   Publish({{"RV7WIN9XME.EXE", updater}});
-  ProcessResult run = Update();
+  ProcessResult run = Update("--start-game");
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_NE(run.out.find(FirstLine(kUpdaterSwapText)), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(FirstLine(kSelfUpdateNotice)), std::string::npos) << run.out;
+  EXPECT_FALSE(fs::exists(install_ / "game-started.txt"));
   EXPECT_TRUE(Eventually(
       [&] {
         return ReadFile(install_ / "RV7WIN9XME.EXE") == updater &&
-               !fs::exists(install_ / "RV7WIN9XME.SWAP");
+               !fs::exists(install_ / "RV7WIN9XME.SWAP") &&
+               ReadFile(install_ / "game-started.txt") == "started\n";
       },
       kWaitSeconds));
 
@@ -151,19 +157,31 @@ TEST_F(UpdaterTest, TheTerminalShowsTheErrorInJapanese) {
 }
 
 // The terminal view draws its progress line on a pseudo-terminal, but not with --quiet, and a pipe
-// gets one plain line per file instead.
+// gets one plain line per file instead. The line counts the whole update's bytes (two files of
+// about a mebibyte each here, which do not compress) and tells the rate and the time left.
 TEST_F(UpdaterTest, TheProgressLineIsForTerminalsOnly) {
   // Under Wine the window program's standard error does not reach the pseudo-terminal (its
   // standard output does, and so do the console tools' lines: see the release tool's test).
   if (OnWine()) GTEST_SKIP() << "under Wine the window program's errors miss the terminal";
-  Publish({{"data/level1.dat", "level two"}});
+  std::mt19937 random(7);
+  std::string noise(1 << 20, ' ');
+  for (char& c : noise) c = static_cast<char>(random());
+  Publish({{"data/level1.dat", "level two"}, {"data/a.bin", noise}, {"data/b.bin", noise + "b"}});
   const auto terminal = [this](const std::string& options) {
     return RunIn(install_, "env LANG=C.UTF-8 script -qec '" + Runner() +
                                "RV7WIN9XME.EXE --console " + options + "' /dev/null")
         .out;
   };
   const std::string drawn = terminal("");
-  EXPECT_NE(drawn.find(" files  "), std::string::npos) << drawn;
+  const std::regex line(R"( files  (\S+) (\S+)/(\S+) (\S+)  \S+ \S+  \S+ left)");
+  std::smatch last;
+  for (std::sregex_iterator i(drawn.begin(), drawn.end(), line); i != std::sregex_iterator(); ++i) {
+    last = *i;
+  }
+  ASSERT_FALSE(last.empty()) << drawn;
+  // The last line drawn: everything fetched of a total of both files.
+  EXPECT_EQ(last[1].str() + last[2].str(), last[3].str() + last[4].str()) << drawn;
+  EXPECT_EQ(last[3].str() + " " + last[4].str(), "2.0 MiB") << drawn;
   EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level two");
   Publish({{"data/level1.dat", "level three"}});
   const std::string quiet = terminal("--quiet");
