@@ -173,15 +173,9 @@ TEST_F(UpdaterTest, TheProgressLineIsForTerminalsOnly) {
         .out;
   };
   const std::string drawn = terminal("");
-  const std::regex line(R"( files  (\S+) (\S+)/(\S+) (\S+)  \S+ \S+  \S+ left)");
-  std::smatch last;
-  for (std::sregex_iterator i(drawn.begin(), drawn.end(), line); i != std::sregex_iterator(); ++i) {
-    last = *i;
-  }
-  ASSERT_FALSE(last.empty()) << drawn;
-  // The last line drawn: everything fetched of a total of both files.
-  EXPECT_EQ(last[1].str() + last[2].str(), last[3].str() + last[4].str()) << drawn;
-  EXPECT_EQ(last[3].str() + " " + last[4].str(), "2.0 MiB") << drawn;
+  // A line drawn at the end: everything fetched of a total of both files.
+  const std::regex all(R"((\d+)/\1 files  2\.0 MiB/2\.0 MiB  \S+ \S+  \S+ left)");
+  EXPECT_TRUE(std::regex_search(drawn, all)) << drawn;
   EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level two");
   Publish({{"data/level1.dat", "level three"}});
   const std::string quiet = terminal("--quiet");
