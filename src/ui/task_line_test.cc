@@ -26,7 +26,6 @@ TEST(TaskLineTest, TheWholeUpdateFitsTheLineBeforeTheFile) {
        5,
        80,
        "big.vpk 確認中 全体 20 B/10 B 残り 0:00 5 B/s"},
-      {"完了.", {}, 0, 4, "完了"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(TaskLine(c.task, c.fetch, c.rate, c.columns), c.shown) << c.columns;

@@ -102,8 +102,8 @@ TEST_F(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
     EXPECT_EQ(view.bars[IDC_MAIN_PROGRESS], c.main) << c.total << " " << c.done;
     EXPECT_EQ(view.log.back(), "text 1003 " + text);
   }
-  // Once the run tells the whole update's bytes, the overall bar shows them and the task text
-  // tells them beside the file; a view that shows them itself gets the file alone.
+  // The whole update's bytes fill the overall bar and follow the task's text, unless the view
+  // shows them itself.
   run.status.progress = {3, 1, "a.txt", 100, 50, {.bytes_total = 4000, .bytes_done = 1000}};
   dialog.OnTimer(CVarneUpdaterDlg::kTimerId);
   EXPECT_EQ(view.bars[IDC_MAIN_PROGRESS], (Bar{0, 1000, 250}));

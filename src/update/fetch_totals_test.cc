@@ -4,9 +4,8 @@
 
 namespace {
 
-// A reporter's transfers follow one another: one that falls back or tells another size is the
-// next, and an ended transfer counts what it brought, even when that was less than its size (a
-// block update given up for the whole file). The window's transfers are added as they are.
+// A transfer that falls back or tells another size is the reporter's next; an ended one counts
+// what it brought, even when less than its size (a block update given up for the whole file).
 TEST(FetchTallyTest, TransfersOneAfterAnotherAddUp) {
   FetchTally tally;
   FetchTally::Reporter& blocks = tally.Add();

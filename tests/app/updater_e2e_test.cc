@@ -91,12 +91,11 @@ class UpdaterTest : public testing::Test {
   fs::path access_log_ = root_.GetPath() / "access.log";
 };
 
-// A release with a new updater: the first copy says that it replaces itself and will start
-// again, the swap program replaces it once that copy is gone, and starts the new one with the
-// same options, which goes on to the end (here: starting the game). Then a release with a new
-// package: the updater restarts, and only the restarted copy, which has read the new package,
-// follows it to a second release. (With both in one release, the swap program must not wait for
-// the restart: the swap test's.)
+// A release with a new updater: the first copy says it will start again, and the swap program
+// replaces it once it is gone and starts the new one with its options (which starts the game).
+// Then a release with a new package: the updater restarts, and only the restarted copy, which has
+// read the new package, follows it to a second release. (With both in one release, the swap
+// program must not wait for the restart: the swap test's.)
 TEST_F(UpdaterTest, SwapsItsOwnExecutableAndRestartsAfterANewPackage) {
   const std::string updater = ReadFile(install_ / "RV7WIN9XME.EXE") + "next build";
   Publish({{"RV7WIN9XME.EXE", updater}});
@@ -158,7 +157,7 @@ TEST_F(UpdaterTest, TheTerminalShowsTheErrorInJapanese) {
 
 // The terminal view draws its progress line on a pseudo-terminal, but not with --quiet, and a pipe
 // gets one plain line per file instead. The line counts the whole update's bytes (two files of
-// about a mebibyte each here, which do not compress) and tells the rate and the time left.
+// random mebibytes), with the rate and the time left.
 TEST_F(UpdaterTest, TheProgressLineIsForTerminalsOnly) {
   // Under Wine the window program's standard error does not reach the pseudo-terminal (its
   // standard output does, and so do the console tools' lines: see the release tool's test).
@@ -173,7 +172,6 @@ TEST_F(UpdaterTest, TheProgressLineIsForTerminalsOnly) {
         .out;
   };
   const std::string drawn = terminal("");
-  // A line drawn at the end: everything fetched of a total of both files.
   const std::regex all(R"((\d+)/\1 files  2\.0 MiB/2\.0 MiB  \S+ \S+  \S+ left)");
   EXPECT_TRUE(std::regex_search(drawn, all)) << drawn;
   EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level two");

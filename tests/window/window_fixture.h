@@ -46,9 +46,8 @@ inline bool ShowsTheSkin(const Screenshot& shot) {
          shot.At(kLeft + 100, kTop + 15).Brightness() < 0x70 &&
          DarkInSlot(shot, demo::kTaskEdit) > 20;
 }
-// While downloading both bars are partly filled: the overall bar counts the update's bytes. The
-// task text tells the update's size beside the file's short name, so it reaches the right half of
-// its line.
+// While downloading both bars are partly filled (the overall bar counts bytes), and the task text
+// tells the update's size beside the file's name, past the middle of its line.
 inline bool Downloading(const Screenshot& shot) {
   const demo::Slot edit = demo::kTaskEdit;
   const demo::Slot right_half{edit.x + edit.width / 2, edit.y, edit.width / 2, edit.height};
