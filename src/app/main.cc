@@ -34,8 +34,12 @@ constexpr std::chrono::milliseconds kEndingGrace{500};
 class DialogStartupUi : public IStartupUi {
  public:
   DialogStartupUi(IDialogView& view, IProcessLauncher& processes, ExitDeadline& deadline,
-                  bool verify)
-      : view_(view), processes_(processes), deadline_(deadline), verify_(verify) {}
+                  bool verify, std::string restart_arguments)
+      : view_(view),
+        processes_(processes),
+        deadline_(deadline),
+        verify_(verify),
+        restart_arguments_(std::move(restart_arguments)) {}
 
   void ShowMessageBox(const std::tstring& caption, const std::tstring& text) override {
     view_.ShowMessageBox(caption, text);
@@ -45,6 +49,7 @@ class DialogStartupUi : public IStartupUi {
     DownloadManagerDriver run(verify_);
     CVarneUpdaterDlg dialog(view_, run, processes_);
     dialog.SetQuitListener([this] { deadline_.Arm(); });
+    dialog.SetRestartArguments(restart_arguments_);
     try {
       dialog.DoModal();
     } catch (...) {
@@ -67,6 +72,7 @@ class DialogStartupUi : public IStartupUi {
   IProcessLauncher& processes_;
   ExitDeadline& deadline_;
   const bool verify_;
+  const std::string restart_arguments_;
   bool run_completed_ = false;
   bool error_shown_ = false;
 };
@@ -82,6 +88,15 @@ std::unique_ptr<IDialogView> CreateView(bool console, bool start_game, bool quie
   if (view != nullptr) return view;
   platform::AttachToConsole();
   return CreateConsoleView(start_game, quiet);
+}
+
+// The options an updater started again after its own replacement goes on with: the same view
+// and the same end. Every file has just been read if asked, so reading them all again is not.
+std::string RestartArguments(bool console, bool start_game, bool quiet) {
+  std::string arguments = console ? "--console" : "";
+  if (start_game) arguments += arguments.empty() ? "--start-game" : " --start-game";
+  if (quiet) arguments += arguments.empty() ? "--quiet" : " --quiet";
+  return arguments;
 }
 
 }  // namespace
@@ -112,7 +127,8 @@ int main(int argc, char** argv) {
   const std::unique_ptr<IDialogView> view = CreateView(console, start_game, quiet);
   ExitDeadline deadline(kEndingGrace, CVarneUpdaterApp::kFailed);
   SystemProcesses processes;
-  DialogStartupUi ui(*view, processes, deadline, verify);
+  DialogStartupUi ui(*view, processes, deadline, verify,
+                     RestartArguments(console, start_game, quiet));
   // Asked to end from outside, the updater ends as when its window is closed: whatever it waits
   // for (a start-up wait, a box, the run's stop) has the grace period, then the process ends.
   const platform::TerminationRequests requests([&] {

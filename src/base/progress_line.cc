@@ -9,7 +9,9 @@ namespace {
 
 constexpr int kColumns = 79;  // one less than the terminal, so the line never wraps
 
-std::string Bytes(std::uint64_t bytes) {
+}  // namespace
+
+std::string ByteCountText(std::uint64_t bytes) {
   static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
   double value = static_cast<double>(bytes);
   int unit = 0;
@@ -22,7 +24,7 @@ std::string Bytes(std::uint64_t bytes) {
   return text;
 }
 
-std::string Duration(double seconds) {
+std::string DurationText(double seconds) {
   const auto whole = static_cast<std::uint64_t>(seconds + 0.5);
   char text[32];
   if (whole >= 3600) {
@@ -36,8 +38,6 @@ std::string Duration(double seconds) {
   }
   return text;
 }
-
-}  // namespace
 
 ProgressOutput ProgressOutputFor(bool quiet) {
   if (quiet) return ProgressOutput::kQuiet;
@@ -90,14 +90,14 @@ void ProgressLine::Draw() {
 
 std::string ProgressLine::Format(const ProgressFigures& figures, double bytes_per_second,
                                  const std::string& text) {
-  std::string line = std::to_string(figures.files_done) + "/" +
-                     std::to_string(figures.files_total) + " files  " + Bytes(figures.bytes_done) +
-                     "/" + Bytes(figures.bytes_total) + "  ";
+  std::string line =
+      std::to_string(figures.files_done) + "/" + std::to_string(figures.files_total) + " files  " +
+      ByteCountText(figures.bytes_done) + "/" + ByteCountText(figures.bytes_total) + "  ";
   const std::uint64_t left =
       figures.bytes_total > figures.bytes_done ? figures.bytes_total - figures.bytes_done : 0;
   if (bytes_per_second >= 1) {
-    line += Bytes(static_cast<std::uint64_t>(bytes_per_second)) + "/s  " +
-            Duration(static_cast<double>(left) / bytes_per_second) + " left";
+    line += ByteCountText(static_cast<std::uint64_t>(bytes_per_second)) + "/s  " +
+            DurationText(static_cast<double>(left) / bytes_per_second) + " left";
   } else {
     line += "-- /s  --:-- left";
   }

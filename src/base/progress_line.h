@@ -64,6 +64,11 @@ class ProgressLine {
   double rate_ = 0;
 };
 
+// "512 B", "1.5 MiB": bytes in the largest binary unit they reach, to a tenth.
+std::string ByteCountText(std::uint64_t bytes);
+// "0:05", "1:02:03": seconds rounded, as minutes and seconds, with hours when there are any.
+std::string DurationText(double seconds);
+
 // Cut to `columns` terminal columns, a character outside ASCII taken as two (as Japanese texts
 // are); never in the middle of a UTF-8 sequence.
 std::string FitColumns(const std::string& text, int columns);

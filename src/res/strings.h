@@ -50,3 +50,8 @@ inline constexpr char kQuitGameFirst[] = "アップデートする際はゲー�
 // replaced package.
 inline constexpr char kUpdaterSwapText[] = "アップデータの更新を行います";
 inline constexpr char kUpdaterRestartText[] = "アップデータが更新されました。\r\n再起動します。";
+// Follows the swap's text: the updater ends for a moment, and the program that replaces it starts
+// the new one, which goes on with the same options.
+inline constexpr char kSelfUpdateNotice[] =
+    "アップデータが自分自身を新しいものに置き換えるため、いったん終了します。\r\n"
+    "置き換えが済むとアップデータがもう一度起動し、続きを行います。";

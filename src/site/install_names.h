@@ -10,6 +10,9 @@ inline constexpr char kGamePackagePath[] = ".\\RV7.vpk";
 inline constexpr char kUpdaterName[] = "RV7WIN9XME.EXE";
 inline constexpr char kUpdaterSwapName[] = "RV7WIN9XME.SWAP";
 inline constexpr char kSwapProgramName[] = "rv7swap_ansi.exe";
+// Given to the swap program first: once the new updater is in place, start it with the arguments
+// that follow. Without it the swap program starts nothing.
+inline constexpr char kSwapRestartOption[] = "--restart";
 // The proxy settings of the install folder.
 inline constexpr char kProxyConfigName[] = "RV7.conf";
 // The dialog's settings inside the game's package: layout, skin, game command line and server

@@ -65,8 +65,9 @@ class IDialogView {
   virtual void SetControlText(int id, const std::tstring& text) = 0;
   virtual void SetControlFont(int id, const FontRequest& font) = 0;
   // The run's figures behind the bars, for a view that shows more than the bars can (the
-  // terminal's bytes, rate and time left); the window keeps to its bars and text.
-  virtual void ShowRunFigures(const RunProgress&) {}
+  // terminal's bytes, rate and time left); true when it shows the whole update's figures itself.
+  // The window keeps to its bars and text, where the dialog shows them.
+  virtual bool ShowRunFigures(const RunProgress&) { return false; }
 
   virtual void SetTitle(const std::tstring& title) = 0;
   virtual void SetIcon(int icon_id) = 0;

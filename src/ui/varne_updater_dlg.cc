@@ -11,6 +11,7 @@
 #include "site/install_names.h"
 #include "storage/opened_file.h"
 #include "storage/varne_file_manager.h"
+#include "ui/task_line.h"
 
 namespace {
 
@@ -131,6 +132,9 @@ void CVarneUpdaterDlg::PlaceControls() {
   // can overflow it.
   const int font_height = edit.height < INT_MIN + 2 ? INT_MIN : edit.height - 2;
   view_.SetControlFont(IDC_TASK_EDIT, {font_height, font_height / 2, 400});
+  // A character of the box's font is about half its height wide; the box's frame takes a few
+  // pixels.
+  task_columns_ = font_height >= 2 ? std::max(edit.width - 4, 0) / (font_height / 2) : 0;
   if (view_.HasControl(IDC_QUIT)) view_.MoveControl(IDC_QUIT, LayoutRect("quit_btn"));
   if (view_.HasControl(IDC_START_GAME)) view_.MoveControl(IDC_START_GAME, LayoutRect("main_btn"));
 }
@@ -162,15 +166,41 @@ void CVarneUpdaterDlg::Tick() {
 // the run completed is the state's to tell.
 void CVarneUpdaterDlg::ShowProgress(const RunStatus& status) {
   const RunProgress& progress = status.progress;
-  view_.ShowRunFigures(progress);
-  ShowBar(IDC_MAIN_PROGRESS, progress.total_files, progress.files_done);
+  const bool figures_shown = view_.ShowRunFigures(progress);
+  const FetchFigures& fetch = progress.fetch;
+  // Bytes to fetch, once the run tells them, say more of the whole update than files do.
+  if (fetch.bytes_total > 0 && status.state != RunState::kCompleted) {
+    ShowBar(IDC_MAIN_PROGRESS, fetch.bytes_total, fetch.bytes_done);
+  } else {
+    ShowBar(IDC_MAIN_PROGRESS, progress.total_files, progress.files_done);
+  }
   if (status.state == RunState::kCompleted) {
     ShowBar(IDC_TASK_PROGRESS, 0, 0);
     view_.SetControlText(IDC_TASK_EDIT, "Completed.");
   } else {
     ShowBar(IDC_TASK_PROGRESS, progress.task_total, progress.task_done);
-    view_.SetControlText(IDC_TASK_EDIT, progress.task_text);
+    view_.SetControlText(IDC_TASK_EDIT, figures_shown ? progress.task_text : TaskText(progress));
   }
+}
+
+std::tstring CVarneUpdaterDlg::TaskText(const RunProgress& progress) {
+  const FetchFigures& fetch = progress.fetch;
+  const double rate = Rate(fetch.bytes_done);
+  if (fetch.bytes_total == 0 && !fetch.checking) return progress.task_text;
+  return TaskLine(progress.task_text, fetch, rate, task_columns_ > 0 ? task_columns_ : INT_MAX);
+}
+
+double CVarneUpdaterDlg::Rate(std::uint64_t bytes_done) {
+  const auto now = std::chrono::steady_clock::now();
+  // Measured from the first bytes seen, so that the time spent on the list and the first checks
+  // does not count as a slow transfer.
+  if (bytes_done == 0 || bytes_done < rate_base_ || rate_from_ == decltype(now){}) {
+    rate_from_ = bytes_done == 0 ? decltype(now){} : now;
+    rate_base_ = bytes_done;
+    return 0;
+  }
+  const double seconds = std::chrono::duration<double>(now - rate_from_).count();
+  return seconds >= 1 ? static_cast<double>(bytes_done - rate_base_) / seconds : 0;
 }
 
 void CVarneUpdaterDlg::ShowBar(int id, std::uint64_t total, std::uint64_t done) {
@@ -199,9 +229,14 @@ void CVarneUpdaterDlg::HandOverToSwapProgram() {
     if (!swap_program) throw Exception(kSwapperLoadError, true);
     files->ExtractToFile(swap_program.handle(), swap_path);
   }
-  view_.ShowMessageBox(kConfirmCaption, kUpdaterSwapText);
-  // Whether it started is not known to the updater either way: it ends now all the same.
-  processes_.Start(QuotedIfBlank(swap_path), CurrentFolder());
+  // The player is told before this process ends that another takes its place.
+  view_.ShowMessageBox(kConfirmCaption,
+                       std::tstring(kUpdaterSwapText) + "\r\n\r\n" + kSelfUpdateNotice);
+  // Whether it started is not known to the updater either way: it ends now all the same. Once
+  // the new updater is in place, the swap program starts it with this one's options.
+  std::tstring command = QuotedIfBlank(swap_path) + " " + kSwapRestartOption;
+  if (!restart_arguments_.empty()) command += " " + restart_arguments_;
+  processes_.Start(command, CurrentFolder());
   view_.PostQuit(0);
 }
 

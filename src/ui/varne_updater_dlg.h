@@ -7,6 +7,7 @@
 // must exist, holding the game's package.
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 #include "base/tstring.h"
@@ -44,6 +45,8 @@ class CVarneUpdaterDlg : public IDialogEvents {
 
   // The folder the swap program is written to: the running executable's unless set.
   void SetModuleFolder(const std::tstring& folder) { module_folder_ = folder; }
+  // The options the updater that the swap program starts again is given: this one's own.
+  void SetRestartArguments(const std::tstring& arguments) { restart_arguments_ = arguments; }
 
   // The handlers, in the order DoModal runs them; public so that tests can run them one by one.
   // OnCreate and OnInitDialog show their own failures and answer false.
@@ -66,6 +69,10 @@ class CVarneUpdaterDlg : public IDialogEvents {
   void Tick();
   void ShowProgress(const RunStatus& status);
   void ShowBar(int id, std::uint64_t total, std::uint64_t done);
+  // The task text with the whole update's figures beside it, cut to the text box.
+  std::tstring TaskText(const RunProgress& progress);
+  // Bytes a second since the run's first bytes; 0 before a second has passed.
+  double Rate(std::uint64_t bytes_done);
   void HandOverToSwapProgram();
   void Restart();
   void EnableStartButton(bool enable);
@@ -81,7 +88,11 @@ class CVarneUpdaterDlg : public IDialogEvents {
   IUpdateDriver& run_;
   IProcessLauncher& processes_;
   std::tstring module_folder_;
+  std::tstring restart_arguments_;
   std::function<void()> quit_listener_;
   bool run_completed_ = false;
   bool error_shown_ = false;
+  int task_columns_ = 0;  // characters of the task text box; 0: unknown
+  std::chrono::steady_clock::time_point rate_from_{};
+  std::uint64_t rate_base_ = 0;
 };

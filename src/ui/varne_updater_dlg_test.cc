@@ -102,6 +102,18 @@ TEST_F(UpdaterDialogTest, TickShowsTheSnapshotOnTheBars) {
     EXPECT_EQ(view.bars[IDC_MAIN_PROGRESS], c.main) << c.total << " " << c.done;
     EXPECT_EQ(view.log.back(), "text 1003 " + text);
   }
+  // The whole update's bytes fill the overall bar and follow the task's text, unless the view
+  // shows them itself.
+  run.status.progress = {3, 1, "a.txt", 100, 50, {.bytes_total = 4000, .bytes_done = 1000}};
+  dialog.OnTimer(CVarneUpdaterDlg::kTimerId);
+  EXPECT_EQ(view.bars[IDC_MAIN_PROGRESS], (Bar{0, 1000, 250}));
+  EXPECT_EQ(view.log.back(), "text 1003 a.txt 全体 1000 B/3.9 KiB");
+  run.status.progress = {3, 1, "b.txt", 0, 0, {.checking = true}};
+  dialog.OnTimer(CVarneUpdaterDlg::kTimerId);
+  EXPECT_EQ(view.log.back(), "text 1003 b.txt 確認中");
+  view.shows_figures = true;
+  dialog.OnTimer(CVarneUpdaterDlg::kTimerId);
+  EXPECT_EQ(view.log.back(), "text 1003 b.txt");
   // Other timers, Enter and Escape change nothing; the system menu's commands.
   const size_t calls = view.log.size();
   dialog.OnTimer(7);
@@ -200,8 +212,8 @@ TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
        .box = error + "VarneFileSystem : no file in this package.file : rv7swap_ansi.exe"},
       {.swap_left = true,
        .swap_program = true,
-       .box = confirm + "アップデータの更新を行います",
-       .started = "\"~\\updater folder\\rv7swap_ansi.exe\""},
+       .box = confirm + "アップデータの更新を行います\r\n\r\n" + kSelfUpdateNotice,
+       .started = "\"~\\updater folder\\rv7swap_ansi.exe\" --restart --console"},
       {.package_replaced = true,
        .box = confirm + "アップデータが更新されました。\r\n再起動します。",
        .started = "RV7WIN9XME.EXE"},
@@ -219,6 +231,7 @@ TEST_F(UpdaterDialogTest, EndsOfTheDialog) {
     processes_.log.clear();
     CVarneUpdaterDlg dialog(view, run, processes_);
     dialog.SetModuleFolder(processes_.folder + "\\updater folder\\");
+    dialog.SetRestartArguments("--console");
     EXPECT_EQ(dialog.DoModal(), c.result) << c.box;
     EXPECT_EQ(view.Calls("box "), Lines{"box " + c.box});
     EXPECT_EQ(dialog.ErrorShown(), c.box.starts_with("エラー: "));

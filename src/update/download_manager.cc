@@ -31,6 +31,7 @@ void DownloadManager::Start(std::tstring url, std::tstring) {
     std::lock_guard hold(lock_);
     if (state_ == State::kRunning) return;
     state_ = State::kRunning;
+    figures_ = {};
   }
   // The worker of an earlier run has recorded its end already; it is collected here.
   if (worker_.joinable()) worker_.join();
@@ -46,6 +47,11 @@ void DownloadManager::Start(std::tstring url, std::tstring) {
           [callback, user](int total, int done, const std::tstring& text, std::uint64_t size,
                            std::uint64_t received) {
             if (callback != nullptr) callback(total, done, &text, size, received, user);
+          },
+      .figures =
+          [this](const FetchFigures& figures) {
+            std::lock_guard hold(lock_);
+            figures_ = figures;
           },
   };
   try {
@@ -119,4 +125,9 @@ void DownloadManager::WorkerMain(UpdateContext context) {
     if (outcome.package_replaced) package_replaced_ = true;
   }
   ended_.notify_all();
+}
+
+FetchFigures DownloadManager::GetFigures() const {
+  std::lock_guard hold(lock_);
+  return figures_;
 }

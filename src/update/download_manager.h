@@ -58,6 +58,8 @@ class DownloadManager {
   std::tstring GetErrorMessage() const;
   // That failure with its cause.
   Exception GetFailure() const;
+  // The last run's bytes, as far as it has reported them.
+  FetchFigures GetFigures() const;
   // A run has written the game's package file.
   bool IsPackageReplaced() const;
 
@@ -81,6 +83,7 @@ class DownloadManager {
   ErrorCause error_cause_ = ErrorCause::kUnknown;
   CauseSubjects error_subjects_;
   bool package_replaced_ = false;
+  FetchFigures figures_;
 
   // Last, so that it is stopped and joined before anything it uses goes.
   std::jthread worker_;

@@ -217,6 +217,7 @@ std::unique_ptr<DownloadWindow::Flight> DownloadWindow::TakeOldest() {
   oldest.thread.join();
   std::unique_ptr<Flight> flight = std::move(flights_.front());
   flights_.pop_front();
+  taken_bytes_ += flight->counters->received;
   return flight;
 }
 
@@ -277,6 +278,15 @@ void DownloadWindow::AbortAll() {
     if (flight->thread.joinable()) flight->thread.join();
   }
   for (const auto& slot : slots_) slot->client.SetAbort(false);
+}
+
+std::pair<std::uint64_t, std::uint64_t> DownloadWindow::RunBytes() const {
+  std::uint64_t size = taken_bytes_, received = taken_bytes_;
+  for (const auto& flight : flights_) {
+    size += std::max<std::uint64_t>(flight->counters->size, flight->counters->received);
+    received += flight->counters->received;
+  }
+  return {size, received};
 }
 
 void DownloadWindow::ReportProgress() {

@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <stop_token>
+#include <utility>
 #include <vector>
 
 #include "storage/varne_file_manager.h"
@@ -56,6 +57,8 @@ class DownloadWindow {
   // On the way out of a failed run: the transfers in flight are aborted, and of the files in the
   // window only those checked already are kept; nothing more is installed.
   void KeepChecked();
+  // The bytes of every transfer of the run so far: their sizes (once told) and bytes received.
+  std::pair<std::uint64_t, std::uint64_t> RunBytes() const;
 
  private:
   struct Counters;
@@ -96,4 +99,6 @@ class DownloadWindow {
   std::mutex lock_;
   std::condition_variable ended_;  // a flight's transfer has ended
   std::size_t ends_ = 0;
+  // What the transfers taken out of the window brought; the run's thread alone.
+  std::uint64_t taken_bytes_ = 0;
 };

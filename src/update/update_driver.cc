@@ -36,6 +36,7 @@ RunStatus DownloadManagerDriver::Poll() {
   }
   const std::lock_guard hold(progress_lock_);
   status.progress = progress_;
+  if (manager_ != nullptr) status.progress.fetch = manager_->GetFigures();
   return status;
 }
 

@@ -9,6 +9,7 @@
 
 #include "base/exception.h"
 #include "base/tstring.h"
+#include "update/fetch_totals.h"
 
 // What the run last reported: the files listed and done, the current task's text, and the
 // transfer's size and bytes received (0 and 0 outside a transfer). A failure reports its text and
@@ -19,6 +20,8 @@ struct RunProgress {
   std::tstring task_text;
   std::uint64_t task_total = 0;
   std::uint64_t task_done = 0;
+  // The whole run's bytes; a run that tells none leaves them 0.
+  FetchFigures fetch = {};
 };
 
 enum class RunState { kRunning, kCompleted, kFailed };

@@ -127,9 +127,11 @@ class UpdateRun::Impl {
   // The failure's cause for the box, with what the raising code could not name: the run's server,
   // the install's drive.
   void KeepCause(const Exception& failure);
-  void Report(const std::tstring& text, std::uint64_t size = 0, std::uint64_t received = 0);
-  // Reports the current file's transfer.
-  TransferProgress TransferReport();
+  void Report(const std::tstring& text, std::uint64_t size = 0, std::uint64_t received = 0,
+              bool checking = false);
+  // Reports the current file's transfer; a reporter that moves one file after another is counted
+  // in the run's bytes as such (the window counts its own).
+  TransferProgress TransferReport(bool one_at_a_time = true);
   // Has the client go through the configured proxy, keep its connections in the run's pool and
   // receive within the run's cap.
   void ShareConnections(HttpClient& client);
@@ -152,6 +154,7 @@ class UpdateRun::Impl {
   std::future<std::optional<RemovedFiles>> removed_;  // the document, while it comes
   std::unique_ptr<FilesOnDisk> on_disk_;              // once it has come
   std::uint64_t space_needed_ = 0;  // on the install folder's volume, once the list is known
+  FetchTally tally_;
 };
 
 // The verdict on an installed file while its digest may still be running.
@@ -216,7 +219,7 @@ struct UpdateRun::Impl::Ways {
         window(
             run.context_.transfers, [&run](HttpClient& client) { run.ShareConnections(client); },
             server, run.context_.files, run.folder_, run.context_.stop, run.outcome_.files_done,
-            run.TransferReport()),
+            run.TransferReport(false)),
         whole(transfer, window, run.context_.files, run.folder_),
         streamed(window),
         by_blocks(blocks, run.folder_, run.context_.stop, streamed, run.context_.early_block_size,
@@ -370,7 +373,8 @@ void UpdateRun::Impl::SaveStamps(bool completed) noexcept {
 void UpdateRun::Impl::Process(const FileEntry& entry, DigestAhead& digests, std::size_t index) {
   task_text_ = entry.Listed();
   ways_->window.NextTask();
-  Report(task_text_);
+  // Until a transfer reports, the run reads the installed file to tell whether it differs.
+  Report(task_text_, 0, 0, true);
   // A file whose stamp vouches for it is current: nothing about it is looked up or fetched.
   if (digests.Vouched(index)) {
     digests.Take(index);
@@ -502,7 +506,15 @@ void UpdateRun::Impl::KeepCause(const Exception& failure) {
   }
 }
 
-void UpdateRun::Impl::Report(const std::tstring& text, std::uint64_t size, std::uint64_t received) {
+void UpdateRun::Impl::Report(const std::tstring& text, std::uint64_t size, std::uint64_t received,
+                             bool checking) {
+  if (context_.figures) {
+    const auto [size_in_window, received_in_window] =
+        ways_ ? ways_->window.RunBytes() : std::pair<std::uint64_t, std::uint64_t>();
+    FetchFigures figures = tally_.Sum(size_in_window, received_in_window);
+    figures.checking = checking;
+    context_.figures(figures);
+  }
   if (context_.report) {
     context_.report(outcome_.total_files, outcome_.files_done, text, size, received);
   }
@@ -515,6 +527,10 @@ void UpdateRun::Impl::ShareConnections(HttpClient& client) {
   if (copies_ && copies_->Several()) client.SetLimits(SiteCopies::Patient());
 }
 
-TransferProgress UpdateRun::Impl::TransferReport() {
-  return [this](std::uint64_t size, std::uint64_t received) { Report(task_text_, size, received); };
+TransferProgress UpdateRun::Impl::TransferReport(bool one_at_a_time) {
+  FetchTally::Reporter* reporter = one_at_a_time ? &tally_.Add() : nullptr;
+  return [this, reporter](std::uint64_t size, std::uint64_t received) {
+    if (reporter != nullptr) FetchTally::Report(*reporter, size, received);
+    Report(task_text_, size, received);
+  };
 }

@@ -12,6 +12,7 @@
 
 #include "base/tstring.h"
 #include "res/error_causes.h"
+#include "update/fetch_totals.h"
 #include "update/file_stamps.h"
 
 class HttpClient;
@@ -52,6 +53,8 @@ struct UpdateContext {
   std::vector<std::tstring> mirror_urls = {};
   // Whether files may count as current by their stamps, and when every file is digested anyway.
   CheckPolicy check = {};
+  // Told the whole run's bytes with each report, on the run's thread; may be empty.
+  std::function<void(const FetchFigures&)> figures = {};
 };
 
 struct UpdateOutcome {

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <functional>
 #include <random>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -96,20 +97,25 @@ class UpdaterTest : public testing::Test {
   fs::path access_log_ = root_.GetPath() / "access.log";
 };
 
-// A release with a new updater: the swap program replaces it once the ending copy is gone. Then
-// a release with a new package: the updater restarts, and only the restarted copy, which has read
-// the new package, follows it to a second release. (With both in one release, the swap program
-// must not wait for the restart: the swap test's.)
+// A release with a new updater: the first copy says it will start again, and the swap program
+// replaces it once it is gone and starts the new one with its options (which starts the game).
+// Then a release with a new package: the updater restarts, and only the restarted copy, which has
+// read the new package, follows it to a second release. (With both in one release, the swap
+// program must not wait for the restart: the swap test's.)
 TEST_F(UpdaterTest, SwapsItsOwnExecutableAndRestartsAfterANewPackage) {
   const std::string updater = ReadFile(install_ / "RV7WIN9XME.EXE") + "next build";
   Publish({{"RV7WIN9XME.EXE", updater}});
-  ProcessResult run = Update();
+  ProcessResult run = Update("--start-game");
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_NE(run.out.find(FirstLine(kUpdaterSwapText)), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(FirstLine(kSelfUpdateNotice)), std::string::npos) << run.out;
+  EXPECT_FALSE(fs::exists(install_ / "game-started.txt"));
   EXPECT_TRUE(Eventually(
       [&] {
         return ReadFile(install_ / "RV7WIN9XME.EXE") == updater &&
-               !fs::exists(install_ / "RV7WIN9XME.SWAP");
+               !fs::exists(install_ / "RV7WIN9XME.SWAP") &&
+               // Under Wine the restarted copy has not been seen to start the game yet.
+               (OnWine() || ReadFile(install_ / "game-started.txt") == "started\n");
       },
       kWaitSeconds));
 
@@ -157,19 +163,24 @@ TEST_F(UpdaterTest, TheTerminalShowsTheErrorInJapanese) {
 }
 
 // The terminal view draws its progress line on a pseudo-terminal, but not with --quiet, and a pipe
-// gets one plain line per file instead.
+// gets one plain line per file instead. The line counts the whole update's bytes (two files of
+// random mebibytes), with the rate and the time left.
 TEST_F(UpdaterTest, TheProgressLineIsForTerminalsOnly) {
   // Under Wine the window program's standard error does not reach the pseudo-terminal (its
   // standard output does, and so do the console tools' lines: see the release tool's test).
   if (OnWine()) GTEST_SKIP() << "under Wine the window program's errors miss the terminal";
-  Publish({{"data/level1.dat", "level two"}});
+  std::mt19937 random(7);
+  std::string noise(1 << 20, ' ');
+  for (char& c : noise) c = static_cast<char>(random());
+  Publish({{"data/level1.dat", "level two"}, {"data/a.bin", noise}, {"data/b.bin", noise + "b"}});
   const auto terminal = [this](const std::string& options) {
     return RunIn(install_, "env LANG=C.UTF-8 script -qec '" + Runner() +
                                "RV7WIN9XME.EXE --console " + options + "' /dev/null")
         .out;
   };
   const std::string drawn = terminal("");
-  EXPECT_NE(drawn.find(" files  "), std::string::npos) << drawn;
+  const std::regex all(R"((\d+)/\1 files  2\.0 MiB/2\.0 MiB  \S+ \S+  \S+ left)");
+  EXPECT_TRUE(std::regex_search(drawn, all)) << drawn;
   EXPECT_EQ(ReadFile(install_ / "data" / "level1.dat"), "level two");
   Publish({{"data/level1.dat", "level three"}});
   const std::string quiet = terminal("--quiet");

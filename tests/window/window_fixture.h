@@ -46,10 +46,13 @@ inline bool ShowsTheSkin(const Screenshot& shot) {
          shot.At(kLeft + 100, kTop + 15).Brightness() < 0x70 &&
          DarkInSlot(shot, demo::kTaskEdit) > 20;
 }
-// While downloading the task bar is partly filled; no file is done, so the overall bar's ends
-// look alike.
+// While downloading both bars are partly filled (the overall bar counts bytes), and the task text
+// tells the update's size beside the file's name, past the middle of its line.
 inline bool Downloading(const Screenshot& shot) {
-  return ShowsTheSkin(shot) && !EndsAlike(shot, demo::kTaskBar) && EndsAlike(shot, demo::kMainBar);
+  const demo::Slot edit = demo::kTaskEdit;
+  const demo::Slot right_half{edit.x + edit.width / 2, edit.y, edit.width / 2, edit.height};
+  return ShowsTheSkin(shot) && !EndsAlike(shot, demo::kTaskBar) &&
+         !EndsAlike(shot, demo::kMainBar) && DarkInSlot(shot, right_half) > 20;
 }
 // After a completed run the overall bar is full: its far end is filled, not the trough's white.
 inline bool Completed(const Screenshot& shot) {

@@ -2,6 +2,7 @@
 
 #include "platform/file.h"
 #include "platform/file_move.h"
+#include "platform/process.h"
 #include "platform/process_list.h"
 #include "platform/text.h"
 #include "site/install_names.h"
@@ -34,6 +35,11 @@ bool SwapUpdater(const std::string& folder) {
   // system (MinGW reads it as Latin-1), and the install folder may have any name.
   if (!platform::PathExists(swap)) return true;
   return platform::MoveFileReplacing(swap, updater);
+}
+
+bool StartUpdater(const std::string& folder, const std::string& arguments) {
+  // Quoted: the install folder's path may hold blanks.
+  return platform::StartProcess("\"" + folder + "\\" + kUpdaterName + "\"" + arguments, folder);
 }
 
 }  // namespace swap

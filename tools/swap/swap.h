@@ -13,4 +13,8 @@ namespace swap {
 // is in place.
 bool SwapUpdater(const std::string& folder);
 
+// Starts "<folder>\RV7WIN9XME.EXE" with `arguments` (each after a blank) in `folder`, without
+// waiting for it; false when it could not be started.
+bool StartUpdater(const std::string& folder, const std::string& arguments);
+
 }  // namespace swap

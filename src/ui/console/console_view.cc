@@ -33,10 +33,14 @@ void ConsoleView::SetControlText(int id, const std::tstring& text) {
 
 void ConsoleView::DrawProgress() {
   if (line_.Output() == ProgressOutput::kRedrawn) {
+    // The whole update's bytes once the run tells them; a run that tells none, its file's.
+    const FetchFigures& fetch = figures_.fetch;
+    const bool whole = fetch.bytes_total > 0 || fetch.bytes_done > 0;
     line_.Update({static_cast<std::uint64_t>(std::max(figures_.files_done, 0)),
-                  static_cast<std::uint64_t>(std::max(figures_.total_files, 0)), figures_.task_done,
-                  figures_.task_total},
-                 task_text_);
+                  static_cast<std::uint64_t>(std::max(figures_.total_files, 0)),
+                  whole ? fetch.bytes_done : figures_.task_done,
+                  whole ? fetch.bytes_total : figures_.task_total},
+                 fetch.checking ? task_text_ + " 確認中" : task_text_);
   } else if (line_.Output() == ProgressOutput::kPlain && !task_text_.empty() &&
              task_text_ != printed_) {
     err_ << "[" << figures_.files_done << "/" << figures_.total_files << "] " << task_text_ << "\n"

@@ -30,7 +30,10 @@ class ConsoleView : public IDialogView {
   void SetBarPosition(int, int) override {}
   void SetControlText(int id, const std::tstring& text) override;
   void SetControlFont(int, const FontRequest&) override {}
-  void ShowRunFigures(const RunProgress& progress) override { figures_ = progress; }
+  bool ShowRunFigures(const RunProgress& progress) override {
+    figures_ = progress;
+    return true;
+  }
   void SetTitle(const std::tstring&) override {}
   void SetIcon(int) override {}
   void AppendSystemMenuItem(unsigned, const std::tstring&) override {}

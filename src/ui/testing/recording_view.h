@@ -40,6 +40,7 @@ class RecordingView : public IDialogView {
     Record("font " + std::to_string(id) + " " + std::to_string(font.height) + " " +
            std::to_string(font.width) + " " + std::to_string(font.weight));
   }
+  bool ShowRunFigures(const RunProgress&) override { return shows_figures; }
   void SetTitle(const std::tstring& title) override { Record("title " + title); }
   void SetIcon(int) override {}
   void AppendSystemMenuItem(unsigned command, const std::tstring& text) override {
@@ -106,6 +107,7 @@ class RecordingView : public IDialogView {
   void RemoveControl(int id) { controls_.erase(id); }
 
   ViewRect desktop{0, 0, 1920, 1080};
+  bool shows_figures = false;  // as the terminal does
   std::function<void(IDialogEvents&)> on_tick;
   std::function<void(IDialogEvents&)> on_idle;
 
