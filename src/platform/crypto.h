@@ -1,5 +1,5 @@
-// The system's cryptography: MD5 and SHA-256 digests and ECDSA signatures on the P-256 curve with SHA-256.
-// Nothing here is written by hand; each platform hands the work to its own crypto library.
+// The system's cryptography: MD5 and SHA-256 digests and ECDSA signatures on the P-256 curve with
+// SHA-256. Nothing here is written by hand; each platform hands the work to its own crypto library.
 //
 // Keys and signatures travel in their raw forms, which every crypto library can take in: a public
 // key is the 65-byte uncompressed curve point (0x04, X, Y), a signature the 64 bytes of r and s.
@@ -42,26 +42,21 @@ class Hash {
   std::unique_ptr<State> state_;
 };
 
-class Sha256 : public Hash {
+// A digest of one kind and size.
+template <HashKind kKind, std::size_t kSize>
+class HashOf : public Hash {
  public:
-  Sha256() : Hash(HashKind::kSha256) {}
-  Sha256Digest Final() {
-    Sha256Digest digest{};
+  HashOf() : Hash(kKind) {}
+  std::array<std::uint8_t, kSize> Final() {
+    std::array<std::uint8_t, kSize> digest{};
     FinishInto(digest.data(), digest.size());
     return digest;
   }
 };
 
+using Sha256 = HashOf<HashKind::kSha256, std::tuple_size_v<Sha256Digest>>;
 // The digest the file lists name every file by.
-class Md5 : public Hash {
- public:
-  Md5() : Hash(HashKind::kMd5) {}
-  Md5Digest Final() {
-    Md5Digest digest{};
-    FinishInto(digest.data(), digest.size());
-    return digest;
-  }
-};
+using Md5 = HashOf<HashKind::kMd5, std::tuple_size_v<Md5Digest>>;
 
 Sha256Digest Sha256Of(std::string_view bytes);
 
